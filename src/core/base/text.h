@@ -1,0 +1,41 @@
+// Small text helpers shared by the whole core: white space, ASCII case, leading
+// digits and printf-style formatting into std::string. All texts are UTF-8 (or,
+// where a function says so, raw ANSI bytes). Pure functions; any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace core {
+
+// Blank, tab, CR, LF, vertical tab and form feed.
+constexpr bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+
+std::string_view TrimLeft(std::string_view s);
+std::string_view TrimRight(std::string_view s);
+std::string_view Trim(std::string_view s);
+std::string AsciiUpperCopy(std::string_view s);
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
+
+// The longest beginning of `s` made only of characters found in `set`.
+std::string_view LeadingRun(std::string_view s, std::string_view set);
+// The longest beginning of `s` made of decimal digits.
+std::string_view LeadingDigits(std::string_view s);
+
+// Decimal value of the leading digits of `s`; 0 when there are none. Saturates
+// at `limit` so that a run of a thousand digits cannot overflow.
+int64_t LeadingDigitsValue(std::string_view s, int64_t limit = INT32_MAX);
+
+// printf into a std::string.
+std::string Format(const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+}  // namespace core

@@ -1,0 +1,121 @@
+#include "core/proxylist/list_sort.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "core/proxylist/natural_compare.h"
+#include "core/proxylist/proxy_list.h"
+
+namespace core {
+namespace {
+
+struct Row {
+  size_t id;
+  int32_t score;
+  std::string key;
+};
+
+// The list's row-by-row ordering, written literally: for each row i, find the
+// first earlier row j it beats and move row i there.
+std::vector<size_t> InsertionOrder(std::vector<Row> rows, bool by_score, int flag) {
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const Row& x = rows[i];
+    if (by_score && x.score < 0) continue;
+    for (size_t j = 0; j < i; ++j) {
+      bool moves;
+      if (by_score) {
+        moves = flag == 1 ? x.score >= rows[j].score : x.score < rows[j].score;
+      } else {
+        int c = CompareNaturalBytes(x.key, rows[j].key);
+        moves = flag == 1 ? c < 0 : c >= 0;
+      }
+      if (moves) {
+        Row moved = rows[i];
+        rows.erase(rows.begin() + std::ptrdiff_t(i));
+        rows.insert(rows.begin() + std::ptrdiff_t(j), moved);
+        break;
+      }
+    }
+  }
+  std::vector<size_t> ids;
+  for (const Row& r : rows) ids.push_back(r.id);
+  return ids;
+}
+
+std::string Describe(const std::vector<Row>& rows, bool by_score) {
+  std::string s;
+  for (const Row& r : rows) s += (by_score ? std::to_string(r.score) : "\"" + r.key + "\"") + " ";
+  return s;
+}
+
+TEST(ListSortTest, ScoreOrderMatchesInsertionOnRandomLists) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 3000; ++round) {
+    size_t n = rng() % 14;
+    int range = 1 + int(rng() % 6);
+    std::vector<Row> rows;
+    std::vector<int32_t> scores;
+    for (size_t i = 0; i < n; ++i) {
+      int32_t s = int32_t(rng() % unsigned(range)) - 1;  // -1 (never verified) mixed in
+      if (rng() % 7 == 0) s = -1;
+      rows.push_back({i, s, ""});
+      scores.push_back(s);
+    }
+    for (int flag : {0, 1}) {
+      EXPECT_EQ(ScoreSortOrder(scores, flag), InsertionOrder(rows, true, flag))
+          << "flag " << flag << " scores " << Describe(rows, true);
+    }
+  }
+}
+
+TEST(ListSortTest, TextOrderMatchesInsertionOnRandomLists) {
+  // Pieces chosen to hit the comparison's corners: digit runs with leading zeros,
+  // skipped punctuation, letter case, trailing separators and GBK lead bytes.
+  const std::vector<std::string> pieces = {"", "1", "01", "10", "9", "a", "A", "b", "-", "_ ",
+                                           " ", "(", ".", "\xD6\xD0", "\xC3\xC0", "x2", "[", "~"};
+  std::mt19937 rng(11);
+  for (int round = 0; round < 3000; ++round) {
+    size_t n = rng() % 12;
+    std::vector<Row> rows;
+    std::vector<std::string> keys;
+    for (size_t i = 0; i < n; ++i) {
+      std::string key;
+      for (size_t k = rng() % 4; k > 0; --k) key += pieces[rng() % pieces.size()];
+      rows.push_back({i, 0, key});
+      keys.push_back(key);
+    }
+    for (int flag : {0, 1}) {
+      EXPECT_EQ(TextSortOrder(keys, flag), InsertionOrder(rows, false, flag))
+          << "flag " << flag << " keys " << Describe(rows, false);
+    }
+  }
+}
+
+TEST(ListSortTest, ListSortKeepsRowStateAndRecordsSortState) {
+  ProxyList list;
+  list.AddProxy("3.3.3.3:80$北京", true);
+  list.AddProxy("1.1.1.1:80$上海", false);
+  list.AddProxy("2.2.2.2:80$广州", false);
+  list.SetSelected(1, false);
+  list.SortListColumn(kColAddress, 1);
+  EXPECT_EQ(list.RowHostPort(0), "1.1.1.1:80");
+  EXPECT_FALSE(list.row(0).selected);
+  EXPECT_EQ(list.RowHostPort(2), "3.3.3.3:80");
+  EXPECT_TRUE(list.row(2).favourite);
+  EXPECT_EQ(list.sort_state(kColAddress), 1);
+  EXPECT_EQ(list.ColumnClickFlag(kColAddress), 0);
+  list.SortListColumn(kColAddress, list.ColumnClickFlag(kColAddress));
+  EXPECT_EQ(list.RowHostPort(0), "3.3.3.3:80");
+  EXPECT_EQ(list.sort_state(kColAddress), 2);
+  // Locations sort by their GBK bytes: 北 (B1 B1) < 广 (B9 E3) < 上 (C9 CF).
+  list.SortListColumn(kColLocation, 1);
+  EXPECT_EQ(list.RowLocation(0), "北京");
+  EXPECT_EQ(list.RowLocation(1), "广州");
+  EXPECT_EQ(list.RowLocation(2), "上海");
+  EXPECT_EQ(list.sort_state(kColAddress), 0);
+  EXPECT_EQ(list.sort_state(kColLocation), 1);
+}
+
+}  // namespace
+}  // namespace core

@@ -1,0 +1,259 @@
+#include "core/proxylist/proxy_list.h"
+
+#include "core/base/text.h"
+#include "core/proxylist/list_sort.h"
+#include "core/proxylist/natural_compare.h"
+#include "core/proxylist/proxy_line.h"
+
+namespace core {
+
+const std::string& ProxyRow::Column(int column) const {
+  switch (column) {
+    case kColAddress: return address;
+    case kColPort: return port;
+    case kColType: return type;
+    case kColStatus: return status;
+    case kColLocation: return location;
+    default: return result;
+  }
+}
+
+int ProxyList::AddProxy(std::string_view line, bool favourite) {
+  ProxyLine parsed;
+  if (!ParseProxyLine(line, &parsed)) return -1;
+  std::string key = DuplicateKey(parsed.address, parsed.port, parsed.type);
+  if (keys_.count(key) != 0) return 0;
+
+  std::string location = std::move(parsed.remark);
+  if (location.empty() && locator_) location = locator_(parsed.address);
+
+  keys_.insert(std::move(key));
+  ProxyRow row;
+  row.address = std::move(parsed.address);
+  row.port = std::move(parsed.port);
+  row.type = std::move(parsed.type);
+  row.status = std::string(kStatusNotVerified);
+  row.location = std::move(location);
+  row.selected = true;
+  rows_.push_back(std::move(row));
+  NotifyAppended(rows_.size() - 1);
+  if (favourite) SetChecked(rows_.size() - 1, true);
+  return 1;
+}
+
+size_t ProxyList::selected_count() const {
+  size_t n = 0;
+  for (const ProxyRow& r : rows_) n += r.selected ? 1 : 0;
+  return n;
+}
+
+std::string ProxyList::RowHostPort(int64_t index) const {
+  if (index < 0 || uint64_t(index) >= rows_.size()) return {};
+  const ProxyRow& r = rows_[size_t(index)];
+  return HostPortText(r.address, r.port);
+}
+
+std::string ProxyList::RowFullLine(int64_t index) const {
+  if (index < 0 || uint64_t(index) >= rows_.size()) return {};
+  const ProxyRow& r = rows_[size_t(index)];
+  return FullLineText(r.address, r.port, r.type, r.location);
+}
+
+std::string ProxyList::RowLocation(int64_t index) const {
+  if (index < 0 || uint64_t(index) >= rows_.size()) return {};
+  return rows_[size_t(index)].location;
+}
+
+void ProxyList::SetSelected(size_t index, bool on) {
+  if (index >= rows_.size() || rows_[index].selected == on) return;
+  rows_[index].selected = on;
+  NotifyChanged(index);
+}
+
+void ProxyList::SelectAll(bool on) {
+  Batch batch(*this);
+  for (size_t i = 0; i < rows_.size(); ++i) SetSelected(i, on);
+}
+
+void ProxyList::SetCheckedRaw(size_t index, bool on) {
+  ProxyRow& r = rows_[index];
+  if (r.favourite == on) return;
+  r.favourite = on;
+  favourite_count_ += on ? 1 : -1;
+  NotifyChanged(index);
+  NotifyFavourites();
+}
+
+void ProxyList::SetChecked(size_t index, bool on) {
+  if (index >= rows_.size()) return;
+  // A reserved row keeps its tick for as long as it carries the mark.
+  if (!on && IsReserved(index)) return;
+  SetCheckedRaw(index, on);
+}
+
+bool ProxyList::IsReserved(size_t index) const {
+  if (index >= rows_.size()) return false;
+  std::string_view loc = rows_[index].location;
+  return loc.size() >= kReservedMark.size() &&
+         EqualsIgnoreAsciiCase(loc.substr(0, kReservedMark.size()), kReservedMark);
+}
+
+void ProxyList::SetReserved(size_t index, bool on) {
+  if (index >= rows_.size()) return;
+  bool reserved = IsReserved(index);
+  ProxyRow& r = rows_[index];
+  if (on && !reserved) {
+    r.location.insert(0, kReservedMark);
+    NotifyChanged(index);
+    SetCheckedRaw(index, true);
+  } else if (!on && reserved) {
+    r.location.erase(0, kReservedMark.size());
+    NotifyChanged(index);
+  }
+}
+
+void ProxyList::MakeSelectedReserved() {
+  Batch batch(*this);
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    if (rows_[i].selected) SetReserved(i, true);
+  }
+}
+
+void ProxyList::MakeSelectedFavourite() {
+  Batch batch(*this);
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    if (!rows_[i].selected) continue;
+    SetReserved(i, false);
+    SetChecked(i, true);
+  }
+}
+
+void ProxyList::MakeSelectedGeneral() {
+  Batch batch(*this);
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    if (!rows_[i].selected) continue;
+    SetReserved(i, false);
+    SetChecked(i, false);
+  }
+}
+
+size_t ProxyList::RemoveSelected() {
+  size_t kept = 0;
+  size_t removed = 0;
+  int favourites_removed = 0;
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    ProxyRow& r = rows_[i];
+    if (r.selected) {
+      keys_.erase(DuplicateKey(r.address, r.port, r.type));
+      favourites_removed += r.favourite ? 1 : 0;
+      ++removed;
+    } else {
+      if (kept != i) rows_[kept] = std::move(r);
+      ++kept;
+    }
+  }
+  if (removed == 0) return 0;
+  rows_.resize(kept);
+  favourite_count_ -= favourites_removed;
+  NotifyReset();
+  if (favourites_removed != 0) NotifyFavourites();
+  return removed;
+}
+
+void ProxyList::RemoveAll() {
+  bool had_favourites = favourite_count_ != 0;
+  rows_.clear();
+  keys_.clear();
+  favourite_count_ = 0;
+  NotifyReset();
+  if (had_favourites) NotifyFavourites();
+}
+
+void ProxyList::SortListColumn(int column, int flag) {
+  if (column < 0 || column >= kColumnCount) return;
+  std::vector<size_t> order;
+  if (column == kColStatus) {
+    std::vector<int32_t> scores;
+    scores.reserve(rows_.size());
+    for (const ProxyRow& r : rows_) scores.push_back(r.score);
+    order = ScoreSortOrder(scores, flag);
+  } else {
+    std::vector<std::string> keys;
+    keys.reserve(rows_.size());
+    for (const ProxyRow& r : rows_) keys.push_back(NaturalSortKey(r.Column(column)));
+    order = TextSortOrder(keys, flag);
+  }
+  std::vector<ProxyRow> sorted;
+  sorted.reserve(rows_.size());
+  for (size_t i : order) sorted.push_back(std::move(rows_[i]));
+  rows_ = std::move(sorted);
+  sort_state_.fill(0);
+  sort_state_[size_t(column)] = flag == 1 ? 1 : 2;
+  NotifyReset();
+}
+
+std::string ProxyList::CaptionText(const RunCounters* running) const {
+  std::string text(kListCaptionTitle);
+  if (rows_.empty()) return text;
+  if (running) {
+    text += Format("(已验证:%d, 可用:%d, 未验证:%d)", running->done, running->usable,
+                   running->remaining);
+  } else {
+    text += Format("(ip总数:%d, 常用ip:%d)", int(rows_.size()), favourite_count_);
+  }
+  return text;
+}
+
+ProxyList::Batch::Batch(ProxyList& list) : list_(list) { ++list_.batch_depth_; }
+ProxyList::Batch::~Batch() { list_.EndBatch(); }
+
+void ProxyList::EndBatch() {
+  if (--batch_depth_ > 0) return;
+  bool reset = batch_reset_;
+  bool favourites = batch_favourites_;
+  size_t first = batch_append_first_;
+  batch_reset_ = batch_favourites_ = false;
+  batch_append_first_ = SIZE_MAX;
+  if (!observer_) return;
+  if (reset) {
+    observer_->OnRowsReset();
+  } else if (first != SIZE_MAX && first < rows_.size()) {
+    observer_->OnRowsAppended(first, rows_.size() - first);
+  }
+  if (favourites) observer_->OnFavouritesChanged();
+}
+
+void ProxyList::NotifyAppended(size_t first) {
+  if (batch_depth_ > 0) {
+    if (batch_append_first_ == SIZE_MAX) batch_append_first_ = first;
+    return;
+  }
+  if (observer_) observer_->OnRowsAppended(first, 1);
+}
+
+void ProxyList::NotifyChanged(size_t index) {
+  if (batch_depth_ > 0) {
+    // A change to a row that was appended in this batch is covered by the append.
+    if (batch_append_first_ == SIZE_MAX || index < batch_append_first_) batch_reset_ = true;
+    return;
+  }
+  if (observer_) observer_->OnRowChanged(index);
+}
+
+void ProxyList::NotifyReset() {
+  if (batch_depth_ > 0) {
+    batch_reset_ = true;
+    return;
+  }
+  if (observer_) observer_->OnRowsReset();
+}
+
+void ProxyList::NotifyFavourites() {
+  if (batch_depth_ > 0) {
+    batch_favourites_ = true;
+    return;
+  }
+  if (observer_) observer_->OnFavouritesChanged();
+}
+
+}  // namespace core

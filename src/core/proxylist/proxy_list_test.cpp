@@ -1,0 +1,240 @@
+#include "core/proxylist/proxy_list.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace core {
+namespace {
+
+// Records what the list told its observer.
+struct RecordingObserver : ProxyListObserver {
+  std::vector<std::pair<size_t, size_t>> appended;
+  std::vector<size_t> changed;
+  int resets = 0;
+  int favourites = 0;
+  void OnRowsAppended(size_t first, size_t count) override { appended.emplace_back(first, count); }
+  void OnRowChanged(size_t row) override { changed.push_back(row); }
+  void OnRowsReset() override { ++resets; }
+  void OnFavouritesChanged() override { ++favourites; }
+};
+
+int CountTicked(const ProxyList& list) {
+  int n = 0;
+  for (size_t i = 0; i < list.size(); ++i) n += list.row(i).favourite ? 1 : 0;
+  return n;
+}
+
+TEST(ProxyListTest, AddResultsAndDuplicateKeys) {
+  struct Step {
+    const char* line;
+    int result;
+  } steps[] = {
+      {"1.2.3.4:80", 1},
+      {"1.2.3.4:80", 0},
+      {" 1.2.3.4 : 80 ", 0},
+      {"1.2.3.4:80@HTTP", 1},   // a typed entry is another entry
+      {"1.2.3.4:0080", 1},      // ports compare as typed
+      {"1.2.3.4:1080@SOCKS5", 1},
+      {"1.2.3.4:1080@socks4", 0},
+      {"1.2.3.4:1080@SOCKS", 0},
+      {"abc", -1},
+      {"GATEWAY:3128", 1},
+      {"gateway:3128", 0},  // keys are upper-cased
+  };
+  ProxyList list;
+  for (const Step& s : steps) EXPECT_EQ(list.AddProxy(s.line, false), s.result) << s.line;
+  EXPECT_EQ(list.size(), 5u);
+}
+
+TEST(ProxyListTest, NewRowIsSelectedUnverifiedAndLocated) {
+  ProxyList list;
+  list.SetLocator([](std::string_view a) { return a == "61.135.1.2" ? "中国 北京" : ""; });
+  ASSERT_EQ(list.AddProxy("61.135.1.2:8080", false), 1);
+  ASSERT_EQ(list.AddProxy("9.9.9.9:80$自己的备注", true), 1);
+  ASSERT_EQ(list.AddProxy("8.8.8.8:80", false), 1);
+  const ProxyRow& a = list.row(0);
+  EXPECT_EQ(a.location, "中国 北京");
+  EXPECT_EQ(a.status, "未验证");
+  EXPECT_EQ(a.score, -1);
+  EXPECT_TRUE(a.selected);
+  EXPECT_FALSE(a.favourite);
+  EXPECT_EQ(list.row(1).location, "自己的备注");  // the remark wins over the lookup
+  EXPECT_TRUE(list.row(1).favourite);
+  EXPECT_EQ(list.row(2).location, "");
+  EXPECT_EQ(list.favourite_count(), 1);
+}
+
+TEST(ProxyListTest, RowAccessorsGiveEmptyTextOutsideTheList) {
+  ProxyList list;
+  list.AddProxy("1.2.3.4:80@HTTP$中国 北京", false);
+  EXPECT_EQ(list.RowHostPort(0), "1.2.3.4:80");
+  EXPECT_EQ(list.RowFullLine(0), "1.2.3.4:80@HTTP$中国 北京");
+  EXPECT_EQ(list.RowLocation(0), "中国 北京");
+  for (int64_t bad : {int64_t{-1}, int64_t{1}, int64_t{1} << 40}) {
+    EXPECT_EQ(list.RowHostPort(bad), "") << bad;
+    EXPECT_EQ(list.RowFullLine(bad), "") << bad;
+    EXPECT_EQ(list.RowLocation(bad), "") << bad;
+  }
+}
+
+TEST(ProxyListTest, RemoveSelectedReleasesKeysAndFavourites) {
+  ProxyList list;
+  list.AddProxy("1.1.1.1:80", true);
+  list.AddProxy("2.2.2.2:80", false);
+  list.AddProxy("3.3.3.3:80", true);
+  list.SelectAll(false);
+  list.SetSelected(0, true);
+  list.SetSelected(1, true);
+  EXPECT_EQ(list.RemoveSelected(), 2u);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list.RowHostPort(0), "3.3.3.3:80");
+  EXPECT_EQ(list.favourite_count(), 1);
+  EXPECT_EQ(list.AddProxy("1.1.1.1:80", false), 1);  // a deleted entry can come back at once
+  EXPECT_EQ(list.AddProxy("3.3.3.3:80", false), 0);
+  list.SelectAll(false);
+  EXPECT_EQ(list.RemoveSelected(), 0u);  // nothing selected, nothing happens
+  EXPECT_EQ(list.size(), 2u);
+}
+
+TEST(ProxyListTest, RemoveAllEmptiesKeysAndCount) {
+  ProxyList list;
+  list.AddProxy("1.1.1.1:80", true);
+  list.AddProxy("2.2.2.2:80", true);
+  list.RemoveAll();
+  EXPECT_EQ(list.size(), 0u);
+  EXPECT_EQ(list.favourite_count(), 0);
+  EXPECT_EQ(list.AddProxy("1.1.1.1:80", false), 1);
+}
+
+TEST(ProxyListTest, ReservedRowsKeepTheirTick) {
+  ProxyList list;
+  list.AddProxy("1.1.1.1:80$美国", false);
+  list.SetReserved(0, true);
+  EXPECT_TRUE(list.IsReserved(0));
+  EXPECT_EQ(list.RowLocation(0), "<保留ip>美国");
+  EXPECT_TRUE(list.row(0).favourite);
+  EXPECT_EQ(list.favourite_count(), 1);
+
+  list.SetChecked(0, false);  // refused while the mark is there
+  EXPECT_TRUE(list.row(0).favourite);
+  EXPECT_EQ(list.favourite_count(), 1);
+
+  list.SetReserved(0, true);  // already reserved: nothing changes
+  EXPECT_EQ(list.RowLocation(0), "<保留ip>美国");
+  list.SetReserved(0, false);
+  EXPECT_EQ(list.RowLocation(0), "美国");
+  EXPECT_TRUE(list.row(0).favourite);
+  list.SetChecked(0, false);
+  EXPECT_EQ(list.favourite_count(), 0);
+}
+
+TEST(ProxyListTest, MarkInTheRemarkMakesARowReservedFromTheStart) {
+  ProxyList list;
+  list.AddProxy("1.1.1.1:80$<保留IP>x", false);  // the mark compares without letter case
+  EXPECT_TRUE(list.IsReserved(0));
+  EXPECT_FALSE(list.row(0).favourite);
+  list.SetChecked(0, true);
+  list.SetChecked(0, false);
+  EXPECT_TRUE(list.row(0).favourite);
+  EXPECT_FALSE(list.IsReserved(5));
+}
+
+TEST(ProxyListTest, ClassifyCommandsOnTheSelection) {
+  struct Case {
+    const char* name;
+    void (ProxyList::*command)();
+    bool reserved, ticked;
+  } cases[] = {
+      {"reserved", &ProxyList::MakeSelectedReserved, true, true},
+      {"favourite", &ProxyList::MakeSelectedFavourite, false, true},
+      {"general", &ProxyList::MakeSelectedGeneral, false, false},
+  };
+  for (const Case& c : cases) {
+    for (bool start_reserved : {false, true}) {
+      ProxyList list;
+      list.AddProxy("1.1.1.1:80$loc", false);
+      list.AddProxy("2.2.2.2:80$loc", false);
+      if (start_reserved) list.SetReserved(0, true);
+      list.SetSelected(1, false);
+      (list.*c.command)();
+      EXPECT_EQ(list.IsReserved(0), c.reserved) << c.name << start_reserved;
+      EXPECT_EQ(list.row(0).favourite, c.ticked) << c.name << start_reserved;
+      EXPECT_EQ(list.RowLocation(0), c.reserved ? "<保留ip>loc" : "loc") << c.name;
+      EXPECT_FALSE(list.row(1).favourite) << "unselected rows are left alone";
+      EXPECT_EQ(list.favourite_count(), CountTicked(list)) << c.name;
+    }
+  }
+}
+
+TEST(ProxyListTest, FavouriteCountFollowsEveryOperation) {
+  // A random walk over the operations that touch ticks; the count must always
+  // equal the number of ticked rows.
+  ProxyList list;
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  for (int step = 0; step < 3000; ++step) {
+    size_t n = list.size();
+    switch (next(8)) {
+      case 0:
+        list.AddProxy("10.0." + std::to_string(next(20)) + ".1:80", next(2) == 0);
+        break;
+      case 1:
+        if (n) list.SetChecked(next(uint32_t(n)), next(2) == 0);
+        break;
+      case 2:
+        if (n) list.SetReserved(next(uint32_t(n)), next(2) == 0);
+        break;
+      case 3:
+        if (n) list.SetSelected(next(uint32_t(n)), next(2) == 0);
+        break;
+      case 4: list.MakeSelectedGeneral(); break;
+      case 5: list.MakeSelectedReserved(); break;
+      case 6:
+        if (next(10) == 0) list.RemoveSelected();
+        break;
+      case 7: list.SortListColumn(int(next(6)), int(next(2))); break;
+    }
+    ASSERT_EQ(list.favourite_count(), CountTicked(list)) << "step " << step;
+  }
+}
+
+TEST(ProxyListTest, CaptionForms) {
+  ProxyList list;
+  EXPECT_EQ(list.CaptionText(nullptr), "proxy服务器列表");
+  list.AddProxy("1.1.1.1:80", true);
+  list.AddProxy("2.2.2.2:80", false);
+  EXPECT_EQ(list.CaptionText(nullptr), "proxy服务器列表(ip总数:2, 常用ip:1)");
+  RunCounters run{3, 1, 7};
+  EXPECT_EQ(list.CaptionText(&run), "proxy服务器列表(已验证:3, 可用:1, 未验证:7)");
+}
+
+TEST(ProxyListTest, ObserverHearsAppendsAndBatchesCollapse) {
+  ProxyList list;
+  RecordingObserver obs;
+  list.SetObserver(&obs);
+  list.AddProxy("1.1.1.1:80", false);
+  ASSERT_EQ(obs.appended.size(), 1u);
+  EXPECT_EQ(obs.appended[0], std::make_pair(size_t{0}, size_t{1}));
+  {
+    ProxyList::Batch batch(list);
+    for (int i = 2; i < 50; ++i) list.AddProxy(std::to_string(i) + ".0.0.1:80", true);
+    EXPECT_EQ(obs.appended.size(), 1u);
+  }
+  ASSERT_EQ(obs.appended.size(), 2u);
+  EXPECT_EQ(obs.appended[1], std::make_pair(size_t{1}, size_t{48}));
+  EXPECT_EQ(obs.resets, 0);
+  EXPECT_EQ(obs.favourites, 1);  // 48 ticks, one notice at the end of the batch
+  {
+    ProxyList::Batch batch(list);
+    list.AddProxy("99.0.0.1:80", false);
+    list.SetChecked(0, true);  // an older row changed: the batch ends in a reset
+  }
+  EXPECT_EQ(obs.resets, 1);
+}
+
+}  // namespace
+}  // namespace core
