@@ -1,0 +1,148 @@
+#include "core/proxylist/list_file.h"
+
+#include <fstream>
+
+#include "core/base/file_path.h"
+#include "core/base/text.h"
+#include "core/proxylist/line_reader.h"
+
+namespace core {
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+std::string OpenFailedText(std::string_view path) {
+  return Format("文件[%.*s]打开失败", int(path.size()), path.data());
+}
+
+// The text of a line up to its first NUL byte, as text-mode readers have always
+// seen it: binary junk after a NUL cannot reach the list.
+std::string_view CutAtNul(std::string_view s) {
+  size_t nul = s.find('\0');
+  return nul == std::string_view::npos ? s : s.substr(0, nul);
+}
+
+void StripBom(std::string& line, bool first) {
+  if (first && line.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) line.erase(0, kUtf8Bom.size());
+}
+
+// Reads the whole file once to tell UTF-8 from the ANSI code page: a BOM, or
+// nothing but well-formed UTF-8, means UTF-8.
+bool LooksLikeUtf8(std::istream& in) {
+  LineReader reader(in);
+  std::string line;
+  bool too_long = false;
+  bool first = true;
+  while (reader.Next(&line, &too_long)) {
+    if (first && line.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) return true;
+    first = false;
+    // A line cut at the limit may end inside a character; it is an error line
+    // either way and does not decide the encoding.
+    if (!too_long && !IsValidUtf8(line)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favourite,
+                             const AnsiCodec& codec) {
+  ImportSummary s;
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  if (!in) {
+    s.message = OpenFailedText(path);
+    s.caption = std::string(kMsgCaptionError);
+    return s;
+  }
+  bool utf8 = LooksLikeUtf8(in);
+  in.clear();
+  in.seekg(0);
+
+  ProxyList::Batch batch(list);
+  LineReader reader(in);
+  std::string raw;
+  bool too_long = false;
+  bool first_line = true;
+  bool first_text = true;
+  while (reader.Next(&raw, &too_long)) {
+    StripBom(raw, first_line && utf8);
+    first_line = false;
+    std::string_view line = TrimLeft(CutAtNul(raw));
+    if (line.empty()) continue;
+    if (first_text) {
+      if (!IsDigit(line.front())) {
+        s.message = "下载的文件不是ip数据列表文件";
+        s.caption = std::string(kMsgCaptionError);
+        return s;
+      }
+      first_text = false;
+      if (!keep) list.RemoveAll();
+    }
+    ++s.lines;
+    if (too_long) {
+      // Longer than any proxy line can be: counted, never stored.
+      ++s.errors;
+      continue;
+    }
+    int r = utf8 ? list.AddProxy(line, favourite) : list.AddProxy(codec.ToUtf8(line), favourite);
+    if (r == 1) {
+      ++s.added;
+    } else if (r == 0) {
+      ++s.duplicates;
+    } else {
+      ++s.errors;
+    }
+  }
+  if (!reader.ok()) {
+    s.message = OpenFailedText(path);
+    s.caption = std::string(kMsgCaptionError);
+    return s;
+  }
+  s.ok = true;
+  s.caption = std::string(kMsgCaptionAddResult);
+  s.message = Format(
+      "ip服务器信息共%d条，其中\n  成功加入：%3d条\n  重复项目：%3d条\n  错误项目：%3d条",
+      s.lines, s.added, s.duplicates, s.errors);
+  return s;
+}
+
+ExportSummary ExportListFile(std::string_view path, const ProxyList& list, ExportForm form,
+                             bool selected_only, const AnsiCodec& codec) {
+  ExportSummary s;
+  std::string text;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (selected_only && !list.row(i).selected) continue;
+    text += form == ExportForm::kHostPort ? list.RowHostPort(int64_t(i))
+                                          : list.RowFullLine(int64_t(i));
+    text += "\r\n";
+    ++s.count;
+  }
+  std::string bytes;
+  if (!codec.FromUtf8(text, &bytes)) {
+    bytes = std::string(kUtf8Bom) + text;
+    s.utf8 = true;
+  }
+
+  std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
+  if (!out) {
+    s.count = 0;
+    s.message = OpenFailedText(path);
+    s.caption = std::string(kMsgCaptionError);
+    return s;
+  }
+  out.write(bytes.data(), std::streamsize(bytes.size()));
+  out.close();
+  if (!out) {
+    // A full disk or a vanished drive must not be reported as a success.
+    s.count = 0;
+    s.message = Format("文件[%.*s]写入失败", int(path.size()), path.data());
+    s.caption = std::string(kMsgCaptionError);
+    return s;
+  }
+  s.ok = true;
+  s.message = Format("成功保存ip服务器信息共%d条", s.count);
+  s.caption = std::string(kMsgCaptionSaveResult);
+  return s;
+}
+
+}  // namespace core

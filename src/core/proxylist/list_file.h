@@ -1,0 +1,55 @@
+// List files: text files with one proxy line per line, read into the proxy list
+// and written from it. A UTF-8 file (with or without BOM) is read as UTF-8,
+// anything else in the ANSI code page; export writes the ANSI code page when
+// every character survives it, otherwise UTF-8 with a BOM. The procedures return
+// the message the user is shown; the caller decides whether to show it. UI thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/base/codepage.h"
+#include "core/proxylist/proxy_list.h"
+
+namespace core {
+
+inline constexpr std::string_view kMsgCaptionError = "错误";
+inline constexpr std::string_view kMsgCaptionAddResult = "添加结果";
+inline constexpr std::string_view kMsgCaptionSaveResult = "保存结果";
+inline constexpr std::string_view kMsgCaptionCannotDo = "无法完成操作";
+inline constexpr std::string_view kMsgListEmpty = "ip列表是空的";
+
+struct ImportSummary {
+  bool ok = false;  // the file was read to its end and taken as a list file
+  int lines = 0;    // non-empty lines
+  int added = 0;
+  int duplicates = 0;
+  int errors = 0;
+  std::string message;  // what the user is told (summary or error)
+  std::string caption;
+};
+
+// Imports `path` (UTF-8 file name). keep: rows already in the list stay; without
+// it they are replaced once the first line proves the file a list file.
+// favourite: the added rows are ticked. A file that cannot be opened or whose
+// first non-empty line does not begin with a digit leaves the list unchanged; so
+// does a file without any non-empty line.
+ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favourite,
+                             const AnsiCodec& codec);
+
+enum class ExportForm { kHostPort, kFullLine };
+
+struct ExportSummary {
+  bool ok = false;
+  int count = 0;
+  bool utf8 = false;  // written as UTF-8 with BOM because the ANSI code page could not hold it
+  std::string message;
+  std::string caption;
+};
+
+// Writes every row (or only the selected ones) in list order, each line ended by
+// CR LF. An existing file is replaced.
+ExportSummary ExportListFile(std::string_view path, const ProxyList& list, ExportForm form,
+                             bool selected_only, const AnsiCodec& codec);
+
+}  // namespace core

@@ -1,0 +1,208 @@
+#include "core/proxylist/list_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "core/base/file_path.h"
+
+namespace core {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ListFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("relaymoth-listfile-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string Write(const std::string& name, const std::string& bytes) {
+    fs::path p = dir_ / PathFromUtf8(name);
+    std::ofstream(p, std::ios::binary) << bytes;
+    return PathToUtf8(p);
+  }
+  std::string Read(const std::string& path) {
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  std::string Path(const std::string& name) { return PathToUtf8(dir_ / PathFromUtf8(name)); }
+
+  fs::path dir_;
+  GbkCodec gbk_;
+};
+
+TEST_F(ListFileTest, ImportCountsTable) {
+  struct Case {
+    const char* name;
+    std::string content;
+    bool ok;
+    int lines, added, duplicates, errors;
+  } cases[] = {
+      {"plain LF", "1.1.1.1:80\n2.2.2.2:80\n", true, 2, 2, 0, 0},
+      {"CRLF and no final end", "1.1.1.1:80\r\n2.2.2.2:80", true, 2, 2, 0, 0},
+      {"blank lines not counted", "\n  \n1.1.1.1:80\n\t\n\r\n2.2.2.2:80\n\n", true, 2, 2, 0, 0},
+      {"text after the first line is an error", "1.1.1.1:80\nhello\n;comment\n", true, 3, 1, 0, 2},
+      {"duplicates inside the file", "1.1.1.1:80\n1.1.1.1:80@socks4\n1.1.1.1:80@SOCKS5\n", true,
+       3, 2, 1, 0},
+      {"comment first refuses the file", ";list\n1.1.1.1:80\n", false, 0, 0, 0, 0},
+      {"html refuses the file", "<html>\n1.1.1.1:80\n", false, 0, 0, 0, 0},
+      {"empty file", "", true, 0, 0, 0, 0},
+      {"NUL cuts a line", std::string("1.1.1.1:80\0garbage\n2.2.2.2:81\n", 29), true, 2, 2, 0, 0},
+      {"binary junk after a good first line", "1.1.1.1:80\n\x01\x02\xff\xfe\x80\n", true, 2, 1, 0,
+       1},
+      {"UTF-8 BOM", "\xEF\xBB\xBF" "1.1.1.1:80$中国\n", true, 1, 1, 0, 0},
+      {"leading blanks before the first digit", "   1.1.1.1:80\n", true, 1, 1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    std::string path = Write("in.txt", c.content);
+    ProxyList list;
+    ImportSummary s = ImportListFile(path, list, true, false, gbk_);
+    EXPECT_EQ(s.ok, c.ok) << c.name;
+    EXPECT_EQ(s.lines, c.lines) << c.name;
+    EXPECT_EQ(s.added, c.added) << c.name;
+    EXPECT_EQ(s.duplicates, c.duplicates) << c.name;
+    EXPECT_EQ(s.errors, c.errors) << c.name;
+    EXPECT_EQ(list.size(), size_t(c.added)) << c.name;
+  }
+}
+
+TEST_F(ListFileTest, SummaryAndErrorTexts) {
+  ProxyList list;
+  ImportSummary s = ImportListFile(Write("a.txt", "1.1.1.1:80\nx\n1.1.1.1:80\n"), list, true,
+                                   false, gbk_);
+  EXPECT_EQ(s.caption, "添加结果");
+  EXPECT_EQ(s.message,
+            "ip服务器信息共3条，其中\n  成功加入：  1条\n  重复项目：  1条\n  错误项目：  1条");
+
+  s = ImportListFile(Path("missing.txt"), list, true, false, gbk_);
+  EXPECT_FALSE(s.ok);
+  EXPECT_EQ(s.caption, "错误");
+  EXPECT_EQ(s.message, "文件[" + Path("missing.txt") + "]打开失败");
+
+  s = ImportListFile(Write("b.txt", "#x\n"), list, true, false, gbk_);
+  EXPECT_EQ(s.message, "下载的文件不是ip数据列表文件");
+}
+
+TEST_F(ListFileTest, KeepReplaceAndFavourite) {
+  std::string first = Write("first.txt", "1.1.1.1:80\n2.2.2.2:80\n");
+  std::string second = Write("second.txt", "2.2.2.2:80\n3.3.3.3:80\n");
+  std::string bad = Write("bad.txt", "not a list\n");
+  std::string empty = Write("empty.txt", "\n\n");
+
+  ProxyList list;
+  ImportListFile(first, list, true, false, gbk_);
+  ImportSummary again = ImportListFile(first, list, true, false, gbk_);
+  EXPECT_EQ(again.added, 0);
+  EXPECT_EQ(again.duplicates, 2);
+
+  ImportSummary kept = ImportListFile(second, list, true, true, gbk_);
+  EXPECT_EQ(kept.added, 1);
+  EXPECT_EQ(list.size(), 3u);
+  EXPECT_TRUE(list.row(2).favourite);
+  EXPECT_EQ(list.favourite_count(), 1);
+
+  // Neither a refused file nor an empty one may cost the user the list.
+  EXPECT_FALSE(ImportListFile(bad, list, false, false, gbk_).ok);
+  EXPECT_TRUE(ImportListFile(empty, list, false, false, gbk_).ok);
+  EXPECT_EQ(list.size(), 3u);
+
+  ImportSummary replaced = ImportListFile(second, list, false, false, gbk_);
+  EXPECT_EQ(replaced.added, 2);  // keys went with the old rows
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list.RowHostPort(0), "2.2.2.2:80");
+  EXPECT_EQ(list.favourite_count(), 0);
+}
+
+TEST_F(ListFileTest, EncodingsAreDetected) {
+  // 中国 北京 in GBK, then the same in UTF-8.
+  std::string gbk_line = "1.1.1.1:80$\xD6\xD0\xB9\xFA \xB1\xB1\xBE\xA9\r\n";
+  ProxyList list;
+  ASSERT_TRUE(ImportListFile(Write("gbk.txt", gbk_line), list, true, false, gbk_).ok);
+  ASSERT_TRUE(ImportListFile(Write("utf8.txt", "2.2.2.2:80$中国 北京\n"), list, true, false, gbk_).ok);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list.RowLocation(0), "中国 北京");
+  EXPECT_EQ(list.RowLocation(1), "中国 北京");
+}
+
+TEST_F(ListFileTest, LongLinesAreErrorsNotCrashes) {
+  std::string huge(3 << 20, '7');
+  std::string content = "1.1.1.1:80\n" + huge + "\n2.2.2.2:80$" + std::string(100000, 'x') + "\n";
+  ProxyList list;
+  ImportSummary s = ImportListFile(Write("long.txt", content), list, true, false, gbk_);
+  EXPECT_TRUE(s.ok);
+  EXPECT_EQ(s.lines, 3);
+  EXPECT_EQ(s.added, 2);
+  EXPECT_EQ(s.errors, 1);
+  EXPECT_EQ(list.RowLocation(1).size(), 100000u);
+}
+
+TEST_F(ListFileTest, ExportFormsEncodingAndRoundTrip) {
+  ProxyList list;
+  list.AddProxy("1.1.1.1:80@HTTP$中国 北京", false);
+  list.AddProxy("2.2.2.2:8080", false);
+  list.AddProxy("3.3.3.3:1080@SOCKS5$美国", true);
+  list.SetReserved(2, true);
+  list.SetSelected(1, false);
+
+  std::string hp = Path("hp.txt");
+  ExportSummary s = ExportListFile(hp, list, ExportForm::kHostPort, false, gbk_);
+  EXPECT_TRUE(s.ok);
+  EXPECT_EQ(s.count, 3);
+  EXPECT_EQ(s.message, "成功保存ip服务器信息共3条");
+  EXPECT_EQ(s.caption, "保存结果");
+  EXPECT_EQ(Read(hp), "1.1.1.1:80\r\n2.2.2.2:8080\r\n3.3.3.3:1080\r\n");
+
+  std::string full = Path("完整.txt");
+  s = ExportListFile(full, list, ExportForm::kFullLine, true, gbk_);
+  EXPECT_EQ(s.count, 2);
+  EXPECT_FALSE(s.utf8);
+  EXPECT_EQ(Read(full),
+            "1.1.1.1:80@HTTP$\xD6\xD0\xB9\xFA \xB1\xB1\xBE\xA9\r\n"
+            "3.3.3.3:1080@SOCKS5$<\xB1\xA3\xC1\xF4ip>\xC3\xC0\xB9\xFA\r\n");
+
+  // Importing the full-line file gives back reserved rows.
+  ProxyList back;
+  ASSERT_TRUE(ImportListFile(full, back, true, false, gbk_).ok);
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_TRUE(back.IsReserved(1));
+  EXPECT_EQ(back.RowFullLine(0), list.RowFullLine(0));
+
+  // A location the ANSI code page cannot hold: written as UTF-8 with a BOM.
+  list.AddProxy("4.4.4.4:80$Ελλάδα ☃", false);
+  std::string u = Path("u.txt");
+  s = ExportListFile(u, list, ExportForm::kFullLine, false, gbk_);
+  EXPECT_TRUE(s.utf8);
+  ProxyList back2;
+  ASSERT_TRUE(ImportListFile(u, back2, true, false, gbk_).ok);
+  EXPECT_EQ(back2.RowLocation(3), "Ελλάδα ☃");
+}
+
+TEST_F(ListFileTest, ExportSelectionOfNothingAndUnwritableFile) {
+  ProxyList list;
+  list.AddProxy("1.1.1.1:80", false);
+  list.SelectAll(false);
+  std::string p = Path("none.txt");
+  ExportSummary s = ExportListFile(p, list, ExportForm::kHostPort, true, gbk_);
+  EXPECT_TRUE(s.ok);
+  EXPECT_EQ(s.count, 0);
+  EXPECT_EQ(Read(p), "");
+
+  std::string nowhere = Path("no-such-dir/x.txt");
+  s = ExportListFile(nowhere, list, ExportForm::kHostPort, false, gbk_);
+  EXPECT_FALSE(s.ok);
+  EXPECT_EQ(s.message, "文件[" + nowhere + "]打开失败");
+}
+
+}  // namespace
+}  // namespace core

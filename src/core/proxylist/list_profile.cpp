@@ -1,0 +1,73 @@
+#include "core/proxylist/list_profile.h"
+
+#include "core/base/text.h"
+
+namespace core {
+namespace {
+
+constexpr std::string_view kFavoriteCount = "FavoriteProxy";
+constexpr std::string_view kUnfavoriteCount = "UnfavoriteProxy";
+// A previous save is cleared over this many indices before the list is written.
+constexpr int kClearedIndices = 1000;
+
+void LoadGroup(ProxyList& list, ProfileStore& store, std::string_view count_name,
+               std::string (*value_name)(int), bool favourite) {
+  int32_t count = store.ReadInt(kProxyListSection, count_name, 0);
+  // Missing values are skipped. A count far beyond the stored values (a damaged
+  // profile) ends after a thousand missing values in a row, so that it cannot
+  // keep the start-up busy with two billion reads; a save never leaves gaps.
+  int missing_in_a_row = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    std::string text = store.ReadText(kProxyListSection, value_name(i), "");
+    if (text.empty()) {
+      if (++missing_in_a_row >= kClearedIndices) break;
+      continue;
+    }
+    missing_in_a_row = 0;
+    list.AddProxy(text, favourite);
+  }
+}
+
+}  // namespace
+
+std::string FavoriteValueName(int index) { return Format("FavoriteProxy_%03d", index); }
+std::string UnfavoriteValueName(int index) { return Format("UnfavoriteProxy_%03d", index); }
+
+void SaveListSection(const ProxyList& list, ProfileStore& store) {
+  for (int i = 0; i < kClearedIndices; ++i) {
+    if (!store.DeleteValue(kProxyListSection, FavoriteValueName(i))) break;
+    store.DeleteValue(kProxyListSection, UnfavoriteValueName(i));
+  }
+  int32_t f = 0;
+  int32_t u = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    std::string text = list.RowHostPort(int64_t(i));
+    if (text.empty()) continue;
+    if (list.row(i).favourite) {
+      store.WriteText(kProxyListSection, FavoriteValueName(f++), text);
+    } else {
+      store.WriteText(kProxyListSection, UnfavoriteValueName(u++), text);
+    }
+  }
+  store.WriteInt(kProxyListSection, kFavoriteCount, f);
+  store.WriteInt(kProxyListSection, kUnfavoriteCount, u);
+}
+
+void LoadSavedList(ProxyList& list, ProfileStore& store) {
+  ProxyList::Batch batch(list);
+  LoadGroup(list, store, kFavoriteCount, FavoriteValueName, true);
+  LoadGroup(list, store, kUnfavoriteCount, UnfavoriteValueName, false);
+}
+
+void SaveWindowPosition(const WindowPosition& pos, ProfileStore& store) {
+  store.WriteInt(kWindowPositionSection, "WindowPosLeft", pos.left);
+  store.WriteInt(kWindowPositionSection, "WindowPosTop", pos.top);
+}
+
+WindowPosition LoadWindowPosition(ProfileStore& store) {
+  WindowPosition def;
+  return {store.ReadInt(kWindowPositionSection, "WindowPosLeft", def.left),
+          store.ReadInt(kWindowPositionSection, "WindowPosTop", def.top)};
+}
+
+}  // namespace core
