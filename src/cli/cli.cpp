@@ -1,0 +1,166 @@
+#include "cli/cli.h"
+
+#include <istream>
+#include <ostream>
+#include <string_view>
+
+#include "core/base/codepage.h"
+#include "core/base/file_path.h"
+#include "core/base/text.h"
+#include "core/proxylist/ip_location.h"
+#include "core/proxylist/line_reader.h"
+#include "core/proxylist/list_file.h"
+#include "core/proxylist/proxy_line.h"
+#include "core/proxylist/proxy_list.h"
+
+namespace cli {
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage:\n"
+    "  relaymoth-cli parse < lines\n"
+    "  relaymoth-cli locate [--db FILE] ADDRESS...\n"
+    "  relaymoth-cli import [--db FILE] [--replace] [--favourite]\n"
+    "                       [--export-hostport OUT] [--export-full OUT] FILE...\n";
+
+int Usage(std::ostream& err, std::string_view problem) {
+  err << "relaymoth-cli: " << problem << "\n" << kUsage;
+  return 2;
+}
+
+// A field of a TAB-separated record: TABs and line breaks inside it would split
+// the record, so they become blanks.
+std::string Field(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+  }
+  return out;
+}
+
+// Input lines may come in UTF-8 or in the ANSI code page.
+std::string ToUtf8(std::string_view bytes, const core::AnsiCodec& codec) {
+  return core::IsValidUtf8(bytes) ? std::string(bytes) : codec.ToUtf8(bytes);
+}
+
+int Parse(std::istream& in, std::ostream& out, const core::AnsiCodec& codec) {
+  core::LineReader reader(in);
+  std::string line;
+  bool too_long = false;
+  while (reader.Next(&line, &too_long)) {
+    core::ProxyLine p;
+    if (!too_long && core::ParseProxyLine(ToUtf8(line, codec), &p)) {
+      out << "OK\t" << Field(p.address) << '\t' << Field(p.port) << '\t' << p.type << '\t'
+          << Field(p.remark) << '\n';
+    } else {
+      out << "REFUSED\n";
+    }
+  }
+  return 0;
+}
+
+int Locate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const CliEnv& env) {
+  std::string db = env.default_db;
+  std::vector<std::string> addresses;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--db") {
+      if (++i == args.size()) return Usage(err, "--db needs a file");
+      db = args[i];
+    } else if (args[i].rfind("--", 0) == 0) {
+      return Usage(err, "unknown option " + args[i]);
+    } else {
+      addresses.push_back(args[i]);
+    }
+  }
+  if (addresses.empty()) return Usage(err, "locate needs an address");
+  core::IpLocationDb locator(core::PathFromUtf8(db));
+  for (const std::string& a : addresses) {
+    core::IpLocation loc;
+    if (locator.LookupIpLocation(a, &loc)) {
+      out << Field(a) << '\t' << Field(core::Trim(loc.country)) << '\t'
+          << Field(core::Trim(loc.area)) << '\n';
+    } else {
+      out << Field(a) << "\t-\n";
+    }
+  }
+  return 0;
+}
+
+int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const CliEnv& env, const core::AnsiCodec& codec) {
+  std::string db = env.default_db;
+  bool replace = false;
+  bool favourite = false;
+  std::string export_hostport, export_full;
+  std::vector<std::string> files;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--db" || a == "--export-hostport" || a == "--export-full") {
+      if (++i == args.size()) return Usage(err, a + " needs a file");
+      (a == "--db" ? db : a == "--export-hostport" ? export_hostport : export_full) = args[i];
+    } else if (a == "--replace") {
+      replace = true;
+    } else if (a == "--favourite") {
+      favourite = true;
+    } else if (a.rfind("--", 0) == 0) {
+      return Usage(err, "unknown option " + a);
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (files.empty()) return Usage(err, "import needs a file");
+
+  core::IpLocationDb locator(core::PathFromUtf8(db));
+  core::ProxyList list;
+  list.SetLocator([&locator](std::string_view address) {
+    core::IpLocation loc;
+    return locator.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
+  });
+  for (const std::string& f : files) {
+    core::ImportSummary s = core::ImportListFile(f, list, !replace, favourite, codec);
+    if (s.ok) {
+      out << Field(f) << '\t' << s.lines << '\t' << s.added << '\t' << s.duplicates << '\t'
+          << s.errors << '\n';
+    } else {
+      out << Field(f) << "\tERROR\t" << Field(s.message) << '\n';
+    }
+  }
+  for (size_t i = 0; i < list.size(); ++i) {
+    out << Field(list.RowFullLine(int64_t(i))) << '\t' << (list.row(i).favourite ? 1 : 0) << '\t'
+        << (list.IsReserved(i) ? 1 : 0) << '\n';
+  }
+  const struct {
+    const std::string& path;
+    core::ExportForm form;
+  } exports[] = {{export_hostport, core::ExportForm::kHostPort},
+                 {export_full, core::ExportForm::kFullLine}};
+  for (const auto& e : exports) {
+    if (e.path.empty()) continue;
+    core::ExportSummary s = core::ExportListFile(e.path, list, e.form, false, codec);
+    if (!s.ok) err << "relaymoth-cli: " << s.message << '\n';
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+           std::ostream& err, const CliEnv& env) {
+  if (args.empty()) return Usage(err, "no command");
+  core::GbkCodec codec;
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (args[0] == "parse") {
+    if (!rest.empty()) return Usage(err, "parse takes no arguments");
+    return Parse(in, out, codec);
+  }
+  if (args[0] == "locate") return Locate(rest, out, err, env);
+  if (args[0] == "import") return Import(rest, out, err, env, codec);
+  if (args[0] == "--help" || args[0] == "help") {
+    out << kUsage;
+    return 0;
+  }
+  return Usage(err, "unknown command " + args[0]);
+}
+
+}  // namespace cli

@@ -1,0 +1,17 @@
+// Entry point of relaymoth-cli on Linux: arguments are UTF-8 already.
+#include <filesystem>
+#include <iostream>
+
+#include "cli/cli.h"
+#include "core/base/file_path.h"
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  cli::CliEnv env;
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  env.default_db = core::PathToUtf8((ec ? std::filesystem::path(argv[0]) : self)
+                                        .parent_path() / "wry.dll");
+  return cli::RunCli(args, std::cin, std::cout, std::cerr, env);
+}
