@@ -119,3 +119,25 @@ TEST(ListSortTest, ListSortKeepsRowStateAndRecordsSortState) {
 
 }  // namespace
 }  // namespace core
+
+namespace core {
+namespace {
+
+TEST(ListSortTest, ScoreSortOfTheListPutsTheBestFirst) {
+  ProxyList list;
+  const int32_t scores[] = {-1, 5, 0, 5, 120, -1, 3};
+  for (size_t i = 0; i < std::size(scores); ++i) {
+    ASSERT_EQ(list.AddProxy("10.0.0." + std::to_string(i) + ":80", false), 1);
+    list.SetVerifyResult(i, "s", "r", scores[i]);
+  }
+  list.SortListColumn(kColStatus, 1);
+  std::string order;
+  for (size_t i = 0; i < list.size(); ++i) order += list.RowHostPort(int64_t(i)).substr(7, 1);
+  // 120, then the later 5 before the earlier 5, 3, 0, then the unverified rows.
+  EXPECT_EQ(order, "4316205");
+  EXPECT_EQ(list.row(0).score, 120);
+  EXPECT_EQ(list.row(0).status, "s");
+}
+
+}  // namespace
+}  // namespace core

@@ -137,6 +137,16 @@ void ProxyList::MakeSelectedGeneral() {
   }
 }
 
+void ProxyList::SetVerifyResult(size_t index, std::string status, std::string result,
+                                int32_t score) {
+  if (index >= rows_.size()) return;
+  ProxyRow& r = rows_[index];
+  r.status = std::move(status);
+  r.result = std::move(result);
+  r.score = score;
+  NotifyChanged(index);
+}
+
 size_t ProxyList::RemoveSelected() {
   size_t kept = 0;
   size_t removed = 0;

@@ -111,6 +111,9 @@ class ProxyList {
   void MakeSelectedFavourite();  // mark removed, ticked
   void MakeSelectedGeneral();    // mark removed, unticked
 
+  // Writes a row's verification outcome: the status and result texts and the score.
+  void SetVerifyResult(size_t index, std::string status, std::string result, int32_t score);
+
   // Removes every selected row (keys and favourite count follow); returns how many.
   size_t RemoveSelected();
   // Removes every row; the key set and the favourite count are emptied.

@@ -1,0 +1,145 @@
+// Speed and memory of the proxy list: parsing, importing with location lookups,
+// sorting and the size of a large list. The import uses the real location
+// database when it can find one (RELAYMOTH_WRY_DB, or bin/wry.dll beside the
+// benchmark program).
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "core/base/codepage.h"
+#include "core/base/file_path.h"
+#include "core/proxylist/ip_location.h"
+#include "core/proxylist/list_file.h"
+#include "core/proxylist/proxy_line.h"
+#include "core/proxylist/proxy_list.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> RandomLines(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  const char* types[] = {"", "@HTTP", "@socks5", "@HTTPS", " @ http"};
+  std::vector<std::string> lines;
+  lines.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    std::string line = std::to_string(1 + rng() % 223) + "." + std::to_string(rng() % 256) + "." +
+                       std::to_string(rng() % 256) + "." + std::to_string(rng() % 256) + ":" +
+                       std::to_string(1 + rng() % 65535) + types[rng() % 5];
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+fs::path DatabasePath() {
+  if (const char* env = std::getenv("RELAYMOTH_WRY_DB")) return env;
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path("wry.dll") : self.parent_path() / "wry.dll";
+}
+
+void AttachLocator(core::ProxyList& list, core::IpLocationDb& db) {
+  list.SetLocator([&db](std::string_view address) {
+    core::IpLocation loc;
+    return db.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
+  });
+}
+
+void BM_ParseLines(benchmark::State& state) {
+  std::vector<std::string> lines = RandomLines(size_t(state.range(0)), 1);
+  core::ProxyLine p;
+  for (auto _ : state) {
+    size_t accepted = 0;
+    for (const std::string& l : lines) accepted += core::ParseProxyLine(l, &p) ? 1 : 0;
+    benchmark::DoNotOptimize(accepted);
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_ParseLines)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
+void BM_ImportFile(benchmark::State& state) {
+  fs::path file = fs::temp_directory_path() / "relaymoth-bench-import.txt";
+  {
+    std::ofstream out(file, std::ios::binary);
+    for (const std::string& l : RandomLines(size_t(state.range(0)), 2)) out << l << "\r\n";
+  }
+  fs::path db_path = DatabasePath();
+  if (!fs::exists(db_path)) {
+    state.SkipWithError("no location database (set RELAYMOTH_WRY_DB)");
+    return;
+  }
+  core::GbkCodec codec;
+  size_t located = 0;
+  for (auto _ : state) {
+    core::IpLocationDb db(db_path);  // a fresh database each time: its load is part of the cost
+    core::ProxyList list;
+    AttachLocator(list, db);
+    core::ImportSummary s = core::ImportListFile(core::PathToUtf8(file), list, true, false, codec);
+    benchmark::DoNotOptimize(s.added);
+    located = 0;
+    for (size_t i = 0; i < list.size(); ++i) located += list.row(i).location.empty() ? 0 : 1;
+  }
+  state.counters["located"] = double(located);
+  fs::remove(file);
+}
+BENCHMARK(BM_ImportFile)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
+void FillList(core::ProxyList& list, size_t n, bool locate) {
+  core::IpLocationDb db(DatabasePath());
+  if (locate) AttachLocator(list, db);
+  core::ProxyList::Batch batch(list);
+  std::mt19937 rng(3);
+  for (const std::string& l : RandomLines(n, 4)) list.AddProxy(l, rng() % 4 == 0);
+  list.SetLocator(nullptr);
+}
+
+void BM_SortByScore(benchmark::State& state) {
+  core::ProxyList list;
+  FillList(list, size_t(state.range(0)), false);
+  // A list after a verification run: a tenth never verified, a third unusable,
+  // the rest with scores spread over a few hundred values.
+  std::mt19937 rng(5);
+  for (size_t i = 0; i < list.size(); ++i) {
+    uint32_t r = rng() % 30;
+    int32_t score = r < 3 ? -1 : (r < 13 ? 0 : int32_t(1 + rng() % 400));
+    list.SetVerifyResult(i, "x", "", score);
+  }
+  int flag = 1;
+  for (auto _ : state) {
+    list.SortListColumn(core::kColStatus, flag);
+    flag ^= 1;
+  }
+}
+BENCHMARK(BM_SortByScore)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
+void BM_SortByLocation(benchmark::State& state) {
+  core::ProxyList list;
+  FillList(list, size_t(state.range(0)), true);
+  int flag = 1;
+  for (auto _ : state) {
+    list.SortListColumn(core::kColLocation, flag);
+    flag ^= 1;
+  }
+}
+BENCHMARK(BM_SortByLocation)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
+void BM_ListMemory(benchmark::State& state) {
+  size_t bytes = 0;
+  for (auto _ : state) {
+    size_t before = mallinfo2().uordblks;
+    {
+      core::ProxyList list;
+      FillList(list, size_t(state.range(0)), true);
+      bytes = mallinfo2().uordblks - before;
+      benchmark::DoNotOptimize(list.size());
+    }
+  }
+  state.counters["MB"] = double(bytes) / (1 << 20);
+}
+BENCHMARK(BM_ListMemory)->Arg(100'000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
