@@ -1,5 +1,6 @@
 #include "core/proxylist/list_file.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include "core/base/file_path.h"
@@ -117,8 +118,11 @@ ExportSummary ExportListFile(std::string_view path, const ProxyList& list, Expor
     text += "\r\n";
     ++s.count;
   }
+  // ANSI bytes that happen to form valid UTF-8 would be read back as UTF-8 and
+  // come back as other characters; such a file is written as UTF-8 too.
   std::string bytes;
-  if (!codec.FromUtf8(text, &bytes)) {
+  bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+  if (!codec.FromUtf8(text, &bytes) || (!ascii && IsValidUtf8(bytes))) {
     bytes = std::string(kUtf8Bom) + text;
     s.utf8 = true;
   }

@@ -206,3 +206,22 @@ TEST_F(ListFileTest, ExportSelectionOfNothingAndUnwritableFile) {
 
 }  // namespace
 }  // namespace core
+
+namespace core {
+namespace {
+
+TEST_F(ListFileTest, AnsiBytesThatLookLikeUtf8AreExportedAsUtf8) {
+  // 隆 is C2 A1 in GBK, which is also the UTF-8 form of "¡": written as GBK it
+  // would come back as another character.
+  ProxyList list;
+  list.AddProxy("1.1.1.1:80$隆", false);
+  std::string p = Path("ambiguous.txt");
+  ExportSummary s = ExportListFile(p, list, ExportForm::kFullLine, false, gbk_);
+  EXPECT_TRUE(s.utf8);
+  ProxyList back;
+  ASSERT_TRUE(ImportListFile(p, back, true, false, gbk_).ok);
+  EXPECT_EQ(back.RowLocation(0), "隆");
+}
+
+}  // namespace
+}  // namespace core
