@@ -48,13 +48,19 @@ bool LooksLikeUtf8(std::istream& in) {
 
 ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favourite,
                              const AnsiCodec& codec) {
-  ImportSummary s;
   std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) {
+    ImportSummary s;
     s.message = OpenFailedText(path);
     s.caption = std::string(kMsgCaptionError);
     return s;
   }
+  return ImportListStream(in, path, list, keep, favourite, codec);
+}
+
+ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyList& list, bool keep,
+                               bool favourite, const AnsiCodec& codec) {
+  ImportSummary s;
   bool utf8 = LooksLikeUtf8(in);
   in.clear();
   in.seekg(0);
@@ -107,25 +113,30 @@ ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, 
   return s;
 }
 
-ExportSummary ExportListFile(std::string_view path, const ProxyList& list, ExportForm form,
-                             bool selected_only, const AnsiCodec& codec) {
-  ExportSummary s;
+std::string ExportListBytes(const ProxyList& list, ExportForm form, bool selected_only,
+                            const AnsiCodec& codec, int* count, bool* utf8) {
   std::string text;
+  *count = 0;
   for (size_t i = 0; i < list.size(); ++i) {
     if (selected_only && !list.row(i).selected) continue;
     text += form == ExportForm::kHostPort ? list.RowHostPort(int64_t(i))
                                           : list.RowFullLine(int64_t(i));
     text += "\r\n";
-    ++s.count;
+    ++*count;
   }
   // ANSI bytes that happen to form valid UTF-8 would be read back as UTF-8 and
   // come back as other characters; such a file is written as UTF-8 too.
   std::string bytes;
   bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
-  if (!codec.FromUtf8(text, &bytes) || (!ascii && IsValidUtf8(bytes))) {
-    bytes = std::string(kUtf8Bom) + text;
-    s.utf8 = true;
-  }
+  *utf8 = !codec.FromUtf8(text, &bytes) || (!ascii && IsValidUtf8(bytes));
+  if (*utf8) bytes = std::string(kUtf8Bom) + text;
+  return bytes;
+}
+
+ExportSummary ExportListFile(std::string_view path, const ProxyList& list, ExportForm form,
+                             bool selected_only, const AnsiCodec& codec) {
+  ExportSummary s;
+  std::string bytes = ExportListBytes(list, form, selected_only, codec, &s.count, &s.utf8);
 
   std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
   if (!out) {

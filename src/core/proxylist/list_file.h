@@ -5,6 +5,7 @@
 // the message the user is shown; the caller decides whether to show it. UI thread.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,11 @@ struct ImportSummary {
 ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favourite,
                              const AnsiCodec& codec);
 
+// The same over a stream that can be read twice (the encoding is decided
+// first); `name` stands for the file in messages.
+ImportSummary ImportListStream(std::istream& in, std::string_view name, ProxyList& list, bool keep,
+                               bool favourite, const AnsiCodec& codec);
+
 enum class ExportForm { kHostPort, kFullLine };
 
 struct ExportSummary {
@@ -47,8 +53,13 @@ struct ExportSummary {
   std::string caption;
 };
 
-// Writes every row (or only the selected ones) in list order, each line ended by
-// CR LF. An existing file is replaced.
+// The bytes of an export: every row (or only the selected ones) in list order,
+// each line ended by CR LF. *count gets the number of lines, *utf8 whether the
+// text had to be written as UTF-8 with a BOM.
+std::string ExportListBytes(const ProxyList& list, ExportForm form, bool selected_only,
+                            const AnsiCodec& codec, int* count, bool* utf8);
+
+// Writes ExportListBytes to `path`; an existing file is replaced.
 ExportSummary ExportListFile(std::string_view path, const ProxyList& list, ExportForm form,
                              bool selected_only, const AnsiCodec& codec);
 
