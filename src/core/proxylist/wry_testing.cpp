@@ -63,9 +63,9 @@ std::filesystem::path MakeTempDir(std::string_view prefix) {
   static std::atomic<unsigned> counter{0};
   const auto tick = std::chrono::steady_clock::now().time_since_epoch().count();
   for (;;) {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                (std::string(prefix) + "-" + std::to_string(tick) + "-" +
-                                 std::to_string(counter.fetch_add(1)));
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / (std::string(prefix) + "-" + std::to_string(tick) +
+                                                  "-" + std::to_string(counter.fetch_add(1)));
     std::error_code ec;
     if (std::filesystem::create_directory(dir, ec)) return dir;
     if (ec) return {};

@@ -1,0 +1,32 @@
+// A small JSON reader for the iso-codes data files the database builder reads.
+// Build-time only; pure.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace wrydb {
+
+struct JsonValue {
+  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
+  Kind kind = Kind::kNull;
+  bool boolean = false;
+  std::string text;  // a string's UTF-8 value, or a number as written
+  std::vector<JsonValue> items;
+  std::vector<std::pair<std::string, JsonValue>> members;  // in file order
+
+  // The member named `key` of an object; nullptr when absent or not an object.
+  const JsonValue* Find(std::string_view key) const;
+  // The member's text when it is a string, else `fallback`.
+  std::string StringOr(std::string_view key, std::string_view fallback) const;
+};
+
+// Parses one JSON document, nesting at most 64 levels; numbers are kept as written
+// and checked only loosely (the builder reads none). Returns nothing,
+// with *error naming the byte offset, for malformed input.
+std::optional<JsonValue> ParseJson(std::string_view text, std::string* error);
+
+}  // namespace wrydb
