@@ -1,0 +1,38 @@
+// The text forms of the system proxy: the "ProxyServer" value written for a
+// proxy text, and the proxy text read back from that value at start. Pure
+// functions; any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace core {
+
+struct SystemProxyChange {
+  bool accepted = false;      // false: a non-empty text the parser refused
+  std::string current_proxy;  // the trimmed text; empty when clearing
+  std::string proxy_server;   // the "ProxyServer" value; empty when clearing
+  bool enable = false;        // the "ProxyEnable" value
+  std::string host;           // the address alone, as the parser split it
+  std::string error_message;  // set when not accepted
+};
+
+inline constexpr std::string_view kSystemProxyErrorCaption = "发现错误";
+
+// What applying `text` writes. An empty (or blank) text clears the proxy. A
+// proxy without type or with HTTP is written "host:port", SOCKS kinds as
+// "socks=host:port", the other kinds as "kind=host:port" in lower case.
+SystemProxyChange PlanSystemProxy(std::string_view text);
+
+struct SystemProxyReadBack {
+  std::string list_line;      // added to the list as a favourite (may not parse)
+  std::string current_proxy;  // the proxy in use; empty when the proxy is off
+};
+
+// Reads the values found at start: the first entry of a per-protocol list is
+// taken, and a "kind=" prefix of a known kind becomes an "@KIND" suffix
+// (socks=1.2.3.4:1080 -> 1.2.3.4:1080@SOCKS). `enable` is the ProxyEnable value
+// as text; only a non-zero number turns the proxy on.
+SystemProxyReadBack ReadBackSystemProxy(std::string_view proxy_server, std::string_view enable);
+
+}  // namespace core

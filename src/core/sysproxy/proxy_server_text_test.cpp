@@ -1,0 +1,76 @@
+#include "core/sysproxy/proxy_server_text.h"
+
+#include <gtest/gtest.h>
+
+namespace core {
+namespace {
+
+TEST(PlanSystemProxyTest, ProxyServerByKind) {
+  struct {
+    const char *text, *server, *current, *host;
+  } cases[] = {
+      {"10.1.2.3:8080", "10.1.2.3:8080", "10.1.2.3:8080", "10.1.2.3"},
+      {"  10.1.2.3:8080 \t", "10.1.2.3:8080", "10.1.2.3:8080", "10.1.2.3"},
+      {"10.1.2.3:8080@HTTP", "10.1.2.3:8080", "10.1.2.3:8080@HTTP", "10.1.2.3"},
+      {"10.1.2.3:1080@SOCKS5", "socks=10.1.2.3:1080", "10.1.2.3:1080@SOCKS5", "10.1.2.3"},
+      {"10.1.2.3:1080@socks4", "socks=10.1.2.3:1080", "10.1.2.3:1080@socks4", "10.1.2.3"},
+      {"10.1.2.3:1080@SOCKS", "socks=10.1.2.3:1080", "10.1.2.3:1080@SOCKS", "10.1.2.3"},
+      {"10.1.2.3:21@FTP", "ftp=10.1.2.3:21", "10.1.2.3:21@FTP", "10.1.2.3"},
+      {"10.1.2.3:443@HTTPS", "https=10.1.2.3:443", "10.1.2.3:443@HTTPS", "10.1.2.3"},
+      {"10.1.2.3:70@gopher", "gopher=10.1.2.3:70", "10.1.2.3:70@gopher", "10.1.2.3"},
+  };
+  for (const auto& c : cases) {
+    SystemProxyChange ch = PlanSystemProxy(c.text);
+    ASSERT_TRUE(ch.accepted) << c.text;
+    EXPECT_TRUE(ch.enable) << c.text;
+    EXPECT_EQ(ch.proxy_server, c.server) << c.text;
+    EXPECT_EQ(ch.current_proxy, c.current) << c.text;
+    EXPECT_EQ(ch.host, c.host) << c.text;
+  }
+}
+
+TEST(PlanSystemProxyTest, EmptyClearsAndRefusedTextIsAnError) {
+  for (const char* blank : {"", "  \t\r\n"}) {
+    SystemProxyChange ch = PlanSystemProxy(blank);
+    EXPECT_TRUE(ch.accepted);
+    EXPECT_FALSE(ch.enable);
+    EXPECT_EQ(ch.proxy_server, "");
+    EXPECT_EQ(ch.current_proxy, "");
+  }
+  struct {
+    const char *text, *message;
+  } bad[] = {
+      {"10.1.2.3", "[10.1.2.3:@]是一个无效的代理服务器项目"},
+      {"10.1.2.3:99999@HTTP", "[10.1.2.3:99999@HTTP]是一个无效的代理服务器项目"},
+      {"1.2.3.4:23@telnet", "[1.2.3.4:23@TE]是一个无效的代理服务器项目"},
+  };
+  for (const auto& b : bad) {
+    SystemProxyChange ch = PlanSystemProxy(b.text);
+    EXPECT_FALSE(ch.accepted) << b.text;
+    EXPECT_EQ(ch.error_message, b.message) << b.text;
+    EXPECT_EQ(ch.proxy_server, "") << b.text;
+  }
+}
+
+TEST(ReadBackSystemProxyTest, Table) {
+  struct {
+    const char *server, *enable, *line, *current;
+  } cases[] = {
+      {"http=1.2.3.4:80;ftp=5.6.7.8:21", "1", "1.2.3.4:80@HTTP", "1.2.3.4:80@HTTP"},
+      {"1.2.3.4:80", "0", "1.2.3.4:80", ""},
+      {"1.2.3.4:80", "", "1.2.3.4:80", ""},
+      {" socks = 10.1.2.3:1080 ", "1", "10.1.2.3:1080@SOCKS", "10.1.2.3:1080@SOCKS"},
+      {"Https=h:443", "7", "h:443@HTTPS", "h:443@HTTPS"},
+      {"telnet=h:23", "1", "telnet=h:23", "telnet=h:23"},  // unknown prefix left alone
+      {"", "1", "", ""},
+      {"1.2.3.4:80", "yes", "1.2.3.4:80", ""},  // non-numeric counts as 0
+  };
+  for (const auto& c : cases) {
+    SystemProxyReadBack r = ReadBackSystemProxy(c.server, c.enable);
+    EXPECT_EQ(r.list_line, c.line) << c.server;
+    EXPECT_EQ(r.current_proxy, c.current) << c.server;
+  }
+}
+
+}  // namespace
+}  // namespace core
