@@ -147,13 +147,23 @@ void ProxyList::SetVerifyResult(size_t index, std::string status, std::string re
   NotifyChanged(index);
 }
 
+void ProxyList::SetStatusText(size_t index, std::string status) {
+  if (index >= rows_.size()) return;
+  rows_[index].status = std::move(status);
+  NotifyChanged(index);
+}
+
 size_t ProxyList::RemoveSelected() {
+  return RemoveRowsIf([](const ProxyRow& r) { return r.selected; });
+}
+
+size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remove) {
   size_t kept = 0;
   size_t removed = 0;
   int favourites_removed = 0;
   for (size_t i = 0; i < rows_.size(); ++i) {
     ProxyRow& r = rows_[i];
-    if (r.selected) {
+    if (remove(r)) {
       keys_.erase(DuplicateKey(r.address, r.port, r.type));
       favourites_removed += r.favourite ? 1 : 0;
       ++removed;

@@ -114,8 +114,14 @@ class ProxyList {
   // Writes a row's verification outcome: the status and result texts and the score.
   void SetVerifyResult(size_t index, std::string status, std::string result, int32_t score);
 
+  // Writes only the status text of a row ("验证中...", "未验证" …).
+  void SetStatusText(size_t index, std::string status);
+
   // Removes every selected row (keys and favourite count follow); returns how many.
   size_t RemoveSelected();
+  // Removes every row for which `remove` holds, with its duplicate key and its
+  // share of the favourite count; returns how many.
+  size_t RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remove);
   // Removes every row; the key set and the favourite count are emptied.
   void RemoveAll();
 

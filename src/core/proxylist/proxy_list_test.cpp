@@ -236,5 +236,37 @@ TEST(ProxyListTest, ObserverHearsAppendsAndBatchesCollapse) {
   EXPECT_EQ(obs.resets, 1);
 }
 
+TEST(ProxyListTest, RemoveRowsIfReleasesKeysAndFavourites) {
+  ProxyList list;
+  RecordingObserver observer;
+  list.AddProxy("1.1.1.1:80", true);
+  list.AddProxy("2.2.2.2:80", false);
+  list.AddProxy("3.3.3.3:1080@SOCKS5", true);
+  list.AddProxy("4.4.4.4:80", false);
+  list.SetObserver(&observer);
+  size_t removed = list.RemoveRowsIf([](const ProxyRow& r) { return r.address != "2.2.2.2"; });
+  EXPECT_EQ(removed, 3u);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list.row(0).address, "2.2.2.2");
+  EXPECT_EQ(list.favourite_count(), 0);
+  EXPECT_EQ(CountTicked(list), 0);
+  EXPECT_EQ(observer.resets, 1);
+  EXPECT_EQ(observer.favourites, 1);
+  EXPECT_EQ(list.AddProxy("3.3.3.3:1080@SOCKS4", false), 1);  // its key went with it
+  EXPECT_EQ(list.RemoveRowsIf([](const ProxyRow&) { return false; }), 0u);
+  EXPECT_EQ(observer.resets, 1);  // nothing removed, nothing told
+}
+
+TEST(ProxyListTest, SetStatusTextTouchesOnlyTheStatus) {
+  ProxyList list;
+  list.AddProxy("1.1.1.1:80", false);
+  list.SetVerifyResult(0, "1.2", "[1176]1.2;", 1176);
+  list.SetStatusText(0, "验证中...");
+  list.SetStatusText(5, "x");  // outside the list: ignored
+  EXPECT_EQ(list.row(0).status, "验证中...");
+  EXPECT_EQ(list.row(0).result, "[1176]1.2;");
+  EXPECT_EQ(list.row(0).score, 1176);
+}
+
 }  // namespace
 }  // namespace core

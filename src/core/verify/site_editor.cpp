@@ -1,0 +1,73 @@
+#include "core/verify/site_editor.h"
+
+#include "core/base/text.h"
+
+namespace core {
+namespace {
+
+bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && EqualsIgnoreAsciiCase(s.substr(0, prefix.size()), prefix);
+}
+
+}  // namespace
+
+std::optional<SiteEditorRefusal> ConfirmSiteEditor(const SiteEditorFields& fields,
+                                                   SiteEditorResult* result) {
+  std::string_view url = Trim(fields.url);
+  SiteEditorResult r;
+  if (StartsWithIgnoreCase(url, "http://")) {
+    r.scheme = "http://";
+    r.rest = std::string(url.substr(7));
+  } else if (StartsWithIgnoreCase(url, "ftp://")) {
+    r.scheme = "ftp://";
+    r.rest = std::string(url.substr(6));
+  } else if (url.find("://") != std::string_view::npos) {
+    return SiteEditorRefusal{"协议未知，请确定URL是以“http://”或者“ftp://”起始的", "未知的协议头",
+                             SiteEditorField::kUrl};
+  } else {
+    r.scheme = "http://";
+    r.rest = std::string(url);
+  }
+  // A verify string that the URL itself contains would be found in many error
+  // pages that echo the address; FTP sites have no page to search.
+  if (r.scheme == "http://" && url.find(fields.verify_string) != std::string_view::npos) {
+    return SiteEditorRefusal{"验证字符串中不能使用URL中出现的内容，否则验证将不可靠",
+                             "请重新修改验证字符串", SiteEditorField::kVerifyString};
+  }
+  *result = std::move(r);
+  return std::nullopt;
+}
+
+std::string ComposeSiteUrl(const SiteEditorResult& result, std::string_view user,
+                           std::string_view password) {
+  std::string_view name = Trim(user);
+  if (name.empty()) return result.scheme + result.rest;
+  return result.scheme + std::string(name) + ":" + std::string(password) + "@" + result.rest;
+}
+
+SiteEditorFields SplitSiteUrl(std::string_view url, std::string_view verify_string) {
+  SiteEditorFields f;
+  f.url = std::string(url);
+  f.verify_string = std::string(verify_string);
+  size_t at = url.find('@');
+  if (at == std::string_view::npos) return f;
+  std::string_view head = url.substr(0, at);
+  std::string_view tail = url.substr(at + 1);
+  std::string_view scheme;
+  if (StartsWithIgnoreCase(head, "http://")) {
+    scheme = "http://";
+    head.remove_prefix(7);
+  } else if (StartsWithIgnoreCase(head, "ftp://")) {
+    scheme = "ftp://";
+    head.remove_prefix(6);
+  } else {
+    return f;
+  }
+  size_t colon = head.find(':');
+  f.user = std::string(head.substr(0, colon));
+  if (colon != std::string_view::npos) f.password = std::string(head.substr(colon + 1));
+  if (!f.user.empty()) f.url = std::string(scheme) + std::string(tail);
+  return f;
+}
+
+}  // namespace core

@@ -1,0 +1,91 @@
+// The platform seams of a verify run: `Clock` (monotonic millisecond ticks) and
+// `SiteFetcher` (fetch one HTTP page, or log in to one FTP site, through one
+// proxy). The Windows shell implements them with GetTickCount and WinInet; tests
+// use a manual clock and a scripted fetcher. A fetcher belongs to one worker
+// thread, except Abort, which any thread may call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace core {
+
+// Monotonic milliseconds as a 32-bit tick count. It wraps about every 49.7 days;
+// callers take differences as unsigned 32-bit numbers.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual uint32_t NowMs() = 0;
+};
+
+// Session settings of every site test: a fresh session per site, no cache, the
+// proxy given explicitly (the system proxy is never used).
+inline constexpr std::string_view kVerifyUserAgent =
+    "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)";
+inline constexpr uint32_t kConnectTimeoutMs = 5000;
+inline constexpr uint32_t kSendTimeoutMs = 1000;
+inline constexpr uint32_t kReceiveTimeoutMs = 7000;
+inline constexpr uint32_t kDataSendTimeoutMs = 1000;
+inline constexpr uint32_t kDataReceiveTimeoutMs = 7000;
+inline constexpr uint32_t kConnectRetries = 1;
+
+// One site test's target. `proxy` is the session's proxy list: "http=h:p",
+// "socks=h:p", "ftp=h:p" or plain "h:p" (serving every protocol).
+struct SiteRequest {
+  std::string proxy;
+  std::string host;
+  uint16_t port = 0;  // 0: the protocol's default
+  std::string path;   // the object to GET; may be empty
+  std::string user;
+  std::string password;
+};
+
+enum class TransferResult {
+  kComplete,  // the page was read to its end, or the sink asked to stop
+  kFailed,    // sending or reading failed (also after Abort)
+};
+
+// An opened HTTP request (session, connection and request handles). Destroying
+// it closes the request, the connection and the session, in this order.
+class HttpRequest {
+ public:
+  virtual ~HttpRequest() = default;
+  // Sends "GET" (accept "*/*", no extra headers) and reads the response body,
+  // handing each piece to `sink` as it arrives. When the sink returns false,
+  // reading stops and the result is kComplete. The HTTP status is not examined.
+  virtual TransferResult SendAndRead(const std::function<bool(std::string_view)>& sink) = 0;
+};
+
+enum class FtpLoginResult {
+  kLoggedIn,
+  kNoConnection,   // no connection object and no network error
+  kWrongPassword,  // the site refused the user name or password (WinInet 12014)
+  kFailed,         // any other network error: the proxy is taken as unreachable
+};
+
+// An FTP session through a proxy. Destroying it closes the connection (if any)
+// and the session.
+class FtpSession {
+ public:
+  virtual ~FtpSession() = default;
+  // Opens the FTP connection in active mode, which logs in.
+  virtual FtpLoginResult Login(const SiteRequest& request) = 0;
+};
+
+class SiteFetcher {
+ public:
+  virtual ~SiteFetcher() = default;
+  // Creates the session (user agent, proxy, time-outs above), the HTTP connection
+  // and the GET request. Returns null when any of them could not be created.
+  virtual std::unique_ptr<HttpRequest> OpenHttp(const SiteRequest& request) = 0;
+  // Creates an FTP session through `proxy`. Returns null when it could not be created.
+  virtual std::unique_ptr<FtpSession> OpenFtp(std::string_view proxy) = 0;
+  // Any thread: closes every handle that is open, so that a blocked call returns
+  // at once with a failure, and makes every later call fail. Never blocks.
+  virtual void Abort() = 0;
+};
+
+}  // namespace core

@@ -1,0 +1,59 @@
+#include "core/verify/site_url.h"
+
+#include "core/base/text.h"
+
+namespace core {
+
+bool ParseSiteUrl(std::string_view url, SiteUrl* out) {
+  *out = SiteUrl{};
+  std::string_view s = Trim(url);
+  if (s.empty()) return false;
+  size_t sep = s.find("://");
+  if (sep == std::string_view::npos) return false;
+
+  std::string scheme = AsciiUpperCopy(s.substr(0, sep));
+  if (scheme == "HTTP") {
+    out->scheme = SiteScheme::kHttp;
+  } else if (scheme == "FTP") {
+    out->scheme = SiteScheme::kFtp;
+  }
+  std::string_view rest = s.substr(sep + 3);
+
+  std::string_view authority = rest;
+  size_t slash = rest.find('/');
+  if (slash != std::string_view::npos) {
+    out->path = std::string(rest.substr(slash));
+    authority = rest.substr(0, slash);
+  }
+
+  size_t at = authority.find('@');
+  if (at != std::string_view::npos) {
+    std::string_view user_part = authority.substr(0, at);
+    authority = authority.substr(at + 1);
+    size_t colon = user_part.find(':');
+    if (colon == std::string_view::npos) {
+      out->user = std::string(user_part);
+    } else {
+      out->user = std::string(user_part.substr(0, colon));
+      out->password = std::string(user_part.substr(colon + 1));
+    }
+  }
+
+  size_t colon = authority.find(':');
+  if (colon == std::string_view::npos) {
+    out->host = std::string(authority);
+    return true;
+  }
+  out->host = std::string(authority.substr(0, colon));
+  // The port keeps its value modulo 65536, as the 16-bit port field of the
+  // connection does. Reducing modulo 2^32 on the way keeps that remainder and
+  // cannot overflow on a long run of digits.
+  uint64_t value = 0;
+  for (char c : LeadingDigits(authority.substr(colon + 1))) {
+    value = (value * 10 + uint64_t(c - '0')) & 0xFFFFFFFFu;
+  }
+  out->port = uint16_t(value & 0xFFFF);
+  return out->port != 0;
+}
+
+}  // namespace core

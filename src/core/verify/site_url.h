@@ -1,0 +1,28 @@
+// The destination site URL as a verify worker reads it: scheme, optional user and
+// password before the host, host, port and path. Pure functions; any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace core {
+
+enum class SiteScheme : int { kOther = 0, kHttp = 1, kFtp = 2 };
+
+struct SiteUrl {
+  SiteScheme scheme = SiteScheme::kOther;
+  std::string host;
+  uint16_t port = 0;  // 0: the protocol's default port
+  std::string path;   // from the first "/" after the host; empty when there is none
+  std::string user;
+  std::string password;
+};
+
+// Splits a site URL "scheme://[user[:password]@]host[:port][/path]". Returns false
+// for an empty text, a text without "://", and a port whose value (its leading
+// digits, kept modulo 65536) is 0. A scheme other than http:// or ftp:// (compared
+// without letter case) parses as SiteScheme::kOther. `out` is always overwritten.
+bool ParseSiteUrl(std::string_view url, SiteUrl* out);
+
+}  // namespace core

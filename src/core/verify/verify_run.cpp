@@ -1,0 +1,207 @@
+#include "core/verify/verify_run.h"
+
+#include "core/base/text.h"
+#include "core/proxylist/proxy_line.h"
+
+namespace core {
+namespace {
+
+// Collects a page as it streams in and finds the verify string in it, also when
+// the string straddles two pieces. Keeps at most kMaxPageHeld bytes of the page
+// and asks to stop after kMaxPageRead bytes.
+class PageScanner {
+ public:
+  explicit PageScanner(std::string_view needle) : needle_(needle), found_(needle.empty()) {}
+
+  bool Feed(std::string_view piece) {
+    if (read_ >= kMaxPageRead) return false;
+    if (piece.size() > kMaxPageRead - read_) piece = piece.substr(0, kMaxPageRead - read_);
+    read_ += piece.size();
+    if (body_.size() < kMaxPageHeld) {
+      body_.append(piece.substr(0, kMaxPageHeld - body_.size()));
+    }
+    if (!found_) {
+      // Search the piece together with the end of what came before it.
+      window_ += piece;
+      found_ = window_.find(needle_) != std::string::npos;
+      size_t keep = needle_.size() - 1;
+      if (window_.size() > keep) window_.erase(0, window_.size() - keep);
+    }
+    return read_ < kMaxPageRead;
+  }
+
+  bool found() const { return found_; }
+  std::string TakeBody() { return std::move(body_); }
+
+ private:
+  std::string_view needle_;
+  std::string body_;
+  std::string window_;
+  size_t read_ = 0;
+  bool found_;
+};
+
+bool AddressFitsProxyList(std::string_view address) {
+  if (address.empty()) return false;
+  for (char c : address) {
+    if (IsSpace(c) || c == ';' || c == '=') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+double ElapsedSeconds(uint32_t t0, uint32_t t1) { return double(uint32_t(t1 - t0)) * 0.001; }
+
+bool VerifyRun::SetProxyLine(std::string_view line) {
+  ProxyLine parsed;
+  if (!ParseProxyLine(line, &parsed)) return false;
+  return SetProxy(parsed.address, parsed.port, parsed.type);
+}
+
+bool VerifyRun::SetProxy(std::string_view address, std::string_view port, std::string_view type) {
+  if (!AddressFitsProxyList(address)) return false;
+  std::string_view port_text = Trim(port);
+  if (port_text.empty() || LeadingDigits(port_text).size() != port_text.size()) return false;
+  int64_t value = LeadingDigitsValue(port_text);
+  if (value < 1 || value > 65535) return false;
+  int kind = ProxyKindIndex(AsciiUpperCopy(type));
+  if (kind < 0) return false;
+  address_ = std::string(address);
+  port_ = std::string(port_text);
+  kind_ = kind;
+  proxy_set_ = true;
+  return true;
+}
+
+bool VerifyRun::AddSite(std::string_view url, std::string_view verify_string) {
+  if (site_count_ >= kMaxSites) return false;
+  std::string upper = AsciiUpperCopy(url.substr(0, 7));
+  if (upper.rfind("HTTP://", 0) != 0 && upper.rfind("FTP://", 0) != 0) return false;
+  SiteSlot& slot = sites_[size_t(site_count_)];
+  slot.url = std::string(url);
+  slot.verify_string = std::string(verify_string);
+  slot.body.clear();
+  slot.outcome = SiteOutcome{};
+  ++site_count_;
+  return true;
+}
+
+std::string VerifyRun::ProxyTextFor(SiteScheme scheme) const {
+  bool http = scheme == SiteScheme::kHttp;
+  bool ftp = scheme == SiteScheme::kFtp;
+  switch (kind_) {
+    case 1:
+    case 2:
+      return http ? Format("http=%s:%s", address_.c_str(), port_.c_str()) : "";
+    case 3:
+    case 4:
+    case 5:
+      return http || ftp ? Format("socks=%s:%s", address_.c_str(), port_.c_str()) : "";
+    case 6:
+      return ftp ? Format("ftp=%s:%s", address_.c_str(), port_.c_str()) : "";
+    default:
+      return http || ftp ? Format("%s:%s", address_.c_str(), port_.c_str()) : "";
+  }
+}
+
+std::vector<SiteOutcome> VerifyRun::Outcomes() const {
+  std::vector<SiteOutcome> out;
+  for (int i = 0; i < site_count_; ++i) out.push_back(sites_[size_t(i)].outcome);
+  return out;
+}
+
+void VerifyRun::RunTests(SiteFetcher& fetcher, Clock& clock, RunObserver& observer) {
+  for (SiteSlot& slot : sites_) slot.outcome = SiteOutcome{};
+  if (site_count_ <= 0 || !proxy_set_) return;
+  for (int i = 0; i < site_count_; ++i) {
+    bool go_on = TestSite(i, fetcher, clock, observer);
+    observer.OnSiteDone(i, sites_[size_t(i)].outcome);
+    if (!go_on) break;
+  }
+}
+
+bool VerifyRun::TestSite(int index, SiteFetcher& fetcher, Clock& clock, RunObserver& observer) {
+  SiteSlot& slot = sites_[size_t(index)];
+  SiteUrl url;
+  if (!ParseSiteUrl(slot.url, &url)) {
+    slot.outcome.status = kSiteBadUrl;
+    observer.OnProgress(Format("地址无效    (%s)", slot.url.c_str()));
+    return true;
+  }
+  SiteRequest request;
+  request.proxy = ProxyTextFor(url.scheme);
+  if (request.proxy.empty()) {
+    slot.outcome.status = kSiteKindMismatch;
+    return true;
+  }
+  request.host = std::move(url.host);
+  request.port = url.port;
+  request.path = std::move(url.path);
+  request.user = std::move(url.user);
+  request.password = std::move(url.password);
+  if (url.scheme == SiteScheme::kHttp) return TestHttp(index, request, fetcher, clock, observer);
+  return TestFtp(index, request, fetcher, clock);
+}
+
+bool VerifyRun::TestHttp(int index, const SiteRequest& request, SiteFetcher& fetcher, Clock& clock,
+                         RunObserver& observer) {
+  SiteSlot& slot = sites_[size_t(index)];
+  std::unique_ptr<HttpRequest> http = fetcher.OpenHttp(request);
+  if (!http) {
+    slot.outcome.status = kSiteNotCreated;
+    observer.OnProgress("异常错误");
+    return true;
+  }
+  observer.OnProgress(Format("连接站点%d    (%s)", index + 1, slot.url.c_str()));
+  PageScanner scanner(slot.verify_string);
+  uint32_t t0 = clock.NowMs();
+  TransferResult result =
+      http->SendAndRead([&scanner](std::string_view piece) { return scanner.Feed(piece); });
+  uint32_t t1 = clock.NowMs();
+  http.reset();
+  if (result != TransferResult::kComplete) {
+    slot.outcome.status = kSiteUnreachable;
+    observer.OnProgress("无法连接proxy");
+    return false;
+  }
+  slot.body = scanner.TakeBody();
+  slot.outcome.seconds = ElapsedSeconds(t0, t1);
+  if (scanner.found()) {
+    observer.OnProgress(Format("可用(%.1f)", slot.outcome.seconds));
+    slot.outcome.status = kSiteUsable;
+  } else {
+    observer.OnProgress(Format("不匹配(%.1f)", slot.outcome.seconds));
+    slot.outcome.status = kSiteNoMatch;
+  }
+  return true;
+}
+
+bool VerifyRun::TestFtp(int index, const SiteRequest& request, SiteFetcher& fetcher, Clock& clock) {
+  SiteSlot& slot = sites_[size_t(index)];
+  std::unique_ptr<FtpSession> session = fetcher.OpenFtp(request.proxy);
+  if (!session) {
+    slot.outcome.status = kSiteNotCreated;
+    return true;
+  }
+  uint32_t t0 = clock.NowMs();
+  FtpLoginResult result = session->Login(request);
+  uint32_t t1 = clock.NowMs();
+  switch (result) {
+    case FtpLoginResult::kLoggedIn:
+      slot.outcome.seconds = ElapsedSeconds(t0, t1);
+      slot.outcome.status = kSiteUsable;
+      return true;
+    case FtpLoginResult::kNoConnection:
+      slot.outcome.status = kSiteNotCreated;
+      return true;
+    case FtpLoginResult::kWrongPassword:
+      slot.outcome.status = kSiteWrongPassword;
+      return true;
+    default:
+      slot.outcome.status = kSiteUnreachable;
+      return false;
+  }
+}
+
+}  // namespace core

@@ -1,0 +1,112 @@
+// One proxy's test run: the proxy, up to five destination sites, and RunTests,
+// which tests every site through the proxy over a SiteFetcher and records one
+// SiteStatus and one time per site. The scheduler configures a VerifyRun on the
+// UI thread and hands it to a worker thread, which alone touches it while it runs.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/verify/site_fetcher.h"
+#include "core/verify/site_url.h"
+
+namespace core {
+
+// Outcome of one site test.
+enum SiteStatus : int {
+  kSiteNotTested = 0,
+  kSiteNotCreated = 1,    // session, connection or request not created
+  kSiteKindMismatch = 2,  // the proxy's kind cannot serve the site's protocol
+  kSiteBadUrl = 3,
+  kSiteUnreachable = 4,    // the proxy was unreachable or the transfer failed
+  kSiteNoProtocol = 5,     // not produced by a run; has a text of its own
+  kSiteNotFetched = 6,     // not produced by a run; has a text of its own
+  kSiteWrongPassword = 7,  // the FTP site refused the login
+  kSiteNoMatch = 8,        // page fetched without the verify string
+  kSiteUsable = 9,         // page fetched with the verify string, or FTP login done
+};
+
+inline constexpr int kMaxSites = 5;
+inline constexpr double kUntimedSeconds = 50.0;
+// A hostile proxy can send an endless page: at most this much of it is kept, and
+// reading stops after kMaxPageRead bytes; the page is judged on what was read.
+inline constexpr size_t kMaxPageHeld = size_t{1} << 20;
+inline constexpr size_t kMaxPageRead = size_t{8} << 20;
+
+struct SiteOutcome {
+  int status = kSiteNotTested;
+  double seconds = kUntimedSeconds;  // valid for kSiteUsable
+};
+
+struct SiteSlot {
+  std::string url;
+  std::string verify_string;
+  std::string body;  // the page of the last HTTP test, at most kMaxPageHeld bytes
+  SiteOutcome outcome;
+};
+
+// Receives a run's notifications on the worker's thread.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  // The progress texts ("连接站点1    (url)", "可用(1.2)", …).
+  virtual void OnProgress(std::string_view text) = 0;
+  // Site `index` has its final outcome for this run.
+  virtual void OnSiteDone(int index, const SiteOutcome& outcome) = 0;
+};
+
+class VerifyRun {
+ public:
+  // Parses a proxy text line and hands its address, port and type to SetProxy
+  // (the remark is dropped). False when the parser or SetProxy refuses it.
+  bool SetProxyLine(std::string_view line);
+  // Port: trimmed, digits only, 1..65535. Type: upper-cased, one of the kind
+  // table's names ("" HTTP HTTPS SOCKS SOCKS4 SOCKS5 FTP). Address: not empty and
+  // free of blanks, ";" and "=", which would split the session's proxy list. A
+  // refused call changes nothing.
+  bool SetProxy(std::string_view address, std::string_view port, std::string_view type);
+  bool proxy_set() const { return proxy_set_; }
+  int proxy_kind() const { return kind_; }
+
+  void ClearSites() { site_count_ = 0; }
+  // Refused when five sites are held already, or when the URL, upper-cased, does
+  // not begin with "HTTP://" or "FTP://" (leading blanks and https are refused).
+  bool AddSite(std::string_view url, std::string_view verify_string);
+  int site_count() const { return site_count_; }
+  const SiteSlot& site(int index) const { return sites_[size_t(index)]; }
+
+  // The session's proxy list for a site scheme, or "" when the proxy's kind
+  // cannot serve it (HTTP proxies serve http sites, FTP proxies ftp sites, SOCKS
+  // and untyped proxies both).
+  std::string ProxyTextFor(SiteScheme scheme) const;
+
+  // Tests every site in order. Every slot starts at kSiteNotTested and 50.0 s;
+  // without sites or without a proxy nothing is tested. An unreachable proxy ends
+  // the run early: later sites stay kSiteNotTested.
+  void RunTests(SiteFetcher& fetcher, Clock& clock, RunObserver& observer);
+
+  // The sites' outcomes, one per site.
+  std::vector<SiteOutcome> Outcomes() const;
+
+ private:
+  // Returns false when the run is to end (the proxy is unreachable).
+  bool TestSite(int index, SiteFetcher& fetcher, Clock& clock, RunObserver& observer);
+  bool TestHttp(int index, const SiteRequest& request, SiteFetcher& fetcher, Clock& clock,
+                RunObserver& observer);
+  bool TestFtp(int index, const SiteRequest& request, SiteFetcher& fetcher, Clock& clock);
+
+  std::array<SiteSlot, kMaxSites> sites_{};
+  int site_count_ = 0;
+  bool proxy_set_ = false;
+  std::string address_;
+  std::string port_;
+  int kind_ = 0;
+};
+
+// Seconds between two 32-bit tick counts; correct across one wrap of the counter.
+double ElapsedSeconds(uint32_t t0, uint32_t t1);
+
+}  // namespace core

@@ -1,0 +1,246 @@
+#include "core/verify/verify_settings.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "core/base/text.h"
+
+namespace core {
+namespace {
+
+constexpr std::string_view kThreadsKey = "Verify threads number";
+constexpr std::string_view kVerifyNewKey = "Verify new proxy";
+constexpr std::string_view kReverifyKey = "Reverify by time";
+constexpr std::string_view kIntervalKey = "Reverify interval";
+constexpr std::string_view kOnlyFavouriteKey = "Only verify favorite proxies";
+constexpr std::string_view kAutoUseBestKey = "Auto use the best proxy";
+constexpr std::string_view kAutoDeleteKey = "Auto delete failed proxies";
+constexpr std::string_view kResetKey = "Reset favorite proxies with verify result";
+constexpr std::string_view kAddBestKey = "Add best proxies";
+constexpr std::string_view kBestCountKey = "Number of best proxies";
+constexpr std::string_view kAddTimeKey = "Add link time less than";
+constexpr std::string_view kTimeKey = "Time less than";
+constexpr std::string_view kOnlyTypesKey = "Only add selected types proxy";
+constexpr std::string_view kHttpKey = "Add HTTP proxies";
+constexpr std::string_view kSocksKey = "Add Socks proxies";
+constexpr std::string_view kFtpKey = "Add FTP proxies";
+
+constexpr std::string_view kFavoriteSite = "Favorite site";
+constexpr std::string_view kUnfavoriteSite = "Unfavorite site";
+// A damaged count cannot keep the start busy with billions of reads; the site
+// list of a real profile is a handful of rows.
+constexpr int32_t kMaxStoredSites = 1000;
+
+constexpr int32_t kMinThreads = 1, kMaxThreads = 200;
+constexpr int32_t kMinInterval = 0, kMaxInterval = 300;
+constexpr int32_t kMinBest = 0, kMaxBest = 50;
+constexpr double kMinSeconds = 0, kMaxSeconds = 50;
+
+std::string SiteKey(std::string_view group, int32_t index, std::string_view what) {
+  return Format("%.*s_%03d_%.*s", int(group.size()), group.data(), int(index), int(what.size()),
+                what.data());
+}
+
+void LoadSites(ProfileStore& store, std::string_view group, bool favourite,
+               std::vector<VerifySite>* sites) {
+  int32_t count = std::min(store.ReadInt(kDestinationSitesSection, group, 0), kMaxStoredSites);
+  for (int32_t i = 0; i < count; ++i) {
+    VerifySite site;
+    site.url =
+        std::string(Trim(store.ReadText(kDestinationSitesSection, SiteKey(group, i, "URL"), "")));
+    site.verify_string = std::string(
+        Trim(store.ReadText(kDestinationSitesSection, SiteKey(group, i, "VerifyString"), "")));
+    site.favourite = favourite;
+    if (!site.url.empty()) sites->push_back(std::move(site));
+  }
+}
+
+bool ReadFlag(ProfileStore& store, std::string_view key, bool def) {
+  return store.ReadInt(kVerifySettingsSection, key, def ? 1 : 0) != 0;
+}
+
+// The dialog's whole-number check: blanks around an optionally signed run of
+// digits, nothing else, and a value that fits 32 bits.
+std::optional<int32_t> ParseWholeNumber(std::string_view text) {
+  std::string_view s = Trim(text);
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  int32_t value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+  return value;
+}
+
+// The leading plain decimal number of `s` (sign, digits, point, digits); the
+// number of characters it took is stored in `used`, 0 when there is none.
+double LeadingDecimal(std::string_view s, size_t* used) {
+  *used = 0;
+  size_t i = 0;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  size_t start = i;
+  while (i < s.size() && IsDigit(s[i])) ++i;
+  size_t int_digits = i - start;
+  size_t frac_digits = 0;
+  if (i < s.size() && s[i] == '.') {
+    size_t j = i + 1;
+    while (j < s.size() && IsDigit(s[j])) ++j;
+    frac_digits = j - i - 1;
+    if (int_digits + frac_digits > 0) i = j;
+  }
+  if (int_digits + frac_digits == 0) return 0;
+  double value = 0;
+  std::from_chars(s.data() + start, s.data() + i, value, std::chars_format::fixed);
+  *used = i;
+  return negative ? -value : value;
+}
+
+std::optional<double> ParseRealNumber(std::string_view text) {
+  std::string_view s = Trim(text);
+  size_t used = 0;
+  double value = LeadingDecimal(s, &used);
+  if (used == 0 || used != s.size() || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+std::string Between(std::string_view what, std::string_view low, std::string_view high) {
+  std::string text = Format("“请填入一个在%%1和%%2之间的%.*s。”", int(what.size()), what.data());
+  text.replace(text.find("%1"), 2, low);
+  text.replace(text.find("%2"), 2, high);
+  return text;
+}
+
+std::optional<FieldError> CheckWhole(std::string_view text, VerifyField field, int32_t low,
+                                     int32_t high, int32_t* out) {
+  std::optional<int32_t> v = ParseWholeNumber(text);
+  if (!v) return FieldError{field, "请键入一个整数。"};
+  if (*v < low || *v > high) {
+    return FieldError{field, Between("整数", std::to_string(low), std::to_string(high))};
+  }
+  *out = *v;
+  return std::nullopt;
+}
+
+}  // namespace
+
+int VerifySettings::FavouriteSiteCount() const {
+  return int(
+      std::count_if(sites.begin(), sites.end(), [](const VerifySite& s) { return s.favourite; }));
+}
+
+double ParseSecondsText(std::string_view text) {
+  size_t used = 0;
+  double value = LeadingDecimal(TrimLeft(text), &used);
+  return std::isfinite(value) ? value : 0;
+}
+
+std::string FormatSecondsText(double seconds) {
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, seconds, std::chars_format::fixed, 6);
+  if (ec != std::errc()) return "0.000000 seconds";
+  return std::string(buf, end) + " seconds";
+}
+
+VerifySettings LoadVerifySettings(ProfileStore& store) {
+  VerifySettings s;
+  const VerifySettings d;
+  s.threads = std::clamp(store.ReadInt(kVerifySettingsSection, kThreadsKey, d.threads), kMinThreads,
+                         kMaxThreads);
+  s.verify_new_proxy = ReadFlag(store, kVerifyNewKey, d.verify_new_proxy);
+  s.reverify_by_time = ReadFlag(store, kReverifyKey, d.reverify_by_time);
+  s.reverify_interval =
+      std::clamp(store.ReadInt(kVerifySettingsSection, kIntervalKey, d.reverify_interval),
+                 kMinInterval, kMaxInterval);
+  s.only_favourite_rows = store.ReadInt(kVerifySettingsSection, kOnlyFavouriteKey, 0) == 1;
+  s.auto_use_best = ReadFlag(store, kAutoUseBestKey, d.auto_use_best);
+  s.auto_delete_failed = ReadFlag(store, kAutoDeleteKey, d.auto_delete_failed);
+  s.reset_favourites = ReadFlag(store, kResetKey, d.reset_favourites);
+  s.add_best = ReadFlag(store, kAddBestKey, d.add_best);
+  s.best_count = std::clamp(store.ReadInt(kVerifySettingsSection, kBestCountKey, d.best_count),
+                            kMinBest, kMaxBest);
+  s.add_link_time_less = ReadFlag(store, kAddTimeKey, d.add_link_time_less);
+  s.time_less_than =
+      std::clamp(ParseSecondsText(store.ReadText(kVerifySettingsSection, kTimeKey, "4.5 seconds")),
+                 kMinSeconds, kMaxSeconds);
+  s.only_selected_types = ReadFlag(store, kOnlyTypesKey, d.only_selected_types);
+  s.add_http = ReadFlag(store, kHttpKey, d.add_http);
+  s.add_socks = ReadFlag(store, kSocksKey, d.add_socks);
+  s.add_ftp = ReadFlag(store, kFtpKey, d.add_ftp);
+
+  LoadSites(store, kFavoriteSite, true, &s.sites);
+  LoadSites(store, kUnfavoriteSite, false, &s.sites);
+  // The built-in site is seeded only into an empty list, and ticked: a first
+  // start can verify at once, and a list whose sites the user unticked keeps
+  // its shape instead of growing by one copy on every load.
+  if (s.sites.empty()) {
+    s.sites.push_back(
+        VerifySite{std::string(kDefaultSiteUrl), std::string(kDefaultSiteVerifyString), true});
+    SaveVerifySettings(s, store);
+  }
+  return s;
+}
+
+bool SaveVerifySettings(const VerifySettings& s, ProfileStore& store) {
+  bool ok = true;
+  auto flag = [&](std::string_view key, bool on) {
+    ok &= store.WriteInt(kVerifySettingsSection, key, on ? 1 : 0);
+  };
+  ok &= store.WriteInt(kVerifySettingsSection, kThreadsKey, s.threads);
+  flag(kVerifyNewKey, s.verify_new_proxy);
+  flag(kReverifyKey, s.reverify_by_time);
+  ok &= store.WriteInt(kVerifySettingsSection, kIntervalKey, s.reverify_interval);
+  ok &= store.WriteInt(kVerifySettingsSection, kOnlyFavouriteKey, s.only_favourite_rows ? 1 : 0);
+  flag(kAutoUseBestKey, s.auto_use_best);
+  flag(kAutoDeleteKey, s.auto_delete_failed);
+  flag(kResetKey, s.reset_favourites);
+  flag(kAddBestKey, s.add_best);
+  ok &= store.WriteInt(kVerifySettingsSection, kBestCountKey, s.best_count);
+  flag(kAddTimeKey, s.add_link_time_less);
+  ok &= store.WriteText(kVerifySettingsSection, kTimeKey, FormatSecondsText(s.time_less_than));
+  flag(kOnlyTypesKey, s.only_selected_types);
+  flag(kHttpKey, s.add_http);
+  flag(kSocksKey, s.add_socks);
+  flag(kFtpKey, s.add_ftp);
+
+  int32_t favourites = 0;
+  int32_t others = 0;
+  for (const VerifySite& site : s.sites) {
+    if (site.url.empty()) continue;
+    std::string_view group = site.favourite ? kFavoriteSite : kUnfavoriteSite;
+    int32_t& n = site.favourite ? favourites : others;
+    ok &= store.WriteText(kDestinationSitesSection, SiteKey(group, n, "URL"), site.url);
+    ok &= store.WriteText(kDestinationSitesSection, SiteKey(group, n, "VerifyString"),
+                          site.verify_string);
+    ++n;
+  }
+  ok &= store.WriteInt(kDestinationSitesSection, kFavoriteSite, favourites);
+  ok &= store.WriteInt(kDestinationSitesSection, kUnfavoriteSite, others);
+  return ok;
+}
+
+std::optional<FieldError> ApplyVerifySettingsFields(const VerifySettingsFields& fields,
+                                                    VerifySettings* settings) {
+  VerifySettings next = *settings;
+  if (auto e = CheckWhole(fields.threads, VerifyField::kThreads, kMinThreads, kMaxThreads,
+                          &next.threads)) {
+    return e;
+  }
+  if (auto e = CheckWhole(fields.reverify_interval, VerifyField::kReverifyInterval, kMinInterval,
+                          kMaxInterval, &next.reverify_interval)) {
+    return e;
+  }
+  if (auto e = CheckWhole(fields.best_count, VerifyField::kBestCount, kMinBest, kMaxBest,
+                          &next.best_count)) {
+    return e;
+  }
+  std::optional<double> t = ParseRealNumber(fields.time_less_than);
+  if (!t) return FieldError{VerifyField::kTimeLessThan, "请键入一个数。"};
+  if (*t < kMinSeconds || *t > kMaxSeconds) {
+    return FieldError{VerifyField::kTimeLessThan, Between("数字", "0", "50")};
+  }
+  next.time_less_than = *t;
+  *settings = std::move(next);
+  return std::nullopt;
+}
+
+}  // namespace core

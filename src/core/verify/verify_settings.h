@@ -1,0 +1,87 @@
+// The verify settings: the sixteen options of verification and the destination
+// sites, their profile sections "Verify Settings" and "Destination Sites", and the
+// checks the settings dialog runs on confirmation. The settings dialog owns one
+// VerifySettings; the scheduler and the end-of-run rules read it. UI thread only.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/proxylist/profile_store.h"
+
+namespace core {
+
+inline constexpr std::string_view kVerifySettingsSection = "Verify Settings";
+inline constexpr std::string_view kDestinationSitesSection = "Destination Sites";
+// The built-in destination site: seeded, ticked, when the site list is empty.
+inline constexpr std::string_view kDefaultSiteUrl = "http://ifconfig.me/";
+inline constexpr std::string_view kDefaultSiteVerifyString = "ifconfig.me";
+
+struct VerifySite {
+  std::string url;
+  std::string verify_string;
+  bool favourite = false;
+};
+
+struct VerifySettings {
+  int32_t threads = 30;              // "Verify threads number", 1..200
+  bool verify_new_proxy = false;     // "Verify new proxy"
+  bool reverify_by_time = true;      // "Reverify by time"
+  int32_t reverify_interval = 60;    // "Reverify interval", minutes, 0..300
+  bool only_favourite_rows = false;  // "Only verify favorite proxies": combo entry 1 "常用ip"
+  bool auto_use_best = true;         // "Auto use the best proxy"
+  bool auto_delete_failed = false;   // "Auto delete failed proxies"
+  bool reset_favourites = true;      // "Reset favorite proxies with verify result"
+  bool add_best = true;              // "Add best proxies"
+  int32_t best_count = 8;            // "Number of best proxies", 0..50
+  bool add_link_time_less = false;   // "Add link time less than"
+  double time_less_than = 4.5;       // "Time less than", seconds, 0..50
+  bool only_selected_types = true;   // "Only add selected types proxy"
+  bool add_http = true;              // "Add HTTP proxies"
+  bool add_socks = true;             // "Add Socks proxies"
+  bool add_ftp = false;              // "Add FTP proxies"
+
+  std::vector<VerifySite> sites;  // display order
+
+  int FavouriteSiteCount() const;
+};
+
+// Reads both sections; missing values give the defaults, values outside their
+// ranges are brought into them. Sites are trimmed, rows with an empty URL are
+// dropped, favourites come first. When no site is left the default site is
+// added, ticked, and the sections are saved at once.
+VerifySettings LoadVerifySettings(ProfileStore& store);
+
+// Writes both sections. Returns false when some value could not be written.
+bool SaveVerifySettings(const VerifySettings& settings, ProfileStore& store);
+
+// The leading decimal number of a stored "Time less than" text ("4.500000
+// seconds" → 4.5); 0 when the text does not begin with one.
+double ParseSecondsText(std::string_view text);
+// "%f seconds", always with a decimal point.
+std::string FormatSecondsText(double seconds);
+
+// The texts of the settings dialog's four number fields, as typed.
+struct VerifySettingsFields {
+  std::string threads;            // edit 1044
+  std::string reverify_interval;  // edit 1029
+  std::string best_count;         // edit 1037
+  std::string time_less_than;     // edit 1033
+};
+
+enum class VerifyField { kThreads, kReverifyInterval, kBestCount, kTimeLessThan };
+
+struct FieldError {
+  VerifyField field;    // gets the focus
+  std::string message;  // shown in a message box
+};
+
+// Checks the fields in dialog order and stores them into `settings` when all
+// pass. On the first failure returns it and leaves `settings` unchanged.
+std::optional<FieldError> ApplyVerifySettingsFields(const VerifySettingsFields& fields,
+                                                    VerifySettings* settings);
+
+}  // namespace core

@@ -1,0 +1,204 @@
+#include "core/verify/verify_settings.h"
+
+#include <gtest/gtest.h>
+
+namespace core {
+namespace {
+
+constexpr std::string_view kV = kVerifySettingsSection;
+constexpr std::string_view kD = kDestinationSitesSection;
+
+TEST(VerifySettingsTest, EmptyProfileGivesDefaultsAndSeedsOneTickedSite) {
+  MemoryProfileStore store;
+  VerifySettings s = LoadVerifySettings(store);
+  EXPECT_EQ(s.threads, 30);
+  EXPECT_TRUE(s.reverify_by_time);
+  EXPECT_EQ(s.reverify_interval, 60);
+  EXPECT_FALSE(s.only_favourite_rows);
+  EXPECT_TRUE(s.reset_favourites);
+  EXPECT_TRUE(s.add_best);
+  EXPECT_EQ(s.best_count, 8);
+  EXPECT_TRUE(s.add_http);
+  EXPECT_TRUE(s.add_socks);
+  EXPECT_FALSE(s.add_ftp);
+  EXPECT_DOUBLE_EQ(s.time_less_than, 4.5);
+  ASSERT_EQ(s.sites.size(), 1u);
+  EXPECT_EQ(s.sites[0].url, "http://ifconfig.me/");
+  EXPECT_EQ(s.sites[0].verify_string, "ifconfig.me");
+  EXPECT_EQ(s.FavouriteSiteCount(), 1);
+  // Saved at once, with the time in its stored form.
+  EXPECT_EQ(store.ReadText(kV, "Time less than", ""), "4.500000 seconds");
+  EXPECT_EQ(store.ReadInt(kD, "Favorite site", -1), 1);
+  EXPECT_EQ(store.ReadText(kD, "Favorite site_000_URL", ""), "http://ifconfig.me/");
+  EXPECT_EQ(store.ReadInt(kD, "Unfavorite site", -1), 0);
+}
+
+TEST(VerifySettingsTest, SeedingDoesNotGrowTheList) {
+  MemoryProfileStore store;
+  VerifySettings s = LoadVerifySettings(store);
+  s.sites[0].favourite = false;  // the user unticks the only site
+  SaveVerifySettings(s, store);
+  for (int i = 0; i < 3; ++i) {
+    VerifySettings again = LoadVerifySettings(store);
+    ASSERT_EQ(again.sites.size(), 1u) << "load " << i;
+    EXPECT_EQ(again.FavouriteSiteCount(), 0);
+  }
+}
+
+TEST(VerifySettingsTest, RoundTripOfEveryOption) {
+  MemoryProfileStore store;
+  VerifySettings s;
+  s.threads = 200;
+  s.verify_new_proxy = true;
+  s.reverify_by_time = false;
+  s.reverify_interval = 0;
+  s.only_favourite_rows = true;
+  s.auto_use_best = false;
+  s.auto_delete_failed = true;
+  s.reset_favourites = false;
+  s.add_best = false;
+  s.best_count = 50;
+  s.add_link_time_less = true;
+  s.time_less_than = 2.25;
+  s.only_selected_types = false;
+  s.add_http = false;
+  s.add_socks = false;
+  s.add_ftp = true;
+  s.sites = {{"http://a/", "A", false}, {"http://b/", "B", true}, {"ftp://c/", "", false}};
+  ASSERT_TRUE(SaveVerifySettings(s, store));
+  VerifySettings r = LoadVerifySettings(store);
+  EXPECT_EQ(r.threads, 200);
+  EXPECT_TRUE(r.verify_new_proxy);
+  EXPECT_FALSE(r.reverify_by_time);
+  EXPECT_EQ(r.reverify_interval, 0);
+  EXPECT_TRUE(r.only_favourite_rows);
+  EXPECT_FALSE(r.auto_use_best);
+  EXPECT_TRUE(r.auto_delete_failed);
+  EXPECT_FALSE(r.reset_favourites);
+  EXPECT_FALSE(r.add_best);
+  EXPECT_EQ(r.best_count, 50);
+  EXPECT_TRUE(r.add_link_time_less);
+  EXPECT_DOUBLE_EQ(r.time_less_than, 2.25);
+  EXPECT_FALSE(r.only_selected_types);
+  EXPECT_FALSE(r.add_http);
+  EXPECT_FALSE(r.add_socks);
+  EXPECT_TRUE(r.add_ftp);
+  // Saved as one favourite and two others; the favourite comes first after a load.
+  EXPECT_EQ(store.ReadInt(kD, "Favorite site", 0), 1);
+  EXPECT_EQ(store.ReadInt(kD, "Unfavorite site", 0), 2);
+  EXPECT_EQ(store.ReadText(kD, "Unfavorite site_001_URL", ""), "ftp://c/");
+  ASSERT_EQ(r.sites.size(), 3u);
+  EXPECT_EQ(r.sites[0].url, "http://b/");
+  EXPECT_TRUE(r.sites[0].favourite);
+  EXPECT_EQ(r.sites[1].url, "http://a/");
+  EXPECT_EQ(r.sites[2].url, "ftp://c/");
+  EXPECT_FALSE(r.sites[2].favourite);
+}
+
+TEST(VerifySettingsTest, StoredSitesAreTrimmedAndEmptyUrlsDropped) {
+  MemoryProfileStore store;
+  store.WriteInt(kD, "Favorite site", 3);
+  store.WriteText(kD, "Favorite site_000_URL", "  http://x/  ");
+  store.WriteText(kD, "Favorite site_000_VerifyString", "\tabc ");
+  store.WriteText(kD, "Favorite site_001_URL", "   ");
+  // 002 is missing altogether
+  store.WriteInt(kD, "Unfavorite site", 2000000000);  // damaged count
+  store.WriteText(kD, "Unfavorite site_000_URL", "ftp://y/");
+  VerifySettings s = LoadVerifySettings(store);
+  ASSERT_EQ(s.sites.size(), 2u);
+  EXPECT_EQ(s.sites[0].url, "http://x/");
+  EXPECT_EQ(s.sites[0].verify_string, "abc");
+  EXPECT_EQ(s.sites[1].url, "ftp://y/");
+}
+
+TEST(VerifySettingsTest, StoredValuesOutOfRangeAreBroughtIn) {
+  MemoryProfileStore store;
+  store.WriteInt(kV, "Verify threads number", 100000);
+  store.WriteInt(kV, "Reverify interval", -5);
+  store.WriteInt(kV, "Number of best proxies", 51);
+  store.WriteText(kV, "Time less than", "1e9 seconds");
+  VerifySettings s = LoadVerifySettings(store);
+  EXPECT_EQ(s.threads, 200);
+  EXPECT_EQ(s.reverify_interval, 0);
+  EXPECT_EQ(s.best_count, 50);
+  EXPECT_DOUBLE_EQ(s.time_less_than, 1);  // the number ends before the exponent
+  store.WriteInt(kV, "Verify threads number", 0);
+  EXPECT_EQ(LoadVerifySettings(store).threads, 1);
+}
+
+TEST(VerifySettingsTest, SecondsTexts) {
+  struct Case {
+    const char* text;
+    double value;
+  } cases[] = {
+      {"4.500000 seconds", 4.5}, {"3 seconds", 3.0},  {"seconds", 0},     {"", 0},
+      {"  7.25", 7.25},          {".5 seconds", 0.5}, {"12.seconds", 12}, {"-1 seconds", -1},
+      {"nan seconds", 0},        {"inf", 0},          {"+2", 2},
+  };
+  for (const Case& c : cases) EXPECT_DOUBLE_EQ(ParseSecondsText(c.text), c.value) << c.text;
+  EXPECT_EQ(FormatSecondsText(4.5), "4.500000 seconds");
+  EXPECT_EQ(FormatSecondsText(0), "0.000000 seconds");
+  EXPECT_EQ(FormatSecondsText(50), "50.000000 seconds");
+}
+
+TEST(VerifySettingsTest, FieldsAccepted) {
+  VerifySettings s;
+  ASSERT_FALSE(ApplyVerifySettingsFields({" 1 ", "300", "0", "50"}, &s).has_value());
+  EXPECT_EQ(s.threads, 1);
+  EXPECT_EQ(s.reverify_interval, 300);
+  EXPECT_EQ(s.best_count, 0);
+  EXPECT_DOUBLE_EQ(s.time_less_than, 50);
+  ASSERT_FALSE(ApplyVerifySettingsFields({"+200", "0", "50", " 0.5 "}, &s).has_value());
+  EXPECT_EQ(s.threads, 200);
+  EXPECT_DOUBLE_EQ(s.time_less_than, 0.5);
+}
+
+TEST(VerifySettingsTest, FieldsRefused) {
+  struct Case {
+    VerifySettingsFields fields;
+    VerifyField field;
+    const char* message;
+  } cases[] = {
+      {{"0", "60", "8", "4.5"}, VerifyField::kThreads, "“请填入一个在1和200之间的整数。”"},
+      {{"201", "60", "8", "4.5"}, VerifyField::kThreads, "“请填入一个在1和200之间的整数。”"},
+      {{"", "60", "8", "4.5"}, VerifyField::kThreads, "请键入一个整数。"},
+      {{"3.5", "60", "8", "4.5"}, VerifyField::kThreads, "请键入一个整数。"},
+      {{"30x", "60", "8", "4.5"}, VerifyField::kThreads, "请键入一个整数。"},
+      {{"99999999999", "60", "8", "4.5"}, VerifyField::kThreads, "请键入一个整数。"},
+      {{"30", "301", "8", "4.5"},
+       VerifyField::kReverifyInterval,
+       "“请填入一个在0和300之间的整数。”"},
+      {{"30", "-1", "8", "4.5"},
+       VerifyField::kReverifyInterval,
+       "“请填入一个在0和300之间的整数。”"},
+      {{"30", "60", "51", "4.5"}, VerifyField::kBestCount, "“请填入一个在0和50之间的整数。”"},
+      {{"30", "60", "8", "abc"}, VerifyField::kTimeLessThan, "请键入一个数。"},
+      {{"30", "60", "8", "4.5 seconds"}, VerifyField::kTimeLessThan, "请键入一个数。"},
+      {{"30", "60", "8", "."}, VerifyField::kTimeLessThan, "请键入一个数。"},
+      {{"30", "60", "8", "50.01"}, VerifyField::kTimeLessThan, "“请填入一个在0和50之间的数字。”"},
+      {{"30", "60", "8", "-0.1"}, VerifyField::kTimeLessThan, "“请填入一个在0和50之间的数字。”"},
+      {{"0", "999", "8", "x"}, VerifyField::kThreads, "“请填入一个在1和200之间的整数。”"},
+  };
+  for (const Case& c : cases) {
+    VerifySettings s;
+    std::optional<FieldError> e = ApplyVerifySettingsFields(c.fields, &s);
+    std::string input = c.fields.threads + "|" + c.fields.reverify_interval + "|" +
+                        c.fields.best_count + "|" + c.fields.time_less_than;
+    ASSERT_TRUE(e.has_value()) << input;
+    EXPECT_EQ(e->field, c.field) << input;
+    EXPECT_EQ(e->message, c.message) << input;
+    EXPECT_EQ(s.threads, 30) << input;  // nothing stored
+    EXPECT_EQ(s.reverify_interval, 60) << input;
+  }
+}
+
+TEST(VerifySettingsTest, SaveReportsStoreFailures) {
+  MemoryProfileStore store;
+  store.set_read_only(true);
+  EXPECT_FALSE(SaveVerifySettings(VerifySettings{}, store));
+  VerifySettings s = LoadVerifySettings(store);  // defaults, seeding cannot be saved
+  EXPECT_EQ(s.sites.size(), 1u);
+}
+
+}  // namespace
+}  // namespace core
