@@ -1,0 +1,71 @@
+# Starting relaymoth.exe under Wine and closing it the way a user does.
+#   rm_app_smoke [SCREENSHOT.png]   start, wait for the main window, optionally
+#                                   take a screenshot, close it, expect exit 0
+# Needs DISPLAY (rm_xvfb_start) and the prefix (rm_wine_prefix_ensure).
+# shellcheck shell=bash
+
+RM_APP_EXE="$RM_BUILD/win/bin/relaymoth.exe"
+RM_APP_TITLE="紫晶梨自动换IP软件"
+
+# Waits up to $2 seconds for a visible X window whose title is $1.
+_rm_wait_for_window() {
+  local title=$1 limit=$2 i
+  for ((i = 0; i < limit * 5; i++)); do
+    if LC_ALL=C.UTF-8 xdotool search --onlyvisible --name "^${title}\$" >/dev/null 2>&1; then
+      return 0
+    fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# Waits up to $2 seconds for process $1 to end; its exit status is returned
+# through RM_APP_EXIT (124 when it had to be killed).
+_rm_wait_for_exit() {
+  local pid=$1 limit=$2 i
+  for ((i = 0; i < limit * 5; i++)); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"
+      RM_APP_EXIT=$?
+      return 0
+    fi
+    sleep 0.2
+  done
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  RM_APP_EXIT=124
+  return 1
+}
+
+rm_app_smoke() {
+  local screenshot=${1:-}
+  [[ -f "$RM_APP_EXE" ]] || {
+    rm_warn "$RM_APP_EXE is missing"
+    return 1
+  }
+  rm_wine_env
+  wine "$RM_APP_EXE" &
+  local pid=$!
+  if ! _rm_wait_for_window "$RM_APP_TITLE" 30; then
+    rm_warn "no window titled $RM_APP_TITLE appeared within 30 s"
+    _rm_wait_for_exit "$pid" 0
+    return 1
+  fi
+  if [[ -n "$screenshot" ]]; then
+    mkdir -p "$(dirname "$screenshot")"
+    sleep 0.5 # let the first paint reach the server
+    import -display "$DISPLAY" -window root "$screenshot" && rm_log "screenshot: $screenshot"
+  fi
+  # taskkill without /f posts WM_CLOSE to the program's top-level windows, the
+  # same message the close box ends in.
+  wine taskkill /im relaymoth.exe >/dev/null 2>&1
+  if ! _rm_wait_for_exit "$pid" 20; then
+    rm_warn "relaymoth.exe did not exit within 20 s of WM_CLOSE"
+    return 1
+  fi
+  if [[ $RM_APP_EXIT -ne 0 ]]; then
+    rm_warn "relaymoth.exe exited with $RM_APP_EXIT after WM_CLOSE"
+    return 1
+  fi
+  return 0
+}

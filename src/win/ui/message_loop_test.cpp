@@ -1,0 +1,45 @@
+#include "win/ui/message_loop.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+namespace win {
+namespace {
+
+UINT g_delivered = 0;
+
+LRESULT CALLBACK CountingProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == WM_APP) {
+    ++g_delivered;
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wparam, lparam);
+}
+
+TEST(MessageLoopTest, ReturnsTheQuitCode) {
+  PostQuitMessage(42);
+  EXPECT_EQ(RunMessageLoop(), 42);
+}
+
+TEST(MessageLoopTest, DispatchesQueuedMessagesBeforeQuitting) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = &CountingProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"RelaymothLoopProbe";
+  RegisterClassExW(&wc);
+  HWND hwnd = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                              wc.hInstance, nullptr);
+  ASSERT_NE(hwnd, nullptr) << "error " << GetLastError();
+  g_delivered = 0;
+  for (int i = 0; i < 3; ++i) PostMessageW(hwnd, WM_APP, 0, 0);
+  // WM_QUIT is only retrieved once the queue holds no posted message, so all
+  // three are dispatched first.
+  PostQuitMessage(7);
+  EXPECT_EQ(RunMessageLoop(), 7);
+  EXPECT_EQ(g_delivered, 3u);
+  DestroyWindow(hwnd);
+}
+
+}  // namespace
+}  // namespace win
