@@ -17,6 +17,8 @@ RM_APT_PACKAGES=(
   # X extensions Wine's display driver loads at run time (only "recommended" by
   # libwine, and recommendations are not installed here) and TLS for WinInet
   libxrender1 libxrandr2 libxcursor1 libxi6 libxfixes3 libxinerama1 libxcomposite1 libgnutls30
+  # local servers of the verification tests: an HTTP proxy and an FTP server
+  tinyproxy python3-pyftpdlib
 )
 
 # Prints the packages of the list that are not installed.

@@ -1,17 +1,9 @@
-// Entry point of relaymoth.exe: the composition root. It creates the main window
-// and runs the UI thread's message loop until the window is closed.
+// Entry point of relaymoth.exe: the composition root is ProxySwitcherApp.
 #include <windows.h>
-// After windows.h, which it builds on.
-#include <commctrl.h>
 
-#include "win/app/main_window.h"
-#include "win/ui/message_loop.h"
+#include "win/app/proxy_switcher_app.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
-  InitCommonControlsEx(&controls);
-
-  win::MainWindow window(instance);
-  if (!window.Create(show_command)) return 1;
-  return win::RunMessageLoop();
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  win::ProxySwitcherApp app(instance);
+  return app.Run();
 }

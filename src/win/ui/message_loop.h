@@ -1,10 +1,16 @@
 // The UI thread's message loop. UI thread only.
 #pragma once
 
+#include <windows.h>
+
 namespace win {
 
 // Pumps messages until WM_QUIT and returns its exit code (the PostQuitMessage
 // argument). Returns -1 if GetMessage fails.
 int RunMessageLoop();
+
+// The same, giving `*modeless_dialog` (read for every message, may be null) its
+// keyboard handling: Tab between controls, Enter for the default button.
+int RunMessageLoop(const HWND* modeless_dialog);
 
 }  // namespace win

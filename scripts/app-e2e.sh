@@ -1,0 +1,195 @@
+# The real relaymoth.exe end to end, in the test prefix, driven from outside with
+# relaymoth-post-message.exe:
+#   rm_app_e2e SHOT_DIR   prepared registry -> start -> screenshots (floating
+#                         window, proxy menu, main dialog) -> a second start ends
+#                         at once -> WM_CLOSE saves the list and the position and
+#                         leaves the proxy -> restart -> the exit command clears
+#                         the proxy and ends with exit code 1
+# Needs DISPLAY (rm_xvfb_start), the prefix and scripts/app.sh.
+# shellcheck shell=bash
+
+RM_POST_TOOL="$RM_BUILD/win/bin/relaymoth-post-message.exe"
+RM_E2E_FAILS=0
+
+_e2e_fail() {
+  rm_warn "end-to-end: $*"
+  RM_E2E_FAILS=$((RM_E2E_FAILS + 1))
+}
+
+# _e2e_export KEY FILE: the key as UTF-8 text (wine reg writes UTF-16).
+_e2e_export() {
+  local tmp="$RM_BUILD/e2e/export.reg"
+  rm -f "$tmp"
+  wine reg export "$1" "$(rm_winpath "$tmp")" /y >/dev/null 2>&1 || return 1
+  iconv -f UTF-16LE -t UTF-8 "$tmp" | tr -d '\r' | sed 's/^\xEF\xBB\xBF//' >"$2"
+}
+
+# _e2e_expect FILE LINE...: each LINE must be a whole line of FILE.
+_e2e_expect() {
+  local file=$1 line
+  shift
+  for line in "$@"; do
+    grep -qxF -- "$line" "$file" || _e2e_fail "missing in $(basename "$file"): $line"
+  done
+}
+
+_e2e_absent() {
+  local file=$1 line
+  shift
+  for line in "$@"; do
+    if grep -qF -- "$line" "$file"; then _e2e_fail "still in $(basename "$file"): $line"; fi
+  done
+}
+
+_e2e_prepare_registry() {
+  local reg="$RM_BUILD/e2e/prepared.reg"
+  cat >"$reg" <<'REG'
+REGEDIT4
+
+[-HKEY_CURRENT_USER\Software\Quillworks\Relaymoth]
+
+[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings]
+"ProxyServer"="http=1.2.3.4:80;ftp=5.6.7.8:21"
+"ProxyEnable"=dword:00000001
+
+[HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Proxy List]
+"FavoriteProxy"=dword:00000003
+"FavoriteProxy_000"="5.5.5.5:8080"
+"FavoriteProxy_001"="1.2.3.4:80"
+"FavoriteProxy_002"="61.135.169.125:80"
+"UnfavoriteProxy"=dword:00000004
+"UnfavoriteProxy_000"="6.6.6.6:3128"
+"UnfavoriteProxy_001"="not a proxy"
+"UnfavoriteProxy_002"="5.5.5.5:8080"
+"UnfavoriteProxy_003"="202.96.128.86:8080"
+
+[HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Window Position]
+"WindowPosLeft"=dword:00000064
+"WindowPosTop"=dword:000000c8
+REG
+  wine regedit /S "$(rm_winpath "$reg")" >/dev/null 2>&1
+}
+
+_e2e_window_count() {
+  LC_ALL=C.UTF-8 xdotool search --onlyvisible --name "^${RM_APP_TITLE}\$" 2>/dev/null | wc -l
+}
+
+rm_app_e2e() {
+  local shots=$1 out="$RM_BUILD/e2e"
+  RM_E2E_FAILS=0
+  mkdir -p "$out" "$shots"
+  rm_wine_env
+  [[ -f "$RM_APP_EXE" && -f "$RM_POST_TOOL" ]] || {
+    rm_warn "relaymoth.exe or relaymoth-post-message.exe is missing"
+    return 1
+  }
+  _e2e_prepare_registry || _e2e_fail "could not prepare the registry"
+
+  # First start.
+  wine "$RM_APP_EXE" &
+  local pid=$!
+  if ! _rm_wait_for_window "$RM_APP_TITLE" 30; then
+    _rm_wait_for_exit "$pid" 0
+    _e2e_fail "no window appeared"
+    return 1
+  fi
+  sleep 1
+  import -display "$DISPLAY" -window root "$shots/app-start.png" 2>/dev/null
+  wine "$RM_POST_TOOL" rows 2>/dev/null | tr -d '\r' >"$out/rows.txt"
+  # The read-back proxy first (1.2.3.4:80@HTTP), then the saved favourites, then
+  # the others; the refused value and the duplicate are skipped.
+  if [[ "$(cut -d'|' -f1 "$out/rows.txt" | tr '\n' ' ')" != \
+    "1.2.3.4:80 5.5.5.5:8080 1.2.3.4:80 61.135.169.125:80 6.6.6.6:3128 202.96.128.86:8080 " ]]; then
+    _e2e_fail "rows after start: $(tr '\n' ' ' <"$out/rows.txt")"
+  fi
+  # The proxy menu, opened where a right click on the window would open it.
+  wine "$RM_POST_TOOL" menu 110 225 >/dev/null 2>&1
+  sleep 1
+  import -display "$DISPLAY" -window root "$shots/app-menu.png" 2>/dev/null
+  wine "$RM_POST_TOOL" cancel-menu >/dev/null 2>&1
+  sleep 0.5
+
+  # A second copy ends at once, without a window of its own.
+  local before after start_s end_s rc
+  before=$(_e2e_window_count)
+  start_s=$(date +%s)
+  timeout 20 wine "$RM_APP_EXE"
+  rc=$?
+  end_s=$(date +%s)
+  after=$(_e2e_window_count)
+  [[ $rc -eq 0 ]] || _e2e_fail "second copy exited with $rc"
+  ((end_s - start_s <= 10)) || _e2e_fail "second copy took $((end_s - start_s)) s"
+  [[ "$before" == "$after" ]] || _e2e_fail "windows before/after the second copy: $before/$after"
+  kill -0 "$pid" 2>/dev/null || _e2e_fail "the first copy ended with the second"
+
+  # Drag the window with the left button by 200, 100 (from 100, 200).
+  xdotool mousemove 116 216 && sleep 0.3 && xdotool mousedown 1 && sleep 0.3
+  local i
+  for ((i = 1; i <= 10; i++)); do
+    xdotool mousemove $((116 + i * 20)) $((216 + i * 10))
+    sleep 0.1
+  done
+  xdotool mouseup 1
+  sleep 0.5
+
+  # WM_CLOSE: saves, leaves the proxy, exit code 0.
+  wine "$RM_POST_TOOL" close >/dev/null 2>&1 || _e2e_fail "could not post WM_CLOSE"
+  if ! _rm_wait_for_exit "$pid" 20; then
+    _e2e_fail "no exit within 20 s of WM_CLOSE"
+  elif [[ $RM_APP_EXIT -ne 0 ]]; then
+    _e2e_fail "exit code $RM_APP_EXIT after WM_CLOSE"
+  fi
+  _e2e_export 'HKCU\Software\Quillworks\Relaymoth' "$out/profile.txt" ||
+    _e2e_fail "could not export the profile"
+  _e2e_expect "$out/profile.txt" \
+    '"FavoriteProxy"=dword:00000004' \
+    '"FavoriteProxy_000"="1.2.3.4:80"' \
+    '"FavoriteProxy_001"="5.5.5.5:8080"' \
+    '"FavoriteProxy_002"="1.2.3.4:80"' \
+    '"FavoriteProxy_003"="61.135.169.125:80"' \
+    '"UnfavoriteProxy"=dword:00000002' \
+    '"UnfavoriteProxy_000"="6.6.6.6:3128"' \
+    '"UnfavoriteProxy_001"="202.96.128.86:8080"' \
+    '"WindowPosLeft"=dword:0000012c' \
+    '"WindowPosTop"=dword:0000012c'
+  _e2e_absent "$out/profile.txt" '"UnfavoriteProxy_002"' '"UnfavoriteProxy_003"' 'not a proxy'
+  _e2e_export 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' "$out/inet.txt"
+  _e2e_expect "$out/inet.txt" '"ProxyServer"="http=1.2.3.4:80;ftp=5.6.7.8:21"' \
+    '"ProxyEnable"=dword:00000001'
+
+  # The exit command: the proxy is cleared and the process ends with code 1.
+  # The saved position lies off the screen: the window comes back inside it.
+  cat >"$out/offscreen.reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Window Position]
+"WindowPosLeft"=dword:000186a0
+"WindowPosTop"=dword:ffffffce
+REG
+  wine regedit /S "$(rm_winpath "$out/offscreen.reg")" >/dev/null 2>&1
+  wine "$RM_APP_EXE" &
+  pid=$!
+  if _rm_wait_for_window "$RM_APP_TITLE" 30; then
+    sleep 0.5
+    wine "$RM_POST_TOOL" exit >/dev/null 2>&1 || _e2e_fail "could not post the exit command"
+    if ! _rm_wait_for_exit "$pid" 20; then
+      _e2e_fail "no exit within 20 s of the exit command"
+    elif [[ $RM_APP_EXIT -ne 1 ]]; then
+      _e2e_fail "exit code $RM_APP_EXIT after the exit command (want 1)"
+    fi
+    _e2e_export 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' "$out/inet2.txt"
+    _e2e_expect "$out/inet2.txt" '"ProxyServer"=""' '"ProxyEnable"=dword:00000000'
+    _e2e_export 'HKCU\Software\Quillworks\Relaymoth' "$out/profile2.txt"
+    local left top width height
+    left=$(sed -n 's/^"WindowPosLeft"=dword:\([0-9a-f]*\)$/\1/p' "$out/profile2.txt")
+    top=$(sed -n 's/^"WindowPosTop"=dword:\([0-9a-f]*\)$/\1/p' "$out/profile2.txt")
+    read -r width height < <(xdotool getdisplaygeometry 2>/dev/null)
+    if [[ -z "$left" || -z "$top" || -z "$width" ]] || ((16#$left + 33 > width || 16#$top != 0)); then
+      _e2e_fail "off-screen position not pulled back: left=$left top=$top screen=${width}x$height"
+    fi
+  else
+    _rm_wait_for_exit "$pid" 0
+    _e2e_fail "no window at the second start"
+  fi
+  [[ $RM_E2E_FAILS -eq 0 ]]
+}

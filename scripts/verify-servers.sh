@@ -1,0 +1,78 @@
+# The local servers of the verification tests: tests/e2e/verify_servers.py (web
+# server, HTTP proxies that answer, lag, lie, stay silent or trickle, a dead
+# port, an FTP server) and a tinyproxy, all on 127.0.0.1. Each stops by itself
+# after RELAYMOTH_VERIFY_SERVERS_LIFETIME seconds and is killed when the calling
+# script exits. Exports RELAYMOTH_TEST_<NAME>_PORT for the Windows tests (Wine
+# passes the environment on).
+#   source scripts/common.sh; source scripts/verify-servers.sh; rm_verify_servers_start
+# shellcheck shell=bash
+
+RM_VERIFY_SERVERS_DIR="$RM_BUILD/verify-servers"
+
+# _rm_kill_pid FILE: ends the process whose id FILE holds, if it still runs.
+_rm_kill_pid() {
+  local pid
+  pid=$(cat "$1" 2>/dev/null) || return 0
+  [[ -n "$pid" ]] && kill "$pid" 2>/dev/null
+  rm -f "$1"
+  return 0
+}
+
+rm_verify_servers_stop() {
+  _rm_kill_pid "$RM_VERIFY_SERVERS_DIR/servers.pid"
+  _rm_kill_pid "$RM_VERIFY_SERVERS_DIR/tinyproxy.pid"
+}
+
+# Debian's python3 has python3-pyftpdlib; a python3 earlier on PATH may not.
+_rm_verify_python() {
+  if [[ -x /usr/bin/python3 ]]; then echo /usr/bin/python3; else command -v python3; fi
+}
+
+_rm_free_port() {
+  "$(_rm_verify_python)" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+rm_verify_servers_start() {
+  local lifetime=${RELAYMOTH_VERIFY_SERVERS_LIFETIME:-900}
+  mkdir -p "$RM_VERIFY_SERVERS_DIR" "$RM_LOGS"
+  rm_verify_servers_stop
+  local env_file="$RM_VERIFY_SERVERS_DIR/ports.env"
+  rm -f "$env_file"
+  timeout -k 5 "$((${lifetime%.*} + 10))" "$(_rm_verify_python)" "$RM_ROOT/tests/e2e/verify_servers.py" \
+    --env-file "$env_file" --lifetime "$lifetime" >"$RM_LOGS/verify-servers.log" 2>&1 &
+  echo $! >"$RM_VERIFY_SERVERS_DIR/servers.pid"
+  rm_on_exit rm_verify_servers_stop
+  local i
+  for ((i = 0; i < 100; i++)); do
+    [[ -f "$env_file" ]] && break
+    sleep 0.1
+  done
+  if [[ ! -f "$env_file" ]]; then
+    rm_warn "the verify test servers did not start (see $RM_LOGS/verify-servers.log)"
+    return 1
+  fi
+  local name port
+  while IFS='=' read -r name port; do
+    [[ -n "$name" ]] && export "RELAYMOTH_TEST_${name}_PORT=$port"
+  done <"$env_file"
+
+  if command -v tinyproxy >/dev/null; then
+    port=$(_rm_free_port)
+    cat >"$RM_VERIFY_SERVERS_DIR/tinyproxy.conf" <<EOF
+Port $port
+Listen 127.0.0.1
+Timeout 30
+MaxClients 300
+LogLevel Critical
+Allow 127.0.0.1
+EOF
+    # -d: stay in the foreground, so that the pid is tinyproxy's own.
+    timeout -k 5 "$((${lifetime%.*} + 10))" tinyproxy -d -c "$RM_VERIFY_SERVERS_DIR/tinyproxy.conf" \
+      >>"$RM_LOGS/verify-servers.log" 2>&1 &
+    echo $! >"$RM_VERIFY_SERVERS_DIR/tinyproxy.pid"
+    export RELAYMOTH_TEST_TINYPROXY_PORT=$port
+  else
+    rm_warn "tinyproxy is not installed; its test is skipped"
+  fi
+  rm_log "verify test servers: $(tr '\n' ' ' <"$env_file")${RELAYMOTH_TEST_TINYPROXY_PORT:+TINYPROXY=$RELAYMOTH_TEST_TINYPROXY_PORT}"
+}

@@ -1,0 +1,26 @@
+// Text dropped onto the floating window: every non-blank line is offered to the
+// list as a general (unticked) entry, and the user is told how it went. Pure
+// over the list; UI thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/proxylist/proxy_list.h"
+
+namespace core {
+
+struct DropSummary {
+  int total = 0;
+  int added = 0;
+  int duplicates = 0;
+  int errors = 0;
+  std::string message;  // "拖动进来的代理共%d条，其中…"
+  std::string caption;  // "添加结果"
+};
+
+// Splits `text` at line feeds, trims each line (a CR goes with the blanks) and
+// adds the non-empty ones. Dropped text has no first-line test.
+DropSummary AddDroppedText(ProxyList& list, std::string_view text);
+
+}  // namespace core

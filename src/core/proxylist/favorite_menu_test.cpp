@@ -1,0 +1,96 @@
+#include "core/proxylist/favorite_menu.h"
+
+#include <gtest/gtest.h>
+
+#include "core/proxylist/drop_intake.h"
+
+namespace core {
+namespace {
+
+TEST(FavoriteMenuTest, TickedRowsInListOrderWithLocationsAndTheCheckMark) {
+  ProxyList list;
+  ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), 1);
+  ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), 1);
+  ASSERT_EQ(list.AddProxy("Proxy.Example:8080$北京", true), 1);
+  list.SetReserved(1, true);  // reserving ticks it
+  std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, "proxy.example:8080");
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].command, 1124);
+  EXPECT_EQ(entries[0].label, "1.1.1.1:80");
+  EXPECT_FALSE(entries[0].checked);
+  EXPECT_EQ(entries[1].label, "2.2.2.2:80(<保留ip>)");
+  EXPECT_EQ(entries[2].command, 1126);
+  EXPECT_EQ(entries[2].label, "Proxy.Example:8080(北京)");
+  EXPECT_TRUE(entries[2].checked);
+  EXPECT_EQ(FavoriteMenuEntryText(list, 1), "2.2.2.2:80");
+}
+
+TEST(FavoriteMenuTest, ATypedCurrentProxyChecksNoRow) {
+  ProxyList list;
+  ASSERT_EQ(list.AddProxy("1.2.3.4:80", true), 1);
+  for (const char* current : {"1.2.3.4:80@HTTP", "", "1.2.3.4:8"}) {
+    for (const FavoriteMenuEntry& e : FavoriteMenuEntries(list, current)) {
+      EXPECT_FALSE(e.checked) << current;
+    }
+  }
+}
+
+TEST(FavoriteMenuTest, AtMostFiftyEntriesAndTextsOutsideGiveEmpty) {
+  ProxyList list;
+  for (int i = 0; i < 60; ++i) {
+    ASSERT_EQ(list.AddProxy("10.0.0." + std::to_string(i) + ":80", i % 2 == 0 || i > 20), 1);
+  }
+  std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, "");
+  ASSERT_EQ(entries.size(), 50u);
+  EXPECT_EQ(entries.back().command, 1173);
+  EXPECT_EQ(FavoriteMenuEntryText(list, 0), "10.0.0.0:80");
+  EXPECT_EQ(FavoriteMenuEntryText(list, 49), entries.back().label);
+  for (int n : {-1, 50, 51, 1000}) EXPECT_EQ(FavoriteMenuEntryText(list, n), "") << n;
+  ProxyList none;
+  ASSERT_EQ(none.AddProxy("1.1.1.1:1", false), 1);
+  EXPECT_TRUE(FavoriteMenuEntries(none, "").empty());
+  EXPECT_EQ(FavoriteMenuEntryText(none, 0), "");
+}
+
+struct DropCase {
+  const char* name;
+  const char* text;
+  int total, added, duplicates, errors;
+};
+
+TEST(DropIntakeTest, CountsEachNonBlankLine) {
+  const DropCase cases[] = {
+      {"good, duplicate, word", "5.5.5.5:80\n1.1.1.1:80\nhello", 3, 1, 1, 1},
+      {"CR LF ends", "5.5.5.5:80\r\n1.1.1.1:80\r\nhello\r\n", 3, 1, 1, 1},
+      {"blank lines", "\n   \n5.5.5.5:80\n\t\n", 1, 1, 0, 0},
+      {"one line without end", "6.6.6.6:8080", 1, 1, 0, 0},
+      {"nothing", " \r\n \n", 0, 0, 0, 0},
+      {"empty", "", 0, 0, 0, 0},
+  };
+  for (const DropCase& c : cases) {
+    ProxyList list;
+    ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), 1);
+    DropSummary s = AddDroppedText(list, c.text);
+    EXPECT_EQ(s.total, c.total) << c.name;
+    EXPECT_EQ(s.added, c.added) << c.name;
+    EXPECT_EQ(s.duplicates, c.duplicates) << c.name;
+    EXPECT_EQ(s.errors, c.errors) << c.name;
+    EXPECT_EQ(list.size(), size_t(1 + c.added)) << c.name;
+    if (c.added > 0) {
+      EXPECT_FALSE(list.row(list.size() - 1).favourite) << c.name;
+      EXPECT_TRUE(list.row(list.size() - 1).selected) << c.name;
+    }
+  }
+}
+
+TEST(DropIntakeTest, SummaryTextIsExact) {
+  ProxyList list;
+  ASSERT_EQ(list.AddProxy("1.1.1.1:80", false), 1);
+  DropSummary s = AddDroppedText(list, "5.5.5.5:80\n1.1.1.1:80\nword");
+  EXPECT_EQ(s.message,
+            "拖动进来的代理共3条，其中\n  成功加入：  1条\n  重复项目：  1条\n  错误项目：  1条");
+  EXPECT_EQ(s.caption, "添加结果");
+}
+
+}  // namespace
+}  // namespace core

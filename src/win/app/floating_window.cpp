@@ -1,0 +1,332 @@
+#include "win/app/floating_window.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+
+#include "core/proxylist/drop_intake.h"
+#include "core/proxylist/favorite_menu.h"
+#include "core/proxylist/list_profile.h"
+#include "win/app/proxy_menu.h"
+#include "win/platform/resources.h"
+#include "win/platform/wide_text.h"
+#include "win/res/resource.h"
+
+namespace win {
+namespace {
+
+constexpr int kCornerEllipse = 10;
+constexpr UINT kFadeMs = 150;
+constexpr UINT kTrayBlinkMs = 600;
+// "建立OleDropTarget失败"
+constexpr std::string_view kDropTargetFailed = "建立OleDropTarget失败";
+
+HICON LoadResourceIcon(HINSTANCE instance, int id, int size) {
+  return static_cast<HICON>(
+      LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_SHARED));
+}
+
+}  // namespace
+
+FloatingWindow::FloatingWindow(FloatingWindowEnv env)
+    : env_(std::move(env)),
+      dialog_(env_.instance, *env_.prompt, codec_,
+              [this](std::string_view text) { SetSystemProxy(text); }) {
+  if (env_.locator) dialog_.list().SetLocator(env_.locator);
+}
+
+FloatingWindow::~FloatingWindow() {
+  drop_target_.Revoke();
+  tray_.Delete();
+}
+
+bool FloatingWindow::Create() {
+  WindowClassInfo window_class;
+  window_class.name = kClassName;
+  window_class.style = CS_DBLCLKS;
+  // White: the rounded rectangle painted over it is drawn with the default brush.
+  window_class.background = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  WindowPlacement placement;
+  placement.ex_style = WS_EX_TOOLWINDOW | WS_EX_ACCEPTFILES | WS_EX_TOPMOST;
+  placement.style = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS;
+  placement.x = 730;
+  placement.y = 38;
+  placement.width = 32;
+  placement.height = 32;
+  placement.parent = GetDesktopWindow();
+  std::wstring title = LoadResourceString(env_.instance, IDS_APP_TITLE);
+  if (!WindowBase::Create(env_.instance, window_class, title.c_str(), placement)) return false;
+  SetTimer(hwnd(), kTimerFade, kFadeMs, nullptr);
+  SetTimer(hwnd(), kTimerTrayBlink, kTrayBlinkMs, nullptr);
+  ShowMainDialog();
+  return true;
+}
+
+LRESULT FloatingWindow::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
+  switch (msg) {
+    case WM_CREATE:
+      return OnCreate() ? 0 : -1;
+    case WM_PAINT:
+      OnPaint();
+      return 0;
+    case WM_LBUTTONDOWN: {
+      // Dragging the body moves the window, as a caption would. The move starts
+      // from the point the message carries, which must be in screen
+      // coordinates: client coordinates would make the window jump at once.
+      POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+      ClientToScreen(hwnd(), &at);
+      PostMessageW(hwnd(), WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(at.x, at.y));
+      break;
+    }
+    case WM_LBUTTONDBLCLK:
+      ShowMainDialog();
+      break;
+    case WM_CONTEXTMENU: {
+      POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+      if (at.x == -1 && at.y == -1) {  // from the keyboard: below the window
+        RECT r{};
+        GetWindowRect(hwnd(), &r);
+        at = {r.left, r.bottom};
+      }
+      ShowPopupMenu(at, false);
+      return 0;
+    }
+    case WM_TRAY_NOTIFY:
+      OnTrayNotify(UINT(lparam));
+      return 0;
+    case WM_TIMER:
+      OnTimer(wparam);
+      break;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wparam));
+      return 0;
+    case WM_PROXY_DROPPED:
+      OnProxyDropped(wparam);
+      return 0;
+    case WM_CLOSE:
+      FinalSave();
+      break;
+    case WM_QUERYENDSESSION:
+      FinalSave();
+      break;
+    case WM_DESTROY:
+      OnDestroy();
+      return 0;
+    default:
+      if (taskbar_created_ != 0 && msg == taskbar_created_) {
+        tray_.Readd();
+        return 0;
+      }
+  }
+  return DefaultHandle(msg, wparam, lparam);
+}
+
+bool FloatingWindow::OnCreate() {
+  HRGN region =
+      CreateRoundRectRgn(0, 0, kFloatingSize, kFloatingSize, kCornerEllipse, kCornerEllipse);
+  // The window owns the region once it is set; on failure it is still ours.
+  if (region != nullptr && !SetWindowRgn(hwnd(), region, TRUE)) DeleteObject(region);
+  SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+  SetStateIcon(false);
+  dialog_.Create(hwnd());
+
+  drop_target_.SetTargetWindow(hwnd());
+  if (!drop_target_.Register()) {
+    env_.prompt->Ask(hwnd(), kDropTargetFailed, "", MB_OK);
+  }
+
+  ReadSystemProxy();
+  RestorePosition();
+  LoadSavedList();
+
+  taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
+  if (env_.tray_icon) {
+    tray_.Add(hwnd(), LoadResourceIcon(env_.instance, IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
+              LoadResourceString(env_.instance, IDS_APP_TITLE));
+  }
+  return true;
+}
+
+void FloatingWindow::OnDestroy() {
+  KillTimer(hwnd(), kTimerFade);
+  KillTimer(hwnd(), kTimerTrayBlink);
+  // Both must go while the window still exists.
+  drop_target_.Revoke();
+  tray_.Delete();
+  if (env_.quit_on_destroy) PostQuitMessage(0);
+}
+
+void FloatingWindow::OnPaint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd(), &ps);
+  RECT r{};
+  GetClientRect(hwnd(), &r);
+  RoundRect(dc, r.left, r.top, r.right - 1, r.bottom - 1, kCornerEllipse, kCornerEllipse);
+  if (state_icon_ != nullptr) DrawIconEx(dc, 0, 1, state_icon_, 32, 32, 0, nullptr, DI_NORMAL);
+  EndPaint(hwnd(), &ps);
+}
+
+void FloatingWindow::SetStateIcon(bool on) {
+  proxy_icon_on_ = on;
+  state_icon_ = LoadResourceIcon(env_.instance, on ? IDI_PROXY_ON : IDI_PROXY_OFF, 32);
+  if (hwnd() != nullptr) InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+void FloatingWindow::SetSystemProxy(std::string_view text) {
+  core::SystemProxyChange change = win::SetSystemProxy(text, env_.proxy_place);
+  if (!change.accepted) {
+    env_.prompt->Ask(hwnd(), change.error_message, core::kSystemProxyErrorCaption, MB_OK);
+    return;
+  }
+  current_proxy_ = change.current_proxy;
+  SetStateIcon(!current_proxy_.empty());
+}
+
+void FloatingWindow::ReadSystemProxy() {
+  core::SystemProxyReadBack back = win::ReadSystemProxy(env_.proxy_place);
+  current_proxy_ = back.current_proxy;
+  dialog_.AddProxy(back.list_line, true);
+  SetStateIcon(!current_proxy_.empty());
+}
+
+void FloatingWindow::RestorePosition() {
+  core::WindowPosition pos = core::LoadWindowPosition(*env_.profile);
+  RECT work{};
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) {
+    work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  }
+  // Raised to the left/top edge first, then lowered so the whole window shows.
+  int left = std::min<int>(std::max<int>(pos.left, work.left), work.right - kFloatingSize);
+  int top = std::min<int>(std::max<int>(pos.top, work.top), work.bottom - kFloatingSize);
+  SetWindowPos(hwnd(), nullptr, left, top, kFloatingSize, kFloatingSize,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+void FloatingWindow::LoadSavedList() {
+  core::LoadSavedList(dialog_.list(), *env_.profile);
+  dialog_.RefreshListCaption();
+}
+
+void FloatingWindow::SaveListAndPosition() {
+  RECT r{};
+  if (hwnd() != nullptr && GetWindowRect(hwnd(), &r)) {
+    core::SaveWindowPosition({r.left, r.top}, *env_.profile);
+  }
+  core::SaveListSection(dialog_.list(), *env_.profile);
+}
+
+void FloatingWindow::FinalSave() {
+  if (final_saved_) return;
+  SaveListAndPosition();
+  tray_.Delete();
+  final_saved_ = true;
+}
+
+void FloatingWindow::ShowMainDialog() {
+  if (dialog_.hwnd() == nullptr) return;
+  SetWindowPos(dialog_.hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+}
+
+UniqueMenu FloatingWindow::BuildMenu() const {
+  return BuildProxyMenu(env_.instance, dialog_.list(), current_proxy_);
+}
+
+void FloatingWindow::ShowPopupMenu(POINT at, bool from_tray) {
+  UniqueMenu menu = BuildMenu();
+  if (!menu) return;
+  if (from_tray) {
+    // Without this the menu stays open when the user clicks elsewhere.
+    SetForegroundWindow(hwnd());
+  }
+  TrackPopupMenu(GetSubMenu(menu.get(), 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd(),
+                 nullptr);
+  if (from_tray) PostMessageW(hwnd(), WM_NULL, 0, 0);
+}
+
+void FloatingWindow::OnTrayNotify(UINT mouse_message) {
+  if (mouse_message == WM_LBUTTONDBLCLK) {
+    ShowMainDialog();
+  } else if (mouse_message == WM_RBUTTONDOWN) {
+    POINT at{};
+    GetCursorPos(&at);
+    ShowPopupMenu(at, true);
+  }
+}
+
+void FloatingWindow::OnCommand(int id) {
+  if (id >= core::kFirstFavoriteCommand && id <= core::kLastFavoriteCommand) {
+    SetSystemProxy(core::FavoriteMenuEntryText(dialog_.list(), id - core::kFirstFavoriteCommand));
+    return;
+  }
+  switch (id) {
+    case IDM_SHOW_MAIN_DIALOG:
+      ShowMainDialog();
+      break;
+    case IDM_NO_PROXY:
+      current_proxy_.clear();
+      SetSystemProxy("");
+      break;
+    case IDM_EXIT:
+      SetSystemProxy("");
+      FinalSave();
+      if (env_.end_process) env_.end_process(1);
+      break;
+    case IDM_VERIFY_ALL:
+      // Verification arrives with the verify scheduler.
+      break;
+  }
+}
+
+void FloatingWindow::OnTimer(UINT_PTR id) {
+  int workers = env_.active_workers ? env_.active_workers() : 0;
+  if (id == kTimerFade) {
+    RECT r{};
+    POINT cursor{};
+    GetWindowRect(hwnd(), &r);
+    GetCursorPos(&cursor);
+    if (PtInRect(&r, cursor) || workers > 0) {
+      StepWindowAlpha(255, 57);
+    } else {
+      StepWindowAlpha(80, 24);
+    }
+  } else if (id == kTimerTrayBlink) {
+    // While verifications run the tray alternates between 141 and 128 and
+    // always ends on 128.
+    if (tray_blink_) {
+      tray_blink_ = false;
+      tray_.Modify(LoadResourceIcon(env_.instance, IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
+                   LoadResourceString(env_.instance, IDS_TRAY_TIP));
+    } else if (env_.tray_icon && workers > 0) {
+      tray_blink_ = true;
+      tray_.Modify(LoadResourceIcon(env_.instance, IDI_TRAY_BUSY, GetSystemMetrics(SM_CXSMICON)),
+                   LoadResourceString(env_.instance, IDS_TRAY_TIP));
+    }
+  }
+}
+
+void FloatingWindow::StepWindowAlpha(int target, int step) {
+  LONG_PTR ex = GetWindowLongPtrW(hwnd(), GWL_EXSTYLE);
+  if (!(ex & WS_EX_LAYERED)) SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, ex | WS_EX_LAYERED);
+  target = std::clamp(target, 0, 255);
+  int current = alpha_;
+  if (current == target) return;
+  step = std::max(step, 1);
+  current = current < target ? std::min(current + step, target) : std::max(current - step, target);
+  SetLayeredWindowAttributes(hwnd(), 0, BYTE(current), LWA_ALPHA);
+  alpha_ = BYTE(current);
+}
+
+void FloatingWindow::OnProxyDropped(WPARAM wparam) {
+  // Only our own drop target's text is taken: any program can post this
+  // message, and an address from elsewhere must not be read.
+  if (wparam != reinterpret_cast<WPARAM>(&drop_target_.dropped_text())) return;
+  std::string text = drop_target_.dropped_text();
+  HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  core::DropSummary summary = core::AddDroppedText(dialog_.list(), text);
+  SetCursor(old);
+  env_.prompt->Ask(hwnd(), summary.message, summary.caption, MB_OK);
+  dialog_.RefreshListCaption();
+}
+
+}  // namespace win

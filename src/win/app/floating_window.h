@@ -1,0 +1,110 @@
+// FloatingWindow: the program's main window, a 33 x 33 rounded, always-on-top
+// tool window showing whether a proxy is in use. It owns the main dialog (and so
+// the proxy list), the tray icon, the drop target and the proxy menu, applies the
+// system proxy, and saves the profile when the program ends. UI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/proxylist/profile_store.h"
+#include "win/app/prompt.h"
+#include "win/app/proxy_drop_target.h"
+#include "win/app/proxy_list_dialog.h"
+#include "win/app/tray_icon.h"
+#include "win/platform/ansi_codec.h"
+#include "win/platform/system_proxy.h"
+#include "win/platform/unique_handle.h"
+#include "win/ui/window_base.h"
+
+namespace win {
+
+inline constexpr int kFloatingSize = 33;
+inline constexpr UINT_PTR kTimerFade = 4321;
+inline constexpr UINT_PTR kTimerTrayBlink = 5432;
+
+// What the window needs from the program; tests pass their own.
+struct FloatingWindowEnv {
+  HINSTANCE instance = nullptr;
+  core::ProfileStore* profile = nullptr;
+  Prompt* prompt = nullptr;
+  SystemProxyPlace proxy_place;
+  core::ProxyList::Locator locator;  // may be empty
+  bool tray_icon = true;
+  // Ends the process at once (the exit command); tests record the code instead.
+  std::function<void(int)> end_process;
+  // The message loop ends when the window is destroyed (off in window tests).
+  bool quit_on_destroy = true;
+  // How many verification workers run now (the verification scheduler's count);
+  // empty: none. While it is above 0 the window stays opaque and the tray blinks.
+  std::function<int()> active_workers;
+};
+
+class FloatingWindow final : public WindowBase {
+ public:
+  static constexpr const wchar_t* kClassName = L"RelaymothFloatingWindow";
+
+  explicit FloatingWindow(FloatingWindowEnv env);
+  ~FloatingWindow() override;
+
+  // Creates the window with its creation sequence, starts the timers and shows
+  // the main dialog. False when the window could not be created.
+  bool Create();
+
+  // Applies a proxy text (empty clears it); a refused text shows "发现错误".
+  void SetSystemProxy(std::string_view text);
+  void ShowMainDialog();
+  // Saves the list and the position and removes the tray icon, once per window.
+  void FinalSave();
+  // Menu 129 as shown now (for the popup and for tests).
+  UniqueMenu BuildMenu() const;
+
+  const std::string& current_proxy() const { return current_proxy_; }
+  bool proxy_icon_on() const { return proxy_icon_on_; }
+  ProxyListDialog& dialog() { return dialog_; }
+  ProxyDropTarget& drop_target() { return drop_target_; }
+  const TrayIcon& tray() const { return tray_; }
+  bool final_saved() const { return final_saved_; }
+  BYTE alpha() const { return alpha_; }
+  // True while the tray shows its alternate frame (icon 141).
+  bool tray_alternate_frame() const { return tray_blink_; }
+
+  // Moves the opacity one step toward `target` (clamped to 0..255).
+  void StepWindowAlpha(int target, int step);
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override;
+
+ private:
+  bool OnCreate();
+  void OnPaint();
+  void OnCommand(int id);
+  void OnTrayNotify(UINT mouse_message);
+  void OnTimer(UINT_PTR id);
+  void OnProxyDropped(WPARAM wparam);
+  void ShowPopupMenu(POINT at, bool from_tray);
+  void ReadSystemProxy();
+  void RestorePosition();
+  void SaveListAndPosition();
+  void LoadSavedList();
+  void SetStateIcon(bool on);
+  void OnDestroy();
+
+  FloatingWindowEnv env_;
+  WindowsAnsiCodec codec_;
+  std::string current_proxy_;
+  HICON state_icon_ = nullptr;  // shared resource icon (never destroyed)
+  bool proxy_icon_on_ = false;
+  BYTE alpha_ = 255;
+  bool tray_blink_ = false;
+  bool final_saved_ = false;
+  UINT taskbar_created_ = 0;
+  ProxyListDialog dialog_;
+  ProxyDropTarget drop_target_;
+  TrayIcon tray_;
+};
+
+}  // namespace win

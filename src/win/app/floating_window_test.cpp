@@ -1,0 +1,344 @@
+#include "win/app/floating_window.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/proxylist/favorite_menu.h"
+#include "core/proxylist/list_profile.h"
+#include "win/platform/wide_text.h"
+#include "win/res/resource.h"
+#include "win/testing/app_fixture.h"
+#include "win/testing/fake_data_object.h"
+
+namespace win {
+namespace {
+
+struct MenuItem {
+  UINT id;
+  std::wstring text;
+  bool checked;
+};
+
+std::vector<MenuItem> PopupItems(HMENU menu) {
+  std::vector<MenuItem> items;
+  HMENU popup = GetSubMenu(menu, 0);
+  int count = GetMenuItemCount(popup);
+  for (int i = 0; i < count; ++i) {
+    wchar_t text[256] = {};
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_ID | MIIM_STATE | MIIM_STRING | MIIM_FTYPE;
+    info.dwTypeData = text;
+    info.cch = 255;
+    GetMenuItemInfoW(popup, UINT(i), TRUE, &info);
+    if (info.fType & MFT_SEPARATOR) continue;
+    items.push_back({info.wID, text, (info.fState & MFS_CHECKED) != 0});
+  }
+  return items;
+}
+
+using FloatingWindowTest = AppWindowTest;
+
+TEST_F(FloatingWindowTest, IsARoundedToolWindowAtItsPlaceWithTheMainDialogShown) {
+  FloatingWindow& w = Start();
+  HWND hwnd = w.hwnd();
+  RECT r{};
+  GetWindowRect(hwnd, &r);
+  EXPECT_EQ(r.right - r.left, 33);
+  EXPECT_EQ(r.bottom - r.top, 33);
+  EXPECT_EQ(r.left, 730);
+  EXPECT_EQ(r.top, 38);
+  LONG_PTR ex = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  EXPECT_TRUE(ex & WS_EX_TOOLWINDOW);
+  EXPECT_TRUE(ex & WS_EX_TOPMOST);
+  wchar_t title[64] = {};
+  GetWindowTextW(hwnd, title, 64);
+  EXPECT_STREQ(title, L"紫晶梨自动换IP软件");
+  HRGN region = CreateRectRgn(0, 0, 0, 0);
+  EXPECT_NE(GetWindowRgn(hwnd, region), ERROR);
+  // The corner pixel lies outside the rounded region, the centre inside.
+  EXPECT_FALSE(PtInRegion(region, 0, 0));
+  EXPECT_TRUE(PtInRegion(region, 16, 16));
+  DeleteObject(region);
+  EXPECT_TRUE(IsWindowVisible(w.dialog().hwnd()));
+  EXPECT_TRUE(GetWindowLongPtrW(w.dialog().hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+  EXPECT_FALSE(w.proxy_icon_on());
+  EXPECT_TRUE(prompt_.shown.empty());  // the drop target registered
+}
+
+TEST_F(FloatingWindowTest, SavedPositionsAreKeptInsideTheWorkArea) {
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  struct Case {
+    int left, top, want_left, want_top;
+  };
+  const Case cases[] = {
+      {100, 200, 100, 200},
+      {-500, -7, int(work.left), int(work.top)},
+      {100000, 100000, int(work.right) - 33, int(work.bottom) - 33},
+  };
+  for (const Case& c : cases) {
+    core::SaveWindowPosition({c.left, c.top}, profile_);
+    FloatingWindow& w = Start();
+    RECT r{};
+    GetWindowRect(w.hwnd(), &r);
+    EXPECT_EQ(r.left, c.want_left) << c.left;
+    EXPECT_EQ(r.top, c.want_top) << c.top;
+    window_.reset();
+  }
+}
+
+TEST_F(FloatingWindowTest, StartReadsTheSystemProxyBackThenTheSavedList) {
+  profile_.WriteInt("Proxy List", "FavoriteProxy", 3);
+  profile_.WriteText("Proxy List", "FavoriteProxy_000", "1.2.3.4:80");
+  profile_.WriteText("Proxy List", "FavoriteProxy_001", "not a proxy");
+  profile_.WriteText("Proxy List", "FavoriteProxy_002", "9.9.9.9:99");
+  profile_.WriteInt("Proxy List", "UnfavoriteProxy", 2);
+  profile_.WriteText("Proxy List", "UnfavoriteProxy_000", "9.9.9.9:99");
+  profile_.WriteText("Proxy List", "UnfavoriteProxy_001", "8.8.8.8:8080");
+  FloatingWindow& w = Start("http=1.2.3.4:80;ftp=5.6.7.8:21", 1);
+  EXPECT_EQ(w.current_proxy(), "1.2.3.4:80@HTTP");
+  EXPECT_TRUE(w.proxy_icon_on());
+  const core::ProxyList& list = w.dialog().list();
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list.RowFullLine(0), "1.2.3.4:80@HTTP");
+  EXPECT_EQ(list.RowHostPort(1), "1.2.3.4:80");
+  EXPECT_EQ(list.RowHostPort(2), "9.9.9.9:99");
+  EXPECT_EQ(list.RowHostPort(3), "8.8.8.8:8080");
+  EXPECT_EQ(list.favourite_count(), 3);
+  // Nothing is written at start.
+  EXPECT_EQ(ProxyValue("ProxyServer"), "http=1.2.3.4:80;ftp=5.6.7.8:21");
+  wchar_t caption[128] = {};
+  GetDlgItemTextW(w.dialog().hwnd(), IDC_LIST_GROUP, caption, 128);
+  EXPECT_EQ(WideToUtf8(caption), "proxy服务器列表(ip总数:4, 常用ip:3)");
+}
+
+TEST_F(FloatingWindowTest, ADisabledSystemProxyIsListedButNotInUse) {
+  FloatingWindow& w = Start("1.2.3.4:80", 0);
+  EXPECT_EQ(w.current_proxy(), "");
+  EXPECT_FALSE(w.proxy_icon_on());
+  ASSERT_EQ(w.dialog().list().size(), 1u);
+  EXPECT_TRUE(w.dialog().list().row(0).favourite);
+}
+
+TEST_F(FloatingWindowTest, MenuListsFavouritesWithTheCheckMark) {
+  FloatingWindow& w = Start();
+  core::ProxyList& list = w.dialog().list();
+  ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), 1);
+  ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), 1);
+  ASSERT_EQ(list.AddProxy("Gate.Example:3128$上海", true), 1);
+  SendMessageW(w.hwnd(), WM_COMMAND, core::kFirstFavoriteCommand + 1, 0);
+  EXPECT_EQ(w.current_proxy(), "Gate.Example:3128");
+  list.SetChecked(2, true);
+  // Another case of the same text still carries the mark.
+  w.SetSystemProxy("gate.example:3128");
+  std::vector<MenuItem> items = PopupItems(w.BuildMenu().get());
+  ASSERT_EQ(items.size(), 6u);
+  EXPECT_EQ(items[0].text, L"参数设置");
+  EXPECT_EQ(items[3].id, UINT(IDM_NO_PROXY));
+  EXPECT_FALSE(items[3].checked);
+  EXPECT_EQ(items[4].id, 1124u);
+  EXPECT_EQ(items[4].text, L"1.1.1.1:80");
+  EXPECT_FALSE(items[4].checked);
+  EXPECT_EQ(items[5].id, 1125u);
+  EXPECT_EQ(items[5].text, L"Gate.Example:3128(上海)");
+  EXPECT_TRUE(items[5].checked);
+
+  SendMessageW(w.hwnd(), WM_COMMAND, IDM_NO_PROXY, 0);
+  EXPECT_EQ(w.current_proxy(), "");
+  EXPECT_EQ(ProxyValue("ProxyServer"), "");
+  EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
+  items = PopupItems(w.BuildMenu().get());
+  EXPECT_TRUE(items[3].checked);
+  EXPECT_FALSE(items[4].checked || items[5].checked);
+}
+
+TEST_F(FloatingWindowTest, WithoutFavouritesTheMenuEndsWithTheHint) {
+  FloatingWindow& w = Start();
+  ASSERT_EQ(w.dialog().list().AddProxy("2.2.2.2:80", false), 1);
+  std::vector<MenuItem> items = PopupItems(w.BuildMenu().get());
+  ASSERT_EQ(items.size(), 5u);
+  EXPECT_EQ(items[4].id, UINT(IDM_SHOW_MAIN_DIALOG));
+  EXPECT_EQ(items[4].text, L"(只有ip列表中打勾的“常用ip”才会在菜单中)");
+  ShowWindow(w.dialog().hwnd(), SW_HIDE);
+  SendMessageW(w.hwnd(), WM_COMMAND, items[4].id, 0);
+  EXPECT_TRUE(IsWindowVisible(w.dialog().hwnd()));
+}
+
+TEST_F(FloatingWindowTest, SixtyFavouritesShowFiftyAndTheCommandsSwitchTheProxy) {
+  FloatingWindow& w = Start();
+  for (int i = 0; i < 60; ++i) {
+    ASSERT_EQ(w.dialog().list().AddProxy("10.0.0." + std::to_string(i) + ":80", true), 1);
+  }
+  std::vector<MenuItem> items = PopupItems(w.BuildMenu().get());
+  ASSERT_EQ(items.size(), 4u + 50u);
+  EXPECT_EQ(items.back().id, 1173u);
+  EXPECT_EQ(items.back().text, L"10.0.0.49:80");
+  SendMessageW(w.hwnd(), WM_COMMAND, 1130, 0);
+  EXPECT_EQ(ProxyValue("ProxyServer"), "10.0.0.6:80");
+  EXPECT_EQ(ProxyValue("ProxyEnable"), "1");
+  EXPECT_TRUE(w.proxy_icon_on());
+  // 1174 is routed but never holds an entry: the proxy is cleared.
+  SendMessageW(w.hwnd(), WM_COMMAND, 1174, 0);
+  EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
+  EXPECT_FALSE(w.proxy_icon_on());
+}
+
+TEST_F(FloatingWindowTest, ARefusedProxyTextShowsTheErrorAndChangesNothing) {
+  FloatingWindow& w = Start();
+  w.SetSystemProxy("5.5.5.5:80");
+  w.SetSystemProxy("5.5.5.5@SOCKS5");
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].caption, "发现错误");
+  EXPECT_EQ(prompt_.shown[0].text, "[5.5.5.5:@SOCKS5]是一个无效的代理服务器项目");
+  EXPECT_EQ(w.current_proxy(), "5.5.5.5:80");
+  EXPECT_EQ(ProxyValue("ProxyServer"), "5.5.5.5:80");
+}
+
+TEST_F(FloatingWindowTest, DroppedTextIsAddedAndSummarised) {
+  FloatingWindow& w = Start();
+  ASSERT_EQ(w.dialog().list().AddProxy("1.1.1.1:80", false), 1);
+  // Unicode preferred over the ANSI form when both are offered.
+  FakeTextDataObject data(L"5.5.5.5:80\r\n1.1.1.1:80\r\n\r\n广告", "6.6.6.6:80");
+  EXPECT_EQ(w.drop_target().HandleDragEnter(&data, 0), DWORD(DROPEFFECT_MOVE));
+  EXPECT_EQ(w.drop_target().HandleDragEnter(&data, MK_CONTROL), DWORD(DROPEFFECT_COPY));
+  EXPECT_EQ(w.drop_target().HandleDragOver(&data, MK_CONTROL), DWORD(DROPEFFECT_NONE));
+  EXPECT_FALSE(w.drop_target().HandleDrop(&data, MK_CONTROL));
+  Pump();
+  EXPECT_TRUE(prompt_.shown.empty());
+
+  EXPECT_TRUE(w.drop_target().HandleDrop(&data, 0));
+  Pump();
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].caption, "添加结果");
+  EXPECT_EQ(prompt_.shown[0].text,
+            "拖动进来的代理共3条，其中\n  成功加入：  1条\n  重复项目：  1条\n  错误项目：  1条");
+  const core::ProxyList& list = w.dialog().list();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list.RowHostPort(1), "5.5.5.5:80");
+  EXPECT_FALSE(list.row(1).favourite);
+
+  FakeTextDataObject ansi_only(L"", "7.7.7.7:80\n");
+  EXPECT_TRUE(w.drop_target().HandleDrop(&ansi_only, 0));
+  Pump();
+  EXPECT_EQ(list.RowHostPort(2), "7.7.7.7:80");
+  FakeTextDataObject no_text(L"", "");
+  EXPECT_EQ(w.drop_target().HandleDragEnter(&no_text, 0), DWORD(DROPEFFECT_NONE));
+  EXPECT_FALSE(w.drop_target().HandleDrop(&no_text, 0));
+}
+
+TEST_F(FloatingWindowTest, ADroppedMessageFromElsewhereIsIgnored) {
+  FloatingWindow& w = Start();
+  std::string foreign = "5.5.5.5:80";
+  SendMessageW(w.hwnd(), WM_PROXY_DROPPED, reinterpret_cast<WPARAM>(&foreign), 0);
+  SendMessageW(w.hwnd(), WM_PROXY_DROPPED, 0x1234, 0);
+  EXPECT_TRUE(w.dialog().list().empty());
+  EXPECT_TRUE(prompt_.shown.empty());
+}
+
+TEST_F(FloatingWindowTest, CloseSavesOnceAndLeavesTheProxy) {
+  FloatingWindow& w = Start();
+  core::ProxyList& list = w.dialog().list();
+  ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), 1);
+  ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), 1);
+  w.SetSystemProxy("1.1.1.1:80");
+  SetWindowPos(w.hwnd(), nullptr, 321, 123, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  HWND hwnd = w.hwnd();
+  SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0);
+  EXPECT_TRUE(w.final_saved());
+  EXPECT_EQ(profile_.ReadInt("Window Position", "WindowPosLeft", 0), 321);
+  EXPECT_EQ(profile_.ReadInt("Window Position", "WindowPosTop", 0), 123);
+  EXPECT_EQ(profile_.ReadText("Proxy List", "FavoriteProxy_000", ""), "1.1.1.1:80");
+  EXPECT_EQ(profile_.ReadText("Proxy List", "UnfavoriteProxy_000", ""), "2.2.2.2:80");
+  // A later close does not save again.
+  ASSERT_EQ(list.AddProxy("3.3.3.3:80", false), 1);
+  SendMessageW(hwnd, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_EQ(profile_.ReadInt("Proxy List", "UnfavoriteProxy", 0), 1);
+  EXPECT_EQ(ProxyValue("ProxyServer"), "1.1.1.1:80");
+  EXPECT_EQ(ProxyValue("ProxyEnable"), "1");
+  EXPECT_TRUE(exit_codes_.empty());
+}
+
+TEST_F(FloatingWindowTest, ExitClearsTheProxySavesAndEndsWithOne) {
+  FloatingWindow& w = Start("7.7.7.7:8080", 1);
+  EXPECT_EQ(w.current_proxy(), "7.7.7.7:8080");
+  SendMessageW(w.hwnd(), WM_COMMAND, IDM_EXIT, 0);
+  EXPECT_EQ(ProxyValue("ProxyServer"), "");
+  EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
+  EXPECT_TRUE(w.final_saved());
+  EXPECT_EQ(profile_.ReadText("Proxy List", "FavoriteProxy_000", ""), "7.7.7.7:8080");
+  ASSERT_EQ(exit_codes_.size(), 1u);
+  EXPECT_EQ(exit_codes_[0], 1);
+}
+
+TEST_F(FloatingWindowTest, TheFadeStepsTowardItsTarget) {
+  FloatingWindow& w = Start();
+  std::vector<int> seen;
+  for (int i = 0; i < 9; ++i) {
+    w.StepWindowAlpha(80, 24);
+    seen.push_back(w.alpha());
+  }
+  EXPECT_EQ(seen, (std::vector<int>{231, 207, 183, 159, 135, 111, 87, 80, 80}));
+  seen.clear();
+  for (int i = 0; i < 4; ++i) {
+    w.StepWindowAlpha(300, 57);
+    seen.push_back(w.alpha());
+  }
+  EXPECT_EQ(seen, (std::vector<int>{137, 194, 251, 255}));
+  EXPECT_TRUE(GetWindowLongPtrW(w.hwnd(), GWL_EXSTYLE) & WS_EX_LAYERED);
+}
+
+TEST_F(FloatingWindowTest, WhileWorkersRunTheTrayBlinksAndTheWindowStaysOpaque) {
+  int workers = 0;
+  FloatingWindowEnv env = Env();
+  env.active_workers = [&workers] { return workers; };
+  window_ = std::make_unique<FloatingWindow>(env);
+  ASSERT_TRUE(window_->Create());
+  FloatingWindow& w = *window_;
+  HICON normal = w.tray().icon();
+  SetCursorPos(0, GetSystemMetrics(SM_CYSCREEN) - 1);  // away from the window
+  SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
+  EXPECT_FALSE(w.tray_alternate_frame());
+  SendMessageW(w.hwnd(), WM_TIMER, kTimerFade, 0);
+  EXPECT_EQ(w.alpha(), 231);
+
+  workers = 3;
+  std::vector<bool> frames;
+  for (int i = 0; i < 4; ++i) {
+    SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
+    frames.push_back(w.tray_alternate_frame());
+  }
+  EXPECT_EQ(frames, (std::vector<bool>{true, false, true, false}));
+  SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
+  EXPECT_NE(w.tray().icon(), normal);
+  for (int i = 0; i < 5; ++i) SendMessageW(w.hwnd(), WM_TIMER, kTimerFade, 0);
+  EXPECT_EQ(w.alpha(), 255);
+
+  workers = 0;
+  SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);  // back to 128
+  SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
+  EXPECT_FALSE(w.tray_alternate_frame());
+  EXPECT_EQ(w.tray().icon(), normal);
+}
+
+TEST_F(FloatingWindowTest, TrayIconIsAddedAndComesBackWhenTheTaskbarDoes) {
+  FloatingWindow& w = Start();
+  EXPECT_TRUE(w.tray().added());
+  SendMessageW(w.hwnd(), WM_TRAY_NOTIFY, kTrayIconId, WM_MOUSEMOVE);
+  ShowWindow(w.dialog().hwnd(), SW_HIDE);
+  SendMessageW(w.hwnd(), WM_TRAY_NOTIFY, kTrayIconId, WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(IsWindowVisible(w.dialog().hwnd()));
+  SendMessageW(w.hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(w.tray().added());
+  w.FinalSave();
+  EXPECT_FALSE(w.tray().added());
+  // Removed for good: Explorer restarting now does not bring it back.
+  SendMessageW(w.hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_FALSE(w.tray().added());
+}
+
+}  // namespace
+}  // namespace win

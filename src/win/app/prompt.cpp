@@ -1,0 +1,63 @@
+#include "win/app/prompt.h"
+
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <vector>
+
+#include "win/platform/wide_text.h"
+
+namespace win {
+namespace {
+
+// "文本文件 (*.txt)|*.TXT|所有文件 (*.*)|*.*||" in the form the dialogs take.
+constexpr wchar_t kListFilter[] =
+    L"\u6587\u672c\u6587\u4ef6 (*.txt)\0*.TXT\0\u6240\u6709\u6587\u4ef6 (*.*)\0*.*\0";
+
+bool RunFileDialog(HWND owner, bool save, std::string* path) {
+  // Long enough for any path the shell hands out (\\?\ paths included).
+  std::vector<wchar_t> file(32768, L'\0');
+  if (save) {
+    constexpr wchar_t kDefaultName[] = L"ProxyLst";
+    std::copy(std::begin(kDefaultName), std::end(kDefaultName), file.begin());
+  }
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof(ofn);
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = kListFilter;
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = DWORD(file.size());
+  if (save) {
+    ofn.lpstrDefExt = L"txt";
+    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_EXPLORER;
+    if (!GetSaveFileNameW(&ofn)) return false;
+  } else {
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
+    if (!GetOpenFileNameW(&ofn)) return false;
+  }
+  *path = WideToUtf8(file.data());
+  return !path->empty();
+}
+
+}  // namespace
+
+int DesktopPrompt::Ask(HWND owner, std::string_view text, std::string_view caption, UINT type) {
+  std::wstring wtext = Utf8ToWide(text);
+  std::wstring wcaption = Utf8ToWide(caption);
+  return MessageBoxW(owner, wtext.c_str(), caption.empty() ? nullptr : wcaption.c_str(), type);
+}
+
+bool DesktopPrompt::ChooseFileToOpen(HWND owner, std::string* path) {
+  return RunFileDialog(owner, false, path);
+}
+
+bool DesktopPrompt::ChooseFileToSave(HWND owner, std::string* path) {
+  return RunFileDialog(owner, true, path);
+}
+
+void DesktopPrompt::OpenPage(HWND owner, std::string_view url_or_file) {
+  std::wstring target = Utf8ToWide(url_or_file);
+  ShellExecuteW(owner, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace win

@@ -1,0 +1,137 @@
+#include "win/app/proxy_drop_target.h"
+
+#include <cstring>
+
+#include "win/platform/wide_text.h"
+
+namespace win {
+namespace {
+
+// A dropped text larger than this is cut there: nobody drags 16 MB of proxies,
+// and the limit keeps a hostile drag source from exhausting memory.
+constexpr size_t kMaxDropBytes = 16u << 20;
+
+bool Offers(IDataObject* data, CLIPFORMAT format) {
+  if (data == nullptr) return false;
+  FORMATETC fmt{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  return data->QueryGetData(&fmt) == S_OK;
+}
+
+bool OffersText(IDataObject* data) { return Offers(data, CF_UNICODETEXT) || Offers(data, CF_TEXT); }
+
+// The block's text up to its first zero (or its end, whichever is first).
+template <typename Char>
+std::basic_string<Char> BlockText(HGLOBAL block) {
+  std::basic_string<Char> out;
+  const auto* chars = static_cast<const Char*>(GlobalLock(block));
+  if (chars == nullptr) return out;
+  size_t limit = std::min<size_t>(GlobalSize(block), kMaxDropBytes) / sizeof(Char);
+  size_t n = 0;
+  while (n < limit && chars[n] != 0) ++n;
+  out.assign(chars, n);
+  GlobalUnlock(block);
+  return out;
+}
+
+bool GetText(IDataObject* data, CLIPFORMAT format, std::string* text) {
+  FORMATETC fmt{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  STGMEDIUM medium{};
+  if (data->GetData(&fmt, &medium) != S_OK) return false;
+  bool ok = medium.tymed == TYMED_HGLOBAL && medium.hGlobal != nullptr;
+  if (ok) {
+    if (format == CF_UNICODETEXT) {
+      *text = WideToUtf8(BlockText<wchar_t>(medium.hGlobal));
+    } else {
+      std::string ansi = BlockText<char>(medium.hGlobal);
+      std::wstring wide;
+      int n = ansi.empty()
+                  ? 0
+                  : MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), nullptr, 0);
+      if (n > 0) {
+        wide.resize(size_t(n));
+        MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), wide.data(), n);
+      }
+      *text = WideToUtf8(wide);
+    }
+  }
+  ReleaseStgMedium(&medium);
+  return ok;
+}
+
+}  // namespace
+
+bool ReadDroppedText(IDataObject* data, std::string* text) {
+  if (data == nullptr) return false;
+  // Current editors and browsers offer Unicode text; the ANSI form loses every
+  // character outside the code page.
+  if (Offers(data, CF_UNICODETEXT) && GetText(data, CF_UNICODETEXT, text)) return true;
+  return Offers(data, CF_TEXT) && GetText(data, CF_TEXT, text);
+}
+
+bool ProxyDropTarget::Register() {
+  if (target_ == nullptr) return false;
+  registered_ = RegisterDragDrop(target_, this) == S_OK;
+  return registered_;
+}
+
+void ProxyDropTarget::Revoke() {
+  if (registered_ && target_ != nullptr) RevokeDragDrop(target_);
+  registered_ = false;
+}
+
+DWORD ProxyDropTarget::HandleDragEnter(IDataObject* data, DWORD key_state) const {
+  if (!OffersText(data)) return DROPEFFECT_NONE;
+  return (key_state & MK_CONTROL) ? DROPEFFECT_COPY : DROPEFFECT_MOVE;
+}
+
+DWORD ProxyDropTarget::HandleDragOver(IDataObject* data, DWORD key_state) const {
+  if (!OffersText(data)) return DROPEFFECT_NONE;
+  return (key_state & MK_CONTROL) ? DROPEFFECT_NONE : DROPEFFECT_MOVE;
+}
+
+bool ProxyDropTarget::HandleDrop(IDataObject* data, DWORD key_state) {
+  // The drop lands only where the drag-over would accept it: not with Ctrl held.
+  if (HandleDragOver(data, key_state) == DROPEFFECT_NONE) return false;
+  std::string text;
+  if (!ReadDroppedText(data, &text)) return false;
+  dropped_text_ = std::move(text);
+  if (target_ != nullptr) {
+    PostMessageW(target_, WM_PROXY_DROPPED, reinterpret_cast<WPARAM>(&dropped_text_), 0);
+  }
+  return true;
+}
+
+HRESULT ProxyDropTarget::QueryInterface(REFIID riid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (riid == IID_IUnknown || riid == IID_IDropTarget) {
+    *object = static_cast<IDropTarget*>(this);
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+HRESULT ProxyDropTarget::DragEnter(IDataObject* data, DWORD key_state, POINTL, DWORD* effect) {
+  current_ = data;
+  if (effect) *effect = HandleDragEnter(data, key_state) & *effect;
+  return S_OK;
+}
+
+HRESULT ProxyDropTarget::DragOver(DWORD key_state, POINTL, DWORD* effect) {
+  if (effect) *effect = HandleDragOver(current_, key_state) & *effect;
+  return S_OK;
+}
+
+HRESULT ProxyDropTarget::DragLeave() {
+  current_ = nullptr;
+  return S_OK;
+}
+
+HRESULT ProxyDropTarget::Drop(IDataObject* data, DWORD key_state, POINTL, DWORD* effect) {
+  current_ = nullptr;
+  bool moved = HandleDrop(data, key_state);
+  if (effect) *effect = moved ? (DROPEFFECT_MOVE & *effect) : DROPEFFECT_NONE;
+  return S_OK;
+}
+
+}  // namespace win

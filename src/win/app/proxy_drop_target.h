@@ -1,0 +1,59 @@
+// ProxyDropTarget: the OLE drop target of the floating window. It takes dropped
+// text (CF_UNICODETEXT when offered, else CF_TEXT in the ANSI code page), keeps it
+// and posts WM_PROXY_DROPPED with the address of the kept text; the window does
+// the adding. Lives inside its window object (the reference count never frees
+// it); Revoke before the window goes. UI thread only (OLE calls it there).
+#pragma once
+
+#include <ole2.h>
+#include <windows.h>
+
+#include <string>
+
+namespace win {
+
+inline constexpr UINT WM_PROXY_DROPPED = 0x09DC;
+
+class ProxyDropTarget final : public IDropTarget {
+ public:
+  ProxyDropTarget() = default;
+  ProxyDropTarget(const ProxyDropTarget&) = delete;
+  ProxyDropTarget& operator=(const ProxyDropTarget&) = delete;
+
+  void SetTargetWindow(HWND window) { target_ = window; }
+  // RegisterDragDrop for the target window; false when OLE refuses.
+  bool Register();
+  void Revoke();
+
+  // The text of the latest drop (UTF-8); its address travels in WM_PROXY_DROPPED.
+  const std::string& dropped_text() const { return dropped_text_; }
+
+  // The drag-enter and drag-over effects for a data object and key state.
+  DWORD HandleDragEnter(IDataObject* data, DWORD key_state) const;
+  DWORD HandleDragOver(IDataObject* data, DWORD key_state) const;
+  // Takes the text and posts the message; true when the drop counts as a move.
+  bool HandleDrop(IDataObject* data, DWORD key_state);
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  // IDropTarget
+  HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD key_state, POINTL,
+                                      DWORD* effect) override;
+  HRESULT STDMETHODCALLTYPE DragOver(DWORD key_state, POINTL, DWORD* effect) override;
+  HRESULT STDMETHODCALLTYPE DragLeave() override;
+  HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD key_state, POINTL,
+                                 DWORD* effect) override;
+
+ private:
+  HWND target_ = nullptr;
+  bool registered_ = false;
+  IDataObject* current_ = nullptr;  // during a drag, between enter and leave/drop
+  std::string dropped_text_;
+};
+
+// The text a data object offers, UTF-8; false when it offers no text.
+bool ReadDroppedText(IDataObject* data, std::string* text);
+
+}  // namespace win

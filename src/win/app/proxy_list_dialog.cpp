@@ -1,0 +1,372 @@
+#include "win/app/proxy_list_dialog.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+
+#include "core/proxylist/list_file.h"
+#include "win/app/about_dialog.h"
+#include "win/platform/unique_handle.h"
+#include "win/platform/wide_text.h"
+#include "win/res/resource.h"
+
+namespace win {
+namespace {
+
+struct ColumnSpec {
+  const wchar_t* heading;
+  int width;
+};
+
+// "IP服务器地址", "端口", "类型", "验证状态(秒)", "IP归属地", "验证结果"
+constexpr ColumnSpec kColumns[core::kColumnCount] = {
+    {L"IP\u670d\u52a1\u5668\u5730\u5740", 115},
+    {L"\u7aef\u53e3", 45},
+    {L"\u7c7b\u578b", 50},
+    {L"\u9a8c\u8bc1\u72b6\u6001(\u79d2)", 100},
+    {L"IP\u5f52\u5c5e\u5730", 150},
+    {L"\u9a8c\u8bc1\u7ed3\u679c", 300},
+};
+
+constexpr UINT kCheckedImage = INDEXTOSTATEIMAGEMASK(2);
+constexpr UINT kUncheckedImage = INDEXTOSTATEIMAGEMASK(1);
+
+std::string WindowTextUtf8(HWND hwnd) {
+  int length = GetWindowTextLengthW(hwnd);
+  if (length <= 0) return {};
+  std::wstring text(size_t(length) + 1, L'\0');
+  int got = GetWindowTextW(hwnd, text.data(), length + 1);
+  text.resize(size_t(std::max(got, 0)));
+  return WideToUtf8(text);
+}
+
+}  // namespace
+
+ProxyListDialog::ProxyListDialog(HINSTANCE instance, Prompt& prompt, const core::AnsiCodec& codec,
+                                 std::function<void(std::string_view)> switch_proxy)
+    : instance_(instance), prompt_(prompt), codec_(codec), switch_proxy_(std::move(switch_proxy)) {
+  list_.SetObserver(this);
+}
+
+ProxyListDialog::~ProxyListDialog() { list_.SetObserver(nullptr); }
+
+bool ProxyListDialog::Create(HWND parent) {
+  return CreateModeless(instance_, IDD_PROXY_LIST, parent);
+}
+
+INT_PTR ProxyListDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
+  switch (msg) {
+    case WM_INITDIALOG:
+      OnInitDialog();
+      return TRUE;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wparam));
+      return TRUE;
+    case WM_NOTIFY:
+      return OnNotify(reinterpret_cast<NMHDR*>(lparam));
+    case WM_CLOSE:
+      ShowWindow(hwnd(), SW_HIDE);
+      return TRUE;
+    case DM_GETDEFID:
+      // Enter in the entry edit adds the entry instead of hiding the dialog.
+      if (GetFocus() == Item(IDC_PROXY_EDIT)) {
+        return SetResult(MAKELONG(IDC_ADD_PROXY, DC_HASDEFID));
+      }
+      return FALSE;
+  }
+  return FALSE;
+}
+
+void ProxyListDialog::OnInitDialog() {
+  HWND view = list_view();
+  ListView_SetExtendedListViewStyle(view, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+  // A virtual list view keeps no states of its own beyond selection and focus:
+  // the check boxes (state images) are asked for with every row.
+  ListView_SetCallbackMask(view, LVIS_STATEIMAGEMASK);
+  for (int i = 0; i < core::kColumnCount; ++i) {
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+    column.fmt = LVCFMT_LEFT;
+    column.cx = kColumns[i].width;
+    column.pszText = const_cast<wchar_t*>(kColumns[i].heading);
+    ListView_InsertColumn(view, i, &column);
+  }
+  // The verification, download, run-setting and automatic-switching controls
+  // belong to features of their own; until they are wired they stay inert.
+  for (int id : {IDC_DOWNLOAD_LIST, IDC_DOWNLOAD_SETTINGS, IDC_VERIFY_ALL, IDC_VERIFY_SELECTED,
+                 IDC_STOP_VERIFY, IDC_VERIFY_SETTINGS, IDC_RUN_SETTINGS, IDC_AUTO_SWITCH,
+                 IDC_AUTO_SWITCH_SECONDS}) {
+    EnableWindow(Item(id), FALSE);
+  }
+  SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, 60, FALSE);
+  RefreshListCaption();
+}
+
+void ProxyListDialog::OnCommand(int id) {
+  switch (id) {
+    case IDOK:
+    case IDCANCEL:
+      ShowWindow(hwnd(), SW_HIDE);
+      break;
+    case IDC_ADD_PROXY:
+      OnAdd();
+      break;
+    case IDC_DELETE_SELECTED:
+      DeleteSelected();
+      break;
+    case IDC_IMPORT_LIST:
+      OnImport();
+      break;
+    case IDC_EXPORT_LIST:
+      ShowPopupMenu(IDR_EXPORT_MENU);
+      break;
+    case IDM_EXPORT_HOST_PORT:
+    case IDM_EXPORT_FULL_LINE:
+      OnExport(id);
+      break;
+    case IDC_ONLINE_HELP:
+      OnHelp();
+      break;
+    case IDM_MAKE_RESERVED:
+      list_.MakeSelectedReserved();
+      RefreshListCaption();
+      break;
+    case IDM_MAKE_FAVOURITE:
+      list_.MakeSelectedFavourite();
+      RefreshListCaption();
+      break;
+    case IDM_MAKE_GENERAL:
+      list_.MakeSelectedGeneral();
+      RefreshListCaption();
+      break;
+    case IDM_SORT_BY_RESULT:
+      list_.SortListColumn(core::kColStatus, 1);
+      break;
+  }
+}
+
+INT_PTR ProxyListDialog::OnNotify(NMHDR* header) {
+  if (header->idFrom != IDC_PROXY_LIST) return FALSE;
+  switch (header->code) {
+    case LVN_GETDISPINFOW:
+      OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(header));
+      return TRUE;
+    case NM_CLICK:
+      OnClick(false);
+      return TRUE;
+    case NM_RCLICK:
+      OnClick(true);
+      return TRUE;
+    case NM_DBLCLK:
+      OnDoubleClick();
+      return SetResult(0);
+    case LVN_KEYDOWN: {
+      auto* key = reinterpret_cast<NMLVKEYDOWN*>(header);
+      if (key->wVKey == VK_DELETE) DeleteSelected();
+      if (key->wVKey == VK_SPACE) ToggleChecks(-1);
+      if (key->wVKey == 'A' && GetKeyState(VK_CONTROL) < 0) {
+        // Ctrl+A: the model selects, the view follows in one pass.
+        list_.SelectAll(true);
+        SyncSelection(0);
+      }
+      return TRUE;
+    }
+    case LVN_COLUMNCLICK: {
+      int column = reinterpret_cast<NMLISTVIEW*>(header)->iSubItem;
+      if (column >= 0 && column < core::kColumnCount) {
+        list_.SortListColumn(column, list_.ColumnClickFlag(column));
+      }
+      return TRUE;
+    }
+    case LVN_ITEMCHANGED:
+      OnItemChanged(reinterpret_cast<NMLISTVIEW*>(header));
+      return TRUE;
+    case LVN_ODSTATECHANGED: {
+      // A range of rows changed state at once (shift-click, a rubber band).
+      if (syncing_) return TRUE;
+      auto* range = reinterpret_cast<NMLVODSTATECHANGE*>(header);
+      if ((range->uNewState ^ range->uOldState) & LVIS_SELECTED) {
+        bool on = (range->uNewState & LVIS_SELECTED) != 0;
+        core::ProxyList::Batch batch(list_);
+        int last = std::min<int>(range->iTo, int(list_.size()) - 1);
+        for (int i = std::max(range->iFrom, 0); i <= last; ++i) list_.SetSelected(size_t(i), on);
+      }
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+void ProxyListDialog::OnGetDispInfo(NMLVDISPINFOW* info) {
+  LVITEMW& item = info->item;
+  if (item.iItem < 0 || size_t(item.iItem) >= list_.size()) return;
+  const core::ProxyRow& row = list_.row(size_t(item.iItem));
+  if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
+    int column = item.iSubItem;
+    cell_ = (column >= 0 && column < core::kColumnCount) ? Utf8ToWide(row.Column(column))
+                                                         : std::wstring();
+    size_t n = std::min(cell_.size(), size_t(item.cchTextMax - 1));
+    std::copy_n(cell_.data(), n, item.pszText);
+    item.pszText[n] = L'\0';
+  }
+  if (item.mask & LVIF_STATE) {
+    item.state =
+        (item.state & ~LVIS_STATEIMAGEMASK) | (row.favourite ? kCheckedImage : kUncheckedImage);
+    item.stateMask |= LVIS_STATEIMAGEMASK;
+  }
+}
+
+void ProxyListDialog::OnClick(bool right) {
+  HWND view = list_view();
+  LVHITTESTINFO hit{};
+  GetCursorPos(&hit.pt);
+  ScreenToClient(view, &hit.pt);
+  int row = ListView_HitTest(view, &hit);
+  if (right) {
+    ShowPopupMenu(IDR_LIST_MENU);
+    return;
+  }
+  if (row < 0 || size_t(row) >= list_.size()) return;
+  // A virtual list view draws the check boxes but leaves the ticking to us.
+  // LVHT_ONITEM has the state-icon bit too: only the check box alone counts.
+  if ((hit.flags & LVHT_ONITEM) == LVHT_ONITEMSTATEICON) ToggleChecks(row);
+  SetDlgItemTextW(hwnd(), IDC_PROXY_EDIT, Utf8ToWide(list_.RowHostPort(row)).c_str());
+}
+
+void ProxyListDialog::ToggleChecks(int row) {
+  if (row >= 0) {
+    list_.SetChecked(size_t(row), !list_.row(size_t(row)).favourite);
+  } else {
+    // Space: every selected row follows the first one's new state.
+    bool on = true;
+    bool first = true;
+    for (size_t i = 0; i < list_.size(); ++i) {
+      if (!list_.row(i).selected) continue;
+      if (first) on = !list_.row(i).favourite, first = false;
+      list_.SetChecked(i, on);
+    }
+  }
+  RefreshListCaption();
+}
+
+void ProxyListDialog::OnDoubleClick() {
+  if (list_.empty()) return;
+  int row = ListView_GetSelectionMark(list_view());
+  if (switch_proxy_) switch_proxy_(list_.RowHostPort(row));
+  prompt_.OpenPage(hwnd(), kWhatIsMyIpPage);
+}
+
+void ProxyListDialog::OnItemChanged(const NMLISTVIEW* change) {
+  if (syncing_) return;
+  if (!((change->uNewState ^ change->uOldState) & LVIS_SELECTED)) return;
+  bool on = (change->uNewState & LVIS_SELECTED) != 0;
+  if (change->iItem < 0) {
+    list_.SelectAll(on);  // -1: every row
+  } else if (size_t(change->iItem) < list_.size()) {
+    list_.SetSelected(size_t(change->iItem), on);
+  }
+}
+
+void ProxyListDialog::OnAdd() {
+  HWND edit = Item(IDC_PROXY_EDIT);
+  if (list_.AddProxy(WindowTextUtf8(edit), false) == 1) SetWindowTextW(edit, L"");
+  RefreshListCaption();
+}
+
+void ProxyListDialog::DeleteSelected() {
+  if (list_.selected_count() == 0) return;
+  if (prompt_.Ask(hwnd(), kDeleteQuestion, kDeleteCaption, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    return;
+  }
+  list_.RemoveSelected();
+  RefreshListCaption();
+}
+
+void ProxyListDialog::RefreshListCaption() {
+  SetDlgItemTextW(hwnd(), IDC_LIST_GROUP, Utf8ToWide(list_.CaptionText(nullptr)).c_str());
+}
+
+void ProxyListDialog::OnImport() {
+  std::string path;
+  if (!prompt_.ChooseFileToOpen(hwnd(), &path)) return;
+  ImportFile(path);
+}
+
+void ProxyListDialog::ImportFile(const std::string& path) {
+  HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  core::ImportSummary summary = core::ImportListFile(path, list_, true, false, codec_);
+  SetCursor(old);
+  prompt_.Ask(hwnd(), summary.message, summary.caption, MB_OK);
+  RefreshListCaption();
+}
+
+void ProxyListDialog::OnExport(int command) {
+  if (list_.empty()) {
+    prompt_.Ask(hwnd(), core::kMsgListEmpty, core::kMsgCaptionCannotDo, MB_OK);
+    return;
+  }
+  int answer =
+      prompt_.Ask(hwnd(), kExportQuestion, kExportCaption, MB_YESNOCANCEL | MB_ICONQUESTION);
+  if (answer != IDYES && answer != IDNO) return;
+  std::string path;
+  if (!prompt_.ChooseFileToSave(hwnd(), &path)) return;
+  core::ExportForm form =
+      command == IDM_EXPORT_HOST_PORT ? core::ExportForm::kHostPort : core::ExportForm::kFullLine;
+  core::ExportSummary summary = core::ExportListFile(path, list_, form, answer == IDYES, codec_);
+  prompt_.Ask(hwnd(), summary.message, summary.caption, MB_OK);
+}
+
+void ProxyListDialog::OnHelp() {
+  std::string page = WideToUtf8(GetModuleFolder()) + std::string(kHelpPageFile);
+  RunAboutDialog(instance_, hwnd(), prompt_, page);
+}
+
+void ProxyListDialog::ShowPopupMenu(int menu_id) {
+  UniqueMenu menu(LoadMenuW(instance_, MAKEINTRESOURCEW(menu_id)));
+  if (!menu) return;
+  POINT pt{};
+  GetCursorPos(&pt);
+  TrackPopupMenu(GetSubMenu(menu.get(), 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd(),
+                 nullptr);
+}
+
+void ProxyListDialog::OnRowsAppended(size_t first, size_t) { SyncSelection(first); }
+
+void ProxyListDialog::OnRowChanged(size_t row) {
+  ListView_RedrawItems(list_view(), int(row), int(row));
+}
+
+void ProxyListDialog::OnRowsReset() { SyncSelection(0); }
+
+void ProxyListDialog::OnFavouritesChanged() { RefreshListCaption(); }
+
+void ProxyListDialog::SyncSelection(size_t first) {
+  HWND view = list_view();
+  if (view == nullptr) return;
+  syncing_ = true;
+  ListView_SetItemCountEx(view, int(list_.size()), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+  size_t selected = list_.selected_count();
+  size_t shown = ListView_GetSelectedCount(view);
+  // Selecting every row walks all rows inside the control, and Wine invalidates
+  // each one on the way (100 000 rows: seconds). With redrawing off the walk only
+  // updates the selection ranges; one repaint follows.
+  SendMessageW(view, WM_SETREDRAW, FALSE, 0);
+  if (selected == list_.size()) {
+    // The common case after a start or an import: every row selected.
+    if (shown != selected) ListView_SetItemState(view, -1, LVIS_SELECTED, LVIS_SELECTED);
+  } else if (selected == 0) {
+    if (shown != 0) ListView_SetItemState(view, -1, 0, LVIS_SELECTED);
+  } else {
+    // Rows new to the view start unselected; only the selected ones need a call.
+    if (first == 0 && shown != 0) ListView_SetItemState(view, -1, 0, LVIS_SELECTED);
+    for (size_t i = first; i < list_.size(); ++i) {
+      if (list_.row(i).selected) ListView_SetItemState(view, int(i), LVIS_SELECTED, LVIS_SELECTED);
+    }
+  }
+  SendMessageW(view, WM_SETREDRAW, TRUE, 0);
+  syncing_ = false;
+  InvalidateRect(view, nullptr, TRUE);
+}
+
+}  // namespace win

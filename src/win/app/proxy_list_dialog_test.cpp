@@ -1,0 +1,388 @@
+#include "win/app/proxy_list_dialog.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "core/base/file_path.h"
+#include "win/platform/wide_text.h"
+#include "win/res/resource.h"
+#include "win/testing/app_fixture.h"
+
+namespace win {
+namespace {
+
+class ProxyListDialogTest : public AppWindowTest {
+ protected:
+  void SetUp() override {
+    AppWindowTest::SetUp();
+    Start();
+    dlg_ = window_->dialog().hwnd();
+    view_ = window_->dialog().list_view();
+  }
+
+  core::ProxyList& list() { return window_->dialog().list(); }
+  void Click(int id) {
+    SendMessageW(dlg_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dlg_, id)));
+  }
+  void Type(const wchar_t* text) { SetDlgItemTextW(dlg_, IDC_PROXY_EDIT, text); }
+  std::wstring EditText() {
+    wchar_t text[256] = {};
+    GetDlgItemTextW(dlg_, IDC_PROXY_EDIT, text, 256);
+    return text;
+  }
+  std::string Caption() {
+    wchar_t text[256] = {};
+    GetDlgItemTextW(dlg_, IDC_LIST_GROUP, text, 256);
+    return WideToUtf8(text);
+  }
+  std::wstring Cell(int row, int column) {
+    wchar_t text[256] = {};
+    ListView_GetItemText(view_, row, column, text, 256);
+    return text;
+  }
+  // What the list view sends its parent for a notification without extra data.
+  void Notify(UINT code, int column = -1) {
+    NMLISTVIEW nm{};
+    nm.hdr.hwndFrom = view_;
+    nm.hdr.idFrom = IDC_PROXY_LIST;
+    nm.hdr.code = code;
+    nm.iItem = -1;
+    nm.iSubItem = column;
+    SendMessageW(dlg_, WM_NOTIFY, IDC_PROXY_LIST, LPARAM(&nm));
+  }
+  void SelectOnly(std::initializer_list<int> rows) {
+    ListView_SetItemState(view_, -1, 0, LVIS_SELECTED);
+    for (int r : rows) ListView_SetItemState(view_, r, LVIS_SELECTED, LVIS_SELECTED);
+  }
+  // Puts the mouse pointer on a cell, as a click there would.
+  void PointAt(int row, int column) {
+    RECT r{};
+    ListView_GetSubItemRect(view_, row, column, LVIR_LABEL, &r);
+    POINT pt{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ClientToScreen(view_, &pt);
+    SetCursorPos(pt.x, pt.y);
+  }
+
+  HWND dlg_ = nullptr;
+  HWND view_ = nullptr;
+};
+
+TEST_F(ProxyListDialogTest, TheListViewIsVirtualWithSixColumns) {
+  LONG_PTR style = GetWindowLongPtrW(view_, GWL_STYLE);
+  EXPECT_TRUE(style & LVS_OWNERDATA);
+  EXPECT_FALSE(style & LVS_SINGLESEL);
+  DWORD ex = ListView_GetExtendedListViewStyle(view_);
+  EXPECT_TRUE(ex & LVS_EX_CHECKBOXES);
+  EXPECT_TRUE(ex & LVS_EX_FULLROWSELECT);
+  HWND header = ListView_GetHeader(view_);
+  ASSERT_EQ(Header_GetItemCount(header), 6);
+  const wchar_t* headings[] = {L"IP服务器地址", L"端口",     L"类型",
+                               L"验证状态(秒)", L"IP归属地", L"验证结果"};
+  const int widths[] = {115, 45, 50, 100, 150, 300};
+  for (int i = 0; i < 6; ++i) {
+    wchar_t text[64] = {};
+    LVCOLUMNW col{};
+    col.mask = LVCF_TEXT | LVCF_WIDTH;
+    col.pszText = text;
+    col.cchTextMax = 64;
+    ListView_GetColumn(view_, i, &col);
+    EXPECT_STREQ(text, headings[i]);
+    EXPECT_EQ(col.cx, widths[i]);
+  }
+  EXPECT_EQ(Caption(), "proxy服务器列表");
+}
+
+TEST_F(ProxyListDialogTest, AddButtonAddsOnceAndKeepsRefusedText) {
+  Type(L"  1.2.3.4:1080@socks5$北京 电信 ");
+  Click(IDC_ADD_PROXY);
+  EXPECT_EQ(EditText(), L"");
+  ASSERT_EQ(ListView_GetItemCount(view_), 1);
+  EXPECT_EQ(Cell(0, 0), L"1.2.3.4");
+  EXPECT_EQ(Cell(0, 1), L"1080");
+  EXPECT_EQ(Cell(0, 2), L"SOCKS5");
+  EXPECT_EQ(Cell(0, 3), L"未验证");
+  EXPECT_EQ(Cell(0, 4), L"北京 电信");
+  EXPECT_EQ(Cell(0, 5), L"");
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:1, 常用ip:0)");
+  // Selected in the view and in the model.
+  EXPECT_EQ(ListView_GetItemState(view_, 0, LVIS_SELECTED), UINT(LVIS_SELECTED));
+
+  for (const wchar_t* refused : {L"1.2.3.4:1080@SOCKS4", L"hello", L"1.2.3.4"}) {
+    Type(refused);
+    Click(IDC_ADD_PROXY);
+    EXPECT_EQ(EditText(), refused);
+    EXPECT_EQ(ListView_GetItemCount(view_), 1) << WideToUtf8(refused);
+  }
+  Type(L"1.2.3.4:0080");
+  Click(IDC_ADD_PROXY);
+  EXPECT_EQ(ListView_GetItemCount(view_), 2);
+  EXPECT_EQ(ListView_GetSelectedCount(view_), 2u);
+}
+
+TEST_F(ProxyListDialogTest, DeleteAsksAndObeysTheAnswer) {
+  for (const char* line : {"1.1.1.1:80", "2.2.2.2:80", "3.3.3.3:80"}) list().AddProxy(line, false);
+  SelectOnly({0, 2});
+  EXPECT_EQ(list().selected_count(), 2u);
+  prompt_.answers = {IDNO};
+  Click(IDC_DELETE_SELECTED);
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "您确定要删除这些IP网站？");
+  EXPECT_EQ(prompt_.shown[0].caption, "请确认");
+  EXPECT_EQ(prompt_.shown[0].type, UINT(MB_YESNO | MB_ICONQUESTION));
+  EXPECT_EQ(list().size(), 3u);
+
+  prompt_.answers = {IDYES};
+  Click(IDC_DELETE_SELECTED);
+  ASSERT_EQ(list().size(), 1u);
+  EXPECT_EQ(ListView_GetItemCount(view_), 1);
+  EXPECT_EQ(Cell(0, 0), L"2.2.2.2");
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:1, 常用ip:0)");
+  // A deleted entry can come back at once.
+  EXPECT_EQ(list().AddProxy("1.1.1.1:80", false), 1);
+
+  // The Delete key, with nothing selected, asks nothing.
+  SelectOnly({});
+  prompt_.shown.clear();
+  SendMessageW(view_, WM_KEYDOWN, VK_DELETE, 0);
+  EXPECT_TRUE(prompt_.shown.empty());
+  SelectOnly({1});
+  SendMessageW(view_, WM_KEYDOWN, VK_DELETE, 0);
+  EXPECT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(list().size(), 1u);
+}
+
+TEST_F(ProxyListDialogTest, ClassCommandsTickAndMarkTheSelectedRows) {
+  for (const char* line : {"1.1.1.1:80", "2.2.2.2:80", "3.3.3.3:80$上海"}) {
+    list().AddProxy(line, false);
+  }
+  SelectOnly({0, 2});
+  SendMessageW(dlg_, WM_COMMAND, IDM_MAKE_RESERVED, 0);
+  EXPECT_EQ(Cell(0, 4), L"<保留ip>");
+  EXPECT_EQ(Cell(2, 4), L"<保留ip>上海");
+  EXPECT_EQ(ListView_GetCheckState(view_, 0), TRUE);
+  EXPECT_EQ(ListView_GetCheckState(view_, 1), FALSE);
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:3, 常用ip:2)");
+
+  SelectOnly({2});
+  SendMessageW(dlg_, WM_COMMAND, IDM_MAKE_GENERAL, 0);
+  EXPECT_EQ(Cell(2, 4), L"上海");
+  EXPECT_EQ(ListView_GetCheckState(view_, 2), FALSE);
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:3, 常用ip:1)");
+
+  SelectOnly({0, 1});
+  SendMessageW(dlg_, WM_COMMAND, IDM_MAKE_FAVOURITE, 0);
+  EXPECT_EQ(Cell(0, 4), L"");
+  EXPECT_TRUE(list().row(0).favourite && list().row(1).favourite);
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:3, 常用ip:2)");
+}
+
+TEST_F(ProxyListDialogTest, ColumnClicksSortAndAlternate) {
+  for (const char* line : {"10.0.0.2:80", "10.0.0.10:80", "9.0.0.1:80", "10.0.0.1:80"}) {
+    list().AddProxy(line, false);
+  }
+  Notify(LVN_COLUMNCLICK, 0);
+  EXPECT_EQ(Cell(0, 0), L"9.0.0.1");
+  EXPECT_EQ(Cell(1, 0), L"10.0.0.1");
+  EXPECT_EQ(Cell(2, 0), L"10.0.0.2");
+  EXPECT_EQ(Cell(3, 0), L"10.0.0.10");
+  Notify(LVN_COLUMNCLICK, 0);
+  EXPECT_EQ(Cell(0, 0), L"10.0.0.10");
+  EXPECT_EQ(Cell(3, 0), L"9.0.0.1");
+  // Selection travels with the rows.
+  EXPECT_EQ(ListView_GetSelectedCount(view_), 4u);
+  list().SetVerifyResult(2, "1.5", "ok", 7);
+  list().SetVerifyResult(3, "0.5", "ok", 9);
+  SendMessageW(dlg_, WM_COMMAND, IDM_SORT_BY_RESULT, 0);
+  EXPECT_EQ(Cell(0, 0), L"9.0.0.1");
+  EXPECT_EQ(Cell(1, 0), L"10.0.0.1");
+}
+
+TEST_F(ProxyListDialogTest, ClickFillsTheEditAndTheCheckBoxTicks) {
+  list().AddProxy("1.1.1.1:80", false);
+  list().AddProxy("2.2.2.2:8080@HTTP", false);
+  PointAt(1, 2);
+  Notify(NM_CLICK);
+  EXPECT_EQ(EditText(), L"2.2.2.2:8080");
+  // Below the last row: the edit keeps its text.
+  RECT r{};
+  GetClientRect(view_, &r);
+  POINT pt{r.right / 2, r.bottom - 2};
+  ClientToScreen(view_, &pt);
+  SetCursorPos(pt.x, pt.y);
+  Notify(NM_CLICK);
+  EXPECT_EQ(EditText(), L"2.2.2.2:8080");
+
+  // The check box is the state image at the row's left edge.
+  RECT bounds{};
+  ListView_GetItemRect(view_, 0, &bounds, LVIR_BOUNDS);
+  POINT box{bounds.left + 8, (bounds.top + bounds.bottom) / 2};
+  LVHITTESTINFO hit{};
+  hit.pt = box;
+  ListView_HitTest(view_, &hit);
+  ASSERT_EQ(hit.flags & LVHT_ONITEM, UINT(LVHT_ONITEMSTATEICON)) << hit.flags;
+  ASSERT_FALSE(list().row(0).favourite || list().row(1).favourite);
+  ClientToScreen(view_, &box);
+  SetCursorPos(box.x, box.y);
+  Notify(NM_CLICK);
+  EXPECT_TRUE(list().row(0).favourite);
+  EXPECT_EQ(ListView_GetCheckState(view_, 0), TRUE);
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:2, 常用ip:1)");
+  Notify(NM_CLICK);
+  EXPECT_FALSE(list().row(0).favourite);
+}
+
+TEST_F(ProxyListDialogTest, DoubleClickSwitchesToTheRowAndOpensTheAddressPage) {
+  Notify(NM_DBLCLK);
+  EXPECT_TRUE(prompt_.pages.empty());
+  list().AddProxy("1.1.1.1:80", false);
+  list().AddProxy("2.2.2.2:8080@SOCKS5", false);
+  ListView_SetSelectionMark(view_, 1);
+  Notify(NM_DBLCLK);
+  EXPECT_EQ(ProxyValue("ProxyServer"), "2.2.2.2:8080");
+  EXPECT_EQ(window_->current_proxy(), "2.2.2.2:8080");
+  ASSERT_EQ(prompt_.pages.size(), 1u);
+  EXPECT_EQ(prompt_.pages[0], kWhatIsMyIpPage);
+  // No selection mark: the proxy is cleared, the page still opens.
+  ListView_SetSelectionMark(view_, -1);
+  Notify(NM_DBLCLK);
+  EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
+  EXPECT_EQ(prompt_.pages.size(), 2u);
+}
+
+TEST_F(ProxyListDialogTest, ImportAndExportShowTheExactMessages) {
+  std::wstring folder = GetModuleFolder();
+  std::string in = WideToUtf8(folder) + "dialog-import-test.txt";
+  std::string out = WideToUtf8(folder) + "dialog-export-test.txt";
+  std::ofstream(core::PathFromUtf8(in), std::ios::binary) << "1.1.1.1:80\r\n1.1.1.1:80\r\nx\r\n";
+  prompt_.open_path = in;
+  Click(IDC_IMPORT_LIST);
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].caption, "添加结果");
+  EXPECT_EQ(prompt_.shown[0].text,
+            "ip服务器信息共3条，其中\n  成功加入：  1条\n  重复项目：  1条\n  错误项目：  1条");
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:1, 常用ip:0)");
+
+  prompt_.shown.clear();
+  prompt_.save_path = out;
+  prompt_.answers = {IDCANCEL};
+  SendMessageW(dlg_, WM_COMMAND, IDM_EXPORT_FULL_LINE, 0);
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].caption, "请选择导出选中的ip还是全部的ip");
+  prompt_.answers = {IDNO, IDOK};
+  SendMessageW(dlg_, WM_COMMAND, IDM_EXPORT_HOST_PORT, 0);
+  ASSERT_EQ(prompt_.shown.size(), 3u);
+  EXPECT_EQ(prompt_.shown[2].text, "成功保存ip服务器信息共1条");
+  EXPECT_EQ(prompt_.shown[2].caption, "保存结果");
+  std::ifstream file(core::PathFromUtf8(out), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(bytes, "1.1.1.1:80\r\n");
+  file.close();
+  DeleteFileW(Utf8ToWide(in).c_str());
+  DeleteFileW(Utf8ToWide(out).c_str());
+
+  list().RemoveAll();
+  prompt_.shown.clear();
+  SendMessageW(dlg_, WM_COMMAND, IDM_EXPORT_FULL_LINE, 0);
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "ip列表是空的");
+  EXPECT_EQ(prompt_.shown[0].caption, "无法完成操作");
+}
+
+TEST_F(ProxyListDialogTest, SelectionFollowsTheViewAndCtrlAKeepsBothInStep) {
+  for (int i = 0; i < 5; ++i) list().AddProxy("10.0.0." + std::to_string(i) + ":80", false);
+  SelectOnly({});
+  EXPECT_EQ(list().selected_count(), 0u);
+  // A shift-click range arrives as one range notification.
+  NMLVODSTATECHANGE range{};
+  range.hdr.hwndFrom = view_;
+  range.hdr.idFrom = IDC_PROXY_LIST;
+  range.hdr.code = LVN_ODSTATECHANGED;
+  range.iFrom = 1;
+  range.iTo = 3;
+  range.uNewState = LVIS_SELECTED;
+  SendMessageW(dlg_, WM_NOTIFY, IDC_PROXY_LIST, LPARAM(&range));
+  EXPECT_FALSE(list().row(0).selected);
+  EXPECT_TRUE(list().row(1).selected && list().row(2).selected && list().row(3).selected);
+  EXPECT_FALSE(list().row(4).selected);
+  // A range reaching past the end is cut at the last row.
+  range.iFrom = 3;
+  range.iTo = 1000;
+  range.uNewState = 0;
+  range.uOldState = LVIS_SELECTED;
+  SendMessageW(dlg_, WM_NOTIFY, IDC_PROXY_LIST, LPARAM(&range));
+  EXPECT_EQ(list().selected_count(), 2u);
+
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  SendMessageW(view_, WM_KEYDOWN, 'A', 0);
+  keys[VK_CONTROL] = 0;
+  SetKeyboardState(keys);
+  EXPECT_EQ(list().selected_count(), 5u);
+  EXPECT_EQ(ListView_GetSelectedCount(view_), 5u);
+  // Without Ctrl, A selects nothing new.
+  SelectOnly({0});
+  SendMessageW(view_, WM_KEYDOWN, 'A', 0);
+  EXPECT_EQ(list().selected_count(), 1u);
+}
+
+TEST_F(ProxyListDialogTest, SpaceTicksTheSelectedRowsTogether) {
+  for (const char* line : {"1.1.1.1:80", "2.2.2.2:80", "3.3.3.3:80"}) list().AddProxy(line, false);
+  list().SetChecked(2, true);
+  SelectOnly({0, 2});
+  SendMessageW(view_, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_TRUE(list().row(0).favourite);
+  EXPECT_FALSE(list().row(1).favourite);
+  EXPECT_TRUE(list().row(2).favourite);
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:3, 常用ip:2)");
+}
+
+// Presses the about box's buttons once it is up, from inside its modal loop.
+HWND g_about = nullptr;
+void CALLBACK PressAboutButtons(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND about = FindWindowW(nullptr, L"关于“紫晶梨自动换IP软件”");
+  if (about == nullptr) return;
+  KillTimer(nullptr, timer);
+  g_about = about;
+  SendMessageW(about, WM_COMMAND, IDC_ABOUT_SITE, 0);
+  SendMessageW(about, WM_COMMAND, IDC_ABOUT_HELP, 0);
+  SendMessageW(about, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(ProxyListDialogTest, TheAboutBoxLinksOpenTheShippedHelpPage) {
+  g_about = nullptr;
+  UINT_PTR timer = SetTimer(nullptr, 0, 20, &PressAboutButtons);
+  ASSERT_NE(timer, 0u);
+  Click(IDC_ONLINE_HELP);  // returns when the box has closed
+  ASSERT_NE(g_about, nullptr);
+  EXPECT_FALSE(IsWindow(g_about));
+  ASSERT_EQ(prompt_.pages.size(), 2u);
+  std::string page = WideToUtf8(GetModuleFolder()) + "relaymoth-help.html";
+  EXPECT_EQ(prompt_.pages[0], page);
+  EXPECT_EQ(prompt_.pages[1], page);
+  EXPECT_NE(GetFileAttributesW(Utf8ToWide(page).c_str()), INVALID_FILE_ATTRIBUTES)
+      << "the build copies the help page next to the programs";
+}
+
+TEST_F(ProxyListDialogTest, EnterInTheEditAddsInsteadOfHiding) {
+  SetFocus(GetDlgItem(dlg_, IDC_PROXY_EDIT));
+  LRESULT def = SendMessageW(dlg_, DM_GETDEFID, 0, 0);
+  EXPECT_EQ(HIWORD(def), DC_HASDEFID);
+  EXPECT_EQ(LOWORD(def), IDC_ADD_PROXY);
+  SetFocus(view_);
+  EXPECT_NE(LOWORD(SendMessageW(dlg_, DM_GETDEFID, 0, 0)), IDC_ADD_PROXY);
+}
+
+TEST_F(ProxyListDialogTest, ReturnHidesTheDialog) {
+  ASSERT_TRUE(IsWindowVisible(dlg_));
+  Click(IDOK);
+  EXPECT_FALSE(IsWindowVisible(dlg_));
+  EXPECT_TRUE(IsWindow(dlg_));
+}
+
+}  // namespace
+}  // namespace win

@@ -1,0 +1,42 @@
+// The destination site editor (dialog 139, "验证站点信息"): a modal dialog with
+// the site's URL, user name, password and verify string. Confirmation runs the
+// core's checks and refuses with a message box, keeping the dialog open. UI
+// thread only.
+#pragma once
+
+#include <windows.h>
+
+#include "core/verify/site_editor.h"
+#include "win/ui/dialog_base.h"
+
+namespace win {
+
+class SiteEditorDialog final : public DialogBase {
+ public:
+  // `fields` fill the four edits; on confirmation they hold what was typed
+  // (the URL trimmed) and `result()` the scheme and the rest of the URL.
+  explicit SiteEditorDialog(core::SiteEditorFields fields) : fields_(std::move(fields)) {}
+
+  // IDOK when confirmed, IDCANCEL when cancelled, -1 when the dialog failed.
+  INT_PTR Run(HWND owner);
+
+  const core::SiteEditorFields& fields() const { return fields_; }
+  const core::SiteEditorResult& result() const { return result_; }
+
+ protected:
+  INT_PTR HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override;
+
+ private:
+  void OnInitDialog();
+  void OnConfirm();
+
+  core::SiteEditorFields fields_;
+  core::SiteEditorResult result_;
+};
+
+// Opens the editor filled from `site_url` and `verify_string` (credentials in the
+// URL go to the user name and password edits). On confirmation stores the
+// composed URL and the verify string and returns true.
+bool RunSiteEditor(HWND owner, std::string* site_url, std::string* verify_string);
+
+}  // namespace win

@@ -1,0 +1,303 @@
+#include "win/app/verify_settings_dialog.h"
+
+#include <commctrl.h>
+
+#include <utility>
+
+#include "core/base/text.h"
+#include "win/app/site_editor_dialog.h"
+#include "win/app/verify_dialog_text.h"
+#include "win/res/verify_resource.h"
+
+namespace win {
+namespace {
+
+struct CheckField {
+  int id;
+  bool core::VerifySettings::*member;
+};
+
+constexpr CheckField kChecks[] = {
+    {IDC_VERIFY_NEW, &core::VerifySettings::verify_new_proxy},
+    {IDC_REVERIFY_BY_TIME, &core::VerifySettings::reverify_by_time},
+    {IDC_AUTO_USE_BEST, &core::VerifySettings::auto_use_best},
+    {IDC_AUTO_DELETE_FAILED, &core::VerifySettings::auto_delete_failed},
+    {IDC_RESET_FAVOURITES, &core::VerifySettings::reset_favourites},
+    {IDC_ADD_BEST, &core::VerifySettings::add_best},
+    {IDC_ADD_LINK_TIME_LESS, &core::VerifySettings::add_link_time_less},
+    {IDC_ONLY_SELECTED_TYPES, &core::VerifySettings::only_selected_types},
+    {IDC_ADD_HTTP, &core::VerifySettings::add_http},
+    {IDC_ADD_SOCKS, &core::VerifySettings::add_socks},
+    {IDC_ADD_FTP, &core::VerifySettings::add_ftp},
+};
+
+// The controls that only count while check 1031 is ticked.
+constexpr int kResetDependents[] = {
+    IDC_ADD_BEST,       IDC_BEST_COUNT,    IDC_BEST_COUNT_LABEL,    IDC_ADD_LINK_TIME_LESS,
+    IDC_TIME_LESS_THAN, IDC_SECONDS_LABEL, IDC_ONLY_SELECTED_TYPES, IDC_ADD_HTTP,
+    IDC_ADD_SOCKS,      IDC_ADD_FTP,
+};
+
+int FieldControl(core::VerifyField field) {
+  switch (field) {
+    case core::VerifyField::kThreads:
+      return IDC_THREADS;
+    case core::VerifyField::kReverifyInterval:
+      return IDC_REVERIFY_INTERVAL;
+    case core::VerifyField::kBestCount:
+      return IDC_BEST_COUNT;
+    default:
+      return IDC_TIME_LESS_THAN;
+  }
+}
+
+bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+}  // namespace
+
+VerifySettingsDialog::VerifySettingsDialog(core::ProfileStore& store)
+    : store_(store), settings_(core::LoadVerifySettings(store)), editor_(&RunSiteEditor) {}
+
+bool VerifySettingsDialog::Create(HWND owner) {
+  return CreateModeless(GetModuleHandleW(nullptr), IDD_VERIFY_SETTINGS, owner);
+}
+
+void VerifySettingsDialog::ShowCentred() {
+  RECT self{}, area{};
+  GetWindowRect(hwnd(), &self);
+  HWND owner = GetWindow(hwnd(), GW_OWNER);
+  if (owner == nullptr || !GetWindowRect(owner, &area)) {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  }
+  int width = self.right - self.left, height = self.bottom - self.top;
+  SetWindowPos(hwnd(), nullptr, area.left + (area.right - area.left - width) / 2,
+               area.top + (area.bottom - area.top - height) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ShowWindow(hwnd(), SW_SHOW);
+  SetForegroundWindow(hwnd());
+}
+
+INT_PTR VerifySettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
+  switch (msg) {
+    case WM_INITDIALOG:
+      OnInitDialog();
+      return TRUE;
+    case WM_SHOWWINDOW:
+      // Edits neither confirmed nor cancelled are dropped when the dialog is
+      // shown or hidden.
+      Load();
+      return FALSE;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wparam));
+      return TRUE;
+    case WM_NOTIFY:
+      return OnNotify(reinterpret_cast<const NMHDR*>(lparam));
+    default:
+      return FALSE;
+  }
+}
+
+void VerifySettingsDialog::OnInitDialog() {
+  HWND list = Item(IDC_SITE_LIST);
+  ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+  struct Column {
+    const char* title;
+    int width;
+  };
+  const Column columns[] = {{"启用", 40}, {"验证服务器URL", 173}, {"验证字符串", 80}};
+  for (int i = 0; i < 3; ++i) {
+    std::wstring title = VerifyWide(columns[i].title);
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    column.pszText = title.data();
+    column.cx = columns[i].width;
+    column.iSubItem = i;
+    ListView_InsertColumn(list, i, &column);
+  }
+  for (const char* entry : {"全部ip", "常用ip"}) {
+    SendDlgItemMessageW(hwnd(), IDC_REVERIFY_ROWS, CB_ADDSTRING, 0,
+                        LPARAM(VerifyWide(entry).c_str()));
+  }
+  Load();
+}
+
+void VerifySettingsDialog::Load() {
+  settings_ = core::LoadVerifySettings(store_);
+  if (hwnd() != nullptr) FillControls();
+}
+
+void VerifySettingsDialog::FillControls() {
+  for (const CheckField& check : kChecks) {
+    CheckDlgButton(hwnd(), check.id, settings_.*check.member ? BST_CHECKED : BST_UNCHECKED);
+  }
+  SetDialogItemText(hwnd(), IDC_THREADS, std::to_string(settings_.threads));
+  SetDialogItemText(hwnd(), IDC_REVERIFY_INTERVAL, std::to_string(settings_.reverify_interval));
+  SetDialogItemText(hwnd(), IDC_BEST_COUNT, std::to_string(settings_.best_count));
+  SetDialogItemText(hwnd(), IDC_TIME_LESS_THAN, core::Format("%g", settings_.time_less_than));
+  SendDlgItemMessageW(hwnd(), IDC_REVERIFY_ROWS, CB_SETCURSEL,
+                      settings_.only_favourite_rows ? 1 : 0, 0);
+  EnableResetDependents();
+  FillSiteList();
+}
+
+void VerifySettingsDialog::FillSiteList() {
+  HWND list = Item(IDC_SITE_LIST);
+  filling_ = true;
+  ListView_DeleteAllItems(list);
+  for (size_t i = 0; i < settings_.sites.size(); ++i) {
+    const core::VerifySite& site = settings_.sites[i];
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = int(i);
+    item.pszText = const_cast<wchar_t*>(L"");
+    int row = ListView_InsertItem(list, &item);
+    std::wstring url = VerifyWide(site.url), verify = VerifyWide(site.verify_string);
+    ListView_SetItemText(list, row, 1, url.data());
+    ListView_SetItemText(list, row, 2, verify.data());
+    ListView_SetCheckState(list, row, site.favourite);
+  }
+  filling_ = false;
+}
+
+void VerifySettingsDialog::EnableResetDependents() {
+  bool on = Checked(hwnd(), IDC_RESET_FAVOURITES);
+  for (int id : kResetDependents) EnableWindow(Item(id), on);
+}
+
+void VerifySettingsDialog::OnCommand(int id) {
+  switch (id) {
+    case IDOK:
+      return OnConfirm();
+    case IDCANCEL:
+      return OnCancel();
+    case IDC_RESET_FAVOURITES:
+      settings_.reset_favourites = Checked(hwnd(), IDC_RESET_FAVOURITES);
+      return EnableResetDependents();
+    case IDC_NEW_SITE:
+      return OnNewSite();
+    case IDC_EDIT_SITE:
+      return OnEditSite(SelectedSite());
+    case IDC_DELETE_SITE:
+      return OnDeleteSite();
+    case IDC_SITE_TOP:
+    case IDC_SITE_UP:
+    case IDC_SITE_DOWN:
+    case IDC_SITE_BOTTOM:
+      return OnMove(id);
+    default:
+      return;
+  }
+}
+
+INT_PTR VerifySettingsDialog::OnNotify(const NMHDR* header) {
+  if (header->idFrom != IDC_SITE_LIST) return FALSE;
+  if (header->code == LVN_ITEMCHANGED && !filling_) {
+    const auto* change = reinterpret_cast<const NMLISTVIEW*>(header);
+    if ((change->uChanged & LVIF_STATE) &&
+        (change->uNewState ^ change->uOldState) & LVIS_STATEIMAGEMASK && change->iItem >= 0 &&
+        size_t(change->iItem) < settings_.sites.size()) {
+      // A tick counts at once: the next row handed to a worker uses it.
+      settings_.sites[size_t(change->iItem)].favourite =
+          ListView_GetCheckState(Item(IDC_SITE_LIST), change->iItem) != 0;
+    }
+    return TRUE;
+  }
+  if (header->code == NM_DBLCLK) {
+    const auto* click = reinterpret_cast<const NMITEMACTIVATE*>(header);
+    if (click->iItem >= 0) OnEditSite(click->iItem);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+void VerifySettingsDialog::OnConfirm() {
+  core::VerifySettingsFields fields;
+  fields.threads = DialogItemText(hwnd(), IDC_THREADS);
+  fields.reverify_interval = DialogItemText(hwnd(), IDC_REVERIFY_INTERVAL);
+  fields.best_count = DialogItemText(hwnd(), IDC_BEST_COUNT);
+  fields.time_less_than = DialogItemText(hwnd(), IDC_TIME_LESS_THAN);
+  core::VerifySettings confirmed = settings_;
+  if (auto error = core::ApplyVerifySettingsFields(fields, &confirmed)) {
+    VerifyMessageBox(hwnd(), error->message, "验证参数设置", MB_OK | MB_ICONEXCLAMATION);
+    HWND edit = Item(FieldControl(error->field));
+    SendMessageW(hwnd(), WM_NEXTDLGCTL, WPARAM(edit), TRUE);
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+    return;
+  }
+  for (const CheckField& check : kChecks) confirmed.*check.member = Checked(hwnd(), check.id);
+  confirmed.only_favourite_rows =
+      SendDlgItemMessageW(hwnd(), IDC_REVERIFY_ROWS, CB_GETCURSEL, 0, 0) == 1;
+  settings_ = std::move(confirmed);
+  core::SaveVerifySettings(settings_, store_);
+  ShowWindow(hwnd(), SW_HIDE);
+}
+
+void VerifySettingsDialog::OnCancel() {
+  Load();
+  ShowWindow(hwnd(), SW_HIDE);
+}
+
+void VerifySettingsDialog::OnNewSite() {
+  std::string url, verify;
+  if (!editor_(hwnd(), &url, &verify)) return;
+  core::VerifySite site{std::string(core::Trim(url)), std::string(core::Trim(verify)), true};
+  if (site.url.empty()) return;
+  settings_.sites.push_back(std::move(site));
+  FillSiteList();
+  SelectSite(int(settings_.sites.size()) - 1);
+}
+
+void VerifySettingsDialog::OnEditSite(int row) {
+  if (row < 0 || size_t(row) >= settings_.sites.size()) {
+    VerifyMessageBox(hwnd(), "请先选择一个要编辑的验证站点", "无法完成操作",
+                     MB_OK | MB_ICONWARNING);
+    return;
+  }
+  core::VerifySite& site = settings_.sites[size_t(row)];
+  std::string url = site.url, verify = site.verify_string;
+  if (!editor_(hwnd(), &url, &verify)) return;
+  site.url = std::string(core::Trim(url));
+  site.verify_string = std::string(core::Trim(verify));
+  FillSiteList();
+  SelectSite(row);
+}
+
+void VerifySettingsDialog::OnDeleteSite() {
+  int row = SelectedSite();
+  if (row < 0) return;
+  if (VerifyMessageBox(hwnd(), "您确定要删除这个验证站点？", "请确认",
+                       MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    return;
+  }
+  settings_.sites.erase(settings_.sites.begin() + row);
+  FillSiteList();
+}
+
+void VerifySettingsDialog::OnMove(int id) {
+  int row = SelectedSite();
+  int last = int(settings_.sites.size()) - 1;
+  if (row < 0) return;
+  int to = row;
+  if (id == IDC_SITE_TOP) to = 0;
+  if (id == IDC_SITE_UP) to = row - 1;
+  if (id == IDC_SITE_DOWN) to = row + 1;
+  if (id == IDC_SITE_BOTTOM) to = last;
+  if (to < 0 || to > last || to == row) return;
+  core::VerifySite site = std::move(settings_.sites[size_t(row)]);
+  settings_.sites.erase(settings_.sites.begin() + row);
+  settings_.sites.insert(settings_.sites.begin() + to, std::move(site));
+  FillSiteList();
+  SelectSite(to);
+}
+
+int VerifySettingsDialog::SelectedSite() const {
+  return ListView_GetNextItem(Item(IDC_SITE_LIST), -1, LVNI_SELECTED);
+}
+
+void VerifySettingsDialog::SelectSite(int row) {
+  HWND list = Item(IDC_SITE_LIST);
+  ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  ListView_EnsureVisible(list, row, FALSE);
+}
+
+}  // namespace win

@@ -1,0 +1,60 @@
+// The verify settings dialog (137, "验证参数设置"): a modeless dialog owned by
+// the main dialog, created hidden and only shown and hidden afterwards. It owns
+// the active VerifySettings that the scheduler and the end-of-run rules read.
+// Option edits count from "确定" on (check 1031 at once); site list changes
+// count at once; showing or hiding reloads the stored values. UI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include "core/proxylist/profile_store.h"
+#include "core/verify/verify_settings.h"
+#include "win/ui/dialog_base.h"
+
+namespace win {
+
+class VerifySettingsDialog final : public DialogBase {
+ public:
+  // `store` must outlive the dialog. The settings are loaded at once, so they
+  // are valid before the dialog window exists.
+  explicit VerifySettingsDialog(core::ProfileStore& store);
+
+  // Creates the dialog hidden. False when it could not be created.
+  bool Create(HWND owner);
+  // Centres the dialog on its owner and shows it.
+  void ShowCentred();
+
+  const core::VerifySettings& settings() const { return settings_; }
+
+  // Opens the site editor for a new site / the selected site (buttons 1022 and
+  // 1021). Overridable by tests through the editor hook below.
+  using SiteEditorHook = bool (*)(HWND owner, std::string* url, std::string* verify_string);
+  void SetSiteEditorHook(SiteEditorHook hook) { editor_ = hook; }
+
+ protected:
+  INT_PTR HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override;
+
+ private:
+  void OnInitDialog();
+  void OnCommand(int id);
+  INT_PTR OnNotify(const NMHDR* header);
+  void Load();
+  void FillControls();
+  void FillSiteList();
+  void EnableResetDependents();
+  void OnConfirm();
+  void OnCancel();
+  void OnNewSite();
+  void OnEditSite(int row);
+  void OnDeleteSite();
+  void OnMove(int id);
+  int SelectedSite() const;
+  void SelectSite(int row);
+
+  core::ProfileStore& store_;
+  core::VerifySettings settings_;
+  SiteEditorHook editor_;
+  bool filling_ = false;  // the list is being refilled: its notifications are ours
+};
+
+}  // namespace win

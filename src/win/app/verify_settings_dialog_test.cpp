@@ -1,0 +1,286 @@
+// The verify settings dialog, created for real and driven with the messages a
+// user's clicks send. Message boxes are answered by a hook that records them.
+#include "win/app/verify_settings_dialog.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "win/app/verify_dialog_text.h"
+#include "win/res/verify_resource.h"
+
+namespace win {
+namespace {
+
+struct Box {
+  std::string text;
+  std::string caption;
+};
+std::vector<Box> g_boxes;
+int g_answer = IDOK;
+
+int RecordBox(HWND, const std::string& text, const std::string& caption, UINT) {
+  g_boxes.push_back({text, caption});
+  return g_answer;
+}
+
+std::vector<std::string> g_editor_calls;
+std::string g_editor_url, g_editor_verify;
+bool EditorStub(HWND, std::string* url, std::string* verify) {
+  g_editor_calls.push_back(*url);
+  if (g_editor_url.empty()) return false;
+  *url = g_editor_url;
+  *verify = g_editor_verify;
+  return true;
+}
+
+class VerifySettingsDialogTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    g_boxes.clear();
+    g_answer = IDOK;
+    g_editor_calls.clear();
+    g_editor_url.clear();
+    SetVerifyMessageBoxHook(&RecordBox);
+  }
+  void TearDown() override { SetVerifyMessageBoxHook(nullptr); }
+
+  // Sites A (ticked), B and C.
+  void StoreThreeSites() {
+    store_.WriteInt("Destination Sites", "Favorite site", 1);
+    store_.WriteText("Destination Sites", "Favorite site_000_URL", "http://a/");
+    store_.WriteText("Destination Sites", "Favorite site_000_VerifyString", "va");
+    store_.WriteInt("Destination Sites", "Unfavorite site", 2);
+    store_.WriteText("Destination Sites", "Unfavorite site_000_URL", "http://b/");
+    store_.WriteText("Destination Sites", "Unfavorite site_000_VerifyString", "vb");
+    store_.WriteText("Destination Sites", "Unfavorite site_001_URL", "http://c/");
+    store_.WriteText("Destination Sites", "Unfavorite site_001_VerifyString", "vc");
+  }
+
+  VerifySettingsDialog& Open() {
+    dialog_ = std::make_unique<VerifySettingsDialog>(store_);
+    dialog_->SetSiteEditorHook(&EditorStub);
+    EXPECT_TRUE(dialog_->Create(nullptr)) << GetLastError();
+    dialog_->ShowCentred();
+    return *dialog_;
+  }
+
+  HWND Dlg() const { return dialog_->hwnd(); }
+  void Click(int id) {
+    SendMessageW(Dlg(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(Dlg(), id)));
+  }
+  void Type(int id, const std::string& text) { SetDialogItemText(Dlg(), id, text); }
+  void Select(int row) {
+    HWND list = GetDlgItem(Dlg(), IDC_SITE_LIST);
+    ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+    if (row >= 0) ListView_SetItemState(list, row, LVIS_SELECTED, LVIS_SELECTED);
+  }
+  std::string Urls() const {
+    std::string out;
+    HWND list = GetDlgItem(Dlg(), IDC_SITE_LIST);
+    for (int i = 0; i < ListView_GetItemCount(list); ++i) {
+      wchar_t text[256] = {};
+      ListView_GetItemText(list, i, 1, text, 256);
+      out += VerifyUtf8(text) + (ListView_GetCheckState(list, i) ? "+" : "") + " ";
+    }
+    return out;
+  }
+  int SelectedRow() const {
+    return ListView_GetNextItem(GetDlgItem(Dlg(), IDC_SITE_LIST), -1, LVNI_SELECTED);
+  }
+
+  core::MemoryProfileStore store_;
+  std::unique_ptr<VerifySettingsDialog> dialog_;
+};
+
+TEST_F(VerifySettingsDialogTest, AnEmptyProfileShowsTheDefaults) {
+  Open();
+  EXPECT_EQ(DialogItemText(Dlg(), IDC_THREADS), "30");
+  EXPECT_EQ(DialogItemText(Dlg(), IDC_REVERIFY_INTERVAL), "60");
+  EXPECT_EQ(DialogItemText(Dlg(), IDC_BEST_COUNT), "8");
+  EXPECT_EQ(DialogItemText(Dlg(), IDC_TIME_LESS_THAN), "4.5");
+  EXPECT_EQ(SendDlgItemMessageW(Dlg(), IDC_REVERIFY_ROWS, CB_GETCURSEL, 0, 0), 0);
+  const std::pair<int, bool> checks[] = {
+      {IDC_VERIFY_NEW, false},
+      {IDC_REVERIFY_BY_TIME, true},
+      {IDC_AUTO_USE_BEST, true},
+      {IDC_AUTO_DELETE_FAILED, false},
+      {IDC_RESET_FAVOURITES, true},
+      {IDC_ADD_BEST, true},
+      {IDC_ADD_LINK_TIME_LESS, false},
+      {IDC_ONLY_SELECTED_TYPES, true},
+      {IDC_ADD_HTTP, true},
+      {IDC_ADD_SOCKS, true},
+      {IDC_ADD_FTP, false},
+  };
+  for (auto [id, on] : checks) {
+    EXPECT_EQ(IsDlgButtonChecked(Dlg(), id) == BST_CHECKED, on) << "control " << id;
+  }
+  EXPECT_EQ(Urls(), "http://ifconfig.me/+ ");
+}
+
+TEST_F(VerifySettingsDialogTest, RefusedFieldsShowTheMessageAndSaveNothing) {
+  struct Case {
+    int id;
+    const char* text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {IDC_THREADS, "0", "“请填入一个在1和200之间的整数。”"},
+      {IDC_THREADS, "201", "“请填入一个在1和200之间的整数。”"},
+      {IDC_THREADS, "abc", "请键入一个整数。"},
+      {IDC_REVERIFY_INTERVAL, "301", "“请填入一个在0和300之间的整数。”"},
+      {IDC_BEST_COUNT, "51", "“请填入一个在0和50之间的整数。”"},
+      {IDC_TIME_LESS_THAN, "x", "请键入一个数。"},
+      {IDC_TIME_LESS_THAN, "50.5", "“请填入一个在0和50之间的数字。”"},
+  };
+  Open();
+  const auto stored = store_.values();
+  for (const Case& c : cases) {
+    g_boxes.clear();
+    Click(IDCANCEL);
+    dialog_->ShowCentred();
+    Type(c.id, c.text);
+    Click(IDOK);
+    ASSERT_EQ(g_boxes.size(), 1u) << c.text;
+    EXPECT_EQ(g_boxes[0].text, c.message) << c.text;
+    EXPECT_TRUE(IsWindowVisible(Dlg())) << c.text;
+    EXPECT_TRUE(store_.values() == stored) << c.text;
+    EXPECT_EQ(dialog_->settings().threads, 30) << c.text;
+  }
+}
+
+TEST_F(VerifySettingsDialogTest, ConfirmSavesAndHidesCancelRestores) {
+  Open();
+  Type(IDC_THREADS, "50");
+  CheckDlgButton(Dlg(), IDC_AUTO_USE_BEST, BST_UNCHECKED);
+  SendDlgItemMessageW(Dlg(), IDC_REVERIFY_ROWS, CB_SETCURSEL, 1, 0);
+  Type(IDC_TIME_LESS_THAN, "3");
+  Click(IDOK);
+  EXPECT_TRUE(g_boxes.empty());
+  EXPECT_FALSE(IsWindowVisible(Dlg()));
+  EXPECT_EQ(store_.ReadInt("Verify Settings", "Verify threads number", 0), 50);
+  EXPECT_EQ(store_.ReadInt("Verify Settings", "Auto use the best proxy", 1), 0);
+  EXPECT_EQ(store_.ReadInt("Verify Settings", "Only verify favorite proxies", 0), 1);
+  EXPECT_EQ(store_.ReadText("Verify Settings", "Time less than", ""), "3.000000 seconds");
+  EXPECT_EQ(dialog_->settings().threads, 50);
+
+  dialog_->ShowCentred();
+  Type(IDC_THREADS, "99");
+  Click(IDCANCEL);
+  EXPECT_FALSE(IsWindowVisible(Dlg()));
+  EXPECT_EQ(dialog_->settings().threads, 50);
+  dialog_->ShowCentred();
+  EXPECT_EQ(DialogItemText(Dlg(), IDC_THREADS), "50");
+}
+
+TEST_F(VerifySettingsDialogTest, ResetFavouritesEnablesItsTenControls) {
+  Open();
+  const int dependents[] = {
+      IDC_ADD_BEST,       IDC_BEST_COUNT,    IDC_BEST_COUNT_LABEL,    IDC_ADD_LINK_TIME_LESS,
+      IDC_TIME_LESS_THAN, IDC_SECONDS_LABEL, IDC_ONLY_SELECTED_TYPES, IDC_ADD_HTTP,
+      IDC_ADD_SOCKS,      IDC_ADD_FTP};
+  for (bool on : {false, true}) {
+    CheckDlgButton(Dlg(), IDC_RESET_FAVOURITES, on ? BST_CHECKED : BST_UNCHECKED);
+    Click(IDC_RESET_FAVOURITES);
+    EXPECT_EQ(dialog_->settings().reset_favourites, on);
+    for (int id : dependents) EXPECT_EQ(IsWindowEnabled(GetDlgItem(Dlg(), id)) != 0, on) << id;
+  }
+}
+
+TEST_F(VerifySettingsDialogTest, MoveButtons) {
+  struct Case {
+    int select;
+    int button;
+    const char* order;
+    int selected_after;
+  };
+  const Case cases[] = {
+      {2, IDC_SITE_TOP, "http://c/ http://a/+ http://b/ ", 0},
+      {0, IDC_SITE_TOP, "http://a/+ http://b/ http://c/ ", 0},
+      {1, IDC_SITE_UP, "http://b/ http://a/+ http://c/ ", 0},
+      {0, IDC_SITE_UP, "http://a/+ http://b/ http://c/ ", 0},
+      {1, IDC_SITE_DOWN, "http://a/+ http://c/ http://b/ ", 2},
+      {2, IDC_SITE_DOWN, "http://a/+ http://b/ http://c/ ", 2},
+      {0, IDC_SITE_BOTTOM, "http://b/ http://c/ http://a/+ ", 2},
+      {-1, IDC_SITE_BOTTOM, "http://a/+ http://b/ http://c/ ", -1},
+  };
+  StoreThreeSites();
+  Open();
+  for (const Case& c : cases) {
+    Click(IDCANCEL);  // back to the stored order
+    dialog_->ShowCentred();
+    Select(c.select);
+    Click(c.button);
+    EXPECT_EQ(Urls(), c.order) << c.select << " " << c.button;
+    EXPECT_EQ(SelectedRow(), c.selected_after) << c.select << " " << c.button;
+    EXPECT_EQ(dialog_->settings().FavouriteSiteCount(), 1);
+  }
+}
+
+TEST_F(VerifySettingsDialogTest, DeleteAsksFirst) {
+  StoreThreeSites();
+  Open();
+  Click(IDC_DELETE_SITE);  // nothing selected: no question
+  EXPECT_TRUE(g_boxes.empty());
+  Select(1);
+  g_answer = IDNO;
+  Click(IDC_DELETE_SITE);
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_EQ(g_boxes[0].text, "您确定要删除这个验证站点？");
+  EXPECT_EQ(g_boxes[0].caption, "请确认");
+  EXPECT_EQ(Urls(), "http://a/+ http://b/ http://c/ ");
+  g_answer = IDYES;
+  Click(IDC_DELETE_SITE);
+  EXPECT_EQ(Urls(), "http://a/+ http://c/ ");
+  EXPECT_EQ(dialog_->settings().sites.size(), 2u);
+}
+
+TEST_F(VerifySettingsDialogTest, EditNeedsASelectionAndDoubleClickEditsThatRow) {
+  StoreThreeSites();
+  Open();
+  Click(IDC_EDIT_SITE);
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_EQ(g_boxes[0].text, "请先选择一个要编辑的验证站点");
+  EXPECT_EQ(g_boxes[0].caption, "无法完成操作");
+  EXPECT_TRUE(g_editor_calls.empty());
+
+  g_editor_url = "http://edited/";
+  g_editor_verify = "ve";
+  NMITEMACTIVATE click{};
+  click.hdr.hwndFrom = GetDlgItem(Dlg(), IDC_SITE_LIST);
+  click.hdr.idFrom = IDC_SITE_LIST;
+  click.hdr.code = NM_DBLCLK;
+  click.iItem = 2;
+  SendMessageW(Dlg(), WM_NOTIFY, IDC_SITE_LIST, LPARAM(&click));
+  ASSERT_EQ(g_editor_calls.size(), 1u);
+  EXPECT_EQ(g_editor_calls[0], "http://c/");
+  EXPECT_EQ(Urls(), "http://a/+ http://b/ http://edited/ ");
+  EXPECT_EQ(dialog_->settings().sites[2].verify_string, "ve");
+
+  click.iItem = -1;  // a double click beside the rows edits nothing
+  SendMessageW(Dlg(), WM_NOTIFY, IDC_SITE_LIST, LPARAM(&click));
+  EXPECT_EQ(g_editor_calls.size(), 1u);
+}
+
+TEST_F(VerifySettingsDialogTest, NewSitesAndTicksCountAtOnceAndCancelRestores) {
+  StoreThreeSites();
+  Open();
+  g_editor_url = "  http://new/  ";
+  g_editor_verify = "vn";
+  Click(IDC_NEW_SITE);
+  EXPECT_EQ(Urls(), "http://a/+ http://b/ http://c/ http://new/+ ");
+  EXPECT_EQ(dialog_->settings().FavouriteSiteCount(), 2);
+  ListView_SetCheckState(GetDlgItem(Dlg(), IDC_SITE_LIST), 1, TRUE);
+  EXPECT_TRUE(dialog_->settings().sites[1].favourite);
+  EXPECT_EQ(dialog_->settings().FavouriteSiteCount(), 3);
+  Click(IDCANCEL);
+  EXPECT_EQ(dialog_->settings().sites.size(), 3u);
+  EXPECT_EQ(dialog_->settings().FavouriteSiteCount(), 1);
+}
+
+}  // namespace
+}  // namespace win

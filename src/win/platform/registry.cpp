@@ -1,0 +1,92 @@
+#include "win/platform/registry.h"
+
+#include <vector>
+
+#include "win/platform/unique_handle.h"
+#include "win/platform/wide_text.h"
+
+namespace win {
+namespace {
+
+UniqueRegKey CreateKey(HKEY root, std::string_view subkey) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(root, Utf8ToWide(subkey).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_READ | KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return UniqueRegKey();
+  }
+  return UniqueRegKey(key);
+}
+
+// Text up to the first zero of a UTF-16 buffer of `bytes` bytes (an odd last
+// byte is ignored).
+std::wstring WideUpToZero(const std::vector<BYTE>& buffer, DWORD bytes) {
+  const auto* chars = reinterpret_cast<const wchar_t*>(buffer.data());
+  size_t count = bytes / sizeof(wchar_t);
+  size_t n = 0;
+  while (n < count && chars[n] != L'\0') ++n;
+  return std::wstring(chars, n);
+}
+
+}  // namespace
+
+bool WriteRegistryString(HKEY root, std::string_view subkey, std::string_view name,
+                         std::string_view text) {
+  UniqueRegKey key = CreateKey(root, subkey);
+  if (!key) return false;
+  std::wstring value = Utf8ToWide(text);
+  DWORD bytes = DWORD((value.size() + 1) * sizeof(wchar_t));
+  return RegSetValueExW(key.get(), Utf8ToWide(name).c_str(), 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(value.c_str()), bytes) == ERROR_SUCCESS;
+}
+
+bool WriteRegistryDword(HKEY root, std::string_view subkey, std::string_view name, uint32_t value) {
+  UniqueRegKey key = CreateKey(root, subkey);
+  if (!key) return false;
+  DWORD data = value;
+  return RegSetValueExW(key.get(), Utf8ToWide(name).c_str(), 0, REG_DWORD,
+                        reinterpret_cast<const BYTE*>(&data), sizeof(data)) == ERROR_SUCCESS;
+}
+
+std::string ReadRegistryText(HKEY root, std::string_view subkey, std::string_view name) {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(root, Utf8ToWide(subkey).c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS) {
+    return {};
+  }
+  UniqueRegKey key(raw);
+  // Two extra zero bytes so that even a value stored without its terminator
+  // ends inside the buffer.
+  std::vector<BYTE> buffer(kRegistryTextLimit + sizeof(wchar_t), 0);
+  DWORD type = REG_NONE;
+  DWORD bytes = kRegistryTextLimit;
+  LSTATUS status =
+      RegQueryValueExW(key.get(), Utf8ToWide(name).c_str(), nullptr, &type, buffer.data(), &bytes);
+  if (status != ERROR_SUCCESS || bytes > kRegistryTextLimit) return {};
+  switch (type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+    case REG_MULTI_SZ:
+      return WideToUtf8(WideUpToZero(buffer, bytes));
+    case REG_BINARY: {
+      size_t n = 0;
+      while (n < bytes && buffer[n] != 0) ++n;
+      std::string ansi(reinterpret_cast<const char*>(buffer.data()), n);
+      int w = MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), nullptr, 0);
+      if (w <= 0) return {};
+      std::wstring wide(size_t(w), L'\0');
+      MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), wide.data(), w);
+      return WideToUtf8(wide);
+    }
+    case REG_DWORD:
+      if (bytes != sizeof(DWORD)) return {};
+      return std::to_string(*reinterpret_cast<const DWORD*>(buffer.data()));
+    default:
+      return {};
+  }
+}
+
+bool DeleteRegistryTree(HKEY root, std::string_view subkey) {
+  LSTATUS status = RegDeleteTreeW(root, Utf8ToWide(subkey).c_str());
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace win

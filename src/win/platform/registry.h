@@ -1,0 +1,32 @@
+// Small registry helpers over the W functions, with UTF-8 names and texts: the
+// writers create the key when needed, the reader never fails loudly (anything it
+// cannot make sense of reads as the empty text). Any thread.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace win {
+
+// The most bytes ReadRegistryText takes from a value; a larger value reads as "".
+inline constexpr DWORD kRegistryTextLimit = 4096;
+
+// Writes `text` as REG_SZ (stored with its terminating zero, as W readers expect).
+// Returns false when the key cannot be created or opened or the write fails.
+bool WriteRegistryString(HKEY root, std::string_view subkey, std::string_view name,
+                         std::string_view text);
+// Writes a 4-byte REG_DWORD.
+bool WriteRegistryDword(HKEY root, std::string_view subkey, std::string_view name, uint32_t value);
+// REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ as their text up to the first zero;
+// REG_BINARY as ANSI bytes up to the first zero; REG_DWORD as unsigned decimal.
+// Any other type, a missing value or key, or a value larger than
+// kRegistryTextLimit bytes gives "".
+std::string ReadRegistryText(HKEY root, std::string_view subkey, std::string_view name);
+
+// Deletes a key and everything below it; a missing key is no error.
+bool DeleteRegistryTree(HKEY root, std::string_view subkey);
+
+}  // namespace win

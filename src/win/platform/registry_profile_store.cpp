@@ -1,0 +1,93 @@
+#include "win/platform/registry_profile_store.h"
+
+#include <vector>
+
+#include "win/platform/registry.h"
+#include "win/platform/unique_handle.h"
+#include "win/platform/wide_text.h"
+
+namespace win {
+namespace {
+
+UniqueRegKey OpenKey(HKEY root, const std::string& path, REGSAM access) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, Utf8ToWide(path).c_str(), 0, access, &key) != ERROR_SUCCESS) {
+    return UniqueRegKey();
+  }
+  return UniqueRegKey(key);
+}
+
+}  // namespace
+
+std::string RegistryProfileStore::SectionPath(std::string_view section) const {
+  std::string path = root_path_;
+  path += '\\';
+  path += section;
+  return path;
+}
+
+int32_t RegistryProfileStore::ReadInt(std::string_view section, std::string_view name,
+                                      int32_t def) {
+  UniqueRegKey key = OpenKey(root_, SectionPath(section), KEY_READ);
+  if (!key) return def;
+  DWORD type = REG_NONE;
+  DWORD value = 0;
+  DWORD bytes = sizeof(value);
+  if (RegQueryValueExW(key.get(), Utf8ToWide(name).c_str(), nullptr, &type,
+                       reinterpret_cast<BYTE*>(&value), &bytes) != ERROR_SUCCESS ||
+      type != REG_DWORD || bytes != sizeof(value)) {
+    return def;
+  }
+  return static_cast<int32_t>(value);
+}
+
+std::string RegistryProfileStore::ReadText(std::string_view section, std::string_view name,
+                                           std::string_view def) {
+  UniqueRegKey key = OpenKey(root_, SectionPath(section), KEY_READ);
+  if (!key) return std::string(def);
+  std::wstring wname = Utf8ToWide(name);
+  DWORD type = REG_NONE;
+  DWORD bytes = 0;
+  if (RegQueryValueExW(key.get(), wname.c_str(), nullptr, &type, nullptr, &bytes) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ || bytes > kMaxTextChars * sizeof(wchar_t)) {
+    return std::string(def);
+  }
+  // Room for a terminator the stored value may lack.
+  std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 2, L'\0');
+  DWORD got = bytes;
+  if (RegQueryValueExW(key.get(), wname.c_str(), nullptr, &type,
+                       reinterpret_cast<BYTE*>(buffer.data()), &got) != ERROR_SUCCESS ||
+      type != REG_SZ || got > bytes) {
+    // Changed between the two calls: not worth a retry loop.
+    return std::string(def);
+  }
+  size_t n = 0;
+  size_t count = got / sizeof(wchar_t);
+  while (n < count && buffer[n] != L'\0') ++n;
+  return WideToUtf8(std::wstring_view(buffer.data(), n));
+}
+
+bool RegistryProfileStore::WriteInt(std::string_view section, std::string_view name,
+                                    int32_t value) {
+  return WriteRegistryDword(root_, SectionPath(section), name, static_cast<uint32_t>(value));
+}
+
+bool RegistryProfileStore::WriteText(std::string_view section, std::string_view name,
+                                     std::string_view value) {
+  return WriteRegistryString(root_, SectionPath(section), name, value);
+}
+
+bool RegistryProfileStore::DeleteValue(std::string_view section, std::string_view name) {
+  HKEY raw = nullptr;
+  LSTATUS status =
+      RegOpenKeyExW(root_, Utf8ToWide(SectionPath(section)).c_str(), 0, KEY_SET_VALUE, &raw);
+  // A section that does not exist holds no value to delete.
+  if (status == ERROR_FILE_NOT_FOUND) return true;
+  if (status != ERROR_SUCCESS) return false;
+  UniqueRegKey key(raw);
+  status = RegDeleteValueW(key.get(), Utf8ToWide(name).c_str());
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace win

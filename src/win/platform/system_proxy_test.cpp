@@ -1,0 +1,157 @@
+#include "win/platform/system_proxy.h"
+
+#include <gtest/gtest.h>
+#include <wininet.h>
+
+#include <string>
+
+#include "core/base/text.h"
+#include "win/platform/registry.h"
+#include "win/platform/wide_text.h"
+
+namespace win {
+namespace {
+
+class SystemProxyTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    place_.key = "Software\\Quillworks\\RelaymothTest\\InternetSettings_" +
+                 std::to_string(GetCurrentProcessId());
+    place_.tell_wininet = false;
+    DeleteRegistryTree(HKEY_CURRENT_USER, place_.key);
+  }
+  void TearDown() override { DeleteRegistryTree(HKEY_CURRENT_USER, place_.key); }
+
+  std::string Server() const { return ReadRegistryText(place_.root, place_.key, "ProxyServer"); }
+  std::string Enable() const { return ReadRegistryText(place_.root, place_.key, "ProxyEnable"); }
+
+  SystemProxyPlace place_;
+};
+
+TEST_F(SystemProxyTest, WritesTheProxyServerFormOfEachType) {
+  struct Case {
+    const char* text;
+    const char* server;
+    const char* host;
+  };
+  const Case cases[] = {
+      {"10.1.2.3:8080", "10.1.2.3:8080", "10.1.2.3"},
+      {"  10.1.2.3:8080 \t", "10.1.2.3:8080", "10.1.2.3"},
+      {"10.1.2.3:80@HTTP", "10.1.2.3:80", "10.1.2.3"},
+      {"10.1.2.3:1080@SOCKS5", "socks=10.1.2.3:1080", "10.1.2.3"},
+      {"10.1.2.3:1080@socks4", "socks=10.1.2.3:1080", "10.1.2.3"},
+      {"10.1.2.3:21@FTP", "ftp=10.1.2.3:21", "10.1.2.3"},
+      {"10.1.2.3:443@HTTPS", "https=10.1.2.3:443", "10.1.2.3"},
+  };
+  for (const Case& c : cases) {
+    core::SystemProxyChange change = SetSystemProxy(c.text, place_);
+    EXPECT_TRUE(change.accepted) << c.text;
+    EXPECT_EQ(Server(), c.server) << c.text;
+    EXPECT_EQ(Enable(), "1") << c.text;
+    EXPECT_EQ(change.host, c.host) << c.text;
+    EXPECT_EQ(change.current_proxy, std::string(core::Trim(c.text))) << c.text;
+  }
+}
+
+TEST_F(SystemProxyTest, EmptyTextClearsBothValues) {
+  SetSystemProxy("10.1.2.3:8080", place_);
+  core::SystemProxyChange change = SetSystemProxy("   ", place_);
+  EXPECT_TRUE(change.accepted);
+  EXPECT_EQ(change.current_proxy, "");
+  EXPECT_EQ(Server(), "");
+  EXPECT_EQ(Enable(), "0");
+}
+
+TEST_F(SystemProxyTest, RefusedTextChangesNothingAndExplains) {
+  SetSystemProxy("10.1.2.3:8080", place_);
+  core::SystemProxyChange change = SetSystemProxy("10.9.9.9", place_);
+  EXPECT_FALSE(change.accepted);
+  EXPECT_EQ(change.error_message, "[10.9.9.9:@]是一个无效的代理服务器项目");
+  EXPECT_EQ(Server(), "10.1.2.3:8080");
+  EXPECT_EQ(Enable(), "1");
+}
+
+TEST_F(SystemProxyTest, ReadBackTakesTheFirstEntryAndTheEnableFlag) {
+  struct Case {
+    const char* server;
+    DWORD enable;
+    const char* line;
+    const char* current;
+  };
+  const Case cases[] = {
+      {"http=1.2.3.4:80;ftp=5.6.7.8:21", 1, "1.2.3.4:80@HTTP", "1.2.3.4:80@HTTP"},
+      {"1.2.3.4:80", 0, "1.2.3.4:80", ""},
+      {"socks=10.1.2.3:1080", 1, "10.1.2.3:1080@SOCKS", "10.1.2.3:1080@SOCKS"},
+      {"", 1, "", ""},
+  };
+  for (const Case& c : cases) {
+    WriteRegistryString(place_.root, place_.key, "ProxyServer", c.server);
+    WriteRegistryDword(place_.root, place_.key, "ProxyEnable", c.enable);
+    core::SystemProxyReadBack back = ReadSystemProxy(place_);
+    EXPECT_EQ(back.list_line, c.line) << c.server;
+    EXPECT_EQ(back.current_proxy, c.current) << c.server;
+  }
+}
+
+TEST_F(SystemProxyTest, ReadBackSurvivesValuesOfTheWrongType) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(place_.root, Utf8ToWide(place_.key).c_str(), 0, nullptr, 0, KEY_WRITE,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  DWORD number = 7;
+  RegSetValueExW(key, L"ProxyServer", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4);
+  RegSetValueExW(key, L"ProxyEnable", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4);
+  RegCloseKey(key);
+  core::SystemProxyReadBack back = ReadSystemProxy(place_);
+  // A number reads as its decimal text, and a text "1" as on: nothing crashes.
+  EXPECT_EQ(back.list_line, "7");
+  EXPECT_EQ(back.current_proxy, "7");
+}
+
+// The real Internet Settings key and WinInet's per-connection copy.
+DWORD PerConnectionFlags(std::wstring* server) {
+  INTERNET_PER_CONN_OPTIONW options[2] = {};
+  options[0].dwOption = INTERNET_PER_CONN_FLAGS;
+  options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
+  INTERNET_PER_CONN_OPTION_LISTW list{};
+  list.dwSize = sizeof(list);
+  list.dwOptionCount = 2;
+  list.pOptions = options;
+  DWORD size = sizeof(list);
+  if (!InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size)) {
+    return 0xFFFFFFFF;
+  }
+  if (options[1].Value.pszValue) {
+    *server = options[1].Value.pszValue;
+    GlobalFree(options[1].Value.pszValue);
+  }
+  return options[0].Value.dwValue;
+}
+
+TEST(SystemProxyWinInetTest, TheLanConnectionFollowsTheSettingAndTheValuesStayExact) {
+  SystemProxyPlace real;  // what the program uses
+  std::string saved_server = ReadRegistryText(real.root, real.key, "ProxyServer");
+  std::string saved_enable = ReadRegistryText(real.root, real.key, "ProxyEnable");
+
+  SetSystemProxy("10.1.2.3:1080@SOCKS5", real);
+  EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyServer"), "socks=10.1.2.3:1080");
+  EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyEnable"), "1");
+  std::wstring server;
+  DWORD flags = PerConnectionFlags(&server);
+  ASSERT_NE(flags, 0xFFFFFFFFu) << GetLastError();
+  EXPECT_TRUE(flags & PROXY_TYPE_PROXY);
+  EXPECT_EQ(server, L"socks=10.1.2.3:1080");
+
+  SetSystemProxy("", real);
+  EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyServer"), "");
+  EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyEnable"), "0");
+  flags = PerConnectionFlags(&server);
+  EXPECT_FALSE(flags & PROXY_TYPE_PROXY);
+
+  // Leave the prefix as it was for the tests that follow.
+  WriteRegistryString(real.root, real.key, "ProxyServer", saved_server);
+  WriteRegistryDword(real.root, real.key, "ProxyEnable", saved_enable == "1" ? 1 : 0);
+}
+
+}  // namespace
+}  // namespace win

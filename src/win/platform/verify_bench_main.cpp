@@ -1,0 +1,238 @@
+// relaymoth_verify_bench.exe: verifies a farm of local proxies (scripts/verify-bench.sh
+// starts it and passes RELAYMOTH_BENCH_FARM = "port,kind;port,kind;...") with the
+// real scheduler, thread pool and WinInet, and reports the wall time against the
+// bound (sum of the per-row test times / workers) and the UI thread's message
+// latency during the run. A measuring tool, not a test.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/verify/verify_scheduler.h"
+#include "win/platform/verify_worker_pool.h"
+#include "win/platform/verify_worker_timers.h"
+#include "win/platform/win_clock.h"
+#include "win/platform/wininet_site_fetcher.h"
+#include "win/ui/window_base.h"
+
+namespace {
+
+constexpr UINT kProbe = WM_APP + 7;
+constexpr DWORD kProbeEveryMs = 5;
+
+double NowMs() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return double(now.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
+// Times each hand-out from Start to its report (or abandonment).
+class TimingPool final : public core::WorkerPool {
+ public:
+  explicit TimingPool(win::VerifyWorkerPool& pool) : pool_(pool) {}
+  core::StartResult Start(int slot, uint64_t generation, core::VerifyRun run) override {
+    double t0 = NowMs();
+    started_[slot] = t0;
+    core::StartResult result = pool_.Start(slot, generation, std::move(run));
+    start_ms = std::max(start_ms, NowMs() - t0);
+    return result;
+  }
+  std::vector<core::SiteOutcome> Abandon(int slot) override {
+    Finish(slot);
+    return pool_.Abandon(slot);
+  }
+  void ReleaseAll() override { pool_.ReleaseAll(); }
+  void ReapEnded() override { pool_.ReapEnded(); }
+  void Finish(int slot) {
+    auto it = started_.find(slot);
+    if (it == started_.end()) return;
+    durations.push_back(NowMs() - it->second);
+    started_.erase(it);
+  }
+  std::vector<double> durations;
+  double start_ms = 0;  // the longest WorkerPool::Start call
+
+ private:
+  win::VerifyWorkerPool& pool_;
+  std::map<int, double> started_;
+};
+
+class NullHost final : public core::VerifyHost {
+ public:
+  void ShowMessage(std::string_view text, std::string_view) override {
+    std::printf("message: %.*s\n", int(text.size()), text.data());
+  }
+  void SetRunControls(bool) override {}
+  void ClearSystemProxy() override {}
+  void UseProxy(const std::string&) override {}
+  void ShowRow(size_t) override {}
+  void RefreshCaption() override {}
+};
+
+// The UI thread's window: timers of the scheduler and the latency probes.
+class BenchWindow final : public win::WindowBase {
+ public:
+  core::VerifyScheduler* scheduler = nullptr;
+  std::vector<double> latencies;
+  std::vector<double> received_at;  // when each probe arrived
+  bool CreateMessageOnly() {
+    win::WindowClassInfo window_class;
+    window_class.name = L"RelaymothVerifyBench";
+    win::WindowPlacement placement;
+    placement.style = 0;
+    placement.parent = HWND_MESSAGE;
+    return Create(GetModuleHandleW(nullptr), window_class, L"", placement);
+  }
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override {
+    if (msg == kProbe) {
+      double sent = 0;
+      static_assert(sizeof(double) == sizeof(LPARAM));
+      std::memcpy(&sent, &lparam, sizeof(sent));
+      latencies.push_back(NowMs() - sent);
+      received_at.push_back(NowMs());
+      return 0;
+    }
+    if (msg == WM_TIMER && scheduler && win::DispatchVerifyTimer(wparam, *scheduler)) return 0;
+    return DefaultHandle(msg, wparam, lparam);
+  }
+};
+
+struct ProbeThread {
+  HWND target;
+  volatile LONG stop = 0;
+  static DWORD WINAPI Main(void* param) {
+    auto* self = static_cast<ProbeThread*>(param);
+    while (!self->stop) {
+      double now = NowMs();
+      LPARAM packed;
+      std::memcpy(&packed, &now, sizeof(now));
+      PostMessageW(self->target, kProbe, 0, packed);
+      Sleep(kProbeEveryMs);
+    }
+    return 0;
+  }
+};
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+
+}  // namespace
+
+int main() {
+  const char* farm = std::getenv("RELAYMOTH_BENCH_FARM");
+  const char* rows_text = std::getenv("RELAYMOTH_BENCH_ROWS");
+  const char* threads_text = std::getenv("RELAYMOTH_BENCH_THREADS");
+  if (farm == nullptr) {
+    std::printf("RELAYMOTH_BENCH_FARM is not set (run scripts/verify-bench.sh)\n");
+    return 2;
+  }
+  std::vector<std::pair<std::string, std::string>> proxies;  // port, kind
+  std::string text = farm;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
+    std::string entry = text.substr(start, end - start);
+    size_t comma = entry.find(',');
+    if (comma != std::string::npos)
+      proxies.emplace_back(entry.substr(0, comma), entry.substr(comma + 1));
+    start = end + 1;
+  }
+  size_t rows = rows_text ? size_t(std::atoi(rows_text)) : proxies.size();
+  rows = std::min(rows, proxies.size());
+  int threads = threads_text ? std::atoi(threads_text) : 200;
+
+  BenchWindow window;
+  if (!window.CreateMessageOnly()) return 3;
+  win::VerifyWindowTimers timers(window.hwnd());
+  win::VerifyWorkerPool pool([] { return std::make_unique<win::WinInetSiteFetcher>(); },
+                             std::make_shared<win::WinClock>());
+  if (!pool.Create()) return 3;
+  TimingPool timing(pool);
+  core::ProxyList list;
+  std::map<std::string, int> kinds;
+  for (size_t i = 0; i < rows; ++i) {
+    list.AddProxy("127.0.0.1:" + proxies[i].first, false);
+    ++kinds[proxies[i].second];
+  }
+  core::VerifySettings settings;
+  settings.threads = threads;
+  settings.sites = {{"http://127.0.0.1:9/verify.html", "RELAYMOTH-VERIFY-7731", true}};
+  NullHost host;
+  win::WinClock clock;
+  core::VerifyScheduler scheduler(list, settings, timing, timers, host, clock);
+  window.scheduler = &scheduler;
+  std::vector<double> handler_ms;
+  pool.SetDoneHandler([&](int slot, uint64_t generation, const auto& outcomes) {
+    double t0 = NowMs();
+    timing.Finish(slot);
+    scheduler.OnWorkerDone(slot, generation, outcomes);
+    handler_ms.push_back(NowMs() - t0);
+  });
+
+  ProbeThread probe{window.hwnd()};
+  HANDLE probe_thread = CreateThread(nullptr, 0, &ProbeThread::Main, &probe, 0, nullptr);
+  double t0 = NowMs();
+  scheduler.StartVerifyAll();
+  double start_call = NowMs() - t0;
+  MSG msg;
+  while (scheduler.running() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  double wall = NowMs() - t0;
+  InterlockedExchange(&probe.stop, 1);
+  WaitForSingleObject(probe_thread, INFINITE);  // the probe, not a worker
+  CloseHandle(probe_thread);
+
+  double sum = 0;
+  for (double d : timing.durations) sum += d;
+  int workers = std::min<int>(threads, int(rows));
+  double bound = sum / workers;
+  double longest = timing.durations.empty()
+                       ? 0
+                       : *std::max_element(timing.durations.begin(), timing.durations.end());
+  std::printf("rows %zu of %zu farm ports (", list.size(), rows);
+  for (auto& [kind, n] : kinds) std::printf(" %s %d", kind.c_str(), n);
+  std::printf(" ), workers %d\n", workers);
+  std::printf("finished rows %d, usable %d\n", scheduler.doneCount(), scheduler.usableCount());
+  std::printf("wall time            %8.0f ms\n", wall);
+  std::printf("bound (sum/workers)  %8.0f ms  (sum of row times %.0f ms, longest row %.0f ms)\n",
+              bound, sum, longest);
+  std::printf("wall / bound         %8.2f\n", bound > 0 ? wall / bound : 0);
+  std::printf("UI message latency   p50 %.1f ms, p99 %.1f ms, max %.1f ms (%zu probes)\n",
+              Percentile(window.latencies, 0.5), Percentile(window.latencies, 0.99),
+              Percentile(window.latencies, 1.0), window.latencies.size());
+  std::printf("start call           %8.1f ms (hands out the first rows, creates the threads)\n",
+              start_call);
+  std::printf("longest Start        %8.2f ms\n", timing.start_ms);
+  // The worst stalls and when they ended, from the start of the run.
+  std::vector<size_t> order(window.latencies.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return window.latencies[a] > window.latencies[b]; });
+  std::printf("worst stalls        ");
+  for (size_t i = 0; i < std::min<size_t>(5, order.size()); ++i) {
+    std::printf(" %.0f ms at %.0f ms;", window.latencies[order[i]],
+                window.received_at[order[i]] - t0);
+  }
+  std::printf("\n");
+  std::printf("done handler         p99 %.2f ms, max %.2f ms\n", Percentile(handler_ms, 0.99),
+              Percentile(handler_ms, 1.0));
+  return 0;
+}

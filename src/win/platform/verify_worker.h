@@ -1,0 +1,110 @@
+// VerifyWorker: one verify worker thread with its own message queue. The UI
+// thread hands it a VerifyRun and posts TM_VERIFY_START; the thread runs the
+// tests and posts WM_VERIFY_PROGRESS / WM_VERIFY_DONE (wParam = slot, lParam =
+// generation) to the report window. Abandon (UI thread) stops it for good without
+// waiting: the thread ends by itself and never posts again. Shared between the
+// UI thread and the worker thread; every shared field is behind one mutex that
+// is never held across a blocking call.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/verify/site_fetcher.h"
+#include "core/verify/verify_run.h"
+#include "win/platform/unique_handle.h"
+
+namespace win {
+
+// Thread messages posted to a worker.
+inline constexpr UINT TM_VERIFY_START = 0x0FCD;
+inline constexpr UINT TM_VERIFY_QUIT = 0x0FCE;
+// Window messages posted by a worker: wParam = slot, lParam = generation.
+inline constexpr UINT WM_VERIFY_PROGRESS = 0x13AA;
+inline constexpr UINT WM_VERIFY_DONE = 0x13AB;
+
+// Makes the fetcher of one worker; called on the UI thread.
+using SiteFetcherFactory = std::function<std::unique_ptr<core::SiteFetcher>()>;
+
+class VerifyWorker : public std::enable_shared_from_this<VerifyWorker> {
+ public:
+  // `clock` must be safe to call from any thread; the worker keeps it alive.
+  // Without `report_progress` no WM_VERIFY_PROGRESS is posted (the text is still
+  // kept): 200 workers' progress posts would queue the UI thread's messages
+  // behind thousands of reports nobody reads.
+  VerifyWorker(int slot, HWND report_window, std::unique_ptr<core::SiteFetcher> fetcher,
+               std::shared_ptr<core::Clock> clock, bool report_progress = true);
+  ~VerifyWorker();
+  VerifyWorker(const VerifyWorker&) = delete;
+  VerifyWorker& operator=(const VerifyWorker&) = delete;
+
+  // Has the thread created off the UI thread (creating 200 threads takes the UI
+  // thread well over 100 ms under Wine). False when that could not be arranged.
+  // Should the thread not come into being, a run handed to the worker is
+  // reported finished with every site not tested.
+  bool StartThread();
+  // Hands over the next run and starts it (now, or when the thread's queue
+  // exists; Run may come before StartThread). False after Abandon.
+  bool Run(uint64_t generation, core::VerifyRun run);
+  // Stops the worker for good without waiting: no report is posted from now on,
+  // its fetcher is aborted and its thread ends by itself. Returns the outcomes
+  // its current run had reached, one per site of that run.
+  std::vector<core::SiteOutcome> Abandon();
+  // Asks an idle thread to end (TM_VERIFY_QUIT); a running one ends after its run.
+  void Quit();
+
+  // The outcomes of run `generation` if it has finished; false otherwise (also
+  // after Abandon).
+  bool TakeFinished(uint64_t generation, std::vector<core::SiteOutcome>* outcomes);
+  // The latest progress text of the current run.
+  std::string progress_text();
+  // True while a run is in progress.
+  bool busy();
+  // True once the thread has ended, or could not be created.
+  bool ended();
+
+  // Worker threads alive in this process, for shutdown checks and tests.
+  static int LiveThreads();
+
+ private:
+  class Observer;
+  static DWORD WINAPI SpawnMain(void* param);
+  static DWORD WINAPI ThreadMain(void* param);
+  void Loop();
+  void RunOnce();
+  void FailSpawnLocked();
+  // Posts a report unless abandoned; called with mutex_ held.
+  void PostLocked(UINT msg, uint64_t generation);
+
+  const int slot_;
+  const HWND report_window_;
+  const bool report_progress_;
+  std::unique_ptr<core::SiteFetcher> fetcher_;
+  std::shared_ptr<core::Clock> clock_;
+  std::mutex mutex_;
+  bool spawn_asked_ = false;
+  bool spawn_failed_ = false;
+  UniqueKernelHandle thread_;
+  DWORD thread_id_ = 0;
+  bool queue_ready_ = false;  // the thread's queue exists: thread messages can be posted
+  int pending_posts_ = 0;     // starts asked for before the queue existed
+  bool abandoned_ = false;
+  bool quit_asked_ = false;
+  bool has_run_ = false;  // `next_run_` waits to be taken
+  core::VerifyRun next_run_;
+  uint64_t next_generation_ = 0;
+  uint64_t running_generation_ = 0;
+  bool running_ = false;
+  bool finished_ = false;  // the run of `running_generation_` has ended
+  std::vector<core::SiteOutcome> outcomes_;
+  std::string progress_;
+};
+
+}  // namespace win

@@ -1,0 +1,177 @@
+// A whole verification: VerifyScheduler with the thread pool, WinInet and window
+// timers against the local servers of scripts/verify-servers.sh.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/verify/verify_scheduler.h"
+#include "win/platform/verify_worker_pool.h"
+#include "win/platform/verify_worker_timers.h"
+#include "win/platform/win_clock.h"
+#include "win/platform/wininet_site_fetcher.h"
+#include "win/ui/window_base.h"
+
+namespace win {
+namespace {
+
+std::string Port(const char* name) {
+  std::string var = std::string("RELAYMOTH_TEST_") + name + "_PORT";
+  const char* value = std::getenv(var.c_str());
+  return value ? value : "";
+}
+
+class RecordingHost final : public core::VerifyHost {
+ public:
+  std::vector<std::string> messages;
+  std::vector<std::string> used;
+  int cleared = 0;
+  bool controls_running = false;
+  void ShowMessage(std::string_view text, std::string_view) override {
+    messages.emplace_back(text);
+  }
+  void SetRunControls(bool running) override { controls_running = running; }
+  void ClearSystemProxy() override { ++cleared; }
+  void UseProxy(const std::string& host_port) override { used.push_back(host_port); }
+  void ShowRow(size_t) override {}
+  void RefreshCaption() override {}
+};
+
+// Stands in for the main dialog: owns the timers' window and routes WM_TIMER.
+class TimerWindow final : public WindowBase {
+ public:
+  core::VerifyScheduler* scheduler = nullptr;
+  bool CreateMessageOnly() {
+    WindowClassInfo window_class;
+    window_class.name = L"RelaymothVerifyE2eTimers";
+    WindowPlacement placement;
+    placement.style = 0;
+    placement.parent = HWND_MESSAGE;
+    return Create(GetModuleHandleW(nullptr), window_class, L"", placement);
+  }
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override {
+    if (msg == WM_TIMER && scheduler && DispatchVerifyTimer(wparam, *scheduler)) return 0;
+    return DefaultHandle(msg, wparam, lparam);
+  }
+};
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (done()) return true;
+    if (GetTickCount() - start > timeout_ms) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+struct Rig {
+  explicit Rig(uint32_t watchdog_per_site_ms)
+      : pool([] { return std::make_unique<WinInetSiteFetcher>(); }, std::make_shared<WinClock>()),
+        scheduler(list, settings, pool, *timers(), host, clock, watchdog_per_site_ms) {
+    window.scheduler = &scheduler;
+    pool.SetDoneHandler([this](int slot, uint64_t generation, const auto& outcomes) {
+      scheduler.OnWorkerDone(slot, generation, outcomes);
+    });
+  }
+  core::VerifyTimers* timers() {
+    EXPECT_TRUE(window.CreateMessageOnly());
+    timers_impl = std::make_unique<VerifyWindowTimers>(window.hwnd());
+    return timers_impl.get();
+  }
+
+  TimerWindow window;
+  std::unique_ptr<VerifyWindowTimers> timers_impl;
+  core::ProxyList list;
+  core::VerifySettings settings;
+  RecordingHost host;
+  WinClock clock;
+  VerifyWorkerPool pool;
+  core::VerifyScheduler scheduler;
+};
+
+TEST(VerifyEndToEndTest, VerifyAllThroughRealProxies) {
+  for (const char* name : {"PROXY", "SLOW", "OTHER", "DEAD"}) {
+    if (Port(name).empty()) GTEST_SKIP() << "the verify test servers are not running";
+  }
+  Rig rig(core::kWatchdogPerSiteMs);
+  ASSERT_TRUE(rig.pool.Create());
+  for (const char* name : {"DEAD", "OTHER", "SLOW", "PROXY"}) {
+    ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port(name), false), 1);
+  }
+  rig.settings.threads = 2;  // four rows on two workers: each worker takes a second row
+  rig.settings.auto_delete_failed = true;
+  rig.settings.sites = {
+      {"http://127.0.0.1:" + Port("DEAD") + "/verify.html", "RELAYMOTH-VERIFY-7731", true}};
+
+  rig.scheduler.VerifyAllCommand();
+  EXPECT_EQ(rig.host.cleared, 1);
+  ASSERT_TRUE(rig.scheduler.running());
+  ASSERT_TRUE(PumpUntil([&] { return !rig.scheduler.running(); }, 30000));
+  EXPECT_TRUE(rig.host.messages.empty());
+  EXPECT_FALSE(rig.host.controls_running);
+  EXPECT_EQ(rig.scheduler.doneCount(), 4);
+  EXPECT_EQ(rig.scheduler.usableCount(), 2);
+
+  // The unreachable proxy and the one with the wrong page are deleted; the
+  // fast proxy sorts above the slow one, both become favourites, and the fast
+  // one becomes the system proxy.
+  ASSERT_EQ(rig.list.size(), 2u);
+  const core::ProxyRow& first = rig.list.row(0);
+  const core::ProxyRow& second = rig.list.row(1);
+  EXPECT_EQ(first.port, Port("PROXY"));
+  EXPECT_EQ(second.port, Port("SLOW"));
+  EXPECT_GT(first.score, second.score);
+  EXPECT_GT(second.score, 0);
+  EXPECT_TRUE(first.favourite);
+  EXPECT_TRUE(second.favourite);
+  EXPECT_EQ(first.result.rfind("[" + std::to_string(first.score) + "]", 0), 0u) << first.result;
+  ASSERT_EQ(rig.host.used.size(), 1u);
+  EXPECT_EQ(rig.host.used[0], "127.0.0.1:" + Port("PROXY"));
+}
+
+TEST(VerifyEndToEndTest, TheWatchdogFinishesAHungRowAndTheRunGoesOn) {
+  for (const char* name : {"PROXY", "SLOW", "TRICKLE", "DEAD"}) {
+    if (Port(name).empty()) GTEST_SKIP() << "the verify test servers are not running";
+  }
+  Rig rig(1500);  // the watchdog gives each site 1.5 s instead of 120 s
+  ASSERT_TRUE(rig.pool.Create());
+  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port("TRICKLE"), false), 1);
+  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port("PROXY"), false), 1);
+  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port("SLOW"), false), 1);
+  rig.settings.threads = 1;
+  rig.settings.sites = {
+      {"http://127.0.0.1:" + Port("DEAD") + "/verify.html", "RELAYMOTH-VERIFY-7731", true}};
+  rig.scheduler.StartVerifyAll();
+  ASSERT_TRUE(PumpUntil([&] { return !rig.scheduler.running(); }, 30000));
+  EXPECT_EQ(rig.scheduler.doneCount(), 3);
+  EXPECT_EQ(rig.scheduler.usableCount(), 2);
+  // The trickling row was given up with nothing reached; it scores 0.
+  bool found = false;
+  for (size_t i = 0; i < rig.list.size(); ++i) {
+    if (rig.list.row(i).port != Port("TRICKLE")) continue;
+    found = true;
+    EXPECT_EQ(rig.list.row(i).score, 0);
+    EXPECT_EQ(rig.list.row(i).status, "不可用");
+  }
+  EXPECT_TRUE(found);
+  // The abandoned thread ends by itself once its fetcher is aborted.
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        rig.pool.ReapEnded();
+        return rig.pool.abandoned_count() == 0;
+      },
+      10000));
+}
+
+}  // namespace
+}  // namespace win

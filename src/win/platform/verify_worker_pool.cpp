@@ -1,0 +1,153 @@
+#include "win/platform/verify_worker_pool.h"
+
+#include <algorithm>
+
+#include "win/ui/window_base.h"
+
+namespace win {
+namespace {
+
+// Posted to the report window to start the threads of new workers.
+constexpr UINT kSpawnWorkers = WM_APP + 0x3A0;
+constexpr size_t kSpawnBatch = 8;
+
+}  // namespace
+
+// Message-only: it is never shown, takes no part in broadcasts, and lives on
+// the UI thread that created the pool, so the reports run there.
+class VerifyWorkerPool::ReportWindow final : public WindowBase {
+ public:
+  explicit ReportWindow(VerifyWorkerPool& pool) : pool_(pool) {}
+
+  bool CreateMessageOnly() {
+    WindowClassInfo window_class;
+    window_class.name = L"RelaymothVerifyReports";
+    WindowPlacement placement;
+    placement.style = 0;
+    placement.x = placement.y = placement.width = placement.height = 0;
+    placement.parent = HWND_MESSAGE;
+    return Create(GetModuleHandleW(nullptr), window_class, L"", placement);
+  }
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override {
+    if (pool_.HandleReport(msg, wparam, lparam)) return 0;
+    return DefaultHandle(msg, wparam, lparam);
+  }
+
+ private:
+  VerifyWorkerPool& pool_;
+};
+
+VerifyWorkerPool::VerifyWorkerPool(SiteFetcherFactory fetchers, std::shared_ptr<core::Clock> clock)
+    : fetchers_(std::move(fetchers)), clock_(std::move(clock)) {}
+
+VerifyWorkerPool::~VerifyWorkerPool() {
+  ReleaseAll();
+  // Workers that never got a thread have been abandoned; nothing runs them.
+  to_spawn_.clear();
+  // The abandoned threads keep their workers alive themselves.
+  abandoned_.clear();
+}
+
+bool VerifyWorkerPool::Create() {
+  if (window_ && window_->hwnd() != nullptr) return true;
+  window_ = std::make_unique<ReportWindow>(*this);
+  if (window_->CreateMessageOnly()) return true;
+  DWORD error = GetLastError();
+  window_.reset();
+  SetLastError(error);
+  return false;
+}
+
+HWND VerifyWorkerPool::report_window() const { return window_ ? window_->hwnd() : nullptr; }
+
+core::StartResult VerifyWorkerPool::Start(int slot, uint64_t generation, core::VerifyRun run) {
+  if (slot < 0 || slot >= core::kWorkerSlots || report_window() == nullptr) {
+    return core::StartResult::kNoWorker;
+  }
+  std::shared_ptr<VerifyWorker>& worker = slots_[size_t(slot)];
+  if (worker && worker->ended()) worker.reset();
+  if (!worker) {
+    std::unique_ptr<core::SiteFetcher> fetcher = fetchers_ ? fetchers_() : nullptr;
+    if (!fetcher) return core::StartResult::kNoWorker;
+    worker = std::make_shared<VerifyWorker>(slot, report_window(), std::move(fetcher), clock_,
+                                            bool(on_progress_));
+    to_spawn_.push_back(worker);
+    if (!spawn_posted_ && PostMessageW(report_window(), kSpawnWorkers, 0, 0)) spawn_posted_ = true;
+    if (!spawn_posted_) SpawnSome();
+  }
+  if (!worker->Run(generation, std::move(run))) {
+    // A thread whose queue refuses messages is of no further use.
+    abandoned_.push_back(std::move(worker));
+    abandoned_.back()->Abandon();
+    return core::StartResult::kNotStarted;
+  }
+  return core::StartResult::kStarted;
+}
+
+std::vector<core::SiteOutcome> VerifyWorkerPool::Abandon(int slot) {
+  if (slot < 0 || slot >= core::kWorkerSlots) return {};
+  std::shared_ptr<VerifyWorker> worker = std::move(slots_[size_t(slot)]);
+  if (!worker) return {};
+  std::vector<core::SiteOutcome> reached = worker->Abandon();
+  if (!worker->ended()) abandoned_.push_back(std::move(worker));
+  return reached;
+}
+
+void VerifyWorkerPool::ReleaseAll() {
+  for (int slot = 0; slot < core::kWorkerSlots; ++slot) Abandon(slot);
+}
+
+void VerifyWorkerPool::ReapEnded() {
+  abandoned_.erase(std::remove_if(abandoned_.begin(), abandoned_.end(),
+                                  [](const auto& worker) { return worker->ended(); }),
+                   abandoned_.end());
+  for (auto& worker : slots_) {
+    if (worker && worker->ended()) worker.reset();
+  }
+}
+
+void VerifyWorkerPool::SpawnSome() {
+  size_t n = std::min(to_spawn_.size(), kSpawnBatch);
+  for (size_t i = 0; i < n; ++i) to_spawn_[i]->StartThread();
+  to_spawn_.erase(to_spawn_.begin(), to_spawn_.begin() + ptrdiff_t(n));
+  spawn_posted_ = false;
+  if (!to_spawn_.empty() && PostMessageW(report_window(), kSpawnWorkers, 0, 0)) {
+    spawn_posted_ = true;
+  }
+}
+
+bool VerifyWorkerPool::HandleReport(UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == kSpawnWorkers) {
+    SpawnSome();
+    return true;
+  }
+  if (msg != WM_VERIFY_DONE && msg != WM_VERIFY_PROGRESS) return false;
+  size_t slot = size_t(wparam);
+  if (slot >= slots_.size() || !slots_[slot]) return true;
+  // A report posted just before its worker was abandoned or re-armed finds a
+  // different worker or generation in the slot and is dropped here.
+  std::shared_ptr<VerifyWorker> worker = slots_[slot];
+  if (msg == WM_VERIFY_PROGRESS) {
+    if (on_progress_ && worker->busy()) on_progress_(int(slot), worker->progress_text());
+    return true;
+  }
+  std::vector<core::SiteOutcome> outcomes;
+  uint64_t generation = uint64_t(lparam);
+  if (worker->TakeFinished(generation, &outcomes) && on_done_) {
+    on_done_(int(slot), generation, outcomes);
+  }
+  return true;
+}
+
+int VerifyWorkerPool::worker_count() const {
+  return int(std::count_if(slots_.begin(), slots_.end(), [](const auto& w) { return bool(w); }));
+}
+
+bool VerifyWorkerPool::busy(int slot) const {
+  if (slot < 0 || slot >= core::kWorkerSlots || !slots_[size_t(slot)]) return false;
+  return slots_[size_t(slot)]->busy();
+}
+
+}  // namespace win

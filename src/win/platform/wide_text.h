@@ -1,0 +1,20 @@
+// Conversions between the program's UTF-8 texts and the UTF-16 the W functions
+// take, and the program's own folder. Any thread.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace win {
+
+// Malformed UTF-8 becomes U+FFFD; an empty input gives an empty output.
+std::wstring Utf8ToWide(std::string_view utf8);
+// Unpaired surrogates become U+FFFD.
+std::string WideToUtf8(std::wstring_view wide);
+
+// The folder of the running program file, ending in a backslash.
+std::wstring GetModuleFolder();
+
+}  // namespace win

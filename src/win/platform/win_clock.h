@@ -1,0 +1,14 @@
+// WinClock: the core Clock on GetTickCount (milliseconds since boot, wrapping
+// every 49.7 days as the core expects). Stateless; any thread.
+#pragma once
+
+#include "core/verify/site_fetcher.h"
+
+namespace win {
+
+class WinClock final : public core::Clock {
+ public:
+  uint32_t NowMs() override;
+};
+
+}  // namespace win

@@ -1,0 +1,285 @@
+#include "win/platform/wininet_site_fetcher.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <utility>
+
+namespace win {
+namespace {
+
+std::wstring Wide(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+  std::wstring out(size_t(std::max(n, 0)), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
+  return out;
+}
+
+// Null for an empty text: WinInet takes an empty user name as a request to log
+// in with an empty name, a null one as "none given".
+const wchar_t* OrNull(const std::wstring& s) { return s.empty() ? nullptr : s.c_str(); }
+
+constexpr DWORD kMaxConnsPerServer = 1024;
+constexpr DWORD kReadPiece = 8192;
+
+void SetDword(HINTERNET handle, DWORD option, DWORD value) {
+  InternetSetOptionW(handle, option, &value, sizeof(value));
+}
+
+// The verify time-outs. Set on the session as WinInet documents it, and again on
+// each connection and request handle: Wine ignores the session's receive
+// time-out and honours it only there.
+void SetVerifyOptions(HINTERNET handle) {
+  SetDword(handle, INTERNET_OPTION_CONNECT_TIMEOUT, core::kConnectTimeoutMs);
+  SetDword(handle, INTERNET_OPTION_SEND_TIMEOUT, core::kSendTimeoutMs);
+  SetDword(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, core::kReceiveTimeoutMs);
+  SetDword(handle, INTERNET_OPTION_DATA_SEND_TIMEOUT, core::kDataSendTimeoutMs);
+  SetDword(handle, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, core::kDataReceiveTimeoutMs);
+  SetDword(handle, INTERNET_OPTION_CONNECT_RETRIES, core::kConnectRetries);
+}
+
+}  // namespace
+
+// Every WinInet handle a fetcher has open. The worker thread opens and closes
+// them; Abort (any thread) closes whatever is open and refuses new ones. A handle
+// is closed exactly once: by whichever side takes it out of the list first.
+// Closing happens outside the lock, so Abort never waits for a WinInet call.
+class WinInetSiteFetcher::Handles {
+ public:
+  ~Handles() {
+    for (HINTERNET h : open_) InternetCloseHandle(h);
+  }
+
+  // Takes ownership of `h`. False (and `h` is closed) after Abort.
+  bool Adopt(HINTERNET h) {
+    if (h == nullptr) return false;
+    {
+      std::lock_guard lock(mutex_);
+      if (!aborted_) {
+        open_.push_back(h);
+        return true;
+      }
+    }
+    InternetCloseHandle(h);
+    return false;
+  }
+
+  void Close(HINTERNET h) {
+    if (h == nullptr) return;
+    {
+      std::lock_guard lock(mutex_);
+      auto it = std::find(open_.begin(), open_.end(), h);
+      if (it == open_.end()) return;  // Abort closed it already
+      open_.erase(it);
+    }
+    InternetCloseHandle(h);
+  }
+
+  void Abort() {
+    std::vector<HINTERNET> closing;
+    {
+      std::lock_guard lock(mutex_);
+      aborted_ = true;
+      closing.swap(open_);
+    }
+    // Children first: a session closed before its request would take the
+    // request's handle value with it.
+    for (auto it = closing.rbegin(); it != closing.rend(); ++it) InternetCloseHandle(*it);
+  }
+
+  bool aborted() {
+    std::lock_guard lock(mutex_);
+    return aborted_;
+  }
+
+ private:
+  std::mutex mutex_;
+  bool aborted_ = false;
+  std::vector<HINTERNET> open_;
+};
+
+namespace {
+
+using Handles = WinInetSiteFetcher::Handles;
+
+// One HINTERNET owned through the fetcher's handle list.
+class InternetHandle {
+ public:
+  InternetHandle() = default;
+  InternetHandle(std::shared_ptr<Handles> handles, HINTERNET h) : handles_(std::move(handles)) {
+    if (handles_->Adopt(h)) handle_ = h;
+  }
+  InternetHandle(InternetHandle&& other) noexcept
+      : handles_(std::move(other.handles_)), handle_(std::exchange(other.handle_, nullptr)) {}
+  InternetHandle& operator=(InternetHandle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      handles_ = std::move(other.handles_);
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
+  ~InternetHandle() { reset(); }
+
+  HINTERNET get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+  void reset() {
+    if (handle_ != nullptr) handles_->Close(std::exchange(handle_, nullptr));
+  }
+
+ private:
+  std::shared_ptr<Handles> handles_;
+  HINTERNET handle_ = nullptr;
+};
+
+InternetHandle OpenSession(const std::shared_ptr<Handles>& handles, std::string_view proxy) {
+  std::wstring agent = Wide(core::kVerifyUserAgent);
+  std::wstring proxy_list = Wide(proxy);
+  // INTERNET_FLAG_DONT_CACHE: nothing a test fetches is written to the cache.
+  InternetHandle session(
+      handles, InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PROXY, proxy_list.c_str(), nullptr,
+                             INTERNET_FLAG_DONT_CACHE));
+  if (session) SetVerifyOptions(session.get());
+  return session;
+}
+
+class WinInetHttpRequest final : public core::HttpRequest {
+ public:
+  WinInetHttpRequest(std::shared_ptr<Handles> handles, InternetHandle session,
+                     InternetHandle connection, InternetHandle request)
+      : handles_(std::move(handles)),
+        session_(std::move(session)),
+        connection_(std::move(connection)),
+        request_(std::move(request)) {}
+
+  ~WinInetHttpRequest() override {
+    request_.reset();
+    connection_.reset();
+    session_.reset();
+  }
+
+  core::TransferResult SendAndRead(const std::function<bool(std::string_view)>& sink) override {
+    if (!HttpSendRequestW(request_.get(), nullptr, 0, nullptr, 0)) {
+      return core::TransferResult::kFailed;
+    }
+    // The HTTP status is not looked at: an error page from the proxy is a page
+    // like any other, and only its text decides.
+    std::array<char, kReadPiece> buffer;
+    for (;;) {
+      // Abort cannot interrupt a read in progress under Wine; checking between
+      // pieces ends a proxy that trickles its page.
+      if (handles_->aborted()) return core::TransferResult::kFailed;
+      // Wine's InternetReadFile waits until the whole buffer is filled: ask for
+      // no more than has arrived, so that every piece returns as it comes.
+      DWORD available = 0;
+      if (!InternetQueryDataAvailable(request_.get(), &available, 0, 0)) {
+        return core::TransferResult::kFailed;
+      }
+      if (available == 0) return core::TransferResult::kComplete;
+      if (handles_->aborted()) return core::TransferResult::kFailed;
+      DWORD got = 0;
+      DWORD want = std::min<DWORD>(available, DWORD(buffer.size()));
+      if (!InternetReadFile(request_.get(), buffer.data(), want, &got)) {
+        return core::TransferResult::kFailed;
+      }
+      if (got == 0) return core::TransferResult::kComplete;
+      if (!sink(std::string_view(buffer.data(), got))) return core::TransferResult::kComplete;
+    }
+  }
+
+ private:
+  std::shared_ptr<Handles> handles_;
+  InternetHandle session_;
+  InternetHandle connection_;
+  InternetHandle request_;
+};
+
+class WinInetFtpSession final : public core::FtpSession {
+ public:
+  WinInetFtpSession(std::shared_ptr<Handles> handles, InternetHandle session)
+      : handles_(std::move(handles)), session_(std::move(session)) {}
+
+  ~WinInetFtpSession() override {
+    connection_.reset();
+    session_.reset();
+  }
+
+  core::FtpLoginResult Login(const core::SiteRequest& request) override {
+    std::wstring host = Wide(request.host);
+    std::wstring user = Wide(request.user);
+    std::wstring password = Wide(request.password);
+    // Flags 0: active mode, not INTERNET_FLAG_PASSIVE.
+    HINTERNET h = InternetConnectW(session_.get(), host.c_str(), request.port, OrNull(user),
+                                   OrNull(password), INTERNET_SERVICE_FTP, 0, 0);
+    DWORD error = h == nullptr ? GetLastError() : 0;
+    connection_ = InternetHandle(handles_, h);
+    if (connection_) return core::FtpLoginResult::kLoggedIn;
+    if (h != nullptr || handles_->aborted()) return core::FtpLoginResult::kFailed;
+    // Windows reports a refused login as 12014; Wine turns the server's 530
+    // reply into 12015. Either way the proxy worked and the site said no.
+    if (error == ERROR_INTERNET_INCORRECT_PASSWORD || error == ERROR_INTERNET_LOGIN_FAILURE) {
+      return core::FtpLoginResult::kWrongPassword;
+    }
+    return error == 0 ? core::FtpLoginResult::kNoConnection : core::FtpLoginResult::kFailed;
+  }
+
+ private:
+  std::shared_ptr<Handles> handles_;
+  InternetHandle session_;
+  InternetHandle connection_;
+};
+
+}  // namespace
+
+WinInetSiteFetcher::WinInetSiteFetcher() : handles_(std::make_shared<Handles>()) {
+  RaiseConnectionLimits();
+}
+
+WinInetSiteFetcher::~WinInetSiteFetcher() = default;
+
+void WinInetSiteFetcher::RaiseConnectionLimits() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    SetDword(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, kMaxConnsPerServer);
+    SetDword(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, kMaxConnsPerServer);
+  });
+}
+
+std::unique_ptr<core::HttpRequest> WinInetSiteFetcher::OpenHttp(const core::SiteRequest& request) {
+  InternetHandle session = OpenSession(handles_, request.proxy);
+  if (!session) return nullptr;
+  std::wstring host = Wide(request.host);
+  std::wstring user = Wide(request.user);
+  std::wstring password = Wide(request.password);
+  InternetHandle connection(
+      handles_, InternetConnectW(session.get(), host.c_str(), request.port, OrNull(user),
+                                 OrNull(password), INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return nullptr;
+  SetVerifyOptions(connection.get());
+  std::wstring path = Wide(request.path);
+  const wchar_t* accept[] = {L"*/*", nullptr};
+  // INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE: a page answered from
+  // the cache would verify a proxy that was never asked.
+  DWORD flags =
+      INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  InternetHandle http(handles_, HttpOpenRequestW(connection.get(), L"GET", path.c_str(), nullptr,
+                                                 nullptr, accept, flags, 0));
+  if (!http) return nullptr;
+  SetVerifyOptions(http.get());
+  return std::make_unique<WinInetHttpRequest>(handles_, std::move(session), std::move(connection),
+                                              std::move(http));
+}
+
+std::unique_ptr<core::FtpSession> WinInetSiteFetcher::OpenFtp(std::string_view proxy) {
+  InternetHandle session = OpenSession(handles_, proxy);
+  if (!session) return nullptr;
+  return std::make_unique<WinInetFtpSession>(handles_, std::move(session));
+}
+
+void WinInetSiteFetcher::Abort() { handles_->Abort(); }
+
+}  // namespace win

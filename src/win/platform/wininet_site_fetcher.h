@@ -1,0 +1,41 @@
+// WinInetSiteFetcher: the verify workers' SiteFetcher on WinInet. Every site test
+// gets a fresh session with the verify user agent, the proxy given explicitly
+// (INTERNET_OPEN_TYPE_PROXY) and the verify time-outs. One fetcher belongs to one
+// worker thread; Abort may be called from any thread (the UI thread abandoning the
+// worker) and never blocks on the worker.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "core/verify/site_fetcher.h"
+
+namespace win {
+
+class WinInetSiteFetcher final : public core::SiteFetcher {
+ public:
+  WinInetSiteFetcher();
+  ~WinInetSiteFetcher() override;
+  WinInetSiteFetcher(const WinInetSiteFetcher&) = delete;
+  WinInetSiteFetcher& operator=(const WinInetSiteFetcher&) = delete;
+
+  std::unique_ptr<core::HttpRequest> OpenHttp(const core::SiteRequest& request) override;
+  std::unique_ptr<core::FtpSession> OpenFtp(std::string_view proxy) override;
+  void Abort() override;
+
+  // Raises WinInet's process-wide limit of connections per server (2 by default,
+  // which would queue every worker behind two others on one proxy). Done once by
+  // the first fetcher; harmless to call again.
+  static void RaiseConnectionLimits();
+
+  // The handles a fetcher opens, shared with the requests and FTP sessions it
+  // hands out. Internal to the .cpp; public so that they can name it.
+  class Handles;
+
+ private:
+  std::shared_ptr<Handles> handles_;
+};
+
+}  // namespace win

@@ -1,0 +1,128 @@
+// relaymoth-list-bench.exe: times the main dialog with a large list under the
+// real list view: import of N lines, scrolling through the list, a column-click
+// sort, select-all and delete. Prints one "step: milliseconds" line each.
+//   relaymoth-list-bench [N]        (100000 by default)
+#include <windows.h>
+// After windows.h, which it builds on.
+#include <commctrl.h>
+#include <ole2.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <fstream>
+#include <string>
+
+#include "core/base/file_path.h"
+#include "win/app/floating_window.h"
+#include "win/platform/wide_text.h"
+#include "win/res/resource.h"
+#include "win/testing/scripted_prompt.h"
+
+namespace {
+
+struct Clock {
+  static LONGLONG now() {
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart;
+  }
+};
+
+double Ms(LONGLONG since) {
+  LARGE_INTEGER f;
+  QueryPerformanceFrequency(&f);
+  return double(Clock::now() - since) * 1000.0 / double(f.QuadPart);
+}
+
+void Pump() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  int rows = argc > 1 ? _wtoi(argv[1]) : 100000;
+  OleInitialize(nullptr);
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  std::string file = win::WideToUtf8(win::GetModuleFolder()) + "list-bench.txt";
+  {
+    std::ofstream out(core::PathFromUtf8(file), std::ios::binary);
+    for (int i = 0; i < rows; ++i) {
+      out << (i % 223 + 1) << '.' << (i / 223 % 256) << '.' << (i / 57088 % 256) << '.' << (i % 7)
+          << ':' << (1000 + i % 50000) << "\r\n";
+    }
+  }
+  core::MemoryProfileStore profile;
+  win::ScriptedPrompt prompt;
+  win::FloatingWindowEnv env;
+  env.instance = GetModuleHandleW(nullptr);
+  env.profile = &profile;
+  env.prompt = &prompt;
+  env.proxy_place.key = "Software\\Quillworks\\RelaymothTest\\Bench";
+  env.proxy_place.tell_wininet = false;
+  env.tray_icon = false;
+  env.quit_on_destroy = false;
+  win::FloatingWindow window(env);
+  if (!window.Create()) return 2;
+  Pump();
+  win::ProxyListDialog& dialog = window.dialog();
+  HWND view = dialog.list_view();
+  if (view == nullptr) return 2;
+
+  auto start = Clock::now();
+  dialog.ImportFile(file);
+  UpdateWindow(view);
+  std::printf("import %d lines: %.0f ms (%zu rows)\n", rows, Ms(start), dialog.list().size());
+
+  start = Clock::now();
+  for (int i = 0; i < 200; ++i) {
+    SendMessageW(view, WM_VSCROLL, SB_PAGEDOWN, 0);
+    UpdateWindow(view);
+  }
+  ListView_EnsureVisible(view, int(dialog.list().size()) - 1, FALSE);
+  UpdateWindow(view);
+  std::printf("scroll 200 pages and to the end: %.0f ms (top row %d)\n", Ms(start),
+              ListView_GetTopIndex(view));
+
+  NMLISTVIEW click{};
+  click.hdr.hwndFrom = view;
+  click.hdr.idFrom = IDC_PROXY_LIST;
+  click.hdr.code = LVN_COLUMNCLICK;
+  click.iItem = -1;
+  click.iSubItem = 0;
+  start = Clock::now();
+  SendMessageW(dialog.hwnd(), WM_NOTIFY, IDC_PROXY_LIST, LPARAM(&click));
+  UpdateWindow(view);
+  std::printf("sort by address (column click): %.0f ms (first %s, last %s)\n", Ms(start),
+              dialog.list().RowHostPort(0).c_str(),
+              dialog.list().RowHostPort(int64_t(dialog.list().size()) - 1).c_str());
+
+  start = Clock::now();
+  ListView_SetItemState(view, -1, 0, LVIS_SELECTED);
+  std::printf("unselect all (the control's own walk): %.0f ms\n", Ms(start));
+  // Ctrl+A, as the user presses it.
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  start = Clock::now();
+  SendMessageW(view, WM_KEYDOWN, 'A', 0);
+  UpdateWindow(view);
+  keys[VK_CONTROL] = 0;
+  SetKeyboardState(keys);
+  std::printf("select all (Ctrl+A): %.0f ms (%zu selected in the list, %u in the view)\n",
+              Ms(start), dialog.list().selected_count(), ListView_GetSelectedCount(view));
+  start = Clock::now();
+  dialog.DeleteSelected();
+  UpdateWindow(view);
+  std::printf("delete all selected: %.0f ms (%zu rows left, %zu questions)\n", Ms(start),
+              dialog.list().size(), prompt.shown.size());
+  DeleteFileW(win::Utf8ToWide(file).c_str());
+  return 0;
+}

@@ -1,0 +1,110 @@
+// relaymoth-post-message.exe: a test tool that does to a running relaymoth.exe
+// what a user or Windows does to it, so the end-to-end test can drive the real
+// program from outside:
+//   close           WM_CLOSE to the floating window (the window closed)
+//   end-session     WM_QUERYENDSESSION, then WM_CLOSE (logging off)
+//   exit            command 32776, "退出程序" of the proxy menu
+//   menu X Y        WM_CONTEXTMENU at screen point X, Y (opens the proxy menu)
+//   cancel-menu     WM_CANCELMODE (closes an open menu)
+//   rows            prints the main list's rows, one "address:port|location" a line
+// Exit code 0 when the window was found and the message delivered, 2 otherwise.
+#include <windows.h>
+// After windows.h, which it builds on.
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr wchar_t kFloatingClass[] = L"RelaymothFloatingWindow";
+constexpr int kListViewId = 1000;
+constexpr WPARAM kExitCommand = 32776;
+
+// The text of one cell of another process's list view, through shared memory
+// the list view can write into.
+std::wstring RemoteCell(HWND view, HANDLE process, int row, int column) {
+  constexpr size_t kChars = 512;
+  size_t bytes = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
+  auto* remote =
+      static_cast<BYTE*>(VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE));
+  if (remote == nullptr) return {};
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.cchTextMax = int(kChars);
+  item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+  WriteProcessMemory(process, remote, &item, sizeof(item), nullptr);
+  LRESULT n = SendMessageW(view, LVM_GETITEMTEXTW, WPARAM(row), LPARAM(remote));
+  std::wstring text(size_t(n > 0 ? n : 0), L'\0');
+  if (n > 0) {
+    ReadProcessMemory(process, remote + sizeof(LVITEMW), text.data(), size_t(n) * sizeof(wchar_t),
+                      nullptr);
+  }
+  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  return text;
+}
+
+int PrintRows(HWND floating) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(floating, &pid);
+  HANDLE process =
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (process == nullptr) return 2;
+  // The main dialog is the floating window's owned popup holding list view 1000.
+  HWND view = nullptr;
+  for (HWND w = GetTopWindow(nullptr); w && !view; w = GetWindow(w, GW_HWNDNEXT)) {
+    if (GetWindow(w, GW_OWNER) == floating) view = GetDlgItem(w, kListViewId);
+  }
+  if (view == nullptr) {
+    CloseHandle(process);
+    return 2;
+  }
+  int count = int(SendMessageW(view, LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < count; ++row) {
+    std::wstring line = RemoteCell(view, process, row, 0) + L":" +
+                        RemoteCell(view, process, row, 1) + L"|" +
+                        RemoteCell(view, process, row, 4);
+    int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), nullptr, 0, nullptr,
+                                nullptr);
+    std::string utf8(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), utf8.data(), n, nullptr,
+                        nullptr);
+    std::printf("%s\n", utf8.c_str());
+  }
+  CloseHandle(process);
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr,
+                 "usage: relaymoth-post-message close|end-session|exit|menu X Y|"
+                 "cancel-menu|rows\n");
+    return 2;
+  }
+  HWND floating = FindWindowW(kFloatingClass, nullptr);
+  if (floating == nullptr) return 2;
+  std::wstring what = argv[1];
+  BOOL ok = FALSE;
+  if (what == L"close") {
+    ok = PostMessageW(floating, WM_CLOSE, 0, 0);
+  } else if (what == L"end-session") {
+    DWORD_PTR answer = 0;
+    ok = SendMessageTimeoutW(floating, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer) != 0 &&
+         PostMessageW(floating, WM_CLOSE, 0, 0);
+  } else if (what == L"exit") {
+    ok = PostMessageW(floating, WM_COMMAND, kExitCommand, 0);
+  } else if (what == L"menu" && argc >= 4) {
+    int x = _wtoi(argv[2]);
+    int y = _wtoi(argv[3]);
+    ok = PostMessageW(floating, WM_CONTEXTMENU, WPARAM(floating), MAKELPARAM(x, y));
+  } else if (what == L"cancel-menu") {
+    ok = PostMessageW(floating, WM_CANCELMODE, 0, 0);
+  } else if (what == L"rows") {
+    return PrintRows(floating);
+  }
+  return ok ? 0 : 2;
+}

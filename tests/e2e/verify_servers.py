@@ -1,0 +1,235 @@
+#!/usr/bin/python3
+"""Local servers for the verification tests and the verify benchmark, all on
+127.0.0.1 and all ending by themselves after --lifetime seconds.
+
+Test mode (default) starts:
+  web      a web server; /verify.html contains VERIFY_TEXT
+  proxy    an HTTP proxy that fetches every request's path from the web server,
+           whatever host and port the request names (so a site URL that points at
+           a closed port only works through the proxy)
+  slow     the same after --slow-delay seconds
+  other    an HTTP proxy that answers every request with a page without VERIFY_TEXT
+  silent   accepts, reads the request and never answers
+  trickle  answers 200 and then one byte per second for ever
+  dead     a port where nothing listens
+  ftp      pyftpdlib, user "relay" password "moth" (needs Debian's python3-pyftpdlib)
+and writes "NAME=PORT" lines to --env-file once every server listens.
+
+Farm mode (--farm N) starts N proxy ports for the benchmark in one asyncio loop:
+port i is fast (i % 4 == 0, 1: answers the page at once), slow (2: after
+--slow-delay seconds), dead (3: nothing listens); with --black-hole every 8th
+port accepts and never answers instead. The env file then holds
+FARM=port,kind;port,kind;...
+"""
+import argparse
+import os
+import socket
+import socketserver
+import sys
+import threading
+import time
+
+VERIFY_TEXT = b"RELAYMOTH-VERIFY-7731"
+PAGE = b"<html><body>relaymoth test page " + VERIFY_TEXT + b"</body></html>\n"
+OTHER_PAGE = b"<html><body>some other page entirely</body></html>\n"
+
+WEB_PORT = 0
+SLOW_DELAY = 0.6
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 512
+
+
+def read_request(sock):
+    """Reads one request head; returns (method, target) or None."""
+    data = b""
+    sock.settimeout(30)
+    while b"\r\n\r\n" not in data and len(data) < 65536:
+        chunk = sock.recv(4096)
+        if not chunk:
+            return None
+        data += chunk
+    line = data.split(b"\r\n", 1)[0].split(b" ")
+    if len(line) < 2:
+        return None
+    return line[0], line[1]
+
+
+def respond(sock, body, status=b"200 OK"):
+    sock.sendall(b"HTTP/1.1 " + status + b"\r\nContent-Type: text/html\r\nContent-Length: " +
+                 str(len(body)).encode() + b"\r\nConnection: close\r\n\r\n" + body)
+
+
+def path_of(target):
+    if target.startswith(b"http://"):
+        rest = target[7:]
+        slash = rest.find(b"/")
+        return rest[slash:] if slash >= 0 else b"/"
+    return target
+
+
+class WebHandler(socketserver.BaseRequestHandler):
+    def handle(self):
+        req = read_request(self.request)
+        if req is None:
+            return
+        if path_of(req[1]) == b"/verify.html":
+            respond(self.request, PAGE)
+        else:
+            respond(self.request, b"<html>not found</html>", b"404 Not Found")
+
+
+def fetch_from_web(path):
+    with socket.create_connection(("127.0.0.1", WEB_PORT), timeout=30) as s:
+        s.sendall(b"GET " + path + b" HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n")
+        data = b""
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                return data
+            data += chunk
+
+
+def make_proxy(kind):
+    class Handler(socketserver.BaseRequestHandler):
+        def handle(self):
+            req = read_request(self.request)
+            if req is None:
+                return
+            if kind == "silent":
+                time.sleep(3600)
+                return
+            if kind == "trickle":
+                self.request.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n")
+                while True:
+                    time.sleep(1)
+                    self.request.sendall(b".")
+            if kind == "other":
+                respond(self.request, OTHER_PAGE)
+                return
+            if kind == "slow":
+                time.sleep(SLOW_DELAY)
+            self.request.sendall(fetch_from_web(path_of(req[1])))
+    return Handler
+
+
+def serve(handler, port=0):
+    server = Server(("127.0.0.1", port), handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server.server_address[1]
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def start_ftp():
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import ThreadedFTPServer
+    import logging
+    logging.getLogger("pyftpdlib").setLevel(logging.ERROR)
+    home = os.path.join(os.environ.get("TMPDIR", "/tmp"), "relaymoth-ftp-%d" % os.getpid())
+    os.makedirs(home, exist_ok=True)
+    auth = DummyAuthorizer()
+    auth.add_user("relay", "moth", home)
+    handler = FTPHandler
+    handler.authorizer = auth
+    handler.banner = "relaymoth test ftp"
+    server = ThreadedFTPServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=server.serve_forever, kwargs={"handle_exit": False},
+                     daemon=True).start()
+    return server.address[1]
+
+
+def run_farm(args):
+    import asyncio
+
+    async def answer(reader, writer, kind):
+        try:
+            head = b""
+            while b"\r\n\r\n" not in head:
+                chunk = await reader.read(4096)
+                if not chunk:
+                    return
+                head += chunk
+            if kind == "silent":
+                await asyncio.sleep(3600)
+                return
+            if kind == "slow":
+                await asyncio.sleep(args.slow_delay)
+            writer.write(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                         str(len(PAGE)).encode() + b"\r\nConnection: close\r\n\r\n" + PAGE)
+            await writer.drain()
+        except (ConnectionError, asyncio.CancelledError):
+            pass
+        finally:
+            writer.close()
+
+    async def farm():
+        entries, servers = [], []
+        for i in range(args.farm):
+            kind = ["fast", "fast", "slow", "dead"][i % 4]
+            if args.black_hole and i % 8 == 7:
+                kind = "silent"
+            if kind == "dead":
+                port = None  # picked below, once every listening port is taken
+            else:
+                server = await asyncio.start_server(
+                    lambda r, w, k=kind: answer(r, w, k), "127.0.0.1", 0, backlog=512)
+                servers.append(server)
+                port = server.sockets[0].getsockname()[1]
+            entries.append([port, kind])
+        taken = {port for port, _ in entries if port}
+        for entry in entries:
+            while entry[0] is None or (entry[1] == "dead" and entry[0] in taken):
+                entry[0] = free_port()
+            taken.add(entry[0])
+        entries = ["%d,%s" % (port, kind) for port, kind in entries]
+        tmp = args.env_file + ".tmp"
+        with open(tmp, "w") as f:
+            f.write("FARM=" + ";".join(entries) + "\n")
+        os.replace(tmp, args.env_file)
+        await asyncio.sleep(args.lifetime)
+
+    asyncio.run(farm())
+    os._exit(0)
+
+
+def main():
+    global WEB_PORT, SLOW_DELAY
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--env-file", required=True)
+    ap.add_argument("--lifetime", type=float, default=900)
+    ap.add_argument("--slow-delay", type=float, default=0.6)
+    ap.add_argument("--farm", type=int, default=0)
+    ap.add_argument("--black-hole", action="store_true")
+    args = ap.parse_args()
+    SLOW_DELAY = args.slow_delay
+    if args.farm:
+        return run_farm(args)
+    WEB_PORT = serve(WebHandler)
+    lines = ["WEB=%d" % WEB_PORT]
+    if True:
+        for kind in ("proxy", "slow", "other", "silent", "trickle"):
+            lines.append("%s=%d" % (kind.upper(), serve(make_proxy(kind))))
+        lines.append("DEAD=%d" % free_port())
+        try:
+            lines.append("FTP=%d" % start_ftp())
+        except ImportError as e:
+            print("verify_servers: no FTP server (%s)" % e, file=sys.stderr)
+    tmp = args.env_file + ".tmp"
+    with open(tmp, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    os.replace(tmp, args.env_file)
+    time.sleep(args.lifetime)
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    main()
