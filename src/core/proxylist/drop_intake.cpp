@@ -1,12 +1,14 @@
 #include "core/proxylist/drop_intake.h"
 
 #include "core/base/text.h"
+#include "core/proxylist/add_tally.h"
 #include "core/proxylist/list_file.h"
 
 namespace core {
 
 DropSummary AddDroppedText(ProxyList& list, std::string_view text) {
   DropSummary s;
+  AddTally tally;
   {
     ProxyList::Batch batch(list);
     while (!text.empty()) {
@@ -20,20 +22,14 @@ DropSummary AddDroppedText(ProxyList& list, std::string_view text) {
       }
       line = Trim(line);
       if (line.empty()) continue;
-      int r = list.AddProxy(line, false);
-      ++s.total;
-      if (r == 1) {
-        ++s.added;
-      } else if (r == 0) {
-        ++s.duplicates;
-      } else {
-        ++s.errors;
-      }
+      tally.Count(list.AddProxy(line, false));
     }
   }
-  s.message =
-      Format("拖动进来的代理共%d条，其中\n  成功加入：%3d条\n  重复项目：%3d条\n  错误项目：%3d条",
-             s.total, s.added, s.duplicates, s.errors);
+  s.total = tally.total;
+  s.added = tally.added;
+  s.duplicates = tally.duplicates;
+  s.errors = tally.errors;
+  s.message = tally.Summary("拖动进来的代理");
   s.caption = std::string(kMsgCaptionAddResult);
   return s;
 }

@@ -5,6 +5,7 @@
 
 #include "core/base/file_path.h"
 #include "core/base/text.h"
+#include "core/proxylist/add_tally.h"
 #include "core/proxylist/line_reader.h"
 
 namespace core {
@@ -61,6 +62,7 @@ ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, 
 ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyList& list, bool keep,
                                bool favourite, const AnsiCodec& codec) {
   ImportSummary s;
+  AddTally tally;
   bool utf8 = LooksLikeUtf8(in);
   in.clear();
   in.seekg(0);
@@ -85,21 +87,18 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
       first_text = false;
       if (!keep) list.RemoveAll();
     }
-    ++s.lines;
     if (too_long) {
       // Longer than any proxy line can be: counted, never stored.
-      ++s.errors;
+      tally.Count(-1);
       continue;
     }
-    int r = utf8 ? list.AddProxy(line, favourite) : list.AddProxy(codec.ToUtf8(line), favourite);
-    if (r == 1) {
-      ++s.added;
-    } else if (r == 0) {
-      ++s.duplicates;
-    } else {
-      ++s.errors;
-    }
+    tally.Count(utf8 ? list.AddProxy(line, favourite)
+                     : list.AddProxy(codec.ToUtf8(line), favourite));
   }
+  s.lines = tally.total;
+  s.added = tally.added;
+  s.duplicates = tally.duplicates;
+  s.errors = tally.errors;
   if (!reader.ok()) {
     s.message = OpenFailedText(path);
     s.caption = std::string(kMsgCaptionError);
@@ -107,9 +106,7 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
   }
   s.ok = true;
   s.caption = std::string(kMsgCaptionAddResult);
-  s.message = Format(
-      "ip服务器信息共%d条，其中\n  成功加入：%3d条\n  重复项目：%3d条\n  错误项目：%3d条",
-      s.lines, s.added, s.duplicates, s.errors);
+  s.message = tally.Summary("ip服务器信息");
   return s;
 }
 

@@ -1,0 +1,23 @@
+#include "core/proxylist/add_tally.h"
+
+#include "core/base/text.h"
+
+namespace core {
+
+void AddTally::Count(int add_result) {
+  ++total;
+  if (add_result == 1) {
+    ++added;
+  } else if (add_result == 0) {
+    ++duplicates;
+  } else {
+    ++errors;
+  }
+}
+
+std::string AddTally::Summary(std::string_view what) const {
+  return Format("%.*s共%d条，其中\n  成功加入：%3d条\n  重复项目：%3d条\n  错误项目：%3d条",
+                int(what.size()), what.data(), total, added, duplicates, errors);
+}
+
+}  // namespace core

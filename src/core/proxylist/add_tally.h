@@ -1,0 +1,23 @@
+// Counts the results of adding many proxy lines at once (an imported file, a
+// drop) and writes the summary the user is shown. Any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace core {
+
+struct AddTally {
+  int total = 0;
+  int added = 0;
+  int duplicates = 0;
+  int errors = 0;
+
+  // Counts one ProxyList::AddProxy result: 1 added, 0 duplicate, -1 refused.
+  void Count(int add_result);
+
+  // "<what>共N条，其中" followed by the three counts, right-aligned in three places.
+  std::string Summary(std::string_view what) const;
+};
+
+}  // namespace core
