@@ -30,8 +30,10 @@ HICON LoadResourceIcon(HINSTANCE instance, int id, int size) {
 
 FloatingWindow::FloatingWindow(FloatingWindowEnv env)
     : env_(std::move(env)),
-      dialog_(env_.instance, *env_.prompt, codec_,
-              [this](std::string_view text) { SetSystemProxy(text); }) {
+      dialog_(
+          env_.instance, *env_.prompt, codec_, *env_.profile,
+          [this](std::string_view text) { SetSystemProxy(text); }, [this] { ClearSystemProxy(); },
+          env_.verify) {
   if (env_.locator) dialog_.list().SetLocator(env_.locator);
 }
 
@@ -138,6 +140,8 @@ bool FloatingWindow::OnCreate() {
   ReadSystemProxy();
   RestorePosition();
   LoadSavedList();
+  // The one-minute schedule of the re-verification.
+  SetTimer(hwnd(), kTimerMinute, kMinuteMs, nullptr);
 
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
   if (env_.tray_icon) {
@@ -150,6 +154,9 @@ bool FloatingWindow::OnCreate() {
 void FloatingWindow::OnDestroy() {
   KillTimer(hwnd(), kTimerFade);
   KillTimer(hwnd(), kTimerTrayBlink);
+  KillTimer(hwnd(), kTimerMinute);
+  // Workers still testing are let go without waiting; none reports again.
+  dialog_.ReleaseVerifyWorkers();
   // Both must go while the window still exists.
   drop_target_.Revoke();
   tray_.Delete();
@@ -180,6 +187,11 @@ void FloatingWindow::SetSystemProxy(std::string_view text) {
   }
   current_proxy_ = change.current_proxy;
   SetStateIcon(!current_proxy_.empty());
+}
+
+void FloatingWindow::ClearSystemProxy() {
+  current_proxy_.clear();
+  SetSystemProxy("");
 }
 
 void FloatingWindow::ReadSystemProxy() {
@@ -264,23 +276,32 @@ void FloatingWindow::OnCommand(int id) {
       ShowMainDialog();
       break;
     case IDM_NO_PROXY:
-      current_proxy_.clear();
-      SetSystemProxy("");
+      ClearSystemProxy();
       break;
     case IDM_EXIT:
+      // The process ends at once: workers are let go, not waited for.
+      dialog_.ReleaseVerifyWorkers();
       SetSystemProxy("");
       FinalSave();
       if (env_.end_process) env_.end_process(1);
       break;
     case IDM_VERIFY_ALL:
-      // Verification arrives with the verify scheduler.
+      // Unlike the main dialog's button: no checks with messages, and the
+      // system proxy stays as it is.
+      dialog_.StartVerifyAll();
       break;
   }
 }
 
+int FloatingWindow::ActiveWorkers() const {
+  return env_.active_workers ? env_.active_workers() : dialog_.active_verify_workers();
+}
+
 void FloatingWindow::OnTimer(UINT_PTR id) {
-  int workers = env_.active_workers ? env_.active_workers() : 0;
-  if (id == kTimerFade) {
+  int workers = ActiveWorkers();
+  if (id == kTimerMinute) {
+    dialog_.ReverifyTick();
+  } else if (id == kTimerFade) {
     RECT r{};
     POINT cursor{};
     GetWindowRect(hwnd(), &r);

@@ -23,6 +23,8 @@
 namespace win {
 
 inline constexpr int kFloatingSize = 33;
+inline constexpr UINT_PTR kTimerMinute = 3;
+inline constexpr UINT kMinuteMs = 60000;
 inline constexpr UINT_PTR kTimerFade = 4321;
 inline constexpr UINT_PTR kTimerTrayBlink = 5432;
 
@@ -38,9 +40,11 @@ struct FloatingWindowEnv {
   std::function<void(int)> end_process;
   // The message loop ends when the window is destroyed (off in window tests).
   bool quit_on_destroy = true;
-  // How many verification workers run now (the verification scheduler's count);
-  // empty: none. While it is above 0 the window stays opaque and the tray blinks.
+  // How many verification workers run now; empty: the main dialog's scheduler
+  // is asked. While it is above 0 the window stays opaque and the tray blinks.
   std::function<int()> active_workers;
+  // The main dialog's verification (worker pool, clock, watchdog period).
+  VerifyEnv verify;
 };
 
 class FloatingWindow final : public WindowBase {
@@ -56,6 +60,8 @@ class FloatingWindow final : public WindowBase {
 
   // Applies a proxy text (empty clears it); a refused text shows "发现错误".
   void SetSystemProxy(std::string_view text);
+  // Empties the current proxy, then clears the system proxy ("不使用ip").
+  void ClearSystemProxy();
   void ShowMainDialog();
   // Saves the list and the position and removes the tray icon, once per window.
   void FinalSave();
@@ -92,6 +98,7 @@ class FloatingWindow final : public WindowBase {
   void LoadSavedList();
   void SetStateIcon(bool on);
   void OnDestroy();
+  int ActiveWorkers() const;
 
   FloatingWindowEnv env_;
   WindowsAnsiCodec codec_;

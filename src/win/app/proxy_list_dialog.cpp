@@ -4,15 +4,22 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "core/proxylist/list_file.h"
 #include "win/app/about_dialog.h"
 #include "win/platform/unique_handle.h"
+#include "win/platform/verify_worker.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
 
 namespace win {
 namespace {
+
+// Controls of features that are not part of the program yet: never enabled, also
+// not when a verification ends.
+constexpr int kInertControls[] = {IDC_DOWNLOAD_LIST, IDC_DOWNLOAD_SETTINGS, IDC_RUN_SETTINGS,
+                                  IDC_AUTO_SWITCH, IDC_AUTO_SWITCH_SECONDS};
 
 struct ColumnSpec {
   const wchar_t* heading;
@@ -44,12 +51,24 @@ std::string WindowTextUtf8(HWND hwnd) {
 }  // namespace
 
 ProxyListDialog::ProxyListDialog(HINSTANCE instance, Prompt& prompt, const core::AnsiCodec& codec,
-                                 std::function<void(std::string_view)> switch_proxy)
-    : instance_(instance), prompt_(prompt), codec_(codec), switch_proxy_(std::move(switch_proxy)) {
+                                 core::ProfileStore& profile,
+                                 std::function<void(std::string_view)> switch_proxy,
+                                 std::function<void()> clear_proxy, VerifyEnv verify_env)
+    : instance_(instance),
+      prompt_(prompt),
+      codec_(codec),
+      profile_(profile),
+      switch_proxy_(std::move(switch_proxy)),
+      clear_proxy_(std::move(clear_proxy)),
+      verify_env_(std::move(verify_env)) {
   list_.SetObserver(this);
 }
 
-ProxyListDialog::~ProxyListDialog() { list_.SetObserver(nullptr); }
+ProxyListDialog::~ProxyListDialog() {
+  // Workers are let go before the list they were testing rows of.
+  verifier_.reset();
+  list_.SetObserver(nullptr);
+}
 
 bool ProxyListDialog::Create(HWND parent) {
   return CreateModeless(instance_, IDD_PROXY_LIST, parent);
@@ -65,6 +84,11 @@ INT_PTR ProxyListDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       return TRUE;
     case WM_NOTIFY:
       return OnNotify(reinterpret_cast<NMHDR*>(lparam));
+    case WM_TIMER:
+      return verifier_ && verifier_->OnTimer(wparam) ? TRUE : FALSE;
+    case WM_VERIFY_PROGRESS:
+      // Progress texts are not shown; the worker reports only its end.
+      return SetResult(0);
     case WM_CLOSE:
       ShowWindow(hwnd(), SW_HIDE);
       return TRUE;
@@ -92,14 +116,15 @@ void ProxyListDialog::OnInitDialog() {
     column.pszText = const_cast<wchar_t*>(kColumns[i].heading);
     ListView_InsertColumn(view, i, &column);
   }
-  // The verification, download, run-setting and automatic-switching controls
-  // belong to features of their own; until they are wired they stay inert.
-  for (int id : {IDC_DOWNLOAD_LIST, IDC_DOWNLOAD_SETTINGS, IDC_VERIFY_ALL, IDC_VERIFY_SELECTED,
-                 IDC_STOP_VERIFY, IDC_VERIFY_SETTINGS, IDC_RUN_SETTINGS, IDC_AUTO_SWITCH,
-                 IDC_AUTO_SWITCH_SECONDS}) {
-    EnableWindow(Item(id), FALSE);
-  }
+  // The download, run-setting and automatic-switching controls belong to
+  // features of their own; until they are wired they stay inert.
+  for (int id : kInertControls) EnableWindow(Item(id), FALSE);
   SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, 60, FALSE);
+  // The verification: settings dialog 137 (hidden), the pool, timer 2 for
+  // reaping workers. Rows loaded after this count as added rows.
+  verifier_ = std::make_unique<VerifyController>(
+      hwnd(), list_, profile_, static_cast<core::VerifyHost&>(*this), verify_env_);
+  SetRunControls(false);
   RefreshListCaption();
 }
 
@@ -142,6 +167,18 @@ void ProxyListDialog::OnCommand(int id) {
       break;
     case IDM_SORT_BY_RESULT:
       list_.SortListColumn(core::kColStatus, 1);
+      break;
+    case IDC_VERIFY_ALL:
+      if (verifier_) verifier_->scheduler().VerifyAllCommand();
+      break;
+    case IDC_VERIFY_SELECTED:
+      if (verifier_) verifier_->scheduler().VerifySelectedCommand();
+      break;
+    case IDC_STOP_VERIFY:
+      if (verifier_) verifier_->scheduler().StopVerify();
+      break;
+    case IDC_VERIFY_SETTINGS:
+      if (verifier_) verifier_->ShowSettings();
       break;
   }
 }
@@ -284,7 +321,20 @@ void ProxyListDialog::DeleteSelected() {
 }
 
 void ProxyListDialog::RefreshListCaption() {
-  SetDlgItemTextW(hwnd(), IDC_LIST_GROUP, Utf8ToWide(list_.CaptionText(nullptr)).c_str());
+  std::string caption = verifier_ ? verifier_->scheduler().Caption() : list_.CaptionText(nullptr);
+  SetDlgItemTextW(hwnd(), IDC_LIST_GROUP, Utf8ToWide(caption).c_str());
+}
+
+void ProxyListDialog::StartVerifyAll() {
+  if (verifier_) verifier_->scheduler().StartVerifyAll();
+}
+
+void ProxyListDialog::ReverifyTick() {
+  if (verifier_) verifier_->scheduler().ReverifyTick();
+}
+
+void ProxyListDialog::ReleaseVerifyWorkers() {
+  if (verifier_) verifier_->ReleaseWorkers();
 }
 
 void ProxyListDialog::OnImport() {
@@ -331,7 +381,12 @@ void ProxyListDialog::ShowPopupMenu(int menu_id) {
                  nullptr);
 }
 
-void ProxyListDialog::OnRowsAppended(size_t first, size_t) { SyncSelection(first); }
+void ProxyListDialog::OnRowsAppended(size_t first, size_t) {
+  SyncSelection(first);
+  // Every row the list takes (typed, imported, dropped, loaded) is an addition
+  // for "自动验证新加入和下载的ip服务器".
+  if (verifier_) verifier_->scheduler().OnProxyAdded();
+}
 
 void ProxyListDialog::OnRowChanged(size_t row) {
   ListView_RedrawItems(list_view(), int(row), int(row));
@@ -340,6 +395,34 @@ void ProxyListDialog::OnRowChanged(size_t row) {
 void ProxyListDialog::OnRowsReset() { SyncSelection(0); }
 
 void ProxyListDialog::OnFavouritesChanged() { RefreshListCaption(); }
+
+void ProxyListDialog::ShowMessage(std::string_view text, std::string_view caption) {
+  prompt_.Ask(hwnd(), text, caption, MB_OK);
+}
+
+void ProxyListDialog::SetRunControls(bool running) {
+  for (const core::ControlState& control : core::RunControlStates(running)) {
+    if (std::find(std::begin(kInertControls), std::end(kInertControls), control.id) !=
+        std::end(kInertControls)) {
+      continue;
+    }
+    EnableWindow(Item(control.id), control.enabled ? TRUE : FALSE);
+  }
+}
+
+void ProxyListDialog::ClearSystemProxy() {
+  if (clear_proxy_) clear_proxy_();
+}
+
+void ProxyListDialog::UseProxy(const std::string& host_port) {
+  if (switch_proxy_) switch_proxy_(host_port);
+}
+
+void ProxyListDialog::ShowRow(size_t row) {
+  if (row < list_.size()) ListView_EnsureVisible(list_view(), int(row), FALSE);
+}
+
+void ProxyListDialog::RefreshCaption() { RefreshListCaption(); }
 
 void ProxyListDialog::SyncSelection(size_t first) {
   HWND view = list_view();

@@ -68,8 +68,9 @@ int ProxySwitcherApp::Run() {
   // waits for nothing, so end instead of hanging.
   if (!window->Create()) return 0;
   ShowWindow(window->hwnd(), SW_SHOWNORMAL);
-  HWND dialog = window->dialog().hwnd();
-  int code = RunMessageLoop(&dialog);
+  // Tab and Enter work in the main dialog and in the settings dialogs shown
+  // next to it, whichever is active.
+  int code = RunDialogMessageLoop();
   window.reset();
   return code;
 }

@@ -40,6 +40,7 @@ class AppWindowTest : public testing::Test {
     env.proxy_place.tell_wininet = false;
     env.quit_on_destroy = false;
     env.end_process = [this](int code) { exit_codes_.push_back(code); };
+    env.verify = verify_env_;
     return env;
   }
 
@@ -71,6 +72,8 @@ class AppWindowTest : public testing::Test {
   std::string proxy_key_;
   core::MemoryProfileStore profile_;
   ScriptedPrompt prompt_;
+  // The main dialog's verification; the default is the real worker threads.
+  VerifyEnv verify_env_;
   std::vector<int> exit_codes_;
   std::unique_ptr<FloatingWindow> window_;
 };

@@ -17,4 +17,23 @@ int RunMessageLoop(const HWND* modeless_dialog) {
   }
 }
 
+int RunDialogMessageLoop() {
+  MSG msg;
+  for (;;) {
+    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) return static_cast<int>(msg.wParam);
+    if (got == -1) return -1;
+    // Modal dialogs run loops of their own, so an active dialog seen here is a
+    // modeless one of this thread.
+    HWND active = GetActiveWindow();
+    wchar_t name[8] = {};
+    if (active != nullptr && GetClassNameW(active, name, 8) > 0 && lstrcmpW(name, L"#32770") == 0 &&
+        IsDialogMessageW(active, &msg)) {
+      continue;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
 }  // namespace win

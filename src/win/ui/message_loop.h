@@ -13,4 +13,8 @@ int RunMessageLoop();
 // keyboard handling: Tab between controls, Enter for the default button.
 int RunMessageLoop(const HWND* modeless_dialog);
 
+// The same, giving whichever modeless dialog of the thread is active its
+// keyboard handling (the main dialog, a settings dialog shown next to it).
+int RunDialogMessageLoop();
+
 }  // namespace win

@@ -41,5 +41,37 @@ TEST(MessageLoopTest, DispatchesQueuedMessagesBeforeQuitting) {
   DestroyWindow(hwnd);
 }
 
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT msg, WPARAM, LPARAM) {
+  return msg == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+TEST(MessageLoopTest, TheActiveOfTwoModelessDialogsGetsTheTabKey) {
+  // The about box (135): three push buttons, 1018, 1019 and IDOK, in tab order.
+  HWND first = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(135), nullptr,
+                                  &PlainDialogProc, 0);
+  HWND second = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(135), nullptr,
+                                   &PlainDialogProc, 0);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  ShowWindow(first, SW_SHOW);
+  ShowWindow(second, SW_SHOW);
+  SetForegroundWindow(second);
+  SetActiveWindow(second);
+  ASSERT_EQ(GetActiveWindow(), second);
+  SetFocus(GetDlgItem(second, 1018));
+  PostMessageW(GetDlgItem(second, 1018), WM_KEYDOWN, VK_TAB, 0);
+  PostQuitMessage(3);
+  EXPECT_EQ(RunDialogMessageLoop(), 3);
+  EXPECT_EQ(GetFocus(), GetDlgItem(second, 1019));
+
+  // Without the dialog loop a Tab to a button moves nothing.
+  PostMessageW(GetDlgItem(second, 1019), WM_KEYDOWN, VK_TAB, 0);
+  PostQuitMessage(4);
+  EXPECT_EQ(RunMessageLoop(), 4);
+  EXPECT_EQ(GetFocus(), GetDlgItem(second, 1019));
+  DestroyWindow(second);
+  DestroyWindow(first);
+}
+
 }  // namespace
 }  // namespace win

@@ -1,0 +1,635 @@
+// The verification wired into the real main dialog and floating window: the
+// buttons, the menu command, the timers and the end of a run, driven with the
+// messages a user's clicks and the timers send. The workers are a scripted pool
+// (each report is handed in by the test) and the clock is manual; one test runs
+// the real worker threads against the local test servers when they are up.
+#include "win/app/verify_controller.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/verify/verify_settings.h"
+#include "core/verify/verify_testing.h"
+#include "win/platform/wide_text.h"
+#include "win/res/resource.h"
+#include "win/res/verify_resource.h"
+#include "win/testing/app_fixture.h"
+
+namespace win {
+namespace {
+
+constexpr core::SiteOutcome Usable(double seconds) { return {core::kSiteUsable, seconds}; }
+constexpr core::SiteOutcome kUnreachable{core::kSiteUnreachable, core::kUntimedSeconds};
+constexpr core::SiteOutcome kNoMatch{core::kSiteNoMatch, core::kUntimedSeconds};
+constexpr core::SiteOutcome kNotTested{core::kSiteNotTested, core::kUntimedSeconds};
+
+// Workers whose reports the test hands in. Records every hand-out.
+class ScriptedPool final : public core::WorkerPool {
+ public:
+  struct Handout {
+    int slot;
+    uint64_t generation;
+    std::string proxy;  // the proxy text the run would use for an http site
+    int sites;
+  };
+
+  core::StartResult Start(int slot, uint64_t generation, core::VerifyRun run) override {
+    if (no_worker) return core::StartResult::kNoWorker;
+    std::string proxy = run.ProxyTextFor(core::SiteScheme::kHttp);
+    if (not_started.count(proxy)) return core::StartResult::kNotStarted;
+    handed.push_back({slot, generation, proxy, run.site_count()});
+    current[slot] = generation;
+    return core::StartResult::kStarted;
+  }
+  std::vector<core::SiteOutcome> Abandon(int slot) override {
+    abandoned.push_back(slot);
+    current.erase(slot);
+    auto it = reached.find(slot);
+    return it == reached.end() ? std::vector<core::SiteOutcome>{} : it->second;
+  }
+  void ReleaseAll() override {
+    ++released;
+    current.clear();
+  }
+  void ReapEnded() override { ++reaped; }
+
+  // Proxies in hand-out order.
+  std::vector<std::string> Proxies() const {
+    std::vector<std::string> out;
+    for (const Handout& h : handed) out.push_back(h.proxy);
+    return out;
+  }
+
+  std::vector<Handout> handed;
+  std::map<int, uint64_t> current;  // slot -> generation of its hand-out
+  std::set<std::string> not_started;
+  bool no_worker = false;
+  std::map<int, std::vector<core::SiteOutcome>> reached;  // what Abandon returns
+  std::vector<int> abandoned;
+  int released = 0;
+  int reaped = 0;
+};
+
+class VerifyControllerTest : public AppWindowTest {
+ protected:
+  void SetUp() override {
+    AppWindowTest::SetUp();
+    verify_env_.make_pool = [this] {
+      auto pool = std::make_unique<ScriptedPool>();
+      pool_ = pool.get();
+      return pool;
+    };
+    verify_env_.clock = clock_;
+    verify_env_.watchdog_per_site_ms = 1000;
+    settings_.sites = {{"http://a.example/", "va", true},
+                       {"http://b.example/", "vb", false},
+                       {"http://c.example/", "vc", true}};
+  }
+
+  // Stores the settings, then creates the window (and so loads them).
+  FloatingWindow& Open(const std::string& proxy_server = "", uint32_t enable = 0) {
+    EXPECT_TRUE(core::SaveVerifySettings(settings_, profile_));
+    FloatingWindow& w = Start(proxy_server, enable);
+    dlg_ = w.dialog().hwnd();
+    view_ = w.dialog().list_view();
+    return w;
+  }
+
+  core::ProxyList& list() { return window_->dialog().list(); }
+  core::VerifyScheduler& scheduler() { return window_->dialog().verifier()->scheduler(); }
+  void Add(std::initializer_list<const char*> lines) {
+    for (const char* line : lines) ASSERT_EQ(list().AddProxy(line, false), 1) << line;
+  }
+  void Click(int id) {
+    SendMessageW(dlg_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dlg_, id)));
+  }
+  void Timer(HWND hwnd, UINT_PTR id) { SendMessageW(hwnd, WM_TIMER, id, 0); }
+  // The report of the worker in `slot` for its current hand-out.
+  void Report(int slot, const std::vector<core::SiteOutcome>& outcomes) {
+    ASSERT_TRUE(pool_->current.count(slot)) << "slot " << slot << " holds no hand-out";
+    window_->dialog().verifier()->OnWorkerDone(slot, pool_->current[slot], outcomes);
+  }
+  std::string Caption() {
+    wchar_t text[256] = {};
+    GetDlgItemTextW(dlg_, IDC_LIST_GROUP, text, 256);
+    return WideToUtf8(text);
+  }
+  std::string Cell(int row, int column) {
+    wchar_t text[256] = {};
+    ListView_GetItemText(view_, row, column, text, 256);
+    return WideToUtf8(text);
+  }
+  bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(dlg_, id)) != FALSE; }
+  // Every control a run switches, with the state it should have.
+  void ExpectRunControls(bool running) {
+    for (int id : {IDC_PROXY_LIST, IDC_VERIFY_ALL, IDC_VERIFY_SELECTED, IDC_VERIFY_SETTINGS,
+                   IDC_ADD_PROXY, IDC_IMPORT_LIST, IDC_DELETE_SELECTED}) {
+      EXPECT_EQ(Enabled(id), !running) << "control " << id;
+    }
+    EXPECT_EQ(Enabled(IDC_STOP_VERIFY), running);
+    EXPECT_FALSE(Enabled(IDC_DOWNLOAD_LIST));  // list download is not part of the program yet
+  }
+  void SelectOnly(std::initializer_list<int> rows) {
+    ListView_SetItemState(view_, -1, 0, LVIS_SELECTED);
+    for (int r : rows) ListView_SetItemState(view_, r, LVIS_SELECTED, LVIS_SELECTED);
+  }
+
+  std::shared_ptr<core::ManualClock> clock_ = std::make_shared<core::ManualClock>(5000);
+  core::VerifySettings settings_;
+  ScriptedPool* pool_ = nullptr;
+  HWND dlg_ = nullptr;
+  HWND view_ = nullptr;
+};
+
+TEST_F(VerifyControllerTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
+  settings_.auto_delete_failed = true;
+  FloatingWindow& w = Open("7.7.7.7:8080", 1);  // read back as a ticked row 0
+  Add({"1.1.1.1:80", "2.2.2.2:80", "3.3.3.3:80"});
+  ExpectRunControls(false);
+  // Idle, with the pointer away from it, the window fades.
+  SetCursorPos(0, GetSystemMetrics(SM_CYSCREEN) - 1);
+  for (int i = 0; i < 3; ++i) Timer(w.hwnd(), kTimerFade);
+  EXPECT_LT(w.alpha(), 255);
+
+  Click(IDC_VERIFY_ALL);
+  // The button clears the system proxy before the run.
+  EXPECT_EQ(ProxyValue("ProxyServer"), "");
+  EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
+  EXPECT_EQ(w.current_proxy(), "");
+  EXPECT_TRUE(prompt_.shown.empty());
+  ASSERT_EQ(pool_->handed.size(), 4u);
+  EXPECT_EQ(pool_->Proxies(),
+            (std::vector<std::string>{"7.7.7.7:8080", "1.1.1.1:80", "2.2.2.2:80", "3.3.3.3:80"}));
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(pool_->handed[size_t(i)].slot, i);
+    EXPECT_EQ(pool_->handed[size_t(i)].sites, 2);  // the two ticked sites only
+    EXPECT_EQ(Cell(i, 3), "验证中...");
+  }
+  ExpectRunControls(true);
+  EXPECT_EQ(Caption(), "proxy服务器列表(已验证:0, 可用:0, 未验证:4)");
+  EXPECT_EQ(w.dialog().active_verify_workers(), 4);
+
+  // While the run is on the tray blinks and the window stays opaque.
+  Timer(w.hwnd(), kTimerTrayBlink);
+  EXPECT_TRUE(w.tray_alternate_frame());
+  for (int i = 0; i < 5; ++i) Timer(w.hwnd(), kTimerFade);
+  EXPECT_EQ(w.alpha(), 255);
+
+  struct Step {
+    int slot;
+    std::vector<core::SiteOutcome> outcomes;
+    int row;
+    const char* status;
+    const char* result;
+    const char* caption;
+  };
+  const Step steps[] = {
+      {1,
+       {Usable(3.0), Usable(3.0)},
+       1,
+       "3.0;3.0",
+       "[1995]3.0;3.0;",
+       "(已验证:1, 可用:1, 未验证:3)"},
+      {0,
+       {kUnreachable, kNotTested},
+       0,
+       "不可用",
+       "[0]无法连接proxy服务器;未验证;",
+       "(已验证:2, 可用:1, 未验证:2)"},
+      {3,
+       {Usable(1.5), Usable(3.0)},
+       3,
+       "1.5;3.0",
+       "[2025]1.5;3.0;",
+       "(已验证:3, 可用:2, 未验证:1)"},
+  };
+  for (const Step& step : steps) {
+    Report(step.slot, step.outcomes);
+    EXPECT_EQ(Cell(step.row, 3), step.status) << "slot " << step.slot;
+    EXPECT_EQ(Cell(step.row, 5), step.result) << "slot " << step.slot;
+    EXPECT_EQ(Caption(), std::string("proxy服务器列表") + step.caption);
+    ExpectRunControls(true);
+  }
+  EXPECT_EQ(pool_->handed.size(), 4u);  // no row left to hand out
+
+  Report(2, {Usable(1.5), kNoMatch});
+  // The end: the failed row is deleted, the rest sorted best first and ticked,
+  // the best one becomes the system proxy, and the controls come back.
+  ExpectRunControls(false);
+  EXPECT_EQ(w.dialog().active_verify_workers(), 0);
+  ASSERT_EQ(ListView_GetItemCount(view_), 3);
+  const char* order[] = {"3.3.3.3", "1.1.1.1", "2.2.2.2"};
+  const int scores[] = {2025, 1995, 1170};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(Cell(i, 0), order[i]);
+    EXPECT_EQ(list().row(size_t(i)).score, scores[i]) << order[i];
+    EXPECT_EQ(ListView_GetCheckState(view_, i), TRUE) << order[i];
+  }
+  EXPECT_EQ(Cell(2, 3), "1.5;?");
+  EXPECT_EQ(Cell(2, 5), "[1170]1.5;不匹配;");
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:3, 常用ip:3)");
+  EXPECT_EQ(ProxyValue("ProxyServer"), "3.3.3.3:80");
+  EXPECT_EQ(ProxyValue("ProxyEnable"), "1");
+  EXPECT_EQ(w.current_proxy(), "3.3.3.3:80");
+  EXPECT_GE(pool_->released, 1);
+
+  // The tray ends on its normal frame.
+  Timer(w.hwnd(), kTimerTrayBlink);
+  Timer(w.hwnd(), kTimerTrayBlink);
+  EXPECT_FALSE(w.tray_alternate_frame());
+}
+
+TEST_F(VerifyControllerTest, EachReportHandsTheNextRowToTheSameSlot) {
+  settings_.threads = 2;
+  settings_.sites = {{"http://a.example/", "va", true}};
+  settings_.auto_use_best = false;
+  Open();
+  Add({"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80", "10.0.0.4:80", "10.0.0.5:80"});
+  Click(IDC_VERIFY_ALL);
+  ASSERT_EQ(pool_->handed.size(), 2u);
+  uint64_t first_generation = pool_->current[1];
+
+  Report(1, {Usable(1.5)});
+  ASSERT_EQ(pool_->handed.size(), 3u);
+  EXPECT_EQ(pool_->handed[2].slot, 1);
+  EXPECT_EQ(pool_->handed[2].proxy, "10.0.0.3:80");
+  EXPECT_EQ(Cell(1, 3), "1.5");
+  EXPECT_EQ(Cell(2, 3), "验证中...");
+  EXPECT_EQ(Caption(), "proxy服务器列表(已验证:1, 可用:1, 未验证:4)");
+
+  // A late report of the slot's earlier hand-out is not taken.
+  window_->dialog().verifier()->OnWorkerDone(1, first_generation, {Usable(2.0)});
+  EXPECT_EQ(scheduler().doneCount(), 1);
+  EXPECT_EQ(pool_->handed.size(), 3u);
+
+  Report(0, {kUnreachable});
+  EXPECT_EQ(pool_->handed.back().slot, 0);
+  EXPECT_EQ(pool_->handed.back().proxy, "10.0.0.4:80");
+  Report(0, {kUnreachable});
+  EXPECT_EQ(pool_->handed.back().proxy, "10.0.0.5:80");
+  Report(1, {Usable(2.0)});
+  EXPECT_TRUE(scheduler().running());
+  Report(0, {Usable(3.0)});
+  EXPECT_FALSE(scheduler().running());
+  EXPECT_EQ(pool_->handed.size(), 5u);
+  EXPECT_EQ(ProxyValue("ProxyServer"), "");  // "Auto use the best proxy" is off
+  ExpectRunControls(false);
+}
+
+TEST_F(VerifyControllerTest, TheRowHandedOutIsScrolledIntoView) {
+  settings_.threads = 1;
+  settings_.sites = {{"http://a.example/", "va", true}};
+  Open();
+  for (int i = 1; i <= 80; ++i) {
+    ASSERT_EQ(list().AddProxy("10.0.0." + std::to_string(i) + ":80", false), 1);
+  }
+  Click(IDC_VERIFY_ALL);
+  ListView_EnsureVisible(view_, 0, FALSE);
+  for (int i = 0; i < 70; ++i) Report(0, {kUnreachable});
+  EXPECT_EQ(pool_->handed.back().proxy, "10.0.0.71:80");
+  int top = ListView_GetTopIndex(view_);
+  int per_page = ListView_GetCountPerPage(view_);
+  EXPECT_GT(top, 0);
+  EXPECT_LE(top, 70);
+  EXPECT_GT(top + per_page, 70);
+}
+
+TEST_F(VerifyControllerTest, TheButtonsSayWhyNothingStarts) {
+  struct Case {
+    const char* name;
+    bool rows;
+    bool favourite_site;
+    bool select;
+    int button;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"empty list", false, true, false, IDC_VERIFY_ALL,
+       "您的列表中没有一个ip数据，没什么可验证的……"},
+      {"no ticked site", true, false, true, IDC_VERIFY_ALL,
+       "您没有设定一个验证网站，没办法验证的……"},
+      {"nothing selected", true, true, false, IDC_VERIFY_SELECTED,
+       "您没有在列表中选择要验证的ip，没什么可验证的……"},
+      {"selected, no ticked site", true, false, true, IDC_VERIFY_SELECTED,
+       "您没有设定一个验证网站，没办法验证的……"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    if (!c.favourite_site) settings_.sites = {{"http://b.example/", "vb", false}};
+    Open("9.9.9.9:99", 1);
+    if (!c.rows) list().RemoveAll();
+    if (c.rows && !c.select) SelectOnly({});
+    prompt_.shown.clear();
+    Click(c.button);
+    ASSERT_EQ(prompt_.shown.size(), 1u);
+    EXPECT_EQ(prompt_.shown[0].text, c.message);
+    EXPECT_EQ(prompt_.shown[0].caption, "操作无效");
+    EXPECT_TRUE(pool_->handed.empty());
+    ExpectRunControls(false);
+    // Nothing started, so the system proxy is left alone.
+    EXPECT_EQ(ProxyValue("ProxyServer"), "9.9.9.9:99");
+  }
+}
+
+TEST_F(VerifyControllerTest, StopPutsRunningRowsBackAndANewRunCanStart) {
+  settings_.threads = 2;
+  settings_.sites = {{"http://a.example/", "va", true}};
+  Open();
+  Add({"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80"});
+  Click(IDC_VERIFY_ALL);
+  Report(0, {Usable(1.5)});  // slot 0 takes row 2
+  ASSERT_EQ(pool_->handed.size(), 3u);
+  Click(IDC_STOP_VERIFY);
+
+  EXPECT_EQ(Cell(0, 3), "1.5");  // finished rows keep their result
+  EXPECT_EQ(Cell(1, 3), "未验证");
+  EXPECT_EQ(Cell(2, 3), "未验证");
+  EXPECT_EQ(std::set<int>(pool_->abandoned.begin(), pool_->abandoned.end()), (std::set<int>{0, 1}));
+  ExpectRunControls(false);
+  EXPECT_FALSE(scheduler().running());
+  // No end-of-run rule: no sort, no proxy, the favourites untouched.
+  EXPECT_EQ(Cell(0, 0), "10.0.0.1");
+  EXPECT_EQ(ProxyValue("ProxyServer"), "");
+  EXPECT_EQ(list().favourite_count(), 0);
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:3, 常用ip:0)");
+
+  Click(IDC_VERIFY_ALL);
+  EXPECT_TRUE(scheduler().running());
+  EXPECT_EQ(pool_->handed.size(), 5u);
+  ExpectRunControls(true);
+}
+
+TEST_F(VerifyControllerTest, AHungWorkerIsGivenUpByItsWatchdog) {
+  settings_.threads = 1;
+  settings_.sites = {{"http://a.example/", "va", true}};
+  Open();
+  Add({"10.0.0.1:80", "10.0.0.2:80"});
+  Click(IDC_VERIFY_ALL);
+  ASSERT_EQ(pool_->handed.size(), 1u);
+  pool_->reached[0] = {Usable(2.0)};
+
+  // A tick long before the watchdog period belongs to an earlier hand-out.
+  Timer(dlg_, kTimerWatchdogFirst);
+  EXPECT_TRUE(pool_->abandoned.empty());
+
+  clock_->Advance(1000);  // one site: 1000 ms
+  Timer(dlg_, kTimerWatchdogFirst);
+  EXPECT_EQ(pool_->abandoned, (std::vector<int>{0}));
+  EXPECT_EQ(Cell(0, 3), "2.0");
+  EXPECT_EQ(Cell(0, 5), "[1160]2.0;");
+  ASSERT_EQ(pool_->handed.size(), 2u);
+  EXPECT_EQ(pool_->handed[1].slot, 0);
+  EXPECT_EQ(pool_->handed[1].proxy, "10.0.0.2:80");
+  // The new hand-out's watchdog runs on the dialog (KillTimer finds it).
+  EXPECT_TRUE(KillTimer(dlg_, kTimerWatchdogFirst));
+}
+
+TEST_F(VerifyControllerTest, AWorkerThatCannotBeMadeEndsTheRunWithAMessage) {
+  Open();
+  Add({"10.0.0.1:80", "10.0.0.2:80"});
+  pool_->no_worker = true;
+  Click(IDC_VERIFY_ALL);
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "创建验证线程中发生异常");
+  EXPECT_EQ(prompt_.shown[0].caption, "验证失败");
+  ExpectRunControls(false);
+  EXPECT_FALSE(scheduler().running());
+}
+
+TEST_F(VerifyControllerTest, RowsWhoseThreadDoesNotStartAreSkippedUnchanged) {
+  settings_.sites = {{"http://a.example/", "va", true}};
+  Open();
+  Add({"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80"});
+  pool_->not_started = {"10.0.0.2:80"};
+  Click(IDC_VERIFY_ALL);
+  EXPECT_EQ(pool_->Proxies(), (std::vector<std::string>{"10.0.0.1:80", "10.0.0.3:80"}));
+  EXPECT_EQ(Cell(1, 3), "未验证");
+  Report(0, {Usable(1.5)});
+  Report(1, {kUnreachable});
+  EXPECT_FALSE(scheduler().running());
+  bool found = false;
+  for (size_t i = 0; i < list().size(); ++i) {
+    if (list().row(i).address != "10.0.0.2") continue;
+    found = true;
+    EXPECT_EQ(list().row(i).score, -1);
+    EXPECT_EQ(list().row(i).status, "未验证");
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(VerifyControllerTest, NewRowsAreVerifiedByTheVerifyNewTimer) {
+  settings_.verify_new_proxy = true;
+  settings_.sites = {{"http://a.example/", "va", true}};
+  Open();
+  Add({"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80"});
+  SelectOnly({1});
+  SetDlgItemTextW(dlg_, IDC_PROXY_EDIT, L"10.0.0.4:80");
+  Click(IDC_ADD_PROXY);
+  ASSERT_EQ(list().size(), 4u);
+  // The addition armed timer 5; its tick verifies the rows selected then.
+  EXPECT_TRUE(KillTimer(dlg_, kTimerVerifyNew));
+  EXPECT_TRUE(pool_->handed.empty());
+  Timer(dlg_, kTimerVerifyNew);
+  EXPECT_EQ(pool_->Proxies(), (std::vector<std::string>{"10.0.0.2:80", "10.0.0.4:80"}));
+  EXPECT_EQ(Cell(0, 3), "未验证");
+  EXPECT_EQ(Cell(1, 3), "验证中...");
+}
+
+TEST_F(VerifyControllerTest, WithoutVerifyNewAnAdditionArmsNoTimer) {
+  settings_.verify_new_proxy = false;
+  Open();
+  Add({"10.0.0.1:80"});
+  EXPECT_FALSE(KillTimer(dlg_, kTimerVerifyNew));
+}
+
+TEST_F(VerifyControllerTest, TheMenuCommandVerifiesAllAndLeavesTheProxy) {
+  FloatingWindow& w = Open("7.7.7.7:8080", 1);
+  Add({"10.0.0.1:80"});
+  SelectOnly({});
+  SendMessageW(w.hwnd(), WM_COMMAND, IDM_VERIFY_ALL, 0);
+  EXPECT_EQ(pool_->Proxies(), (std::vector<std::string>{"7.7.7.7:8080", "10.0.0.1:80"}));
+  EXPECT_EQ(ProxyValue("ProxyServer"), "7.7.7.7:8080");
+  EXPECT_EQ(w.current_proxy(), "7.7.7.7:8080");
+  EXPECT_TRUE(prompt_.shown.empty());
+
+  // From the menu an empty list starts nothing and says nothing.
+  Click(IDC_STOP_VERIFY);
+  list().RemoveAll();
+  SendMessageW(w.hwnd(), WM_COMMAND, IDM_VERIFY_ALL, 0);
+  EXPECT_FALSE(scheduler().running());
+  EXPECT_TRUE(prompt_.shown.empty());
+}
+
+TEST_F(VerifyControllerTest, TheMinuteTimerReverifiesTheTickedRows) {
+  settings_.reverify_by_time = true;
+  settings_.reverify_interval = 2;
+  settings_.only_favourite_rows = true;
+  settings_.sites = {{"http://a.example/", "va", true}};
+  FloatingWindow& w = Open();
+  ASSERT_EQ(list().AddProxy("10.0.0.1:80", false), 1);
+  ASSERT_EQ(list().AddProxy("10.0.0.2:80", true), 1);
+  ASSERT_EQ(list().AddProxy("10.0.0.3:80", true), 1);
+  // Started with the window.
+  EXPECT_TRUE(KillTimer(w.hwnd(), kTimerMinute));
+  Timer(w.hwnd(), kTimerMinute);
+  EXPECT_TRUE(pool_->handed.empty());
+  Timer(w.hwnd(), kTimerMinute);
+  EXPECT_EQ(pool_->Proxies(), (std::vector<std::string>{"10.0.0.2:80", "10.0.0.3:80"}));
+  EXPECT_EQ(ListView_GetSelectedCount(view_), 2u);
+  EXPECT_EQ(ListView_GetItemState(view_, 0, LVIS_SELECTED), 0u);
+}
+
+TEST_F(VerifyControllerTest, ExitLetsTheWorkersGoAndNoReportCountsAfterwards) {
+  FloatingWindow& w = Open();
+  Add({"10.0.0.1:80", "10.0.0.2:80"});
+  Click(IDC_VERIFY_ALL);
+  ASSERT_TRUE(scheduler().running());
+  uint64_t generation = pool_->current[0];
+  int released = pool_->released;
+  SendMessageW(w.hwnd(), WM_COMMAND, IDM_EXIT, 0);
+  EXPECT_GT(pool_->released, released);
+  EXPECT_EQ(w.dialog().active_verify_workers(), 0);
+  window_->dialog().verifier()->OnWorkerDone(0, generation, {Usable(1.5)});
+  EXPECT_EQ(scheduler().doneCount(), 0);
+  EXPECT_EQ(exit_codes_, (std::vector<int>{1}));
+}
+
+TEST_F(VerifyControllerTest, DestroyingTheWindowLetsTheWorkersGo) {
+  FloatingWindow& w = Open();
+  Add({"10.0.0.1:80", "10.0.0.2:80"});
+  Click(IDC_VERIFY_ALL);
+  ASSERT_TRUE(scheduler().running());
+  int released = pool_->released;
+  DestroyWindow(w.hwnd());
+  EXPECT_GT(pool_->released, released);
+  EXPECT_FALSE(scheduler().running());
+  EXPECT_TRUE(pool_->current.empty());
+}
+
+TEST_F(VerifyControllerTest, ReapingRunsEveryThreeSecondsOnTheDialog) {
+  Open();
+  Timer(dlg_, kTimerReapWorkers);
+  EXPECT_EQ(pool_->reaped, 1);
+  EXPECT_TRUE(KillTimer(dlg_, kTimerReapWorkers));
+}
+
+TEST_F(VerifyControllerTest, TheSettingsButtonShowsTheSettingsDialog) {
+  Open();
+  VerifySettingsDialog& settings = window_->dialog().verifier()->settings_dialog();
+  ASSERT_NE(settings.hwnd(), nullptr);
+  EXPECT_FALSE(IsWindowVisible(settings.hwnd()));
+  EXPECT_EQ(GetWindow(settings.hwnd(), GW_OWNER), dlg_);
+  Click(IDC_VERIFY_SETTINGS);
+  EXPECT_TRUE(IsWindowVisible(settings.hwnd()));
+  // The sites the run uses are the dialog's.
+  EXPECT_EQ(window_->dialog().verifier()->settings().FavouriteSiteCount(), 2);
+  ShowWindow(settings.hwnd(), SW_HIDE);
+}
+
+TEST_F(VerifyControllerTest, ConfirmedSettingsCountForTheNextRun) {
+  Open();
+  Add({"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80"});
+  HWND settings = window_->dialog().verifier()->settings_dialog().hwnd();
+  Click(IDC_VERIFY_SETTINGS);
+  SetDlgItemTextW(settings, IDC_THREADS, L"1");
+  SendMessageW(settings, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               LPARAM(GetDlgItem(settings, IDOK)));
+  EXPECT_FALSE(IsWindowVisible(settings));
+  EXPECT_EQ(profile_.ReadInt("Verify Settings", "Verify threads number", 0), 1);
+  Click(IDC_VERIFY_ALL);
+  ASSERT_EQ(pool_->handed.size(), 1u);
+  EXPECT_EQ(pool_->handed[0].slot, 0);
+}
+
+std::string TestPort(const char* name) {
+  std::string var = std::string("RELAYMOTH_TEST_") + name + "_PORT";
+  const char* value = std::getenv(var.c_str());
+  return value ? value : "";
+}
+
+// The real worker threads and WinInet, from the button to the system proxy.
+TEST_F(AppWindowTest, VerifyAllThroughTheRealWorkersEndToEnd) {
+  for (const char* name : {"PROXY", "SLOW", "OTHER", "DEAD"}) {
+    if (TestPort(name).empty()) GTEST_SKIP() << "the verify test servers are not running";
+  }
+  core::VerifySettings settings;
+  settings.threads = 2;
+  settings.auto_delete_failed = true;
+  settings.sites = {
+      {"http://127.0.0.1:" + TestPort("DEAD") + "/verify.html", "RELAYMOTH-VERIFY-7731", true}};
+  ASSERT_TRUE(core::SaveVerifySettings(settings, profile_));
+  FloatingWindow& w = Start();
+  ProxyListDialog& dialog = w.dialog();
+  for (const char* name : {"DEAD", "OTHER", "SLOW", "PROXY"}) {
+    ASSERT_EQ(dialog.list().AddProxy("127.0.0.1:" + TestPort(name), false), 1);
+  }
+  HWND dlg = dialog.hwnd();
+  SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDC_VERIFY_ALL, BN_CLICKED),
+               LPARAM(GetDlgItem(dlg, IDC_VERIFY_ALL)));
+  ASSERT_GT(dialog.active_verify_workers(), 0);
+  DWORD start = GetTickCount();
+  while (dialog.active_verify_workers() > 0 && GetTickCount() - start < 30000) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    Pump();
+  }
+  ASSERT_EQ(dialog.active_verify_workers(), 0) << "the run did not end";
+  EXPECT_TRUE(prompt_.shown.empty());
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg, IDC_VERIFY_ALL)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, IDC_STOP_VERIFY)));
+  std::string rows;
+  for (size_t i = 0; i < dialog.list().size(); ++i) {
+    const core::ProxyRow& row = dialog.list().row(i);
+    rows += row.port + " " + row.status + " " + row.result + "\n";
+  }
+  ASSERT_EQ(dialog.list().size(), 2u) << rows;
+  EXPECT_EQ(dialog.list().row(0).port, TestPort("PROXY"));
+  EXPECT_EQ(dialog.list().row(1).port, TestPort("SLOW"));
+  EXPECT_TRUE(dialog.list().row(0).favourite && dialog.list().row(1).favourite);
+  EXPECT_EQ(ProxyValue("ProxyServer"), "127.0.0.1:" + TestPort("PROXY"));
+  EXPECT_EQ(w.current_proxy(), "127.0.0.1:" + TestPort("PROXY"));
+}
+
+// The dialog's own watchdog timer gives up a proxy that trickles its answer.
+TEST_F(AppWindowTest, TheDialogWatchdogEndsATricklingProxyEndToEnd) {
+  for (const char* name : {"PROXY", "TRICKLE", "DEAD"}) {
+    if (TestPort(name).empty()) GTEST_SKIP() << "the verify test servers are not running";
+  }
+  core::VerifySettings settings;
+  settings.threads = 1;
+  settings.auto_use_best = false;
+  settings.sites = {
+      {"http://127.0.0.1:" + TestPort("DEAD") + "/verify.html", "RELAYMOTH-VERIFY-7731", true}};
+  ASSERT_TRUE(core::SaveVerifySettings(settings, profile_));
+  verify_env_.watchdog_per_site_ms = 1500;
+  FloatingWindow& w = Start();
+  ProxyListDialog& dialog = w.dialog();
+  ASSERT_EQ(dialog.list().AddProxy("127.0.0.1:" + TestPort("TRICKLE"), false), 1);
+  ASSERT_EQ(dialog.list().AddProxy("127.0.0.1:" + TestPort("PROXY"), false), 1);
+  w.dialog().StartVerifyAll();
+  ASSERT_GT(dialog.active_verify_workers(), 0);
+  DWORD start = GetTickCount();
+  while (dialog.active_verify_workers() > 0 && GetTickCount() - start < 30000) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    Pump();
+  }
+  ASSERT_EQ(dialog.active_verify_workers(), 0) << "the run did not end";
+  EXPECT_GE(GetTickCount() - start, 1400u);  // the trickling row held its worker
+  ASSERT_EQ(dialog.list().size(), 2u);
+  EXPECT_EQ(dialog.list().row(0).port, TestPort("PROXY"));
+  EXPECT_GT(dialog.list().row(0).score, 0);
+  EXPECT_EQ(dialog.list().row(1).port, TestPort("TRICKLE"));
+  EXPECT_EQ(dialog.list().row(1).status, "不可用");
+  EXPECT_EQ(dialog.list().row(1).score, 0);
+}
+
+}  // namespace
+}  // namespace win
