@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "win/app/verify_dialog_text.h"
+#include "win/platform/wide_text.h"
 #include "win/res/verify_resource.h"
 
 namespace win {
@@ -26,7 +27,7 @@ std::function<void(HWND)> g_drive;
 BOOL CALLBACK FindEditor(HWND hwnd, LPARAM out) {
   wchar_t title[64] = {};
   GetWindowTextW(hwnd, title, 64);
-  if (VerifyUtf8(title) == "验证站点信息") {
+  if (WideToUtf8(title) == "验证站点信息") {
     *reinterpret_cast<HWND*>(out) = hwnd;
     return FALSE;
   }

@@ -1,4 +1,4 @@
-// UTF-8 ↔ UTF-16 for the verify dialogs' controls and message boxes. UI thread.
+// UTF-8 texts in the verify dialogs' controls and message boxes. UI thread.
 #pragma once
 
 #include <windows.h>
@@ -8,8 +8,6 @@
 
 namespace win {
 
-std::wstring VerifyWide(std::string_view utf8);
-std::string VerifyUtf8(std::wstring_view wide);
 // The text of a dialog control, as UTF-8.
 std::string DialogItemText(HWND dialog, int id);
 void SetDialogItemText(HWND dialog, int id, std::string_view utf8);

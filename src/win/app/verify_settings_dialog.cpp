@@ -7,6 +7,7 @@
 #include "core/base/text.h"
 #include "win/app/site_editor_dialog.h"
 #include "win/app/verify_dialog_text.h"
+#include "win/platform/wide_text.h"
 #include "win/res/verify_resource.h"
 
 namespace win {
@@ -106,7 +107,7 @@ void VerifySettingsDialog::OnInitDialog() {
   };
   const Column columns[] = {{"启用", 40}, {"验证服务器URL", 173}, {"验证字符串", 80}};
   for (int i = 0; i < 3; ++i) {
-    std::wstring title = VerifyWide(columns[i].title);
+    std::wstring title = Utf8ToWide(columns[i].title);
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
     column.pszText = title.data();
@@ -116,7 +117,7 @@ void VerifySettingsDialog::OnInitDialog() {
   }
   for (const char* entry : {"全部ip", "常用ip"}) {
     SendDlgItemMessageW(hwnd(), IDC_REVERIFY_ROWS, CB_ADDSTRING, 0,
-                        LPARAM(VerifyWide(entry).c_str()));
+                        LPARAM(Utf8ToWide(entry).c_str()));
   }
   Load();
 }
@@ -151,7 +152,7 @@ void VerifySettingsDialog::FillSiteList() {
     item.iItem = int(i);
     item.pszText = const_cast<wchar_t*>(L"");
     int row = ListView_InsertItem(list, &item);
-    std::wstring url = VerifyWide(site.url), verify = VerifyWide(site.verify_string);
+    std::wstring url = Utf8ToWide(site.url), verify = Utf8ToWide(site.verify_string);
     ListView_SetItemText(list, row, 1, url.data());
     ListView_SetItemText(list, row, 2, verify.data());
     ListView_SetCheckState(list, row, site.favourite);

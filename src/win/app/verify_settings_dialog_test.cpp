@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "win/app/verify_dialog_text.h"
+#include "win/platform/wide_text.h"
 #include "win/res/verify_resource.h"
 
 namespace win {
@@ -84,7 +85,7 @@ class VerifySettingsDialogTest : public testing::Test {
     for (int i = 0; i < ListView_GetItemCount(list); ++i) {
       wchar_t text[256] = {};
       ListView_GetItemText(list, i, 1, text, 256);
-      out += VerifyUtf8(text) + (ListView_GetCheckState(list, i) ? "+" : "") + " ";
+      out += WideToUtf8(text) + (ListView_GetCheckState(list, i) ? "+" : "") + " ";
     }
     return out;
   }
