@@ -1,14 +1,12 @@
 #include "core/proxylist/drop_intake.h"
 
 #include "core/base/text.h"
-#include "core/proxylist/add_tally.h"
 #include "core/proxylist/list_file.h"
 
 namespace core {
 
 DropSummary AddDroppedText(ProxyList& list, std::string_view text) {
   DropSummary s;
-  AddTally tally;
   {
     ProxyList::Batch batch(list);
     while (!text.empty()) {
@@ -22,14 +20,10 @@ DropSummary AddDroppedText(ProxyList& list, std::string_view text) {
       }
       line = Trim(line);
       if (line.empty()) continue;
-      tally.Count(list.AddProxy(line, false));
+      s.Count(list.AddProxy(line, false));
     }
   }
-  s.total = tally.total;
-  s.added = tally.added;
-  s.duplicates = tally.duplicates;
-  s.errors = tally.errors;
-  s.message = tally.Summary("拖动进来的代理");
+  s.message = s.Summary("拖动进来的代理");
   s.caption = std::string(kMsgCaptionAddResult);
   return s;
 }

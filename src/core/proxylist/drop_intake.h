@@ -6,15 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "core/proxylist/add_tally.h"
 #include "core/proxylist/proxy_list.h"
 
 namespace core {
 
-struct DropSummary {
-  int total = 0;
-  int added = 0;
-  int duplicates = 0;
-  int errors = 0;
+struct DropSummary : AddTally {
   std::string message;  // "拖动进来的代理共%d条，其中…"
   std::string caption;  // "添加结果"
 };
