@@ -1,6 +1,6 @@
 // Fuzzes the list import with arbitrary file contents, then exports the result
 // and imports it again. The list's invariants must hold throughout: the counts
-// add up, the favourite count equals the ticked rows, and the export reads back
+// add up, the favorite count equals the ticked rows, and the export reads back
 // to the same rows.
 #include <cstdint>
 #include <cstdlib>
@@ -15,8 +15,8 @@ namespace {
 
 void CheckCount(const core::ProxyList& list) {
   int ticked = 0;
-  for (size_t i = 0; i < list.size(); ++i) ticked += list.row(i).favourite ? 1 : 0;
-  if (ticked != list.favourite_count()) std::abort();
+  for (size_t i = 0; i < list.size(); ++i) ticked += list.row(i).favorite ? 1 : 0;
+  if (ticked != list.favorite_count()) std::abort();
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -27,10 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   core::GbkCodec codec;
   core::ProxyList list;
   list.AddProxy("1.1.1.1:80", true);
-  bool favourite = size > 0 && (data[0] & 1);
+  bool favorite = size > 0 && (data[0] & 1);
   bool keep = size > 0 && (data[0] & 2);
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-  core::ImportSummary s = core::ImportListStream(in, "fuzz", list, keep, favourite, codec);
+  core::ImportSummary s = core::ImportListStream(in, "fuzz", list, keep, favorite, codec);
   if (s.lines != s.added + s.duplicates + s.errors) std::abort();
   CheckCount(list);
   if (list.size() > 0) list.SetReserved(list.size() - 1, true);

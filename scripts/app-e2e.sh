@@ -96,7 +96,7 @@ rm_app_e2e() {
   sleep 1
   import -display "$DISPLAY" -window root "$shots/app-start.png" 2>/dev/null
   wine "$RM_POST_TOOL" rows 2>/dev/null | tr -d '\r' >"$out/rows.txt"
-  # The read-back proxy first (1.2.3.4:80@HTTP), then the saved favourites, then
+  # The read-back proxy first (1.2.3.4:80@HTTP), then the saved favorites, then
   # the others; the refused value and the duplicate are skipped.
   if [[ "$(cut -d'|' -f1 "$out/rows.txt" | tr '\n' ' ')" != \
     "1.2.3.4:80 5.5.5.5:8080 1.2.3.4:80 61.135.169.125:80 6.6.6.6:3128 202.96.128.86:8080 " ]]; then

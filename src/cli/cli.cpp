@@ -20,7 +20,7 @@ constexpr std::string_view kUsage =
     "usage:\n"
     "  relaymoth-cli parse < lines\n"
     "  relaymoth-cli locate [--db FILE] ADDRESS...\n"
-    "  relaymoth-cli import [--db FILE] [--replace] [--favourite]\n"
+    "  relaymoth-cli import [--db FILE] [--replace] [--favorite]\n"
     "                       [--export-hostport OUT] [--export-full OUT] FILE...\n";
 
 int Usage(std::ostream& err, std::string_view problem) {
@@ -91,7 +91,7 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
            const CliEnv& env, const core::AnsiCodec& codec) {
   std::string db = env.default_db;
   bool replace = false;
-  bool favourite = false;
+  bool favorite = false;
   std::string export_hostport, export_full;
   std::vector<std::string> files;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -101,8 +101,8 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
       (a == "--db" ? db : a == "--export-hostport" ? export_hostport : export_full) = args[i];
     } else if (a == "--replace") {
       replace = true;
-    } else if (a == "--favourite") {
-      favourite = true;
+    } else if (a == "--favorite" || a == "--favourite") {
+      favorite = true;
     } else if (a.rfind("--", 0) == 0) {
       return Usage(err, "unknown option " + a);
     } else {
@@ -118,7 +118,7 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return locator.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
   });
   for (const std::string& f : files) {
-    core::ImportSummary s = core::ImportListFile(f, list, !replace, favourite, codec);
+    core::ImportSummary s = core::ImportListFile(f, list, !replace, favorite, codec);
     if (s.ok) {
       out << Field(f) << '\t' << s.lines << '\t' << s.added << '\t' << s.duplicates << '\t'
           << s.errors << '\n';
@@ -127,7 +127,7 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
   }
   for (size_t i = 0; i < list.size(); ++i) {
-    out << Field(list.RowFullLine(int64_t(i))) << '\t' << (list.row(i).favourite ? 1 : 0) << '\t'
+    out << Field(list.RowFullLine(int64_t(i))) << '\t' << (list.row(i).favorite ? 1 : 0) << '\t'
         << (list.IsReserved(i) ? 1 : 0) << '\n';
   }
   const struct {

@@ -77,7 +77,7 @@ TEST_F(CliTest, ImportPrintsSummariesThenTheList) {
   std::string a = File("a.txt", "1.2.3.4:80\n8.8.8.8:3128@socks5\nrubbish\n");
   std::string b = File("b.txt", "1.2.3.4:80\n7.7.7.7:1$<保留ip>x\n");
   std::string bad = File("c.txt", "<html>\n");
-  CliRun r = Cli({"import", "--db", db_, "--favourite", a, b, bad});
+  CliRun r = Cli({"import", "--db", db_, "--favorite", a, b, bad});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, a + "\t3\t2\t0\t1\n" + b + "\t2\t1\t1\t0\n" + bad +
                        "\tERROR\t下载的文件不是ip数据列表文件\n"

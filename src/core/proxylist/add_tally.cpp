@@ -4,11 +4,11 @@
 
 namespace core {
 
-void AddTally::Count(int add_result) {
+void AddTally::Count(AddResult result) {
   ++total;
-  if (add_result == 1) {
+  if (result == AddResult::kAdded) {
     ++added;
-  } else if (add_result == 0) {
+  } else if (result == AddResult::kDuplicate) {
     ++duplicates;
   } else {
     ++errors;

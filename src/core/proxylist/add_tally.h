@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/proxylist/proxy_list.h"
+
 namespace core {
 
 struct AddTally {
@@ -13,8 +15,8 @@ struct AddTally {
   int duplicates = 0;
   int errors = 0;
 
-  // Counts one ProxyList::AddProxy result: 1 added, 0 duplicate, -1 refused.
-  void Count(int add_result);
+  // Counts one ProxyList::AddProxy result.
+  void Count(AddResult result);
 
   // "<what>共N条，其中" followed by the three counts, right-aligned in three places.
   std::string Summary(std::string_view what) const;

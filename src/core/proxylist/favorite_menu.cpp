@@ -9,7 +9,7 @@ std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list,
   std::vector<FavoriteMenuEntry> entries;
   int command = kFirstFavoriteCommand;
   for (size_t i = 0; i < list.size() && entries.size() < size_t(kMaxFavoriteMenuEntries); ++i) {
-    if (!list.row(i).favourite) continue;
+    if (!list.row(i).favorite) continue;
     FavoriteMenuEntry entry;
     entry.command = command++;
     std::string text = list.RowHostPort(int64_t(i));
@@ -25,7 +25,7 @@ std::string FavoriteMenuEntryText(const ProxyList& list, int n) {
   if (n < 0 || n >= kMaxFavoriteMenuEntries) return {};
   int seen = 0;
   for (size_t i = 0; i < list.size(); ++i) {
-    if (!list.row(i).favourite) continue;
+    if (!list.row(i).favorite) continue;
     if (seen == n) return list.RowHostPort(int64_t(i));
     ++seen;
   }

@@ -1,4 +1,4 @@
-// The favourite proxies as entries of the proxy popup menu: the ticked rows in
+// The favorite proxies as entries of the proxy popup menu: the ticked rows in
 // list order, at most 50, each with its command id, label and check mark. Pure
 // functions over the list; UI thread (like the list).
 #pragma once
@@ -13,7 +13,7 @@ namespace core {
 
 inline constexpr int kFirstFavoriteCommand = 1124;
 inline constexpr int kMaxFavoriteMenuEntries = 50;
-// The command range the window routes to favourites (1124 … 1174; 1174 is never used).
+// The command range the window routes to favorites (1124 … 1174; 1174 is never used).
 inline constexpr int kLastFavoriteCommand = kFirstFavoriteCommand + kMaxFavoriteMenuEntries;
 
 struct FavoriteMenuEntry {

@@ -9,9 +9,9 @@ namespace {
 
 TEST(FavoriteMenuTest, TickedRowsInListOrderWithLocationsAndTheCheckMark) {
   ProxyList list;
-  ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), 1);
-  ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), 1);
-  ASSERT_EQ(list.AddProxy("Proxy.Example:8080$北京", true), 1);
+  ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("Proxy.Example:8080$北京", true), AddResult::kAdded);
   list.SetReserved(1, true);  // reserving ticks it
   std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, "proxy.example:8080");
   ASSERT_EQ(entries.size(), 3u);
@@ -27,7 +27,7 @@ TEST(FavoriteMenuTest, TickedRowsInListOrderWithLocationsAndTheCheckMark) {
 
 TEST(FavoriteMenuTest, ATypedCurrentProxyChecksNoRow) {
   ProxyList list;
-  ASSERT_EQ(list.AddProxy("1.2.3.4:80", true), 1);
+  ASSERT_EQ(list.AddProxy("1.2.3.4:80", true), AddResult::kAdded);
   for (const char* current : {"1.2.3.4:80@HTTP", "", "1.2.3.4:8"}) {
     for (const FavoriteMenuEntry& e : FavoriteMenuEntries(list, current)) {
       EXPECT_FALSE(e.checked) << current;
@@ -38,7 +38,7 @@ TEST(FavoriteMenuTest, ATypedCurrentProxyChecksNoRow) {
 TEST(FavoriteMenuTest, AtMostFiftyEntriesAndTextsOutsideGiveEmpty) {
   ProxyList list;
   for (int i = 0; i < 60; ++i) {
-    ASSERT_EQ(list.AddProxy("10.0.0." + std::to_string(i) + ":80", i % 2 == 0 || i > 20), 1);
+    ASSERT_EQ(list.AddProxy("10.0.0." + std::to_string(i) + ":80", i % 2 == 0 || i > 20), AddResult::kAdded);
   }
   std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, "");
   ASSERT_EQ(entries.size(), 50u);
@@ -47,7 +47,7 @@ TEST(FavoriteMenuTest, AtMostFiftyEntriesAndTextsOutsideGiveEmpty) {
   EXPECT_EQ(FavoriteMenuEntryText(list, 49), entries.back().label);
   for (int n : {-1, 50, 51, 1000}) EXPECT_EQ(FavoriteMenuEntryText(list, n), "") << n;
   ProxyList none;
-  ASSERT_EQ(none.AddProxy("1.1.1.1:1", false), 1);
+  ASSERT_EQ(none.AddProxy("1.1.1.1:1", false), AddResult::kAdded);
   EXPECT_TRUE(FavoriteMenuEntries(none, "").empty());
   EXPECT_EQ(FavoriteMenuEntryText(none, 0), "");
 }
@@ -69,7 +69,7 @@ TEST(DropIntakeTest, CountsEachNonBlankLine) {
   };
   for (const DropCase& c : cases) {
     ProxyList list;
-    ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), 1);
+    ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), AddResult::kAdded);
     DropSummary s = AddDroppedText(list, c.text);
     EXPECT_EQ(s.total, c.total) << c.name;
     EXPECT_EQ(s.added, c.added) << c.name;
@@ -77,7 +77,7 @@ TEST(DropIntakeTest, CountsEachNonBlankLine) {
     EXPECT_EQ(s.errors, c.errors) << c.name;
     EXPECT_EQ(list.size(), size_t(1 + c.added)) << c.name;
     if (c.added > 0) {
-      EXPECT_FALSE(list.row(list.size() - 1).favourite) << c.name;
+      EXPECT_FALSE(list.row(list.size() - 1).favorite) << c.name;
       EXPECT_TRUE(list.row(list.size() - 1).selected) << c.name;
     }
   }
@@ -85,7 +85,7 @@ TEST(DropIntakeTest, CountsEachNonBlankLine) {
 
 TEST(DropIntakeTest, SummaryTextIsExact) {
   ProxyList list;
-  ASSERT_EQ(list.AddProxy("1.1.1.1:80", false), 1);
+  ASSERT_EQ(list.AddProxy("1.1.1.1:80", false), AddResult::kAdded);
   DropSummary s = AddDroppedText(list, "5.5.5.5:80\n1.1.1.1:80\nword");
   EXPECT_EQ(s.message,
             "拖动进来的代理共3条，其中\n  成功加入：  1条\n  重复项目：  1条\n  错误项目：  1条");

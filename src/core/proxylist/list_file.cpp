@@ -47,7 +47,7 @@ bool LooksLikeUtf8(std::istream& in) {
 
 }  // namespace
 
-ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favourite,
+ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favorite,
                              const AnsiCodec& codec) {
   std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) {
@@ -56,11 +56,11 @@ ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, 
     s.caption = std::string(kMsgCaptionError);
     return s;
   }
-  return ImportListStream(in, path, list, keep, favourite, codec);
+  return ImportListStream(in, path, list, keep, favorite, codec);
 }
 
 ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyList& list, bool keep,
-                               bool favourite, const AnsiCodec& codec) {
+                               bool favorite, const AnsiCodec& codec) {
   ImportSummary s;
   AddTally tally;
   bool utf8 = LooksLikeUtf8(in);
@@ -89,11 +89,11 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
     }
     if (too_long) {
       // Longer than any proxy line can be: counted, never stored.
-      tally.Count(-1);
+      tally.Count(AddResult::kRefused);
       continue;
     }
-    tally.Count(utf8 ? list.AddProxy(line, favourite)
-                     : list.AddProxy(codec.ToUtf8(line), favourite));
+    tally.Count(utf8 ? list.AddProxy(line, favorite)
+                     : list.AddProxy(codec.ToUtf8(line), favorite));
   }
   s.lines = tally.total;
   s.added = tally.added;

@@ -32,16 +32,16 @@ struct ImportSummary {
 
 // Imports `path` (UTF-8 file name). keep: rows already in the list stay; without
 // it they are replaced once the first line proves the file a list file.
-// favourite: the added rows are ticked. A file that cannot be opened or whose
+// favorite: the added rows are ticked. A file that cannot be opened or whose
 // first non-empty line does not begin with a digit leaves the list unchanged; so
 // does a file without any non-empty line.
-ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favourite,
+ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favorite,
                              const AnsiCodec& codec);
 
 // The same over a stream that can be read twice (the encoding is decided
 // first); `name` stands for the file in messages.
 ImportSummary ImportListStream(std::istream& in, std::string_view name, ProxyList& list, bool keep,
-                               bool favourite, const AnsiCodec& codec);
+                               bool favorite, const AnsiCodec& codec);
 
 enum class ExportForm { kHostPort, kFullLine };
 

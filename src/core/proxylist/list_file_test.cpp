@@ -94,7 +94,7 @@ TEST_F(ListFileTest, SummaryAndErrorTexts) {
   EXPECT_EQ(s.message, "下载的文件不是ip数据列表文件");
 }
 
-TEST_F(ListFileTest, KeepReplaceAndFavourite) {
+TEST_F(ListFileTest, KeepReplaceAndFavorite) {
   std::string first = Write("first.txt", "1.1.1.1:80\n2.2.2.2:80\n");
   std::string second = Write("second.txt", "2.2.2.2:80\n3.3.3.3:80\n");
   std::string bad = Write("bad.txt", "not a list\n");
@@ -109,8 +109,8 @@ TEST_F(ListFileTest, KeepReplaceAndFavourite) {
   ImportSummary kept = ImportListFile(second, list, true, true, gbk_);
   EXPECT_EQ(kept.added, 1);
   EXPECT_EQ(list.size(), 3u);
-  EXPECT_TRUE(list.row(2).favourite);
-  EXPECT_EQ(list.favourite_count(), 1);
+  EXPECT_TRUE(list.row(2).favorite);
+  EXPECT_EQ(list.favorite_count(), 1);
 
   // Neither a refused file nor an empty one may cost the user the list.
   EXPECT_FALSE(ImportListFile(bad, list, false, false, gbk_).ok);
@@ -121,7 +121,7 @@ TEST_F(ListFileTest, KeepReplaceAndFavourite) {
   EXPECT_EQ(replaced.added, 2);  // keys went with the old rows
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list.RowHostPort(0), "2.2.2.2:80");
-  EXPECT_EQ(list.favourite_count(), 0);
+  EXPECT_EQ(list.favorite_count(), 0);
 }
 
 TEST_F(ListFileTest, EncodingsAreDetected) {

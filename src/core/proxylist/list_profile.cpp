@@ -11,7 +11,7 @@ constexpr std::string_view kUnfavoriteCount = "UnfavoriteProxy";
 constexpr int kClearedIndices = 1000;
 
 void LoadGroup(ProxyList& list, ProfileStore& store, std::string_view count_name,
-               std::string (*value_name)(int), bool favourite) {
+               std::string (*value_name)(int), bool favorite) {
   int32_t count = store.ReadInt(kProxyListSection, count_name, 0);
   // Missing values are skipped. A count far beyond the stored values (a damaged
   // profile) ends after a thousand missing values in a row, so that it cannot
@@ -24,7 +24,7 @@ void LoadGroup(ProxyList& list, ProfileStore& store, std::string_view count_name
       continue;
     }
     missing_in_a_row = 0;
-    list.AddProxy(text, favourite);
+    list.AddProxy(text, favorite);
   }
 }
 
@@ -43,7 +43,7 @@ void SaveListSection(const ProxyList& list, ProfileStore& store) {
   for (size_t i = 0; i < list.size(); ++i) {
     std::string text = list.RowHostPort(int64_t(i));
     if (text.empty()) continue;
-    if (list.row(i).favourite) {
+    if (list.row(i).favorite) {
       store.WriteText(kProxyListSection, FavoriteValueName(f++), text);
     } else {
       store.WriteText(kProxyListSection, UnfavoriteValueName(u++), text);

@@ -1,10 +1,10 @@
 // The profile sections of the proxy list and the floating window's position:
 // "Proxy List" keeps the host:port text of every row, ticked rows under the
-// favourite names and the others under the unfavourite names; "Window Position"
+// favorite names and the others under the unfavorite names; "Window Position"
 // keeps the window's top-left corner. UI thread only.
 #pragma once
 
-#include "core/proxylist/profile_store.h"
+#include "core/base/profile_store.h"
 #include "core/proxylist/proxy_list.h"
 
 namespace core {
@@ -22,14 +22,14 @@ struct WindowPosition {
 // skipped), then the two counts.
 void SaveListSection(const ProxyList& list, ProfileStore& store);
 
-// Adds the saved favourites (ticked), then the saved others, with AddProxy.
+// Adds the saved favorites (ticked), then the saved others, with AddProxy.
 // Refused, duplicate and missing values are skipped silently.
 void LoadSavedList(ProxyList& list, ProfileStore& store);
 
 void SaveWindowPosition(const WindowPosition& pos, ProfileStore& store);
 WindowPosition LoadWindowPosition(ProfileStore& store);
 
-// The value name of the i-th favourite or other entry: at least three digits.
+// The value name of the i-th favorite or other entry: at least three digits.
 std::string FavoriteValueName(int index);
 std::string UnfavoriteValueName(int index);
 

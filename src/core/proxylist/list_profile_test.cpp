@@ -5,14 +5,14 @@
 namespace core {
 namespace {
 
-TEST(ListProfileTest, SavesFavouritesAndOthersInListOrder) {
+TEST(ListProfileTest, SavesFavoritesAndOthersInListOrder) {
   ProxyList list;
   const struct {
     const char* line;
-    bool favourite;
+    bool favorite;
   } rows[] = {{"1.1.1.1:80", true},  {"2.2.2.2:81", false}, {"3.3.3.3:82@SOCKS5", true},
               {"4.4.4.4:83", false}, {"5.5.5.5:84$x", true}};
-  for (const auto& r : rows) ASSERT_EQ(list.AddProxy(r.line, r.favourite), 1);
+  for (const auto& r : rows) ASSERT_EQ(list.AddProxy(r.line, r.favorite), AddResult::kAdded);
 
   MemoryProfileStore store;
   // Leftovers of an earlier, longer save.
@@ -51,13 +51,13 @@ TEST(ListProfileTest, RoundTripKeepsOnlyAddressPortAndTick) {
   ProxyList loaded;
   LoadSavedList(loaded, store);
   ASSERT_EQ(loaded.size(), 2u);
-  EXPECT_EQ(loaded.RowFullLine(0), "1.1.1.1:80");  // reserved comes back as a plain favourite
-  EXPECT_TRUE(loaded.row(0).favourite);
+  EXPECT_EQ(loaded.RowFullLine(0), "1.1.1.1:80");  // reserved comes back as a plain favorite
+  EXPECT_TRUE(loaded.row(0).favorite);
   EXPECT_FALSE(loaded.IsReserved(0));
   EXPECT_EQ(loaded.RowFullLine(1), "2.2.2.2:8080");
-  EXPECT_FALSE(loaded.row(1).favourite);
+  EXPECT_FALSE(loaded.row(1).favorite);
   EXPECT_TRUE(loaded.row(1).selected);
-  EXPECT_EQ(loaded.favourite_count(), 1);
+  EXPECT_EQ(loaded.favorite_count(), 1);
 }
 
 TEST(ListProfileTest, LoadSkipsBadValuesSilently) {

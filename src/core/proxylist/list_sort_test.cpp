@@ -102,7 +102,7 @@ TEST(ListSortTest, ListSortKeepsRowStateAndRecordsSortState) {
   EXPECT_EQ(list.RowHostPort(0), "1.1.1.1:80");
   EXPECT_FALSE(list.row(0).selected);
   EXPECT_EQ(list.RowHostPort(2), "3.3.3.3:80");
-  EXPECT_TRUE(list.row(2).favourite);
+  EXPECT_TRUE(list.row(2).favorite);
   EXPECT_EQ(list.sort_state(kColAddress), 1);
   EXPECT_EQ(list.ColumnClickFlag(kColAddress), 0);
   list.SortListColumn(kColAddress, list.ColumnClickFlag(kColAddress));
@@ -127,7 +127,7 @@ TEST(ListSortTest, ScoreSortOfTheListPutsTheBestFirst) {
   ProxyList list;
   const int32_t scores[] = {-1, 5, 0, 5, 120, -1, 3};
   for (size_t i = 0; i < std::size(scores); ++i) {
-    ASSERT_EQ(list.AddProxy("10.0.0." + std::to_string(i) + ":80", false), 1);
+    ASSERT_EQ(list.AddProxy("10.0.0." + std::to_string(i) + ":80", false), AddResult::kAdded);
     list.SetVerifyResult(i, "s", "r", scores[i]);
   }
   list.SortListColumn(kColStatus, 1);

@@ -18,11 +18,11 @@ const std::string& ProxyRow::Column(int column) const {
   }
 }
 
-int ProxyList::AddProxy(std::string_view line, bool favourite) {
+AddResult ProxyList::AddProxy(std::string_view line, bool favorite) {
   ProxyLine parsed;
-  if (!ParseProxyLine(line, &parsed)) return -1;
+  if (!ParseProxyLine(line, &parsed)) return AddResult::kRefused;
   std::string key = DuplicateKey(parsed.address, parsed.port, parsed.type);
-  if (keys_.count(key) != 0) return 0;
+  if (keys_.count(key) != 0) return AddResult::kDuplicate;
 
   std::string location = std::move(parsed.remark);
   if (location.empty() && locator_) location = locator_(parsed.address);
@@ -37,8 +37,8 @@ int ProxyList::AddProxy(std::string_view line, bool favourite) {
   row.selected = true;
   rows_.push_back(std::move(row));
   NotifyAppended(rows_.size() - 1);
-  if (favourite) SetChecked(rows_.size() - 1, true);
-  return 1;
+  if (favorite) SetChecked(rows_.size() - 1, true);
+  return AddResult::kAdded;
 }
 
 size_t ProxyList::selected_count() const {
@@ -77,11 +77,11 @@ void ProxyList::SelectAll(bool on) {
 
 void ProxyList::SetCheckedRaw(size_t index, bool on) {
   ProxyRow& r = rows_[index];
-  if (r.favourite == on) return;
-  r.favourite = on;
-  favourite_count_ += on ? 1 : -1;
+  if (r.favorite == on) return;
+  r.favorite = on;
+  favorite_count_ += on ? 1 : -1;
   NotifyChanged(index);
-  NotifyFavourites();
+  NotifyFavorites();
 }
 
 void ProxyList::SetChecked(size_t index, bool on) {
@@ -119,7 +119,7 @@ void ProxyList::MakeSelectedReserved() {
   }
 }
 
-void ProxyList::MakeSelectedFavourite() {
+void ProxyList::MakeSelectedFavorite() {
   Batch batch(*this);
   for (size_t i = 0; i < rows_.size(); ++i) {
     if (!rows_[i].selected) continue;
@@ -160,12 +160,12 @@ size_t ProxyList::RemoveSelected() {
 size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remove) {
   size_t kept = 0;
   size_t removed = 0;
-  int favourites_removed = 0;
+  int favorites_removed = 0;
   for (size_t i = 0; i < rows_.size(); ++i) {
     ProxyRow& r = rows_[i];
     if (remove(r)) {
       keys_.erase(DuplicateKey(r.address, r.port, r.type));
-      favourites_removed += r.favourite ? 1 : 0;
+      favorites_removed += r.favorite ? 1 : 0;
       ++removed;
     } else {
       if (kept != i) rows_[kept] = std::move(r);
@@ -174,19 +174,19 @@ size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remov
   }
   if (removed == 0) return 0;
   rows_.resize(kept);
-  favourite_count_ -= favourites_removed;
+  favorite_count_ -= favorites_removed;
   NotifyReset();
-  if (favourites_removed != 0) NotifyFavourites();
+  if (favorites_removed != 0) NotifyFavorites();
   return removed;
 }
 
 void ProxyList::RemoveAll() {
-  bool had_favourites = favourite_count_ != 0;
+  bool had_favorites = favorite_count_ != 0;
   rows_.clear();
   keys_.clear();
-  favourite_count_ = 0;
+  favorite_count_ = 0;
   NotifyReset();
-  if (had_favourites) NotifyFavourites();
+  if (had_favorites) NotifyFavorites();
 }
 
 void ProxyList::SortListColumn(int column, int flag) {
@@ -219,7 +219,7 @@ std::string ProxyList::CaptionText(const RunCounters* running) const {
     text += Format("(已验证:%d, 可用:%d, 未验证:%d)", running->done, running->usable,
                    running->remaining);
   } else {
-    text += Format("(ip总数:%d, 常用ip:%d)", int(rows_.size()), favourite_count_);
+    text += Format("(ip总数:%d, 常用ip:%d)", int(rows_.size()), favorite_count_);
   }
   return text;
 }
@@ -230,9 +230,9 @@ ProxyList::Batch::~Batch() { list_.EndBatch(); }
 void ProxyList::EndBatch() {
   if (--batch_depth_ > 0) return;
   bool reset = batch_reset_;
-  bool favourites = batch_favourites_;
+  bool favorites = batch_favorites_;
   size_t first = batch_append_first_;
-  batch_reset_ = batch_favourites_ = false;
+  batch_reset_ = batch_favorites_ = false;
   batch_append_first_ = SIZE_MAX;
   if (!observer_) return;
   if (reset) {
@@ -240,7 +240,7 @@ void ProxyList::EndBatch() {
   } else if (first != SIZE_MAX && first < rows_.size()) {
     observer_->OnRowsAppended(first, rows_.size() - first);
   }
-  if (favourites) observer_->OnFavouritesChanged();
+  if (favorites) observer_->OnFavoritesChanged();
 }
 
 void ProxyList::NotifyAppended(size_t first) {
@@ -268,12 +268,12 @@ void ProxyList::NotifyReset() {
   if (observer_) observer_->OnRowsReset();
 }
 
-void ProxyList::NotifyFavourites() {
+void ProxyList::NotifyFavorites() {
   if (batch_depth_ > 0) {
-    batch_favourites_ = true;
+    batch_favorites_ = true;
     return;
   }
-  if (observer_) observer_->OnFavouritesChanged();
+  if (observer_) observer_->OnFavoritesChanged();
 }
 
 }  // namespace core

@@ -1,5 +1,5 @@
 // The proxy list: the one store of every proxy the program knows, as rows in
-// list order, with the set of duplicate keys, the favourite count, the reserved
+// list order, with the set of duplicate keys, the favorite count, the reserved
 // mark and the selection. The main dialog's list view is a view of this model and
 // learns about changes through ProxyListObserver. UI thread only.
 #pragma once
@@ -30,6 +30,13 @@ enum ListColumn : int {
   kColumnCount = 6,
 };
 
+// What adding one proxy line did.
+enum class AddResult {
+  kAdded,
+  kDuplicate,  // its duplicate key is already in the list
+  kRefused,    // the line does not parse
+};
+
 struct ProxyRow {
   std::string address;
   std::string port;
@@ -38,7 +45,7 @@ struct ProxyRow {
   std::string location;  // with the reserved mark in front for reserved rows
   std::string result;
   int32_t score = -1;  // -1 never verified, 0 unusable, >= 1 usable (higher is better)
-  bool favourite = false;  // the row's check box
+  bool favorite = false;  // the row's check box
   bool selected = false;
 
   const std::string& Column(int column) const;
@@ -60,8 +67,8 @@ class ProxyListObserver {
   virtual void OnRowChanged(size_t row) = 0;
   // Rows were removed or reordered: everything is to be shown again.
   virtual void OnRowsReset() = 0;
-  // The favourite count changed (the caption shows it).
-  virtual void OnFavouritesChanged() = 0;
+  // The favorite count changed (the caption shows it).
+  virtual void OnFavoritesChanged() = 0;
 };
 
 class ProxyList {
@@ -77,15 +84,14 @@ class ProxyList {
   void SetObserver(ProxyListObserver* observer) { observer_ = observer; }
 
   // Parses `line` and appends it as a selected, unverified row (ticked when
-  // `favourite`). Returns 1 when added, 0 when its duplicate key is already in the
-  // list, -1 when the line is refused. The remark, when given, is the location;
-  // otherwise the locator fills it.
-  int AddProxy(std::string_view line, bool favourite);
+  // `favorite`). The remark, when given, is the location; otherwise the locator
+  // fills it.
+  AddResult AddProxy(std::string_view line, bool favorite);
 
   size_t size() const { return rows_.size(); }
   bool empty() const { return rows_.empty(); }
   const ProxyRow& row(size_t index) const { return rows_[index]; }
-  int favourite_count() const { return favourite_count_; }
+  int favorite_count() const { return favorite_count_; }
   size_t selected_count() const;
   bool ContainsKey(const std::string& key) const { return keys_.count(key) != 0; }
 
@@ -98,7 +104,7 @@ class ProxyList {
   void SetSelected(size_t index, bool on);
   void SelectAll(bool on);
 
-  // The check box. Ticking counts a favourite; unticking a reserved row is
+  // The check box. Ticking counts a favorite; unticking a reserved row is
   // refused (it stays ticked and the count does not change).
   void SetChecked(size_t index, bool on);
 
@@ -108,7 +114,7 @@ class ProxyList {
 
   // The classify commands of the list's context menu, on the selected rows.
   void MakeSelectedReserved();
-  void MakeSelectedFavourite();  // mark removed, ticked
+  void MakeSelectedFavorite();  // mark removed, ticked
   void MakeSelectedGeneral();    // mark removed, unticked
 
   // Writes a row's verification outcome: the status and result texts and the score.
@@ -117,12 +123,12 @@ class ProxyList {
   // Writes only the status text of a row ("验证中...", "未验证" …).
   void SetStatusText(size_t index, std::string status);
 
-  // Removes every selected row (keys and favourite count follow); returns how many.
+  // Removes every selected row (keys and favorite count follow); returns how many.
   size_t RemoveSelected();
   // Removes every row for which `remove` holds, with its duplicate key and its
-  // share of the favourite count; returns how many.
+  // share of the favorite count; returns how many.
   size_t RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remove);
-  // Removes every row; the key set and the favourite count are emptied.
+  // Removes every row; the key set and the favorite count are emptied.
   void RemoveAll();
 
   // Sorts by a column: the status column by score, the others by natural text
@@ -155,20 +161,20 @@ class ProxyList {
   void NotifyAppended(size_t first);
   void NotifyChanged(size_t index);
   void NotifyReset();
-  void NotifyFavourites();
+  void NotifyFavorites();
   void EndBatch();
   void SetCheckedRaw(size_t index, bool on);
 
   std::vector<ProxyRow> rows_;
   std::unordered_set<std::string> keys_;
-  int favourite_count_ = 0;
+  int favorite_count_ = 0;
   std::array<int, kColumnCount> sort_state_{};
   Locator locator_;
   ProxyListObserver* observer_ = nullptr;
 
   int batch_depth_ = 0;
   bool batch_reset_ = false;
-  bool batch_favourites_ = false;
+  bool batch_favorites_ = false;
   size_t batch_append_first_ = SIZE_MAX;
 };
 

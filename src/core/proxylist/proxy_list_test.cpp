@@ -12,35 +12,35 @@ struct RecordingObserver : ProxyListObserver {
   std::vector<std::pair<size_t, size_t>> appended;
   std::vector<size_t> changed;
   int resets = 0;
-  int favourites = 0;
+  int favorites = 0;
   void OnRowsAppended(size_t first, size_t count) override { appended.emplace_back(first, count); }
   void OnRowChanged(size_t row) override { changed.push_back(row); }
   void OnRowsReset() override { ++resets; }
-  void OnFavouritesChanged() override { ++favourites; }
+  void OnFavoritesChanged() override { ++favorites; }
 };
 
 int CountTicked(const ProxyList& list) {
   int n = 0;
-  for (size_t i = 0; i < list.size(); ++i) n += list.row(i).favourite ? 1 : 0;
+  for (size_t i = 0; i < list.size(); ++i) n += list.row(i).favorite ? 1 : 0;
   return n;
 }
 
 TEST(ProxyListTest, AddResultsAndDuplicateKeys) {
   struct Step {
     const char* line;
-    int result;
+    AddResult result;
   } steps[] = {
-      {"1.2.3.4:80", 1},
-      {"1.2.3.4:80", 0},
-      {" 1.2.3.4 : 80 ", 0},
-      {"1.2.3.4:80@HTTP", 1},   // a typed entry is another entry
-      {"1.2.3.4:0080", 1},      // ports compare as typed
-      {"1.2.3.4:1080@SOCKS5", 1},
-      {"1.2.3.4:1080@socks4", 0},
-      {"1.2.3.4:1080@SOCKS", 0},
-      {"abc", -1},
-      {"GATEWAY:3128", 1},
-      {"gateway:3128", 0},  // keys are upper-cased
+      {"1.2.3.4:80", AddResult::kAdded},
+      {"1.2.3.4:80", AddResult::kDuplicate},
+      {" 1.2.3.4 : 80 ", AddResult::kDuplicate},
+      {"1.2.3.4:80@HTTP", AddResult::kAdded},   // a typed entry is another entry
+      {"1.2.3.4:0080", AddResult::kAdded},      // ports compare as typed
+      {"1.2.3.4:1080@SOCKS5", AddResult::kAdded},
+      {"1.2.3.4:1080@socks4", AddResult::kDuplicate},
+      {"1.2.3.4:1080@SOCKS", AddResult::kDuplicate},
+      {"abc", AddResult::kRefused},
+      {"GATEWAY:3128", AddResult::kAdded},
+      {"gateway:3128", AddResult::kDuplicate},  // keys are upper-cased
   };
   ProxyList list;
   for (const Step& s : steps) EXPECT_EQ(list.AddProxy(s.line, false), s.result) << s.line;
@@ -50,19 +50,19 @@ TEST(ProxyListTest, AddResultsAndDuplicateKeys) {
 TEST(ProxyListTest, NewRowIsSelectedUnverifiedAndLocated) {
   ProxyList list;
   list.SetLocator([](std::string_view a) { return a == "61.135.1.2" ? "中国 北京" : ""; });
-  ASSERT_EQ(list.AddProxy("61.135.1.2:8080", false), 1);
-  ASSERT_EQ(list.AddProxy("9.9.9.9:80$自己的备注", true), 1);
-  ASSERT_EQ(list.AddProxy("8.8.8.8:80", false), 1);
+  ASSERT_EQ(list.AddProxy("61.135.1.2:8080", false), AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("9.9.9.9:80$自己的备注", true), AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("8.8.8.8:80", false), AddResult::kAdded);
   const ProxyRow& a = list.row(0);
   EXPECT_EQ(a.location, "中国 北京");
   EXPECT_EQ(a.status, "未验证");
   EXPECT_EQ(a.score, -1);
   EXPECT_TRUE(a.selected);
-  EXPECT_FALSE(a.favourite);
+  EXPECT_FALSE(a.favorite);
   EXPECT_EQ(list.row(1).location, "自己的备注");  // the remark wins over the lookup
-  EXPECT_TRUE(list.row(1).favourite);
+  EXPECT_TRUE(list.row(1).favorite);
   EXPECT_EQ(list.row(2).location, "");
-  EXPECT_EQ(list.favourite_count(), 1);
+  EXPECT_EQ(list.favorite_count(), 1);
 }
 
 TEST(ProxyListTest, RowAccessorsGiveEmptyTextOutsideTheList) {
@@ -78,7 +78,7 @@ TEST(ProxyListTest, RowAccessorsGiveEmptyTextOutsideTheList) {
   }
 }
 
-TEST(ProxyListTest, RemoveSelectedReleasesKeysAndFavourites) {
+TEST(ProxyListTest, RemoveSelectedReleasesKeysAndFavorites) {
   ProxyList list;
   list.AddProxy("1.1.1.1:80", true);
   list.AddProxy("2.2.2.2:80", false);
@@ -89,9 +89,9 @@ TEST(ProxyListTest, RemoveSelectedReleasesKeysAndFavourites) {
   EXPECT_EQ(list.RemoveSelected(), 2u);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list.RowHostPort(0), "3.3.3.3:80");
-  EXPECT_EQ(list.favourite_count(), 1);
-  EXPECT_EQ(list.AddProxy("1.1.1.1:80", false), 1);  // a deleted entry can come back at once
-  EXPECT_EQ(list.AddProxy("3.3.3.3:80", false), 0);
+  EXPECT_EQ(list.favorite_count(), 1);
+  EXPECT_EQ(list.AddProxy("1.1.1.1:80", false), AddResult::kAdded);  // a deleted entry can come back at once
+  EXPECT_EQ(list.AddProxy("3.3.3.3:80", false), AddResult::kDuplicate);
   list.SelectAll(false);
   EXPECT_EQ(list.RemoveSelected(), 0u);  // nothing selected, nothing happens
   EXPECT_EQ(list.size(), 2u);
@@ -103,8 +103,8 @@ TEST(ProxyListTest, RemoveAllEmptiesKeysAndCount) {
   list.AddProxy("2.2.2.2:80", true);
   list.RemoveAll();
   EXPECT_EQ(list.size(), 0u);
-  EXPECT_EQ(list.favourite_count(), 0);
-  EXPECT_EQ(list.AddProxy("1.1.1.1:80", false), 1);
+  EXPECT_EQ(list.favorite_count(), 0);
+  EXPECT_EQ(list.AddProxy("1.1.1.1:80", false), AddResult::kAdded);
 }
 
 TEST(ProxyListTest, ReservedRowsKeepTheirTick) {
@@ -113,30 +113,30 @@ TEST(ProxyListTest, ReservedRowsKeepTheirTick) {
   list.SetReserved(0, true);
   EXPECT_TRUE(list.IsReserved(0));
   EXPECT_EQ(list.RowLocation(0), "<保留ip>美国");
-  EXPECT_TRUE(list.row(0).favourite);
-  EXPECT_EQ(list.favourite_count(), 1);
+  EXPECT_TRUE(list.row(0).favorite);
+  EXPECT_EQ(list.favorite_count(), 1);
 
   list.SetChecked(0, false);  // refused while the mark is there
-  EXPECT_TRUE(list.row(0).favourite);
-  EXPECT_EQ(list.favourite_count(), 1);
+  EXPECT_TRUE(list.row(0).favorite);
+  EXPECT_EQ(list.favorite_count(), 1);
 
   list.SetReserved(0, true);  // already reserved: nothing changes
   EXPECT_EQ(list.RowLocation(0), "<保留ip>美国");
   list.SetReserved(0, false);
   EXPECT_EQ(list.RowLocation(0), "美国");
-  EXPECT_TRUE(list.row(0).favourite);
+  EXPECT_TRUE(list.row(0).favorite);
   list.SetChecked(0, false);
-  EXPECT_EQ(list.favourite_count(), 0);
+  EXPECT_EQ(list.favorite_count(), 0);
 }
 
 TEST(ProxyListTest, MarkInTheRemarkMakesARowReservedFromTheStart) {
   ProxyList list;
   list.AddProxy("1.1.1.1:80$<保留IP>x", false);  // the mark compares without letter case
   EXPECT_TRUE(list.IsReserved(0));
-  EXPECT_FALSE(list.row(0).favourite);
+  EXPECT_FALSE(list.row(0).favorite);
   list.SetChecked(0, true);
   list.SetChecked(0, false);
-  EXPECT_TRUE(list.row(0).favourite);
+  EXPECT_TRUE(list.row(0).favorite);
   EXPECT_FALSE(list.IsReserved(5));
 }
 
@@ -147,7 +147,7 @@ TEST(ProxyListTest, ClassifyCommandsOnTheSelection) {
     bool reserved, ticked;
   } cases[] = {
       {"reserved", &ProxyList::MakeSelectedReserved, true, true},
-      {"favourite", &ProxyList::MakeSelectedFavourite, false, true},
+      {"favorite", &ProxyList::MakeSelectedFavorite, false, true},
       {"general", &ProxyList::MakeSelectedGeneral, false, false},
   };
   for (const Case& c : cases) {
@@ -159,15 +159,15 @@ TEST(ProxyListTest, ClassifyCommandsOnTheSelection) {
       list.SetSelected(1, false);
       (list.*c.command)();
       EXPECT_EQ(list.IsReserved(0), c.reserved) << c.name << start_reserved;
-      EXPECT_EQ(list.row(0).favourite, c.ticked) << c.name << start_reserved;
+      EXPECT_EQ(list.row(0).favorite, c.ticked) << c.name << start_reserved;
       EXPECT_EQ(list.RowLocation(0), c.reserved ? "<保留ip>loc" : "loc") << c.name;
-      EXPECT_FALSE(list.row(1).favourite) << "unselected rows are left alone";
-      EXPECT_EQ(list.favourite_count(), CountTicked(list)) << c.name;
+      EXPECT_FALSE(list.row(1).favorite) << "unselected rows are left alone";
+      EXPECT_EQ(list.favorite_count(), CountTicked(list)) << c.name;
     }
   }
 }
 
-TEST(ProxyListTest, FavouriteCountFollowsEveryOperation) {
+TEST(ProxyListTest, FavoriteCountFollowsEveryOperation) {
   // A random walk over the operations that touch ticks; the count must always
   // equal the number of ticked rows.
   ProxyList list;
@@ -198,7 +198,7 @@ TEST(ProxyListTest, FavouriteCountFollowsEveryOperation) {
         break;
       case 7: list.SortListColumn(int(next(6)), int(next(2))); break;
     }
-    ASSERT_EQ(list.favourite_count(), CountTicked(list)) << "step " << step;
+    ASSERT_EQ(list.favorite_count(), CountTicked(list)) << "step " << step;
   }
 }
 
@@ -227,7 +227,7 @@ TEST(ProxyListTest, ObserverHearsAppendsAndBatchesCollapse) {
   ASSERT_EQ(obs.appended.size(), 2u);
   EXPECT_EQ(obs.appended[1], std::make_pair(size_t{1}, size_t{48}));
   EXPECT_EQ(obs.resets, 0);
-  EXPECT_EQ(obs.favourites, 1);  // 48 ticks, one notice at the end of the batch
+  EXPECT_EQ(obs.favorites, 1);  // 48 ticks, one notice at the end of the batch
   {
     ProxyList::Batch batch(list);
     list.AddProxy("99.0.0.1:80", false);
@@ -236,7 +236,7 @@ TEST(ProxyListTest, ObserverHearsAppendsAndBatchesCollapse) {
   EXPECT_EQ(obs.resets, 1);
 }
 
-TEST(ProxyListTest, RemoveRowsIfReleasesKeysAndFavourites) {
+TEST(ProxyListTest, RemoveRowsIfReleasesKeysAndFavorites) {
   ProxyList list;
   RecordingObserver observer;
   list.AddProxy("1.1.1.1:80", true);
@@ -248,11 +248,11 @@ TEST(ProxyListTest, RemoveRowsIfReleasesKeysAndFavourites) {
   EXPECT_EQ(removed, 3u);
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list.row(0).address, "2.2.2.2");
-  EXPECT_EQ(list.favourite_count(), 0);
+  EXPECT_EQ(list.favorite_count(), 0);
   EXPECT_EQ(CountTicked(list), 0);
   EXPECT_EQ(observer.resets, 1);
-  EXPECT_EQ(observer.favourites, 1);
-  EXPECT_EQ(list.AddProxy("3.3.3.3:1080@SOCKS4", false), 1);  // its key went with it
+  EXPECT_EQ(observer.favorites, 1);
+  EXPECT_EQ(list.AddProxy("3.3.3.3:1080@SOCKS4", false), AddResult::kAdded);  // its key went with it
   EXPECT_EQ(list.RemoveRowsIf([](const ProxyRow&) { return false; }), 0u);
   EXPECT_EQ(observer.resets, 1);  // nothing removed, nothing told
 }

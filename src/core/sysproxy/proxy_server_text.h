@@ -25,7 +25,7 @@ inline constexpr std::string_view kSystemProxyErrorCaption = "发现错误";
 SystemProxyChange PlanSystemProxy(std::string_view text);
 
 struct SystemProxyReadBack {
-  std::string list_line;      // added to the list as a favourite (may not parse)
+  std::string list_line;      // added to the list as a favorite (may not parse)
   std::string current_proxy;  // the proxy in use; empty when the proxy is off
 };
 

@@ -120,7 +120,7 @@ std::optional<std::string> ApplyEndOfRunRules(ProxyList& list, const VerifySetti
   }
   list.SortListColumn(kColStatus, 1);
 
-  if (settings.reset_favourites) {
+  if (settings.reset_favorites) {
     int32_t threshold = LinkTimeThreshold(settings.time_less_than, sites);
     int chosen = 0;
     for (size_t k = 0; k < list.size(); ++k) {

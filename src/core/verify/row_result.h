@@ -1,6 +1,6 @@
 // Turning one finished test run into a list row's result (status text, result
 // text, score), and the rules that run once when a whole verification has ended:
-// delete failed rows, sort by score, reset the favourites, choose the best proxy.
+// delete failed rows, sort by score, reset the favorites, choose the best proxy.
 // UI thread only, on the list that the main dialog shows.
 #pragma once
 
@@ -41,12 +41,12 @@ bool WriteRowResult(ProxyList& list, size_t row, const std::vector<SiteOutcome>&
 int32_t LinkTimeThreshold(double seconds, int sites);
 
 // The proxy line a worker is given for a row, which is also what the type rule
-// of the favourite reset looks at: the row's host:port text. The row's type is
+// of the favorite reset looks at: the row's host:port text. The row's type is
 // not passed, so every test runs with the plain proxy form serving all protocols.
 std::string WorkerProxyLine(const ProxyList& list, size_t row);
 
 // The end-of-run rules, in order: delete rows scoring exactly 0 (with their
-// duplicate keys) when so set; sort by score, best first; reset the favourites
+// duplicate keys) when so set; sort by score, best first; reset the favorites
 // when so set (`sites` is the number of sites of the run, for the threshold);
 // and, when "Auto use the best proxy" is on and the top row is usable (score
 // above 0), return its host:port text for the caller to make the system proxy.

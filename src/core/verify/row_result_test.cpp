@@ -96,7 +96,7 @@ class EndOfRunTest : public ::testing::Test {
     for (size_t i = 0; i < rows.size(); ++i) {
       std::string line = "10.0.0." + std::to_string(i) + ":80";
       if (*rows[i].type) line += std::string("@") + rows[i].type;
-      ASSERT_EQ(list.AddProxy(line, rows[i].ticked), 1);
+      ASSERT_EQ(list.AddProxy(line, rows[i].ticked), AddResult::kAdded);
       if (rows[i].reserved) list.SetReserved(i, true);
       if (rows[i].score >= 0) list.SetVerifyResult(i, "", "", rows[i].score);
     }
@@ -110,7 +110,7 @@ class EndOfRunTest : public ::testing::Test {
   }
   std::vector<bool> Ticks() const {
     std::vector<bool> out;
-    for (size_t i = 0; i < list.size(); ++i) out.push_back(list.row(i).favourite);
+    for (size_t i = 0; i < list.size(); ++i) out.push_back(list.row(i).favorite);
     return out;
   }
 
@@ -125,22 +125,22 @@ TEST_F(EndOfRunTest, DeleteSortResetAndChooseTheBest) {
   std::optional<std::string> best = ApplyEndOfRunRules(list, settings, 3);
   EXPECT_EQ(Order(), (std::vector<int>{1, 4, 3, 2}));
   EXPECT_EQ(Ticks(), (std::vector<bool>{true, true, true, false}));
-  EXPECT_EQ(list.favourite_count(), 3);
+  EXPECT_EQ(list.favorite_count(), 3);
   ASSERT_TRUE(best.has_value());
   EXPECT_EQ(*best, "10.0.0.1:80");
   // The deleted rows' keys are gone: they can be added again.
-  EXPECT_EQ(list.AddProxy("10.0.0.0:80", false), 1);
-  EXPECT_EQ(list.AddProxy("10.0.0.1:80", false), 0);
+  EXPECT_EQ(list.AddProxy("10.0.0.0:80", false), AddResult::kAdded);
+  EXPECT_EQ(list.AddProxy("10.0.0.1:80", false), AddResult::kDuplicate);
 }
 
 TEST_F(EndOfRunTest, EqualScoresPutTheLaterRowFirst) {
   Fill({{300}, {300}, {300}});
-  settings.reset_favourites = false;
+  settings.reset_favorites = false;
   ApplyEndOfRunRules(list, settings, 1);
   EXPECT_EQ(Order(), (std::vector<int>{2, 1, 0}));
 }
 
-TEST_F(EndOfRunTest, FavouriteResetRules) {
+TEST_F(EndOfRunTest, FavoriteResetRules) {
   struct Case {
     const char* name;
     std::vector<Row> rows;
@@ -160,7 +160,7 @@ TEST_F(EndOfRunTest, FavouriteResetRules) {
   VerifySettings no_kinds_no_filter = no_kinds;
   no_kinds_no_filter.only_selected_types = false;
   VerifySettings off;
-  off.reset_favourites = false;
+  off.reset_favorites = false;
   Case cases[] = {
       {"best two", {{900}, {800}, {700}, {0, false, true}}, best2, 1, {true, true, false, false}},
       {"best zero", {{900, false, true}, {800}}, best0, 1, {false, false}},
@@ -202,7 +202,7 @@ TEST_F(EndOfRunTest, DeletionKeepsUnverifiedAndReservedRows) {
   Fill({{-1}, {0}, {0, true}});
   list.SetVerifyResult(2, "", "", 100);
   settings.auto_delete_failed = true;
-  settings.reset_favourites = false;
+  settings.reset_favorites = false;
   ApplyEndOfRunRules(list, settings, 1);
   EXPECT_EQ(Order(), (std::vector<int>{2, 0}));
 }

@@ -11,15 +11,9 @@
 #include <string>
 #include <string_view>
 
-namespace core {
+#include "core/base/clock.h"
 
-// Monotonic milliseconds as a 32-bit tick count. It wraps about every 49.7 days;
-// callers take differences as unsigned 32-bit numbers.
-class Clock {
- public:
-  virtual ~Clock() = default;
-  virtual uint32_t NowMs() = 0;
-};
+namespace core {
 
 // Session settings of every site test: a fresh session per site, no cache, the
 // proxy given explicitly (the system proxy is never used).

@@ -18,8 +18,13 @@ constexpr std::string_view kNoWorkerCaption = "验证失败";
 
 std::vector<ControlState> RunControlStates(bool running) {
   std::vector<ControlState> states;
-  for (int id : {1000, 1006, 1010, 1011, 1004, 1002, 1008, 1003}) states.push_back({id, !running});
-  states.push_back({1012, running});
+  for (RunControl control :
+       {RunControl::kProxyList, RunControl::kVerifyAll, RunControl::kVerifySelected,
+        RunControl::kVerifySettings, RunControl::kDownloadList, RunControl::kAddProxy,
+        RunControl::kImportList, RunControl::kDeleteSelected}) {
+    states.push_back({control, !running});
+  }
+  states.push_back({RunControl::kStopVerify, running});
   return states;
 }
 
@@ -36,7 +41,7 @@ VerifyScheduler::VerifyScheduler(ProxyList& list, const VerifySettings& settings
 
 void VerifyScheduler::VerifyAllCommand() {
   if (list_.empty()) return host_.ShowMessage(kNoRows, kNothingToDo);
-  if (settings_.FavouriteSiteCount() == 0) return host_.ShowMessage(kNoSite, kNothingToDo);
+  if (settings_.FavoriteSiteCount() == 0) return host_.ShowMessage(kNoSite, kNothingToDo);
   // The proxies are tested directly, not through a proxy the machine may be
   // using; the best one found becomes the system proxy again at the end.
   host_.ClearSystemProxy();
@@ -45,7 +50,7 @@ void VerifyScheduler::VerifyAllCommand() {
 
 void VerifyScheduler::VerifySelectedCommand() {
   if (list_.selected_count() == 0) return host_.ShowMessage(kNoSelection, kNothingToDo);
-  if (settings_.FavouriteSiteCount() == 0) return host_.ShowMessage(kNoSite, kNothingToDo);
+  if (settings_.FavoriteSiteCount() == 0) return host_.ShowMessage(kNoSite, kNothingToDo);
   StartVerifySelected();
 }
 
@@ -55,7 +60,7 @@ void VerifyScheduler::StartVerifySelected() { Start(false); }
 void VerifyScheduler::Start(bool all) {
   if (active_ != 0) return;
   size_t rows = all ? list_.size() : list_.selected_count();
-  if (rows == 0 || settings_.sites.empty() || settings_.FavouriteSiteCount() == 0) return;
+  if (rows == 0 || settings_.sites.empty() || settings_.FavoriteSiteCount() == 0) return;
   next_row_ = 0;
   if (!all) {
     while (next_row_ < list_.size() && !list_.row(next_row_).selected) ++next_row_;
@@ -84,11 +89,11 @@ VerifyScheduler::Arm VerifyScheduler::ArmSlot(int slot, bool scroll) {
     // refuses is skipped and left as it was.
     VerifyRun run;
     if (!run.SetProxyLine(WorkerProxyLine(list_, row))) continue;
-    uint32_t favourites = 0;
+    uint32_t favorites = 0;
     for (const VerifySite& site : settings_.sites) {
-      if (!site.favourite) continue;
+      if (!site.favorite) continue;
       run.AddSite(site.url, site.verify_string);
-      ++favourites;
+      ++favorites;
     }
     uint64_t generation = ++next_generation_;
     StartResult started = pool_.Start(slot, generation, std::move(run));
@@ -100,7 +105,7 @@ VerifyScheduler::Arm VerifyScheduler::ArmSlot(int slot, bool scroll) {
     s.generation = generation;
     s.row = row;
     s.started_ms = clock_.NowMs();
-    s.period_ms = std::max<uint32_t>(favourites, 1) * watchdog_per_site_ms_;
+    s.period_ms = std::max<uint32_t>(favorites, 1) * watchdog_per_site_ms_;
     ++active_;
     list_.SetStatusText(row, std::string(kStatusVerifying));
     if (scroll) host_.ShowRow(row);
@@ -146,7 +151,7 @@ void VerifyScheduler::FinishRow(int slot, const std::vector<SiteOutcome>& outcom
   ++counters_.done;
   --counters_.remaining;
   if (outcomes.empty()) {
-    // The worker accepted none of the favourite sites: the row is finished as
+    // The worker accepted none of the favorite sites: the row is finished as
     // not verified instead of being left hanging (and the run with it).
     list_.SetStatusText(s.row, std::string(kStatusNotVerified));
   } else {
@@ -207,10 +212,10 @@ void VerifyScheduler::ReverifyTick() {
   ++minutes_;
   if (!settings_.reverify_by_time || minutes_ < settings_.reverify_interval) return;
   minutes_ = 0;
-  if (!settings_.only_favourite_rows) return StartVerifyAll();
+  if (!settings_.only_favorite_rows) return StartVerifyAll();
   {
     ProxyList::Batch batch(list_);
-    for (size_t i = 0; i < list_.size(); ++i) list_.SetSelected(i, list_.row(i).favourite);
+    for (size_t i = 0; i < list_.size(); ++i) list_.SetSelected(i, list_.row(i).favorite);
   }
   StartVerifySelected();
 }

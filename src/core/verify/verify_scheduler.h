@@ -72,17 +72,30 @@ class VerifyHost {
   virtual void RefreshCaption() = 0;     // VerifyScheduler::Caption() changed
 };
 
+// The main dialog's controls that a run switches.
+enum class RunControl {
+  kProxyList,
+  kVerifyAll,
+  kVerifySelected,
+  kVerifySettings,
+  kDownloadList,
+  kAddProxy,
+  kImportList,
+  kDeleteSelected,
+  kStopVerify,
+};
+
 struct ControlState {
-  int id;
+  RunControl control;
   bool enabled;
 };
-// A run disables the list view (1000) and the buttons that start runs or change
-// the list (1006, 1010, 1011, 1004, 1002, 1008, 1003) and enables "停止验证" (1012).
+// A run disables the list view and the buttons that start runs or change the
+// list, and enables "停止验证"; its end does the reverse.
 std::vector<ControlState> RunControlStates(bool running);
 
 class VerifyScheduler {
  public:
-  // `watchdog_per_site_ms` is how long a worker may take per favourite site
+  // `watchdog_per_site_ms` is how long a worker may take per favorite site
   // before it is given up.
   VerifyScheduler(ProxyList& list, const VerifySettings& settings, WorkerPool& pool,
                   VerifyTimers& timers, VerifyHost& host, Clock& clock,
@@ -95,7 +108,7 @@ class VerifyScheduler {
   void VerifyAllCommand();
   void VerifySelectedCommand();
   // Silent starts (menu, timers, re-verification). Nothing happens while a run
-  // is in progress, without rows to verify or without a favourite site.
+  // is in progress, without rows to verify or without a favorite site.
   void StartVerifyAll();
   void StartVerifySelected();
   // "停止验证": abandons every worker; rows being tested show "未验证" again; no

@@ -104,7 +104,7 @@ struct SchedulerRig {
     return rows;
   }
   void Add(const std::string& host_port) {
-    ASSERT_EQ(list.AddProxy(host_port, false), 1) << host_port;
+    ASSERT_EQ(list.AddProxy(host_port, false), AddResult::kAdded) << host_port;
     row_of[host_port] = int(list.size()) - 1;
   }
   void Report(int slot,
@@ -227,10 +227,10 @@ TEST(SchedulerScenarioTest, Table) {
        false,
        0,
        {no_sel}},
-      {"no favourite site (button)",
+      {"no favorite site (button)",
        3,
        [](SchedulerRig& t) {
-         for (VerifySite& s : t.settings.sites) s.favourite = false;
+         for (VerifySite& s : t.settings.sites) s.favorite = false;
          t.scheduler.VerifyAllCommand();
          t.list.SetSelected(0, true);
          t.scheduler.VerifySelectedCommand();
@@ -240,7 +240,7 @@ TEST(SchedulerScenarioTest, Table) {
        false,
        0,
        {no_site, no_site}},
-      {"no favourite site (silent)",
+      {"no favorite site (silent)",
        3,
        [](SchedulerRig& t) {
          t.settings.sites.clear();
@@ -328,7 +328,7 @@ TEST(SchedulerScenarioTest, Table) {
       {"reverify with 常用ip: the selection becomes the ticked rows",
        6,
        [](SchedulerRig& t) {
-         t.settings.only_favourite_rows = true;
+         t.settings.only_favorite_rows = true;
          t.settings.reverify_interval = 2;
          t.list.SetChecked(1, true);
          t.list.SetChecked(4, true);
@@ -426,7 +426,7 @@ TEST_F(SchedulerTest, CountersCaptionAndResults) {
   EXPECT_EQ(pool.releases, 1);
 }
 
-TEST_F(SchedulerTest, WorkersGetHostPortAndTheFavouriteSitesInOrder) {
+TEST_F(SchedulerTest, WorkersGetHostPortAndTheFavoriteSitesInOrder) {
   list.AddProxy("1.2.3.4:1080@SOCKS5", false);
   settings.sites.push_back({"http://c/", "C", true});
   scheduler.StartVerifyAll();
@@ -549,7 +549,8 @@ TEST_F(SchedulerTest, ReapingGoesToThePool) {
 TEST(RunControlStatesTest, RunningDisablesTheListCommandsAndEnablesStop) {
   for (bool running : {false, true}) {
     for (const ControlState& c : RunControlStates(running)) {
-      EXPECT_EQ(c.enabled, c.id == 1012 ? running : !running) << c.id << " " << running;
+      EXPECT_EQ(c.enabled, c.control == RunControl::kStopVerify ? running : !running)
+          << int(c.control) << " " << running;
     }
   }
 }

@@ -13,7 +13,7 @@ constexpr std::string_view kThreadsKey = "Verify threads number";
 constexpr std::string_view kVerifyNewKey = "Verify new proxy";
 constexpr std::string_view kReverifyKey = "Reverify by time";
 constexpr std::string_view kIntervalKey = "Reverify interval";
-constexpr std::string_view kOnlyFavouriteKey = "Only verify favorite proxies";
+constexpr std::string_view kOnlyFavoriteKey = "Only verify favorite proxies";
 constexpr std::string_view kAutoUseBestKey = "Auto use the best proxy";
 constexpr std::string_view kAutoDeleteKey = "Auto delete failed proxies";
 constexpr std::string_view kResetKey = "Reset favorite proxies with verify result";
@@ -42,7 +42,7 @@ std::string SiteKey(std::string_view group, int32_t index, std::string_view what
                 what.data());
 }
 
-void LoadSites(ProfileStore& store, std::string_view group, bool favourite,
+void LoadSites(ProfileStore& store, std::string_view group, bool favorite,
                std::vector<VerifySite>* sites) {
   int32_t count = std::min(store.ReadInt(kDestinationSitesSection, group, 0), kMaxStoredSites);
   for (int32_t i = 0; i < count; ++i) {
@@ -51,7 +51,7 @@ void LoadSites(ProfileStore& store, std::string_view group, bool favourite,
         std::string(Trim(store.ReadText(kDestinationSitesSection, SiteKey(group, i, "URL"), "")));
     site.verify_string = std::string(
         Trim(store.ReadText(kDestinationSitesSection, SiteKey(group, i, "VerifyString"), "")));
-    site.favourite = favourite;
+    site.favorite = favorite;
     if (!site.url.empty()) sites->push_back(std::move(site));
   }
 }
@@ -123,9 +123,9 @@ std::optional<FieldError> CheckWhole(std::string_view text, VerifyField field, i
 
 }  // namespace
 
-int VerifySettings::FavouriteSiteCount() const {
+int VerifySettings::FavoriteSiteCount() const {
   return int(
-      std::count_if(sites.begin(), sites.end(), [](const VerifySite& s) { return s.favourite; }));
+      std::count_if(sites.begin(), sites.end(), [](const VerifySite& s) { return s.favorite; }));
 }
 
 double ParseSecondsText(std::string_view text) {
@@ -151,10 +151,10 @@ VerifySettings LoadVerifySettings(ProfileStore& store) {
   s.reverify_interval =
       std::clamp(store.ReadInt(kVerifySettingsSection, kIntervalKey, d.reverify_interval),
                  kMinInterval, kMaxInterval);
-  s.only_favourite_rows = store.ReadInt(kVerifySettingsSection, kOnlyFavouriteKey, 0) == 1;
+  s.only_favorite_rows = store.ReadInt(kVerifySettingsSection, kOnlyFavoriteKey, 0) == 1;
   s.auto_use_best = ReadFlag(store, kAutoUseBestKey, d.auto_use_best);
   s.auto_delete_failed = ReadFlag(store, kAutoDeleteKey, d.auto_delete_failed);
-  s.reset_favourites = ReadFlag(store, kResetKey, d.reset_favourites);
+  s.reset_favorites = ReadFlag(store, kResetKey, d.reset_favorites);
   s.add_best = ReadFlag(store, kAddBestKey, d.add_best);
   s.best_count = std::clamp(store.ReadInt(kVerifySettingsSection, kBestCountKey, d.best_count),
                             kMinBest, kMaxBest);
@@ -189,10 +189,10 @@ bool SaveVerifySettings(const VerifySettings& s, ProfileStore& store) {
   flag(kVerifyNewKey, s.verify_new_proxy);
   flag(kReverifyKey, s.reverify_by_time);
   ok &= store.WriteInt(kVerifySettingsSection, kIntervalKey, s.reverify_interval);
-  ok &= store.WriteInt(kVerifySettingsSection, kOnlyFavouriteKey, s.only_favourite_rows ? 1 : 0);
+  ok &= store.WriteInt(kVerifySettingsSection, kOnlyFavoriteKey, s.only_favorite_rows ? 1 : 0);
   flag(kAutoUseBestKey, s.auto_use_best);
   flag(kAutoDeleteKey, s.auto_delete_failed);
-  flag(kResetKey, s.reset_favourites);
+  flag(kResetKey, s.reset_favorites);
   flag(kAddBestKey, s.add_best);
   ok &= store.WriteInt(kVerifySettingsSection, kBestCountKey, s.best_count);
   flag(kAddTimeKey, s.add_link_time_less);
@@ -202,18 +202,18 @@ bool SaveVerifySettings(const VerifySettings& s, ProfileStore& store) {
   flag(kSocksKey, s.add_socks);
   flag(kFtpKey, s.add_ftp);
 
-  int32_t favourites = 0;
+  int32_t favorites = 0;
   int32_t others = 0;
   for (const VerifySite& site : s.sites) {
     if (site.url.empty()) continue;
-    std::string_view group = site.favourite ? kFavoriteSite : kUnfavoriteSite;
-    int32_t& n = site.favourite ? favourites : others;
+    std::string_view group = site.favorite ? kFavoriteSite : kUnfavoriteSite;
+    int32_t& n = site.favorite ? favorites : others;
     ok &= store.WriteText(kDestinationSitesSection, SiteKey(group, n, "URL"), site.url);
     ok &= store.WriteText(kDestinationSitesSection, SiteKey(group, n, "VerifyString"),
                           site.verify_string);
     ++n;
   }
-  ok &= store.WriteInt(kDestinationSitesSection, kFavoriteSite, favourites);
+  ok &= store.WriteInt(kDestinationSitesSection, kFavoriteSite, favorites);
   ok &= store.WriteInt(kDestinationSitesSection, kUnfavoriteSite, others);
   return ok;
 }

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/proxylist/profile_store.h"
+#include "core/base/profile_store.h"
 
 namespace core {
 
@@ -23,7 +23,7 @@ inline constexpr std::string_view kDefaultSiteVerifyString = "ifconfig.me";
 struct VerifySite {
   std::string url;
   std::string verify_string;
-  bool favourite = false;
+  bool favorite = false;
 };
 
 struct VerifySettings {
@@ -31,10 +31,10 @@ struct VerifySettings {
   bool verify_new_proxy = false;     // "Verify new proxy"
   bool reverify_by_time = true;      // "Reverify by time"
   int32_t reverify_interval = 60;    // "Reverify interval", minutes, 0..300
-  bool only_favourite_rows = false;  // "Only verify favorite proxies": combo entry 1 "常用ip"
+  bool only_favorite_rows = false;  // "Only verify favorite proxies": combo entry 1 "常用ip"
   bool auto_use_best = true;         // "Auto use the best proxy"
   bool auto_delete_failed = false;   // "Auto delete failed proxies"
-  bool reset_favourites = true;      // "Reset favorite proxies with verify result"
+  bool reset_favorites = true;      // "Reset favorite proxies with verify result"
   bool add_best = true;              // "Add best proxies"
   int32_t best_count = 8;            // "Number of best proxies", 0..50
   bool add_link_time_less = false;   // "Add link time less than"
@@ -46,12 +46,12 @@ struct VerifySettings {
 
   std::vector<VerifySite> sites;  // display order
 
-  int FavouriteSiteCount() const;
+  int FavoriteSiteCount() const;
 };
 
 // Reads both sections; missing values give the defaults, values outside their
 // ranges are brought into them. Sites are trimmed, rows with an empty URL are
-// dropped, favourites come first. When no site is left the default site is
+// dropped, favorites come first. When no site is left the default site is
 // added, ticked, and the sections are saved at once.
 VerifySettings LoadVerifySettings(ProfileStore& store);
 

@@ -14,8 +14,8 @@ TEST(VerifySettingsTest, EmptyProfileGivesDefaultsAndSeedsOneTickedSite) {
   EXPECT_EQ(s.threads, 30);
   EXPECT_TRUE(s.reverify_by_time);
   EXPECT_EQ(s.reverify_interval, 60);
-  EXPECT_FALSE(s.only_favourite_rows);
-  EXPECT_TRUE(s.reset_favourites);
+  EXPECT_FALSE(s.only_favorite_rows);
+  EXPECT_TRUE(s.reset_favorites);
   EXPECT_TRUE(s.add_best);
   EXPECT_EQ(s.best_count, 8);
   EXPECT_TRUE(s.add_http);
@@ -25,7 +25,7 @@ TEST(VerifySettingsTest, EmptyProfileGivesDefaultsAndSeedsOneTickedSite) {
   ASSERT_EQ(s.sites.size(), 1u);
   EXPECT_EQ(s.sites[0].url, "http://ifconfig.me/");
   EXPECT_EQ(s.sites[0].verify_string, "ifconfig.me");
-  EXPECT_EQ(s.FavouriteSiteCount(), 1);
+  EXPECT_EQ(s.FavoriteSiteCount(), 1);
   // Saved at once, with the time in its stored form.
   EXPECT_EQ(store.ReadText(kV, "Time less than", ""), "4.500000 seconds");
   EXPECT_EQ(store.ReadInt(kD, "Favorite site", -1), 1);
@@ -36,12 +36,12 @@ TEST(VerifySettingsTest, EmptyProfileGivesDefaultsAndSeedsOneTickedSite) {
 TEST(VerifySettingsTest, SeedingDoesNotGrowTheList) {
   MemoryProfileStore store;
   VerifySettings s = LoadVerifySettings(store);
-  s.sites[0].favourite = false;  // the user unticks the only site
+  s.sites[0].favorite = false;  // the user unticks the only site
   SaveVerifySettings(s, store);
   for (int i = 0; i < 3; ++i) {
     VerifySettings again = LoadVerifySettings(store);
     ASSERT_EQ(again.sites.size(), 1u) << "load " << i;
-    EXPECT_EQ(again.FavouriteSiteCount(), 0);
+    EXPECT_EQ(again.FavoriteSiteCount(), 0);
   }
 }
 
@@ -52,10 +52,10 @@ TEST(VerifySettingsTest, RoundTripOfEveryOption) {
   s.verify_new_proxy = true;
   s.reverify_by_time = false;
   s.reverify_interval = 0;
-  s.only_favourite_rows = true;
+  s.only_favorite_rows = true;
   s.auto_use_best = false;
   s.auto_delete_failed = true;
-  s.reset_favourites = false;
+  s.reset_favorites = false;
   s.add_best = false;
   s.best_count = 50;
   s.add_link_time_less = true;
@@ -71,10 +71,10 @@ TEST(VerifySettingsTest, RoundTripOfEveryOption) {
   EXPECT_TRUE(r.verify_new_proxy);
   EXPECT_FALSE(r.reverify_by_time);
   EXPECT_EQ(r.reverify_interval, 0);
-  EXPECT_TRUE(r.only_favourite_rows);
+  EXPECT_TRUE(r.only_favorite_rows);
   EXPECT_FALSE(r.auto_use_best);
   EXPECT_TRUE(r.auto_delete_failed);
-  EXPECT_FALSE(r.reset_favourites);
+  EXPECT_FALSE(r.reset_favorites);
   EXPECT_FALSE(r.add_best);
   EXPECT_EQ(r.best_count, 50);
   EXPECT_TRUE(r.add_link_time_less);
@@ -83,16 +83,16 @@ TEST(VerifySettingsTest, RoundTripOfEveryOption) {
   EXPECT_FALSE(r.add_http);
   EXPECT_FALSE(r.add_socks);
   EXPECT_TRUE(r.add_ftp);
-  // Saved as one favourite and two others; the favourite comes first after a load.
+  // Saved as one favorite and two others; the favorite comes first after a load.
   EXPECT_EQ(store.ReadInt(kD, "Favorite site", 0), 1);
   EXPECT_EQ(store.ReadInt(kD, "Unfavorite site", 0), 2);
   EXPECT_EQ(store.ReadText(kD, "Unfavorite site_001_URL", ""), "ftp://c/");
   ASSERT_EQ(r.sites.size(), 3u);
   EXPECT_EQ(r.sites[0].url, "http://b/");
-  EXPECT_TRUE(r.sites[0].favourite);
+  EXPECT_TRUE(r.sites[0].favorite);
   EXPECT_EQ(r.sites[1].url, "http://a/");
   EXPECT_EQ(r.sites[2].url, "ftp://c/");
-  EXPECT_FALSE(r.sites[2].favourite);
+  EXPECT_FALSE(r.sites[2].favorite);
 }
 
 TEST(VerifySettingsTest, StoredSitesAreTrimmedAndEmptyUrlsDropped) {

@@ -28,18 +28,15 @@ HICON LoadResourceIcon(HINSTANCE instance, int id, int size) {
 
 }  // namespace
 
-FloatingWindow::FloatingWindow(FloatingWindowEnv env)
-    : env_(std::move(env)),
-      dialog_(
-          env_.instance, *env_.prompt, codec_, *env_.profile,
-          [this](std::string_view text) { SetSystemProxy(text); }, [this] { ClearSystemProxy(); },
-          env_.verify) {
-  if (env_.locator) dialog_.list().SetLocator(env_.locator);
+FloatingWindow::FloatingWindow(Switcher& switcher, FloatingWindowEnv env)
+    : switcher_(switcher), env_(std::move(env)), dialog_(switcher) {
+  switcher_.AddObserver(this);
 }
 
 FloatingWindow::~FloatingWindow() {
   drop_target_.Revoke();
   tray_.Delete();
+  switcher_.RemoveObserver(this);
 }
 
 bool FloatingWindow::Create() {
@@ -56,8 +53,8 @@ bool FloatingWindow::Create() {
   placement.width = 32;
   placement.height = 32;
   placement.parent = GetDesktopWindow();
-  std::wstring title = LoadResourceString(env_.instance, IDS_APP_TITLE);
-  if (!WindowBase::Create(env_.instance, window_class, title.c_str(), placement)) return false;
+  std::wstring title = LoadResourceString(switcher_.instance(), IDS_APP_TITLE);
+  if (!WindowBase::Create(switcher_.instance(), window_class, title.c_str(), placement)) return false;
   SetTimer(hwnd(), kTimerFade, kFadeMs, nullptr);
   SetTimer(hwnd(), kTimerTrayBlink, kTrayBlinkMs, nullptr);
   ShowMainDialog();
@@ -134,19 +131,16 @@ bool FloatingWindow::OnCreate() {
 
   drop_target_.SetTargetWindow(hwnd());
   if (!drop_target_.Register()) {
-    env_.prompt->Ask(hwnd(), kDropTargetFailed, "", MB_OK);
+    switcher_.prompt().Ask(hwnd(), kDropTargetFailed, "", MB_OK);
   }
 
-  ReadSystemProxy();
+  SetStateIcon(!switcher_.current_proxy().empty());
   RestorePosition();
-  LoadSavedList();
-  // The one-minute schedule of the re-verification.
-  SetTimer(hwnd(), kTimerMinute, kMinuteMs, nullptr);
 
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
   if (env_.tray_icon) {
-    tray_.Add(hwnd(), LoadResourceIcon(env_.instance, IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
-              LoadResourceString(env_.instance, IDS_APP_TITLE));
+    tray_.Add(hwnd(), LoadResourceIcon(switcher_.instance(), IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
+              LoadResourceString(switcher_.instance(), IDS_APP_TITLE));
   }
   return true;
 }
@@ -154,9 +148,8 @@ bool FloatingWindow::OnCreate() {
 void FloatingWindow::OnDestroy() {
   KillTimer(hwnd(), kTimerFade);
   KillTimer(hwnd(), kTimerTrayBlink);
-  KillTimer(hwnd(), kTimerMinute);
   // Workers still testing are let go without waiting; none reports again.
-  dialog_.ReleaseVerifyWorkers();
+  switcher_.ReleaseWorkers();
   // Both must go while the window still exists.
   drop_target_.Revoke();
   tray_.Delete();
@@ -175,34 +168,14 @@ void FloatingWindow::OnPaint() {
 
 void FloatingWindow::SetStateIcon(bool on) {
   proxy_icon_on_ = on;
-  state_icon_ = LoadResourceIcon(env_.instance, on ? IDI_PROXY_ON : IDI_PROXY_OFF, 32);
+  state_icon_ = LoadResourceIcon(switcher_.instance(), on ? IDI_PROXY_ON : IDI_PROXY_OFF, 32);
   if (hwnd() != nullptr) InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
-void FloatingWindow::SetSystemProxy(std::string_view text) {
-  core::SystemProxyChange change = win::SetSystemProxy(text, env_.proxy_place);
-  if (!change.accepted) {
-    env_.prompt->Ask(hwnd(), change.error_message, core::kSystemProxyErrorCaption, MB_OK);
-    return;
-  }
-  current_proxy_ = change.current_proxy;
-  SetStateIcon(!current_proxy_.empty());
-}
-
-void FloatingWindow::ClearSystemProxy() {
-  current_proxy_.clear();
-  SetSystemProxy("");
-}
-
-void FloatingWindow::ReadSystemProxy() {
-  core::SystemProxyReadBack back = win::ReadSystemProxy(env_.proxy_place);
-  current_proxy_ = back.current_proxy;
-  dialog_.AddProxy(back.list_line, true);
-  SetStateIcon(!current_proxy_.empty());
-}
+void FloatingWindow::OnProxyChanged() { SetStateIcon(!switcher_.current_proxy().empty()); }
 
 void FloatingWindow::RestorePosition() {
-  core::WindowPosition pos = core::LoadWindowPosition(*env_.profile);
+  core::WindowPosition pos = core::LoadWindowPosition(switcher_.profile());
   RECT work{};
   if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) {
     work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
@@ -215,17 +188,12 @@ void FloatingWindow::RestorePosition() {
   InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
-void FloatingWindow::LoadSavedList() {
-  core::LoadSavedList(dialog_.list(), *env_.profile);
-  dialog_.RefreshListCaption();
-}
-
 void FloatingWindow::SaveListAndPosition() {
   RECT r{};
   if (hwnd() != nullptr && GetWindowRect(hwnd(), &r)) {
-    core::SaveWindowPosition({r.left, r.top}, *env_.profile);
+    core::SaveWindowPosition({r.left, r.top}, switcher_.profile());
   }
-  core::SaveListSection(dialog_.list(), *env_.profile);
+  switcher_.SaveList();
 }
 
 void FloatingWindow::FinalSave() {
@@ -235,13 +203,10 @@ void FloatingWindow::FinalSave() {
   final_saved_ = true;
 }
 
-void FloatingWindow::ShowMainDialog() {
-  if (dialog_.hwnd() == nullptr) return;
-  SetWindowPos(dialog_.hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
-}
+void FloatingWindow::ShowMainDialog() { dialog_.Show(); }
 
 UniqueMenu FloatingWindow::BuildMenu() const {
-  return BuildProxyMenu(env_.instance, dialog_.list(), current_proxy_);
+  return BuildProxyMenu(switcher_.instance(), switcher_.list(), switcher_.current_proxy());
 }
 
 void FloatingWindow::ShowPopupMenu(POINT at, bool from_tray) {
@@ -268,7 +233,8 @@ void FloatingWindow::OnTrayNotify(UINT mouse_message) {
 
 void FloatingWindow::OnCommand(int id) {
   if (id >= core::kFirstFavoriteCommand && id <= core::kLastFavoriteCommand) {
-    SetSystemProxy(core::FavoriteMenuEntryText(dialog_.list(), id - core::kFirstFavoriteCommand));
+    switcher_.SetSystemProxy(
+        core::FavoriteMenuEntryText(switcher_.list(), id - core::kFirstFavoriteCommand));
     return;
   }
   switch (id) {
@@ -276,32 +242,26 @@ void FloatingWindow::OnCommand(int id) {
       ShowMainDialog();
       break;
     case IDM_NO_PROXY:
-      ClearSystemProxy();
+      switcher_.ClearSystemProxy();
       break;
     case IDM_EXIT:
       // The process ends at once: workers are let go, not waited for.
-      dialog_.ReleaseVerifyWorkers();
-      SetSystemProxy("");
+      switcher_.ReleaseWorkers();
+      switcher_.ClearSystemProxy();
       FinalSave();
       if (env_.end_process) env_.end_process(1);
       break;
     case IDM_VERIFY_ALL:
       // Unlike the main dialog's button: no checks with messages, and the
       // system proxy stays as it is.
-      dialog_.StartVerifyAll();
+      switcher_.scheduler().StartVerifyAll();
       break;
   }
 }
 
-int FloatingWindow::ActiveWorkers() const {
-  return env_.active_workers ? env_.active_workers() : dialog_.active_verify_workers();
-}
-
 void FloatingWindow::OnTimer(UINT_PTR id) {
-  int workers = ActiveWorkers();
-  if (id == kTimerMinute) {
-    dialog_.ReverifyTick();
-  } else if (id == kTimerFade) {
+  int workers = switcher_.active_workers();
+  if (id == kTimerFade) {
     RECT r{};
     POINT cursor{};
     GetWindowRect(hwnd(), &r);
@@ -316,12 +276,12 @@ void FloatingWindow::OnTimer(UINT_PTR id) {
     // always ends on 128.
     if (tray_blink_) {
       tray_blink_ = false;
-      tray_.Modify(LoadResourceIcon(env_.instance, IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
-                   LoadResourceString(env_.instance, IDS_TRAY_TIP));
+      tray_.Modify(LoadResourceIcon(switcher_.instance(), IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
+                   LoadResourceString(switcher_.instance(), IDS_TRAY_TIP));
     } else if (env_.tray_icon && workers > 0) {
       tray_blink_ = true;
-      tray_.Modify(LoadResourceIcon(env_.instance, IDI_TRAY_BUSY, GetSystemMetrics(SM_CXSMICON)),
-                   LoadResourceString(env_.instance, IDS_TRAY_TIP));
+      tray_.Modify(LoadResourceIcon(switcher_.instance(), IDI_TRAY_BUSY, GetSystemMetrics(SM_CXSMICON)),
+                   LoadResourceString(switcher_.instance(), IDS_TRAY_TIP));
     }
   }
 }
@@ -344,10 +304,9 @@ void FloatingWindow::OnProxyDropped(WPARAM wparam) {
   if (wparam != reinterpret_cast<WPARAM>(&drop_target_.dropped_text())) return;
   std::string text = drop_target_.dropped_text();
   HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  core::DropSummary summary = core::AddDroppedText(dialog_.list(), text);
+  core::DropSummary summary = core::AddDroppedText(switcher_.list(), text);
   SetCursor(old);
-  env_.prompt->Ask(hwnd(), summary.message, summary.caption, MB_OK);
-  dialog_.RefreshListCaption();
+  switcher_.prompt().Ask(hwnd(), summary.message, summary.caption, MB_OK);
 }
 
 }  // namespace win

@@ -1,7 +1,8 @@
 // FloatingWindow: the program's main window, a 33 x 33 rounded, always-on-top
-// tool window showing whether a proxy is in use. It owns the main dialog (and so
-// the proxy list), the tray icon, the drop target and the proxy menu, applies the
-// system proxy, and saves the profile when the program ends. UI thread only.
+// tool window showing whether a proxy is in use; a view of the Switcher. It
+// owns the main dialog window, the tray icon, the drop target and the proxy
+// menu, sends the menu's commands to the switcher, and saves the list and its
+// position when the program ends. UI thread only.
 #pragma once
 
 #include <windows.h>
@@ -10,65 +11,46 @@
 #include <string>
 #include <string_view>
 
-#include "core/proxylist/profile_store.h"
-#include "win/app/prompt.h"
 #include "win/app/proxy_drop_target.h"
 #include "win/app/proxy_list_dialog.h"
+#include "win/app/switcher.h"
 #include "win/app/tray_icon.h"
-#include "win/platform/ansi_codec.h"
-#include "win/platform/system_proxy.h"
 #include "win/platform/unique_handle.h"
 #include "win/ui/window_base.h"
 
 namespace win {
 
 inline constexpr int kFloatingSize = 33;
-inline constexpr UINT_PTR kTimerMinute = 3;
-inline constexpr UINT kMinuteMs = 60000;
 inline constexpr UINT_PTR kTimerFade = 4321;
 inline constexpr UINT_PTR kTimerTrayBlink = 5432;
 
-// What the window needs from the program; tests pass their own.
+// How the window behaves beyond the switcher; tests pass their own.
 struct FloatingWindowEnv {
-  HINSTANCE instance = nullptr;
-  core::ProfileStore* profile = nullptr;
-  Prompt* prompt = nullptr;
-  SystemProxyPlace proxy_place;
-  core::ProxyList::Locator locator;  // may be empty
   bool tray_icon = true;
   // Ends the process at once (the exit command); tests record the code instead.
   std::function<void(int)> end_process;
   // The message loop ends when the window is destroyed (off in window tests).
   bool quit_on_destroy = true;
-  // How many verification workers run now; empty: the main dialog's scheduler
-  // is asked. While it is above 0 the window stays opaque and the tray blinks.
-  std::function<int()> active_workers;
-  // The main dialog's verification (worker pool, clock, watchdog period).
-  VerifyEnv verify;
 };
 
-class FloatingWindow final : public WindowBase {
+class FloatingWindow final : public WindowBase, private SwitcherObserver {
  public:
   static constexpr const wchar_t* kClassName = L"RelaymothFloatingWindow";
 
-  explicit FloatingWindow(FloatingWindowEnv env);
+  // `switcher` must outlive the window.
+  FloatingWindow(Switcher& switcher, FloatingWindowEnv env);
   ~FloatingWindow() override;
 
   // Creates the window with its creation sequence, starts the timers and shows
   // the main dialog. False when the window could not be created.
   bool Create();
 
-  // Applies a proxy text (empty clears it); a refused text shows "发现错误".
-  void SetSystemProxy(std::string_view text);
-  // Empties the current proxy, then clears the system proxy ("不使用ip").
-  void ClearSystemProxy();
   void ShowMainDialog();
   // Saves the list and the position and removes the tray icon, once per window.
   void FinalSave();
   // Menu 129 as shown now (for the popup and for tests).
   UniqueMenu BuildMenu() const;
 
-  const std::string& current_proxy() const { return current_proxy_; }
   bool proxy_icon_on() const { return proxy_icon_on_; }
   ProxyListDialog& dialog() { return dialog_; }
   ProxyDropTarget& drop_target() { return drop_target_; }
@@ -92,17 +74,16 @@ class FloatingWindow final : public WindowBase {
   void OnTimer(UINT_PTR id);
   void OnProxyDropped(WPARAM wparam);
   void ShowPopupMenu(POINT at, bool from_tray);
-  void ReadSystemProxy();
   void RestorePosition();
   void SaveListAndPosition();
-  void LoadSavedList();
   void SetStateIcon(bool on);
   void OnDestroy();
-  int ActiveWorkers() const;
 
+  // SwitcherObserver
+  void OnProxyChanged() override;
+
+  Switcher& switcher_;
   FloatingWindowEnv env_;
-  WindowsAnsiCodec codec_;
-  std::string current_proxy_;
   HICON state_icon_ = nullptr;  // shared resource icon (never destroyed)
   bool proxy_icon_on_ = false;
   BYTE alpha_ = 255;

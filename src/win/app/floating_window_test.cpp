@@ -7,6 +7,7 @@
 
 #include "core/proxylist/favorite_menu.h"
 #include "core/proxylist/list_profile.h"
+#include "core/verify/verify_settings.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
 #include "win/testing/app_fixture.h"
@@ -99,15 +100,15 @@ TEST_F(FloatingWindowTest, StartReadsTheSystemProxyBackThenTheSavedList) {
   profile_.WriteText("Proxy List", "UnfavoriteProxy_000", "9.9.9.9:99");
   profile_.WriteText("Proxy List", "UnfavoriteProxy_001", "8.8.8.8:8080");
   FloatingWindow& w = Start("http=1.2.3.4:80;ftp=5.6.7.8:21", 1);
-  EXPECT_EQ(w.current_proxy(), "1.2.3.4:80@HTTP");
+  EXPECT_EQ(switcher_->current_proxy(), "1.2.3.4:80@HTTP");
   EXPECT_TRUE(w.proxy_icon_on());
-  const core::ProxyList& list = w.dialog().list();
+  const core::ProxyList& list = switcher_->list();
   ASSERT_EQ(list.size(), 4u);
   EXPECT_EQ(list.RowFullLine(0), "1.2.3.4:80@HTTP");
   EXPECT_EQ(list.RowHostPort(1), "1.2.3.4:80");
   EXPECT_EQ(list.RowHostPort(2), "9.9.9.9:99");
   EXPECT_EQ(list.RowHostPort(3), "8.8.8.8:8080");
-  EXPECT_EQ(list.favourite_count(), 3);
+  EXPECT_EQ(list.favorite_count(), 3);
   // Nothing is written at start.
   EXPECT_EQ(ProxyValue("ProxyServer"), "http=1.2.3.4:80;ftp=5.6.7.8:21");
   wchar_t caption[128] = {};
@@ -117,23 +118,23 @@ TEST_F(FloatingWindowTest, StartReadsTheSystemProxyBackThenTheSavedList) {
 
 TEST_F(FloatingWindowTest, ADisabledSystemProxyIsListedButNotInUse) {
   FloatingWindow& w = Start("1.2.3.4:80", 0);
-  EXPECT_EQ(w.current_proxy(), "");
+  EXPECT_EQ(switcher_->current_proxy(), "");
   EXPECT_FALSE(w.proxy_icon_on());
-  ASSERT_EQ(w.dialog().list().size(), 1u);
-  EXPECT_TRUE(w.dialog().list().row(0).favourite);
+  ASSERT_EQ(switcher_->list().size(), 1u);
+  EXPECT_TRUE(switcher_->list().row(0).favorite);
 }
 
-TEST_F(FloatingWindowTest, MenuListsFavouritesWithTheCheckMark) {
+TEST_F(FloatingWindowTest, MenuListsFavoritesWithTheCheckMark) {
   FloatingWindow& w = Start();
-  core::ProxyList& list = w.dialog().list();
-  ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), 1);
-  ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), 1);
-  ASSERT_EQ(list.AddProxy("Gate.Example:3128$上海", true), 1);
+  core::ProxyList& list = switcher_->list();
+  ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), core::AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), core::AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("Gate.Example:3128$上海", true), core::AddResult::kAdded);
   SendMessageW(w.hwnd(), WM_COMMAND, core::kFirstFavoriteCommand + 1, 0);
-  EXPECT_EQ(w.current_proxy(), "Gate.Example:3128");
+  EXPECT_EQ(switcher_->current_proxy(), "Gate.Example:3128");
   list.SetChecked(2, true);
   // Another case of the same text still carries the mark.
-  w.SetSystemProxy("gate.example:3128");
+  switcher_->SetSystemProxy("gate.example:3128");
   std::vector<MenuItem> items = PopupItems(w.BuildMenu().get());
   ASSERT_EQ(items.size(), 6u);
   EXPECT_EQ(items[0].text, L"参数设置");
@@ -147,7 +148,7 @@ TEST_F(FloatingWindowTest, MenuListsFavouritesWithTheCheckMark) {
   EXPECT_TRUE(items[5].checked);
 
   SendMessageW(w.hwnd(), WM_COMMAND, IDM_NO_PROXY, 0);
-  EXPECT_EQ(w.current_proxy(), "");
+  EXPECT_EQ(switcher_->current_proxy(), "");
   EXPECT_EQ(ProxyValue("ProxyServer"), "");
   EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
   items = PopupItems(w.BuildMenu().get());
@@ -155,9 +156,9 @@ TEST_F(FloatingWindowTest, MenuListsFavouritesWithTheCheckMark) {
   EXPECT_FALSE(items[4].checked || items[5].checked);
 }
 
-TEST_F(FloatingWindowTest, WithoutFavouritesTheMenuEndsWithTheHint) {
+TEST_F(FloatingWindowTest, WithoutFavoritesTheMenuEndsWithTheHint) {
   FloatingWindow& w = Start();
-  ASSERT_EQ(w.dialog().list().AddProxy("2.2.2.2:80", false), 1);
+  ASSERT_EQ(switcher_->list().AddProxy("2.2.2.2:80", false), core::AddResult::kAdded);
   std::vector<MenuItem> items = PopupItems(w.BuildMenu().get());
   ASSERT_EQ(items.size(), 5u);
   EXPECT_EQ(items[4].id, UINT(IDM_SHOW_MAIN_DIALOG));
@@ -167,10 +168,10 @@ TEST_F(FloatingWindowTest, WithoutFavouritesTheMenuEndsWithTheHint) {
   EXPECT_TRUE(IsWindowVisible(w.dialog().hwnd()));
 }
 
-TEST_F(FloatingWindowTest, SixtyFavouritesShowFiftyAndTheCommandsSwitchTheProxy) {
+TEST_F(FloatingWindowTest, SixtyFavoritesShowFiftyAndTheCommandsSwitchTheProxy) {
   FloatingWindow& w = Start();
   for (int i = 0; i < 60; ++i) {
-    ASSERT_EQ(w.dialog().list().AddProxy("10.0.0." + std::to_string(i) + ":80", true), 1);
+    ASSERT_EQ(switcher_->list().AddProxy("10.0.0." + std::to_string(i) + ":80", true), core::AddResult::kAdded);
   }
   std::vector<MenuItem> items = PopupItems(w.BuildMenu().get());
   ASSERT_EQ(items.size(), 4u + 50u);
@@ -187,19 +188,19 @@ TEST_F(FloatingWindowTest, SixtyFavouritesShowFiftyAndTheCommandsSwitchTheProxy)
 }
 
 TEST_F(FloatingWindowTest, ARefusedProxyTextShowsTheErrorAndChangesNothing) {
-  FloatingWindow& w = Start();
-  w.SetSystemProxy("5.5.5.5:80");
-  w.SetSystemProxy("5.5.5.5@SOCKS5");
+  Start();
+  switcher_->SetSystemProxy("5.5.5.5:80");
+  switcher_->SetSystemProxy("5.5.5.5@SOCKS5");
   ASSERT_EQ(prompt_.shown.size(), 1u);
   EXPECT_EQ(prompt_.shown[0].caption, "发现错误");
   EXPECT_EQ(prompt_.shown[0].text, "[5.5.5.5:@SOCKS5]是一个无效的代理服务器项目");
-  EXPECT_EQ(w.current_proxy(), "5.5.5.5:80");
+  EXPECT_EQ(switcher_->current_proxy(), "5.5.5.5:80");
   EXPECT_EQ(ProxyValue("ProxyServer"), "5.5.5.5:80");
 }
 
 TEST_F(FloatingWindowTest, DroppedTextIsAddedAndSummarised) {
   FloatingWindow& w = Start();
-  ASSERT_EQ(w.dialog().list().AddProxy("1.1.1.1:80", false), 1);
+  ASSERT_EQ(switcher_->list().AddProxy("1.1.1.1:80", false), core::AddResult::kAdded);
   // Unicode preferred over the ANSI form when both are offered.
   FakeTextDataObject data(L"5.5.5.5:80\r\n1.1.1.1:80\r\n\r\n广告", "6.6.6.6:80");
   EXPECT_EQ(w.drop_target().HandleDragEnter(&data, 0), DWORD(DROPEFFECT_MOVE));
@@ -215,10 +216,10 @@ TEST_F(FloatingWindowTest, DroppedTextIsAddedAndSummarised) {
   EXPECT_EQ(prompt_.shown[0].caption, "添加结果");
   EXPECT_EQ(prompt_.shown[0].text,
             "拖动进来的代理共3条，其中\n  成功加入：  1条\n  重复项目：  1条\n  错误项目：  1条");
-  const core::ProxyList& list = w.dialog().list();
+  const core::ProxyList& list = switcher_->list();
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list.RowHostPort(1), "5.5.5.5:80");
-  EXPECT_FALSE(list.row(1).favourite);
+  EXPECT_FALSE(list.row(1).favorite);
 
   FakeTextDataObject ansi_only(L"", "7.7.7.7:80\n");
   EXPECT_TRUE(w.drop_target().HandleDrop(&ansi_only, 0));
@@ -234,16 +235,16 @@ TEST_F(FloatingWindowTest, ADroppedMessageFromElsewhereIsIgnored) {
   std::string foreign = "5.5.5.5:80";
   SendMessageW(w.hwnd(), WM_PROXY_DROPPED, reinterpret_cast<WPARAM>(&foreign), 0);
   SendMessageW(w.hwnd(), WM_PROXY_DROPPED, 0x1234, 0);
-  EXPECT_TRUE(w.dialog().list().empty());
+  EXPECT_TRUE(switcher_->list().empty());
   EXPECT_TRUE(prompt_.shown.empty());
 }
 
 TEST_F(FloatingWindowTest, CloseSavesOnceAndLeavesTheProxy) {
   FloatingWindow& w = Start();
-  core::ProxyList& list = w.dialog().list();
-  ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), 1);
-  ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), 1);
-  w.SetSystemProxy("1.1.1.1:80");
+  core::ProxyList& list = switcher_->list();
+  ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), core::AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), core::AddResult::kAdded);
+  switcher_->SetSystemProxy("1.1.1.1:80");
   SetWindowPos(w.hwnd(), nullptr, 321, 123, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   HWND hwnd = w.hwnd();
   SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0);
@@ -253,7 +254,7 @@ TEST_F(FloatingWindowTest, CloseSavesOnceAndLeavesTheProxy) {
   EXPECT_EQ(profile_.ReadText("Proxy List", "FavoriteProxy_000", ""), "1.1.1.1:80");
   EXPECT_EQ(profile_.ReadText("Proxy List", "UnfavoriteProxy_000", ""), "2.2.2.2:80");
   // A later close does not save again.
-  ASSERT_EQ(list.AddProxy("3.3.3.3:80", false), 1);
+  ASSERT_EQ(list.AddProxy("3.3.3.3:80", false), core::AddResult::kAdded);
   SendMessageW(hwnd, WM_CLOSE, 0, 0);
   EXPECT_FALSE(IsWindow(hwnd));
   EXPECT_EQ(profile_.ReadInt("Proxy List", "UnfavoriteProxy", 0), 1);
@@ -264,7 +265,7 @@ TEST_F(FloatingWindowTest, CloseSavesOnceAndLeavesTheProxy) {
 
 TEST_F(FloatingWindowTest, ExitClearsTheProxySavesAndEndsWithOne) {
   FloatingWindow& w = Start("7.7.7.7:8080", 1);
-  EXPECT_EQ(w.current_proxy(), "7.7.7.7:8080");
+  EXPECT_EQ(switcher_->current_proxy(), "7.7.7.7:8080");
   SendMessageW(w.hwnd(), WM_COMMAND, IDM_EXIT, 0);
   EXPECT_EQ(ProxyValue("ProxyServer"), "");
   EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
@@ -292,12 +293,11 @@ TEST_F(FloatingWindowTest, TheFadeStepsTowardItsTarget) {
 }
 
 TEST_F(FloatingWindowTest, WhileWorkersRunTheTrayBlinksAndTheWindowStaysOpaque) {
-  int workers = 0;
-  FloatingWindowEnv env = Env();
-  env.active_workers = [&workers] { return workers; };
-  window_ = std::make_unique<FloatingWindow>(env);
-  ASSERT_TRUE(window_->Create());
-  FloatingWindow& w = *window_;
+  core::VerifySettings settings;
+  settings.sites = {{"http://a.example/", "va", true}};
+  ASSERT_TRUE(core::SaveVerifySettings(settings, profile_));
+  FloatingWindow& w = Start();
+  ASSERT_EQ(switcher_->list().AddProxy("1.1.1.1:80", false), core::AddResult::kAdded);
   HICON normal = w.tray().icon();
   SetCursorPos(0, GetSystemMetrics(SM_CYSCREEN) - 1);  // away from the window
   SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
@@ -305,7 +305,8 @@ TEST_F(FloatingWindowTest, WhileWorkersRunTheTrayBlinksAndTheWindowStaysOpaque) 
   SendMessageW(w.hwnd(), WM_TIMER, kTimerFade, 0);
   EXPECT_EQ(w.alpha(), 231);
 
-  workers = 3;
+  switcher_->scheduler().StartVerifyAll();
+  ASSERT_EQ(switcher_->active_workers(), 1);
   std::vector<bool> frames;
   for (int i = 0; i < 4; ++i) {
     SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
@@ -317,7 +318,7 @@ TEST_F(FloatingWindowTest, WhileWorkersRunTheTrayBlinksAndTheWindowStaysOpaque) 
   for (int i = 0; i < 5; ++i) SendMessageW(w.hwnd(), WM_TIMER, kTimerFade, 0);
   EXPECT_EQ(w.alpha(), 255);
 
-  workers = 0;
+  switcher_->scheduler().StopVerify();
   SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);  // back to 128
   SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
   EXPECT_FALSE(w.tray_alternate_frame());

@@ -42,16 +42,7 @@ bool GetText(IDataObject* data, CLIPFORMAT format, std::string* text) {
     if (format == CF_UNICODETEXT) {
       *text = WideToUtf8(BlockText<wchar_t>(medium.hGlobal));
     } else {
-      std::string ansi = BlockText<char>(medium.hGlobal);
-      std::wstring wide;
-      int n = ansi.empty()
-                  ? 0
-                  : MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), nullptr, 0);
-      if (n > 0) {
-        wide.resize(size_t(n));
-        MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), wide.data(), n);
-      }
-      *text = WideToUtf8(wide);
+      *text = WideToUtf8(CodePageToWide(BlockText<char>(medium.hGlobal), CP_ACP));
     }
   }
   ReleaseStgMedium(&medium);

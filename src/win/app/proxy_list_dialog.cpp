@@ -9,8 +9,8 @@
 #include "core/proxylist/list_file.h"
 #include "win/app/about_dialog.h"
 #include "win/platform/unique_handle.h"
-#include "win/platform/verify_worker.h"
 #include "win/platform/wide_text.h"
+#include "win/ui/dialog_text.h"
 #include "win/res/resource.h"
 
 namespace win {
@@ -36,42 +36,43 @@ constexpr ColumnSpec kColumns[core::kColumnCount] = {
     {L"\u9a8c\u8bc1\u7ed3\u679c", 300},
 };
 
+int RunControlId(core::RunControl control) {
+  switch (control) {
+    case core::RunControl::kProxyList: return IDC_PROXY_LIST;
+    case core::RunControl::kVerifyAll: return IDC_VERIFY_ALL;
+    case core::RunControl::kVerifySelected: return IDC_VERIFY_SELECTED;
+    case core::RunControl::kVerifySettings: return IDC_VERIFY_SETTINGS;
+    case core::RunControl::kDownloadList: return IDC_DOWNLOAD_LIST;
+    case core::RunControl::kAddProxy: return IDC_ADD_PROXY;
+    case core::RunControl::kImportList: return IDC_IMPORT_LIST;
+    case core::RunControl::kDeleteSelected: return IDC_DELETE_SELECTED;
+    case core::RunControl::kStopVerify: return IDC_STOP_VERIFY;
+  }
+  return 0;
+}
+
 constexpr UINT kCheckedImage = INDEXTOSTATEIMAGEMASK(2);
 constexpr UINT kUncheckedImage = INDEXTOSTATEIMAGEMASK(1);
 
-std::string WindowTextUtf8(HWND hwnd) {
-  int length = GetWindowTextLengthW(hwnd);
-  if (length <= 0) return {};
-  std::wstring text(size_t(length) + 1, L'\0');
-  int got = GetWindowTextW(hwnd, text.data(), length + 1);
-  text.resize(size_t(std::max(got, 0)));
-  return WideToUtf8(text);
-}
-
 }  // namespace
 
-ProxyListDialog::ProxyListDialog(HINSTANCE instance, Prompt& prompt, const core::AnsiCodec& codec,
-                                 core::ProfileStore& profile,
-                                 std::function<void(std::string_view)> switch_proxy,
-                                 std::function<void()> clear_proxy, VerifyEnv verify_env)
-    : instance_(instance),
-      prompt_(prompt),
-      codec_(codec),
-      profile_(profile),
-      switch_proxy_(std::move(switch_proxy)),
-      clear_proxy_(std::move(clear_proxy)),
-      verify_env_(std::move(verify_env)) {
-  list_.SetObserver(this);
+ProxyListDialog::ProxyListDialog(Switcher& switcher)
+    : switcher_(switcher),
+      list_(switcher.list()),
+      prompt_(switcher.prompt()),
+      settings_dialog_(switcher.profile(), switcher.verify_settings(), switcher.prompt()) {
+  switcher_.AddObserver(this);
 }
 
-ProxyListDialog::~ProxyListDialog() {
-  // Workers are let go before the list they were testing rows of.
-  verifier_.reset();
-  list_.SetObserver(nullptr);
-}
+ProxyListDialog::~ProxyListDialog() { switcher_.RemoveObserver(this); }
 
 bool ProxyListDialog::Create(HWND parent) {
-  return CreateModeless(instance_, IDD_PROXY_LIST, parent);
+  return CreateModeless(switcher_.instance(), IDD_PROXY_LIST, parent);
+}
+
+void ProxyListDialog::Show() {
+  if (hwnd() == nullptr) return;
+  SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
 }
 
 INT_PTR ProxyListDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -84,11 +85,6 @@ INT_PTR ProxyListDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       return TRUE;
     case WM_NOTIFY:
       return OnNotify(reinterpret_cast<NMHDR*>(lparam));
-    case WM_TIMER:
-      return verifier_ && verifier_->OnTimer(wparam) ? TRUE : FALSE;
-    case WM_VERIFY_PROGRESS:
-      // Progress texts are not shown; the worker reports only its end.
-      return SetResult(0);
     case WM_CLOSE:
       ShowWindow(hwnd(), SW_HIDE);
       return TRUE;
@@ -120,11 +116,10 @@ void ProxyListDialog::OnInitDialog() {
   // features of their own; until they are wired they stay inert.
   for (int id : kInertControls) EnableWindow(Item(id), FALSE);
   SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, 60, FALSE);
-  // The verification: settings dialog 137 (hidden), the pool, timer 2 for
-  // reaping workers. Rows loaded after this count as added rows.
-  verifier_ = std::make_unique<VerifyController>(
-      hwnd(), list_, profile_, static_cast<core::VerifyHost&>(*this), verify_env_);
-  SetRunControls(false);
+  settings_dialog_.Create(hwnd());
+  // The switcher may hold rows and a run already.
+  SyncSelection(0);
+  OnRunControls(switcher_.scheduler().running());
   RefreshListCaption();
 }
 
@@ -157,8 +152,8 @@ void ProxyListDialog::OnCommand(int id) {
       list_.MakeSelectedReserved();
       RefreshListCaption();
       break;
-    case IDM_MAKE_FAVOURITE:
-      list_.MakeSelectedFavourite();
+    case IDM_MAKE_FAVORITE:
+      list_.MakeSelectedFavorite();
       RefreshListCaption();
       break;
     case IDM_MAKE_GENERAL:
@@ -169,16 +164,16 @@ void ProxyListDialog::OnCommand(int id) {
       list_.SortListColumn(core::kColStatus, 1);
       break;
     case IDC_VERIFY_ALL:
-      if (verifier_) verifier_->scheduler().VerifyAllCommand();
+      switcher_.scheduler().VerifyAllCommand();
       break;
     case IDC_VERIFY_SELECTED:
-      if (verifier_) verifier_->scheduler().VerifySelectedCommand();
+      switcher_.scheduler().VerifySelectedCommand();
       break;
     case IDC_STOP_VERIFY:
-      if (verifier_) verifier_->scheduler().StopVerify();
+      switcher_.scheduler().StopVerify();
       break;
     case IDC_VERIFY_SETTINGS:
-      if (verifier_) verifier_->ShowSettings();
+      ShowSettings();
       break;
   }
 }
@@ -249,7 +244,7 @@ void ProxyListDialog::OnGetDispInfo(NMLVDISPINFOW* info) {
   }
   if (item.mask & LVIF_STATE) {
     item.state =
-        (item.state & ~LVIS_STATEIMAGEMASK) | (row.favourite ? kCheckedImage : kUncheckedImage);
+        (item.state & ~LVIS_STATEIMAGEMASK) | (row.favorite ? kCheckedImage : kUncheckedImage);
     item.stateMask |= LVIS_STATEIMAGEMASK;
   }
 }
@@ -273,14 +268,14 @@ void ProxyListDialog::OnClick(bool right) {
 
 void ProxyListDialog::ToggleChecks(int row) {
   if (row >= 0) {
-    list_.SetChecked(size_t(row), !list_.row(size_t(row)).favourite);
+    list_.SetChecked(size_t(row), !list_.row(size_t(row)).favorite);
   } else {
     // Space: every selected row follows the first one's new state.
     bool on = true;
     bool first = true;
     for (size_t i = 0; i < list_.size(); ++i) {
       if (!list_.row(i).selected) continue;
-      if (first) on = !list_.row(i).favourite, first = false;
+      if (first) on = !list_.row(i).favorite, first = false;
       list_.SetChecked(i, on);
     }
   }
@@ -290,7 +285,7 @@ void ProxyListDialog::ToggleChecks(int row) {
 void ProxyListDialog::OnDoubleClick() {
   if (list_.empty()) return;
   int row = ListView_GetSelectionMark(list_view());
-  if (switch_proxy_) switch_proxy_(list_.RowHostPort(row));
+  switcher_.SetSystemProxy(list_.RowHostPort(row));
   prompt_.OpenPage(hwnd(), kWhatIsMyIpPage);
 }
 
@@ -307,7 +302,7 @@ void ProxyListDialog::OnItemChanged(const NMLISTVIEW* change) {
 
 void ProxyListDialog::OnAdd() {
   HWND edit = Item(IDC_PROXY_EDIT);
-  if (list_.AddProxy(WindowTextUtf8(edit), false) == 1) SetWindowTextW(edit, L"");
+  if (list_.AddProxy(WindowTextUtf8(edit), false) == core::AddResult::kAdded) SetWindowTextW(edit, L"");
   RefreshListCaption();
 }
 
@@ -321,20 +316,11 @@ void ProxyListDialog::DeleteSelected() {
 }
 
 void ProxyListDialog::RefreshListCaption() {
-  std::string caption = verifier_ ? verifier_->scheduler().Caption() : list_.CaptionText(nullptr);
-  SetDlgItemTextW(hwnd(), IDC_LIST_GROUP, Utf8ToWide(caption).c_str());
+  SetDlgItemTextW(hwnd(), IDC_LIST_GROUP, Utf8ToWide(switcher_.Caption()).c_str());
 }
 
-void ProxyListDialog::StartVerifyAll() {
-  if (verifier_) verifier_->scheduler().StartVerifyAll();
-}
-
-void ProxyListDialog::ReverifyTick() {
-  if (verifier_) verifier_->scheduler().ReverifyTick();
-}
-
-void ProxyListDialog::ReleaseVerifyWorkers() {
-  if (verifier_) verifier_->ReleaseWorkers();
+void ProxyListDialog::ShowSettings() {
+  if (settings_dialog_.hwnd() != nullptr) settings_dialog_.ShowCentred();
 }
 
 void ProxyListDialog::OnImport() {
@@ -345,7 +331,7 @@ void ProxyListDialog::OnImport() {
 
 void ProxyListDialog::ImportFile(const std::string& path) {
   HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  core::ImportSummary summary = core::ImportListFile(path, list_, true, false, codec_);
+  core::ImportSummary summary = core::ImportListFile(path, list_, true, false, switcher_.codec());
   SetCursor(old);
   prompt_.Ask(hwnd(), summary.message, summary.caption, MB_OK);
   RefreshListCaption();
@@ -363,17 +349,17 @@ void ProxyListDialog::OnExport(int command) {
   if (!prompt_.ChooseFileToSave(hwnd(), &path)) return;
   core::ExportForm form =
       command == IDM_EXPORT_HOST_PORT ? core::ExportForm::kHostPort : core::ExportForm::kFullLine;
-  core::ExportSummary summary = core::ExportListFile(path, list_, form, answer == IDYES, codec_);
+  core::ExportSummary summary = core::ExportListFile(path, list_, form, answer == IDYES, switcher_.codec());
   prompt_.Ask(hwnd(), summary.message, summary.caption, MB_OK);
 }
 
 void ProxyListDialog::OnHelp() {
   std::string page = WideToUtf8(GetModuleFolder()) + std::string(kHelpPageFile);
-  RunAboutDialog(instance_, hwnd(), prompt_, page);
+  RunAboutDialog(switcher_.instance(), hwnd(), prompt_, page);
 }
 
 void ProxyListDialog::ShowPopupMenu(int menu_id) {
-  UniqueMenu menu(LoadMenuW(instance_, MAKEINTRESOURCEW(menu_id)));
+  UniqueMenu menu(LoadMenuW(switcher_.instance(), MAKEINTRESOURCEW(menu_id)));
   if (!menu) return;
   POINT pt{};
   GetCursorPos(&pt);
@@ -381,12 +367,7 @@ void ProxyListDialog::ShowPopupMenu(int menu_id) {
                  nullptr);
 }
 
-void ProxyListDialog::OnRowsAppended(size_t first, size_t) {
-  SyncSelection(first);
-  // Every row the list takes (typed, imported, dropped, loaded) is an addition
-  // for "自动验证新加入和下载的ip服务器".
-  if (verifier_) verifier_->scheduler().OnProxyAdded();
-}
+void ProxyListDialog::OnRowsAppended(size_t first, size_t) { SyncSelection(first); }
 
 void ProxyListDialog::OnRowChanged(size_t row) {
   ListView_RedrawItems(list_view(), int(row), int(row));
@@ -394,35 +375,24 @@ void ProxyListDialog::OnRowChanged(size_t row) {
 
 void ProxyListDialog::OnRowsReset() { SyncSelection(0); }
 
-void ProxyListDialog::OnFavouritesChanged() { RefreshListCaption(); }
+void ProxyListDialog::OnFavoritesChanged() { RefreshListCaption(); }
 
-void ProxyListDialog::ShowMessage(std::string_view text, std::string_view caption) {
-  prompt_.Ask(hwnd(), text, caption, MB_OK);
-}
-
-void ProxyListDialog::SetRunControls(bool running) {
-  for (const core::ControlState& control : core::RunControlStates(running)) {
-    if (std::find(std::begin(kInertControls), std::end(kInertControls), control.id) !=
+void ProxyListDialog::OnRunControls(bool running) {
+  for (const core::ControlState& state : core::RunControlStates(running)) {
+    int id = RunControlId(state.control);
+    if (std::find(std::begin(kInertControls), std::end(kInertControls), id) !=
         std::end(kInertControls)) {
       continue;
     }
-    EnableWindow(Item(control.id), control.enabled ? TRUE : FALSE);
+    EnableWindow(Item(id), state.enabled ? TRUE : FALSE);
   }
 }
 
-void ProxyListDialog::ClearSystemProxy() {
-  if (clear_proxy_) clear_proxy_();
-}
-
-void ProxyListDialog::UseProxy(const std::string& host_port) {
-  if (switch_proxy_) switch_proxy_(host_port);
-}
-
-void ProxyListDialog::ShowRow(size_t row) {
+void ProxyListDialog::OnShowRow(size_t row) {
   if (row < list_.size()) ListView_EnsureVisible(list_view(), int(row), FALSE);
 }
 
-void ProxyListDialog::RefreshCaption() { RefreshListCaption(); }
+void ProxyListDialog::OnCaptionChanged() { RefreshListCaption(); }
 
 void ProxyListDialog::SyncSelection(size_t first) {
   HWND view = list_view();

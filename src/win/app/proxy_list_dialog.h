@@ -1,26 +1,21 @@
-// ProxyListDialog: the main dialog (template 102). Its list view (control 1000) is
-// a virtual list view that draws the core ProxyList it owns: the view asks for
-// each visible cell and holds no copy of any row. Check boxes are the favourite
-// flag, the view's selection is mirrored into the model. Created modeless by the
-// FloatingWindow and only hidden by "返回". It runs the verification of the list
-// (VerifyController) and is the verify scheduler's host. UI thread only.
+// ProxyListDialog: the main dialog (template 102), a view of the Switcher. Its
+// list view (control 1000) is a virtual list view that draws the switcher's
+// ProxyList: the view asks for each visible cell and holds no copy of any row.
+// Check boxes are the favorite flag, the view's selection is mirrored into the
+// model. Its buttons send the user's commands to the switcher; what a run
+// changes reaches it as a SwitcherObserver. Created modeless and only hidden by
+// "返回". UI thread only.
 #pragma once
 
 #include <windows.h>
 // After windows.h, which it builds on.
 #include <commctrl.h>
 
-#include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 
-#include "core/base/codepage.h"
-#include "core/proxylist/profile_store.h"
-#include "core/proxylist/proxy_list.h"
-#include "core/verify/verify_scheduler.h"
-#include "win/app/prompt.h"
-#include "win/app/verify_controller.h"
+#include "win/app/switcher.h"
+#include "win/app/verify_settings_dialog.h"
 #include "win/ui/dialog_base.h"
 
 namespace win {
@@ -36,47 +31,25 @@ inline constexpr std::string_view kExportQuestion =
     "如果要导出选中的ip，请选择“是”，要导出全部列表，请选择“否”";
 inline constexpr std::string_view kExportCaption = "请选择导出选中的ip还是全部的ip";
 
-class ProxyListDialog final : public DialogBase,
-                              private core::ProxyListObserver,
-                              private core::VerifyHost {
+class ProxyListDialog final : public DialogBase, private SwitcherObserver {
  public:
-  // `switch_proxy` applies a proxy text as the system proxy (the floating window's
-  // SetSystemProxy); `clear_proxy` empties the floating window's current proxy
-  // and clears the system proxy. `profile` holds the verify settings and must
-  // outlive the dialog.
-  ProxyListDialog(HINSTANCE instance, Prompt& prompt, const core::AnsiCodec& codec,
-                  core::ProfileStore& profile, std::function<void(std::string_view)> switch_proxy,
-                  std::function<void()> clear_proxy, VerifyEnv verify_env = {});
+  // `switcher` must outlive the dialog.
+  explicit ProxyListDialog(Switcher& switcher);
   ~ProxyListDialog() override;
 
   bool Create(HWND parent);
+  // Shows the dialog topmost.
+  void Show();
 
-  core::ProxyList& list() { return list_; }
-  const core::ProxyList& list() const { return list_; }
   HWND list_view() const { return Item(1000); }
+  // The verify settings dialog (137), created hidden with this dialog.
+  VerifySettingsDialog& settings_dialog() { return settings_dialog_; }
 
-  // Adds one line (see core::ProxyList::AddProxy); the caption is the caller's.
-  int AddProxy(std::string_view line, bool favourite) { return list_.AddProxy(line, favourite); }
   // Asks, then removes every selected row.
   void DeleteSelected();
-  // The caption of group box 1019: totals, or the run's counters while a
-  // verification runs.
+  // The caption of group box 1019: the switcher's.
   void RefreshListCaption();
   void ImportFile(const std::string& path);
-
-  // The verification; null before the dialog window exists.
-  VerifyController* verifier() { return verifier_.get(); }
-  // Rows handed to workers and not finished yet; above 0 while a run is on.
-  int active_verify_workers() const {
-    return verifier_ ? verifier_->scheduler().activeWorkers() : 0;
-  }
-  // Menu "验证全部ip": verifies every row without checks and without clearing
-  // the system proxy.
-  void StartVerifyAll();
-  // The one-minute tick of the re-verification schedule.
-  void ReverifyTick();
-  // Exit: lets every worker go without waiting; nothing is reported afterwards.
-  void ReleaseVerifyWorkers();
 
  private:
   INT_PTR HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override;
@@ -93,34 +66,25 @@ class ProxyListDialog final : public DialogBase,
   void OnHelp();
   void ToggleChecks(int row);
   void ShowPopupMenu(int menu_id);
+  void ShowSettings();
 
-  // core::ProxyListObserver
+  // SwitcherObserver
   void OnRowsAppended(size_t first, size_t count) override;
   void OnRowChanged(size_t row) override;
   void OnRowsReset() override;
-  void OnFavouritesChanged() override;
-
-  // core::VerifyHost
-  void ShowMessage(std::string_view text, std::string_view caption) override;
-  void SetRunControls(bool running) override;
-  void ClearSystemProxy() override;
-  void UseProxy(const std::string& host_port) override;
-  void ShowRow(size_t row) override;
-  void RefreshCaption() override;
+  void OnFavoritesChanged() override;
+  void OnRunControls(bool running) override;
+  void OnShowRow(size_t row) override;
+  void OnCaptionChanged() override;
+  HWND MessageOwner() const override { return hwnd(); }
 
   // Makes the view's item count and selection match the model.
   void SyncSelection(size_t first);
 
-  HINSTANCE instance_;
+  Switcher& switcher_;
+  core::ProxyList& list_;
   Prompt& prompt_;
-  const core::AnsiCodec& codec_;
-  core::ProfileStore& profile_;
-  std::function<void(std::string_view)> switch_proxy_;
-  std::function<void()> clear_proxy_;
-  VerifyEnv verify_env_;
-  core::ProxyList list_;
-  // Declared after the list: the scheduler refers to it.
-  std::unique_ptr<VerifyController> verifier_;
+  VerifySettingsDialog settings_dialog_;
   // Set while the dialog itself changes the view's selection, so the view's
   // notifications are not fed back into the model.
   bool syncing_ = false;

@@ -18,12 +18,13 @@ class ProxyListDialogTest : public AppWindowTest {
  protected:
   void SetUp() override {
     AppWindowTest::SetUp();
-    Start();
-    dlg_ = window_->dialog().hwnd();
-    view_ = window_->dialog().list_view();
+    // The switcher and this dialog alone: no floating window.
+    OpenDialog();
+    dlg_ = dialog_->hwnd();
+    view_ = dialog_->list_view();
   }
 
-  core::ProxyList& list() { return window_->dialog().list(); }
+  core::ProxyList& list() { return switcher_->list(); }
   void Click(int id) {
     SendMessageW(dlg_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dlg_, id)));
   }
@@ -141,7 +142,7 @@ TEST_F(ProxyListDialogTest, DeleteAsksAndObeysTheAnswer) {
   EXPECT_EQ(Cell(0, 0), L"2.2.2.2");
   EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:1, 常用ip:0)");
   // A deleted entry can come back at once.
-  EXPECT_EQ(list().AddProxy("1.1.1.1:80", false), 1);
+  EXPECT_EQ(list().AddProxy("1.1.1.1:80", false), core::AddResult::kAdded);
 
   // The Delete key, with nothing selected, asks nothing.
   SelectOnly({});
@@ -173,9 +174,9 @@ TEST_F(ProxyListDialogTest, ClassCommandsTickAndMarkTheSelectedRows) {
   EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:3, 常用ip:1)");
 
   SelectOnly({0, 1});
-  SendMessageW(dlg_, WM_COMMAND, IDM_MAKE_FAVOURITE, 0);
+  SendMessageW(dlg_, WM_COMMAND, IDM_MAKE_FAVORITE, 0);
   EXPECT_EQ(Cell(0, 4), L"");
-  EXPECT_TRUE(list().row(0).favourite && list().row(1).favourite);
+  EXPECT_TRUE(list().row(0).favorite && list().row(1).favorite);
   EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:3, 常用ip:2)");
 }
 
@@ -223,15 +224,15 @@ TEST_F(ProxyListDialogTest, ClickFillsTheEditAndTheCheckBoxTicks) {
   hit.pt = box;
   ListView_HitTest(view_, &hit);
   ASSERT_EQ(hit.flags & LVHT_ONITEM, UINT(LVHT_ONITEMSTATEICON)) << hit.flags;
-  ASSERT_FALSE(list().row(0).favourite || list().row(1).favourite);
+  ASSERT_FALSE(list().row(0).favorite || list().row(1).favorite);
   ClientToScreen(view_, &box);
   SetCursorPos(box.x, box.y);
   Notify(NM_CLICK);
-  EXPECT_TRUE(list().row(0).favourite);
+  EXPECT_TRUE(list().row(0).favorite);
   EXPECT_EQ(ListView_GetCheckState(view_, 0), TRUE);
   EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:2, 常用ip:1)");
   Notify(NM_CLICK);
-  EXPECT_FALSE(list().row(0).favourite);
+  EXPECT_FALSE(list().row(0).favorite);
 }
 
 TEST_F(ProxyListDialogTest, DoubleClickSwitchesToTheRowAndOpensTheAddressPage) {
@@ -242,7 +243,7 @@ TEST_F(ProxyListDialogTest, DoubleClickSwitchesToTheRowAndOpensTheAddressPage) {
   ListView_SetSelectionMark(view_, 1);
   Notify(NM_DBLCLK);
   EXPECT_EQ(ProxyValue("ProxyServer"), "2.2.2.2:8080");
-  EXPECT_EQ(window_->current_proxy(), "2.2.2.2:8080");
+  EXPECT_EQ(switcher_->current_proxy(), "2.2.2.2:8080");
   ASSERT_EQ(prompt_.pages.size(), 1u);
   EXPECT_EQ(prompt_.pages[0], kWhatIsMyIpPage);
   // No selection mark: the proxy is cleared, the page still opens.
@@ -335,9 +336,9 @@ TEST_F(ProxyListDialogTest, SpaceTicksTheSelectedRowsTogether) {
   list().SetChecked(2, true);
   SelectOnly({0, 2});
   SendMessageW(view_, WM_KEYDOWN, VK_SPACE, 0);
-  EXPECT_TRUE(list().row(0).favourite);
-  EXPECT_FALSE(list().row(1).favourite);
-  EXPECT_TRUE(list().row(2).favourite);
+  EXPECT_TRUE(list().row(0).favorite);
+  EXPECT_FALSE(list().row(1).favorite);
+  EXPECT_TRUE(list().row(2).favorite);
   EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:3, 常用ip:2)");
 }
 

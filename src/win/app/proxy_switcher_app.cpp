@@ -8,9 +8,14 @@
 #include "core/proxylist/ip_location.h"
 #include "win/app/floating_window.h"
 #include "win/app/prompt.h"
+#include "win/app/switcher.h"
+#include "win/platform/ansi_codec.h"
 #include "win/platform/registry_profile_store.h"
 #include "win/platform/unique_handle.h"
+#include "win/platform/verify_worker_pool.h"
 #include "win/platform/wide_text.h"
+#include "win/platform/win_clock.h"
+#include "win/platform/wininet_site_fetcher.h"
 #include "win/ui/message_loop.h"
 
 namespace win {
@@ -50,20 +55,39 @@ int ProxySwitcherApp::Run() {
 
   RegistryProfileStore profile(HKEY_CURRENT_USER, std::string(kProfileRoot));
   core::IpLocationDb locations(GetModuleFolder() + L"wry.dll");
+  WindowsAnsiCodec codec;
 
-  FloatingWindowEnv env;
-  env.instance = instance_;
-  env.profile = &profile;
-  env.prompt = &prompt;
-  env.locator = [&locations](std::string_view address) {
+  // The real parts of the program's state: the registry profile, the system
+  // tick count, the worker threads on WinInet and the location database.
+  SwitcherParts parts;
+  parts.instance = instance_;
+  parts.profile = &profile;
+  parts.prompt = &prompt;
+  parts.codec = &codec;
+  parts.clock = std::make_shared<WinClock>();
+  auto pool = std::make_unique<VerifyWorkerPool>(
+      [] { return std::make_unique<WinInetSiteFetcher>(); }, parts.clock);
+  // Without its report window the pool refuses every start, which the
+  // scheduler reports as "创建验证线程中发生异常" at the first run.
+  pool->Create();
+  VerifyWorkerPool* workers = pool.get();
+  parts.pool = std::move(pool);
+  parts.locator = [&locations](std::string_view address) {
     core::IpLocation loc;
     return locations.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
   };
+  Switcher switcher(std::move(parts));
+  workers->SetDoneHandler([&switcher](int slot, uint64_t generation, const auto& outcomes) {
+    switcher.OnWorkerDone(slot, generation, outcomes);
+  });
+
+  FloatingWindowEnv env;
   // The exit command ends the process at once: no window is destroyed and
   // nothing else is saved (FinalSave has run).
   env.end_process = [](int code) { ExitProcess(UINT(code)); };
 
-  auto window = std::make_unique<FloatingWindow>(std::move(env));
+  switcher.Start();
+  auto window = std::make_unique<FloatingWindow>(switcher, std::move(env));
   // The start goes on even when the window cannot be created; the loop then
   // waits for nothing, so end instead of hanging.
   if (!window->Create()) return 0;

@@ -1,6 +1,6 @@
 #include "win/app/site_editor_dialog.h"
 
-#include "win/app/verify_dialog_text.h"
+#include "win/ui/dialog_text.h"
 #include "win/res/verify_resource.h"
 
 namespace win {
@@ -44,7 +44,7 @@ void SiteEditorDialog::OnConfirm() {
   typed.verify_string = DialogItemText(hwnd(), IDC_SITE_VERIFY_STRING);
   core::SiteEditorResult result;
   if (auto refusal = core::ConfirmSiteEditor(typed, &result)) {
-    VerifyMessageBox(hwnd(), refusal->message, refusal->caption, MB_OK | MB_ICONWARNING);
+    prompt_.Ask(hwnd(), refusal->message, refusal->caption, MB_OK | MB_ICONWARNING);
     int focus =
         refusal->focus == core::SiteEditorField::kUrl ? IDC_SITE_URL : IDC_SITE_VERIFY_STRING;
     SendMessageW(hwnd(), WM_NEXTDLGCTL, WPARAM(GetDlgItem(hwnd(), focus)), TRUE);
@@ -55,8 +55,9 @@ void SiteEditorDialog::OnConfirm() {
   EndDialog(hwnd(), IDOK);
 }
 
-bool RunSiteEditor(HWND owner, std::string* site_url, std::string* verify_string) {
-  SiteEditorDialog dialog(core::SplitSiteUrl(*site_url, *verify_string));
+bool RunSiteEditor(HWND owner, Prompt& prompt, std::string* site_url,
+                   std::string* verify_string) {
+  SiteEditorDialog dialog(core::SplitSiteUrl(*site_url, *verify_string), prompt);
   if (dialog.Run(owner) != IDOK) return false;
   *site_url = core::ComposeSiteUrl(dialog.result(), dialog.fields().user, dialog.fields().password);
   *verify_string = dialog.fields().verify_string;

@@ -6,7 +6,10 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "core/verify/site_editor.h"
+#include "win/app/prompt.h"
 #include "win/ui/dialog_base.h"
 
 namespace win {
@@ -15,7 +18,9 @@ class SiteEditorDialog final : public DialogBase {
  public:
   // `fields` fill the four edits; on confirmation they hold what was typed
   // (the URL trimmed) and `result()` the scheme and the rest of the URL.
-  explicit SiteEditorDialog(core::SiteEditorFields fields) : fields_(std::move(fields)) {}
+  // Refusals are shown through `prompt`.
+  SiteEditorDialog(core::SiteEditorFields fields, Prompt& prompt)
+      : fields_(std::move(fields)), prompt_(prompt) {}
 
   // IDOK when confirmed, IDCANCEL when cancelled, -1 when the dialog failed.
   INT_PTR Run(HWND owner);
@@ -31,12 +36,13 @@ class SiteEditorDialog final : public DialogBase {
   void OnConfirm();
 
   core::SiteEditorFields fields_;
+  Prompt& prompt_;
   core::SiteEditorResult result_;
 };
 
 // Opens the editor filled from `site_url` and `verify_string` (credentials in the
 // URL go to the user name and password edits). On confirmation stores the
 // composed URL and the verify string and returns true.
-bool RunSiteEditor(HWND owner, std::string* site_url, std::string* verify_string);
+bool RunSiteEditor(HWND owner, Prompt& prompt, std::string* site_url, std::string* verify_string);
 
 }  // namespace win

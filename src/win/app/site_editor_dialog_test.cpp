@@ -9,17 +9,21 @@
 #include <string>
 #include <vector>
 
-#include "win/app/verify_dialog_text.h"
+#include "win/testing/scripted_prompt.h"
+#include "win/ui/dialog_text.h"
 #include "win/platform/wide_text.h"
 #include "win/res/verify_resource.h"
 
 namespace win {
 namespace {
 
-std::vector<std::string> g_boxes;
-int RecordBox(HWND, const std::string& text, const std::string& caption, UINT) {
-  g_boxes.push_back(caption + ":" + text);
-  return IDOK;
+ScriptedPrompt g_prompt;
+
+// The message boxes shown, as "caption:text".
+std::vector<std::string> Boxes() {
+  std::vector<std::string> out;
+  for (const ScriptedPrompt::Shown& s : g_prompt.shown) out.push_back(s.caption + ":" + s.text);
+  return out;
 }
 
 std::function<void(HWND)> g_drive;
@@ -48,7 +52,7 @@ void CALLBACK DriveEditor(HWND, UINT, UINT_PTR id, DWORD) {
 bool RunDriven(std::string* url, std::string* verify, std::function<void(HWND)> drive) {
   g_drive = std::move(drive);
   SetTimer(nullptr, 0, 20, &DriveEditor);
-  return RunSiteEditor(nullptr, url, verify);
+  return RunSiteEditor(nullptr, g_prompt, url, verify);
 }
 
 void TypeAndConfirm(HWND editor, const std::vector<std::string>& fields) {
@@ -60,10 +64,8 @@ void TypeAndConfirm(HWND editor, const std::vector<std::string>& fields) {
 class SiteEditorDialogTest : public testing::Test {
  protected:
   void SetUp() override {
-    g_boxes.clear();
-    SetVerifyMessageBoxHook(&RecordBox);
+    g_prompt.shown.clear();
   }
-  void TearDown() override { SetVerifyMessageBoxHook(nullptr); }
 };
 
 TEST_F(SiteEditorDialogTest, ConfirmationComposesTheUrlOrRefuses) {
@@ -93,7 +95,7 @@ TEST_F(SiteEditorDialogTest, ConfirmationComposesTheUrlOrRefuses) {
        IDC_SITE_VERIFY_STRING},
   };
   for (const Case& c : cases) {
-    g_boxes.clear();
+    g_prompt.shown.clear();
     std::string url, verify;
     std::string kept_url;
     int focus = 0;
@@ -108,13 +110,13 @@ TEST_F(SiteEditorDialogTest, ConfirmationComposesTheUrlOrRefuses) {
     EXPECT_TRUE(confirmed) << c.typed[0];
     if (c.stored.empty()) {
       EXPECT_EQ(url, "http://fixed.example/") << c.typed[0];
-      ASSERT_EQ(g_boxes.size(), 1u) << c.typed[0];
-      EXPECT_EQ(g_boxes[0], c.box);
+      ASSERT_EQ(g_prompt.shown.size(), 1u) << c.typed[0];
+      EXPECT_EQ(Boxes()[0], c.box);
       EXPECT_EQ(kept_url, c.typed[0]);
       EXPECT_EQ(focus, c.focus) << c.typed[0];
     } else {
       EXPECT_EQ(url, c.stored) << c.typed[0];
-      EXPECT_TRUE(g_boxes.empty()) << c.typed[0];
+      EXPECT_TRUE(g_prompt.shown.empty()) << c.typed[0];
       EXPECT_EQ(verify, c.typed[3]);
     }
   }

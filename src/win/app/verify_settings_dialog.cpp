@@ -6,7 +6,7 @@
 
 #include "core/base/text.h"
 #include "win/app/site_editor_dialog.h"
-#include "win/app/verify_dialog_text.h"
+#include "win/ui/dialog_text.h"
 #include "win/platform/wide_text.h"
 #include "win/res/verify_resource.h"
 
@@ -23,7 +23,7 @@ constexpr CheckField kChecks[] = {
     {IDC_REVERIFY_BY_TIME, &core::VerifySettings::reverify_by_time},
     {IDC_AUTO_USE_BEST, &core::VerifySettings::auto_use_best},
     {IDC_AUTO_DELETE_FAILED, &core::VerifySettings::auto_delete_failed},
-    {IDC_RESET_FAVOURITES, &core::VerifySettings::reset_favourites},
+    {IDC_RESET_FAVORITES, &core::VerifySettings::reset_favorites},
     {IDC_ADD_BEST, &core::VerifySettings::add_best},
     {IDC_ADD_LINK_TIME_LESS, &core::VerifySettings::add_link_time_less},
     {IDC_ONLY_SELECTED_TYPES, &core::VerifySettings::only_selected_types},
@@ -56,8 +56,13 @@ bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST
 
 }  // namespace
 
-VerifySettingsDialog::VerifySettingsDialog(core::ProfileStore& store)
-    : store_(store), settings_(core::LoadVerifySettings(store)), editor_(&RunSiteEditor) {}
+VerifySettingsDialog::VerifySettingsDialog(core::ProfileStore& store,
+                                           core::VerifySettings& settings, Prompt& prompt)
+    : store_(store), settings_(settings), prompt_(prompt) {
+  editor_ = [this](HWND owner, std::string* url, std::string* verify_string) {
+    return RunSiteEditor(owner, prompt_, url, verify_string);
+  };
+}
 
 bool VerifySettingsDialog::Create(HWND owner) {
   return CreateModeless(GetModuleHandleW(nullptr), IDD_VERIFY_SETTINGS, owner);
@@ -136,7 +141,7 @@ void VerifySettingsDialog::FillControls() {
   SetDialogItemText(hwnd(), IDC_BEST_COUNT, std::to_string(settings_.best_count));
   SetDialogItemText(hwnd(), IDC_TIME_LESS_THAN, core::Format("%g", settings_.time_less_than));
   SendDlgItemMessageW(hwnd(), IDC_REVERIFY_ROWS, CB_SETCURSEL,
-                      settings_.only_favourite_rows ? 1 : 0, 0);
+                      settings_.only_favorite_rows ? 1 : 0, 0);
   EnableResetDependents();
   FillSiteList();
 }
@@ -155,13 +160,13 @@ void VerifySettingsDialog::FillSiteList() {
     std::wstring url = Utf8ToWide(site.url), verify = Utf8ToWide(site.verify_string);
     ListView_SetItemText(list, row, 1, url.data());
     ListView_SetItemText(list, row, 2, verify.data());
-    ListView_SetCheckState(list, row, site.favourite);
+    ListView_SetCheckState(list, row, site.favorite);
   }
   filling_ = false;
 }
 
 void VerifySettingsDialog::EnableResetDependents() {
-  bool on = Checked(hwnd(), IDC_RESET_FAVOURITES);
+  bool on = Checked(hwnd(), IDC_RESET_FAVORITES);
   for (int id : kResetDependents) EnableWindow(Item(id), on);
 }
 
@@ -171,8 +176,8 @@ void VerifySettingsDialog::OnCommand(int id) {
       return OnConfirm();
     case IDCANCEL:
       return OnCancel();
-    case IDC_RESET_FAVOURITES:
-      settings_.reset_favourites = Checked(hwnd(), IDC_RESET_FAVOURITES);
+    case IDC_RESET_FAVORITES:
+      settings_.reset_favorites = Checked(hwnd(), IDC_RESET_FAVORITES);
       return EnableResetDependents();
     case IDC_NEW_SITE:
       return OnNewSite();
@@ -198,7 +203,7 @@ INT_PTR VerifySettingsDialog::OnNotify(const NMHDR* header) {
         (change->uNewState ^ change->uOldState) & LVIS_STATEIMAGEMASK && change->iItem >= 0 &&
         size_t(change->iItem) < settings_.sites.size()) {
       // A tick counts at once: the next row handed to a worker uses it.
-      settings_.sites[size_t(change->iItem)].favourite =
+      settings_.sites[size_t(change->iItem)].favorite =
           ListView_GetCheckState(Item(IDC_SITE_LIST), change->iItem) != 0;
     }
     return TRUE;
@@ -219,14 +224,14 @@ void VerifySettingsDialog::OnConfirm() {
   fields.time_less_than = DialogItemText(hwnd(), IDC_TIME_LESS_THAN);
   core::VerifySettings confirmed = settings_;
   if (auto error = core::ApplyVerifySettingsFields(fields, &confirmed)) {
-    VerifyMessageBox(hwnd(), error->message, "验证参数设置", MB_OK | MB_ICONEXCLAMATION);
+    prompt_.Ask(hwnd(), error->message, "验证参数设置", MB_OK | MB_ICONEXCLAMATION);
     HWND edit = Item(FieldControl(error->field));
     SendMessageW(hwnd(), WM_NEXTDLGCTL, WPARAM(edit), TRUE);
     SendMessageW(edit, EM_SETSEL, 0, -1);
     return;
   }
   for (const CheckField& check : kChecks) confirmed.*check.member = Checked(hwnd(), check.id);
-  confirmed.only_favourite_rows =
+  confirmed.only_favorite_rows =
       SendDlgItemMessageW(hwnd(), IDC_REVERIFY_ROWS, CB_GETCURSEL, 0, 0) == 1;
   settings_ = std::move(confirmed);
   core::SaveVerifySettings(settings_, store_);
@@ -250,7 +255,7 @@ void VerifySettingsDialog::OnNewSite() {
 
 void VerifySettingsDialog::OnEditSite(int row) {
   if (row < 0 || size_t(row) >= settings_.sites.size()) {
-    VerifyMessageBox(hwnd(), "请先选择一个要编辑的验证站点", "无法完成操作",
+    prompt_.Ask(hwnd(), "请先选择一个要编辑的验证站点", "无法完成操作",
                      MB_OK | MB_ICONWARNING);
     return;
   }
@@ -266,7 +271,7 @@ void VerifySettingsDialog::OnEditSite(int row) {
 void VerifySettingsDialog::OnDeleteSite() {
   int row = SelectedSite();
   if (row < 0) return;
-  if (VerifyMessageBox(hwnd(), "您确定要删除这个验证站点？", "请确认",
+  if (prompt_.Ask(hwnd(), "您确定要删除这个验证站点？", "请确认",
                        MB_YESNO | MB_ICONQUESTION) != IDYES) {
     return;
   }

@@ -1,23 +1,29 @@
 // The verify settings dialog (137, "验证参数设置"): a modeless dialog owned by
-// the main dialog, created hidden and only shown and hidden afterwards. It owns
-// the active VerifySettings that the scheduler and the end-of-run rules read.
+// the main dialog, created hidden and only shown and hidden afterwards. It edits
+// the program's VerifySettings in force (the switcher's), which the scheduler
+// and the end-of-run rules read.
 // Option edits count from "确定" on (check 1031 at once); site list changes
 // count at once; showing or hiding reloads the stored values. UI thread only.
 #pragma once
 
 #include <windows.h>
 
-#include "core/proxylist/profile_store.h"
+#include <functional>
+#include <string>
+
+#include "core/base/profile_store.h"
 #include "core/verify/verify_settings.h"
+#include "win/app/prompt.h"
 #include "win/ui/dialog_base.h"
 
 namespace win {
 
 class VerifySettingsDialog final : public DialogBase {
  public:
-  // `store` must outlive the dialog. The settings are loaded at once, so they
-  // are valid before the dialog window exists.
-  explicit VerifySettingsDialog(core::ProfileStore& store);
+  // `store`, `settings` and `prompt` must outlive the dialog. `settings` are
+  // the settings in force; the dialog reloads them from `store` when it is
+  // shown or hidden and writes them on "确定".
+  VerifySettingsDialog(core::ProfileStore& store, core::VerifySettings& settings, Prompt& prompt);
 
   // Creates the dialog hidden. False when it could not be created.
   bool Create(HWND owner);
@@ -28,8 +34,9 @@ class VerifySettingsDialog final : public DialogBase {
 
   // Opens the site editor for a new site / the selected site (buttons 1022 and
   // 1021). Overridable by tests through the editor hook below.
-  using SiteEditorHook = bool (*)(HWND owner, std::string* url, std::string* verify_string);
-  void SetSiteEditorHook(SiteEditorHook hook) { editor_ = hook; }
+  using SiteEditorHook =
+      std::function<bool(HWND owner, std::string* url, std::string* verify_string)>;
+  void SetSiteEditorHook(SiteEditorHook hook) { editor_ = std::move(hook); }
 
  protected:
   INT_PTR HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override;
@@ -52,7 +59,8 @@ class VerifySettingsDialog final : public DialogBase {
   void SelectSite(int row);
 
   core::ProfileStore& store_;
-  core::VerifySettings settings_;
+  core::VerifySettings& settings_;
+  Prompt& prompt_;
   SiteEditorHook editor_;
   bool filling_ = false;  // the list is being refilled: its notifications are ours
 };

@@ -1,5 +1,5 @@
 // The verify settings dialog, created for real and driven with the messages a
-// user's clicks send. Message boxes are answered by a hook that records them.
+// user's clicks send. Message boxes are answered by a scripted prompt.
 #include "win/app/verify_settings_dialog.h"
 
 #include <commctrl.h>
@@ -9,24 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "win/app/verify_dialog_text.h"
+#include "win/testing/scripted_prompt.h"
+#include "win/ui/dialog_text.h"
 #include "win/platform/wide_text.h"
 #include "win/res/verify_resource.h"
 
 namespace win {
 namespace {
-
-struct Box {
-  std::string text;
-  std::string caption;
-};
-std::vector<Box> g_boxes;
-int g_answer = IDOK;
-
-int RecordBox(HWND, const std::string& text, const std::string& caption, UINT) {
-  g_boxes.push_back({text, caption});
-  return g_answer;
-}
 
 std::vector<std::string> g_editor_calls;
 std::string g_editor_url, g_editor_verify;
@@ -41,13 +30,9 @@ bool EditorStub(HWND, std::string* url, std::string* verify) {
 class VerifySettingsDialogTest : public testing::Test {
  protected:
   void SetUp() override {
-    g_boxes.clear();
-    g_answer = IDOK;
     g_editor_calls.clear();
     g_editor_url.clear();
-    SetVerifyMessageBoxHook(&RecordBox);
   }
-  void TearDown() override { SetVerifyMessageBoxHook(nullptr); }
 
   // Sites A (ticked), B and C.
   void StoreThreeSites() {
@@ -62,7 +47,8 @@ class VerifySettingsDialogTest : public testing::Test {
   }
 
   VerifySettingsDialog& Open() {
-    dialog_ = std::make_unique<VerifySettingsDialog>(store_);
+    settings_ = core::LoadVerifySettings(store_);
+    dialog_ = std::make_unique<VerifySettingsDialog>(store_, settings_, prompt_);
     dialog_->SetSiteEditorHook(&EditorStub);
     EXPECT_TRUE(dialog_->Create(nullptr)) << GetLastError();
     dialog_->ShowCentred();
@@ -94,6 +80,8 @@ class VerifySettingsDialogTest : public testing::Test {
   }
 
   core::MemoryProfileStore store_;
+  core::VerifySettings settings_;
+  ScriptedPrompt prompt_;
   std::unique_ptr<VerifySettingsDialog> dialog_;
 };
 
@@ -109,7 +97,7 @@ TEST_F(VerifySettingsDialogTest, AnEmptyProfileShowsTheDefaults) {
       {IDC_REVERIFY_BY_TIME, true},
       {IDC_AUTO_USE_BEST, true},
       {IDC_AUTO_DELETE_FAILED, false},
-      {IDC_RESET_FAVOURITES, true},
+      {IDC_RESET_FAVORITES, true},
       {IDC_ADD_BEST, true},
       {IDC_ADD_LINK_TIME_LESS, false},
       {IDC_ONLY_SELECTED_TYPES, true},
@@ -141,13 +129,13 @@ TEST_F(VerifySettingsDialogTest, RefusedFieldsShowTheMessageAndSaveNothing) {
   Open();
   const auto stored = store_.values();
   for (const Case& c : cases) {
-    g_boxes.clear();
+    prompt_.shown.clear();
     Click(IDCANCEL);
     dialog_->ShowCentred();
     Type(c.id, c.text);
     Click(IDOK);
-    ASSERT_EQ(g_boxes.size(), 1u) << c.text;
-    EXPECT_EQ(g_boxes[0].text, c.message) << c.text;
+    ASSERT_EQ(prompt_.shown.size(), 1u) << c.text;
+    EXPECT_EQ(prompt_.shown[0].text, c.message) << c.text;
     EXPECT_TRUE(IsWindowVisible(Dlg())) << c.text;
     EXPECT_TRUE(store_.values() == stored) << c.text;
     EXPECT_EQ(dialog_->settings().threads, 30) << c.text;
@@ -161,7 +149,7 @@ TEST_F(VerifySettingsDialogTest, ConfirmSavesAndHidesCancelRestores) {
   SendDlgItemMessageW(Dlg(), IDC_REVERIFY_ROWS, CB_SETCURSEL, 1, 0);
   Type(IDC_TIME_LESS_THAN, "3");
   Click(IDOK);
-  EXPECT_TRUE(g_boxes.empty());
+  EXPECT_TRUE(prompt_.shown.empty());
   EXPECT_FALSE(IsWindowVisible(Dlg()));
   EXPECT_EQ(store_.ReadInt("Verify Settings", "Verify threads number", 0), 50);
   EXPECT_EQ(store_.ReadInt("Verify Settings", "Auto use the best proxy", 1), 0);
@@ -178,16 +166,16 @@ TEST_F(VerifySettingsDialogTest, ConfirmSavesAndHidesCancelRestores) {
   EXPECT_EQ(DialogItemText(Dlg(), IDC_THREADS), "50");
 }
 
-TEST_F(VerifySettingsDialogTest, ResetFavouritesEnablesItsTenControls) {
+TEST_F(VerifySettingsDialogTest, ResetFavoritesEnablesItsTenControls) {
   Open();
   const int dependents[] = {
       IDC_ADD_BEST,       IDC_BEST_COUNT,    IDC_BEST_COUNT_LABEL,    IDC_ADD_LINK_TIME_LESS,
       IDC_TIME_LESS_THAN, IDC_SECONDS_LABEL, IDC_ONLY_SELECTED_TYPES, IDC_ADD_HTTP,
       IDC_ADD_SOCKS,      IDC_ADD_FTP};
   for (bool on : {false, true}) {
-    CheckDlgButton(Dlg(), IDC_RESET_FAVOURITES, on ? BST_CHECKED : BST_UNCHECKED);
-    Click(IDC_RESET_FAVOURITES);
-    EXPECT_EQ(dialog_->settings().reset_favourites, on);
+    CheckDlgButton(Dlg(), IDC_RESET_FAVORITES, on ? BST_CHECKED : BST_UNCHECKED);
+    Click(IDC_RESET_FAVORITES);
+    EXPECT_EQ(dialog_->settings().reset_favorites, on);
     for (int id : dependents) EXPECT_EQ(IsWindowEnabled(GetDlgItem(Dlg(), id)) != 0, on) << id;
   }
 }
@@ -218,7 +206,7 @@ TEST_F(VerifySettingsDialogTest, MoveButtons) {
     Click(c.button);
     EXPECT_EQ(Urls(), c.order) << c.select << " " << c.button;
     EXPECT_EQ(SelectedRow(), c.selected_after) << c.select << " " << c.button;
-    EXPECT_EQ(dialog_->settings().FavouriteSiteCount(), 1);
+    EXPECT_EQ(dialog_->settings().FavoriteSiteCount(), 1);
   }
 }
 
@@ -226,15 +214,15 @@ TEST_F(VerifySettingsDialogTest, DeleteAsksFirst) {
   StoreThreeSites();
   Open();
   Click(IDC_DELETE_SITE);  // nothing selected: no question
-  EXPECT_TRUE(g_boxes.empty());
+  EXPECT_TRUE(prompt_.shown.empty());
   Select(1);
-  g_answer = IDNO;
+  prompt_.answers = {IDNO};
   Click(IDC_DELETE_SITE);
-  ASSERT_EQ(g_boxes.size(), 1u);
-  EXPECT_EQ(g_boxes[0].text, "您确定要删除这个验证站点？");
-  EXPECT_EQ(g_boxes[0].caption, "请确认");
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "您确定要删除这个验证站点？");
+  EXPECT_EQ(prompt_.shown[0].caption, "请确认");
   EXPECT_EQ(Urls(), "http://a/+ http://b/ http://c/ ");
-  g_answer = IDYES;
+  prompt_.answers = {IDYES};
   Click(IDC_DELETE_SITE);
   EXPECT_EQ(Urls(), "http://a/+ http://c/ ");
   EXPECT_EQ(dialog_->settings().sites.size(), 2u);
@@ -244,9 +232,9 @@ TEST_F(VerifySettingsDialogTest, EditNeedsASelectionAndDoubleClickEditsThatRow) 
   StoreThreeSites();
   Open();
   Click(IDC_EDIT_SITE);
-  ASSERT_EQ(g_boxes.size(), 1u);
-  EXPECT_EQ(g_boxes[0].text, "请先选择一个要编辑的验证站点");
-  EXPECT_EQ(g_boxes[0].caption, "无法完成操作");
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "请先选择一个要编辑的验证站点");
+  EXPECT_EQ(prompt_.shown[0].caption, "无法完成操作");
   EXPECT_TRUE(g_editor_calls.empty());
 
   g_editor_url = "http://edited/";
@@ -274,13 +262,13 @@ TEST_F(VerifySettingsDialogTest, NewSitesAndTicksCountAtOnceAndCancelRestores) {
   g_editor_verify = "vn";
   Click(IDC_NEW_SITE);
   EXPECT_EQ(Urls(), "http://a/+ http://b/ http://c/ http://new/+ ");
-  EXPECT_EQ(dialog_->settings().FavouriteSiteCount(), 2);
+  EXPECT_EQ(dialog_->settings().FavoriteSiteCount(), 2);
   ListView_SetCheckState(GetDlgItem(Dlg(), IDC_SITE_LIST), 1, TRUE);
-  EXPECT_TRUE(dialog_->settings().sites[1].favourite);
-  EXPECT_EQ(dialog_->settings().FavouriteSiteCount(), 3);
+  EXPECT_TRUE(dialog_->settings().sites[1].favorite);
+  EXPECT_EQ(dialog_->settings().FavoriteSiteCount(), 3);
   Click(IDCANCEL);
   EXPECT_EQ(dialog_->settings().sites.size(), 3u);
-  EXPECT_EQ(dialog_->settings().FavouriteSiteCount(), 1);
+  EXPECT_EQ(dialog_->settings().FavoriteSiteCount(), 1);
 }
 
 }  // namespace

@@ -9,12 +9,7 @@
 namespace win {
 
 std::string WindowsAnsiCodec::ToUtf8(std::string_view ansi) const {
-  if (ansi.empty() || ansi.size() > size_t(INT_MAX)) return {};
-  int n = MultiByteToWideChar(code_page_, 0, ansi.data(), int(ansi.size()), nullptr, 0);
-  if (n <= 0) return {};
-  std::wstring wide(size_t(n), L'\0');
-  MultiByteToWideChar(code_page_, 0, ansi.data(), int(ansi.size()), wide.data(), n);
-  return WideToUtf8(wide);
+  return WideToUtf8(CodePageToWide(ansi, code_page_));
 }
 
 bool WindowsAnsiCodec::FromUtf8(std::string_view utf8, std::string* ansi) const {

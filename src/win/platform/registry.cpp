@@ -69,12 +69,8 @@ std::string ReadRegistryText(HKEY root, std::string_view subkey, std::string_vie
     case REG_BINARY: {
       size_t n = 0;
       while (n < bytes && buffer[n] != 0) ++n;
-      std::string ansi(reinterpret_cast<const char*>(buffer.data()), n);
-      int w = MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), nullptr, 0);
-      if (w <= 0) return {};
-      std::wstring wide(size_t(w), L'\0');
-      MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), wide.data(), w);
-      return WideToUtf8(wide);
+      std::string_view ansi(reinterpret_cast<const char*>(buffer.data()), n);
+      return WideToUtf8(CodePageToWide(ansi, CP_ACP));
     }
     case REG_DWORD:
       if (bytes != sizeof(DWORD)) return {};

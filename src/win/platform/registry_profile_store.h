@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/proxylist/profile_store.h"
+#include "core/base/profile_store.h"
 
 namespace win {
 

@@ -145,9 +145,9 @@ TEST_F(RegistryTest, ReadRegistryTextFollowsTheValueType) {
 TEST_F(RegistryTest, TheListSectionsSaveAndLoadThroughTheRegistry) {
   RegistryProfileStore store(HKEY_CURRENT_USER, root_);
   core::ProxyList list;
-  ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), 1);
-  ASSERT_EQ(list.AddProxy("2.2.2.2:8080@SOCKS5", false), 1);
-  ASSERT_EQ(list.AddProxy("3.3.3.3:3128", true), 1);
+  ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), core::AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("2.2.2.2:8080@SOCKS5", false), core::AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("3.3.3.3:3128", true), core::AddResult::kAdded);
   // A longer earlier save: its higher numbers must go.
   ASSERT_TRUE(store.WriteText("Proxy List", "FavoriteProxy_005", "9.9.9.9:9"));
   core::SaveListSection(list, store);
@@ -163,7 +163,7 @@ TEST_F(RegistryTest, TheListSectionsSaveAndLoadThroughTheRegistry) {
   EXPECT_EQ(again.RowHostPort(0), "1.1.1.1:80");
   EXPECT_EQ(again.RowHostPort(1), "3.3.3.3:3128");
   EXPECT_EQ(again.RowHostPort(2), "2.2.2.2:8080");
-  EXPECT_EQ(again.favourite_count(), 2);
+  EXPECT_EQ(again.favorite_count(), 2);
 }
 
 }  // namespace

@@ -11,17 +11,13 @@ constexpr SIZE_T kWorkerStack = 256 * 1024;
 
 }  // namespace
 
-// Records a run's progress into the worker as it happens, so that an abandoned
-// run's reached outcomes and the latest progress text can be read by the UI.
+// Records a run's outcomes into the worker as they happen, so that an abandoned
+// run's reached outcomes can be read by the UI.
 class VerifyWorker::Observer final : public core::RunObserver {
  public:
-  Observer(VerifyWorker& worker, uint64_t generation) : worker_(worker), generation_(generation) {}
+  explicit Observer(VerifyWorker& worker) : worker_(worker) {}
 
-  void OnProgress(std::string_view text) override {
-    std::lock_guard lock(worker_.mutex_);
-    worker_.progress_ = std::string(text);
-    if (worker_.report_progress_) worker_.PostLocked(WM_VERIFY_PROGRESS, generation_);
-  }
+  void OnProgress(std::string_view) override {}
 
   void OnSiteDone(int index, const core::SiteOutcome& outcome) override {
     std::lock_guard lock(worker_.mutex_);
@@ -32,15 +28,13 @@ class VerifyWorker::Observer final : public core::RunObserver {
 
  private:
   VerifyWorker& worker_;
-  uint64_t generation_;
 };
 
 VerifyWorker::VerifyWorker(int slot, HWND report_window,
                            std::unique_ptr<core::SiteFetcher> fetcher,
-                           std::shared_ptr<core::Clock> clock, bool report_progress)
+                           std::shared_ptr<core::Clock> clock)
     : slot_(slot),
       report_window_(report_window),
-      report_progress_(report_progress),
       fetcher_(std::move(fetcher)),
       clock_(std::move(clock)) {}
 
@@ -149,9 +143,8 @@ void VerifyWorker::RunOnce() {
     running_generation_ = generation;
     running_ = true;
     finished_ = false;
-    progress_.clear();
   }
-  Observer observer(*this, generation);
+  Observer observer(*this);
   run.RunTests(*fetcher_, *clock_, observer);
   std::lock_guard lock(mutex_);
   outcomes_ = run.Outcomes();
@@ -230,11 +223,6 @@ bool VerifyWorker::TakeFinished(uint64_t generation, std::vector<core::SiteOutco
   finished_ = false;
   *outcomes = outcomes_;
   return true;
-}
-
-std::string VerifyWorker::progress_text() {
-  std::lock_guard lock(mutex_);
-  return progress_;
 }
 
 bool VerifyWorker::busy() {

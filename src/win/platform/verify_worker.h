@@ -1,7 +1,7 @@
 // VerifyWorker: one verify worker thread with its own message queue. The UI
 // thread hands it a VerifyRun and posts TM_VERIFY_START; the thread runs the
-// tests and posts WM_VERIFY_PROGRESS / WM_VERIFY_DONE (wParam = slot, lParam =
-// generation) to the report window. Abandon (UI thread) stops it for good without
+// tests and posts WM_VERIFY_DONE (wParam = slot, lParam = generation) to the
+// report window. Abandon (UI thread) stops it for good without
 // waiting: the thread ends by itself and never posts again. Shared between the
 // UI thread and the worker thread; every shared field is behind one mutex that
 // is never held across a blocking call.
@@ -26,8 +26,9 @@ namespace win {
 // Thread messages posted to a worker.
 inline constexpr UINT TM_VERIFY_START = 0x0FCD;
 inline constexpr UINT TM_VERIFY_QUIT = 0x0FCE;
-// Window messages posted by a worker: wParam = slot, lParam = generation.
-inline constexpr UINT WM_VERIFY_PROGRESS = 0x13AA;
+// The window message a worker posts at the end of a run: wParam = slot, lParam =
+// generation. (Progress is not posted: nothing shows it, and 200 workers'
+// progress posts would queue the UI thread's messages behind thousands of them.)
 inline constexpr UINT WM_VERIFY_DONE = 0x13AB;
 
 // Makes the fetcher of one worker; called on the UI thread.
@@ -36,11 +37,8 @@ using SiteFetcherFactory = std::function<std::unique_ptr<core::SiteFetcher>()>;
 class VerifyWorker : public std::enable_shared_from_this<VerifyWorker> {
  public:
   // `clock` must be safe to call from any thread; the worker keeps it alive.
-  // Without `report_progress` no WM_VERIFY_PROGRESS is posted (the text is still
-  // kept): 200 workers' progress posts would queue the UI thread's messages
-  // behind thousands of reports nobody reads.
   VerifyWorker(int slot, HWND report_window, std::unique_ptr<core::SiteFetcher> fetcher,
-               std::shared_ptr<core::Clock> clock, bool report_progress = true);
+               std::shared_ptr<core::Clock> clock);
   ~VerifyWorker();
   VerifyWorker(const VerifyWorker&) = delete;
   VerifyWorker& operator=(const VerifyWorker&) = delete;
@@ -63,8 +61,6 @@ class VerifyWorker : public std::enable_shared_from_this<VerifyWorker> {
   // The outcomes of run `generation` if it has finished; false otherwise (also
   // after Abandon).
   bool TakeFinished(uint64_t generation, std::vector<core::SiteOutcome>* outcomes);
-  // The latest progress text of the current run.
-  std::string progress_text();
   // True while a run is in progress.
   bool busy();
   // True once the thread has ended, or could not be created.
@@ -85,7 +81,6 @@ class VerifyWorker : public std::enable_shared_from_this<VerifyWorker> {
 
   const int slot_;
   const HWND report_window_;
-  const bool report_progress_;
   std::unique_ptr<core::SiteFetcher> fetcher_;
   std::shared_ptr<core::Clock> clock_;
   std::mutex mutex_;
@@ -104,7 +99,6 @@ class VerifyWorker : public std::enable_shared_from_this<VerifyWorker> {
   bool running_ = false;
   bool finished_ = false;  // the run of `running_generation_` has ended
   std::vector<core::SiteOutcome> outcomes_;
-  std::string progress_;
 };
 
 }  // namespace win

@@ -106,7 +106,7 @@ TEST(VerifyEndToEndTest, VerifyAllThroughRealProxies) {
   Rig rig(core::kWatchdogPerSiteMs);
   ASSERT_TRUE(rig.pool.Create());
   for (const char* name : {"DEAD", "OTHER", "SLOW", "PROXY"}) {
-    ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port(name), false), 1);
+    ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port(name), false), core::AddResult::kAdded);
   }
   rig.settings.threads = 2;  // four rows on two workers: each worker takes a second row
   rig.settings.auto_delete_failed = true;
@@ -123,7 +123,7 @@ TEST(VerifyEndToEndTest, VerifyAllThroughRealProxies) {
   EXPECT_EQ(rig.scheduler.usableCount(), 2);
 
   // The unreachable proxy and the one with the wrong page are deleted; the
-  // fast proxy sorts above the slow one, both become favourites, and the fast
+  // fast proxy sorts above the slow one, both become favorites, and the fast
   // one becomes the system proxy.
   ASSERT_EQ(rig.list.size(), 2u);
   const core::ProxyRow& first = rig.list.row(0);
@@ -132,8 +132,8 @@ TEST(VerifyEndToEndTest, VerifyAllThroughRealProxies) {
   EXPECT_EQ(second.port, Port("SLOW"));
   EXPECT_GT(first.score, second.score);
   EXPECT_GT(second.score, 0);
-  EXPECT_TRUE(first.favourite);
-  EXPECT_TRUE(second.favourite);
+  EXPECT_TRUE(first.favorite);
+  EXPECT_TRUE(second.favorite);
   EXPECT_EQ(first.result.rfind("[" + std::to_string(first.score) + "]", 0), 0u) << first.result;
   ASSERT_EQ(rig.host.used.size(), 1u);
   EXPECT_EQ(rig.host.used[0], "127.0.0.1:" + Port("PROXY"));
@@ -145,9 +145,9 @@ TEST(VerifyEndToEndTest, TheWatchdogFinishesAHungRowAndTheRunGoesOn) {
   }
   Rig rig(1500);  // the watchdog gives each site 1.5 s instead of 120 s
   ASSERT_TRUE(rig.pool.Create());
-  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port("TRICKLE"), false), 1);
-  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port("PROXY"), false), 1);
-  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port("SLOW"), false), 1);
+  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port("TRICKLE"), false), core::AddResult::kAdded);
+  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port("PROXY"), false), core::AddResult::kAdded);
+  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port("SLOW"), false), core::AddResult::kAdded);
   rig.settings.threads = 1;
   rig.settings.sites = {
       {"http://127.0.0.1:" + Port("DEAD") + "/verify.html", "RELAYMOTH-VERIFY-7731", true}};

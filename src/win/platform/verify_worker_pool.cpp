@@ -71,8 +71,7 @@ core::StartResult VerifyWorkerPool::Start(int slot, uint64_t generation, core::V
   if (!worker) {
     std::unique_ptr<core::SiteFetcher> fetcher = fetchers_ ? fetchers_() : nullptr;
     if (!fetcher) return core::StartResult::kNoWorker;
-    worker = std::make_shared<VerifyWorker>(slot, report_window(), std::move(fetcher), clock_,
-                                            bool(on_progress_));
+    worker = std::make_shared<VerifyWorker>(slot, report_window(), std::move(fetcher), clock_);
     to_spawn_.push_back(worker);
     if (!spawn_posted_ && PostMessageW(report_window(), kSpawnWorkers, 0, 0)) spawn_posted_ = true;
     if (!spawn_posted_) SpawnSome();
@@ -123,16 +122,12 @@ bool VerifyWorkerPool::HandleReport(UINT msg, WPARAM wparam, LPARAM lparam) {
     SpawnSome();
     return true;
   }
-  if (msg != WM_VERIFY_DONE && msg != WM_VERIFY_PROGRESS) return false;
+  if (msg != WM_VERIFY_DONE) return false;
   size_t slot = size_t(wparam);
   if (slot >= slots_.size() || !slots_[slot]) return true;
   // A report posted just before its worker was abandoned or re-armed finds a
   // different worker or generation in the slot and is dropped here.
   std::shared_ptr<VerifyWorker> worker = slots_[slot];
-  if (msg == WM_VERIFY_PROGRESS) {
-    if (on_progress_ && worker->busy()) on_progress_(int(slot), worker->progress_text());
-    return true;
-  }
   std::vector<core::SiteOutcome> outcomes;
   uint64_t generation = uint64_t(lparam);
   if (worker->TakeFinished(generation, &outcomes) && on_done_) {

@@ -1,6 +1,6 @@
 // VerifyWorkerPool: the scheduler's WorkerPool on threads. One VerifyWorker per
 // slot 0..199, created on demand; a message-only report window, owned by the
-// pool, receives the workers' WM_VERIFY_PROGRESS / WM_VERIFY_DONE posts and hands
+// pool, receives the workers' WM_VERIFY_DONE posts and hands
 // a finished run to the done handler (the main dialog routes it to
 // VerifyScheduler::OnWorkerDone). The UI thread never waits for a worker:
 // abandoned workers end by themselves and are reaped later. UI thread only.
@@ -23,7 +23,6 @@ class VerifyWorkerPool final : public core::WorkerPool {
  public:
   using DoneHandler =
       std::function<void(int slot, uint64_t generation, const std::vector<core::SiteOutcome>&)>;
-  using ProgressHandler = std::function<void(int slot, const std::string& text)>;
 
   // `clock` is used by the worker threads and must be safe on any thread.
   VerifyWorkerPool(SiteFetcherFactory fetchers, std::shared_ptr<core::Clock> clock);
@@ -36,8 +35,6 @@ class VerifyWorkerPool final : public core::WorkerPool {
   // created; Start then refuses with kNoWorker.
   bool Create();
   void SetDoneHandler(DoneHandler handler) { on_done_ = std::move(handler); }
-  // Workers created after this call post their progress; the others do not.
-  void SetProgressHandler(ProgressHandler handler) { on_progress_ = std::move(handler); }
 
   core::StartResult Start(int slot, uint64_t generation, core::VerifyRun run) override;
   std::vector<core::SiteOutcome> Abandon(int slot) override;
@@ -71,7 +68,6 @@ class VerifyWorkerPool final : public core::WorkerPool {
   std::vector<std::shared_ptr<VerifyWorker>> to_spawn_;
   bool spawn_posted_ = false;
   DoneHandler on_done_;
-  ProgressHandler on_progress_;
 };
 
 }  // namespace win

@@ -238,19 +238,6 @@ TEST_F(VerifyWorkerPoolTest, AWorkerAbandonedBeforeItsThreadExistsNeverRuns) {
   EXPECT_EQ(state_->fetches, 0);
 }
 
-TEST_F(VerifyWorkerPoolTest, ProgressReachesItsHandlerWithTheLatestText) {
-  std::vector<std::string> texts;
-  pool_->SetProgressHandler([&](int slot, const std::string& text) {
-    EXPECT_EQ(slot, 6);
-    texts.push_back(text);
-  });
-  ASSERT_EQ(pool_->Start(6, 1, RunFor("gate")), core::StartResult::kStarted);
-  ASSERT_TRUE(PumpUntil([&] { return !texts.empty(); }));
-  EXPECT_EQ(texts[0], "连接站点1    (http://gate/)");
-  SetEvent(state_->gate.get());
-  ASSERT_TRUE(PumpUntil([&] { return reports_.size() == 1; }));
-}
-
 TEST_F(VerifyWorkerPoolTest, RefusesSlotsOutsideThePool) {
   EXPECT_EQ(pool_->Start(-1, 1, RunFor("quick")), core::StartResult::kNoWorker);
   EXPECT_EQ(pool_->Start(core::kWorkerSlots, 1, RunFor("quick")), core::StartResult::kNoWorker);

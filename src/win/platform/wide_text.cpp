@@ -4,14 +4,16 @@
 
 namespace win {
 
-std::wstring Utf8ToWide(std::string_view utf8) {
-  if (utf8.empty() || utf8.size() > size_t(INT_MAX)) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+std::wstring CodePageToWide(std::string_view bytes, UINT code_page) {
+  if (bytes.empty() || bytes.size() > size_t(INT_MAX)) return {};
+  int n = MultiByteToWideChar(code_page, 0, bytes.data(), int(bytes.size()), nullptr, 0);
   if (n <= 0) return {};
   std::wstring out(size_t(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
+  MultiByteToWideChar(code_page, 0, bytes.data(), int(bytes.size()), out.data(), n);
   return out;
 }
+
+std::wstring Utf8ToWide(std::string_view utf8) { return CodePageToWide(utf8, CP_UTF8); }
 
 std::string WideToUtf8(std::wstring_view wide) {
   if (wide.empty() || wide.size() > size_t(INT_MAX)) return {};

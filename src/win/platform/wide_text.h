@@ -11,6 +11,9 @@ namespace win {
 
 // Malformed UTF-8 becomes U+FFFD; an empty input gives an empty output.
 std::wstring Utf8ToWide(std::string_view utf8);
+// Bytes in a Windows code page (CP_ACP: the system's ANSI code page) as UTF-16;
+// empty when the code page cannot convert them.
+std::wstring CodePageToWide(std::string_view bytes, UINT code_page);
 // Unpaired surrogates become U+FFFD.
 std::string WideToUtf8(std::wstring_view wide);
 

@@ -8,16 +8,10 @@
 #include <string>
 #include <utility>
 
+#include "win/platform/wide_text.h"
+
 namespace win {
 namespace {
-
-std::wstring Wide(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-  std::wstring out(size_t(std::max(n, 0)), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), n);
-  return out;
-}
 
 // Null for an empty text: WinInet takes an empty user name as a request to log
 // in with an empty name, a null one as "none given".
@@ -137,8 +131,8 @@ class InternetHandle {
 };
 
 InternetHandle OpenSession(const std::shared_ptr<Handles>& handles, std::string_view proxy) {
-  std::wstring agent = Wide(core::kVerifyUserAgent);
-  std::wstring proxy_list = Wide(proxy);
+  std::wstring agent = Utf8ToWide(core::kVerifyUserAgent);
+  std::wstring proxy_list = Utf8ToWide(proxy);
   // INTERNET_FLAG_DONT_CACHE: nothing a test fetches is written to the cache.
   InternetHandle session(
       handles, InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PROXY, proxy_list.c_str(), nullptr,
@@ -209,9 +203,9 @@ class WinInetFtpSession final : public core::FtpSession {
   }
 
   core::FtpLoginResult Login(const core::SiteRequest& request) override {
-    std::wstring host = Wide(request.host);
-    std::wstring user = Wide(request.user);
-    std::wstring password = Wide(request.password);
+    std::wstring host = Utf8ToWide(request.host);
+    std::wstring user = Utf8ToWide(request.user);
+    std::wstring password = Utf8ToWide(request.password);
     // Flags 0: active mode, not INTERNET_FLAG_PASSIVE.
     HINTERNET h = InternetConnectW(session_.get(), host.c_str(), request.port, OrNull(user),
                                    OrNull(password), INTERNET_SERVICE_FTP, 0, 0);
@@ -252,15 +246,15 @@ void WinInetSiteFetcher::RaiseConnectionLimits() {
 std::unique_ptr<core::HttpRequest> WinInetSiteFetcher::OpenHttp(const core::SiteRequest& request) {
   InternetHandle session = OpenSession(handles_, request.proxy);
   if (!session) return nullptr;
-  std::wstring host = Wide(request.host);
-  std::wstring user = Wide(request.user);
-  std::wstring password = Wide(request.password);
+  std::wstring host = Utf8ToWide(request.host);
+  std::wstring user = Utf8ToWide(request.user);
+  std::wstring password = Utf8ToWide(request.password);
   InternetHandle connection(
       handles_, InternetConnectW(session.get(), host.c_str(), request.port, OrNull(user),
                                  OrNull(password), INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return nullptr;
   SetVerifyOptions(connection.get());
-  std::wstring path = Wide(request.path);
+  std::wstring path = Utf8ToWide(request.path);
   const wchar_t* accept[] = {L"*/*", nullptr};
   // INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE: a page answered from
   // the cache would verify a proxy that was never asked.

@@ -1,18 +1,30 @@
-// AppWindowTest: builds a real FloatingWindow (and so the real main dialog) on a
-// memory profile, a scripted prompt and a registry key of its own for the system
-// proxy, so window tests never touch the program's profile or the machine's proxy.
+// AppWindowTest: builds the program's Switcher on a memory profile, a scripted
+// prompt, a manual clock, a scripted worker pool (or the real one) and a
+// registry key of its own for the system proxy, so window tests never touch the
+// program's profile or the machine's proxy. Then either the real FloatingWindow
+// (and so the main dialog) or the main dialog alone.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <ole2.h>
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "core/proxylist/profile_store.h"
+#include "core/base/profile_store.h"
+#include "core/verify/verify_testing.h"
 #include "win/app/floating_window.h"
+#include "win/app/proxy_list_dialog.h"
+#include "win/app/switcher.h"
+#include "win/platform/ansi_codec.h"
 #include "win/platform/registry.h"
+#include "win/platform/verify_worker_pool.h"
+#include "win/platform/win_clock.h"
+#include "win/platform/wininet_site_fetcher.h"
+#include "win/testing/scripted_pool.h"
 #include "win/testing/scripted_prompt.h"
 
 namespace win {
@@ -27,32 +39,72 @@ class AppWindowTest : public testing::Test {
   }
   void TearDown() override {
     window_.reset();
+    dialog_.reset();
+    switcher_.reset();
+    pool_ = nullptr;
     DeleteRegistryTree(HKEY_CURRENT_USER, proxy_key_);
     if (ole_) OleUninitialize();
   }
 
-  FloatingWindowEnv Env() {
-    FloatingWindowEnv env;
-    env.instance = GetModuleHandleW(nullptr);
-    env.profile = &profile_;
-    env.prompt = &prompt_;
-    env.proxy_place.key = proxy_key_;
-    env.proxy_place.tell_wininet = false;
-    env.quit_on_destroy = false;
-    env.end_process = [this](int code) { exit_codes_.push_back(code); };
-    env.verify = verify_env_;
-    return env;
-  }
-
-  // Creates the window; the system proxy read back at start comes from these values.
-  FloatingWindow& Start(const std::string& proxy_server = "", uint32_t enable = 0) {
+  // Builds the switcher and runs its start; the system proxy read back at start
+  // comes from these values. The pool is a ScriptedPool (pool_), or the real
+  // worker threads on WinInet with real_workers_.
+  Switcher& MakeSwitcher(const std::string& proxy_server = "", uint32_t enable = 0) {
     if (!proxy_server.empty() || enable != 0) {
       WriteRegistryString(HKEY_CURRENT_USER, proxy_key_, "ProxyServer", proxy_server);
       WriteRegistryDword(HKEY_CURRENT_USER, proxy_key_, "ProxyEnable", enable);
     }
-    window_ = std::make_unique<FloatingWindow>(Env());
+    SwitcherParts parts;
+    parts.instance = GetModuleHandleW(nullptr);
+    parts.profile = &profile_;
+    parts.prompt = &prompt_;
+    parts.codec = &codec_;
+    parts.proxy_place.key = proxy_key_;
+    parts.proxy_place.tell_wininet = false;
+    parts.watchdog_per_site_ms = watchdog_per_site_ms_;
+    VerifyWorkerPool* real = nullptr;
+    if (real_workers_) {
+      parts.clock = std::make_shared<WinClock>();
+      auto pool = std::make_unique<VerifyWorkerPool>(
+          [] { return std::make_unique<WinInetSiteFetcher>(); }, parts.clock);
+      EXPECT_TRUE(pool->Create());
+      real = pool.get();
+      parts.pool = std::move(pool);
+    } else {
+      parts.clock = clock_;
+      auto pool = std::make_unique<ScriptedPool>();
+      pool_ = pool.get();
+      parts.pool = std::move(pool);
+    }
+    switcher_ = std::make_unique<Switcher>(std::move(parts));
+    if (real) {
+      real->SetDoneHandler([this](int slot, uint64_t generation, const auto& outcomes) {
+        switcher_->OnWorkerDone(slot, generation, outcomes);
+      });
+    }
+    switcher_->Start();
+    return *switcher_;
+  }
+
+  // The whole program: the switcher and the floating window (with the main dialog).
+  FloatingWindow& Start(const std::string& proxy_server = "", uint32_t enable = 0) {
+    MakeSwitcher(proxy_server, enable);
+    FloatingWindowEnv env;
+    env.tray_icon = tray_icon_;
+    env.quit_on_destroy = false;
+    env.end_process = [this](int code) { exit_codes_.push_back(code); };
+    window_ = std::make_unique<FloatingWindow>(*switcher_, std::move(env));
     EXPECT_TRUE(window_->Create()) << GetLastError();
     return *window_;
+  }
+
+  // The switcher and the main dialog alone, shown.
+  ProxyListDialog& OpenDialog(const std::string& proxy_server = "", uint32_t enable = 0) {
+    MakeSwitcher(proxy_server, enable);
+    dialog_ = std::make_unique<ProxyListDialog>(*switcher_);
+    EXPECT_TRUE(dialog_->Create(nullptr)) << GetLastError();
+    dialog_->Show();
+    return *dialog_;
   }
 
   std::string ProxyValue(const char* name) const {
@@ -72,10 +124,16 @@ class AppWindowTest : public testing::Test {
   std::string proxy_key_;
   core::MemoryProfileStore profile_;
   ScriptedPrompt prompt_;
-  // The main dialog's verification; the default is the real worker threads.
-  VerifyEnv verify_env_;
+  WindowsAnsiCodec codec_;
+  std::shared_ptr<core::ManualClock> clock_ = std::make_shared<core::ManualClock>(5000);
+  uint32_t watchdog_per_site_ms_ = core::kWatchdogPerSiteMs;
+  bool real_workers_ = false;
+  bool tray_icon_ = true;
+  ScriptedPool* pool_ = nullptr;  // the switcher's pool unless real_workers_
   std::vector<int> exit_codes_;
+  std::unique_ptr<Switcher> switcher_;
   std::unique_ptr<FloatingWindow> window_;
+  std::unique_ptr<ProxyListDialog> dialog_;
 };
 
 }  // namespace win

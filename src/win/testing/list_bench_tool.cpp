@@ -13,9 +13,13 @@
 #include <string>
 
 #include "core/base/file_path.h"
-#include "win/app/floating_window.h"
+#include "win/app/proxy_list_dialog.h"
+#include "win/app/switcher.h"
+#include "win/platform/ansi_codec.h"
+#include "win/platform/win_clock.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
+#include "win/testing/scripted_pool.h"
 #include "win/testing/scripted_prompt.h"
 
 namespace {
@@ -60,32 +64,35 @@ int wmain(int argc, wchar_t** argv) {
   }
   core::MemoryProfileStore profile;
   win::ScriptedPrompt prompt;
-  win::FloatingWindowEnv env;
-  env.instance = GetModuleHandleW(nullptr);
-  env.profile = &profile;
-  env.prompt = &prompt;
-  env.proxy_place.key = "Software\\Quillworks\\RelaymothTest\\Bench";
-  env.proxy_place.tell_wininet = false;
-  env.tray_icon = false;
-  env.quit_on_destroy = false;
-  win::FloatingWindow window(env);
-  if (!window.Create()) return 2;
+  win::WindowsAnsiCodec codec;
+  win::SwitcherParts parts;
+  parts.instance = GetModuleHandleW(nullptr);
+  parts.profile = &profile;
+  parts.prompt = &prompt;
+  parts.codec = &codec;
+  parts.clock = std::make_shared<win::WinClock>();
+  parts.pool = std::make_unique<win::ScriptedPool>();  // nothing is verified here
+  parts.proxy_place.key = "Software\\Quillworks\\RelaymothTest\\Bench";
+  parts.proxy_place.tell_wininet = false;
+  win::Switcher switcher(std::move(parts));
+  win::ProxyListDialog dialog(switcher);
+  if (!dialog.Create(nullptr)) return 2;
+  dialog.Show();
   Pump();
-  win::ProxyListDialog& dialog = window.dialog();
   HWND view = dialog.list_view();
   if (view == nullptr) return 2;
 
   auto start = Clock::now();
   dialog.ImportFile(file);
   UpdateWindow(view);
-  std::printf("import %d lines: %.0f ms (%zu rows)\n", rows, Ms(start), dialog.list().size());
+  std::printf("import %d lines: %.0f ms (%zu rows)\n", rows, Ms(start), switcher.list().size());
 
   start = Clock::now();
   for (int i = 0; i < 200; ++i) {
     SendMessageW(view, WM_VSCROLL, SB_PAGEDOWN, 0);
     UpdateWindow(view);
   }
-  ListView_EnsureVisible(view, int(dialog.list().size()) - 1, FALSE);
+  ListView_EnsureVisible(view, int(switcher.list().size()) - 1, FALSE);
   UpdateWindow(view);
   std::printf("scroll 200 pages and to the end: %.0f ms (top row %d)\n", Ms(start),
               ListView_GetTopIndex(view));
@@ -100,8 +107,8 @@ int wmain(int argc, wchar_t** argv) {
   SendMessageW(dialog.hwnd(), WM_NOTIFY, IDC_PROXY_LIST, LPARAM(&click));
   UpdateWindow(view);
   std::printf("sort by address (column click): %.0f ms (first %s, last %s)\n", Ms(start),
-              dialog.list().RowHostPort(0).c_str(),
-              dialog.list().RowHostPort(int64_t(dialog.list().size()) - 1).c_str());
+              switcher.list().RowHostPort(0).c_str(),
+              switcher.list().RowHostPort(int64_t(switcher.list().size()) - 1).c_str());
 
   start = Clock::now();
   ListView_SetItemState(view, -1, 0, LVIS_SELECTED);
@@ -117,12 +124,12 @@ int wmain(int argc, wchar_t** argv) {
   keys[VK_CONTROL] = 0;
   SetKeyboardState(keys);
   std::printf("select all (Ctrl+A): %.0f ms (%zu selected in the list, %u in the view)\n",
-              Ms(start), dialog.list().selected_count(), ListView_GetSelectedCount(view));
+              Ms(start), switcher.list().selected_count(), ListView_GetSelectedCount(view));
   start = Clock::now();
   dialog.DeleteSelected();
   UpdateWindow(view);
   std::printf("delete all selected: %.0f ms (%zu rows left, %zu questions)\n", Ms(start),
-              dialog.list().size(), prompt.shown.size());
+              switcher.list().size(), prompt.shown.size());
   DeleteFileW(win::Utf8ToWide(file).c_str());
   return 0;
 }

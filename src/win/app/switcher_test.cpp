@@ -1,9 +1,10 @@
-// The verification wired into the real main dialog and floating window: the
-// buttons, the menu command, the timers and the end of a run, driven with the
-// messages a user's clicks and the timers send. The workers are a scripted pool
-// (each report is handed in by the test) and the clock is manual; one test runs
-// the real worker threads against the local test servers when they are up.
-#include "win/app/verify_controller.h"
+// The switcher's verification seen through the real main dialog and floating
+// window: the buttons, the menu command, the timers and the end of a run, driven
+// with the messages a user's clicks and the timers send. The workers are a
+// scripted pool (each report is handed in by the test) and the clock is manual;
+// two tests run the real worker threads against the local test servers when
+// they are up.
+#include "win/app/switcher.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -30,64 +31,11 @@ constexpr core::SiteOutcome kUnreachable{core::kSiteUnreachable, core::kUntimedS
 constexpr core::SiteOutcome kNoMatch{core::kSiteNoMatch, core::kUntimedSeconds};
 constexpr core::SiteOutcome kNotTested{core::kSiteNotTested, core::kUntimedSeconds};
 
-// Workers whose reports the test hands in. Records every hand-out.
-class ScriptedPool final : public core::WorkerPool {
- public:
-  struct Handout {
-    int slot;
-    uint64_t generation;
-    std::string proxy;  // the proxy text the run would use for an http site
-    int sites;
-  };
-
-  core::StartResult Start(int slot, uint64_t generation, core::VerifyRun run) override {
-    if (no_worker) return core::StartResult::kNoWorker;
-    std::string proxy = run.ProxyTextFor(core::SiteScheme::kHttp);
-    if (not_started.count(proxy)) return core::StartResult::kNotStarted;
-    handed.push_back({slot, generation, proxy, run.site_count()});
-    current[slot] = generation;
-    return core::StartResult::kStarted;
-  }
-  std::vector<core::SiteOutcome> Abandon(int slot) override {
-    abandoned.push_back(slot);
-    current.erase(slot);
-    auto it = reached.find(slot);
-    return it == reached.end() ? std::vector<core::SiteOutcome>{} : it->second;
-  }
-  void ReleaseAll() override {
-    ++released;
-    current.clear();
-  }
-  void ReapEnded() override { ++reaped; }
-
-  // Proxies in hand-out order.
-  std::vector<std::string> Proxies() const {
-    std::vector<std::string> out;
-    for (const Handout& h : handed) out.push_back(h.proxy);
-    return out;
-  }
-
-  std::vector<Handout> handed;
-  std::map<int, uint64_t> current;  // slot -> generation of its hand-out
-  std::set<std::string> not_started;
-  bool no_worker = false;
-  std::map<int, std::vector<core::SiteOutcome>> reached;  // what Abandon returns
-  std::vector<int> abandoned;
-  int released = 0;
-  int reaped = 0;
-};
-
 class VerifyControllerTest : public AppWindowTest {
  protected:
   void SetUp() override {
     AppWindowTest::SetUp();
-    verify_env_.make_pool = [this] {
-      auto pool = std::make_unique<ScriptedPool>();
-      pool_ = pool.get();
-      return pool;
-    };
-    verify_env_.clock = clock_;
-    verify_env_.watchdog_per_site_ms = 1000;
+    watchdog_per_site_ms_ = 1000;
     settings_.sites = {{"http://a.example/", "va", true},
                        {"http://b.example/", "vb", false},
                        {"http://c.example/", "vc", true}};
@@ -99,13 +47,14 @@ class VerifyControllerTest : public AppWindowTest {
     FloatingWindow& w = Start(proxy_server, enable);
     dlg_ = w.dialog().hwnd();
     view_ = w.dialog().list_view();
+    timers_ = switcher_->timer_window();
     return w;
   }
 
-  core::ProxyList& list() { return window_->dialog().list(); }
-  core::VerifyScheduler& scheduler() { return window_->dialog().verifier()->scheduler(); }
+  core::ProxyList& list() { return switcher_->list(); }
+  core::VerifyScheduler& scheduler() { return switcher_->scheduler(); }
   void Add(std::initializer_list<const char*> lines) {
-    for (const char* line : lines) ASSERT_EQ(list().AddProxy(line, false), 1) << line;
+    for (const char* line : lines) ASSERT_EQ(list().AddProxy(line, false), core::AddResult::kAdded) << line;
   }
   void Click(int id) {
     SendMessageW(dlg_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dlg_, id)));
@@ -114,7 +63,7 @@ class VerifyControllerTest : public AppWindowTest {
   // The report of the worker in `slot` for its current hand-out.
   void Report(int slot, const std::vector<core::SiteOutcome>& outcomes) {
     ASSERT_TRUE(pool_->current.count(slot)) << "slot " << slot << " holds no hand-out";
-    window_->dialog().verifier()->OnWorkerDone(slot, pool_->current[slot], outcomes);
+    switcher_->OnWorkerDone(slot, pool_->current[slot], outcomes);
   }
   std::string Caption() {
     wchar_t text[256] = {};
@@ -141,10 +90,9 @@ class VerifyControllerTest : public AppWindowTest {
     for (int r : rows) ListView_SetItemState(view_, r, LVIS_SELECTED, LVIS_SELECTED);
   }
 
-  std::shared_ptr<core::ManualClock> clock_ = std::make_shared<core::ManualClock>(5000);
   core::VerifySettings settings_;
-  ScriptedPool* pool_ = nullptr;
   HWND dlg_ = nullptr;
+  HWND timers_ = nullptr;  // the switcher's timer window
   HWND view_ = nullptr;
 };
 
@@ -162,7 +110,7 @@ TEST_F(VerifyControllerTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   // The button clears the system proxy before the run.
   EXPECT_EQ(ProxyValue("ProxyServer"), "");
   EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
-  EXPECT_EQ(w.current_proxy(), "");
+  EXPECT_EQ(switcher_->current_proxy(), "");
   EXPECT_TRUE(prompt_.shown.empty());
   ASSERT_EQ(pool_->handed.size(), 4u);
   EXPECT_EQ(pool_->Proxies(),
@@ -174,7 +122,7 @@ TEST_F(VerifyControllerTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   }
   ExpectRunControls(true);
   EXPECT_EQ(Caption(), "proxy服务器列表(已验证:0, 可用:0, 未验证:4)");
-  EXPECT_EQ(w.dialog().active_verify_workers(), 4);
+  EXPECT_EQ(switcher_->active_workers(), 4);
 
   // While the run is on the tray blinks and the window stays opaque.
   Timer(w.hwnd(), kTimerTrayBlink);
@@ -223,7 +171,7 @@ TEST_F(VerifyControllerTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   // The end: the failed row is deleted, the rest sorted best first and ticked,
   // the best one becomes the system proxy, and the controls come back.
   ExpectRunControls(false);
-  EXPECT_EQ(w.dialog().active_verify_workers(), 0);
+  EXPECT_EQ(switcher_->active_workers(), 0);
   ASSERT_EQ(ListView_GetItemCount(view_), 3);
   const char* order[] = {"3.3.3.3", "1.1.1.1", "2.2.2.2"};
   const int scores[] = {2025, 1995, 1170};
@@ -237,7 +185,7 @@ TEST_F(VerifyControllerTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:3, 常用ip:3)");
   EXPECT_EQ(ProxyValue("ProxyServer"), "3.3.3.3:80");
   EXPECT_EQ(ProxyValue("ProxyEnable"), "1");
-  EXPECT_EQ(w.current_proxy(), "3.3.3.3:80");
+  EXPECT_EQ(switcher_->current_proxy(), "3.3.3.3:80");
   EXPECT_GE(pool_->released, 1);
 
   // The tray ends on its normal frame.
@@ -265,7 +213,7 @@ TEST_F(VerifyControllerTest, EachReportHandsTheNextRowToTheSameSlot) {
   EXPECT_EQ(Caption(), "proxy服务器列表(已验证:1, 可用:1, 未验证:4)");
 
   // A late report of the slot's earlier hand-out is not taken.
-  window_->dialog().verifier()->OnWorkerDone(1, first_generation, {Usable(2.0)});
+  switcher_->OnWorkerDone(1, first_generation, {Usable(2.0)});
   EXPECT_EQ(scheduler().doneCount(), 1);
   EXPECT_EQ(pool_->handed.size(), 3u);
 
@@ -288,7 +236,7 @@ TEST_F(VerifyControllerTest, TheRowHandedOutIsScrolledIntoView) {
   settings_.sites = {{"http://a.example/", "va", true}};
   Open();
   for (int i = 1; i <= 80; ++i) {
-    ASSERT_EQ(list().AddProxy("10.0.0." + std::to_string(i) + ":80", false), 1);
+    ASSERT_EQ(list().AddProxy("10.0.0." + std::to_string(i) + ":80", false), core::AddResult::kAdded);
   }
   Click(IDC_VERIFY_ALL);
   ListView_EnsureVisible(view_, 0, FALSE);
@@ -305,7 +253,7 @@ TEST_F(VerifyControllerTest, TheButtonsSayWhyNothingStarts) {
   struct Case {
     const char* name;
     bool rows;
-    bool favourite_site;
+    bool favorite_site;
     bool select;
     int button;
     const char* message;
@@ -324,7 +272,7 @@ TEST_F(VerifyControllerTest, TheButtonsSayWhyNothingStarts) {
     SCOPED_TRACE(c.name);
     TearDown();
     SetUp();
-    if (!c.favourite_site) settings_.sites = {{"http://b.example/", "vb", false}};
+    if (!c.favorite_site) settings_.sites = {{"http://b.example/", "vb", false}};
     Open("9.9.9.9:99", 1);
     if (!c.rows) list().RemoveAll();
     if (c.rows && !c.select) SelectOnly({});
@@ -356,10 +304,10 @@ TEST_F(VerifyControllerTest, StopPutsRunningRowsBackAndANewRunCanStart) {
   EXPECT_EQ(std::set<int>(pool_->abandoned.begin(), pool_->abandoned.end()), (std::set<int>{0, 1}));
   ExpectRunControls(false);
   EXPECT_FALSE(scheduler().running());
-  // No end-of-run rule: no sort, no proxy, the favourites untouched.
+  // No end-of-run rule: no sort, no proxy, the favorites untouched.
   EXPECT_EQ(Cell(0, 0), "10.0.0.1");
   EXPECT_EQ(ProxyValue("ProxyServer"), "");
-  EXPECT_EQ(list().favourite_count(), 0);
+  EXPECT_EQ(list().favorite_count(), 0);
   EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:3, 常用ip:0)");
 
   Click(IDC_VERIFY_ALL);
@@ -378,11 +326,11 @@ TEST_F(VerifyControllerTest, AHungWorkerIsGivenUpByItsWatchdog) {
   pool_->reached[0] = {Usable(2.0)};
 
   // A tick long before the watchdog period belongs to an earlier hand-out.
-  Timer(dlg_, kTimerWatchdogFirst);
+  Timer(timers_, kTimerWatchdogFirst);
   EXPECT_TRUE(pool_->abandoned.empty());
 
   clock_->Advance(1000);  // one site: 1000 ms
-  Timer(dlg_, kTimerWatchdogFirst);
+  Timer(timers_, kTimerWatchdogFirst);
   EXPECT_EQ(pool_->abandoned, (std::vector<int>{0}));
   EXPECT_EQ(Cell(0, 3), "2.0");
   EXPECT_EQ(Cell(0, 5), "[1160]2.0;");
@@ -390,7 +338,7 @@ TEST_F(VerifyControllerTest, AHungWorkerIsGivenUpByItsWatchdog) {
   EXPECT_EQ(pool_->handed[1].slot, 0);
   EXPECT_EQ(pool_->handed[1].proxy, "10.0.0.2:80");
   // The new hand-out's watchdog runs on the dialog (KillTimer finds it).
-  EXPECT_TRUE(KillTimer(dlg_, kTimerWatchdogFirst));
+  EXPECT_TRUE(KillTimer(timers_, kTimerWatchdogFirst));
 }
 
 TEST_F(VerifyControllerTest, AWorkerThatCannotBeMadeEndsTheRunWithAMessage) {
@@ -436,9 +384,9 @@ TEST_F(VerifyControllerTest, NewRowsAreVerifiedByTheVerifyNewTimer) {
   Click(IDC_ADD_PROXY);
   ASSERT_EQ(list().size(), 4u);
   // The addition armed timer 5; its tick verifies the rows selected then.
-  EXPECT_TRUE(KillTimer(dlg_, kTimerVerifyNew));
+  EXPECT_TRUE(KillTimer(timers_, kTimerVerifyNew));
   EXPECT_TRUE(pool_->handed.empty());
-  Timer(dlg_, kTimerVerifyNew);
+  Timer(timers_, kTimerVerifyNew);
   EXPECT_EQ(pool_->Proxies(), (std::vector<std::string>{"10.0.0.2:80", "10.0.0.4:80"}));
   EXPECT_EQ(Cell(0, 3), "未验证");
   EXPECT_EQ(Cell(1, 3), "验证中...");
@@ -448,7 +396,7 @@ TEST_F(VerifyControllerTest, WithoutVerifyNewAnAdditionArmsNoTimer) {
   settings_.verify_new_proxy = false;
   Open();
   Add({"10.0.0.1:80"});
-  EXPECT_FALSE(KillTimer(dlg_, kTimerVerifyNew));
+  EXPECT_FALSE(KillTimer(timers_, kTimerVerifyNew));
 }
 
 TEST_F(VerifyControllerTest, TheMenuCommandVerifiesAllAndLeavesTheProxy) {
@@ -458,7 +406,7 @@ TEST_F(VerifyControllerTest, TheMenuCommandVerifiesAllAndLeavesTheProxy) {
   SendMessageW(w.hwnd(), WM_COMMAND, IDM_VERIFY_ALL, 0);
   EXPECT_EQ(pool_->Proxies(), (std::vector<std::string>{"7.7.7.7:8080", "10.0.0.1:80"}));
   EXPECT_EQ(ProxyValue("ProxyServer"), "7.7.7.7:8080");
-  EXPECT_EQ(w.current_proxy(), "7.7.7.7:8080");
+  EXPECT_EQ(switcher_->current_proxy(), "7.7.7.7:8080");
   EXPECT_TRUE(prompt_.shown.empty());
 
   // From the menu an empty list starts nothing and says nothing.
@@ -472,17 +420,17 @@ TEST_F(VerifyControllerTest, TheMenuCommandVerifiesAllAndLeavesTheProxy) {
 TEST_F(VerifyControllerTest, TheMinuteTimerReverifiesTheTickedRows) {
   settings_.reverify_by_time = true;
   settings_.reverify_interval = 2;
-  settings_.only_favourite_rows = true;
+  settings_.only_favorite_rows = true;
   settings_.sites = {{"http://a.example/", "va", true}};
   FloatingWindow& w = Open();
-  ASSERT_EQ(list().AddProxy("10.0.0.1:80", false), 1);
-  ASSERT_EQ(list().AddProxy("10.0.0.2:80", true), 1);
-  ASSERT_EQ(list().AddProxy("10.0.0.3:80", true), 1);
-  // Started with the window.
-  EXPECT_TRUE(KillTimer(w.hwnd(), kTimerMinute));
-  Timer(w.hwnd(), kTimerMinute);
+  ASSERT_EQ(list().AddProxy("10.0.0.1:80", false), core::AddResult::kAdded);
+  ASSERT_EQ(list().AddProxy("10.0.0.2:80", true), core::AddResult::kAdded);
+  ASSERT_EQ(list().AddProxy("10.0.0.3:80", true), core::AddResult::kAdded);
+  // Started with the switcher.
+  EXPECT_TRUE(KillTimer(timers_, kTimerMinute));
+  Timer(timers_, kTimerMinute);
   EXPECT_TRUE(pool_->handed.empty());
-  Timer(w.hwnd(), kTimerMinute);
+  Timer(timers_, kTimerMinute);
   EXPECT_EQ(pool_->Proxies(), (std::vector<std::string>{"10.0.0.2:80", "10.0.0.3:80"}));
   EXPECT_EQ(ListView_GetSelectedCount(view_), 2u);
   EXPECT_EQ(ListView_GetItemState(view_, 0, LVIS_SELECTED), 0u);
@@ -497,8 +445,8 @@ TEST_F(VerifyControllerTest, ExitLetsTheWorkersGoAndNoReportCountsAfterwards) {
   int released = pool_->released;
   SendMessageW(w.hwnd(), WM_COMMAND, IDM_EXIT, 0);
   EXPECT_GT(pool_->released, released);
-  EXPECT_EQ(w.dialog().active_verify_workers(), 0);
-  window_->dialog().verifier()->OnWorkerDone(0, generation, {Usable(1.5)});
+  EXPECT_EQ(switcher_->active_workers(), 0);
+  switcher_->OnWorkerDone(0, generation, {Usable(1.5)});
   EXPECT_EQ(scheduler().doneCount(), 0);
   EXPECT_EQ(exit_codes_, (std::vector<int>{1}));
 }
@@ -517,28 +465,28 @@ TEST_F(VerifyControllerTest, DestroyingTheWindowLetsTheWorkersGo) {
 
 TEST_F(VerifyControllerTest, ReapingRunsEveryThreeSecondsOnTheDialog) {
   Open();
-  Timer(dlg_, kTimerReapWorkers);
+  Timer(timers_, kTimerReapWorkers);
   EXPECT_EQ(pool_->reaped, 1);
-  EXPECT_TRUE(KillTimer(dlg_, kTimerReapWorkers));
+  EXPECT_TRUE(KillTimer(timers_, kTimerReapWorkers));
 }
 
 TEST_F(VerifyControllerTest, TheSettingsButtonShowsTheSettingsDialog) {
   Open();
-  VerifySettingsDialog& settings = window_->dialog().verifier()->settings_dialog();
+  VerifySettingsDialog& settings = window_->dialog().settings_dialog();
   ASSERT_NE(settings.hwnd(), nullptr);
   EXPECT_FALSE(IsWindowVisible(settings.hwnd()));
   EXPECT_EQ(GetWindow(settings.hwnd(), GW_OWNER), dlg_);
   Click(IDC_VERIFY_SETTINGS);
   EXPECT_TRUE(IsWindowVisible(settings.hwnd()));
   // The sites the run uses are the dialog's.
-  EXPECT_EQ(window_->dialog().verifier()->settings().FavouriteSiteCount(), 2);
+  EXPECT_EQ(switcher_->verify_settings().FavoriteSiteCount(), 2);
   ShowWindow(settings.hwnd(), SW_HIDE);
 }
 
 TEST_F(VerifyControllerTest, ConfirmedSettingsCountForTheNextRun) {
   Open();
   Add({"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80"});
-  HWND settings = window_->dialog().verifier()->settings_dialog().hwnd();
+  HWND settings = window_->dialog().settings_dialog().hwnd();
   Click(IDC_VERIFY_SETTINGS);
   SetDlgItemTextW(settings, IDC_THREADS, L"1");
   SendMessageW(settings, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
@@ -567,39 +515,42 @@ TEST_F(AppWindowTest, VerifyAllThroughTheRealWorkersEndToEnd) {
   settings.sites = {
       {"http://127.0.0.1:" + TestPort("DEAD") + "/verify.html", "RELAYMOTH-VERIFY-7731", true}};
   ASSERT_TRUE(core::SaveVerifySettings(settings, profile_));
+  real_workers_ = true;
   FloatingWindow& w = Start();
   ProxyListDialog& dialog = w.dialog();
+  core::ProxyList& list = switcher_->list();
   for (const char* name : {"DEAD", "OTHER", "SLOW", "PROXY"}) {
-    ASSERT_EQ(dialog.list().AddProxy("127.0.0.1:" + TestPort(name), false), 1);
+    ASSERT_EQ(list.AddProxy("127.0.0.1:" + TestPort(name), false), core::AddResult::kAdded);
   }
   HWND dlg = dialog.hwnd();
   SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDC_VERIFY_ALL, BN_CLICKED),
                LPARAM(GetDlgItem(dlg, IDC_VERIFY_ALL)));
-  ASSERT_GT(dialog.active_verify_workers(), 0);
+  ASSERT_GT(switcher_->active_workers(), 0);
   DWORD start = GetTickCount();
-  while (dialog.active_verify_workers() > 0 && GetTickCount() - start < 30000) {
+  while (switcher_->active_workers() > 0 && GetTickCount() - start < 30000) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     Pump();
   }
-  ASSERT_EQ(dialog.active_verify_workers(), 0) << "the run did not end";
+  ASSERT_EQ(switcher_->active_workers(), 0) << "the run did not end";
   EXPECT_TRUE(prompt_.shown.empty());
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg, IDC_VERIFY_ALL)));
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, IDC_STOP_VERIFY)));
   std::string rows;
-  for (size_t i = 0; i < dialog.list().size(); ++i) {
-    const core::ProxyRow& row = dialog.list().row(i);
+  for (size_t i = 0; i < list.size(); ++i) {
+    const core::ProxyRow& row = list.row(i);
     rows += row.port + " " + row.status + " " + row.result + "\n";
   }
-  ASSERT_EQ(dialog.list().size(), 2u) << rows;
-  EXPECT_EQ(dialog.list().row(0).port, TestPort("PROXY"));
-  EXPECT_EQ(dialog.list().row(1).port, TestPort("SLOW"));
-  EXPECT_TRUE(dialog.list().row(0).favourite && dialog.list().row(1).favourite);
+  ASSERT_EQ(list.size(), 2u) << rows;
+  EXPECT_EQ(list.row(0).port, TestPort("PROXY"));
+  EXPECT_EQ(list.row(1).port, TestPort("SLOW"));
+  EXPECT_TRUE(list.row(0).favorite && list.row(1).favorite);
   EXPECT_EQ(ProxyValue("ProxyServer"), "127.0.0.1:" + TestPort("PROXY"));
-  EXPECT_EQ(w.current_proxy(), "127.0.0.1:" + TestPort("PROXY"));
+  EXPECT_EQ(switcher_->current_proxy(), "127.0.0.1:" + TestPort("PROXY"));
 }
 
-// The dialog's own watchdog timer gives up a proxy that trickles its answer.
-TEST_F(AppWindowTest, TheDialogWatchdogEndsATricklingProxyEndToEnd) {
+// The switcher's own watchdog timer gives up a proxy that trickles its answer;
+// no window exists, the switcher works alone.
+TEST_F(AppWindowTest, TheWatchdogEndsATricklingProxyEndToEndWithoutAnyWindow) {
   for (const char* name : {"PROXY", "TRICKLE", "DEAD"}) {
     if (TestPort(name).empty()) GTEST_SKIP() << "the verify test servers are not running";
   }
@@ -609,26 +560,27 @@ TEST_F(AppWindowTest, TheDialogWatchdogEndsATricklingProxyEndToEnd) {
   settings.sites = {
       {"http://127.0.0.1:" + TestPort("DEAD") + "/verify.html", "RELAYMOTH-VERIFY-7731", true}};
   ASSERT_TRUE(core::SaveVerifySettings(settings, profile_));
-  verify_env_.watchdog_per_site_ms = 1500;
-  FloatingWindow& w = Start();
-  ProxyListDialog& dialog = w.dialog();
-  ASSERT_EQ(dialog.list().AddProxy("127.0.0.1:" + TestPort("TRICKLE"), false), 1);
-  ASSERT_EQ(dialog.list().AddProxy("127.0.0.1:" + TestPort("PROXY"), false), 1);
-  w.dialog().StartVerifyAll();
-  ASSERT_GT(dialog.active_verify_workers(), 0);
+  watchdog_per_site_ms_ = 1500;
+  real_workers_ = true;
+  MakeSwitcher();
+  core::ProxyList& list = switcher_->list();
+  ASSERT_EQ(list.AddProxy("127.0.0.1:" + TestPort("TRICKLE"), false), core::AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("127.0.0.1:" + TestPort("PROXY"), false), core::AddResult::kAdded);
+  switcher_->scheduler().StartVerifyAll();
+  ASSERT_GT(switcher_->active_workers(), 0);
   DWORD start = GetTickCount();
-  while (dialog.active_verify_workers() > 0 && GetTickCount() - start < 30000) {
+  while (switcher_->active_workers() > 0 && GetTickCount() - start < 30000) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     Pump();
   }
-  ASSERT_EQ(dialog.active_verify_workers(), 0) << "the run did not end";
+  ASSERT_EQ(switcher_->active_workers(), 0) << "the run did not end";
   EXPECT_GE(GetTickCount() - start, 1400u);  // the trickling row held its worker
-  ASSERT_EQ(dialog.list().size(), 2u);
-  EXPECT_EQ(dialog.list().row(0).port, TestPort("PROXY"));
-  EXPECT_GT(dialog.list().row(0).score, 0);
-  EXPECT_EQ(dialog.list().row(1).port, TestPort("TRICKLE"));
-  EXPECT_EQ(dialog.list().row(1).status, "不可用");
-  EXPECT_EQ(dialog.list().row(1).score, 0);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list.row(0).port, TestPort("PROXY"));
+  EXPECT_GT(list.row(0).score, 0);
+  EXPECT_EQ(list.row(1).port, TestPort("TRICKLE"));
+  EXPECT_EQ(list.row(1).status, "不可用");
+  EXPECT_EQ(list.row(1).score, 0);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "core/proxylist/profile_store.h"
+#include "core/base/profile_store.h"
 
 namespace core {
 namespace {

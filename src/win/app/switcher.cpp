@@ -1,0 +1,157 @@
+#include "win/app/switcher.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "core/proxylist/list_profile.h"
+
+namespace win {
+
+bool Switcher::TimerWindow::Create(HINSTANCE instance) {
+  WindowClassInfo window_class;
+  window_class.name = L"RelaymothSwitcherTimers";
+  WindowPlacement placement;
+  placement.style = 0;
+  placement.x = placement.y = placement.width = placement.height = 0;
+  // Message-only: never shown, never enumerated, still gets its timers.
+  placement.parent = HWND_MESSAGE;
+  return WindowBase::Create(instance, window_class, L"", placement);
+}
+
+LRESULT Switcher::TimerWindow::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == WM_TIMER) {
+    owner_.OnTimer(wparam);
+    return 0;
+  }
+  return DefaultHandle(msg, wparam, lparam);
+}
+
+Switcher::Switcher(SwitcherParts parts)
+    : parts_(std::move(parts)),
+      verify_settings_(core::LoadVerifySettings(*parts_.profile)),
+      timer_window_(*this),
+      timers_(timer_window_.Create(parts_.instance) ? timer_window_.hwnd() : nullptr) {
+  if (parts_.locator) list_.SetLocator(parts_.locator);
+  list_.SetObserver(this);
+  scheduler_ = std::make_unique<core::VerifyScheduler>(
+      list_, verify_settings_, *parts_.pool, timers_, static_cast<core::VerifyHost&>(*this),
+      *parts_.clock, parts_.watchdog_per_site_ms);
+  timers_.StartReaping();
+}
+
+Switcher::~Switcher() {
+  // Workers are let go before the list they were testing rows of; none
+  // reports afterwards.
+  if (scheduler_) scheduler_->EndRunCleanup();
+  scheduler_.reset();
+  KillTimer(timer_window_.hwnd(), kTimerMinute);
+  list_.SetObserver(nullptr);
+  observers_.clear();
+}
+
+void Switcher::Start() {
+  core::SystemProxyReadBack back = ReadSystemProxy(parts_.proxy_place);
+  current_proxy_ = back.current_proxy;
+  list_.AddProxy(back.list_line, true);
+  core::LoadSavedList(list_, *parts_.profile);
+  SetTimer(timer_window_.hwnd(), kTimerMinute, kMinuteMs, nullptr);
+  for (SwitcherObserver* o : observers_) o->OnProxyChanged();
+  RefreshCaption();
+}
+
+void Switcher::SaveList() { core::SaveListSection(list_, *parts_.profile); }
+
+void Switcher::AddObserver(SwitcherObserver* observer) {
+  if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end()) {
+    observers_.push_back(observer);
+  }
+}
+
+void Switcher::RemoveObserver(SwitcherObserver* observer) {
+  observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
+bool Switcher::SetSystemProxy(std::string_view text) {
+  core::SystemProxyChange change = win::SetSystemProxy(text, parts_.proxy_place);
+  if (!change.accepted) {
+    Ask(change.error_message, core::kSystemProxyErrorCaption, MB_OK);
+    return false;
+  }
+  current_proxy_ = change.current_proxy;
+  for (SwitcherObserver* o : observers_) o->OnProxyChanged();
+  return true;
+}
+
+void Switcher::ClearSystemProxy() {
+  current_proxy_.clear();
+  SetSystemProxy("");
+}
+
+void Switcher::OnWorkerDone(int slot, uint64_t generation,
+                            const std::vector<core::SiteOutcome>& outcomes) {
+  scheduler_->OnWorkerDone(slot, generation, outcomes);
+}
+
+void Switcher::ReleaseWorkers() { scheduler_->EndRunCleanup(); }
+
+HWND Switcher::MessageOwner() const {
+  for (SwitcherObserver* o : observers_) {
+    if (HWND owner = o->MessageOwner()) return owner;
+  }
+  return nullptr;
+}
+
+int Switcher::Ask(std::string_view text, std::string_view caption, UINT type) {
+  return parts_.prompt->Ask(MessageOwner(), text, caption, type);
+}
+
+void Switcher::OnTimer(UINT_PTR id) {
+  if (id == kTimerMinute) {
+    scheduler_->ReverifyTick();
+    return;
+  }
+  DispatchVerifyTimer(id, *scheduler_);
+}
+
+// Observers may remove themselves while being told; each call walks a copy.
+void Switcher::OnRowsAppended(size_t first, size_t count) {
+  for (SwitcherObserver* o : std::vector(observers_)) o->OnRowsAppended(first, count);
+  RefreshCaption();
+  // Every row the list takes (typed, imported, dropped, loaded) is an addition
+  // for "自动验证新加入和下载的ip服务器".
+  scheduler_->OnProxyAdded();
+}
+
+void Switcher::OnRowChanged(size_t row) {
+  for (SwitcherObserver* o : std::vector(observers_)) o->OnRowChanged(row);
+}
+
+void Switcher::OnRowsReset() {
+  for (SwitcherObserver* o : std::vector(observers_)) o->OnRowsReset();
+  RefreshCaption();
+}
+
+void Switcher::OnFavoritesChanged() {
+  for (SwitcherObserver* o : std::vector(observers_)) o->OnFavoritesChanged();
+  RefreshCaption();
+}
+
+void Switcher::ShowMessage(std::string_view text, std::string_view caption) {
+  Ask(text, caption, MB_OK);
+}
+
+void Switcher::SetRunControls(bool running) {
+  for (SwitcherObserver* o : std::vector(observers_)) o->OnRunControls(running);
+}
+
+void Switcher::UseProxy(const std::string& host_port) { SetSystemProxy(host_port); }
+
+void Switcher::ShowRow(size_t row) {
+  for (SwitcherObserver* o : std::vector(observers_)) o->OnShowRow(row);
+}
+
+void Switcher::RefreshCaption() {
+  for (SwitcherObserver* o : std::vector(observers_)) o->OnCaptionChanged();
+}
+
+}  // namespace win

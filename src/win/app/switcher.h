@@ -1,0 +1,169 @@
+// Switcher: the program's state and the one owner of it. It holds the proxy
+// list, the verify settings in force, the system proxy in use and the
+// verification (scheduler, worker pool, timers), and it applies and clears the
+// system proxy itself. Windows are views: they take a reference, send it the
+// user's commands and learn what to show through SwitcherObserver. Created by
+// ProxySwitcherApp before any window and destroyed after the last. UI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/base/clock.h"
+#include "core/base/codepage.h"
+#include "core/base/profile_store.h"
+#include "core/proxylist/proxy_list.h"
+#include "core/verify/verify_scheduler.h"
+#include "core/verify/verify_settings.h"
+#include "win/app/prompt.h"
+#include "win/platform/system_proxy.h"
+#include "win/platform/verify_worker_timers.h"
+#include "win/ui/window_base.h"
+
+namespace win {
+
+// The minute timer of the re-verification schedule, on the switcher's window.
+inline constexpr UINT_PTR kTimerMinute = 3;
+inline constexpr UINT kMinuteMs = 60000;
+
+// What a view learns from the switcher. Every method has an empty default, so a
+// view overrides only what it shows.
+class SwitcherObserver {
+ public:
+  virtual ~SwitcherObserver() = default;
+  // The list changed (see core::ProxyListObserver).
+  virtual void OnRowsAppended(size_t /*first*/, size_t /*count*/) {}
+  virtual void OnRowChanged(size_t /*row*/) {}
+  virtual void OnRowsReset() {}
+  virtual void OnFavoritesChanged() {}
+  // A verification started (true) or ended (false): the controls that start
+  // runs or change the list follow.
+  virtual void OnRunControls(bool /*running*/) {}
+  // The row a worker was just handed; a list shows it.
+  virtual void OnShowRow(size_t /*row*/) {}
+  // The list caption (Switcher::Caption) changed.
+  virtual void OnCaptionChanged() {}
+  // The proxy in use (Switcher::current_proxy) changed.
+  virtual void OnProxyChanged() {}
+  // The window the program's message boxes belong to; null: none. The first
+  // observer that names one owns them.
+  virtual HWND MessageOwner() const { return nullptr; }
+};
+
+// The real or test parts the switcher works with. Every one is required; the
+// composition root builds them.
+struct SwitcherParts {
+  HINSTANCE instance = nullptr;
+  core::ProfileStore* profile = nullptr;
+  Prompt* prompt = nullptr;
+  const core::AnsiCodec* codec = nullptr;
+  std::shared_ptr<core::Clock> clock;
+  std::unique_ptr<core::WorkerPool> pool;
+  // Where the system proxy lives (tests use a key of their own).
+  SystemProxyPlace proxy_place;
+  // Fills the location of new rows; may be empty (no database).
+  core::ProxyList::Locator locator;
+  // How long a worker may take per favorite site before it is given up.
+  uint32_t watchdog_per_site_ms = core::kWatchdogPerSiteMs;
+};
+
+class Switcher final : private core::ProxyListObserver, private core::VerifyHost {
+ public:
+  // Loads the verify settings at once and creates the timer window. The
+  // worker pool's reports are handed to OnWorkerDone by whoever made the pool.
+  explicit Switcher(SwitcherParts parts);
+  ~Switcher() override;
+  Switcher(const Switcher&) = delete;
+  Switcher& operator=(const Switcher&) = delete;
+
+  // The start: reads the system proxy back into the list (ticked), then the
+  // saved list, and starts the re-verification schedule.
+  void Start();
+  // Saves the list section of the profile.
+  void SaveList();
+
+  void AddObserver(SwitcherObserver* observer);
+  void RemoveObserver(SwitcherObserver* observer);
+
+  core::ProxyList& list() { return list_; }
+  const core::ProxyList& list() const { return list_; }
+  core::VerifySettings& verify_settings() { return verify_settings_; }
+  const core::VerifySettings& verify_settings() const { return verify_settings_; }
+  core::ProfileStore& profile() { return *parts_.profile; }
+  Prompt& prompt() { return *parts_.prompt; }
+  const core::AnsiCodec& codec() const { return *parts_.codec; }
+  HINSTANCE instance() const { return parts_.instance; }
+
+  // The system proxy. SetSystemProxy applies a proxy text (empty clears it);
+  // a refused text shows "发现错误" and changes nothing. ClearSystemProxy
+  // empties the proxy in use and goes direct ("不使用ip").
+  bool SetSystemProxy(std::string_view text);
+  void ClearSystemProxy() override;
+  // The proxy in use as the menu compares it: host:port (or the read-back
+  // form), empty when none.
+  const std::string& current_proxy() const { return current_proxy_; }
+
+  // The verification.
+  core::VerifyScheduler& scheduler() { return *scheduler_; }
+  const core::VerifyScheduler& scheduler() const { return *scheduler_; }
+  int active_workers() const { return scheduler_->activeWorkers(); }
+  // A worker's report (the real pool's report window hands it here).
+  void OnWorkerDone(int slot, uint64_t generation, const std::vector<core::SiteOutcome>& outcomes);
+  // Lets every worker go without waiting; nothing is reported afterwards and
+  // no end-of-run rule runs (the exit and the end of the program).
+  void ReleaseWorkers();
+  // The caption of the list: totals, or the counters while a run is on.
+  std::string Caption() const { return scheduler_->Caption(); }
+
+  // Shows a message box over the first observer's window (or none).
+  int Ask(std::string_view text, std::string_view caption, UINT type);
+
+  // The hidden window whose timers the verification and the schedules use.
+  HWND timer_window() const { return timer_window_.hwnd(); }
+
+ private:
+  class TimerWindow final : public WindowBase {
+   public:
+    explicit TimerWindow(Switcher& owner) : owner_(owner) {}
+    bool Create(HINSTANCE instance);
+
+   protected:
+    LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override;
+
+   private:
+    Switcher& owner_;
+  };
+
+  void OnTimer(UINT_PTR id);
+  HWND MessageOwner() const;
+
+  // core::ProxyListObserver
+  void OnRowsAppended(size_t first, size_t count) override;
+  void OnRowChanged(size_t row) override;
+  void OnRowsReset() override;
+  void OnFavoritesChanged() override;
+
+  // core::VerifyHost
+  void ShowMessage(std::string_view text, std::string_view caption) override;
+  void SetRunControls(bool running) override;
+  void UseProxy(const std::string& host_port) override;
+  void ShowRow(size_t row) override;
+  void RefreshCaption() override;
+
+  SwitcherParts parts_;
+  core::ProxyList list_;
+  core::VerifySettings verify_settings_;
+  std::string current_proxy_;
+  std::vector<SwitcherObserver*> observers_;
+  TimerWindow timer_window_;
+  VerifyWindowTimers timers_;
+  // Declared last: it refers to the list, the settings, the pool and the timers.
+  std::unique_ptr<core::VerifyScheduler> scheduler_;
+};
+
+}  // namespace win
