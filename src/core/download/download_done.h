@@ -1,0 +1,37 @@
+// The end of a list download, as the main dialog handles WM_DOWNLOAD_DONE on the
+// UI thread: a complete download is imported into the proxy list with the
+// download settings in force; a failed one imports nothing and, when the user
+// started it, says why. Pure decision over the list; the caller shows messages.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/base/codepage.h"
+#include "core/download/download_file.h"
+#include "core/download/download_settings.h"
+#include "core/proxylist/list_file.h"
+#include "core/proxylist/proxy_list.h"
+
+namespace core {
+
+inline constexpr std::string_view kMsgDownloadFailed = "下载中发生错误";
+
+struct DownloadDoneAction {
+  bool imported = false;  // the file was handed to the import
+  ImportSummary import;   // its outcome, when imported
+  // The message box to show; empty when nothing is shown (every automatic
+  // download, and a user-started one only reports what the import reports).
+  std::string message;
+  std::string caption;
+};
+
+// `outcome` is the download's; `report` is true for a user-started download;
+// `path` is the file the download wrote. On success imports it with keep =
+// "Append download proxies into list" and favorite = "Add to favorite after
+// download"; on a failure the list is not touched.
+DownloadDoneAction HandleDownloadDone(const DownloadOutcome& outcome, bool report,
+                                      std::string_view path, const DownloadSettings& settings,
+                                      ProxyList& list, const AnsiCodec& codec);
+
+}  // namespace core

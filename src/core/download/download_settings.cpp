@@ -1,0 +1,116 @@
+#include "core/download/download_settings.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "core/base/text.h"
+
+namespace core {
+namespace {
+
+constexpr std::string_view kUrlKey = "Proxy File List URL";
+constexpr std::string_view kAtStartKey = "Auto download Proxy List when start";
+constexpr std::string_view kIntervalKey = "Auto download interval";
+constexpr std::string_view kFavoriteKey = "Add to favorite after download";
+constexpr std::string_view kKeepKey = "Append download proxies into list";
+constexpr std::string_view kCountKey = "Number of other Proxy File List URL";
+// A damaged count cannot keep the start busy with billions of reads; a real
+// profile holds a handful of URLs.
+constexpr int32_t kMaxStoredUrls = 1000;
+
+std::string NumberedUrlKey(int32_t index) {
+  return Format("Proxy File List URL (%02d)", int(index));
+}
+
+// The dialog's whole-number check: blanks around an optionally signed run of
+// digits, nothing else, and a value that fits 32 bits.
+std::optional<int32_t> ParseWholeNumber(std::string_view text) {
+  std::string_view s = Trim(text);
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  int32_t value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+int DownloadSettings::SelectedUrlIndex() const {
+  // An exact match, not the first entry that merely begins with the URL: a
+  // longer URL listed earlier would otherwise be selected and, on the next
+  // "确定", silently become the configured one.
+  for (size_t i = 0; i < urls.size(); ++i) {
+    if (EqualsIgnoreAsciiCase(urls[i], url)) return int(i);
+  }
+  return -1;
+}
+
+bool DownloadSettings::OfferUrl(std::string_view candidate) {
+  std::string_view u = Trim(candidate);
+  if (u.empty()) return false;
+  for (const std::string& have : urls) {
+    if (EqualsIgnoreAsciiCase(have, u)) return false;
+  }
+  urls.emplace_back(u);
+  return true;
+}
+
+void LoadDownloadSettings(ProfileStore& store, DownloadSettings* s) {
+  const DownloadSettings d;
+  const std::string_view sec = kDownloadSettingsSection;
+  s->url = std::string(Trim(store.ReadText(sec, kUrlKey, kDefaultListUrl)));
+  s->OfferUrl(s->url);
+  s->download_at_start = store.ReadInt(sec, kAtStartKey, d.download_at_start ? 1 : 0) != 0;
+  s->interval_hours =
+      std::clamp(store.ReadInt(sec, kIntervalKey, d.interval_hours), 0, kMaxDownloadIntervalHours);
+  s->add_as_favorite = store.ReadInt(sec, kFavoriteKey, d.add_as_favorite ? 1 : 0) != 0;
+  s->keep_existing = store.ReadInt(sec, kKeepKey, d.keep_existing ? 1 : 0) != 0;
+
+  int32_t count = std::min(store.ReadInt(sec, kCountKey, 0), kMaxStoredUrls);
+  int32_t added = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    if (s->OfferUrl(store.ReadText(sec, NumberedUrlKey(i), ""))) ++added;
+  }
+  s->other_url_count = added;
+}
+
+bool SaveDownloadSettings(ProfileStore& store, DownloadSettings* s) {
+  const std::string_view sec = kDownloadSettingsSection;
+  bool ok = true;
+  s->url = std::string(Trim(s->url));
+  ok &= store.WriteText(sec, kUrlKey, s->url);
+  ok &= store.WriteInt(sec, kAtStartKey, s->download_at_start ? 1 : 0);
+  ok &= store.WriteInt(sec, kIntervalKey, s->interval_hours);
+  ok &= store.WriteInt(sec, kFavoriteKey, s->add_as_favorite ? 1 : 0);
+  ok &= store.WriteInt(sec, kKeepKey, s->keep_existing ? 1 : 0);
+  int32_t count = 0;
+  for (const std::string& entry : s->urls) {
+    std::string_view u = Trim(entry);
+    if (u.empty()) continue;
+    ok &= store.WriteText(sec, NumberedUrlKey(count), u);
+    ++count;
+  }
+  s->other_url_count = count;
+  ok &= store.WriteInt(sec, kCountKey, count);
+  return ok;
+}
+
+std::optional<std::string> ApplyDownloadSettingsFields(const DownloadSettingsFields& fields,
+                                                       DownloadSettings* s) {
+  std::optional<int32_t> interval = ParseWholeNumber(fields.interval);
+  if (!interval) return "请键入一个整数。";
+  if (*interval < 0 || *interval > kMaxDownloadIntervalHours) {
+    return Format("“请填入一个在%d和%d之间的整数。”", 0, int(kMaxDownloadIntervalHours));
+  }
+  // Trimmed before it is offered, so that " http://x/ " and "http://x/" do
+  // not become two entries.
+  s->url = std::string(Trim(fields.url));
+  s->OfferUrl(s->url);
+  s->interval_hours = *interval;
+  s->download_at_start = fields.download_at_start;
+  s->add_as_favorite = fields.add_as_favorite;
+  s->keep_existing = fields.keep_existing;
+  return std::nullopt;
+}
+
+}  // namespace core

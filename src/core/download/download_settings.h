@@ -1,0 +1,81 @@
+// The download settings: the list URLs offered in the settings dialog's combo
+// box, the configured URL that automatic downloads fetch, the automatic download
+// switches and the two import options, with their profile section "Download
+// Settings" and the check the dialog runs on "确定". The settings dialog owns one
+// DownloadSettings; the schedule and the download's end read it. UI thread only.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/base/profile_store.h"
+
+namespace core {
+
+inline constexpr std::string_view kDownloadSettingsSection = "Download Settings";
+
+// The list "<< 下载IP数据列表" fetches: a CDN mirror reachable from mainland China.
+inline constexpr std::string_view kFullListUrl =
+    "https://cdn.jsdelivr.net/gh/TheSpeedX/PROXY-List@master/http.txt";
+// The configured URL until the user sets another: the list automatic downloads
+// fetch (checked hourly by its maintainer), through the same CDN.
+inline constexpr std::string_view kDefaultListUrl =
+    "https://cdn.jsdelivr.net/gh/monosans/proxy-list@main/proxies/http.txt";
+// The combo box's first entries, in this order, before anything is loaded.
+inline constexpr std::string_view kTemplateListUrls[] = {
+    "https://raw.githubusercontent.com/TheSpeedX/PROXY-List/master/http.txt",
+    "https://raw.githubusercontent.com/monosans/proxy-list/main/proxies/http.txt",
+    "https://cdn.jsdelivr.net/gh/TheSpeedX/PROXY-List@master/http.txt",
+};
+
+inline constexpr int32_t kMaxDownloadIntervalHours = 2400;
+
+struct DownloadSettings {
+  // The combo box's entries in list order; starts with kTemplateListUrls.
+  std::vector<std::string> urls{std::begin(kTemplateListUrls), std::end(kTemplateListUrls)};
+  std::string url;                 // "Proxy File List URL": the configured list URL
+  bool download_at_start = false;  // "Auto download Proxy List when start"; also the hourly switch
+  int32_t interval_hours = 0;      // "Auto download interval", 0..2400
+  bool add_as_favorite = false;    // "Add to favorite after download"
+  bool keep_existing = true;       // "Append download proxies into list"
+  int32_t other_url_count = 0;     // URLs the last load added, or the last save wrote
+
+  // The index of the combo entry equal to `url` (ASCII case ignored), or -1
+  // when none is: the entry the combo box selects.
+  int SelectedUrlIndex() const;
+  // Appends `url` to the combo entries unless it is blank or already there
+  // (ASCII case ignored). Returns whether it was appended.
+  bool OfferUrl(std::string_view url);
+};
+
+// Loads the section into `settings` (at dialog creation and on "取消"): values
+// are trimmed, missing ones take their defaults, the interval is brought into
+// 0..2400. The configured URL and the numbered URLs join the combo entries
+// unless blank or already there; the entries already held are kept.
+void LoadDownloadSettings(ProfileStore& store, DownloadSettings* settings);
+
+// Writes the section: the configured URL and the four options, then every
+// non-blank combo entry under "Proxy File List URL (NN)" from 00 up, and their
+// count. Sets other_url_count. Returns false when some value could not be written.
+bool SaveDownloadSettings(ProfileStore& store, DownloadSettings* settings);
+
+// The dialog's controls, as the user left them.
+struct DownloadSettingsFields {
+  std::string url;       // combo box 1061's text
+  std::string interval;  // edit 1011
+  bool download_at_start = false;
+  bool add_as_favorite = false;
+  bool keep_existing = true;
+};
+
+// The check of "确定": the interval must be a whole number from 0 to 2400.
+// On failure returns the message to show (the focus goes to edit 1011) and
+// leaves `settings` unchanged; otherwise stores the fields, with the URL
+// trimmed and offered to the combo entries. The caller then saves.
+std::optional<std::string> ApplyDownloadSettingsFields(const DownloadSettingsFields& fields,
+                                                       DownloadSettings* settings);
+
+}  // namespace core

@@ -1,0 +1,191 @@
+#include "core/download/download_settings.h"
+
+#include <gtest/gtest.h>
+
+#include "core/base/text.h"
+
+namespace core {
+namespace {
+
+constexpr std::string_view kS = kDownloadSettingsSection;
+
+std::string Numbered(int i) { return Format("Proxy File List URL (%02d)", i); }
+
+DownloadSettingsFields FieldsOf(const DownloadSettings& s) {
+  return {s.url, std::to_string(s.interval_hours), s.download_at_start, s.add_as_favorite,
+          s.keep_existing};
+}
+
+TEST(DownloadSettingsTest, FirstRunAndItsFirstSave) {
+  MemoryProfileStore store;
+  DownloadSettings s;
+  LoadDownloadSettings(store, &s);
+  const std::vector<std::string> urls{
+      std::string(kTemplateListUrls[0]), std::string(kTemplateListUrls[1]),
+      std::string(kTemplateListUrls[2]), std::string(kDefaultListUrl)};
+  EXPECT_EQ(s.urls, urls);
+  EXPECT_EQ(s.url, kDefaultListUrl);
+  EXPECT_EQ(s.SelectedUrlIndex(), 3);
+  EXPECT_TRUE(s.keep_existing);
+  EXPECT_FALSE(s.add_as_favorite);
+  EXPECT_FALSE(s.download_at_start);
+  EXPECT_EQ(s.interval_hours, 0);
+
+  ASSERT_FALSE(ApplyDownloadSettingsFields(FieldsOf(s), &s).has_value());
+  ASSERT_TRUE(SaveDownloadSettings(store, &s));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(store.ReadText(kS, Numbered(i), ""), urls[size_t(i)]) << i;
+  EXPECT_EQ(store.ReadInt(kS, "Number of other Proxy File List URL", -1), 4);
+  EXPECT_EQ(store.ReadText(kS, "Proxy File List URL", ""), kDefaultListUrl);
+  EXPECT_EQ(store.ReadInt(kS, "Append download proxies into list", -1), 1);
+}
+
+TEST(DownloadSettingsTest, TypedUrlIsTrimmedStoredAndOfferedAfterARestart) {
+  MemoryProfileStore store;
+  DownloadSettings s;
+  LoadDownloadSettings(store, &s);
+  ASSERT_FALSE(
+      ApplyDownloadSettingsFields({"  http://my.host/list.txt \t", " 3 ", true, true, false}, &s));
+  ASSERT_TRUE(SaveDownloadSettings(store, &s));
+  EXPECT_EQ(store.ReadText(kS, "Proxy File List URL", ""), "http://my.host/list.txt");
+  EXPECT_EQ(store.ReadText(kS, Numbered(4), ""), "http://my.host/list.txt");
+
+  // Another URL configured later; the typed one stays on offer.
+  DownloadSettings again;
+  LoadDownloadSettings(store, &again);
+  EXPECT_EQ(again.url, "http://my.host/list.txt");
+  // The configured URL joins the entries before the numbered ones do.
+  EXPECT_EQ(again.SelectedUrlIndex(), 3);
+  EXPECT_TRUE(again.download_at_start);
+  EXPECT_EQ(again.interval_hours, 3);
+  EXPECT_TRUE(again.add_as_favorite);
+  EXPECT_FALSE(again.keep_existing);
+  DownloadSettingsFields f = FieldsOf(again);
+  f.url = std::string(kTemplateListUrls[1]);
+  ASSERT_FALSE(ApplyDownloadSettingsFields(f, &again));
+  ASSERT_TRUE(SaveDownloadSettings(store, &again));
+
+  DownloadSettings third;
+  LoadDownloadSettings(store, &third);
+  EXPECT_EQ(third.url, kTemplateListUrls[1]);
+  EXPECT_EQ(third.SelectedUrlIndex(), 1);
+  EXPECT_EQ(third.urls, (std::vector<std::string>{
+                            std::string(kTemplateListUrls[0]), std::string(kTemplateListUrls[1]),
+                            std::string(kTemplateListUrls[2]), "http://my.host/list.txt",
+                            std::string(kDefaultListUrl)}));
+}
+
+TEST(DownloadSettingsTest, LoadSkipsBlankAndDuplicateUrlsAndBringsValuesIntoRange) {
+  struct Case {
+    const char* name;
+    int32_t stored_interval;
+    int32_t interval;
+  } cases[] = {{"negative", -5, 0}, {"too large", 99999, 2400}, {"in range", 24, 24}};
+  for (const Case& c : cases) {
+    MemoryProfileStore store;
+    store.WriteText(kS, "Proxy File List URL", "  http://a/x.txt  ");
+    store.WriteInt(kS, "Auto download interval", c.stored_interval);
+    store.WriteInt(kS, "Auto download Proxy List when start", 7);           // any non-zero is on
+    store.WriteInt(kS, "Number of other Proxy File List URL", 2000000000);  // damaged
+    store.WriteText(kS, Numbered(0), "HTTP://A/X.TXT");  // the configured one, other case
+    store.WriteText(kS, Numbered(1), "   ");
+    store.WriteText(kS, Numbered(2), std::string(kTemplateListUrls[0]));
+    store.WriteText(kS, Numbered(3), " ftp://b/list ");
+    // 4 is missing altogether
+    store.WriteText(kS, Numbered(5), "ftp://B/list");  // FTP host case only
+    DownloadSettings s;
+    LoadDownloadSettings(store, &s);
+    EXPECT_EQ(s.url, "http://a/x.txt") << c.name;
+    EXPECT_TRUE(s.download_at_start) << c.name;
+    EXPECT_EQ(s.interval_hours, c.interval) << c.name;
+    ASSERT_EQ(s.urls.size(), 5u) << c.name;
+    EXPECT_EQ(s.urls[3], "http://a/x.txt") << c.name;
+    EXPECT_EQ(s.urls[4], "ftp://b/list") << c.name;
+    EXPECT_EQ(s.other_url_count, 1) << c.name;  // only ftp://b/list was new
+  }
+}
+
+TEST(DownloadSettingsTest, CancelRestoresStoredValuesWithoutDuplicatingEntries) {
+  MemoryProfileStore store;
+  DownloadSettings s;
+  LoadDownloadSettings(store, &s);
+  SaveDownloadSettings(store, &s);
+  const std::vector<std::string> urls = s.urls;
+  s.keep_existing = false;
+  s.add_as_favorite = true;
+  s.interval_hours = 9;
+  s.url = "http://typed/but/cancelled";
+  LoadDownloadSettings(store, &s);  // "取消"
+  EXPECT_TRUE(s.keep_existing);
+  EXPECT_FALSE(s.add_as_favorite);
+  EXPECT_EQ(s.interval_hours, 0);
+  EXPECT_EQ(s.url, kDefaultListUrl);
+  EXPECT_EQ(s.urls, urls);
+}
+
+TEST(DownloadSettingsTest, ManyUrlsRoundTripPastTwoDigitNumbers) {
+  MemoryProfileStore store;
+  DownloadSettings s;
+  LoadDownloadSettings(store, &s);
+  for (int i = 0; i < 110; ++i) s.urls.push_back(Format("http://h%d/list.txt", i));
+  ASSERT_TRUE(SaveDownloadSettings(store, &s));
+  EXPECT_EQ(s.other_url_count, 114);
+  EXPECT_EQ(store.ReadText(kS, "Proxy File List URL (100)", ""), "http://h96/list.txt");
+  DownloadSettings back;
+  LoadDownloadSettings(store, &back);
+  EXPECT_EQ(back.urls, s.urls);
+}
+
+TEST(DownloadSettingsTest, IntervalCheck) {
+  const std::string range = "“请填入一个在0和2400之间的整数。”";
+  const std::string whole = "请键入一个整数。";
+  struct Case {
+    const char* text;
+    std::optional<std::string> error;
+    int32_t value;  // when accepted
+  } cases[] = {
+      {"0", std::nullopt, 0},
+      {"2400", std::nullopt, 2400},
+      {" 7 ", std::nullopt, 7},
+      {"+5", std::nullopt, 5},
+      {"-1", range, 0},
+      {"2401", range, 0},
+      {"", whole, 0},
+      {"abc", whole, 0},
+      {"12a", whole, 0},
+      {"3.5", whole, 0},
+      {"99999999999", whole, 0},
+      {"- 1", whole, 0},
+  };
+  for (const Case& c : cases) {
+    DownloadSettings s;
+    s.interval_hours = 42;
+    s.url = "http://before/";
+    std::optional<std::string> error =
+        ApplyDownloadSettingsFields({"http://after/", c.text, true, true, false}, &s);
+    EXPECT_EQ(error, c.error) << "'" << c.text << "'";
+    if (error) {
+      EXPECT_EQ(s.interval_hours, 42) << c.text;
+      EXPECT_EQ(s.url, "http://before/") << c.text;
+      EXPECT_FALSE(s.download_at_start) << c.text;
+    } else {
+      EXPECT_EQ(s.interval_hours, c.value) << c.text;
+      EXPECT_EQ(s.url, "http://after/") << c.text;
+    }
+  }
+}
+
+TEST(DownloadSettingsTest, SelectionIsTheExactEntryNotAPrefix) {
+  DownloadSettings s;
+  s.urls = {"http://a/list.txt.bak", "http://a/LIST.txt", "http://a/list"};
+  struct Case {
+    const char* url;
+    int index;
+  } cases[] = {{"http://a/list.txt", 1}, {"http://a/list", 2}, {"http://a/li", -1}, {"", -1}};
+  for (const Case& c : cases) {
+    s.url = c.url;
+    EXPECT_EQ(s.SelectedUrlIndex(), c.index) << c.url;
+  }
+}
+
+}  // namespace
+}  // namespace core
