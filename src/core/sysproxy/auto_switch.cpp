@@ -1,0 +1,77 @@
+#include "core/sysproxy/auto_switch.h"
+
+#include <charconv>
+#include <optional>
+
+#include "core/base/text.h"
+#include "core/proxylist/proxy_line.h"
+
+namespace core {
+namespace {
+
+// The dialog's whole-number check: blanks around an optionally signed run of
+// digits, nothing else, and a value that fits 32 bits. The edit takes digits
+// only, but pasted text reaches it unchecked.
+std::optional<int32_t> ParseWholeNumber(std::string_view text) {
+  std::string_view s = Trim(text);
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  int32_t value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::string SystemProxyTextForRow(const ProxyRow& row) {
+  if (row.type == "SOCKS" || row.type == "SOCKS4" || row.type == "SOCKS5") {
+    return "socks=" + HostPortText(row.address, row.port);
+  }
+  return HostPortText(row.address, row.port);
+}
+
+uint32_t AutoSwitchPeriodMs(int32_t interval_seconds) {
+  if (interval_seconds < 0) return kMaxTimerPeriodMs;
+  int64_t ms = int64_t(interval_seconds) * 1000;
+  return ms > int64_t(kMaxTimerPeriodMs) ? kMaxTimerPeriodMs : uint32_t(ms);
+}
+
+AutoSwitchToggle AutoSwitch::Toggle(std::string_view interval_text) {
+  AutoSwitchToggle t;
+  // The interval is read on every press, also when stopping, as the dialog
+  // exchanges all its fields at once; a refused text only costs the new value.
+  if (std::optional<int32_t> v = ParseWholeNumber(interval_text)) {
+    interval_ = *v;
+  } else {
+    t.error = std::string(kNotAWholeNumberMessage);
+  }
+  on_ = !on_;
+  t.on = on_;
+  t.button_text = std::string(on_ ? kAutoSwitchStopText : kAutoSwitchStartText);
+  t.period_ms = on_ ? AutoSwitchPeriodMs(interval_) : 0;
+  return t;
+}
+
+AutoSwitchTick AutoSwitch::Tick() {
+  // A tick already queued when the timer was killed must not switch.
+  if (!on_) return AutoSwitchTick::kOff;
+  // While a cleanup still runs the tick is dropped rather than queued, so a slow
+  // cleanup never piles up switches; the position stays, so no row is lost.
+  if (switch_pending_) return AutoSwitchTick::kBusy;
+
+  int64_t count = int64_t(list_.size());
+  if (index_ < 0 || index_ >= count) index_ = 0;
+  int32_t row = index_;
+  // After the wrap the position is below the row count (or 0 for an empty
+  // list), so the step cannot overflow.
+  ++index_;
+  if (row >= count) return AutoSwitchTick::kNoRow;
+  const ProxyRow& r = list_.row(size_t(row));
+  if (r.score == 0) return AutoSwitchTick::kPassedOver;
+  std::string text = SystemProxyTextForRow(r);
+  switch_pending_ = true;
+  action_.CleanThenSwitch(text);
+  return AutoSwitchTick::kSwitched;
+}
+
+}  // namespace core

@@ -1,0 +1,98 @@
+// Automatic switching ("自动换IP"): on every tick of the switching timer the
+// system proxy moves on to the next row of the proxy list, after the browser's
+// cache and cookies are cleaned. The program's owner holds one AutoSwitch beside
+// the list; the timer and the cleanup are the owner's, reached through the
+// returned periods and ProxySwitchAction. UI thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/proxylist/proxy_list.h"
+
+namespace core {
+
+inline constexpr int32_t kDefaultAutoSwitchInterval = 60;  // seconds
+inline constexpr std::string_view kAutoSwitchStartText = "开启自动换IP";
+inline constexpr std::string_view kAutoSwitchStopText = "停止自动换IP";
+inline constexpr std::string_view kNotAWholeNumberMessage = "请键入一个整数。";
+// The longest period a window timer accepts; longer intervals are cut to it.
+inline constexpr uint32_t kMaxTimerPeriodMs = 0x7FFFFFFF;
+
+// The text that makes a row the system proxy: "socks=host:port" for a SOCKS,
+// SOCKS4 or SOCKS5 row (so that the browser speaks SOCKS to it), "host:port"
+// for every other row.
+std::string SystemProxyTextForRow(const ProxyRow& row);
+
+// "Clean, then switch": wipes the browser's cache and cookies and then applies
+// the proxy text as the system proxy, in that order. The work may end later (the
+// cleanup of a large cache runs off the UI thread); when the proxy has been
+// applied the owner calls AutoSwitch::SwitchFinished on the UI thread, also when
+// it finishes before CleanThenSwitch returns.
+class ProxySwitchAction {
+ public:
+  virtual ~ProxySwitchAction() = default;
+  virtual void CleanThenSwitch(const std::string& proxy_text) = 0;
+};
+
+// What the toggle button did.
+struct AutoSwitchToggle {
+  bool on = false;          // switching runs after the press
+  std::string button_text;  // the button's new text
+  uint32_t period_ms = 0;   // when on: the timer period to start; when off: kill the timer
+  std::string error;        // kNotAWholeNumberMessage when the interval text was refused
+};
+
+// What one tick did.
+enum class AutoSwitchTick {
+  kSwitched,    // a row was handed to CleanThenSwitch
+  kPassedOver,  // the row's last verification failed: nothing applied, the tick used up
+  kNoRow,       // the list is empty: nothing applied, the tick used up
+  kBusy,        // the previous switch has not finished: the tick is skipped, not counted
+  kOff,         // switching is off (a tick left over after stopping): ignored
+};
+
+class AutoSwitch {
+ public:
+  AutoSwitch(const ProxyList& list, ProxySwitchAction& action) : list_(list), action_(action) {}
+  AutoSwitch(const AutoSwitch&) = delete;
+  AutoSwitch& operator=(const AutoSwitch&) = delete;
+
+  // The toggle button. `interval_text` is the interval edit's text: a whole
+  // number of seconds becomes the interval; anything else keeps the previous
+  // interval and reports kNotAWholeNumberMessage, and the toggle still goes
+  // on. Turning on never switches at once: the first switch comes one full
+  // period later. The row position is kept across stop and start.
+  AutoSwitchToggle Toggle(std::string_view interval_text);
+
+  // The switching timer fired. Wraps to the first row when the position is at
+  // or beyond the end of the list (rows may have been deleted), hands the row
+  // to the action unless its last verification failed (score 0), and moves
+  // the position on by one in every case except kBusy and kOff.
+  AutoSwitchTick Tick();
+
+  // The switch handed out by the last kSwitched tick has ended.
+  void SwitchFinished() { switch_pending_ = false; }
+
+  bool on() const { return on_; }
+  int32_t interval() const { return interval_; }  // seconds, for the edit's text
+  int32_t index() const { return index_; }        // the row the next tick looks at
+  bool switch_pending() const { return switch_pending_; }
+
+ private:
+  const ProxyList& list_;
+  ProxySwitchAction& action_;
+  bool on_ = false;
+  int32_t interval_ = kDefaultAutoSwitchInterval;
+  int32_t index_ = 0;
+  bool switch_pending_ = false;
+};
+
+// The timer period for an interval in seconds: the product in milliseconds,
+// cut to kMaxTimerPeriodMs. 0 stays 0 (the platform's shortest period applies;
+// ticks that come while a switch runs are skipped). A negative interval gives
+// kMaxTimerPeriodMs, as the platform treats a period that does not fit.
+uint32_t AutoSwitchPeriodMs(int32_t interval_seconds);
+
+}  // namespace core

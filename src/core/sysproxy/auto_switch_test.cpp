@@ -1,0 +1,187 @@
+#include "core/sysproxy/auto_switch.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace core {
+namespace {
+
+// Records what was applied; finishes each switch at once unless told to hold it.
+class RecordingAction final : public ProxySwitchAction {
+ public:
+  void CleanThenSwitch(const std::string& proxy_text) override {
+    applied.push_back(proxy_text);
+    if (!hold && owner != nullptr) owner->SwitchFinished();
+  }
+  AutoSwitch* owner = nullptr;
+  bool hold = false;
+  std::vector<std::string> applied;
+};
+
+struct Row {
+  const char* line;
+  int32_t score;
+};
+
+// A list, the recording action and the switching over them.
+struct Switching {
+  Switching() { action.owner = &sw; }
+
+  void Fill(const std::vector<Row>& rows) {
+    for (const Row& r : rows) {
+      ASSERT_EQ(list.AddProxy(r.line, false), AddResult::kAdded) << r.line;
+      list.SetVerifyResult(list.size() - 1, "", "", r.score);
+    }
+  }
+  // Runs `n` ticks and gives, per tick, the applied text or "-" when none was.
+  std::vector<std::string> Ticks(int n) {
+    std::vector<std::string> out;
+    for (int i = 0; i < n; ++i) {
+      size_t before = action.applied.size();
+      sw.Tick();
+      out.push_back(action.applied.size() > before ? action.applied.back() : "-");
+    }
+    return out;
+  }
+  void Start() { ASSERT_TRUE(sw.Toggle("60").on); }
+
+  ProxyList list;
+  RecordingAction action;
+  AutoSwitch sw{list, action};
+};
+
+class AutoSwitchTest : public ::testing::Test, protected Switching {};
+
+TEST(AutoSwitchSequenceTest, TickSequences) {
+  struct Case {
+    const char* name;
+    std::vector<Row> rows;
+    std::vector<std::string> expected;  // per tick: the applied text, "-" for none
+  };
+  const Case cases[] = {
+      {"three usable rows wrap around",
+       {{"1.1.1.1:80", 5}, {"2.2.2.2:80", -1}, {"3.3.3.3:80", 105}},
+       {"1.1.1.1:80", "2.2.2.2:80", "3.3.3.3:80", "1.1.1.1:80", "2.2.2.2:80"}},
+      {"a failed row uses up its tick",
+       {{"1.1.1.1:80", 5}, {"2.2.2.2:80", 0}, {"3.3.3.3:80", 5}},
+       {"1.1.1.1:80", "-", "3.3.3.3:80", "1.1.1.1:80", "-"}},
+      {"every row failed", {{"1.1.1.1:80", 0}, {"2.2.2.2:80", 0}}, {"-", "-", "-"}},
+      {"SOCKS rows go as socks=",
+       {{"1.1.1.1:1080@SOCKS5", 1},
+        {"2.2.2.2:1080@SOCKS4", 1},
+        {"3.3.3.3:1080@SOCKS", 1},
+        {"4.4.4.4:443@HTTPS", 1},
+        {"5.5.5.5:21@FTP", 1},
+        {"6.6.6.6:80@HTTP", 1}},
+       {"socks=1.1.1.1:1080", "socks=2.2.2.2:1080", "socks=3.3.3.3:1080", "4.4.4.4:443",
+        "5.5.5.5:21", "6.6.6.6:80"}},
+  };
+  for (const Case& c : cases) {
+    Switching s;
+    s.Start();
+    s.Fill(c.rows);
+    EXPECT_EQ(s.Ticks(int(c.expected.size())), c.expected) << c.name;
+  }
+}
+
+TEST_F(AutoSwitchTest, EmptyListTicksThenRowsArrive) {
+  Start();
+  EXPECT_EQ(sw.Tick(), AutoSwitchTick::kNoRow);
+  EXPECT_EQ(sw.index(), 1);
+  EXPECT_EQ(sw.Tick(), AutoSwitchTick::kNoRow);  // wraps to 0, steps to 1 again
+  EXPECT_EQ(sw.index(), 1);
+  Fill({{"1.1.1.1:80", -1}, {"2.2.2.2:80", -1}});
+  EXPECT_EQ(Ticks(2), (std::vector<std::string>{"2.2.2.2:80", "1.1.1.1:80"}));
+}
+
+TEST_F(AutoSwitchTest, RowsDeletedUnderThePositionRestartAtTheFirst) {
+  Start();
+  Fill({{"1.1.1.1:80", 1}, {"2.2.2.2:80", 1}, {"3.3.3.3:80", 1}, {"4.4.4.4:80", 1}});
+  Ticks(3);
+  ASSERT_EQ(sw.index(), 3);
+  list.RemoveRowsIf([](const ProxyRow& r) { return r.address != "4.4.4.4"; });
+  EXPECT_EQ(Ticks(2), (std::vector<std::string>{"4.4.4.4:80", "4.4.4.4:80"}));
+  list.RemoveAll();
+  EXPECT_EQ(Ticks(1), std::vector<std::string>{"-"});
+}
+
+TEST_F(AutoSwitchTest, TheScoreIsReadAtTheTick) {
+  Start();
+  Fill({{"1.1.1.1:80", 1}, {"2.2.2.2:80", 1}});
+  Ticks(1);
+  list.SetVerifyResult(1, "", "", 0);  // a verification fails it between ticks
+  EXPECT_EQ(Ticks(1), std::vector<std::string>{"-"});
+}
+
+TEST_F(AutoSwitchTest, TicksWhileASwitchRunsAreSkippedNotQueued) {
+  Start();
+  Fill({{"1.1.1.1:80", 1}, {"2.2.2.2:80", 1}});
+  action.hold = true;
+  EXPECT_EQ(sw.Tick(), AutoSwitchTick::kSwitched);
+  EXPECT_EQ(sw.Tick(), AutoSwitchTick::kBusy);
+  EXPECT_EQ(sw.Tick(), AutoSwitchTick::kBusy);
+  EXPECT_EQ(sw.index(), 1);
+  sw.SwitchFinished();
+  EXPECT_EQ(sw.Tick(), AutoSwitchTick::kSwitched);
+  EXPECT_EQ(action.applied, (std::vector<std::string>{"1.1.1.1:80", "2.2.2.2:80"}));
+}
+
+TEST_F(AutoSwitchTest, StoppingKeepsThePositionAndIgnoresLateTicks) {
+  Fill({{"1.1.1.1:80", 1}, {"2.2.2.2:80", 1}, {"3.3.3.3:80", 1}});
+  EXPECT_EQ(sw.Tick(), AutoSwitchTick::kOff);  // never started
+  Start();
+  Ticks(2);
+  AutoSwitchToggle off = sw.Toggle("60");
+  EXPECT_FALSE(off.on);
+  EXPECT_EQ(off.button_text, "开启自动换IP");
+  EXPECT_EQ(sw.Tick(), AutoSwitchTick::kOff);
+  AutoSwitchToggle on = sw.Toggle("60");
+  EXPECT_EQ(on.button_text, "停止自动换IP");
+  EXPECT_EQ(action.applied.size(), 2u) << "turning on must not switch at once";
+  EXPECT_EQ(Ticks(1), std::vector<std::string>{"3.3.3.3:80"});
+}
+
+TEST_F(AutoSwitchTest, IntervalTextOnToggle) {
+  struct Case {
+    const char* text;
+    int32_t interval;  // after the press, starting from 60
+    uint32_t period_ms;
+    bool error;
+  };
+  const Case cases[] = {
+      {"30", 30, 30000, false},
+      {" 45 ", 45, 45000, false},
+      {"+7", 7, 7000, false},
+      {"0", 0, 0, false},
+      {"2147483", 2147483, 2147483000u, false},
+      {"2147484", 2147484, kMaxTimerPeriodMs, false},
+      {"-5", -5, kMaxTimerPeriodMs, false},
+      {"", 60, 60000, true},
+      {"abc", 60, 60000, true},
+      {"12x", 60, 60000, true},
+      {"1.5", 60, 60000, true},
+      {"2147483648", 60, 60000, true},
+      {"99999999999999999999", 60, 60000, true},
+      {"--1", 60, 60000, true},
+  };
+  for (const Case& c : cases) {
+    Switching s;
+    AutoSwitchToggle t = s.sw.Toggle(c.text);
+    EXPECT_TRUE(t.on) << c.text;  // a refused interval does not stop the toggle
+    EXPECT_EQ(t.button_text, "停止自动换IP") << c.text;
+    EXPECT_EQ(s.sw.interval(), c.interval) << c.text;
+    EXPECT_EQ(t.period_ms, c.period_ms) << c.text;
+    EXPECT_EQ(t.error, c.error ? "请键入一个整数。" : "") << c.text;
+  }
+}
+
+TEST_F(AutoSwitchTest, AnIntervalTypedWhileOnWaitsForTheNextStart) {
+  Start();
+  AutoSwitchToggle off = sw.Toggle("5");
+  EXPECT_EQ(off.period_ms, 0u);  // the timer is killed
+  EXPECT_EQ(sw.Toggle("bad").period_ms, 5000u);
+}
+
+}  // namespace
+}  // namespace core
