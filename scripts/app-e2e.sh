@@ -33,6 +33,17 @@ _e2e_expect() {
   done
 }
 
+# Lines that begin with the given texts (a saved row ends with its location,
+# which comes from the location database).
+_e2e_expect_start() {
+  local file=$1 prefix
+  shift
+  for prefix in "$@"; do
+    awk -v p="$prefix" 'index($0, p) == 1 { found = 1 } END { exit !found }' "$file" ||
+      _e2e_fail "no line in $(basename "$file") begins with: $prefix"
+  done
+}
+
 _e2e_absent() {
   local file=$1 line
   shift
@@ -141,17 +152,19 @@ rm_app_e2e() {
   fi
   _e2e_export 'HKCU\Software\Quillworks\Relaymoth' "$out/profile.txt" ||
     _e2e_fail "could not export the profile"
+  # Each row is saved as its full line: the read-back proxy keeps its type.
   _e2e_expect "$out/profile.txt" \
     '"FavoriteProxy"=dword:00000004' \
-    '"FavoriteProxy_000"="1.2.3.4:80"' \
-    '"FavoriteProxy_001"="5.5.5.5:8080"' \
-    '"FavoriteProxy_002"="1.2.3.4:80"' \
-    '"FavoriteProxy_003"="61.135.169.125:80"' \
     '"UnfavoriteProxy"=dword:00000002' \
-    '"UnfavoriteProxy_000"="6.6.6.6:3128"' \
-    '"UnfavoriteProxy_001"="202.96.128.86:8080"' \
     '"WindowPosLeft"=dword:0000012c' \
     '"WindowPosTop"=dword:0000012c'
+  _e2e_expect_start "$out/profile.txt" \
+    '"FavoriteProxy_000"="1.2.3.4:80@HTTP' \
+    '"FavoriteProxy_001"="5.5.5.5:8080' \
+    '"FavoriteProxy_002"="1.2.3.4:80' \
+    '"FavoriteProxy_003"="61.135.169.125:80' \
+    '"UnfavoriteProxy_000"="6.6.6.6:3128' \
+    '"UnfavoriteProxy_001"="202.96.128.86:8080'
   _e2e_absent "$out/profile.txt" '"UnfavoriteProxy_002"' '"UnfavoriteProxy_003"' 'not a proxy'
   _e2e_export 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' "$out/inet.txt"
   _e2e_expect "$out/inet.txt" '"ProxyServer"="http=1.2.3.4:80;ftp=5.6.7.8:21"' \

@@ -17,8 +17,12 @@ RM_APT_PACKAGES=(
   # X extensions Wine's display driver loads at run time (only "recommended" by
   # libwine, and recommendations are not installed here) and TLS for WinInet
   libxrender1 libxrandr2 libxcursor1 libxi6 libxfixes3 libxinerama1 libxcomposite1 libgnutls30
+  # a Chinese locale for a second Windows test run in code page 936
+  locales
   # local servers of the verification tests: an HTTP proxy and an FTP server
   tinyproxy python3-pyftpdlib
+  # the verification benchmark's comparison one-liner
+  curl bc
 )
 
 # Prints the packages of the list that are not installed.
@@ -50,6 +54,17 @@ rm_ensure_deps() {
     rm_warn "still missing after apt-get: ${missing[*]}"
     return 1
   }
+}
+
+# Makes the zh_CN.UTF-8 locale (Wine then runs in code page 936, as the
+# program's users' systems do). Returns non-zero when it cannot be made.
+rm_ensure_zh_locale() {
+  locale -a 2>/dev/null | grep -qix 'zh_CN.utf8' && return 0
+  command -v localedef >/dev/null || return 1
+  local sudo=()
+  [[ $(id -u) -ne 0 ]] && sudo=(sudo)
+  "${sudo[@]}" localedef -i zh_CN -f UTF-8 zh_CN.UTF-8 >/dev/null 2>&1
+  locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'
 }
 
 if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then

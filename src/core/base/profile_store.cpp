@@ -22,21 +22,27 @@ std::string MemoryProfileStore::ReadText(std::string_view section, std::string_v
   return std::get<std::string>(it->second);
 }
 
+bool MemoryProfileStore::MayChange() {
+  if (read_only_ || changes_left_ == 0) return false;
+  if (changes_left_ > 0) --changes_left_;
+  return true;
+}
+
 bool MemoryProfileStore::WriteInt(std::string_view section, std::string_view name, int32_t value) {
-  if (read_only_) return false;
+  if (!MayChange()) return false;
   values_[Key(section, name)] = value;
   return true;
 }
 
 bool MemoryProfileStore::WriteText(std::string_view section, std::string_view name,
                                    std::string_view value) {
-  if (read_only_) return false;
+  if (!MayChange()) return false;
   values_[Key(section, name)] = std::string(value);
   return true;
 }
 
 bool MemoryProfileStore::DeleteValue(std::string_view section, std::string_view name) {
-  if (read_only_) return false;
+  if (!MayChange()) return false;
   values_.erase(Key(section, name));
   return true;
 }

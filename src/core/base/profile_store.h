@@ -26,6 +26,26 @@ class ProfileStore {
   // Removes a value; a value that is not there is no error. Returns false only
   // when the section could not be opened for writing.
   virtual bool DeleteValue(std::string_view section, std::string_view name) = 0;
+
+  // Keeps one section open between the two calls, so that a long run of
+  // reads and writes (saving the list) goes through one open key. Optional:
+  // the default keeps nothing open.
+  virtual void HoldSection(std::string_view /*section*/) {}
+  virtual void ReleaseSection() {}
+};
+
+// Holds a section of a store open for the life of the scope.
+class HeldSection {
+ public:
+  HeldSection(ProfileStore& store, std::string_view section) : store_(store) {
+    store_.HoldSection(section);
+  }
+  ~HeldSection() { store_.ReleaseSection(); }
+  HeldSection(const HeldSection&) = delete;
+  HeldSection& operator=(const HeldSection&) = delete;
+
+ private:
+  ProfileStore& store_;
 };
 
 // A profile held in memory: for tests and for the command-line tool.
@@ -42,12 +62,18 @@ class MemoryProfileStore final : public ProfileStore {
 
   // Makes every later write and delete fail, as a read-only registry would.
   void set_read_only(bool on) { read_only_ = on; }
+  // Lets `n` more writes and deletes succeed, then fails every later one, as
+  // if the program had been killed there; -1: no limit.
+  void set_changes_left(int n) { changes_left_ = n; }
   const std::map<std::pair<std::string, std::string>, Value>& values() const { return values_; }
   bool Has(std::string_view section, std::string_view name) const;
 
  private:
   std::map<std::pair<std::string, std::string>, Value> values_;
   bool read_only_ = false;
+  int changes_left_ = -1;
+
+  bool MayChange();
 };
 
 }  // namespace core

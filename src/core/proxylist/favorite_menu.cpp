@@ -15,7 +15,7 @@ std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list,
     std::string text = list.RowHostPort(int64_t(i));
     const std::string& location = list.row(i).location;
     entry.label = location.empty() ? text : text + "(" + location + ")";
-    entry.checked = EqualsIgnoreAsciiCase(text, current_proxy);
+    entry.checked = EqualsIgnoreAsciiCase(list.RowProxyText(int64_t(i)), current_proxy);
     entries.push_back(std::move(entry));
   }
   return entries;
@@ -26,7 +26,7 @@ std::string FavoriteMenuEntryText(const ProxyList& list, int n) {
   int seen = 0;
   for (size_t i = 0; i < list.size(); ++i) {
     if (!list.row(i).favorite) continue;
-    if (seen == n) return list.RowHostPort(int64_t(i));
+    if (seen == n) return list.RowProxyText(int64_t(i));
     ++seen;
   }
   return {};

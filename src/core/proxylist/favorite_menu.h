@@ -19,15 +19,15 @@ inline constexpr int kLastFavoriteCommand = kFirstFavoriteCommand + kMaxFavorite
 struct FavoriteMenuEntry {
   int command = 0;
   std::string label;     // host:port, followed by "(location)" when the row has one
-  bool checked = false;  // its host:port equals the current proxy, ignoring case
+  bool checked = false;  // its proxy text equals the current proxy, ignoring case
 };
 
 // The entries for the ticked rows, in list order, at most kMaxFavoriteMenuEntries.
 std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list,
                                                    std::string_view current_proxy);
 
-// The host:port text of the n-th (from 0) ticked row among the first 50 ticked
-// rows; empty when there is none.
+// The proxy text (ProxyList::RowProxyText) of the n-th (from 0) ticked row
+// among the first 50 ticked rows; empty when there is none.
 std::string FavoriteMenuEntryText(const ProxyList& list, int n);
 
 }  // namespace core

@@ -25,6 +25,22 @@ TEST(FavoriteMenuTest, TickedRowsInListOrderWithLocationsAndTheCheckMark) {
   EXPECT_EQ(FavoriteMenuEntryText(list, 1), "2.2.2.2:80");
 }
 
+TEST(FavoriteMenuTest, SocksRowsAreAppliedAsSocksAndStayChecked) {
+  ProxyList list;
+  ASSERT_EQ(list.AddProxy("1.1.1.1:1080@SOCKS5", true), AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("2.2.2.2:443@HTTPS", true), AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("3.3.3.3:1080@socks4", true), AddResult::kAdded);
+  // What choosing an entry applies: SOCKS rows with their type (the system
+  // proxy becomes socks=host:port), every other row as plain host:port.
+  EXPECT_EQ(FavoriteMenuEntryText(list, 0), "1.1.1.1:1080@SOCKS5");
+  EXPECT_EQ(FavoriteMenuEntryText(list, 1), "2.2.2.2:443");
+  EXPECT_EQ(FavoriteMenuEntryText(list, 2), "3.3.3.3:1080@SOCKS4");
+  std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, "1.1.1.1:1080@SOCKS5");
+  EXPECT_TRUE(entries[0].checked);
+  EXPECT_FALSE(entries[1].checked);
+  EXPECT_TRUE(FavoriteMenuEntries(list, "2.2.2.2:443")[1].checked);
+}
+
 TEST(FavoriteMenuTest, ATypedCurrentProxyChecksNoRow) {
   ProxyList list;
   ASSERT_EQ(list.AddProxy("1.2.3.4:80", true), AddResult::kAdded);

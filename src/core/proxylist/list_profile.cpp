@@ -1,5 +1,7 @@
 #include "core/proxylist/list_profile.h"
 
+#include <algorithm>
+
 #include "core/base/text.h"
 
 namespace core {
@@ -33,30 +35,44 @@ void LoadGroup(ProxyList& list, ProfileStore& store, std::string_view count_name
 std::string FavoriteValueName(int index) { return Format("FavoriteProxy_%03d", index); }
 std::string UnfavoriteValueName(int index) { return Format("UnfavoriteProxy_%03d", index); }
 
-void SaveListSection(const ProxyList& list, ProfileStore& store) {
-  for (int i = 0; i < kClearedIndices; ++i) {
-    if (!store.DeleteValue(kProxyListSection, FavoriteValueName(i))) break;
-    store.DeleteValue(kProxyListSection, UnfavoriteValueName(i));
-  }
+bool SaveListSection(const ProxyList& list, ProfileStore& store) {
+  HeldSection held(store, kProxyListSection);
+  int32_t old_f = std::max(store.ReadInt(kProxyListSection, kFavoriteCount, 0), 0);
+  int32_t old_u = std::max(store.ReadInt(kProxyListSection, kUnfavoriteCount, 0), 0);
+  bool ok = true;
   int32_t f = 0;
   int32_t u = 0;
   for (size_t i = 0; i < list.size(); ++i) {
-    std::string text = list.RowHostPort(int64_t(i));
+    // The full line keeps the type and the remark (the location); the parser
+    // reads it back to the same row.
+    std::string text = list.RowFullLine(int64_t(i));
     if (text.empty()) continue;
     if (list.row(i).favorite) {
-      store.WriteText(kProxyListSection, FavoriteValueName(f++), text);
+      ok = store.WriteText(kProxyListSection, FavoriteValueName(f++), text) && ok;
     } else {
-      store.WriteText(kProxyListSection, UnfavoriteValueName(u++), text);
+      ok = store.WriteText(kProxyListSection, UnfavoriteValueName(u++), text) && ok;
     }
   }
-  store.WriteInt(kProxyListSection, kFavoriteCount, f);
-  store.WriteInt(kProxyListSection, kUnfavoriteCount, u);
+  ok = store.WriteInt(kProxyListSection, kFavoriteCount, f) && ok;
+  ok = store.WriteInt(kProxyListSection, kUnfavoriteCount, u) && ok;
+  // What is left of the previous save: up to its counts, and at least the
+  // indices an older save cleared (it may have left values past its counts).
+  for (int32_t i = f; i < std::max(old_f, kClearedIndices); ++i) {
+    if (!store.DeleteValue(kProxyListSection, FavoriteValueName(i))) break;
+  }
+  for (int32_t i = u; i < std::max(old_u, kClearedIndices); ++i) {
+    if (!store.DeleteValue(kProxyListSection, UnfavoriteValueName(i))) break;
+  }
+  return ok;
 }
 
 void LoadSavedList(ProxyList& list, ProfileStore& store) {
   ProxyList::Batch batch(list);
+  HeldSection held(store, kProxyListSection);
   LoadGroup(list, store, kFavoriteCount, FavoriteValueName, true);
   LoadGroup(list, store, kUnfavoriteCount, UnfavoriteValueName, false);
+  // A list that comes back at start shows no selection.
+  list.SelectAll(false);
 }
 
 void SaveWindowPosition(const WindowPosition& pos, ProfileStore& store) {

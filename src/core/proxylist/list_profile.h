@@ -1,7 +1,8 @@
 // The profile sections of the proxy list and the floating window's position:
-// "Proxy List" keeps the host:port text of every row, ticked rows under the
-// favorite names and the others under the unfavorite names; "Window Position"
-// keeps the window's top-left corner. UI thread only.
+// "Proxy List" keeps the full line of every row (address:port@TYPE$remark, as
+// the parser reads it back), ticked rows under the favorite names and the
+// others under the unfavorite names; "Window Position" keeps the window's
+// top-left corner. UI thread only.
 #pragma once
 
 #include "core/base/profile_store.h"
@@ -17,13 +18,16 @@ struct WindowPosition {
   int32_t top = 38;
 };
 
-// Writes the list: first deletes the numbered values 0..999 of a previous save,
-// then one value per row in list order (rows with an empty host:port text are
-// skipped), then the two counts.
-void SaveListSection(const ProxyList& list, ProfileStore& store);
+// Writes the list through one open section: one value per row in list order
+// over the values of a previous save, then the two counts, then deletes what
+// is left of the previous save. A save broken off at any point leaves a
+// loadable list: the previous one with its first values replaced, or the new
+// one. Returns false when a value could not be written.
+bool SaveListSection(const ProxyList& list, ProfileStore& store);
 
-// Adds the saved favorites (ticked), then the saved others, with AddProxy.
-// Refused, duplicate and missing values are skipped silently.
+// Adds the saved favorites (ticked), then the saved others, with AddProxy, and
+// leaves no row selected. Refused, duplicate and missing values are skipped
+// silently; values saved as host:port alone load as before.
 void LoadSavedList(ProxyList& list, ProfileStore& store);
 
 void SaveWindowPosition(const WindowPosition& pos, ProfileStore& store);

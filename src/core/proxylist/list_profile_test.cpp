@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 namespace core {
 namespace {
 
@@ -25,8 +28,8 @@ TEST(ListProfileTest, SavesFavoritesAndOthersInListOrder) {
   EXPECT_EQ(store.ReadInt(kProxyListSection, "FavoriteProxy", -1), 3);
   EXPECT_EQ(store.ReadInt(kProxyListSection, "UnfavoriteProxy", -1), 2);
   EXPECT_EQ(store.ReadText(kProxyListSection, "FavoriteProxy_000", ""), "1.1.1.1:80");
-  EXPECT_EQ(store.ReadText(kProxyListSection, "FavoriteProxy_001", ""), "3.3.3.3:82");
-  EXPECT_EQ(store.ReadText(kProxyListSection, "FavoriteProxy_002", ""), "5.5.5.5:84");
+  EXPECT_EQ(store.ReadText(kProxyListSection, "FavoriteProxy_001", ""), "3.3.3.3:82@SOCKS5");
+  EXPECT_EQ(store.ReadText(kProxyListSection, "FavoriteProxy_002", ""), "5.5.5.5:84$x");
   EXPECT_EQ(store.ReadText(kProxyListSection, "UnfavoriteProxy_000", ""), "2.2.2.2:81");
   EXPECT_EQ(store.ReadText(kProxyListSection, "UnfavoriteProxy_001", ""), "4.4.4.4:83");
   EXPECT_FALSE(store.Has(kProxyListSection, "FavoriteProxy_007"));
@@ -40,24 +43,63 @@ TEST(ListProfileTest, IndicesGrowToFourDigits) {
   EXPECT_EQ(UnfavoriteValueName(1000), "UnfavoriteProxy_1000");
 }
 
-TEST(ListProfileTest, RoundTripKeepsOnlyAddressPortAndTick) {
+TEST(ListProfileTest, RoundTripKeepsTypeRemarkAndTickAndSelectsNothing) {
   ProxyList list;
   list.AddProxy("1.1.1.1:80@SOCKS5$美国", false);
   list.SetReserved(0, true);
   list.AddProxy("2.2.2.2:8080@HTTP", false);
   MemoryProfileStore store;
-  SaveListSection(list, store);
+  EXPECT_TRUE(SaveListSection(list, store));
 
   ProxyList loaded;
+  loaded.AddProxy("2.2.2.2:8080@HTTP", true);  // the system proxy read back at start
   LoadSavedList(loaded, store);
-  ASSERT_EQ(loaded.size(), 2u);
-  EXPECT_EQ(loaded.RowFullLine(0), "1.1.1.1:80");  // reserved comes back as a plain favorite
-  EXPECT_TRUE(loaded.row(0).favorite);
-  EXPECT_FALSE(loaded.IsReserved(0));
-  EXPECT_EQ(loaded.RowFullLine(1), "2.2.2.2:8080");
-  EXPECT_FALSE(loaded.row(1).favorite);
-  EXPECT_TRUE(loaded.row(1).selected);
-  EXPECT_EQ(loaded.favorite_count(), 1);
+  ASSERT_EQ(loaded.size(), 2u);  // its saved twin is the same row
+  EXPECT_EQ(loaded.RowFullLine(1), "1.1.1.1:80@SOCKS5$<保留ip>美国");
+  EXPECT_TRUE(loaded.row(1).favorite);
+  EXPECT_TRUE(loaded.IsReserved(1));
+  EXPECT_EQ(loaded.selected_count(), 0u);
+  EXPECT_EQ(loaded.favorite_count(), 2);
+
+  // Values saved as host:port alone (by earlier versions) load as before.
+  MemoryProfileStore old;
+  old.WriteInt(kProxyListSection, "UnfavoriteProxy", 1);
+  old.WriteText(kProxyListSection, "UnfavoriteProxy_000", "3.3.3.3:3128");
+  ProxyList from_old;
+  LoadSavedList(from_old, old);
+  EXPECT_EQ(from_old.RowFullLine(0), "3.3.3.3:3128");
+}
+
+TEST(ListProfileTest, ASaveBrokenOffAnywhereLeavesALoadableList) {
+  ProxyList before;
+  for (const char* line : {"1.1.1.1:80", "2.2.2.2:80", "3.3.3.3:80"}) before.AddProxy(line, true);
+  before.AddProxy("4.4.4.4:80", false);
+  ProxyList after;
+  for (const char* line : {"5.5.5.5:80", "6.6.6.6:80"}) after.AddProxy(line, true);
+  after.AddProxy("7.7.7.7:80", false);
+
+  // Killed after n writes of the second save, for every n up to its end.
+  for (int n = 0; n <= 12; ++n) {
+    MemoryProfileStore store;
+    ASSERT_TRUE(SaveListSection(before, store));
+    store.set_changes_left(n);
+    SaveListSection(after, store);
+    store.set_changes_left(-1);
+    ProxyList loaded;
+    LoadSavedList(loaded, store);
+    std::set<std::string> rows;
+    for (size_t i = 0; i < loaded.size(); ++i) rows.insert(loaded.RowHostPort(int64_t(i)));
+    // Every row is one of the two lists', nothing is lost from both, and once
+    // the counts are written the new list is what loads.
+    EXPECT_GE(loaded.size(), 3u) << "after " << n << " writes";
+    for (const std::string& r : rows) {
+      EXPECT_TRUE(r[0] >= '1' && r[0] <= '7') << r;
+    }
+    if (n >= 5) {
+      EXPECT_EQ(rows, (std::set<std::string>{"5.5.5.5:80", "6.6.6.6:80", "7.7.7.7:80"}))
+          << "after " << n << " writes";
+    }
+  }
 }
 
 TEST(ListProfileTest, LoadSkipsBadValuesSilently) {

@@ -53,6 +53,14 @@ int ProxyKindIndex(std::string_view type) {
   return -1;
 }
 
+bool AddressFitsProxyServerText(std::string_view address) {
+  if (address.empty()) return false;
+  for (char c : address) {
+    if (IsSpace(c) || c == ';' || c == '=') return false;
+  }
+  return true;
+}
+
 std::string HostPortText(std::string_view address, std::string_view port) {
   std::string out;
   out.reserve(address.size() + port.size() + 1);

@@ -28,6 +28,11 @@ int ProxyKindIndex(std::string_view type);
 // "address:port".
 std::string HostPortText(std::string_view address, std::string_view port);
 
+// Whether an address can stand in a proxy list of the system's form
+// ("host:port" entries separated by ";", "kind=" prefixes): not empty, without
+// blanks, ";" or "=". Anything else would turn one proxy into several.
+bool AddressFitsProxyServerText(std::string_view address);
+
 // "address:port", then "@type" when there is a type, then "$location" when there
 // is a location. Parsing it gives the entry back, the location as remark.
 std::string FullLineText(std::string_view address, std::string_view port, std::string_view type,

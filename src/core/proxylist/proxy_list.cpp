@@ -53,6 +53,15 @@ std::string ProxyList::RowHostPort(int64_t index) const {
   return HostPortText(r.address, r.port);
 }
 
+std::string ProxyList::RowProxyText(int64_t index) const {
+  if (index < 0 || uint64_t(index) >= rows_.size()) return {};
+  const ProxyRow& r = rows_[size_t(index)];
+  if (r.type == "SOCKS" || r.type == "SOCKS4" || r.type == "SOCKS5") {
+    return FullLineText(r.address, r.port, r.type, "");
+  }
+  return HostPortText(r.address, r.port);
+}
+
 std::string ProxyList::RowFullLine(int64_t index) const {
   if (index < 0 || uint64_t(index) >= rows_.size()) return {};
   const ProxyRow& r = rows_[size_t(index)];

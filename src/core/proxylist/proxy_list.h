@@ -97,6 +97,10 @@ class ProxyList {
 
   // Text forms of a row; empty for an index outside the list.
   std::string RowHostPort(int64_t index) const;
+  // The proxy text that makes the row the system proxy: host:port@TYPE for a
+  // SOCKS, SOCKS4 or SOCKS5 row (the browser must speak SOCKS to it),
+  // host:port for every other row (all protocols through it).
+  std::string RowProxyText(int64_t index) const;
   std::string RowFullLine(int64_t index) const;
   std::string RowLocation(int64_t index) const;
 

@@ -23,13 +23,6 @@ std::optional<int32_t> ParseWholeNumber(std::string_view text) {
 
 }  // namespace
 
-std::string SystemProxyTextForRow(const ProxyRow& row) {
-  if (row.type == "SOCKS" || row.type == "SOCKS4" || row.type == "SOCKS5") {
-    return "socks=" + HostPortText(row.address, row.port);
-  }
-  return HostPortText(row.address, row.port);
-}
-
 uint32_t AutoSwitchPeriodMs(int32_t interval_seconds) {
   if (interval_seconds < 0) return kMaxTimerPeriodMs;
   int64_t ms = int64_t(interval_seconds) * 1000;
@@ -68,7 +61,7 @@ AutoSwitchTick AutoSwitch::Tick() {
   if (row >= count) return AutoSwitchTick::kNoRow;
   const ProxyRow& r = list_.row(size_t(row));
   if (r.score == 0) return AutoSwitchTick::kPassedOver;
-  std::string text = SystemProxyTextForRow(r);
+  std::string text = list_.RowProxyText(row);
   switch_pending_ = true;
   action_.CleanThenSwitch(text);
   return AutoSwitchTick::kSwitched;

@@ -20,11 +20,6 @@ inline constexpr std::string_view kNotAWholeNumberMessage = "请键入一个整�
 // The longest period a window timer accepts; longer intervals are cut to it.
 inline constexpr uint32_t kMaxTimerPeriodMs = 0x7FFFFFFF;
 
-// The text that makes a row the system proxy: "socks=host:port" for a SOCKS,
-// SOCKS4 or SOCKS5 row (so that the browser speaks SOCKS to it), "host:port"
-// for every other row.
-std::string SystemProxyTextForRow(const ProxyRow& row);
-
 // "Clean, then switch": wipes the browser's cache and cookies and then applies
 // the proxy text as the system proxy, in that order. The work may end later (the
 // cleanup of a large cache runs off the UI thread); when the proxy has been

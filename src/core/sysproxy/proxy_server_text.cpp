@@ -9,7 +9,9 @@ SystemProxyChange PlanSystemProxy(std::string_view text) {
   SystemProxyChange change;
   std::string_view trimmed = Trim(text);
   ProxyLine p;
-  bool parsed = ParseProxyLine(trimmed, &p);
+  // An address that would read as several entries of the system's proxy list
+  // (a line such as "x;http=5.6.7.8:80") is refused like any bad text.
+  bool parsed = ParseProxyLine(trimmed, &p) && AddressFitsProxyServerText(p.address);
   if (!parsed && !trimmed.empty()) {
     change.error_message = Format("[%s:%s@%s]是一个无效的代理服务器项目", p.address.c_str(),
                                   p.port.c_str(), p.type.c_str());

@@ -43,6 +43,9 @@ TEST(PlanSystemProxyTest, EmptyClearsAndRefusedTextIsAnError) {
       {"10.1.2.3", "[10.1.2.3:@]是一个无效的代理服务器项目"},
       {"10.1.2.3:99999@HTTP", "[10.1.2.3:99999@HTTP]是一个无效的代理服务器项目"},
       {"1.2.3.4:23@telnet", "[1.2.3.4:23@TE]是一个无效的代理服务器项目"},
+      // One line must never become several entries of the system's list.
+      {"x;http=5.6.7.8:80", "[x;http=5.6.7.8:80@]是一个无效的代理服务器项目"},
+      {"a=b:80@SOCKS5", "[a=b:80@SOCKS5]是一个无效的代理服务器项目"},
   };
   for (const auto& b : bad) {
     SystemProxyChange ch = PlanSystemProxy(b.text);

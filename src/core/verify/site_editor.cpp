@@ -29,8 +29,10 @@ std::optional<SiteEditorRefusal> ConfirmSiteEditor(const SiteEditorFields& field
     r.rest = std::string(url);
   }
   // A verify string that the URL itself contains would be found in many error
-  // pages that echo the address; FTP sites have no page to search.
-  if (r.scheme == "http://" && url.find(fields.verify_string) != std::string_view::npos) {
+  // pages that echo the address; FTP sites have no page to search. A verify
+  // string of blanks alone is as good as none: every page would match.
+  if (r.scheme == "http://" && (Trim(fields.verify_string).empty() ||
+                                url.find(fields.verify_string) != std::string_view::npos)) {
     return SiteEditorRefusal{"验证字符串中不能使用URL中出现的内容，否则验证将不可靠",
                              "请重新修改验证字符串", SiteEditorField::kVerifyString};
   }
@@ -49,20 +51,22 @@ SiteEditorFields SplitSiteUrl(std::string_view url, std::string_view verify_stri
   SiteEditorFields f;
   f.url = std::string(url);
   f.verify_string = std::string(verify_string);
-  size_t at = url.find('@');
-  if (at == std::string_view::npos) return f;
-  std::string_view head = url.substr(0, at);
-  std::string_view tail = url.substr(at + 1);
   std::string_view scheme;
-  if (StartsWithIgnoreCase(head, "http://")) {
+  if (StartsWithIgnoreCase(url, "http://")) {
     scheme = "http://";
-    head.remove_prefix(7);
-  } else if (StartsWithIgnoreCase(head, "ftp://")) {
+  } else if (StartsWithIgnoreCase(url, "ftp://")) {
     scheme = "ftp://";
-    head.remove_prefix(6);
   } else {
     return f;
   }
+  // Credentials stand before the host's end: an "@" in the path or the query
+  // is part of them.
+  std::string_view after = url.substr(scheme.size());
+  std::string_view authority = after.substr(0, after.find_first_of("/?#"));
+  size_t at = authority.find('@');
+  if (at == std::string_view::npos) return f;
+  std::string_view head = authority.substr(0, at);
+  std::string_view tail = after.substr(at + 1);
   size_t colon = head.find(':');
   f.user = std::string(head.substr(0, colon));
   if (colon != std::string_view::npos) f.password = std::string(head.substr(colon + 1));

@@ -40,6 +40,7 @@ TEST(SiteEditorTest, RefusedSites) {
       {"http://ifconfig.me/", "ifconfig.me", SiteEditorField::kVerifyString,
        "请重新修改验证字符串"},
       {"http://h/", "", SiteEditorField::kVerifyString, "请重新修改验证字符串"},
+      {"http://h/", "  \t ", SiteEditorField::kVerifyString, "请重新修改验证字符串"},
       {"example.com", "example", SiteEditorField::kVerifyString, "请重新修改验证字符串"},
       {"http://h/", "http", SiteEditorField::kVerifyString, "请重新修改验证字符串"},
   };
@@ -85,6 +86,10 @@ TEST(SiteEditorTest, SplitStoredUrls) {
       {"h/x@y", "h/x@y", "", ""},  // no recognised scheme: unchanged
       {"https://u:p@h/", "https://u:p@h/", "", ""},
       {"http://:p@h/", "http://:p@h/", "", "p"},  // no user: the URL stays as it is
+      // An "@" after the host belongs to the path or the query.
+      {"http://h/mail@x", "http://h/mail@x", "", ""},
+      {"http://h?to=a@b", "http://h?to=a@b", "", ""},
+      {"http://u:p@h/a@b", "http://h/a@b", "u", "p"},
   };
   for (const Case& c : cases) {
     SiteEditorFields f = SplitSiteUrl(c.stored, "v");

@@ -106,8 +106,13 @@ LRESULT FloatingWindow::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       FinalSave();
       break;
     case WM_QUERYENDSESSION:
-      FinalSave();
-      break;
+      // Another program may still veto the end of the session: save now, but
+      // keep the tray icon and save again later.
+      SaveListAndPosition();
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wparam) FinalSave();
+      return 0;
     case WM_DESTROY:
       OnDestroy();
       return 0;

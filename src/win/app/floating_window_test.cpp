@@ -203,14 +203,40 @@ TEST_F(FloatingWindowTest, DroppedTextIsAddedAndSummarised) {
   ASSERT_EQ(switcher_->list().AddProxy("1.1.1.1:80", false), core::AddResult::kAdded);
   // Unicode preferred over the ANSI form when both are offered.
   FakeTextDataObject data(L"5.5.5.5:80\r\n1.1.1.1:80\r\n\r\n广告", "6.6.6.6:80");
-  EXPECT_EQ(w.drop_target().HandleDragEnter(&data, 0), DWORD(DROPEFFECT_MOVE));
-  EXPECT_EQ(w.drop_target().HandleDragEnter(&data, MK_CONTROL), DWORD(DROPEFFECT_COPY));
-  EXPECT_EQ(w.drop_target().HandleDragOver(&data, MK_CONTROL), DWORD(DROPEFFECT_NONE));
-  EXPECT_FALSE(w.drop_target().HandleDrop(&data, MK_CONTROL));
+  // Through OLE's entry points: the text is copied, whatever the source offers.
+  IDropTarget& target = w.drop_target();
+  struct Offer {
+    DWORD allowed;
+    DWORD key_state;
+    DWORD effect;
+  };
+  const Offer offers[] = {
+      {DROPEFFECT_COPY | DROPEFFECT_MOVE, 0, DROPEFFECT_COPY},
+      {DROPEFFECT_COPY, 0, DROPEFFECT_COPY},  // a source that only lets copy
+      {DROPEFFECT_MOVE, 0, DROPEFFECT_NONE},  // moving would delete the user's text
+      {DROPEFFECT_COPY | DROPEFFECT_MOVE, MK_CONTROL, DROPEFFECT_NONE},
+  };
+  for (const Offer& o : offers) {
+    DWORD effect = o.allowed;
+    EXPECT_EQ(target.DragEnter(&data, o.key_state, POINTL{}, &effect), S_OK);
+    effect = o.allowed;
+    target.DragOver(o.key_state, POINTL{}, &effect);
+    EXPECT_EQ(effect, o.effect) << o.allowed << " " << o.key_state;
+    target.DragLeave();
+  }
+  DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+  target.DragEnter(&data, MK_CONTROL, POINTL{}, &effect);
+  effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+  EXPECT_EQ(target.Drop(&data, MK_CONTROL, POINTL{}, &effect), S_OK);
+  EXPECT_EQ(effect, DWORD(DROPEFFECT_NONE));  // Ctrl held: nothing is taken
   Pump();
   EXPECT_TRUE(prompt_.shown.empty());
 
-  EXPECT_TRUE(w.drop_target().HandleDrop(&data, 0));
+  effect = DROPEFFECT_COPY;
+  target.DragEnter(&data, 0, POINTL{}, &effect);
+  effect = DROPEFFECT_COPY;
+  EXPECT_EQ(target.Drop(&data, 0, POINTL{}, &effect), S_OK);
+  EXPECT_EQ(effect, DWORD(DROPEFFECT_COPY));
   Pump();
   ASSERT_EQ(prompt_.shown.size(), 1u);
   EXPECT_EQ(prompt_.shown[0].caption, "添加结果");
@@ -247,7 +273,8 @@ TEST_F(FloatingWindowTest, CloseSavesOnceAndLeavesTheProxy) {
   switcher_->SetSystemProxy("1.1.1.1:80");
   SetWindowPos(w.hwnd(), nullptr, 321, 123, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   HWND hwnd = w.hwnd();
-  SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0);
+  EXPECT_TRUE(SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0));
+  SendMessageW(hwnd, WM_ENDSESSION, TRUE, 0);
   EXPECT_TRUE(w.final_saved());
   EXPECT_EQ(profile_.ReadInt("Window Position", "WindowPosLeft", 0), 321);
   EXPECT_EQ(profile_.ReadInt("Window Position", "WindowPosTop", 0), 123);
@@ -261,6 +288,21 @@ TEST_F(FloatingWindowTest, CloseSavesOnceAndLeavesTheProxy) {
   EXPECT_EQ(ProxyValue("ProxyServer"), "1.1.1.1:80");
   EXPECT_EQ(ProxyValue("ProxyEnable"), "1");
   EXPECT_TRUE(exit_codes_.empty());
+}
+
+TEST_F(FloatingWindowTest, AVetoedLogOffKeepsTheTrayAndLaterChangesAreSaved) {
+  FloatingWindow& w = Start();
+  core::ProxyList& list = switcher_->list();
+  ASSERT_EQ(list.AddProxy("1.1.1.1:80", false), core::AddResult::kAdded);
+  EXPECT_TRUE(SendMessageW(w.hwnd(), WM_QUERYENDSESSION, 0, 0));
+  EXPECT_EQ(profile_.ReadText("Proxy List", "UnfavoriteProxy_000", ""), "1.1.1.1:80");
+  // Another program said no: the session goes on.
+  SendMessageW(w.hwnd(), WM_ENDSESSION, FALSE, 0);
+  EXPECT_FALSE(w.final_saved());
+  EXPECT_TRUE(w.tray().added());
+  ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), core::AddResult::kAdded);
+  SendMessageW(w.hwnd(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(profile_.ReadInt("Proxy List", "UnfavoriteProxy", 0), 2);
 }
 
 TEST_F(FloatingWindowTest, ExitClearsTheProxySavesAndEndsWithOne) {

@@ -5,7 +5,9 @@
 
 #include <vector>
 
+#include "win/platform/resources.h"
 #include "win/platform/wide_text.h"
+#include "win/res/resource.h"
 
 namespace win {
 namespace {
@@ -43,8 +45,12 @@ bool RunFileDialog(HWND owner, bool save, std::string* path) {
 
 int DesktopPrompt::Ask(HWND owner, std::string_view text, std::string_view caption, UINT type) {
   std::wstring wtext = Utf8ToWide(text);
-  std::wstring wcaption = Utf8ToWide(caption);
-  return MessageBoxW(owner, wtext.c_str(), caption.empty() ? nullptr : wcaption.c_str(), type);
+  // A box without a caption of its own carries the program's title (the system
+  // would write "Error").
+  std::wstring wcaption = caption.empty()
+                              ? LoadResourceString(GetModuleHandleW(nullptr), IDS_APP_TITLE)
+                              : Utf8ToWide(caption);
+  return MessageBoxW(owner, wtext.c_str(), wcaption.c_str(), type);
 }
 
 bool DesktopPrompt::ChooseFileToOpen(HWND owner, std::string* path) {

@@ -70,14 +70,16 @@ void ProxyDropTarget::Revoke() {
   registered_ = false;
 }
 
-DWORD ProxyDropTarget::HandleDragEnter(IDataObject* data, DWORD key_state) const {
-  if (!OffersText(data)) return DROPEFFECT_NONE;
-  return (key_state & MK_CONTROL) ? DROPEFFECT_COPY : DROPEFFECT_MOVE;
+// The text is copied, never moved: a move would make the source (an editor,
+// a browser) delete what the user dragged, and sources that offer copy only
+// would be refused.
+DWORD ProxyDropTarget::HandleDragEnter(IDataObject* data, DWORD) const {
+  return OffersText(data) ? DROPEFFECT_COPY : DROPEFFECT_NONE;
 }
 
 DWORD ProxyDropTarget::HandleDragOver(IDataObject* data, DWORD key_state) const {
   if (!OffersText(data)) return DROPEFFECT_NONE;
-  return (key_state & MK_CONTROL) ? DROPEFFECT_NONE : DROPEFFECT_MOVE;
+  return (key_state & MK_CONTROL) ? DROPEFFECT_NONE : DROPEFFECT_COPY;
 }
 
 bool ProxyDropTarget::HandleDrop(IDataObject* data, DWORD key_state) {
@@ -120,8 +122,8 @@ HRESULT ProxyDropTarget::DragLeave() {
 
 HRESULT ProxyDropTarget::Drop(IDataObject* data, DWORD key_state, POINTL, DWORD* effect) {
   current_ = nullptr;
-  bool moved = HandleDrop(data, key_state);
-  if (effect) *effect = moved ? (DROPEFFECT_MOVE & *effect) : DROPEFFECT_NONE;
+  bool taken = HandleDrop(data, key_state);
+  if (effect) *effect = taken ? (DROPEFFECT_COPY & *effect) : DROPEFFECT_NONE;
   return S_OK;
 }
 

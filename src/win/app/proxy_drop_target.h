@@ -31,7 +31,7 @@ class ProxyDropTarget final : public IDropTarget {
   // The drag-enter and drag-over effects for a data object and key state.
   DWORD HandleDragEnter(IDataObject* data, DWORD key_state) const;
   DWORD HandleDragOver(IDataObject* data, DWORD key_state) const;
-  // Takes the text and posts the message; true when the drop counts as a move.
+  // Takes the text and posts the message; true when the text was taken.
   bool HandleDrop(IDataObject* data, DWORD key_state);
 
   // IUnknown

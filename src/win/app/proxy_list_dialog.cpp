@@ -11,6 +11,7 @@
 #include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 #include "win/ui/dialog_text.h"
+#include "win/ui/work_area.h"
 #include "win/res/resource.h"
 
 namespace win {
@@ -72,7 +73,11 @@ bool ProxyListDialog::Create(HWND parent) {
 
 void ProxyListDialog::Show() {
   if (hwnd() == nullptr) return;
+  // A minimised dialog is restored: showing it alone would leave it an icon.
+  if (IsIconic(hwnd())) ShowWindow(hwnd(), SW_RESTORE);
+  KeepInsideWorkArea(hwnd());
   SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+  SetForegroundWindow(hwnd());
 }
 
 INT_PTR ProxyListDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -161,7 +166,7 @@ void ProxyListDialog::OnCommand(int id) {
       RefreshListCaption();
       break;
     case IDM_SORT_BY_RESULT:
-      list_.SortListColumn(core::kColStatus, 1);
+      SortKeepingFocus(core::kColStatus, 1);
       break;
     case IDC_VERIFY_ALL:
       switcher_.scheduler().VerifyAllCommand();
@@ -207,7 +212,7 @@ INT_PTR ProxyListDialog::OnNotify(NMHDR* header) {
     case LVN_COLUMNCLICK: {
       int column = reinterpret_cast<NMLISTVIEW*>(header)->iSubItem;
       if (column >= 0 && column < core::kColumnCount) {
-        list_.SortListColumn(column, list_.ColumnClickFlag(column));
+        SortKeepingFocus(column, list_.ColumnClickFlag(column));
       }
       return TRUE;
     }
@@ -285,7 +290,7 @@ void ProxyListDialog::ToggleChecks(int row) {
 void ProxyListDialog::OnDoubleClick() {
   if (list_.empty()) return;
   int row = ListView_GetSelectionMark(list_view());
-  switcher_.SetSystemProxy(list_.RowHostPort(row));
+  switcher_.SetSystemProxy(list_.RowProxyText(row));
   prompt_.OpenPage(hwnd(), kWhatIsMyIpPage);
 }
 
@@ -302,8 +307,13 @@ void ProxyListDialog::OnItemChanged(const NMLISTVIEW* change) {
 
 void ProxyListDialog::OnAdd() {
   HWND edit = Item(IDC_PROXY_EDIT);
-  if (list_.AddProxy(WindowTextUtf8(edit), false) == core::AddResult::kAdded) SetWindowTextW(edit, L"");
+  if (list_.AddProxy(WindowTextUtf8(edit), false) == core::AddResult::kAdded) {
+    SetWindowTextW(edit, L"");
+  }
   RefreshListCaption();
+  // The next line is typed at once: the focus goes back to the edit (left on
+  // the button, Enter would hide the dialog).
+  SendMessageW(hwnd(), WM_NEXTDLGCTL, WPARAM(edit), TRUE);
 }
 
 void ProxyListDialog::DeleteSelected() {
@@ -317,6 +327,27 @@ void ProxyListDialog::DeleteSelected() {
 
 void ProxyListDialog::RefreshListCaption() {
   SetDlgItemTextW(hwnd(), IDC_LIST_GROUP, Utf8ToWide(switcher_.Caption()).c_str());
+}
+
+void ProxyListDialog::SortKeepingFocus(int column, int flag) {
+  // The selection lives in the rows and moves with them; the focus and the
+  // selection mark are the view's and are moved to where their row went. A
+  // row's full line is unique in the list (it holds the duplicate key).
+  HWND view = list_view();
+  std::string focused = list_.RowFullLine(ListView_GetNextItem(view, -1, LVNI_FOCUSED));
+  std::string mark = list_.RowFullLine(ListView_GetSelectionMark(view));
+  list_.SortListColumn(column, flag);
+  for (size_t i = 0; i < list_.size() && (!focused.empty() || !mark.empty()); ++i) {
+    std::string line = list_.RowFullLine(int64_t(i));
+    if (!focused.empty() && line == focused) {
+      ListView_SetItemState(view, int(i), LVIS_FOCUSED, LVIS_FOCUSED);
+      focused.clear();
+    }
+    if (!mark.empty() && line == mark) {
+      ListView_SetSelectionMark(view, int(i));
+      mark.clear();
+    }
+  }
 }
 
 void ProxyListDialog::ShowSettings() {

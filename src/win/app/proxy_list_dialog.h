@@ -67,6 +67,8 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
   void ToggleChecks(int row);
   void ShowPopupMenu(int menu_id);
   void ShowSettings();
+  // Sorts the list; the view's focus and selection mark follow their rows.
+  void SortKeepingFocus(int column, int flag);
 
   // SwitcherObserver
   void OnRowsAppended(size_t first, size_t count) override;

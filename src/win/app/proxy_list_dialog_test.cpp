@@ -118,9 +118,12 @@ TEST_F(ProxyListDialogTest, AddButtonAddsOnceAndKeepsRefusedText) {
     EXPECT_EQ(ListView_GetItemCount(view_), 1) << WideToUtf8(refused);
   }
   Type(L"1.2.3.4:0080");
+  SetFocus(GetDlgItem(dlg_, IDC_ADD_PROXY));  // where a click leaves it
   Click(IDC_ADD_PROXY);
   EXPECT_EQ(ListView_GetItemCount(view_), 2);
   EXPECT_EQ(ListView_GetSelectedCount(view_), 2u);
+  // The next line can be typed at once.
+  EXPECT_EQ(GetFocus(), GetDlgItem(dlg_, IDC_PROXY_EDIT));
 }
 
 TEST_F(ProxyListDialogTest, DeleteAsksAndObeysTheAnswer) {
@@ -192,8 +195,18 @@ TEST_F(ProxyListDialogTest, ColumnClicksSortAndAlternate) {
   Notify(LVN_COLUMNCLICK, 0);
   EXPECT_EQ(Cell(0, 0), L"10.0.0.10");
   EXPECT_EQ(Cell(3, 0), L"9.0.0.1");
-  // Selection travels with the rows.
+  // Selection travels with the rows, and so do the focus and the mark.
   EXPECT_EQ(ListView_GetSelectedCount(view_), 4u);
+  SelectOnly({1});
+  ListView_SetItemState(view_, 1, LVIS_FOCUSED, LVIS_FOCUSED);
+  ListView_SetSelectionMark(view_, 1);
+  ASSERT_EQ(Cell(1, 0), L"10.0.0.2");
+  Notify(LVN_COLUMNCLICK, 0);  // ascending again: 10.0.0.2 moves to row 2
+  EXPECT_EQ(ListView_GetNextItem(view_, -1, LVNI_SELECTED), 2);
+  EXPECT_EQ(ListView_GetNextItem(view_, -1, LVNI_FOCUSED), 2);
+  EXPECT_EQ(ListView_GetSelectionMark(view_), 2);
+  Notify(LVN_COLUMNCLICK, 0);  // descending again
+  EXPECT_EQ(Cell(0, 0), L"10.0.0.10");
   list().SetVerifyResult(2, "1.5", "ok", 7);
   list().SetVerifyResult(3, "0.5", "ok", 9);
   SendMessageW(dlg_, WM_COMMAND, IDM_SORT_BY_RESULT, 0);
@@ -242,8 +255,9 @@ TEST_F(ProxyListDialogTest, DoubleClickSwitchesToTheRowAndOpensTheAddressPage) {
   list().AddProxy("2.2.2.2:8080@SOCKS5", false);
   ListView_SetSelectionMark(view_, 1);
   Notify(NM_DBLCLK);
-  EXPECT_EQ(ProxyValue("ProxyServer"), "2.2.2.2:8080");
-  EXPECT_EQ(switcher_->current_proxy(), "2.2.2.2:8080");
+  // A SOCKS row is applied as SOCKS.
+  EXPECT_EQ(ProxyValue("ProxyServer"), "socks=2.2.2.2:8080");
+  EXPECT_EQ(switcher_->current_proxy(), "2.2.2.2:8080@SOCKS5");
   ASSERT_EQ(prompt_.pages.size(), 1u);
   EXPECT_EQ(prompt_.pages[0], kWhatIsMyIpPage);
   // No selection mark: the proxy is cleared, the page still opens.
@@ -376,6 +390,34 @@ TEST_F(ProxyListDialogTest, EnterInTheEditAddsInsteadOfHiding) {
   EXPECT_EQ(LOWORD(def), IDC_ADD_PROXY);
   SetFocus(view_);
   EXPECT_NE(LOWORD(SendMessageW(dlg_, DM_GETDEFID, 0, 0)), IDC_ADD_PROXY);
+}
+
+TEST_F(ProxyListDialogTest, AMinimisedDialogComesBackInsideTheWorkArea) {
+  ShowWindow(dlg_, SW_MINIMIZE);
+  ASSERT_TRUE(IsIconic(dlg_));
+  dialog_->Show();
+  EXPECT_FALSE(IsIconic(dlg_));
+  EXPECT_TRUE(IsWindowVisible(dlg_));
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  SetWindowPos(dlg_, nullptr, work.left - 50, work.top - 300, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  dialog_->Show();
+  RECT r{};
+  GetWindowRect(dlg_, &r);
+  EXPECT_GE(r.left, work.left);
+  EXPECT_GE(r.top, work.top);
+}
+
+TEST_F(ProxyListDialogTest, AGbkListImportsWhateverTheSystemCodePage) {
+  std::string in = WideToUtf8(GetModuleFolder()) + "dialog-gbk-test.txt";
+  // "1.2.3.4:80$北京" in GBK: read with the program's own table, not the
+  // system's code page (1252 in the C locale under Wine).
+  std::ofstream(core::PathFromUtf8(in), std::ios::binary) << "1.2.3.4:80$\xB1\xB1\xBE\xA9\r\n";
+  prompt_.open_path = in;
+  Click(IDC_IMPORT_LIST);
+  ASSERT_EQ(list().size(), 1u);
+  EXPECT_EQ(Cell(0, 4), L"北京");
+  DeleteFileW(Utf8ToWide(in).c_str());
 }
 
 TEST_F(ProxyListDialogTest, ReturnHidesTheDialog) {

@@ -5,11 +5,11 @@
 
 #include <memory>
 
+#include "core/base/codepage.h"
 #include "core/proxylist/ip_location.h"
 #include "win/app/floating_window.h"
 #include "win/app/prompt.h"
 #include "win/app/switcher.h"
-#include "win/platform/ansi_codec.h"
 #include "win/platform/registry_profile_store.h"
 #include "win/platform/unique_handle.h"
 #include "win/platform/verify_worker_pool.h"
@@ -55,7 +55,9 @@ int ProxySwitcherApp::Run() {
 
   RegistryProfileStore profile(HKEY_CURRENT_USER, std::string(kProfileRoot));
   core::IpLocationDb locations(GetModuleFolder() + L"wry.dll");
-  WindowsAnsiCodec codec;
+  // List files that are not UTF-8 are Chinese: GBK with the program's own
+  // table, whatever the system's code page.
+  core::GbkCodec codec;
 
   // The real parts of the program's state: the registry profile, the system
   // tick count, the worker threads on WinInet and the location database.
@@ -64,6 +66,7 @@ int ProxySwitcherApp::Run() {
   parts.profile = &profile;
   parts.prompt = &prompt;
   parts.codec = &codec;
+  parts.proxy_place.wininet = &WinInetSettings();
   parts.clock = std::make_shared<WinClock>();
   auto pool = std::make_unique<VerifyWorkerPool>(
       [] { return std::make_unique<WinInetSiteFetcher>(); }, parts.clock);

@@ -275,7 +275,7 @@ TEST_F(VerifyControllerTest, TheButtonsSayWhyNothingStarts) {
     if (!c.favorite_site) settings_.sites = {{"http://b.example/", "vb", false}};
     Open("9.9.9.9:99", 1);
     if (!c.rows) list().RemoveAll();
-    if (c.rows && !c.select) SelectOnly({});
+    SelectOnly(c.rows && c.select ? std::initializer_list<int>{0} : std::initializer_list<int>{});
     prompt_.shown.clear();
     Click(c.button);
     ASSERT_EQ(prompt_.shown.size(), 1u);

@@ -7,6 +7,7 @@
 #include "core/base/text.h"
 #include "win/app/site_editor_dialog.h"
 #include "win/ui/dialog_text.h"
+#include "win/ui/work_area.h"
 #include "win/platform/wide_text.h"
 #include "win/res/verify_resource.h"
 
@@ -79,6 +80,9 @@ void VerifySettingsDialog::ShowCentred() {
   SetWindowPos(hwnd(), nullptr, area.left + (area.right - area.left - width) / 2,
                area.top + (area.bottom - area.top - height) / 2, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // Centred on a small owner near the top, the taller dialog would put its
+  // title bar above the screen.
+  KeepInsideWorkArea(hwnd());
   ShowWindow(hwnd(), SW_SHOW);
   SetForegroundWindow(hwnd());
 }
@@ -90,8 +94,10 @@ INT_PTR VerifySettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lpar
       return TRUE;
     case WM_SHOWWINDOW:
       // Edits neither confirmed nor cancelled are dropped when the dialog is
-      // shown or hidden.
-      Load();
+      // shown or hidden. Only a real show or hide (lParam 0) counts: an owner
+      // being minimised or restored sends this too, also while the site
+      // editor or a question is open over the dialog.
+      if (lparam == 0) Load();
       return FALSE;
     case WM_COMMAND:
       OnCommand(LOWORD(wparam));
@@ -259,22 +265,42 @@ void VerifySettingsDialog::OnEditSite(int row) {
                      MB_OK | MB_ICONWARNING);
     return;
   }
-  core::VerifySite& site = settings_.sites[size_t(row)];
-  std::string url = site.url, verify = site.verify_string;
+  // A copy: the sites may change while the editor is open.
+  const core::VerifySite before = settings_.sites[size_t(row)];
+  std::string url = before.url, verify = before.verify_string;
   if (!editor_(hwnd(), &url, &verify)) return;
+  row = FindSite(before, row);
+  if (row < 0) return;  // the site is gone meanwhile: nothing to change
+  core::VerifySite& site = settings_.sites[size_t(row)];
   site.url = std::string(core::Trim(url));
   site.verify_string = std::string(core::Trim(verify));
   FillSiteList();
   SelectSite(row);
 }
 
+int VerifySettingsDialog::FindSite(const core::VerifySite& site, int hint) const {
+  auto same = [&site](const core::VerifySite& s) {
+    return s.url == site.url && s.verify_string == site.verify_string;
+  };
+  if (hint >= 0 && size_t(hint) < settings_.sites.size() && same(settings_.sites[size_t(hint)])) {
+    return hint;
+  }
+  for (size_t i = 0; i < settings_.sites.size(); ++i) {
+    if (same(settings_.sites[i])) return int(i);
+  }
+  return -1;
+}
+
 void VerifySettingsDialog::OnDeleteSite() {
   int row = SelectedSite();
-  if (row < 0) return;
-  if (prompt_.Ask(hwnd(), "您确定要删除这个验证站点？", "请确认",
-                       MB_YESNO | MB_ICONQUESTION) != IDYES) {
+  if (row < 0 || size_t(row) >= settings_.sites.size()) return;
+  const core::VerifySite site = settings_.sites[size_t(row)];
+  if (prompt_.Ask(hwnd(), "您确定要删除这个验证站点？", "请确认", MB_YESNO | MB_ICONQUESTION) !=
+      IDYES) {
     return;
   }
+  row = FindSite(site, row);
+  if (row < 0) return;
   settings_.sites.erase(settings_.sites.begin() + row);
   FillSiteList();
 }

@@ -56,6 +56,8 @@ class VerifySettingsDialog final : public DialogBase {
   void OnDeleteSite();
   void OnMove(int id);
   int SelectedSite() const;
+  // The index of a site equal to `site`, trying `hint` first; -1 when none is.
+  int FindSite(const core::VerifySite& site, int hint) const;
   void SelectSite(int row);
 
   core::ProfileStore& store_;

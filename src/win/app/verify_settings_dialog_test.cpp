@@ -271,5 +271,28 @@ TEST_F(VerifySettingsDialogTest, NewSitesAndTicksCountAtOnceAndCancelRestores) {
   EXPECT_EQ(dialog_->settings().FavoriteSiteCount(), 1);
 }
 
+TEST_F(VerifySettingsDialogTest, AnOwnerMinimisedWhileTheEditorIsOpenLosesNothing) {
+  StoreThreeSites();
+  Open();
+  g_editor_url = "http://new/";
+  g_editor_verify = "vn";
+  Click(IDC_NEW_SITE);  // not confirmed yet
+  // While the editor is open the owner is minimised and restored: the dialog
+  // hears WM_SHOWWINDOW with a parent reason, and the stored sites change.
+  dialog_->SetSiteEditorHook([this](HWND, std::string* url, std::string* verify) {
+    SendMessageW(Dlg(), WM_SHOWWINDOW, FALSE, SW_PARENTCLOSING);
+    SendMessageW(Dlg(), WM_SHOWWINDOW, TRUE, SW_PARENTOPENING);
+    *url = "http://edited/";
+    *verify = "ve";
+    return true;
+  });
+  Select(3);
+  Click(IDC_EDIT_SITE);
+  EXPECT_EQ(Urls(), "http://a/+ http://b/ http://c/ http://edited/+ ");
+  // A real hide drops what was not confirmed.
+  ShowWindow(Dlg(), SW_HIDE);
+  EXPECT_EQ(dialog_->settings().sites.size(), 3u);
+}
+
 }  // namespace
 }  // namespace win

@@ -29,22 +29,28 @@ std::wstring WideUpToZero(const std::vector<BYTE>& buffer, DWORD bytes) {
 
 }  // namespace
 
+bool SetRegistryString(HKEY key, std::string_view name, std::string_view text) {
+  std::wstring value = Utf8ToWide(text);
+  DWORD bytes = DWORD((value.size() + 1) * sizeof(wchar_t));
+  return RegSetValueExW(key, Utf8ToWide(name).c_str(), 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(value.c_str()), bytes) == ERROR_SUCCESS;
+}
+
+bool SetRegistryDword(HKEY key, std::string_view name, uint32_t value) {
+  DWORD data = value;
+  return RegSetValueExW(key, Utf8ToWide(name).c_str(), 0, REG_DWORD,
+                        reinterpret_cast<const BYTE*>(&data), sizeof(data)) == ERROR_SUCCESS;
+}
+
 bool WriteRegistryString(HKEY root, std::string_view subkey, std::string_view name,
                          std::string_view text) {
   UniqueRegKey key = CreateKey(root, subkey);
-  if (!key) return false;
-  std::wstring value = Utf8ToWide(text);
-  DWORD bytes = DWORD((value.size() + 1) * sizeof(wchar_t));
-  return RegSetValueExW(key.get(), Utf8ToWide(name).c_str(), 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(value.c_str()), bytes) == ERROR_SUCCESS;
+  return key && SetRegistryString(key.get(), name, text);
 }
 
 bool WriteRegistryDword(HKEY root, std::string_view subkey, std::string_view name, uint32_t value) {
   UniqueRegKey key = CreateKey(root, subkey);
-  if (!key) return false;
-  DWORD data = value;
-  return RegSetValueExW(key.get(), Utf8ToWide(name).c_str(), 0, REG_DWORD,
-                        reinterpret_cast<const BYTE*>(&data), sizeof(data)) == ERROR_SUCCESS;
+  return key && SetRegistryDword(key.get(), name, value);
 }
 
 std::string ReadRegistryText(HKEY root, std::string_view subkey, std::string_view name) {

@@ -20,6 +20,9 @@ bool WriteRegistryString(HKEY root, std::string_view subkey, std::string_view na
                          std::string_view text);
 // Writes a 4-byte REG_DWORD.
 bool WriteRegistryDword(HKEY root, std::string_view subkey, std::string_view name, uint32_t value);
+// The same two writes into a key that is already open.
+bool SetRegistryString(HKEY key, std::string_view name, std::string_view text);
+bool SetRegistryDword(HKEY key, std::string_view name, uint32_t value);
 // REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ as their text up to the first zero;
 // REG_BINARY as ANSI bytes up to the first zero; REG_DWORD as unsigned decimal.
 // Any other type, a missing value or key, or a value larger than

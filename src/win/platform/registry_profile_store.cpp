@@ -19,6 +19,26 @@ UniqueRegKey OpenKey(HKEY root, const std::string& path, REGSAM access) {
 
 }  // namespace
 
+void RegistryProfileStore::HoldSection(std::string_view section) {
+  ReleaseSection();
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(root_, Utf8ToWide(SectionPath(section)).c_str(), 0, nullptr,
+                      REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &key,
+                      nullptr) == ERROR_SUCCESS) {
+    held_key_ = UniqueRegKey(key);
+    held_section_ = std::string(section);
+  }
+}
+
+void RegistryProfileStore::ReleaseSection() {
+  held_key_ = UniqueRegKey();
+  held_section_.clear();
+}
+
+HKEY RegistryProfileStore::Held(std::string_view section) const {
+  return held_key_ && section == held_section_ ? held_key_.get() : nullptr;
+}
+
 std::string RegistryProfileStore::SectionPath(std::string_view section) const {
   std::string path = root_path_;
   path += '\\';
@@ -28,12 +48,17 @@ std::string RegistryProfileStore::SectionPath(std::string_view section) const {
 
 int32_t RegistryProfileStore::ReadInt(std::string_view section, std::string_view name,
                                       int32_t def) {
-  UniqueRegKey key = OpenKey(root_, SectionPath(section), KEY_READ);
+  UniqueRegKey opened;
+  HKEY key = Held(section);
+  if (!key) {
+    opened = OpenKey(root_, SectionPath(section), KEY_READ);
+    key = opened.get();
+  }
   if (!key) return def;
   DWORD type = REG_NONE;
   DWORD value = 0;
   DWORD bytes = sizeof(value);
-  if (RegQueryValueExW(key.get(), Utf8ToWide(name).c_str(), nullptr, &type,
+  if (RegQueryValueExW(key, Utf8ToWide(name).c_str(), nullptr, &type,
                        reinterpret_cast<BYTE*>(&value), &bytes) != ERROR_SUCCESS ||
       type != REG_DWORD || bytes != sizeof(value)) {
     return def;
@@ -43,12 +68,17 @@ int32_t RegistryProfileStore::ReadInt(std::string_view section, std::string_view
 
 std::string RegistryProfileStore::ReadText(std::string_view section, std::string_view name,
                                            std::string_view def) {
-  UniqueRegKey key = OpenKey(root_, SectionPath(section), KEY_READ);
+  UniqueRegKey opened;
+  HKEY key = Held(section);
+  if (!key) {
+    opened = OpenKey(root_, SectionPath(section), KEY_READ);
+    key = opened.get();
+  }
   if (!key) return std::string(def);
   std::wstring wname = Utf8ToWide(name);
   DWORD type = REG_NONE;
   DWORD bytes = 0;
-  if (RegQueryValueExW(key.get(), wname.c_str(), nullptr, &type, nullptr, &bytes) !=
+  if (RegQueryValueExW(key, wname.c_str(), nullptr, &type, nullptr, &bytes) !=
           ERROR_SUCCESS ||
       type != REG_SZ || bytes > kMaxTextChars * sizeof(wchar_t)) {
     return std::string(def);
@@ -56,7 +86,7 @@ std::string RegistryProfileStore::ReadText(std::string_view section, std::string
   // Room for a terminator the stored value may lack.
   std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 2, L'\0');
   DWORD got = bytes;
-  if (RegQueryValueExW(key.get(), wname.c_str(), nullptr, &type,
+  if (RegQueryValueExW(key, wname.c_str(), nullptr, &type,
                        reinterpret_cast<BYTE*>(buffer.data()), &got) != ERROR_SUCCESS ||
       type != REG_SZ || got > bytes) {
     // Changed between the two calls: not worth a retry loop.
@@ -70,15 +100,21 @@ std::string RegistryProfileStore::ReadText(std::string_view section, std::string
 
 bool RegistryProfileStore::WriteInt(std::string_view section, std::string_view name,
                                     int32_t value) {
+  if (HKEY key = Held(section)) return SetRegistryDword(key, name, static_cast<uint32_t>(value));
   return WriteRegistryDword(root_, SectionPath(section), name, static_cast<uint32_t>(value));
 }
 
 bool RegistryProfileStore::WriteText(std::string_view section, std::string_view name,
                                      std::string_view value) {
+  if (HKEY key = Held(section)) return SetRegistryString(key, name, value);
   return WriteRegistryString(root_, SectionPath(section), name, value);
 }
 
 bool RegistryProfileStore::DeleteValue(std::string_view section, std::string_view name) {
+  if (HKEY key = Held(section)) {
+    LSTATUS status = RegDeleteValueW(key, Utf8ToWide(name).c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+  }
   HKEY raw = nullptr;
   LSTATUS status =
       RegOpenKeyExW(root_, Utf8ToWide(SectionPath(section)).c_str(), 0, KEY_SET_VALUE, &raw);

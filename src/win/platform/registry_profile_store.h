@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "core/base/profile_store.h"
+#include "win/platform/unique_handle.h"
 
 namespace win {
 
@@ -31,12 +32,18 @@ class RegistryProfileStore final : public core::ProfileStore {
   bool WriteInt(std::string_view section, std::string_view name, int32_t value) override;
   bool WriteText(std::string_view section, std::string_view name, std::string_view value) override;
   bool DeleteValue(std::string_view section, std::string_view name) override;
+  void HoldSection(std::string_view section) override;
+  void ReleaseSection() override;
 
  private:
   std::string SectionPath(std::string_view section) const;
+  // The held key when `section` is the held section, else null.
+  HKEY Held(std::string_view section) const;
 
   HKEY root_;
   std::string root_path_;
+  std::string held_section_;
+  UniqueRegKey held_key_;
 };
 
 }  // namespace win

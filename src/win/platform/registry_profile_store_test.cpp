@@ -154,7 +154,7 @@ TEST_F(RegistryTest, TheListSectionsSaveAndLoadThroughTheRegistry) {
   EXPECT_EQ(store.ReadInt("Proxy List", "FavoriteProxy", -1), 2);
   EXPECT_EQ(store.ReadInt("Proxy List", "UnfavoriteProxy", -1), 1);
   EXPECT_EQ(store.ReadText("Proxy List", "FavoriteProxy_001", ""), "3.3.3.3:3128");
-  EXPECT_EQ(store.ReadText("Proxy List", "UnfavoriteProxy_000", ""), "2.2.2.2:8080");
+  EXPECT_EQ(store.ReadText("Proxy List", "UnfavoriteProxy_000", ""), "2.2.2.2:8080@SOCKS5");
   EXPECT_EQ(store.ReadText("Proxy List", "FavoriteProxy_005", "deleted"), "deleted");
 
   core::ProxyList again;
@@ -162,8 +162,11 @@ TEST_F(RegistryTest, TheListSectionsSaveAndLoadThroughTheRegistry) {
   ASSERT_EQ(again.size(), 3u);
   EXPECT_EQ(again.RowHostPort(0), "1.1.1.1:80");
   EXPECT_EQ(again.RowHostPort(1), "3.3.3.3:3128");
-  EXPECT_EQ(again.RowHostPort(2), "2.2.2.2:8080");
+  EXPECT_EQ(again.RowFullLine(2), "2.2.2.2:8080@SOCKS5");
   EXPECT_EQ(again.favorite_count(), 2);
+  // Held open across the save and the load, the section is given back.
+  store.ReleaseSection();
+  EXPECT_TRUE(store.WriteText("Proxy List", "Other", "x"));
 }
 
 }  // namespace

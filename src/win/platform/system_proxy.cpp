@@ -16,22 +16,15 @@ void WriteValues(const core::SystemProxyChange& change, const SystemProxyPlace& 
   WriteRegistryDword(place.root, place.key, "ProxyEnable", change.enable ? 1 : 0);
 }
 
-void SetPerConnectionProxy(const core::SystemProxyChange& change) {
-  std::wstring server = Utf8ToWide(change.proxy_server);
-  INTERNET_PER_CONN_OPTIONW options[2] = {};
-  options[0].dwOption = INTERNET_PER_CONN_FLAGS;
-  options[0].Value.dwValue =
-      change.enable ? (PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY) : PROXY_TYPE_DIRECT;
-  options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
-  options[1].Value.pszValue = server.data();
-  INTERNET_PER_CONN_OPTION_LISTW list{};
-  list.dwSize = sizeof(list);
-  list.pszConnection = nullptr;  // the LAN connection
+void SetPerConnectionProxy(const core::SystemProxyChange& change, InternetSettings& wininet) {
+  const std::wstring lan;
+  DWORD flags = PROXY_TYPE_DIRECT;
+  if (!wininet.QueryFlags(lan, &flags)) flags = PROXY_TYPE_DIRECT;
+  flags = ProxyFlagsAfterSwitch(flags, change.enable);
   // Clearing leaves the server text alone in the per-connection copy; only the
   // flags say "direct".
-  list.dwOptionCount = change.enable ? 2 : 1;
-  list.pOptions = options;
-  InternetSetOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof(list));
+  std::wstring server = Utf8ToWide(change.proxy_server);
+  wininet.SetOptions(lan, flags, change.enable ? &server : nullptr);
 }
 
 // Wine's ntdll exports wine_get_version; Windows' does not.
@@ -43,42 +36,92 @@ bool RunningUnderWine() {
   return wine;
 }
 
+class RealInternetSettings final : public InternetSettings {
+ public:
+  bool QueryFlags(const std::wstring& connection, DWORD* flags) override {
+    INTERNET_PER_CONN_OPTIONW option{};
+    option.dwOption = INTERNET_PER_CONN_FLAGS;
+    INTERNET_PER_CONN_OPTION_LISTW list{};
+    list.dwSize = sizeof(list);
+    list.pszConnection = connection.empty() ? nullptr : const_cast<wchar_t*>(connection.c_str());
+    list.dwOptionCount = 1;
+    list.pOptions = &option;
+    DWORD size = sizeof(list);
+    if (!InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size)) {
+      return false;
+    }
+    *flags = option.Value.dwValue;
+    return true;
+  }
+
+  void SetOptions(const std::wstring& connection, DWORD flags,
+                  const std::wstring* server) override {
+    std::wstring server_text = server ? *server : std::wstring();
+    INTERNET_PER_CONN_OPTIONW options[2] = {};
+    options[0].dwOption = INTERNET_PER_CONN_FLAGS;
+    options[0].Value.dwValue = flags;
+    options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
+    options[1].Value.pszValue = server_text.data();
+    INTERNET_PER_CONN_OPTION_LISTW list{};
+    list.dwSize = sizeof(list);
+    list.pszConnection = connection.empty() ? nullptr : const_cast<wchar_t*>(connection.c_str());
+    list.dwOptionCount = server ? 2 : 1;
+    list.pOptions = options;
+    InternetSetOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof(list));
+  }
+
+  void AnnounceChange(const std::wstring& host) override {
+    // Wine 8 frees fields of its previous process-wide proxy that it never
+    // set, so a second INTERNET_OPTION_PROXY in one process can crash it. The
+    // option only concerns this process's own sessions (every verification
+    // fetch names its proxy), so under Wine it is left out; the registry
+    // values and the per-connection settings are what browsers read.
+    if (!RunningUnderWine()) {
+      // INTERNET_PROXY_INFO with wide strings, as InternetSetOptionW reads it;
+      // mingw's header declares only the TCHAR form.
+      struct {
+        DWORD dwAccessType;
+        LPCWSTR lpszProxy;
+        LPCWSTR lpszProxyBypass;
+      } info{};
+      info.dwAccessType = INTERNET_OPEN_TYPE_PROXY;
+      info.lpszProxy = host.c_str();
+      info.lpszProxyBypass = L"";
+      InternetSetOptionW(nullptr, INTERNET_OPTION_PROXY, &info, sizeof(info));
+    }
+    InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+  }
+
+  void Refresh() override {
+    // Wine answers 12018 (ERROR_INTERNET_INCORRECT_HANDLE_TYPE); harmless.
+    InternetSetOptionW(nullptr, INTERNET_OPTION_REFRESH, nullptr, 0);
+  }
+};
+
 }  // namespace
+
+InternetSettings& WinInetSettings() {
+  static RealInternetSettings settings;
+  return settings;
+}
+
+DWORD ProxyFlagsAfterSwitch(DWORD current, bool proxy_on) {
+  DWORD flags = current | PROXY_TYPE_DIRECT;
+  return proxy_on ? (flags | PROXY_TYPE_PROXY) : (flags & ~DWORD(PROXY_TYPE_PROXY));
+}
 
 core::SystemProxyChange SetSystemProxy(std::string_view text, const SystemProxyPlace& place) {
   core::SystemProxyChange change = core::PlanSystemProxy(text);
   if (!change.accepted) return change;
   WriteValues(change, place);
-  if (!place.tell_wininet) return change;
-
-  // Wine 8 frees fields of its previous process-wide proxy that it never set,
-  // so a second INTERNET_OPTION_PROXY in one process can crash it. The option
-  // only concerns this process's own sessions (every verification fetch names
-  // its proxy), so under Wine it is left out; the registry values and the
-  // per-connection settings below are what browsers read.
-  if (!RunningUnderWine()) {
-    std::wstring host = Utf8ToWide(change.host);
-    // INTERNET_PROXY_INFO with wide strings, as InternetSetOptionW reads it; mingw's
-    // header declares only the TCHAR form.
-    struct {
-      DWORD dwAccessType;
-      LPCWSTR lpszProxy;
-      LPCWSTR lpszProxyBypass;
-    } info{};
-    info.dwAccessType = INTERNET_OPEN_TYPE_PROXY;
-    info.lpszProxy = host.c_str();
-    info.lpszProxyBypass = L"";
-    InternetSetOptionW(nullptr, INTERNET_OPTION_PROXY, &info, sizeof(info));
-  }
-  InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
-
-  SetPerConnectionProxy(change);
+  if (place.wininet == nullptr) return change;
+  place.wininet->AnnounceChange(Utf8ToWide(change.host));
+  SetPerConnectionProxy(change, *place.wininet);
   // WinInet stores the per-connection settings in the same two values (and may
   // drop an empty ProxyServer); write them again so that they read exactly as
   // above.
   WriteValues(change, place);
-  // Wine answers 12018 (ERROR_INTERNET_INCORRECT_HANDLE_TYPE); harmless.
-  InternetSetOptionW(nullptr, INTERNET_OPTION_REFRESH, nullptr, 0);
+  place.wininet->Refresh();
   return change;
 }
 

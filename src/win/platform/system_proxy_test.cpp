@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <wininet.h>
 
+#include <map>
 #include <string>
 
 #include "core/base/text.h"
@@ -17,7 +18,6 @@ class SystemProxyTest : public testing::Test {
   void SetUp() override {
     place_.key = "Software\\Quillworks\\RelaymothTest\\InternetSettings_" +
                  std::to_string(GetCurrentProcessId());
-    place_.tell_wininet = false;
     DeleteRegistryTree(HKEY_CURRENT_USER, place_.key);
   }
   void TearDown() override { DeleteRegistryTree(HKEY_CURRENT_USER, place_.key); }
@@ -130,6 +130,7 @@ DWORD PerConnectionFlags(std::wstring* server) {
 
 TEST(SystemProxyWinInetTest, TheLanConnectionFollowsTheSettingAndTheValuesStayExact) {
   SystemProxyPlace real;  // what the program uses
+  real.wininet = &WinInetSettings();
   std::string saved_server = ReadRegistryText(real.root, real.key, "ProxyServer");
   std::string saved_enable = ReadRegistryText(real.root, real.key, "ProxyEnable");
 
@@ -151,6 +152,63 @@ TEST(SystemProxyWinInetTest, TheLanConnectionFollowsTheSettingAndTheValuesStayEx
   // Leave the prefix as it was for the tests that follow.
   WriteRegistryString(real.root, real.key, "ProxyServer", saved_server);
   WriteRegistryDword(real.root, real.key, "ProxyEnable", saved_enable == "1" ? 1 : 0);
+}
+
+// WinInet as the program sees it, with a connection whose flags stay as set
+// (Wine forgets auto-detect and the configuration script at once).
+class RecordingInternetSettings final : public InternetSettings {
+ public:
+  bool QueryFlags(const std::wstring& connection, DWORD* out) override {
+    if (!readable) return false;
+    *out = flags[connection];
+    return true;
+  }
+  void SetOptions(const std::wstring& connection, DWORD value, const std::wstring* s) override {
+    flags[connection] = value;
+    if (s) server[connection] = *s;
+  }
+  void AnnounceChange(const std::wstring&) override { ++announced; }
+  void Refresh() override { ++refreshed; }
+
+  bool readable = true;
+  std::map<std::wstring, DWORD> flags;
+  std::map<std::wstring, std::wstring> server;
+  int announced = 0;
+  int refreshed = 0;
+};
+
+TEST_F(SystemProxyTest, SwitchingChangesOnlyTheProxyBitOfTheConnection) {
+  const DWORD kAuto = PROXY_TYPE_AUTO_DETECT | PROXY_TYPE_AUTO_PROXY_URL;
+  struct Case {
+    const char* name;
+    bool readable;
+    DWORD before;
+    DWORD after_use;
+    DWORD after_clear;
+  };
+  const Case cases[] = {
+      {"auto-detect and script kept", true, PROXY_TYPE_DIRECT | kAuto,
+       PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY | kAuto, PROXY_TYPE_DIRECT | kAuto},
+      {"plain direct", true, PROXY_TYPE_DIRECT, PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY,
+       PROXY_TYPE_DIRECT},
+      {"flags unreadable", false, kAuto, PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY,
+       PROXY_TYPE_DIRECT},
+  };
+  for (const Case& c : cases) {
+    RecordingInternetSettings wininet;
+    wininet.readable = c.readable;
+    wininet.flags[L""] = c.before;
+    place_.wininet = &wininet;
+    ASSERT_TRUE(SetSystemProxy("10.1.2.3:8080", place_).accepted) << c.name;
+    EXPECT_EQ(wininet.flags[L""], c.after_use) << c.name;
+    EXPECT_EQ(wininet.server[L""], L"10.1.2.3:8080") << c.name;
+    SetSystemProxy("", place_);
+    EXPECT_EQ(wininet.flags[L""], c.after_clear) << c.name;
+    EXPECT_EQ(wininet.server[L""], L"10.1.2.3:8080") << c.name;  // clearing keeps the text
+    EXPECT_EQ(wininet.announced, 2) << c.name;
+    EXPECT_EQ(wininet.refreshed, 2) << c.name;
+    EXPECT_EQ(Server(), "") << c.name;
+  }
 }
 
 }  // namespace

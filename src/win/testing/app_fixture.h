@@ -19,7 +19,7 @@
 #include "win/app/floating_window.h"
 #include "win/app/proxy_list_dialog.h"
 #include "win/app/switcher.h"
-#include "win/platform/ansi_codec.h"
+#include "core/base/codepage.h"
 #include "win/platform/registry.h"
 #include "win/platform/verify_worker_pool.h"
 #include "win/platform/win_clock.h"
@@ -60,8 +60,7 @@ class AppWindowTest : public testing::Test {
     parts.prompt = &prompt_;
     parts.codec = &codec_;
     parts.proxy_place.key = proxy_key_;
-    parts.proxy_place.tell_wininet = false;
-    parts.watchdog_per_site_ms = watchdog_per_site_ms_;
+      parts.watchdog_per_site_ms = watchdog_per_site_ms_;
     VerifyWorkerPool* real = nullptr;
     if (real_workers_) {
       parts.clock = std::make_shared<WinClock>();
@@ -124,7 +123,7 @@ class AppWindowTest : public testing::Test {
   std::string proxy_key_;
   core::MemoryProfileStore profile_;
   ScriptedPrompt prompt_;
-  WindowsAnsiCodec codec_;
+  core::GbkCodec codec_;
   std::shared_ptr<core::ManualClock> clock_ = std::make_shared<core::ManualClock>(5000);
   uint32_t watchdog_per_site_ms_ = core::kWatchdogPerSiteMs;
   bool real_workers_ = false;

@@ -15,7 +15,7 @@
 #include "core/base/file_path.h"
 #include "win/app/proxy_list_dialog.h"
 #include "win/app/switcher.h"
-#include "win/platform/ansi_codec.h"
+#include "core/base/codepage.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
@@ -64,7 +64,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   core::MemoryProfileStore profile;
   win::ScriptedPrompt prompt;
-  win::WindowsAnsiCodec codec;
+  core::GbkCodec codec;
   win::SwitcherParts parts;
   parts.instance = GetModuleHandleW(nullptr);
   parts.profile = &profile;
@@ -73,7 +73,6 @@ int wmain(int argc, wchar_t** argv) {
   parts.clock = std::make_shared<win::WinClock>();
   parts.pool = std::make_unique<win::ScriptedPool>();  // nothing is verified here
   parts.proxy_place.key = "Software\\Quillworks\\RelaymothTest\\Bench";
-  parts.proxy_place.tell_wininet = false;
   win::Switcher switcher(std::move(parts));
   win::ProxyListDialog dialog(switcher);
   if (!dialog.Create(nullptr)) return 2;

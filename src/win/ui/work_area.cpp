@@ -1,0 +1,30 @@
+#include "win/ui/work_area.h"
+
+#include <algorithm>
+
+namespace win {
+
+RECT MoveRectInside(const RECT& r, const RECT& area) {
+  LONG width = r.right - r.left;
+  LONG height = r.bottom - r.top;
+  // Right and bottom edges first, then left and top: the title bar wins when
+  // the window is larger than the area.
+  LONG left = std::max(std::min(r.left, area.right - width), area.left);
+  LONG top = std::max(std::min(r.top, area.bottom - height), area.top);
+  return RECT{left, top, left + width, top + height};
+}
+
+void KeepInsideWorkArea(HWND window) {
+  RECT r{};
+  if (!GetWindowRect(window, &r)) return;
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info)) return;
+  RECT inside = MoveRectInside(r, info.rcWork);
+  if (inside.left != r.left || inside.top != r.top) {
+    SetWindowPos(window, nullptr, inside.left, inside.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+}  // namespace win
