@@ -3,6 +3,8 @@
 // The one file of the program that talks to WinInet's options.
 #include <wininet.h>
 
+#include <vector>
+
 #include "win/platform/registry.h"
 #include "win/platform/wide_text.h"
 
@@ -17,14 +19,58 @@ void WriteValues(const core::SystemProxyChange& change, const SystemProxyPlace& 
 }
 
 void SetPerConnectionProxy(const core::SystemProxyChange& change, InternetSettings& wininet) {
-  const std::wstring lan;
-  DWORD flags = PROXY_TYPE_DIRECT;
-  if (!wininet.QueryFlags(lan, &flags)) flags = PROXY_TYPE_DIRECT;
-  flags = ProxyFlagsAfterSwitch(flags, change.enable);
   // Clearing leaves the server text alone in the per-connection copy; only the
   // flags say "direct".
   std::wstring server = Utf8ToWide(change.proxy_server);
-  wininet.SetOptions(lan, flags, change.enable ? &server : nullptr);
+  std::vector<std::wstring> connections = wininet.ConnectionEntries();
+  connections.insert(connections.begin(), std::wstring());  // the LAN first, always
+  for (const std::wstring& connection : connections) {
+    DWORD flags = PROXY_TYPE_DIRECT;
+    if (!wininet.QueryFlags(connection, &flags)) flags = PROXY_TYPE_DIRECT;
+    // A refused entry is skipped; the others still follow.
+    wininet.SetOptions(connection, ProxyFlagsAfterSwitch(flags, change.enable),
+                       change.enable ? &server : nullptr);
+  }
+}
+
+// RasEnumEntriesW, looked up at run time: a system without the phone-book
+// functions simply has no entries.
+std::vector<std::wstring> EnumerateConnectionEntries() {
+  using RasEnumEntries = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, void*, LPDWORD, LPDWORD);
+  static const RasEnumEntries enumerate = [] {
+    HMODULE ras = LoadLibraryW(L"rasapi32.dll");
+    return ras ? reinterpret_cast<RasEnumEntries>(
+                     reinterpret_cast<void*>(GetProcAddress(ras, "RasEnumEntriesW")))
+               : nullptr;
+  }();
+  std::vector<std::wstring> names;
+  if (enumerate == nullptr) return names;
+  // RASENTRYNAMEW: dwSize, szEntryName[RAS_MaxEntryName + 1], dwFlags,
+  // szPhonebookPath[MAX_PATH + 1]; declared here so that <ras.h> stays out.
+  struct EntryName {
+    DWORD size;
+    wchar_t name[257];
+    DWORD flags;
+    wchar_t phonebook[MAX_PATH + 1];
+  };
+  std::vector<EntryName> entries(1);
+  entries[0].size = sizeof(EntryName);
+  DWORD bytes = DWORD(sizeof(EntryName));
+  DWORD count = 0;
+  DWORD status = enumerate(nullptr, nullptr, entries.data(), &bytes, &count);
+  constexpr DWORD kBufferTooSmall = 603;  // ERROR_BUFFER_TOO_SMALL of <raserror.h>
+  if (status == kBufferTooSmall && bytes > 0 && bytes < (1u << 24)) {
+    entries.assign(bytes / sizeof(EntryName) + 1, EntryName{});
+    entries[0].size = sizeof(EntryName);
+    bytes = DWORD(entries.size() * sizeof(EntryName));
+    status = enumerate(nullptr, nullptr, entries.data(), &bytes, &count);
+  }
+  if (status != ERROR_SUCCESS) return names;
+  for (DWORD i = 0; i < count && i < entries.size(); ++i) {
+    entries[i].name[256] = L'\0';
+    if (entries[i].name[0] != L'\0') names.emplace_back(entries[i].name);
+  }
+  return names;
 }
 
 // Wine's ntdll exports wine_get_version; Windows' does not.
@@ -38,6 +84,8 @@ bool RunningUnderWine() {
 
 class RealInternetSettings final : public InternetSettings {
  public:
+  std::vector<std::wstring> ConnectionEntries() override { return EnumerateConnectionEntries(); }
+
   bool QueryFlags(const std::wstring& connection, DWORD* flags) override {
     INTERNET_PER_CONN_OPTIONW option{};
     option.dwOption = INTERNET_PER_CONN_FLAGS;
@@ -54,7 +102,7 @@ class RealInternetSettings final : public InternetSettings {
     return true;
   }
 
-  void SetOptions(const std::wstring& connection, DWORD flags,
+  bool SetOptions(const std::wstring& connection, DWORD flags,
                   const std::wstring* server) override {
     std::wstring server_text = server ? *server : std::wstring();
     INTERNET_PER_CONN_OPTIONW options[2] = {};
@@ -67,7 +115,8 @@ class RealInternetSettings final : public InternetSettings {
     list.pszConnection = connection.empty() ? nullptr : const_cast<wchar_t*>(connection.c_str());
     list.dwOptionCount = server ? 2 : 1;
     list.pOptions = options;
-    InternetSetOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof(list));
+    return InternetSetOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list,
+                              sizeof(list)) != FALSE;
   }
 
   void AnnounceChange(const std::wstring& host) override {

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/sysproxy/proxy_server_text.h"
 
@@ -16,17 +17,22 @@ namespace win {
 inline constexpr std::string_view kInternetSettingsKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
-// WinInet's own copy of the proxy settings: the per-connection options and
-// the notifications. The program uses WinInetSettings(); tests record what the
-// program sets (Wine does not keep the auto-detect and script flags).
+// WinInet's own copy of the proxy settings: the per-connection options of the
+// LAN and of every dial-up, PPPoE and VPN entry, and the notifications. The
+// program uses WinInetSettings(); tests record what the program sets (Wine
+// keeps no connection entries and forgets the auto-detect and script flags).
 class InternetSettings {
  public:
   virtual ~InternetSettings() = default;
+  // The names of the system's connection entries (every phone book); empty
+  // when there are none or the system has no phone-book functions.
+  virtual std::vector<std::wstring> ConnectionEntries() = 0;
   // The per-connection flags (PROXY_TYPE_*) of a connection; an empty name is
   // the LAN. False when they cannot be read.
   virtual bool QueryFlags(const std::wstring& connection, DWORD* flags) = 0;
-  // Sets the flags and, when `server` is given, the proxy server.
-  virtual void SetOptions(const std::wstring& connection, DWORD flags,
+  // Sets the flags and, when `server` is given, the proxy server. False when
+  // WinInet refused.
+  virtual bool SetOptions(const std::wstring& connection, DWORD flags,
                           const std::wstring* server) = 0;
   // This process's own proxy (the host alone), then the settings-changed
   // notification.
@@ -56,10 +62,12 @@ struct SystemProxyPlace {
 // does not parse changes nothing and comes back with accepted == false and the
 // error message the user is to see. Otherwise writes "ProxyServer" then
 // "ProxyEnable", sets WinInet's process-wide proxy (host alone), announces the
-// change, and applies the same server (or direct access) to the LAN
-// connection's per-connection settings, changing only the proxy bit of its
-// flags, followed by a refresh: WinInet keeps its own copy there, and without
-// it current browsers keep the old proxy.
+// change, and applies the same server (or direct access) to the per-connection
+// settings of the LAN and of every connection entry, changing only the proxy
+// bit of each one's own flags (an entry that cannot be written is skipped),
+// followed by one refresh: WinInet keeps its own copy there, and without it
+// current browsers keep the old proxy, also those that go online through a
+// dial-up or VPN entry.
 core::SystemProxyChange SetSystemProxy(std::string_view text, const SystemProxyPlace& place);
 
 // Reads "ProxyServer" and "ProxyEnable" back (any value type; nothing is written).

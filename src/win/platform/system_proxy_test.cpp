@@ -4,7 +4,9 @@
 #include <wininet.h>
 
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "core/base/text.h"
 #include "win/platform/registry.h"
@@ -158,19 +160,26 @@ TEST(SystemProxyWinInetTest, TheLanConnectionFollowsTheSettingAndTheValuesStayEx
 // (Wine forgets auto-detect and the configuration script at once).
 class RecordingInternetSettings final : public InternetSettings {
  public:
+  std::vector<std::wstring> ConnectionEntries() override { return entries; }
   bool QueryFlags(const std::wstring& connection, DWORD* out) override {
     if (!readable) return false;
     *out = flags[connection];
     return true;
   }
-  void SetOptions(const std::wstring& connection, DWORD value, const std::wstring* s) override {
+  bool SetOptions(const std::wstring& connection, DWORD value, const std::wstring* s) override {
+    order.push_back(connection);
+    if (refused.count(connection)) return false;
     flags[connection] = value;
     if (s) server[connection] = *s;
+    return true;
   }
   void AnnounceChange(const std::wstring&) override { ++announced; }
   void Refresh() override { ++refreshed; }
 
   bool readable = true;
+  std::vector<std::wstring> entries;
+  std::set<std::wstring> refused;
+  std::vector<std::wstring> order;
   std::map<std::wstring, DWORD> flags;
   std::map<std::wstring, std::wstring> server;
   int announced = 0;
@@ -209,6 +218,32 @@ TEST_F(SystemProxyTest, SwitchingChangesOnlyTheProxyBitOfTheConnection) {
     EXPECT_EQ(wininet.refreshed, 2) << c.name;
     EXPECT_EQ(Server(), "") << c.name;
   }
+}
+
+TEST_F(SystemProxyTest, DialUpAndVpnEntriesFollowTheLanEachWithItsOwnFlags) {
+  const DWORD kDirect = PROXY_TYPE_DIRECT;
+  RecordingInternetSettings wininet;
+  wininet.entries = {L"宽带连接", L"Office VPN", L"Broken"};
+  wininet.refused = {L"Broken"};
+  wininet.flags[L""] = kDirect | PROXY_TYPE_AUTO_DETECT;
+  wininet.flags[L"宽带连接"] = kDirect;
+  wininet.flags[L"Office VPN"] = kDirect | PROXY_TYPE_AUTO_PROXY_URL;
+  place_.wininet = &wininet;
+  ASSERT_TRUE(SetSystemProxy("10.1.2.3:1080@SOCKS5", place_).accepted);
+  // The LAN first, then every entry; the refused one stops nothing.
+  EXPECT_EQ(wininet.order,
+            (std::vector<std::wstring>{L"", L"宽带连接", L"Office VPN", L"Broken"}));
+  EXPECT_EQ(wininet.flags[L""], kDirect | PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_DETECT);
+  EXPECT_EQ(wininet.flags[L"宽带连接"], kDirect | PROXY_TYPE_PROXY);
+  EXPECT_EQ(wininet.flags[L"Office VPN"], kDirect | PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_PROXY_URL);
+  EXPECT_EQ(wininet.server[L"Office VPN"], L"socks=10.1.2.3:1080");
+  EXPECT_EQ(wininet.refreshed, 1);  // the notifications go once
+
+  SetSystemProxy("", place_);
+  EXPECT_EQ(wininet.flags[L""], kDirect | PROXY_TYPE_AUTO_DETECT);
+  EXPECT_EQ(wininet.flags[L"宽带连接"], kDirect);
+  EXPECT_EQ(wininet.flags[L"Office VPN"], kDirect | PROXY_TYPE_AUTO_PROXY_URL);
+  EXPECT_EQ(wininet.announced, 2);
 }
 
 }  // namespace
