@@ -1,0 +1,115 @@
+#include "win/app/run_settings_dialog.h"
+
+#include <utility>
+
+#include "win/res/run_settings_resource.h"
+
+namespace win {
+namespace {
+
+constexpr std::string_view kMessageCaption = "紫晶梨自动换IP软件";
+
+struct CheckField {
+  int id;
+  bool core::RunSettings::*member;
+};
+
+constexpr CheckField kChecks[] = {
+    {IDC_ONLY_WITH_BROWSER, &core::RunSettings::only_with_browser},
+    {IDC_TRAY_ICON, &core::RunSettings::tray_icon},
+    {IDC_AUTO_START, &core::RunSettings::auto_start},
+    {IDC_DESKTOP_ICON, &core::RunSettings::desktop_icon},
+};
+
+}  // namespace
+
+RunSettingsDialog::RunSettingsDialog(core::ProfileStore& profile, core::DesktopShortcuts& shortcuts,
+                                     core::RunKeyStore& run_key, Prompt& prompt,
+                                     std::string program_path, TraySettingHandler on_tray_setting)
+    : profile_(profile),
+      shortcuts_(shortcuts),
+      run_key_(run_key),
+      prompt_(prompt),
+      program_path_(std::move(program_path)),
+      on_tray_setting_(std::move(on_tray_setting)) {}
+
+bool RunSettingsDialog::Create(HWND owner) {
+  bool created = CreateModeless(GetModuleHandleW(nullptr), IDD_RUN_SETTINGS, owner);
+  // The floating window reads the settings from the start, window or not.
+  if (!created) Load();
+  return created;
+}
+
+void RunSettingsDialog::ShowCentred() {
+  Load();
+  RECT self{}, area{};
+  GetWindowRect(hwnd(), &self);
+  HWND owner = GetWindow(hwnd(), GW_OWNER);
+  if (owner == nullptr || !GetWindowRect(owner, &area)) {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  }
+  int width = self.right - self.left, height = self.bottom - self.top;
+  SetWindowPos(hwnd(), nullptr, area.left + (area.right - area.left - width) / 2,
+               area.top + (area.bottom - area.top - height) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ShowWindow(hwnd(), SW_SHOW);
+  SetForegroundWindow(hwnd());
+}
+
+INT_PTR RunSettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM) {
+  switch (msg) {
+    case WM_INITDIALOG:
+      Load();
+      return TRUE;
+    case WM_COMMAND:
+      switch (LOWORD(wparam)) {
+        case IDOK:
+          OnConfirm();
+          return TRUE;
+        case IDCANCEL:
+          OnCancel();
+          return TRUE;
+        default:
+          return FALSE;
+      }
+    default:
+      return FALSE;
+  }
+}
+
+void RunSettingsDialog::Load() {
+  core::RunSettingsPlaces places{profile_, shortcuts_, run_key_};
+  core::LoadRunSettings(places, &settings_);
+  if (hwnd() != nullptr) FillControls();
+}
+
+void RunSettingsDialog::FillControls() {
+  for (const CheckField& check : kChecks) {
+    CheckDlgButton(hwnd(), check.id, settings_.*check.member ? BST_CHECKED : BST_UNCHECKED);
+  }
+}
+
+void RunSettingsDialog::OnConfirm() {
+  for (const CheckField& check : kChecks) {
+    settings_.*check.member = IsDlgButtonChecked(hwnd(), check.id) == BST_CHECKED;
+  }
+  core::RunSettingsPlaces places{profile_, shortcuts_, run_key_};
+  bool saved = core::SaveRunSettings(&settings_, program_path_, places);
+  // The shortcut and autostart boxes show what the system holds now: a change
+  // the system refused shows as not made.
+  FillControls();
+  if (on_tray_setting_) on_tray_setting_(settings_.tray_icon);
+  if (!saved) {
+    // The window options would be lost at the next start: say so and stay open.
+    prompt_.Ask(hwnd(), kRunSettingsNotSavedMessage, kMessageCaption, MB_OK | MB_ICONWARNING);
+    return;
+  }
+  ShowWindow(hwnd(), SW_HIDE);
+}
+
+void RunSettingsDialog::OnCancel() {
+  Load();
+  ShowWindow(hwnd(), SW_HIDE);
+}
+
+}  // namespace win
