@@ -10,6 +10,7 @@
 #include "win/app/proxy_menu.h"
 #include "win/platform/resources.h"
 #include "win/platform/wide_text.h"
+#include "win/ui/browser_watch_window.h"
 #include "win/res/resource.h"
 
 namespace win {
@@ -57,6 +58,7 @@ bool FloatingWindow::Create() {
   if (!WindowBase::Create(switcher_.instance(), window_class, title.c_str(), placement)) return false;
   SetTimer(hwnd(), kTimerFade, kFadeMs, nullptr);
   SetTimer(hwnd(), kTimerTrayBlink, kTrayBlinkMs, nullptr);
+  SetTimer(hwnd(), kTimerBrowserWatch, kBrowserWatchPeriodMs, nullptr);
   ShowMainDialog();
   return true;
 }
@@ -105,6 +107,12 @@ LRESULT FloatingWindow::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_CLOSE:
       FinalSave();
       break;
+    case WM_NCPAINT:
+      // Something showed the window while the browser watch keeps it hidden.
+      if (switcher_.run_settings().only_with_browser) {
+        HideIfShownAgainstWatch(hwnd(), hidden_by_watch_);
+      }
+      break;
     case WM_QUERYENDSESSION:
       // Another program may still veto the end of the session: save now, but
       // keep the tray icon and save again later.
@@ -143,16 +151,36 @@ bool FloatingWindow::OnCreate() {
   RestorePosition();
 
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
-  if (env_.tray_icon) {
-    tray_.Add(hwnd(), LoadResourceIcon(switcher_.instance(), IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
-              LoadResourceString(switcher_.instance(), IDS_APP_TITLE));
-  }
+  ShowTrayIcon(switcher_.run_settings().tray_icon);
   return true;
+}
+
+void FloatingWindow::ShowTrayIcon(bool on) {
+  if (on && env_.tray_icon && !final_saved_) {
+    if (!tray_.added()) {
+      tray_.Add(hwnd(),
+                LoadResourceIcon(switcher_.instance(), IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
+                LoadResourceString(switcher_.instance(), IDS_APP_TITLE));
+    }
+  } else {
+    tray_.Delete();
+  }
+}
+
+void FloatingWindow::OnRunSettingsChanged() {
+  if (hwnd() == nullptr) return;
+  ShowTrayIcon(switcher_.run_settings().tray_icon);
+}
+
+void FloatingWindow::OnBrowserWatchTick() {
+  const HWND own[] = {hwnd(), dialog_.hwnd(), dialog_.settings_dialog().hwnd()};
+  RunBrowserWatchTick(hwnd(), switcher_.run_settings().only_with_browser, own, &hidden_by_watch_);
 }
 
 void FloatingWindow::OnDestroy() {
   KillTimer(hwnd(), kTimerFade);
   KillTimer(hwnd(), kTimerTrayBlink);
+  KillTimer(hwnd(), kTimerBrowserWatch);
   // Workers still testing are let go without waiting; none reports again.
   switcher_.ReleaseWorkers();
   // Both must go while the window still exists.
@@ -266,7 +294,9 @@ void FloatingWindow::OnCommand(int id) {
 
 void FloatingWindow::OnTimer(UINT_PTR id) {
   int workers = switcher_.active_workers();
-  if (id == kTimerFade) {
+  if (id == kTimerBrowserWatch) {
+    OnBrowserWatchTick();
+  } else if (id == kTimerFade) {
     RECT r{};
     POINT cursor{};
     GetWindowRect(hwnd(), &r);
@@ -283,7 +313,7 @@ void FloatingWindow::OnTimer(UINT_PTR id) {
       tray_blink_ = false;
       tray_.Modify(LoadResourceIcon(switcher_.instance(), IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
                    LoadResourceString(switcher_.instance(), IDS_TRAY_TIP));
-    } else if (env_.tray_icon && workers > 0) {
+    } else if (tray_.added() && workers > 0) {
       tray_blink_ = true;
       tray_.Modify(LoadResourceIcon(switcher_.instance(), IDI_TRAY_BUSY, GetSystemMetrics(SM_CXSMICON)),
                    LoadResourceString(switcher_.instance(), IDS_TRAY_TIP));

@@ -26,6 +26,7 @@ inline constexpr UINT_PTR kTimerTrayBlink = 5432;
 
 // How the window behaves beyond the switcher; tests pass their own.
 struct FloatingWindowEnv {
+  // False: never a tray icon (tests); true: as the run settings say.
   bool tray_icon = true;
   // Ends the process at once (the exit command); tests record the code instead.
   std::function<void(int)> end_process;
@@ -79,8 +80,12 @@ class FloatingWindow final : public WindowBase, private SwitcherObserver {
   void SetStateIcon(bool on);
   void OnDestroy();
 
+  void OnBrowserWatchTick();
+  void ShowTrayIcon(bool on);
+
   // SwitcherObserver
   void OnProxyChanged() override;
+  void OnRunSettingsChanged() override;
 
   Switcher& switcher_;
   FloatingWindowEnv env_;
@@ -89,6 +94,8 @@ class FloatingWindow final : public WindowBase, private SwitcherObserver {
   BYTE alpha_ = 255;
   bool tray_blink_ = false;
   bool final_saved_ = false;
+  // The browser watch hid the window (or would have, had it been shown).
+  bool hidden_by_watch_ = true;
   UINT taskbar_created_ = 0;
   ProxyListDialog dialog_;
   ProxyDropTarget drop_target_;

@@ -19,8 +19,7 @@ namespace {
 
 // Controls of features that are not part of the program yet: never enabled, also
 // not when a verification ends.
-constexpr int kInertControls[] = {IDC_DOWNLOAD_LIST, IDC_DOWNLOAD_SETTINGS, IDC_RUN_SETTINGS,
-                                  IDC_AUTO_SWITCH, IDC_AUTO_SWITCH_SECONDS};
+constexpr int kInertControls[] = {IDC_DOWNLOAD_LIST, IDC_DOWNLOAD_SETTINGS};
 
 struct ColumnSpec {
   const wchar_t* heading;
@@ -61,7 +60,12 @@ ProxyListDialog::ProxyListDialog(Switcher& switcher)
     : switcher_(switcher),
       list_(switcher.list()),
       prompt_(switcher.prompt()),
-      settings_dialog_(switcher.profile(), switcher.verify_settings(), switcher.prompt()) {
+      settings_dialog_(switcher.profile(), switcher.verify_settings(), switcher.prompt()),
+      run_settings_dialog_(switcher.profile(), switcher.shortcuts(), switcher.run_key(),
+                           switcher.prompt(), switcher.program_path(),
+                           [&switcher](const core::RunSettings& settings) {
+                             switcher.ApplyRunSettings(settings);
+                           }) {
   switcher_.AddObserver(this);
 }
 
@@ -120,8 +124,9 @@ void ProxyListDialog::OnInitDialog() {
   // The download, run-setting and automatic-switching controls belong to
   // features of their own; until they are wired they stay inert.
   for (int id : kInertControls) EnableWindow(Item(id), FALSE);
-  SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, 60, FALSE);
+  SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, UINT(switcher_.auto_switch().interval()), TRUE);
   settings_dialog_.Create(hwnd());
+  run_settings_dialog_.Create(hwnd());
   // The switcher may hold rows and a run already.
   SyncSelection(0);
   OnRunControls(switcher_.scheduler().running());
@@ -179,6 +184,12 @@ void ProxyListDialog::OnCommand(int id) {
       break;
     case IDC_VERIFY_SETTINGS:
       ShowSettings();
+      break;
+    case IDC_RUN_SETTINGS:
+      if (run_settings_dialog_.hwnd() != nullptr) run_settings_dialog_.ShowCentred();
+      break;
+    case IDC_AUTO_SWITCH:
+      OnToggleAutoSwitch();
       break;
   }
 }
@@ -348,6 +359,16 @@ void ProxyListDialog::SortKeepingFocus(int column, int flag) {
       mark.clear();
     }
   }
+}
+
+void ProxyListDialog::OnToggleAutoSwitch() {
+  core::AutoSwitchToggle toggle =
+      switcher_.ToggleAutoSwitch(DialogItemText(hwnd(), IDC_AUTO_SWITCH_SECONDS));
+  // A refused interval: the edit shows the one still in force.
+  if (!toggle.error.empty()) {
+    SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, UINT(switcher_.auto_switch().interval()), TRUE);
+  }
+  SetDialogItemText(hwnd(), IDC_AUTO_SWITCH, toggle.button_text);
 }
 
 void ProxyListDialog::ShowSettings() {

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "win/app/run_settings_dialog.h"
 #include "win/app/switcher.h"
 #include "win/app/verify_settings_dialog.h"
 #include "win/ui/dialog_base.h"
@@ -44,6 +45,8 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
   HWND list_view() const { return Item(1000); }
   // The verify settings dialog (137), created hidden with this dialog.
   VerifySettingsDialog& settings_dialog() { return settings_dialog_; }
+  // The run settings dialog (140), created hidden with this dialog.
+  RunSettingsDialog& run_settings_dialog() { return run_settings_dialog_; }
 
   // Asks, then removes every selected row.
   void DeleteSelected();
@@ -69,6 +72,8 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
   void ShowSettings();
   // Sorts the list; the view's focus and selection mark follow their rows.
   void SortKeepingFocus(int column, int flag);
+  // Button 1063 with the interval of edit 1071.
+  void OnToggleAutoSwitch();
 
   // SwitcherObserver
   void OnRowsAppended(size_t first, size_t count) override;
@@ -87,6 +92,7 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
   core::ProxyList& list_;
   Prompt& prompt_;
   VerifySettingsDialog settings_dialog_;
+  RunSettingsDialog run_settings_dialog_;
   // Set while the dialog itself changes the view's selection, so the view's
   // notifications are not fed back into the model.
   bool syncing_ = false;

@@ -11,6 +11,7 @@
 #include "win/app/prompt.h"
 #include "win/app/switcher.h"
 #include "win/platform/registry_profile_store.h"
+#include "win/platform/run_settings_platform.h"
 #include "win/platform/unique_handle.h"
 #include "win/platform/verify_worker_pool.h"
 #include "win/platform/wide_text.h"
@@ -79,6 +80,12 @@ int ProxySwitcherApp::Run() {
     core::IpLocation loc;
     return locations.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
   };
+  parts.cleanup = CleanupRunner::BrowserCleanup();
+  RegistryRunKeyStore run_key;
+  ShellDesktopShortcuts shortcuts;
+  parts.run_key = &run_key;
+  parts.shortcuts = &shortcuts;
+  parts.program_path = ProgramFilePath();
   Switcher switcher(std::move(parts));
   workers->SetDoneHandler([&switcher](int slot, uint64_t generation, const auto& outcomes) {
     switcher.OnWorkerDone(slot, generation, outcomes);

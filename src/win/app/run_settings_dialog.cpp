@@ -25,13 +25,13 @@ constexpr CheckField kChecks[] = {
 
 RunSettingsDialog::RunSettingsDialog(core::ProfileStore& profile, core::DesktopShortcuts& shortcuts,
                                      core::RunKeyStore& run_key, Prompt& prompt,
-                                     std::string program_path, TraySettingHandler on_tray_setting)
+                                     std::string program_path, SettingsHandler on_confirmed)
     : profile_(profile),
       shortcuts_(shortcuts),
       run_key_(run_key),
       prompt_(prompt),
       program_path_(std::move(program_path)),
-      on_tray_setting_(std::move(on_tray_setting)) {}
+      on_confirmed_(std::move(on_confirmed)) {}
 
 bool RunSettingsDialog::Create(HWND owner) {
   bool created = CreateModeless(GetModuleHandleW(nullptr), IDD_RUN_SETTINGS, owner);
@@ -98,7 +98,7 @@ void RunSettingsDialog::OnConfirm() {
   // The shortcut and autostart boxes show what the system holds now: a change
   // the system refused shows as not made.
   FillControls();
-  if (on_tray_setting_) on_tray_setting_(settings_.tray_icon);
+  if (on_confirmed_) on_confirmed_(settings_);
   if (!saved) {
     // The window options would be lost at the next start: say so and stay open.
     prompt_.Ask(hwnd(), kRunSettingsNotSavedMessage, kMessageCaption, MB_OK | MB_ICONWARNING);

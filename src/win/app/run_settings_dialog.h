@@ -24,15 +24,15 @@ inline constexpr std::string_view kRunSettingsNotSavedMessage =
 
 class RunSettingsDialog final : public DialogBase {
  public:
-  // Called after every "确定" with the tray setting saved: the floating window
-  // adds its tray icon (true) or removes it (false).
-  using TraySettingHandler = std::function<void(bool tray_icon)>;
+  // Called after every "确定" with the settings now in force (the program
+  // applies them: the tray icon, the browser watch).
+  using SettingsHandler = std::function<void(const core::RunSettings& settings)>;
 
   // Everything passed must outlive the dialog. `program_path` is the program
   // file the shortcut and the Run value start.
   RunSettingsDialog(core::ProfileStore& profile, core::DesktopShortcuts& shortcuts,
                     core::RunKeyStore& run_key, Prompt& prompt, std::string program_path,
-                    TraySettingHandler on_tray_setting);
+                    SettingsHandler on_confirmed);
 
   // Creates the dialog hidden and loads the settings. False when it could not
   // be created (the settings are loaded all the same).
@@ -58,7 +58,7 @@ class RunSettingsDialog final : public DialogBase {
   core::RunKeyStore& run_key_;
   Prompt& prompt_;
   std::string program_path_;
-  TraySettingHandler on_tray_setting_;
+  SettingsHandler on_confirmed_;
   core::RunSettings settings_;
 };
 

@@ -23,6 +23,10 @@ LRESULT Switcher::TimerWindow::HandleMessage(UINT msg, WPARAM wparam, LPARAM lpa
     owner_.OnTimer(wparam);
     return 0;
   }
+  if (msg == WM_CLEANUP_DONE) {
+    owner_.OnCleanupDone(wparam);
+    return 0;
+  }
   return DefaultHandle(msg, wparam, lparam);
 }
 
@@ -30,7 +34,9 @@ Switcher::Switcher(SwitcherParts parts)
     : parts_(std::move(parts)),
       verify_settings_(core::LoadVerifySettings(*parts_.profile)),
       timer_window_(*this),
-      timers_(timer_window_.Create(parts_.instance) ? timer_window_.hwnd() : nullptr) {
+      timers_(timer_window_.Create(parts_.instance) ? timer_window_.hwnd() : nullptr),
+      cleanup_(timer_window_.hwnd(), parts_.cleanup),
+      auto_switch_(list_, cleanup_) {
   if (parts_.locator) list_.SetLocator(parts_.locator);
   list_.SetObserver(this);
   scheduler_ = std::make_unique<core::VerifyScheduler>(
@@ -45,6 +51,7 @@ Switcher::~Switcher() {
   if (scheduler_) scheduler_->EndRunCleanup();
   scheduler_.reset();
   KillTimer(timer_window_.hwnd(), kTimerMinute);
+  KillTimer(timer_window_.hwnd(), kTimerAutoSwitch);
   list_.SetObserver(nullptr);
   observers_.clear();
 }
@@ -54,9 +61,17 @@ void Switcher::Start() {
   current_proxy_ = back.current_proxy;
   list_.AddProxy(back.list_line, true);
   core::LoadSavedList(list_, *parts_.profile);
+  core::RunSettingsPlaces places{*parts_.profile, *parts_.shortcuts, *parts_.run_key};
+  core::LoadRunSettings(places, &run_settings_);
   SetTimer(timer_window_.hwnd(), kTimerMinute, kMinuteMs, nullptr);
   for (SwitcherObserver* o : observers_) o->OnProxyChanged();
+  for (SwitcherObserver* o : observers_) o->OnRunSettingsChanged();
   RefreshCaption();
+}
+
+void Switcher::ApplyRunSettings(const core::RunSettings& settings) {
+  run_settings_ = settings;
+  for (SwitcherObserver* o : std::vector(observers_)) o->OnRunSettingsChanged();
 }
 
 void Switcher::SaveList() { core::SaveListSection(list_, *parts_.profile); }
@@ -105,9 +120,32 @@ int Switcher::Ask(std::string_view text, std::string_view caption, UINT type) {
   return parts_.prompt->Ask(MessageOwner(), text, caption, type);
 }
 
+core::AutoSwitchToggle Switcher::ToggleAutoSwitch(std::string_view interval_text) {
+  core::AutoSwitchToggle toggle = auto_switch_.Toggle(interval_text);
+  if (!toggle.error.empty()) Ask(toggle.error, "", MB_OK | MB_ICONWARNING);
+  if (toggle.on) {
+    SetTimer(timer_window_.hwnd(), kTimerAutoSwitch, toggle.period_ms, nullptr);
+  } else {
+    KillTimer(timer_window_.hwnd(), kTimerAutoSwitch);
+  }
+  return toggle;
+}
+
+void Switcher::OnCleanupDone(WPARAM run) {
+  std::string text;
+  if (!cleanup_.TakeFinished(run, &text)) return;
+  // Stopped while the cache was being cleaned: the proxy stays as it is.
+  if (auto_switch_.on()) SetSystemProxy(text);
+  auto_switch_.SwitchFinished();
+}
+
 void Switcher::OnTimer(UINT_PTR id) {
   if (id == kTimerMinute) {
     scheduler_->ReverifyTick();
+    return;
+  }
+  if (id == kTimerAutoSwitch) {
+    auto_switch_.Tick();
     return;
   }
   DispatchVerifyTimer(id, *scheduler_);

@@ -14,13 +14,16 @@
 #include <string_view>
 #include <vector>
 
+#include "core/app/run_settings.h"
 #include "core/base/clock.h"
 #include "core/base/codepage.h"
 #include "core/base/profile_store.h"
 #include "core/proxylist/proxy_list.h"
+#include "core/sysproxy/auto_switch.h"
 #include "core/verify/verify_scheduler.h"
 #include "core/verify/verify_settings.h"
 #include "win/app/prompt.h"
+#include "win/platform/cleanup_runner.h"
 #include "win/platform/system_proxy.h"
 #include "win/platform/verify_worker_timers.h"
 #include "win/ui/window_base.h"
@@ -30,6 +33,8 @@ namespace win {
 // The minute timer of the re-verification schedule, on the switcher's window.
 inline constexpr UINT_PTR kTimerMinute = 3;
 inline constexpr UINT kMinuteMs = 60000;
+// The automatic switching timer (every N seconds while switching is on).
+inline constexpr UINT_PTR kTimerAutoSwitch = 200;
 
 // What a view learns from the switcher. Every method has an empty default, so a
 // view overrides only what it shows.
@@ -50,6 +55,8 @@ class SwitcherObserver {
   virtual void OnCaptionChanged() {}
   // The proxy in use (Switcher::current_proxy) changed.
   virtual void OnProxyChanged() {}
+  // The run settings (Switcher::run_settings) changed.
+  virtual void OnRunSettingsChanged() {}
   // The window the program's message boxes belong to; null: none. The first
   // observer that names one owns them.
   virtual HWND MessageOwner() const { return nullptr; }
@@ -70,6 +77,14 @@ struct SwitcherParts {
   core::ProxyList::Locator locator;
   // How long a worker may take per favorite site before it is given up.
   uint32_t watchdog_per_site_ms = core::kWatchdogPerSiteMs;
+  // The browser cleanup before each automatic switch (runs off the UI thread;
+  // the program's is CleanupRunner::BrowserCleanup()).
+  CleanupRunner::Cleanup cleanup;
+  // Where the run settings act: the Run value, the desktop shortcut, and the
+  // program file they start.
+  core::RunKeyStore* run_key = nullptr;
+  core::DesktopShortcuts* shortcuts = nullptr;
+  std::string program_path;
 };
 
 class Switcher final : private core::ProxyListObserver, private core::VerifyHost {
@@ -82,7 +97,7 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
   Switcher& operator=(const Switcher&) = delete;
 
   // The start: reads the system proxy back into the list (ticked), then the
-  // saved list, and starts the re-verification schedule.
+  // saved list and the run settings, and starts the re-verification schedule.
   void Start();
   // Saves the list section of the profile.
   void SaveList();
@@ -120,6 +135,20 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
   // The caption of the list: totals, or the counters while a run is on.
   std::string Caption() const { return scheduler_->Caption(); }
 
+  // Automatic switching: the toggle button with the interval edit's text; the
+  // timer follows. A refused interval shows "请键入一个整数。" (the caller puts
+  // the kept interval back into the edit).
+  core::AutoSwitchToggle ToggleAutoSwitch(std::string_view interval_text);
+  const core::AutoSwitch& auto_switch() const { return auto_switch_; }
+
+  // The run settings in force ("Advanced Settings", the Run value, the
+  // shortcut); the run settings dialog applies what it saved.
+  const core::RunSettings& run_settings() const { return run_settings_; }
+  void ApplyRunSettings(const core::RunSettings& settings);
+  core::RunKeyStore& run_key() { return *parts_.run_key; }
+  core::DesktopShortcuts& shortcuts() { return *parts_.shortcuts; }
+  const std::string& program_path() const { return parts_.program_path; }
+
   // Shows a message box over the first observer's window (or none).
   int Ask(std::string_view text, std::string_view caption, UINT type);
 
@@ -140,6 +169,7 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
   };
 
   void OnTimer(UINT_PTR id);
+  void OnCleanupDone(WPARAM run);
   HWND MessageOwner() const;
 
   // core::ProxyListObserver
@@ -158,10 +188,13 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
   SwitcherParts parts_;
   core::ProxyList list_;
   core::VerifySettings verify_settings_;
+  core::RunSettings run_settings_;
   std::string current_proxy_;
   std::vector<SwitcherObserver*> observers_;
   TimerWindow timer_window_;
   VerifyWindowTimers timers_;
+  CleanupRunner cleanup_;
+  core::AutoSwitch auto_switch_;
   // Declared last: it refers to the list, the settings, the pool and the timers.
   std::unique_ptr<core::VerifyScheduler> scheduler_;
 };

@@ -22,6 +22,7 @@
 #include "win/res/resource.h"
 #include "win/res/verify_resource.h"
 #include "win/testing/app_fixture.h"
+#include "win/ui/dialog_text.h"
 
 namespace win {
 namespace {
@@ -581,6 +582,50 @@ TEST_F(AppWindowTest, TheWatchdogEndsATricklingProxyEndToEndWithoutAnyWindow) {
   EXPECT_EQ(list.row(1).port, TestPort("TRICKLE"));
   EXPECT_EQ(list.row(1).status, "不可用");
   EXPECT_EQ(list.row(1).score, 0);
+}
+
+// Automatic switching for real: the button, the one-second timer, the cleanup
+// thread and the system proxy; a row whose last verification failed is passed
+// over and uses up its tick.
+TEST_F(AppWindowTest, AutomaticSwitchingWalksTheListEverySecond) {
+  ProxyListDialog& dialog = OpenDialog();
+  core::ProxyList& list = switcher_->list();
+  for (const char* line : {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:1080@SOCKS5"}) {
+    ASSERT_EQ(list.AddProxy(line, false), core::AddResult::kAdded);
+  }
+  list.SetVerifyResult(1, "不可用", "[0]", 0);
+  HWND dlg = dialog.hwnd();
+  auto click = [dlg](int id) {
+    SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dlg, id)));
+  };
+  auto text = [dlg](int id) { return DialogItemText(dlg, id); };
+
+  // A bad interval: the message, the kept interval back in the edit, and
+  // switching still goes on.
+  SetDialogItemText(dlg, IDC_AUTO_SWITCH_SECONDS, "abc");
+  click(IDC_AUTO_SWITCH);
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "请键入一个整数。");
+  EXPECT_EQ(text(IDC_AUTO_SWITCH_SECONDS), "60");
+  EXPECT_TRUE(switcher_->auto_switch().on());
+  std::string on_text = text(IDC_AUTO_SWITCH);
+  click(IDC_AUTO_SWITCH);
+  EXPECT_FALSE(switcher_->auto_switch().on());
+  EXPECT_NE(text(IDC_AUTO_SWITCH), on_text);
+
+  SetDialogItemText(dlg, IDC_AUTO_SWITCH_SECONDS, "1");
+  click(IDC_AUTO_SWITCH);
+  std::vector<std::string> applied;
+  DWORD start = GetTickCount();
+  while (applied.size() < 3 && GetTickCount() - start < 15000) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    Pump();
+    std::string server = ProxyValue("ProxyServer");
+    if (!server.empty() && (applied.empty() || applied.back() != server)) applied.push_back(server);
+  }
+  click(IDC_AUTO_SWITCH);
+  EXPECT_EQ(applied, (std::vector<std::string>{"10.0.0.1:80", "socks=10.0.0.3:1080", "10.0.0.1:80"}));
+  EXPECT_GE(cleanups_->load(), 3);  // cleaned before each switch
 }
 
 }  // namespace

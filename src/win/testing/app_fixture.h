@@ -9,6 +9,7 @@
 #include <ole2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +22,8 @@
 #include "win/app/switcher.h"
 #include "core/base/codepage.h"
 #include "win/platform/registry.h"
+#include "win/platform/run_settings_platform.h"
+#include "win/platform/wide_text.h"
 #include "win/platform/verify_worker_pool.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
@@ -61,6 +64,11 @@ class AppWindowTest : public testing::Test {
     parts.codec = &codec_;
     parts.proxy_place.key = proxy_key_;
       parts.watchdog_per_site_ms = watchdog_per_site_ms_;
+    // The browser's cache is left alone; each cleanup is counted.
+    parts.cleanup = [counter = cleanups_] { ++*counter; };
+    parts.run_key = &run_key_;
+    parts.shortcuts = &shortcuts_;
+    parts.program_path = "C:\\Program Files\\Relaymoth\\relaymoth.exe";
     VerifyWorkerPool* real = nullptr;
     if (real_workers_) {
       parts.clock = std::make_shared<WinClock>();
@@ -125,6 +133,10 @@ class AppWindowTest : public testing::Test {
   ScriptedPrompt prompt_;
   core::GbkCodec codec_;
   std::shared_ptr<core::ManualClock> clock_ = std::make_shared<core::ManualClock>(5000);
+  std::shared_ptr<std::atomic<int>> cleanups_ = std::make_shared<std::atomic<int>>(0);
+  // The Run values and the desktop of the tests: a key and a folder of their own.
+  RegistryRunKeyStore run_key_{"Software\\Quillworks\\RelaymothTest\\Run"};
+  ShellDesktopShortcuts shortcuts_{WideToUtf8(GetModuleFolder()) + "test-desktop"};
   uint32_t watchdog_per_site_ms_ = core::kWatchdogPerSiteMs;
   bool real_workers_ = false;
   bool tray_icon_ = true;

@@ -16,6 +16,7 @@
 #include "win/app/proxy_list_dialog.h"
 #include "win/app/switcher.h"
 #include "core/base/codepage.h"
+#include "win/platform/run_settings_platform.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
@@ -73,6 +74,11 @@ int wmain(int argc, wchar_t** argv) {
   parts.clock = std::make_shared<win::WinClock>();
   parts.pool = std::make_unique<win::ScriptedPool>();  // nothing is verified here
   parts.proxy_place.key = "Software\\Quillworks\\RelaymothTest\\Bench";
+  parts.cleanup = [] {};
+  win::RegistryRunKeyStore run_key("Software\\Quillworks\\RelaymothTest\\BenchRun");
+  win::ShellDesktopShortcuts shortcuts(win::WideToUtf8(win::GetModuleFolder()) + "bench-desktop");
+  parts.run_key = &run_key;
+  parts.shortcuts = &shortcuts;
   win::Switcher switcher(std::move(parts));
   win::ProxyListDialog dialog(switcher);
   if (!dialog.Create(nullptr)) return 2;
