@@ -20,4 +20,12 @@ std::string AddTally::Summary(std::string_view what) const {
                 int(what.size()), what.data(), total, added, duplicates, errors);
 }
 
+std::string ExtractedSummary(const AddTally& tally, std::string_view where, int credentials) {
+  std::string text = Format("%.*s不是ip数据列表，从中找到%d个代理地址\n", int(where.size()),
+                            where.data(), tally.total) +
+                     tally.Summary("ip服务器信息");
+  if (credentials > 0) text += Format("\n  带用户名密码：%3d条(未加入)", credentials);
+  return text;
+}
+
 }  // namespace core

@@ -1,11 +1,13 @@
 #include "core/proxylist/drop_intake.h"
 
 #include "core/base/text.h"
+#include "core/proxylist/address_extractor.h"
 #include "core/proxylist/list_file.h"
 
 namespace core {
 
 DropSummary AddDroppedText(ProxyList& list, std::string_view text) {
+  const std::string_view all = text;
   DropSummary s;
   {
     ProxyList::Batch batch(list);
@@ -23,8 +25,21 @@ DropSummary AddDroppedText(ProxyList& list, std::string_view text) {
       s.Count(list.AddProxy(line, false));
     }
   }
-  s.message = s.Summary("拖动进来的代理");
   s.caption = std::string(kMsgCaptionAddResult);
+  if (s.errors > 0 && s.added == 0 && s.duplicates == 0) {
+    // Not one line was a proxy line (a copied web page, a list with schemes):
+    // the proxies in the text go in instead, when there are any.
+    ExtractedProxies found = ExtractProxyLines(all);
+    if (!found.lines.empty()) {
+      DropSummary e;
+      ProxyList::Batch batch(list);
+      for (const std::string& line : found.lines) e.Count(list.AddProxy(line, false));
+      e.caption = s.caption;
+      e.message = ExtractedSummary(e, "拖动进来的文字", found.credentials_skipped);
+      return e;
+    }
+  }
+  s.message = s.Summary("拖动进来的代理");
   return s;
 }
 

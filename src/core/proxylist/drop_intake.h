@@ -17,7 +17,9 @@ struct DropSummary : AddTally {
 };
 
 // Splits `text` at line feeds, trims each line (a CR goes with the blanks) and
-// adds the non-empty ones. Dropped text has no first-line test.
+// adds the non-empty ones. Dropped text has no first-line test. When not one
+// line is a proxy line, the proxies found in the text (ExtractProxyLines) are
+// added instead, if there are any.
 DropSummary AddDroppedText(ProxyList& list, std::string_view text);
 
 }  // namespace core

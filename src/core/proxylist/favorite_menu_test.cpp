@@ -99,6 +99,22 @@ TEST(DropIntakeTest, CountsEachNonBlankLine) {
   }
 }
 
+TEST(DropIntakeTest, TextWithoutProxyLinesGoesThroughTheExtractor) {
+  ProxyList list;
+  ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), AddResult::kAdded);
+  DropSummary s = AddDroppedText(list, "可用代理：\nhttp://5.5.5.5:8080 and socks5://6.6.6.6:1080\n"
+                                       "1.1.1.1 80\n");
+  EXPECT_EQ(s.added, 2);
+  EXPECT_EQ(s.duplicates, 1);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list.RowFullLine(2), "6.6.6.6:1080@SOCKS5");
+  EXPECT_EQ(s.message.rfind("拖动进来的文字不是ip数据列表，从中找到3个代理地址\n", 0), 0u) << s.message;
+  // One good line is enough: the rest are counted as errors, as always.
+  DropSummary mixed = AddDroppedText(list, "7.7.7.7:80\nhttp://8.8.8.8:80\n");
+  EXPECT_EQ(mixed.added, 1);
+  EXPECT_EQ(mixed.errors, 1);
+}
+
 TEST(DropIntakeTest, SummaryTextIsExact) {
   ProxyList list;
   ASSERT_EQ(list.AddProxy("1.1.1.1:80", false), AddResult::kAdded);

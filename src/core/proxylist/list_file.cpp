@@ -6,6 +6,7 @@
 #include "core/base/file_path.h"
 #include "core/base/text.h"
 #include "core/proxylist/add_tally.h"
+#include "core/proxylist/address_extractor.h"
 #include "core/proxylist/line_reader.h"
 
 namespace core {
@@ -45,6 +46,42 @@ bool LooksLikeUtf8(std::istream& in) {
   return true;
 }
 
+// A file that is not a list file: the proxies in its text, if any. Nothing
+// changes when none is found.
+ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool keep,
+                              bool favorite, const AnsiCodec& codec) {
+  ImportSummary s;
+  in.clear();
+  in.seekg(0);
+  std::string text;
+  char chunk[65536];
+  while (text.size() < kMaxExtractedTextBytes && in) {
+    size_t want = std::min(sizeof(chunk), kMaxExtractedTextBytes - text.size());
+    in.read(chunk, std::streamsize(want));
+    text.append(chunk, size_t(in.gcount()));
+  }
+  ExtractedProxies found = ExtractProxyLines(utf8 ? text : codec.ToUtf8(text));
+  if (found.lines.empty()) {
+    s.message = "下载的文件不是ip数据列表文件";
+    s.caption = std::string(kMsgCaptionError);
+    return s;
+  }
+  ProxyList::Batch batch(list);
+  if (!keep) list.RemoveAll();
+  AddTally tally;
+  for (const std::string& line : found.lines) tally.Count(list.AddProxy(line, favorite));
+  s.ok = true;
+  s.lines = tally.total;
+  s.added = tally.added;
+  s.duplicates = tally.duplicates;
+  s.errors = tally.errors;
+  s.found = int(found.lines.size());
+  s.credentials_skipped = found.credentials_skipped;
+  s.caption = std::string(kMsgCaptionAddResult);
+  s.message = ExtractedSummary(tally, "文件", found.credentials_skipped);
+  return s;
+}
+
 }  // namespace
 
 ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favorite,
@@ -79,11 +116,7 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
     std::string_view line = TrimLeft(CutAtNul(raw));
     if (line.empty()) continue;
     if (first_text) {
-      if (!IsDigit(line.front())) {
-        s.message = "下载的文件不是ip数据列表文件";
-        s.caption = std::string(kMsgCaptionError);
-        return s;
-      }
+      if (!IsDigit(line.front())) return ImportExtracted(in, utf8, list, keep, favorite, codec);
       first_text = false;
       if (!keep) list.RemoveAll();
     }

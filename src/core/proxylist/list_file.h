@@ -26,15 +26,25 @@ struct ImportSummary {
   int added = 0;
   int duplicates = 0;
   int errors = 0;
+  // Not a list file, but proxies were found in its text (a web page, a list
+  // with schemes): how many, and how many were left out for carrying a user
+  // name and password. -1: the file was read as a list file.
+  int found = -1;
+  int credentials_skipped = 0;
   std::string message;  // what the user is told (summary or error)
   std::string caption;
 };
 
+// The most text the extractor reads of a file that is not a list file.
+inline constexpr size_t kMaxExtractedTextBytes = 64u << 20;
+
 // Imports `path` (UTF-8 file name). keep: rows already in the list stay; without
 // it they are replaced once the first line proves the file a list file.
-// favorite: the added rows are ticked. A file that cannot be opened or whose
-// first non-empty line does not begin with a digit leaves the list unchanged; so
-// does a file without any non-empty line.
+// favorite: the added rows are ticked. A file whose first non-empty line does
+// not begin with a digit is not a list file: the proxies found in its text
+// (ExtractProxyLines) are added instead, and only when none is found is it
+// refused. A file that cannot be opened or is refused leaves the list
+// unchanged; so does a file without any non-empty line.
 ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favorite,
                              const AnsiCodec& codec);
 

@@ -55,8 +55,12 @@ TEST_F(ListFileTest, ImportCountsTable) {
       {"text after the first line is an error", "1.1.1.1:80\nhello\n;comment\n", true, 3, 1, 0, 2},
       {"duplicates inside the file", "1.1.1.1:80\n1.1.1.1:80@socks4\n1.1.1.1:80@SOCKS5\n", true,
        3, 2, 1, 0},
-      {"comment first refuses the file", ";list\n1.1.1.1:80\n", false, 0, 0, 0, 0},
-      {"html refuses the file", "<html>\n1.1.1.1:80\n", false, 0, 0, 0, 0},
+      // Not list files: the proxies found in the text go in instead.
+      {"comment first: found in the text", ";list\n1.1.1.1:80\n", true, 1, 1, 0, 0},
+      {"html table", "<html><table><tr><td>1.1.1.1</td><td>8080</td></tr>"
+       "<tr><td>2.2.2.2</td><td>3128</td></tr></table>", true, 2, 2, 0, 0},
+      {"schemes", "http://1.1.1.1:80\nsocks5://2.2.2.2:1080\n", true, 2, 2, 0, 0},
+      {"no proxy anywhere refuses the file", "<html><p>404 Not Found</p>\n", false, 0, 0, 0, 0},
       {"empty file", "", true, 0, 0, 0, 0},
       {"NUL cuts a line", std::string("1.1.1.1:80\0garbage\n2.2.2.2:81\n", 29), true, 2, 2, 0, 0},
       {"binary junk after a good first line", "1.1.1.1:80\n\x01\x02\xff\xfe\x80\n", true, 2, 1, 0,
@@ -92,6 +96,15 @@ TEST_F(ListFileTest, SummaryAndErrorTexts) {
 
   s = ImportListFile(Write("b.txt", "#x\n"), list, true, false, gbk_);
   EXPECT_EQ(s.message, "下载的文件不是ip数据列表文件");
+  // A page in GBK: decoded, the entries found, the credentials counted apart.
+  s = ImportListFile(Write("c.txt", "\xB4\xFA\xC0\xED 9.9.9.9:80 u:p@8.8.8.8:80 9.9.9.9:80\n"),
+                     list, true, false, gbk_);
+  EXPECT_TRUE(s.ok);
+  EXPECT_EQ(s.found, 1);
+  EXPECT_EQ(s.credentials_skipped, 1);
+  EXPECT_EQ(s.message,
+            "文件不是ip数据列表，从中找到1个代理地址\nip服务器信息共1条，其中\n  成功加入：  1条\n"
+            "  重复项目：  0条\n  错误项目：  0条\n  带用户名密码：  1条(未加入)");
 }
 
 TEST_F(ListFileTest, KeepReplaceAndFavorite) {
