@@ -44,7 +44,7 @@ class Server(socketserver.ThreadingTCPServer):
 
 
 def read_request(sock):
-    """Reads one request head; returns (method, target) or None."""
+    """Reads one request head; returns (method, target, head) or None."""
     data = b""
     sock.settimeout(30)
     while b"\r\n\r\n" not in data and len(data) < 65536:
@@ -55,7 +55,7 @@ def read_request(sock):
     line = data.split(b"\r\n", 1)[0].split(b" ")
     if len(line) < 2:
         return None
-    return line[0], line[1]
+    return line[0], line[1], data.split(b"\r\n\r\n", 1)[0] + b"\r\n"
 
 
 def respond(sock, body, status=b"200 OK"):
@@ -71,6 +71,43 @@ def path_of(target):
     return target
 
 
+# The list download's files: a short list (with and without Content-Length, and
+# over FTP as /list.txt), an error page sent with status 200, a request echo
+# that tells what the client sent and whether the answer came from the server
+# (it asks to be cached for an hour), and a 10 MiB list for the speed tool.
+DOWNLOAD_LIST = b"10.0.0.1:8080\r\n10.0.0.2:3128@HTTP\r\n10.0.0.3:1080\r\n"
+DOWNLOAD_SERIAL = [0]
+
+
+def download_route(sock, path, head):
+    if path == b"/dl/list.txt":
+        respond(sock, DOWNLOAD_LIST)
+    elif path == b"/dl/list-nolength.txt":
+        sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n" +
+                     DOWNLOAD_LIST)
+    elif path == b"/dl/table.html":
+        # A list site's page: the proxies in a table, address and port apart.
+        respond(sock, "<html><head><title>免费代理</title></head><body><table>"
+                "<tr><th>IP</th><th>端口</th><th>类型</th></tr>"
+                "<tr><td>10.0.1.1</td><td>8080</td><td>HTTP</td></tr>"
+                "<tr><td>10.0.1.2</td><td>1080</td><td>SOCKS5</td></tr>"
+                "</table><p>更新于 2024.01.02</p></body></html>\n".encode("utf-8"))
+    elif path == b"/dl/error.html":
+        respond(sock, b"<html><body>Service Unavailable</body></html>\n")
+    elif path == b"/dl/echo":
+        DOWNLOAD_SERIAL[0] += 1
+        body = head + b"serial=%d\n" % DOWNLOAD_SERIAL[0]
+        sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nCache-Control: max-age=3600\r\n"
+                     b"Content-Length: " + str(len(body)).encode() + b"\r\nConnection: close\r\n\r\n" + body)
+    elif path == b"/dl/big.txt":
+        line = b"192.168.100.200:8080\r\n"
+        body = line * ((10 << 20) // len(line))
+        respond(sock, body)
+    else:
+        return False
+    return True
+
+
 class WebHandler(socketserver.BaseRequestHandler):
     def handle(self):
         req = read_request(self.request)
@@ -78,7 +115,7 @@ class WebHandler(socketserver.BaseRequestHandler):
             return
         if path_of(req[1]) == b"/verify.html":
             respond(self.request, PAGE)
-        else:
+        elif not download_route(self.request, path_of(req[1]), req[2]):
             respond(self.request, b"<html>not found</html>", b"404 Not Found")
 
 
@@ -136,6 +173,8 @@ def start_ftp():
     logging.getLogger("pyftpdlib").setLevel(logging.ERROR)
     home = os.path.join(os.environ.get("TMPDIR", "/tmp"), "relaymoth-ftp-%d" % os.getpid())
     os.makedirs(home, exist_ok=True)
+    with open(os.path.join(home, "list.txt"), "wb") as f:
+        f.write(DOWNLOAD_LIST)
     auth = DummyAuthorizer()
     auth.add_user("relay", "moth", home)
     handler = FTPHandler

@@ -17,10 +17,6 @@
 namespace win {
 namespace {
 
-// Controls of features that are not part of the program yet: never enabled, also
-// not when a verification ends.
-constexpr int kInertControls[] = {IDC_DOWNLOAD_LIST, IDC_DOWNLOAD_SETTINGS};
-
 struct ColumnSpec {
   const wchar_t* heading;
   int width;
@@ -65,7 +61,10 @@ ProxyListDialog::ProxyListDialog(Switcher& switcher)
                            switcher.prompt(), switcher.program_path(),
                            [&switcher](const core::RunSettings& settings) {
                              switcher.ApplyRunSettings(settings);
-                           }) {
+                           }),
+      download_settings_dialog_(switcher.profile(), switcher.download_settings(),
+                                switcher.prompt()),
+      download_progress_dialog_(switcher.download_job()) {
   switcher_.AddObserver(this);
 }
 
@@ -121,12 +120,12 @@ void ProxyListDialog::OnInitDialog() {
     column.pszText = const_cast<wchar_t*>(kColumns[i].heading);
     ListView_InsertColumn(view, i, &column);
   }
-  // The download, run-setting and automatic-switching controls belong to
-  // features of their own; until they are wired they stay inert.
-  for (int id : kInertControls) EnableWindow(Item(id), FALSE);
   SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, UINT(switcher_.auto_switch().interval()), TRUE);
   settings_dialog_.Create(hwnd());
   run_settings_dialog_.Create(hwnd());
+  download_settings_dialog_.Create(hwnd());
+  // A download's end goes to the switcher, which imports it.
+  download_progress_dialog_.Create(hwnd(), switcher_.timer_window());
   // The switcher may hold rows and a run already.
   SyncSelection(0);
   OnRunControls(switcher_.scheduler().running());
@@ -190,6 +189,14 @@ void ProxyListDialog::OnCommand(int id) {
       break;
     case IDC_AUTO_SWITCH:
       OnToggleAutoSwitch();
+      break;
+    case IDC_DOWNLOAD_LIST:
+      // The built-in full list, not the configured one; shown and reported.
+      download_progress_dialog_.StartVisible(std::string(core::kFullListUrl),
+                                             switcher_.download_path());
+      break;
+    case IDC_DOWNLOAD_SETTINGS:
+      if (download_settings_dialog_.hwnd() != nullptr) download_settings_dialog_.ShowCentred();
       break;
   }
 }
@@ -431,12 +438,7 @@ void ProxyListDialog::OnFavoritesChanged() { RefreshListCaption(); }
 
 void ProxyListDialog::OnRunControls(bool running) {
   for (const core::ControlState& state : core::RunControlStates(running)) {
-    int id = RunControlId(state.control);
-    if (std::find(std::begin(kInertControls), std::end(kInertControls), id) !=
-        std::end(kInertControls)) {
-      continue;
-    }
-    EnableWindow(Item(id), state.enabled ? TRUE : FALSE);
+    EnableWindow(Item(RunControlId(state.control)), state.enabled ? TRUE : FALSE);
   }
 }
 

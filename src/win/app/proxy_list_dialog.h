@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "win/app/download_progress_dialog.h"
+#include "win/app/download_settings_dialog.h"
 #include "win/app/run_settings_dialog.h"
 #include "win/app/switcher.h"
 #include "win/app/verify_settings_dialog.h"
@@ -47,6 +49,9 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
   VerifySettingsDialog& settings_dialog() { return settings_dialog_; }
   // The run settings dialog (140), created hidden with this dialog.
   RunSettingsDialog& run_settings_dialog() { return run_settings_dialog_; }
+  // The download settings (133) and progress (134) dialogs, created hidden.
+  DownloadSettingsDialog& download_settings_dialog() { return download_settings_dialog_; }
+  DownloadProgressDialog& download_progress_dialog() { return download_progress_dialog_; }
 
   // Asks, then removes every selected row.
   void DeleteSelected();
@@ -93,6 +98,8 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
   Prompt& prompt_;
   VerifySettingsDialog settings_dialog_;
   RunSettingsDialog run_settings_dialog_;
+  DownloadSettingsDialog download_settings_dialog_;
+  DownloadProgressDialog download_progress_dialog_;
   // Set while the dialog itself changes the view's selection, so the view's
   // notifications are not fed back into the model.
   bool syncing_ = false;

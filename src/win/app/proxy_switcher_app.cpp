@@ -86,6 +86,8 @@ int ProxySwitcherApp::Run() {
   parts.run_key = &run_key;
   parts.shortcuts = &shortcuts;
   parts.program_path = ProgramFilePath();
+  parts.download_job = MakeWinInetDownloadJob();
+  parts.download_path = DownloadTargetPath();
   Switcher switcher(std::move(parts));
   workers->SetDoneHandler([&switcher](int slot, uint64_t generation, const auto& outcomes) {
     switcher.OnWorkerDone(slot, generation, outcomes);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/download/download_done.h"
 #include "core/proxylist/list_profile.h"
 
 namespace win {
@@ -27,6 +28,11 @@ LRESULT Switcher::TimerWindow::HandleMessage(UINT msg, WPARAM wparam, LPARAM lpa
     owner_.OnCleanupDone(wparam);
     return 0;
   }
+  if (msg == WM_DOWNLOAD_DONE) {
+    owner_.OnDownloadDone(wparam, lparam);
+    return 0;
+  }
+  if (msg == WM_DOWNLOAD_PROGRESS) return 0;  // automatic downloads show nothing
   return DefaultHandle(msg, wparam, lparam);
 }
 
@@ -38,6 +44,7 @@ Switcher::Switcher(SwitcherParts parts)
       cleanup_(timer_window_.hwnd(), parts_.cleanup),
       auto_switch_(list_, cleanup_) {
   if (parts_.locator) list_.SetLocator(parts_.locator);
+  core::LoadDownloadSettings(*parts_.profile, &download_settings_);
   list_.SetObserver(this);
   scheduler_ = std::make_unique<core::VerifyScheduler>(
       list_, verify_settings_, *parts_.pool, timers_, static_cast<core::VerifyHost&>(*this),
@@ -52,6 +59,8 @@ Switcher::~Switcher() {
   scheduler_.reset();
   KillTimer(timer_window_.hwnd(), kTimerMinute);
   KillTimer(timer_window_.hwnd(), kTimerAutoSwitch);
+  KillTimer(timer_window_.hwnd(), kTimerDownloadHour);
+  KillTimer(timer_window_.hwnd(), kTimerDownloadArm);
   list_.SetObserver(nullptr);
   observers_.clear();
 }
@@ -64,6 +73,11 @@ void Switcher::Start() {
   core::RunSettingsPlaces places{*parts_.profile, *parts_.shortcuts, *parts_.run_key};
   core::LoadRunSettings(places, &run_settings_);
   SetTimer(timer_window_.hwnd(), kTimerMinute, kMinuteMs, nullptr);
+  SetTimer(timer_window_.hwnd(), kTimerDownloadHour, core::kDownloadHourMs, nullptr);
+  // The start-up download comes once the program is up and showing.
+  if (download_schedule_.OnStartup()) {
+    SetTimer(timer_window_.hwnd(), kTimerDownloadArm, core::kDownloadArmDelayMs, nullptr);
+  }
   for (SwitcherObserver* o : observers_) o->OnProxyChanged();
   for (SwitcherObserver* o : observers_) o->OnRunSettingsChanged();
   RefreshCaption();
@@ -127,8 +141,32 @@ core::AutoSwitchToggle Switcher::ToggleAutoSwitch(std::string_view interval_text
     SetTimer(timer_window_.hwnd(), kTimerAutoSwitch, toggle.period_ms, nullptr);
   } else {
     KillTimer(timer_window_.hwnd(), kTimerAutoSwitch);
+  KillTimer(timer_window_.hwnd(), kTimerDownloadHour);
+  KillTimer(timer_window_.hwnd(), kTimerDownloadArm);
   }
   return toggle;
+}
+
+void Switcher::StartAutomaticDownload() {
+  // Refused silently while a download (the user's or an earlier one) runs.
+  parts_.download_job->Start({download_settings_.url, parts_.download_path, false},
+                             timer_window_.hwnd());
+}
+
+void Switcher::OnDownloadDone(WPARAM result, LPARAM report) {
+  FinishedDownload finished;
+  if (!parts_.download_job->TakeFinished(&finished)) {
+    // Not the job's own report: only the code and the flag are known.
+    finished.request = {download_settings_.url, parts_.download_path, report != 0};
+    finished.outcome.result = int(result);
+  }
+  core::DownloadDoneAction action =
+      core::HandleDownloadDone(finished.outcome, finished.request.report, finished.request.path,
+                               download_settings_, list_, *parts_.codec);
+  if (!action.message.empty()) {
+    UINT icon = action.imported && action.import.ok ? MB_ICONINFORMATION : MB_ICONWARNING;
+    Ask(action.message, action.caption, MB_OK | icon);
+  }
 }
 
 void Switcher::OnCleanupDone(WPARAM run) {
@@ -146,6 +184,15 @@ void Switcher::OnTimer(UINT_PTR id) {
   }
   if (id == kTimerAutoSwitch) {
     auto_switch_.Tick();
+    return;
+  }
+  if (id == kTimerDownloadArm) {
+    KillTimer(timer_window_.hwnd(), kTimerDownloadArm);
+    StartAutomaticDownload();
+    return;
+  }
+  if (id == kTimerDownloadHour) {
+    if (download_schedule_.OnHourTick()) StartAutomaticDownload();
     return;
   }
   DispatchVerifyTimer(id, *scheduler_);

@@ -18,11 +18,14 @@
 #include "core/base/clock.h"
 #include "core/base/codepage.h"
 #include "core/base/profile_store.h"
+#include "core/download/download_schedule.h"
+#include "core/download/download_settings.h"
 #include "core/proxylist/proxy_list.h"
 #include "core/sysproxy/auto_switch.h"
 #include "core/verify/verify_scheduler.h"
 #include "core/verify/verify_settings.h"
 #include "win/app/prompt.h"
+#include "win/app/download_job.h"
 #include "win/platform/cleanup_runner.h"
 #include "win/platform/system_proxy.h"
 #include "win/platform/verify_worker_timers.h"
@@ -35,6 +38,9 @@ inline constexpr UINT_PTR kTimerMinute = 3;
 inline constexpr UINT kMinuteMs = 60000;
 // The automatic switching timer (every N seconds while switching is on).
 inline constexpr UINT_PTR kTimerAutoSwitch = 200;
+// The hourly download schedule and the start-up download's one-shot arming.
+inline constexpr UINT_PTR kTimerDownloadHour = 7;
+inline constexpr UINT_PTR kTimerDownloadArm = 8;
 
 // What a view learns from the switcher. Every method has an empty default, so a
 // view overrides only what it shows.
@@ -85,6 +91,9 @@ struct SwitcherParts {
   core::RunKeyStore* run_key = nullptr;
   core::DesktopShortcuts* shortcuts = nullptr;
   std::string program_path;
+  // The list download (a thread of its own) and where it writes "Download.txt".
+  std::unique_ptr<DownloadJob> download_job;
+  std::string download_path;
 };
 
 class Switcher final : private core::ProxyListObserver, private core::VerifyHost {
@@ -97,7 +106,8 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
   Switcher& operator=(const Switcher&) = delete;
 
   // The start: reads the system proxy back into the list (ticked), then the
-  // saved list and the run settings, and starts the re-verification schedule.
+  // saved list and the run settings, starts the re-verification and download
+  // schedules, and arms the start-up download when it is set.
   void Start();
   // Saves the list section of the profile.
   void SaveList();
@@ -149,6 +159,16 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
   core::DesktopShortcuts& shortcuts() { return *parts_.shortcuts; }
   const std::string& program_path() const { return parts_.program_path; }
 
+  // The list download. The settings in force are the download settings
+  // dialog's; the schedule runs on the switcher's timers. A download's end
+  // (WM_DOWNLOAD_DONE, to timer_window()) imports the file as they say.
+  core::DownloadSettings& download_settings() { return download_settings_; }
+  DownloadJob& download_job() { return *parts_.download_job; }
+  const std::string& download_path() const { return parts_.download_path; }
+  // An automatic download of the configured list: silent; nothing happens
+  // while a download runs.
+  void StartAutomaticDownload();
+
   // Shows a message box over the first observer's window (or none).
   int Ask(std::string_view text, std::string_view caption, UINT type);
 
@@ -170,6 +190,7 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
 
   void OnTimer(UINT_PTR id);
   void OnCleanupDone(WPARAM run);
+  void OnDownloadDone(WPARAM result, LPARAM report);
   HWND MessageOwner() const;
 
   // core::ProxyListObserver
@@ -189,6 +210,8 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
   core::ProxyList list_;
   core::VerifySettings verify_settings_;
   core::RunSettings run_settings_;
+  core::DownloadSettings download_settings_;
+  core::DownloadSchedule download_schedule_{download_settings_};
   std::string current_proxy_;
   std::vector<SwitcherObserver*> observers_;
   TimerWindow timer_window_;

@@ -80,11 +80,10 @@ class VerifyControllerTest : public AppWindowTest {
   // Every control a run switches, with the state it should have.
   void ExpectRunControls(bool running) {
     for (int id : {IDC_PROXY_LIST, IDC_VERIFY_ALL, IDC_VERIFY_SELECTED, IDC_VERIFY_SETTINGS,
-                   IDC_ADD_PROXY, IDC_IMPORT_LIST, IDC_DELETE_SELECTED}) {
+                   IDC_ADD_PROXY, IDC_IMPORT_LIST, IDC_DELETE_SELECTED, IDC_DOWNLOAD_LIST}) {
       EXPECT_EQ(Enabled(id), !running) << "control " << id;
     }
     EXPECT_EQ(Enabled(IDC_STOP_VERIFY), running);
-    EXPECT_FALSE(Enabled(IDC_DOWNLOAD_LIST));  // list download is not part of the program yet
   }
   void SelectOnly(std::initializer_list<int> rows) {
     ListView_SetItemState(view_, -1, 0, LVIS_SELECTED);
@@ -626,6 +625,40 @@ TEST_F(AppWindowTest, AutomaticSwitchingWalksTheListEverySecond) {
   click(IDC_AUTO_SWITCH);
   EXPECT_EQ(applied, (std::vector<std::string>{"10.0.0.1:80", "socks=10.0.0.3:1080", "10.0.0.1:80"}));
   EXPECT_GE(cleanups_->load(), 3);  // cleaned before each switch
+}
+
+// The start-up download from a local list server, silent, imported as the
+// download settings say; and a list site's page downloaded by the user, whose
+// proxies are found in its table and reported.
+TEST_F(AppWindowTest, DownloadsAtStartAndByTheUserAreImported) {
+  if (TestPort("WEB").empty()) GTEST_SKIP() << "the verify test servers are not running";
+  std::string base = "http://127.0.0.1:" + TestPort("WEB");
+  profile_.WriteText("Download Settings", "Proxy File List URL", base + "/dl/list.txt");
+  profile_.WriteInt("Download Settings", "Auto download Proxy List when start", 1);
+  profile_.WriteInt("Download Settings", "Add to favorite after download", 1);
+  ProxyListDialog& dialog = OpenDialog();
+  core::ProxyList& list = switcher_->list();
+  auto pump_until = [](const std::function<bool()>& done) {
+    DWORD start = GetTickCount();
+    while (!done() && GetTickCount() - start < 15000) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      Pump();
+    }
+    return done();
+  };
+  ASSERT_TRUE(pump_until([&] { return list.size() == 3; })) << list.size();
+  EXPECT_EQ(list.RowFullLine(1), "10.0.0.2:3128@HTTP");
+  EXPECT_EQ(list.favorite_count(), 3);
+  EXPECT_TRUE(prompt_.shown.empty());  // automatic downloads say nothing
+
+  ASSERT_TRUE(dialog.download_progress_dialog().StartVisible(base + "/dl/table.html",
+                                                             switcher_->download_path()));
+  ASSERT_TRUE(pump_until([&] { return !prompt_.shown.empty(); }));
+  EXPECT_EQ(prompt_.shown[0].text.rfind("文件不是ip数据列表，从中找到2个代理地址\n", 0), 0u)
+      << prompt_.shown[0].text;
+  ASSERT_EQ(list.size(), 5u);
+  EXPECT_EQ(list.RowFullLine(4), "10.0.1.2:1080@SOCKS5");
+  DeleteFileW(Utf8ToWide(switcher_->download_path()).c_str());
 }
 
 }  // namespace

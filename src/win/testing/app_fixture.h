@@ -69,6 +69,9 @@ class AppWindowTest : public testing::Test {
     parts.run_key = &run_key_;
     parts.shortcuts = &shortcuts_;
     parts.program_path = "C:\\Program Files\\Relaymoth\\relaymoth.exe";
+    // Real downloads, from the local test servers, into a file of the tests.
+    parts.download_job = MakeWinInetDownloadJob();
+    parts.download_path = WideToUtf8(GetModuleFolder()) + "test-Download.txt";
     VerifyWorkerPool* real = nullptr;
     if (real_workers_) {
       parts.clock = std::make_shared<WinClock>();

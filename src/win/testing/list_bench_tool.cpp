@@ -79,6 +79,8 @@ int wmain(int argc, wchar_t** argv) {
   win::ShellDesktopShortcuts shortcuts(win::WideToUtf8(win::GetModuleFolder()) + "bench-desktop");
   parts.run_key = &run_key;
   parts.shortcuts = &shortcuts;
+  parts.download_job = win::MakeWinInetDownloadJob();
+  parts.download_path = win::WideToUtf8(win::GetModuleFolder()) + "bench-Download.txt";
   win::Switcher switcher(std::move(parts));
   win::ProxyListDialog dialog(switcher);
   if (!dialog.Create(nullptr)) return 2;

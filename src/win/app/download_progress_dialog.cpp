@@ -1,0 +1,97 @@
+#include "win/app/download_progress_dialog.h"
+
+#include <utility>
+
+#include "win/platform/resources.h"
+#include "win/platform/wide_text.h"
+#include "win/res/download_resource.h"
+
+namespace win {
+
+bool DownloadProgressDialog::Create(HWND owner, HWND done_window) {
+  done_window_ = done_window != nullptr ? done_window : owner;
+  return CreateModeless(GetModuleHandleW(nullptr), IDD_DOWNLOAD_PROGRESS, owner);
+}
+
+bool DownloadProgressDialog::StartVisible(std::string url, std::string path) {
+  if (hwnd() == nullptr) return false;
+  bool took_over = job_.Redirect(hwnd(), true);
+  if (!took_over &&
+      !job_.Start(DownloadRequest{std::move(url), std::move(path), true}, hwnd())) {
+    return false;
+  }
+  // Shown only once the job runs: a refused start must not leave a window
+  // that nothing will ever hide.
+  ShowCentred();
+  if (took_over) OnProgress();  // where the running download has got to
+  return true;
+}
+
+bool DownloadProgressDialog::ArmHidden(std::string url, std::string path) {
+  if (hwnd() == nullptr) return false;
+  return job_.Start(DownloadRequest{std::move(url), std::move(path), false}, hwnd());
+}
+
+void DownloadProgressDialog::ShowCentred() {
+  RECT self{}, area{};
+  GetWindowRect(hwnd(), &self);
+  HWND owner = GetWindow(hwnd(), GW_OWNER);
+  if (owner == nullptr || !IsWindowVisible(owner) || !GetWindowRect(owner, &area)) {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  }
+  int width = self.right - self.left, height = self.bottom - self.top;
+  SetWindowPos(hwnd(), nullptr, area.left + (area.right - area.left - width) / 2,
+               area.top + (area.bottom - area.top - height) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ShowWindow(hwnd(), SW_SHOW);
+  UpdateWindow(hwnd());
+}
+
+INT_PTR DownloadProgressDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
+  switch (msg) {
+    case WM_INITDIALOG:
+      return TRUE;
+    case WM_SHOWWINDOW:
+      // Every show starts from the connecting text, whatever an earlier
+      // (possibly hidden) download left in the label.
+      if (wparam == TRUE) {
+        SetStatus(LoadResourceString(GetModuleHandleW(nullptr), IDS_CONNECTING));
+      }
+      return FALSE;
+    case WM_DOWNLOAD_PROGRESS:
+      OnProgress();
+      return TRUE;
+    case WM_DOWNLOAD_DONE:
+      OnDone(wparam, lparam);
+      return TRUE;
+    case WM_COMMAND:
+      // Escape and Enter: there is nothing to cancel or confirm; the window
+      // goes away by itself when the download ends.
+      return TRUE;
+    case WM_CLOSE:
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void DownloadProgressDialog::SetStatus(const std::wstring& text) {
+  SetDlgItemTextW(hwnd(), IDC_DOWNLOAD_STATUS, text.c_str());
+}
+
+void DownloadProgressDialog::OnProgress() {
+  DownloadProgressState progress = job_.TakeProgress();
+  if (progress.text.empty()) return;
+  SetStatus(Utf8ToWide(progress.text));
+}
+
+void DownloadProgressDialog::OnDone(WPARAM result, LPARAM report) {
+  ShowWindow(hwnd(), SW_HIDE);
+  // Sent, not posted: the list is imported (and its summary shown) before
+  // anything else queued for the UI thread runs.
+  if (done_window_ != nullptr && IsWindow(done_window_)) {
+    SendMessageW(done_window_, WM_DOWNLOAD_DONE, result, report);
+  }
+}
+
+}  // namespace win

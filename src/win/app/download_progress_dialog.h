@@ -1,0 +1,51 @@
+// The download progress window (134, "正在从指定站点下载ip列表(请耐心等待)"): a
+// modeless dialog without buttons that shows the running download's progress
+// texts. Shown for a download the user starts, kept hidden for automatic ones.
+// It is the job's window: it hides itself when the download ends and then sends
+// WM_DOWNLOAD_DONE on to the window that handles the result. Owned by the main
+// dialog, created hidden; the job belongs to the program's owner. UI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "win/app/download_job.h"
+#include "win/ui/dialog_base.h"
+
+namespace win {
+
+class DownloadProgressDialog final : public DialogBase {
+ public:
+  // `job` must outlive the dialog.
+  explicit DownloadProgressDialog(DownloadJob& job) : job_(job) {}
+
+  // Creates the dialog hidden, owned by `owner`. WM_DOWNLOAD_DONE goes on to
+  // `done_window` (null: the owner), sent after the dialog has hidden itself.
+  // False when it could not be created.
+  bool Create(HWND owner, HWND done_window = nullptr);
+
+  // A download the user asked for: centres the window over its owner, shows it
+  // with "正在连接服务器..." and starts `url` into `path`, reported to the user.
+  // When a download is already running, the window shows that one instead and
+  // it becomes reported. False (and the window stays hidden) when nothing
+  // could be started.
+  bool StartVisible(std::string url, std::string path);
+  // An automatic download: starts it without showing the window and without
+  // reporting to the user. False, starting nothing, while a download runs.
+  bool ArmHidden(std::string url, std::string path);
+
+ protected:
+  INT_PTR HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override;
+
+ private:
+  void ShowCentred();
+  void SetStatus(const std::wstring& text);
+  void OnProgress();
+  void OnDone(WPARAM result, LPARAM report);
+
+  DownloadJob& job_;
+  HWND done_window_ = nullptr;
+};
+
+}  // namespace win

@@ -1,0 +1,101 @@
+#include "win/app/download_settings_dialog.h"
+
+#include <string>
+
+#include "win/platform/wide_text.h"
+#include "win/res/download_resource.h"
+#include "win/ui/dialog_text.h"
+
+namespace win {
+namespace {
+
+constexpr char kCaption[] = "下载ip列表设置";
+
+bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+void Check(HWND dialog, int id, bool on) {
+  CheckDlgButton(dialog, id, on ? BST_CHECKED : BST_UNCHECKED);
+}
+
+}  // namespace
+
+bool DownloadSettingsDialog::Create(HWND owner) {
+  return CreateModeless(GetModuleHandleW(nullptr), IDD_DOWNLOAD_SETTINGS, owner);
+}
+
+void DownloadSettingsDialog::ShowCentred() {
+  if (!IsWindowVisible(hwnd())) FillControls();
+  RECT self{}, area{};
+  GetWindowRect(hwnd(), &self);
+  HWND owner = GetWindow(hwnd(), GW_OWNER);
+  if (owner == nullptr || !IsWindowVisible(owner) || !GetWindowRect(owner, &area)) {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  }
+  int width = self.right - self.left, height = self.bottom - self.top;
+  SetWindowPos(hwnd(), nullptr, area.left + (area.right - area.left - width) / 2,
+               area.top + (area.bottom - area.top - height) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ShowWindow(hwnd(), SW_SHOW);
+  SetForegroundWindow(hwnd());
+}
+
+INT_PTR DownloadSettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM) {
+  switch (msg) {
+    case WM_INITDIALOG:
+      FillControls();
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDOK) OnConfirm();
+      if (LOWORD(wparam) == IDCANCEL) OnCancel();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void DownloadSettingsDialog::FillControls() {
+  HWND combo = Item(IDC_LIST_URL);
+  SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+  for (const std::string& url : settings_.urls) {
+    SendMessageW(combo, CB_ADDSTRING, 0, LPARAM(Utf8ToWide(url).c_str()));
+  }
+  int selected = settings_.SelectedUrlIndex();
+  if (selected >= 0) {
+    SendMessageW(combo, CB_SETCURSEL, WPARAM(selected), 0);
+  } else {
+    SendMessageW(combo, CB_SETCURSEL, WPARAM(-1), 0);
+    SetWindowTextW(combo, Utf8ToWide(settings_.url).c_str());
+  }
+  Check(hwnd(), IDC_DOWNLOAD_AT_START, settings_.download_at_start);
+  Check(hwnd(), IDC_ADD_AS_FAVORITE, settings_.add_as_favorite);
+  Check(hwnd(), IDC_KEEP_EXISTING, settings_.keep_existing);
+  SetDialogItemText(hwnd(), IDC_DOWNLOAD_INTERVAL, std::to_string(settings_.interval_hours));
+}
+
+void DownloadSettingsDialog::OnConfirm() {
+  core::DownloadSettingsFields fields;
+  fields.url = DialogItemText(hwnd(), IDC_LIST_URL);
+  fields.interval = DialogItemText(hwnd(), IDC_DOWNLOAD_INTERVAL);
+  fields.download_at_start = Checked(hwnd(), IDC_DOWNLOAD_AT_START);
+  fields.add_as_favorite = Checked(hwnd(), IDC_ADD_AS_FAVORITE);
+  fields.keep_existing = Checked(hwnd(), IDC_KEEP_EXISTING);
+  if (auto message = core::ApplyDownloadSettingsFields(fields, &settings_)) {
+    prompt_.Ask(hwnd(), *message, kCaption, MB_OK | MB_ICONEXCLAMATION);
+    HWND edit = Item(IDC_DOWNLOAD_INTERVAL);
+    SendMessageW(hwnd(), WM_NEXTDLGCTL, WPARAM(edit), TRUE);
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+    return;
+  }
+  core::SaveDownloadSettings(store_, &settings_);
+  ShowWindow(hwnd(), SW_HIDE);
+  // The combo box now holds the confirmed URL among its entries, trimmed.
+  FillControls();
+}
+
+void DownloadSettingsDialog::OnCancel() {
+  core::LoadDownloadSettings(store_, &settings_);
+  ShowWindow(hwnd(), SW_HIDE);
+  FillControls();
+}
+
+}  // namespace win

@@ -1,0 +1,250 @@
+#include "win/platform/wininet_url_downloader.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/base/text.h"
+#include "win/platform/wide_text.h"
+
+namespace win {
+namespace {
+
+// Sent with every request, as list servers have always seen it.
+constexpr wchar_t kExtraHeaders[] = L"Accept: */*\r\n\r\n";
+// A list is always fetched from its server and never left in the cache.
+constexpr DWORD kOpenFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+// A server that stops sending in the middle of a list gives up after this long
+// instead of holding the one download slot for ever.
+constexpr DWORD kReceiveTimeoutMs = 60000;
+
+void SetDword(HINTERNET handle, DWORD option, DWORD value) {
+  InternetSetOptionW(handle, option, &value, sizeof(value));
+}
+
+bool IsHttpUrl(std::string_view url) {
+  std::string_view u = core::Trim(url);
+  auto starts = [u](std::string_view scheme) {
+    return u.size() >= scheme.size() && core::EqualsIgnoreAsciiCase(u.substr(0, scheme.size()), scheme);
+  };
+  return starts("http://") || starts("https://");
+}
+
+// Content-Length as text: the numeric query gives 32 bits, and a length past
+// 4 GiB would wrap into something that looks like a small list.
+std::optional<uint64_t> ParseLength(const wchar_t* text) {
+  uint64_t value = 0;
+  size_t digits = 0;
+  for (const wchar_t* p = text; *p != L'\0'; ++p) {
+    if (*p == L' ' || *p == L'\t') continue;
+    if (*p < L'0' || *p > L'9') return std::nullopt;
+    ++digits;
+    if (value > (UINT64_MAX - 9) / 10) return UINT64_MAX;  // absurd: counts as too large
+    value = value * 10 + uint64_t(*p - L'0');
+  }
+  if (digits == 0) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+// Every WinInet handle a downloader has open. The download thread opens and
+// closes them; Abort (any thread) closes whatever is open and refuses new ones.
+// A handle is closed exactly once, by whichever side takes it out of the list
+// first, and never while the lock is held, so Abort never waits for WinInet.
+class WinInetUrlDownloader::Handles {
+ public:
+  ~Handles() {
+    for (auto it = open_.rbegin(); it != open_.rend(); ++it) InternetCloseHandle(*it);
+  }
+
+  // Takes ownership of `h`. False (and `h` is closed) after Abort.
+  bool Adopt(HINTERNET h) {
+    if (h == nullptr) return false;
+    {
+      std::lock_guard lock(mutex_);
+      if (!aborted_) {
+        open_.push_back(h);
+        return true;
+      }
+    }
+    InternetCloseHandle(h);
+    return false;
+  }
+
+  void Close(HINTERNET h) {
+    {
+      std::lock_guard lock(mutex_);
+      auto it = std::find(open_.begin(), open_.end(), h);
+      if (it == open_.end()) return;  // Abort closed it already
+      open_.erase(it);
+    }
+    InternetCloseHandle(h);
+  }
+
+  void Abort() {
+    std::vector<HINTERNET> closing;
+    {
+      std::lock_guard lock(mutex_);
+      aborted_ = true;
+      closing.swap(open_);
+    }
+    // Children first: the request before the session it belongs to.
+    for (auto it = closing.rbegin(); it != closing.rend(); ++it) InternetCloseHandle(*it);
+  }
+
+  bool aborted() {
+    std::lock_guard lock(mutex_);
+    return aborted_;
+  }
+
+ private:
+  std::mutex mutex_;
+  bool aborted_ = false;
+  std::vector<HINTERNET> open_;
+};
+
+namespace {
+
+using Handles = WinInetUrlDownloader::Handles;
+
+// One HINTERNET owned through the downloader's handle list.
+class InternetHandle {
+ public:
+  InternetHandle(std::shared_ptr<Handles> handles, HINTERNET h) : handles_(std::move(handles)) {
+    if (handles_->Adopt(h)) handle_ = h;
+  }
+  InternetHandle(InternetHandle&& other) noexcept
+      : handles_(std::move(other.handles_)), handle_(std::exchange(other.handle_, nullptr)) {}
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+  ~InternetHandle() {
+    if (handle_ != nullptr) handles_->Close(handle_);
+  }
+
+  HINTERNET get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  std::shared_ptr<Handles> handles_;
+  HINTERNET handle_ = nullptr;
+};
+
+class WinInetUrlResponse final : public core::UrlResponse {
+ public:
+  WinInetUrlResponse(std::shared_ptr<Handles> handles, InternetHandle request, int status,
+                     std::optional<uint64_t> length)
+      : handles_(std::move(handles)),
+        request_(std::move(request)),
+        status_(status),
+        length_(length) {}
+
+  int status() const override { return status_; }
+  std::optional<uint64_t> content_length() const override { return length_; }
+
+  core::ReadResult Read(char* buffer, size_t capacity) override {
+    // Closing the handles does not interrupt a call in progress under Wine;
+    // checking between pieces ends an aborted download at the next one.
+    if (handles_->aborted()) return {false, 0};
+    // Wine's InternetReadFile waits until the whole buffer is filled: asking
+    // for no more than has arrived lets every piece (and its progress text)
+    // through as it comes.
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request_.get(), &available, 0, 0)) return {false, 0};
+    if (available == 0) return {true, 0};
+    if (handles_->aborted()) return {false, 0};
+    DWORD want = DWORD(std::min<size_t>({available, capacity, size_t(MAXDWORD)}));
+    DWORD got = 0;
+    if (!InternetReadFile(request_.get(), buffer, want, &got)) return {false, 0};
+    return {true, size_t(got)};
+  }
+
+ private:
+  std::shared_ptr<Handles> handles_;
+  InternetHandle request_;
+  int status_;
+  std::optional<uint64_t> length_;
+};
+
+class WinInetUrlSession final : public core::UrlSession {
+ public:
+  WinInetUrlSession(std::shared_ptr<Handles> handles, InternetHandle session)
+      : handles_(std::move(handles)), session_(std::move(session)) {}
+
+  std::unique_ptr<core::UrlResponse> OpenUrl(std::string_view url) override {
+    std::wstring wide = Utf8ToWide(core::Trim(url));
+    InternetHandle request(
+        handles_, InternetOpenUrlW(session_.get(), wide.c_str(), kExtraHeaders,
+                                   DWORD(std::wcslen(kExtraHeaders)), kOpenFlags, 0));
+    if (!request) return nullptr;
+    // Wine honours the receive time-out only on the request handle.
+    SetDword(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
+    if (!IsHttpUrl(url)) {
+      // FTP: no status, and no length (its size is not asked for).
+      return std::make_unique<WinInetUrlResponse>(handles_, std::move(request), 0, std::nullopt);
+    }
+    DWORD status = 0, size = sizeof(status);
+    if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                        &size, nullptr) ||
+        status == 0) {
+      // A server that closed without an answer: nothing worth writing came.
+      return nullptr;
+    }
+    std::optional<uint64_t> length;
+    wchar_t text[64] = {};
+    size = sizeof(text) - sizeof(wchar_t);
+    if (HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+      length = ParseLength(text);
+    }
+    return std::make_unique<WinInetUrlResponse>(handles_, std::move(request), int(status),
+                                                length);
+  }
+
+ private:
+  std::shared_ptr<Handles> handles_;
+  InternetHandle session_;
+};
+
+}  // namespace
+
+WinInetUrlDownloader::WinInetUrlDownloader() : handles_(std::make_shared<Handles>()) {}
+
+WinInetUrlDownloader::~WinInetUrlDownloader() = default;
+
+std::unique_ptr<core::UrlSession> WinInetUrlDownloader::OpenSession(
+    core::SessionFailure* failure) {
+  *failure = core::SessionFailure::kNone;
+  // Only the busy-modem bit counts; whether the call reports a connection does
+  // not (it is often wrong on machines behind a router).
+  DWORD state = 0;
+  InternetGetConnectedState(&state, 0);
+  if (state & INTERNET_CONNECTION_MODEM_BUSY) {
+    *failure = core::SessionFailure::kModemBusy;
+    return nullptr;
+  }
+  // Every download names itself differently: "Agent" and the tick count as a
+  // signed number.
+  std::wstring agent = Utf8ToWide(core::Format("Agent%ld", long(LONG(GetTickCount()))));
+  // Direct: the system proxy is whatever this program last set, possibly a
+  // proxy that no longer answers; the list must come from the list server.
+  InternetHandle session(handles_, InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_DIRECT,
+                                                 nullptr, nullptr, 0));
+  if (!session) {
+    *failure = core::SessionFailure::kNoInternet;
+    return nullptr;
+  }
+  SetDword(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
+  return std::make_unique<WinInetUrlSession>(handles_, std::move(session));
+}
+
+void WinInetUrlDownloader::Abort() { handles_->Abort(); }
+
+}  // namespace win
