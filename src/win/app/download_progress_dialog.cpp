@@ -5,6 +5,7 @@
 #include "win/platform/resources.h"
 #include "win/platform/wide_text.h"
 #include "win/res/download_resource.h"
+#include "win/ui/work_area.h"
 
 namespace win {
 
@@ -33,16 +34,7 @@ bool DownloadProgressDialog::ArmHidden(std::string url, std::string path) {
 }
 
 void DownloadProgressDialog::ShowCentred() {
-  RECT self{}, area{};
-  GetWindowRect(hwnd(), &self);
-  HWND owner = GetWindow(hwnd(), GW_OWNER);
-  if (owner == nullptr || !IsWindowVisible(owner) || !GetWindowRect(owner, &area)) {
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  }
-  int width = self.right - self.left, height = self.bottom - self.top;
-  SetWindowPos(hwnd(), nullptr, area.left + (area.right - area.left - width) / 2,
-               area.top + (area.bottom - area.top - height) / 2, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  CentreOnOwner(hwnd());
   ShowWindow(hwnd(), SW_SHOW);
   UpdateWindow(hwnd());
 }

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "win/res/run_settings_resource.h"
+#include "win/ui/work_area.h"
 
 namespace win {
 namespace {
@@ -42,16 +43,7 @@ bool RunSettingsDialog::Create(HWND owner) {
 
 void RunSettingsDialog::ShowCentred() {
   Load();
-  RECT self{}, area{};
-  GetWindowRect(hwnd(), &self);
-  HWND owner = GetWindow(hwnd(), GW_OWNER);
-  if (owner == nullptr || !GetWindowRect(owner, &area)) {
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  }
-  int width = self.right - self.left, height = self.bottom - self.top;
-  SetWindowPos(hwnd(), nullptr, area.left + (area.right - area.left - width) / 2,
-               area.top + (area.bottom - area.top - height) / 2, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  CentreOnOwner(hwnd());
   ShowWindow(hwnd(), SW_SHOW);
   SetForegroundWindow(hwnd());
 }

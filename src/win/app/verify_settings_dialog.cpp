@@ -70,19 +70,7 @@ bool VerifySettingsDialog::Create(HWND owner) {
 }
 
 void VerifySettingsDialog::ShowCentred() {
-  RECT self{}, area{};
-  GetWindowRect(hwnd(), &self);
-  HWND owner = GetWindow(hwnd(), GW_OWNER);
-  if (owner == nullptr || !GetWindowRect(owner, &area)) {
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  }
-  int width = self.right - self.left, height = self.bottom - self.top;
-  SetWindowPos(hwnd(), nullptr, area.left + (area.right - area.left - width) / 2,
-               area.top + (area.bottom - area.top - height) / 2, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  // Centred on a small owner near the top, the taller dialog would put its
-  // title bar above the screen.
-  KeepInsideWorkArea(hwnd());
+  CentreOnOwner(hwnd());
   ShowWindow(hwnd(), SW_SHOW);
   SetForegroundWindow(hwnd());
 }

@@ -294,5 +294,24 @@ TEST_F(VerifySettingsDialogTest, AnOwnerMinimisedWhileTheEditorIsOpenLosesNothin
   EXPECT_EQ(dialog_->settings().sites.size(), 3u);
 }
 
+TEST_F(VerifySettingsDialogTest, CentredOnASmallOwnerAtTheTopItStaysOnTheScreen) {
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  // Like the floating window: 33 pixels high at the top of the work area.
+  HWND owner = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, work.left, work.top, 33,
+                               33, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(owner, nullptr);
+  settings_ = core::LoadVerifySettings(store_);
+  dialog_ = std::make_unique<VerifySettingsDialog>(store_, settings_, prompt_);
+  ASSERT_TRUE(dialog_->Create(owner));
+  dialog_->ShowCentred();
+  RECT r{};
+  GetWindowRect(Dlg(), &r);
+  EXPECT_GE(r.top, work.top);
+  EXPECT_GE(r.left, work.left);
+  dialog_.reset();
+  DestroyWindow(owner);
+}
+
 }  // namespace
 }  // namespace win

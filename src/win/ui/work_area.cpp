@@ -27,4 +27,20 @@ void KeepInsideWorkArea(HWND window) {
   }
 }
 
+void CentreOnOwner(HWND window) {
+  RECT self{}, area{};
+  GetWindowRect(window, &self);
+  HWND owner = GetWindow(window, GW_OWNER);
+  if (owner == nullptr || !IsWindowVisible(owner) || !GetWindowRect(owner, &area)) {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  }
+  LONG width = self.right - self.left, height = self.bottom - self.top;
+  SetWindowPos(window, nullptr, area.left + (area.right - area.left - width) / 2,
+               area.top + (area.bottom - area.top - height) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // Centred on a small owner near the top, a taller dialog would put its title
+  // bar above the screen.
+  KeepInsideWorkArea(window);
+}
+
 }  // namespace win

@@ -1,5 +1,6 @@
-// Keeping windows reachable: a window is moved so that it lies inside the work
-// area of the monitor it belongs to (its title bar never above the screen).
+// Placing windows where they can be reached: centred on their owner and inside
+// the work area of the monitor they belong to (a title bar never above the
+// screen).
 // UI thread.
 #pragma once
 
@@ -13,5 +14,9 @@ RECT MoveRectInside(const RECT& r, const RECT& area);
 
 // Moves `window` inside the work area of the monitor nearest to it.
 void KeepInsideWorkArea(HWND window);
+
+// Centres `window` over its owner (over the work area when it has no visible
+// owner), then keeps it inside the work area. Neither shows nor activates it.
+void CentreOnOwner(HWND window);
 
 }  // namespace win
