@@ -1,5 +1,6 @@
 #include "core/base/text.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
@@ -69,6 +70,15 @@ std::string Format(const char* fmt, ...) {
   }
   va_end(ap2);
   return out;
+}
+
+std::optional<int32_t> ParseWholeNumber(std::string_view text) {
+  std::string_view s = Trim(text);
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  int32_t value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+  return value;
 }
 
 }  // namespace core

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,11 @@ std::string_view LeadingDigits(std::string_view s);
 // Decimal value of the leading digits of `s`; 0 when there are none. Saturates
 // at `limit` so that a run of a thousand digits cannot overflow.
 int64_t LeadingDigitsValue(std::string_view s, int64_t limit = INT32_MAX);
+
+// A settings edit's whole number: blanks around an optionally signed run of
+// digits and nothing else, with a value that fits 32 bits; nullopt otherwise
+// (a number edit takes digits only, but pasted text reaches it unchecked).
+std::optional<int32_t> ParseWholeNumber(std::string_view text);
 
 // printf into a std::string.
 std::string Format(const char* fmt, ...)

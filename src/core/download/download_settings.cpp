@@ -1,7 +1,6 @@
 #include "core/download/download_settings.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "core/base/text.h"
 
@@ -20,17 +19,6 @@ constexpr int32_t kMaxStoredUrls = 1000;
 
 std::string NumberedUrlKey(int32_t index) {
   return Format("Proxy File List URL (%02d)", int(index));
-}
-
-// The dialog's whole-number check: blanks around an optionally signed run of
-// digits, nothing else, and a value that fits 32 bits.
-std::optional<int32_t> ParseWholeNumber(std::string_view text) {
-  std::string_view s = Trim(text);
-  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
-  int32_t value = 0;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
-  return value;
 }
 
 }  // namespace

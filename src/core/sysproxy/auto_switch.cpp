@@ -1,27 +1,11 @@
 #include "core/sysproxy/auto_switch.h"
 
-#include <charconv>
 #include <optional>
 
 #include "core/base/text.h"
 #include "core/proxylist/proxy_line.h"
 
 namespace core {
-namespace {
-
-// The dialog's whole-number check: blanks around an optionally signed run of
-// digits, nothing else, and a value that fits 32 bits. The edit takes digits
-// only, but pasted text reaches it unchecked.
-std::optional<int32_t> ParseWholeNumber(std::string_view text) {
-  std::string_view s = Trim(text);
-  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
-  int32_t value = 0;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
-  return value;
-}
-
-}  // namespace
 
 uint32_t AutoSwitchPeriodMs(int32_t interval_seconds) {
   if (interval_seconds < 0) return kMaxTimerPeriodMs;
