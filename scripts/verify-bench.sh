@@ -4,8 +4,13 @@
 # verified by relaymoth_verify_bench.exe under Wine with the real scheduler,
 # thread pool and WinInet. Prints the wall time against the bound (sum of the
 # per-row times / workers) and the UI thread's message latency.
-#   scripts/verify-bench.sh [ROWS [THREADS]]      (default 1000 rows, 200 workers)
-# RELAYMOTH_BENCH_BLACK_HOLE=0 leaves the silent proxies out.
+#   scripts/verify-bench.sh [--mix|--endless] [ROWS [THREADS]]   (default 1000 rows, 200 workers)
+# --mix shapes the farm like a public list (half black-holed, a fifth refused, a
+# tenth silent after accepting, the rest answering fast or after 0.5 s) and also
+# times `xargs -P THREADS curl --connect-timeout 5 -m 12` over the same farm.
+# --endless: the same farm with endless pages from the answering proxies (memory).
+# RELAYMOTH_BENCH_BLACK_HOLE=0 leaves the silent proxies out of the plain farm;
+# RELAYMOTH_BENCH_GATE=0 runs without the connect gate.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -13,6 +18,11 @@ source scripts/build.sh
 source scripts/wine.sh
 source scripts/xvfb.sh
 
+mix=
+case "${1:-}" in
+  --mix) mix=mix; shift ;;
+  --endless) mix=endless; shift ;;
+esac
 rows=${1:-1000}
 threads=${2:-200}
 exe="$RM_WIN_DIR/bin/relaymoth_verify_bench.exe"
@@ -24,12 +34,20 @@ python=/usr/bin/python3
 [[ -x $python ]] || python=python3
 black_hole=(--black-hole)
 [[ "${RELAYMOTH_BENCH_BLACK_HOLE:-1}" == 0 ]] && black_hole=()
-timeout -k 5 600 "$python" tests/e2e/verify_servers.py --env-file "$env_file" --lifetime 590 \
-  --farm "$rows" --slow-delay "${RELAYMOTH_BENCH_SLOW_DELAY:-0.5}" "${black_hole[@]}" \
-  >"$RM_LOGS/verify-bench-farm.log" 2>&1 &
+if [[ -n "$mix" ]]; then
+  endless=()
+  [[ "$mix" == endless ]] && endless=(--endless)
+  timeout -k 5 900 "$python" tests/e2e/verify_mix_farm.py --env-file "$env_file" --lifetime 890 \
+    --rows "$rows" --slow-delay "${RELAYMOTH_BENCH_SLOW_DELAY:-0.5}" "${endless[@]}" \
+    >"$RM_LOGS/verify-bench-farm.log" 2>&1 &
+else
+  timeout -k 5 600 "$python" tests/e2e/verify_servers.py --env-file "$env_file" --lifetime 590 \
+    --farm "$rows" --slow-delay "${RELAYMOTH_BENCH_SLOW_DELAY:-0.5}" "${black_hole[@]}" \
+    >"$RM_LOGS/verify-bench-farm.log" 2>&1 &
+fi
 farm_pid=$!
 rm_on_exit "kill $farm_pid 2>/dev/null"
-for ((i = 0; i < 300; i++)); do
+for ((i = 0; i < 1200; i++)); do
   [[ -f "$env_file" ]] && break
   sleep 0.1
 done
@@ -47,3 +65,22 @@ rm_on_exit rm_wine_stop 15
   timeout 600 wine "./$(basename "$exe")" 2>&1 | tr -d '\r'
   exit "${PIPESTATUS[0]}"
 )
+rc=$?
+
+# The shell one-liner a user would script, over the same farm: one curl per
+# proxy, THREADS at once, with the connect and overall time-outs the program
+# promises. Each curl's own time gives its lower bound.
+if [[ "$mix" == mix ]] && command -v curl >/dev/null; then
+  times="$RM_BUILD/verify-bench/curl-times.txt"
+  : >"$times"
+  start=$(date +%s.%N)
+  tr ';' '\n' <<<"$RELAYMOTH_BENCH_FARM" | head -n "$rows" | cut -d, -f1 |
+    xargs -P "$threads" -I{} curl -s -o /dev/null -w '%{time_total}\n' --connect-timeout 5 -m 12 \
+      -x http://127.0.0.1:{} http://127.0.0.1:9/verify.html >>"$times" 2>/dev/null
+  end=$(date +%s.%N)
+  awk -v wall="$(echo "$end - $start" | bc)" -v workers="$threads" '
+    { sum += $1; if ($1 > max) max = $1; n++ }
+    END { printf "curl one-liner       %8.0f ms wall (%d rows; bound sum/workers %.0f ms, longest row %.0f ms)\n",
+          wall * 1000, n, sum * 1000 / workers, max * 1000 }' "$times"
+fi
+exit $rc

@@ -142,7 +142,7 @@ std::optional<std::string> ApplyEndOfRunRules(ProxyList& list, const VerifySetti
   // Only a usable row is worth switching to; a list whose top row was never
   // verified (score -1) has no best proxy.
   if (settings.auto_use_best && !list.empty() && list.row(0).score > 0) {
-    return list.RowHostPort(0);
+    return list.RowProxyText(0);  // a SOCKS row is applied as SOCKS
   }
   return std::nullopt;
 }

@@ -128,6 +128,11 @@ TEST_F(EndOfRunTest, DeleteSortResetAndChooseTheBest) {
   EXPECT_EQ(list.favorite_count(), 3);
   ASSERT_TRUE(best.has_value());
   EXPECT_EQ(*best, "10.0.0.1:80");
+  // A SOCKS row becomes the system proxy as SOCKS.
+  ProxyList socks;
+  ASSERT_EQ(socks.AddProxy("10.9.9.9:1080@SOCKS5", false), AddResult::kAdded);
+  socks.SetVerifyResult(0, "", "", 900);
+  EXPECT_EQ(ApplyEndOfRunRules(socks, settings, 1).value_or(""), "10.9.9.9:1080@SOCKS5");
   // The deleted rows' keys are gone: they can be added again.
   EXPECT_EQ(list.AddProxy("10.0.0.0:80", false), AddResult::kAdded);
   EXPECT_EQ(list.AddProxy("10.0.0.1:80", false), AddResult::kDuplicate);

@@ -1,55 +1,34 @@
 #include "core/verify/verify_run.h"
 
+#include <algorithm>
+
 #include "core/base/text.h"
 #include "core/proxylist/proxy_line.h"
 
 namespace core {
-namespace {
 
-// Collects a page as it streams in and finds the verify string in it, also when
-// the string straddles two pieces. Keeps at most kMaxPageHeld bytes of the page
-// and asks to stop after kMaxPageRead bytes.
-class PageScanner {
- public:
-  explicit PageScanner(std::string_view needle) : needle_(needle), found_(needle.empty()) {}
-
-  bool Feed(std::string_view piece) {
-    if (read_ >= kMaxPageRead) return false;
-    if (piece.size() > kMaxPageRead - read_) piece = piece.substr(0, kMaxPageRead - read_);
-    read_ += piece.size();
-    if (body_.size() < kMaxPageHeld) {
-      body_.append(piece.substr(0, kMaxPageHeld - body_.size()));
+bool VerifyStringScanner::Feed(std::string_view piece) {
+  if (read_ >= kMaxPageRead) return false;
+  if (piece.size() > kMaxPageRead - read_) piece = piece.substr(0, kMaxPageRead - read_);
+  read_ += piece.size();
+  if (!found_) {
+    // A match that straddles the previous pieces and this one lies within the
+    // kept tail and this piece's first needle-1 bytes; any other lies in the piece.
+    size_t keep = needle_.size() - 1;
+    size_t head = std::min(piece.size(), keep);
+    joint_.assign(tail_);
+    joint_.append(piece.substr(0, head));
+    found_ = joint_.find(needle_) != std::string::npos ||
+             piece.find(needle_) != std::string_view::npos;
+    if (piece.size() >= keep) {
+      tail_.assign(piece.substr(piece.size() - keep));
+    } else {
+      tail_.append(piece);
+      if (tail_.size() > keep) tail_.erase(0, tail_.size() - keep);
     }
-    if (!found_) {
-      // Search the piece together with the end of what came before it.
-      window_ += piece;
-      found_ = window_.find(needle_) != std::string::npos;
-      size_t keep = needle_.size() - 1;
-      if (window_.size() > keep) window_.erase(0, window_.size() - keep);
-    }
-    return read_ < kMaxPageRead;
   }
-
-  bool found() const { return found_; }
-  std::string TakeBody() { return std::move(body_); }
-
- private:
-  std::string_view needle_;
-  std::string body_;
-  std::string window_;
-  size_t read_ = 0;
-  bool found_;
-};
-
-bool AddressFitsProxyList(std::string_view address) {
-  if (address.empty()) return false;
-  for (char c : address) {
-    if (IsSpace(c) || c == ';' || c == '=') return false;
-  }
-  return true;
+  return read_ < kMaxPageRead;
 }
-
-}  // namespace
 
 double ElapsedSeconds(uint32_t t0, uint32_t t1) { return double(uint32_t(t1 - t0)) * 0.001; }
 
@@ -60,7 +39,7 @@ bool VerifyRun::SetProxyLine(std::string_view line) {
 }
 
 bool VerifyRun::SetProxy(std::string_view address, std::string_view port, std::string_view type) {
-  if (!AddressFitsProxyList(address)) return false;
+  if (!AddressFitsProxyServerText(address)) return false;
   std::string_view port_text = Trim(port);
   if (port_text.empty() || LeadingDigits(port_text).size() != port_text.size()) return false;
   int64_t value = LeadingDigitsValue(port_text);
@@ -81,7 +60,6 @@ bool VerifyRun::AddSite(std::string_view url, std::string_view verify_string) {
   SiteSlot& slot = sites_[size_t(site_count_)];
   slot.url = std::string(url);
   slot.verify_string = std::string(verify_string);
-  slot.body.clear();
   slot.outcome = SiteOutcome{};
   ++site_count_;
   return true;
@@ -154,7 +132,7 @@ bool VerifyRun::TestHttp(int index, const SiteRequest& request, SiteFetcher& fet
     return true;
   }
   observer.OnProgress(Format("连接站点%d    (%s)", index + 1, slot.url.c_str()));
-  PageScanner scanner(slot.verify_string);
+  VerifyStringScanner scanner(slot.verify_string);
   uint32_t t0 = clock.NowMs();
   TransferResult result =
       http->SendAndRead([&scanner](std::string_view piece) { return scanner.Feed(piece); });
@@ -165,7 +143,6 @@ bool VerifyRun::TestHttp(int index, const SiteRequest& request, SiteFetcher& fet
     observer.OnProgress("无法连接proxy");
     return false;
   }
-  slot.body = scanner.TakeBody();
   slot.outcome.seconds = ElapsedSeconds(t0, t1);
   if (scanner.found()) {
     observer.OnProgress(Format("可用(%.1f)", slot.outcome.seconds));

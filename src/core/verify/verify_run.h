@@ -31,9 +31,8 @@ enum SiteStatus : int {
 
 inline constexpr int kMaxSites = 5;
 inline constexpr double kUntimedSeconds = 50.0;
-// A hostile proxy can send an endless page: at most this much of it is kept, and
-// reading stops after kMaxPageRead bytes; the page is judged on what was read.
-inline constexpr size_t kMaxPageHeld = size_t{1} << 20;
+// A hostile proxy can send an endless page: reading stops after kMaxPageRead
+// bytes, and the page is judged on what was read.
 inline constexpr size_t kMaxPageRead = size_t{8} << 20;
 
 struct SiteOutcome {
@@ -44,7 +43,6 @@ struct SiteOutcome {
 struct SiteSlot {
   std::string url;
   std::string verify_string;
-  std::string body;  // the page of the last HTTP test, at most kMaxPageHeld bytes
   SiteOutcome outcome;
 };
 
@@ -56,6 +54,27 @@ class RunObserver {
   virtual void OnProgress(std::string_view text) = 0;
   // Site `index` has its final outcome for this run.
   virtual void OnSiteDone(int index, const SiteOutcome& outcome) = 0;
+};
+
+// Finds the verify string in a page as it streams in, also when it straddles
+// pieces, without keeping the page: only the last needle-1 bytes are held.
+class VerifyStringScanner {
+ public:
+  // `needle` must outlive the scanner. An empty needle is found at once.
+  explicit VerifyStringScanner(std::string_view needle)
+      : needle_(needle), found_(needle.empty()) {}
+  // Returns false once kMaxPageRead bytes have been read: reading is to stop.
+  bool Feed(std::string_view piece);
+  bool found() const { return found_; }
+  // Bytes of the page the scanner holds between pieces.
+  size_t held_bytes() const { return tail_.capacity() + joint_.capacity(); }
+
+ private:
+  std::string_view needle_;
+  std::string tail_;   // the last needle-1 bytes read
+  std::string joint_;  // tail_ + the next piece's head, searched for a straddling match
+  size_t read_ = 0;
+  bool found_;
 };
 
 class VerifyRun {

@@ -1,18 +1,22 @@
 // The verify scheduler: runs a verification over all rows or the selected rows
 // of the proxy list with a pool of up to 200 workers, hands out rows in list
 // order, writes each finished row's result, and at the end of a complete run
-// applies the end-of-run rules. A state machine driven by events (commands,
-// worker reports, timers); workers, timers and the main dialog are reached
-// through the seams below. UI thread only, like every seam call it makes.
+// applies the end-of-run rules. With a ConnectProber, rows pass the connect gate
+// first: the scheduler owns the gate, hands connected rows to the workers and
+// finishes the others at once. A state machine driven by events (commands,
+// worker reports, probe outcomes, timers); workers, probes, timers and the main
+// dialog are reached through seams. UI thread only, like every seam call it makes.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/proxylist/proxy_list.h"
+#include "core/verify/connect_gate.h"
 #include "core/verify/site_fetcher.h"
 #include "core/verify/verify_run.h"
 #include "core/verify/verify_settings.h"
@@ -55,6 +59,9 @@ class VerifyTimers {
   virtual void StopWatchdog(int slot) = 0;
   virtual void StartVerifyNew(uint32_t ms) = 0;  // fires OnVerifyNewTimer()
   virtual void StopVerifyNew() = 0;
+  // The connect gate's deadline; used only by a scheduler with a prober.
+  virtual void StartGateTimer(uint32_t ms) = 0;  // fires OnGateTimer()
+  virtual void StopGateTimer() = 0;
 };
 
 // What the scheduler needs of the main dialog and the floating window.
@@ -93,13 +100,19 @@ struct ControlState {
 // list, and enables "停止验证"; its end does the reverse.
 std::vector<ControlState> RunControlStates(bool running);
 
-class VerifyScheduler {
+class VerifyScheduler final : private ConnectGateListener {
  public:
   // `watchdog_per_site_ms` is how long a worker may take per favorite site
-  // before it is given up.
+  // before it is given up. With a `prober` (it must outlive the scheduler) every
+  // row's proxy must accept a TCP connection within `connect_timeout_ms` before a
+  // worker gets it; its outcomes come back through OnProbeConnected and
+  // OnProbeRefused. Without one, rows go straight to the workers.
   VerifyScheduler(ProxyList& list, const VerifySettings& settings, WorkerPool& pool,
                   VerifyTimers& timers, VerifyHost& host, Clock& clock,
-                  uint32_t watchdog_per_site_ms = kWatchdogPerSiteMs);
+                  uint32_t watchdog_per_site_ms = kWatchdogPerSiteMs,
+                  ConnectProber* prober = nullptr,
+                  uint32_t connect_timeout_ms = kDefaultConnectTimeoutMs);
+  ~VerifyScheduler() override;
   VerifyScheduler(const VerifyScheduler&) = delete;
   VerifyScheduler& operator=(const VerifyScheduler&) = delete;
 
@@ -119,6 +132,15 @@ class VerifyScheduler {
   void OnWorkerDone(int slot, uint64_t generation, const std::vector<SiteOutcome>& outcomes);
   void OnWatchdog(int slot);
   void OnReapTimer();
+  // The prober's outcomes for probe `id` (stale ids are ignored) and the gate's
+  // deadline timer. Nothing happens without a prober.
+  void OnProbeConnected(uint64_t id);
+  void OnProbeRefused(uint64_t id);
+  void OnGateTimer();
+  // Rows at these indices (numbered as before the removal) left the list during
+  // a run: their probes are cancelled, a worker testing one of them finishes
+  // without writing anything, and the rows after them keep their turn.
+  void OnRowsRemoved(std::vector<size_t> removed);
   // A row was added to the list: with "Verify new proxy" on, the selected rows
   // are verified kVerifyNewDelayMs after the last addition.
   void OnProxyAdded();
@@ -126,22 +148,27 @@ class VerifyScheduler {
   // Once a minute: the re-verification schedule.
   void ReverifyTick();
 
-  // Ends a run's use of the workers: stops every watchdog, abandons every worker
-  // without waiting (safe inside a worker's report), gives the controls back.
+  // Ends a run's use of the workers and probes: stops every watchdog and probe,
+  // abandons every worker without waiting (safe inside a worker's report), gives
+  // the controls back.
   void EndRunCleanup();
 
-  int activeWorkers() const { return active_; }
+  // Rows handed out and not finished: those with a worker and, with the gate,
+  // those still being probed or waiting for a worker. Above 0 while a run is on.
+  int activeWorkers() const;
   int doneCount() const { return counters_.done; }
   int usableCount() const { return counters_.usable; }
   int remainingCount() const { return counters_.remaining; }
-  bool running() const { return active_ > 0; }
+  bool running() const { return run_on_; }
+  bool gated() const { return gate_ != nullptr; }
   // The counters for the list caption while a run is in progress, else null.
-  const RunCounters* running_counters() const { return active_ > 0 ? &counters_ : nullptr; }
+  const RunCounters* running_counters() const { return run_on_ ? &counters_ : nullptr; }
   std::string Caption() const { return list_.CaptionText(running_counters()); }
 
  private:
   struct Slot {
     bool busy = false;  // a row is handed out and not finished
+    bool row_gone = false;  // the row left the list while the worker tested it
     uint64_t generation = 0;
     size_t row = 0;
     uint32_t started_ms = 0;
@@ -150,10 +177,22 @@ class VerifyScheduler {
   enum class Arm { kArmed, kNoRow, kNoWorker };
 
   void Start(bool all);
+  bool Qualifies(size_t row) const;
+  VerifyRun RunFor(size_t row) const;
   Arm ArmSlot(int slot, bool scroll);
+  Arm HandTo(int slot, size_t row, bool scroll);
   void FinishRow(int slot, const std::vector<SiteOutcome>& outcomes);
+  void FinishRowAt(size_t row, const std::vector<SiteOutcome>& outcomes);
   void ContinueAfterRow(int slot);
+  void HandOutReady();
+  void FeedNewRows();
+  void MaybeEndRun();
+  void ArmGateTimer();
   void WorkerCreationFailed();
+
+  // ConnectGateListener
+  void OnRowUnreachable(const GateRow& row, ConnectFailure failure) override;
+  void OnRowsReady() override;
 
   ProxyList& list_;
   const VerifySettings& settings_;
@@ -162,8 +201,16 @@ class VerifyScheduler {
   VerifyHost& host_;
   Clock& clock_;
   uint32_t watchdog_per_site_ms_;
+  uint32_t connect_timeout_ms_;
+  std::unique_ptr<ConnectGate> gate_;  // null: rows go straight to the workers
 
   std::array<Slot, kWorkerSlots> slots_{};
+  bool run_on_ = false;
+  int run_slots_ = 0;   // slots 0..run_slots_-1 take rows in this run
+  int run_sites_ = 0;   // sites a worker accepts in this run
+  size_t fed_rows_ = 0;  // rows of the list the gate has been given
+  bool gate_timer_on_ = false;
+  uint32_t gate_timer_due_ = 0;
   uint64_t next_generation_ = 0;
   int active_ = 0;
   size_t next_row_ = 0;

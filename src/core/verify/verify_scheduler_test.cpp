@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "core/verify/verify_testing.h"
 
@@ -62,6 +64,25 @@ class FakeTimers final : public VerifyTimers {
     ++verify_new_starts;
   }
   void StopVerifyNew() override { verify_new = 0; }
+  std::optional<uint32_t> gate;  // the gate timer's period while it runs
+  void StartGateTimer(uint32_t ms) override { gate = ms; }
+  void StopGateTimer() override { gate.reset(); }
+};
+
+// Probes by host; outcomes are given by the test through the scheduler.
+class FakeProber final : public ConnectProber {
+ public:
+  std::map<std::string, uint64_t> id_of;  // host → id of its latest probe
+  std::vector<std::string> started;       // hosts, in start order
+  std::vector<uint64_t> cancelled;
+  int cancel_all = 0;
+  ProbeStart Start(uint64_t id, std::string_view host, uint16_t) override {
+    started.emplace_back(host);
+    id_of[std::string(host)] = id;
+    return ProbeStart::kStarted;
+  }
+  void Cancel(uint64_t id) override { cancelled.push_back(id); }
+  void CancelAll() override { ++cancel_all; }
 };
 
 class FakeHost final : public VerifyHost {
@@ -77,14 +98,21 @@ class FakeHost final : public VerifyHost {
   void ClearSystemProxy() override { ++cleared; }
   void UseProxy(const std::string& host_port) override { used.push_back(host_port); }
   void ShowRow(size_t) override {}
-  void RefreshCaption() override {}
+  void RefreshCaption() override {
+    if (caption) captions.push_back(caption());
+  }
+  std::function<std::string()> caption;  // what RefreshCaption records, when set
+  std::vector<std::string> captions;
 };
 
 constexpr uint32_t kPerSite = 1000;  // a short watchdog period for the tests
+constexpr uint32_t kConnectMs = 300;  // the connect time-out of the gated tests
 
-// A scheduler over fakes, with helpers to drive it.
+// A scheduler over fakes, with helpers to drive it; `gated` gives it a prober.
 struct SchedulerRig {
-  SchedulerRig() {
+  explicit SchedulerRig(bool gated = false)
+      : scheduler(list, settings, pool, timers, host, clock, kPerSite, gated ? &prober : nullptr,
+                  kConnectMs) {
     settings.sites = {
         {"http://a/", "A", true}, {"http://off/", "X", false}, {"ftp://b/", "", true}};
   }
@@ -127,7 +155,8 @@ struct SchedulerRig {
   FakeTimers timers;
   FakeHost host;
   ManualClock clock{5};
-  VerifyScheduler scheduler{list, settings, pool, timers, host, clock, kPerSite};
+  FakeProber prober;
+  VerifyScheduler scheduler;
 };
 
 class SchedulerTest : public ::testing::Test, public SchedulerRig {};
@@ -544,6 +573,318 @@ TEST_F(SchedulerTest, RowsOfAWorkerWithoutSitesFinishAsNotVerified) {
 TEST_F(SchedulerTest, ReapingGoesToThePool) {
   scheduler.OnReapTimer();
   EXPECT_EQ(pool.reaps, 1);
+}
+
+TEST_F(SchedulerTest, WithOneThreadTheCaptionKeepsTheRunningFormUntilTheEnd) {
+  AddRows(3);
+  settings.threads = 1;
+  host.caption = [this] { return scheduler.Caption(); };
+  scheduler.StartVerifyAll();
+  Report(0);
+  Report(0);
+  ASSERT_TRUE(scheduler.running());
+  for (const std::string& c : host.captions) EXPECT_NE(c.find("已验证"), std::string::npos) << c;
+  EXPECT_EQ(host.captions.back(), "proxy服务器列表(已验证:2, 可用:2, 未验证:1)");
+  Report(0);
+  EXPECT_EQ(host.captions.back().find("已验证"), std::string::npos) << host.captions.back();
+}
+
+TEST_F(SchedulerTest, TheLinkTimeThresholdCountsOnlyThisRunsSites) {
+  // "Add link time less than 1 s" over the sites of the run. The second run
+  // finishes no row with sites: its threshold is that of no site (0), not the
+  // two sites of the run before, so the usable rows are ticked.
+  settings.add_best = false;
+  settings.add_link_time_less = true;
+  settings.time_less_than = 1.0;
+  AddRows(2);
+  scheduler.StartVerifyAll();
+  Report(0, {{kSiteUsable, 3.0}, {kSiteUsable, 3.0}});
+  Report(1, {{kSiteUsable, 3.0}, {kSiteUsable, 3.0}});
+  ASSERT_FALSE(list.row(0).favorite);  // slower than 1 s
+  settings.sites = {{"https://secure/", "x", true}};  // no worker accepts it
+  scheduler.StartVerifyAll();
+  Report(0, {});
+  Report(1, {});
+  EXPECT_TRUE(list.row(0).favorite);
+  EXPECT_TRUE(list.row(1).favorite);
+}
+
+// ---- With the connect gate ----------------------------------------------------
+
+struct GatedRig : SchedulerRig {
+  GatedRig() : SchedulerRig(true) {}
+  std::string HostOf(int row) const { return "10.0.0." + std::to_string(row); }
+  uint64_t IdOf(int row) const { return prober.id_of.at(HostOf(row)); }
+  void Connect(int row) { scheduler.OnProbeConnected(IdOf(row)); }
+  void Refuse(int row) { scheduler.OnProbeRefused(IdOf(row)); }
+  void Deadline(uint32_t ms) {
+    clock.Advance(ms);
+    scheduler.OnGateTimer();
+  }
+  // Rows by their first host, as probed.
+  std::vector<int> Probed() const {
+    std::vector<int> rows;
+    for (const std::string& h : prober.started) rows.push_back(std::stoi(h.substr(7)));
+    return rows;
+  }
+};
+
+constexpr const char* kUnreachable = "[0]无法连接proxy服务器;未验证;";
+
+struct GatedScenario {
+  const char* name;
+  int rows;
+  std::function<void(GatedRig&)> script;
+  std::vector<int> probed;  // rows probed, in order
+  std::vector<int> handed;  // rows handed to workers, in order
+  std::vector<int> unreachable;  // rows (as first added) finished as unreachable
+  int done;
+  int remaining;
+  bool running;
+  int end_of_run;  // times the best proxy was used
+};
+
+TEST(GatedSchedulerScenarioTest, Table) {
+  GatedScenario scenarios[] = {
+      {"connected rows go to the workers in the order they connected",
+       4,
+       [](GatedRig& t) {
+         t.scheduler.StartVerifyAll();
+         t.Connect(2);
+         t.Connect(0);
+       },
+       {0, 1, 2, 3}, {2, 0}, {}, 0, 4, true, 0},
+      {"a refused row finishes at once, without a worker",
+       3,
+       [](GatedRig& t) {
+         t.scheduler.StartVerifyAll();
+         t.Refuse(1);
+       },
+       {0, 1, 2}, {}, {1}, 1, 2, true, 0},
+      {"deadline missed: every probe fails at the connect time-out, the run ends",
+       3,
+       [](GatedRig& t) {
+         t.scheduler.StartVerifyAll();
+         t.Deadline(kConnectMs - 1);
+         EXPECT_TRUE(t.scheduler.running());
+         t.Deadline(1);
+       },
+       {0, 1, 2}, {}, {0, 1, 2}, 3, 0, false, 0},
+      {"deadline met: a row connected just in time is verified, the rest time out",
+       3,
+       [](GatedRig& t) {
+         t.scheduler.StartVerifyAll();
+         t.clock.Advance(kConnectMs - 1);
+         t.Connect(1);
+         t.Deadline(1);
+         t.Report(0);
+       },
+       {0, 1, 2}, {1}, {0, 2}, 3, 0, false, 1},
+      {"the in-flight bound: a probe starts as another ends",
+       5,
+       [](GatedRig& t) {
+         t.settings.connects_in_flight = 2;
+         t.scheduler.StartVerifyAll();
+         EXPECT_EQ(t.Probed(), (std::vector<int>{0, 1}));
+         t.Refuse(1);
+         t.Connect(0);
+       },
+       {0, 1, 2, 3}, {0}, {1}, 1, 4, true, 0},
+      {"more connected rows than workers: the rest wait for a report",
+       4,
+       [](GatedRig& t) {
+         t.settings.threads = 2;
+         t.scheduler.StartVerifyAll();
+         for (int r : {3, 2, 1, 0}) t.Connect(r);
+         EXPECT_EQ(t.scheduler.activeWorkers(), 4);
+         t.Report(1);
+       },
+       {0, 1, 2, 3}, {3, 2, 1}, {}, 1, 3, true, 0},
+      {"every row through: the last report ends the run once",
+       3,
+       [](GatedRig& t) {
+         t.scheduler.StartVerifyAll();
+         t.Connect(0);
+         t.Refuse(1);
+         t.Connect(2);
+         t.FinishAll();
+         t.Connect(1);  // stale
+       },
+       {0, 1, 2}, {0, 2}, {1}, 3, 0, false, 1},
+      {"stop mid-sweep: probes cancelled, late outcomes ignored, no end rules",
+       4,
+       [](GatedRig& t) {
+         t.scheduler.StartVerifyAll();
+         t.Connect(0);
+         uint64_t late = t.IdOf(1);
+         t.scheduler.StopVerify();
+         EXPECT_EQ(t.prober.cancel_all, 1);
+         t.scheduler.OnProbeConnected(late);
+         t.scheduler.OnProbeRefused(t.IdOf(2));
+         t.Deadline(kConnectMs);
+       },
+       {0, 1, 2, 3}, {0}, {}, 0, 4, false, 0},
+      {"a run restarted while a connect is in flight: its outcome is stale",
+       2,
+       [](GatedRig& t) {
+         t.scheduler.StartVerifyAll();
+         uint64_t old = t.IdOf(0);
+         t.scheduler.StopVerify();
+         t.scheduler.StartVerifyAll();
+         t.scheduler.OnProbeConnected(old);
+         EXPECT_TRUE(t.pool.handouts.empty());
+         t.Connect(1);
+       },
+       {0, 1, 0, 1}, {1}, {}, 0, 2, true, 0},
+      {"rows a worker refuses are not probed and stay as they were",
+       0,
+       [](GatedRig& t) {
+         t.Add("10.0.0.0:80");
+         t.list.AddProxy("1.2.3.4 x:80", false);
+         t.Add("10.0.0.2:80");
+         t.scheduler.StartVerifyAll();
+         t.Refuse(0);
+         t.Refuse(2);
+       },
+       {0, 2}, {}, {0, 2}, 2, 1, false, 0},
+      {"every row refused by the worker: the start cleans up at once",
+       0,
+       [](GatedRig& t) {
+         t.list.AddProxy("1.2.3.4 x:80", false);
+         t.scheduler.StartVerifyAll();
+       },
+       {}, {}, {}, 0, 1, false, 0},
+      {"verify-new probes only the selected rows",
+       3,
+       [](GatedRig& t) {
+         t.list.SetSelected(2, true);
+         t.list.SetSelected(0, true);
+         t.scheduler.OnVerifyNewTimer();
+         t.Connect(2);
+       },
+       {0, 2}, {2}, {}, 0, 2, true, 0},
+      {"rows added during the run are probed at the next event",
+       2,
+       [](GatedRig& t) {
+         t.scheduler.StartVerifyAll();
+         t.Add("10.0.0.2:80");
+         t.Refuse(0);
+       },
+       {0, 1, 2}, {}, {0}, 1, 1, true, 0},
+      {"watchdog: a connected row whose worker hangs finishes with what it reached",
+       2,
+       [](GatedRig& t) {
+         t.scheduler.StartVerifyAll();
+         t.Connect(0);
+         t.clock.Advance(3 * kPerSite);
+         t.scheduler.OnWatchdog(0);
+         t.Refuse(1);
+       },
+       {0, 1}, {0}, {1}, 2, 0, false, 0},
+      {"no worker for a connected row: torn down",
+       2,
+       [](GatedRig& t) {
+         t.scheduler.StartVerifyAll();
+         t.pool.script = {StartResult::kNoWorker};
+         t.Connect(1);
+         t.Connect(0);
+       },
+       {0, 1}, {}, {}, 0, 2, false, 0},
+  };
+  for (GatedScenario& sc : scenarios) {
+    GatedRig t;
+    t.AddRows(sc.rows);
+    sc.script(t);
+    EXPECT_EQ(t.Probed(), sc.probed) << sc.name;
+    EXPECT_EQ(t.HandedRows(), sc.handed) << sc.name;
+    std::vector<int> unreachable;
+    for (size_t i = 0; i < t.list.size(); ++i) {
+      if (t.list.row(i).result == kUnreachable) {
+        unreachable.push_back(t.row_of.at(t.list.row(i).address + ":80"));
+      }
+    }
+    std::sort(unreachable.begin(), unreachable.end());
+    EXPECT_EQ(unreachable, sc.unreachable) << sc.name;
+    EXPECT_EQ(t.scheduler.doneCount(), sc.done) << sc.name;
+    EXPECT_EQ(t.scheduler.remainingCount(), sc.remaining) << sc.name;
+    EXPECT_EQ(t.scheduler.running(), sc.running) << sc.name;
+    EXPECT_EQ(t.host.controls_running, sc.running) << sc.name;
+    EXPECT_EQ(int(t.host.used.size()), sc.end_of_run) << sc.name;
+    if (!sc.running) {
+      EXPECT_FALSE(t.timers.gate.has_value()) << sc.name;
+      EXPECT_TRUE(t.timers.watchdogs.empty()) << sc.name;
+      EXPECT_EQ(t.scheduler.activeWorkers(), 0) << sc.name;
+    }
+  }
+}
+
+class GatedSchedulerTest : public ::testing::Test, public GatedRig {};
+
+TEST_F(GatedSchedulerTest, TheGateTimerFollowsTheEarliestDeadline) {
+  AddRows(2);
+  scheduler.StartVerifyAll();
+  EXPECT_EQ(timers.gate, kConnectMs);
+  EXPECT_EQ(list.row(0).status, "未验证");  // being probed is not being verified yet
+  clock.Advance(100);
+  Refuse(0);
+  // Row 1 started with row 0, so its deadline stands.
+  EXPECT_EQ(timers.gate, kConnectMs);
+  Deadline(kConnectMs - 100);
+  EXPECT_EQ(list.row(1).result, kUnreachable);
+  EXPECT_EQ(list.row(1).score, 0);
+  EXPECT_FALSE(timers.gate.has_value());
+}
+
+TEST_F(GatedSchedulerTest, ARowDeletedWhileItsConnectIsInFlight) {
+  AddRows(3);
+  settings.threads = 1;
+  scheduler.StartVerifyAll();
+  uint64_t gone = IdOf(1);
+  list.RemoveRowsIf([](const ProxyRow& r) { return r.address == "10.0.0.1"; });
+  scheduler.OnRowsRemoved({1});
+  EXPECT_EQ(prober.cancelled, (std::vector<uint64_t>{gone}));
+  scheduler.OnProbeConnected(gone);  // too late: ignored
+  EXPECT_TRUE(pool.handouts.empty());
+  Connect(2);  // now list row 1
+  EXPECT_EQ(HandedRows(), (std::vector<int>{2}));
+  EXPECT_EQ(list.row(1).address, "10.0.0.2");
+  EXPECT_EQ(list.row(1).status, "验证中...");
+  Report(0);
+  EXPECT_EQ(list.row(1).score, 2050);
+  Refuse(0);
+  EXPECT_FALSE(scheduler.running());
+  // Sorted at the end: the usable row first.
+  EXPECT_EQ(list.row(0).address, "10.0.0.2");
+  EXPECT_EQ(list.row(1).result, kUnreachable);
+}
+
+TEST_F(GatedSchedulerTest, ARowDeletedUnderItsWorkerIsNotWritten) {
+  AddRows(3);
+  scheduler.StartVerifyAll();
+  Connect(1);
+  list.RemoveRowsIf([](const ProxyRow& r) { return r.address != "10.0.0.2"; });
+  scheduler.OnRowsRemoved({1, 0});
+  Report(0);
+  EXPECT_EQ(list.row(0).status, "未验证");  // 10.0.0.2, still being probed
+  EXPECT_EQ(scheduler.doneCount(), 1);
+  Connect(2);
+  EXPECT_EQ(HandedRows(), (std::vector<int>{1, 2}));
+  EXPECT_EQ(list.row(0).status, "验证中...");
+  Report(0);
+  EXPECT_FALSE(scheduler.running());
+  EXPECT_EQ(list.row(0).score, 2050);
+}
+
+TEST_F(GatedSchedulerTest, CaptionCountsUnreachableRowsAsDone) {
+  AddRows(3);
+  host.caption = [this] { return scheduler.Caption(); };
+  scheduler.StartVerifyAll();
+  Refuse(2);
+  Connect(0);
+  Report(0, {{kSiteNoMatch, 1.0}, {kSiteUsable, 2.0}});
+  EXPECT_EQ(host.captions.back(), "proxy服务器列表(已验证:2, 可用:1, 未验证:1)");
+  EXPECT_TRUE(scheduler.running());
+  EXPECT_EQ(scheduler.activeWorkers(), 1);  // row 1 is still being probed
 }
 
 TEST(RunControlStatesTest, RunningDisablesTheListCommandsAndEnablesStop) {

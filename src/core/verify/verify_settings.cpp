@@ -25,6 +25,7 @@ constexpr std::string_view kOnlyTypesKey = "Only add selected types proxy";
 constexpr std::string_view kHttpKey = "Add HTTP proxies";
 constexpr std::string_view kSocksKey = "Add Socks proxies";
 constexpr std::string_view kFtpKey = "Add FTP proxies";
+constexpr std::string_view kConnectsKey = "Connects in flight";
 
 constexpr std::string_view kFavoriteSite = "Favorite site";
 constexpr std::string_view kUnfavoriteSite = "Unfavorite site";
@@ -33,6 +34,7 @@ constexpr std::string_view kUnfavoriteSite = "Unfavorite site";
 constexpr int32_t kMaxStoredSites = 1000;
 
 constexpr int32_t kMinThreads = 1, kMaxThreads = 200;
+constexpr int32_t kMinConnects = 1, kMaxConnects = 10000;
 constexpr int32_t kMinInterval = 0, kMaxInterval = 300;
 constexpr int32_t kMinBest = 0, kMaxBest = 50;
 constexpr double kMinSeconds = 0, kMaxSeconds = 50;
@@ -60,16 +62,6 @@ bool ReadFlag(ProfileStore& store, std::string_view key, bool def) {
   return store.ReadInt(kVerifySettingsSection, key, def ? 1 : 0) != 0;
 }
 
-// The dialog's whole-number check: blanks around an optionally signed run of
-// digits, nothing else, and a value that fits 32 bits.
-std::optional<int32_t> ParseWholeNumber(std::string_view text) {
-  std::string_view s = Trim(text);
-  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
-  int32_t value = 0;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
-  return value;
-}
 
 // The leading plain decimal number of `s` (sign, digits, point, digits); the
 // number of characters it took is stored in `used`, 0 when there is none.
@@ -166,6 +158,9 @@ VerifySettings LoadVerifySettings(ProfileStore& store) {
   s.add_http = ReadFlag(store, kHttpKey, d.add_http);
   s.add_socks = ReadFlag(store, kSocksKey, d.add_socks);
   s.add_ftp = ReadFlag(store, kFtpKey, d.add_ftp);
+  s.connects_in_flight =
+      std::clamp(store.ReadInt(kVerifySettingsSection, kConnectsKey, d.connects_in_flight),
+                 kMinConnects, kMaxConnects);
 
   LoadSites(store, kFavoriteSite, true, &s.sites);
   LoadSites(store, kUnfavoriteSite, false, &s.sites);
@@ -201,6 +196,7 @@ bool SaveVerifySettings(const VerifySettings& s, ProfileStore& store) {
   flag(kHttpKey, s.add_http);
   flag(kSocksKey, s.add_socks);
   flag(kFtpKey, s.add_ftp);
+  ok &= store.WriteInt(kVerifySettingsSection, kConnectsKey, s.connects_in_flight);
 
   int32_t favorites = 0;
   int32_t others = 0;

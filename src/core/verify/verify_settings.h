@@ -17,8 +17,11 @@ namespace core {
 inline constexpr std::string_view kVerifySettingsSection = "Verify Settings";
 inline constexpr std::string_view kDestinationSitesSection = "Destination Sites";
 // The built-in destination site: seeded, ticked, when the site list is empty.
-inline constexpr std::string_view kDefaultSiteUrl = "http://ifconfig.me/";
-inline constexpr std::string_view kDefaultSiteVerifyString = "ifconfig.me";
+// Its verify string is not part of its URL, so a proxy's error page that quotes
+// the requested address does not pass for the page; the page has carried this
+// text for many years.
+inline constexpr std::string_view kDefaultSiteUrl = "http://example.com/";
+inline constexpr std::string_view kDefaultSiteVerifyString = "Example Domain";
 
 struct VerifySite {
   std::string url;
@@ -43,6 +46,9 @@ struct VerifySettings {
   bool add_http = true;              // "Add HTTP proxies"
   bool add_socks = true;             // "Add Socks proxies"
   bool add_ftp = false;              // "Add FTP proxies"
+  // "Connects in flight": proxies whose TCP connection is checked at once ahead
+  // of the workers, 1..10000.
+  int32_t connects_in_flight = 1000;
 
   std::vector<VerifySite> sites;  // display order
 

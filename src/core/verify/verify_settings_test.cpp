@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/verify/site_editor.h"
+
+#include <optional>
+
 namespace core {
 namespace {
 
@@ -23,13 +27,17 @@ TEST(VerifySettingsTest, EmptyProfileGivesDefaultsAndSeedsOneTickedSite) {
   EXPECT_FALSE(s.add_ftp);
   EXPECT_DOUBLE_EQ(s.time_less_than, 4.5);
   ASSERT_EQ(s.sites.size(), 1u);
-  EXPECT_EQ(s.sites[0].url, "http://ifconfig.me/");
-  EXPECT_EQ(s.sites[0].verify_string, "ifconfig.me");
+  EXPECT_EQ(s.sites[0].url, "http://example.com/");
+  EXPECT_EQ(s.sites[0].verify_string, "Example Domain");
+  // The built-in site passes the site editor's own check: its verify string
+  // is not part of its URL, so an error page quoting the URL does not match.
+  SiteEditorResult checked;
+  EXPECT_FALSE(ConfirmSiteEditor({s.sites[0].url, "", "", s.sites[0].verify_string}, &checked));
   EXPECT_EQ(s.FavoriteSiteCount(), 1);
   // Saved at once, with the time in its stored form.
   EXPECT_EQ(store.ReadText(kV, "Time less than", ""), "4.500000 seconds");
   EXPECT_EQ(store.ReadInt(kD, "Favorite site", -1), 1);
-  EXPECT_EQ(store.ReadText(kD, "Favorite site_000_URL", ""), "http://ifconfig.me/");
+  EXPECT_EQ(store.ReadText(kD, "Favorite site_000_URL", ""), "http://example.com/");
   EXPECT_EQ(store.ReadInt(kD, "Unfavorite site", -1), 0);
 }
 
@@ -124,6 +132,23 @@ TEST(VerifySettingsTest, StoredValuesOutOfRangeAreBroughtIn) {
   EXPECT_DOUBLE_EQ(s.time_less_than, 1);  // the number ends before the exponent
   store.WriteInt(kV, "Verify threads number", 0);
   EXPECT_EQ(LoadVerifySettings(store).threads, 1);
+}
+
+TEST(VerifySettingsTest, ConnectsInFlightDefaultsAndIsBroughtIntoRange) {
+  struct Case {
+    std::optional<int32_t> stored;
+    int32_t loaded;
+  } cases[] = {{std::nullopt, 1000}, {0, 1}, {-7, 1}, {1, 1}, {250, 250}, {10000, 10000},
+               {10001, 10000}, {2000000000, 10000}};
+  for (const Case& c : cases) {
+    MemoryProfileStore store;
+    if (c.stored) store.WriteInt(kV, "Connects in flight", *c.stored);
+    VerifySettings s = LoadVerifySettings(store);
+    EXPECT_EQ(s.connects_in_flight, c.loaded) << (c.stored ? *c.stored : -1);
+    s.connects_in_flight = 321;
+    ASSERT_TRUE(SaveVerifySettings(s, store));
+    EXPECT_EQ(store.ReadInt(kV, "Connects in flight", 0), 321);
+  }
 }
 
 TEST(VerifySettingsTest, SecondsTexts) {

@@ -1,5 +1,6 @@
 #include "win/app/proxy_switcher_app.h"
 
+
 #include <commctrl.h>
 #include <ole2.h>
 
@@ -17,6 +18,7 @@
 #include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
+#include "win/platform/winsock_connect_prober.h"
 #include "win/ui/message_loop.h"
 
 namespace win {
@@ -76,6 +78,10 @@ int ProxySwitcherApp::Run() {
   pool->Create();
   VerifyWorkerPool* workers = pool.get();
   parts.pool = std::move(pool);
+  // Dead proxies fail within the connect time-out instead of holding a worker.
+  auto prober = std::make_unique<WinsockConnectProber>();
+  WinsockConnectProber* probes = prober->Create() ? prober.get() : nullptr;
+  if (probes) parts.prober = std::move(prober);
   parts.locator = [&locations](std::string_view address) {
     core::IpLocation loc;
     return locations.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
@@ -92,6 +98,11 @@ int ProxySwitcherApp::Run() {
   workers->SetDoneHandler([&switcher](int slot, uint64_t generation, const auto& outcomes) {
     switcher.OnWorkerDone(slot, generation, outcomes);
   });
+  if (probes) {
+    probes->SetReport([&switcher](uint64_t id, bool connected) {
+      switcher.OnProbeOutcome(id, connected);
+    });
+  }
 
   FloatingWindowEnv env;
   // The exit command ends the process at once: no window is destroyed and

@@ -48,7 +48,7 @@ Switcher::Switcher(SwitcherParts parts)
   list_.SetObserver(this);
   scheduler_ = std::make_unique<core::VerifyScheduler>(
       list_, verify_settings_, *parts_.pool, timers_, static_cast<core::VerifyHost&>(*this),
-      *parts_.clock, parts_.watchdog_per_site_ms);
+      *parts_.clock, parts_.watchdog_per_site_ms, parts_.prober.get());
   timers_.StartReaping();
 }
 
@@ -119,6 +119,14 @@ void Switcher::ClearSystemProxy() {
 void Switcher::OnWorkerDone(int slot, uint64_t generation,
                             const std::vector<core::SiteOutcome>& outcomes) {
   scheduler_->OnWorkerDone(slot, generation, outcomes);
+}
+
+void Switcher::OnProbeOutcome(uint64_t id, bool connected) {
+  if (connected) {
+    scheduler_->OnProbeConnected(id);
+  } else {
+    scheduler_->OnProbeRefused(id);
+  }
 }
 
 void Switcher::ReleaseWorkers() { scheduler_->EndRunCleanup(); }

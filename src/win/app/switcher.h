@@ -24,8 +24,8 @@
 #include "core/sysproxy/auto_switch.h"
 #include "core/verify/verify_scheduler.h"
 #include "core/verify/verify_settings.h"
-#include "win/app/prompt.h"
 #include "win/app/download_job.h"
+#include "win/app/prompt.h"
 #include "win/platform/cleanup_runner.h"
 #include "win/platform/system_proxy.h"
 #include "win/platform/verify_worker_timers.h"
@@ -77,6 +77,10 @@ struct SwitcherParts {
   const core::AnsiCodec* codec = nullptr;
   std::shared_ptr<core::Clock> clock;
   std::unique_ptr<core::WorkerPool> pool;
+  // The connect gate's TCP probes ahead of the workers; null: no gate, every
+  // row goes to a worker. Its outcomes are handed to OnProbeOutcome by whoever
+  // made it.
+  std::unique_ptr<core::ConnectProber> prober;
   // Where the system proxy lives (tests use a key of their own).
   SystemProxyPlace proxy_place;
   // Fills the location of new rows; may be empty (no database).
@@ -139,6 +143,8 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
   int active_workers() const { return scheduler_->activeWorkers(); }
   // A worker's report (the real pool's report window hands it here).
   void OnWorkerDone(int slot, uint64_t generation, const std::vector<core::SiteOutcome>& outcomes);
+  // A connect probe's outcome (the real prober's window hands it here).
+  void OnProbeOutcome(uint64_t id, bool connected);
   // Lets every worker go without waiting; nothing is reported afterwards and
   // no end-of-run rule runs (the exit and the end of the program).
   void ReleaseWorkers();

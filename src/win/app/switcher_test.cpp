@@ -422,7 +422,7 @@ TEST_F(VerifyControllerTest, TheMinuteTimerReverifiesTheTickedRows) {
   settings_.reverify_interval = 2;
   settings_.only_favorite_rows = true;
   settings_.sites = {{"http://a.example/", "va", true}};
-  FloatingWindow& w = Open();
+  Open();
   ASSERT_EQ(list().AddProxy("10.0.0.1:80", false), core::AddResult::kAdded);
   ASSERT_EQ(list().AddProxy("10.0.0.2:80", true), core::AddResult::kAdded);
   ASSERT_EQ(list().AddProxy("10.0.0.3:80", true), core::AddResult::kAdded);

@@ -1,9 +1,14 @@
 // relaymoth_verify_bench.exe: verifies a farm of local proxies (scripts/verify-bench.sh
 // starts it and passes RELAYMOTH_BENCH_FARM = "port,kind;port,kind;...") with the
-// real scheduler, thread pool and WinInet, and reports the wall time against the
-// bound (sum of the per-row test times / workers) and the UI thread's message
-// latency during the run. A measuring tool, not a test.
+// real scheduler, connect gate (RELAYMOTH_BENCH_GATE=0 leaves it out), thread pool
+// and WinInet, and reports the wall time against the bound (sum of the per-row
+// times / workers), how long black-holed proxies took to be given up, the UI
+// thread's message latency and the peak working set. A measuring tool, not a test.
+#include "win/platform/winsock_connect_prober.h"
+
 #include <windows.h>
+#define PSAPI_VERSION 2
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -66,6 +71,37 @@ class TimingPool final : public core::WorkerPool {
  private:
   win::VerifyWorkerPool& pool_;
   std::map<int, double> started_;
+};
+
+// Times each probe from its start to its outcome or to being given up.
+class TimingProber final : public core::ConnectProber {
+ public:
+  explicit TimingProber(win::WinsockConnectProber& prober) : prober_(prober) {}
+  core::ProbeStart Start(uint64_t id, std::string_view host, uint16_t port) override {
+    started_[id] = NowMs();
+    return prober_.Start(id, host, port);
+  }
+  void Cancel(uint64_t id) override {
+    auto it = started_.find(id);
+    if (it != started_.end()) {
+      given_up.push_back(NowMs() - it->second);
+      started_.erase(it);
+    }
+    prober_.Cancel(id);
+  }
+  void CancelAll() override { prober_.CancelAll(); }
+  void Outcome(uint64_t id) {
+    auto it = started_.find(id);
+    if (it == started_.end()) return;
+    answered.push_back(NowMs() - it->second);
+    started_.erase(it);
+  }
+  std::vector<double> given_up;  // probes that reached the connect time-out
+  std::vector<double> answered;  // probes that connected or were refused
+
+ private:
+  win::WinsockConnectProber& prober_;
+  std::map<uint64_t, double> started_;
 };
 
 class NullHost final : public core::VerifyHost {
@@ -156,6 +192,8 @@ int main() {
   size_t rows = rows_text ? size_t(std::atoi(rows_text)) : proxies.size();
   rows = std::min(rows, proxies.size());
   int threads = threads_text ? std::atoi(threads_text) : 200;
+  const char* gate_text = std::getenv("RELAYMOTH_BENCH_GATE");
+  bool gated = gate_text == nullptr || std::atoi(gate_text) != 0;
 
   BenchWindow window;
   if (!window.CreateMessageOnly()) return 3;
@@ -175,7 +213,15 @@ int main() {
   settings.sites = {{"http://127.0.0.1:9/verify.html", "RELAYMOTH-VERIFY-7731", true}};
   NullHost host;
   win::WinClock clock;
-  core::VerifyScheduler scheduler(list, settings, timing, timers, host, clock);
+  win::WinsockConnectProber prober;
+  if (gated && !prober.Create()) return 3;
+  TimingProber timed_prober(prober);
+  core::VerifyScheduler scheduler(list, settings, timing, timers, host, clock,
+                                  core::kWatchdogPerSiteMs, gated ? &timed_prober : nullptr);
+  prober.SetReport([&](uint64_t id, bool connected) {
+    timed_prober.Outcome(id);
+    connected ? scheduler.OnProbeConnected(id) : scheduler.OnProbeRefused(id);
+  });
   window.scheduler = &scheduler;
   std::vector<double> handler_ms;
   pool.SetDoneHandler([&](int slot, uint64_t generation, const auto& outcomes) {
@@ -202,6 +248,11 @@ int main() {
 
   double sum = 0;
   for (double d : timing.durations) sum += d;
+  for (double d : timed_prober.answered) sum += d;
+  for (double d : timed_prober.given_up) sum += d;
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof(memory);
+  K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
   int workers = std::min<int>(threads, int(rows));
   double bound = sum / workers;
   double longest = timing.durations.empty()
@@ -209,12 +260,19 @@ int main() {
                        : *std::max_element(timing.durations.begin(), timing.durations.end());
   std::printf("rows %zu of %zu farm ports (", list.size(), rows);
   for (auto& [kind, n] : kinds) std::printf(" %s %d", kind.c_str(), n);
-  std::printf(" ), workers %d\n", workers);
+  std::printf(" ), workers %d, connect gate %s\n", workers, gated ? "on" : "off");
   std::printf("finished rows %d, usable %d\n", scheduler.doneCount(), scheduler.usableCount());
   std::printf("wall time            %8.0f ms\n", wall);
   std::printf("bound (sum/workers)  %8.0f ms  (sum of row times %.0f ms, longest row %.0f ms)\n",
               bound, sum, longest);
   std::printf("wall / bound         %8.2f\n", bound > 0 ? wall / bound : 0);
+  std::printf("probes               %zu answered (longest %.0f ms), %zu given up at the "
+              "connect time-out (longest %.0f ms)\n",
+              timed_prober.answered.size(), Percentile(timed_prober.answered, 1.0),
+              timed_prober.given_up.size(), Percentile(timed_prober.given_up, 1.0));
+  std::printf("worker hand-outs     %zu (longest %.0f ms)\n", timing.durations.size(),
+              Percentile(timing.durations, 1.0));
+  std::printf("peak working set     %8.1f MiB\n", double(memory.PeakWorkingSetSize) / 1048576.0);
   std::printf("UI message latency   p50 %.1f ms, p99 %.1f ms, max %.1f ms (%zu probes)\n",
               Percentile(window.latencies, 0.5), Percentile(window.latencies, 0.99),
               Percentile(window.latencies, 1.0), window.latencies.size());

@@ -4,6 +4,7 @@ namespace win {
 namespace {
 
 std::atomic<int> g_live_threads{0};
+std::atomic<bool> g_fail_thread_creation{false};
 
 // Workers do little but wait on sockets; 200 of them with the default 1 MiB
 // stacks would reserve 200 MiB of address space for nothing.
@@ -42,6 +43,8 @@ VerifyWorker::~VerifyWorker() = default;
 
 int VerifyWorker::LiveThreads() { return g_live_threads.load(); }
 
+void VerifyWorker::FailThreadCreationForTesting(bool fail) { g_fail_thread_creation = fail; }
+
 bool VerifyWorker::StartThread() {
   {
     std::lock_guard lock(mutex_);
@@ -64,8 +67,10 @@ bool VerifyWorker::StartThread() {
 
 void VerifyWorker::FailSpawnLocked() {
   spawn_failed_ = true;
-  // A run already handed over ends at once, every site not tested, so that its
-  // row does not wait for the watchdog.
+  // A run already handed over ends at once so that its row does not wait for
+  // the watchdog. It reports no sites at all: the row was never tested, and
+  // must not be scored as a proxy whose every site failed.
+  outcomes_.clear();
   if (has_run_) {
     has_run_ = false;
     running_generation_ = next_generation_;
@@ -79,8 +84,10 @@ DWORD WINAPI VerifyWorker::SpawnMain(void* param) {
   std::shared_ptr<VerifyWorker> self = std::move(*holder);
   delete holder;
   auto* thread_ref = new std::shared_ptr<VerifyWorker>(self);
-  HANDLE h = CreateThread(nullptr, kWorkerStack, &VerifyWorker::ThreadMain, thread_ref,
-                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  HANDLE h = g_fail_thread_creation ? nullptr
+                                    : CreateThread(nullptr, kWorkerStack, &VerifyWorker::ThreadMain,
+                                                   thread_ref, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                                   nullptr);
   std::lock_guard lock(self->mutex_);
   if (h != nullptr) {
     self->thread_.reset(h);
@@ -223,6 +230,11 @@ bool VerifyWorker::TakeFinished(uint64_t generation, std::vector<core::SiteOutco
   finished_ = false;
   *outcomes = outcomes_;
   return true;
+}
+
+bool VerifyWorker::report_pending() {
+  std::lock_guard lock(mutex_);
+  return finished_ && !abandoned_;
 }
 
 bool VerifyWorker::busy() {

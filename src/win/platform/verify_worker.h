@@ -63,11 +63,16 @@ class VerifyWorker : public std::enable_shared_from_this<VerifyWorker> {
   bool TakeFinished(uint64_t generation, std::vector<core::SiteOutcome>* outcomes);
   // True while a run is in progress.
   bool busy();
+  // True while the report of a finished run waits to be taken.
+  bool report_pending();
   // True once the thread has ended, or could not be created.
   bool ended();
 
   // Worker threads alive in this process, for shutdown checks and tests.
   static int LiveThreads();
+  // Makes every later thread creation fail, as when the process is out of
+  // threads or memory. Tests only.
+  static void FailThreadCreationForTesting(bool fail);
 
  private:
   class Observer;

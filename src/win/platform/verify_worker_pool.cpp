@@ -102,8 +102,10 @@ void VerifyWorkerPool::ReapEnded() {
   abandoned_.erase(std::remove_if(abandoned_.begin(), abandoned_.end(),
                                   [](const auto& worker) { return worker->ended(); }),
                    abandoned_.end());
+  // A worker whose thread never came into being has ended at once, but its
+  // report may still be queued: the slot keeps it until the report is taken.
   for (auto& worker : slots_) {
-    if (worker && worker->ended()) worker.reset();
+    if (worker && worker->ended() && !worker->report_pending()) worker.reset();
   }
 }
 

@@ -238,6 +238,32 @@ TEST_F(VerifyWorkerPoolTest, AWorkerAbandonedBeforeItsThreadExistsNeverRuns) {
   EXPECT_EQ(state_->fetches, 0);
 }
 
+TEST_F(VerifyWorkerPoolTest, AWorkerWithoutAThreadReportsNoSitesAndWaitsForItsReport) {
+  VerifyWorker::FailThreadCreationForTesting(true);
+  ASSERT_EQ(pool_->Start(2, 5, RunFor("quick")), core::StartResult::kStarted);
+  // Let the worker try to come up (the pool's own WM_APP messages), but leave
+  // its report in the queue.
+  MSG msg;
+  bool queued = false;
+  DWORD start = GetTickCount();
+  while (!queued && GetTickCount() - start < 10000) {
+    while (PeekMessageW(&msg, nullptr, WM_APP, 0xBFFF, PM_REMOVE)) DispatchMessageW(&msg);
+    queued = PeekMessageW(&msg, nullptr, WM_VERIFY_DONE, WM_VERIFY_DONE, PM_NOREMOVE);
+    if (!queued) Sleep(5);
+  }
+  VerifyWorker::FailThreadCreationForTesting(false);
+  ASSERT_TRUE(queued);
+  pool_->ReapEnded();  // the reaping timer fires before the report is handled
+  PumpFor(100);
+  ASSERT_EQ(reports_.size(), 1u);
+  EXPECT_EQ(reports_[0].slot, 2);
+  EXPECT_EQ(reports_[0].generation, 5u);
+  // No site was tested: the row is finished as not verified, not as failed.
+  EXPECT_TRUE(reports_[0].outcomes.empty());
+  pool_->ReapEnded();
+  EXPECT_EQ(pool_->worker_count(), 0);
+}
+
 TEST_F(VerifyWorkerPoolTest, RefusesSlotsOutsideThePool) {
   EXPECT_EQ(pool_->Start(-1, 1, RunFor("quick")), core::StartResult::kNoWorker);
   EXPECT_EQ(pool_->Start(core::kWorkerSlots, 1, RunFor("quick")), core::StartResult::kNoWorker);

@@ -18,6 +18,12 @@ void VerifyWindowTimers::StartVerifyNew(uint32_t ms) {
 
 void VerifyWindowTimers::StopVerifyNew() { KillTimer(window_, kTimerVerifyNew); }
 
+void VerifyWindowTimers::StartGateTimer(uint32_t ms) {
+  SetTimer(window_, kTimerConnectGate, ms, nullptr);
+}
+
+void VerifyWindowTimers::StopGateTimer() { KillTimer(window_, kTimerConnectGate); }
+
 void VerifyWindowTimers::StartReaping() {
   SetTimer(window_, kTimerReapWorkers, kReapPeriodMs, nullptr);
 }
@@ -25,6 +31,10 @@ void VerifyWindowTimers::StartReaping() {
 bool DispatchVerifyTimer(UINT_PTR id, core::VerifyScheduler& scheduler) {
   if (id == kTimerReapWorkers) {
     scheduler.OnReapTimer();
+    return true;
+  }
+  if (id == kTimerConnectGate) {
+    scheduler.OnGateTimer();
     return true;
   }
   if (id == kTimerVerifyNew) {

@@ -1,6 +1,6 @@
 // VerifyWindowTimers: the scheduler's timers as window timers of one window (the
 // main dialog, or any window of the UI thread): watchdog 1100 + slot, verify-new
-// 5 and the reaping timer 2. The window's WM_TIMER handler hands the identifier
+// 5, the connect gate's deadline 6 and the reaping timer 2. The window's WM_TIMER handler hands the identifier
 // to DispatchVerifyTimer. UI thread only.
 #pragma once
 
@@ -12,6 +12,7 @@ namespace win {
 
 inline constexpr UINT_PTR kTimerReapWorkers = 2;
 inline constexpr UINT_PTR kTimerVerifyNew = 5;
+inline constexpr UINT_PTR kTimerConnectGate = 6;
 inline constexpr UINT_PTR kTimerWatchdogFirst = 1100;  // + slot, 1100..1299
 inline constexpr UINT kReapPeriodMs = 3000;
 
@@ -23,6 +24,8 @@ class VerifyWindowTimers final : public core::VerifyTimers {
   void StopWatchdog(int slot) override;
   void StartVerifyNew(uint32_t ms) override;
   void StopVerifyNew() override;
+  void StartGateTimer(uint32_t ms) override;
+  void StopGateTimer() override;
   // The repeating reaping timer; started once, with the window.
   void StartReaping();
 

@@ -157,6 +157,9 @@ class WinInetHttpRequest final : public core::HttpRequest {
   }
 
   core::TransferResult SendAndRead(const std::function<bool(std::string_view)>& sink) override {
+    // After an abort the request's handle value is closed and may already name
+    // another worker's request: sending on it would send that one.
+    if (handles_->aborted()) return core::TransferResult::kFailed;
     if (!HttpSendRequestW(request_.get(), nullptr, 0, nullptr, 0)) {
       return core::TransferResult::kFailed;
     }
@@ -206,6 +209,8 @@ class WinInetFtpSession final : public core::FtpSession {
     std::wstring host = Utf8ToWide(request.host);
     std::wstring user = Utf8ToWide(request.user);
     std::wstring password = Utf8ToWide(request.password);
+    // After an abort the session's handle value may belong to another worker.
+    if (handles_->aborted()) return core::FtpLoginResult::kFailed;
     // Flags 0: active mode, not INTERNET_FLAG_PASSIVE.
     HINTERNET h = InternetConnectW(session_.get(), host.c_str(), request.port, OrNull(user),
                                    OrNull(password), INTERNET_SERVICE_FTP, 0, 0);

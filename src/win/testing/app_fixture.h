@@ -27,6 +27,7 @@
 #include "win/platform/verify_worker_pool.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
+#include "win/platform/winsock_connect_prober.h"
 #include "win/testing/scripted_pool.h"
 #include "win/testing/scripted_prompt.h"
 
@@ -73,6 +74,7 @@ class AppWindowTest : public testing::Test {
     parts.download_job = MakeWinInetDownloadJob();
     parts.download_path = WideToUtf8(GetModuleFolder()) + "test-Download.txt";
     VerifyWorkerPool* real = nullptr;
+    WinsockConnectProber* probes = nullptr;
     if (real_workers_) {
       parts.clock = std::make_shared<WinClock>();
       auto pool = std::make_unique<VerifyWorkerPool>(
@@ -80,6 +82,11 @@ class AppWindowTest : public testing::Test {
       EXPECT_TRUE(pool->Create());
       real = pool.get();
       parts.pool = std::move(pool);
+      // The real workers come with the real connect gate.
+      auto prober = std::make_unique<WinsockConnectProber>();
+      EXPECT_TRUE(prober->Create());
+      probes = prober.get();
+      parts.prober = std::move(prober);
     } else {
       parts.clock = clock_;
       auto pool = std::make_unique<ScriptedPool>();
@@ -90,6 +97,9 @@ class AppWindowTest : public testing::Test {
     if (real) {
       real->SetDoneHandler([this](int slot, uint64_t generation, const auto& outcomes) {
         switcher_->OnWorkerDone(slot, generation, outcomes);
+      });
+      probes->SetReport([this](uint64_t id, bool connected) {
+        switcher_->OnProbeOutcome(id, connected);
       });
     }
     switcher_->Start();

@@ -1,0 +1,60 @@
+// WinsockConnectProber: the connect gate's ConnectProber on Winsock. Sockets are
+// non-blocking; one prober thread watches every connect in flight with select
+// and closes each socket as soon as its outcome is known; host names are
+// resolved on the system thread pool. Outcomes reach the UI thread as messages
+// to a message-only window the prober owns, which hands them to the report
+// function. Created, called and destroyed on the UI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string_view>
+
+#include "core/verify/connect_gate.h"
+
+namespace win {
+
+class WinsockConnectProber final : public core::ConnectProber {
+ public:
+  // Called on the UI thread with each outcome of a probe that was neither
+  // cancelled nor finished before.
+  using Report = std::function<void(uint64_t id, bool connected)>;
+
+  WinsockConnectProber();
+  // Cancels every probe and ends the prober thread (it wakes at least every few
+  // milliseconds, so this waits no longer than that).
+  ~WinsockConnectProber() override;
+  WinsockConnectProber(const WinsockConnectProber&) = delete;
+  WinsockConnectProber& operator=(const WinsockConnectProber&) = delete;
+
+  // Creates the report window and the prober thread. False when either could
+  // not be made; Start then answers kFailed.
+  bool Create();
+  void SetReport(Report report) { report_ = std::move(report); }
+
+  core::ProbeStart Start(uint64_t id, std::string_view host, uint16_t port) override;
+  void Cancel(uint64_t id) override;
+  void CancelAll() override;
+
+  // Sockets open (connecting, or cancelled and not closed yet), for tests.
+  int open_sockets() const;
+
+  class State;  // shared with the prober thread and name resolutions
+
+ private:
+  class ReportWindow;
+  void OnOutcome(uint64_t id, bool connected);
+
+  std::shared_ptr<State> state_;
+  std::unique_ptr<ReportWindow> window_;
+  HANDLE thread_ = nullptr;
+  bool wsa_ = false;
+  std::set<uint64_t> live_;  // started, not cancelled, not reported (UI thread)
+  Report report_;
+};
+
+}  // namespace win

@@ -1,0 +1,186 @@
+// WinsockConnectProber with the real connect gate over loopback ports that
+// accept, refuse, or drop the handshake (a listener with a full accept queue).
+// Winsock before windows.h (which the prober's header brings).
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "win/platform/winsock_connect_prober.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "win/platform/win_clock.h"
+
+namespace win {
+namespace {
+
+constexpr uint32_t kTimeoutMs = 1500;
+
+struct Winsock {
+  Winsock() { WSAStartup(MAKEWORD(2, 2), &data); }
+  ~Winsock() { WSACleanup(); }
+  WSADATA data;
+};
+
+uint16_t PortOf(SOCKET s) {
+  sockaddr_in a{};
+  int n = sizeof(a);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+  return ntohs(a.sin_port);
+}
+
+SOCKET Listener(int backlog) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+  listen(s, backlog);
+  return s;
+}
+
+// Connects to `port` without waiting; true when the handshake completed within
+// `ms`.
+bool Handshake(uint16_t port, DWORD ms, std::vector<SOCKET>* keep) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  u_long nb = 1;
+  ioctlsocket(s, FIONBIO, &nb);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+  keep->push_back(s);
+  fd_set w;
+  FD_ZERO(&w);
+  FD_SET(s, &w);
+  timeval t{0, long(ms) * 1000};
+  return select(0, nullptr, &w, nullptr, &t) == 1;
+}
+
+class Recorder final : public core::ConnectGateListener {
+ public:
+  std::map<std::string, std::string> outcome;  // host:port → connected/refused/timeout/...
+  int connected = 0;
+  int unreachable = 0;
+  core::ConnectGate* gate = nullptr;
+  void OnRowUnreachable(const core::GateRow& row, core::ConnectFailure f) override {
+    const char* why[] = {"refused", "timeout", "not started", "unusable"};
+    outcome[row.host + ":" + row.port] = why[int(f)];
+    ++unreachable;
+  }
+  void OnRowsReady() override {
+    while (auto row = gate->TakeReady()) {
+      outcome[row->host + ":" + row->port] = "connected";
+      ++connected;
+    }
+  }
+};
+
+// Runs the UI thread's messages and the gate's deadline until the gate is idle.
+bool PumpUntilIdle(core::ConnectGate& gate, DWORD timeout_ms) {
+  DWORD start = GetTickCount();
+  while (!gate.idle()) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    gate.OnTick();
+    if (GetTickCount() - start > timeout_ms) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  return true;
+}
+
+class WinsockConnectProberTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(prober.Create());
+    recorder.gate = &gate;
+    prober.SetReport([this](uint64_t id, bool ok) {
+      ok ? gate.OnConnected(id) : gate.OnRefused(id);
+    });
+  }
+  void TearDown() override {
+    for (SOCKET s : keep) closesocket(s);
+  }
+
+  Winsock winsock;
+  WinsockConnectProber prober;
+  WinClock clock;
+  Recorder recorder;
+  core::ConnectGate gate{prober, clock, recorder, core::GateSettings{kTimeoutMs, 100}};
+  std::vector<SOCKET> keep;
+};
+
+TEST_F(WinsockConnectProberTest, AcceptingRefusingAndBlackHoledPorts) {
+  SOCKET accepting = Listener(SOMAXCONN);
+  keep.push_back(accepting);
+  SOCKET closed = Listener(1);
+  uint16_t refusing = PortOf(closed);
+  closesocket(closed);
+  SOCKET hole = Listener(0);
+  keep.push_back(hole);
+  // Fill the accept queue: once a handshake hangs, the port drops SYNs.
+  bool filled = false;
+  for (int i = 0; i < 8 && !filled; ++i) filled = !Handshake(PortOf(hole), 300, &keep);
+  ASSERT_TRUE(filled) << "the accept queue of the black-holed port never filled";
+
+  std::string a = std::to_string(PortOf(accepting));
+  std::string r = std::to_string(refusing);
+  std::string h = std::to_string(PortOf(hole));
+  gate.Begin({{0, "127.0.0.1", a},
+              {1, "127.0.0.1", r},
+              {2, "127.0.0.1", h},
+              {3, "localhost", a},
+              {4, "no-such-host.invalid", a},
+              {5, "127.0.0.1", "0"}});
+  gate.Pump();
+  ASSERT_TRUE(PumpUntilIdle(gate, 20000)) << "the probes did not end";
+  std::map<std::string, std::string> expected = {
+      {"127.0.0.1:" + a, "connected"},         {"127.0.0.1:" + r, "refused"},
+      {"127.0.0.1:" + h, "timeout"},           {"localhost:" + a, "connected"},
+      {"no-such-host.invalid:" + a, "refused"}, {"127.0.0.1:0", "unusable"}};
+  EXPECT_EQ(recorder.outcome, expected);
+  // The timed-out probe was cancelled and its socket closed.
+  DWORD start = GetTickCount();
+  while (prober.open_sockets() > 0 && GetTickCount() - start < 2000) Sleep(5);
+  EXPECT_EQ(prober.open_sockets(), 0);
+}
+
+TEST_F(WinsockConnectProberTest, ManyProbesBeyondTheDefaultSocketSetAndAStop) {
+  SOCKET accepting = Listener(SOMAXCONN);
+  keep.push_back(accepting);
+  SOCKET hole = Listener(0);
+  keep.push_back(hole);
+  bool filled = false;
+  for (int i = 0; i < 8 && !filled; ++i) filled = !Handshake(PortOf(hole), 300, &keep);
+  ASSERT_TRUE(filled);
+  // 100 black-holed probes: more than select's default 64 sockets.
+  std::vector<core::GateRow> rows;
+  for (size_t i = 0; i < 100; ++i) rows.push_back({i, "127.0.0.1", std::to_string(PortOf(hole))});
+  gate.Begin(rows);
+  gate.Pump();
+  EXPECT_EQ(gate.in_flight(), 100u);
+  gate.Stop();
+  DWORD start = GetTickCount();
+  while (prober.open_sockets() > 0 && GetTickCount() - start < 2000) Sleep(5);
+  EXPECT_EQ(prober.open_sockets(), 0);
+  // Nothing of the stopped run is reported; a new run over 100 accepting
+  // probes all connect.
+  rows.clear();
+  for (size_t i = 0; i < 100; ++i) {
+    rows.push_back({i, "127.0.0.1", std::to_string(PortOf(accepting))});
+  }
+  EXPECT_EQ(recorder.unreachable + recorder.connected, 0);
+  gate.Begin(rows);
+  gate.Pump();
+  ASSERT_TRUE(PumpUntilIdle(gate, 10000));
+  EXPECT_EQ(recorder.connected, 100);
+  EXPECT_EQ(recorder.unreachable, 0);
+}
+
+}  // namespace
+}  // namespace win
