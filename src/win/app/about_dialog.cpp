@@ -2,6 +2,7 @@
 
 #include "win/res/resource.h"
 #include "win/ui/dialog_base.h"
+#include "win/skin/skinned_dialog.h"
 
 namespace win {
 namespace {
@@ -15,6 +16,7 @@ class AboutDialog final : public DialogBase {
   INT_PTR HandleMessage(UINT msg, WPARAM wparam, LPARAM) override {
     switch (msg) {
       case WM_INITDIALOG:
+        ApplySkin(hwnd());
         return TRUE;
       case WM_COMMAND:
         switch (LOWORD(wparam)) {

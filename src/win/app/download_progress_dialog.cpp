@@ -6,6 +6,7 @@
 #include "win/platform/wide_text.h"
 #include "win/res/download_resource.h"
 #include "win/ui/work_area.h"
+#include "win/skin/skinned_dialog.h"
 
 namespace win {
 
@@ -42,6 +43,7 @@ void DownloadProgressDialog::ShowCentred() {
 INT_PTR DownloadProgressDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
     case WM_INITDIALOG:
+      ApplySkin(hwnd());
       return TRUE;
     case WM_SHOWWINDOW:
       // Every show starts from the connecting text, whatever an earlier

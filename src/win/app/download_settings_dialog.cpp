@@ -6,6 +6,7 @@
 #include "win/res/download_resource.h"
 #include "win/ui/dialog_text.h"
 #include "win/ui/work_area.h"
+#include "win/skin/skinned_dialog.h"
 
 namespace win {
 namespace {
@@ -34,6 +35,7 @@ void DownloadSettingsDialog::ShowCentred() {
 INT_PTR DownloadSettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM) {
   switch (msg) {
     case WM_INITDIALOG:
+      ApplySkin(hwnd(), {IDC_DOWNLOAD_INTERVAL});
       FillControls();
       return TRUE;
     case WM_COMMAND:

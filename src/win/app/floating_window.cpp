@@ -10,6 +10,8 @@
 #include "win/app/proxy_menu.h"
 #include "win/platform/resources.h"
 #include "win/platform/wide_text.h"
+#include "win/skin/gloss_menu.h"
+#include "win/skin/skin_dpi.h"
 #include "win/ui/browser_watch_window.h"
 #include "win/res/resource.h"
 
@@ -135,7 +137,8 @@ LRESULT FloatingWindow::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
 
 bool FloatingWindow::OnCreate() {
   HRGN region =
-      CreateRoundRectRgn(0, 0, kFloatingSize, kFloatingSize, kCornerEllipse, kCornerEllipse);
+      CreateRoundRectRgn(0, 0, Px(kFloatingSize), Px(kFloatingSize), Px(kCornerEllipse),
+                         Px(kCornerEllipse));
   // The window owns the region once it is set; on failure it is still ours.
   if (region != nullptr && !SetWindowRgn(hwnd(), region, TRUE)) DeleteObject(region);
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
@@ -150,6 +153,8 @@ bool FloatingWindow::OnCreate() {
   SetStateIcon(!switcher_.current_proxy().empty());
   RestorePosition();
 
+  // The flat popup menu's items are measured and drawn for this window.
+  AttachGlossMenuHandler(hwnd());
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
   ShowTrayIcon(switcher_.run_settings().tray_icon);
   return true;
@@ -189,19 +194,25 @@ void FloatingWindow::OnDestroy() {
   if (env_.quit_on_destroy) PostQuitMessage(0);
 }
 
+int FloatingWindow::Px(int pixels_at_96_dpi) const {
+  return hwnd() != nullptr ? ScaleForWindow(hwnd(), pixels_at_96_dpi) : pixels_at_96_dpi;
+}
+
 void FloatingWindow::OnPaint() {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd(), &ps);
   RECT r{};
   GetClientRect(hwnd(), &r);
   RoundRect(dc, r.left, r.top, r.right - 1, r.bottom - 1, kCornerEllipse, kCornerEllipse);
-  if (state_icon_ != nullptr) DrawIconEx(dc, 0, 1, state_icon_, 32, 32, 0, nullptr, DI_NORMAL);
+  if (state_icon_ != nullptr) {
+    DrawIconEx(dc, 0, Px(1), state_icon_, Px(32), Px(32), 0, nullptr, DI_NORMAL);
+  }
   EndPaint(hwnd(), &ps);
 }
 
 void FloatingWindow::SetStateIcon(bool on) {
   proxy_icon_on_ = on;
-  state_icon_ = LoadResourceIcon(switcher_.instance(), on ? IDI_PROXY_ON : IDI_PROXY_OFF, 32);
+  state_icon_ = LoadResourceIcon(switcher_.instance(), on ? IDI_PROXY_ON : IDI_PROXY_OFF, Px(32));
   if (hwnd() != nullptr) InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
@@ -214,9 +225,10 @@ void FloatingWindow::RestorePosition() {
     work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   }
   // Raised to the left/top edge first, then lowered so the whole window shows.
-  int left = std::min<int>(std::max<int>(pos.left, work.left), work.right - kFloatingSize);
-  int top = std::min<int>(std::max<int>(pos.top, work.top), work.bottom - kFloatingSize);
-  SetWindowPos(hwnd(), nullptr, left, top, kFloatingSize, kFloatingSize,
+  int size = Px(kFloatingSize);
+  int left = std::min<int>(std::max<int>(pos.left, work.left), work.right - size);
+  int top = std::min<int>(std::max<int>(pos.top, work.top), work.bottom - size);
+  SetWindowPos(hwnd(), nullptr, left, top, size, size,
                SWP_NOZORDER | SWP_NOACTIVATE);
   InvalidateRect(hwnd(), nullptr, TRUE);
 }
@@ -243,14 +255,15 @@ UniqueMenu FloatingWindow::BuildMenu() const {
 }
 
 void FloatingWindow::ShowPopupMenu(POINT at, bool from_tray) {
-  UniqueMenu menu = BuildMenu();
-  if (!menu) return;
+  UniqueMenu built = BuildMenu();
+  if (!built) return;
+  // The program's flat menu, favorites and check mark included.
+  GlossMenu menu(std::move(built));
   if (from_tray) {
     // Without this the menu stays open when the user clicks elsewhere.
     SetForegroundWindow(hwnd());
   }
-  TrackPopupMenu(GetSubMenu(menu.get(), 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd(),
-                 nullptr);
+  TrackPopupMenu(menu.SubMenu(0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd(), nullptr);
   if (from_tray) PostMessageW(hwnd(), WM_NULL, 0, 0);
 }
 

@@ -81,6 +81,8 @@ class FloatingWindow final : public WindowBase, private SwitcherObserver {
   void OnDestroy();
 
   void OnBrowserWatchTick();
+  // A size in pixels at 96 dpi, for the display the window is on.
+  int Px(int pixels_at_96_dpi) const;
   void ShowTrayIcon(bool on);
 
   // SwitcherObserver

@@ -13,6 +13,9 @@
 #include "win/ui/dialog_text.h"
 #include "win/ui/work_area.h"
 #include "win/res/resource.h"
+#include "win/skin/gloss_menu.h"
+#include "win/skin/skin_dpi.h"
+#include "win/skin/skinned_dialog.h"
 
 namespace win {
 namespace {
@@ -86,6 +89,7 @@ void ProxyListDialog::Show() {
 INT_PTR ProxyListDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
     case WM_INITDIALOG:
+      ApplySkin(hwnd(), {IDC_PROXY_EDIT});
       OnInitDialog();
       return TRUE;
     case WM_COMMAND:
@@ -116,7 +120,7 @@ void ProxyListDialog::OnInitDialog() {
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
     column.fmt = LVCFMT_LEFT;
-    column.cx = kColumns[i].width;
+    column.cx = ScaleForWindow(view, kColumns[i].width);  // the widths are at 96 dpi
     column.pszText = const_cast<wchar_t*>(kColumns[i].heading);
     ListView_InsertColumn(view, i, &column);
   }
@@ -418,12 +422,12 @@ void ProxyListDialog::OnHelp() {
 }
 
 void ProxyListDialog::ShowPopupMenu(int menu_id) {
-  UniqueMenu menu(LoadMenuW(switcher_.instance(), MAKEINTRESOURCEW(menu_id)));
-  if (!menu) return;
+  // The program's flat menus; the dialog's skin measures and draws the items.
+  GlossMenu menu = GlossMenu::Load(switcher_.instance(), menu_id);
+  if (!menu.get()) return;
   POINT pt{};
   GetCursorPos(&pt);
-  TrackPopupMenu(GetSubMenu(menu.get(), 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd(),
-                 nullptr);
+  TrackPopupMenu(menu.SubMenu(0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd(), nullptr);
 }
 
 void ProxyListDialog::OnRowsAppended(size_t first, size_t) { SyncSelection(first); }

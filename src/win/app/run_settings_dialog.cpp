@@ -4,6 +4,7 @@
 
 #include "win/res/run_settings_resource.h"
 #include "win/ui/work_area.h"
+#include "win/skin/skinned_dialog.h"
 
 namespace win {
 namespace {
@@ -51,6 +52,7 @@ void RunSettingsDialog::ShowCentred() {
 INT_PTR RunSettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM) {
   switch (msg) {
     case WM_INITDIALOG:
+      ApplySkin(hwnd());
       Load();
       return TRUE;
     case WM_COMMAND:

@@ -2,6 +2,7 @@
 
 #include "win/ui/dialog_text.h"
 #include "win/res/verify_resource.h"
+#include "win/skin/skinned_dialog.h"
 
 namespace win {
 
@@ -12,6 +13,7 @@ INT_PTR SiteEditorDialog::Run(HWND owner) {
 INT_PTR SiteEditorDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM) {
   switch (msg) {
     case WM_INITDIALOG:
+      ApplySkin(hwnd(), {IDC_SITE_URL, IDC_SITE_USER, IDC_SITE_PASSWORD, IDC_SITE_VERIFY_STRING});
       OnInitDialog();
       return TRUE;
     case WM_COMMAND:

@@ -10,6 +10,7 @@
 #include "win/ui/work_area.h"
 #include "win/platform/wide_text.h"
 #include "win/res/verify_resource.h"
+#include "win/skin/skinned_dialog.h"
 
 namespace win {
 namespace {
@@ -78,6 +79,7 @@ void VerifySettingsDialog::ShowCentred() {
 INT_PTR VerifySettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
     case WM_INITDIALOG:
+      ApplySkin(hwnd());
       OnInitDialog();
       return TRUE;
     case WM_SHOWWINDOW:

@@ -1,0 +1,49 @@
+#include "win/skin/skinned_edit.h"
+
+#include <commctrl.h>
+
+#include "win/skin/skin_paint.h"
+
+namespace win {
+namespace {
+
+constexpr UINT_PTR kEditSubclassId = 0x534B4531;
+
+LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                          DWORD_PTR) {
+  switch (msg) {
+    case WM_NCPAINT: {
+      // The frame goes on the border, after the system has drawn it: painted
+      // from WM_PAINT it would be clipped to the client area and erased by the
+      // edit's own painting.
+      LRESULT r = DefSubclassProc(hwnd, msg, wparam, lparam);
+      RECT window{};
+      GetWindowRect(hwnd, &window);
+      if (HDC dc = GetWindowDC(hwnd)) {
+        PaintEditFrame(dc, window.right - window.left, window.bottom - window.top);
+        ReleaseDC(hwnd, dc);
+      }
+      return r;
+    }
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(hwnd, &EditProc, kEditSubclassId);
+      break;
+  }
+  return DefSubclassProc(hwnd, msg, wparam, lparam);
+}
+
+}  // namespace
+
+bool SkinEdit(HWND edit) {
+  wchar_t cls[16] = {};
+  if (edit == nullptr || GetClassNameW(edit, cls, 16) == 0 || lstrcmpiW(cls, WC_EDITW) != 0) {
+    return false;
+  }
+  // SetWindowSubclass with the same procedure and id again only replaces the
+  // reference data, so a second call changes nothing.
+  if (!SetWindowSubclass(edit, &EditProc, kEditSubclassId, 0)) return false;
+  RedrawWindow(edit, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+  return true;
+}
+
+}  // namespace win
