@@ -74,6 +74,9 @@ REGEDIT4
 "UnfavoriteProxy_002"="5.5.5.5:8080"
 "UnfavoriteProxy_003"="202.96.128.86:8080"
 
+[HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Exit Check]
+"Check after switch"=dword:00000000
+
 [HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Window Position]
 "WindowPosLeft"=dword:00000064
 "WindowPosTop"=dword:000000c8
@@ -174,6 +177,9 @@ rm_app_e2e() {
   # The saved position lies off the screen: the window comes back inside it.
   cat >"$out/offscreen.reg" <<'REG'
 REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Exit Check]
+"Check after switch"=dword:00000000
 
 [HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Window Position]
 "WindowPosLeft"=dword:000186a0

@@ -16,7 +16,9 @@ rm_wine_env() {
   # character set: in the C locale a file named in Chinese cannot be created and
   # titles reach X mangled. C.UTF-8 exists on every Debian without extra
   # packages; a zh_CN.UTF-8 locale (package locales) also gives code page 936.
-  export LC_ALL="${RELAYMOTH_WINE_LOCALE:-C.UTF-8}"
+  # A locale made after this shell started is not in its loaded archive: bash
+  # warns, but the programs it starts find it.
+  { export LC_ALL="${RELAYMOTH_WINE_LOCALE:-C.UTF-8}"; } 2>/dev/null
   export WINEARCH=win64
   export WINEDEBUG="${WINEDEBUG:--all}"
   # No Mono or Gecko download prompts: the program needs neither.

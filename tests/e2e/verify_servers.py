@@ -115,12 +115,18 @@ class WebHandler(socketserver.BaseRequestHandler):
             return
         if path_of(req[1]) == b"/verify.html":
             respond(self.request, PAGE)
+        elif path_of(req[1]) == b"/ip":
+            # The exit check's echo page: the requester's address as seen here.
+            respond(self.request, self.client_address[0].encode() + b"\n")
         elif not download_route(self.request, path_of(req[1]), req[2]):
             respond(self.request, b"<html>not found</html>", b"404 Not Found")
 
 
 def fetch_from_web(path):
-    with socket.create_connection(("127.0.0.1", WEB_PORT), timeout=30) as s:
+    # The proxies reach the web server from 127.0.0.2, so that the echo page
+    # tells a request through a proxy from a direct one.
+    with socket.create_connection(("127.0.0.1", WEB_PORT), timeout=30,
+                                  source_address=("127.0.0.2", 0)) as s:
         s.sendall(b"GET " + path + b" HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n")
         data = b""
         while True:

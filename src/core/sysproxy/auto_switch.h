@@ -73,6 +73,8 @@ class AutoSwitch {
   bool on() const { return on_; }
   int32_t interval() const { return interval_; }  // seconds, for the edit's text
   int32_t index() const { return index_; }        // the row the next tick looks at
+  // The next tick looks at the row after `row` (failover applied `row` itself).
+  void ContinueAfter(int32_t row) { index_ = row + 1; }
   bool switch_pending() const { return switch_pending_; }
 
  private:

@@ -1,5 +1,6 @@
 #include "win/app/floating_window.h"
 
+#include <commctrl.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -155,6 +156,20 @@ bool FloatingWindow::OnCreate() {
 
   // The flat popup menu's items are measured and drawn for this window.
   AttachGlossMenuHandler(hwnd());
+  // The tooltip shows the proxy in use and the address the world sees.
+  tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd(),
+                             nullptr, switcher_.instance(), nullptr);
+  if (tooltip_ != nullptr) {
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(hwnd());
+    std::wstring text = Utf8ToWide(switcher_.exit_check().TipText());
+    tool.lpszText = text.data();
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
   ShowTrayIcon(switcher_.run_settings().tray_icon);
   return true;
@@ -207,6 +222,16 @@ void FloatingWindow::OnPaint() {
   if (state_icon_ != nullptr) {
     DrawIconEx(dc, 0, Px(1), state_icon_, Px(32), Px(32), 0, nullptr, DI_NORMAL);
   }
+  if (switcher_.exit_check().failed()) {
+    // The proxy in use does not work (or does not hide the address): red.
+    HBRUSH red = CreateSolidBrush(RGB(220, 30, 30));
+    HGDIOBJ old_brush = SelectObject(dc, red);
+    HGDIOBJ old_pen = SelectObject(dc, GetStockObject(NULL_PEN));
+    Ellipse(dc, Px(9), Px(10), Px(24), Px(25));
+    SelectObject(dc, old_pen);
+    SelectObject(dc, old_brush);
+    DeleteObject(red);
+  }
   EndPaint(hwnd(), &ps);
 }
 
@@ -217,6 +242,41 @@ void FloatingWindow::SetStateIcon(bool on) {
 }
 
 void FloatingWindow::OnProxyChanged() { SetStateIcon(!switcher_.current_proxy().empty()); }
+
+std::wstring FloatingWindow::TrayTip() const {
+  if (!switcher_.exit_check_settings().enabled) {
+    return LoadResourceString(switcher_.instance(), IDS_TRAY_TIP);
+  }
+  return Utf8ToWide(switcher_.exit_check().TipText());
+}
+
+std::wstring FloatingWindow::tooltip_text() const {
+  if (tooltip_ == nullptr) return {};
+  wchar_t text[256] = {};
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof(tool);
+  tool.hwnd = hwnd();
+  tool.uId = reinterpret_cast<UINT_PTR>(hwnd());
+  tool.lpszText = text;
+  SendMessageW(tooltip_, TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
+  return text;
+}
+
+void FloatingWindow::OnExitCheckChanged() {
+  if (hwnd() == nullptr) return;
+  std::wstring text = Utf8ToWide(switcher_.exit_check().TipText());
+  if (tooltip_ != nullptr) {
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.hwnd = hwnd();
+    tool.uId = reinterpret_cast<UINT_PTR>(hwnd());
+    tool.lpszText = text.data();
+    SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+  if (tray_.added()) tray_.Modify(tray_.icon(), TrayTip());
+  // The dot turns red while the last check failed.
+  InvalidateRect(hwnd(), nullptr, TRUE);
+}
 
 void FloatingWindow::RestorePosition() {
   core::WindowPosition pos = core::LoadWindowPosition(switcher_.profile());
@@ -325,11 +385,11 @@ void FloatingWindow::OnTimer(UINT_PTR id) {
     if (tray_blink_) {
       tray_blink_ = false;
       tray_.Modify(LoadResourceIcon(switcher_.instance(), IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
-                   LoadResourceString(switcher_.instance(), IDS_TRAY_TIP));
+                   TrayTip());
     } else if (tray_.added() && workers > 0) {
       tray_blink_ = true;
       tray_.Modify(LoadResourceIcon(switcher_.instance(), IDI_TRAY_BUSY, GetSystemMetrics(SM_CXSMICON)),
-                   LoadResourceString(switcher_.instance(), IDS_TRAY_TIP));
+                   TrayTip());
     }
   }
 }

@@ -60,6 +60,8 @@ class FloatingWindow final : public WindowBase, private SwitcherObserver {
   BYTE alpha() const { return alpha_; }
   // True while the tray shows its alternate frame (icon 141).
   bool tray_alternate_frame() const { return tray_blink_; }
+  // The tooltip's text (the exit check's, when it runs).
+  std::wstring tooltip_text() const;
 
   // Moves the opacity one step toward `target` (clamped to 0..255).
   void StepWindowAlpha(int target, int step);
@@ -85,8 +87,12 @@ class FloatingWindow final : public WindowBase, private SwitcherObserver {
   int Px(int pixels_at_96_dpi) const;
   void ShowTrayIcon(bool on);
 
+  // The tray's tip: the exit check's text when it runs, else the program's.
+  std::wstring TrayTip() const;
+
   // SwitcherObserver
   void OnProxyChanged() override;
+  void OnExitCheckChanged() override;
   void OnRunSettingsChanged() override;
 
   Switcher& switcher_;
@@ -102,6 +108,7 @@ class FloatingWindow final : public WindowBase, private SwitcherObserver {
   ProxyListDialog dialog_;
   ProxyDropTarget drop_target_;
   TrayIcon tray_;
+  HWND tooltip_ = nullptr;  // destroyed with the window (it is owned by it)
 };
 
 }  // namespace win

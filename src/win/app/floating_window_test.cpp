@@ -383,5 +383,37 @@ TEST_F(FloatingWindowTest, TrayIconIsAddedAndComesBackWhenTheTaskbarDoes) {
   EXPECT_FALSE(w.tray().added());
 }
 
+TEST_F(FloatingWindowTest, TheExitCheckShowsInTheTipsAndTurnsTheDotRed) {
+  FloatingWindow& w = Start();
+  EXPECT_EQ(w.tooltip_text(), L"未使用代理");
+  switcher_->SetSystemProxy("1.1.1.1:80");
+  ASSERT_NE(exit_fetcher_, nullptr);
+  ASSERT_EQ(exit_fetcher_->fetches.size(), 2u);  // through the system settings, and direct
+  EXPECT_EQ(w.tooltip_text(), L"1.1.1.1:80 → 正在检测出口…");
+  exit_fetcher_->Answer(core::ExitRoute::kDirect, true, "9.9.9.9\n");
+  exit_fetcher_->Answer(core::ExitRoute::kSystem, true, "<html>5.6.7.8</html>");
+  Pump();
+  EXPECT_EQ(w.tooltip_text(), L"1.1.1.1:80 → 出口 5.6.7.8");
+  EXPECT_EQ(w.tray().tip(), L"1.1.1.1:80 → 出口 5.6.7.8");
+  EXPECT_FALSE(switcher_->exit_check().failed());
+  wchar_t title[128] = {};
+  GetWindowTextW(w.dialog().hwnd(), title, 128);
+  EXPECT_EQ(std::wstring(title), L"紫晶梨自动换IP软件  1.1.1.1:80 → 出口 5.6.7.8");
+
+  // The next proxy lets the machine's own address through: red, no message box.
+  switcher_->SetSystemProxy("2.2.2.2:80");
+  exit_fetcher_->Answer(core::ExitRoute::kSystem, true, "9.9.9.9");
+  Pump();
+  EXPECT_TRUE(switcher_->exit_check().failed());
+  EXPECT_EQ(w.tooltip_text().rfind(L"2.2.2.2:80 → 出口 9.9.9.9", 0), 0u);
+  EXPECT_TRUE(prompt_.shown.empty());
+  // The dot's middle is painted red.
+  UpdateWindow(w.hwnd());
+  HDC dc = GetDC(w.hwnd());
+  COLORREF middle = GetPixel(dc, 16, 17);
+  ReleaseDC(w.hwnd(), dc);
+  EXPECT_EQ(middle, RGB(220, 30, 30));
+}
+
 }  // namespace
 }  // namespace win

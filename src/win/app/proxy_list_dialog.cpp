@@ -8,6 +8,7 @@
 
 #include "core/proxylist/list_file.h"
 #include "win/app/about_dialog.h"
+#include "win/platform/resources.h"
 #include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 #include "win/ui/dialog_text.h"
@@ -451,6 +452,16 @@ void ProxyListDialog::OnShowRow(size_t row) {
 }
 
 void ProxyListDialog::OnCaptionChanged() { RefreshListCaption(); }
+
+void ProxyListDialog::OnExitCheckChanged() {
+  // The title bar carries what the floating window's tooltip says.
+  std::wstring title = LoadResourceString(switcher_.instance(), IDS_APP_TITLE);
+  if (switcher_.exit_check_settings().enabled) {
+    title += L"  " + Utf8ToWide(switcher_.exit_check().TipText());
+  }
+  SetWindowTextW(hwnd(), title.c_str());
+  RedrawWindow(hwnd(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+}
 
 void ProxyListDialog::SyncSelection(size_t first) {
   HWND view = list_view();

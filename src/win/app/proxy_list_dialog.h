@@ -88,6 +88,7 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
   void OnRunControls(bool running) override;
   void OnShowRow(size_t row) override;
   void OnCaptionChanged() override;
+  void OnExitCheckChanged() override;
   HWND MessageOwner() const override { return hwnd(); }
 
   // Makes the view's item count and selection match the model.

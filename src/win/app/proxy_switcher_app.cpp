@@ -11,6 +11,7 @@
 #include "win/app/floating_window.h"
 #include "win/app/prompt.h"
 #include "win/app/switcher.h"
+#include "win/platform/exit_fetcher.h"
 #include "win/platform/registry_profile_store.h"
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/unique_handle.h"
@@ -92,6 +93,9 @@ int ProxySwitcherApp::Run() {
   parts.run_key = &run_key;
   parts.shortcuts = &shortcuts;
   parts.program_path = ProgramFilePath();
+  parts.make_exit_fetcher = [](HWND report_window, uint32_t deadline_ms) {
+    return std::make_unique<WinInetExitFetcher>(report_window, deadline_ms);
+  };
   parts.download_job = MakeWinInetDownloadJob();
   parts.download_path = DownloadTargetPath();
   Switcher switcher(std::move(parts));

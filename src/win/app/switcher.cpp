@@ -33,6 +33,10 @@ LRESULT Switcher::TimerWindow::HandleMessage(UINT msg, WPARAM wparam, LPARAM lpa
     return 0;
   }
   if (msg == WM_DOWNLOAD_PROGRESS) return 0;  // automatic downloads show nothing
+  if (msg == WM_EXIT_FETCH_DONE) {
+    owner_.OnExitFetchDone();
+    return 0;
+  }
   return DefaultHandle(msg, wparam, lparam);
 }
 
@@ -45,6 +49,11 @@ Switcher::Switcher(SwitcherParts parts)
       auto_switch_(list_, cleanup_) {
   if (parts_.locator) list_.SetLocator(parts_.locator);
   core::LoadDownloadSettings(*parts_.profile, &download_settings_);
+  exit_settings_ = core::LoadExitCheckSettings(*parts_.profile);
+  exit_fetcher_ = parts_.make_exit_fetcher(timer_window_.hwnd(),
+                                           uint32_t(exit_settings_.deadline_seconds) * 1000);
+  exit_check_ = std::make_unique<core::ExitCheck>(*exit_fetcher_, *parts_.clock, parts_.locator);
+  exit_check_->ApplySettings(exit_settings_);
   list_.SetObserver(this);
   scheduler_ = std::make_unique<core::VerifyScheduler>(
       list_, verify_settings_, *parts_.pool, timers_, static_cast<core::VerifyHost&>(*this),
@@ -61,6 +70,7 @@ Switcher::~Switcher() {
   KillTimer(timer_window_.hwnd(), kTimerAutoSwitch);
   KillTimer(timer_window_.hwnd(), kTimerDownloadHour);
   KillTimer(timer_window_.hwnd(), kTimerDownloadArm);
+  KillTimer(timer_window_.hwnd(), kTimerExitCheck);
   list_.SetObserver(nullptr);
   observers_.clear();
 }
@@ -80,6 +90,7 @@ void Switcher::Start() {
   }
   for (SwitcherObserver* o : observers_) o->OnProxyChanged();
   for (SwitcherObserver* o : observers_) o->OnRunSettingsChanged();
+  StartExitCheck();  // the proxy read back is checked like any other
   RefreshCaption();
 }
 
@@ -108,7 +119,52 @@ bool Switcher::SetSystemProxy(std::string_view text) {
   }
   current_proxy_ = change.current_proxy;
   for (SwitcherObserver* o : observers_) o->OnProxyChanged();
+  StartExitCheck();
   return true;
+}
+
+void Switcher::StartExitCheck() {
+  if (!exit_settings_.enabled) return;
+  exit_check_->OnSwitched(current_proxy_);
+  ExitCheckMoved(true);
+}
+
+void Switcher::ExitCheckMoved(bool changed) {
+  if (exit_check_->waiting()) {
+    SetTimer(timer_window_.hwnd(), kTimerExitCheck, kExitCheckTickMs, nullptr);
+  } else {
+    KillTimer(timer_window_.hwnd(), kTimerExitCheck);
+  }
+  if (!changed) return;
+  for (SwitcherObserver* o : std::vector(observers_)) o->OnExitCheckChanged();
+  // Failover: the check of an automatic switch failed while switching is on.
+  if (exit_settings_.failover && auto_switch_.on() && exit_check_->failed() &&
+      auto_switch_check_ != 0 && exit_check_->generation() == auto_switch_check_) {
+    FailOver();
+  }
+}
+
+void Switcher::OnExitFetchDone() {
+  bool changed = false;
+  for (const ExitFetchResult& r : exit_fetcher_->TakeResults()) {
+    changed = exit_check_->OnFetchDone(r.id, r.ok, r.body) || changed;
+  }
+  ExitCheckMoved(changed);
+}
+
+void Switcher::FailOver() {
+  auto_switch_check_ = 0;
+  if (tried_this_tick_.empty()) return;
+  int32_t failed = tried_this_tick_.back();
+  // The rows may have been sorted or deleted since: only a row that still is
+  // the proxy that failed counts.
+  if (list_.RowProxyText(failed) != exit_check_->proxy()) return;
+  int32_t next = core::NextFailoverRow(list_, failed, tried_this_tick_);
+  if (next < 0) return;
+  tried_this_tick_.push_back(next);
+  auto_switch_.ContinueAfter(next);
+  // The cache was emptied for this tick already.
+  if (SetSystemProxy(list_.RowProxyText(next))) auto_switch_check_ = exit_check_->generation();
 }
 
 void Switcher::ClearSystemProxy() {
@@ -181,7 +237,9 @@ void Switcher::OnCleanupDone(WPARAM run) {
   std::string text;
   if (!cleanup_.TakeFinished(run, &text)) return;
   // Stopped while the cache was being cleaned: the proxy stays as it is.
-  if (auto_switch_.on()) SetSystemProxy(text);
+  if (auto_switch_.on() && SetSystemProxy(text)) {
+    auto_switch_check_ = exit_settings_.enabled ? exit_check_->generation() : 0;
+  }
   auto_switch_.SwitchFinished();
 }
 
@@ -191,7 +249,16 @@ void Switcher::OnTimer(UINT_PTR id) {
     return;
   }
   if (id == kTimerAutoSwitch) {
-    auto_switch_.Tick();
+    // The row this tick hands out: the index, wrapped as the tick wraps it.
+    int32_t row = auto_switch_.index();
+    if (row < 0 || size_t(row) >= list_.size()) row = 0;
+    if (auto_switch_.Tick() == core::AutoSwitchTick::kSwitched) {
+      tried_this_tick_ = {row};
+    }
+    return;
+  }
+  if (id == kTimerExitCheck) {
+    ExitCheckMoved(exit_check_->OnTick());
     return;
   }
   if (id == kTimerDownloadArm) {

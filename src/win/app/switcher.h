@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,11 +23,13 @@
 #include "core/download/download_settings.h"
 #include "core/proxylist/proxy_list.h"
 #include "core/sysproxy/auto_switch.h"
+#include "core/sysproxy/exit_check.h"
 #include "core/verify/verify_scheduler.h"
 #include "core/verify/verify_settings.h"
 #include "win/app/download_job.h"
 #include "win/app/prompt.h"
 #include "win/platform/cleanup_runner.h"
+#include "win/platform/exit_fetcher.h"
 #include "win/platform/system_proxy.h"
 #include "win/platform/verify_worker_timers.h"
 #include "win/ui/window_base.h"
@@ -41,6 +44,9 @@ inline constexpr UINT_PTR kTimerAutoSwitch = 200;
 // The hourly download schedule and the start-up download's one-shot arming.
 inline constexpr UINT_PTR kTimerDownloadHour = 7;
 inline constexpr UINT_PTR kTimerDownloadArm = 8;
+// The exit check's deadline, while a fetch is outstanding.
+inline constexpr UINT_PTR kTimerExitCheck = 9;
+inline constexpr UINT kExitCheckTickMs = 250;
 
 // What a view learns from the switcher. Every method has an empty default, so a
 // view overrides only what it shows.
@@ -63,6 +69,8 @@ class SwitcherObserver {
   virtual void OnProxyChanged() {}
   // The run settings (Switcher::run_settings) changed.
   virtual void OnRunSettingsChanged() {}
+  // The exit check (Switcher::exit_check) changed: its tip text, the red state.
+  virtual void OnExitCheckChanged() {}
   // The window the program's message boxes belong to; null: none. The first
   // observer that names one owns them.
   virtual HWND MessageOwner() const { return nullptr; }
@@ -95,6 +103,10 @@ struct SwitcherParts {
   core::RunKeyStore* run_key = nullptr;
   core::DesktopShortcuts* shortcuts = nullptr;
   std::string program_path;
+  // The exit check's fetcher, made for the switcher's timer window (which
+  // receives its results) and the deadline in milliseconds.
+  std::function<std::unique_ptr<PostingExitFetcher>(HWND report_window, uint32_t deadline_ms)>
+      make_exit_fetcher;
   // The list download (a thread of its own) and where it writes "Download.txt".
   std::unique_ptr<DownloadJob> download_job;
   std::string download_path;
@@ -175,6 +187,11 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
   // while a download runs.
   void StartAutomaticDownload();
 
+  // The exit check after every switch: what the world sees through the proxy
+  // in use ("1.2.3.4:8080 → 出口 5.6.7.8 美国"), red while the last check failed.
+  const core::ExitCheck& exit_check() const { return *exit_check_; }
+  const core::ExitCheckSettings& exit_check_settings() const { return exit_settings_; }
+
   // Shows a message box over the first observer's window (or none).
   int Ask(std::string_view text, std::string_view caption, UINT type);
 
@@ -197,6 +214,13 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
   void OnTimer(UINT_PTR id);
   void OnCleanupDone(WPARAM run);
   void OnDownloadDone(WPARAM result, LPARAM report);
+  void OnExitFetchDone();
+  // After a change of the proxy in use: a new exit check (when on).
+  void StartExitCheck();
+  // Keeps the deadline timer running while the check waits; tells the views.
+  void ExitCheckMoved(bool changed);
+  // An automatic switch whose exit check failed: the next row at once.
+  void FailOver();
   HWND MessageOwner() const;
 
   // core::ProxyListObserver
@@ -224,6 +248,13 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
   VerifyWindowTimers timers_;
   CleanupRunner cleanup_;
   core::AutoSwitch auto_switch_;
+  core::ExitCheckSettings exit_settings_;
+  std::unique_ptr<PostingExitFetcher> exit_fetcher_;
+  std::unique_ptr<core::ExitCheck> exit_check_;
+  // Failover: the exit check of the last automatic switch, and the rows
+  // applied during its tick (first the tick's own row).
+  uint64_t auto_switch_check_ = 0;
+  std::vector<int32_t> tried_this_tick_;
   // Declared last: it refers to the list, the settings, the pool and the timers.
   std::unique_ptr<core::VerifyScheduler> scheduler_;
 };

@@ -661,5 +661,37 @@ TEST_F(AppWindowTest, DownloadsAtStartAndByTheUserAreImported) {
   DeleteFileW(Utf8ToWide(switcher_->download_path()).c_str());
 }
 
+// Failover: the exit check of an automatic switch fails, and the next usable
+// row is applied within the same tick; a row that failed verification is
+// passed over.
+TEST_F(AppWindowTest, AFailedExitCheckMovesAutomaticSwitchingOnAtOnce) {
+  profile_.WriteInt("Exit Check", "Failover on failed check", 1);
+  MakeSwitcher();
+  core::ProxyList& list = switcher_->list();
+  for (const char* line : {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80", "10.0.0.4:80"}) {
+    ASSERT_EQ(list.AddProxy(line, false), core::AddResult::kAdded);
+  }
+  list.SetVerifyResult(1, "不可用", "[0]", 0);
+  switcher_->ToggleAutoSwitch("3600");  // the ticks are sent by hand
+  SendMessageW(switcher_->timer_window(), WM_TIMER, kTimerAutoSwitch, 0);
+  DWORD start = GetTickCount();
+  while (ProxyValue("ProxyServer") != "10.0.0.1:80" && GetTickCount() - start < 10000) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    Pump();
+  }
+  ASSERT_EQ(ProxyValue("ProxyServer"), "10.0.0.1:80");
+  exit_fetcher_->Answer(core::ExitRoute::kDirect, true, "9.9.9.9");
+  exit_fetcher_->Answer(core::ExitRoute::kSystem, false, "");  // 10.0.0.1 does not answer
+  Pump();
+  EXPECT_EQ(ProxyValue("ProxyServer"), "10.0.0.3:80");  // 10.0.0.2 failed verification
+  exit_fetcher_->Answer(core::ExitRoute::kSystem, true, "5.6.7.8");
+  Pump();
+  EXPECT_EQ(ProxyValue("ProxyServer"), "10.0.0.3:80");
+  EXPECT_FALSE(switcher_->exit_check().failed());
+  // The next tick goes on after the row failover chose.
+  EXPECT_EQ(switcher_->auto_switch().index(), 3);
+  switcher_->ToggleAutoSwitch("3600");
+}
+
 }  // namespace
 }  // namespace win

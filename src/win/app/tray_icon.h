@@ -29,6 +29,7 @@ class TrayIcon {
   void Delete();
   bool added() const { return added_; }
   HICON icon() const { return icon_; }
+  const std::wstring& tip() const { return tip_; }
 
  private:
   bool Send(DWORD message, HICON icon, const std::wstring& tip);

@@ -119,7 +119,7 @@ class RealInternetSettings final : public InternetSettings {
                               sizeof(list)) != FALSE;
   }
 
-  void AnnounceChange(const std::wstring& host) override {
+  void AnnounceChange(const std::wstring& proxy_server) override {
     // Wine 8 frees fields of its previous process-wide proxy that it never
     // set, so a second INTERNET_OPTION_PROXY in one process can crash it. The
     // option only concerns this process's own sessions (every verification
@@ -133,9 +133,10 @@ class RealInternetSettings final : public InternetSettings {
         LPCWSTR lpszProxy;
         LPCWSTR lpszProxyBypass;
       } info{};
-      info.dwAccessType = INTERNET_OPEN_TYPE_PROXY;
-      info.lpszProxy = host.c_str();
-      info.lpszProxyBypass = L"";
+      // Empty: the proxy was cleared, and this process goes direct too.
+      info.dwAccessType = proxy_server.empty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY;
+      info.lpszProxy = proxy_server.empty() ? nullptr : proxy_server.c_str();
+      info.lpszProxyBypass = proxy_server.empty() ? nullptr : L"";
       InternetSetOptionW(nullptr, INTERNET_OPTION_PROXY, &info, sizeof(info));
     }
     InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
@@ -164,7 +165,9 @@ core::SystemProxyChange SetSystemProxy(std::string_view text, const SystemProxyP
   if (!change.accepted) return change;
   WriteValues(change, place);
   if (place.wininet == nullptr) return change;
-  place.wininet->AnnounceChange(Utf8ToWide(change.host));
+  // The whole ProxyServer text: the host alone would send this process's own
+  // sessions (the exit check goes through the system's settings) to port 80.
+  place.wininet->AnnounceChange(Utf8ToWide(change.proxy_server));
   SetPerConnectionProxy(change, *place.wininet);
   // WinInet stores the per-connection settings in the same two values (and may
   // drop an empty ProxyServer); write them again so that they read exactly as

@@ -34,9 +34,9 @@ class InternetSettings {
   // WinInet refused.
   virtual bool SetOptions(const std::wstring& connection, DWORD flags,
                           const std::wstring* server) = 0;
-  // This process's own proxy (the host alone), then the settings-changed
-  // notification.
-  virtual void AnnounceChange(const std::wstring& host) = 0;
+  // This process's own proxy (the ProxyServer text; empty: direct), then the
+  // settings-changed notification.
+  virtual void AnnounceChange(const std::wstring& proxy_server) = 0;
   // Makes WinInet read the settings again.
   virtual void Refresh() = 0;
 };
@@ -61,7 +61,7 @@ struct SystemProxyPlace {
 // Applies `text` (a proxy text; empty clears the proxy). A non-empty text that
 // does not parse changes nothing and comes back with accepted == false and the
 // error message the user is to see. Otherwise writes "ProxyServer" then
-// "ProxyEnable", sets WinInet's process-wide proxy (host alone), announces the
+// "ProxyEnable", sets WinInet's process-wide proxy (the same text), announces the
 // change, and applies the same server (or direct access) to the per-connection
 // settings of the LAN and of every connection entry, changing only the proxy
 // bit of each one's own flags (an entry that cannot be written is skipped),

@@ -173,7 +173,10 @@ class RecordingInternetSettings final : public InternetSettings {
     if (s) server[connection] = *s;
     return true;
   }
-  void AnnounceChange(const std::wstring&) override { ++announced; }
+  void AnnounceChange(const std::wstring& text) override {
+    ++announced;
+    last_announced = text;
+  }
   void Refresh() override { ++refreshed; }
 
   bool readable = true;
@@ -183,6 +186,7 @@ class RecordingInternetSettings final : public InternetSettings {
   std::map<std::wstring, DWORD> flags;
   std::map<std::wstring, std::wstring> server;
   int announced = 0;
+  std::wstring last_announced;
   int refreshed = 0;
 };
 
@@ -211,7 +215,10 @@ TEST_F(SystemProxyTest, SwitchingChangesOnlyTheProxyBitOfTheConnection) {
     ASSERT_TRUE(SetSystemProxy("10.1.2.3:8080", place_).accepted) << c.name;
     EXPECT_EQ(wininet.flags[L""], c.after_use) << c.name;
     EXPECT_EQ(wininet.server[L""], L"10.1.2.3:8080") << c.name;
+    // This process's own sessions get the port too, not the host alone.
+    EXPECT_EQ(wininet.last_announced, L"10.1.2.3:8080") << c.name;
     SetSystemProxy("", place_);
+    EXPECT_EQ(wininet.last_announced, L"") << c.name;
     EXPECT_EQ(wininet.flags[L""], c.after_clear) << c.name;
     EXPECT_EQ(wininet.server[L""], L"10.1.2.3:8080") << c.name;  // clearing keeps the text
     EXPECT_EQ(wininet.announced, 2) << c.name;

@@ -143,6 +143,12 @@ class WinsockConnectProber::State {
     int error = 0;
     SOCKET s = Connect(reinterpret_cast<sockaddr*>(&address), length, &connected, &error);
     std::lock_guard lock(mutex);
+    // Cancelled (or the run stopped) while the socket was being made: the
+    // probe is gone, so is its socket, and nothing is reported.
+    if (cancelled_start.erase(p.id) != 0 || p.epoch != epoch) {
+      if (s != INVALID_SOCKET) closesocket(s);
+      return;
+    }
     if (s == INVALID_SOCKET) {
       // Known at once: connected, refused by the local stack, or no socket to
       // be had (which the connect time-out would not cure either).

@@ -28,6 +28,7 @@
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
 #include "win/platform/winsock_connect_prober.h"
+#include "win/testing/scripted_exit_fetcher.h"
 #include "win/testing/scripted_pool.h"
 #include "win/testing/scripted_prompt.h"
 
@@ -46,6 +47,7 @@ class AppWindowTest : public testing::Test {
     dialog_.reset();
     switcher_.reset();
     pool_ = nullptr;
+    exit_fetcher_ = nullptr;
     DeleteRegistryTree(HKEY_CURRENT_USER, proxy_key_);
     if (ole_) OleUninitialize();
   }
@@ -70,6 +72,14 @@ class AppWindowTest : public testing::Test {
     parts.run_key = &run_key_;
     parts.shortcuts = &shortcuts_;
     parts.program_path = "C:\\Program Files\\Relaymoth\\relaymoth.exe";
+    // The exit check asks a scripted fetcher (exit_fetcher_), or WinInet.
+    parts.make_exit_fetcher = [this](HWND window, uint32_t deadline_ms)
+        -> std::unique_ptr<PostingExitFetcher> {
+      if (real_exit_fetcher_) return std::make_unique<WinInetExitFetcher>(window, deadline_ms);
+      auto fetcher = std::make_unique<ScriptedExitFetcher>(window);
+      exit_fetcher_ = fetcher.get();
+      return fetcher;
+    };
     // Real downloads, from the local test servers, into a file of the tests.
     parts.download_job = MakeWinInetDownloadJob();
     parts.download_path = WideToUtf8(GetModuleFolder()) + "test-Download.txt";
@@ -152,6 +162,8 @@ class AppWindowTest : public testing::Test {
   ShellDesktopShortcuts shortcuts_{WideToUtf8(GetModuleFolder()) + "test-desktop"};
   uint32_t watchdog_per_site_ms_ = core::kWatchdogPerSiteMs;
   bool real_workers_ = false;
+  bool real_exit_fetcher_ = false;
+  ScriptedExitFetcher* exit_fetcher_ = nullptr;  // unless real_exit_fetcher_
   bool tray_icon_ = true;
   ScriptedPool* pool_ = nullptr;  // the switcher's pool unless real_workers_
   std::vector<int> exit_codes_;

@@ -20,6 +20,7 @@
 #include "win/platform/win_clock.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
+#include "win/testing/scripted_exit_fetcher.h"
 #include "win/testing/scripted_pool.h"
 #include "win/testing/scripted_prompt.h"
 
@@ -79,6 +80,9 @@ int wmain(int argc, wchar_t** argv) {
   win::ShellDesktopShortcuts shortcuts(win::WideToUtf8(win::GetModuleFolder()) + "bench-desktop");
   parts.run_key = &run_key;
   parts.shortcuts = &shortcuts;
+  parts.make_exit_fetcher = [](HWND window, uint32_t) -> std::unique_ptr<win::PostingExitFetcher> {
+    return std::make_unique<win::ScriptedExitFetcher>(window);  // nothing goes on the network
+  };
   parts.download_job = win::MakeWinInetDownloadJob();
   parts.download_path = win::WideToUtf8(win::GetModuleFolder()) + "bench-Download.txt";
   win::Switcher switcher(std::move(parts));

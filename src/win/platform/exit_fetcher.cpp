@@ -1,0 +1,194 @@
+#include "win/platform/exit_fetcher.h"
+
+#include <wininet.h>
+
+#include <atomic>
+#include <mutex>
+#include <new>
+#include <utility>
+
+#include "win/platform/wide_text.h"
+
+namespace win {
+
+namespace {
+
+std::atomic<int> g_threads_alive{0};
+
+struct InternetCloser {
+  void operator()(HINTERNET h) const {
+    if (h != nullptr) InternetCloseHandle(h);
+  }
+};
+using UniqueInternet = std::unique_ptr<void, InternetCloser>;
+
+void SetDword(HINTERNET handle, DWORD option, DWORD value) {
+  InternetSetOptionW(handle, option, &value, sizeof(value));
+}
+
+// Wine ignores the time-outs set on the session; on the connection and request
+// handles the receive time-out fires, so every handle gets them.
+void SetTimeouts(HINTERNET handle, DWORD ms) {
+  SetDword(handle, INTERNET_OPTION_CONNECT_TIMEOUT, ms);
+  SetDword(handle, INTERNET_OPTION_SEND_TIMEOUT, ms);
+  SetDword(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, ms);
+  SetDword(handle, INTERNET_OPTION_DATA_SEND_TIMEOUT, ms);
+  SetDword(handle, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, ms);
+  SetDword(handle, INTERNET_OPTION_CONNECT_RETRIES, 1);
+}
+
+struct FetchJob {
+  std::shared_ptr<WinInetExitFetcher::Shared> shared;
+  uint64_t id = 0;
+  std::wstring page;
+  core::ExitRoute route = core::ExitRoute::kSystem;
+  uint32_t deadline_ms = 0;
+};
+
+// Runs one fetch to its end; false on any failure. Every WinInet handle is
+// opened and closed here.
+bool Fetch(const FetchJob& job, std::string* body) {
+  DWORD start = GetTickCount();
+  auto past_deadline = [&] { return GetTickCount() - start >= job.deadline_ms; };
+
+  URL_COMPONENTSW parts{};
+  parts.dwStructSize = sizeof(parts);
+  wchar_t host[256] = {};
+  wchar_t path[2048] = {};
+  wchar_t extra[2048] = {};
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = ARRAYSIZE(host);
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = ARRAYSIZE(path);
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = ARRAYSIZE(extra);
+  if (!InternetCrackUrlW(job.page.c_str(), DWORD(job.page.size()), 0, &parts)) return false;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+  std::wstring object = std::wstring(path) + extra;
+  if (object.empty()) object = L"/";
+
+  // PRECONFIG reads the proxy settings the program writes, as browsers do; the
+  // own-address fetch must not go through any proxy.
+  DWORD access = job.route == core::ExitRoute::kDirect ? INTERNET_OPEN_TYPE_DIRECT
+                                                       : INTERNET_OPEN_TYPE_PRECONFIG;
+  UniqueInternet session(
+      InternetOpenW(L"Mozilla/4.0 (compatible; MSIE 6.0)", access, nullptr, nullptr, 0));
+  if (!session) return false;
+  SetTimeouts(session.get(), job.deadline_ms);
+  UniqueInternet connect(InternetConnectW(session.get(), host, parts.nPort, nullptr, nullptr,
+                                          INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connect) return false;
+  SetTimeouts(connect.get(), job.deadline_ms);
+  // Never from the cache and never over a connection kept from an earlier
+  // proxy: the answer must describe the settings in force now.
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH;
+  if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+  UniqueInternet request(
+      HttpOpenRequestW(connect.get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  if (!request) return false;
+  SetTimeouts(request.get(), job.deadline_ms);
+  static const wchar_t kHeaders[] = L"Connection: close\r\n";
+  if (!HttpSendRequestW(request.get(), kHeaders, DWORD(-1), nullptr, 0)) return false;
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                      &size, nullptr)) {
+    return false;
+  }
+  // A proxy's own error page may name an address (its own, or the target's).
+  if (status < 200 || status > 299) return false;
+
+  char buffer[4096];
+  while (body->size() < kMaxExitPageBytes) {
+    // A trickling server never trips WinInet's time-outs under Wine.
+    if (past_deadline()) return false;
+    DWORD got = 0;
+    if (!InternetReadFile(request.get(), buffer, sizeof(buffer), &got)) return false;
+    if (got == 0) break;
+    body->append(buffer, got);
+  }
+  if (body->size() > kMaxExitPageBytes) body->resize(kMaxExitPageBytes);
+  return true;
+}
+
+}  // namespace
+
+// What the fetch threads share with the fetcher: the results not yet taken and
+// whether anyone still listens. The mutex is held only around the queue and
+// the post.
+struct WinInetExitFetcher::Shared {
+  std::mutex mutex;
+  HWND window = nullptr;
+  UINT message = 0;
+  bool abandoned = false;
+  std::vector<ExitFetchResult> results;
+
+  void Report(ExitFetchResult result) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (abandoned) return;
+    results.push_back(std::move(result));
+    // One message per batch: the taker empties the queue.
+    if (results.size() == 1) PostMessageW(window, message, 0, 0);
+  }
+};
+
+namespace {
+
+DWORD WINAPI FetchThread(void* param) {
+  std::unique_ptr<FetchJob> job(static_cast<FetchJob*>(param));
+  ExitFetchResult result;
+  result.id = job->id;
+  try {
+    result.ok = Fetch(*job, &result.body);
+  } catch (...) {  // out of memory for the page: a failed check, not a crash
+    result.ok = false;
+  }
+  if (!result.ok) result.body.clear();
+  job->shared->Report(std::move(result));
+  job.reset();
+  g_threads_alive.fetch_sub(1);
+  return 0;
+}
+
+}  // namespace
+
+WinInetExitFetcher::WinInetExitFetcher(HWND report_window, uint32_t deadline_ms,
+                                       UINT report_message)
+    : shared_(std::make_shared<Shared>()), deadline_ms_(deadline_ms) {
+  shared_->window = report_window;
+  shared_->message = report_message;
+}
+
+WinInetExitFetcher::~WinInetExitFetcher() {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  shared_->abandoned = true;
+}
+
+void WinInetExitFetcher::StartFetch(uint64_t id, const std::string& page, core::ExitRoute route) {
+  if (core::ExitCheckPageError(page).empty()) {
+    if (g_threads_alive.fetch_add(1) < kMaxExitFetchThreads) {
+      auto* job = new (std::nothrow) FetchJob{shared_, id, Utf8ToWide(page), route, deadline_ms_};
+      HANDLE h = job ? CreateThread(nullptr, 0, &FetchThread, job, 0, nullptr) : nullptr;
+      if (h != nullptr) {
+        // The thread is never waited for: it ends by itself and reports only
+        // while the fetcher lives.
+        CloseHandle(h);
+        return;
+      }
+      delete job;
+    }
+    g_threads_alive.fetch_sub(1);
+  }
+  // Posted like any other result, so the check never hears back inside StartFetch.
+  shared_->Report({id, false, {}});
+}
+
+std::vector<ExitFetchResult> WinInetExitFetcher::TakeResults() {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  return std::exchange(shared_->results, {});
+}
+
+int WinInetExitFetcher::ThreadsAlive() { return g_threads_alive.load(); }
+
+}  // namespace win
