@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "win/platform/internet_handles.h"
 #include "win/platform/wide_text.h"
 
 namespace win {
@@ -38,97 +39,9 @@ void SetVerifyOptions(HINTERNET handle) {
 
 }  // namespace
 
-// Every WinInet handle a fetcher has open. The worker thread opens and closes
-// them; Abort (any thread) closes whatever is open and refuses new ones. A handle
-// is closed exactly once: by whichever side takes it out of the list first.
-// Closing happens outside the lock, so Abort never waits for a WinInet call.
-class WinInetSiteFetcher::Handles {
- public:
-  ~Handles() {
-    for (HINTERNET h : open_) InternetCloseHandle(h);
-  }
-
-  // Takes ownership of `h`. False (and `h` is closed) after Abort.
-  bool Adopt(HINTERNET h) {
-    if (h == nullptr) return false;
-    {
-      std::lock_guard lock(mutex_);
-      if (!aborted_) {
-        open_.push_back(h);
-        return true;
-      }
-    }
-    InternetCloseHandle(h);
-    return false;
-  }
-
-  void Close(HINTERNET h) {
-    if (h == nullptr) return;
-    {
-      std::lock_guard lock(mutex_);
-      auto it = std::find(open_.begin(), open_.end(), h);
-      if (it == open_.end()) return;  // Abort closed it already
-      open_.erase(it);
-    }
-    InternetCloseHandle(h);
-  }
-
-  void Abort() {
-    std::vector<HINTERNET> closing;
-    {
-      std::lock_guard lock(mutex_);
-      aborted_ = true;
-      closing.swap(open_);
-    }
-    // Children first: a session closed before its request would take the
-    // request's handle value with it.
-    for (auto it = closing.rbegin(); it != closing.rend(); ++it) InternetCloseHandle(*it);
-  }
-
-  bool aborted() {
-    std::lock_guard lock(mutex_);
-    return aborted_;
-  }
-
- private:
-  std::mutex mutex_;
-  bool aborted_ = false;
-  std::vector<HINTERNET> open_;
-};
-
 namespace {
 
-using Handles = WinInetSiteFetcher::Handles;
-
-// One HINTERNET owned through the fetcher's handle list.
-class InternetHandle {
- public:
-  InternetHandle() = default;
-  InternetHandle(std::shared_ptr<Handles> handles, HINTERNET h) : handles_(std::move(handles)) {
-    if (handles_->Adopt(h)) handle_ = h;
-  }
-  InternetHandle(InternetHandle&& other) noexcept
-      : handles_(std::move(other.handles_)), handle_(std::exchange(other.handle_, nullptr)) {}
-  InternetHandle& operator=(InternetHandle&& other) noexcept {
-    if (this != &other) {
-      reset();
-      handles_ = std::move(other.handles_);
-      handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-  }
-  ~InternetHandle() { reset(); }
-
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  void reset() {
-    if (handle_ != nullptr) handles_->Close(std::exchange(handle_, nullptr));
-  }
-
- private:
-  std::shared_ptr<Handles> handles_;
-  HINTERNET handle_ = nullptr;
-};
+using Handles = InternetHandleList;
 
 InternetHandle OpenSession(const std::shared_ptr<Handles>& handles, std::string_view proxy) {
   std::wstring agent = Utf8ToWide(core::kVerifyUserAgent);
@@ -234,7 +147,7 @@ class WinInetFtpSession final : public core::FtpSession {
 
 }  // namespace
 
-WinInetSiteFetcher::WinInetSiteFetcher() : handles_(std::make_shared<Handles>()) {
+WinInetSiteFetcher::WinInetSiteFetcher() : handles_(std::make_shared<InternetHandleList>()) {
   RaiseConnectionLimits();
 }
 

@@ -14,6 +14,8 @@
 
 namespace win {
 
+class InternetHandleList;
+
 class WinInetSiteFetcher final : public core::SiteFetcher {
  public:
   WinInetSiteFetcher();
@@ -30,12 +32,9 @@ class WinInetSiteFetcher final : public core::SiteFetcher {
   // the first fetcher; harmless to call again.
   static void RaiseConnectionLimits();
 
-  // The handles a fetcher opens, shared with the requests and FTP sessions it
-  // hands out. Internal to the .cpp; public so that they can name it.
-  class Handles;
-
  private:
-  std::shared_ptr<Handles> handles_;
+  // The handles it opens, shared with what it hands out (requests, sessions).
+  std::shared_ptr<InternetHandleList> handles_;
 };
 
 }  // namespace win

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/base/text.h"
+#include "win/platform/internet_handles.h"
 #include "win/platform/wide_text.h"
 
 namespace win {
@@ -56,87 +57,9 @@ std::optional<uint64_t> ParseLength(const wchar_t* text) {
 
 }  // namespace
 
-// Every WinInet handle a downloader has open. The download thread opens and
-// closes them; Abort (any thread) closes whatever is open and refuses new ones.
-// A handle is closed exactly once, by whichever side takes it out of the list
-// first, and never while the lock is held, so Abort never waits for WinInet.
-class WinInetUrlDownloader::Handles {
- public:
-  ~Handles() {
-    for (auto it = open_.rbegin(); it != open_.rend(); ++it) InternetCloseHandle(*it);
-  }
-
-  // Takes ownership of `h`. False (and `h` is closed) after Abort.
-  bool Adopt(HINTERNET h) {
-    if (h == nullptr) return false;
-    {
-      std::lock_guard lock(mutex_);
-      if (!aborted_) {
-        open_.push_back(h);
-        return true;
-      }
-    }
-    InternetCloseHandle(h);
-    return false;
-  }
-
-  void Close(HINTERNET h) {
-    {
-      std::lock_guard lock(mutex_);
-      auto it = std::find(open_.begin(), open_.end(), h);
-      if (it == open_.end()) return;  // Abort closed it already
-      open_.erase(it);
-    }
-    InternetCloseHandle(h);
-  }
-
-  void Abort() {
-    std::vector<HINTERNET> closing;
-    {
-      std::lock_guard lock(mutex_);
-      aborted_ = true;
-      closing.swap(open_);
-    }
-    // Children first: the request before the session it belongs to.
-    for (auto it = closing.rbegin(); it != closing.rend(); ++it) InternetCloseHandle(*it);
-  }
-
-  bool aborted() {
-    std::lock_guard lock(mutex_);
-    return aborted_;
-  }
-
- private:
-  std::mutex mutex_;
-  bool aborted_ = false;
-  std::vector<HINTERNET> open_;
-};
-
 namespace {
 
-using Handles = WinInetUrlDownloader::Handles;
-
-// One HINTERNET owned through the downloader's handle list.
-class InternetHandle {
- public:
-  InternetHandle(std::shared_ptr<Handles> handles, HINTERNET h) : handles_(std::move(handles)) {
-    if (handles_->Adopt(h)) handle_ = h;
-  }
-  InternetHandle(InternetHandle&& other) noexcept
-      : handles_(std::move(other.handles_)), handle_(std::exchange(other.handle_, nullptr)) {}
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  ~InternetHandle() {
-    if (handle_ != nullptr) handles_->Close(handle_);
-  }
-
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  std::shared_ptr<Handles> handles_;
-  HINTERNET handle_ = nullptr;
-};
+using Handles = InternetHandleList;
 
 class WinInetUrlResponse final : public core::UrlResponse {
  public:
@@ -215,7 +138,7 @@ class WinInetUrlSession final : public core::UrlSession {
 
 }  // namespace
 
-WinInetUrlDownloader::WinInetUrlDownloader() : handles_(std::make_shared<Handles>()) {}
+WinInetUrlDownloader::WinInetUrlDownloader() : handles_(std::make_shared<InternetHandleList>()) {}
 
 WinInetUrlDownloader::~WinInetUrlDownloader() = default;
 

@@ -11,6 +11,8 @@
 
 namespace win {
 
+class InternetHandleList;
+
 class WinInetUrlDownloader final : public core::UrlDownloader {
  public:
   WinInetUrlDownloader();
@@ -26,12 +28,9 @@ class WinInetUrlDownloader final : public core::UrlDownloader {
   // only when its current piece of data has arrived).
   void Abort() override;
 
-  // The handles a downloader has open, shared with its sessions and responses.
-  // Internal to the .cpp; public so that they can name it.
-  class Handles;
-
  private:
-  std::shared_ptr<Handles> handles_;
+  // The handles it opens, shared with what it hands out (requests, sessions).
+  std::shared_ptr<InternetHandleList> handles_;
 };
 
 }  // namespace win
