@@ -9,14 +9,7 @@
 namespace win {
 
 bool Switcher::TimerWindow::Create(HINSTANCE instance) {
-  WindowClassInfo window_class;
-  window_class.name = L"RelaymothSwitcherTimers";
-  WindowPlacement placement;
-  placement.style = 0;
-  placement.x = placement.y = placement.width = placement.height = 0;
-  // Message-only: never shown, never enumerated, still gets its timers.
-  placement.parent = HWND_MESSAGE;
-  return WindowBase::Create(instance, window_class, L"", placement);
+  return CreateMessageOnly(instance, L"RelaymothSwitcherTimers");
 }
 
 LRESULT Switcher::TimerWindow::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {

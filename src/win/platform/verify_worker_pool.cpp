@@ -20,13 +20,7 @@ class VerifyWorkerPool::ReportWindow final : public WindowBase {
   explicit ReportWindow(VerifyWorkerPool& pool) : pool_(pool) {}
 
   bool CreateMessageOnly() {
-    WindowClassInfo window_class;
-    window_class.name = L"RelaymothVerifyReports";
-    WindowPlacement placement;
-    placement.style = 0;
-    placement.x = placement.y = placement.width = placement.height = 0;
-    placement.parent = HWND_MESSAGE;
-    return Create(GetModuleHandleW(nullptr), window_class, L"", placement);
+    return WindowBase::CreateMessageOnly(GetModuleHandleW(nullptr), L"RelaymothVerifyReports");
   }
 
  protected:

@@ -278,13 +278,7 @@ class WinsockConnectProber::ReportWindow final : public WindowBase {
   explicit ReportWindow(WinsockConnectProber& prober) : prober_(prober) {}
 
   bool CreateMessageOnly() {
-    WindowClassInfo window_class;
-    window_class.name = L"RelaymothConnectProber";
-    WindowPlacement placement;
-    placement.style = 0;
-    placement.x = placement.y = placement.width = placement.height = 0;
-    placement.parent = HWND_MESSAGE;
-    return Create(GetModuleHandleW(nullptr), window_class, L"", placement);
+    return WindowBase::CreateMessageOnly(GetModuleHandleW(nullptr), L"RelaymothConnectProber");
   }
 
  protected:

@@ -55,6 +55,9 @@ class WindowBase {
   // nullptr again. HandleMessage already runs for WM_NCCREATE, with hwnd() set.
   bool Create(HINSTANCE instance, const WindowClassInfo& window_class, const wchar_t* title,
               const WindowPlacement& placement);
+  // A message-only window of class `class_name`: never shown, never part of a
+  // broadcast, on the calling thread; for timers and reports from threads.
+  bool CreateMessageOnly(HINSTANCE instance, const wchar_t* class_name);
 
   // One switch per derived class that routes to named On... methods; anything
   // it does not handle goes to DefaultHandle.
