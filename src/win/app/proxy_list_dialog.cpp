@@ -63,8 +63,9 @@ ProxyListDialog::ProxyListDialog(Switcher& switcher)
       settings_dialog_(switcher.profile(), switcher.verify_settings(), switcher.prompt()),
       run_settings_dialog_(switcher.profile(), switcher.shortcuts(), switcher.run_key(),
                            switcher.prompt(), switcher.program_path(),
-                           [&switcher](const core::RunSettings& settings) {
-                             switcher.ApplyRunSettings(settings);
+                           [&switcher](const core::RunSettings& settings,
+                                       const core::ExitCheckSettings& exit_check) {
+                             switcher.ApplyRunSettings(settings, exit_check);
                            }),
       download_settings_dialog_(switcher.profile(), switcher.download_settings(),
                                 switcher.prompt()),

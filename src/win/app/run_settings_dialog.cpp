@@ -74,6 +74,7 @@ INT_PTR RunSettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM) {
 void RunSettingsDialog::Load() {
   core::RunSettingsPlaces places{profile_, shortcuts_, run_key_};
   core::LoadRunSettings(places, &settings_);
+  exit_ = core::LoadExitCheckSettings(profile_);
   if (hwnd() != nullptr) FillControls();
 }
 
@@ -81,18 +82,23 @@ void RunSettingsDialog::FillControls() {
   for (const CheckField& check : kChecks) {
     CheckDlgButton(hwnd(), check.id, settings_.*check.member ? BST_CHECKED : BST_UNCHECKED);
   }
+  CheckDlgButton(hwnd(), IDC_EXIT_CHECK, exit_.enabled ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(hwnd(), IDC_EXIT_FAILOVER, exit_.failover ? BST_CHECKED : BST_UNCHECKED);
 }
 
 void RunSettingsDialog::OnConfirm() {
   for (const CheckField& check : kChecks) {
     settings_.*check.member = IsDlgButtonChecked(hwnd(), check.id) == BST_CHECKED;
   }
+  exit_.enabled = IsDlgButtonChecked(hwnd(), IDC_EXIT_CHECK) == BST_CHECKED;
+  exit_.failover = IsDlgButtonChecked(hwnd(), IDC_EXIT_FAILOVER) == BST_CHECKED;
   core::RunSettingsPlaces places{profile_, shortcuts_, run_key_};
   bool saved = core::SaveRunSettings(&settings_, program_path_, places);
+  saved = core::SaveExitCheckSettings(profile_, exit_) && saved;
   // The shortcut and autostart boxes show what the system holds now: a change
   // the system refused shows as not made.
   FillControls();
-  if (on_confirmed_) on_confirmed_(settings_);
+  if (on_confirmed_) on_confirmed_(settings_, exit_);
   if (!saved) {
     // The window options would be lost at the next start: say so and stay open.
     prompt_.Ask(hwnd(), kRunSettingsNotSavedMessage, kMessageCaption, MB_OK | MB_ICONWARNING);

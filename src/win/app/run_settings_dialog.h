@@ -13,6 +13,7 @@
 
 #include "core/app/run_settings.h"
 #include "core/base/profile_store.h"
+#include "core/sysproxy/exit_check.h"
 #include "win/app/prompt.h"
 #include "win/ui/dialog_base.h"
 
@@ -25,8 +26,9 @@ inline constexpr std::string_view kRunSettingsNotSavedMessage =
 class RunSettingsDialog final : public DialogBase {
  public:
   // Called after every "确定" with the settings now in force (the program
-  // applies them: the tray icon, the browser watch).
-  using SettingsHandler = std::function<void(const core::RunSettings& settings)>;
+  // applies them: the tray icon, the browser watch, the exit check).
+  using SettingsHandler =
+      std::function<void(const core::RunSettings& settings, const core::ExitCheckSettings& exit)>;
 
   // Everything passed must outlive the dialog. `program_path` is the program
   // file the shortcut and the Run value start.
@@ -43,6 +45,7 @@ class RunSettingsDialog final : public DialogBase {
 
   // The settings in force: the last loaded or saved ones.
   const core::RunSettings& settings() const { return settings_; }
+  const core::ExitCheckSettings& exit_check_settings() const { return exit_; }
 
  protected:
   INT_PTR HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override;
@@ -60,6 +63,8 @@ class RunSettingsDialog final : public DialogBase {
   std::string program_path_;
   SettingsHandler on_confirmed_;
   core::RunSettings settings_;
+  // The exit check's two switches live here too ("Exit Check" in the profile).
+  core::ExitCheckSettings exit_;
 };
 
 }  // namespace win

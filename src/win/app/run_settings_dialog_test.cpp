@@ -78,7 +78,9 @@ class RunSettingsDialogTest : public testing::Test {
 
   RunSettingsDialog& Open() {
     dialog_ = std::make_unique<RunSettingsDialog>(store_, *shortcuts_, run_key_, prompt_, program_,
-                                                  [this](const core::RunSettings& s) { tray_calls_.push_back(s.tray_icon); });
+                                                  [this](const core::RunSettings& s, const core::ExitCheckSettings&) {
+                                                    tray_calls_.push_back(s.tray_icon);
+                                                  });
     EXPECT_TRUE(dialog_->Create(nullptr)) << GetLastError();
     dialog_->ShowCentred();
     return *dialog_;

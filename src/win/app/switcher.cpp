@@ -87,8 +87,12 @@ void Switcher::Start() {
   RefreshCaption();
 }
 
-void Switcher::ApplyRunSettings(const core::RunSettings& settings) {
+void Switcher::ApplyRunSettings(const core::RunSettings& settings,
+                                const core::ExitCheckSettings& exit_check) {
   run_settings_ = settings;
+  exit_settings_ = exit_check;
+  exit_check_->ApplySettings(exit_check);
+  exit_fetcher_->set_deadline_ms(uint32_t(exit_check.deadline_seconds) * 1000);
   for (SwitcherObserver* o : std::vector(observers_)) o->OnRunSettingsChanged();
 }
 

@@ -172,7 +172,8 @@ class Switcher final : private core::ProxyListObserver, private core::VerifyHost
   // The run settings in force ("Advanced Settings", the Run value, the
   // shortcut); the run settings dialog applies what it saved.
   const core::RunSettings& run_settings() const { return run_settings_; }
-  void ApplyRunSettings(const core::RunSettings& settings);
+  void ApplyRunSettings(const core::RunSettings& settings,
+                        const core::ExitCheckSettings& exit_check);
   core::RunKeyStore& run_key() { return *parts_.run_key; }
   core::DesktopShortcuts& shortcuts() { return *parts_.shortcuts; }
   const std::string& program_path() const { return parts_.program_path; }
