@@ -14,6 +14,22 @@
 namespace win {
 namespace {
 
+// Tahoma 8 pt (shipped with Wine's fonts), whatever the locale.
+class TestFont {
+ public:
+  TestFont()
+      : font_(CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY,
+                          DEFAULT_PITCH, L"Tahoma")) {}
+  ~TestFont() { DeleteObject(font_); }
+  TestFont(const TestFont&) = delete;
+  TestFont& operator=(const TestFont&) = delete;
+  HFONT get() const { return font_; }
+
+ private:
+  HFONT font_;
+};
+
 constexpr COLORREF kSentinel = RGB(1, 2, 3);
 
 // A memory DC with a 32-bit bitmap, first filled with kSentinel.
@@ -262,11 +278,13 @@ TEST(SkinPaintTest, ButtonPixelFacts) {
 TEST(SkinPaintTest, ButtonCaptionIsCentredShiftedWhenPressedAndClippedWhenLong) {
   const RECT item{10, 8, 110, 38};
   const RECT inside{14, 12, 106, 34};
-  HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  // A named font: the stock GUI font follows the locale (a CJK face in code
+  // page 936), whose Latin glyphs sit off their advance.
+  TestFont font;
   const COLORREF black = RGB(0, 0, 0);
   ButtonLook look;
   look.caption = L"OK";
-  look.font = font;
+  look.font = font.get();
   Canvas up(120, 46);
   PaintButton(up.dc(), item, look);
   const RECT text = up.BoxOf(black, inside);
@@ -414,7 +432,8 @@ TEST(SkinPaintTest, MenuItemPixelFacts) {
 TEST(SkinPaintTest, MenuTextColoursAndTabSplit) {
   const MenuColors colors = FlatMenuColors();
   MenuItemLook look;
-  look.font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  TestFont font;  // not the locale's stock font (see above)
+  look.font = font.get();
   const RECT text_area{31, 0, 150, 22};
 
   look.text = L"Item";
