@@ -47,7 +47,8 @@ else
 fi
 farm_pid=$!
 rm_on_exit "kill $farm_pid 2>/dev/null"
-for ((i = 0; i < 1200; i++)); do
+# A farm of thousands of ports (black-holed ones filled first) takes minutes to set up.
+for ((i = 0; i < 6000; i++)); do
   [[ -f "$env_file" ]] && break
   sleep 0.1
 done
