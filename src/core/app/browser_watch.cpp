@@ -15,9 +15,7 @@ bool IsBrowserInForeground(const ForegroundWindowFacts& fg) {
   }
   // The prefix is ASCII, so comparing the first bytes of the UTF-8 title is
   // comparing its first characters; a shorter title never matches.
-  return fg.title && fg.title->size() >= kBrowserTitlePrefix.size() &&
-         EqualsIgnoreAsciiCase(std::string_view(*fg.title).substr(0, kBrowserTitlePrefix.size()),
-                               kBrowserTitlePrefix);
+  return fg.title && StartsWithIgnoreAsciiCase(*fg.title, kBrowserTitlePrefix);
 }
 
 WatchVisibility ApplyWatchVisibility(bool hide, bool window_visible) {

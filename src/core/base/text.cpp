@@ -72,6 +72,14 @@ std::string Format(const char* fmt, ...) {
   return out;
 }
 
+bool StartsWithIgnoreAsciiCase(std::string_view s, std::string_view prefix, size_t pos) {
+  if (pos > s.size() || s.size() - pos < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (AsciiLower(s[pos + i]) != AsciiLower(prefix[i])) return false;
+  }
+  return true;
+}
+
 std::optional<int32_t> ParseWholeNumber(std::string_view text) {
   std::string_view s = Trim(text);
   if (!s.empty() && s[0] == '+') s.remove_prefix(1);

@@ -16,12 +16,18 @@ constexpr bool IsSpace(char c) {
 }
 constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+constexpr bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+constexpr bool IsAsciiAlnum(char c) { return IsAsciiAlpha(c) || IsDigit(c); }
 
 std::string_view TrimLeft(std::string_view s);
 std::string_view TrimRight(std::string_view s);
 std::string_view Trim(std::string_view s);
 std::string AsciiUpperCopy(std::string_view s);
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
+// Whether `s` from `pos` on begins with `prefix`, ASCII letters in any case; false
+// when `pos` lies past the end.
+bool StartsWithIgnoreAsciiCase(std::string_view s, std::string_view prefix, size_t pos = 0);
 
 // The longest beginning of `s` made only of characters found in `set`.
 std::string_view LeadingRun(std::string_view s, std::string_view set);

@@ -19,17 +19,6 @@ constexpr bool IsMark(char c) { return c == kCellMark || c == kRowMark || c == k
 constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // The flattened text has no CR, VT or FF: they became line feeds.
 constexpr bool IsWhite(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-constexpr bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-constexpr bool IsAsciiAlnum(char c) { return IsAsciiAlpha(c) || IsDigit(c); }
-constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool StartsWithNoCase(std::string_view s, size_t pos, std::string_view prefix) {
-  if (s.size() - pos < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (AsciiLower(s[pos + i]) != prefix[i]) return false;
-  }
-  return true;
-}
 
 enum ProxyKind : uint8_t { kNoType, kHttp, kHttps, kSocks, kSocks4, kSocks5, kFtp, kGopher };
 constexpr std::string_view kKindNames[] = {"",       "HTTP",   "HTTPS", "SOCKS",
@@ -148,7 +137,7 @@ std::string CollapsedCellText(std::string_view raw) {
 
 bool ContainsNoCase(std::string_view hay, std::string_view lower_needle) {
   for (size_t i = 0; i + lower_needle.size() <= hay.size(); ++i) {
-    if (StartsWithNoCase(hay, i, lower_needle)) return true;
+    if (StartsWithIgnoreAsciiCase(hay, lower_needle, i)) return true;
   }
   return false;
 }
@@ -351,7 +340,7 @@ class Scanner {
     // "1.2.3.4 8080", "1.2.3.4<TAB>8080", "1.2.3.4 port 8080", "1.2.3.4 端口：8080".
     size_t d = q;
     size_t label = 0;
-    if (StartsWithNoCase(s_, q, "port")) label = 4;
+    if (StartsWithIgnoreAsciiCase(s_, "port", q)) label = 4;
     if (s_.substr(q).starts_with("端口")) label = std::string_view("端口").size();
     if (label != 0) {
       d = SkipBlanks(s_, q + label);

@@ -9,17 +9,6 @@
 namespace core {
 namespace {
 
-constexpr bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-constexpr bool IsAsciiAlnum(char c) { return IsAsciiAlpha(c) || IsDigit(c); }
-constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool StartsWithNoCase(std::string_view s, size_t pos, std::string_view prefix) {
-  if (s.size() - pos < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (AsciiLower(s[pos + i]) != prefix[i]) return false;
-  }
-  return true;
-}
 
 // Bytes the flattener must look at; every other byte is copied as it is.
 constexpr std::array<bool, 256> MakeSpecialBytes(bool markup) {
@@ -204,7 +193,7 @@ class Flattener {
     }
     size_t p = from;
     while ((p = in_.find("</", p)) != std::string_view::npos) {
-      if (StartsWithNoCase(in_, p + 2, name)) break;
+      if (StartsWithIgnoreAsciiCase(in_, name, p + 2)) break;
       p += 2;
     }
     *cache = p;

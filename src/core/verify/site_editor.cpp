@@ -3,22 +3,14 @@
 #include "core/base/text.h"
 
 namespace core {
-namespace {
-
-bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && EqualsIgnoreAsciiCase(s.substr(0, prefix.size()), prefix);
-}
-
-}  // namespace
-
 std::optional<SiteEditorRefusal> ConfirmSiteEditor(const SiteEditorFields& fields,
                                                    SiteEditorResult* result) {
   std::string_view url = Trim(fields.url);
   SiteEditorResult r;
-  if (StartsWithIgnoreCase(url, "http://")) {
+  if (StartsWithIgnoreAsciiCase(url, "http://")) {
     r.scheme = "http://";
     r.rest = std::string(url.substr(7));
-  } else if (StartsWithIgnoreCase(url, "ftp://")) {
+  } else if (StartsWithIgnoreAsciiCase(url, "ftp://")) {
     r.scheme = "ftp://";
     r.rest = std::string(url.substr(6));
   } else if (url.find("://") != std::string_view::npos) {
@@ -52,9 +44,9 @@ SiteEditorFields SplitSiteUrl(std::string_view url, std::string_view verify_stri
   f.url = std::string(url);
   f.verify_string = std::string(verify_string);
   std::string_view scheme;
-  if (StartsWithIgnoreCase(url, "http://")) {
+  if (StartsWithIgnoreAsciiCase(url, "http://")) {
     scheme = "http://";
-  } else if (StartsWithIgnoreCase(url, "ftp://")) {
+  } else if (StartsWithIgnoreAsciiCase(url, "ftp://")) {
     scheme = "ftp://";
   } else {
     return f;

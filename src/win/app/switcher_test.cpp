@@ -22,6 +22,7 @@
 #include "win/res/resource.h"
 #include "win/res/verify_resource.h"
 #include "win/testing/app_fixture.h"
+#include "win/testing/test_servers.h"
 #include "win/ui/dialog_text.h"
 
 namespace win {
@@ -498,12 +499,6 @@ TEST_F(VerifyControllerTest, ConfirmedSettingsCountForTheNextRun) {
   EXPECT_EQ(pool_->handed[0].slot, 0);
 }
 
-std::string TestPort(const char* name) {
-  std::string var = std::string("RELAYMOTH_TEST_") + name + "_PORT";
-  const char* value = std::getenv(var.c_str());
-  return value ? value : "";
-}
-
 // The real worker threads and WinInet, from the button to the system proxy.
 TEST_F(AppWindowTest, VerifyAllThroughTheRealWorkersEndToEnd) {
   for (const char* name : {"PROXY", "SLOW", "OTHER", "DEAD"}) {
@@ -526,12 +521,8 @@ TEST_F(AppWindowTest, VerifyAllThroughTheRealWorkersEndToEnd) {
   SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDC_VERIFY_ALL, BN_CLICKED),
                LPARAM(GetDlgItem(dlg, IDC_VERIFY_ALL)));
   ASSERT_GT(switcher_->active_workers(), 0);
-  DWORD start = GetTickCount();
-  while (switcher_->active_workers() > 0 && GetTickCount() - start < 30000) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    Pump();
-  }
-  ASSERT_EQ(switcher_->active_workers(), 0) << "the run did not end";
+  ASSERT_TRUE(PumpUntil([this] { return switcher_->active_workers() == 0; }, 30000))
+      << "the run did not end";
   EXPECT_TRUE(prompt_.shown.empty());
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg, IDC_VERIFY_ALL)));
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, IDC_STOP_VERIFY)));
@@ -569,11 +560,8 @@ TEST_F(AppWindowTest, TheWatchdogEndsATricklingProxyEndToEndWithoutAnyWindow) {
   switcher_->scheduler().StartVerifyAll();
   ASSERT_GT(switcher_->active_workers(), 0);
   DWORD start = GetTickCount();
-  while (switcher_->active_workers() > 0 && GetTickCount() - start < 30000) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    Pump();
-  }
-  ASSERT_EQ(switcher_->active_workers(), 0) << "the run did not end";
+  ASSERT_TRUE(PumpUntil([this] { return switcher_->active_workers() == 0; }, 30000))
+      << "the run did not end";
   EXPECT_GE(GetTickCount() - start, 1400u);  // the trickling row held its worker
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list.row(0).port, TestPort("PROXY"));
@@ -615,13 +603,11 @@ TEST_F(AppWindowTest, AutomaticSwitchingWalksTheListEverySecond) {
   SetDialogItemText(dlg, IDC_AUTO_SWITCH_SECONDS, "1");
   click(IDC_AUTO_SWITCH);
   std::vector<std::string> applied;
-  DWORD start = GetTickCount();
-  while (applied.size() < 3 && GetTickCount() - start < 15000) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    Pump();
+  PumpUntil([&] {
     std::string server = ProxyValue("ProxyServer");
     if (!server.empty() && (applied.empty() || applied.back() != server)) applied.push_back(server);
-  }
+    return applied.size() >= 3;
+  });
   click(IDC_AUTO_SWITCH);
   EXPECT_EQ(applied, (std::vector<std::string>{"10.0.0.1:80", "socks=10.0.0.3:1080", "10.0.0.1:80"}));
   EXPECT_GE(cleanups_->load(), 3);  // cleaned before each switch
@@ -638,22 +624,14 @@ TEST_F(AppWindowTest, DownloadsAtStartAndByTheUserAreImported) {
   profile_.WriteInt("Download Settings", "Add to favorite after download", 1);
   ProxyListDialog& dialog = OpenDialog();
   core::ProxyList& list = switcher_->list();
-  auto pump_until = [](const std::function<bool()>& done) {
-    DWORD start = GetTickCount();
-    while (!done() && GetTickCount() - start < 15000) {
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-      Pump();
-    }
-    return done();
-  };
-  ASSERT_TRUE(pump_until([&] { return list.size() == 3; })) << list.size();
+  ASSERT_TRUE(PumpUntil([&] { return list.size() == 3; })) << list.size();
   EXPECT_EQ(list.RowFullLine(1), "10.0.0.2:3128@HTTP");
   EXPECT_EQ(list.favorite_count(), 3);
   EXPECT_TRUE(prompt_.shown.empty());  // automatic downloads say nothing
 
   ASSERT_TRUE(dialog.download_progress_dialog().StartVisible(base + "/dl/table.html",
                                                              switcher_->download_path()));
-  ASSERT_TRUE(pump_until([&] { return !prompt_.shown.empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !prompt_.shown.empty(); }));
   EXPECT_EQ(prompt_.shown[0].text.rfind("文件不是ip数据列表，从中找到2个代理地址\n", 0), 0u)
       << prompt_.shown[0].text;
   ASSERT_EQ(list.size(), 5u);
@@ -674,12 +652,7 @@ TEST_F(AppWindowTest, AFailedExitCheckMovesAutomaticSwitchingOnAtOnce) {
   list.SetVerifyResult(1, "不可用", "[0]", 0);
   switcher_->ToggleAutoSwitch("3600");  // the ticks are sent by hand
   SendMessageW(switcher_->timer_window(), WM_TIMER, kTimerAutoSwitch, 0);
-  DWORD start = GetTickCount();
-  while (ProxyValue("ProxyServer") != "10.0.0.1:80" && GetTickCount() - start < 10000) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    Pump();
-  }
-  ASSERT_EQ(ProxyValue("ProxyServer"), "10.0.0.1:80");
+  ASSERT_TRUE(PumpUntil([this] { return ProxyValue("ProxyServer") == "10.0.0.1:80"; }));
   exit_fetcher_->Answer(core::ExitRoute::kDirect, true, "9.9.9.9");
   exit_fetcher_->Answer(core::ExitRoute::kSystem, false, "");  // 10.0.0.1 does not answer
   Pump();

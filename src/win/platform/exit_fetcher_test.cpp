@@ -18,23 +18,13 @@
 #include "win/platform/registry.h"
 #include "win/platform/system_proxy.h"
 #include "win/platform/win_clock.h"
+#include "win/testing/test_servers.h"
 
 namespace win {
 namespace {
 
-std::string Port(const char* name) {
-  std::string var = std::string("RELAYMOTH_TEST_") + name + "_PORT";
-  const char* value = std::getenv(var.c_str());
-  return value ? value : "";
-}
-
-#define REQUIRE_PORTS(...)                                                              \
-  for (const char* name : {__VA_ARGS__}) {                                              \
-    if (Port(name).empty()) GTEST_SKIP() << "RELAYMOTH_TEST_" << name << "_PORT unset"; \
-  }
-
-std::string EchoPage() { return "http://127.0.0.1:" + Port("WEB") + "/ip"; }
-std::string ProxyAt(const char* name) { return "127.0.0.1:" + Port(name); }
+std::string EchoPage() { return "http://127.0.0.1:" + TestPort("WEB") + "/ip"; }
+std::string ProxyAt(const char* name) { return "127.0.0.1:" + TestPort(name); }
 
 class ExitFetcherTest : public ::testing::Test {
  protected:
@@ -99,7 +89,7 @@ class ExitFetcherTest : public ::testing::Test {
 };
 
 TEST_F(ExitFetcherTest, SystemRouteFollowsTheProxySettingAndDirectRouteIgnoresIt) {
-  REQUIRE_PORTS("WEB", "PROXY");
+  REQUIRE_TEST_PORTS("WEB", "PROXY");
   UseSystemProxy(ProxyAt("PROXY"));
   WinInetExitFetcher fetcher(window_, 10000);
   fetcher.StartFetch(1, EchoPage(), core::ExitRoute::kSystem);
@@ -120,7 +110,7 @@ TEST_F(ExitFetcherTest, SystemRouteFollowsTheProxySettingAndDirectRouteIgnoresIt
 }
 
 TEST_F(ExitFetcherTest, FailuresComeBackAsFailures) {
-  REQUIRE_PORTS("WEB", "DEAD", "SILENT");
+  REQUIRE_TEST_PORTS("WEB", "DEAD", "SILENT");
   struct Case {
     const char* name;
     std::string proxy;
@@ -129,7 +119,7 @@ TEST_F(ExitFetcherTest, FailuresComeBackAsFailures) {
   const Case cases[] = {
       {"dead proxy", ProxyAt("DEAD"), EchoPage()},
       {"silent proxy", ProxyAt("SILENT"), EchoPage()},
-      {"status 404", "", "http://127.0.0.1:" + Port("WEB") + "/no-such-page"},
+      {"status 404", "", "http://127.0.0.1:" + TestPort("WEB") + "/no-such-page"},
       {"not a web page", "", "ftp://127.0.0.1/ip"},
   };
   for (const Case& c : cases) {
@@ -144,7 +134,7 @@ TEST_F(ExitFetcherTest, FailuresComeBackAsFailures) {
 }
 
 TEST_F(ExitFetcherTest, AnAbandonedFetchNeverReports) {
-  REQUIRE_PORTS("WEB", "SLOW");
+  REQUIRE_TEST_PORTS("WEB", "SLOW");
   UseSystemProxy(ProxyAt("SLOW"));  // answers after a moment
   int before = WinInetExitFetcher::ThreadsAlive();
   {
@@ -198,7 +188,7 @@ class ExitCheckWineTest : public ExitFetcherTest {
 };
 
 TEST_F(ExitCheckWineTest, EachSwitchGivesTheTipAndTheDot) {
-  REQUIRE_PORTS("WEB", "PROXY", "DEAD", "OTHER");
+  REQUIRE_TEST_PORTS("WEB", "PROXY", "DEAD", "OTHER");
   struct Case {
     std::string proxy;
     std::string tip;
@@ -223,7 +213,7 @@ TEST_F(ExitCheckWineTest, EachSwitchGivesTheTipAndTheDot) {
 }
 
 TEST_F(ExitCheckWineTest, FailoverSkipsTheDeadRowsWithinOneTick) {
-  REQUIRE_PORTS("WEB", "PROXY", "DEAD", "OTHER");
+  REQUIRE_TEST_PORTS("WEB", "PROXY", "DEAD", "OTHER");
   core::ProxyList list;
   list.AddProxy(ProxyAt("DEAD"), false);
   list.AddProxy(ProxyAt("OTHER"), false);
@@ -248,7 +238,7 @@ TEST_F(ExitCheckWineTest, FailoverSkipsTheDeadRowsWithinOneTick) {
 // judging the results, the deadline tick) and, apart, the proxy write.
 // Takes 100 s: run it with --gtest_also_run_disabled_tests.
 TEST_F(ExitCheckWineTest, DISABLED_HundredAutomaticSwitchesStallNothing) {
-  REQUIRE_PORTS("WEB", "PROXY", "DEAD", "SILENT");
+  REQUIRE_TEST_PORTS("WEB", "PROXY", "DEAD", "SILENT");
   const std::string proxies[] = {ProxyAt("PROXY"), ProxyAt("DEAD"), ProxyAt("SILENT")};
   using Clock = std::chrono::steady_clock;
   auto us_since = [](Clock::time_point t0) {

@@ -14,15 +14,10 @@
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
 #include "win/ui/window_base.h"
+#include "win/testing/test_servers.h"
 
 namespace win {
 namespace {
-
-std::string Port(const char* name) {
-  std::string var = std::string("RELAYMOTH_TEST_") + name + "_PORT";
-  const char* value = std::getenv(var.c_str());
-  return value ? value : "";
-}
 
 class RecordingHost final : public core::VerifyHost {
  public:
@@ -60,20 +55,6 @@ class TimerWindow final : public WindowBase {
   }
 };
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (done()) return true;
-    if (GetTickCount() - start > timeout_ms) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
 struct Rig {
   explicit Rig(uint32_t watchdog_per_site_ms)
       : pool([] { return std::make_unique<WinInetSiteFetcher>(); }, std::make_shared<WinClock>()),
@@ -101,17 +82,17 @@ struct Rig {
 
 TEST(VerifyEndToEndTest, VerifyAllThroughRealProxies) {
   for (const char* name : {"PROXY", "SLOW", "OTHER", "DEAD"}) {
-    if (Port(name).empty()) GTEST_SKIP() << "the verify test servers are not running";
+    if (TestPort(name).empty()) GTEST_SKIP() << "the verify test servers are not running";
   }
   Rig rig(core::kWatchdogPerSiteMs);
   ASSERT_TRUE(rig.pool.Create());
   for (const char* name : {"DEAD", "OTHER", "SLOW", "PROXY"}) {
-    ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port(name), false), core::AddResult::kAdded);
+    ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + TestPort(name), false), core::AddResult::kAdded);
   }
   rig.settings.threads = 2;  // four rows on two workers: each worker takes a second row
   rig.settings.auto_delete_failed = true;
   rig.settings.sites = {
-      {"http://127.0.0.1:" + Port("DEAD") + "/verify.html", "RELAYMOTH-VERIFY-7731", true}};
+      {"http://127.0.0.1:" + TestPort("DEAD") + "/verify.html", "RELAYMOTH-VERIFY-7731", true}};
 
   rig.scheduler.VerifyAllCommand();
   EXPECT_EQ(rig.host.cleared, 1);
@@ -128,29 +109,29 @@ TEST(VerifyEndToEndTest, VerifyAllThroughRealProxies) {
   ASSERT_EQ(rig.list.size(), 2u);
   const core::ProxyRow& first = rig.list.row(0);
   const core::ProxyRow& second = rig.list.row(1);
-  EXPECT_EQ(first.port, Port("PROXY"));
-  EXPECT_EQ(second.port, Port("SLOW"));
+  EXPECT_EQ(first.port, TestPort("PROXY"));
+  EXPECT_EQ(second.port, TestPort("SLOW"));
   EXPECT_GT(first.score, second.score);
   EXPECT_GT(second.score, 0);
   EXPECT_TRUE(first.favorite);
   EXPECT_TRUE(second.favorite);
   EXPECT_EQ(first.result.rfind("[" + std::to_string(first.score) + "]", 0), 0u) << first.result;
   ASSERT_EQ(rig.host.used.size(), 1u);
-  EXPECT_EQ(rig.host.used[0], "127.0.0.1:" + Port("PROXY"));
+  EXPECT_EQ(rig.host.used[0], "127.0.0.1:" + TestPort("PROXY"));
 }
 
 TEST(VerifyEndToEndTest, TheWatchdogFinishesAHungRowAndTheRunGoesOn) {
   for (const char* name : {"PROXY", "SLOW", "TRICKLE", "DEAD"}) {
-    if (Port(name).empty()) GTEST_SKIP() << "the verify test servers are not running";
+    if (TestPort(name).empty()) GTEST_SKIP() << "the verify test servers are not running";
   }
   Rig rig(1500);  // the watchdog gives each site 1.5 s instead of 120 s
   ASSERT_TRUE(rig.pool.Create());
-  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port("TRICKLE"), false), core::AddResult::kAdded);
-  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port("PROXY"), false), core::AddResult::kAdded);
-  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + Port("SLOW"), false), core::AddResult::kAdded);
+  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + TestPort("TRICKLE"), false), core::AddResult::kAdded);
+  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + TestPort("PROXY"), false), core::AddResult::kAdded);
+  ASSERT_EQ(rig.list.AddProxy("127.0.0.1:" + TestPort("SLOW"), false), core::AddResult::kAdded);
   rig.settings.threads = 1;
   rig.settings.sites = {
-      {"http://127.0.0.1:" + Port("DEAD") + "/verify.html", "RELAYMOTH-VERIFY-7731", true}};
+      {"http://127.0.0.1:" + TestPort("DEAD") + "/verify.html", "RELAYMOTH-VERIFY-7731", true}};
   rig.scheduler.StartVerifyAll();
   ASSERT_TRUE(PumpUntil([&] { return !rig.scheduler.running(); }, 30000));
   EXPECT_EQ(rig.scheduler.doneCount(), 3);
@@ -158,7 +139,7 @@ TEST(VerifyEndToEndTest, TheWatchdogFinishesAHungRowAndTheRunGoesOn) {
   // The trickling row was given up with nothing reached; it scores 0.
   bool found = false;
   for (size_t i = 0; i < rig.list.size(); ++i) {
-    if (rig.list.row(i).port != Port("TRICKLE")) continue;
+    if (rig.list.row(i).port != TestPort("TRICKLE")) continue;
     found = true;
     EXPECT_EQ(rig.list.row(i).score, 0);
     EXPECT_EQ(rig.list.row(i).status, "不可用");

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "win/platform/win_clock.h"
+#include "win/testing/test_servers.h"
 
 namespace win {
 namespace {
@@ -63,25 +64,6 @@ class GateFetcher final : public core::SiteFetcher {
   std::shared_ptr<GateState> state_;
   UniqueKernelHandle aborted_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
-
-// Runs the UI thread's messages until `done` holds; false after `timeout_ms`.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 10000) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (done()) return true;
-    if (GetTickCount() - start > timeout_ms) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
-void PumpFor(DWORD ms) {
-  PumpUntil([] { return false; }, ms);
-}
 
 core::VerifyRun RunFor(const std::string& host) {
   core::VerifyRun run;

@@ -15,23 +15,12 @@
 
 #include "core/verify/verify_run.h"
 #include "win/platform/win_clock.h"
+#include "win/testing/test_servers.h"
 
 namespace win {
 namespace {
 
 constexpr const char* kVerifyText = "RELAYMOTH-VERIFY-7731";
-
-std::string Port(const char* name) {
-  std::string var = std::string("RELAYMOTH_TEST_") + name + "_PORT";
-  const char* value = std::getenv(var.c_str());
-  return value ? value : "";
-}
-
-// The test servers are started by ./test; a bare run of the test program has none.
-#define REQUIRE_PORTS(...)                                                              \
-  for (const char* name : {__VA_ARGS__}) {                                              \
-    if (Port(name).empty()) GTEST_SKIP() << "RELAYMOTH_TEST_" << name << "_PORT unset"; \
-  }
 
 class Recorder final : public core::RunObserver {
  public:
@@ -43,7 +32,7 @@ class Recorder final : public core::RunObserver {
 // A site reachable only through the test proxies: they fetch the path from the
 // web server whatever host and port the URL names, while nothing listens on the
 // URL's own port.
-std::string ProxiedSite() { return "http://127.0.0.1:" + Port("DEAD") + "/verify.html"; }
+std::string ProxiedSite() { return "http://127.0.0.1:" + TestPort("DEAD") + "/verify.html"; }
 
 struct Site {
   std::string url;
@@ -66,26 +55,26 @@ std::vector<int> RunThrough(const std::string& proxy_line, const std::vector<Sit
 }
 
 TEST(WinInetSiteFetcherTest, StatusesThroughRealProxies) {
-  REQUIRE_PORTS("PROXY", "OTHER", "DEAD", "WEB");
+  REQUIRE_TEST_PORTS("PROXY", "OTHER", "DEAD", "WEB");
   struct Case {
     const char* name;
     std::string proxy;
     std::vector<Site> sites;
     std::vector<int> expected;
   };
-  const std::string proxy = "127.0.0.1:" + Port("PROXY");
-  const std::string direct_page = "http://127.0.0.1:" + Port("WEB") + "/verify.html";
+  const std::string proxy = "127.0.0.1:" + TestPort("PROXY");
+  const std::string direct_page = "http://127.0.0.1:" + TestPort("WEB") + "/verify.html";
   const std::vector<Case> cases = {
       {"page with the verify string", proxy, {{ProxiedSite(), kVerifyText}}, {9}},
       {"typed HTTP proxy", proxy + "@HTTP", {{ProxiedSite(), kVerifyText}}, {9}},
       {"verify string missing", proxy, {{ProxiedSite(), "NOT-IN-THE-PAGE"}}, {8}},
       {"empty verify string", proxy, {{ProxiedSite(), ""}}, {9}},
       {"proxy returns another page",
-       "127.0.0.1:" + Port("OTHER"),
+       "127.0.0.1:" + TestPort("OTHER"),
        {{ProxiedSite(), kVerifyText}},
        {8}},
       {"nothing listens: the run ends early",
-       "127.0.0.1:" + Port("DEAD"),
+       "127.0.0.1:" + TestPort("DEAD"),
        {{ProxiedSite(), kVerifyText}, {direct_page, kVerifyText}},
        {4, 0}},
       {"HTTP proxy cannot serve an ftp site",
@@ -107,18 +96,18 @@ TEST(WinInetSiteFetcherTest, StatusesThroughRealProxies) {
 }
 
 TEST(WinInetSiteFetcherTest, RealTinyproxyServesThePage) {
-  REQUIRE_PORTS("TINYPROXY", "WEB");
-  std::string site = "http://127.0.0.1:" + Port("WEB") + "/verify.html";
-  EXPECT_EQ(RunThrough("127.0.0.1:" + Port("TINYPROXY"), {{site, kVerifyText}}),
+  REQUIRE_TEST_PORTS("TINYPROXY", "WEB");
+  std::string site = "http://127.0.0.1:" + TestPort("WEB") + "/verify.html";
+  EXPECT_EQ(RunThrough("127.0.0.1:" + TestPort("TINYPROXY"), {{site, kVerifyText}}),
             std::vector<int>{9});
 }
 
 TEST(WinInetSiteFetcherTest, FindsTheVerifyStringAndTimesTheFetch) {
-  REQUIRE_PORTS("SLOW", "DEAD");
+  REQUIRE_TEST_PORTS("SLOW", "DEAD");
   core::VerifyRun run;
   Recorder recorder;
   ASSERT_EQ(
-      RunThrough("127.0.0.1:" + Port("SLOW"), {{ProxiedSite(), kVerifyText}}, &run, &recorder),
+      RunThrough("127.0.0.1:" + TestPort("SLOW"), {{ProxiedSite(), kVerifyText}}, &run, &recorder),
       std::vector<int>{9});
   // The slow proxy waits 0.6 s before it answers; the time covers that wait.
   EXPECT_GE(run.site(0).outcome.seconds, 0.5);
@@ -129,9 +118,9 @@ TEST(WinInetSiteFetcherTest, FindsTheVerifyStringAndTimesTheFetch) {
 }
 
 TEST(WinInetSiteFetcherTest, FtpLoginAndWrongPassword) {
-  REQUIRE_PORTS("FTP", "PROXY", "DEAD");
-  const std::string ftp = "127.0.0.1:" + Port("FTP");
-  const std::string proxy = "127.0.0.1:" + Port("PROXY");
+  REQUIRE_TEST_PORTS("FTP", "PROXY", "DEAD");
+  const std::string ftp = "127.0.0.1:" + TestPort("FTP");
+  const std::string proxy = "127.0.0.1:" + TestPort("PROXY");
   // A refused login is status 7 and the run goes on with the next site.
   EXPECT_EQ(RunThrough(proxy, {{"ftp://relay:moth@" + ftp + "/", ""},
                                {"ftp://relay:wrong@" + ftp + "/", ""},
@@ -140,18 +129,18 @@ TEST(WinInetSiteFetcherTest, FtpLoginAndWrongPassword) {
 }
 
 TEST(WinInetSiteFetcherTest, SilentProxyEndsWithTheReceiveTimeout) {
-  REQUIRE_PORTS("SILENT", "DEAD");
+  REQUIRE_TEST_PORTS("SILENT", "DEAD");
   // Wine honours the receive time-out only on the connection and request
   // handles; without it this run would never end.
-  EXPECT_EQ(RunThrough("127.0.0.1:" + Port("SILENT"),
+  EXPECT_EQ(RunThrough("127.0.0.1:" + TestPort("SILENT"),
                        {{ProxiedSite(), kVerifyText}, {ProxiedSite(), kVerifyText}}),
             (std::vector<int>{4, 0}));
 }
 
 TEST(WinInetSiteFetcherTest, AbortEndsATricklingPageAndRefusesNewRequests) {
-  REQUIRE_PORTS("TRICKLE", "PROXY", "DEAD");
+  REQUIRE_TEST_PORTS("TRICKLE", "PROXY", "DEAD");
   core::VerifyRun run;
-  ASSERT_TRUE(run.SetProxyLine("127.0.0.1:" + Port("TRICKLE")));
+  ASSERT_TRUE(run.SetProxyLine("127.0.0.1:" + TestPort("TRICKLE")));
   ASSERT_TRUE(run.AddSite(ProxiedSite(), kVerifyText));
   WinInetSiteFetcher fetcher;
   WinClock clock;
@@ -163,7 +152,7 @@ TEST(WinInetSiteFetcherTest, AbortEndsATricklingPageAndRefusesNewRequests) {
   EXPECT_EQ(run.site(0).outcome.status, core::kSiteUnreachable);
 
   core::SiteRequest request;
-  request.proxy = "127.0.0.1:" + Port("PROXY");
+  request.proxy = "127.0.0.1:" + TestPort("PROXY");
   request.host = "127.0.0.1";
   request.port = 80;
   EXPECT_EQ(fetcher.OpenHttp(request), nullptr);
@@ -171,11 +160,11 @@ TEST(WinInetSiteFetcherTest, AbortEndsATricklingPageAndRefusesNewRequests) {
 }
 
 TEST(WinInetSiteFetcherTest, AnAbortedRequestIsNeverSentOnAHandleAnotherWorkerGot) {
-  REQUIRE_PORTS("PROXY", "DEAD");
+  REQUIRE_TEST_PORTS("PROXY", "DEAD");
   core::SiteRequest request;
-  request.proxy = "127.0.0.1:" + Port("PROXY");
+  request.proxy = "127.0.0.1:" + TestPort("PROXY");
   request.host = "127.0.0.1";
-  request.port = uint16_t(std::stoi(Port("DEAD")));
+  request.port = uint16_t(std::stoi(TestPort("DEAD")));
   request.path = "/verify.html";
   WinInetSiteFetcher aborted;
   std::unique_ptr<core::HttpRequest> stale = aborted.OpenHttp(request);

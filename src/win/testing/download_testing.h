@@ -1,7 +1,6 @@
-// Helpers of the list download's Windows tests: the local test servers' ports
-// (RELAYMOTH_TEST_<NAME>_PORT, set by scripts/verify-servers.sh), a message pump
-// with a deadline, a message-only window that records what a download posts or
-// sends, and a scratch folder. Test code only; UI thread.
+// Helpers of the list download's Windows tests: a message-only window that
+// records what a download posts or sends, and a scratch folder (the servers'
+// ports and the message pump are test_servers.h's). Test code only; UI thread.
 #pragma once
 
 #include <windows.h>
@@ -17,43 +16,12 @@
 #include "core/base/file_path.h"
 #include "win/app/download_job.h"
 #include "win/platform/wide_text.h"
+#include "win/testing/test_servers.h"
 
 namespace win {
 
 // What tests/e2e/verify_servers.py serves as its list (/dl/list.txt, FTP list.txt).
 inline constexpr char kServedList[] = "10.0.0.1:8080\r\n10.0.0.2:3128@HTTP\r\n10.0.0.3:1080\r\n";
-
-inline std::string TestPort(const char* name) {
-  std::string var = std::string("RELAYMOTH_TEST_") + name + "_PORT";
-  const char* value = std::getenv(var.c_str());
-  return value ? value : "";
-}
-
-inline std::string TestUrl(const char* server, const std::string& path) {
-  return "http://127.0.0.1:" + TestPort(server) + path;
-}
-
-// The test servers are started by ./test; a bare run of the test program has none.
-#define REQUIRE_TEST_PORTS(...)                                                  \
-  for (const char* name_ : {__VA_ARGS__}) {                                      \
-    if (::win::TestPort(name_).empty())                                 \
-      GTEST_SKIP() << "RELAYMOTH_TEST_" << name_ << "_PORT unset";               \
-  }
-
-// Runs the UI thread's messages until `done` holds; false after `timeout_ms`.
-inline bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 20000) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (done()) return true;
-    if (GetTickCount() - start > timeout_ms) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
 
 // A message-only window that records WM_DOWNLOAD_DONE and WM_DOWNLOAD_PROGRESS,
 // with whether `watched` was visible when each end arrived.
