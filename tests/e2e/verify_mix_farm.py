@@ -11,9 +11,10 @@ FARM=port,kind;... to --env-file once every port is ready.
 import argparse
 import asyncio
 import os
+import resource
 import socket
 
-PAGE = b"<html><body>RELAYMOTH-VERIFY-7731</body></html>\n"
+from verify_servers import answer_proxy
 
 
 def black_hole():
@@ -21,21 +22,16 @@ def black_hole():
     listener.bind(("127.0.0.1", 0))
     listener.listen(0)
     port = listener.getsockname()[1]
+    # With a backlog of 0 the accept queue is full after one handshake; two
+    # connections that are never accepted make sure of it, and the port drops
+    # every handshake after them. Nothing here waits (a probe with a time-out
+    # per port kept a farm of thousands of ports from starting for many minutes).
     fillers = []
-    # Handshakes complete until the accept queue is full; then the port drops them.
-    for _ in range(8):
+    for _ in range(2):
         c = socket.socket()
         c.setblocking(False)
         c.connect_ex(("127.0.0.1", port))
         fillers.append(c)
-        probe = socket.socket()
-        probe.settimeout(0.2)
-        try:
-            probe.connect(("127.0.0.1", port))
-            fillers.append(probe)
-        except OSError:
-            probe.close()
-            break
     return port, [listener] + fillers
 
 
@@ -50,6 +46,11 @@ def free_port(taken):
 
 
 def main():
+    # Three sockets a black-holed port: a farm of thousands needs more than the
+    # usual 1024 (or 20000) descriptors.
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    if hard == resource.RLIM_INFINITY or hard > soft:
+        resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
     ap = argparse.ArgumentParser()
     ap.add_argument("--env-file", required=True)
     ap.add_argument("--rows", type=int, required=True)
@@ -58,32 +59,8 @@ def main():
     ap.add_argument("--endless", action="store_true")
     args = ap.parse_args()
 
-    async def answer(reader, writer, kind):
-        try:
-            head = b""
-            while b"\r\n\r\n" not in head:
-                chunk = await reader.read(4096)
-                if not chunk:
-                    return
-                head += chunk
-            if kind == "silent":
-                await asyncio.sleep(3600)
-                return
-            if kind == "slow":
-                await asyncio.sleep(args.slow_delay)
-            if args.endless:
-                writer.write(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n")
-                block = b"x" * 65536
-                while True:
-                    writer.write(block)
-                    await writer.drain()
-            writer.write(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                         str(len(PAGE)).encode() + b"\r\nConnection: close\r\n\r\n" + PAGE)
-            await writer.drain()
-        except (ConnectionError, asyncio.CancelledError):
-            pass
-        finally:
-            writer.close()
+    def answer(reader, writer, kind):
+        return answer_proxy(reader, writer, kind, args.slow_delay, args.endless)
 
     async def farm():
         keep, entries = [], []

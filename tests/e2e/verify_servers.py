@@ -192,29 +192,42 @@ def start_ftp():
     return server.address[1]
 
 
+async def answer_proxy(reader, writer, kind, slow_delay, endless=False):
+    """One request to a farm proxy: "silent" never answers, "slow" answers after
+    slow_delay seconds, the others at once; with endless, the page never ends."""
+    import asyncio
+    try:
+        head = b""
+        while b"\r\n\r\n" not in head:
+            chunk = await reader.read(4096)
+            if not chunk:
+                return
+            head += chunk
+        if kind == "silent":
+            await asyncio.sleep(3600)
+            return
+        if kind == "slow":
+            await asyncio.sleep(slow_delay)
+        if endless:
+            writer.write(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n")
+            block = b"x" * 65536
+            while True:
+                writer.write(block)
+                await writer.drain()
+        writer.write(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                     str(len(PAGE)).encode() + b"\r\nConnection: close\r\n\r\n" + PAGE)
+        await writer.drain()
+    except (ConnectionError, asyncio.CancelledError):
+        pass
+    finally:
+        writer.close()
+
+
 def run_farm(args):
     import asyncio
 
-    async def answer(reader, writer, kind):
-        try:
-            head = b""
-            while b"\r\n\r\n" not in head:
-                chunk = await reader.read(4096)
-                if not chunk:
-                    return
-                head += chunk
-            if kind == "silent":
-                await asyncio.sleep(3600)
-                return
-            if kind == "slow":
-                await asyncio.sleep(args.slow_delay)
-            writer.write(b"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                         str(len(PAGE)).encode() + b"\r\nConnection: close\r\n\r\n" + PAGE)
-            await writer.drain()
-        except (ConnectionError, asyncio.CancelledError):
-            pass
-        finally:
-            writer.close()
+    def answer(reader, writer, kind):
+        return answer_proxy(reader, writer, kind, args.slow_delay)
 
     async def farm():
         entries, servers = [], []
