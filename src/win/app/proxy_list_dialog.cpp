@@ -165,15 +165,12 @@ void ProxyListDialog::OnCommand(int id) {
       break;
     case IDM_MAKE_RESERVED:
       list_.MakeSelectedReserved();
-      RefreshListCaption();
       break;
     case IDM_MAKE_FAVORITE:
       list_.MakeSelectedFavorite();
-      RefreshListCaption();
       break;
     case IDM_MAKE_GENERAL:
       list_.MakeSelectedGeneral();
-      RefreshListCaption();
       break;
     case IDM_SORT_BY_RESULT:
       SortKeepingFocus(core::kColStatus, 1);
@@ -308,7 +305,6 @@ void ProxyListDialog::ToggleChecks(int row) {
       list_.SetChecked(i, on);
     }
   }
-  RefreshListCaption();
 }
 
 void ProxyListDialog::OnDoubleClick() {
@@ -334,7 +330,6 @@ void ProxyListDialog::OnAdd() {
   if (list_.AddProxy(WindowTextUtf8(edit), false) == core::AddResult::kAdded) {
     SetWindowTextW(edit, L"");
   }
-  RefreshListCaption();
   // The next line is typed at once: the focus goes back to the edit (left on
   // the button, Enter would hide the dialog).
   SendMessageW(hwnd(), WM_NEXTDLGCTL, WPARAM(edit), TRUE);
@@ -346,7 +341,6 @@ void ProxyListDialog::DeleteSelected() {
     return;
   }
   list_.RemoveSelected();
-  RefreshListCaption();
 }
 
 void ProxyListDialog::RefreshListCaption() {
@@ -399,7 +393,6 @@ void ProxyListDialog::ImportFile(const std::string& path) {
   core::ImportSummary summary = core::ImportListFile(path, list_, true, false, switcher_.codec());
   SetCursor(old);
   prompt_.Ask(hwnd(), summary.message, summary.caption, MB_OK);
-  RefreshListCaption();
 }
 
 void ProxyListDialog::OnExport(int command) {
@@ -439,8 +432,6 @@ void ProxyListDialog::OnRowChanged(size_t row) {
 }
 
 void ProxyListDialog::OnRowsReset() { SyncSelection(0); }
-
-void ProxyListDialog::OnFavoritesChanged() { RefreshListCaption(); }
 
 void ProxyListDialog::OnRunControls(bool running) {
   for (const core::ControlState& state : core::RunControlStates(running)) {

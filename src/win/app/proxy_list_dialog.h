@@ -55,7 +55,8 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
 
   // Asks, then removes every selected row.
   void DeleteSelected();
-  // The caption of group box 1019: the switcher's.
+  // The caption of group box 1019: the switcher's (it says when it changes:
+  // rows added or removed, favorites, a run's counters).
   void RefreshListCaption();
   void ImportFile(const std::string& path);
 
@@ -84,7 +85,6 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
   void OnRowsAppended(size_t first, size_t count) override;
   void OnRowChanged(size_t row) override;
   void OnRowsReset() override;
-  void OnFavoritesChanged() override;
   void OnRunControls(bool running) override;
   void OnShowRow(size_t row) override;
   void OnCaptionChanged() override;
