@@ -10,7 +10,8 @@
 # times `xargs -P THREADS curl --connect-timeout 5 -m 12` over the same farm.
 # --endless: the same farm with endless pages from the answering proxies (memory).
 # RELAYMOTH_BENCH_BLACK_HOLE=0 leaves the silent proxies out of the plain farm;
-# RELAYMOTH_BENCH_GATE=0 runs without the connect gate.
+# RELAYMOTH_BENCH_GATE=0 runs without the connect gate; RELAYMOTH_BENCH_CURL=0 leaves
+# the curl one-liner out of a --mix run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -71,7 +72,7 @@ rc=$?
 # The shell one-liner a user would script, over the same farm: one curl per
 # proxy, THREADS at once, with the connect and overall time-outs the program
 # promises. Each curl's own time gives its lower bound.
-if [[ "$mix" == mix ]] && command -v curl >/dev/null; then
+if [[ "$mix" == mix && "${RELAYMOTH_BENCH_CURL:-1}" != 0 ]] && command -v curl >/dev/null; then
   times="$RM_BUILD/verify-bench/curl-times.txt"
   : >"$times"
   start=$(date +%s.%N)

@@ -237,9 +237,17 @@ int main() {
   scheduler.StartVerifyAll();
   double start_call = NowMs() - t0;
   MSG msg;
+  struct Dispatched {
+    double begin, end;
+    UINT msg;
+  };
+  std::vector<Dispatched> dispatched;
+  dispatched.reserve(1 << 20);
   while (scheduler.running() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
+    double b = NowMs();
     DispatchMessageW(&msg);
+    dispatched.push_back({b, NowMs(), msg.message});
   }
   double wall = NowMs() - t0;
   InterlockedExchange(&probe.stop, 1);
@@ -290,6 +298,23 @@ int main() {
                 window.received_at[order[i]] - t0);
   }
   std::printf("\n");
+  // What the UI thread did during the worst stall: time in handlers by message.
+  if (!order.empty()) {
+    double end = window.received_at[order[0]];
+    double begin = end - window.latencies[order[0]];
+    std::map<UINT, std::pair<int, double>> by_msg;
+    double busy = 0;
+    for (const Dispatched& d : dispatched) {
+      if (d.end < begin || d.begin > end) continue;
+      double ms = std::min(d.end, end) - std::max(d.begin, begin);
+      by_msg[d.msg].first++;
+      by_msg[d.msg].second += ms;
+      busy += ms;
+    }
+    std::printf("worst stall: UI thread busy %.0f of %.0f ms:", busy, end - begin);
+    for (auto& [m, v] : by_msg) std::printf(" msg 0x%x x%d %.0f ms;", m, v.first, v.second);
+    std::printf("\n");
+  }
   std::printf("done handler         p99 %.2f ms, max %.2f ms\n", Percentile(handler_ms, 0.99),
               Percentile(handler_ms, 1.0));
   return 0;

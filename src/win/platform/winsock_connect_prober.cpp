@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -17,11 +18,19 @@
 namespace win {
 namespace {
 
-// Posted to the report window: wParam = probe id, lParam = 1 connected, 0 not.
-constexpr UINT kProbeOutcome = WM_APP + 0x3B0;
+// Posted to the report window when outcomes are waiting to be handed over.
+constexpr UINT kProbeOutcomes = WM_APP + 0x3B0;
 // How long one select waits: the longest a new or cancelled socket waits for
 // the prober thread to look at it.
-constexpr long kSelectWaitUs = 5000;
+constexpr long kSelectWaitUs = 20000;
+// The shortest pass of the prober thread. Each select looks at every socket in
+// flight (under Wine, inside the wine server, which every thread of the program
+// waits on); when outcomes arrive one after another, a select per outcome over a
+// thousand sockets would keep the system busy for nothing.
+constexpr DWORD kMinPassMs = 20;
+// The UI thread hands outcomes to the gate for at most this long at a time, then
+// lets its other messages through before it goes on.
+constexpr double kReportSliceMs = 8.0;
 
 // Winsock's fd_set holds FD_SETSIZE (64) sockets; select reads fd_count entries
 // of whatever array follows it, so a larger array of the same layout serves
@@ -37,11 +46,15 @@ struct SocketSet {
 
 static_assert(offsetof(fd_set, fd_array) == sizeof(SOCKET));
 
-bool Contains(fd_set* set, SOCKET s) {
-  for (u_int i = 0; i < set->fd_count; ++i) {
-    if (set->fd_array[i] == s) return true;
-  }
-  return false;
+double NowMs() {
+  static const double ticks_per_ms = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return double(f.QuadPart) / 1000.0;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return double(now.QuadPart) / ticks_per_ms;
 }
 
 }  // namespace
@@ -74,9 +87,16 @@ class WinsockConnectProber::State {
     if (wake) CloseHandle(wake);
   }
 
-  // Posts an outcome; called with the mutex held.
+  // Outcomes not handed to the UI thread yet, and whether a message says so.
+  std::vector<std::pair<uint64_t, bool>> outcomes;
+  bool outcomes_posted = false;
+
+  // Queues an outcome; called with the mutex held. One message stands for all
+  // the outcomes queued until the UI thread takes them.
   void PostLocked(uint64_t id, bool connected) {
-    if (window) PostMessageW(window, kProbeOutcome, WPARAM(id), connected ? 1 : 0);
+    if (!window) return;
+    outcomes.emplace_back(id, connected);
+    if (!outcomes_posted) outcomes_posted = PostMessageW(window, kProbeOutcomes, 0, 0) != FALSE;
   }
 
   // Begins a non-blocking connect. Returns the socket when the outcome is still
@@ -164,6 +184,7 @@ class WinsockConnectProber::State {
   void Loop() {
     std::vector<std::pair<uint64_t, SOCKET>> watched;
     SocketSet writable(0), failed(0);
+    std::unordered_map<SOCKET, int> ready;  // 1 writable, 2 failed
     std::vector<Pending> starting;
     for (;;) {
       std::vector<SOCKET> closing;
@@ -194,16 +215,22 @@ class WinsockConnectProber::State {
         writable.Add(s);
         failed.Add(s);
       }
+      DWORD pass_began = GetTickCount();
       timeval wait{0, kSelectWaitUs};
       int n = select(0, nullptr, writable.get(), failed.get(), &wait);
       if (n <= 0) {
         if (n < 0) Sleep(1);  // a socket closed under us; look again
         continue;
       }
+      // select leaves only the sockets it found in each set.
+      ready.clear();
+      for (u_int i = 0; i < writable.get()->fd_count; ++i) ready[writable.get()->fd_array[i]] |= 1;
+      for (u_int i = 0; i < failed.get()->fd_count; ++i) ready[failed.get()->fd_array[i]] |= 2;
       for (auto& [id, s] : watched) {
-        bool done_ok = Contains(writable.get(), s);
-        bool done_bad = Contains(failed.get(), s);
-        if (!done_ok && !done_bad) continue;
+        auto found = ready.find(s);
+        if (found == ready.end()) continue;
+        bool done_ok = (found->second & 1) != 0;
+        bool done_bad = (found->second & 2) != 0;
         // Writable means connected, unless the socket holds an error (some
         // stacks report a refused connect as writable).
         int error = 0;
@@ -220,6 +247,8 @@ class WinsockConnectProber::State {
         closesocket(s);
         PostLocked(id, connected);
       }
+      DWORD spent = GetTickCount() - pass_began;
+      if (spent < kMinPassMs) Sleep(kMinPassMs - spent);
     }
   }
 
@@ -283,8 +312,8 @@ class WinsockConnectProber::ReportWindow final : public WindowBase {
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override {
-    if (msg == kProbeOutcome) {
-      prober_.OnOutcome(uint64_t(wparam), lparam != 0);
+    if (msg == kProbeOutcomes) {
+      prober_.TakeOutcomes();
       return 0;
     }
     return DefaultHandle(msg, wparam, lparam);
@@ -344,8 +373,10 @@ core::ProbeStart WinsockConnectProber::Start(uint64_t id, std::string_view host,
   if (!thread_) return core::ProbeStart::kFailed;
   live_.insert(id);
   std::lock_guard lock(state_->mutex);
+  // The thread takes the whole queue at once: only the first entry needs to
+  // wake it (a wake costs a trip to the system, and a sweep starts a thousand).
+  if (state_->to_start.empty()) SetEvent(state_->wake);
   state_->to_start.push_back({id, std::string(host), port, state_->epoch});
-  SetEvent(state_->wake);
   return core::ProbeStart::kStarted;
 }
 
@@ -355,9 +386,9 @@ void WinsockConnectProber::Cancel(uint64_t id) {
   auto it = state_->connecting.find(id);
   if (it != state_->connecting.end()) {
     // The prober thread may be inside select with this socket: it closes it.
+    if (state_->to_close.empty()) SetEvent(state_->wake);
     state_->to_close.push_back(it->second);
     state_->connecting.erase(it);
-    SetEvent(state_->wake);
     return;
   }
   if (state_->resolving.count(id)) {
@@ -385,9 +416,28 @@ int WinsockConnectProber::open_sockets() const {
   return int(state_->connecting.size() + state_->to_close.size());
 }
 
-void WinsockConnectProber::OnOutcome(uint64_t id, bool connected) {
-  if (live_.erase(id) == 0) return;  // cancelled, or of an earlier run
-  if (report_) report_(id, connected);
+size_t WinsockConnectProber::queued_outcomes() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->outcomes.size() + arrived_.size();
+}
+
+void WinsockConnectProber::TakeOutcomes() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->outcomes_posted = false;
+    arrived_.insert(arrived_.end(), state_->outcomes.begin(), state_->outcomes.end());
+    state_->outcomes.clear();
+  }
+  // Thousands can arrive at once (a sweep of refused ports): they are handed on
+  // in slices, with the UI thread's other messages let through in between.
+  double began = NowMs();
+  while (!arrived_.empty() && NowMs() - began < kReportSliceMs) {
+    auto [id, connected] = arrived_.front();
+    arrived_.pop_front();
+    // The report may cancel, start or stop probes, and even end the run.
+    if (live_.erase(id) != 0 && report_) report_(id, connected);
+  }
+  if (!arrived_.empty() && window_) PostMessageW(window_->hwnd(), kProbeOutcomes, 0, 0);
 }
 
 }  // namespace win

@@ -1,14 +1,15 @@
 // WinsockConnectProber: the connect gate's ConnectProber on Winsock. Sockets are
 // non-blocking; one prober thread watches every connect in flight with select
 // and closes each socket as soon as its outcome is known; host names are
-// resolved on the system thread pool. Outcomes reach the UI thread as messages
-// to a message-only window the prober owns, which hands them to the report
-// function. Created, called and destroyed on the UI thread only.
+// resolved on the system thread pool. Outcomes reach the UI thread in batches,
+// announced by a message to a message-only window the prober owns, which hands
+// them to the report function. Created, called and destroyed on the UI thread only.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <set>
@@ -42,18 +43,21 @@ class WinsockConnectProber final : public core::ConnectProber {
 
   // Sockets open (connecting, or cancelled and not closed yet), for tests.
   int open_sockets() const;
+  // Outcomes known to the prober thread and not yet taken by the UI thread.
+  size_t queued_outcomes() const;
 
   class State;  // shared with the prober thread and name resolutions
 
  private:
   class ReportWindow;
-  void OnOutcome(uint64_t id, bool connected);
+  void TakeOutcomes();
 
   std::shared_ptr<State> state_;
   std::unique_ptr<ReportWindow> window_;
   HANDLE thread_ = nullptr;
   bool wsa_ = false;
   std::set<uint64_t> live_;  // started, not cancelled, not reported (UI thread)
+  std::deque<std::pair<uint64_t, bool>> arrived_;  // taken from the thread, not handed on
   Report report_;
 };
 

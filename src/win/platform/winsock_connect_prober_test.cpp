@@ -175,11 +175,35 @@ TEST_F(WinsockConnectProberTest, ManyProbesBeyondTheDefaultSocketSetAndAStop) {
     rows.push_back({i, "127.0.0.1", std::to_string(PortOf(accepting))});
   }
   EXPECT_EQ(recorder.unreachable + recorder.connected, 0);
+  // The outcomes are all waiting before the UI thread looks, and each report
+  // takes a while: they are handed on in slices, and a message posted behind
+  // them is handled before the last of them, not after all of them.
+  prober.SetReport([this](uint64_t id, bool ok) {
+    Sleep(1);
+    ok ? gate.OnConnected(id) : gate.OnRefused(id);
+  });
   gate.Begin(rows);
   gate.Pump();
-  ASSERT_TRUE(PumpUntilIdle(gate, 10000));
+  DWORD waited = GetTickCount();
+  while (prober.queued_outcomes() < 100 && GetTickCount() - waited < 5000) Sleep(5);
+  ASSERT_EQ(prober.queued_outcomes(), 100u);
+  constexpr UINT kMarker = WM_APP + 1;
+  PostThreadMessageW(GetCurrentThreadId(), kMarker, 0, 0);
+  int connected_at_marker = -1;
+  waited = GetTickCount();
+  while ((!gate.idle() || connected_at_marker < 0) && GetTickCount() - waited < 10000) {
+    MSG msg;
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+      continue;
+    }
+    if (msg.message == kMarker) connected_at_marker = recorder.connected;
+    DispatchMessageW(&msg);
+  }
   EXPECT_EQ(recorder.connected, 100);
   EXPECT_EQ(recorder.unreachable, 0);
+  EXPECT_GT(connected_at_marker, 0);
+  EXPECT_LT(connected_at_marker, 100);
 }
 
 }  // namespace
