@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The verification benchmark: a farm of local proxies (one asyncio process on
 # many ports of 127.0.0.1: fast, slow, dead and, with --black-hole, silent ones)
-# verified by relaymoth_verify_bench.exe under Wine with the real scheduler,
+# verified by relaymoth-verify-bench.exe under Wine with the real scheduler,
 # thread pool and WinInet. Prints the wall time against the bound (sum of the
 # per-row times / workers) and the UI thread's message latency.
 #   scripts/verify-bench.sh [--mix|--endless] [ROWS [THREADS]]   (default 1000 rows, 200 workers)
@@ -26,7 +26,7 @@ case "${1:-}" in
 esac
 rows=${1:-1000}
 threads=${2:-200}
-exe="$RM_WIN_DIR/bin/relaymoth_verify_bench.exe"
+exe="$RM_WIN_DIR/bin/relaymoth-verify-bench.exe"
 [[ -f "$exe" ]] || rm_die "$exe is not built (scripts/build.sh)"
 mkdir -p "$RM_BUILD/verify-bench" "$RM_LOGS"
 env_file="$RM_BUILD/verify-bench/farm.env"

@@ -102,6 +102,10 @@ INT_PTR ProxyListDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_CLOSE:
       ShowWindow(hwnd(), SW_HIDE);
       return TRUE;
+    case WM_TIMER:
+      if (wparam != kTimerViewRefresh) return FALSE;
+      RefreshView();
+      return TRUE;
     case DM_GETDEFID:
       // Enter in the entry edit adds the entry instead of hiding the dialog.
       if (GetFocus() == Item(IDC_PROXY_EDIT)) {
@@ -428,7 +432,42 @@ void ProxyListDialog::ShowPopupMenu(int menu_id) {
 void ProxyListDialog::OnRowsAppended(size_t first, size_t) { SyncSelection(first); }
 
 void ProxyListDialog::OnRowChanged(size_t row) {
-  ListView_RedrawItems(list_view(), int(row), int(row));
+  if (!run_on_) {
+    ListView_RedrawItems(list_view(), int(row), int(row));
+    return;
+  }
+  stale_rows_ = stale_rows_ ? std::pair(std::min(stale_rows_->first, row),
+                                        std::max(stale_rows_->second, row))
+                            : std::pair(row, row);
+  ScheduleViewRefresh();
+}
+
+void ProxyListDialog::ScheduleViewRefresh() {
+  if (refresh_timer_on_) return;
+  refresh_timer_on_ = SetTimer(hwnd(), kTimerViewRefresh, kViewRefreshMs, nullptr) != 0;
+  // Without a timer the view keeps up at once, as outside a run.
+  if (!refresh_timer_on_) RefreshView();
+}
+
+void ProxyListDialog::RefreshView() {
+  if (refresh_timer_on_) KillTimer(hwnd(), kTimerViewRefresh);
+  refresh_timer_on_ = false;
+  HWND view = list_view();
+  if (row_to_show_ && *row_to_show_ < list_.size()) {
+    ListView_EnsureVisible(view, int(*row_to_show_), FALSE);
+  }
+  row_to_show_.reset();
+  if (stale_rows_ && !list_.empty()) {
+    // Rows off the screen are drawn afresh when they are scrolled to.
+    size_t top = size_t(std::max(ListView_GetTopIndex(view), 0));
+    size_t bottom = top + size_t(std::max(ListView_GetCountPerPage(view), 0));
+    size_t first = std::max(stale_rows_->first, top);
+    size_t last = std::min({stale_rows_->second, bottom, list_.size() - 1});
+    if (first <= last) ListView_RedrawItems(view, int(first), int(last));
+  }
+  stale_rows_.reset();
+  if (caption_stale_) RefreshListCaption();
+  caption_stale_ = false;
 }
 
 void ProxyListDialog::OnRowsReset() { SyncSelection(0); }
@@ -437,13 +476,25 @@ void ProxyListDialog::OnRunControls(bool running) {
   for (const core::ControlState& state : core::RunControlStates(running)) {
     EnableWindow(Item(RunControlId(state.control)), state.enabled ? TRUE : FALSE);
   }
+  run_on_ = running;
+  // The run's end shows at once, with its last rows and counters.
+  if (!running) RefreshView();
 }
 
 void ProxyListDialog::OnShowRow(size_t row) {
-  if (row < list_.size()) ListView_EnsureVisible(list_view(), int(row), FALSE);
+  if (!run_on_) {
+    if (row < list_.size()) ListView_EnsureVisible(list_view(), int(row), FALSE);
+    return;
+  }
+  row_to_show_ = row;
+  ScheduleViewRefresh();
 }
 
-void ProxyListDialog::OnCaptionChanged() { RefreshListCaption(); }
+void ProxyListDialog::OnCaptionChanged() {
+  if (!run_on_) return RefreshListCaption();
+  caption_stale_ = true;
+  ScheduleViewRefresh();
+}
 
 void ProxyListDialog::OnExitCheckChanged() {
   // The title bar carries what the floating window's tooltip says.

@@ -11,8 +11,10 @@
 // After windows.h, which it builds on.
 #include <commctrl.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "win/app/download_progress_dialog.h"
 #include "win/app/download_settings_dialog.h"
@@ -52,6 +54,12 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
   // The download settings (133) and progress (134) dialogs, created hidden.
   DownloadSettingsDialog& download_settings_dialog() { return download_settings_dialog_; }
   DownloadProgressDialog& download_progress_dialog() { return download_progress_dialog_; }
+
+  // While a run is on, rows finish by the hundred a second: the view then
+  // catches up (the row to show, the caption, the rows that changed on screen)
+  // on this timer, every kViewRefreshMs, instead of once per change.
+  static constexpr UINT_PTR kTimerViewRefresh = 1;
+  static constexpr UINT kViewRefreshMs = 100;
 
   // Asks, then removes every selected row.
   void DeleteSelected();
@@ -93,6 +101,9 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
 
   // Makes the view's item count and selection match the model.
   void SyncSelection(size_t first);
+  void ScheduleViewRefresh();
+  // Brings the view up to date with what the run changed since the last tick.
+  void RefreshView();
 
   Switcher& switcher_;
   core::ProxyList& list_;
@@ -105,6 +116,12 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
   // notifications are not fed back into the model.
   bool syncing_ = false;
   std::wstring cell_;  // the text handed to the view for the cell it asked for
+  // What the view still owes a run (see kTimerViewRefresh).
+  bool run_on_ = false;
+  bool refresh_timer_on_ = false;
+  bool caption_stale_ = false;
+  std::optional<size_t> row_to_show_;
+  std::optional<std::pair<size_t, size_t>> stale_rows_;  // first, last
 };
 
 }  // namespace win

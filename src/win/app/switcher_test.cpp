@@ -67,10 +67,16 @@ class VerifyControllerTest : public AppWindowTest {
     ASSERT_TRUE(pool_->current.count(slot)) << "slot " << slot << " holds no hand-out";
     switcher_->OnWorkerDone(slot, pool_->current[slot], outcomes);
   }
-  std::string Caption() {
+  // The caption as it stands, before the view's next refresh tick.
+  std::string ShownCaption() {
     wchar_t text[256] = {};
     GetDlgItemTextW(dlg_, IDC_LIST_GROUP, text, 256);
     return WideToUtf8(text);
+  }
+  // The caption once the view has caught up with the run.
+  std::string Caption() {
+    Timer(dlg_, ProxyListDialog::kTimerViewRefresh);
+    return ShownCaption();
   }
   std::string Cell(int row, int column) {
     wchar_t text[256] = {};
@@ -160,7 +166,11 @@ TEST_F(VerifyControllerTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
        "(已验证:3, 可用:2, 未验证:1)"},
   };
   for (const Step& step : steps) {
+    std::string before = ShownCaption();
     Report(step.slot, step.outcomes);
+    // While the run is on the caption follows on the view's refresh tick, not
+    // with every row.
+    EXPECT_EQ(ShownCaption(), before);
     EXPECT_EQ(Cell(step.row, 3), step.status) << "slot " << step.slot;
     EXPECT_EQ(Cell(step.row, 5), step.result) << "slot " << step.slot;
     EXPECT_EQ(Caption(), std::string("proxy服务器列表") + step.caption);
@@ -243,6 +253,8 @@ TEST_F(VerifyControllerTest, TheRowHandedOutIsScrolledIntoView) {
   ListView_EnsureVisible(view_, 0, FALSE);
   for (int i = 0; i < 70; ++i) Report(0, {kUnreachable});
   EXPECT_EQ(pool_->handed.back().proxy, "10.0.0.71:80");
+  EXPECT_EQ(ListView_GetTopIndex(view_), 0);  // not before the refresh tick
+  Timer(dlg_, ProxyListDialog::kTimerViewRefresh);
   int top = ListView_GetTopIndex(view_);
   int per_page = ListView_GetCountPerPage(view_);
   EXPECT_GT(top, 0);

@@ -100,6 +100,9 @@ DWORD WINAPI VerifyWorker::SpawnMain(void* param) {
 }
 
 DWORD WINAPI VerifyWorker::ThreadMain(void* param) {
+  // Two hundred workers reading pages must not take the processor from the
+  // user-interface thread: they wait on the network most of the time anyway.
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
   {
     std::shared_ptr<VerifyWorker> self =
         std::move(*static_cast<std::shared_ptr<VerifyWorker>*>(param));

@@ -1,12 +1,16 @@
-// relaymoth_verify_bench.exe: verifies a farm of local proxies (scripts/verify-bench.sh
+// relaymoth-verify-bench.exe: verifies a farm of local proxies (scripts/verify-bench.sh
 // starts it and passes RELAYMOTH_BENCH_FARM = "port,kind;port,kind;...") with the
 // real scheduler, connect gate (RELAYMOTH_BENCH_GATE=0 leaves it out), thread pool
 // and WinInet, and reports the wall time against the bound (sum of the per-row
 // times / workers), how long black-holed proxies took to be given up, the UI
-// thread's message latency and the peak working set. A measuring tool, not a test.
+// thread's message latency and the peak working set. With RELAYMOTH_BENCH_APP=1
+// the run goes through the program's own switcher with the main dialog open and
+// showing the list, as a user who pressed "验证全部" sees it. A measuring tool,
+// not a test.
 #include "win/platform/winsock_connect_prober.h"
 
 #include <windows.h>
+#include <commctrl.h>
 #define PSAPI_VERSION 2
 #include <psapi.h>
 
@@ -14,16 +18,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/base/codepage.h"
+#include "core/base/profile_store.h"
+#include "core/sysproxy/exit_check.h"
 #include "core/verify/verify_scheduler.h"
+#include "win/app/download_job.h"
+#include "win/app/proxy_list_dialog.h"
+#include "win/app/switcher.h"
+#include "win/platform/exit_fetcher.h"
+#include "win/platform/run_settings_platform.h"
 #include "win/platform/verify_worker_pool.h"
 #include "win/platform/verify_worker_timers.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
+#include "win/testing/scripted_prompt.h"
 #include "win/ui/window_base.h"
 
 namespace {
@@ -45,7 +59,9 @@ double NowMs() {
 // Times each hand-out from Start to its report (or abandonment).
 class TimingPool final : public core::WorkerPool {
  public:
-  explicit TimingPool(win::VerifyWorkerPool& pool) : pool_(pool) {}
+  explicit TimingPool(std::unique_ptr<win::VerifyWorkerPool> pool)
+      : owned_(std::move(pool)), pool_(*owned_) {}
+  win::VerifyWorkerPool& pool() { return pool_; }
   core::StartResult Start(int slot, uint64_t generation, core::VerifyRun run) override {
     double t0 = NowMs();
     started_[slot] = t0;
@@ -69,6 +85,7 @@ class TimingPool final : public core::WorkerPool {
   double start_ms = 0;  // the longest WorkerPool::Start call
 
  private:
+  std::unique_ptr<win::VerifyWorkerPool> owned_;
   win::VerifyWorkerPool& pool_;
   std::map<int, double> started_;
 };
@@ -76,7 +93,9 @@ class TimingPool final : public core::WorkerPool {
 // Times each probe from its start to its outcome or to being given up.
 class TimingProber final : public core::ConnectProber {
  public:
-  explicit TimingProber(win::WinsockConnectProber& prober) : prober_(prober) {}
+  explicit TimingProber(std::unique_ptr<win::WinsockConnectProber> prober)
+      : owned_(std::move(prober)), prober_(*owned_) {}
+  win::WinsockConnectProber& prober() { return prober_; }
   core::ProbeStart Start(uint64_t id, std::string_view host, uint16_t port) override {
     started_[id] = NowMs();
     return prober_.Start(id, host, port);
@@ -100,6 +119,7 @@ class TimingProber final : public core::ConnectProber {
   std::vector<double> answered;  // probes that connected or were refused
 
  private:
+  std::unique_ptr<win::WinsockConnectProber> owned_;
   win::WinsockConnectProber& prober_;
   std::map<uint64_t, double> started_;
 };
@@ -170,7 +190,7 @@ double Percentile(std::vector<double> v, double p) {
 
 }  // namespace
 
-int main() {
+int wmain() {
   const char* farm = std::getenv("RELAYMOTH_BENCH_FARM");
   const char* rows_text = std::getenv("RELAYMOTH_BENCH_ROWS");
   const char* threads_text = std::getenv("RELAYMOTH_BENCH_THREADS");
@@ -194,47 +214,110 @@ int main() {
   int threads = threads_text ? std::atoi(threads_text) : 200;
   const char* gate_text = std::getenv("RELAYMOTH_BENCH_GATE");
   bool gated = gate_text == nullptr || std::atoi(gate_text) != 0;
+  const char* app_text = std::getenv("RELAYMOTH_BENCH_APP");
+  bool app_mode = app_text != nullptr && std::atoi(app_text) != 0;
 
   BenchWindow window;
   if (!window.CreateMessageOnly()) return 3;
-  win::VerifyWindowTimers timers(window.hwnd());
-  win::VerifyWorkerPool pool([] { return std::make_unique<win::WinInetSiteFetcher>(); },
-                             std::make_shared<win::WinClock>());
-  if (!pool.Create()) return 3;
-  TimingPool timing(pool);
-  core::ProxyList list;
-  std::map<std::string, int> kinds;
-  for (size_t i = 0; i < rows; ++i) {
-    list.AddProxy("127.0.0.1:" + proxies[i].first, false);
-    ++kinds[proxies[i].second];
-  }
+  auto clock = std::make_shared<win::WinClock>();
+  auto made_pool = std::make_unique<win::VerifyWorkerPool>(
+      [] { return std::make_unique<win::WinInetSiteFetcher>(); }, clock);
+  if (!made_pool->Create()) return 3;
+  auto made_timing = std::make_unique<TimingPool>(std::move(made_pool));
+  TimingPool& timing = *made_timing;
+  auto made_prober =
+      std::make_unique<TimingProber>(std::make_unique<win::WinsockConnectProber>());
+  TimingProber& timed_prober = *made_prober;
+  if (gated && !timed_prober.prober().Create()) return 3;
   core::VerifySettings settings;
   settings.threads = threads;
   settings.sites = {{"http://127.0.0.1:9/verify.html", "RELAYMOTH-VERIFY-7731", true}};
+  std::map<std::string, int> kinds;
+  for (size_t i = 0; i < rows; ++i) ++kinds[proxies[i].second];
+
+  // Without the program: the scheduler alone on the bench's window.
+  std::unique_ptr<win::VerifyWindowTimers> timers;
+  core::ProxyList plain_list;
   NullHost host;
-  win::WinClock clock;
-  win::WinsockConnectProber prober;
-  if (gated && !prober.Create()) return 3;
-  TimingProber timed_prober(prober);
-  core::VerifyScheduler scheduler(list, settings, timing, timers, host, clock,
-                                  core::kWatchdogPerSiteMs, gated ? &timed_prober : nullptr);
-  prober.SetReport([&](uint64_t id, bool connected) {
+  std::unique_ptr<core::VerifyScheduler> plain;
+  // With the program: its switcher (with a profile in memory, the system proxy
+  // in a key of the bench's own, no exit check) and its main dialog.
+  core::MemoryProfileStore profile;
+  win::ScriptedPrompt prompt;
+  core::GbkCodec codec;
+  win::RegistryRunKeyStore run_key("Software\\Quillworks\\RelaymothBench\\Run");
+  win::ShellDesktopShortcuts shortcuts;
+  std::unique_ptr<win::Switcher> switcher;
+  std::unique_ptr<win::ProxyListDialog> dialog;
+
+  core::VerifyScheduler* scheduler = nullptr;
+  std::function<void(uint64_t, bool)> probe_to;
+  std::function<void(int, uint64_t, const std::vector<core::SiteOutcome>&)> done_to;
+  if (app_mode) {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    profile.WriteInt(core::kExitCheckSection, core::kExitCheckEnabledKey, 0);
+    // The dialogs load the verify settings from the profile as they open.
+    core::SaveVerifySettings(settings, profile);
+    win::SwitcherParts parts;
+    parts.instance = GetModuleHandleW(nullptr);
+    parts.profile = &profile;
+    parts.prompt = &prompt;
+    parts.codec = &codec;
+    parts.clock = clock;
+    parts.pool = std::move(made_timing);
+    if (gated) parts.prober = std::move(made_prober);
+    parts.proxy_place.key = "Software\\Quillworks\\RelaymothBench\\Internet Settings";
+    parts.cleanup = [] {};
+    parts.run_key = &run_key;
+    parts.shortcuts = &shortcuts;
+    parts.make_exit_fetcher = [](HWND report_window, uint32_t deadline_ms) {
+      return std::make_unique<win::WinInetExitFetcher>(report_window, deadline_ms);
+    };
+    parts.download_job = win::MakeWinInetDownloadJob();
+    switcher = std::make_unique<win::Switcher>(std::move(parts));
+    switcher->Start();
+    for (size_t i = 0; i < rows; ++i) switcher->list().AddProxy("127.0.0.1:" + proxies[i].first, false);
+    dialog = std::make_unique<win::ProxyListDialog>(*switcher);
+    if (!dialog->Create(nullptr)) return 3;
+    dialog->Show();
+    scheduler = &switcher->scheduler();
+    probe_to = [&](uint64_t id, bool connected) { switcher->OnProbeOutcome(id, connected); };
+    done_to = [&](int slot, uint64_t generation, const std::vector<core::SiteOutcome>& outcomes) {
+      switcher->OnWorkerDone(slot, generation, outcomes);
+    };
+  } else {
+    timers = std::make_unique<win::VerifyWindowTimers>(window.hwnd());
+    for (size_t i = 0; i < rows; ++i) plain_list.AddProxy("127.0.0.1:" + proxies[i].first, false);
+    plain = std::make_unique<core::VerifyScheduler>(plain_list, settings, timing, *timers, host,
+                                                    *clock, core::kWatchdogPerSiteMs,
+                                                    gated ? &timed_prober : nullptr);
+    scheduler = plain.get();
+    window.scheduler = scheduler;
+    probe_to = [&](uint64_t id, bool connected) {
+      connected ? scheduler->OnProbeConnected(id) : scheduler->OnProbeRefused(id);
+    };
+    done_to = [&](int slot, uint64_t generation, const std::vector<core::SiteOutcome>& outcomes) {
+      scheduler->OnWorkerDone(slot, generation, outcomes);
+    };
+  }
+  const core::ProxyList& list = app_mode ? switcher->list() : plain_list;
+  timed_prober.prober().SetReport([&](uint64_t id, bool connected) {
     timed_prober.Outcome(id);
-    connected ? scheduler.OnProbeConnected(id) : scheduler.OnProbeRefused(id);
+    probe_to(id, connected);
   });
-  window.scheduler = &scheduler;
   std::vector<double> handler_ms;
-  pool.SetDoneHandler([&](int slot, uint64_t generation, const auto& outcomes) {
+  timing.pool().SetDoneHandler([&](int slot, uint64_t generation, const auto& outcomes) {
     double t0 = NowMs();
     timing.Finish(slot);
-    scheduler.OnWorkerDone(slot, generation, outcomes);
+    done_to(slot, generation, outcomes);
     handler_ms.push_back(NowMs() - t0);
   });
 
   ProbeThread probe{window.hwnd()};
   HANDLE probe_thread = CreateThread(nullptr, 0, &ProbeThread::Main, &probe, 0, nullptr);
   double t0 = NowMs();
-  scheduler.StartVerifyAll();
+  scheduler->StartVerifyAll();
   double start_call = NowMs() - t0;
   MSG msg;
   struct Dispatched {
@@ -243,7 +326,7 @@ int main() {
   };
   std::vector<Dispatched> dispatched;
   dispatched.reserve(1 << 20);
-  while (scheduler.running() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+  while (scheduler->running() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);
     double b = NowMs();
     DispatchMessageW(&msg);
@@ -268,8 +351,9 @@ int main() {
                        : *std::max_element(timing.durations.begin(), timing.durations.end());
   std::printf("rows %zu of %zu farm ports (", list.size(), rows);
   for (auto& [kind, n] : kinds) std::printf(" %s %d", kind.c_str(), n);
-  std::printf(" ), workers %d, connect gate %s\n", workers, gated ? "on" : "off");
-  std::printf("finished rows %d, usable %d\n", scheduler.doneCount(), scheduler.usableCount());
+  std::printf(" ), workers %d, connect gate %s%s\n", workers, gated ? "on" : "off",
+              app_mode ? ", through the switcher with the main dialog open" : "");
+  std::printf("finished rows %d, usable %d\n", scheduler->doneCount(), scheduler->usableCount());
   std::printf("wall time            %8.0f ms\n", wall);
   std::printf("bound (sum/workers)  %8.0f ms  (sum of row times %.0f ms, longest row %.0f ms)\n",
               bound, sum, longest);
@@ -313,6 +397,26 @@ int main() {
     }
     std::printf("worst stall: UI thread busy %.0f of %.0f ms:", busy, end - begin);
     for (auto& [m, v] : by_msg) std::printf(" msg 0x%x x%d %.0f ms;", m, v.first, v.second);
+    std::printf("\n");
+  }
+  // The longest messages the UI thread handled, and when.
+  std::vector<const Dispatched*> slowest;
+  for (const Dispatched& d : dispatched) slowest.push_back(&d);
+  std::sort(slowest.begin(), slowest.end(), [](const Dispatched* a, const Dispatched* b) {
+    return a->end - a->begin > b->end - b->begin;
+  });
+  std::printf("longest messages    ");
+  for (size_t i = 0; i < std::min<size_t>(8, slowest.size()); ++i) {
+    std::printf(" 0x%x %.0f ms at %.0f ms;", slowest[i]->msg, slowest[i]->end - slowest[i]->begin,
+                slowest[i]->begin - t0);
+  }
+  std::printf("\n");
+  for (const auto& shown : prompt.shown) std::printf("message: %s\n", shown.text.c_str());
+  if (list.size() > 0) {
+    std::map<std::string, int> statuses;
+    for (size_t i = 0; i < list.size(); ++i) ++statuses[list.row(i).status + " " + list.row(i).result];
+    std::printf("row statuses        ");
+    for (auto& [status, n] : statuses) std::printf(" %s %d;", status.c_str(), n);
     std::printf("\n");
   }
   std::printf("done handler         p99 %.2f ms, max %.2f ms\n", Percentile(handler_ms, 0.99),
