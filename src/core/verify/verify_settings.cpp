@@ -221,6 +221,10 @@ std::optional<FieldError> ApplyVerifySettingsFields(const VerifySettingsFields& 
                           &next.threads)) {
     return e;
   }
+  if (auto e = CheckWhole(fields.connects_in_flight, VerifyField::kConnectsInFlight, kMinConnects,
+                          kMaxConnects, &next.connects_in_flight)) {
+    return e;
+  }
   if (auto e = CheckWhole(fields.reverify_interval, VerifyField::kReverifyInterval, kMinInterval,
                           kMaxInterval, &next.reverify_interval)) {
     return e;

@@ -76,9 +76,10 @@ struct VerifySettingsFields {
   std::string reverify_interval;  // edit 1029
   std::string best_count;         // edit 1037
   std::string time_less_than;     // edit 1033
+  std::string connects_in_flight = "1000";  // edit 1080, beside 1044
 };
 
-enum class VerifyField { kThreads, kReverifyInterval, kBestCount, kTimeLessThan };
+enum class VerifyField { kThreads, kReverifyInterval, kBestCount, kTimeLessThan, kConnectsInFlight };
 
 struct FieldError {
   VerifyField field;    // gets the focus

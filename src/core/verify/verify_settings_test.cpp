@@ -173,9 +173,10 @@ TEST(VerifySettingsTest, FieldsAccepted) {
   EXPECT_EQ(s.reverify_interval, 300);
   EXPECT_EQ(s.best_count, 0);
   EXPECT_DOUBLE_EQ(s.time_less_than, 50);
-  ASSERT_FALSE(ApplyVerifySettingsFields({"+200", "0", "50", " 0.5 "}, &s).has_value());
+  ASSERT_FALSE(ApplyVerifySettingsFields({"+200", "0", "50", " 0.5 ", " 250 "}, &s).has_value());
   EXPECT_EQ(s.threads, 200);
   EXPECT_DOUBLE_EQ(s.time_less_than, 0.5);
+  EXPECT_EQ(s.connects_in_flight, 250);
 }
 
 TEST(VerifySettingsTest, FieldsRefused) {
@@ -203,6 +204,15 @@ TEST(VerifySettingsTest, FieldsRefused) {
       {{"30", "60", "8", "50.01"}, VerifyField::kTimeLessThan, "“请填入一个在0和50之间的数字。”"},
       {{"30", "60", "8", "-0.1"}, VerifyField::kTimeLessThan, "“请填入一个在0和50之间的数字。”"},
       {{"0", "999", "8", "x"}, VerifyField::kThreads, "“请填入一个在1和200之间的整数。”"},
+      {{"30", "60", "8", "4.5", "0"},
+       VerifyField::kConnectsInFlight,
+       "“请填入一个在1和10000之间的整数。”"},
+      {{"30", "60", "8", "4.5", "10001"},
+       VerifyField::kConnectsInFlight,
+       "“请填入一个在1和10000之间的整数。”"},
+      {{"30", "60", "8", "4.5", ""}, VerifyField::kConnectsInFlight, "请键入一个整数。"},
+      // In dialog order: the connects edit sits beside the threads edit.
+      {{"30", "999", "8", "4.5", "x"}, VerifyField::kConnectsInFlight, "请键入一个整数。"},
   };
   for (const Case& c : cases) {
     VerifySettings s;
@@ -214,6 +224,7 @@ TEST(VerifySettingsTest, FieldsRefused) {
     EXPECT_EQ(e->message, c.message) << input;
     EXPECT_EQ(s.threads, 30) << input;  // nothing stored
     EXPECT_EQ(s.reverify_interval, 60) << input;
+    EXPECT_EQ(s.connects_in_flight, 1000) << input;
   }
 }
 

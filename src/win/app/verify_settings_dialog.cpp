@@ -49,6 +49,8 @@ int FieldControl(core::VerifyField field) {
       return IDC_REVERIFY_INTERVAL;
     case core::VerifyField::kBestCount:
       return IDC_BEST_COUNT;
+    case core::VerifyField::kConnectsInFlight:
+      return IDC_CONNECTS_IN_FLIGHT;
     default:
       return IDC_TIME_LESS_THAN;
   }
@@ -133,6 +135,7 @@ void VerifySettingsDialog::FillControls() {
     CheckDlgButton(hwnd(), check.id, settings_.*check.member ? BST_CHECKED : BST_UNCHECKED);
   }
   SetDialogItemText(hwnd(), IDC_THREADS, std::to_string(settings_.threads));
+  SetDialogItemText(hwnd(), IDC_CONNECTS_IN_FLIGHT, std::to_string(settings_.connects_in_flight));
   SetDialogItemText(hwnd(), IDC_REVERIFY_INTERVAL, std::to_string(settings_.reverify_interval));
   SetDialogItemText(hwnd(), IDC_BEST_COUNT, std::to_string(settings_.best_count));
   SetDialogItemText(hwnd(), IDC_TIME_LESS_THAN, core::Format("%g", settings_.time_less_than));
@@ -215,6 +218,7 @@ INT_PTR VerifySettingsDialog::OnNotify(const NMHDR* header) {
 void VerifySettingsDialog::OnConfirm() {
   core::VerifySettingsFields fields;
   fields.threads = DialogItemText(hwnd(), IDC_THREADS);
+  fields.connects_in_flight = DialogItemText(hwnd(), IDC_CONNECTS_IN_FLIGHT);
   fields.reverify_interval = DialogItemText(hwnd(), IDC_REVERIFY_INTERVAL);
   fields.best_count = DialogItemText(hwnd(), IDC_BEST_COUNT);
   fields.time_less_than = DialogItemText(hwnd(), IDC_TIME_LESS_THAN);

@@ -148,6 +148,8 @@ TEST_F(VerifySettingsDialogTest, ConfirmSavesAndHidesCancelRestores) {
   CheckDlgButton(Dlg(), IDC_AUTO_USE_BEST, BST_UNCHECKED);
   SendDlgItemMessageW(Dlg(), IDC_REVERIFY_ROWS, CB_SETCURSEL, 1, 0);
   Type(IDC_TIME_LESS_THAN, "3");
+  EXPECT_EQ(DialogItemText(Dlg(), IDC_CONNECTS_IN_FLIGHT), "1000");
+  Type(IDC_CONNECTS_IN_FLIGHT, "250");
   Click(IDOK);
   EXPECT_TRUE(prompt_.shown.empty());
   EXPECT_FALSE(IsWindowVisible(Dlg()));
@@ -155,6 +157,7 @@ TEST_F(VerifySettingsDialogTest, ConfirmSavesAndHidesCancelRestores) {
   EXPECT_EQ(store_.ReadInt("Verify Settings", "Auto use the best proxy", 1), 0);
   EXPECT_EQ(store_.ReadInt("Verify Settings", "Only verify favorite proxies", 0), 1);
   EXPECT_EQ(store_.ReadText("Verify Settings", "Time less than", ""), "3.000000 seconds");
+  EXPECT_EQ(store_.ReadInt("Verify Settings", "Connects in flight", 0), 250);
   EXPECT_EQ(dialog_->settings().threads, 50);
 
   dialog_->ShowCentred();

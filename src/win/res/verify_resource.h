@@ -34,6 +34,7 @@
 #define IDC_AUTO_DELETE_FAILED 1047
 #define IDC_BEST_COUNT_LABEL 1048
 #define IDC_SECONDS_LABEL 1049
+#define IDC_CONNECTS_IN_FLIGHT 1080
 
 // Destination site editor (139)
 #define IDC_SITE_URL 1050

@@ -257,6 +257,8 @@ int wmain() {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     profile.WriteInt(core::kExitCheckSection, core::kExitCheckEnabledKey, 0);
+    // A best proxy an earlier run left in the bench's key would be read back as a row.
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Quillworks\\RelaymothBench");
     // The dialogs load the verify settings from the profile as they open.
     core::SaveVerifySettings(settings, profile);
     win::SwitcherParts parts;
