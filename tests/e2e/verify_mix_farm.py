@@ -14,7 +14,7 @@ import os
 import resource
 import socket
 
-from verify_servers import answer_proxy
+from verify_servers import answer_proxy, serve_farm
 
 
 def black_hole():
@@ -35,16 +35,6 @@ def black_hole():
     return port, [listener] + fillers
 
 
-def free_port(taken):
-    while True:
-        s = socket.socket()
-        s.bind(("127.0.0.1", 0))
-        port = s.getsockname()[1]
-        s.close()
-        if port not in taken:
-            return port
-
-
 def main():
     # Three sockets a black-holed port: a farm of thousands needs more than the
     # usual 1024 (or 20000) descriptors.
@@ -62,38 +52,15 @@ def main():
     def answer(reader, writer, kind):
         return answer_proxy(reader, writer, kind, args.slow_delay, args.endless)
 
-    async def farm():
-        keep, entries = [], []
-        n = args.rows
-        for i in range(n):
-            # Spread the kinds through the list: out of every 20 rows, 10
-            # black-holed, 4 refused, 2 silent, 2 fast, 2 slow.
-            k = i % 20
-            kind = ("hole" if k < 10 else "refused" if k < 14 else "silent" if k < 16
-                    else "fast" if k < 18 else "slow")
-            if kind == "hole":
-                port, socks = black_hole()
-                keep.extend(socks)
-            elif kind == "refused":
-                port = None
-            else:
-                server = await asyncio.start_server(
-                    lambda r, w, k=kind: answer(r, w, k), "127.0.0.1", 0, backlog=512)
-                keep.append(server)
-                port = server.sockets[0].getsockname()[1]
-            entries.append([port, kind])
-        taken = {p for p, _ in entries if p}
-        for e in entries:
-            if e[0] is None:
-                e[0] = free_port(taken)
-                taken.add(e[0])
-        tmp = args.env_file + ".tmp"
-        with open(tmp, "w") as f:
-            f.write("FARM=" + ";".join("%d,%s" % (p, k) for p, k in entries) + "\n")
-        os.replace(tmp, args.env_file)
-        await asyncio.sleep(args.lifetime)
-
-    asyncio.run(farm())
+    # Spread the kinds through the list: out of every 20 rows, 10 black-holed,
+    # 4 refused, 2 silent, 2 fast, 2 slow.
+    kinds = []
+    for i in range(args.rows):
+        k = i % 20
+        kinds.append("hole" if k < 10 else "refused" if k < 14 else "silent" if k < 16
+                     else "fast" if k < 18 else "slow")
+    asyncio.run(serve_farm(kinds, answer, args.env_file, args.lifetime,
+                           lambda kind: black_hole() if kind == "hole" else None))
     os._exit(0)
 
 

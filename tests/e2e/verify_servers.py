@@ -223,39 +223,54 @@ async def answer_proxy(reader, writer, kind, slow_delay, endless=False):
         writer.close()
 
 
+async def serve_farm(kinds, answer, env_file, lifetime, made_elsewhere=None):
+    """One proxy per entry of kinds on 127.0.0.1, answered by answer(reader,
+    writer, kind); "dead" and "refused" get a port nobody listens on, and
+    made_elsewhere(kind) may return (port, sockets to keep) for a kind it makes
+    itself. Writes FARM=port,kind;... to env_file once every port is ready, then
+    serves for lifetime seconds."""
+    import asyncio
+    keep, entries = [], []
+    for kind in kinds:
+        made = made_elsewhere(kind) if made_elsewhere else None
+        if made:
+            port, socks = made
+            keep.extend(socks)
+        elif kind in ("dead", "refused"):
+            port = None  # picked below, once every listening port is taken
+        else:
+            server = await asyncio.start_server(
+                lambda r, w, k=kind: answer(r, w, k), "127.0.0.1", 0, backlog=512)
+            keep.append(server)
+            port = server.sockets[0].getsockname()[1]
+        entries.append([port, kind])
+    taken = {port for port, _ in entries if port}
+    for entry in entries:
+        if entry[0] is None:
+            entry[0] = free_port()
+            while entry[0] in taken:
+                entry[0] = free_port()
+        taken.add(entry[0])
+    tmp = env_file + ".tmp"
+    with open(tmp, "w") as f:
+        f.write("FARM=" + ";".join("%d,%s" % (port, kind) for port, kind in entries) + "\n")
+    os.replace(tmp, env_file)
+    await asyncio.sleep(lifetime)
+
+
 def run_farm(args):
     import asyncio
 
     def answer(reader, writer, kind):
         return answer_proxy(reader, writer, kind, args.slow_delay)
 
-    async def farm():
-        entries, servers = [], []
-        for i in range(args.farm):
-            kind = ["fast", "fast", "slow", "dead"][i % 4]
-            if args.black_hole and i % 8 == 7:
-                kind = "silent"
-            if kind == "dead":
-                port = None  # picked below, once every listening port is taken
-            else:
-                server = await asyncio.start_server(
-                    lambda r, w, k=kind: answer(r, w, k), "127.0.0.1", 0, backlog=512)
-                servers.append(server)
-                port = server.sockets[0].getsockname()[1]
-            entries.append([port, kind])
-        taken = {port for port, _ in entries if port}
-        for entry in entries:
-            while entry[0] is None or (entry[1] == "dead" and entry[0] in taken):
-                entry[0] = free_port()
-            taken.add(entry[0])
-        entries = ["%d,%s" % (port, kind) for port, kind in entries]
-        tmp = args.env_file + ".tmp"
-        with open(tmp, "w") as f:
-            f.write("FARM=" + ";".join(entries) + "\n")
-        os.replace(tmp, args.env_file)
-        await asyncio.sleep(args.lifetime)
-
-    asyncio.run(farm())
+    kinds = []
+    for i in range(args.farm):
+        kind = ["fast", "fast", "slow", "dead"][i % 4]
+        if args.black_hole and i % 8 == 7:
+            kind = "silent"
+        kinds.append(kind)
+    asyncio.run(serve_farm(kinds, answer, args.env_file, args.lifetime))
     os._exit(0)
 
 

@@ -12,7 +12,7 @@ GateSettings Clamped(GateSettings s) {
   // A time-out of 0 would fail every proxy; a bound of 0 would never probe at all
   // and the run would never end.
   s.connect_timeout_ms = std::clamp<uint32_t>(s.connect_timeout_ms, 1, kMaxConnectTimeoutMs);
-  s.max_in_flight = std::clamp(s.max_in_flight, 1, kMaxConnectsInFlight);
+  s.max_in_flight = std::clamp(s.max_in_flight, kMinConnectsInFlight, kMaxConnectsInFlight);
   return s;
 }
 

@@ -24,13 +24,14 @@ inline constexpr uint32_t kMaxConnectTimeoutMs = 600000;
 // Connects in flight at once: enough to sweep a public list quickly, few enough
 // that a home router's connection table is not flooded.
 inline constexpr int kDefaultConnectsInFlight = 1000;
+inline constexpr int kMinConnectsInFlight = 1;
 inline constexpr int kMaxConnectsInFlight = 10000;
 // No host name is longer than this; a longer address column is not probed.
 inline constexpr size_t kMaxProbeHostLength = 255;
 
 struct GateSettings {
   uint32_t connect_timeout_ms = kDefaultConnectTimeoutMs;  // brought into 1..kMaxConnectTimeoutMs
-  int max_in_flight = kDefaultConnectsInFlight;            // brought into 1..kMaxConnectsInFlight
+  int max_in_flight = kDefaultConnectsInFlight;  // brought into kMin..kMaxConnectsInFlight
 };
 
 // One row to pass through the gate: its index in the list and its address and

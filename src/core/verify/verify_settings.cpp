@@ -34,7 +34,6 @@ constexpr std::string_view kUnfavoriteSite = "Unfavorite site";
 constexpr int32_t kMaxStoredSites = 1000;
 
 constexpr int32_t kMinThreads = 1, kMaxThreads = 200;
-constexpr int32_t kMinConnects = 1, kMaxConnects = 10000;
 constexpr int32_t kMinInterval = 0, kMaxInterval = 300;
 constexpr int32_t kMinBest = 0, kMaxBest = 50;
 constexpr double kMinSeconds = 0, kMaxSeconds = 50;
@@ -160,7 +159,7 @@ VerifySettings LoadVerifySettings(ProfileStore& store) {
   s.add_ftp = ReadFlag(store, kFtpKey, d.add_ftp);
   s.connects_in_flight =
       std::clamp(store.ReadInt(kVerifySettingsSection, kConnectsKey, d.connects_in_flight),
-                 kMinConnects, kMaxConnects);
+                 kMinConnectsInFlight, kMaxConnectsInFlight);
 
   LoadSites(store, kFavoriteSite, true, &s.sites);
   LoadSites(store, kUnfavoriteSite, false, &s.sites);
@@ -221,8 +220,8 @@ std::optional<FieldError> ApplyVerifySettingsFields(const VerifySettingsFields& 
                           &next.threads)) {
     return e;
   }
-  if (auto e = CheckWhole(fields.connects_in_flight, VerifyField::kConnectsInFlight, kMinConnects,
-                          kMaxConnects, &next.connects_in_flight)) {
+  if (auto e = CheckWhole(fields.connects_in_flight, VerifyField::kConnectsInFlight,
+                          kMinConnectsInFlight, kMaxConnectsInFlight, &next.connects_in_flight)) {
     return e;
   }
   if (auto e = CheckWhole(fields.reverify_interval, VerifyField::kReverifyInterval, kMinInterval,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/base/profile_store.h"
+#include "core/verify/connect_gate.h"
 
 namespace core {
 
@@ -48,7 +49,7 @@ struct VerifySettings {
   bool add_ftp = false;              // "Add FTP proxies"
   // "Connects in flight": proxies whose TCP connection is checked at once ahead
   // of the workers, 1..10000.
-  int32_t connects_in_flight = 1000;
+  int32_t connects_in_flight = kDefaultConnectsInFlight;
 
   std::vector<VerifySite> sites;  // display order
 
@@ -76,7 +77,7 @@ struct VerifySettingsFields {
   std::string reverify_interval;  // edit 1029
   std::string best_count;         // edit 1037
   std::string time_less_than;     // edit 1033
-  std::string connects_in_flight = "1000";  // edit 1080, beside 1044
+  std::string connects_in_flight = std::to_string(kDefaultConnectsInFlight);  // edit 1080
 };
 
 enum class VerifyField { kThreads, kReverifyInterval, kBestCount, kTimeLessThan, kConnectsInFlight };

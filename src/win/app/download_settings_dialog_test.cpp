@@ -11,6 +11,7 @@
 
 #include "win/platform/wide_text.h"
 #include "win/res/download_resource.h"
+#include "win/testing/dialog_driver.h"
 #include "win/testing/scripted_prompt.h"
 #include "win/ui/dialog_text.h"
 
@@ -29,9 +30,7 @@ class DownloadSettingsDialogTest : public ::testing::Test {
   }
 
   HWND Dlg() const { return dialog_->hwnd(); }
-  void Click(int id) {
-    SendMessageW(Dlg(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(Dlg(), id)));
-  }
+  void Click(int id) { ClickButton(Dlg(), id); }
   bool Checked(int id) const { return IsDlgButtonChecked(Dlg(), id) == BST_CHECKED; }
   void Tick(int id, bool on) { CheckDlgButton(Dlg(), id, on ? BST_CHECKED : BST_UNCHECKED); }
   std::vector<std::string> ComboEntries() const {

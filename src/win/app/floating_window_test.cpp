@@ -12,6 +12,7 @@
 #include "win/res/resource.h"
 #include "win/res/run_settings_resource.h"
 #include "win/testing/app_fixture.h"
+#include "win/testing/dialog_driver.h"
 #include "win/testing/fake_data_object.h"
 
 namespace win {
@@ -420,19 +421,18 @@ TEST_F(FloatingWindowTest, RunSettingsTakeEffectAtOnceTrayAndExitCheck) {
   FloatingWindow& w = Start();
   ASSERT_TRUE(w.tray().added());
   HWND main = w.dialog().hwnd();
-  SendMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_RUN_SETTINGS, BN_CLICKED),
-               LPARAM(GetDlgItem(main, IDC_RUN_SETTINGS)));
+  ClickButton(main, IDC_RUN_SETTINGS);
   HWND settings = w.dialog().run_settings_dialog().hwnd();
   ASSERT_TRUE(IsWindowVisible(settings));
   EXPECT_EQ(IsDlgButtonChecked(settings, IDC_EXIT_CHECK), UINT(BST_CHECKED));
   CheckDlgButton(settings, IDC_TRAY_ICON, BST_UNCHECKED);
   CheckDlgButton(settings, IDC_EXIT_FAILOVER, BST_CHECKED);
-  SendMessageW(settings, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(GetDlgItem(settings, IDOK)));
+  ClickButton(settings, IDOK);
   EXPECT_FALSE(w.tray().added());
   EXPECT_TRUE(switcher_->exit_check_settings().failover);
   EXPECT_EQ(profile_.ReadInt("Exit Check", "Failover on failed check", 0), 1);
   CheckDlgButton(settings, IDC_TRAY_ICON, BST_CHECKED);
-  SendMessageW(settings, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(GetDlgItem(settings, IDOK)));
+  ClickButton(settings, IDOK);
   EXPECT_TRUE(w.tray().added());
 }
 

@@ -7,32 +7,12 @@
 #include <string>
 
 #include "win/platform/wide_text.h"
+#include "win/testing/dialog_driver.h"
 
 namespace win {
 namespace {
 
 std::wstring g_caption;
-
-BOOL CALLBACK FindBox(HWND hwnd, LPARAM out) {
-  wchar_t cls[32] = {};
-  GetClassNameW(hwnd, cls, 32);
-  if (std::wstring(cls) == L"#32770" && IsWindowVisible(hwnd)) {
-    *reinterpret_cast<HWND*>(out) = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-void CALLBACK AnswerBox(HWND, UINT, UINT_PTR id, DWORD) {
-  HWND box = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), &FindBox, LPARAM(&box));
-  if (box == nullptr) return;  // not open yet: the timer fires again
-  KillTimer(nullptr, id);
-  wchar_t caption[128] = {};
-  GetWindowTextW(box, caption, 128);
-  g_caption = caption;
-  PostMessageW(box, WM_COMMAND, IDOK, 0);
-}
 
 TEST(DesktopPromptTest, ABoxWithoutCaptionCarriesTheProgramTitle) {
   struct Case {
@@ -42,7 +22,19 @@ TEST(DesktopPromptTest, ABoxWithoutCaptionCarriesTheProgramTitle) {
   const Case cases[] = {{"", L"紫晶梨自动换IP软件"}, {"添加结果", L"添加结果"}};
   for (const Case& c : cases) {
     g_caption.clear();
-    SetTimer(nullptr, 0, 30, &AnswerBox);
+    ModalDriver::DriveWhenOpen(
+        [](HWND hwnd) {
+          wchar_t cls[32] = {};
+          GetClassNameW(hwnd, cls, 32);
+          return std::wstring(cls) == L"#32770" && IsWindowVisible(hwnd);
+        },
+        [](HWND box) {
+          wchar_t caption[128] = {};
+          GetWindowTextW(box, caption, 128);
+          g_caption = caption;
+          PostMessageW(box, WM_COMMAND, IDOK, 0);
+        },
+        30);
     DesktopPrompt prompt;
     EXPECT_EQ(prompt.Ask(nullptr, "text", c.caption, MB_OK), IDOK);
     EXPECT_EQ(g_caption, c.shown) << c.caption;

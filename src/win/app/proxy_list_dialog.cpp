@@ -432,7 +432,7 @@ void ProxyListDialog::ShowPopupMenu(int menu_id) {
 void ProxyListDialog::OnRowsAppended(size_t first, size_t) { SyncSelection(first); }
 
 void ProxyListDialog::OnRowChanged(size_t row) {
-  if (!run_on_) {
+  if (!RunOn()) {
     ListView_RedrawItems(list_view(), int(row), int(row));
     return;
   }
@@ -476,13 +476,12 @@ void ProxyListDialog::OnRunControls(bool running) {
   for (const core::ControlState& state : core::RunControlStates(running)) {
     EnableWindow(Item(RunControlId(state.control)), state.enabled ? TRUE : FALSE);
   }
-  run_on_ = running;
   // The run's end shows at once, with its last rows and counters.
   if (!running) RefreshView();
 }
 
 void ProxyListDialog::OnShowRow(size_t row) {
-  if (!run_on_) {
+  if (!RunOn()) {
     if (row < list_.size()) ListView_EnsureVisible(list_view(), int(row), FALSE);
     return;
   }
@@ -491,7 +490,7 @@ void ProxyListDialog::OnShowRow(size_t row) {
 }
 
 void ProxyListDialog::OnCaptionChanged() {
-  if (!run_on_) return RefreshListCaption();
+  if (!RunOn()) return RefreshListCaption();
   caption_stale_ = true;
   ScheduleViewRefresh();
 }

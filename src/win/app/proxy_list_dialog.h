@@ -101,6 +101,7 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
 
   // Makes the view's item count and selection match the model.
   void SyncSelection(size_t first);
+  bool RunOn() const { return switcher_.scheduler().running(); }
   void ScheduleViewRefresh();
   // Brings the view up to date with what the run changed since the last tick.
   void RefreshView();
@@ -117,7 +118,6 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
   bool syncing_ = false;
   std::wstring cell_;  // the text handed to the view for the cell it asked for
   // What the view still owes a run (see kTimerViewRefresh).
-  bool run_on_ = false;
   bool refresh_timer_on_ = false;
   bool caption_stale_ = false;
   std::optional<size_t> row_to_show_;

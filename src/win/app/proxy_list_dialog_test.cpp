@@ -10,6 +10,7 @@
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
 #include "win/testing/app_fixture.h"
+#include "win/testing/dialog_driver.h"
 
 namespace win {
 namespace {
@@ -25,9 +26,7 @@ class ProxyListDialogTest : public AppWindowTest {
   }
 
   core::ProxyList& list() { return switcher_->list(); }
-  void Click(int id) {
-    SendMessageW(dlg_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dlg_, id)));
-  }
+  void Click(int id) { ClickButton(dlg_, id); }
   void Type(const wchar_t* text) { SetDlgItemTextW(dlg_, IDC_PROXY_EDIT, text); }
   std::wstring EditText() {
     wchar_t text[256] = {};

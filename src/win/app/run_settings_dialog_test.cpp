@@ -16,6 +16,7 @@
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/wide_text.h"
 #include "win/res/run_settings_resource.h"
+#include "win/testing/dialog_driver.h"
 #include "win/testing/scripted_prompt.h"
 
 namespace win {
@@ -86,9 +87,7 @@ class RunSettingsDialogTest : public testing::Test {
     return *dialog_;
   }
   HWND Dlg() const { return dialog_->hwnd(); }
-  void Click(int id) {
-    SendMessageW(Dlg(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(Dlg(), id)));
-  }
+  void Click(int id) { ClickButton(Dlg(), id); }
   void Tick(int id, bool on) { CheckDlgButton(Dlg(), id, on ? BST_CHECKED : BST_UNCHECKED); }
   // The four boxes as "1054 1059 1058 1060" ticks, e.g. "0100".
   std::string Boxes() const {

@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "win/testing/scripted_prompt.h"
-#include "win/ui/dialog_text.h"
 #include "win/platform/wide_text.h"
 #include "win/res/verify_resource.h"
+#include "win/testing/dialog_driver.h"
+#include "win/testing/scripted_prompt.h"
+#include "win/ui/dialog_text.h"
 
 namespace win {
 namespace {
@@ -26,32 +27,19 @@ std::vector<std::string> Boxes() {
   return out;
 }
 
-std::function<void(HWND)> g_drive;
-
-BOOL CALLBACK FindEditor(HWND hwnd, LPARAM out) {
-  wchar_t title[64] = {};
-  GetWindowTextW(hwnd, title, 64);
-  if (WideToUtf8(title) == "验证站点信息") {
-    *reinterpret_cast<HWND*>(out) = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-void CALLBACK DriveEditor(HWND, UINT, UINT_PTR id, DWORD) {
-  HWND editor = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), &FindEditor, LPARAM(&editor));
-  if (editor == nullptr) return;  // not open yet: the timer fires again
-  KillTimer(nullptr, id);
-  g_drive(editor);
-  // Whatever the script left open is cancelled, so that the test never hangs.
-  if (IsWindow(editor)) PostMessageW(editor, WM_COMMAND, IDCANCEL, 0);
-}
-
 // Opens the editor on `url`/`verify` and lets `drive` act on it.
 bool RunDriven(std::string* url, std::string* verify, std::function<void(HWND)> drive) {
-  g_drive = std::move(drive);
-  SetTimer(nullptr, 0, 20, &DriveEditor);
+  ModalDriver::DriveWhenOpen(
+      [](HWND hwnd) {
+        wchar_t title[64] = {};
+        GetWindowTextW(hwnd, title, 64);
+        return WideToUtf8(title) == "验证站点信息";
+      },
+      [drive = std::move(drive)](HWND editor) {
+        drive(editor);
+        // Whatever the script left open is cancelled, so that the test never hangs.
+        if (IsWindow(editor)) PostMessageW(editor, WM_COMMAND, IDCANCEL, 0);
+      });
   return RunSiteEditor(nullptr, g_prompt, url, verify);
 }
 

@@ -22,6 +22,7 @@
 #include "win/res/resource.h"
 #include "win/res/verify_resource.h"
 #include "win/testing/app_fixture.h"
+#include "win/testing/dialog_driver.h"
 #include "win/testing/test_servers.h"
 #include "win/ui/dialog_text.h"
 
@@ -58,9 +59,7 @@ class VerifyControllerTest : public AppWindowTest {
   void Add(std::initializer_list<const char*> lines) {
     for (const char* line : lines) ASSERT_EQ(list().AddProxy(line, false), core::AddResult::kAdded) << line;
   }
-  void Click(int id) {
-    SendMessageW(dlg_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dlg_, id)));
-  }
+  void Click(int id) { ClickButton(dlg_, id); }
   void Timer(HWND hwnd, UINT_PTR id) { SendMessageW(hwnd, WM_TIMER, id, 0); }
   // The report of the worker in `slot` for its current hand-out.
   void Report(int slot, const std::vector<core::SiteOutcome>& outcomes) {
@@ -502,8 +501,7 @@ TEST_F(VerifyControllerTest, ConfirmedSettingsCountForTheNextRun) {
   HWND settings = window_->dialog().settings_dialog().hwnd();
   Click(IDC_VERIFY_SETTINGS);
   SetDlgItemTextW(settings, IDC_THREADS, L"1");
-  SendMessageW(settings, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-               LPARAM(GetDlgItem(settings, IDOK)));
+  ClickButton(settings, IDOK);
   EXPECT_FALSE(IsWindowVisible(settings));
   EXPECT_EQ(profile_.ReadInt("Verify Settings", "Verify threads number", 0), 1);
   Click(IDC_VERIFY_ALL);
@@ -530,8 +528,7 @@ TEST_F(AppWindowTest, VerifyAllThroughTheRealWorkersEndToEnd) {
     ASSERT_EQ(list.AddProxy("127.0.0.1:" + TestPort(name), false), core::AddResult::kAdded);
   }
   HWND dlg = dialog.hwnd();
-  SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDC_VERIFY_ALL, BN_CLICKED),
-               LPARAM(GetDlgItem(dlg, IDC_VERIFY_ALL)));
+  ClickButton(dlg, IDC_VERIFY_ALL);
   ASSERT_GT(switcher_->active_workers(), 0);
   ASSERT_TRUE(PumpUntil([this] { return switcher_->active_workers() == 0; }, 30000))
       << "the run did not end";
@@ -595,7 +592,7 @@ TEST_F(AppWindowTest, AutomaticSwitchingWalksTheListEverySecond) {
   list.SetVerifyResult(1, "不可用", "[0]", 0);
   HWND dlg = dialog.hwnd();
   auto click = [dlg](int id) {
-    SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dlg, id)));
+    ClickButton(dlg, id);
   };
   auto text = [dlg](int id) { return DialogItemText(dlg, id); };
 

@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "win/testing/scripted_prompt.h"
-#include "win/ui/dialog_text.h"
 #include "win/platform/wide_text.h"
 #include "win/res/verify_resource.h"
+#include "win/testing/dialog_driver.h"
+#include "win/testing/scripted_prompt.h"
+#include "win/ui/dialog_text.h"
 
 namespace win {
 namespace {
@@ -56,9 +57,7 @@ class VerifySettingsDialogTest : public testing::Test {
   }
 
   HWND Dlg() const { return dialog_->hwnd(); }
-  void Click(int id) {
-    SendMessageW(Dlg(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(Dlg(), id)));
-  }
+  void Click(int id) { ClickButton(Dlg(), id); }
   void Type(int id, const std::string& text) { SetDialogItemText(Dlg(), id, text); }
   void Select(int row) {
     HWND list = GetDlgItem(Dlg(), IDC_SITE_LIST);

@@ -35,42 +35,24 @@ class RecordingHost final : public core::VerifyHost {
   void RefreshCaption() override {}
 };
 
-// Stands in for the main dialog: owns the timers' window and routes WM_TIMER.
-class TimerWindow final : public WindowBase {
- public:
-  core::VerifyScheduler* scheduler = nullptr;
-  bool CreateMessageOnly() {
-    WindowClassInfo window_class;
-    window_class.name = L"RelaymothVerifyE2eTimers";
-    WindowPlacement placement;
-    placement.style = 0;
-    placement.parent = HWND_MESSAGE;
-    return Create(GetModuleHandleW(nullptr), window_class, L"", placement);
-  }
-
- protected:
-  LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override {
-    if (msg == WM_TIMER && scheduler && DispatchVerifyTimer(wparam, *scheduler)) return 0;
-    return DefaultHandle(msg, wparam, lparam);
-  }
-};
-
 struct Rig {
   explicit Rig(uint32_t watchdog_per_site_ms)
       : pool([] { return std::make_unique<WinInetSiteFetcher>(); }, std::make_shared<WinClock>()),
         scheduler(list, settings, pool, *timers(), host, clock, watchdog_per_site_ms) {
-    window.scheduler = &scheduler;
     pool.SetDoneHandler([this](int slot, uint64_t generation, const auto& outcomes) {
       scheduler.OnWorkerDone(slot, generation, outcomes);
     });
   }
   core::VerifyTimers* timers() {
-    EXPECT_TRUE(window.CreateMessageOnly());
+    EXPECT_TRUE(window.Create(L"RelaymothVerifyE2eTimers"));
     timers_impl = std::make_unique<VerifyWindowTimers>(window.hwnd());
     return timers_impl.get();
   }
 
-  TimerWindow window;
+  // Stands in for the main dialog: owns the timers' window and routes WM_TIMER.
+  MessageWindow window{[this](UINT msg, WPARAM wparam, LPARAM) {
+    return msg == WM_TIMER && DispatchVerifyTimer(wparam, scheduler);
+  }};
   std::unique_ptr<VerifyWindowTimers> timers_impl;
   core::ProxyList list;
   core::VerifySettings settings;

@@ -13,26 +13,6 @@ constexpr size_t kSpawnBatch = 8;
 
 }  // namespace
 
-// Message-only: it is never shown, takes no part in broadcasts, and lives on
-// the UI thread that created the pool, so the reports run there.
-class VerifyWorkerPool::ReportWindow final : public WindowBase {
- public:
-  explicit ReportWindow(VerifyWorkerPool& pool) : pool_(pool) {}
-
-  bool CreateMessageOnly() {
-    return WindowBase::CreateMessageOnly(GetModuleHandleW(nullptr), L"RelaymothVerifyReports");
-  }
-
- protected:
-  LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override {
-    if (pool_.HandleReport(msg, wparam, lparam)) return 0;
-    return DefaultHandle(msg, wparam, lparam);
-  }
-
- private:
-  VerifyWorkerPool& pool_;
-};
-
 VerifyWorkerPool::VerifyWorkerPool(SiteFetcherFactory fetchers, std::shared_ptr<core::Clock> clock)
     : fetchers_(std::move(fetchers)), clock_(std::move(clock)) {}
 
@@ -46,8 +26,10 @@ VerifyWorkerPool::~VerifyWorkerPool() {
 
 bool VerifyWorkerPool::Create() {
   if (window_ && window_->hwnd() != nullptr) return true;
-  window_ = std::make_unique<ReportWindow>(*this);
-  if (window_->CreateMessageOnly()) return true;
+  // Lives on the UI thread that created the pool, so the reports run there.
+  window_ = std::make_unique<MessageWindow>(
+      [this](UINT msg, WPARAM wparam, LPARAM lparam) { return HandleReport(msg, wparam, lparam); });
+  if (window_->Create(L"RelaymothVerifyReports")) return true;
   DWORD error = GetLastError();
   window_.reset();
   SetLastError(error);

@@ -19,6 +19,8 @@
 
 namespace win {
 
+class MessageWindow;
+
 class VerifyWorkerPool final : public core::WorkerPool {
  public:
   using DoneHandler =
@@ -54,12 +56,11 @@ class VerifyWorkerPool final : public core::WorkerPool {
   bool busy(int slot) const;
 
  private:
-  class ReportWindow;
   void SpawnSome();
 
   SiteFetcherFactory fetchers_;
   std::shared_ptr<core::Clock> clock_;
-  std::unique_ptr<ReportWindow> window_;
+  std::unique_ptr<MessageWindow> window_;
   std::array<std::shared_ptr<VerifyWorker>, core::kWorkerSlots> slots_{};
   std::vector<std::shared_ptr<VerifyWorker>> abandoned_;
   // New workers whose threads are still to be asked for. They are started a few

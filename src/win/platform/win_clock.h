@@ -11,4 +11,8 @@ class WinClock final : public core::Clock {
   uint32_t NowMs() override;
 };
 
+// Milliseconds on the performance counter, with fractions: for timing short
+// spans (a slice of work, a benchmark), not for deadlines.
+double PreciseMs();
+
 }  // namespace win

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "win/platform/wide_text.h"
+#include "win/platform/win_clock.h"
 #include "win/ui/window_base.h"
 
 namespace win {
@@ -45,17 +46,6 @@ struct SocketSet {
 };
 
 static_assert(offsetof(fd_set, fd_array) == sizeof(SOCKET));
-
-double NowMs() {
-  static const double ticks_per_ms = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return double(f.QuadPart) / 1000.0;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return double(now.QuadPart) / ticks_per_ms;
-}
 
 }  // namespace
 
@@ -300,29 +290,6 @@ class WinsockConnectProber::State {
   }
 };
 
-// Message-only, on the UI thread that created the prober: outcomes are handled
-// there, in the order the prober thread saw them.
-class WinsockConnectProber::ReportWindow final : public WindowBase {
- public:
-  explicit ReportWindow(WinsockConnectProber& prober) : prober_(prober) {}
-
-  bool CreateMessageOnly() {
-    return WindowBase::CreateMessageOnly(GetModuleHandleW(nullptr), L"RelaymothConnectProber");
-  }
-
- protected:
-  LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override {
-    if (msg == kProbeOutcomes) {
-      prober_.TakeOutcomes();
-      return 0;
-    }
-    return DefaultHandle(msg, wparam, lparam);
-  }
-
- private:
-  WinsockConnectProber& prober_;
-};
-
 WinsockConnectProber::WinsockConnectProber() : state_(std::make_shared<State>()) {
   state_->self = state_;
 }
@@ -350,8 +317,14 @@ bool WinsockConnectProber::Create() {
   WSADATA data;
   if (!wsa_) wsa_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
   if (!wsa_ || state_->wake == nullptr) return false;
-  window_ = std::make_unique<ReportWindow>(*this);
-  if (!window_->CreateMessageOnly()) {
+  // On the UI thread that creates the prober: outcomes are handled there, in
+  // the order the prober thread saw them.
+  window_ = std::make_unique<MessageWindow>([this](UINT msg, WPARAM, LPARAM) {
+    if (msg != kProbeOutcomes) return false;
+    TakeOutcomes();
+    return true;
+  });
+  if (!window_->Create(L"RelaymothConnectProber")) {
     window_.reset();
     return false;
   }
@@ -430,8 +403,8 @@ void WinsockConnectProber::TakeOutcomes() {
   }
   // Thousands can arrive at once (a sweep of refused ports): they are handed on
   // in slices, with the UI thread's other messages let through in between.
-  double began = NowMs();
-  while (!arrived_.empty() && NowMs() - began < kReportSliceMs) {
+  double began = PreciseMs();
+  while (!arrived_.empty() && PreciseMs() - began < kReportSliceMs) {
     auto [id, connected] = arrived_.front();
     arrived_.pop_front();
     // The report may cancel, start or stop probes, and even end the run.

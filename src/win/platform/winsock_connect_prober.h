@@ -19,6 +19,8 @@
 
 namespace win {
 
+class MessageWindow;
+
 class WinsockConnectProber final : public core::ConnectProber {
  public:
   // Called on the UI thread with each outcome of a probe that was neither
@@ -49,11 +51,10 @@ class WinsockConnectProber final : public core::ConnectProber {
   class State;  // shared with the prober thread and name resolutions
 
  private:
-  class ReportWindow;
   void TakeOutcomes();
 
   std::shared_ptr<State> state_;
-  std::unique_ptr<ReportWindow> window_;
+  std::unique_ptr<MessageWindow> window_;
   HANDLE thread_ = nullptr;
   bool wsa_ = false;
   std::set<uint64_t> live_;  // started, not cancelled, not reported (UI thread)

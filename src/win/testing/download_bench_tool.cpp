@@ -40,20 +40,16 @@ int wmain(int argc, wchar_t** argv) {
   std::string url = win::WideToUtf8(argv[1]);
   int runs = argc > 2 ? std::max(1, _wtoi(argv[2])) : 3;
   std::string path = win::WideToUtf8(win::GetModuleFolder()) + "download-bench.txt";
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
   int failures = 0;
   for (int i = 0; i < runs; ++i) {
     win::WinInetUrlDownloader downloader;
     core::DiskFileWriter files;
     win::WinClock clock;
-    LARGE_INTEGER start, end;
-    QueryPerformanceCounter(&start);
+    double start = win::PreciseMs();
     CountingProgress progress;
     core::DownloadOutcome outcome =
         core::DownloadFile(downloader, files, clock, url, path, &progress);
-    QueryPerformanceCounter(&end);
-    double seconds = double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart);
+    double seconds = (win::PreciseMs() - start) / 1000.0;
     if (outcome.result != core::kDownloadOk) {
       std::printf("run %d: result %d (%s)\n", i + 1, outcome.result, outcome.reason.c_str());
       ++failures;

@@ -26,19 +26,8 @@
 
 namespace {
 
-struct Clock {
-  static LONGLONG now() {
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart;
-  }
-};
-
-double Ms(LONGLONG since) {
-  LARGE_INTEGER f;
-  QueryPerformanceFrequency(&f);
-  return double(Clock::now() - since) * 1000.0 / double(f.QuadPart);
-}
+// Milliseconds since `since` (a PreciseMs reading).
+double Ms(double since) { return win::PreciseMs() - since; }
 
 void Pump() {
   MSG msg;
@@ -93,12 +82,12 @@ int wmain(int argc, wchar_t** argv) {
   HWND view = dialog.list_view();
   if (view == nullptr) return 2;
 
-  auto start = Clock::now();
+  auto start = win::PreciseMs();
   dialog.ImportFile(file);
   UpdateWindow(view);
   std::printf("import %d lines: %.0f ms (%zu rows)\n", rows, Ms(start), switcher.list().size());
 
-  start = Clock::now();
+  start = win::PreciseMs();
   for (int i = 0; i < 200; ++i) {
     SendMessageW(view, WM_VSCROLL, SB_PAGEDOWN, 0);
     UpdateWindow(view);
@@ -114,14 +103,14 @@ int wmain(int argc, wchar_t** argv) {
   click.hdr.code = LVN_COLUMNCLICK;
   click.iItem = -1;
   click.iSubItem = 0;
-  start = Clock::now();
+  start = win::PreciseMs();
   SendMessageW(dialog.hwnd(), WM_NOTIFY, IDC_PROXY_LIST, LPARAM(&click));
   UpdateWindow(view);
   std::printf("sort by address (column click): %.0f ms (first %s, last %s)\n", Ms(start),
               switcher.list().RowHostPort(0).c_str(),
               switcher.list().RowHostPort(int64_t(switcher.list().size()) - 1).c_str());
 
-  start = Clock::now();
+  start = win::PreciseMs();
   ListView_SetItemState(view, -1, 0, LVIS_SELECTED);
   std::printf("unselect all (the control's own walk): %.0f ms\n", Ms(start));
   // Ctrl+A, as the user presses it.
@@ -129,14 +118,14 @@ int wmain(int argc, wchar_t** argv) {
   GetKeyboardState(keys);
   keys[VK_CONTROL] = 0x80;
   SetKeyboardState(keys);
-  start = Clock::now();
+  start = win::PreciseMs();
   SendMessageW(view, WM_KEYDOWN, 'A', 0);
   UpdateWindow(view);
   keys[VK_CONTROL] = 0;
   SetKeyboardState(keys);
   std::printf("select all (Ctrl+A): %.0f ms (%zu selected in the list, %u in the view)\n",
               Ms(start), switcher.list().selected_count(), ListView_GetSelectedCount(view));
-  start = Clock::now();
+  start = win::PreciseMs();
   dialog.DeleteSelected();
   UpdateWindow(view);
   std::printf("delete all selected: %.0f ms (%zu rows left, %zu questions)\n", Ms(start),

@@ -45,16 +45,7 @@ namespace {
 constexpr UINT kProbe = WM_APP + 7;
 constexpr DWORD kProbeEveryMs = 5;
 
-double NowMs() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return double(now.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
+double NowMs() { return win::PreciseMs(); }
 
 // Times each hand-out from Start to its report (or abandonment).
 class TimingPool final : public core::WorkerPool {
@@ -136,36 +127,6 @@ class NullHost final : public core::VerifyHost {
   void RefreshCaption() override {}
 };
 
-// The UI thread's window: timers of the scheduler and the latency probes.
-class BenchWindow final : public win::WindowBase {
- public:
-  core::VerifyScheduler* scheduler = nullptr;
-  std::vector<double> latencies;
-  std::vector<double> received_at;  // when each probe arrived
-  bool CreateMessageOnly() {
-    win::WindowClassInfo window_class;
-    window_class.name = L"RelaymothVerifyBench";
-    win::WindowPlacement placement;
-    placement.style = 0;
-    placement.parent = HWND_MESSAGE;
-    return Create(GetModuleHandleW(nullptr), window_class, L"", placement);
-  }
-
- protected:
-  LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override {
-    if (msg == kProbe) {
-      double sent = 0;
-      static_assert(sizeof(double) == sizeof(LPARAM));
-      std::memcpy(&sent, &lparam, sizeof(sent));
-      latencies.push_back(NowMs() - sent);
-      received_at.push_back(NowMs());
-      return 0;
-    }
-    if (msg == WM_TIMER && scheduler && win::DispatchVerifyTimer(wparam, *scheduler)) return 0;
-    return DefaultHandle(msg, wparam, lparam);
-  }
-};
-
 struct ProbeThread {
   HWND target;
   volatile LONG stop = 0;
@@ -217,8 +178,23 @@ int wmain() {
   const char* app_text = std::getenv("RELAYMOTH_BENCH_APP");
   bool app_mode = app_text != nullptr && std::atoi(app_text) != 0;
 
-  BenchWindow window;
-  if (!window.CreateMessageOnly()) return 3;
+  // The UI thread's window: the latency probes, and the scheduler's timers when
+  // it runs without the program.
+  core::VerifyScheduler* scheduler = nullptr;
+  std::vector<double> latencies;
+  std::vector<double> received_at;  // when each probe arrived
+  win::MessageWindow window([&](UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == kProbe) {
+      double sent = 0;
+      static_assert(sizeof(double) == sizeof(LPARAM));
+      std::memcpy(&sent, &lparam, sizeof(sent));
+      latencies.push_back(NowMs() - sent);
+      received_at.push_back(NowMs());
+      return true;
+    }
+    return msg == WM_TIMER && scheduler && win::DispatchVerifyTimer(wparam, *scheduler);
+  });
+  if (!window.Create(L"RelaymothVerifyBench")) return 3;
   auto clock = std::make_shared<win::WinClock>();
   auto made_pool = std::make_unique<win::VerifyWorkerPool>(
       [] { return std::make_unique<win::WinInetSiteFetcher>(); }, clock);
@@ -250,7 +226,6 @@ int wmain() {
   std::unique_ptr<win::Switcher> switcher;
   std::unique_ptr<win::ProxyListDialog> dialog;
 
-  core::VerifyScheduler* scheduler = nullptr;
   std::function<void(uint64_t, bool)> probe_to;
   std::function<void(int, uint64_t, const std::vector<core::SiteOutcome>&)> done_to;
   if (app_mode) {
@@ -295,7 +270,6 @@ int wmain() {
                                                     *clock, core::kWatchdogPerSiteMs,
                                                     gated ? &timed_prober : nullptr);
     scheduler = plain.get();
-    window.scheduler = scheduler;
     probe_to = [&](uint64_t id, bool connected) {
       connected ? scheduler->OnProbeConnected(id) : scheduler->OnProbeRefused(id);
     };
@@ -368,26 +342,26 @@ int wmain() {
               Percentile(timing.durations, 1.0));
   std::printf("peak working set     %8.1f MiB\n", double(memory.PeakWorkingSetSize) / 1048576.0);
   std::printf("UI message latency   p50 %.1f ms, p99 %.1f ms, max %.1f ms (%zu probes)\n",
-              Percentile(window.latencies, 0.5), Percentile(window.latencies, 0.99),
-              Percentile(window.latencies, 1.0), window.latencies.size());
+              Percentile(latencies, 0.5), Percentile(latencies, 0.99),
+              Percentile(latencies, 1.0), latencies.size());
   std::printf("start call           %8.1f ms (hands out the first rows, creates the threads)\n",
               start_call);
   std::printf("longest Start        %8.2f ms\n", timing.start_ms);
   // The worst stalls and when they ended, from the start of the run.
-  std::vector<size_t> order(window.latencies.size());
+  std::vector<size_t> order(latencies.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::sort(order.begin(), order.end(),
-            [&](size_t a, size_t b) { return window.latencies[a] > window.latencies[b]; });
+            [&](size_t a, size_t b) { return latencies[a] > latencies[b]; });
   std::printf("worst stalls        ");
   for (size_t i = 0; i < std::min<size_t>(5, order.size()); ++i) {
-    std::printf(" %.0f ms at %.0f ms;", window.latencies[order[i]],
-                window.received_at[order[i]] - t0);
+    std::printf(" %.0f ms at %.0f ms;", latencies[order[i]],
+                received_at[order[i]] - t0);
   }
   std::printf("\n");
   // What the UI thread did during the worst stall: time in handlers by message.
   if (!order.empty()) {
-    double end = window.received_at[order[0]];
-    double begin = end - window.latencies[order[0]];
+    double end = received_at[order[0]];
+    double begin = end - latencies[order[0]];
     std::map<UINT, std::pair<int, double>> by_msg;
     double busy = 0;
     for (const Dispatched& d : dispatched) {

@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <utility>
+
 namespace win {
 
 // What a window class needs beyond its procedure. Classes are registered on the
@@ -68,6 +71,28 @@ class WindowBase {
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
   HWND hwnd_ = nullptr;
+};
+
+// A message-only window that hands every message to one function: the report
+// and timer windows of parts that are not windows themselves.
+class MessageWindow final : public WindowBase {
+ public:
+  // Returns true when it handled the message; the rest go to DefWindowProc.
+  using Handler = std::function<bool(UINT msg, WPARAM wparam, LPARAM lparam)>;
+  explicit MessageWindow(Handler handler) : handler_(std::move(handler)) {}
+  // False (with GetLastError set) when the window could not be made.
+  bool Create(const wchar_t* class_name) {
+    return CreateMessageOnly(GetModuleHandleW(nullptr), class_name);
+  }
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override {
+    if (handler_ && handler_(msg, wparam, lparam)) return 0;
+    return DefaultHandle(msg, wparam, lparam);
+  }
+
+ private:
+  Handler handler_;
 };
 
 }  // namespace win
