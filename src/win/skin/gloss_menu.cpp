@@ -8,6 +8,7 @@
 #include "win/platform/wide_text.h"
 #include "win/skin/skin_dpi.h"
 #include "win/skin/skin_paint.h"
+#include "win/ui/subclass.h"
 
 namespace win {
 namespace {
@@ -107,8 +108,8 @@ LRESULT CALLBACK OwnerProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UI
                            DWORD_PTR) {
   LRESULT result = 0;
   if (HandleGlossMenuMessage(hwnd, msg, wparam, lparam, &result)) return result;
-  if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, &OwnerProc, kOwnerSubclassId);
-  return DefSubclassProc(hwnd, msg, wparam, lparam);
+  if (msg == WM_NCDESTROY) RemoveSubclass(hwnd, &OwnerProc, kOwnerSubclassId);
+  return CallNextSubclass(hwnd, msg, wparam, lparam);
 }
 
 }  // namespace
@@ -256,7 +257,7 @@ bool HandleGlossMenuMessage(HWND owner, UINT msg, WPARAM wparam, LPARAM lparam, 
 
 bool AttachGlossMenuHandler(HWND owner) {
   if (owner == nullptr) return false;
-  return SetWindowSubclass(owner, &OwnerProc, kOwnerSubclassId, 0) != FALSE;
+  return AddSubclass(owner, &OwnerProc, kOwnerSubclassId, 0) != FALSE;
 }
 
 }  // namespace win

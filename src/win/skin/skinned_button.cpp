@@ -6,6 +6,7 @@
 
 #include "win/skin/skin_dpi.h"
 #include "win/skin/skin_paint.h"
+#include "win/ui/subclass.h"
 
 namespace win {
 namespace {
@@ -21,11 +22,11 @@ struct ButtonData {
 
 LRESULT CALLBACK ButtonProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 
-// The button's data is also kept as a window property: the import library of
-// the cross toolchain lacks GetWindowSubclass.
-constexpr wchar_t kButtonProperty[] = L"Relaymoth.SkinnedButton";
-
-ButtonData* DataOf(HWND button) { return static_cast<ButtonData*>(GetPropW(button, kButtonProperty)); }
+ButtonData* DataOf(HWND button) {
+  DWORD_PTR ref = 0;
+  return FindSubclass(button, &ButtonProc, kButtonSubclassId, &ref) ? reinterpret_cast<ButtonData*>(ref)
+                                                                     : nullptr;
+}
 
 bool IsPushButton(HWND hwnd) {
   wchar_t cls[16] = {};
@@ -67,10 +68,10 @@ LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, U
       break;
     }
     case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, &ParentProc, kParentSubclassId);
+      RemoveSubclass(hwnd, &ParentProc, kParentSubclassId);
       break;
   }
-  return DefSubclassProc(hwnd, msg, wparam, lparam);
+  return CallNextSubclass(hwnd, msg, wparam, lparam);
 }
 
 LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT_PTR,
@@ -79,15 +80,16 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, U
   switch (msg) {
     case WM_MOUSEMOVE:
       if (!data->tracking) {
-        // A 1 ms hover time turns the border hot as soon as the mouse rests.
-        TRACKMOUSEEVENT track{sizeof(track), TME_HOVER | TME_LEAVE, hwnd, 1};
+        // The border turns hot as the mouse comes in. Only the leave is
+        // tracked: Wine watches for it by polling the cursor every "hover
+        // time" (a round trip to its server each time), so the poll is kept
+        // at 100 ms; Windows reports the leave at once whatever the time.
+        TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, hwnd, 100};
         data->tracking = TrackMouseEvent(&track) != FALSE;
+        data->hover = true;
+        InvalidateRect(hwnd, nullptr, TRUE);
       }
       break;
-    case WM_MOUSEHOVER:
-      data->hover = true;
-      InvalidateRect(hwnd, nullptr, TRUE);
-      return 0;
     case WM_MOUSELEAVE:
       data->hover = false;
       data->tracking = false;
@@ -98,7 +100,7 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, U
     case WM_GETDLGCODE: {
       // Answer as a push button does, so that the dialog manager still moves
       // the default state with the focus and Enter presses the focused button.
-      LRESULT code = DefSubclassProc(hwnd, msg, wparam, lparam);
+      LRESULT code = CallNextSubclass(hwnd, msg, wparam, lparam);
       code &= ~(DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON);
       return code | (data->is_default ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
     }
@@ -108,17 +110,16 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, U
       const bool is_default = (wparam & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
       const bool changed = is_default != data->is_default;
       data->is_default = is_default;
-      LRESULT r = DefSubclassProc(hwnd, msg, (wparam & ~WPARAM(BS_TYPEMASK)) | BS_OWNERDRAW, lparam);
+      LRESULT r = CallNextSubclass(hwnd, msg, (wparam & ~WPARAM(BS_TYPEMASK)) | BS_OWNERDRAW, lparam);
       if (changed && lparam) InvalidateRect(hwnd, nullptr, FALSE);
       return r;
     }
     case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, &ButtonProc, kButtonSubclassId);
-      RemovePropW(hwnd, kButtonProperty);
+      RemoveSubclass(hwnd, &ButtonProc, kButtonSubclassId);
       delete data;
-      return DefSubclassProc(hwnd, msg, wparam, lparam);
+      return CallNextSubclass(hwnd, msg, wparam, lparam);
   }
-  return DefSubclassProc(hwnd, msg, wparam, lparam);
+  return CallNextSubclass(hwnd, msg, wparam, lparam);
 }
 
 }  // namespace
@@ -131,12 +132,11 @@ bool SkinButton(HWND button) {
   auto* data = new ButtonData;
   const LONG_PTR style = GetWindowLongPtrW(button, GWL_STYLE);
   data->is_default = (style & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
-  if (!SetWindowSubclass(parent, &ParentProc, kParentSubclassId, 0) ||
-      !SetWindowSubclass(button, &ButtonProc, kButtonSubclassId, DWORD_PTR(data))) {
+  if (!AddSubclass(parent, &ParentProc, kParentSubclassId, 0) ||
+      !AddSubclass(button, &ButtonProc, kButtonSubclassId, DWORD_PTR(data))) {
     delete data;
     return false;
   }
-  SetPropW(button, kButtonProperty, data);
   SetWindowLongPtrW(button, GWL_STYLE, (style & ~LONG_PTR(BS_TYPEMASK)) | BS_OWNERDRAW);
   InvalidateRect(button, nullptr, TRUE);
   return true;

@@ -11,6 +11,7 @@
 #include "win/skin/skin_paint.h"
 #include "win/skin/skinned_button.h"
 #include "win/skin/skinned_edit.h"
+#include "win/ui/subclass.h"
 
 namespace win {
 namespace {
@@ -28,11 +29,11 @@ struct DialogSkin {
 
 LRESULT CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 
-// Kept as a window property too: the import library of the cross toolchain
-// lacks GetWindowSubclass.
-constexpr wchar_t kDialogProperty[] = L"Relaymoth.SkinnedDialog";
-
-DialogSkin* SkinOf(HWND dialog) { return static_cast<DialogSkin*>(GetPropW(dialog, kDialogProperty)); }
+DialogSkin* SkinOf(HWND dialog) {
+  DWORD_PTR ref = 0;
+  return FindSubclass(dialog, &DialogProc, kDialogSubclassId, &ref) ? reinterpret_cast<DialogSkin*>(ref)
+                                                                    : nullptr;
+}
 
 void PaintFrame(HWND hwnd, const DialogSkin& skin) {
   RECT window{};
@@ -104,7 +105,7 @@ LRESULT HitTest(HWND hwnd, const DialogSkin& skin, POINT screen, WPARAM wparam, 
     return HTCAPTION;
   }
   if (PtInRect(&client, screen)) return HTCLIENT;
-  return DefSubclassProc(hwnd, WM_NCHITTEST, wparam, lparam);
+  return CallNextSubclass(hwnd, WM_NCHITTEST, wparam, lparam);
 }
 
 // A press on a caption button acts at once; returns true when the press must
@@ -149,7 +150,7 @@ LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, U
     case WM_CTLCOLORMSGBOX: {
       // A dialog that colours a control itself keeps its colours; only the
       // system's default answers turn white.
-      LRESULT brush = DefSubclassProc(hwnd, msg, wparam, lparam);
+      LRESULT brush = CallNextSubclass(hwnd, msg, wparam, lparam);
       if (brush != 0 && !IsSystemColorBrush(reinterpret_cast<HBRUSH>(brush))) return brush;
       SetBkColor(reinterpret_cast<HDC>(wparam), kSkinWhite);
       return reinterpret_cast<LRESULT>(SkinWhiteBrush());
@@ -175,27 +176,26 @@ LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, U
       }
       break;
     case WM_SIZE:
-      result = DefSubclassProc(hwnd, msg, wparam, lparam);
+      result = CallNextSubclass(hwnd, msg, wparam, lparam);
       skin->maximized = wparam == SIZE_MAXIMIZED;
       RedrawFrame(hwnd);
       return result;
     case WM_SETTEXT:
-      result = DefSubclassProc(hwnd, msg, wparam, lparam);
+      result = CallNextSubclass(hwnd, msg, wparam, lparam);
       RedrawFrame(hwnd);
       return result;
     case WM_DPICHANGED:
       skin->dpi = HIWORD(wparam);
-      result = DefSubclassProc(hwnd, msg, wparam, lparam);
+      result = CallNextSubclass(hwnd, msg, wparam, lparam);
       SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
                    SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
       return result;
     case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, &DialogProc, kDialogSubclassId);
-      RemovePropW(hwnd, kDialogProperty);
+      RemoveSubclass(hwnd, &DialogProc, kDialogSubclassId);
       delete skin;
       break;
   }
-  return DefSubclassProc(hwnd, msg, wparam, lparam);
+  return CallNextSubclass(hwnd, msg, wparam, lparam);
 }
 
 BOOL CALLBACK SkinChild(HWND child, LPARAM) {
@@ -221,11 +221,10 @@ bool ApplySkin(HWND dialog, std::initializer_list<int> framed_edit_ids) {
 
   RECT client{};
   GetClientRect(dialog, &client);
-  if (!SetWindowSubclass(dialog, &DialogProc, kDialogSubclassId, DWORD_PTR(skin))) {
+  if (!AddSubclass(dialog, &DialogProc, kDialogSubclassId, DWORD_PTR(skin))) {
     delete skin;
     return false;
   }
-  SetPropW(dialog, kDialogProperty, skin);
 
   auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
   const int small = ScaleByDpi(16, skin->dpi);

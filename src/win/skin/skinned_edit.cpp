@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "win/skin/skin_paint.h"
+#include "win/ui/subclass.h"
 
 namespace win {
 namespace {
@@ -16,7 +17,7 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UIN
       // The frame goes on the border, after the system has drawn it: painted
       // from WM_PAINT it would be clipped to the client area and erased by the
       // edit's own painting.
-      LRESULT r = DefSubclassProc(hwnd, msg, wparam, lparam);
+      LRESULT r = CallNextSubclass(hwnd, msg, wparam, lparam);
       RECT window{};
       GetWindowRect(hwnd, &window);
       if (HDC dc = GetWindowDC(hwnd)) {
@@ -26,10 +27,10 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UIN
       return r;
     }
     case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, &EditProc, kEditSubclassId);
+      RemoveSubclass(hwnd, &EditProc, kEditSubclassId);
       break;
   }
-  return DefSubclassProc(hwnd, msg, wparam, lparam);
+  return CallNextSubclass(hwnd, msg, wparam, lparam);
 }
 
 }  // namespace
@@ -39,9 +40,9 @@ bool SkinEdit(HWND edit) {
   if (edit == nullptr || GetClassNameW(edit, cls, 16) == 0 || lstrcmpiW(cls, WC_EDITW) != 0) {
     return false;
   }
-  // SetWindowSubclass with the same procedure and id again only replaces the
+  // AddSubclass with the same procedure and id again only replaces the
   // reference data, so a second call changes nothing.
-  if (!SetWindowSubclass(edit, &EditProc, kEditSubclassId, 0)) return false;
+  if (!AddSubclass(edit, &EditProc, kEditSubclassId, 0)) return false;
   RedrawWindow(edit, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
   return true;
 }
