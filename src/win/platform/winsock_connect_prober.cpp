@@ -4,7 +4,7 @@
 
 #include "win/platform/winsock_connect_prober.h"
 
-#include <cstddef>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,42 +21,55 @@ namespace {
 
 // Posted to the report window when outcomes are waiting to be handed over.
 constexpr UINT kProbeOutcomes = WM_APP + 0x3B0;
-// How long one select waits: the longest a new or cancelled socket waits for
-// the prober thread to look at it.
-constexpr long kSelectWaitUs = 20000;
-// The shortest pass of the prober thread. Each select looks at every socket in
-// flight (under Wine, inside the wine server, which every thread of the program
-// waits on); when outcomes arrive one after another, a select per outcome over a
-// thousand sockets would keep the system busy for nothing.
-constexpr DWORD kMinPassMs = 20;
+// On the prober thread's own window: a socket's connect ended (WSAAsyncSelect;
+// wparam the socket, lparam the event and its error).
+constexpr UINT kSocketEvent = WM_APP + 0x3B1;
+// On the same window, posted right after a socket was closed before its
+// connect ended: an event for that handle queued ahead of it is stale.
+constexpr UINT kSocketClosed = WM_APP + 0x3B2;
 // The UI thread hands outcomes to the gate for at most this long at a time, then
 // lets its other messages through before it goes on.
 constexpr double kReportSliceMs = 8.0;
 
-// Winsock's fd_set holds FD_SETSIZE (64) sockets; select reads fd_count entries
-// of whatever array follows it, so a larger array of the same layout serves
-// any number of sockets.
-struct SocketSet {
-  // The count takes the first element (with its padding), the sockets the rest.
-  explicit SocketSet(size_t capacity) : words(capacity + 2) {}
-  fd_set* get() { return reinterpret_cast<fd_set*>(words.data()); }
-  void Clear() { get()->fd_count = 0; }
-  void Add(SOCKET s) { get()->fd_array[get()->fd_count++] = s; }
-  std::vector<SOCKET> words;
+struct Address {
+  sockaddr_storage storage{};
+  int length = 0;
 };
 
-static_assert(offsetof(fd_set, fd_array) == sizeof(SOCKET));
+// A literal IPv4 or IPv6 address; length 0 for anything else (a host name).
+Address ParseAddress(const std::string& host, uint16_t port) {
+  Address a;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&a.storage);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
+  if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    a.length = sizeof(sockaddr_in);
+  } else if (inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    a.length = sizeof(sockaddr_in6);
+  }
+  return a;
+}
 
 }  // namespace
 
 // What the UI thread, the prober thread and the name resolutions share. Every
-// field is behind the mutex; no call that can block is made while it is held.
+// shared field is behind the mutex; no call that can block is made while it is
+// held. Sockets are made, watched and closed on the prober thread only.
+//
+// Each connect reports its end by a message to the prober thread's window
+// (WSAAsyncSelect). The system watches each socket on its own, so a connect
+// ending costs the same with ten or a thousand in flight; under Wine a select
+// over all of them would be scanned again by the wine server for every event
+// of every socket of the program, the verification workers' included.
 class WinsockConnectProber::State {
  public:
   std::mutex mutex;
   HWND window = nullptr;  // null once the prober is going away: nothing is posted
   bool stop = false;
-  std::map<uint64_t, SOCKET> connecting;  // watched by the prober thread
+  std::map<uint64_t, SOCKET> connecting;  // connects in flight
   std::vector<SOCKET> to_close;          // cancelled; closed by the prober thread
   struct Pending {
     uint64_t id;
@@ -64,17 +77,25 @@ class WinsockConnectProber::State {
     uint16_t port;
     uint64_t epoch;  // CancelAll moves on to a new epoch
   };
+  struct Resolved {
+    uint64_t id;
+    Address address;
+    uint64_t epoch;
+  };
   uint64_t epoch = 0;
   std::vector<Pending> to_start;         // handed over by Start, not begun yet
-  std::set<uint64_t> cancelled_start;    // cancelled before they were begun
+  std::vector<Resolved> to_connect;      // names resolved, connects not begun
+  std::set<uint64_t> cancelled_start;    // cancelled before their connect began
   std::set<uint64_t> resolving;          // names being resolved
   std::set<uint64_t> cancelled_resolving;
   HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // the thread's window is made
 
   ~State() {
     for (auto& [id, s] : connecting) closesocket(s);
     for (SOCKET s : to_close) closesocket(s);
     if (wake) CloseHandle(wake);
+    if (ready) CloseHandle(ready);
   }
 
   // Outcomes not handed to the UI thread yet, and whether a message says so.
@@ -89,156 +110,137 @@ class WinsockConnectProber::State {
     if (!outcomes_posted) outcomes_posted = PostMessageW(window, kProbeOutcomes, 0, 0) != FALSE;
   }
 
-  // Begins a non-blocking connect. Returns the socket when the outcome is still
-  // to come; INVALID_SOCKET with *connected set when it is known at once, or
-  // with *error set when no socket could be made.
-  static SOCKET Connect(const sockaddr* address, int length, bool* connected, int* error) {
-    *connected = false;
-    *error = 0;
-    SOCKET s = socket(address->sa_family, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) {
-      *error = WSAGetLastError();
-      return INVALID_SOCKET;
-    }
-    u_long non_blocking = 1;
-    if (ioctlsocket(s, FIONBIO, &non_blocking) != 0) {
-      *error = WSAGetLastError();
-      closesocket(s);
-      return INVALID_SOCKET;
-    }
-    if (connect(s, address, length) == 0) {
-      *connected = true;
-      closesocket(s);
-      return INVALID_SOCKET;
-    }
-    int e = WSAGetLastError();
-    if (e == WSAEWOULDBLOCK || e == WSAEINPROGRESS) return s;
+  std::weak_ptr<State> self;  // set by the prober, for name resolutions
+
+  // The prober thread's own: its window and the sockets it watches.
+  HWND events = nullptr;
+  std::unordered_map<SOCKET, uint64_t> watched;
+  std::unordered_map<SOCKET, int> closed_marks;  // closed handles with a mark on its way
+
+  // Closes a socket whose connect may still report: the mark posted behind
+  // the close tells a stale event from one of a new socket given the same handle.
+  void CloseUnreported(SOCKET s) {
+    watched.erase(s);
     closesocket(s);
-    return INVALID_SOCKET;
+    if (PostMessageW(events, kSocketClosed, WPARAM(s), 0)) ++closed_marks[s];
   }
 
-  // Begins one probe on the prober thread: every socket call takes a trip to
-  // the system (to the wine server under Wine), and a thousand of them would
-  // hold the UI thread for seconds. A host name goes to the thread pool.
+  // Begins one probe: a literal address at once, a host name on the thread pool.
   void Begin(Pending p) {
     {
       std::lock_guard lock(mutex);
-      if (cancelled_start.erase(p.id) != 0 || p.epoch != epoch) return;
-    }
-    sockaddr_storage address{};
-    int length = 0;
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    if (inet_pton(AF_INET, p.host.c_str(), &v4->sin_addr) == 1) {
-      v4->sin_family = AF_INET;
-      v4->sin_port = htons(p.port);
-      length = sizeof(sockaddr_in);
-    } else if (inet_pton(AF_INET6, p.host.c_str(), &v6->sin6_addr) == 1) {
-      v6->sin6_family = AF_INET6;
-      v6->sin6_port = htons(p.port);
-      length = sizeof(sockaddr_in6);
-    }
-    if (length == 0) {
-      auto* r = new Resolution{self.lock(), p.id, std::move(p.host), p.port};
-      std::lock_guard lock(mutex);
-      resolving.insert(p.id);
-      if (!r->state || !QueueUserWorkItem(&State::Resolve, r, WT_EXECUTELONGFUNCTION)) {
-        delete r;
-        resolving.erase(p.id);
-        PostLocked(p.id, false);
+      if (p.epoch != epoch || cancelled_start.count(p.id) != 0) {
+        cancelled_start.erase(p.id);
+        return;
       }
-      return;
     }
-    bool connected = false;
-    int error = 0;
-    SOCKET s = Connect(reinterpret_cast<sockaddr*>(&address), length, &connected, &error);
+    Address address = ParseAddress(p.host, p.port);
+    if (address.length != 0) return Open(p.id, address, p.epoch);
+    auto* r = new Resolution{self.lock(), p.id, std::move(p.host), p.port, p.epoch};
     std::lock_guard lock(mutex);
-    // Cancelled (or the run stopped) while the socket was being made: the
-    // probe is gone, so is its socket, and nothing is reported.
-    if (cancelled_start.erase(p.id) != 0 || p.epoch != epoch) {
-      if (s != INVALID_SOCKET) closesocket(s);
-      return;
-    }
-    if (s == INVALID_SOCKET) {
-      // Known at once: connected, refused by the local stack, or no socket to
-      // be had (which the connect time-out would not cure either).
-      PostLocked(p.id, connected);
-    } else {
-      connecting.emplace(p.id, s);
+    resolving.insert(p.id);
+    if (!r->state || !QueueUserWorkItem(&State::Resolve, r, WT_EXECUTELONGFUNCTION)) {
+      delete r;
+      resolving.erase(p.id);
+      PostLocked(p.id, false);
     }
   }
 
-  std::weak_ptr<State> self;  // set by the prober, for name resolutions
+  // Makes the socket and begins its non-blocking connect. An outcome known at
+  // once (connected, refused by the local stack, no socket to be had, which the
+  // connect time-out would not cure either) is reported at once.
+  void Open(uint64_t id, const Address& address, uint64_t probe_epoch) {
+    auto known = [&](bool connected) {
+      std::lock_guard lock(mutex);
+      if (probe_epoch == epoch && cancelled_start.erase(id) == 0) PostLocked(id, connected);
+    };
+    SOCKET s = socket(address.storage.ss_family, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return known(false);
+    // Also makes the socket non-blocking.
+    if (WSAAsyncSelect(s, events, kSocketEvent, FD_CONNECT) != 0) {
+      closesocket(s);
+      return known(false);
+    }
+    if (connect(s, reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0) {
+      CloseUnreported(s);
+      return known(true);
+    }
+    int error = WSAGetLastError();
+    if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS) {
+      CloseUnreported(s);
+      return known(false);
+    }
+    {
+      std::lock_guard lock(mutex);
+      // Cancelled (or the run stopped) while the socket was being made: the
+      // probe is gone, so is its socket, and nothing is reported.
+      if (probe_epoch == epoch && cancelled_start.erase(id) == 0) {
+        connecting.emplace(id, s);
+        watched.emplace(s, id);
+        return;
+      }
+    }
+    CloseUnreported(s);
+  }
 
-  // The prober thread: watches every connecting socket and reports each once.
+  // A connect ended (the prober thread's window).
+  void OnSocketEvent(SOCKET s, LPARAM event) {
+    if (closed_marks.count(s) != 0) return;  // of a socket closed since
+    auto found = watched.find(s);
+    if (found == watched.end()) return;
+    const uint64_t id = found->second;
+    watched.erase(found);
+    const bool connected = WSAGETSELECTEVENT(event) == FD_CONNECT && WSAGETSELECTERROR(event) == 0;
+    {
+      std::lock_guard lock(mutex);
+      auto it = connecting.find(id);
+      // Cancelled meanwhile: the socket waits in to_close and nothing is reported.
+      if (it == connecting.end() || it->second != s) return;
+      connecting.erase(it);
+      PostLocked(id, connected);
+    }
+    // FD_CONNECT comes once: nothing more is queued for this socket.
+    closesocket(s);
+  }
+
+  void OnSocketClosed(SOCKET s) {
+    auto it = closed_marks.find(s);
+    if (it != closed_marks.end() && --it->second <= 0) closed_marks.erase(it);
+  }
+
+  // The prober thread: begins the connects handed over, closes the cancelled
+  // ones and waits for the next event or hand-over.
   void Loop() {
-    std::vector<std::pair<uint64_t, SOCKET>> watched;
-    SocketSet writable(0), failed(0);
-    std::unordered_map<SOCKET, int> ready;  // 1 writable, 2 failed
+    MessageWindow window([this](UINT msg, WPARAM wparam, LPARAM lparam) {
+      if (msg == kSocketEvent) OnSocketEvent(SOCKET(wparam), lparam);
+      else if (msg == kSocketClosed) OnSocketClosed(SOCKET(wparam));
+      else return false;
+      return true;
+    });
+    const bool made = window.Create(L"RelaymothConnectEvents");
+    events = made ? window.hwnd() : nullptr;
+    SetEvent(ready);  // Create waits for the window
+    if (!made) return;
     std::vector<Pending> starting;
+    std::vector<Resolved> resolved;
+    std::vector<SOCKET> closing;
     for (;;) {
-      std::vector<SOCKET> closing;
       {
         std::lock_guard lock(mutex);
         if (stop) return;
         closing.swap(to_close);
         starting.swap(to_start);
+        resolved.swap(to_connect);
       }
-      for (SOCKET s : closing) closesocket(s);
+      for (SOCKET s : closing) CloseUnreported(s);
       for (Pending& p : starting) Begin(std::move(p));
+      for (Resolved& r : resolved) Open(r.id, r.address, r.epoch);
+      closing.clear();
       starting.clear();
-      {
-        std::lock_guard lock(mutex);
-        watched.assign(connecting.begin(), connecting.end());
-      }
-      if (watched.empty()) {
-        WaitForSingleObject(wake, INFINITE);
-        continue;
-      }
-      if (writable.words.size() < watched.size() + 2) {
-        writable = SocketSet(watched.size() * 2);
-        failed = SocketSet(watched.size() * 2);
-      }
-      writable.Clear();
-      failed.Clear();
-      for (auto& [id, s] : watched) {
-        writable.Add(s);
-        failed.Add(s);
-      }
-      DWORD pass_began = GetTickCount();
-      timeval wait{0, kSelectWaitUs};
-      int n = select(0, nullptr, writable.get(), failed.get(), &wait);
-      if (n <= 0) {
-        if (n < 0) Sleep(1);  // a socket closed under us; look again
-        continue;
-      }
-      // select leaves only the sockets it found in each set.
-      ready.clear();
-      for (u_int i = 0; i < writable.get()->fd_count; ++i) ready[writable.get()->fd_array[i]] |= 1;
-      for (u_int i = 0; i < failed.get()->fd_count; ++i) ready[failed.get()->fd_array[i]] |= 2;
-      for (auto& [id, s] : watched) {
-        auto found = ready.find(s);
-        if (found == ready.end()) continue;
-        bool done_ok = (found->second & 1) != 0;
-        bool done_bad = (found->second & 2) != 0;
-        // Writable means connected, unless the socket holds an error (some
-        // stacks report a refused connect as writable).
-        int error = 0;
-        int length = sizeof(error);
-        if (done_ok &&
-            getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
-          error = WSAGetLastError();
-        }
-        bool connected = done_ok && !done_bad && error == 0;
-        std::lock_guard lock(mutex);
-        auto it = connecting.find(id);
-        if (it == connecting.end() || it->second != s) continue;  // cancelled: in to_close
-        connecting.erase(it);
-        closesocket(s);
-        PostLocked(id, connected);
-      }
-      DWORD spent = GetTickCount() - pass_began;
-      if (spent < kMinPassMs) Sleep(kMinPassMs - spent);
+      resolved.clear();
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+      MsgWaitForMultipleObjectsEx(1, &wake, INFINITE, QS_ALLPOSTMESSAGE, MWMO_INPUTAVAILABLE);
     }
   }
 
@@ -247,10 +249,11 @@ class WinsockConnectProber::State {
     uint64_t id;
     std::string host;
     uint16_t port;
+    uint64_t epoch;
   };
 
   // On the system thread pool: resolves a host name (which may take seconds)
-  // and begins the connect to its first address.
+  // and hands its first address to the prober thread.
   static DWORD WINAPI Resolve(void* param) {
     std::unique_ptr<Resolution> r(static_cast<Resolution*>(param));
     addrinfoW hints{};
@@ -260,26 +263,23 @@ class WinsockConnectProber::State {
     addrinfoW* found = nullptr;
     std::wstring host = Utf8ToWide(r->host);
     std::wstring port = std::to_wstring(r->port);
-    bool connected = false;
-    int error = 0;
-    SOCKET s = INVALID_SOCKET;
-    if (GetAddrInfoW(host.c_str(), port.c_str(), &hints, &found) == 0 && found != nullptr) {
-      s = Connect(found->ai_addr, int(found->ai_addrlen), &connected, &error);
+    Address address;
+    if (GetAddrInfoW(host.c_str(), port.c_str(), &hints, &found) == 0 && found != nullptr &&
+        found->ai_addrlen <= sizeof(address.storage)) {
+      std::memcpy(&address.storage, found->ai_addr, found->ai_addrlen);
+      address.length = int(found->ai_addrlen);
     }
     if (found) FreeAddrInfoW(found);
     State& state = *r->state;
     std::lock_guard lock(state.mutex);
     state.resolving.erase(r->id);
-    if (state.cancelled_resolving.erase(r->id) != 0 || state.stop) {
-      if (s != INVALID_SOCKET) closesocket(s);
+    if (state.cancelled_resolving.erase(r->id) != 0 || state.stop) return 0;
+    if (address.length == 0) {
+      state.PostLocked(r->id, false);
       return 0;
     }
-    if (s == INVALID_SOCKET) {
-      state.PostLocked(r->id, connected);
-      return 0;
-    }
-    state.connecting.emplace(r->id, s);
-    SetEvent(state.wake);
+    if (state.to_connect.empty()) SetEvent(state.wake);
+    state.to_connect.push_back({r->id, address, r->epoch});
     return 0;
   }
 
@@ -303,7 +303,7 @@ WinsockConnectProber::~WinsockConnectProber() {
   }
   if (thread_) {
     SetEvent(state_->wake);
-    // The thread looks at `stop` at least every kSelectWaitUs.
+    // The thread wakes for the event and looks at `stop` first.
     WaitForSingleObject(thread_, INFINITE);
     CloseHandle(thread_);
   }
@@ -316,7 +316,7 @@ bool WinsockConnectProber::Create() {
   if (thread_) return true;
   WSADATA data;
   if (!wsa_) wsa_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  if (!wsa_ || state_->wake == nullptr) return false;
+  if (!wsa_ || state_->wake == nullptr || state_->ready == nullptr) return false;
   // On the UI thread that creates the prober: outcomes are handled there, in
   // the order the prober thread saw them.
   window_ = std::make_unique<MessageWindow>([this](UINT msg, WPARAM, LPARAM) {
@@ -339,7 +339,13 @@ bool WinsockConnectProber::Create() {
     delete param;
     return false;
   }
-  return true;
+  // The thread watches connects through a window of its own.
+  WaitForSingleObject(state_->ready, INFINITE);
+  if (state_->events != nullptr) return true;
+  WaitForSingleObject(thread_, INFINITE);  // it ends at once without its window
+  CloseHandle(thread_);
+  thread_ = nullptr;
+  return false;
 }
 
 core::ProbeStart WinsockConnectProber::Start(uint64_t id, std::string_view host, uint16_t port) {

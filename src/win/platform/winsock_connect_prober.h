@@ -1,7 +1,7 @@
 // WinsockConnectProber: the connect gate's ConnectProber on Winsock. Sockets are
-// non-blocking; one prober thread watches every connect in flight with select
-// and closes each socket as soon as its outcome is known; host names are
-// resolved on the system thread pool. Outcomes reach the UI thread in batches,
+// non-blocking; one prober thread makes them, learns of each connect's end from
+// a message the system posts to its window, and closes each socket as soon as
+// its outcome is known; host names are resolved on the system thread pool. Outcomes reach the UI thread in batches,
 // announced by a message to a message-only window the prober owns, which hands
 // them to the report function. Created, called and destroyed on the UI thread only.
 #pragma once
@@ -28,8 +28,7 @@ class WinsockConnectProber final : public core::ConnectProber {
   using Report = std::function<void(uint64_t id, bool connected)>;
 
   WinsockConnectProber();
-  // Cancels every probe and ends the prober thread (it wakes at least every few
-  // milliseconds, so this waits no longer than that).
+  // Cancels every probe and ends the prober thread.
   ~WinsockConnectProber() override;
   WinsockConnectProber(const WinsockConnectProber&) = delete;
   WinsockConnectProber& operator=(const WinsockConnectProber&) = delete;
