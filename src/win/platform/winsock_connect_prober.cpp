@@ -333,7 +333,8 @@ bool WinsockConnectProber::Create() {
     state_->window = window_->hwnd();
   }
   auto* param = new std::shared_ptr<State>(state_);
-  thread_ = CreateThread(nullptr, 64 * 1024, &State::ThreadMain, param,
+  // Room for its window's calls into the system (reserved, not committed).
+  thread_ = CreateThread(nullptr, 256 * 1024, &State::ThreadMain, param,
                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (thread_ == nullptr) {
     delete param;

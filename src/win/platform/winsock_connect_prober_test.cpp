@@ -150,6 +150,48 @@ TEST_F(WinsockConnectProberTest, AcceptingRefusingAndBlackHoledPorts) {
   EXPECT_EQ(prober.open_sockets(), 0);
 }
 
+TEST_F(WinsockConnectProberTest, AStaleEventNeverLandsOnASocketGivenTheSameHandle) {
+  SOCKET accepting = Listener(SOMAXCONN);
+  keep.push_back(accepting);
+  SOCKET hole = Listener(0);
+  keep.push_back(hole);
+  bool filled = false;
+  for (int i = 0; i < 8 && !filled; ++i) filled = !Handshake(PortOf(hole), 300, &keep);
+  ASSERT_TRUE(filled);
+  std::map<uint64_t, bool> reported;
+  prober.SetReport([&](uint64_t id, bool ok) { reported[id] = ok; });
+  // Each round cancels a connect to the accepting port about when it ends and
+  // starts one to the black-holed port, whose socket is often given the
+  // cancelled one's handle while the cancelled connect's event is still queued.
+  const uint16_t a = PortOf(accepting);
+  const uint16_t h = PortOf(hole);
+  for (uint64_t round = 0; round < 1000; ++round) {
+    const int before = prober.open_sockets();
+    ASSERT_EQ(prober.Start(2 * round, "127.0.0.1", a), core::ProbeStart::kStarted);
+    // The cancel lands from 0 to 2 ms after the connect has been made.
+    double began = PreciseMs();
+    while (prober.open_sockets() == before && PreciseMs() - began < 20) {
+    }
+    const double cancel_at = PreciseMs() + double(round % 40) * 0.05;
+    while (PreciseMs() < cancel_at) {
+    }
+    prober.Cancel(2 * round);
+    prober.Start(2 * round + 1, "127.0.0.1", h);
+  }
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < 500) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  // A cancelled probe may have been reported before its cancel; a black-holed
+  // one is still connecting and never is.
+  for (auto& [id, ok] : reported) {
+    if (id % 2 == 1) ADD_FAILURE() << "black-holed probe " << id << " reported " << ok;
+  }
+  prober.CancelAll();
+}
+
 TEST_F(WinsockConnectProberTest, ManyProbesBeyondTheDefaultSocketSetAndAStop) {
   SOCKET accepting = Listener(SOMAXCONN);
   keep.push_back(accepting);
