@@ -27,9 +27,7 @@ bool DownloadSettingsDialog::Create(HWND owner) {
 
 void DownloadSettingsDialog::ShowCentred() {
   if (!IsWindowVisible(hwnd())) FillControls();
-  CentreOnOwner(hwnd());
-  ShowWindow(hwnd(), SW_SHOW);
-  SetForegroundWindow(hwnd());
+  ShowCentredOnOwner(hwnd());
 }
 
 INT_PTR DownloadSettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM) {

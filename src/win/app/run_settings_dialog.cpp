@@ -44,9 +44,7 @@ bool RunSettingsDialog::Create(HWND owner) {
 
 void RunSettingsDialog::ShowCentred() {
   Load();
-  CentreOnOwner(hwnd());
-  ShowWindow(hwnd(), SW_SHOW);
-  SetForegroundWindow(hwnd());
+  ShowCentredOnOwner(hwnd());
 }
 
 INT_PTR RunSettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM) {

@@ -73,9 +73,7 @@ bool VerifySettingsDialog::Create(HWND owner) {
 }
 
 void VerifySettingsDialog::ShowCentred() {
-  CentreOnOwner(hwnd());
-  ShowWindow(hwnd(), SW_SHOW);
-  SetForegroundWindow(hwnd());
+  ShowCentredOnOwner(hwnd());
 }
 
 INT_PTR VerifySettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {

@@ -125,19 +125,22 @@ class WinsockConnectProber::State {
     if (PostMessageW(events, kSocketClosed, WPARAM(s), 0)) ++closed_marks[s];
   }
 
+  // Whether a probe not yet connecting was cancelled, or its run stopped;
+  // called with the mutex held. A cancel is used up by the answer.
+  bool GoneLocked(uint64_t id, uint64_t probe_epoch) {
+    return cancelled_start.erase(id) != 0 || probe_epoch != epoch;
+  }
+
   // Begins one probe: a literal address at once, a host name on the thread pool.
   void Begin(Pending p) {
-    {
-      std::lock_guard lock(mutex);
-      if (p.epoch != epoch || cancelled_start.count(p.id) != 0) {
-        cancelled_start.erase(p.id);
-        return;
-      }
-    }
     Address address = ParseAddress(p.host, p.port);
     if (address.length != 0) return Open(p.id, address, p.epoch);
     auto* r = new Resolution{self.lock(), p.id, std::move(p.host), p.port, p.epoch};
     std::lock_guard lock(mutex);
+    if (GoneLocked(p.id, p.epoch)) {
+      delete r;
+      return;
+    }
     resolving.insert(p.id);
     if (!r->state || !QueueUserWorkItem(&State::Resolve, r, WT_EXECUTELONGFUNCTION)) {
       delete r;
@@ -150,9 +153,13 @@ class WinsockConnectProber::State {
   // once (connected, refused by the local stack, no socket to be had, which the
   // connect time-out would not cure either) is reported at once.
   void Open(uint64_t id, const Address& address, uint64_t probe_epoch) {
+    {
+      std::lock_guard lock(mutex);
+      if (GoneLocked(id, probe_epoch)) return;
+    }
     auto known = [&](bool connected) {
       std::lock_guard lock(mutex);
-      if (probe_epoch == epoch && cancelled_start.erase(id) == 0) PostLocked(id, connected);
+      if (!GoneLocked(id, probe_epoch)) PostLocked(id, connected);
     };
     SOCKET s = socket(address.storage.ss_family, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) return known(false);
@@ -174,7 +181,7 @@ class WinsockConnectProber::State {
       std::lock_guard lock(mutex);
       // Cancelled (or the run stopped) while the socket was being made: the
       // probe is gone, so is its socket, and nothing is reported.
-      if (probe_epoch == epoch && cancelled_start.erase(id) == 0) {
+      if (!GoneLocked(id, probe_epoch)) {
         connecting.emplace(id, s);
         watched.emplace(s, id);
         return;

@@ -102,6 +102,16 @@ class WinsockConnectProberTest : public ::testing::Test {
     prober.SetReport([this](uint64_t id, bool ok) {
       ok ? gate.OnConnected(id) : gate.OnRefused(id);
     });
+    SOCKET accepting = Listener(SOMAXCONN);
+    keep.push_back(accepting);
+    accepting_port = PortOf(accepting);
+    SOCKET hole = Listener(0);
+    keep.push_back(hole);
+    hole_port = PortOf(hole);
+    // Fill the accept queue: once a handshake hangs, the port drops SYNs.
+    bool filled = false;
+    for (int i = 0; i < 8 && !filled; ++i) filled = !Handshake(hole_port, 300, &keep);
+    ASSERT_TRUE(filled) << "the accept queue of the black-holed port never filled";
   }
   void TearDown() override {
     for (SOCKET s : keep) closesocket(s);
@@ -113,24 +123,25 @@ class WinsockConnectProberTest : public ::testing::Test {
   Recorder recorder;
   core::ConnectGate gate{prober, clock, recorder, core::GateSettings{kTimeoutMs, 100}};
   std::vector<SOCKET> keep;
+  uint16_t accepting_port = 0;
+  uint16_t hole_port = 0;  // drops every handshake
+
+  // The prober closes cancelled sockets on its own thread: waits for it a while.
+  int OpenSocketsAfterClosing() {
+    DWORD start = GetTickCount();
+    while (prober.open_sockets() > 0 && GetTickCount() - start < 2000) Sleep(5);
+    return prober.open_sockets();
+  }
 };
 
 TEST_F(WinsockConnectProberTest, AcceptingRefusingAndBlackHoledPorts) {
-  SOCKET accepting = Listener(SOMAXCONN);
-  keep.push_back(accepting);
   SOCKET closed = Listener(1);
   uint16_t refusing = PortOf(closed);
   closesocket(closed);
-  SOCKET hole = Listener(0);
-  keep.push_back(hole);
-  // Fill the accept queue: once a handshake hangs, the port drops SYNs.
-  bool filled = false;
-  for (int i = 0; i < 8 && !filled; ++i) filled = !Handshake(PortOf(hole), 300, &keep);
-  ASSERT_TRUE(filled) << "the accept queue of the black-holed port never filled";
 
-  std::string a = std::to_string(PortOf(accepting));
+  std::string a = std::to_string(accepting_port);
   std::string r = std::to_string(refusing);
-  std::string h = std::to_string(PortOf(hole));
+  std::string h = std::to_string(hole_port);
   gate.Begin({{0, "127.0.0.1", a},
               {1, "127.0.0.1", r},
               {2, "127.0.0.1", h},
@@ -145,29 +156,18 @@ TEST_F(WinsockConnectProberTest, AcceptingRefusingAndBlackHoledPorts) {
       {"no-such-host.invalid:" + a, "refused"}, {"127.0.0.1:0", "unusable"}};
   EXPECT_EQ(recorder.outcome, expected);
   // The timed-out probe was cancelled and its socket closed.
-  DWORD start = GetTickCount();
-  while (prober.open_sockets() > 0 && GetTickCount() - start < 2000) Sleep(5);
-  EXPECT_EQ(prober.open_sockets(), 0);
+  EXPECT_EQ(OpenSocketsAfterClosing(), 0);
 }
 
 TEST_F(WinsockConnectProberTest, AStaleEventNeverLandsOnASocketGivenTheSameHandle) {
-  SOCKET accepting = Listener(SOMAXCONN);
-  keep.push_back(accepting);
-  SOCKET hole = Listener(0);
-  keep.push_back(hole);
-  bool filled = false;
-  for (int i = 0; i < 8 && !filled; ++i) filled = !Handshake(PortOf(hole), 300, &keep);
-  ASSERT_TRUE(filled);
   std::map<uint64_t, bool> reported;
   prober.SetReport([&](uint64_t id, bool ok) { reported[id] = ok; });
   // Each round cancels a connect to the accepting port about when it ends and
   // starts one to the black-holed port, whose socket is often given the
   // cancelled one's handle while the cancelled connect's event is still queued.
-  const uint16_t a = PortOf(accepting);
-  const uint16_t h = PortOf(hole);
   for (uint64_t round = 0; round < 1000; ++round) {
     const int before = prober.open_sockets();
-    ASSERT_EQ(prober.Start(2 * round, "127.0.0.1", a), core::ProbeStart::kStarted);
+    ASSERT_EQ(prober.Start(2 * round, "127.0.0.1", accepting_port), core::ProbeStart::kStarted);
     // The cancel lands from 0 to 2 ms after the connect has been made.
     double began = PreciseMs();
     while (prober.open_sockets() == before && PreciseMs() - began < 20) {
@@ -176,7 +176,7 @@ TEST_F(WinsockConnectProberTest, AStaleEventNeverLandsOnASocketGivenTheSameHandl
     while (PreciseMs() < cancel_at) {
     }
     prober.Cancel(2 * round);
-    prober.Start(2 * round + 1, "127.0.0.1", h);
+    prober.Start(2 * round + 1, "127.0.0.1", hole_port);
   }
   DWORD start = GetTickCount();
   while (GetTickCount() - start < 500) {
@@ -192,29 +192,20 @@ TEST_F(WinsockConnectProberTest, AStaleEventNeverLandsOnASocketGivenTheSameHandl
   prober.CancelAll();
 }
 
-TEST_F(WinsockConnectProberTest, ManyProbesBeyondTheDefaultSocketSetAndAStop) {
-  SOCKET accepting = Listener(SOMAXCONN);
-  keep.push_back(accepting);
-  SOCKET hole = Listener(0);
-  keep.push_back(hole);
-  bool filled = false;
-  for (int i = 0; i < 8 && !filled; ++i) filled = !Handshake(PortOf(hole), 300, &keep);
-  ASSERT_TRUE(filled);
-  // 100 black-holed probes: more than select's default 64 sockets.
+TEST_F(WinsockConnectProberTest, ManyProbesInFlightAndAStop) {
+  // 100 black-holed probes in flight at once.
   std::vector<core::GateRow> rows;
-  for (size_t i = 0; i < 100; ++i) rows.push_back({i, "127.0.0.1", std::to_string(PortOf(hole))});
+  for (size_t i = 0; i < 100; ++i) rows.push_back({i, "127.0.0.1", std::to_string(hole_port)});
   gate.Begin(rows);
   gate.Pump();
   EXPECT_EQ(gate.in_flight(), 100u);
   gate.Stop();
-  DWORD start = GetTickCount();
-  while (prober.open_sockets() > 0 && GetTickCount() - start < 2000) Sleep(5);
-  EXPECT_EQ(prober.open_sockets(), 0);
+  EXPECT_EQ(OpenSocketsAfterClosing(), 0);
   // Nothing of the stopped run is reported; a new run over 100 accepting
   // probes all connect.
   rows.clear();
   for (size_t i = 0; i < 100; ++i) {
-    rows.push_back({i, "127.0.0.1", std::to_string(PortOf(accepting))});
+    rows.push_back({i, "127.0.0.1", std::to_string(accepting_port)});
   }
   EXPECT_EQ(recorder.unreachable + recorder.connected, 0);
   // The outcomes are all waiting before the UI thread looks, and each report

@@ -23,9 +23,7 @@ struct ButtonData {
 LRESULT CALLBACK ButtonProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 
 ButtonData* DataOf(HWND button) {
-  DWORD_PTR ref = 0;
-  return FindSubclass(button, &ButtonProc, kButtonSubclassId, &ref) ? reinterpret_cast<ButtonData*>(ref)
-                                                                     : nullptr;
+  return SubclassData<ButtonData>(button, &ButtonProc, kButtonSubclassId);
 }
 
 bool IsPushButton(HWND hwnd) {

@@ -30,9 +30,7 @@ struct DialogSkin {
 LRESULT CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 
 DialogSkin* SkinOf(HWND dialog) {
-  DWORD_PTR ref = 0;
-  return FindSubclass(dialog, &DialogProc, kDialogSubclassId, &ref) ? reinterpret_cast<DialogSkin*>(ref)
-                                                                    : nullptr;
+  return SubclassData<DialogSkin>(dialog, &DialogProc, kDialogSubclassId);
 }
 
 void PaintFrame(HWND hwnd, const DialogSkin& skin) {

@@ -47,6 +47,23 @@ constexpr DWORD kProbeEveryMs = 5;
 
 double NowMs() { return win::PreciseMs(); }
 
+// When each thing under way began, by its key.
+template <typename Key>
+class StartTimes {
+ public:
+  void Begin(Key key) { began_[key] = NowMs(); }
+  // Adds the time since Begin to `into`, unless `key` is not under way.
+  void End(Key key, std::vector<double>& into) {
+    auto it = began_.find(key);
+    if (it == began_.end()) return;
+    into.push_back(NowMs() - it->second);
+    began_.erase(it);
+  }
+
+ private:
+  std::map<Key, double> began_;
+};
+
 // Times each hand-out from Start to its report (or abandonment).
 class TimingPool final : public core::WorkerPool {
  public:
@@ -55,7 +72,7 @@ class TimingPool final : public core::WorkerPool {
   win::VerifyWorkerPool& pool() { return pool_; }
   core::StartResult Start(int slot, uint64_t generation, core::VerifyRun run) override {
     double t0 = NowMs();
-    started_[slot] = t0;
+    started_.Begin(slot);
     core::StartResult result = pool_.Start(slot, generation, std::move(run));
     start_ms = std::max(start_ms, NowMs() - t0);
     return result;
@@ -66,19 +83,14 @@ class TimingPool final : public core::WorkerPool {
   }
   void ReleaseAll() override { pool_.ReleaseAll(); }
   void ReapEnded() override { pool_.ReapEnded(); }
-  void Finish(int slot) {
-    auto it = started_.find(slot);
-    if (it == started_.end()) return;
-    durations.push_back(NowMs() - it->second);
-    started_.erase(it);
-  }
+  void Finish(int slot) { started_.End(slot, durations); }
   std::vector<double> durations;
   double start_ms = 0;  // the longest WorkerPool::Start call
 
  private:
   std::unique_ptr<win::VerifyWorkerPool> owned_;
   win::VerifyWorkerPool& pool_;
-  std::map<int, double> started_;
+  StartTimes<int> started_;
 };
 
 // Times each probe from its start to its outcome or to being given up.
@@ -88,31 +100,22 @@ class TimingProber final : public core::ConnectProber {
       : owned_(std::move(prober)), prober_(*owned_) {}
   win::WinsockConnectProber& prober() { return prober_; }
   core::ProbeStart Start(uint64_t id, std::string_view host, uint16_t port) override {
-    started_[id] = NowMs();
+    started_.Begin(id);
     return prober_.Start(id, host, port);
   }
   void Cancel(uint64_t id) override {
-    auto it = started_.find(id);
-    if (it != started_.end()) {
-      given_up.push_back(NowMs() - it->second);
-      started_.erase(it);
-    }
+    started_.End(id, given_up);
     prober_.Cancel(id);
   }
   void CancelAll() override { prober_.CancelAll(); }
-  void Outcome(uint64_t id) {
-    auto it = started_.find(id);
-    if (it == started_.end()) return;
-    answered.push_back(NowMs() - it->second);
-    started_.erase(it);
-  }
+  void Outcome(uint64_t id) { started_.End(id, answered); }
   std::vector<double> given_up;  // probes that reached the connect time-out
   std::vector<double> answered;  // probes that connected or were refused
 
  private:
   std::unique_ptr<win::WinsockConnectProber> owned_;
   win::WinsockConnectProber& prober_;
-  std::map<uint64_t, double> started_;
+  StartTimes<uint64_t> started_;
 };
 
 class NullHost final : public core::VerifyHost {

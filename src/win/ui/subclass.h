@@ -26,6 +26,12 @@ bool AddSubclass(HWND hwnd, SubclassProc proc, UINT_PTR id, DWORD_PTR ref);
 bool RemoveSubclass(HWND hwnd, SubclassProc proc, UINT_PTR id);
 // The reference data of a procedure in the window's chain.
 bool FindSubclass(HWND hwnd, SubclassProc proc, UINT_PTR id, DWORD_PTR* ref);
+// The same, as the object the reference data points at; null when absent.
+template <typename T>
+T* SubclassData(HWND hwnd, SubclassProc proc, UINT_PTR id) {
+  DWORD_PTR ref = 0;
+  return FindSubclass(hwnd, proc, id, &ref) ? reinterpret_cast<T*>(ref) : nullptr;
+}
 // From inside a subclass procedure: the next procedure's answer.
 LRESULT CallNextSubclass(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 

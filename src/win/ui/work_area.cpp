@@ -43,4 +43,10 @@ void CentreOnOwner(HWND window) {
   KeepInsideWorkArea(window);
 }
 
+void ShowCentredOnOwner(HWND window) {
+  CentreOnOwner(window);
+  ShowWindow(window, SW_SHOW);
+  SetForegroundWindow(window);
+}
+
 }  // namespace win

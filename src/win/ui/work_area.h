@@ -19,4 +19,7 @@ void KeepInsideWorkArea(HWND window);
 // owner), then keeps it inside the work area. Neither shows nor activates it.
 void CentreOnOwner(HWND window);
 
+// Centres `window` on its owner as above, shows it and brings it to the front.
+void ShowCentredOnOwner(HWND window);
+
 }  // namespace win
