@@ -1,4 +1,4 @@
-// The end of a list download, as the main dialog handles WM_DOWNLOAD_DONE on the
+// The end of a list download, as the program's list downloads handle it on the
 // UI thread: a complete download is imported into the proxy list with the
 // download settings in force; a failed one imports nothing and, when the user
 // started it, says why. Pure decision over the list; the caller shows messages.

@@ -49,11 +49,23 @@ enum class ProbeStart {
   kBusy,     // no socket can be opened just now; no outcome follows
 };
 
+// Where a prober's outcomes go, on the gate's thread: the verify scheduler,
+// which hands them to its gate.
+class ProbeReportTarget {
+ public:
+  virtual ~ProbeReportTarget() = default;
+  virtual void OnProbeConnected(uint64_t id) = 0;
+  virtual void OnProbeRefused(uint64_t id) = 0;
+};
+
 // Non-blocking TCP connects to proxies: the Winsock piece in the program, a fake
 // in tests.
 class ConnectProber {
  public:
   virtual ~ConnectProber() = default;
+  // Where outcomes are reported from now on; null: nowhere. The scheduler names
+  // itself when it is made and null when it goes.
+  virtual void SetReportTarget(ProbeReportTarget* target) = 0;
   // Begins a connect to host:port without waiting for it and reports the outcome
   // once, later or from inside this call, through ConnectGate::OnConnected(id) or
   // ConnectGate::OnRefused(id) on the gate's thread. A host name is resolved by

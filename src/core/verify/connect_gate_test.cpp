@@ -21,6 +21,7 @@ int RowOfHost(const std::string& host) { return std::stoi(host.substr(1)); }
 
 class FakeProber final : public ConnectProber {
  public:
+  void SetReportTarget(ProbeReportTarget*) override {}
   std::vector<int> started;               // rows, in start order
   std::map<std::string, uint64_t> id_of;  // host → id of its latest started probe
   std::vector<uint16_t> ports;

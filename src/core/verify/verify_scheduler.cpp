@@ -39,16 +39,22 @@ VerifyScheduler::VerifyScheduler(ProxyList& list, const VerifySettings& settings
       host_(host),
       clock_(clock),
       watchdog_per_site_ms_(watchdog_per_site_ms),
-      connect_timeout_ms_(connect_timeout_ms) {
+      connect_timeout_ms_(connect_timeout_ms),
+      prober_(prober) {
   if (prober) {
     GateSettings gate;
     gate.connect_timeout_ms = connect_timeout_ms;
     gate_ = std::make_unique<ConnectGate>(*prober, clock_, static_cast<ConnectGateListener&>(*this),
                                           gate);
+    prober->SetReportTarget(this);
   }
+  pool_.SetReportTarget(this);
 }
 
-VerifyScheduler::~VerifyScheduler() = default;
+VerifyScheduler::~VerifyScheduler() {
+  pool_.SetReportTarget(nullptr);
+  if (prober_) prober_->SetReportTarget(nullptr);
+}
 
 int VerifyScheduler::activeWorkers() const {
   if (!gate_ || !run_on_) return active_;

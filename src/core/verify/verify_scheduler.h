@@ -33,13 +33,24 @@ enum class StartResult {
   kNoWorker,    // no worker could be created: the run is torn down
 };
 
+// Where a pool's workers report, on the UI thread: the scheduler.
+class WorkerReportTarget {
+ public:
+  virtual ~WorkerReportTarget() = default;
+  virtual void OnWorkerDone(int slot, uint64_t generation,
+                            const std::vector<SiteOutcome>& outcomes) = 0;
+};
+
 // The pool of worker threads, one per slot 0..199.
 class WorkerPool {
  public:
   virtual ~WorkerPool() = default;
+  // Where reports go from now on; null: nowhere. The scheduler names itself
+  // when it is made and null when it goes.
+  virtual void SetReportTarget(WorkerReportTarget* target) = 0;
   // Hands `run` to the worker of `slot` (creating one when the slot is empty) and
   // starts it. The worker runs VerifyRun::RunTests and then reports once, through
-  // VerifyScheduler::OnWorkerDone(slot, generation, outcomes) on the UI thread.
+  // the report target's OnWorkerDone(slot, generation, outcomes) on the UI thread.
   virtual StartResult Start(int slot, uint64_t generation, VerifyRun run) = 0;
   // Stops the slot's worker for good without waiting for it and empties the slot;
   // it never reports again. Returns the outcomes its sites had reached, one per
@@ -100,13 +111,16 @@ struct ControlState {
 // list, and enables "停止验证"; its end does the reverse.
 std::vector<ControlState> RunControlStates(bool running);
 
-class VerifyScheduler final : private ConnectGateListener {
+class VerifyScheduler final : public WorkerReportTarget,
+                              public ProbeReportTarget,
+                              private ConnectGateListener {
  public:
   // `watchdog_per_site_ms` is how long a worker may take per favorite site
   // before it is given up. With a `prober` (it must outlive the scheduler) every
   // row's proxy must accept a TCP connection within `connect_timeout_ms` before a
   // worker gets it; its outcomes come back through OnProbeConnected and
-  // OnProbeRefused. Without one, rows go straight to the workers.
+  // OnProbeRefused. Without one, rows go straight to the workers. The scheduler
+  // is the report target of the pool and the prober while it exists.
   VerifyScheduler(ProxyList& list, const VerifySettings& settings, WorkerPool& pool,
                   VerifyTimers& timers, VerifyHost& host, Clock& clock,
                   uint32_t watchdog_per_site_ms = kWatchdogPerSiteMs,
@@ -129,13 +143,14 @@ class VerifyScheduler final : private ConnectGateListener {
   void StopVerify();
 
   // A worker's report. Ignored unless `slot` holds the hand-out `generation`.
-  void OnWorkerDone(int slot, uint64_t generation, const std::vector<SiteOutcome>& outcomes);
+  void OnWorkerDone(int slot, uint64_t generation,
+                    const std::vector<SiteOutcome>& outcomes) override;
   void OnWatchdog(int slot);
   void OnReapTimer();
   // The prober's outcomes for probe `id` (stale ids are ignored) and the gate's
   // deadline timer. Nothing happens without a prober.
-  void OnProbeConnected(uint64_t id);
-  void OnProbeRefused(uint64_t id);
+  void OnProbeConnected(uint64_t id) override;
+  void OnProbeRefused(uint64_t id) override;
   void OnGateTimer();
   // Rows at these indices (numbered as before the removal) left the list during
   // a run: their probes are cancelled, a worker testing one of them finishes
@@ -202,6 +217,7 @@ class VerifyScheduler final : private ConnectGateListener {
   Clock& clock_;
   uint32_t watchdog_per_site_ms_;
   uint32_t connect_timeout_ms_;
+  ConnectProber* prober_;              // null: no gate
   std::unique_ptr<ConnectGate> gate_;  // null: rows go straight to the workers
 
   std::array<Slot, kWorkerSlots> slots_{};

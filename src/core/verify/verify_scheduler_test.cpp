@@ -21,6 +21,8 @@ struct Handout {
 
 class FakePool final : public WorkerPool {
  public:
+  WorkerReportTarget* target = nullptr;  // the scheduler, while it exists
+  void SetReportTarget(WorkerReportTarget* t) override { target = t; }
   std::vector<Handout> handouts;
   std::map<int, uint64_t> current;  // slot → generation of its worker's job
   std::vector<int> abandoned;
@@ -72,6 +74,7 @@ class FakeTimers final : public VerifyTimers {
 // Probes by host; outcomes are given by the test through the scheduler.
 class FakeProber final : public ConnectProber {
  public:
+  void SetReportTarget(ProbeReportTarget*) override {}
   std::map<std::string, uint64_t> id_of;  // host → id of its latest probe
   std::vector<std::string> started;       // hosts, in start order
   std::vector<uint64_t> cancelled;

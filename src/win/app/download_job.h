@@ -13,20 +13,13 @@
 #include <string>
 #include <string_view>
 
+#include "win/platform/app_messages.h"
 #include "core/base/clock.h"
 #include "core/download/download_file.h"
 #include "core/download/file_writer.h"
 #include "core/download/url_downloader.h"
 
 namespace win {
-
-// The end of a download, posted to the job's window: wParam = the result code
-// (core::DownloadResult, 0..4), lParam = 1 for a download the user started, 0
-// for an automatic one. DownloadJob::TakeFinished gives the rest.
-inline constexpr UINT WM_DOWNLOAD_DONE = 0x10FA;
-// New progress to show, posted to the job's window (never more than one waits
-// in the queue); DownloadJob::TakeProgress gives it.
-inline constexpr UINT WM_DOWNLOAD_PROGRESS = 0x10FB;
 
 struct DownloadRequest {
   std::string url;
@@ -42,6 +35,15 @@ struct DownloadProgressState {
 struct FinishedDownload {
   DownloadRequest request;
   core::DownloadOutcome outcome;
+};
+
+// Who handles a download's end (imports it, says what happened): the list
+// downloads. The progress window hands the end of a download it showed here.
+class DownloadDoneHandler {
+ public:
+  virtual ~DownloadDoneHandler() = default;
+  // `result` and `report` as WM_DOWNLOAD_DONE carried them.
+  virtual void OnDownloadDone(WPARAM result, LPARAM report) = 0;
 };
 
 class DownloadJob {

@@ -4,14 +4,14 @@
 
 #include "win/platform/resources.h"
 #include "win/platform/wide_text.h"
-#include "win/res/download_resource.h"
+#include "win/res/resource.h"
 #include "win/ui/work_area.h"
 #include "win/skin/skinned_dialog.h"
 
 namespace win {
 
-bool DownloadProgressDialog::Create(HWND owner, HWND done_window) {
-  done_window_ = done_window != nullptr ? done_window : owner;
+bool DownloadProgressDialog::Create(HWND owner, DownloadDoneHandler* done) {
+  done_ = done;
   return CreateModeless(GetModuleHandleW(nullptr), IDD_DOWNLOAD_PROGRESS, owner);
 }
 
@@ -81,11 +81,9 @@ void DownloadProgressDialog::OnProgress() {
 
 void DownloadProgressDialog::OnDone(WPARAM result, LPARAM report) {
   ShowWindow(hwnd(), SW_HIDE);
-  // Sent, not posted: the list is imported (and its summary shown) before
+  // Handed on at once: the list is imported (and its summary shown) before
   // anything else queued for the UI thread runs.
-  if (done_window_ != nullptr && IsWindow(done_window_)) {
-    SendMessageW(done_window_, WM_DOWNLOAD_DONE, result, report);
-  }
+  if (done_ != nullptr) done_->OnDownloadDone(result, report);
 }
 
 }  // namespace win

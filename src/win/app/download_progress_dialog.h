@@ -1,9 +1,9 @@
 // The download progress window (134, "正在从指定站点下载ip列表(请耐心等待)"): a
 // modeless dialog without buttons that shows the running download's progress
 // texts. Shown for a download the user starts, kept hidden for automatic ones.
-// It is the job's window: it hides itself when the download ends and then sends
-// WM_DOWNLOAD_DONE on to the window that handles the result. Owned by the main
-// dialog, created hidden; the job belongs to the program's owner. UI thread only.
+// It is the job's window: it hides itself when the download ends and then hands
+// the end to the handler (the list downloads). Owned by the main dialog,
+// created hidden; the job belongs to the list downloads. UI thread only.
 #pragma once
 
 #include <windows.h>
@@ -20,10 +20,10 @@ class DownloadProgressDialog final : public DialogBase {
   // `job` must outlive the dialog.
   explicit DownloadProgressDialog(DownloadJob& job) : job_(job) {}
 
-  // Creates the dialog hidden, owned by `owner`. WM_DOWNLOAD_DONE goes on to
-  // `done_window` (null: the owner), sent after the dialog has hidden itself.
-  // False when it could not be created.
-  bool Create(HWND owner, HWND done_window = nullptr);
+  // Creates the dialog hidden, owned by `owner`. A download's end goes on to
+  // `done` (which must outlive the dialog; null: nowhere) after the dialog has
+  // hidden itself. False when it could not be created.
+  bool Create(HWND owner, DownloadDoneHandler* done);
 
   // A download the user asked for: centres the window over its owner, shows it
   // with "正在连接服务器..." and starts `url` into `path`, reported to the user.
@@ -45,7 +45,7 @@ class DownloadProgressDialog final : public DialogBase {
   void OnDone(WPARAM result, LPARAM report);
 
   DownloadJob& job_;
-  HWND done_window_ = nullptr;
+  DownloadDoneHandler* done_ = nullptr;
 };
 
 }  // namespace win

@@ -1,5 +1,5 @@
 // The download progress window, created for real over a real job, against the
-// local test servers. The window that handles the result is a recorder.
+// local test servers. The handler of the result is a recorder.
 #include "win/app/download_progress_dialog.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "win/res/download_resource.h"
+#include "win/res/resource.h"
 #include "win/testing/download_testing.h"
 #include "win/ui/dialog_text.h"
 
@@ -19,7 +19,7 @@ class DownloadProgressDialogTest : public ::testing::Test {
   void SetUp() override {
     job_ = MakeWinInetDownloadJob();
     dialog_ = std::make_unique<DownloadProgressDialog>(*job_);
-    ASSERT_TRUE(dialog_->Create(nullptr, recorder_.hwnd()));
+    ASSERT_TRUE(dialog_->Create(nullptr, &recorder_));
     recorder_.watched = dialog_->hwnd();
   }
 

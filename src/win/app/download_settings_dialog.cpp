@@ -3,7 +3,7 @@
 #include <string>
 
 #include "win/platform/wide_text.h"
-#include "win/res/download_resource.h"
+#include "win/res/resource.h"
 #include "win/ui/dialog_text.h"
 #include "win/ui/work_area.h"
 #include "win/skin/skinned_dialog.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "win/platform/wide_text.h"
-#include "win/res/download_resource.h"
+#include "win/res/resource.h"
 #include "win/testing/dialog_driver.h"
 #include "win/testing/scripted_prompt.h"
 #include "win/ui/dialog_text.h"

@@ -32,15 +32,19 @@ HICON LoadResourceIcon(HINSTANCE instance, int id, int size) {
 
 }  // namespace
 
-FloatingWindow::FloatingWindow(Switcher& switcher, FloatingWindowEnv env)
-    : switcher_(switcher), env_(std::move(env)), dialog_(switcher) {
-  switcher_.AddObserver(this);
+FloatingWindow::FloatingWindow(AppServices& services, FloatingWindowEnv env)
+    : services_(services),
+      platform_(services.platform()),
+      switcher_(services.switcher()),
+      env_(std::move(env)),
+      dialog_(services) {
+  switcher_.events().Add(this);
 }
 
 FloatingWindow::~FloatingWindow() {
   drop_target_.Revoke();
   tray_.Delete();
-  switcher_.RemoveObserver(this);
+  switcher_.events().Remove(this);
 }
 
 bool FloatingWindow::Create() {
@@ -57,8 +61,8 @@ bool FloatingWindow::Create() {
   placement.width = 32;
   placement.height = 32;
   placement.parent = GetDesktopWindow();
-  std::wstring title = LoadResourceString(switcher_.instance(), IDS_APP_TITLE);
-  if (!WindowBase::Create(switcher_.instance(), window_class, title.c_str(), placement)) return false;
+  std::wstring title = LoadResourceString(platform_.instance, IDS_APP_TITLE);
+  if (!WindowBase::Create(platform_.instance, window_class, title.c_str(), placement)) return false;
   SetTimer(hwnd(), kTimerFade, kFadeMs, nullptr);
   SetTimer(hwnd(), kTimerTrayBlink, kTrayBlinkMs, nullptr);
   SetTimer(hwnd(), kTimerBrowserWatch, kBrowserWatchPeriodMs, nullptr);
@@ -112,7 +116,7 @@ LRESULT FloatingWindow::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       break;
     case WM_NCPAINT:
       // Something showed the window while the browser watch keeps it hidden.
-      if (switcher_.run_settings().only_with_browser) {
+      if (services_.run_settings().settings().only_with_browser) {
         HideIfShownAgainstWatch(hwnd(), hidden_by_watch_);
       }
       break;
@@ -148,7 +152,7 @@ bool FloatingWindow::OnCreate() {
 
   drop_target_.SetTargetWindow(hwnd());
   if (!drop_target_.Register()) {
-    switcher_.prompt().Ask(hwnd(), kDropTargetFailed, "", MB_OK);
+    platform_.prompt->Ask(hwnd(), kDropTargetFailed, "", MB_OK);
   }
 
   SetStateIcon(!switcher_.current_proxy().empty());
@@ -159,19 +163,19 @@ bool FloatingWindow::OnCreate() {
   // The tooltip shows the proxy in use and the address the world sees.
   tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd(),
-                             nullptr, switcher_.instance(), nullptr);
+                             nullptr, platform_.instance, nullptr);
   if (tooltip_ != nullptr) {
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     tool.hwnd = hwnd();
     tool.uId = reinterpret_cast<UINT_PTR>(hwnd());
-    std::wstring text = Utf8ToWide(switcher_.exit_check().TipText());
+    std::wstring text = Utf8ToWide(services_.exit_check().check().TipText());
     tool.lpszText = text.data();
     SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   }
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
-  ShowTrayIcon(switcher_.run_settings().tray_icon);
+  ShowTrayIcon(services_.run_settings().settings().tray_icon);
   return true;
 }
 
@@ -179,8 +183,8 @@ void FloatingWindow::ShowTrayIcon(bool on) {
   if (on && env_.tray_icon && !final_saved_) {
     if (!tray_.added()) {
       tray_.Add(hwnd(),
-                LoadResourceIcon(switcher_.instance(), IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
-                LoadResourceString(switcher_.instance(), IDS_APP_TITLE));
+                LoadResourceIcon(platform_.instance, IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
+                LoadResourceString(platform_.instance, IDS_APP_TITLE));
     }
   } else {
     tray_.Delete();
@@ -189,12 +193,12 @@ void FloatingWindow::ShowTrayIcon(bool on) {
 
 void FloatingWindow::OnRunSettingsChanged() {
   if (hwnd() == nullptr) return;
-  ShowTrayIcon(switcher_.run_settings().tray_icon);
+  ShowTrayIcon(services_.run_settings().settings().tray_icon);
 }
 
 void FloatingWindow::OnBrowserWatchTick() {
   const HWND own[] = {hwnd(), dialog_.hwnd(), dialog_.settings_dialog().hwnd()};
-  RunBrowserWatchTick(hwnd(), switcher_.run_settings().only_with_browser, own, &hidden_by_watch_);
+  RunBrowserWatchTick(hwnd(), services_.run_settings().settings().only_with_browser, own, &hidden_by_watch_);
 }
 
 void FloatingWindow::OnDestroy() {
@@ -202,7 +206,7 @@ void FloatingWindow::OnDestroy() {
   KillTimer(hwnd(), kTimerTrayBlink);
   KillTimer(hwnd(), kTimerBrowserWatch);
   // Workers still testing are let go without waiting; none reports again.
-  switcher_.ReleaseWorkers();
+  services_.verify().ReleaseWorkers();
   // Both must go while the window still exists.
   drop_target_.Revoke();
   tray_.Delete();
@@ -222,7 +226,7 @@ void FloatingWindow::OnPaint() {
   if (state_icon_ != nullptr) {
     DrawIconEx(dc, 0, Px(1), state_icon_, Px(32), Px(32), 0, nullptr, DI_NORMAL);
   }
-  if (switcher_.exit_check().failed()) {
+  if (services_.exit_check().check().failed()) {
     // The proxy in use does not work (or does not hide the address): red.
     HBRUSH red = CreateSolidBrush(RGB(220, 30, 30));
     HGDIOBJ old_brush = SelectObject(dc, red);
@@ -237,17 +241,17 @@ void FloatingWindow::OnPaint() {
 
 void FloatingWindow::SetStateIcon(bool on) {
   proxy_icon_on_ = on;
-  state_icon_ = LoadResourceIcon(switcher_.instance(), on ? IDI_PROXY_ON : IDI_PROXY_OFF, Px(32));
+  state_icon_ = LoadResourceIcon(platform_.instance, on ? IDI_PROXY_ON : IDI_PROXY_OFF, Px(32));
   if (hwnd() != nullptr) InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 void FloatingWindow::OnProxyChanged() { SetStateIcon(!switcher_.current_proxy().empty()); }
 
 std::wstring FloatingWindow::TrayTip() const {
-  if (!switcher_.exit_check_settings().enabled) {
-    return LoadResourceString(switcher_.instance(), IDS_TRAY_TIP);
+  if (!services_.exit_check().settings().enabled) {
+    return LoadResourceString(platform_.instance, IDS_TRAY_TIP);
   }
-  return Utf8ToWide(switcher_.exit_check().TipText());
+  return Utf8ToWide(services_.exit_check().check().TipText());
 }
 
 std::wstring FloatingWindow::tooltip_text() const {
@@ -264,7 +268,7 @@ std::wstring FloatingWindow::tooltip_text() const {
 
 void FloatingWindow::OnExitCheckChanged() {
   if (hwnd() == nullptr) return;
-  std::wstring text = Utf8ToWide(switcher_.exit_check().TipText());
+  std::wstring text = Utf8ToWide(services_.exit_check().check().TipText());
   if (tooltip_ != nullptr) {
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
@@ -279,7 +283,7 @@ void FloatingWindow::OnExitCheckChanged() {
 }
 
 void FloatingWindow::RestorePosition() {
-  core::WindowPosition pos = core::LoadWindowPosition(switcher_.profile());
+  core::WindowPosition pos = core::LoadWindowPosition(*platform_.profile);
   RECT work{};
   if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) {
     work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
@@ -296,7 +300,7 @@ void FloatingWindow::RestorePosition() {
 void FloatingWindow::SaveListAndPosition() {
   RECT r{};
   if (hwnd() != nullptr && GetWindowRect(hwnd(), &r)) {
-    core::SaveWindowPosition({r.left, r.top}, switcher_.profile());
+    core::SaveWindowPosition({r.left, r.top}, *platform_.profile);
   }
   switcher_.SaveList();
 }
@@ -311,7 +315,7 @@ void FloatingWindow::FinalSave() {
 void FloatingWindow::ShowMainDialog() { dialog_.Show(); }
 
 UniqueMenu FloatingWindow::BuildMenu() const {
-  return BuildProxyMenu(switcher_.instance(), switcher_.list(), switcher_.current_proxy());
+  return BuildProxyMenu(platform_.instance, switcher_.list(), switcher_.current_proxy());
 }
 
 void FloatingWindow::ShowPopupMenu(POINT at, bool from_tray) {
@@ -352,7 +356,7 @@ void FloatingWindow::OnCommand(int id) {
       break;
     case IDM_EXIT:
       // The process ends at once: workers are let go, not waited for.
-      switcher_.ReleaseWorkers();
+      services_.verify().ReleaseWorkers();
       switcher_.ClearSystemProxy();
       FinalSave();
       if (env_.end_process) env_.end_process(1);
@@ -360,13 +364,13 @@ void FloatingWindow::OnCommand(int id) {
     case IDM_VERIFY_ALL:
       // Unlike the main dialog's button: no checks with messages, and the
       // system proxy stays as it is.
-      switcher_.scheduler().StartVerifyAll();
+      services_.verify().VerifyAllQuietly();
       break;
   }
 }
 
 void FloatingWindow::OnTimer(UINT_PTR id) {
-  int workers = switcher_.active_workers();
+  int workers = services_.verify().active_workers();
   if (id == kTimerBrowserWatch) {
     OnBrowserWatchTick();
   } else if (id == kTimerFade) {
@@ -384,11 +388,11 @@ void FloatingWindow::OnTimer(UINT_PTR id) {
     // always ends on 128.
     if (tray_blink_) {
       tray_blink_ = false;
-      tray_.Modify(LoadResourceIcon(switcher_.instance(), IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
+      tray_.Modify(LoadResourceIcon(platform_.instance, IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
                    TrayTip());
     } else if (tray_.added() && workers > 0) {
       tray_blink_ = true;
-      tray_.Modify(LoadResourceIcon(switcher_.instance(), IDI_TRAY_BUSY, GetSystemMetrics(SM_CXSMICON)),
+      tray_.Modify(LoadResourceIcon(platform_.instance, IDI_TRAY_BUSY, GetSystemMetrics(SM_CXSMICON)),
                    TrayTip());
     }
   }
@@ -414,7 +418,7 @@ void FloatingWindow::OnProxyDropped(WPARAM wparam) {
   HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   core::DropSummary summary = core::AddDroppedText(switcher_.list(), text);
   SetCursor(old);
-  switcher_.prompt().Ask(hwnd(), summary.message, summary.caption, MB_OK);
+  platform_.prompt->Ask(hwnd(), summary.message, summary.caption, MB_OK);
 }
 
 }  // namespace win

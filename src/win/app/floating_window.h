@@ -1,8 +1,8 @@
 // FloatingWindow: the program's main window, a 33 x 33 rounded, always-on-top
-// tool window showing whether a proxy is in use; a view of the Switcher. It
-// owns the main dialog window, the tray icon, the drop target and the proxy
-// menu, sends the menu's commands to the switcher, and saves the list and its
-// position when the program ends. UI thread only.
+// tool window showing whether a proxy is in use; a view of the program's
+// services. It owns the main dialog window, the tray icon, the drop target and
+// the proxy menu, sends the menu's commands to the services, and saves the list
+// and its position when the program ends. UI thread only.
 #pragma once
 
 #include <windows.h>
@@ -13,7 +13,7 @@
 
 #include "win/app/proxy_drop_target.h"
 #include "win/app/proxy_list_dialog.h"
-#include "win/app/switcher.h"
+#include "win/app/app_services.h"
 #include "win/app/tray_icon.h"
 #include "win/platform/unique_handle.h"
 #include "win/ui/window_base.h"
@@ -24,22 +24,22 @@ inline constexpr int kFloatingSize = 33;
 inline constexpr UINT_PTR kTimerFade = 4321;
 inline constexpr UINT_PTR kTimerTrayBlink = 5432;
 
-// How the window behaves beyond the switcher; tests pass their own.
+// How the window behaves beyond the services; tests pass their own.
 struct FloatingWindowEnv {
   // False: never a tray icon (tests); true: as the run settings say.
   bool tray_icon = true;
-  // Ends the process at once (the exit command); tests record the code instead.
+  // Ends the process at once ("退出程序"); tests record the code instead.
   std::function<void(int)> end_process;
   // The message loop ends when the window is destroyed (off in window tests).
   bool quit_on_destroy = true;
 };
 
-class FloatingWindow final : public WindowBase, private SwitcherObserver {
+class FloatingWindow final : public WindowBase, private AppObserver {
  public:
   static constexpr const wchar_t* kClassName = L"RelaymothFloatingWindow";
 
-  // `switcher` must outlive the window.
-  FloatingWindow(Switcher& switcher, FloatingWindowEnv env);
+  // `services` must outlive the window.
+  FloatingWindow(AppServices& services, FloatingWindowEnv env);
   ~FloatingWindow() override;
 
   // Creates the window with its creation sequence, starts the timers and shows
@@ -90,11 +90,13 @@ class FloatingWindow final : public WindowBase, private SwitcherObserver {
   // The tray's tip: the exit check's text when it runs, else the program's.
   std::wstring TrayTip() const;
 
-  // SwitcherObserver
+  // AppObserver
   void OnProxyChanged() override;
   void OnExitCheckChanged() override;
   void OnRunSettingsChanged() override;
 
+  AppServices& services_;
+  const AppPlatform& platform_;
   Switcher& switcher_;
   FloatingWindowEnv env_;
   HICON state_icon_ = nullptr;  // shared resource icon (never destroyed)

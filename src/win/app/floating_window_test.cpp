@@ -10,7 +10,6 @@
 #include "core/verify/verify_settings.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
-#include "win/res/run_settings_resource.h"
 #include "win/testing/app_fixture.h"
 #include "win/testing/dialog_driver.h"
 #include "win/testing/fake_data_object.h"
@@ -349,8 +348,8 @@ TEST_F(FloatingWindowTest, WhileWorkersRunTheTrayBlinksAndTheWindowStaysOpaque) 
   SendMessageW(w.hwnd(), WM_TIMER, kTimerFade, 0);
   EXPECT_EQ(w.alpha(), 231);
 
-  switcher_->scheduler().StartVerifyAll();
-  ASSERT_EQ(switcher_->active_workers(), 1);
+  app_->verify().scheduler().StartVerifyAll();
+  ASSERT_EQ(app_->verify().active_workers(), 1);
   std::vector<bool> frames;
   for (int i = 0; i < 4; ++i) {
     SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
@@ -362,7 +361,7 @@ TEST_F(FloatingWindowTest, WhileWorkersRunTheTrayBlinksAndTheWindowStaysOpaque) 
   for (int i = 0; i < 5; ++i) SendMessageW(w.hwnd(), WM_TIMER, kTimerFade, 0);
   EXPECT_EQ(w.alpha(), 255);
 
-  switcher_->scheduler().StopVerify();
+  app_->verify().scheduler().StopVerify();
   SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);  // back to 128
   SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
   EXPECT_FALSE(w.tray_alternate_frame());
@@ -397,7 +396,7 @@ TEST_F(FloatingWindowTest, TheExitCheckShowsInTheTipsAndTurnsTheDotRed) {
   Pump();
   EXPECT_EQ(w.tooltip_text(), L"1.1.1.1:80 → 出口 5.6.7.8");
   EXPECT_EQ(w.tray().tip(), L"1.1.1.1:80 → 出口 5.6.7.8");
-  EXPECT_FALSE(switcher_->exit_check().failed());
+  EXPECT_FALSE(app_->exit_check().check().failed());
   wchar_t title[128] = {};
   GetWindowTextW(w.dialog().hwnd(), title, 128);
   EXPECT_EQ(std::wstring(title), L"紫晶梨自动换IP软件  1.1.1.1:80 → 出口 5.6.7.8");
@@ -406,7 +405,7 @@ TEST_F(FloatingWindowTest, TheExitCheckShowsInTheTipsAndTurnsTheDotRed) {
   switcher_->SetSystemProxy("2.2.2.2:80");
   exit_fetcher_->Answer(core::ExitRoute::kSystem, true, "9.9.9.9");
   Pump();
-  EXPECT_TRUE(switcher_->exit_check().failed());
+  EXPECT_TRUE(app_->exit_check().check().failed());
   EXPECT_EQ(w.tooltip_text().rfind(L"2.2.2.2:80 → 出口 9.9.9.9", 0), 0u);
   EXPECT_TRUE(prompt_.shown.empty());
   // The dot's middle is painted red.
@@ -429,7 +428,7 @@ TEST_F(FloatingWindowTest, RunSettingsTakeEffectAtOnceTrayAndExitCheck) {
   CheckDlgButton(settings, IDC_EXIT_FAILOVER, BST_CHECKED);
   ClickButton(settings, IDOK);
   EXPECT_FALSE(w.tray().added());
-  EXPECT_TRUE(switcher_->exit_check_settings().failover);
+  EXPECT_TRUE(app_->exit_check().settings().failover);
   EXPECT_EQ(profile_.ReadInt("Exit Check", "Failover on failed check", 0), 1);
   CheckDlgButton(settings, IDC_TRAY_ICON, BST_CHECKED);
   ClickButton(settings, IDOK);

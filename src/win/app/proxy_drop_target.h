@@ -10,9 +10,10 @@
 
 #include <string>
 
+#include "win/platform/app_messages.h"
+
 namespace win {
 
-inline constexpr UINT WM_PROXY_DROPPED = 0x09DC;
 
 class ProxyDropTarget final : public IDropTarget {
  public:

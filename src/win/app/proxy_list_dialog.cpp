@@ -56,27 +56,29 @@ constexpr UINT kUncheckedImage = INDEXTOSTATEIMAGEMASK(1);
 
 }  // namespace
 
-ProxyListDialog::ProxyListDialog(Switcher& switcher)
-    : switcher_(switcher),
-      list_(switcher.list()),
-      prompt_(switcher.prompt()),
-      settings_dialog_(switcher.profile(), switcher.verify_settings(), switcher.prompt()),
-      run_settings_dialog_(switcher.profile(), switcher.shortcuts(), switcher.run_key(),
-                           switcher.prompt(), switcher.program_path(),
-                           [&switcher](const core::RunSettings& settings,
+ProxyListDialog::ProxyListDialog(AppServices& services)
+    : services_(services),
+      platform_(services.platform()),
+      switcher_(services.switcher()),
+      list_(switcher_.list()),
+      prompt_(*platform_.prompt),
+      settings_dialog_(*platform_.profile, services.verify().settings(), prompt_),
+      run_settings_dialog_(*platform_.profile, *platform_.shortcuts, *platform_.run_key, prompt_,
+                           platform_.program_path,
+                           [&services](const core::RunSettings& settings,
                                        const core::ExitCheckSettings& exit_check) {
-                             switcher.ApplyRunSettings(settings, exit_check);
+                             services.run_settings().Apply(settings);
+                             services.exit_check().ApplySettings(exit_check);
                            }),
-      download_settings_dialog_(switcher.profile(), switcher.download_settings(),
-                                switcher.prompt()),
-      download_progress_dialog_(switcher.download_job()) {
-  switcher_.AddObserver(this);
+      download_settings_dialog_(*platform_.profile, services.downloads().settings(), prompt_),
+      download_progress_dialog_(services.downloads().job()) {
+  switcher_.events().Add(this);
 }
 
-ProxyListDialog::~ProxyListDialog() { switcher_.RemoveObserver(this); }
+ProxyListDialog::~ProxyListDialog() { switcher_.events().Remove(this); }
 
 bool ProxyListDialog::Create(HWND parent) {
-  return CreateModeless(switcher_.instance(), IDD_PROXY_LIST, parent);
+  return CreateModeless(platform_.instance, IDD_PROXY_LIST, parent);
 }
 
 void ProxyListDialog::Show() {
@@ -130,15 +132,15 @@ void ProxyListDialog::OnInitDialog() {
     column.pszText = const_cast<wchar_t*>(kColumns[i].heading);
     ListView_InsertColumn(view, i, &column);
   }
-  SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, UINT(switcher_.auto_switch().interval()), TRUE);
+  SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, UINT(services_.auto_switch().state().interval()), TRUE);
   settings_dialog_.Create(hwnd());
   run_settings_dialog_.Create(hwnd());
   download_settings_dialog_.Create(hwnd());
-  // A download's end goes to the switcher, which imports it.
-  download_progress_dialog_.Create(hwnd(), switcher_.timer_window());
+  // A download's end goes to the list downloads, which import it.
+  download_progress_dialog_.Create(hwnd(), &services_.downloads());
   // The switcher may hold rows and a run already.
   SyncSelection(0);
-  OnRunControls(switcher_.scheduler().running());
+  OnRunControls(services_.verify().running());
   RefreshListCaption();
 }
 
@@ -180,13 +182,13 @@ void ProxyListDialog::OnCommand(int id) {
       SortKeepingFocus(core::kColStatus, 1);
       break;
     case IDC_VERIFY_ALL:
-      switcher_.scheduler().VerifyAllCommand();
+      services_.verify().VerifyAll();
       break;
     case IDC_VERIFY_SELECTED:
-      switcher_.scheduler().VerifySelectedCommand();
+      services_.verify().VerifySelected();
       break;
     case IDC_STOP_VERIFY:
-      switcher_.scheduler().StopVerify();
+      services_.verify().Stop();
       break;
     case IDC_VERIFY_SETTINGS:
       ShowSettings();
@@ -200,7 +202,7 @@ void ProxyListDialog::OnCommand(int id) {
     case IDC_DOWNLOAD_LIST:
       // The built-in full list, not the configured one; shown and reported.
       download_progress_dialog_.StartVisible(std::string(core::kFullListUrl),
-                                             switcher_.download_path());
+                                             services_.downloads().path());
       break;
     case IDC_DOWNLOAD_SETTINGS:
       if (download_settings_dialog_.hwnd() != nullptr) download_settings_dialog_.ShowCentred();
@@ -348,7 +350,7 @@ void ProxyListDialog::DeleteSelected() {
 }
 
 void ProxyListDialog::RefreshListCaption() {
-  SetDlgItemTextW(hwnd(), IDC_LIST_GROUP, Utf8ToWide(switcher_.Caption()).c_str());
+  SetDlgItemTextW(hwnd(), IDC_LIST_GROUP, Utf8ToWide(services_.verify().Caption()).c_str());
 }
 
 void ProxyListDialog::SortKeepingFocus(int column, int flag) {
@@ -374,10 +376,10 @@ void ProxyListDialog::SortKeepingFocus(int column, int flag) {
 
 void ProxyListDialog::OnToggleAutoSwitch() {
   core::AutoSwitchToggle toggle =
-      switcher_.ToggleAutoSwitch(DialogItemText(hwnd(), IDC_AUTO_SWITCH_SECONDS));
+      services_.auto_switch().Toggle(DialogItemText(hwnd(), IDC_AUTO_SWITCH_SECONDS));
   // A refused interval: the edit shows the one still in force.
   if (!toggle.error.empty()) {
-    SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, UINT(switcher_.auto_switch().interval()), TRUE);
+    SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, UINT(services_.auto_switch().state().interval()), TRUE);
   }
   SetDialogItemText(hwnd(), IDC_AUTO_SWITCH, toggle.button_text);
 }
@@ -394,7 +396,7 @@ void ProxyListDialog::OnImport() {
 
 void ProxyListDialog::ImportFile(const std::string& path) {
   HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  core::ImportSummary summary = core::ImportListFile(path, list_, true, false, switcher_.codec());
+  core::ImportSummary summary = core::ImportListFile(path, list_, true, false, *platform_.codec);
   SetCursor(old);
   prompt_.Ask(hwnd(), summary.message, summary.caption, MB_OK);
 }
@@ -411,18 +413,18 @@ void ProxyListDialog::OnExport(int command) {
   if (!prompt_.ChooseFileToSave(hwnd(), &path)) return;
   core::ExportForm form =
       command == IDM_EXPORT_HOST_PORT ? core::ExportForm::kHostPort : core::ExportForm::kFullLine;
-  core::ExportSummary summary = core::ExportListFile(path, list_, form, answer == IDYES, switcher_.codec());
+  core::ExportSummary summary = core::ExportListFile(path, list_, form, answer == IDYES, *platform_.codec);
   prompt_.Ask(hwnd(), summary.message, summary.caption, MB_OK);
 }
 
 void ProxyListDialog::OnHelp() {
   std::string page = WideToUtf8(GetModuleFolder()) + std::string(kHelpPageFile);
-  RunAboutDialog(switcher_.instance(), hwnd(), prompt_, page);
+  RunAboutDialog(platform_.instance, hwnd(), prompt_, page);
 }
 
 void ProxyListDialog::ShowPopupMenu(int menu_id) {
   // The program's flat menus; the dialog's skin measures and draws the items.
-  GlossMenu menu = GlossMenu::Load(switcher_.instance(), menu_id);
+  GlossMenu menu = GlossMenu::Load(platform_.instance, menu_id);
   if (!menu.get()) return;
   POINT pt{};
   GetCursorPos(&pt);
@@ -497,9 +499,9 @@ void ProxyListDialog::OnCaptionChanged() {
 
 void ProxyListDialog::OnExitCheckChanged() {
   // The title bar carries what the floating window's tooltip says.
-  std::wstring title = LoadResourceString(switcher_.instance(), IDS_APP_TITLE);
-  if (switcher_.exit_check_settings().enabled) {
-    title += L"  " + Utf8ToWide(switcher_.exit_check().TipText());
+  std::wstring title = LoadResourceString(platform_.instance, IDS_APP_TITLE);
+  if (services_.exit_check().settings().enabled) {
+    title += L"  " + Utf8ToWide(services_.exit_check().check().TipText());
   }
   SetWindowTextW(hwnd(), title.c_str());
   RedrawWindow(hwnd(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);

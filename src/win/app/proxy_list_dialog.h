@@ -1,10 +1,10 @@
-// ProxyListDialog: the main dialog (template 102), a view of the Switcher. Its
-// list view (control 1000) is a virtual list view that draws the switcher's
-// ProxyList: the view asks for each visible cell and holds no copy of any row.
-// Check boxes are the favorite flag, the view's selection is mirrored into the
-// model. Its buttons send the user's commands to the switcher; what a run
-// changes reaches it as a SwitcherObserver. Created modeless and only hidden by
-// "返回". UI thread only.
+// ProxyListDialog: the main dialog (IDD_PROXY_LIST), a view of the program's
+// services. Its list view (IDC_PROXY_LIST) is a virtual list view that draws
+// the switcher's ProxyList: the view asks for each visible cell and holds no
+// copy of any row. Check boxes are the favorite flag, the view's selection is
+// mirrored into the model. Its buttons send the user's commands to the
+// services; what changes reaches it as an AppObserver. Created modeless and
+// only hidden by "返回". UI thread only.
 #pragma once
 
 #include <windows.h>
@@ -19,8 +19,9 @@
 #include "win/app/download_progress_dialog.h"
 #include "win/app/download_settings_dialog.h"
 #include "win/app/run_settings_dialog.h"
-#include "win/app/switcher.h"
+#include "win/app/app_services.h"
 #include "win/app/verify_settings_dialog.h"
+#include "win/res/resource.h"
 #include "win/ui/dialog_base.h"
 
 namespace win {
@@ -36,22 +37,22 @@ inline constexpr std::string_view kExportQuestion =
     "如果要导出选中的ip，请选择“是”，要导出全部列表，请选择“否”";
 inline constexpr std::string_view kExportCaption = "请选择导出选中的ip还是全部的ip";
 
-class ProxyListDialog final : public DialogBase, private SwitcherObserver {
+class ProxyListDialog final : public DialogBase, private AppObserver {
  public:
-  // `switcher` must outlive the dialog.
-  explicit ProxyListDialog(Switcher& switcher);
+  // `services` must outlive the dialog.
+  explicit ProxyListDialog(AppServices& services);
   ~ProxyListDialog() override;
 
   bool Create(HWND parent);
   // Shows the dialog topmost.
   void Show();
 
-  HWND list_view() const { return Item(1000); }
-  // The verify settings dialog (137), created hidden with this dialog.
+  HWND list_view() const { return Item(IDC_PROXY_LIST); }
+  // The verify settings dialog, created hidden with this dialog.
   VerifySettingsDialog& settings_dialog() { return settings_dialog_; }
-  // The run settings dialog (140), created hidden with this dialog.
+  // The run settings dialog, created hidden with this dialog.
   RunSettingsDialog& run_settings_dialog() { return run_settings_dialog_; }
-  // The download settings (133) and progress (134) dialogs, created hidden.
+  // The download settings and progress dialogs, created hidden.
   DownloadSettingsDialog& download_settings_dialog() { return download_settings_dialog_; }
   DownloadProgressDialog& download_progress_dialog() { return download_progress_dialog_; }
 
@@ -63,8 +64,9 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
 
   // Asks, then removes every selected row.
   void DeleteSelected();
-  // The caption of group box 1019: the switcher's (it says when it changes:
-  // rows added or removed, favorites, a run's counters).
+  // The caption of the list's group box (IDC_LIST_GROUP): the verification's
+  // (it says when it changes: rows added or removed, favorites, a run's
+  // counters).
   void RefreshListCaption();
   void ImportFile(const std::string& path);
 
@@ -86,10 +88,10 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
   void ShowSettings();
   // Sorts the list; the view's focus and selection mark follow their rows.
   void SortKeepingFocus(int column, int flag);
-  // Button 1063 with the interval of edit 1071.
+  // The automatic switching button with the interval edit's text.
   void OnToggleAutoSwitch();
 
-  // SwitcherObserver
+  // AppObserver
   void OnRowsAppended(size_t first, size_t count) override;
   void OnRowChanged(size_t row) override;
   void OnRowsReset() override;
@@ -101,11 +103,13 @@ class ProxyListDialog final : public DialogBase, private SwitcherObserver {
 
   // Makes the view's item count and selection match the model.
   void SyncSelection(size_t first);
-  bool RunOn() const { return switcher_.scheduler().running(); }
+  bool RunOn() const { return services_.verify().running(); }
   void ScheduleViewRefresh();
   // Brings the view up to date with what the run changed since the last tick.
   void RefreshView();
 
+  AppServices& services_;
+  const AppPlatform& platform_;
   Switcher& switcher_;
   core::ProxyList& list_;
   Prompt& prompt_;

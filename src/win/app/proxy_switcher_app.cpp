@@ -10,7 +10,7 @@
 #include "core/proxylist/ip_location.h"
 #include "win/app/floating_window.h"
 #include "win/app/prompt.h"
-#include "win/app/switcher.h"
+#include "win/app/app_services.h"
 #include "win/platform/exit_fetcher.h"
 #include "win/platform/registry_profile_store.h"
 #include "win/platform/run_settings_platform.h"
@@ -63,58 +63,43 @@ int ProxySwitcherApp::Run() {
   // table, whatever the system's code page.
   core::GbkCodec codec;
 
-  // The real parts of the program's state: the registry profile, the system
-  // tick count, the worker threads on WinInet and the location database.
-  SwitcherParts parts;
-  parts.instance = instance_;
-  parts.profile = &profile;
-  parts.prompt = &prompt;
-  parts.codec = &codec;
+  // The real parts: the registry profile, the system tick count, the worker
+  // threads on WinInet, the connect prober and the location database.
+  RegistryRunKeyStore run_key;
+  ShellDesktopShortcuts shortcuts;
+  AppParts parts;
+  parts.platform = {instance_, &profile, &prompt, &codec, &run_key, &shortcuts,
+                    ProgramFilePath()};
   parts.proxy_place.wininet = &WinInetSettings();
-  parts.clock = std::make_shared<WinClock>();
-  auto pool = std::make_unique<VerifyWorkerPool>(
-      [] { return std::make_unique<WinInetSiteFetcher>(); }, parts.clock);
-  // Without its report window the pool refuses every start, which the
-  // scheduler reports as "创建验证线程中发生异常" at the first run.
-  pool->Create();
-  VerifyWorkerPool* workers = pool.get();
-  parts.pool = std::move(pool);
-  // Dead proxies fail within the connect time-out instead of holding a worker.
-  auto prober = std::make_unique<WinsockConnectProber>();
-  WinsockConnectProber* probes = prober->Create() ? prober.get() : nullptr;
-  if (probes) parts.prober = std::move(prober);
   parts.locator = [&locations](std::string_view address) {
     core::IpLocation loc;
     return locations.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
   };
+  parts.verify.clock = std::make_shared<WinClock>();
+  auto pool = std::make_unique<VerifyWorkerPool>(
+      [] { return std::make_unique<WinInetSiteFetcher>(); }, parts.verify.clock);
+  // Without its report window the pool refuses every start, which the
+  // verification reports as "创建验证线程中发生异常" at the first run.
+  pool->Create();
+  parts.verify.pool = std::move(pool);
+  // Dead proxies fail within the connect time-out instead of holding a worker.
+  auto prober = std::make_unique<WinsockConnectProber>();
+  if (prober->Create()) parts.verify.prober = std::move(prober);
   parts.cleanup = CleanupRunner::BrowserCleanup();
-  RegistryRunKeyStore run_key;
-  ShellDesktopShortcuts shortcuts;
-  parts.run_key = &run_key;
-  parts.shortcuts = &shortcuts;
-  parts.program_path = ProgramFilePath();
   parts.make_exit_fetcher = [](HWND report_window, uint32_t deadline_ms) {
     return std::make_unique<WinInetExitFetcher>(report_window, deadline_ms);
   };
   parts.download_job = MakeWinInetDownloadJob();
   parts.download_path = DownloadTargetPath();
-  Switcher switcher(std::move(parts));
-  workers->SetDoneHandler([&switcher](int slot, uint64_t generation, const auto& outcomes) {
-    switcher.OnWorkerDone(slot, generation, outcomes);
-  });
-  if (probes) {
-    probes->SetReport([&switcher](uint64_t id, bool connected) {
-      switcher.OnProbeOutcome(id, connected);
-    });
-  }
+  AppServices services(std::move(parts));
 
   FloatingWindowEnv env;
-  // The exit command ends the process at once: no window is destroyed and
-  // nothing else is saved (FinalSave has run).
+  // "退出程序" ends the process at once: no window is destroyed and nothing
+  // else is saved (FinalSave has run).
   env.end_process = [](int code) { ExitProcess(UINT(code)); };
 
-  switcher.Start();
-  auto window = std::make_unique<FloatingWindow>(switcher, std::move(env));
+  services.Start();
+  auto window = std::make_unique<FloatingWindow>(services, std::move(env));
   // The start goes on even when the window cannot be created; the loop then
   // waits for nothing, so end instead of hanging.
   if (!window->Create()) return 0;

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "win/res/run_settings_resource.h"
+#include "win/res/resource.h"
 #include "win/ui/work_area.h"
 #include "win/skin/skinned_dialog.h"
 

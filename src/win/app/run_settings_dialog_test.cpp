@@ -15,7 +15,7 @@
 #include "win/platform/registry.h"
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/wide_text.h"
-#include "win/res/run_settings_resource.h"
+#include "win/res/resource.h"
 #include "win/testing/dialog_driver.h"
 #include "win/testing/scripted_prompt.h"
 

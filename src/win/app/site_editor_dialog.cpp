@@ -1,7 +1,7 @@
 #include "win/app/site_editor_dialog.h"
 
 #include "win/ui/dialog_text.h"
-#include "win/res/verify_resource.h"
+#include "win/res/resource.h"
 #include "win/skin/skinned_dialog.h"
 
 namespace win {

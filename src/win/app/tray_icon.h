@@ -7,9 +7,10 @@
 
 #include <string>
 
+#include "win/platform/app_messages.h"
+
 namespace win {
 
-inline constexpr UINT WM_TRAY_NOTIFY = WM_USER + 4;  // 0x0404
 inline constexpr UINT kTrayIconId = 101;
 
 class TrayIcon {

@@ -9,7 +9,7 @@
 #include "win/ui/dialog_text.h"
 #include "win/ui/work_area.h"
 #include "win/platform/wide_text.h"
-#include "win/res/verify_resource.h"
+#include "win/res/resource.h"
 #include "win/skin/skinned_dialog.h"
 
 namespace win {

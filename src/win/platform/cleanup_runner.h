@@ -13,14 +13,11 @@
 #include <memory>
 #include <string>
 
+#include "win/platform/app_messages.h"
 #include "core/sysproxy/auto_switch.h"
 #include "win/platform/unique_handle.h"
 
 namespace win {
-
-// Posted to the report window when a cleanup has ended: wParam = the run's
-// number (hand it to TakeFinished), lParam = 0.
-inline constexpr UINT WM_CLEANUP_DONE = WM_APP + 0x2A0;
 
 class CleanupRunner final : public core::ProxySwitchAction {
  public:

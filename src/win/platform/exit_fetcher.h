@@ -14,13 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "win/platform/app_messages.h"
 #include "core/sysproxy/exit_check.h"
 
 namespace win {
-
-// Posted to the report window when at least one fetch has ended: wParam and
-// lParam 0. Hand the fetcher's TakeResults to ExitCheck::OnFetchDone.
-inline constexpr UINT WM_EXIT_FETCH_DONE = WM_APP + 0x2B0;
 
 // The most fetch threads alive at once; a fetch asked for beyond it fails at
 // once (automatic switching every second through black-holed proxies must not

@@ -42,7 +42,7 @@ class ExitFetcherTest : public ::testing::Test {
   }
 
   void UseSystemProxy(const std::string& text) {
-    ASSERT_TRUE(SetSystemProxy(text, place_).accepted) << text;
+    ASSERT_TRUE(SetSystemProxy(text, place_).ok()) << text;
   }
 
   // Runs the UI thread's message loop until `done` holds or `limit_ms` passes;

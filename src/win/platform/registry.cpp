@@ -8,13 +8,24 @@
 namespace win {
 namespace {
 
-UniqueRegKey CreateKey(HKEY root, std::string_view subkey) {
+// The key, created when missing; on failure the status says why.
+UniqueRegKey CreateKey(HKEY root, std::string_view subkey, std::string_view name,
+                       WinStatus* status) {
   HKEY key = nullptr;
-  if (RegCreateKeyExW(root, Utf8ToWide(subkey).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_READ | KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+  LONG result = RegCreateKeyExW(root, Utf8ToWide(subkey).c_str(), 0, nullptr,
+                                REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &key,
+                                nullptr);
+  if (result != ERROR_SUCCESS) {
+    *status = WinStatus::Error(DWORD(result), "writing " + std::string(name));
     return UniqueRegKey();
   }
   return UniqueRegKey(key);
+}
+
+WinStatus SetValue(HKEY key, std::string_view name, DWORD type, const BYTE* data, DWORD bytes) {
+  LONG result = RegSetValueExW(key, Utf8ToWide(name).c_str(), 0, type, data, bytes);
+  if (result == ERROR_SUCCESS) return WinStatus::Ok();
+  return WinStatus::Error(DWORD(result), "writing " + std::string(name));
 }
 
 // Text up to the first zero of a UTF-16 buffer of `bytes` bytes (an odd last
@@ -29,28 +40,29 @@ std::wstring WideUpToZero(const std::vector<BYTE>& buffer, DWORD bytes) {
 
 }  // namespace
 
-bool SetRegistryString(HKEY key, std::string_view name, std::string_view text) {
+WinStatus SetRegistryString(HKEY key, std::string_view name, std::string_view text) {
   std::wstring value = Utf8ToWide(text);
   DWORD bytes = DWORD((value.size() + 1) * sizeof(wchar_t));
-  return RegSetValueExW(key, Utf8ToWide(name).c_str(), 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(value.c_str()), bytes) == ERROR_SUCCESS;
+  return SetValue(key, name, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
 }
 
-bool SetRegistryDword(HKEY key, std::string_view name, uint32_t value) {
+WinStatus SetRegistryDword(HKEY key, std::string_view name, uint32_t value) {
   DWORD data = value;
-  return RegSetValueExW(key, Utf8ToWide(name).c_str(), 0, REG_DWORD,
-                        reinterpret_cast<const BYTE*>(&data), sizeof(data)) == ERROR_SUCCESS;
+  return SetValue(key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data));
 }
 
-bool WriteRegistryString(HKEY root, std::string_view subkey, std::string_view name,
-                         std::string_view text) {
-  UniqueRegKey key = CreateKey(root, subkey);
-  return key && SetRegistryString(key.get(), name, text);
+WinStatus WriteRegistryString(HKEY root, std::string_view subkey, std::string_view name,
+                              std::string_view text) {
+  WinStatus status;
+  UniqueRegKey key = CreateKey(root, subkey, name, &status);
+  return key ? SetRegistryString(key.get(), name, text) : status;
 }
 
-bool WriteRegistryDword(HKEY root, std::string_view subkey, std::string_view name, uint32_t value) {
-  UniqueRegKey key = CreateKey(root, subkey);
-  return key && SetRegistryDword(key.get(), name, value);
+WinStatus WriteRegistryDword(HKEY root, std::string_view subkey, std::string_view name,
+                             uint32_t value) {
+  WinStatus status;
+  UniqueRegKey key = CreateKey(root, subkey, name, &status);
+  return key ? SetRegistryDword(key.get(), name, value) : status;
 }
 
 std::string ReadRegistryText(HKEY root, std::string_view subkey, std::string_view name) {

@@ -9,20 +9,24 @@
 #include <string>
 #include <string_view>
 
+#include "win/platform/win_status.h"
+
 namespace win {
 
 // The most bytes ReadRegistryText takes from a value; a larger value reads as "".
 inline constexpr DWORD kRegistryTextLimit = 4096;
 
 // Writes `text` as REG_SZ (stored with its terminating zero, as W readers expect).
-// Returns false when the key cannot be created or opened or the write fails.
-bool WriteRegistryString(HKEY root, std::string_view subkey, std::string_view name,
-                         std::string_view text);
+// Fails with the system's error when the key cannot be created or opened or the
+// write is refused; the context names the value.
+WinStatus WriteRegistryString(HKEY root, std::string_view subkey, std::string_view name,
+                              std::string_view text);
 // Writes a 4-byte REG_DWORD.
-bool WriteRegistryDword(HKEY root, std::string_view subkey, std::string_view name, uint32_t value);
+WinStatus WriteRegistryDword(HKEY root, std::string_view subkey, std::string_view name,
+                             uint32_t value);
 // The same two writes into a key that is already open.
-bool SetRegistryString(HKEY key, std::string_view name, std::string_view text);
-bool SetRegistryDword(HKEY key, std::string_view name, uint32_t value);
+WinStatus SetRegistryString(HKEY key, std::string_view name, std::string_view text);
+WinStatus SetRegistryDword(HKEY key, std::string_view name, uint32_t value);
 // REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ as their text up to the first zero;
 // REG_BINARY as ANSI bytes up to the first zero; REG_DWORD as unsigned decimal.
 // Any other type, a missing value or key, or a value larger than

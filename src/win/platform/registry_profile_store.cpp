@@ -100,14 +100,14 @@ std::string RegistryProfileStore::ReadText(std::string_view section, std::string
 
 bool RegistryProfileStore::WriteInt(std::string_view section, std::string_view name,
                                     int32_t value) {
-  if (HKEY key = Held(section)) return SetRegistryDword(key, name, static_cast<uint32_t>(value));
-  return WriteRegistryDword(root_, SectionPath(section), name, static_cast<uint32_t>(value));
+  if (HKEY key = Held(section)) return SetRegistryDword(key, name, static_cast<uint32_t>(value)).ok();
+  return WriteRegistryDword(root_, SectionPath(section), name, static_cast<uint32_t>(value)).ok();
 }
 
 bool RegistryProfileStore::WriteText(std::string_view section, std::string_view name,
                                      std::string_view value) {
-  if (HKEY key = Held(section)) return SetRegistryString(key, name, value);
-  return WriteRegistryString(root_, SectionPath(section), name, value);
+  if (HKEY key = Held(section)) return SetRegistryString(key, name, value).ok();
+  return WriteRegistryString(root_, SectionPath(section), name, value).ok();
 }
 
 bool RegistryProfileStore::DeleteValue(std::string_view section, std::string_view name) {

@@ -86,7 +86,7 @@ std::string RegistryRunKeyStore::ReadRunValue(core::RunKeyPlace place, std::stri
 
 bool RegistryRunKeyStore::WriteRunValue(core::RunKeyPlace place, std::string_view name,
                                         std::string_view command) {
-  return WriteRegistryString(RootOf(place), subkey_, name, command);
+  return WriteRegistryString(RootOf(place), subkey_, name, command).ok();
 }
 
 bool RegistryRunKeyStore::DeleteRunValue(core::RunKeyPlace place, std::string_view name) {

@@ -11,11 +11,12 @@
 namespace win {
 namespace {
 
-void WriteValues(const core::SystemProxyChange& change, const SystemProxyPlace& place) {
+WinStatus WriteValues(const core::SystemProxyChange& change, const SystemProxyPlace& place) {
   // Other programs read these two values; ProxyServer goes first so that a
   // reader never sees ProxyEnable 1 with the previous server.
-  WriteRegistryString(place.root, place.key, "ProxyServer", change.proxy_server);
-  WriteRegistryDword(place.root, place.key, "ProxyEnable", change.enable ? 1 : 0);
+  WinStatus status = WriteRegistryString(place.root, place.key, "ProxyServer", change.proxy_server);
+  if (!status.ok()) return status;
+  return WriteRegistryDword(place.root, place.key, "ProxyEnable", change.enable ? 1 : 0);
 }
 
 void SetPerConnectionProxy(const core::SystemProxyChange& change, InternetSettings& wininet) {
@@ -160,11 +161,12 @@ DWORD ProxyFlagsAfterSwitch(DWORD current, bool proxy_on) {
   return proxy_on ? (flags | PROXY_TYPE_PROXY) : (flags & ~DWORD(PROXY_TYPE_PROXY));
 }
 
-core::SystemProxyChange SetSystemProxy(std::string_view text, const SystemProxyPlace& place) {
-  core::SystemProxyChange change = core::PlanSystemProxy(text);
-  if (!change.accepted) return change;
-  WriteValues(change, place);
-  if (place.wininet == nullptr) return change;
+SystemProxyApplied SetSystemProxy(std::string_view text, const SystemProxyPlace& place) {
+  SystemProxyApplied applied{core::PlanSystemProxy(text), WinStatus::Ok()};
+  const core::SystemProxyChange& change = applied.change;
+  if (!change.accepted) return applied;
+  applied.written = WriteValues(change, place);
+  if (!applied.written.ok() || place.wininet == nullptr) return applied;
   // The whole ProxyServer text: the host alone would send this process's own
   // sessions (the exit check goes through the system's settings) to port 80.
   place.wininet->AnnounceChange(Utf8ToWide(change.proxy_server));
@@ -172,9 +174,9 @@ core::SystemProxyChange SetSystemProxy(std::string_view text, const SystemProxyP
   // WinInet stores the per-connection settings in the same two values (and may
   // drop an empty ProxyServer); write them again so that they read exactly as
   // above.
-  WriteValues(change, place);
+  applied.written = WriteValues(change, place);
   place.wininet->Refresh();
-  return change;
+  return applied;
 }
 
 core::SystemProxyReadBack ReadSystemProxy(const SystemProxyPlace& place) {

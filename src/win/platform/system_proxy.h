@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/sysproxy/proxy_server_text.h"
+#include "win/platform/win_status.h"
 
 namespace win {
 
@@ -58,17 +59,27 @@ struct SystemProxyPlace {
   InternetSettings* wininet = nullptr;  // null: WinInet is not told
 };
 
+// What applying a proxy text did.
+struct SystemProxyApplied {
+  // accepted == false: a non-empty text that does not parse; nothing was
+  // written and error_message says why.
+  core::SystemProxyChange change;
+  // A refused registry write: the switch did not happen (the values may be
+  // half written; read them back to learn what is in force).
+  WinStatus written;
+  bool ok() const { return change.accepted && written.ok(); }
+};
+
 // Applies `text` (a proxy text; empty clears the proxy). A non-empty text that
-// does not parse changes nothing and comes back with accepted == false and the
-// error message the user is to see. Otherwise writes "ProxyServer" then
-// "ProxyEnable", sets WinInet's process-wide proxy (the same text), announces the
-// change, and applies the same server (or direct access) to the per-connection
-// settings of the LAN and of every connection entry, changing only the proxy
-// bit of each one's own flags (an entry that cannot be written is skipped),
-// followed by one refresh: WinInet keeps its own copy there, and without it
-// current browsers keep the old proxy, also those that go online through a
-// dial-up or VPN entry.
-core::SystemProxyChange SetSystemProxy(std::string_view text, const SystemProxyPlace& place);
+// does not parse changes nothing. Otherwise writes "ProxyServer" then
+// "ProxyEnable" (a refused write ends the switch there, reported in `written`),
+// sets WinInet's process-wide proxy (the same text), announces the change, and
+// applies the same server (or direct access) to the per-connection settings of
+// the LAN and of every connection entry, changing only the proxy bit of each
+// one's own flags (an entry that cannot be written is skipped), followed by one
+// refresh: WinInet keeps its own copy there, and without it current browsers
+// keep the old proxy, also those that go online through a dial-up or VPN entry.
+SystemProxyApplied SetSystemProxy(std::string_view text, const SystemProxyPlace& place);
 
 // Reads "ProxyServer" and "ProxyEnable" back (any value type; nothing is written).
 core::SystemProxyReadBack ReadSystemProxy(const SystemProxyPlace& place);

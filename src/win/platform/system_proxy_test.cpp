@@ -30,47 +30,50 @@ class SystemProxyTest : public testing::Test {
   SystemProxyPlace place_;
 };
 
-TEST_F(SystemProxyTest, WritesTheProxyServerFormOfEachType) {
-  struct Case {
-    const char* text;
-    const char* server;
-    const char* host;
-  };
-  const Case cases[] = {
-      {"10.1.2.3:8080", "10.1.2.3:8080", "10.1.2.3"},
-      {"  10.1.2.3:8080 \t", "10.1.2.3:8080", "10.1.2.3"},
-      {"10.1.2.3:80@HTTP", "10.1.2.3:80", "10.1.2.3"},
-      {"10.1.2.3:1080@SOCKS5", "socks=10.1.2.3:1080", "10.1.2.3"},
-      {"10.1.2.3:1080@socks4", "socks=10.1.2.3:1080", "10.1.2.3"},
-      {"10.1.2.3:21@FTP", "ftp=10.1.2.3:21", "10.1.2.3"},
-      {"10.1.2.3:443@HTTPS", "https=10.1.2.3:443", "10.1.2.3"},
-  };
-  for (const Case& c : cases) {
-    core::SystemProxyChange change = SetSystemProxy(c.text, place_);
-    EXPECT_TRUE(change.accepted) << c.text;
-    EXPECT_EQ(Server(), c.server) << c.text;
-    EXPECT_EQ(Enable(), "1") << c.text;
-    EXPECT_EQ(change.host, c.host) << c.text;
-    EXPECT_EQ(change.current_proxy, std::string(core::Trim(c.text))) << c.text;
-  }
-}
+// The text forms themselves are the core's; here: that they reach both values.
+TEST_F(SystemProxyTest, WritesThePlannedValuesAndClears) {
+  SystemProxyApplied applied = SetSystemProxy("  10.1.2.3:1080@SOCKS5 ", place_);
+  EXPECT_TRUE(applied.ok()) << applied.written.ToString();
+  EXPECT_EQ(applied.change.current_proxy, "10.1.2.3:1080@SOCKS5");
+  EXPECT_EQ(Server(), "socks=10.1.2.3:1080");
+  EXPECT_EQ(Enable(), "1");
 
-TEST_F(SystemProxyTest, EmptyTextClearsBothValues) {
-  SetSystemProxy("10.1.2.3:8080", place_);
-  core::SystemProxyChange change = SetSystemProxy("   ", place_);
-  EXPECT_TRUE(change.accepted);
-  EXPECT_EQ(change.current_proxy, "");
+  applied = SetSystemProxy("   ", place_);
+  EXPECT_TRUE(applied.ok());
+  EXPECT_EQ(applied.change.current_proxy, "");
   EXPECT_EQ(Server(), "");
   EXPECT_EQ(Enable(), "0");
 }
 
 TEST_F(SystemProxyTest, RefusedTextChangesNothingAndExplains) {
   SetSystemProxy("10.1.2.3:8080", place_);
-  core::SystemProxyChange change = SetSystemProxy("10.9.9.9", place_);
-  EXPECT_FALSE(change.accepted);
-  EXPECT_EQ(change.error_message, "[10.9.9.9:@]是一个无效的代理服务器项目");
+  SystemProxyApplied applied = SetSystemProxy("10.9.9.9", place_);
+  EXPECT_FALSE(applied.ok());
+  EXPECT_FALSE(applied.change.accepted);
+  EXPECT_EQ(applied.change.error_message, "[10.9.9.9:@]是一个无效的代理服务器项目");
   EXPECT_EQ(Server(), "10.1.2.3:8080");
   EXPECT_EQ(Enable(), "1");
+}
+
+// A key that cannot take the values (a lasting key under a volatile one is
+// refused by the registry): the switch is a failure, with the system's reason.
+TEST_F(SystemProxyTest, ARefusedRegistryWriteIsReported) {
+  std::string parent = place_.key + "_volatile";
+  HKEY raw = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Utf8ToWide(parent).c_str(), 0, nullptr,
+                            REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &raw, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(raw);
+  SystemProxyPlace refused = place_;
+  refused.key = parent + "\\Internet Settings";
+  SystemProxyApplied applied = SetSystemProxy("10.1.2.3:8080", refused);
+  DeleteRegistryTree(HKEY_CURRENT_USER, parent);
+  EXPECT_TRUE(applied.change.accepted);
+  EXPECT_FALSE(applied.ok());
+  EXPECT_NE(applied.written.code(), DWORD(ERROR_SUCCESS));
+  EXPECT_EQ(applied.written.context(), "writing ProxyServer");
+  EXPECT_NE(applied.written.ToString().find("(" + std::to_string(applied.written.code()) + ")"),
+            std::string::npos);
 }
 
 TEST_F(SystemProxyTest, ReadBackTakesTheFirstEntryAndTheEnableFlag) {
@@ -212,7 +215,7 @@ TEST_F(SystemProxyTest, SwitchingChangesOnlyTheProxyBitOfTheConnection) {
     wininet.readable = c.readable;
     wininet.flags[L""] = c.before;
     place_.wininet = &wininet;
-    ASSERT_TRUE(SetSystemProxy("10.1.2.3:8080", place_).accepted) << c.name;
+    ASSERT_TRUE(SetSystemProxy("10.1.2.3:8080", place_).ok()) << c.name;
     EXPECT_EQ(wininet.flags[L""], c.after_use) << c.name;
     EXPECT_EQ(wininet.server[L""], L"10.1.2.3:8080") << c.name;
     // This process's own sessions get the port too, not the host alone.
@@ -236,7 +239,7 @@ TEST_F(SystemProxyTest, DialUpAndVpnEntriesFollowTheLanEachWithItsOwnFlags) {
   wininet.flags[L"宽带连接"] = kDirect;
   wininet.flags[L"Office VPN"] = kDirect | PROXY_TYPE_AUTO_PROXY_URL;
   place_.wininet = &wininet;
-  ASSERT_TRUE(SetSystemProxy("10.1.2.3:1080@SOCKS5", place_).accepted);
+  ASSERT_TRUE(SetSystemProxy("10.1.2.3:1080@SOCKS5", place_).ok());
   // The LAN first, then every entry; the refused one stops nothing.
   EXPECT_EQ(wininet.order,
             (std::vector<std::wstring>{L"", L"宽带连接", L"Office VPN", L"Broken"}));

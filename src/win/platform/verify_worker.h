@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "win/platform/app_messages.h"
 #include "core/verify/site_fetcher.h"
 #include "core/verify/verify_run.h"
 #include "win/platform/unique_handle.h"
@@ -26,10 +27,6 @@ namespace win {
 // Thread messages posted to a worker.
 inline constexpr UINT TM_VERIFY_START = 0x0FCD;
 inline constexpr UINT TM_VERIFY_QUIT = 0x0FCE;
-// The window message a worker posts at the end of a run: wParam = slot, lParam =
-// generation. (Progress is not posted: nothing shows it, and 200 workers'
-// progress posts would queue the UI thread's messages behind thousands of them.)
-inline constexpr UINT WM_VERIFY_DONE = 0x13AB;
 
 // Makes the fetcher of one worker; called on the UI thread.
 using SiteFetcherFactory = std::function<std::unique_ptr<core::SiteFetcher>()>;

@@ -13,7 +13,7 @@
 #include "win/platform/verify_worker_timers.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
-#include "win/ui/window_base.h"
+#include "win/platform/message_window.h"
 #include "win/testing/test_servers.h"
 
 namespace win {
@@ -38,11 +38,7 @@ class RecordingHost final : public core::VerifyHost {
 struct Rig {
   explicit Rig(uint32_t watchdog_per_site_ms)
       : pool([] { return std::make_unique<WinInetSiteFetcher>(); }, std::make_shared<WinClock>()),
-        scheduler(list, settings, pool, *timers(), host, clock, watchdog_per_site_ms) {
-    pool.SetDoneHandler([this](int slot, uint64_t generation, const auto& outcomes) {
-      scheduler.OnWorkerDone(slot, generation, outcomes);
-    });
-  }
+        scheduler(list, settings, pool, *timers(), host, clock, watchdog_per_site_ms) {}
   core::VerifyTimers* timers() {
     EXPECT_TRUE(window.Create(L"RelaymothVerifyE2eTimers"));
     timers_impl = std::make_unique<VerifyWindowTimers>(window.hwnd());

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 
-#include "win/ui/window_base.h"
+#include "win/platform/message_window.h"
+#include "win/platform/app_messages.h"
 
 namespace win {
 namespace {
 
-// Posted to the report window to start the threads of new workers.
-constexpr UINT kSpawnWorkers = WM_APP + 0x3A0;
 constexpr size_t kSpawnBatch = 8;
 
 }  // namespace
@@ -49,7 +48,7 @@ core::StartResult VerifyWorkerPool::Start(int slot, uint64_t generation, core::V
     if (!fetcher) return core::StartResult::kNoWorker;
     worker = std::make_shared<VerifyWorker>(slot, report_window(), std::move(fetcher), clock_);
     to_spawn_.push_back(worker);
-    if (!spawn_posted_ && PostMessageW(report_window(), kSpawnWorkers, 0, 0)) spawn_posted_ = true;
+    if (!spawn_posted_ && PostMessageW(report_window(), WM_SPAWN_WORKERS, 0, 0)) spawn_posted_ = true;
     if (!spawn_posted_) SpawnSome();
   }
   if (!worker->Run(generation, std::move(run))) {
@@ -90,13 +89,13 @@ void VerifyWorkerPool::SpawnSome() {
   for (size_t i = 0; i < n; ++i) to_spawn_[i]->StartThread();
   to_spawn_.erase(to_spawn_.begin(), to_spawn_.begin() + ptrdiff_t(n));
   spawn_posted_ = false;
-  if (!to_spawn_.empty() && PostMessageW(report_window(), kSpawnWorkers, 0, 0)) {
+  if (!to_spawn_.empty() && PostMessageW(report_window(), WM_SPAWN_WORKERS, 0, 0)) {
     spawn_posted_ = true;
   }
 }
 
 bool VerifyWorkerPool::HandleReport(UINT msg, WPARAM wparam, LPARAM lparam) {
-  if (msg == kSpawnWorkers) {
+  if (msg == WM_SPAWN_WORKERS) {
     SpawnSome();
     return true;
   }
@@ -108,8 +107,8 @@ bool VerifyWorkerPool::HandleReport(UINT msg, WPARAM wparam, LPARAM lparam) {
   std::shared_ptr<VerifyWorker> worker = slots_[slot];
   std::vector<core::SiteOutcome> outcomes;
   uint64_t generation = uint64_t(lparam);
-  if (worker->TakeFinished(generation, &outcomes) && on_done_) {
-    on_done_(int(slot), generation, outcomes);
+  if (worker->TakeFinished(generation, &outcomes) && target_ != nullptr) {
+    target_->OnWorkerDone(int(slot), generation, outcomes);
   }
   return true;
 }

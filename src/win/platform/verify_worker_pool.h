@@ -1,8 +1,7 @@
 // VerifyWorkerPool: the scheduler's WorkerPool on threads. One VerifyWorker per
 // slot 0..199, created on demand; a message-only report window, owned by the
-// pool, receives the workers' WM_VERIFY_DONE posts and hands
-// a finished run to the done handler (the main dialog routes it to
-// VerifyScheduler::OnWorkerDone). The UI thread never waits for a worker:
+// pool, receives the workers' WM_VERIFY_DONE posts and hands a finished run to
+// the report target (the verify scheduler). The UI thread never waits for a worker:
 // abandoned workers end by themselves and are reaped later. UI thread only.
 #pragma once
 
@@ -23,9 +22,6 @@ class MessageWindow;
 
 class VerifyWorkerPool final : public core::WorkerPool {
  public:
-  using DoneHandler =
-      std::function<void(int slot, uint64_t generation, const std::vector<core::SiteOutcome>&)>;
-
   // `clock` is used by the worker threads and must be safe on any thread.
   VerifyWorkerPool(SiteFetcherFactory fetchers, std::shared_ptr<core::Clock> clock);
   // Abandons every worker; waits for none.
@@ -36,7 +32,7 @@ class VerifyWorkerPool final : public core::WorkerPool {
   // Creates the report window. False (GetLastError set) when it could not be
   // created; Start then refuses with kNoWorker.
   bool Create();
-  void SetDoneHandler(DoneHandler handler) { on_done_ = std::move(handler); }
+  void SetReportTarget(core::WorkerReportTarget* target) override { target_ = target; }
 
   core::StartResult Start(int slot, uint64_t generation, core::VerifyRun run) override;
   std::vector<core::SiteOutcome> Abandon(int slot) override;
@@ -68,7 +64,7 @@ class VerifyWorkerPool final : public core::WorkerPool {
   // hold the UI thread while 200 threads come up.
   std::vector<std::shared_ptr<VerifyWorker>> to_spawn_;
   bool spawn_posted_ = false;
-  DoneHandler on_done_;
+  core::WorkerReportTarget* target_ = nullptr;
 };
 
 }  // namespace win

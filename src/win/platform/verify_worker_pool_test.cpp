@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "win/platform/win_clock.h"
+#include "win/testing/report_functions.h"
 #include "win/testing/test_servers.h"
 
 namespace win {
@@ -86,10 +87,11 @@ class VerifyWorkerPoolTest : public testing::Test {
         [state = state_] { return std::make_unique<GateFetcher>(state); },
         std::make_shared<WinClock>());
     ASSERT_TRUE(pool_->Create()) << GetLastError();
-    pool_->SetDoneHandler([this](int slot, uint64_t generation, const auto& outcomes) {
+    to_test_.Set([this](int slot, uint64_t generation, const auto& outcomes) {
       reports_.push_back({slot, generation, outcomes});
       if (on_report_) on_report_(slot, generation);
     });
+    pool_->SetReportTarget(&to_test_);
   }
 
   void TearDown() override {
@@ -108,6 +110,7 @@ class VerifyWorkerPoolTest : public testing::Test {
 
   int baseline_ = 0;
   std::shared_ptr<GateState> state_ = std::make_shared<GateState>();
+  WorkerReportFunction to_test_;  // declared before the pool, which reports to it
   std::unique_ptr<VerifyWorkerPool> pool_;
   std::vector<Report> reports_;
   std::function<void(int, uint64_t)> on_report_;
@@ -223,13 +226,15 @@ TEST_F(VerifyWorkerPoolTest, AWorkerAbandonedBeforeItsThreadExistsNeverRuns) {
 TEST_F(VerifyWorkerPoolTest, AWorkerWithoutAThreadReportsNoSitesAndWaitsForItsReport) {
   VerifyWorker::FailThreadCreationForTesting(true);
   ASSERT_EQ(pool_->Start(2, 5, RunFor("quick")), core::StartResult::kStarted);
-  // Let the worker try to come up (the pool's own WM_APP messages), but leave
+  // Let the worker try to come up (the pool's own spawn messages), but leave
   // its report in the queue.
   MSG msg;
   bool queued = false;
   DWORD start = GetTickCount();
   while (!queued && GetTickCount() - start < 10000) {
-    while (PeekMessageW(&msg, nullptr, WM_APP, 0xBFFF, PM_REMOVE)) DispatchMessageW(&msg);
+    while (PeekMessageW(&msg, nullptr, WM_SPAWN_WORKERS, WM_SPAWN_WORKERS, PM_REMOVE)) {
+      DispatchMessageW(&msg);
+    }
     queued = PeekMessageW(&msg, nullptr, WM_VERIFY_DONE, WM_VERIFY_DONE, PM_NOREMOVE);
     if (!queued) Sleep(5);
   }

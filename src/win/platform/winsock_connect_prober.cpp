@@ -14,19 +14,12 @@
 
 #include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
-#include "win/ui/window_base.h"
+#include "win/platform/message_window.h"
+#include "win/platform/app_messages.h"
 
 namespace win {
 namespace {
 
-// Posted to the report window when outcomes are waiting to be handed over.
-constexpr UINT kProbeOutcomes = WM_APP + 0x3B0;
-// On the prober thread's own window: a socket's connect ended (WSAAsyncSelect;
-// wparam the socket, lparam the event and its error).
-constexpr UINT kSocketEvent = WM_APP + 0x3B1;
-// On the same window, posted right after a socket was closed before its
-// connect ended: an event for that handle queued ahead of it is stale.
-constexpr UINT kSocketClosed = WM_APP + 0x3B2;
 // The UI thread hands outcomes to the gate for at most this long at a time, then
 // lets its other messages through before it goes on.
 constexpr double kReportSliceMs = 8.0;
@@ -107,7 +100,7 @@ class WinsockConnectProber::State {
   void PostLocked(uint64_t id, bool connected) {
     if (!window) return;
     outcomes.emplace_back(id, connected);
-    if (!outcomes_posted) outcomes_posted = PostMessageW(window, kProbeOutcomes, 0, 0) != FALSE;
+    if (!outcomes_posted) outcomes_posted = PostMessageW(window, WM_PROBE_OUTCOMES, 0, 0) != FALSE;
   }
 
   std::weak_ptr<State> self;  // set by the prober, for name resolutions
@@ -122,7 +115,7 @@ class WinsockConnectProber::State {
   void CloseUnreported(SOCKET s) {
     watched.erase(s);
     closesocket(s);
-    if (PostMessageW(events, kSocketClosed, WPARAM(s), 0)) ++closed_marks[s];
+    if (PostMessageW(events, WM_PROBE_SOCKET_CLOSED, WPARAM(s), 0)) ++closed_marks[s];
   }
 
   // Whether a probe not yet connecting was cancelled, or its run stopped;
@@ -164,7 +157,7 @@ class WinsockConnectProber::State {
     SOCKET s = socket(address.storage.ss_family, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) return known(false);
     // Also makes the socket non-blocking.
-    if (WSAAsyncSelect(s, events, kSocketEvent, FD_CONNECT) != 0) {
+    if (WSAAsyncSelect(s, events, WM_PROBE_SOCKET_EVENT, FD_CONNECT) != 0) {
       closesocket(s);
       return known(false);
     }
@@ -219,8 +212,8 @@ class WinsockConnectProber::State {
   // ones and waits for the next event or hand-over.
   void Loop() {
     MessageWindow window([this](UINT msg, WPARAM wparam, LPARAM lparam) {
-      if (msg == kSocketEvent) OnSocketEvent(SOCKET(wparam), lparam);
-      else if (msg == kSocketClosed) OnSocketClosed(SOCKET(wparam));
+      if (msg == WM_PROBE_SOCKET_EVENT) OnSocketEvent(SOCKET(wparam), lparam);
+      else if (msg == WM_PROBE_SOCKET_CLOSED) OnSocketClosed(SOCKET(wparam));
       else return false;
       return true;
     });
@@ -327,7 +320,7 @@ bool WinsockConnectProber::Create() {
   // On the UI thread that creates the prober: outcomes are handled there, in
   // the order the prober thread saw them.
   window_ = std::make_unique<MessageWindow>([this](UINT msg, WPARAM, LPARAM) {
-    if (msg != kProbeOutcomes) return false;
+    if (msg != WM_PROBE_OUTCOMES) return false;
     TakeOutcomes();
     return true;
   });
@@ -422,9 +415,10 @@ void WinsockConnectProber::TakeOutcomes() {
     auto [id, connected] = arrived_.front();
     arrived_.pop_front();
     // The report may cancel, start or stop probes, and even end the run.
-    if (live_.erase(id) != 0 && report_) report_(id, connected);
+    if (live_.erase(id) == 0 || target_ == nullptr) continue;
+    connected ? target_->OnProbeConnected(id) : target_->OnProbeRefused(id);
   }
-  if (!arrived_.empty() && window_) PostMessageW(window_->hwnd(), kProbeOutcomes, 0, 0);
+  if (!arrived_.empty() && window_) PostMessageW(window_->hwnd(), WM_PROBE_OUTCOMES, 0, 0);
 }
 
 }  // namespace win

@@ -3,7 +3,7 @@
 // a message the system posts to its window, and closes each socket as soon as
 // its outcome is known; host names are resolved on the system thread pool. Outcomes reach the UI thread in batches,
 // announced by a message to a message-only window the prober owns, which hands
-// them to the report function. Created, called and destroyed on the UI thread only.
+// them to the report target (the verify scheduler). Created, called and destroyed on the UI thread only.
 #pragma once
 
 #include <windows.h>
@@ -23,10 +23,6 @@ class MessageWindow;
 
 class WinsockConnectProber final : public core::ConnectProber {
  public:
-  // Called on the UI thread with each outcome of a probe that was neither
-  // cancelled nor finished before.
-  using Report = std::function<void(uint64_t id, bool connected)>;
-
   WinsockConnectProber();
   // Cancels every probe and ends the prober thread.
   ~WinsockConnectProber() override;
@@ -36,7 +32,9 @@ class WinsockConnectProber final : public core::ConnectProber {
   // Creates the report window and the prober thread. False when either could
   // not be made; Start then answers kFailed.
   bool Create();
-  void SetReport(Report report) { report_ = std::move(report); }
+  // Told on the UI thread of each outcome of a probe that was neither
+  // cancelled nor finished before.
+  void SetReportTarget(core::ProbeReportTarget* target) override { target_ = target; }
 
   core::ProbeStart Start(uint64_t id, std::string_view host, uint16_t port) override;
   void Cancel(uint64_t id) override;
@@ -58,7 +56,7 @@ class WinsockConnectProber final : public core::ConnectProber {
   bool wsa_ = false;
   std::set<uint64_t> live_;  // started, not cancelled, not reported (UI thread)
   std::deque<std::pair<uint64_t, bool>> arrived_;  // taken from the thread, not handed on
-  Report report_;
+  core::ProbeReportTarget* target_ = nullptr;
 };
 
 }  // namespace win

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "win/platform/win_clock.h"
+#include "win/testing/report_functions.h"
 
 namespace win {
 namespace {
@@ -99,9 +100,8 @@ class WinsockConnectProberTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(prober.Create());
     recorder.gate = &gate;
-    prober.SetReport([this](uint64_t id, bool ok) {
-      ok ? gate.OnConnected(id) : gate.OnRefused(id);
-    });
+    to_gate.Set([this](uint64_t id, bool ok) { ok ? gate.OnConnected(id) : gate.OnRefused(id); });
+    prober.SetReportTarget(&to_gate);
     SOCKET accepting = Listener(SOMAXCONN);
     keep.push_back(accepting);
     accepting_port = PortOf(accepting);
@@ -118,6 +118,7 @@ class WinsockConnectProberTest : public ::testing::Test {
   }
 
   Winsock winsock;
+  ProbeReportFunction to_gate;  // declared before the prober, which reports to it
   WinsockConnectProber prober;
   WinClock clock;
   Recorder recorder;
@@ -161,7 +162,7 @@ TEST_F(WinsockConnectProberTest, AcceptingRefusingAndBlackHoledPorts) {
 
 TEST_F(WinsockConnectProberTest, AStaleEventNeverLandsOnASocketGivenTheSameHandle) {
   std::map<uint64_t, bool> reported;
-  prober.SetReport([&](uint64_t id, bool ok) { reported[id] = ok; });
+  to_gate.Set([&](uint64_t id, bool ok) { reported[id] = ok; });
   // Each round cancels a connect to the accepting port about when it ends and
   // starts one to the black-holed port, whose socket is often given the
   // cancelled one's handle while the cancelled connect's event is still queued.
@@ -211,7 +212,7 @@ TEST_F(WinsockConnectProberTest, ManyProbesInFlightAndAStop) {
   // The outcomes are all waiting before the UI thread looks, and each report
   // takes a while: they are handed on in slices, and a message posted behind
   // them is handled before the last of them, not after all of them.
-  prober.SetReport([this](uint64_t id, bool ok) {
+  to_gate.Set([this](uint64_t id, bool ok) {
     Sleep(1);
     ok ? gate.OnConnected(id) : gate.OnRefused(id);
   });

@@ -1,5 +1,8 @@
-// Resource identifiers shared by relaymoth.rc and the C++ sources. Plain #defines
-// because windres reads this file too.
+// Every resource identifier of the program, shared by the .rc files and the C++
+// sources: one space of control and command ids, so that no id names two
+// controls (a dialog's handler, a skin hook or a test that finds a control by
+// its id always finds the one meant). Plain #defines because windres reads
+// this file too.
 #pragma once
 
 // Icons
@@ -46,7 +49,79 @@
 
 // Controls of the about box (135)
 #define IDC_ABOUT_SITE 1018
-#define IDC_ABOUT_HELP 1019
+#define IDC_ABOUT_HELP 1017
+
+// ---- Verify settings and site editor (verify_dialogs.rc)
+
+// Dialogs
+#define IDD_VERIFY_SETTINGS 137
+#define IDD_SITE_EDITOR 139
+
+// Verify settings dialog (137). Button "×" deletes the selected site.
+#define IDC_DELETE_SITE 1028
+#define IDC_SITE_LIST 1020
+#define IDC_EDIT_SITE 1021
+#define IDC_NEW_SITE 1022
+#define IDC_SITE_TOP 1023
+#define IDC_SITE_UP 1024
+#define IDC_SITE_BOTTOM 1025
+#define IDC_SITE_DOWN 1026
+#define IDC_VERIFY_NEW 1027
+#define IDC_REVERIFY_INTERVAL 1029
+#define IDC_REVERIFY_ROWS 1030
+#define IDC_RESET_FAVORITES 1031
+#define IDC_TIME_LESS_THAN 1033
+#define IDC_REVERIFY_BY_TIME 1034
+#define IDC_ADD_LINK_TIME_LESS 1035
+#define IDC_ADD_BEST 1036
+#define IDC_BEST_COUNT 1037
+#define IDC_ONLY_SELECTED_TYPES 1039
+#define IDC_ADD_HTTP 1040
+#define IDC_ADD_SOCKS 1041
+#define IDC_ADD_FTP 1042
+#define IDC_THREADS 1044
+#define IDC_AUTO_USE_BEST 1045
+#define IDC_AUTO_DELETE_FAILED 1047
+#define IDC_BEST_COUNT_LABEL 1048
+#define IDC_SECONDS_LABEL 1049
+#define IDC_CONNECTS_IN_FLIGHT 1080
+
+// Destination site editor (139)
+#define IDC_SITE_URL 1050
+#define IDC_SITE_USER 1051
+#define IDC_SITE_PASSWORD 1052
+#define IDC_SITE_VERIFY_STRING 1053
+
+// ---- List download (download_dialogs.rc)
+
+// Dialogs
+#define IDD_DOWNLOAD_SETTINGS 133
+#define IDD_DOWNLOAD_PROGRESS 134
+
+// Strings
+#define IDS_DOWNLOAD_FAILED 3
+#define IDS_CONNECTING 5
+
+// Download settings dialog (133)
+#define IDC_DOWNLOAD_AT_START 1066
+#define IDC_DOWNLOAD_INTERVAL 1067
+#define IDC_ADD_AS_FAVORITE 1068
+#define IDC_KEEP_EXISTING 1013
+#define IDC_LIST_URL 1061
+
+// Progress window (134)
+#define IDC_DOWNLOAD_STATUS 1014
+
+// ---- Run settings (run_settings.rc)
+
+#define IDD_RUN_SETTINGS 140
+
+#define IDC_ONLY_WITH_BROWSER 1054
+#define IDC_AUTO_START 1058
+#define IDC_TRAY_ICON 1059
+#define IDC_DESKTOP_ICON 1060
+#define IDC_EXIT_CHECK 1064
+#define IDC_EXIT_FAILOVER 1065
 
 // Commands
 #define IDM_SHOW_MAIN_DIALOG 32771

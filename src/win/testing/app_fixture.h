@@ -1,8 +1,9 @@
-// AppWindowTest: builds the program's Switcher on a memory profile, a scripted
-// prompt, a manual clock, a scripted worker pool (or the real one) and a
-// registry key of its own for the system proxy, so window tests never touch the
-// program's profile or the machine's proxy. Then either the real FloatingWindow
-// (and so the main dialog) or the main dialog alone.
+// AppWindowTest: builds the program's services (AppServices, wired as the
+// program wires them) on a memory profile, a scripted prompt, a manual clock, a
+// scripted worker pool (or the real one) and a registry key of its own for the
+// system proxy, so window tests never touch the program's profile or the
+// machine's proxy. Then either the real FloatingWindow (and so the main dialog)
+// or the main dialog alone.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@
 #include "core/verify/verify_testing.h"
 #include "win/app/floating_window.h"
 #include "win/app/proxy_list_dialog.h"
-#include "win/app/switcher.h"
+#include "win/app/app_services.h"
 #include "core/base/codepage.h"
 #include "win/platform/registry.h"
 #include "win/platform/run_settings_platform.h"
@@ -45,33 +46,30 @@ class AppWindowTest : public testing::Test {
   void TearDown() override {
     window_.reset();
     dialog_.reset();
-    switcher_.reset();
+    app_.reset();
+    switcher_ = nullptr;
     pool_ = nullptr;
     exit_fetcher_ = nullptr;
     DeleteRegistryTree(HKEY_CURRENT_USER, proxy_key_);
     if (ole_) OleUninitialize();
   }
 
-  // Builds the switcher and runs its start; the system proxy read back at start
-  // comes from these values. The pool is a ScriptedPool (pool_), or the real
-  // worker threads on WinInet with real_workers_.
-  Switcher& MakeSwitcher(const std::string& proxy_server = "", uint32_t enable = 0) {
+  // Builds the services and runs their start; the system proxy read back at
+  // start comes from these values. The pool is a ScriptedPool (pool_), or the
+  // real worker threads on WinInet (with the real connect prober) with
+  // real_workers_.
+  AppServices& MakeServices(const std::string& proxy_server = "", uint32_t enable = 0) {
     if (!proxy_server.empty() || enable != 0) {
       WriteRegistryString(HKEY_CURRENT_USER, proxy_key_, "ProxyServer", proxy_server);
       WriteRegistryDword(HKEY_CURRENT_USER, proxy_key_, "ProxyEnable", enable);
     }
-    SwitcherParts parts;
-    parts.instance = GetModuleHandleW(nullptr);
-    parts.profile = &profile_;
-    parts.prompt = &prompt_;
-    parts.codec = &codec_;
+    AppParts parts;
+    parts.platform = {GetModuleHandleW(nullptr), &profile_, &prompt_, &codec_, &run_key_,
+                      &shortcuts_, "C:\\Program Files\\Relaymoth\\relaymoth.exe"};
     parts.proxy_place.key = proxy_key_;
-      parts.watchdog_per_site_ms = watchdog_per_site_ms_;
+    parts.verify.watchdog_per_site_ms = watchdog_per_site_ms_;
     // The browser's cache is left alone; each cleanup is counted.
     parts.cleanup = [counter = cleanups_] { ++*counter; };
-    parts.run_key = &run_key_;
-    parts.shortcuts = &shortcuts_;
-    parts.program_path = "C:\\Program Files\\Relaymoth\\relaymoth.exe";
     // The exit check asks a scripted fetcher (exit_fetcher_), or WinInet.
     parts.make_exit_fetcher = [this](HWND window, uint32_t deadline_ms)
         -> std::unique_ptr<PostingExitFetcher> {
@@ -83,55 +81,43 @@ class AppWindowTest : public testing::Test {
     // Real downloads, from the local test servers, into a file of the tests.
     parts.download_job = MakeWinInetDownloadJob();
     parts.download_path = WideToUtf8(GetModuleFolder()) + "test-Download.txt";
-    VerifyWorkerPool* real = nullptr;
-    WinsockConnectProber* probes = nullptr;
     if (real_workers_) {
-      parts.clock = std::make_shared<WinClock>();
+      parts.verify.clock = std::make_shared<WinClock>();
       auto pool = std::make_unique<VerifyWorkerPool>(
-          [] { return std::make_unique<WinInetSiteFetcher>(); }, parts.clock);
+          [] { return std::make_unique<WinInetSiteFetcher>(); }, parts.verify.clock);
       EXPECT_TRUE(pool->Create());
-      real = pool.get();
-      parts.pool = std::move(pool);
-      // The real workers come with the real connect gate.
+      parts.verify.pool = std::move(pool);
       auto prober = std::make_unique<WinsockConnectProber>();
       EXPECT_TRUE(prober->Create());
-      probes = prober.get();
-      parts.prober = std::move(prober);
+      parts.verify.prober = std::move(prober);
     } else {
-      parts.clock = clock_;
+      parts.verify.clock = clock_;
       auto pool = std::make_unique<ScriptedPool>();
       pool_ = pool.get();
-      parts.pool = std::move(pool);
+      parts.verify.pool = std::move(pool);
     }
-    switcher_ = std::make_unique<Switcher>(std::move(parts));
-    if (real) {
-      real->SetDoneHandler([this](int slot, uint64_t generation, const auto& outcomes) {
-        switcher_->OnWorkerDone(slot, generation, outcomes);
-      });
-      probes->SetReport([this](uint64_t id, bool connected) {
-        switcher_->OnProbeOutcome(id, connected);
-      });
-    }
-    switcher_->Start();
-    return *switcher_;
+    app_ = std::make_unique<AppServices>(std::move(parts));
+    switcher_ = &app_->switcher();
+    app_->Start();
+    return *app_;
   }
 
-  // The whole program: the switcher and the floating window (with the main dialog).
+  // The whole program: the services and the floating window (with the main dialog).
   FloatingWindow& Start(const std::string& proxy_server = "", uint32_t enable = 0) {
-    MakeSwitcher(proxy_server, enable);
+    MakeServices(proxy_server, enable);
     FloatingWindowEnv env;
     env.tray_icon = tray_icon_;
     env.quit_on_destroy = false;
     env.end_process = [this](int code) { exit_codes_.push_back(code); };
-    window_ = std::make_unique<FloatingWindow>(*switcher_, std::move(env));
+    window_ = std::make_unique<FloatingWindow>(*app_, std::move(env));
     EXPECT_TRUE(window_->Create()) << GetLastError();
     return *window_;
   }
 
-  // The switcher and the main dialog alone, shown.
+  // The services and the main dialog alone, shown.
   ProxyListDialog& OpenDialog(const std::string& proxy_server = "", uint32_t enable = 0) {
-    MakeSwitcher(proxy_server, enable);
-    dialog_ = std::make_unique<ProxyListDialog>(*switcher_);
+    MakeServices(proxy_server, enable);
+    dialog_ = std::make_unique<ProxyListDialog>(*app_);
     EXPECT_TRUE(dialog_->Create(nullptr)) << GetLastError();
     dialog_->Show();
     return *dialog_;
@@ -165,9 +151,10 @@ class AppWindowTest : public testing::Test {
   bool real_exit_fetcher_ = false;
   ScriptedExitFetcher* exit_fetcher_ = nullptr;  // unless real_exit_fetcher_
   bool tray_icon_ = true;
-  ScriptedPool* pool_ = nullptr;  // the switcher's pool unless real_workers_
+  ScriptedPool* pool_ = nullptr;  // the verification's pool unless real_workers_
   std::vector<int> exit_codes_;
-  std::unique_ptr<Switcher> switcher_;
+  std::unique_ptr<AppServices> app_;
+  Switcher* switcher_ = nullptr;  // app_'s
   std::unique_ptr<FloatingWindow> window_;
   std::unique_ptr<ProxyListDialog> dialog_;
 };

@@ -25,7 +25,7 @@ inline constexpr char kServedList[] = "10.0.0.1:8080\r\n10.0.0.2:3128@HTTP\r\n10
 
 // A message-only window that records WM_DOWNLOAD_DONE and WM_DOWNLOAD_PROGRESS,
 // with whether `watched` was visible when each end arrived.
-class DownloadRecorder {
+class DownloadRecorder final : public DownloadDoneHandler {
  public:
   struct End {
     WPARAM result;
@@ -44,11 +44,15 @@ class DownloadRecorder {
                             GetModuleHandleW(nullptr), nullptr);
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, LONG_PTR(this));
   }
-  ~DownloadRecorder() { DestroyWindow(hwnd_); }
+  ~DownloadRecorder() override { DestroyWindow(hwnd_); }
   DownloadRecorder(const DownloadRecorder&) = delete;
   DownloadRecorder& operator=(const DownloadRecorder&) = delete;
 
   HWND hwnd() const { return hwnd_; }
+  // A download's end, posted to the window or handed over by the progress window.
+  void OnDownloadDone(WPARAM result, LPARAM report) override {
+    ends.push_back({result, report, watched && IsWindowVisible(watched)});
+  }
   HWND watched = nullptr;
   std::vector<End> ends;
   int progress_posts = 0;
@@ -57,7 +61,7 @@ class DownloadRecorder {
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     auto* self = reinterpret_cast<DownloadRecorder*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self != nullptr && msg == WM_DOWNLOAD_DONE) {
-      self->ends.push_back({wparam, lparam, self->watched && IsWindowVisible(self->watched)});
+      self->OnDownloadDone(wparam, lparam);
       return 0;
     }
     if (self != nullptr && msg == WM_DOWNLOAD_PROGRESS) {

@@ -14,7 +14,7 @@
 
 #include "core/base/file_path.h"
 #include "win/app/proxy_list_dialog.h"
-#include "win/app/switcher.h"
+#include "win/app/app_services.h"
 #include "core/base/codepage.h"
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/win_clock.h"
@@ -56,26 +56,22 @@ int wmain(int argc, wchar_t** argv) {
   core::MemoryProfileStore profile;
   win::ScriptedPrompt prompt;
   core::GbkCodec codec;
-  win::SwitcherParts parts;
-  parts.instance = GetModuleHandleW(nullptr);
-  parts.profile = &profile;
-  parts.prompt = &prompt;
-  parts.codec = &codec;
-  parts.clock = std::make_shared<win::WinClock>();
-  parts.pool = std::make_unique<win::ScriptedPool>();  // nothing is verified here
-  parts.proxy_place.key = "Software\\Quillworks\\RelaymothTest\\Bench";
-  parts.cleanup = [] {};
   win::RegistryRunKeyStore run_key("Software\\Quillworks\\RelaymothTest\\BenchRun");
   win::ShellDesktopShortcuts shortcuts(win::WideToUtf8(win::GetModuleFolder()) + "bench-desktop");
-  parts.run_key = &run_key;
-  parts.shortcuts = &shortcuts;
+  win::AppParts parts;
+  parts.platform = {GetModuleHandleW(nullptr), &profile, &prompt, &codec, &run_key, &shortcuts, ""};
+  parts.verify.clock = std::make_shared<win::WinClock>();
+  parts.verify.pool = std::make_unique<win::ScriptedPool>();  // nothing is verified here
+  parts.proxy_place.key = "Software\\Quillworks\\RelaymothTest\\Bench";
+  parts.cleanup = [] {};
   parts.make_exit_fetcher = [](HWND window, uint32_t) -> std::unique_ptr<win::PostingExitFetcher> {
     return std::make_unique<win::ScriptedExitFetcher>(window);  // nothing goes on the network
   };
   parts.download_job = win::MakeWinInetDownloadJob();
   parts.download_path = win::WideToUtf8(win::GetModuleFolder()) + "bench-Download.txt";
-  win::Switcher switcher(std::move(parts));
-  win::ProxyListDialog dialog(switcher);
+  win::AppServices services(std::move(parts));
+  win::Switcher& switcher = services.switcher();
+  win::ProxyListDialog dialog(services);
   if (!dialog.Create(nullptr)) return 2;
   dialog.Show();
   Pump();

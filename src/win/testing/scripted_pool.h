@@ -14,6 +14,8 @@ namespace win {
 // Workers whose reports the test hands in. Records every hand-out.
 class ScriptedPool final : public core::WorkerPool {
  public:
+  core::WorkerReportTarget* target = nullptr;  // the scheduler, while it exists
+  void SetReportTarget(core::WorkerReportTarget* t) override { target = t; }
   struct Handout {
     int slot;
     uint64_t generation;

@@ -17,10 +17,11 @@ class ScriptedPrompt final : public Prompt {
     std::string text;
     std::string caption;
     UINT type;
+    HWND owner;
   };
 
-  int Ask(HWND, std::string_view text, std::string_view caption, UINT type) override {
-    shown.push_back({std::string(text), std::string(caption), type});
+  int Ask(HWND owner, std::string_view text, std::string_view caption, UINT type) override {
+    shown.push_back({std::string(text), std::string(caption), type, owner});
     if (!answers.empty()) {
       int a = answers.front();
       answers.pop_front();

@@ -4,7 +4,7 @@
 // and WinInet, and reports the wall time against the bound (sum of the per-row
 // times / workers), how long black-holed proxies took to be given up, the UI
 // thread's message latency and the peak working set. With RELAYMOTH_BENCH_APP=1
-// the run goes through the program's own switcher with the main dialog open and
+// the run goes through the program's own services with the main dialog open and
 // showing the list, as a user who pressed "验证全部" sees it. A measuring tool,
 // not a test.
 #include "win/platform/winsock_connect_prober.h"
@@ -30,7 +30,7 @@
 #include "core/verify/verify_scheduler.h"
 #include "win/app/download_job.h"
 #include "win/app/proxy_list_dialog.h"
-#include "win/app/switcher.h"
+#include "win/app/app_services.h"
 #include "win/platform/exit_fetcher.h"
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/verify_worker_pool.h"
@@ -42,7 +42,7 @@
 
 namespace {
 
-constexpr UINT kProbe = WM_APP + 7;
+constexpr UINT kProbe = win::WM_TEST_FIRST;
 constexpr DWORD kProbeEveryMs = 5;
 
 double NowMs() { return win::PreciseMs(); }
@@ -65,11 +65,15 @@ class StartTimes {
 };
 
 // Times each hand-out from Start to its report (or abandonment).
-class TimingPool final : public core::WorkerPool {
+class TimingPool final : public core::WorkerPool, private core::WorkerReportTarget {
  public:
   explicit TimingPool(std::unique_ptr<win::VerifyWorkerPool> pool)
       : owned_(std::move(pool)), pool_(*owned_) {}
   win::VerifyWorkerPool& pool() { return pool_; }
+  void SetReportTarget(core::WorkerReportTarget* target) override {
+    target_ = target;
+    pool_.SetReportTarget(target ? this : nullptr);
+  }
   core::StartResult Start(int slot, uint64_t generation, core::VerifyRun run) override {
     double t0 = NowMs();
     started_.Begin(slot);
@@ -86,19 +90,33 @@ class TimingPool final : public core::WorkerPool {
   void Finish(int slot) { started_.End(slot, durations); }
   std::vector<double> durations;
   double start_ms = 0;  // the longest WorkerPool::Start call
+  std::vector<double> handler_ms;  // how long each report took the UI thread
 
  private:
+  void OnWorkerDone(int slot, uint64_t generation,
+                    const std::vector<core::SiteOutcome>& outcomes) override {
+    double t0 = NowMs();
+    Finish(slot);
+    if (target_) target_->OnWorkerDone(slot, generation, outcomes);
+    handler_ms.push_back(NowMs() - t0);
+  }
+
+  core::WorkerReportTarget* target_ = nullptr;
   std::unique_ptr<win::VerifyWorkerPool> owned_;
   win::VerifyWorkerPool& pool_;
   StartTimes<int> started_;
 };
 
 // Times each probe from its start to its outcome or to being given up.
-class TimingProber final : public core::ConnectProber {
+class TimingProber final : public core::ConnectProber, private core::ProbeReportTarget {
  public:
   explicit TimingProber(std::unique_ptr<win::WinsockConnectProber> prober)
       : owned_(std::move(prober)), prober_(*owned_) {}
   win::WinsockConnectProber& prober() { return prober_; }
+  void SetReportTarget(core::ProbeReportTarget* target) override {
+    target_ = target;
+    prober_.SetReportTarget(target ? this : nullptr);
+  }
   core::ProbeStart Start(uint64_t id, std::string_view host, uint16_t port) override {
     started_.Begin(id);
     return prober_.Start(id, host, port);
@@ -108,11 +126,20 @@ class TimingProber final : public core::ConnectProber {
     prober_.Cancel(id);
   }
   void CancelAll() override { prober_.CancelAll(); }
-  void Outcome(uint64_t id) { started_.End(id, answered); }
   std::vector<double> given_up;  // probes that reached the connect time-out
   std::vector<double> answered;  // probes that connected or were refused
 
  private:
+  void OnProbeConnected(uint64_t id) override {
+    started_.End(id, answered);
+    if (target_) target_->OnProbeConnected(id);
+  }
+  void OnProbeRefused(uint64_t id) override {
+    started_.End(id, answered);
+    if (target_) target_->OnProbeRefused(id);
+  }
+
+  core::ProbeReportTarget* target_ = nullptr;
   std::unique_ptr<win::WinsockConnectProber> owned_;
   win::WinsockConnectProber& prober_;
   StartTimes<uint64_t> started_;
@@ -219,18 +246,15 @@ int wmain() {
   core::ProxyList plain_list;
   NullHost host;
   std::unique_ptr<core::VerifyScheduler> plain;
-  // With the program: its switcher (with a profile in memory, the system proxy
+  // With the program: its services (with a profile in memory, the system proxy
   // in a key of the bench's own, no exit check) and its main dialog.
   core::MemoryProfileStore profile;
   win::ScriptedPrompt prompt;
   core::GbkCodec codec;
   win::RegistryRunKeyStore run_key("Software\\Quillworks\\RelaymothBench\\Run");
   win::ShellDesktopShortcuts shortcuts;
-  std::unique_ptr<win::Switcher> switcher;
+  std::unique_ptr<win::AppServices> app;
   std::unique_ptr<win::ProxyListDialog> dialog;
-
-  std::function<void(uint64_t, bool)> probe_to;
-  std::function<void(int, uint64_t, const std::vector<core::SiteOutcome>&)> done_to;
   if (app_mode) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
@@ -239,33 +263,27 @@ int wmain() {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Quillworks\\RelaymothBench");
     // The dialogs load the verify settings from the profile as they open.
     core::SaveVerifySettings(settings, profile);
-    win::SwitcherParts parts;
-    parts.instance = GetModuleHandleW(nullptr);
-    parts.profile = &profile;
-    parts.prompt = &prompt;
-    parts.codec = &codec;
-    parts.clock = clock;
-    parts.pool = std::move(made_timing);
-    if (gated) parts.prober = std::move(made_prober);
+    win::AppParts parts;
+    parts.platform = {GetModuleHandleW(nullptr), &profile, &prompt, &codec, &run_key, &shortcuts,
+                      ""};
+    parts.verify.clock = clock;
+    parts.verify.pool = std::move(made_timing);
+    if (gated) parts.verify.prober = std::move(made_prober);
     parts.proxy_place.key = "Software\\Quillworks\\RelaymothBench\\Internet Settings";
     parts.cleanup = [] {};
-    parts.run_key = &run_key;
-    parts.shortcuts = &shortcuts;
     parts.make_exit_fetcher = [](HWND report_window, uint32_t deadline_ms) {
       return std::make_unique<win::WinInetExitFetcher>(report_window, deadline_ms);
     };
     parts.download_job = win::MakeWinInetDownloadJob();
-    switcher = std::make_unique<win::Switcher>(std::move(parts));
-    switcher->Start();
-    for (size_t i = 0; i < rows; ++i) switcher->list().AddProxy("127.0.0.1:" + proxies[i].first, false);
-    dialog = std::make_unique<win::ProxyListDialog>(*switcher);
+    app = std::make_unique<win::AppServices>(std::move(parts));
+    app->Start();
+    for (size_t i = 0; i < rows; ++i) {
+      app->switcher().list().AddProxy("127.0.0.1:" + proxies[i].first, false);
+    }
+    dialog = std::make_unique<win::ProxyListDialog>(*app);
     if (!dialog->Create(nullptr)) return 3;
     dialog->Show();
-    scheduler = &switcher->scheduler();
-    probe_to = [&](uint64_t id, bool connected) { switcher->OnProbeOutcome(id, connected); };
-    done_to = [&](int slot, uint64_t generation, const std::vector<core::SiteOutcome>& outcomes) {
-      switcher->OnWorkerDone(slot, generation, outcomes);
-    };
+    scheduler = &app->verify().scheduler();
   } else {
     timers = std::make_unique<win::VerifyWindowTimers>(window.hwnd());
     for (size_t i = 0; i < rows; ++i) plain_list.AddProxy("127.0.0.1:" + proxies[i].first, false);
@@ -273,25 +291,9 @@ int wmain() {
                                                     *clock, core::kWatchdogPerSiteMs,
                                                     gated ? &timed_prober : nullptr);
     scheduler = plain.get();
-    probe_to = [&](uint64_t id, bool connected) {
-      connected ? scheduler->OnProbeConnected(id) : scheduler->OnProbeRefused(id);
-    };
-    done_to = [&](int slot, uint64_t generation, const std::vector<core::SiteOutcome>& outcomes) {
-      scheduler->OnWorkerDone(slot, generation, outcomes);
-    };
   }
-  const core::ProxyList& list = app_mode ? switcher->list() : plain_list;
-  timed_prober.prober().SetReport([&](uint64_t id, bool connected) {
-    timed_prober.Outcome(id);
-    probe_to(id, connected);
-  });
-  std::vector<double> handler_ms;
-  timing.pool().SetDoneHandler([&](int slot, uint64_t generation, const auto& outcomes) {
-    double t0 = NowMs();
-    timing.Finish(slot);
-    done_to(slot, generation, outcomes);
-    handler_ms.push_back(NowMs() - t0);
-  });
+  const core::ProxyList& list = app_mode ? app->switcher().list() : plain_list;
+  std::vector<double>& handler_ms = timing.handler_ms;
 
   ProbeThread probe{window.hwnd()};
   HANDLE probe_thread = CreateThread(nullptr, 0, &ProbeThread::Main, &probe, 0, nullptr);
@@ -331,7 +333,7 @@ int wmain() {
   std::printf("rows %zu of %zu farm ports (", list.size(), rows);
   for (auto& [kind, n] : kinds) std::printf(" %s %d", kind.c_str(), n);
   std::printf(" ), workers %d, connect gate %s%s\n", workers, gated ? "on" : "off",
-              app_mode ? ", through the switcher with the main dialog open" : "");
+              app_mode ? ", through the program's services with the main dialog open" : "");
   std::printf("finished rows %d, usable %d\n", scheduler->doneCount(), scheduler->usableCount());
   std::printf("wall time            %8.0f ms\n", wall);
   std::printf("bound (sum/workers)  %8.0f ms  (sum of row times %.0f ms, longest row %.0f ms)\n",

@@ -82,14 +82,4 @@ LRESULT CALLBACK WindowBase::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPAR
   return result;
 }
 
-bool WindowBase::CreateMessageOnly(HINSTANCE instance, const wchar_t* class_name) {
-  WindowClassInfo window_class;
-  window_class.name = class_name;
-  WindowPlacement placement;
-  placement.style = 0;
-  placement.x = placement.y = placement.width = placement.height = 0;
-  placement.parent = HWND_MESSAGE;
-  return Create(instance, window_class, L"", placement);
-}
-
 }  // namespace win

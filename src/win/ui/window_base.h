@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <functional>
-#include <utility>
 
 namespace win {
 
@@ -58,9 +56,6 @@ class WindowBase {
   // nullptr again. HandleMessage already runs for WM_NCCREATE, with hwnd() set.
   bool Create(HINSTANCE instance, const WindowClassInfo& window_class, const wchar_t* title,
               const WindowPlacement& placement);
-  // A message-only window of class `class_name`: never shown, never part of a
-  // broadcast, on the calling thread; for timers and reports from threads.
-  bool CreateMessageOnly(HINSTANCE instance, const wchar_t* class_name);
 
   // One switch per derived class that routes to named On... methods; anything
   // it does not handle goes to DefaultHandle.
@@ -71,28 +66,6 @@ class WindowBase {
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
   HWND hwnd_ = nullptr;
-};
-
-// A message-only window that hands every message to one function: the report
-// and timer windows of parts that are not windows themselves.
-class MessageWindow final : public WindowBase {
- public:
-  // Returns true when it handled the message; the rest go to DefWindowProc.
-  using Handler = std::function<bool(UINT msg, WPARAM wparam, LPARAM lparam)>;
-  explicit MessageWindow(Handler handler) : handler_(std::move(handler)) {}
-  // False (with GetLastError set) when the window could not be made.
-  bool Create(const wchar_t* class_name) {
-    return CreateMessageOnly(GetModuleHandleW(nullptr), class_name);
-  }
-
- protected:
-  LRESULT HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) override {
-    if (handler_ && handler_(msg, wparam, lparam)) return 0;
-    return DefaultHandle(msg, wparam, lparam);
-  }
-
- private:
-  Handler handler_;
 };
 
 }  // namespace win

@@ -1,10 +1,10 @@
-// The switcher's verification seen through the real main dialog and floating
-// window: the buttons, the menu command, the timers and the end of a run, driven
+// The verification seen through the real main dialog and floating window: the
+// buttons, the menu command, the service's timers and the end of a run, driven
 // with the messages a user's clicks and the timers send. The workers are a
 // scripted pool (each report is handed in by the test) and the clock is manual;
 // two tests run the real worker threads against the local test servers when
 // they are up.
-#include "win/app/switcher.h"
+#include "win/app/verify_service.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -20,7 +20,6 @@
 #include "core/verify/verify_testing.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
-#include "win/res/verify_resource.h"
 #include "win/testing/app_fixture.h"
 #include "win/testing/dialog_driver.h"
 #include "win/testing/test_servers.h"
@@ -34,7 +33,7 @@ constexpr core::SiteOutcome kUnreachable{core::kSiteUnreachable, core::kUntimedS
 constexpr core::SiteOutcome kNoMatch{core::kSiteNoMatch, core::kUntimedSeconds};
 constexpr core::SiteOutcome kNotTested{core::kSiteNotTested, core::kUntimedSeconds};
 
-class VerifyControllerTest : public AppWindowTest {
+class VerifyServiceTest : public AppWindowTest {
  protected:
   void SetUp() override {
     AppWindowTest::SetUp();
@@ -50,12 +49,12 @@ class VerifyControllerTest : public AppWindowTest {
     FloatingWindow& w = Start(proxy_server, enable);
     dlg_ = w.dialog().hwnd();
     view_ = w.dialog().list_view();
-    timers_ = switcher_->timer_window();
+    timers_ = app_->verify().timer_window();
     return w;
   }
 
   core::ProxyList& list() { return switcher_->list(); }
-  core::VerifyScheduler& scheduler() { return switcher_->scheduler(); }
+  core::VerifyScheduler& scheduler() { return app_->verify().scheduler(); }
   void Add(std::initializer_list<const char*> lines) {
     for (const char* line : lines) ASSERT_EQ(list().AddProxy(line, false), core::AddResult::kAdded) << line;
   }
@@ -64,7 +63,7 @@ class VerifyControllerTest : public AppWindowTest {
   // The report of the worker in `slot` for its current hand-out.
   void Report(int slot, const std::vector<core::SiteOutcome>& outcomes) {
     ASSERT_TRUE(pool_->current.count(slot)) << "slot " << slot << " holds no hand-out";
-    switcher_->OnWorkerDone(slot, pool_->current[slot], outcomes);
+    app_->verify().scheduler().OnWorkerDone(slot, pool_->current[slot], outcomes);
   }
   // The caption as it stands, before the view's next refresh tick.
   std::string ShownCaption() {
@@ -98,11 +97,11 @@ class VerifyControllerTest : public AppWindowTest {
 
   core::VerifySettings settings_;
   HWND dlg_ = nullptr;
-  HWND timers_ = nullptr;  // the switcher's timer window
+  HWND timers_ = nullptr;  // the verification's timer window
   HWND view_ = nullptr;
 };
 
-TEST_F(VerifyControllerTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
+TEST_F(VerifyServiceTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   settings_.auto_delete_failed = true;
   FloatingWindow& w = Open("7.7.7.7:8080", 1);  // read back as a ticked row 0
   Add({"1.1.1.1:80", "2.2.2.2:80", "3.3.3.3:80"});
@@ -128,7 +127,7 @@ TEST_F(VerifyControllerTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   }
   ExpectRunControls(true);
   EXPECT_EQ(Caption(), "proxy服务器列表(已验证:0, 可用:0, 未验证:4)");
-  EXPECT_EQ(switcher_->active_workers(), 4);
+  EXPECT_EQ(app_->verify().active_workers(), 4);
 
   // While the run is on the tray blinks and the window stays opaque.
   Timer(w.hwnd(), kTimerTrayBlink);
@@ -181,7 +180,7 @@ TEST_F(VerifyControllerTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   // The end: the failed row is deleted, the rest sorted best first and ticked,
   // the best one becomes the system proxy, and the controls come back.
   ExpectRunControls(false);
-  EXPECT_EQ(switcher_->active_workers(), 0);
+  EXPECT_EQ(app_->verify().active_workers(), 0);
   ASSERT_EQ(ListView_GetItemCount(view_), 3);
   const char* order[] = {"3.3.3.3", "1.1.1.1", "2.2.2.2"};
   const int scores[] = {2025, 1995, 1170};
@@ -204,7 +203,7 @@ TEST_F(VerifyControllerTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   EXPECT_FALSE(w.tray_alternate_frame());
 }
 
-TEST_F(VerifyControllerTest, EachReportHandsTheNextRowToTheSameSlot) {
+TEST_F(VerifyServiceTest, EachReportHandsTheNextRowToTheSameSlot) {
   settings_.threads = 2;
   settings_.sites = {{"http://a.example/", "va", true}};
   settings_.auto_use_best = false;
@@ -223,7 +222,7 @@ TEST_F(VerifyControllerTest, EachReportHandsTheNextRowToTheSameSlot) {
   EXPECT_EQ(Caption(), "proxy服务器列表(已验证:1, 可用:1, 未验证:4)");
 
   // A late report of the slot's earlier hand-out is not taken.
-  switcher_->OnWorkerDone(1, first_generation, {Usable(2.0)});
+  app_->verify().scheduler().OnWorkerDone(1, first_generation, {Usable(2.0)});
   EXPECT_EQ(scheduler().doneCount(), 1);
   EXPECT_EQ(pool_->handed.size(), 3u);
 
@@ -241,7 +240,7 @@ TEST_F(VerifyControllerTest, EachReportHandsTheNextRowToTheSameSlot) {
   ExpectRunControls(false);
 }
 
-TEST_F(VerifyControllerTest, TheRowHandedOutIsScrolledIntoView) {
+TEST_F(VerifyServiceTest, TheRowHandedOutIsScrolledIntoView) {
   settings_.threads = 1;
   settings_.sites = {{"http://a.example/", "va", true}};
   Open();
@@ -261,46 +260,22 @@ TEST_F(VerifyControllerTest, TheRowHandedOutIsScrolledIntoView) {
   EXPECT_GT(top + per_page, 70);
 }
 
-TEST_F(VerifyControllerTest, TheButtonsSayWhyNothingStarts) {
-  struct Case {
-    const char* name;
-    bool rows;
-    bool favorite_site;
-    bool select;
-    int button;
-    const char* message;
-  };
-  const Case cases[] = {
-      {"empty list", false, true, false, IDC_VERIFY_ALL,
-       "您的列表中没有一个ip数据，没什么可验证的……"},
-      {"no ticked site", true, false, true, IDC_VERIFY_ALL,
-       "您没有设定一个验证网站，没办法验证的……"},
-      {"nothing selected", true, true, false, IDC_VERIFY_SELECTED,
-       "您没有在列表中选择要验证的ip，没什么可验证的……"},
-      {"selected, no ticked site", true, false, true, IDC_VERIFY_SELECTED,
-       "您没有设定一个验证网站，没办法验证的……"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    if (!c.favorite_site) settings_.sites = {{"http://b.example/", "vb", false}};
-    Open("9.9.9.9:99", 1);
-    if (!c.rows) list().RemoveAll();
-    SelectOnly(c.rows && c.select ? std::initializer_list<int>{0} : std::initializer_list<int>{});
-    prompt_.shown.clear();
-    Click(c.button);
-    ASSERT_EQ(prompt_.shown.size(), 1u);
-    EXPECT_EQ(prompt_.shown[0].text, c.message);
-    EXPECT_EQ(prompt_.shown[0].caption, "操作无效");
-    EXPECT_TRUE(pool_->handed.empty());
-    ExpectRunControls(false);
-    // Nothing started, so the system proxy is left alone.
-    EXPECT_EQ(ProxyValue("ProxyServer"), "9.9.9.9:99");
-  }
+// Why nothing starts is the scheduler's to say; here: that it reaches the user
+// over the dialog and leaves the system proxy alone.
+TEST_F(VerifyServiceTest, TheButtonSaysWhyNothingStarts) {
+  Open("9.9.9.9:99", 1);
+  list().RemoveAll();
+  prompt_.shown.clear();
+  Click(IDC_VERIFY_ALL);
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "您的列表中没有一个ip数据，没什么可验证的……");
+  EXPECT_EQ(prompt_.shown[0].owner, dlg_);
+  EXPECT_TRUE(pool_->handed.empty());
+  ExpectRunControls(false);
+  EXPECT_EQ(ProxyValue("ProxyServer"), "9.9.9.9:99");
 }
 
-TEST_F(VerifyControllerTest, StopPutsRunningRowsBackAndANewRunCanStart) {
+TEST_F(VerifyServiceTest, StopPutsRunningRowsBackAndANewRunCanStart) {
   settings_.threads = 2;
   settings_.sites = {{"http://a.example/", "va", true}};
   Open();
@@ -328,7 +303,7 @@ TEST_F(VerifyControllerTest, StopPutsRunningRowsBackAndANewRunCanStart) {
   ExpectRunControls(true);
 }
 
-TEST_F(VerifyControllerTest, AHungWorkerIsGivenUpByItsWatchdog) {
+TEST_F(VerifyServiceTest, AHungWorkerIsGivenUpByItsWatchdog) {
   settings_.threads = 1;
   settings_.sites = {{"http://a.example/", "va", true}};
   Open();
@@ -353,7 +328,7 @@ TEST_F(VerifyControllerTest, AHungWorkerIsGivenUpByItsWatchdog) {
   EXPECT_TRUE(KillTimer(timers_, kTimerWatchdogFirst));
 }
 
-TEST_F(VerifyControllerTest, AWorkerThatCannotBeMadeEndsTheRunWithAMessage) {
+TEST_F(VerifyServiceTest, AWorkerThatCannotBeMadeEndsTheRunWithAMessage) {
   Open();
   Add({"10.0.0.1:80", "10.0.0.2:80"});
   pool_->no_worker = true;
@@ -365,7 +340,7 @@ TEST_F(VerifyControllerTest, AWorkerThatCannotBeMadeEndsTheRunWithAMessage) {
   EXPECT_FALSE(scheduler().running());
 }
 
-TEST_F(VerifyControllerTest, RowsWhoseThreadDoesNotStartAreSkippedUnchanged) {
+TEST_F(VerifyServiceTest, RowsWhoseThreadDoesNotStartAreSkippedUnchanged) {
   settings_.sites = {{"http://a.example/", "va", true}};
   Open();
   Add({"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80"});
@@ -386,7 +361,7 @@ TEST_F(VerifyControllerTest, RowsWhoseThreadDoesNotStartAreSkippedUnchanged) {
   EXPECT_TRUE(found);
 }
 
-TEST_F(VerifyControllerTest, NewRowsAreVerifiedByTheVerifyNewTimer) {
+TEST_F(VerifyServiceTest, NewRowsAreVerifiedByTheVerifyNewTimer) {
   settings_.verify_new_proxy = true;
   settings_.sites = {{"http://a.example/", "va", true}};
   Open();
@@ -404,14 +379,14 @@ TEST_F(VerifyControllerTest, NewRowsAreVerifiedByTheVerifyNewTimer) {
   EXPECT_EQ(Cell(1, 3), "验证中...");
 }
 
-TEST_F(VerifyControllerTest, WithoutVerifyNewAnAdditionArmsNoTimer) {
+TEST_F(VerifyServiceTest, WithoutVerifyNewAnAdditionArmsNoTimer) {
   settings_.verify_new_proxy = false;
   Open();
   Add({"10.0.0.1:80"});
   EXPECT_FALSE(KillTimer(timers_, kTimerVerifyNew));
 }
 
-TEST_F(VerifyControllerTest, TheMenuCommandVerifiesAllAndLeavesTheProxy) {
+TEST_F(VerifyServiceTest, TheMenuCommandVerifiesAllAndLeavesTheProxy) {
   FloatingWindow& w = Open("7.7.7.7:8080", 1);
   Add({"10.0.0.1:80"});
   SelectOnly({});
@@ -429,7 +404,7 @@ TEST_F(VerifyControllerTest, TheMenuCommandVerifiesAllAndLeavesTheProxy) {
   EXPECT_TRUE(prompt_.shown.empty());
 }
 
-TEST_F(VerifyControllerTest, TheMinuteTimerReverifiesTheTickedRows) {
+TEST_F(VerifyServiceTest, TheMinuteTimerReverifiesTheTickedRows) {
   settings_.reverify_by_time = true;
   settings_.reverify_interval = 2;
   settings_.only_favorite_rows = true;
@@ -438,17 +413,17 @@ TEST_F(VerifyControllerTest, TheMinuteTimerReverifiesTheTickedRows) {
   ASSERT_EQ(list().AddProxy("10.0.0.1:80", false), core::AddResult::kAdded);
   ASSERT_EQ(list().AddProxy("10.0.0.2:80", true), core::AddResult::kAdded);
   ASSERT_EQ(list().AddProxy("10.0.0.3:80", true), core::AddResult::kAdded);
-  // Started with the switcher.
-  EXPECT_TRUE(KillTimer(timers_, kTimerMinute));
-  Timer(timers_, kTimerMinute);
+  // Started with the service.
+  EXPECT_TRUE(KillTimer(timers_, VerifyService::kTimerReverify));
+  Timer(timers_, VerifyService::kTimerReverify);
   EXPECT_TRUE(pool_->handed.empty());
-  Timer(timers_, kTimerMinute);
+  Timer(timers_, VerifyService::kTimerReverify);
   EXPECT_EQ(pool_->Proxies(), (std::vector<std::string>{"10.0.0.2:80", "10.0.0.3:80"}));
   EXPECT_EQ(ListView_GetSelectedCount(view_), 2u);
   EXPECT_EQ(ListView_GetItemState(view_, 0, LVIS_SELECTED), 0u);
 }
 
-TEST_F(VerifyControllerTest, ExitLetsTheWorkersGoAndNoReportCountsAfterwards) {
+TEST_F(VerifyServiceTest, ExitLetsTheWorkersGoAndNoReportCountsAfterwards) {
   FloatingWindow& w = Open();
   Add({"10.0.0.1:80", "10.0.0.2:80"});
   Click(IDC_VERIFY_ALL);
@@ -457,13 +432,13 @@ TEST_F(VerifyControllerTest, ExitLetsTheWorkersGoAndNoReportCountsAfterwards) {
   int released = pool_->released;
   SendMessageW(w.hwnd(), WM_COMMAND, IDM_EXIT, 0);
   EXPECT_GT(pool_->released, released);
-  EXPECT_EQ(switcher_->active_workers(), 0);
-  switcher_->OnWorkerDone(0, generation, {Usable(1.5)});
+  EXPECT_EQ(app_->verify().active_workers(), 0);
+  app_->verify().scheduler().OnWorkerDone(0, generation, {Usable(1.5)});
   EXPECT_EQ(scheduler().doneCount(), 0);
   EXPECT_EQ(exit_codes_, (std::vector<int>{1}));
 }
 
-TEST_F(VerifyControllerTest, DestroyingTheWindowLetsTheWorkersGo) {
+TEST_F(VerifyServiceTest, DestroyingTheWindowLetsTheWorkersGo) {
   FloatingWindow& w = Open();
   Add({"10.0.0.1:80", "10.0.0.2:80"});
   Click(IDC_VERIFY_ALL);
@@ -475,14 +450,14 @@ TEST_F(VerifyControllerTest, DestroyingTheWindowLetsTheWorkersGo) {
   EXPECT_TRUE(pool_->current.empty());
 }
 
-TEST_F(VerifyControllerTest, ReapingRunsEveryThreeSecondsOnTheDialog) {
+TEST_F(VerifyServiceTest, TheReapingTimerRunsOnTheServiceWindow) {
   Open();
   Timer(timers_, kTimerReapWorkers);
   EXPECT_EQ(pool_->reaped, 1);
   EXPECT_TRUE(KillTimer(timers_, kTimerReapWorkers));
 }
 
-TEST_F(VerifyControllerTest, TheSettingsButtonShowsTheSettingsDialog) {
+TEST_F(VerifyServiceTest, TheSettingsButtonShowsTheSettingsDialog) {
   Open();
   VerifySettingsDialog& settings = window_->dialog().settings_dialog();
   ASSERT_NE(settings.hwnd(), nullptr);
@@ -491,11 +466,11 @@ TEST_F(VerifyControllerTest, TheSettingsButtonShowsTheSettingsDialog) {
   Click(IDC_VERIFY_SETTINGS);
   EXPECT_TRUE(IsWindowVisible(settings.hwnd()));
   // The sites the run uses are the dialog's.
-  EXPECT_EQ(switcher_->verify_settings().FavoriteSiteCount(), 2);
+  EXPECT_EQ(app_->verify().settings().FavoriteSiteCount(), 2);
   ShowWindow(settings.hwnd(), SW_HIDE);
 }
 
-TEST_F(VerifyControllerTest, ConfirmedSettingsCountForTheNextRun) {
+TEST_F(VerifyServiceTest, ConfirmedSettingsCountForTheNextRun) {
   Open();
   Add({"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80"});
   HWND settings = window_->dialog().settings_dialog().hwnd();
@@ -529,8 +504,8 @@ TEST_F(AppWindowTest, VerifyAllThroughTheRealWorkersEndToEnd) {
   }
   HWND dlg = dialog.hwnd();
   ClickButton(dlg, IDC_VERIFY_ALL);
-  ASSERT_GT(switcher_->active_workers(), 0);
-  ASSERT_TRUE(PumpUntil([this] { return switcher_->active_workers() == 0; }, 30000))
+  ASSERT_GT(app_->verify().active_workers(), 0);
+  ASSERT_TRUE(PumpUntil([this] { return app_->verify().active_workers() == 0; }, 30000))
       << "the run did not end";
   EXPECT_TRUE(prompt_.shown.empty());
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg, IDC_VERIFY_ALL)));
@@ -548,8 +523,8 @@ TEST_F(AppWindowTest, VerifyAllThroughTheRealWorkersEndToEnd) {
   EXPECT_EQ(switcher_->current_proxy(), "127.0.0.1:" + TestPort("PROXY"));
 }
 
-// The switcher's own watchdog timer gives up a proxy that trickles its answer;
-// no window exists, the switcher works alone.
+// The service's own watchdog timer gives up a proxy that trickles its answer;
+// no window exists, the services work alone.
 TEST_F(AppWindowTest, TheWatchdogEndsATricklingProxyEndToEndWithoutAnyWindow) {
   for (const char* name : {"PROXY", "TRICKLE", "DEAD"}) {
     if (TestPort(name).empty()) GTEST_SKIP() << "the verify test servers are not running";
@@ -562,14 +537,14 @@ TEST_F(AppWindowTest, TheWatchdogEndsATricklingProxyEndToEndWithoutAnyWindow) {
   ASSERT_TRUE(core::SaveVerifySettings(settings, profile_));
   watchdog_per_site_ms_ = 1500;
   real_workers_ = true;
-  MakeSwitcher();
+  MakeServices();
   core::ProxyList& list = switcher_->list();
   ASSERT_EQ(list.AddProxy("127.0.0.1:" + TestPort("TRICKLE"), false), core::AddResult::kAdded);
   ASSERT_EQ(list.AddProxy("127.0.0.1:" + TestPort("PROXY"), false), core::AddResult::kAdded);
-  switcher_->scheduler().StartVerifyAll();
-  ASSERT_GT(switcher_->active_workers(), 0);
+  app_->verify().scheduler().StartVerifyAll();
+  ASSERT_GT(app_->verify().active_workers(), 0);
   DWORD start = GetTickCount();
-  ASSERT_TRUE(PumpUntil([this] { return switcher_->active_workers() == 0; }, 30000))
+  ASSERT_TRUE(PumpUntil([this] { return app_->verify().active_workers() == 0; }, 30000))
       << "the run did not end";
   EXPECT_GE(GetTickCount() - start, 1400u);  // the trickling row held its worker
   ASSERT_EQ(list.size(), 2u);
@@ -578,101 +553,6 @@ TEST_F(AppWindowTest, TheWatchdogEndsATricklingProxyEndToEndWithoutAnyWindow) {
   EXPECT_EQ(list.row(1).port, TestPort("TRICKLE"));
   EXPECT_EQ(list.row(1).status, "不可用");
   EXPECT_EQ(list.row(1).score, 0);
-}
-
-// Automatic switching for real: the button, the one-second timer, the cleanup
-// thread and the system proxy; a row whose last verification failed is passed
-// over and uses up its tick.
-TEST_F(AppWindowTest, AutomaticSwitchingWalksTheListEverySecond) {
-  ProxyListDialog& dialog = OpenDialog();
-  core::ProxyList& list = switcher_->list();
-  for (const char* line : {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:1080@SOCKS5"}) {
-    ASSERT_EQ(list.AddProxy(line, false), core::AddResult::kAdded);
-  }
-  list.SetVerifyResult(1, "不可用", "[0]", 0);
-  HWND dlg = dialog.hwnd();
-  auto click = [dlg](int id) {
-    ClickButton(dlg, id);
-  };
-  auto text = [dlg](int id) { return DialogItemText(dlg, id); };
-
-  // A bad interval: the message, the kept interval back in the edit, and
-  // switching still goes on.
-  SetDialogItemText(dlg, IDC_AUTO_SWITCH_SECONDS, "abc");
-  click(IDC_AUTO_SWITCH);
-  ASSERT_EQ(prompt_.shown.size(), 1u);
-  EXPECT_EQ(prompt_.shown[0].text, "请键入一个整数。");
-  EXPECT_EQ(text(IDC_AUTO_SWITCH_SECONDS), "60");
-  EXPECT_TRUE(switcher_->auto_switch().on());
-  std::string on_text = text(IDC_AUTO_SWITCH);
-  click(IDC_AUTO_SWITCH);
-  EXPECT_FALSE(switcher_->auto_switch().on());
-  EXPECT_NE(text(IDC_AUTO_SWITCH), on_text);
-
-  SetDialogItemText(dlg, IDC_AUTO_SWITCH_SECONDS, "1");
-  click(IDC_AUTO_SWITCH);
-  std::vector<std::string> applied;
-  PumpUntil([&] {
-    std::string server = ProxyValue("ProxyServer");
-    if (!server.empty() && (applied.empty() || applied.back() != server)) applied.push_back(server);
-    return applied.size() >= 3;
-  });
-  click(IDC_AUTO_SWITCH);
-  EXPECT_EQ(applied, (std::vector<std::string>{"10.0.0.1:80", "socks=10.0.0.3:1080", "10.0.0.1:80"}));
-  EXPECT_GE(cleanups_->load(), 3);  // cleaned before each switch
-}
-
-// The start-up download from a local list server, silent, imported as the
-// download settings say; and a list site's page downloaded by the user, whose
-// proxies are found in its table and reported.
-TEST_F(AppWindowTest, DownloadsAtStartAndByTheUserAreImported) {
-  if (TestPort("WEB").empty()) GTEST_SKIP() << "the verify test servers are not running";
-  std::string base = "http://127.0.0.1:" + TestPort("WEB");
-  profile_.WriteText("Download Settings", "Proxy File List URL", base + "/dl/list.txt");
-  profile_.WriteInt("Download Settings", "Auto download Proxy List when start", 1);
-  profile_.WriteInt("Download Settings", "Add to favorite after download", 1);
-  ProxyListDialog& dialog = OpenDialog();
-  core::ProxyList& list = switcher_->list();
-  ASSERT_TRUE(PumpUntil([&] { return list.size() == 3; })) << list.size();
-  EXPECT_EQ(list.RowFullLine(1), "10.0.0.2:3128@HTTP");
-  EXPECT_EQ(list.favorite_count(), 3);
-  EXPECT_TRUE(prompt_.shown.empty());  // automatic downloads say nothing
-
-  ASSERT_TRUE(dialog.download_progress_dialog().StartVisible(base + "/dl/table.html",
-                                                             switcher_->download_path()));
-  ASSERT_TRUE(PumpUntil([&] { return !prompt_.shown.empty(); }));
-  EXPECT_EQ(prompt_.shown[0].text.rfind("文件不是ip数据列表，从中找到2个代理地址\n", 0), 0u)
-      << prompt_.shown[0].text;
-  ASSERT_EQ(list.size(), 5u);
-  EXPECT_EQ(list.RowFullLine(4), "10.0.1.2:1080@SOCKS5");
-  DeleteFileW(Utf8ToWide(switcher_->download_path()).c_str());
-}
-
-// Failover: the exit check of an automatic switch fails, and the next usable
-// row is applied within the same tick; a row that failed verification is
-// passed over.
-TEST_F(AppWindowTest, AFailedExitCheckMovesAutomaticSwitchingOnAtOnce) {
-  profile_.WriteInt("Exit Check", "Failover on failed check", 1);
-  MakeSwitcher();
-  core::ProxyList& list = switcher_->list();
-  for (const char* line : {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80", "10.0.0.4:80"}) {
-    ASSERT_EQ(list.AddProxy(line, false), core::AddResult::kAdded);
-  }
-  list.SetVerifyResult(1, "不可用", "[0]", 0);
-  switcher_->ToggleAutoSwitch("3600");  // the ticks are sent by hand
-  SendMessageW(switcher_->timer_window(), WM_TIMER, kTimerAutoSwitch, 0);
-  ASSERT_TRUE(PumpUntil([this] { return ProxyValue("ProxyServer") == "10.0.0.1:80"; }));
-  exit_fetcher_->Answer(core::ExitRoute::kDirect, true, "9.9.9.9");
-  exit_fetcher_->Answer(core::ExitRoute::kSystem, false, "");  // 10.0.0.1 does not answer
-  Pump();
-  EXPECT_EQ(ProxyValue("ProxyServer"), "10.0.0.3:80");  // 10.0.0.2 failed verification
-  exit_fetcher_->Answer(core::ExitRoute::kSystem, true, "5.6.7.8");
-  Pump();
-  EXPECT_EQ(ProxyValue("ProxyServer"), "10.0.0.3:80");
-  EXPECT_FALSE(switcher_->exit_check().failed());
-  // The next tick goes on after the row failover chose.
-  EXPECT_EQ(switcher_->auto_switch().index(), 3);
-  switcher_->ToggleAutoSwitch("3600");
 }
 
 }  // namespace

@@ -1,0 +1,71 @@
+// AppObserver and AppEvents: how the views (and the services that follow the
+// list) learn what changed in the program's state. The owner keeps one
+// AppEvents; the owner and each service tell it what changed, and every
+// registered observer hears it. UI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+namespace win {
+
+// Every method has an empty default, so an observer overrides only what it shows.
+class AppObserver {
+ public:
+  virtual ~AppObserver() = default;
+  // The list changed (see core::ProxyListObserver).
+  virtual void OnRowsAppended(size_t /*first*/, size_t /*count*/) {}
+  virtual void OnRowChanged(size_t /*row*/) {}
+  virtual void OnRowsReset() {}
+  virtual void OnFavoritesChanged() {}
+  // A verification started (true) or ended (false): the controls that start
+  // verifications or change the list follow.
+  virtual void OnRunControls(bool /*running*/) {}
+  // The row a worker was just handed; a list shows it.
+  virtual void OnShowRow(size_t /*row*/) {}
+  // The list caption (VerifyService::Caption) changed.
+  virtual void OnCaptionChanged() {}
+  // The proxy in use (Switcher::current_proxy) changed.
+  virtual void OnProxyChanged() {}
+  // The run settings (RunSettingsHolder::settings) changed.
+  virtual void OnRunSettingsChanged() {}
+  // The exit address check (ExitCheckService::check) changed: its tip text, the
+  // red state.
+  virtual void OnExitCheckChanged() {}
+  // The window the program's message boxes belong to; null: none. The first
+  // observer that names one owns them.
+  virtual HWND MessageOwner() const { return nullptr; }
+};
+
+class AppEvents {
+ public:
+  void Add(AppObserver* observer) {
+    if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end()) {
+      observers_.push_back(observer);
+    }
+  }
+  void Remove(AppObserver* observer) {
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer),
+                     observers_.end());
+  }
+  // Calls `tell(observer)` for every observer in the order they were added.
+  // Observers may add or remove observers meanwhile: the call walks a copy.
+  template <typename F>
+  void Tell(F&& tell) const {
+    for (AppObserver* o : std::vector<AppObserver*>(observers_)) tell(*o);
+  }
+  HWND MessageOwner() const {
+    for (AppObserver* o : observers_) {
+      if (HWND owner = o->MessageOwner()) return owner;
+    }
+    return nullptr;
+  }
+
+ private:
+  std::vector<AppObserver*> observers_;
+};
+
+}  // namespace win

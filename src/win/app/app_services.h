@@ -1,0 +1,73 @@
+// AppServices: the program's state and features, built in order and wired
+// together: the Switcher (the list, the proxy in use, the prompt owner) and the
+// services beside it (verification, the exit check, automatic switching, list
+// downloads, the run settings in force). The composition root makes one from
+// the real parts, tests from theirs; windows are views that take a reference.
+// Built before any window and destroyed after the last. UI thread only.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/proxylist/proxy_list.h"
+#include "win/app/app_platform.h"
+#include "win/app/auto_switch_service.h"
+#include "win/app/download_job.h"
+#include "win/app/exit_check_service.h"
+#include "win/app/list_downloads.h"
+#include "win/app/run_settings_holder.h"
+#include "win/app/switcher.h"
+#include "win/app/verify_service.h"
+#include "win/platform/cleanup_runner.h"
+#include "win/platform/system_proxy.h"
+
+namespace win {
+
+// What the program is made of: the real parts, or a test's. Every one is
+// required unless it says otherwise.
+struct AppParts {
+  AppPlatform platform;
+  // Where the system proxy lives (tests use a key of their own).
+  SystemProxyPlace proxy_place;
+  // Fills the location of new rows and of exit addresses; may be empty.
+  core::ProxyList::Locator locator;
+  VerifyParts verify;
+  // The browser cleanup before each automatic switch (runs off the UI thread).
+  CleanupRunner::Cleanup cleanup;
+  ExitCheckService::FetcherFactory make_exit_fetcher;
+  // The list download and where it writes "Download.txt".
+  std::unique_ptr<DownloadJob> download_job;
+  std::string download_path;
+};
+
+class AppServices {
+ public:
+  explicit AppServices(AppParts parts);
+  ~AppServices();
+  AppServices(const AppServices&) = delete;
+  AppServices& operator=(const AppServices&) = delete;
+
+  // The start: the run settings, the proxy in use read back into the list
+  // (ticked) and the saved list, then the download schedule.
+  void Start();
+
+  const AppPlatform& platform() const { return platform_; }
+  Switcher& switcher() { return switcher_; }
+  VerifyService& verify() { return verify_; }
+  ExitCheckService& exit_check() { return exit_check_; }
+  AutoSwitchService& auto_switch() { return auto_switch_; }
+  ListDownloads& downloads() { return downloads_; }
+  RunSettingsHolder& run_settings() { return run_settings_; }
+
+ private:
+  AppPlatform platform_;
+  std::shared_ptr<core::Clock> clock_;
+  Switcher switcher_;
+  VerifyService verify_;
+  ExitCheckService exit_check_;
+  AutoSwitchService auto_switch_;
+  ListDownloads downloads_;
+  RunSettingsHolder run_settings_;
+};
+
+}  // namespace win

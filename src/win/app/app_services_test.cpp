@@ -1,0 +1,151 @@
+// The services together, as the program wires them: automatic switching, the
+// exit check's failover, list downloads and the system proxy, each seen beside
+// the others on the real timers and threads.
+#include "win/app/app_services.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "win/platform/wide_text.h"
+#include "win/res/resource.h"
+#include "win/testing/app_fixture.h"
+#include "win/testing/dialog_driver.h"
+#include "win/testing/test_servers.h"
+#include "win/ui/dialog_text.h"
+
+namespace win {
+namespace {
+
+// Automatic switching for real: the button, the one-second timer, the cleanup
+// thread and the system proxy; a row whose last verification failed is passed
+// over and uses up its tick.
+TEST_F(AppWindowTest, AutomaticSwitchingWalksTheListEverySecond) {
+  ProxyListDialog& dialog = OpenDialog();
+  core::ProxyList& list = switcher_->list();
+  for (const char* line : {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:1080@SOCKS5"}) {
+    ASSERT_EQ(list.AddProxy(line, false), core::AddResult::kAdded);
+  }
+  list.SetVerifyResult(1, "不可用", "[0]", 0);
+  HWND dlg = dialog.hwnd();
+  auto click = [dlg](int id) {
+    ClickButton(dlg, id);
+  };
+  auto text = [dlg](int id) { return DialogItemText(dlg, id); };
+
+  // A bad interval: the message, the kept interval back in the edit, and
+  // switching still goes on.
+  SetDialogItemText(dlg, IDC_AUTO_SWITCH_SECONDS, "abc");
+  click(IDC_AUTO_SWITCH);
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "请键入一个整数。");
+  EXPECT_EQ(text(IDC_AUTO_SWITCH_SECONDS), "60");
+  EXPECT_TRUE(app_->auto_switch().state().on());
+  std::string on_text = text(IDC_AUTO_SWITCH);
+  click(IDC_AUTO_SWITCH);
+  EXPECT_FALSE(app_->auto_switch().state().on());
+  EXPECT_NE(text(IDC_AUTO_SWITCH), on_text);
+
+  SetDialogItemText(dlg, IDC_AUTO_SWITCH_SECONDS, "1");
+  click(IDC_AUTO_SWITCH);
+  std::vector<std::string> applied;
+  PumpUntil([&] {
+    std::string server = ProxyValue("ProxyServer");
+    if (!server.empty() && (applied.empty() || applied.back() != server)) applied.push_back(server);
+    return applied.size() >= 3;
+  });
+  click(IDC_AUTO_SWITCH);
+  EXPECT_EQ(applied, (std::vector<std::string>{"10.0.0.1:80", "socks=10.0.0.3:1080", "10.0.0.1:80"}));
+  EXPECT_GE(cleanups_->load(), 3);  // cleaned before each switch
+}
+
+// The start-up download from a local list server, silent, imported as the
+// download settings say; and a list site's page downloaded by the user, whose
+// proxies are found in its table and reported.
+TEST_F(AppWindowTest, DownloadsAtStartAndByTheUserAreImported) {
+  if (TestPort("WEB").empty()) GTEST_SKIP() << "the verify test servers are not running";
+  std::string base = "http://127.0.0.1:" + TestPort("WEB");
+  profile_.WriteText("Download Settings", "Proxy File List URL", base + "/dl/list.txt");
+  profile_.WriteInt("Download Settings", "Auto download Proxy List when start", 1);
+  profile_.WriteInt("Download Settings", "Add to favorite after download", 1);
+  ProxyListDialog& dialog = OpenDialog();
+  core::ProxyList& list = switcher_->list();
+  ASSERT_TRUE(PumpUntil([&] { return list.size() == 3; })) << list.size();
+  EXPECT_EQ(list.RowFullLine(1), "10.0.0.2:3128@HTTP");
+  EXPECT_EQ(list.favorite_count(), 3);
+  EXPECT_TRUE(prompt_.shown.empty());  // automatic downloads say nothing
+
+  ASSERT_TRUE(dialog.download_progress_dialog().StartVisible(base + "/dl/table.html",
+                                                             app_->downloads().path()));
+  ASSERT_TRUE(PumpUntil([&] { return !prompt_.shown.empty(); }));
+  EXPECT_EQ(prompt_.shown[0].text.rfind("文件不是ip数据列表，从中找到2个代理地址\n", 0), 0u)
+      << prompt_.shown[0].text;
+  ASSERT_EQ(list.size(), 5u);
+  EXPECT_EQ(list.RowFullLine(4), "10.0.1.2:1080@SOCKS5");
+  DeleteFileW(Utf8ToWide(app_->downloads().path()).c_str());
+}
+
+// Failover: the exit check of an automatic switch fails, and the next usable
+// row is applied within the same tick; a row that failed verification is
+// passed over.
+TEST_F(AppWindowTest, AFailedExitCheckMovesAutomaticSwitchingOnAtOnce) {
+  profile_.WriteInt("Exit Check", "Failover on failed check", 1);
+  MakeServices();
+  core::ProxyList& list = switcher_->list();
+  for (const char* line : {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80", "10.0.0.4:80"}) {
+    ASSERT_EQ(list.AddProxy(line, false), core::AddResult::kAdded);
+  }
+  list.SetVerifyResult(1, "不可用", "[0]", 0);
+  app_->auto_switch().Toggle("3600");  // the ticks are sent by hand
+  SendMessageW(app_->auto_switch().window(), WM_TIMER, AutoSwitchService::kTimerSwitch, 0);
+  ASSERT_TRUE(PumpUntil([this] { return ProxyValue("ProxyServer") == "10.0.0.1:80"; }));
+  exit_fetcher_->Answer(core::ExitRoute::kDirect, true, "9.9.9.9");
+  exit_fetcher_->Answer(core::ExitRoute::kSystem, false, "");  // 10.0.0.1 does not answer
+  Pump();
+  EXPECT_EQ(ProxyValue("ProxyServer"), "10.0.0.3:80");  // 10.0.0.2 failed verification
+  exit_fetcher_->Answer(core::ExitRoute::kSystem, true, "5.6.7.8");
+  Pump();
+  EXPECT_EQ(ProxyValue("ProxyServer"), "10.0.0.3:80");
+  EXPECT_FALSE(app_->exit_check().check().failed());
+  // The next tick goes on after the row failover chose.
+  EXPECT_EQ(app_->auto_switch().state().index(), 3);
+  app_->auto_switch().Toggle("3600");
+}
+
+// Turning automatic switching on and off leaves the list downloads' schedule
+// alone: the hourly download stays armed.
+TEST_F(AppWindowTest, TogglingAutomaticSwitchingKeepsTheHourlyDownload) {
+  MakeServices();
+  HWND downloads = app_->downloads().window();
+  ASSERT_NE(downloads, nullptr);
+  app_->auto_switch().Toggle("60");
+  app_->auto_switch().Toggle("60");
+  ASSERT_FALSE(app_->auto_switch().state().on());
+  // KillTimer finds only a timer that is still set.
+  EXPECT_TRUE(KillTimer(downloads, ListDownloads::kTimerHour));
+}
+
+// A switch that the registry refuses is a failure the user is told of, and the
+// proxy in use stays what the registry says, not what was asked for.
+TEST_F(AppWindowTest, ARefusedSwitchIsReportedAndNotShownAsDone) {
+  // A lasting key cannot be made under a volatile one.
+  std::string parent = proxy_key_ + "_volatile";
+  HKEY raw = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Utf8ToWide(parent).c_str(), 0, nullptr,
+                            REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &raw, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(raw);
+  proxy_key_ = parent + "\\Proxy";
+  MakeServices();
+  prompt_.shown.clear();
+  EXPECT_FALSE(switcher_->SetSystemProxy("10.0.0.1:80"));
+  DeleteRegistryTree(HKEY_CURRENT_USER, parent);
+  EXPECT_EQ(switcher_->current_proxy(), "");
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text.rfind("设置系统代理失败\nwriting ProxyServer: ", 0), 0u)
+      << prompt_.shown[0].text;
+}
+
+}  // namespace
+}  // namespace win

@@ -1,0 +1,72 @@
+#include "win/app/exit_check_service.h"
+
+#include <utility>
+
+namespace win {
+
+ExitCheckService::ExitCheckService(Switcher& switcher, const AppPlatform& platform,
+                                   core::Clock& clock, const FetcherFactory& make_fetcher,
+                                   core::ProxyList::Locator locator)
+    : switcher_(switcher),
+      settings_(core::LoadExitCheckSettings(*platform.profile)),
+      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
+        return OnMessage(msg, wparam, lparam);
+      }) {
+  HWND window = CreateMessageWindow(window_, L"RelaymothExitCheck");
+  fetcher_ = make_fetcher(window, uint32_t(settings_.deadline_seconds) * 1000);
+  check_ = std::make_unique<core::ExitCheck>(*fetcher_, clock, std::move(locator));
+  check_->ApplySettings(settings_);
+  switcher_.events().Add(this);
+}
+
+ExitCheckService::~ExitCheckService() {
+  switcher_.events().Remove(this);
+  KillTimer(window_.hwnd(), kTimerDeadline);
+}
+
+void ExitCheckService::ApplySettings(const core::ExitCheckSettings& settings) {
+  settings_ = settings;
+  check_->ApplySettings(settings);
+  fetcher_->set_deadline_ms(uint32_t(settings.deadline_seconds) * 1000);
+}
+
+bool ExitCheckService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
+  if (msg == WM_EXIT_FETCH_DONE) {
+    OnFetchDone();
+    return true;
+  }
+  if (msg == WM_TIMER && wparam == kTimerDeadline) {
+    CheckMoved(check_->OnTick());
+    return true;
+  }
+  return false;
+}
+
+void ExitCheckService::OnProxyChanged() {
+  if (!settings_.enabled) return;
+  check_->OnSwitched(switcher_.current_proxy());
+  CheckMoved(true);
+}
+
+void ExitCheckService::OnFetchDone() {
+  bool changed = false;
+  for (const ExitFetchResult& r : fetcher_->TakeResults()) {
+    changed = check_->OnFetchDone(r.id, r.ok, r.body) || changed;
+  }
+  CheckMoved(changed);
+}
+
+void ExitCheckService::CheckMoved(bool changed) {
+  if (check_->waiting()) {
+    SetTimer(window_.hwnd(), kTimerDeadline, kDeadlineTickMs, nullptr);
+  } else {
+    KillTimer(window_.hwnd(), kTimerDeadline);
+  }
+  if (!changed) return;
+  switcher_.events().Tell([](AppObserver& o) { o.OnExitCheckChanged(); });
+  if (settings_.failover && failover_ != nullptr && check_->failed()) {
+    failover_->OnSwitchCheckFailed(check_->generation(), check_->proxy());
+  }
+}
+
+}  // namespace win

@@ -1,0 +1,76 @@
+#include "win/app/list_downloads.h"
+
+#include <utility>
+
+#include "core/download/download_done.h"
+
+namespace win {
+
+ListDownloads::ListDownloads(Switcher& switcher, const AppPlatform& platform,
+                             std::unique_ptr<DownloadJob> job, std::string path)
+    : switcher_(switcher),
+      platform_(platform),
+      job_(std::move(job)),
+      path_(std::move(path)),
+      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
+        return OnMessage(msg, wparam, lparam);
+      }) {
+  core::LoadDownloadSettings(*platform_.profile, &settings_);
+  CreateMessageWindow(window_, L"RelaymothListDownloads");
+}
+
+ListDownloads::~ListDownloads() {
+  KillTimer(window_.hwnd(), kTimerHour);
+  KillTimer(window_.hwnd(), kTimerArm);
+}
+
+void ListDownloads::Start() {
+  SetTimer(window_.hwnd(), kTimerHour, core::kDownloadHourMs, nullptr);
+  // The start-up download comes once the program is up and showing.
+  if (schedule_.OnStartup()) SetTimer(window_.hwnd(), kTimerArm, core::kDownloadArmDelayMs, nullptr);
+}
+
+bool ListDownloads::OnMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
+  switch (msg) {
+    case WM_TIMER:
+      if (wparam == kTimerArm) {
+        KillTimer(window_.hwnd(), kTimerArm);
+        StartAutomaticDownload();
+        return true;
+      }
+      if (wparam == kTimerHour) {
+        if (schedule_.OnHourTick()) StartAutomaticDownload();
+        return true;
+      }
+      return false;
+    case WM_DOWNLOAD_DONE:
+      OnDownloadDone(wparam, lparam);
+      return true;
+    case WM_DOWNLOAD_PROGRESS:
+      return true;  // automatic downloads show nothing
+  }
+  return false;
+}
+
+void ListDownloads::StartAutomaticDownload() {
+  // Refused silently while a download (the user's or an earlier one) runs.
+  job_->Start({settings_.url, path_, false}, window_.hwnd());
+}
+
+void ListDownloads::OnDownloadDone(WPARAM result, LPARAM report) {
+  FinishedDownload finished;
+  if (!job_->TakeFinished(&finished)) {
+    // Not the job's own report: only the code and the flag are known.
+    finished.request = {settings_.url, path_, report != 0};
+    finished.outcome.result = int(result);
+  }
+  core::DownloadDoneAction action =
+      core::HandleDownloadDone(finished.outcome, finished.request.report, finished.request.path,
+                               settings_, switcher_.list(), *platform_.codec);
+  if (!action.message.empty()) {
+    UINT icon = action.imported && action.import.ok ? MB_ICONINFORMATION : MB_ICONWARNING;
+    switcher_.Ask(action.message, action.caption, MB_OK | icon);
+  }
+}
+
+}  // namespace win

@@ -1,0 +1,67 @@
+// ListDownloads: the list download as a feature of its own: the download
+// settings in force, the job (one download at a time, on a thread of its own),
+// the silent download at start-up and every N hours on a message-only window of
+// its own, and the end of every download, which imports "Download.txt" into the
+// list as the settings say. A download the user starts is shown by the
+// progress window, which hands its end here. Built by the composition root;
+// UI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "core/download/download_schedule.h"
+#include "core/download/download_settings.h"
+#include "win/app/app_platform.h"
+#include "win/app/download_job.h"
+#include "win/app/switcher.h"
+#include "win/platform/message_window.h"
+
+namespace win {
+
+class ListDownloads final : public DownloadDoneHandler {
+ public:
+  // The hourly schedule and the start-up download's one-shot arming.
+  static constexpr UINT_PTR kTimerHour = 1;
+  static constexpr UINT_PTR kTimerArm = 2;
+
+  // Loads the download settings. `path` is where "Download.txt" goes.
+  ListDownloads(Switcher& switcher, const AppPlatform& platform, std::unique_ptr<DownloadJob> job,
+                std::string path);
+  ~ListDownloads() override;
+  ListDownloads(const ListDownloads&) = delete;
+  ListDownloads& operator=(const ListDownloads&) = delete;
+
+  // The start: the hourly timer, and the start-up download when it is set.
+  void Start();
+  // An automatic download of the configured list: silent; nothing happens
+  // while a download runs.
+  void StartAutomaticDownload();
+
+  // The settings in force; the download settings dialog changes them.
+  core::DownloadSettings& settings() { return settings_; }
+  DownloadJob& job() { return *job_; }
+  const std::string& path() const { return path_; }
+
+  // A download's end: imports the file as the settings say and, for a
+  // download the user started, says what happened.
+  void OnDownloadDone(WPARAM result, LPARAM report) override;
+
+  // For tests: the window of the timers and of the automatic downloads' reports.
+  HWND window() const { return window_.hwnd(); }
+
+ private:
+  bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+
+  Switcher& switcher_;
+  const AppPlatform& platform_;
+  std::unique_ptr<DownloadJob> job_;
+  std::string path_;
+  core::DownloadSettings settings_;
+  core::DownloadSchedule schedule_{settings_};
+  MessageWindow window_;
+};
+
+}  // namespace win

@@ -1,0 +1,69 @@
+#include "win/app/verify_service.h"
+
+#include <utility>
+
+namespace win {
+
+VerifyService::VerifyService(Switcher& switcher, const AppPlatform& platform, VerifyParts parts)
+    : switcher_(switcher),
+      parts_(std::move(parts)),
+      settings_(core::LoadVerifySettings(*platform.profile)),
+      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
+        return OnMessage(msg, wparam, lparam);
+      }),
+      timers_(CreateMessageWindow(window_, L"RelaymothVerifyService")) {
+  scheduler_ = std::make_unique<core::VerifyScheduler>(
+      switcher_.list(), settings_, *parts_.pool, timers_, static_cast<core::VerifyHost&>(*this),
+      *parts_.clock, parts_.watchdog_per_site_ms, parts_.prober.get());
+  switcher_.events().Add(this);
+  timers_.StartReaping();
+  SetTimer(window_.hwnd(), kTimerReverify, kReverifyTickMs, nullptr);
+}
+
+VerifyService::~VerifyService() {
+  switcher_.events().Remove(this);
+  // Workers are let go before the list they were testing rows of; none
+  // reports afterwards.
+  scheduler_->EndRunCleanup();
+  scheduler_.reset();
+}
+
+bool VerifyService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
+  if (msg != WM_TIMER || !scheduler_) return false;
+  if (wparam == kTimerReverify) {
+    scheduler_->ReverifyTick();
+    return true;
+  }
+  return DispatchVerifyTimer(wparam, *scheduler_);
+}
+
+void VerifyService::OnRowsAppended(size_t, size_t) {
+  RefreshCaption();
+  scheduler_->OnProxyAdded();
+}
+
+void VerifyService::OnRowsReset() { RefreshCaption(); }
+
+void VerifyService::OnFavoritesChanged() { RefreshCaption(); }
+
+void VerifyService::ShowMessage(std::string_view text, std::string_view caption) {
+  switcher_.Ask(text, caption, MB_OK);
+}
+
+void VerifyService::SetRunControls(bool running) {
+  switcher_.events().Tell([&](AppObserver& o) { o.OnRunControls(running); });
+}
+
+void VerifyService::ClearSystemProxy() { switcher_.ClearSystemProxy(); }
+
+void VerifyService::UseProxy(const std::string& host_port) { switcher_.SetSystemProxy(host_port); }
+
+void VerifyService::ShowRow(size_t row) {
+  switcher_.events().Tell([&](AppObserver& o) { o.OnShowRow(row); });
+}
+
+void VerifyService::RefreshCaption() {
+  switcher_.events().Tell([](AppObserver& o) { o.OnCaptionChanged(); });
+}
+
+}  // namespace win

@@ -1,0 +1,103 @@
+// VerifyService: the verification of the list as a feature of its own. It owns
+// the verify settings in force, the scheduler, the scheduler's timers and the
+// once-a-minute re-verification on a message-only window of its own; the
+// worker pool and the connect prober report straight to the scheduler. Views
+// start and stop runs here and learn of them through AppObserver (controls,
+// the row to show, the caption). Built by the composition root after the
+// Switcher; UI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/base/clock.h"
+#include "core/verify/verify_scheduler.h"
+#include "core/verify/verify_settings.h"
+#include "win/app/app_events.h"
+#include "win/app/app_platform.h"
+#include "win/app/switcher.h"
+#include "win/platform/message_window.h"
+#include "win/platform/verify_worker_timers.h"
+
+namespace win {
+
+// What the verification runs on; the composition root builds the real ones.
+struct VerifyParts {
+  std::shared_ptr<core::Clock> clock;
+  std::unique_ptr<core::WorkerPool> pool;
+  // The connect probes ahead of the workers; null: no gate, every row goes to
+  // a worker.
+  std::unique_ptr<core::ConnectProber> prober;
+  // How long a worker may take per favorite site before it is given up.
+  uint32_t watchdog_per_site_ms = core::kWatchdogPerSiteMs;
+};
+
+class VerifyService final : private AppObserver, private core::VerifyHost {
+ public:
+  // The re-verification schedule's timer, once a minute.
+  static constexpr UINT_PTR kTimerReverify = 3;
+  static constexpr UINT kReverifyTickMs = 60000;
+
+  // Loads the verify settings, registers with the switcher's events and starts
+  // the reaping and re-verification timers.
+  VerifyService(Switcher& switcher, const AppPlatform& platform, VerifyParts parts);
+  // Lets every worker go without waiting.
+  ~VerifyService() override;
+  VerifyService(const VerifyService&) = delete;
+  VerifyService& operator=(const VerifyService&) = delete;
+
+  // The buttons "<< 验证全部IP数据" and "<< 验证选中IP数据": a message says why
+  // nothing starts; the first clears the system proxy before it starts.
+  void VerifyAll() { scheduler_->VerifyAllCommand(); }
+  void VerifySelected() { scheduler_->VerifySelectedCommand(); }
+  // The menu's "验证全部ip": silent, and the system proxy stays.
+  void VerifyAllQuietly() { scheduler_->StartVerifyAll(); }
+  // "停止验证".
+  void Stop() { scheduler_->StopVerify(); }
+  // Lets every worker go without waiting; nothing is reported afterwards and
+  // no end-of-run rule runs (quitting, the end of the program).
+  void ReleaseWorkers() { scheduler_->EndRunCleanup(); }
+
+  bool running() const { return scheduler_->running(); }
+  int active_workers() const { return scheduler_->activeWorkers(); }
+  // The caption of the list: totals, or the counters while a run is on.
+  std::string Caption() const { return scheduler_->Caption(); }
+  // The settings in force; the verify settings dialog changes them.
+  core::VerifySettings& settings() { return settings_; }
+
+  // For tests and benchmarks: the scheduler and the timer window.
+  core::VerifyScheduler& scheduler() { return *scheduler_; }
+  HWND timer_window() const { return window_.hwnd(); }
+
+ private:
+  bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+
+  // AppObserver: every row the list takes (typed, imported, dropped, loaded)
+  // is an addition for "自动验证新加入和下载的ip服务器"; the caption follows
+  // the list.
+  void OnRowsAppended(size_t first, size_t count) override;
+  void OnRowsReset() override;
+  void OnFavoritesChanged() override;
+
+  // core::VerifyHost
+  void ShowMessage(std::string_view text, std::string_view caption) override;
+  void SetRunControls(bool running) override;
+  void ClearSystemProxy() override;
+  void UseProxy(const std::string& host_port) override;
+  void ShowRow(size_t row) override;
+  void RefreshCaption() override;
+
+  Switcher& switcher_;
+  VerifyParts parts_;
+  core::VerifySettings settings_;
+  MessageWindow window_;
+  VerifyWindowTimers timers_;
+  // Declared last: it refers to the settings, the pool and the timers.
+  std::unique_ptr<core::VerifyScheduler> scheduler_;
+};
+
+}  // namespace win
