@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_url_downloader.h"
@@ -141,15 +142,15 @@ bool DownloadJob::Start(DownloadRequest request, HWND window) {
     state_->downloader = downloader;
   }
   auto* params = new ThreadParams{state_, downloader, files_, clock_, std::move(request)};
-  HANDLE thread = CreateThread(nullptr, 0, &DownloadJob::ThreadMain, params, 0, nullptr);
-  if (thread == nullptr) {
+  // The thread is never waited for: its handle is closed on return.
+  UniqueKernelHandle thread(CreateThread(nullptr, 0, &DownloadJob::ThreadMain, params, 0, nullptr));
+  if (!thread) {
     delete params;
     std::lock_guard lock(state_->mutex);
     state_->running = false;
     state_->downloader.reset();
     return false;
   }
-  CloseHandle(thread);
   return true;
 }
 
@@ -225,11 +226,10 @@ bool CanCreateFileIn(std::string_view folder) {
   if (probe.empty()) return false;
   if (probe.back() != L'\\' && probe.back() != L'/') probe += L'\\';
   probe += L"Relaymoth-write-test-" + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-  HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(h);
-  return true;
+  // Deleted again when the handle closes, on return.
+  UniqueFileHandle file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  return file.valid();
 }
 
 }  // namespace

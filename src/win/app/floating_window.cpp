@@ -228,13 +228,10 @@ void FloatingWindow::OnPaint() {
   }
   if (services_.exit_check().check().failed()) {
     // The proxy in use does not work (or does not hide the address): red.
-    HBRUSH red = CreateSolidBrush(RGB(220, 30, 30));
-    HGDIOBJ old_brush = SelectObject(dc, red);
-    HGDIOBJ old_pen = SelectObject(dc, GetStockObject(NULL_PEN));
+    UniqueBrush red(CreateSolidBrush(RGB(220, 30, 30)));
+    SelectedObject brush(dc, red.get());
+    SelectedObject pen(dc, GetStockObject(NULL_PEN));
     Ellipse(dc, Px(9), Px(10), Px(24), Px(25));
-    SelectObject(dc, old_pen);
-    SelectObject(dc, old_brush);
-    DeleteObject(red);
   }
   EndPaint(hwnd(), &ps);
 }

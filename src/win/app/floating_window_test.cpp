@@ -410,10 +410,7 @@ TEST_F(FloatingWindowTest, TheExitCheckShowsInTheTipsAndTurnsTheDotRed) {
   EXPECT_TRUE(prompt_.shown.empty());
   // The dot's middle is painted red.
   UpdateWindow(w.hwnd());
-  HDC dc = GetDC(w.hwnd());
-  COLORREF middle = GetPixel(dc, 16, 17);
-  ReleaseDC(w.hwnd(), dc);
-  EXPECT_EQ(middle, RGB(220, 30, 30));
+  EXPECT_EQ(GetPixel(WindowDc(w.hwnd()).get(), 16, 17), RGB(220, 30, 30));
 }
 
 TEST_F(FloatingWindowTest, RunSettingsTakeEffectAtOnceTrayAndExitCheck) {

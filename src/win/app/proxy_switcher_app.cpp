@@ -23,24 +23,6 @@
 #include "win/ui/message_loop.h"
 
 namespace win {
-namespace {
-
-// OLE for the life of the program; undone only if it was done.
-class OleScope {
- public:
-  OleScope() : ok_(SUCCEEDED(OleInitialize(nullptr))) {}
-  ~OleScope() {
-    if (ok_) OleUninitialize();
-  }
-  OleScope(const OleScope&) = delete;
-  OleScope& operator=(const OleScope&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_;
-};
-
-}  // namespace
 
 int ProxySwitcherApp::Run() {
   UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kSingleInstanceMutex));

@@ -14,6 +14,7 @@
 #include "core/base/text.h"
 #include "win/platform/registry.h"
 #include "win/platform/run_settings_platform.h"
+#include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
 #include "win/testing/dialog_driver.h"
@@ -50,7 +51,6 @@ bool ReadShortcut(const std::string& path, ShortcutContents* out) {
 class RunSettingsDialogTest : public testing::Test {
  protected:
   void SetUp() override {
-    OleInitialize(nullptr);
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     desktop_ = WideToUtf8(temp) + "relaymoth-desktop-" + std::to_string(GetCurrentProcessId());
@@ -65,7 +65,6 @@ class RunSettingsDialogTest : public testing::Test {
     DeleteFileW(Utf8ToWide(link_).c_str());
     RemoveDirectoryW(Utf8ToWide(desktop_).c_str());
     ClearRunValues();
-    OleUninitialize();
   }
   void ClearRunValues() {
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
@@ -102,6 +101,7 @@ class RunSettingsDialogTest : public testing::Test {
     return GetFileAttributesW(Utf8ToWide(link_).c_str()) != INVALID_FILE_ATTRIBUTES;
   }
 
+  OleScope ole_;  // made first, gone last
   core::MemoryProfileStore store_;
   RegistryRunKeyStore run_key_;
   std::unique_ptr<ShellDesktopShortcuts> shortcuts_;

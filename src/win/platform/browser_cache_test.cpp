@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 
 namespace win {
@@ -45,12 +46,11 @@ class CacheTree {
     ASSERT_TRUE(CreateDirectoryW(Utf8ToWide(Path(rel)).c_str(), nullptr)) << rel;
   }
   void File(const std::string& rel, DWORD attributes = FILE_ATTRIBUTE_NORMAL) const {
-    HANDLE h = CreateFileW(Utf8ToWide(Path(rel)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           attributes, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << rel;
+    UniqueFileHandle h(CreateFileW(Utf8ToWide(Path(rel)).c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_NEW, attributes, nullptr));
+    ASSERT_TRUE(h.valid()) << rel;
     DWORD written = 0;
-    WriteFile(h, "cached", 6, &written, nullptr);
-    CloseHandle(h);
+    WriteFile(h.get(), "cached", 6, &written, nullptr);
   }
   bool Exists(const std::string& rel) const {
     return GetFileAttributesW(Utf8ToWide(Path(rel)).c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -156,11 +156,12 @@ bool InUrlCache(const std::wstring& url) {
 void CommitEntry(const std::wstring& url, DWORD type) {
   wchar_t file[MAX_PATH] = {};
   ASSERT_TRUE(CreateUrlCacheEntryW(url.c_str(), 0, L"txt", file, 0)) << GetLastError();
-  HANDLE h = CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  WriteFile(h, "entry", 5, &written, nullptr);
-  CloseHandle(h);
+  {
+    UniqueFileHandle h(CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(h.valid());
+    DWORD written = 0;
+    WriteFile(h.get(), "entry", 5, &written, nullptr);
+  }
   FILETIME none{};
   ASSERT_TRUE(
       CommitUrlCacheEntryW(url.c_str(), file, none, none, type, nullptr, 0, nullptr, nullptr))

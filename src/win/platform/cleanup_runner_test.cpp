@@ -10,22 +10,23 @@
 #include <atomic>
 #include <memory>
 
+#include "win/platform/unique_handle.h"
+
 namespace win {
 namespace {
 
 constexpr DWORD kWaitMs = 10000;  // a bound against hanging, never a delay
 
 struct Gate {
-  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  UniqueKernelHandle go{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   std::atomic<bool> cleaned{false};
   std::atomic<DWORD> thread_id{0};
-  ~Gate() { CloseHandle(go); }
 };
 
 CleanupRunner::Cleanup GatedCleanup(std::shared_ptr<Gate> gate) {
   return [gate] {
     gate->thread_id = GetCurrentThreadId();
-    WaitForSingleObject(gate->go, kWaitMs);
+    WaitForSingleObject(gate->go.get(), kWaitMs);
     gate->cleaned = true;
   };
 }
@@ -64,7 +65,7 @@ TEST_F(CleanupRunnerTest, CleansOffThisThreadThenReportsTheText) {
   // A second switch while the first still cleans is dropped, not queued.
   runner.CleanThenSwitch("10.0.0.2:8080");
   EXPECT_FALSE(AnyReport());
-  SetEvent(gate->go);
+  SetEvent(gate->go.get());
 
   MSG msg{};
   ASSERT_TRUE(NextReport(&msg));
@@ -96,7 +97,7 @@ TEST_F(CleanupRunnerTest, AbandonedRunNeverReports) {
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), runner.thread(), GetCurrentProcess(), &thread,
                                 SYNCHRONIZE, FALSE, 0));
   }
-  SetEvent(gate->go);
+  SetEvent(gate->go.get());
   ASSERT_EQ(WaitForSingleObject(thread, kWaitMs), WAIT_OBJECT_0);
   CloseHandle(thread);
   EXPECT_TRUE(gate->cleaned);

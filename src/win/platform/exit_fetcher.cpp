@@ -7,6 +7,8 @@
 #include <new>
 #include <utility>
 
+#include "win/platform/internet_handles.h"
+#include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 
 namespace win {
@@ -14,13 +16,6 @@ namespace win {
 namespace {
 
 std::atomic<int> g_threads_alive{0};
-
-struct InternetCloser {
-  void operator()(HINTERNET h) const {
-    if (h != nullptr) InternetCloseHandle(h);
-  }
-};
-using UniqueInternet = std::unique_ptr<void, InternetCloser>;
 
 void SetDword(HINTERNET handle, DWORD option, DWORD value) {
   InternetSetOptionW(handle, option, &value, sizeof(value));
@@ -169,13 +164,11 @@ void WinInetExitFetcher::StartFetch(uint64_t id, const std::string& page, core::
   if (core::ExitCheckPageError(page).empty()) {
     if (g_threads_alive.fetch_add(1) < kMaxExitFetchThreads) {
       auto* job = new (std::nothrow) FetchJob{shared_, id, Utf8ToWide(page), route, deadline_ms_};
-      HANDLE h = job ? CreateThread(nullptr, 0, &FetchThread, job, 0, nullptr) : nullptr;
-      if (h != nullptr) {
-        // The thread is never waited for: it ends by itself and reports only
-        // while the fetcher lives.
-        CloseHandle(h);
-        return;
-      }
+      // The thread is never waited for: it ends by itself and reports only
+      // while the fetcher lives. Its handle is closed at once.
+      UniqueKernelHandle thread(job ? CreateThread(nullptr, 0, &FetchThread, job, 0, nullptr)
+                                    : nullptr);
+      if (thread) return;
       delete job;
     }
     g_threads_alive.fetch_sub(1);

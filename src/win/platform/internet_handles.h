@@ -3,7 +3,8 @@
 // closing whatever is open and refusing new ones. A handle is closed exactly
 // once, by whichever side takes it out of the list first, and never while the
 // lock is held, so Abort never waits for a WinInet call. InternetHandle owns
-// one handle through such a list.
+// one handle through such a list; UniqueInternet owns one that no other thread
+// aborts.
 #pragma once
 
 #include <windows.h>
@@ -14,7 +15,18 @@
 #include <utility>
 #include <vector>
 
+#include "win/platform/unique_handle.h"
+
 namespace win {
+
+// For UniqueInternet. Declare a request after its connection after its
+// session: it is then closed first.
+struct InternetTraits {
+  using Handle = HINTERNET;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { InternetCloseHandle(h); }
+};
+using UniqueInternet = UniqueHandle<InternetTraits>;
 
 class InternetHandleList {
  public:

@@ -1,9 +1,13 @@
+// Winsock's header must come before windows.h: the socket wrapper goes first.
+#include "win/platform/unique_socket.h"
+
 #include "win/platform/unique_handle.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -117,6 +121,76 @@ TEST(UniqueFileHandleTest, ClosingADeleteOnCloseFileRemovesIt) {
   EXPECT_TRUE(std::filesystem::exists(path));
   file.reset();
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(UniqueSocketTest, AMovedSocketStaysOpenUntilItsLastOwnerGoes) {
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+  const SOCKET raw = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  ASSERT_NE(raw, INVALID_SOCKET);
+  auto is_open = [raw] {
+    int type = 0;
+    int size = sizeof(type);
+    return getsockopt(raw, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &size) == 0;
+  };
+  UniqueSocket kept;
+  {
+    UniqueSocket made(raw);
+    kept = std::move(made);
+  }
+  EXPECT_TRUE(is_open()) << "closed by the wrapper it was moved out of";
+  kept.reset();
+  EXPECT_FALSE(is_open());
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+  WSACleanup();
+}
+
+TEST(ScopedGdiTest, SelectionsAreUndoneInReverseAndTheMemoryDcIsDeleted) {
+  UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+  ASSERT_TRUE(dc.valid());
+  const HGDIOBJ first_pen = GetCurrentObject(dc.get(), OBJ_PEN);
+  UniquePen red(CreatePen(PS_SOLID, 1, RGB(255, 0, 0)));
+  UniquePen blue(CreatePen(PS_SOLID, 1, RGB(0, 0, 255)));
+  {
+    SelectedObject outer(dc.get(), red.get());
+    {
+      SelectedObject inner(dc.get(), blue.get());
+      EXPECT_EQ(GetCurrentObject(dc.get(), OBJ_PEN), blue.get());
+    }
+    EXPECT_EQ(GetCurrentObject(dc.get(), OBJ_PEN), red.get());
+  }
+  EXPECT_EQ(GetCurrentObject(dc.get(), OBJ_PEN), first_pen);
+  const HDC raw = dc.get();
+  EXPECT_EQ(GetObjectType(raw), DWORD(OBJ_MEMDC));
+  dc.reset();
+  EXPECT_EQ(GetObjectType(raw), 0u) << "still a DC";
+}
+
+// OLE is per thread: each case runs on a thread of its own.
+TEST(OleScopeTest, NestedScopesAreBalancedAndAFailureIsReported) {
+  bool nested_ok = false;
+  HRESULT after_nested = E_FAIL;
+  std::thread([&] {
+    {
+      OleScope outer;
+      OleScope inner;  // S_FALSE: on already
+      nested_ok = outer.ok() && inner.ok();
+    }
+    // COM is off again only if both were undone: a multithreaded start is then
+    // a first start, not a change of the thread's model.
+    after_nested = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (SUCCEEDED(after_nested)) CoUninitialize();
+  }).join();
+  EXPECT_TRUE(nested_ok);
+  EXPECT_EQ(after_nested, S_OK);
+
+  bool multithreaded_ok = true;
+  std::thread([&] {
+    const HRESULT own = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    multithreaded_ok = OleScope().ok();  // OLE needs a single-threaded apartment
+    if (SUCCEEDED(own)) CoUninitialize();
+  }).join();
+  EXPECT_FALSE(multithreaded_ok);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "win/platform/unique_socket.h"
 #include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/message_window.h"
@@ -62,8 +63,8 @@ class WinsockConnectProber::State {
   std::mutex mutex;
   HWND window = nullptr;  // null once the prober is going away: nothing is posted
   bool stop = false;
-  std::map<uint64_t, SOCKET> connecting;  // connects in flight
-  std::vector<SOCKET> to_close;          // cancelled; closed by the prober thread
+  std::map<uint64_t, UniqueSocket> connecting;  // connects in flight
+  std::vector<UniqueSocket> to_close;           // cancelled; closed by the prober thread
   struct Pending {
     uint64_t id;
     std::string host;
@@ -81,15 +82,9 @@ class WinsockConnectProber::State {
   std::set<uint64_t> cancelled_start;    // cancelled before their connect began
   std::set<uint64_t> resolving;          // names being resolved
   std::set<uint64_t> cancelled_resolving;
-  HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // the thread's window is made
-
-  ~State() {
-    for (auto& [id, s] : connecting) closesocket(s);
-    for (SOCKET s : to_close) closesocket(s);
-    if (wake) CloseHandle(wake);
-    if (ready) CloseHandle(ready);
-  }
+  UniqueKernelHandle wake{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  // Set once the thread's window is made.
+  UniqueKernelHandle ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 
   // Outcomes not handed to the UI thread yet, and whether a message says so.
   std::vector<std::pair<uint64_t, bool>> outcomes;
@@ -112,9 +107,10 @@ class WinsockConnectProber::State {
 
   // Closes a socket whose connect may still report: the mark posted behind
   // the close tells a stale event from one of a new socket given the same handle.
-  void CloseUnreported(SOCKET s) {
+  void CloseUnreported(UniqueSocket owned) {
+    const SOCKET s = owned.get();
     watched.erase(s);
-    closesocket(s);
+    owned.reset();
     if (PostMessageW(events, WM_PROBE_SOCKET_CLOSED, WPARAM(s), 0)) ++closed_marks[s];
   }
 
@@ -154,20 +150,20 @@ class WinsockConnectProber::State {
       std::lock_guard lock(mutex);
       if (!GoneLocked(id, probe_epoch)) PostLocked(id, connected);
     };
-    SOCKET s = socket(address.storage.ss_family, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return known(false);
+    UniqueSocket s(socket(address.storage.ss_family, SOCK_STREAM, IPPROTO_TCP));
+    if (!s) return known(false);
     // Also makes the socket non-blocking.
-    if (WSAAsyncSelect(s, events, WM_PROBE_SOCKET_EVENT, FD_CONNECT) != 0) {
-      closesocket(s);
+    if (WSAAsyncSelect(s.get(), events, WM_PROBE_SOCKET_EVENT, FD_CONNECT) != 0) {
       return known(false);
     }
-    if (connect(s, reinterpret_cast<const sockaddr*>(&address.storage), address.length) == 0) {
-      CloseUnreported(s);
+    if (connect(s.get(), reinterpret_cast<const sockaddr*>(&address.storage), address.length) ==
+        0) {
+      CloseUnreported(std::move(s));
       return known(true);
     }
     int error = WSAGetLastError();
     if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS) {
-      CloseUnreported(s);
+      CloseUnreported(std::move(s));
       return known(false);
     }
     {
@@ -175,12 +171,12 @@ class WinsockConnectProber::State {
       // Cancelled (or the run stopped) while the socket was being made: the
       // probe is gone, so is its socket, and nothing is reported.
       if (!GoneLocked(id, probe_epoch)) {
-        connecting.emplace(id, s);
-        watched.emplace(s, id);
+        watched.emplace(s.get(), id);
+        connecting.emplace(id, std::move(s));
         return;
       }
     }
-    CloseUnreported(s);
+    CloseUnreported(std::move(s));
   }
 
   // A connect ended (the prober thread's window).
@@ -191,16 +187,18 @@ class WinsockConnectProber::State {
     const uint64_t id = found->second;
     watched.erase(found);
     const bool connected = WSAGETSELECTEVENT(event) == FD_CONNECT && WSAGETSELECTERROR(event) == 0;
+    // FD_CONNECT comes once: nothing more is queued for this socket, which is
+    // closed when this ends, outside the lock.
+    UniqueSocket ended;
     {
       std::lock_guard lock(mutex);
       auto it = connecting.find(id);
       // Cancelled meanwhile: the socket waits in to_close and nothing is reported.
-      if (it == connecting.end() || it->second != s) return;
+      if (it == connecting.end() || it->second.get() != s) return;
+      ended = std::move(it->second);
       connecting.erase(it);
       PostLocked(id, connected);
     }
-    // FD_CONNECT comes once: nothing more is queued for this socket.
-    closesocket(s);
   }
 
   void OnSocketClosed(SOCKET s) {
@@ -219,11 +217,12 @@ class WinsockConnectProber::State {
     });
     const bool made = window.Create(L"RelaymothConnectEvents");
     events = made ? window.hwnd() : nullptr;
-    SetEvent(ready);  // Create waits for the window
+    SetEvent(ready.get());  // Create waits for the window
     if (!made) return;
     std::vector<Pending> starting;
     std::vector<Resolved> resolved;
-    std::vector<SOCKET> closing;
+    std::vector<UniqueSocket> closing;
+    const HANDLE wake_handle = wake.get();
     for (;;) {
       {
         std::lock_guard lock(mutex);
@@ -232,7 +231,7 @@ class WinsockConnectProber::State {
         starting.swap(to_start);
         resolved.swap(to_connect);
       }
-      for (SOCKET s : closing) CloseUnreported(s);
+      for (UniqueSocket& s : closing) CloseUnreported(std::move(s));
       for (Pending& p : starting) Begin(std::move(p));
       for (Resolved& r : resolved) Open(r.id, r.address, r.epoch);
       closing.clear();
@@ -240,7 +239,8 @@ class WinsockConnectProber::State {
       resolved.clear();
       MSG msg;
       while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-      MsgWaitForMultipleObjectsEx(1, &wake, INFINITE, QS_ALLPOSTMESSAGE, MWMO_INPUTAVAILABLE);
+      MsgWaitForMultipleObjectsEx(1, &wake_handle, INFINITE, QS_ALLPOSTMESSAGE,
+                                  MWMO_INPUTAVAILABLE);
     }
   }
 
@@ -278,7 +278,7 @@ class WinsockConnectProber::State {
       state.PostLocked(r->id, false);
       return 0;
     }
-    if (state.to_connect.empty()) SetEvent(state.wake);
+    if (state.to_connect.empty()) SetEvent(state.wake.get());
     state.to_connect.push_back({r->id, address, r->epoch});
     return 0;
   }
@@ -302,10 +302,9 @@ WinsockConnectProber::~WinsockConnectProber() {
     state_->stop = true;
   }
   if (thread_) {
-    SetEvent(state_->wake);
+    SetEvent(state_->wake.get());
     // The thread wakes for the event and looks at `stop` first.
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
+    WaitForSingleObject(thread_.get(), INFINITE);
   }
   window_.reset();
   // Resolutions still running hold the state and close what they open.
@@ -316,7 +315,7 @@ bool WinsockConnectProber::Create() {
   if (thread_) return true;
   WSADATA data;
   if (!wsa_) wsa_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  if (!wsa_ || state_->wake == nullptr || state_->ready == nullptr) return false;
+  if (!wsa_ || !state_->wake || !state_->ready) return false;
   // On the UI thread that creates the prober: outcomes are handled there, in
   // the order the prober thread saw them.
   window_ = std::make_unique<MessageWindow>([this](UINT msg, WPARAM, LPARAM) {
@@ -334,18 +333,17 @@ bool WinsockConnectProber::Create() {
   }
   auto* param = new std::shared_ptr<State>(state_);
   // Room for its window's calls into the system (reserved, not committed).
-  thread_ = CreateThread(nullptr, 256 * 1024, &State::ThreadMain, param,
-                         STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  if (thread_ == nullptr) {
+  thread_.reset(CreateThread(nullptr, 256 * 1024, &State::ThreadMain, param,
+                             STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+  if (!thread_) {
     delete param;
     return false;
   }
   // The thread watches connects through a window of its own.
-  WaitForSingleObject(state_->ready, INFINITE);
+  WaitForSingleObject(state_->ready.get(), INFINITE);
   if (state_->events != nullptr) return true;
-  WaitForSingleObject(thread_, INFINITE);  // it ends at once without its window
-  CloseHandle(thread_);
-  thread_ = nullptr;
+  WaitForSingleObject(thread_.get(), INFINITE);  // it ends at once without its window
+  thread_.reset();
   return false;
 }
 
@@ -355,7 +353,7 @@ core::ProbeStart WinsockConnectProber::Start(uint64_t id, std::string_view host,
   std::lock_guard lock(state_->mutex);
   // The thread takes the whole queue at once: only the first entry needs to
   // wake it (a wake costs a trip to the system, and a sweep starts a thousand).
-  if (state_->to_start.empty()) SetEvent(state_->wake);
+  if (state_->to_start.empty()) SetEvent(state_->wake.get());
   state_->to_start.push_back({id, std::string(host), port, state_->epoch});
   return core::ProbeStart::kStarted;
 }
@@ -366,8 +364,8 @@ void WinsockConnectProber::Cancel(uint64_t id) {
   auto it = state_->connecting.find(id);
   if (it != state_->connecting.end()) {
     // The prober thread may be inside select with this socket: it closes it.
-    if (state_->to_close.empty()) SetEvent(state_->wake);
-    state_->to_close.push_back(it->second);
+    if (state_->to_close.empty()) SetEvent(state_->wake.get());
+    state_->to_close.push_back(std::move(it->second));
     state_->connecting.erase(it);
     return;
   }
@@ -382,13 +380,13 @@ void WinsockConnectProber::Cancel(uint64_t id) {
 void WinsockConnectProber::CancelAll() {
   live_.clear();
   std::lock_guard lock(state_->mutex);
-  for (auto& [id, s] : state_->connecting) state_->to_close.push_back(s);
+  for (auto& [id, s] : state_->connecting) state_->to_close.push_back(std::move(s));
   state_->connecting.clear();
   state_->cancelled_resolving.insert(state_->resolving.begin(), state_->resolving.end());
   state_->to_start.clear();
   state_->cancelled_start.clear();
   ++state_->epoch;
-  SetEvent(state_->wake);
+  SetEvent(state_->wake.get());
 }
 
 int WinsockConnectProber::open_sockets() const {

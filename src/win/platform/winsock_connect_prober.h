@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "core/verify/connect_gate.h"
+#include "win/platform/unique_handle.h"
 
 namespace win {
 
@@ -52,7 +53,7 @@ class WinsockConnectProber final : public core::ConnectProber {
 
   std::shared_ptr<State> state_;
   std::unique_ptr<MessageWindow> window_;
-  HANDLE thread_ = nullptr;
+  UniqueKernelHandle thread_;
   bool wsa_ = false;
   std::set<uint64_t> live_;  // started, not cancelled, not reported (UI thread)
   std::deque<std::pair<uint64_t, bool>> arrived_;  // taken from the thread, not handed on

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "win/platform/unique_socket.h"
 #include "win/platform/win_clock.h"
 #include "win/testing/report_functions.h"
 
@@ -34,20 +35,20 @@ uint16_t PortOf(SOCKET s) {
   return ntohs(a.sin_port);
 }
 
-SOCKET Listener(int backlog) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+UniqueSocket Listener(int backlog) {
+  UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-  listen(s, backlog);
+  bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a));
+  listen(s.get(), backlog);
   return s;
 }
 
 // Connects to `port` without waiting; true when the handshake completed within
 // `ms`.
-bool Handshake(uint16_t port, DWORD ms, std::vector<SOCKET>* keep) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+bool Handshake(uint16_t port, DWORD ms, std::vector<UniqueSocket>* keep) {
+  const SOCKET s = keep->emplace_back(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)).get();
   u_long nb = 1;
   ioctlsocket(s, FIONBIO, &nb);
   sockaddr_in a{};
@@ -55,7 +56,6 @@ bool Handshake(uint16_t port, DWORD ms, std::vector<SOCKET>* keep) {
   a.sin_port = htons(port);
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-  keep->push_back(s);
   fd_set w;
   FD_ZERO(&w);
   FD_SET(s, &w);
@@ -102,19 +102,12 @@ class WinsockConnectProberTest : public ::testing::Test {
     recorder.gate = &gate;
     to_gate.Set([this](uint64_t id, bool ok) { ok ? gate.OnConnected(id) : gate.OnRefused(id); });
     prober.SetReportTarget(&to_gate);
-    SOCKET accepting = Listener(SOMAXCONN);
-    keep.push_back(accepting);
-    accepting_port = PortOf(accepting);
-    SOCKET hole = Listener(0);
-    keep.push_back(hole);
-    hole_port = PortOf(hole);
+    accepting_port = PortOf(keep.emplace_back(Listener(SOMAXCONN)).get());
+    hole_port = PortOf(keep.emplace_back(Listener(0)).get());
     // Fill the accept queue: once a handshake hangs, the port drops SYNs.
     bool filled = false;
     for (int i = 0; i < 8 && !filled; ++i) filled = !Handshake(hole_port, 300, &keep);
     ASSERT_TRUE(filled) << "the accept queue of the black-holed port never filled";
-  }
-  void TearDown() override {
-    for (SOCKET s : keep) closesocket(s);
   }
 
   Winsock winsock;
@@ -123,7 +116,7 @@ class WinsockConnectProberTest : public ::testing::Test {
   WinClock clock;
   Recorder recorder;
   core::ConnectGate gate{prober, clock, recorder, core::GateSettings{kTimeoutMs, 100}};
-  std::vector<SOCKET> keep;
+  std::vector<UniqueSocket> keep;  // closed before the prober and Winsock go
   uint16_t accepting_port = 0;
   uint16_t hole_port = 0;  // drops every handshake
 
@@ -136,9 +129,9 @@ class WinsockConnectProberTest : public ::testing::Test {
 };
 
 TEST_F(WinsockConnectProberTest, AcceptingRefusingAndBlackHoledPorts) {
-  SOCKET closed = Listener(1);
-  uint16_t refusing = PortOf(closed);
-  closesocket(closed);
+  UniqueSocket closed = Listener(1);
+  uint16_t refusing = PortOf(closed.get());
+  closed.reset();
 
   std::string a = std::to_string(accepting_port);
   std::string r = std::to_string(refusing);

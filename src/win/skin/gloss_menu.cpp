@@ -226,10 +226,9 @@ bool HandleGlossMenuMessage(HWND owner, UINT msg, WPARAM wparam, LPARAM lparam, 
       if (record == nullptr) return false;
       const int dpi = DpiOfWindow(owner);
       HWND measure_on = owner != nullptr ? owner : GetDesktopWindow();
-      HDC dc = GetDC(measure_on);
-      if (dc == nullptr) return false;
-      const SIZE size = MeasureMenuItem(dc, LookOf(*record, dpi), MenuHeight(dpi));
-      ReleaseDC(measure_on, dc);
+      const WindowDc dc(measure_on);
+      if (!dc) return false;
+      const SIZE size = MeasureMenuItem(dc.get(), LookOf(*record, dpi), MenuHeight(dpi));
       measure->itemWidth = UINT(size.cx);
       measure->itemHeight = UINT(size.cy);
       *result = TRUE;

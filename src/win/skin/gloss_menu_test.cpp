@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
 #include "win/skin/skin_paint.h"
@@ -94,11 +95,11 @@ TEST(GlossMenuTest, OwnerMeasuresAndDrawsOnlyLiveGlossItems) {
     EXPECT_GE(2 * separator.itemHeight + 2, item.itemHeight);
 
     // Drawn selected and checked into a memory bitmap through the owner.
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, 160, 22);
-    ReleaseDC(nullptr, screen);
-    HGDIOBJ old = SelectObject(dc, bitmap);
+    const WindowDc screen(nullptr);
+    UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+    UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), 160, 22));
+    const HDC dc = memory.get();
+    SelectedObject selected(dc, bitmap.get());
     DRAWITEMSTRUCT draw{ODT_MENU, 0, 0, ODA_DRAWENTIRE, ODS_SELECTED | ODS_CHECKED,
                         HWND(popup), dc, {0, 0, 160, 22}, item_data};
     EXPECT_EQ(SendMessageW(owner.hwnd(), WM_DRAWITEM, 0, LPARAM(&draw)), TRUE);
@@ -110,9 +111,6 @@ TEST(GlossMenuTest, OwnerMeasuresAndDrawsOnlyLiveGlossItems) {
     SendMessageW(owner.hwnd(), WM_DRAWITEM, 0, LPARAM(&draw));
     EXPECT_EQ(Rgb(GetPixel(dc, 2, 11)), Rgb(Lighten(GetSysColor(COLOR_BTNFACE), 25))) << "column";
     EXPECT_EQ(Rgb(GetPixel(dc, 150, 11)), Rgb(GetSysColor(COLOR_WINDOW))) << "item area";
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
   }
   // The menu is gone: its item data is no longer trusted.
   MEASUREITEMSTRUCT stale{ODT_MENU, 0, 0, 0, 0, item_data};
@@ -184,15 +182,16 @@ void CALLBACK OnMenuTimer(HWND, UINT, UINT_PTR id, DWORD) {
   GetMenuItemRect(nullptr, t.popup, 0, &t.selected);
   GetMenuItemRect(nullptr, t.popup, 1, &t.plain);
   GetMenuItemRect(nullptr, t.popup, 6, &t.checked);
-  HDC screen = GetDC(nullptr);
-  const int mid = (t.selected.top + t.selected.bottom) / 2;
-  t.selected_fill = GetPixel(screen, t.selected.right - 4, mid);
-  const int plain_mid = (t.plain.top + t.plain.bottom) / 2;
-  t.column = GetPixel(screen, t.plain.left + 2, plain_mid);
-  t.item = GetPixel(screen, t.plain.right - 4, plain_mid);
-  const int check_mid = (t.checked.top + t.checked.bottom) / 2;
-  t.check_frame = GetPixel(screen, t.checked.left + 3, check_mid);
-  ReleaseDC(nullptr, screen);
+  {
+    const WindowDc screen(nullptr);
+    const int mid = (t.selected.top + t.selected.bottom) / 2;
+    t.selected_fill = GetPixel(screen.get(), t.selected.right - 4, mid);
+    const int plain_mid = (t.plain.top + t.plain.bottom) / 2;
+    t.column = GetPixel(screen.get(), t.plain.left + 2, plain_mid);
+    t.item = GetPixel(screen.get(), t.plain.right - 4, plain_mid);
+    const int check_mid = (t.checked.top + t.checked.bottom) / 2;
+    t.check_frame = GetPixel(screen.get(), t.checked.left + 3, check_mid);
+  }
   HWND window = FindWindowW(L"#32768", nullptr);
   if (window != nullptr) GetWindowRect(window, &t.screen_area);
   InflateRect(&t.screen_area, 10, 10);

@@ -1,5 +1,7 @@
 #include "win/skin/skin_dpi.h"
 
+#include "win/platform/unique_handle.h"
+
 namespace win {
 
 int DpiOfWindow(HWND hwnd) {
@@ -13,10 +15,9 @@ int DpiOfWindow(HWND hwnd) {
     UINT dpi = get_dpi_for_window(hwnd);
     if (dpi != 0) return int(dpi);
   }
-  HDC dc = GetDC(hwnd);
-  if (dc == nullptr) return kBaseDpi;
-  int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-  ReleaseDC(hwnd, dc);
+  const WindowDc dc(hwnd);
+  if (!dc) return kBaseDpi;
+  const int dpi = GetDeviceCaps(dc.get(), LOGPIXELSY);
   return dpi > 0 ? dpi : kBaseDpi;
 }
 

@@ -8,21 +8,6 @@
 namespace win {
 namespace {
 
-// Selects a GDI object for the life of the scope.
-class Selected {
- public:
-  Selected(HDC dc, HGDIOBJ object) : dc_(dc), old_(object ? SelectObject(dc, object) : nullptr) {}
-  ~Selected() {
-    if (old_ != nullptr) SelectObject(dc_, old_);
-  }
-  Selected(const Selected&) = delete;
-  Selected& operator=(const Selected&) = delete;
-
- private:
-  HDC dc_;
-  HGDIOBJ old_;
-};
-
 void Fill(HDC dc, const RECT& rect, COLORREF color) {
   COLORREF old = SetBkColor(dc, color);
   // An opaque empty text output fills a rectangle without creating a brush.
@@ -42,7 +27,7 @@ void Frame(HDC dc, const RECT& rect, COLORREF color) {
 // to, not including, the last.
 void Lines(HDC dc, COLORREF color, int width, std::initializer_list<POINT> points) {
   UniquePen pen(CreatePen(PS_SOLID, width, color));
-  Selected selected(dc, pen.get());
+  SelectedObject selected(dc, pen.get());
   POINT old{};
   const POINT* p = points.begin();
   MoveToEx(dc, p->x, p->y, &old);
@@ -52,8 +37,8 @@ void Lines(HDC dc, COLORREF color, int width, std::initializer_list<POINT> point
 
 void SolidEllipse(HDC dc, const RECT& box, COLORREF color) {
   UniqueBrush brush(CreateSolidBrush(color));
-  Selected pen(dc, GetStockObject(NULL_PEN));
-  Selected selected(dc, brush.get());
+  SelectedObject pen(dc, GetStockObject(NULL_PEN));
+  SelectedObject selected(dc, brush.get());
   // With the null pen the ellipse is the interior only, as the joint needs.
   Ellipse(dc, box.left, box.top, box.right, box.bottom);
 }
@@ -154,7 +139,7 @@ void PaintDialogFrame(HDC dc, int w, int h, int t, const FrameLook& look) {
   UniqueFont font(CreateFontW(s(12), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                               DEFAULT_PITCH, L"宋体"));
-  Selected selected(dc, font.get());
+  SelectedObject selected(dc, font.get());
   const int old_mode = SetBkMode(dc, OPAQUE);
   const COLORREF old_bk = SetBkColor(dc, kCaptionBlue);
   const COLORREF old_text = SetTextColor(dc, kSkinWhite);
@@ -181,18 +166,19 @@ void PaintButton(HDC target, const RECT& item, const ButtonLook& look) {
   const int width = item.right - item.left;
   const int height = item.bottom - item.top;
   if (width <= 0 || height <= 0) return;
-  HDC dc = CreateCompatibleDC(target);
-  if (dc == nullptr) return;
+  UniqueMemoryDc memory(CreateCompatibleDC(target));
+  if (!memory) return;
+  const HDC dc = memory.get();
   UniqueBitmap bitmap(CreateCompatibleBitmap(target, width, height));
   {
-    Selected bitmap_selected(dc, bitmap.get());
+    SelectedObject bitmap_selected(dc, bitmap.get());
     SetViewportOrgEx(dc, -item.left, -item.top, nullptr);
     Fill(dc, item, look.background);
 
     UniquePen outline(CreatePen(PS_INSIDEFRAME, 1, RGB(0, 0, 0)));
     {
-      Selected pen(dc, outline.get());
-      Selected brush(dc, GetStockObject(WHITE_BRUSH));
+      SelectedObject pen(dc, outline.get());
+      SelectedObject brush(dc, GetStockObject(WHITE_BRUSH));
       RoundRect(dc, item.left, item.top, item.right, item.bottom, 5, 5);
     }
 
@@ -221,7 +207,7 @@ void PaintButton(HDC target, const RECT& item, const ButtonLook& look) {
     }
 
     if (!look.caption.empty()) {
-      Selected font(dc, look.font);
+      SelectedObject font(dc, look.font);
       const int old_mode = SetBkMode(dc, TRANSPARENT);
       const COLORREF old_text = SetTextColor(dc, RGB(0, 0, 0));
       RECT measure{0, 0, 0, 0};
@@ -247,7 +233,6 @@ void PaintButton(HDC target, const RECT& item, const ButtonLook& look) {
     SetViewportOrgEx(dc, 0, 0, nullptr);
     BitBlt(target, item.left, item.top, width, height, dc, 0, 0, SRCCOPY);
   }
-  DeleteDC(dc);
 }
 
 // ---- Edit boxes ----
@@ -309,7 +294,7 @@ int MenuColumnWidth(int dpi) { return ScaleByDpi(kIconCell + kSpacing, dpi); }
 SIZE MeasureMenuItem(HDC dc, const MenuItemLook& look, int menu_height) {
   auto s = [&look](int v) { return ScaleByDpi(v, look.dpi); };
   if (look.separator) return {0, std::max(menu_height / 2, s(kIconCell + kSpacing) / 2)};
-  Selected font(dc, look.font);
+  SelectedObject font(dc, look.font);
   const size_t tab = look.text.find(L'\t');
   int text_width = TextSize(dc, look.text.substr(0, tab)).cx;
   if (tab != std::wstring_view::npos) {
@@ -329,12 +314,13 @@ void PaintMenuItem(HDC target, const RECT& item, const MenuItemLook& look,
   const bool selected = look.selected && !look.disabled && !look.separator;
 
   // Drawn off screen with the menu font, then copied in one transfer.
-  HDC dc = CreateCompatibleDC(target);
-  if (dc == nullptr) return;
+  UniqueMemoryDc memory(CreateCompatibleDC(target));
+  if (!memory) return;
+  const HDC dc = memory.get();
   UniqueBitmap bitmap(CreateCompatibleBitmap(target, width, height));
   {
-    Selected bitmap_selected(dc, bitmap.get());
-    Selected font(dc, look.font != nullptr ? look.font : GetCurrentObject(target, OBJ_FONT));
+    SelectedObject bitmap_selected(dc, bitmap.get());
+    SelectedObject font(dc, look.font != nullptr ? look.font : GetCurrentObject(target, OBJ_FONT));
     const RECT r{0, 0, width, height};
     const RECT column{0, 0, MenuColumnWidth(look.dpi), height};
 
@@ -382,7 +368,6 @@ void PaintMenuItem(HDC target, const RECT& item, const MenuItemLook& look,
     }
     BitBlt(target, item.left, item.top, width, height, dc, 0, 0, SRCCOPY);
   }
-  DeleteDC(dc);
 }
 
 }  // namespace win

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,25 +37,19 @@ constexpr COLORREF kSentinel = RGB(1, 2, 3);
 class Canvas {
  public:
   Canvas(int width, int height) : width_(width), height_(height) {
-    HDC screen = GetDC(nullptr);
-    dc_ = CreateCompatibleDC(screen);
+    const WindowDc screen(nullptr);
+    dc_.reset(CreateCompatibleDC(screen.get()));
     BITMAPINFO info{};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
-    bitmap_.reset(CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    ReleaseDC(nullptr, screen);
-    old_ = SelectObject(dc_, bitmap_.get());
+    bitmap_.reset(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    selected_.emplace(dc_.get(), bitmap_.get());
     RECT all{0, 0, width, height};
-    HBRUSH brush = CreateSolidBrush(kSentinel);
-    FillRect(dc_, &all, brush);
-    DeleteObject(brush);
+    UniqueBrush brush(CreateSolidBrush(kSentinel));
+    FillRect(dc_.get(), &all, brush.get());
   }
-  ~Canvas() {
-    SelectObject(dc_, old_);
-    DeleteDC(dc_);
-  }
-  HDC dc() const { return dc_; }
-  COLORREF At(int x, int y) const { return GetPixel(dc_, x, y); }
+  HDC dc() const { return dc_.get(); }
+  COLORREF At(int x, int y) const { return GetPixel(dc_.get(), x, y); }
   // Bounding box of the pixels of `color` inside `area`; empty when none.
   RECT BoxOf(COLORREF color, const RECT& area) const {
     RECT box{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
@@ -85,9 +80,9 @@ class Canvas {
  private:
   int width_;
   int height_;
-  HDC dc_ = nullptr;
+  UniqueMemoryDc dc_;
   UniqueBitmap bitmap_;
-  HGDIOBJ old_ = nullptr;
+  std::optional<SelectedObject> selected_;  // goes first: the bitmap is freed unselected
 };
 
 std::string Rgb(COLORREF c) {
@@ -335,10 +330,11 @@ TEST(SkinPaintTest, EditFrameIsOnePixelInside) {
 TEST(SkinPaintTest, MenuItemSizes) {
   HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   Canvas canvas(10, 10);
-  HGDIOBJ old = SelectObject(canvas.dc(), font);
   SIZE text{};
-  GetTextExtentPoint32W(canvas.dc(), L"Verify all", 10, &text);
-  SelectObject(canvas.dc(), old);
+  {
+    SelectedObject selected(canvas.dc(), font);
+    GetTextExtentPoint32W(canvas.dc(), L"Verify all", 10, &text);
+  }
   struct Case {
     bool separator;
     int menu_height;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "win/platform/unique_handle.h"
+
 namespace win::skin_testing {
 
 inline void SendMouse(DWORD flags, int x, int y) {
@@ -61,14 +63,14 @@ inline std::string SaveScreenshot(const RECT& area, const char* name) {
   const int w = area.right - area.left;
   const int h = area.bottom - area.top;
   if (w <= 0 || h <= 0) return "";
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
+  const WindowDc screen(nullptr);
+  UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
   BITMAPINFO info{};
   info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
   void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, w, h, screen, area.left, area.top, SRCCOPY);
+  UniqueBitmap bitmap(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  SelectedObject selected(memory.get(), bitmap.get());
+  BitBlt(memory.get(), 0, 0, w, h, screen.get(), area.left, area.top, SRCCOPY);
   GdiFlush();
   const DWORD stride = DWORD((w * 3 + 3) & ~3);
   const DWORD size = stride * DWORD(h);
@@ -77,20 +79,13 @@ inline std::string SaveScreenshot(const RECT& area, const char* name) {
   file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
   file.bfSize = file.bfOffBits + size;
   std::string path = std::string(folder) + "\\" + name + ".bmp";
-  HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (out != INVALID_HANDLE_VALUE) {
-    DWORD written = 0;
-    WriteFile(out, &file, sizeof(file), &written, nullptr);
-    WriteFile(out, &info.bmiHeader, sizeof(BITMAPINFOHEADER), &written, nullptr);
-    WriteFile(out, bits, size, &written, nullptr);
-    CloseHandle(out);
-  } else {
-    path.clear();
-  }
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  UniqueFileHandle out(
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  if (!out) return "";
+  DWORD written = 0;
+  WriteFile(out.get(), &file, sizeof(file), &written, nullptr);
+  WriteFile(out.get(), &info.bmiHeader, sizeof(BITMAPINFOHEADER), &written, nullptr);
+  WriteFile(out.get(), bits, size, &written, nullptr);
   return path;
 }
 

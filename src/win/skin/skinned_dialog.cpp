@@ -39,8 +39,9 @@ void PaintFrame(HWND hwnd, const DialogSkin& skin) {
   const int w = window.right - window.left;
   const int h = window.bottom - window.top;
   if (w <= 0 || h <= 0) return;
-  HDC dc = GetWindowDC(hwnd);
-  if (dc == nullptr) return;
+  WindowDc window_dc = WindowDc::WholeWindow(hwnd);
+  if (!window_dc) return;
+  const HDC dc = window_dc.get();
   // The client area is left to the dialog: exclude it before copying.
   RECT client{};
   GetClientRect(hwnd, &client);
@@ -59,18 +60,15 @@ void PaintFrame(HWND hwnd, const DialogSkin& skin) {
 
   // Painted off screen and copied in one transfer, so a resize never shows
   // the frame half drawn.
-  HDC memory = CreateCompatibleDC(dc);
+  UniqueMemoryDc memory(CreateCompatibleDC(dc));
   UniqueBitmap bitmap(memory ? CreateCompatibleBitmap(dc, w, h) : nullptr);
   if (bitmap) {
-    HGDIOBJ old = SelectObject(memory, bitmap.get());
-    PaintDialogFrame(memory, w, h, client.top, look);
-    BitBlt(dc, 0, 0, w, h, memory, 0, 0, SRCCOPY);
-    SelectObject(memory, old);
+    SelectedObject selected(memory.get(), bitmap.get());
+    PaintDialogFrame(memory.get(), w, h, client.top, look);
+    BitBlt(dc, 0, 0, w, h, memory.get(), 0, 0, SRCCOPY);
   } else {
     PaintDialogFrame(dc, w, h, client.top, look);
   }
-  if (memory != nullptr) DeleteDC(memory);
-  ReleaseDC(hwnd, dc);
 }
 
 void RedrawFrame(HWND hwnd) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "win/platform/unique_handle.h"
 #include "win/res/resource.h"
 #include "win/skin/skin_paint.h"
 #include "win/skin/skin_testing.h"
@@ -85,10 +86,7 @@ class SkinnedDialogTest : public testing::Test {
     return {r.left + x, r.top + y};
   }
   COLORREF WindowPixel(HWND hwnd, int x, int y) const {
-    HDC dc = GetWindowDC(hwnd);
-    COLORREF c = GetPixel(dc, x, y);
-    ReleaseDC(hwnd, dc);
-    return c;
+    return GetPixel(WindowDc::WholeWindow(hwnd).get(), x, y);
   }
   HWND dialog_ = nullptr;
 };
@@ -232,15 +230,14 @@ TEST_F(SkinnedDialogTest, ButtonsShowHoverFocusAndPress) {
   auto caption_box = [&] {
     RedrawWindow(site, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     RECT box{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
-    HDC dc = GetWindowDC(site);
+    const WindowDc dc = WindowDc::WholeWindow(site);
     for (int y = 4; y < r.bottom - 4; ++y) {
       for (int x = 4; x < r.right - 4; ++x) {
-        if (GetPixel(dc, x, y) != RGB(0, 0, 0)) continue;
+        if (GetPixel(dc.get(), x, y) != RGB(0, 0, 0)) continue;
         box = {std::min<LONG>(box.left, x), std::min<LONG>(box.top, y), std::max<LONG>(box.right, x),
                std::max<LONG>(box.bottom, y)};
       }
     }
-    ReleaseDC(site, dc);
     return box;
   };
   const RECT up = caption_box();
@@ -284,7 +281,8 @@ TEST_F(SkinnedDialogTest, KeyboardStillWorks) {
 }
 
 TEST_F(SkinnedDialogTest, ColourRequestsAnswerWhite) {
-  HDC dc = GetDC(dialog_);
+  const WindowDc window_dc(dialog_);
+  const HDC dc = window_dc.get();
   for (UINT msg : {WM_CTLCOLORDLG, WM_CTLCOLORSTATIC, WM_CTLCOLORBTN, WM_CTLCOLOREDIT,
                    WM_CTLCOLORLISTBOX}) {
     SetBkColor(dc, RGB(1, 2, 3));
@@ -292,7 +290,6 @@ TEST_F(SkinnedDialogTest, ColourRequestsAnswerWhite) {
     EXPECT_EQ(brush, LRESULT(SkinWhiteBrush())) << "message " << msg;
     EXPECT_EQ(Rgb(GetBkColor(dc)), Rgb(kSkinWhite)) << "message " << msg;
   }
-  ReleaseDC(dialog_, dc);
 }
 
 TEST_F(SkinnedDialogTest, FramedEditAndRunTimeButton) {
@@ -327,10 +324,9 @@ TEST_F(SkinnedDialogTest, OnScreenLookAndScreenshot) {
   PumpUntil([&] { return GetSkinnedButtonState(ok, &state) && state.hover; });
   Redraw();
   const RECT window = WindowRect(dialog_);
-  HDC screen = GetDC(nullptr);
-  const COLORREF band = GetPixel(screen, window.left + 40, window.top + 10);
-  const COLORREF ring = GetPixel(screen, window.left, window.top + 60);
-  ReleaseDC(nullptr, screen);
+  const WindowDc screen(nullptr);
+  const COLORREF band = GetPixel(screen.get(), window.left + 40, window.top + 10);
+  const COLORREF ring = GetPixel(screen.get(), window.left, window.top + 60);
   EXPECT_EQ(Rgb(band), Rgb(kCaptionBlue)) << "on screen";
   EXPECT_EQ(Rgb(ring), Rgb(kCaptionBlue)) << "on screen";
   RECT area = window;

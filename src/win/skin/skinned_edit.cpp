@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "win/platform/unique_handle.h"
 #include "win/skin/skin_paint.h"
 #include "win/ui/subclass.h"
 
@@ -20,9 +21,8 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UIN
       LRESULT r = CallNextSubclass(hwnd, msg, wparam, lparam);
       RECT window{};
       GetWindowRect(hwnd, &window);
-      if (HDC dc = GetWindowDC(hwnd)) {
-        PaintEditFrame(dc, window.right - window.left, window.bottom - window.top);
-        ReleaseDC(hwnd, dc);
+      if (WindowDc dc = WindowDc::WholeWindow(hwnd)) {
+        PaintEditFrame(dc.get(), window.right - window.left, window.bottom - window.top);
       }
       return r;
     }

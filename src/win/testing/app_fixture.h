@@ -24,6 +24,7 @@
 #include "core/base/codepage.h"
 #include "win/platform/registry.h"
 #include "win/platform/run_settings_platform.h"
+#include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 #include "win/platform/verify_worker_pool.h"
 #include "win/platform/win_clock.h"
@@ -38,7 +39,6 @@ namespace win {
 class AppWindowTest : public testing::Test {
  protected:
   void SetUp() override {
-    ole_ = SUCCEEDED(OleInitialize(nullptr));
     proxy_key_ = "Software\\Quillworks\\RelaymothTest\\Proxy_" +
                  std::string(testing::UnitTest::GetInstance()->current_test_info()->name());
     DeleteRegistryTree(HKEY_CURRENT_USER, proxy_key_);
@@ -51,7 +51,6 @@ class AppWindowTest : public testing::Test {
     pool_ = nullptr;
     exit_fetcher_ = nullptr;
     DeleteRegistryTree(HKEY_CURRENT_USER, proxy_key_);
-    if (ole_) OleUninitialize();
   }
 
   // Builds the services and runs their start; the system proxy read back at
@@ -136,7 +135,7 @@ class AppWindowTest : public testing::Test {
     }
   }
 
-  bool ole_ = false;
+  OleScope ole_;  // made first, gone last
   std::string proxy_key_;
   core::MemoryProfileStore profile_;
   ScriptedPrompt prompt_;

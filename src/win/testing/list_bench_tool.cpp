@@ -5,7 +5,6 @@
 #include <windows.h>
 // After windows.h, which it builds on.
 #include <commctrl.h>
-#include <ole2.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -17,6 +16,7 @@
 #include "win/app/app_services.h"
 #include "core/base/codepage.h"
 #include "win/platform/run_settings_platform.h"
+#include "win/platform/unique_handle.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
@@ -41,7 +41,7 @@ void Pump() {
 
 int wmain(int argc, wchar_t** argv) {
   int rows = argc > 1 ? _wtoi(argv[1]) : 100000;
-  OleInitialize(nullptr);
+  win::OleScope ole;  // outlives the dialog and the switcher below
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
 

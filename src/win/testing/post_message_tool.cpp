@@ -16,6 +16,8 @@
 #include <cwchar>
 #include <string>
 
+#include "win/platform/unique_handle.h"
+
 namespace {
 
 constexpr wchar_t kFloatingClass[] = L"RelaymothFloatingWindow";
@@ -48,23 +50,20 @@ std::wstring RemoteCell(HWND view, HANDLE process, int row, int column) {
 int PrintRows(HWND floating) {
   DWORD pid = 0;
   GetWindowThreadProcessId(floating, &pid);
-  HANDLE process =
-      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-  if (process == nullptr) return 2;
+  win::UniqueKernelHandle process(
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+  if (!process) return 2;
   // The main dialog is the floating window's owned popup holding list view 1000.
   HWND view = nullptr;
   for (HWND w = GetTopWindow(nullptr); w && !view; w = GetWindow(w, GW_HWNDNEXT)) {
     if (GetWindow(w, GW_OWNER) == floating) view = GetDlgItem(w, kListViewId);
   }
-  if (view == nullptr) {
-    CloseHandle(process);
-    return 2;
-  }
+  if (view == nullptr) return 2;
   int count = int(SendMessageW(view, LVM_GETITEMCOUNT, 0, 0));
   for (int row = 0; row < count; ++row) {
-    std::wstring line = RemoteCell(view, process, row, 0) + L":" +
-                        RemoteCell(view, process, row, 1) + L"|" +
-                        RemoteCell(view, process, row, 4);
+    std::wstring line = RemoteCell(view, process.get(), row, 0) + L":" +
+                        RemoteCell(view, process.get(), row, 1) + L"|" +
+                        RemoteCell(view, process.get(), row, 4);
     int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), nullptr, 0, nullptr,
                                 nullptr);
     std::string utf8(size_t(n), '\0');
@@ -72,7 +71,6 @@ int PrintRows(HWND floating) {
                         nullptr);
     std::printf("%s\n", utf8.c_str());
   }
-  CloseHandle(process);
   return 0;
 }
 

@@ -33,6 +33,7 @@
 #include "win/app/app_services.h"
 #include "win/platform/exit_fetcher.h"
 #include "win/platform/run_settings_platform.h"
+#include "win/platform/unique_handle.h"
 #include "win/platform/verify_worker_pool.h"
 #include "win/platform/verify_worker_timers.h"
 #include "win/platform/win_clock.h"
@@ -296,7 +297,8 @@ int wmain() {
   std::vector<double>& handler_ms = timing.handler_ms;
 
   ProbeThread probe{window.hwnd()};
-  HANDLE probe_thread = CreateThread(nullptr, 0, &ProbeThread::Main, &probe, 0, nullptr);
+  win::UniqueKernelHandle probe_thread(
+      CreateThread(nullptr, 0, &ProbeThread::Main, &probe, 0, nullptr));
   double t0 = NowMs();
   scheduler->StartVerifyAll();
   double start_call = NowMs() - t0;
@@ -315,8 +317,7 @@ int wmain() {
   }
   double wall = NowMs() - t0;
   InterlockedExchange(&probe.stop, 1);
-  WaitForSingleObject(probe_thread, INFINITE);  // the probe, not a worker
-  CloseHandle(probe_thread);
+  WaitForSingleObject(probe_thread.get(), INFINITE);  // the probe, not a worker
 
   double sum = 0;
   for (double d : timing.durations) sum += d;
