@@ -26,10 +26,10 @@ inline constexpr int kDesktopShortcutShowCommand = 5;  // shown normally
 // All off until the first load; a load of an empty profile gives the tray
 // icon on and the rest off.
 struct RunSettings {
-  bool only_with_browser = false;  // check 1054: the browser watch
-  bool tray_icon = false;          // check 1059
-  bool auto_start = false;         // check 1058
-  bool desktop_icon = false;       // check 1060
+  bool only_with_browser = false;  // IDC_ONLY_WITH_BROWSER: the browser watch
+  bool tray_icon = false;          // IDC_TRAY_ICON
+  bool auto_start = false;         // IDC_AUTO_START
+  bool desktop_icon = false;       // IDC_DESKTOP_ICON
 };
 
 // The two Run keys: HKEY_CURRENT_USER's, which every user may write and which

@@ -64,15 +64,15 @@ bool SaveDownloadSettings(ProfileStore& store, DownloadSettings* settings);
 
 // The dialog's controls, as the user left them.
 struct DownloadSettingsFields {
-  std::string url;       // combo box 1061's text
-  std::string interval;  // edit 1011
+  std::string url;       // IDC_LIST_URL's text
+  std::string interval;  // IDC_DOWNLOAD_INTERVAL
   bool download_at_start = false;
   bool add_as_favorite = false;
   bool keep_existing = true;
 };
 
 // The check of "确定": the interval must be a whole number from 0 to 2400.
-// On failure returns the message to show (the focus goes to edit 1011) and
+// On failure returns the message to show (the focus goes to IDC_DOWNLOAD_INTERVAL) and
 // leaves `settings` unchanged; otherwise stores the fields, with the URL
 // trimmed and offered to the combo entries. The caller then saves.
 std::optional<std::string> ApplyDownloadSettingsFields(const DownloadSettingsFields& fields,

@@ -62,7 +62,7 @@ class WorkerPool {
   virtual void ReapEnded() = 0;
 };
 
-// One-shot timers of the main dialog; starting a running timer restarts it.
+// One-shot timers of the verification; starting a running timer restarts it.
 class VerifyTimers {
  public:
   virtual ~VerifyTimers() = default;
@@ -75,7 +75,8 @@ class VerifyTimers {
   virtual void StopGateTimer() = 0;
 };
 
-// What the scheduler needs of the main dialog and the floating window.
+// What the scheduler needs of the program around it: messages, the controls
+// that follow a run, the system proxy, the row to show and the caption.
 class VerifyHost {
  public:
   virtual ~VerifyHost() = default;

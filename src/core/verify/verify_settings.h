@@ -73,11 +73,11 @@ std::string FormatSecondsText(double seconds);
 
 // The texts of the settings dialog's four number fields, as typed.
 struct VerifySettingsFields {
-  std::string threads;            // edit 1044
-  std::string reverify_interval;  // edit 1029
-  std::string best_count;         // edit 1037
-  std::string time_less_than;     // edit 1033
-  std::string connects_in_flight = std::to_string(kDefaultConnectsInFlight);  // edit 1080
+  std::string threads;            // IDC_THREADS
+  std::string reverify_interval;  // IDC_REVERIFY_INTERVAL
+  std::string best_count;         // IDC_BEST_COUNT
+  std::string time_less_than;     // IDC_TIME_LESS_THAN
+  std::string connects_in_flight = std::to_string(kDefaultConnectsInFlight);  // IDC_CONNECTS_IN_FLIGHT
 };
 
 enum class VerifyField { kThreads, kReverifyInterval, kBestCount, kTimeLessThan, kConnectsInFlight };

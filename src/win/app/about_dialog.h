@@ -1,4 +1,4 @@
-// The about box (template 135): a short description and two buttons that open
+// The about box (IDD_ABOUT): a short description and two buttons that open
 // the help page shipped next to the program. Modal; UI thread only.
 #pragma once
 

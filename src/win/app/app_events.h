@@ -23,7 +23,7 @@ class AppObserver {
   virtual void OnFavoritesChanged() {}
   // A verification started (true) or ended (false): the controls that start
   // verifications or change the list follow.
-  virtual void OnRunControls(bool /*running*/) {}
+  virtual void OnVerifyRunControls(bool /*running*/) {}
   // The row a worker was just handed; a list shows it.
   virtual void OnShowRow(size_t /*row*/) {}
   // The list caption (VerifyService::Caption) changed.

@@ -1,4 +1,4 @@
-// The download progress window (134, "正在从指定站点下载ip列表(请耐心等待)"): a
+// The download progress window (IDD_DOWNLOAD_PROGRESS, "正在从指定站点下载ip列表(请耐心等待)"): a
 // modeless dialog without buttons that shows the running download's progress
 // texts. Shown for a download the user starts, kept hidden for automatic ones.
 // It is the job's window: it hides itself when the download ends and then hands

@@ -1,4 +1,4 @@
-// The download settings dialog (133, "下载ip列表设置"): the list URLs in a combo
+// The download settings dialog (IDD_DOWNLOAD_SETTINGS, "下载ip列表设置"): the list URLs in a combo
 // box, the automatic download switches and the two import options. A modeless
 // dialog owned by the main dialog, created hidden and only shown and hidden
 // afterwards. It edits the DownloadSettings in force (the program owner's),

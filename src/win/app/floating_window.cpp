@@ -351,7 +351,7 @@ void FloatingWindow::OnCommand(int id) {
     case IDM_NO_PROXY:
       switcher_.ClearSystemProxy();
       break;
-    case IDM_EXIT:
+    case IDM_QUIT:
       // The process ends at once: workers are let go, not waited for.
       services_.verify().ReleaseWorkers();
       switcher_.ClearSystemProxy();
@@ -381,8 +381,8 @@ void FloatingWindow::OnTimer(UINT_PTR id) {
       StepWindowAlpha(80, 24);
     }
   } else if (id == kTimerTrayBlink) {
-    // While verifications run the tray alternates between 141 and 128 and
-    // always ends on 128.
+    // While verifications run the tray alternates between IDI_TRAY_BUSY and
+    // IDI_MAIN and always ends on IDI_MAIN.
     if (tray_blink_) {
       tray_blink_ = false;
       tray_.Modify(LoadResourceIcon(platform_.instance, IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),

@@ -49,7 +49,7 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   void ShowMainDialog();
   // Saves the list and the position and removes the tray icon, once per window.
   void FinalSave();
-  // Menu 129 as shown now (for the popup and for tests).
+  // The proxy menu (IDR_SYSTEM_MENU) as shown now (for the popup and for tests).
   UniqueMenu BuildMenu() const;
 
   bool proxy_icon_on() const { return proxy_icon_on_; }
@@ -58,7 +58,7 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   const TrayIcon& tray() const { return tray_; }
   bool final_saved() const { return final_saved_; }
   BYTE alpha() const { return alpha_; }
-  // True while the tray shows its alternate frame (icon 141).
+  // True while the tray shows its alternate frame (IDI_TRAY_BUSY).
   bool tray_alternate_frame() const { return tray_blink_; }
   // The tooltip's text (the exit check's, when it runs).
   std::wstring tooltip_text() const;

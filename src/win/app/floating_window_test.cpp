@@ -309,7 +309,7 @@ TEST_F(FloatingWindowTest, AVetoedLogOffKeepsTheTrayAndLaterChangesAreSaved) {
 TEST_F(FloatingWindowTest, ExitClearsTheProxySavesAndEndsWithOne) {
   FloatingWindow& w = Start("7.7.7.7:8080", 1);
   EXPECT_EQ(switcher_->current_proxy(), "7.7.7.7:8080");
-  SendMessageW(w.hwnd(), WM_COMMAND, IDM_EXIT, 0);
+  SendMessageW(w.hwnd(), WM_COMMAND, IDM_QUIT, 0);
   EXPECT_EQ(ProxyValue("ProxyServer"), "");
   EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
   EXPECT_TRUE(w.final_saved());

@@ -140,7 +140,7 @@ void ProxyListDialog::OnInitDialog() {
   download_progress_dialog_.Create(hwnd(), &services_.downloads());
   // The switcher may hold rows and a run already.
   SyncSelection(0);
-  OnRunControls(services_.verify().running());
+  OnVerifyRunControls(services_.verify().running());
   RefreshListCaption();
 }
 
@@ -434,7 +434,7 @@ void ProxyListDialog::ShowPopupMenu(int menu_id) {
 void ProxyListDialog::OnRowsAppended(size_t first, size_t) { SyncSelection(first); }
 
 void ProxyListDialog::OnRowChanged(size_t row) {
-  if (!RunOn()) {
+  if (!VerifyRunOn()) {
     ListView_RedrawItems(list_view(), int(row), int(row));
     return;
   }
@@ -474,7 +474,7 @@ void ProxyListDialog::RefreshView() {
 
 void ProxyListDialog::OnRowsReset() { SyncSelection(0); }
 
-void ProxyListDialog::OnRunControls(bool running) {
+void ProxyListDialog::OnVerifyRunControls(bool running) {
   for (const core::ControlState& state : core::RunControlStates(running)) {
     EnableWindow(Item(RunControlId(state.control)), state.enabled ? TRUE : FALSE);
   }
@@ -483,7 +483,7 @@ void ProxyListDialog::OnRunControls(bool running) {
 }
 
 void ProxyListDialog::OnShowRow(size_t row) {
-  if (!RunOn()) {
+  if (!VerifyRunOn()) {
     if (row < list_.size()) ListView_EnsureVisible(list_view(), int(row), FALSE);
     return;
   }
@@ -492,7 +492,7 @@ void ProxyListDialog::OnShowRow(size_t row) {
 }
 
 void ProxyListDialog::OnCaptionChanged() {
-  if (!RunOn()) return RefreshListCaption();
+  if (!VerifyRunOn()) return RefreshListCaption();
   caption_stale_ = true;
   ScheduleViewRefresh();
 }

@@ -95,7 +95,7 @@ class ProxyListDialog final : public DialogBase, private AppObserver {
   void OnRowsAppended(size_t first, size_t count) override;
   void OnRowChanged(size_t row) override;
   void OnRowsReset() override;
-  void OnRunControls(bool running) override;
+  void OnVerifyRunControls(bool running) override;
   void OnShowRow(size_t row) override;
   void OnCaptionChanged() override;
   void OnExitCheckChanged() override;
@@ -103,7 +103,7 @@ class ProxyListDialog final : public DialogBase, private AppObserver {
 
   // Makes the view's item count and selection match the model.
   void SyncSelection(size_t first);
-  bool RunOn() const { return services_.verify().running(); }
+  bool VerifyRunOn() const { return services_.verify().running(); }
   void ScheduleViewRefresh();
   // Brings the view up to date with what the run changed since the last tick.
   void RefreshView();

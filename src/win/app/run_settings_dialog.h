@@ -1,5 +1,5 @@
-// The run settings dialog (140, "运行参数设置"): a modeless dialog owned by the
-// main dialog, created hidden and shown by its button 1046. It edits the
+// The run settings dialog (IDD_RUN_SETTINGS, "运行参数设置"): a modeless dialog owned by the
+// main dialog, created hidden and shown by its button IDC_RUN_SETTINGS. It edits the
 // program's RunSettings: the browser watch and tray options in the profile,
 // and the desktop shortcut and the Run value where they act. The floating
 // window reads settings() on its timers. UI thread only.

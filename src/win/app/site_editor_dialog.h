@@ -1,4 +1,4 @@
-// The destination site editor (dialog 139, "验证站点信息"): a modal dialog with
+// The destination site editor (IDD_SITE_EDITOR, "验证站点信息"): a modal dialog with
 // the site's URL, user name, password and verify string. Confirmation runs the
 // core's checks and refuses with a message box, keeping the dialog open. UI
 // thread only.

@@ -51,7 +51,7 @@ void VerifyService::ShowMessage(std::string_view text, std::string_view caption)
 }
 
 void VerifyService::SetRunControls(bool running) {
-  switcher_.events().Tell([&](AppObserver& o) { o.OnRunControls(running); });
+  switcher_.events().Tell([&](AppObserver& o) { o.OnVerifyRunControls(running); });
 }
 
 void VerifyService::ClearSystemProxy() { switcher_.ClearSystemProxy(); }

@@ -423,14 +423,14 @@ TEST_F(VerifyServiceTest, TheMinuteTimerReverifiesTheTickedRows) {
   EXPECT_EQ(ListView_GetItemState(view_, 0, LVIS_SELECTED), 0u);
 }
 
-TEST_F(VerifyServiceTest, ExitLetsTheWorkersGoAndNoReportCountsAfterwards) {
+TEST_F(VerifyServiceTest, QuittingLetsTheWorkersGoAndNoReportCountsAfterwards) {
   FloatingWindow& w = Open();
   Add({"10.0.0.1:80", "10.0.0.2:80"});
   Click(IDC_VERIFY_ALL);
   ASSERT_TRUE(scheduler().running());
   uint64_t generation = pool_->current[0];
   int released = pool_->released;
-  SendMessageW(w.hwnd(), WM_COMMAND, IDM_EXIT, 0);
+  SendMessageW(w.hwnd(), WM_COMMAND, IDM_QUIT, 0);
   EXPECT_GT(pool_->released, released);
   EXPECT_EQ(app_->verify().active_workers(), 0);
   app_->verify().scheduler().OnWorkerDone(0, generation, {Usable(1.5)});

@@ -34,7 +34,7 @@ constexpr CheckField kChecks[] = {
     {IDC_ADD_FTP, &core::VerifySettings::add_ftp},
 };
 
-// The controls that only count while check 1031 is ticked.
+// The controls that only count while IDC_RESET_FAVORITES is ticked.
 constexpr int kResetDependents[] = {
     IDC_ADD_BEST,       IDC_BEST_COUNT,    IDC_BEST_COUNT_LABEL,    IDC_ADD_LINK_TIME_LESS,
     IDC_TIME_LESS_THAN, IDC_SECONDS_LABEL, IDC_ONLY_SELECTED_TYPES, IDC_ADD_HTTP,

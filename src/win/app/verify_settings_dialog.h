@@ -1,8 +1,8 @@
-// The verify settings dialog (137, "验证参数设置"): a modeless dialog owned by
+// The verify settings dialog (IDD_VERIFY_SETTINGS, "验证参数设置"): a modeless dialog owned by
 // the main dialog, created hidden and only shown and hidden afterwards. It edits
 // the program's VerifySettings in force (the switcher's), which the scheduler
 // and the end-of-run rules read.
-// Option edits count from "确定" on (check 1031 at once); site list changes
+// Option edits count from "确定" on (IDC_RESET_FAVORITES at once); site list changes
 // count at once; showing or hiding reloads the stored values. UI thread only.
 #pragma once
 
@@ -32,8 +32,8 @@ class VerifySettingsDialog final : public DialogBase {
 
   const core::VerifySettings& settings() const { return settings_; }
 
-  // Opens the site editor for a new site / the selected site (buttons 1022 and
-  // 1021). Overridable by tests through the editor hook below.
+  // Opens the site editor for a new site / the selected site (IDC_NEW_SITE and
+  // IDC_EDIT_SITE). Overridable by tests through the editor hook below.
   using SiteEditorHook =
       std::function<bool(HWND owner, std::string* url, std::string* verify_string)>;
   void SetSiteEditorHook(SiteEditorHook hook) { editor_ = std::move(hook); }

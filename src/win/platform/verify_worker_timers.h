@@ -1,7 +1,7 @@
-// VerifyWindowTimers: the scheduler's timers as window timers of one window (the
-// main dialog, or any window of the UI thread): watchdog 1100 + slot, verify-new
-// 5, the connect gate's deadline 6 and the reaping timer 2. The window's WM_TIMER handler hands the identifier
-// to DispatchVerifyTimer. UI thread only.
+// VerifyWindowTimers: the scheduler's timers as window timers of one window of
+// the UI thread (the verification's own): a watchdog per slot, verify-new, the
+// connect gate's deadline and the reaping timer. The window's WM_TIMER handler
+// hands the identifier to DispatchVerifyTimer. UI thread only.
 #pragma once
 
 #include <windows.h>

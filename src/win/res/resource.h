@@ -28,7 +28,7 @@
 #define IDS_RESERVED_MARK 10
 #define IDS_TRAY_TIP 11
 
-// Controls of the main dialog (102)
+// Controls of the main dialog (IDD_PROXY_LIST)
 #define IDC_PROXY_LIST 1000
 #define IDC_PROXY_EDIT 1001
 #define IDC_ADD_PROXY 1002
@@ -47,7 +47,7 @@
 #define IDC_AUTO_SWITCH 1063
 #define IDC_AUTO_SWITCH_SECONDS 1071
 
-// Controls of the about box (135)
+// Controls of the about box (IDD_ABOUT)
 #define IDC_ABOUT_SITE 1018
 #define IDC_ABOUT_HELP 1017
 
@@ -57,7 +57,7 @@
 #define IDD_VERIFY_SETTINGS 137
 #define IDD_SITE_EDITOR 139
 
-// Verify settings dialog (137). Button "×" deletes the selected site.
+// Verify settings dialog (IDD_VERIFY_SETTINGS). Button "×" deletes the selected site.
 #define IDC_DELETE_SITE 1028
 #define IDC_SITE_LIST 1020
 #define IDC_EDIT_SITE 1021
@@ -86,7 +86,7 @@
 #define IDC_SECONDS_LABEL 1049
 #define IDC_CONNECTS_IN_FLIGHT 1080
 
-// Destination site editor (139)
+// Destination site editor (IDD_SITE_EDITOR)
 #define IDC_SITE_URL 1050
 #define IDC_SITE_USER 1051
 #define IDC_SITE_PASSWORD 1052
@@ -102,14 +102,14 @@
 #define IDS_DOWNLOAD_FAILED 3
 #define IDS_CONNECTING 5
 
-// Download settings dialog (133)
+// Download settings dialog (IDD_DOWNLOAD_SETTINGS)
 #define IDC_DOWNLOAD_AT_START 1066
 #define IDC_DOWNLOAD_INTERVAL 1067
 #define IDC_ADD_AS_FAVORITE 1068
 #define IDC_KEEP_EXISTING 1013
 #define IDC_LIST_URL 1061
 
-// Progress window (134)
+// Progress window (IDD_DOWNLOAD_PROGRESS)
 #define IDC_DOWNLOAD_STATUS 1014
 
 // ---- Run settings (run_settings.rc)
@@ -129,7 +129,7 @@
 #define IDM_MAKE_FAVORITE 32773
 #define IDM_MAKE_GENERAL 32774
 #define IDM_SORT_BY_RESULT 32775
-#define IDM_EXIT 32776
+#define IDM_QUIT 32776
 #define IDM_VERIFY_ALL 32777
 #define IDM_EXPORT_HOST_PORT 32778
 #define IDM_EXPORT_FULL_LINE 32779

@@ -13,7 +13,7 @@ namespace win {
 
 // Call once from the dialog's WM_INITDIALOG. Removes the system caption, keeps
 // the client area's size (the window grows or shrinks around it), loads icon
-// 128 of the dialog's module as its icon, skins every push button and frames
+// IDI_MAIN of the dialog's module as its icon, skins every push button and frames
 // the edits `framed_edit_ids` name. False when the dialog could not be
 // subclassed (nothing is changed then); a second call does nothing and
 // returns true.

@@ -3,7 +3,7 @@
 // program from outside:
 //   close           WM_CLOSE to the floating window (the window closed)
 //   end-session     WM_QUERYENDSESSION, then WM_CLOSE (logging off)
-//   exit            command 32776, "退出程序" of the proxy menu
+//   exit            command IDM_QUIT, "退出程序" of the proxy menu
 //   menu X Y        WM_CONTEXTMENU at screen point X, Y (opens the proxy menu)
 //   cancel-menu     WM_CANCELMODE (closes an open menu)
 //   rows            prints the main list's rows, one "address:port|location" a line
@@ -17,12 +17,13 @@
 #include <string>
 
 #include "win/platform/unique_handle.h"
+#include "win/res/resource.h"
 
 namespace {
 
 constexpr wchar_t kFloatingClass[] = L"RelaymothFloatingWindow";
 constexpr int kListViewId = 1000;
-constexpr WPARAM kExitCommand = 32776;
+constexpr WPARAM kQuitCommand = IDM_QUIT;
 
 // The text of one cell of another process's list view, through shared memory
 // the list view can write into.
@@ -53,7 +54,7 @@ int PrintRows(HWND floating) {
   win::UniqueKernelHandle process(
       OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
   if (!process) return 2;
-  // The main dialog is the floating window's owned popup holding list view 1000.
+  // The main dialog is the floating window's owned popup holding the list view IDC_PROXY_LIST.
   HWND view = nullptr;
   for (HWND w = GetTopWindow(nullptr); w && !view; w = GetWindow(w, GW_HWNDNEXT)) {
     if (GetWindow(w, GW_OWNER) == floating) view = GetDlgItem(w, kListViewId);
@@ -94,7 +95,7 @@ int wmain(int argc, wchar_t** argv) {
     ok = SendMessageTimeoutW(floating, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer) != 0 &&
          PostMessageW(floating, WM_CLOSE, 0, 0);
   } else if (what == L"exit") {
-    ok = PostMessageW(floating, WM_COMMAND, kExitCommand, 0);
+    ok = PostMessageW(floating, WM_COMMAND, kQuitCommand, 0);
   } else if (what == L"menu" && argc >= 4) {
     int x = _wtoi(argv[2]);
     int y = _wtoi(argv[3]);

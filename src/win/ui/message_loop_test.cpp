@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "win/res/resource.h"
+
 namespace win {
 namespace {
 
@@ -46,10 +48,10 @@ INT_PTR CALLBACK PlainDialogProc(HWND, UINT msg, WPARAM, LPARAM) {
 }
 
 TEST(MessageLoopTest, TheActiveOfTwoModelessDialogsGetsTheTabKey) {
-  // The about box (135): three push buttons, 1018, 1019 and IDOK, in tab order.
-  HWND first = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(135), nullptr,
+  // The about box: three push buttons, the site, the help and IDOK, in tab order.
+  HWND first = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUT), nullptr,
                                   &PlainDialogProc, 0);
-  HWND second = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(135), nullptr,
+  HWND second = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUT), nullptr,
                                    &PlainDialogProc, 0);
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
@@ -58,17 +60,17 @@ TEST(MessageLoopTest, TheActiveOfTwoModelessDialogsGetsTheTabKey) {
   SetForegroundWindow(second);
   SetActiveWindow(second);
   ASSERT_EQ(GetActiveWindow(), second);
-  SetFocus(GetDlgItem(second, 1018));
-  PostMessageW(GetDlgItem(second, 1018), WM_KEYDOWN, VK_TAB, 0);
+  SetFocus(GetDlgItem(second, IDC_ABOUT_SITE));
+  PostMessageW(GetDlgItem(second, IDC_ABOUT_SITE), WM_KEYDOWN, VK_TAB, 0);
   PostQuitMessage(3);
   EXPECT_EQ(RunDialogMessageLoop(), 3);
-  EXPECT_EQ(GetFocus(), GetDlgItem(second, 1019));
+  EXPECT_EQ(GetFocus(), GetDlgItem(second, IDC_ABOUT_HELP));
 
   // Without the dialog loop a Tab to a button moves nothing.
-  PostMessageW(GetDlgItem(second, 1019), WM_KEYDOWN, VK_TAB, 0);
+  PostMessageW(GetDlgItem(second, IDC_ABOUT_HELP), WM_KEYDOWN, VK_TAB, 0);
   PostQuitMessage(4);
   EXPECT_EQ(RunMessageLoop(), 4);
-  EXPECT_EQ(GetFocus(), GetDlgItem(second, 1019));
+  EXPECT_EQ(GetFocus(), GetDlgItem(second, IDC_ABOUT_HELP));
   DestroyWindow(second);
   DestroyWindow(first);
 }
