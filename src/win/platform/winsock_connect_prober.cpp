@@ -363,7 +363,8 @@ void WinsockConnectProber::Cancel(uint64_t id) {
   std::lock_guard lock(state_->mutex);
   auto it = state_->connecting.find(id);
   if (it != state_->connecting.end()) {
-    // The prober thread may be inside select with this socket: it closes it.
+    // The socket belongs to the prober thread, whose window may be told of its
+    // connect at any moment: that thread closes it.
     if (state_->to_close.empty()) SetEvent(state_->wake.get());
     state_->to_close.push_back(std::move(it->second));
     state_->connecting.erase(it);
