@@ -24,17 +24,25 @@ bool LineReader::Next(std::string* line, bool* too_long) {
   bool any = false;
   for (;;) {
     if (pos_ >= buf_.size() && !Fill()) return any;
+    if (after_cr_) {
+      // CR LF is one line end, also when a chunk ends between the two.
+      after_cr_ = false;
+      if (buf_[pos_] == '\n' && ++pos_ >= buf_.size()) continue;
+    }
     any = true;
     const char* start = buf_.data() + pos_;
     size_t avail = buf_.size() - pos_;
-    const void* lf = std::memchr(start, '\n', avail);
-    size_t take = lf ? size_t(static_cast<const char*>(lf) - start) : avail;
+    const char* lf = static_cast<const char*>(std::memchr(start, '\n', avail));
+    const char* cr = static_cast<const char*>(std::memchr(start, '\r', lf ? size_t(lf - start) : avail));
+    const char* end = cr ? cr : lf;
+    size_t take = end ? size_t(end - start) : avail;
     size_t room = limit_ > line->size() ? limit_ - line->size() : 0;
     if (take > room) *too_long = true;
     line->append(start, take < room ? take : room);
     pos_ += take;
-    if (lf) {
-      ++pos_;  // the LF itself
+    if (end) {
+      ++pos_;  // the CR or LF itself
+      after_cr_ = end == cr;
       return true;
     }
   }

@@ -1,6 +1,7 @@
 // Reads a byte stream line by line without ever holding more than one line: a
-// line ends at LF (a CR before it stays in the line, as callers trim), the last
-// line needs no end, and a line longer than the limit is returned cut, flagged.
+// line ends at LF, CR LF or a lone CR (files from old Macs and some list sites),
+// the end itself is not part of the line, the last line needs no end, and a
+// line longer than the limit is returned cut, flagged.
 // Any thread; one reader per stream.
 #pragma once
 
@@ -30,6 +31,8 @@ class LineReader {
   std::string buf_;
   size_t pos_ = 0;
   bool eof_ = false;
+  // The last line ended at a CR: an LF right after it belongs to that end.
+  bool after_cr_ = false;
 };
 
 }  // namespace core
