@@ -8,7 +8,7 @@
 namespace core {
 
 uint32_t AutoSwitchPeriodMs(int32_t interval_seconds) {
-  if (interval_seconds < 0) return kMaxTimerPeriodMs;
+  if (interval_seconds < kMinAutoSwitchInterval) interval_seconds = kMinAutoSwitchInterval;
   int64_t ms = int64_t(interval_seconds) * 1000;
   return ms > int64_t(kMaxTimerPeriodMs) ? kMaxTimerPeriodMs : uint32_t(ms);
 }
@@ -17,8 +17,11 @@ AutoSwitchToggle AutoSwitch::Toggle(std::string_view interval_text) {
   AutoSwitchToggle t;
   // The interval is read on every press, also when stopping, as the dialog
   // exchanges all its fields at once; a refused text only costs the new value.
-  if (std::optional<int32_t> v = ParseWholeNumber(interval_text)) {
+  std::optional<int32_t> v = ParseWholeNumber(interval_text);
+  if (v && *v >= kMinAutoSwitchInterval) {
     interval_ = *v;
+  } else if (v) {
+    t.error = std::string(kIntervalTooShortMessage);
   } else {
     t.error = std::string(kNotAWholeNumberMessage);
   }
@@ -38,17 +41,23 @@ AutoSwitchTick AutoSwitch::Tick() {
 
   int64_t count = int64_t(list_.size());
   if (index_ < 0 || index_ >= count) index_ = 0;
-  int32_t row = index_;
-  // After the wrap the position is below the row count (or 0 for an empty
-  // list), so the step cannot overflow.
+  if (count == 0) {
+    ++index_;
+    return AutoSwitchTick::kNoRow;
+  }
+  // Failed rows are passed over within the tick: with a few usable rows among
+  // many failed ones the proxy still changes every interval.
+  for (int64_t step = 0; step < count; ++step) {
+    int32_t row = int32_t((index_ + step) % count);
+    if (list_.row(size_t(row)).score == 0) continue;
+    index_ = row + 1;
+    switched_row_ = row;
+    switch_pending_ = true;
+    action_.CleanThenSwitch(list_.RowProxyText(row));
+    return AutoSwitchTick::kSwitched;
+  }
   ++index_;
-  if (row >= count) return AutoSwitchTick::kNoRow;
-  const ProxyRow& r = list_.row(size_t(row));
-  if (r.score == 0) return AutoSwitchTick::kPassedOver;
-  std::string text = list_.RowProxyText(row);
-  switch_pending_ = true;
-  action_.CleanThenSwitch(text);
-  return AutoSwitchTick::kSwitched;
+  return AutoSwitchTick::kPassedOver;
 }
 
 }  // namespace core

@@ -17,6 +17,10 @@ inline constexpr int32_t kDefaultAutoSwitchInterval = 60;  // seconds
 inline constexpr std::string_view kAutoSwitchStartText = "开启自动换IP";
 inline constexpr std::string_view kAutoSwitchStopText = "停止自动换IP";
 inline constexpr std::string_view kNotAWholeNumberMessage = "请键入一个整数。";
+// The shortest interval: faster switching changes the proxy several times a
+// second and starves the rest of the program.
+inline constexpr int32_t kMinAutoSwitchInterval = 1;  // seconds
+inline constexpr std::string_view kIntervalTooShortMessage = "自动换IP间隔至少为1秒。";
 // The longest period a window timer accepts; longer intervals are cut to it.
 inline constexpr uint32_t kMaxTimerPeriodMs = 0x7FFFFFFF;
 
@@ -36,13 +40,15 @@ struct AutoSwitchToggle {
   bool on = false;          // switching runs after the press
   std::string button_text;  // the button's new text
   uint32_t period_ms = 0;   // when on: the timer period to start; when off: kill the timer
-  std::string error;        // kNotAWholeNumberMessage when the interval text was refused
+  // kNotAWholeNumberMessage or kIntervalTooShortMessage when the interval text
+  // was refused.
+  std::string error;
 };
 
 // What one tick did.
 enum class AutoSwitchTick {
   kSwitched,    // a row was handed to CleanThenSwitch
-  kPassedOver,  // the row's last verification failed: nothing applied, the tick used up
+  kPassedOver,  // every row's last verification failed: nothing applied
   kNoRow,       // the list is empty: nothing applied, the tick used up
   kBusy,        // the previous switch has not finished: the tick is skipped, not counted
   kOff,         // switching is off (a tick left over after stopping): ignored
@@ -55,16 +61,18 @@ class AutoSwitch {
   AutoSwitch& operator=(const AutoSwitch&) = delete;
 
   // The toggle button. `interval_text` is the interval edit's text: a whole
-  // number of seconds becomes the interval; anything else keeps the previous
-  // interval and reports kNotAWholeNumberMessage, and the toggle still goes
-  // on. Turning on never switches at once: the first switch comes one full
+  // number of seconds, at least kMinAutoSwitchInterval, becomes the interval;
+  // anything else keeps the previous interval and reports why, and the toggle
+  // still goes on. Turning on never switches at once: the first switch comes one full
   // period later. The row position is kept across stop and start.
   AutoSwitchToggle Toggle(std::string_view interval_text);
 
   // The switching timer fired. Wraps to the first row when the position is at
-  // or beyond the end of the list (rows may have been deleted), hands the row
-  // to the action unless its last verification failed (score 0), and moves
-  // the position on by one in every case except kBusy and kOff.
+  // or beyond the end of the list (rows may have been deleted), then hands the
+  // first row from there whose last verification did not fail (score other
+  // than 0), wrapping once around the list, to the action: failed rows never
+  // use up a tick. The position moves to the row after the one applied; when
+  // every row failed it moves on by one.
   AutoSwitchTick Tick();
 
   // The switch handed out by the last kSwitched tick has ended.
@@ -73,6 +81,8 @@ class AutoSwitch {
   bool on() const { return on_; }
   int32_t interval() const { return interval_; }  // seconds, for the edit's text
   int32_t index() const { return index_; }        // the row the next tick looks at
+  // The row the last kSwitched tick handed to the action.
+  int32_t switched_row() const { return switched_row_; }
   // The next tick looks at the row after `row` (failover applied `row` itself).
   void ContinueAfter(int32_t row) { index_ = row + 1; }
   bool switch_pending() const { return switch_pending_; }
@@ -83,13 +93,13 @@ class AutoSwitch {
   bool on_ = false;
   int32_t interval_ = kDefaultAutoSwitchInterval;
   int32_t index_ = 0;
+  int32_t switched_row_ = -1;
   bool switch_pending_ = false;
 };
 
 // The timer period for an interval in seconds: the product in milliseconds,
-// cut to kMaxTimerPeriodMs. 0 stays 0 (the platform's shortest period applies;
-// ticks that come while a switch runs are skipped). A negative interval gives
-// kMaxTimerPeriodMs, as the platform treats a period that does not fit.
+// cut to kMaxTimerPeriodMs. An interval below kMinAutoSwitchInterval gives the
+// shortest period allowed.
 uint32_t AutoSwitchPeriodMs(int32_t interval_seconds);
 
 }  // namespace core

@@ -63,9 +63,12 @@ TEST(AutoSwitchSequenceTest, TickSequences) {
       {"three usable rows wrap around",
        {{"1.1.1.1:80", 5}, {"2.2.2.2:80", -1}, {"3.3.3.3:80", 105}},
        {"1.1.1.1:80", "2.2.2.2:80", "3.3.3.3:80", "1.1.1.1:80", "2.2.2.2:80"}},
-      {"a failed row uses up its tick",
-       {{"1.1.1.1:80", 5}, {"2.2.2.2:80", 0}, {"3.3.3.3:80", 5}},
-       {"1.1.1.1:80", "-", "3.3.3.3:80", "1.1.1.1:80", "-"}},
+      {"failed rows are passed over within the tick",
+       {{"1.1.1.1:80", 5}, {"2.2.2.2:80", 0}, {"3.3.3.3:80", 0}, {"4.4.4.4:80", 5}},
+       {"1.1.1.1:80", "4.4.4.4:80", "1.1.1.1:80", "4.4.4.4:80"}},
+      {"failed rows at the end wrap to the first usable one",
+       {{"1.1.1.1:80", 0}, {"2.2.2.2:80", 5}, {"3.3.3.3:80", 0}},
+       {"2.2.2.2:80", "2.2.2.2:80", "2.2.2.2:80"}},
       {"every row failed", {{"1.1.1.1:80", 0}, {"2.2.2.2:80", 0}}, {"-", "-", "-"}},
       {"SOCKS rows keep their type",
        {{"1.1.1.1:1080@SOCKS5", 1},
@@ -111,7 +114,8 @@ TEST_F(AutoSwitchTest, TheScoreIsReadAtTheTick) {
   Fill({{"1.1.1.1:80", 1}, {"2.2.2.2:80", 1}});
   Ticks(1);
   list.SetVerifyResult(1, "", "", 0);  // a verification fails it between ticks
-  EXPECT_EQ(Ticks(1), std::vector<std::string>{"-"});
+  EXPECT_EQ(Ticks(1), std::vector<std::string>{"1.1.1.1:80"});
+  EXPECT_EQ(sw.switched_row(), 0);
 }
 
 TEST_F(AutoSwitchTest, TicksWhileASwitchRunsAreSkippedNotQueued) {
@@ -149,14 +153,19 @@ TEST_F(AutoSwitchTest, IntervalTextOnToggle) {
     uint32_t period_ms;
     bool error;
   };
+  auto error_of = [](const char* text) {
+    return std::string(text) == "0" || std::string(text) == "-5" ? "自动换IP间隔至少为1秒。"
+                                                                 : "请键入一个整数。";
+  };
   const Case cases[] = {
       {"30", 30, 30000, false},
       {" 45 ", 45, 45000, false},
       {"+7", 7, 7000, false},
-      {"0", 0, 0, false},
+      {"1", 1, 1000, false},
       {"2147483", 2147483, 2147483000u, false},
       {"2147484", 2147484, kMaxTimerPeriodMs, false},
-      {"-5", -5, kMaxTimerPeriodMs, false},
+      {"0", 60, 60000, true},
+      {"-5", 60, 60000, true},
       {"", 60, 60000, true},
       {"abc", 60, 60000, true},
       {"12x", 60, 60000, true},
@@ -172,7 +181,7 @@ TEST_F(AutoSwitchTest, IntervalTextOnToggle) {
     EXPECT_EQ(t.button_text, "停止自动换IP") << c.text;
     EXPECT_EQ(s.sw.interval(), c.interval) << c.text;
     EXPECT_EQ(t.period_ms, c.period_ms) << c.text;
-    EXPECT_EQ(t.error, c.error ? "请键入一个整数。" : "") << c.text;
+    EXPECT_EQ(t.error, c.error ? error_of(c.text) : "") << c.text;
   }
 }
 

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include "core/base/file_path.h"
+#include "core/verify/verify_settings.h"
 
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
@@ -20,7 +24,7 @@ namespace {
 
 // Automatic switching for real: the button, the one-second timer, the cleanup
 // thread and the system proxy; a row whose last verification failed is passed
-// over and uses up its tick.
+// over within the tick.
 TEST_F(AppWindowTest, AutomaticSwitchingWalksTheListEverySecond) {
   ProxyListDialog& dialog = OpenDialog();
   core::ProxyList& list = switcher_->list();
@@ -145,6 +149,36 @@ TEST_F(AppWindowTest, ARefusedSwitchIsReportedAndNotShownAsDone) {
   ASSERT_EQ(prompt_.shown.size(), 1u);
   EXPECT_EQ(prompt_.shown[0].text.rfind("设置系统代理失败\nwriting ProxyServer: ", 0), 0u)
       << prompt_.shown[0].text;
+}
+
+// A list download that ends while a verification runs replaces nothing under
+// it: the import comes once the run has ended (its results stay on the rows
+// it tested).
+TEST_F(AppWindowTest, ADownloadEndingDuringAVerificationWaitsForItsEnd) {
+  profile_.WriteInt("Download Settings", "Append download proxies into list", 0);
+  core::VerifySettings settings;
+  settings.sites = {{"http://a.example/", "va", true}};
+  ASSERT_TRUE(core::SaveVerifySettings(settings, profile_));
+  MakeServices();
+  core::ProxyList& list = switcher_->list();
+  ASSERT_EQ(list.AddProxy("10.0.0.1:80", false), core::AddResult::kAdded);
+  std::string path = app_->downloads().path();
+  std::ofstream(core::PathFromUtf8(path), std::ios::binary) << "10.9.9.1:80\r\n10.9.9.2:80\r\n";
+  app_->verify().VerifyAllQuietly();
+  ASSERT_TRUE(app_->verify().running());
+
+  app_->downloads().OnDownloadDone(WPARAM(core::kDownloadOk), 0);
+  Pump();
+  EXPECT_TRUE(app_->downloads().import_waiting());
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list.RowHostPort(0), "10.0.0.1:80");
+
+  app_->verify().Stop();
+  Pump();
+  EXPECT_FALSE(app_->downloads().import_waiting());
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list.RowHostPort(0), "10.9.9.1:80");
+  DeleteFileW(Utf8ToWide(path).c_str());
 }
 
 }  // namespace

@@ -40,10 +40,9 @@ core::AutoSwitchToggle AutoSwitchService::Toggle(std::string_view interval_text)
 }
 
 void AutoSwitchService::OnTick() {
-  // The row this tick hands out: the index, wrapped as the tick wraps it.
-  int32_t row = auto_switch_.index();
-  if (row < 0 || size_t(row) >= switcher_.list().size()) row = 0;
-  if (auto_switch_.Tick() == core::AutoSwitchTick::kSwitched) tried_this_tick_ = {row};
+  if (auto_switch_.Tick() == core::AutoSwitchTick::kSwitched) {
+    tried_this_tick_ = {auto_switch_.switched_row()};
+  }
 }
 
 void AutoSwitchService::OnCleanupDone(WPARAM run) {

@@ -17,9 +17,11 @@ ListDownloads::ListDownloads(Switcher& switcher, const AppPlatform& platform,
       }) {
   core::LoadDownloadSettings(*platform_.profile, &settings_);
   CreateMessageWindow(window_, L"RelaymothListDownloads");
+  switcher_.events().Add(this);
 }
 
 ListDownloads::~ListDownloads() {
+  switcher_.events().Remove(this);
   KillTimer(window_.hwnd(), kTimerHour);
   KillTimer(window_.hwnd(), kTimerArm);
 }
@@ -48,6 +50,9 @@ bool ListDownloads::OnMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       return true;
     case WM_DOWNLOAD_PROGRESS:
       return true;  // automatic downloads show nothing
+    case WM_IMPORT_WAITING_DOWNLOAD:
+      ImportWaiting();
+      return true;
   }
   return false;
 }
@@ -64,6 +69,28 @@ void ListDownloads::OnDownloadDone(WPARAM result, LPARAM report) {
     finished.request = {settings_.url, path_, report != 0};
     finished.outcome.result = int(result);
   }
+  if (verifying_) {
+    // The newest download wins: it wrote the file the import will read.
+    waiting_ = std::move(finished);
+    return;
+  }
+  Import(finished);
+}
+
+void ListDownloads::OnVerifyRunControls(bool running) {
+  verifying_ = running;
+  // Told as the run ends, before its end-of-run rules: the import comes after.
+  if (!running && waiting_) PostMessageW(window_.hwnd(), WM_IMPORT_WAITING_DOWNLOAD, 0, 0);
+}
+
+void ListDownloads::ImportWaiting() {
+  if (verifying_ || !waiting_) return;  // a new run began meanwhile: it waits on
+  FinishedDownload finished = std::move(*waiting_);
+  waiting_.reset();
+  Import(finished);
+}
+
+void ListDownloads::Import(const FinishedDownload& finished) {
   core::DownloadDoneAction action =
       core::HandleDownloadDone(finished.outcome, finished.request.report, finished.request.path,
                                settings_, switcher_.list(), *platform_.codec);

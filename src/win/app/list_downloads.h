@@ -3,17 +3,21 @@
 // the silent download at start-up and every N hours on a message-only window of
 // its own, and the end of every download, which imports "Download.txt" into the
 // list as the settings say. A download the user starts is shown by the
-// progress window, which hands its end here. Built by the composition root;
-// UI thread only.
+// progress window, which hands its end here. A download that ends while a
+// verification runs is imported when the run has ended: the run's results
+// belong to the rows it is testing. Built by the composition root; UI thread
+// only.
 #pragma once
 
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/download/download_schedule.h"
 #include "core/download/download_settings.h"
+#include "win/app/app_events.h"
 #include "win/app/app_platform.h"
 #include "win/app/download_job.h"
 #include "win/app/switcher.h"
@@ -21,7 +25,7 @@
 
 namespace win {
 
-class ListDownloads final : public DownloadDoneHandler {
+class ListDownloads final : public DownloadDoneHandler, private AppObserver {
  public:
   // The hourly schedule and the start-up download's one-shot arming.
   static constexpr UINT_PTR kTimerHour = 1;
@@ -46,14 +50,22 @@ class ListDownloads final : public DownloadDoneHandler {
   const std::string& path() const { return path_; }
 
   // A download's end: imports the file as the settings say and, for a
-  // download the user started, says what happened.
+  // download the user started, says what happened; while a verification runs,
+  // once it has ended.
   void OnDownloadDone(WPARAM result, LPARAM report) override;
+  // A download's end waits for the verification to end.
+  bool import_waiting() const { return waiting_.has_value(); }
 
   // For tests: the window of the timers and of the automatic downloads' reports.
   HWND window() const { return window_.hwnd(); }
 
  private:
   bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+  void Import(const FinishedDownload& finished);
+  void ImportWaiting();
+
+  // AppObserver: a verification started or ended.
+  void OnVerifyRunControls(bool running) override;
 
   Switcher& switcher_;
   const AppPlatform& platform_;
@@ -62,6 +74,8 @@ class ListDownloads final : public DownloadDoneHandler {
   core::DownloadSettings settings_;
   core::DownloadSchedule schedule_{settings_};
   MessageWindow window_;
+  bool verifying_ = false;
+  std::optional<FinishedDownload> waiting_;
 };
 
 }  // namespace win

@@ -109,11 +109,12 @@ INT_PTR ProxyListDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       RefreshView();
       return TRUE;
     case DM_GETDEFID:
-      // Enter in the entry edit adds the entry instead of hiding the dialog.
-      if (GetFocus() == Item(IDC_PROXY_EDIT)) {
-        return SetResult(MAKELONG(IDC_ADD_PROXY, DC_HASDEFID));
-      }
-      return FALSE;
+      // Enter in the entry edit adds the entry; anywhere else (the list, a
+      // check box) it does nothing rather than hide the dialog: "返回" is only
+      // for a click. A focused push button still answers Enter itself.
+      return SetResult(MAKELONG(
+          GetFocus() == Item(IDC_PROXY_EDIT) ? IDC_ADD_PROXY : IDC_NO_DEFAULT_COMMAND,
+          DC_HASDEFID));
   }
   return FALSE;
 }
@@ -223,7 +224,7 @@ INT_PTR ProxyListDialog::OnNotify(NMHDR* header) {
       OnClick(true);
       return TRUE;
     case NM_DBLCLK:
-      OnDoubleClick();
+      OnDoubleClick(reinterpret_cast<NMITEMACTIVATE*>(header)->iItem);
       return SetResult(0);
     case LVN_KEYDOWN: {
       auto* key = reinterpret_cast<NMLVKEYDOWN*>(header);
@@ -313,9 +314,9 @@ void ProxyListDialog::ToggleChecks(int row) {
   }
 }
 
-void ProxyListDialog::OnDoubleClick() {
-  if (list_.empty()) return;
-  int row = ListView_GetSelectionMark(list_view());
+void ProxyListDialog::OnDoubleClick(int row) {
+  // A double click beside the rows switches nothing.
+  if (row < 0 || size_t(row) >= list_.size()) return;
   switcher_.SetSystemProxy(list_.RowProxyText(row));
   prompt_.OpenPage(hwnd(), kWhatIsMyIpPage);
 }

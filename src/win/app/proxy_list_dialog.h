@@ -77,7 +77,8 @@ class ProxyListDialog final : public DialogBase, private AppObserver {
   INT_PTR OnNotify(NMHDR* header);
   void OnGetDispInfo(NMLVDISPINFOW* info);
   void OnClick(bool right);
-  void OnDoubleClick();
+  // A double click on `row` (-1: no row under the mouse).
+  void OnDoubleClick(int row);
   void OnItemChanged(const NMLISTVIEW* change);
   void OnAdd();
   void OnImport();

@@ -44,12 +44,13 @@ class ProxyListDialogTest : public AppWindowTest {
     return text;
   }
   // What the list view sends its parent for a notification without extra data.
-  void Notify(UINT code, int column = -1) {
+  // `item`: the row under the mouse (-1: none), as NM_DBLCLK names it.
+  void Notify(UINT code, int column = -1, int item = -1) {
     NMLISTVIEW nm{};
     nm.hdr.hwndFrom = view_;
     nm.hdr.idFrom = IDC_PROXY_LIST;
     nm.hdr.code = code;
-    nm.iItem = -1;
+    nm.iItem = item;
     nm.iSubItem = column;
     SendMessageW(dlg_, WM_NOTIFY, IDC_PROXY_LIST, LPARAM(&nm));
   }
@@ -252,18 +253,18 @@ TEST_F(ProxyListDialogTest, DoubleClickSwitchesToTheRowAndOpensTheAddressPage) {
   EXPECT_TRUE(prompt_.pages.empty());
   list().AddProxy("1.1.1.1:80", false);
   list().AddProxy("2.2.2.2:8080@SOCKS5", false);
-  ListView_SetSelectionMark(view_, 1);
-  Notify(NM_DBLCLK);
+  ListView_SetSelectionMark(view_, 0);  // the row clicked counts, not the mark
+  Notify(NM_DBLCLK, -1, 1);
   // A SOCKS row is applied as SOCKS.
   EXPECT_EQ(ProxyValue("ProxyServer"), "socks=2.2.2.2:8080");
   EXPECT_EQ(switcher_->current_proxy(), "2.2.2.2:8080@SOCKS5");
   ASSERT_EQ(prompt_.pages.size(), 1u);
   EXPECT_EQ(prompt_.pages[0], kWhatIsMyIpPage);
-  // No selection mark: the proxy is cleared, the page still opens.
-  ListView_SetSelectionMark(view_, -1);
-  Notify(NM_DBLCLK);
-  EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
-  EXPECT_EQ(prompt_.pages.size(), 2u);
+  // Beside the rows: nothing happens, the proxy stays.
+  Notify(NM_DBLCLK, -1, -1);
+  EXPECT_EQ(ProxyValue("ProxyServer"), "socks=2.2.2.2:8080");
+  EXPECT_EQ(ProxyValue("ProxyEnable"), "1");
+  EXPECT_EQ(prompt_.pages.size(), 1u);
 }
 
 TEST_F(ProxyListDialogTest, ImportAndExportShowTheExactMessages) {
@@ -382,13 +383,24 @@ TEST_F(ProxyListDialogTest, TheAboutBoxLinksOpenTheShippedHelpPage) {
       << "the build copies the help page next to the programs";
 }
 
-TEST_F(ProxyListDialogTest, EnterInTheEditAddsInsteadOfHiding) {
-  SetFocus(GetDlgItem(dlg_, IDC_PROXY_EDIT));
-  LRESULT def = SendMessageW(dlg_, DM_GETDEFID, 0, 0);
-  EXPECT_EQ(HIWORD(def), DC_HASDEFID);
-  EXPECT_EQ(LOWORD(def), IDC_ADD_PROXY);
-  SetFocus(view_);
-  EXPECT_NE(LOWORD(SendMessageW(dlg_, DM_GETDEFID, 0, 0)), IDC_ADD_PROXY);
+// Enter as the dialog loop handles it: in the edit it adds, in the list it does
+// nothing ("返回" is the default button, and hiding the dialog after Ctrl+A,
+// Delete and the question took the user by surprise).
+TEST_F(ProxyListDialogTest, EnterAddsInTheEditAndDoesNothingInTheList) {
+  auto enter = [this](HWND focus) {
+    SetFocus(focus);
+    MSG msg{focus, WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+    IsDialogMessageW(dlg_, &msg);
+  };
+  SetDlgItemTextW(dlg_, IDC_PROXY_EDIT, L"1.2.3.4:80");
+  enter(GetDlgItem(dlg_, IDC_PROXY_EDIT));
+  EXPECT_EQ(list().size(), 1u);
+  enter(view_);
+  EXPECT_TRUE(IsWindowVisible(dlg_));
+  EXPECT_EQ(list().size(), 1u);
+  // The button itself still works.
+  ClickButton(dlg_, IDOK);
+  EXPECT_FALSE(IsWindowVisible(dlg_));
 }
 
 TEST_F(ProxyListDialogTest, AMinimisedDialogComesBackInsideTheWorkArea) {

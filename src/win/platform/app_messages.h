@@ -42,6 +42,9 @@ inline constexpr UINT WM_DOWNLOAD_PROGRESS = kAppMessageFirst + 8;
 inline constexpr UINT WM_PROXY_DROPPED = kAppMessageFirst + 9;
 // The tray icon's mouse messages (the icon's callback message).
 inline constexpr UINT WM_TRAY_NOTIFY = kAppMessageFirst + 10;
+// The list downloads' own: a download that waited for a verification to end
+// is imported now (posted, so that the run's end-of-run rules come first).
+inline constexpr UINT WM_IMPORT_WAITING_DOWNLOAD = kAppMessageFirst + 11;
 // Free for test programs and benchmarks of their own.
 inline constexpr UINT WM_TEST_FIRST = kAppMessageFirst + 0x80;
 

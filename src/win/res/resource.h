@@ -46,6 +46,9 @@
 #define IDC_RUN_SETTINGS 1046
 #define IDC_AUTO_SWITCH 1063
 #define IDC_AUTO_SWITCH_SECONDS 1071
+// No control has it: the main dialog names it as its default so that Enter
+// outside the entry edit does nothing.
+#define IDC_NO_DEFAULT_COMMAND 1099
 
 // Controls of the about box (IDD_ABOUT)
 #define IDC_ABOUT_SITE 1018
