@@ -274,6 +274,25 @@ def run_farm(args):
     os._exit(0)
 
 
+HELD_SOCKETS = []
+
+
+def black_hole_port():
+    """A port that drops every handshake: a listener with a backlog of 0 whose
+    accept queue two connections that are never accepted have filled."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(0)
+    port = listener.getsockname()[1]
+    HELD_SOCKETS.append(listener)
+    for _ in range(2):
+        c = socket.socket()
+        c.setblocking(False)
+        c.connect_ex(("127.0.0.1", port))
+        HELD_SOCKETS.append(c)
+    return port
+
+
 def main():
     global WEB_PORT, SLOW_DELAY
     ap = argparse.ArgumentParser()
@@ -292,6 +311,7 @@ def main():
         for kind in ("proxy", "slow", "other", "silent", "trickle"):
             lines.append("%s=%d" % (kind.upper(), serve(make_proxy(kind))))
         lines.append("DEAD=%d" % free_port())
+        lines.append("HOLE=%d" % black_hole_port())
         try:
             lines.append("FTP=%d" % start_ftp())
         except ImportError as e:

@@ -50,4 +50,46 @@ SystemProxyReadBack ReadBackSystemProxy(std::string_view proxy_server, std::stri
   return r;
 }
 
+bool ProxyForPage(std::string_view proxy_server, std::string_view scheme, std::string* host,
+                  uint16_t* port) {
+  std::string_view plain, socks, own;
+  std::string_view rest = proxy_server;
+  while (!rest.empty()) {
+    size_t semi = rest.find(';');
+    std::string_view entry = Trim(rest.substr(0, semi));
+    rest = semi == std::string_view::npos ? std::string_view() : rest.substr(semi + 1);
+    if (entry.empty()) continue;
+    size_t eq = entry.find('=');
+    if (eq == std::string_view::npos) {
+      if (plain.empty()) plain = entry;
+      continue;
+    }
+    std::string kind = AsciiUpperCopy(Trim(entry.substr(0, eq)));
+    std::string_view value = Trim(entry.substr(eq + 1));
+    if (kind == AsciiUpperCopy(scheme) && own.empty()) own = value;
+    if (kind == "SOCKS" && socks.empty()) socks = value;
+  }
+  std::string_view chosen = !own.empty() ? own : !plain.empty() ? plain : socks;
+  // "http://host:port" is how some programs write the server.
+  if (size_t sep = chosen.find("://"); sep != std::string_view::npos) chosen = chosen.substr(sep + 3);
+  if (size_t slash = chosen.find('/'); slash != std::string_view::npos) chosen = chosen.substr(0, slash);
+  if (chosen.empty()) return false;
+  size_t colon = chosen.rfind(':');
+  std::string_view name = colon == std::string_view::npos ? chosen : chosen.substr(0, colon);
+  uint32_t number = 80;
+  if (colon != std::string_view::npos) {
+    std::string_view digits = chosen.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5) return false;
+    number = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return false;
+      number = number * 10 + uint32_t(c - '0');
+    }
+  }
+  if (name.empty() || number == 0 || number > 65535) return false;
+  *host = std::string(name);
+  *port = uint16_t(number);
+  return true;
+}
+
 }  // namespace core

@@ -3,6 +3,7 @@
 // functions; any thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -34,5 +35,13 @@ struct SystemProxyReadBack {
 // (socks=1.2.3.4:1080 -> 1.2.3.4:1080@SOCKS). `enable` is the ProxyEnable value
 // as text; only a non-zero number turns the proxy on.
 SystemProxyReadBack ReadBackSystemProxy(std::string_view proxy_server, std::string_view enable);
+
+// Where a request for a page goes under the "ProxyServer" text `proxy_server`
+// (a plain "host:port", or "kind=host:port" entries separated by ';'): the
+// entry of the page's scheme ("http" or "https"), else the plain entry, else
+// the "socks" one. A missing port is 80. False when no entry serves the page
+// (an empty text, only other kinds, a port that is not 1..65535).
+bool ProxyForPage(std::string_view proxy_server, std::string_view scheme, std::string* host,
+                  uint16_t* port);
 
 }  // namespace core

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace core {
 namespace {
 
@@ -72,6 +74,38 @@ TEST(ReadBackSystemProxyTest, Table) {
     SystemProxyReadBack r = ReadBackSystemProxy(c.server, c.enable);
     EXPECT_EQ(r.list_line, c.line) << c.server;
     EXPECT_EQ(r.current_proxy, c.current) << c.server;
+  }
+}
+
+TEST(ProxyForPageTest, PicksTheEntryThatServesThePage) {
+  struct Case {
+    const char* server;
+    const char* scheme;
+    const char* where;  // "host:port", or "" when no entry serves the page
+  };
+  const Case cases[] = {
+      {"1.2.3.4:8080", "http", "1.2.3.4:8080"},
+      {" 1.2.3.4:8080 ", "https", "1.2.3.4:8080"},
+      {"1.2.3.4", "http", "1.2.3.4:80"},
+      {"http=1.1.1.1:81;https=2.2.2.2:82", "https", "2.2.2.2:82"},
+      {"HTTP=1.1.1.1:81;https=2.2.2.2:82", "http", "1.1.1.1:81"},
+      {"ftp=3.3.3.3:21;5.5.5.5:85", "http", "5.5.5.5:85"},
+      {"socks=4.4.4.4:1080", "http", "4.4.4.4:1080"},
+      {"socks=4.4.4.4:1080;http=1.1.1.1:81", "http", "1.1.1.1:81"},
+      {"http://proxy.example:3128/", "http", "proxy.example:3128"},
+      {";;1.2.3.4:8080;", "http", "1.2.3.4:8080"},
+      {"", "http", ""},
+      {"ftp=3.3.3.3:21", "http", ""},
+      {"1.2.3.4:0", "http", ""},
+      {"1.2.3.4:65536", "http", ""},
+      {"1.2.3.4:80x", "http", ""},
+      {":8080", "http", ""},
+  };
+  for (const Case& c : cases) {
+    std::string host;
+    uint16_t port = 0;
+    bool found = ProxyForPage(c.server, c.scheme, &host, &port);
+    EXPECT_EQ(found ? host + ":" + std::to_string(port) : "", c.where) << c.server;
   }
 }
 

@@ -25,9 +25,18 @@ ExitCheckService::~ExitCheckService() {
 }
 
 void ExitCheckService::ApplySettings(const core::ExitCheckSettings& settings) {
+  bool was_enabled = settings_.enabled;
   settings_ = settings;
   check_->ApplySettings(settings);
   fetcher_->set_deadline_ms(uint32_t(settings.deadline_seconds) * 1000);
+  if (settings_.enabled == was_enabled) return;
+  // Turned on: the proxy in use is checked now. Turned off: the views drop
+  // what the last check showed.
+  if (settings_.enabled) {
+    OnProxyChanged();
+  } else {
+    switcher_.events().Tell([](AppObserver& o) { o.OnExitCheckChanged(); });
+  }
 }
 
 bool ExitCheckService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {

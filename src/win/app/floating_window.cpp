@@ -155,7 +155,7 @@ bool FloatingWindow::OnCreate() {
     platform_.prompt->Ask(hwnd(), kDropTargetFailed, "", MB_OK);
   }
 
-  SetStateIcon(!switcher_.current_proxy().empty());
+  RefreshStateIcon();
   RestorePosition();
 
   // The flat popup menu's items are measured and drawn for this window.
@@ -170,7 +170,7 @@ bool FloatingWindow::OnCreate() {
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     tool.hwnd = hwnd();
     tool.uId = reinterpret_cast<UINT_PTR>(hwnd());
-    std::wstring text = Utf8ToWide(services_.exit_check().check().TipText());
+    std::wstring text = TrayTip();
     tool.lpszText = text.data();
     SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   }
@@ -226,8 +226,9 @@ void FloatingWindow::OnPaint() {
   if (state_icon_ != nullptr) {
     DrawIconEx(dc, 0, Px(1), state_icon_, Px(32), Px(32), 0, nullptr, DI_NORMAL);
   }
-  if (services_.exit_check().check().failed()) {
-    // The proxy in use does not work (or does not hide the address): red.
+  if (CheckFailed()) {
+    // The proxy in use does not work (or does not hide the address): red, over
+    // the "no proxy" icon, never beside the green one.
     UniqueBrush red(CreateSolidBrush(RGB(220, 30, 30)));
     SelectedObject brush(dc, red.get());
     SelectedObject pen(dc, GetStockObject(NULL_PEN));
@@ -236,13 +237,21 @@ void FloatingWindow::OnPaint() {
   EndPaint(hwnd(), &ps);
 }
 
+bool FloatingWindow::CheckFailed() const {
+  return services_.exit_check().settings().enabled && services_.exit_check().check().failed();
+}
+
+void FloatingWindow::RefreshStateIcon() {
+  SetStateIcon(!switcher_.current_proxy().empty() && !CheckFailed());
+}
+
 void FloatingWindow::SetStateIcon(bool on) {
   proxy_icon_on_ = on;
   state_icon_ = LoadResourceIcon(platform_.instance, on ? IDI_PROXY_ON : IDI_PROXY_OFF, Px(32));
   if (hwnd() != nullptr) InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
-void FloatingWindow::OnProxyChanged() { SetStateIcon(!switcher_.current_proxy().empty()); }
+void FloatingWindow::OnProxyChanged() { RefreshStateIcon(); }
 
 std::wstring FloatingWindow::TrayTip() const {
   if (!services_.exit_check().settings().enabled) {
@@ -265,7 +274,9 @@ std::wstring FloatingWindow::tooltip_text() const {
 
 void FloatingWindow::OnExitCheckChanged() {
   if (hwnd() == nullptr) return;
-  std::wstring text = Utf8ToWide(services_.exit_check().check().TipText());
+  // With the check off the tips say only the program's name: an earlier
+  // check's text would be stale.
+  std::wstring text = TrayTip();
   if (tooltip_ != nullptr) {
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
@@ -274,9 +285,9 @@ void FloatingWindow::OnExitCheckChanged() {
     tool.lpszText = text.data();
     SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
   }
-  if (tray_.added()) tray_.Modify(tray_.icon(), TrayTip());
-  // The dot turns red while the last check failed.
-  InvalidateRect(hwnd(), nullptr, TRUE);
+  if (tray_.added()) tray_.Modify(tray_.icon(), text);
+  // One state at a time: red while the last check failed, else the icon.
+  RefreshStateIcon();
 }
 
 void FloatingWindow::RestorePosition() {

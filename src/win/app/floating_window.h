@@ -60,7 +60,7 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   BYTE alpha() const { return alpha_; }
   // True while the tray shows its alternate frame (IDI_TRAY_BUSY).
   bool tray_alternate_frame() const { return tray_blink_; }
-  // The tooltip's text (the exit check's, when it runs).
+  // The tooltip's text (the exit check's, while the check is on).
   std::wstring tooltip_text() const;
 
   // Moves the opacity one step toward `target` (clamped to 0..255).
@@ -80,6 +80,11 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   void RestorePosition();
   void SaveListAndPosition();
   void SetStateIcon(bool on);
+  // The icon for the proxy in use: green when one is in use and its exit
+  // check has not failed.
+  void RefreshStateIcon();
+  // The exit check is on and its last check failed.
+  bool CheckFailed() const;
   void OnDestroy();
 
   void OnBrowserWatchTick();

@@ -408,9 +408,20 @@ TEST_F(FloatingWindowTest, TheExitCheckShowsInTheTipsAndTurnsTheDotRed) {
   EXPECT_TRUE(app_->exit_check().check().failed());
   EXPECT_EQ(w.tooltip_text().rfind(L"2.2.2.2:80 → 出口 9.9.9.9", 0), 0u);
   EXPECT_TRUE(prompt_.shown.empty());
-  // The dot's middle is painted red.
+  // The dot's middle is painted red, over the "no proxy" icon, not the green one.
   UpdateWindow(w.hwnd());
   EXPECT_EQ(GetPixel(WindowDc(w.hwnd()).get(), 16, 17), RGB(220, 30, 30));
+  EXPECT_FALSE(w.proxy_icon_on());
+
+  // Turning the check off drops the red state and the stale tips.
+  core::ExitCheckSettings off = app_->exit_check().settings();
+  off.enabled = false;
+  app_->exit_check().ApplySettings(off);
+  EXPECT_TRUE(w.proxy_icon_on());
+  EXPECT_EQ(w.tooltip_text(), L"紫晶梨代理软件");
+  EXPECT_EQ(w.tray().tip(), L"紫晶梨代理软件");
+  UpdateWindow(w.hwnd());
+  EXPECT_NE(GetPixel(WindowDc(w.hwnd()).get(), 16, 17), RGB(220, 30, 30));
 }
 
 TEST_F(FloatingWindowTest, RunSettingsTakeEffectAtOnceTrayAndExitCheck) {

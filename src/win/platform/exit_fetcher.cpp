@@ -5,9 +5,13 @@
 #include <atomic>
 #include <mutex>
 #include <new>
+#include <string>
 #include <utility>
+#include <vector>
 
+#include "core/sysproxy/proxy_server_text.h"
 #include "win/platform/internet_handles.h"
+#include "win/platform/tcp_connect_check.h"
 #include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 
@@ -30,6 +34,26 @@ void SetTimeouts(HINTERNET handle, DWORD ms) {
   SetDword(handle, INTERNET_OPTION_DATA_SEND_TIMEOUT, ms);
   SetDword(handle, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, ms);
   SetDword(handle, INTERNET_OPTION_CONNECT_RETRIES, 1);
+}
+
+// The proxy server text a session of the system's settings uses; empty when
+// it goes direct.
+std::string SessionProxy(HINTERNET session) {
+  // INTERNET_PROXY_INFO with wide strings, as InternetQueryOptionW fills it;
+  // mingw's header declares only the TCHAR form.
+  struct ProxyInfo {
+    DWORD access_type;
+    LPCWSTR proxy;
+    LPCWSTR bypass;
+  };
+  DWORD size = 0;
+  InternetQueryOptionW(session, INTERNET_OPTION_PROXY, nullptr, &size);
+  if (size < sizeof(ProxyInfo) || size > 64 * 1024) return {};
+  std::vector<BYTE> buffer(size);
+  if (!InternetQueryOptionW(session, INTERNET_OPTION_PROXY, buffer.data(), &size)) return {};
+  const auto* info = reinterpret_cast<const ProxyInfo*>(buffer.data());
+  if (info->access_type != INTERNET_OPEN_TYPE_PROXY || info->proxy == nullptr) return {};
+  return WideToUtf8(info->proxy);
 }
 
 struct FetchJob {
@@ -70,6 +94,19 @@ bool Fetch(const FetchJob& job, std::string* body) {
       InternetOpenW(L"Mozilla/4.0 (compatible; MSIE 6.0)", access, nullptr, nullptr, 0));
   if (!session) return false;
   SetTimeouts(session.get(), job.deadline_ms);
+  if (job.route == core::ExitRoute::kSystem) {
+    // The proxy must take a connection within the deadline before WinInet is
+    // handed the fetch: under Wine a connect to a black-holed proxy holds
+    // WinInet for minutes whatever its time-outs, and every such thread
+    // would keep one of the few fetch slots.
+    std::string host_name;
+    uint16_t port = 0;
+    const char* scheme = parts.nScheme == INTERNET_SCHEME_HTTPS ? "https" : "http";
+    if (core::ProxyForPage(SessionProxy(session.get()), scheme, &host_name, &port) &&
+        !ConnectsWithin(host_name, port, job.deadline_ms)) {
+      return false;
+    }
+  }
   UniqueInternet connect(InternetConnectW(session.get(), host, parts.nPort, nullptr, nullptr,
                                           INTERNET_SERVICE_HTTP, 0, 0));
   if (!connect) return false;

@@ -110,7 +110,7 @@ TEST_F(ExitFetcherTest, SystemRouteFollowsTheProxySettingAndDirectRouteIgnoresIt
 }
 
 TEST_F(ExitFetcherTest, FailuresComeBackAsFailures) {
-  REQUIRE_TEST_PORTS("WEB", "DEAD", "SILENT");
+  REQUIRE_TEST_PORTS("WEB", "DEAD", "SILENT", "HOLE");
   struct Case {
     const char* name;
     std::string proxy;
@@ -119,6 +119,8 @@ TEST_F(ExitFetcherTest, FailuresComeBackAsFailures) {
   const Case cases[] = {
       {"dead proxy", ProxyAt("DEAD"), EchoPage()},
       {"silent proxy", ProxyAt("SILENT"), EchoPage()},
+      // Comes back within the deadline, not when WinInet gives up on the connect.
+      {"black-holed proxy", ProxyAt("HOLE"), EchoPage()},
       {"status 404", "", "http://127.0.0.1:" + TestPort("WEB") + "/no-such-page"},
       {"not a web page", "", "ftp://127.0.0.1/ip"},
   };
@@ -126,7 +128,7 @@ TEST_F(ExitFetcherTest, FailuresComeBackAsFailures) {
     UseSystemProxy(c.proxy);
     WinInetExitFetcher fetcher(window_, 1500);
     fetcher.StartFetch(7, c.page, core::ExitRoute::kSystem);
-    std::vector<ExitFetchResult> r = Collect(fetcher, 1);
+    std::vector<ExitFetchResult> r = Collect(fetcher, 1, 15000);
     ASSERT_EQ(r.size(), 1u) << c.name << ": no report";
     EXPECT_FALSE(r[0].ok) << c.name;
     EXPECT_EQ(r[0].body, "") << c.name;
