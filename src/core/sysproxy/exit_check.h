@@ -24,7 +24,8 @@ inline constexpr std::string_view kExitCheckPageKey = "Echo page";
 inline constexpr std::string_view kExitCheckDeadlineKey = "Deadline seconds";
 inline constexpr std::string_view kExitCheckFailoverKey = "Failover on failed check";
 inline constexpr std::string_view kExitCheckEnabledKey = "Check after switch";
-inline constexpr std::string_view kDefaultExitCheckPage = "http://ifconfig.me/ip";
+// https, so that a proxy cannot answer in the page's place.
+inline constexpr std::string_view kDefaultExitCheckPage = "https://ifconfig.me/ip";
 inline constexpr int32_t kDefaultExitCheckDeadlineSeconds = 10;
 inline constexpr int32_t kMaxExitCheckDeadlineSeconds = 60;
 inline constexpr std::string_view kExitCheckPageMessage =

@@ -10,12 +10,15 @@ std::optional<SiteEditorRefusal> ConfirmSiteEditor(const SiteEditorFields& field
   if (StartsWithIgnoreAsciiCase(url, "http://")) {
     r.scheme = "http://";
     r.rest = std::string(url.substr(7));
+  } else if (StartsWithIgnoreAsciiCase(url, "https://")) {
+    r.scheme = "https://";
+    r.rest = std::string(url.substr(8));
   } else if (StartsWithIgnoreAsciiCase(url, "ftp://")) {
     r.scheme = "ftp://";
     r.rest = std::string(url.substr(6));
   } else if (url.find("://") != std::string_view::npos) {
-    return SiteEditorRefusal{"协议未知，请确定URL是以“http://”或者“ftp://”起始的", "未知的协议头",
-                             SiteEditorField::kUrl};
+    return SiteEditorRefusal{"协议未知，请确定URL是以“http://”、“https://”或者“ftp://”起始的",
+                             "未知的协议头", SiteEditorField::kUrl};
   } else {
     r.scheme = "http://";
     r.rest = std::string(url);
@@ -23,7 +26,7 @@ std::optional<SiteEditorRefusal> ConfirmSiteEditor(const SiteEditorFields& field
   // A verify string that the URL itself contains would be found in many error
   // pages that echo the address; FTP sites have no page to search. A verify
   // string of blanks alone is as good as none: every page would match.
-  if (r.scheme == "http://" && (Trim(fields.verify_string).empty() ||
+  if (r.scheme != "ftp://" && (Trim(fields.verify_string).empty() ||
                                 url.find(fields.verify_string) != std::string_view::npos)) {
     return SiteEditorRefusal{"验证字符串中不能使用URL中出现的内容，否则验证将不可靠",
                              "请重新修改验证字符串", SiteEditorField::kVerifyString};
@@ -46,6 +49,8 @@ SiteEditorFields SplitSiteUrl(std::string_view url, std::string_view verify_stri
   std::string_view scheme;
   if (StartsWithIgnoreAsciiCase(url, "http://")) {
     scheme = "http://";
+  } else if (StartsWithIgnoreAsciiCase(url, "https://")) {
+    scheme = "https://";
   } else if (StartsWithIgnoreAsciiCase(url, "ftp://")) {
     scheme = "ftp://";
   } else {

@@ -26,14 +26,15 @@ struct SiteEditorRefusal {
   SiteEditorField focus;
 };
 
-// What a confirmed editor hands back: "http://" or "ftp://" and the URL after it.
+// What a confirmed editor hands back: "http://", "https://" or "ftp://" and the
+// URL after it.
 struct SiteEditorResult {
   std::string scheme;
   std::string rest;
 };
 
 // The confirmation checks. The URL is trimmed; a URL without "://" is taken as
-// http. Refused: a scheme other than http:// or ftp://, and an http site whose
+// http. Refused: a scheme other than http://, https:// or ftp://, and a web site whose
 // verify string is empty or occurs in the URL. Returns the refusal or the result
 // through exactly one of the two outputs.
 std::optional<SiteEditorRefusal> ConfirmSiteEditor(const SiteEditorFields& fields,
@@ -44,7 +45,7 @@ std::optional<SiteEditorRefusal> ConfirmSiteEditor(const SiteEditorFields& field
 std::string ComposeSiteUrl(const SiteEditorResult& result, std::string_view user,
                            std::string_view password);
 
-// The editor's fields for a stored site: credentials after an http:// or ftp://
+// The editor's fields for a stored site: credentials after an http://, https:// or ftp://
 // scheme are taken out of the URL into user name and password.
 SiteEditorFields SplitSiteUrl(std::string_view url, std::string_view verify_string);
 

@@ -34,7 +34,7 @@ TEST(SiteEditorTest, RefusedSites) {
     SiteEditorField focus;
     const char* caption;
   } cases[] = {
-      {"https://h/", "x", SiteEditorField::kUrl, "未知的协议头"},
+      {"https://h/", "", SiteEditorField::kVerifyString, "请重新修改验证字符串"},
       {"gopher://h/", "x", SiteEditorField::kUrl, "未知的协议头"},
       {"h/a://b", "x", SiteEditorField::kUrl, "未知的协议头"},
       {"http://ifconfig.me/", "ifconfig.me", SiteEditorField::kVerifyString,
@@ -53,8 +53,11 @@ TEST(SiteEditorTest, RefusedSites) {
     EXPECT_EQ(r.scheme, "untouched") << c.url;
   }
   SiteEditorResult r;
-  EXPECT_EQ(ConfirmSiteEditor({"https://h/", "", "", "x"}, &r)->message,
-            "协议未知，请确定URL是以“http://”或者“ftp://”起始的");
+  EXPECT_EQ(ConfirmSiteEditor({"gopher://h/", "", "", "x"}, &r)->message,
+            "协议未知，请确定URL是以“http://”、“https://”或者“ftp://”起始的");
+  // https is a web site like http, with the same verify-string rule.
+  ASSERT_FALSE(ConfirmSiteEditor({"https://h/", "", "", "x"}, &r));
+  EXPECT_EQ(ComposeSiteUrl(r, "", ""), "https://h/");
   EXPECT_EQ(ConfirmSiteEditor({"http://h/", "", "", "h"}, &r)->message,
             "验证字符串中不能使用URL中出现的内容，否则验证将不可靠");
 }
@@ -84,7 +87,7 @@ TEST(SiteEditorTest, SplitStoredUrls) {
       {"ftp://anon@h/", "ftp://h/", "anon", ""},
       {"ftp://u:p:q@h/", "ftp://h/", "u", "p:q"},
       {"h/x@y", "h/x@y", "", ""},  // no recognised scheme: unchanged
-      {"https://u:p@h/", "https://u:p@h/", "", ""},
+      {"HTTPS://u:p@h/", "https://h/", "u", "p"},
       {"http://:p@h/", "http://:p@h/", "", "p"},  // no user: the URL stays as it is
       // An "@" after the host belongs to the path or the query.
       {"http://h/mail@x", "http://h/mail@x", "", ""},

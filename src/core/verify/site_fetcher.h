@@ -33,6 +33,9 @@ struct SiteRequest {
   std::string host;
   uint16_t port = 0;  // 0: the protocol's default
   std::string path;   // the object to GET; may be empty
+  // https: the page comes through a tunnel (CONNECT) and the site's certificate
+  // is checked, so a proxy cannot answer in the site's place.
+  bool secure = false;
   std::string user;
   std::string password;
 };

@@ -14,6 +14,8 @@ bool ParseSiteUrl(std::string_view url, SiteUrl* out) {
   std::string scheme = AsciiUpperCopy(s.substr(0, sep));
   if (scheme == "HTTP") {
     out->scheme = SiteScheme::kHttp;
+  } else if (scheme == "HTTPS") {
+    out->scheme = SiteScheme::kHttps;
   } else if (scheme == "FTP") {
     out->scheme = SiteScheme::kFtp;
   }

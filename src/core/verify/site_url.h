@@ -8,7 +8,7 @@
 
 namespace core {
 
-enum class SiteScheme : int { kOther = 0, kHttp = 1, kFtp = 2 };
+enum class SiteScheme : int { kOther = 0, kHttp = 1, kFtp = 2, kHttps = 3 };
 
 struct SiteUrl {
   SiteScheme scheme = SiteScheme::kOther;
@@ -21,7 +21,7 @@ struct SiteUrl {
 
 // Splits a site URL "scheme://[user[:password]@]host[:port][/path]". Returns false
 // for an empty text, a text without "://", and a port whose value (its leading
-// digits, kept modulo 65536) is 0. A scheme other than http:// or ftp:// (compared
+// digits, kept modulo 65536) is 0. A scheme other than http://, https:// or ftp:// (compared
 // without letter case) parses as SiteScheme::kOther. `out` is always overwritten.
 bool ParseSiteUrl(std::string_view url, SiteUrl* out);
 

@@ -25,7 +25,8 @@ TEST(ParseSiteUrlTest, AcceptedUrls) {
       {"http://h:65535", SiteScheme::kHttp, "h", 65535, "", "", ""},
       {"http://h:65537/", SiteScheme::kHttp, "h", 1, "/", "", ""},  // kept modulo 65536
       {"http://h:99999999999999999999999/", SiteScheme::kHttp, "h", 0xFFFF, "/", "", ""},
-      {"https://h/", SiteScheme::kOther, "h", 0, "/", "", ""},
+      {"https://h/", SiteScheme::kHttps, "h", 0, "/", "", ""},
+      {"gopher://h/", SiteScheme::kOther, "h", 0, "/", "", ""},
       {"gopher://h/", SiteScheme::kOther, "h", 0, "/", "", ""},
       {"http://h/p@q:1", SiteScheme::kHttp, "h", 0, "/p@q:1", "", ""},  // "@" in the path
   };

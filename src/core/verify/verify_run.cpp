@@ -55,8 +55,11 @@ bool VerifyRun::SetProxy(std::string_view address, std::string_view port, std::s
 
 bool VerifyRun::AddSite(std::string_view url, std::string_view verify_string) {
   if (site_count_ >= kMaxSites) return false;
-  std::string upper = AsciiUpperCopy(url.substr(0, 7));
-  if (upper.rfind("HTTP://", 0) != 0 && upper.rfind("FTP://", 0) != 0) return false;
+  std::string upper = AsciiUpperCopy(url.substr(0, 8));
+  if (upper.rfind("HTTP://", 0) != 0 && upper.rfind("HTTPS://", 0) != 0 &&
+      upper.rfind("FTP://", 0) != 0) {
+    return false;
+  }
   SiteSlot& slot = sites_[size_t(site_count_)];
   slot.url = std::string(url);
   slot.verify_string = std::string(verify_string);
@@ -67,19 +70,23 @@ bool VerifyRun::AddSite(std::string_view url, std::string_view verify_string) {
 
 std::string VerifyRun::ProxyTextFor(SiteScheme scheme) const {
   bool http = scheme == SiteScheme::kHttp;
+  bool https = scheme == SiteScheme::kHttps;
   bool ftp = scheme == SiteScheme::kFtp;
+  bool any = http || https || ftp;
   switch (kind_) {
     case 1:
     case 2:
+      // WinInet takes an https page through the "https=" entry's proxy only.
+      if (https) return Format("https=%s:%s", address_.c_str(), port_.c_str());
       return http ? Format("http=%s:%s", address_.c_str(), port_.c_str()) : "";
     case 3:
     case 4:
     case 5:
-      return http || ftp ? Format("socks=%s:%s", address_.c_str(), port_.c_str()) : "";
+      return any ? Format("socks=%s:%s", address_.c_str(), port_.c_str()) : "";
     case 6:
       return ftp ? Format("ftp=%s:%s", address_.c_str(), port_.c_str()) : "";
     default:
-      return http || ftp ? Format("%s:%s", address_.c_str(), port_.c_str()) : "";
+      return any ? Format("%s:%s", address_.c_str(), port_.c_str()) : "";
   }
 }
 
@@ -118,7 +125,10 @@ bool VerifyRun::TestSite(int index, SiteFetcher& fetcher, Clock& clock, RunObser
   request.path = std::move(url.path);
   request.user = std::move(url.user);
   request.password = std::move(url.password);
-  if (url.scheme == SiteScheme::kHttp) return TestHttp(index, request, fetcher, clock, observer);
+  request.secure = url.scheme == SiteScheme::kHttps;
+  if (url.scheme == SiteScheme::kHttp || url.scheme == SiteScheme::kHttps) {
+    return TestHttp(index, request, fetcher, clock, observer);
+  }
   return TestFtp(index, request, fetcher, clock);
 }
 

@@ -92,14 +92,14 @@ class VerifyRun {
 
   void ClearSites() { site_count_ = 0; }
   // Refused when five sites are held already, or when the URL, upper-cased, does
-  // not begin with "HTTP://" or "FTP://" (leading blanks and https are refused).
+  // not begin with "HTTP://", "HTTPS://" or "FTP://" (leading blanks are refused).
   bool AddSite(std::string_view url, std::string_view verify_string);
   int site_count() const { return site_count_; }
   const SiteSlot& site(int index) const { return sites_[size_t(index)]; }
 
   // The session's proxy list for a site scheme, or "" when the proxy's kind
-  // cannot serve it (HTTP proxies serve http sites, FTP proxies ftp sites, SOCKS
-  // and untyped proxies both).
+  // cannot serve it (HTTP proxies serve http and https sites, https through a
+  // tunnel; FTP proxies ftp sites; SOCKS and untyped proxies all of them).
   std::string ProxyTextFor(SiteScheme scheme) const;
 
   // Tests every site in order. Every slot starts at kSiteNotTested and 50.0 s;

@@ -87,10 +87,10 @@ TEST_F(VerifyRunTest, ProxyLineGoesThroughTheLineParser) {
 }
 
 TEST_F(VerifyRunTest, AddSiteRules) {
-  EXPECT_FALSE(run.AddSite("https://h/", "x"));
+  EXPECT_FALSE(run.AddSite("gopher://h/", "x"));
   EXPECT_FALSE(run.AddSite(" http://h/", "x"));
   EXPECT_FALSE(run.AddSite("h/", "x"));
-  EXPECT_TRUE(run.AddSite("HTTP://h/", "x"));
+  EXPECT_TRUE(run.AddSite("HTTPS://h/", "x"));
   EXPECT_TRUE(run.AddSite("ftp://h/", ""));
   EXPECT_TRUE(run.AddSite("Ftp://h/", ""));
   EXPECT_TRUE(run.AddSite("http://h/4", "x"));
@@ -119,6 +119,11 @@ TEST_F(VerifyRunTest, KindDispatch) {
       {"1.2.3.4:21@FTP", "http://h/", ""},
       {"1.2.3.4:3128", "http://h/", "1.2.3.4:3128"},
       {"1.2.3.4:3128", "ftp://h/", "1.2.3.4:3128"},
+      // https goes through the "https=" entry, which WinInet tunnels with CONNECT.
+      {"1.2.3.4:80@HTTP", "https://h/", "https=1.2.3.4:80"},
+      {"1.2.3.4:1080@SOCKS5", "https://h/", "socks=1.2.3.4:1080"},
+      {"1.2.3.4:3128", "https://h/", "1.2.3.4:3128"},
+      {"1.2.3.4:21@FTP", "https://h/", ""},
   };
   for (const Case& c : cases) {
     ManualClock clk;
@@ -175,8 +180,11 @@ TEST_F(VerifyRunTest, RequestCarriesHostPortPathAndCredentials) {
   ASSERT_TRUE(run.SetProxyLine("9.9.9.9:3128"));
   ASSERT_TRUE(run.AddSite("http://u:p@h:8080/x", "ok"));
   ASSERT_TRUE(run.AddSite("http://u@h", "ok"));
+  ASSERT_TRUE(run.AddSite("https://h/s", "ok"));
   Run();
-  ASSERT_EQ(fetcher.http_requests.size(), 2u);
+  ASSERT_EQ(fetcher.http_requests.size(), 3u);
+  EXPECT_FALSE(fetcher.http_requests[0].secure);
+  EXPECT_TRUE(fetcher.http_requests[2].secure);
   const SiteRequest& a = fetcher.http_requests[0];
   EXPECT_EQ(a.host, "h");
   EXPECT_EQ(a.port, 8080);

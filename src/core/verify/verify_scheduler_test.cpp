@@ -560,7 +560,7 @@ TEST_F(SchedulerTest, NewProxiesAreVerifiedAfterTheLastAddition) {
 
 TEST_F(SchedulerTest, RowsOfAWorkerWithoutSitesFinishAsNotVerified) {
   AddRows(2);
-  settings.sites = {{"https://secure/", "x", true}};  // no worker accepts it
+  settings.sites = {{"gopher://h/", "x", true}};  // no worker accepts it
   scheduler.StartVerifyAll();
   EXPECT_EQ(pool.handouts.at(0).sites, 0);
   Report(0, {});
@@ -604,7 +604,7 @@ TEST_F(SchedulerTest, TheLinkTimeThresholdCountsOnlyThisRunsSites) {
   Report(0, {{kSiteUsable, 3.0}, {kSiteUsable, 3.0}});
   Report(1, {{kSiteUsable, 3.0}, {kSiteUsable, 3.0}});
   ASSERT_FALSE(list.row(0).favorite);  // slower than 1 s
-  settings.sites = {{"https://secure/", "x", true}};  // no worker accepts it
+  settings.sites = {{"gopher://h/", "x", true}};  // no worker accepts it
   scheduler.StartVerifyAll();
   Report(0, {});
   Report(1, {});

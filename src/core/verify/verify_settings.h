@@ -21,7 +21,9 @@ inline constexpr std::string_view kDestinationSitesSection = "Destination Sites"
 // Its verify string is not part of its URL, so a proxy's error page that quotes
 // the requested address does not pass for the page; the page has carried this
 // text for many years.
-inline constexpr std::string_view kDefaultSiteUrl = "http://example.com/";
+// https: a proxy that answers every request with a page of its own cannot pass
+// it (the page comes through a tunnel with the site's certificate).
+inline constexpr std::string_view kDefaultSiteUrl = "https://example.com/";
 inline constexpr std::string_view kDefaultSiteVerifyString = "Example Domain";
 
 struct VerifySite {

@@ -27,7 +27,7 @@ TEST(VerifySettingsTest, EmptyProfileGivesDefaultsAndSeedsOneTickedSite) {
   EXPECT_FALSE(s.add_ftp);
   EXPECT_DOUBLE_EQ(s.time_less_than, 4.5);
   ASSERT_EQ(s.sites.size(), 1u);
-  EXPECT_EQ(s.sites[0].url, "http://example.com/");
+  EXPECT_EQ(s.sites[0].url, "https://example.com/");
   EXPECT_EQ(s.sites[0].verify_string, "Example Domain");
   // The built-in site passes the site editor's own check: its verify string
   // is not part of its URL, so an error page quoting the URL does not match.
@@ -37,7 +37,7 @@ TEST(VerifySettingsTest, EmptyProfileGivesDefaultsAndSeedsOneTickedSite) {
   // Saved at once, with the time in its stored form.
   EXPECT_EQ(store.ReadText(kV, "Time less than", ""), "4.500000 seconds");
   EXPECT_EQ(store.ReadInt(kD, "Favorite site", -1), 1);
-  EXPECT_EQ(store.ReadText(kD, "Favorite site_000_URL", ""), "http://example.com/");
+  EXPECT_EQ(store.ReadText(kD, "Favorite site_000_URL", ""), "https://example.com/");
   EXPECT_EQ(store.ReadInt(kD, "Unfavorite site", -1), 0);
 }
 

@@ -107,7 +107,7 @@ TEST_F(VerifySettingsDialogTest, AnEmptyProfileShowsTheDefaults) {
   for (auto [id, on] : checks) {
     EXPECT_EQ(IsDlgButtonChecked(Dlg(), id) == BST_CHECKED, on) << "control " << id;
   }
-  EXPECT_EQ(Urls(), "http://example.com/+ ");
+  EXPECT_EQ(Urls(), "https://example.com/+ ");
 }
 
 TEST_F(VerifySettingsDialogTest, RefusedFieldsShowTheMessageAndSaveNothing) {

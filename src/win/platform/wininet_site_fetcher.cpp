@@ -167,8 +167,11 @@ std::unique_ptr<core::HttpRequest> WinInetSiteFetcher::OpenHttp(const core::Site
   std::wstring host = Utf8ToWide(request.host);
   std::wstring user = Utf8ToWide(request.user);
   std::wstring password = Utf8ToWide(request.password);
+  INTERNET_PORT port = request.port != 0 ? request.port
+                      : request.secure    ? INTERNET_DEFAULT_HTTPS_PORT
+                                          : INTERNET_DEFAULT_HTTP_PORT;
   InternetHandle connection(
-      handles_, InternetConnectW(session.get(), host.c_str(), request.port, OrNull(user),
+      handles_, InternetConnectW(session.get(), host.c_str(), port, OrNull(user),
                                  OrNull(password), INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return nullptr;
   SetVerifyOptions(connection.get());
@@ -178,6 +181,9 @@ std::unique_ptr<core::HttpRequest> WinInetSiteFetcher::OpenHttp(const core::Site
   // the cache would verify a proxy that was never asked.
   DWORD flags =
       INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  // https: through the proxy's tunnel, with the site's certificate checked (no
+  // flag that ignores a bad one), so a proxy cannot answer in the site's place.
+  if (request.secure) flags |= INTERNET_FLAG_SECURE;
   InternetHandle http(handles_, HttpOpenRequestW(connection.get(), L"GET", path.c_str(), nullptr,
                                                  nullptr, accept, flags, 0));
   if (!http) return nullptr;

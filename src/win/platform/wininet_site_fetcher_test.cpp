@@ -95,6 +95,19 @@ TEST(WinInetSiteFetcherTest, StatusesThroughRealProxies) {
   }
 }
 
+// The test proxy answers whatever it is asked with the page that holds the
+// verify string: over http it passes, over https it would have to answer
+// inside the tunnel with the site's certificate, and cannot.
+TEST(WinInetSiteFetcherTest, AProxyAnsweringInTheSitesPlaceFailsAnHttpsSite) {
+  REQUIRE_TEST_PORTS("PROXY", "DEAD");
+  const std::string proxy = "127.0.0.1:" + TestPort("PROXY");
+  const std::string path = "127.0.0.1:" + TestPort("DEAD") + "/verify.html";
+  EXPECT_EQ(RunThrough(proxy, {{"http://" + path, kVerifyText}}), std::vector<int>{9});
+  std::vector<int> secure = RunThrough(proxy, {{"https://" + path, kVerifyText}});
+  ASSERT_EQ(secure.size(), 1u);
+  EXPECT_NE(secure[0], core::kSiteUsable);
+}
+
 TEST(WinInetSiteFetcherTest, RealTinyproxyServesThePage) {
   REQUIRE_TEST_PORTS("TINYPROXY", "WEB");
   std::string site = "http://127.0.0.1:" + TestPort("WEB") + "/verify.html";
