@@ -8,7 +8,7 @@
 # shellcheck shell=bash
 
 # Bump when the prefix set-up below changes: older prefixes are then rebuilt.
-RM_WINE_PREFIX_VERSION=2
+RM_WINE_PREFIX_VERSION=3
 
 rm_wine_env() {
   export WINEPREFIX="${RELAYMOTH_WINEPREFIX:-$RM_BUILD/wineprefix}"
@@ -21,8 +21,10 @@ rm_wine_env() {
   { export LC_ALL="${RELAYMOTH_WINE_LOCALE:-C.UTF-8}"; } 2>/dev/null
   export WINEARCH=win64
   export WINEDEBUG="${WINEDEBUG:--all}"
-  # No Mono or Gecko download prompts: the program needs neither.
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # No Mono or Gecko download prompts: the program needs neither. No menu
+  # builder either: it would mirror every shortcut the program makes into the
+  # Linux desktop's menus and icon folders.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 }
 
 # Waits for every process of the prefix to end (the server lingers a few seconds
@@ -56,6 +58,15 @@ _rm_wine_prefix_setup() {
     rm_warn "wineboot failed (see $RM_LOGS/wineboot.log)"
     return 1
   }
+
+  # wineboot links the user's Desktop, Documents and the other user folders to
+  # the Linux home: a shortcut the program puts on "the desktop" would land in
+  # the real home folder. Plain folders inside the prefix instead.
+  local link
+  for link in "$WINEPREFIX"/drive_c/users/*/*; do
+    [[ -L "$link" ]] || continue
+    rm -f "$link" && mkdir -p "$link" || return 1
+  done
 
   # Debian's Wine does not look into /usr/share/wine/fonts; without these the
   # standard UI faces (Tahoma, MS Sans Serif) do not exist in the prefix.
@@ -102,6 +113,17 @@ _rm_wine_prefix_setup() {
     return 1
   fi
   echo "$RM_WINE_PREFIX_VERSION" >"$WINEPREFIX/.relaymoth-prefix"
+}
+
+# Fails when a folder of the prefix's users still leads out of the prefix.
+rm_wine_prefix_contained() {
+  rm_wine_env
+  local outside
+  outside=$(find "$WINEPREFIX/drive_c/users" -maxdepth 2 -type l 2>/dev/null)
+  if [[ -n "$outside" ]]; then
+    rm_warn "user folders of the Wine prefix lead outside it: $outside"
+    return 1
+  fi
 }
 
 # Creates the prefix on first use (and again when the set-up above changed or a
