@@ -14,6 +14,7 @@
 #include "win/skin/gloss_menu.h"
 #include "win/skin/skin_dpi.h"
 #include "win/ui/browser_watch_window.h"
+#include "win/ui/work_area.h"
 #include "win/res/resource.h"
 
 namespace win {
@@ -67,6 +68,8 @@ bool FloatingWindow::Create() {
   SetTimer(hwnd(), kTimerTrayBlink, kTrayBlinkMs, nullptr);
   SetTimer(hwnd(), kTimerBrowserWatch, kBrowserWatchPeriodMs, nullptr);
   ShowMainDialog();
+  // The dialog shown at start must not hide the floating window.
+  if (dialog_.hwnd() != nullptr) MoveBeside(dialog_.hwnd(), hwnd());
   return true;
 }
 

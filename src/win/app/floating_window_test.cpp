@@ -66,6 +66,10 @@ TEST_F(FloatingWindowTest, IsARoundedToolWindowAtItsPlaceWithTheMainDialogShown)
   DeleteObject(region);
   EXPECT_TRUE(IsWindowVisible(w.dialog().hwnd()));
   EXPECT_TRUE(GetWindowLongPtrW(w.dialog().hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+  // The dialog stands beside the floating window, not over it.
+  RECT dialog{}, both{};
+  GetWindowRect(w.dialog().hwnd(), &dialog);
+  EXPECT_FALSE(IntersectRect(&both, &dialog, &r));
   EXPECT_FALSE(w.proxy_icon_on());
   EXPECT_TRUE(prompt_.shown.empty());  // the drop target registered
 }

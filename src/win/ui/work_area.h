@@ -12,6 +12,15 @@ namespace win {
 // the area keeps its top-left corner on the area's.
 RECT MoveRectInside(const RECT& r, const RECT& area);
 
+// The rectangle `r` moved, when it covers any of `keep_clear`, to the first of
+// these places that lies inside `area` without covering it: left of it, right
+// of it, below it, above it (each beside it with a small gap, at the same
+// height or left edge as far as the area allows). Unmoved when it covers
+// nothing or no such place exists.
+RECT PlaceBeside(const RECT& r, const RECT& keep_clear, const RECT& area);
+// Moves `window`, when it covers `other`, beside it inside the work area.
+void MoveBeside(HWND window, HWND other);
+
 // Moves `window` inside the work area of the monitor nearest to it.
 void KeepInsideWorkArea(HWND window);
 
