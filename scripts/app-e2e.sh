@@ -3,8 +3,9 @@
 #   rm_app_e2e SHOT_DIR   prepared registry -> start -> screenshots (floating
 #                         window, proxy menu, main dialog) -> a second start ends
 #                         at once -> WM_CLOSE saves the list and the position and
-#                         leaves the proxy -> restart -> the exit command clears
-#                         the proxy and ends with exit code 1
+#                         leaves the proxy -> restart -> "不使用ip" turns the
+#                         proxy off and keeps its server text -> the exit command
+#                         puts back the user's own setting and ends with exit code 1
 # Needs DISPLAY (rm_xvfb_start), the prefix and scripts/app.sh.
 # shellcheck shell=bash
 
@@ -173,7 +174,9 @@ rm_app_e2e() {
   _e2e_expect "$out/inet.txt" '"ProxyServer"="http=1.2.3.4:80;ftp=5.6.7.8:21"' \
     '"ProxyEnable"=dword:00000001'
 
-  # The exit command: the proxy is cleared and the process ends with code 1.
+  # "不使用ip" turns the proxy off and keeps the server text; the exit command
+  # puts back what the user had before that first switch (a per-protocol
+  # setting, read back at start) and the process ends with code 1.
   # The saved position lies off the screen: the window comes back inside it.
   cat >"$out/offscreen.reg" <<'REG'
 REGEDIT4
@@ -190,6 +193,11 @@ REG
   pid=$!
   if _rm_wait_for_window "$RM_APP_TITLE" 30; then
     sleep 0.5
+    wine "$RM_POST_TOOL" no-proxy >/dev/null 2>&1 || _e2e_fail "could not post 不使用ip"
+    sleep 0.5
+    _e2e_export 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' "$out/inet-direct.txt"
+    _e2e_expect "$out/inet-direct.txt" '"ProxyServer"="http=1.2.3.4:80;ftp=5.6.7.8:21"' \
+      '"ProxyEnable"=dword:00000000'
     wine "$RM_POST_TOOL" exit >/dev/null 2>&1 || _e2e_fail "could not post the exit command"
     if ! _rm_wait_for_exit "$pid" 20; then
       _e2e_fail "no exit within 20 s of the exit command"
@@ -197,7 +205,8 @@ REG
       _e2e_fail "exit code $RM_APP_EXIT after the exit command (want 1)"
     fi
     _e2e_export 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' "$out/inet2.txt"
-    _e2e_expect "$out/inet2.txt" '"ProxyServer"=""' '"ProxyEnable"=dword:00000000'
+    _e2e_expect "$out/inet2.txt" '"ProxyServer"="http=1.2.3.4:80;ftp=5.6.7.8:21"' \
+      '"ProxyEnable"=dword:00000001'
     _e2e_export 'HKCU\Software\Quillworks\Relaymoth' "$out/profile2.txt"
     local left top width height
     left=$(sed -n 's/^"WindowPosLeft"=dword:\([0-9a-f]*\)$/\1/p' "$out/profile2.txt")

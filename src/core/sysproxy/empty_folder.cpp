@@ -1,6 +1,7 @@
 #include "core/sysproxy/empty_folder.h"
 
 #include <optional>
+#include <span>
 
 #include "core/base/text.h"
 
@@ -86,23 +87,46 @@ std::optional<PathSteps> ParseAbsolute(std::string_view s) {
   return p;
 }
 
-bool EmptyTree(FolderFileSystem& fs, const std::string& folder, int depth) {
+// Whether `path` lies strictly below `folder` (both absolute, as
+// IsFolderSafeToEmpty reads them).
+bool IsBelow(std::string_view path, std::string_view folder) {
+  std::optional<PathSteps> p = ParseAbsolute(path);
+  std::optional<PathSteps> f = ParseAbsolute(folder);
+  return p && f && p->steps.size() > f->steps.size() && IsFolderSafeToEmpty(path, folder);
+}
+
+// The sub-folders that mail and office programs keep in the browser's cache
+// folder for their attachments and documents; they are not the browser's.
+bool IsOtherProgramsFolder(std::string_view name) {
+  return EqualsIgnoreAsciiCase(name, "Content.Outlook") ||
+         EqualsIgnoreAsciiCase(name, "Content.MSO");
+}
+
+// `final_root` is the final path of the folder being emptied at the top.
+bool EmptyTree(FolderFileSystem& fs, const std::string& folder, const std::string& final_root,
+               int depth) {
   std::vector<FolderEntry> entries;
   if (!fs.ListFolder(folder, &entries)) return false;
   for (const FolderEntry& e : entries) {
     if (e.name.empty() || e.name == "." || e.name == "..") continue;
     // The folder's own look (its shell view settings) stays.
     if (EqualsIgnoreAsciiCase(e.name, "desktop.ini")) continue;
+    if (e.is_directory && IsOtherProgramsFolder(e.name)) continue;
     // A junction or link inside a cache is never walked: it may point at the
     // user's own files. Only the link goes.
     if (e.is_reparse_point) {
       fs.RemoveLink(e.path);
       continue;
     }
+    // Some platforms list a link as the file or folder it points to, and
+    // delete the target when asked to delete the link: only what truly lies
+    // inside the folder is touched.
+    std::optional<std::string> final_path = fs.FinalPath(e.path);
+    if (!final_path || !IsBelow(*final_path, final_root)) continue;
     if (e.read_only) fs.ClearReadOnly(e.path);
     if (e.is_directory) {
       if (depth < kMaxEmptyFolderDepth) {
-        EmptyTree(fs, e.path, depth + 1);
+        EmptyTree(fs, e.path, final_root, depth + 1);
         fs.RemoveEmptyFolder(e.path);  // fails when something in it stayed
       }
       continue;
@@ -110,6 +134,22 @@ bool EmptyTree(FolderFileSystem& fs, const std::string& folder, int depth) {
     fs.RemoveFile(e.path);  // a file in use stays
   }
   return true;
+}
+
+// The known places of the browser's folders below an application data folder.
+constexpr std::string_view kCachePlaces[] = {R"(Microsoft\Windows\INetCache)",
+                                             R"(Microsoft\Windows\Temporary Internet Files)"};
+constexpr std::string_view kCookiePlaces[] = {R"(Microsoft\Windows\INetCookies)",
+                                              R"(Microsoft\Windows\Cookies)"};
+
+bool IsBelowKnownPlace(std::string_view folder, std::string_view base,
+                       std::span<const std::string_view> places) {
+  // An empty or relative base would make the places relative or rooted at "\".
+  if (!ParseAbsolute(base)) return false;
+  for (std::string_view place : places) {
+    if (IsFolderSafeToEmpty(folder, std::string(base) + "\\" + std::string(place))) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -126,7 +166,25 @@ bool IsFolderSafeToEmpty(std::string_view folder, std::string_view allowed_root)
 
 bool EmptyFolder(FolderFileSystem& fs, std::string_view folder, std::string_view allowed_root) {
   if (!IsFolderSafeToEmpty(folder, allowed_root)) return false;
-  return EmptyTree(fs, std::string(folder), 0);
+  std::string path(folder);
+  std::optional<std::string> final_root = fs.FinalPath(path);
+  if (!final_root || !ParseAbsolute(*final_root)) return false;
+  return EmptyTree(fs, path, *final_root, 0);
+}
+
+bool IsKnownBrowserFolder(BrowserFolder which, std::string_view folder,
+                          const AppDataFolders& app_data) {
+  if (which == BrowserFolder::kInternetCache) {
+    return IsBelowKnownPlace(folder, app_data.local, kCachePlaces);
+  }
+  return IsBelowKnownPlace(folder, app_data.local, kCookiePlaces) ||
+         IsBelowKnownPlace(folder, app_data.roaming, kCookiePlaces);
+}
+
+bool EmptyBrowserFolder(FolderFileSystem& fs, BrowserFolder which, std::string_view folder,
+                        const AppDataFolders& app_data) {
+  if (!IsKnownBrowserFolder(which, folder, app_data)) return false;
+  return EmptyFolder(fs, folder, folder);
 }
 
 }  // namespace core

@@ -1,10 +1,12 @@
 // Emptying a browser cache folder: the depth-first walk that deletes every file
 // and sub-folder of the Temporary Internet Files or Cookies folder except the
-// folders' "desktop.ini", over a small file-system seam, and the guard that
-// keeps it inside the folder the platform named. Links are removed, never
-// followed. Runs on whichever thread the caller does the cleanup on.
+// folders' "desktop.ini" and other programs' own sub-folders, over a small
+// file-system seam, and the guards that keep it to the browser's known folders
+// and inside them. Links are removed, never followed. Runs on whichever thread
+// the caller does the cleanup on.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +35,10 @@ class FolderFileSystem {
   // Removes the link itself (clearing its own read-only mark where needed),
   // never the folder or file it points to.
   virtual bool RemoveLink(const std::string& path) = 0;
+  // The absolute path that `path` finally leads to, every link on the way
+  // followed, in a form that compares with other answers of this call;
+  // nullopt when it cannot be told (a dangling link, no access).
+  virtual std::optional<std::string> FinalPath(const std::string& path) = 0;
 };
 
 // Folders nested deeper than this below the emptied folder are left in place,
@@ -48,12 +54,41 @@ inline constexpr int kMaxEmptyFolderDepth = 256;
 bool IsFolderSafeToEmpty(std::string_view folder, std::string_view allowed_root);
 
 // Deletes everything in `folder` except files named "desktop.ini" (any letter
-// case), depth first: read-only marks are cleared, sub-folders are emptied and
-// then removed, links are removed without being followed, and files that cannot
-// be deleted (in use) are left. `allowed_root` is the special folder the
-// platform named; a folder that fails IsFolderSafeToEmpty is refused and
-// nothing is touched. Returns false when refused or when `folder` cannot be
-// listed; failures below it are ignored.
+// case) and the sub-folders other programs keep in the cache ("Content.Outlook",
+// "Content.MSO", at any depth, any letter case), depth first: read-only marks
+// are cleared, sub-folders are emptied and then removed, links are removed
+// without being followed, and files that cannot be deleted (in use) are left.
+// An entry not marked as a link whose final path lies outside `folder`'s own
+// final path (a link the platform reports as a plain file or folder) is left
+// alone, and so is one whose final path cannot be told. `allowed_root` is the
+// folder the caller allows; a folder that fails IsFolderSafeToEmpty, or whose
+// final path cannot be told, is refused and nothing is touched. Returns false
+// when refused or when `folder` cannot be listed; failures below it are ignored.
 bool EmptyFolder(FolderFileSystem& fs, std::string_view folder, std::string_view allowed_root);
+
+// The browser's two folders that the cleanup empties.
+enum class BrowserFolder { kInternetCache, kCookies };
+
+// The current user's application data folders as the platform names them;
+// empty when unknown.
+struct AppDataFolders {
+  std::string local;    // the local (not roaming) application data folder
+  std::string roaming;  // the roaming application data folder
+};
+
+// Whether `folder` is, or lies inside, a place where the browser keeps that
+// folder, below the application data folders: the cache in
+// "Microsoft\Windows\INetCache" or "Microsoft\Windows\Temporary Internet Files"
+// of the local one; the cookies in "Microsoft\Windows\INetCookies" or
+// "Microsoft\Windows\Cookies" of the local or the roaming one. An application
+// data folder that is not an absolute path below a root counts as unknown.
+// Paths compare as in IsFolderSafeToEmpty.
+bool IsKnownBrowserFolder(BrowserFolder which, std::string_view folder,
+                          const AppDataFolders& app_data);
+
+// EmptyFolder on the browser's folder `which` that the platform named as
+// `folder`; refused (false, nothing touched) unless IsKnownBrowserFolder.
+bool EmptyBrowserFolder(FolderFileSystem& fs, BrowserFolder which, std::string_view folder,
+                        const AppDataFolders& app_data);
 
 }  // namespace core

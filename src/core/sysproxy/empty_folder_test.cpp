@@ -18,9 +18,12 @@ namespace fs = std::filesystem;
 // it matters: a read-only file or folder refuses deletion until its mark is
 // cleared, a listed link reports the directory flag of what it points to, and
 // paths named in `in_use` refuse deletion like files another program holds open.
+// With `links_look_plain` it behaves as Wine does with a Unix link: the listing
+// shows the link as what it points to, and deleting the link deletes its target.
 class NativeFolderFileSystem final : public FolderFileSystem {
  public:
   std::set<std::string> in_use;
+  bool links_look_plain = false;
 
   bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) override {
     entries->clear();
@@ -32,7 +35,7 @@ class NativeFolderFileSystem final : public FolderFileSystem {
       e.name = PathToUtf8(d.path().filename());
       e.path = PathToUtf8(d.path());
       fs::file_status own = fs::symlink_status(d.path(), ec);
-      e.is_reparse_point = fs::is_symlink(own);
+      e.is_reparse_point = fs::is_symlink(own) && !links_look_plain;
       e.is_directory =
           e.is_reparse_point ? fs::is_directory(fs::status(d.path(), ec)) : fs::is_directory(own);
       e.read_only = !e.is_reparse_point && ReadOnly(d.path());
@@ -48,8 +51,9 @@ class NativeFolderFileSystem final : public FolderFileSystem {
   bool RemoveFile(const std::string& path) override {
     if (in_use.count(path) != 0 || ReadOnly(PathFromUtf8(path))) return false;
     std::error_code ec;
-    return fs::is_regular_file(fs::symlink_status(PathFromUtf8(path), ec)) &&
-           fs::remove(PathFromUtf8(path), ec);
+    fs::path p = PathFromUtf8(path);
+    if (links_look_plain && fs::is_symlink(fs::symlink_status(p, ec))) p = fs::canonical(p, ec);
+    return fs::is_regular_file(fs::symlink_status(p, ec)) && fs::remove(p, ec);
   }
   bool RemoveEmptyFolder(const std::string& path) override {
     std::error_code ec;
@@ -61,6 +65,12 @@ class NativeFolderFileSystem final : public FolderFileSystem {
     std::error_code ec;
     fs::path p = PathFromUtf8(path);
     return fs::is_symlink(fs::symlink_status(p, ec)) && fs::remove(p, ec);
+  }
+  std::optional<std::string> FinalPath(const std::string& path) override {
+    std::error_code ec;
+    fs::path p = fs::canonical(PathFromUtf8(path), ec);
+    if (ec) return std::nullopt;
+    return PathToUtf8(p);
   }
 
  private:
@@ -173,6 +183,127 @@ TEST(EmptyFolderTest, LinksAreRemovedNeverFollowed) {
   EXPECT_TRUE(t.Listing("cache").empty());
   EXPECT_EQ(t.Listing("user"),
             (std::set<std::string>{"letter.doc", "photos", "photos/p.jpg", "readonly.doc"}));
+}
+
+// Links that the platform lists as the file or folder they point to (Unix links
+// under Wine): what lies outside the folder survives, what lies inside goes.
+TEST(EmptyFolderTest, LinksListedAsPlainEntriesNeverReachOutside) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the standard library makes no links here (the Wine test covers them)";
+#endif
+  TempTree t;
+  t.File("user/letter.doc");
+  t.File("user/photos/p.jpg");
+  t.File("cache/a.htm");
+  t.File("cache/sub/b.htm");
+  fs::path cache = t.root() / "cache";
+  std::error_code ec;
+  fs::create_symlink(t.root() / "user" / "letter.doc", cache / "letter.lnk", ec);
+  ASSERT_FALSE(ec) << ec.message();
+  fs::create_directory_symlink(t.root() / "user" / "photos", cache / "sub" / "photos", ec);
+  ASSERT_FALSE(ec) << ec.message();
+  fs::create_symlink(t.root() / "nowhere", cache / "dangling", ec);
+  ASSERT_FALSE(ec) << ec.message();
+
+  NativeFolderFileSystem nfs;
+  nfs.links_look_plain = true;
+  ASSERT_TRUE(EmptyFolder(nfs, PathToUtf8(cache), PathToUtf8(cache)));
+  EXPECT_EQ(t.Listing("user"), (std::set<std::string>{"letter.doc", "photos", "photos/p.jpg"}));
+  // The links themselves stay (deleting one would delete what it points to);
+  // the cache's own files go.
+  for (const char* link : {"dangling", "letter.lnk", "sub/photos"}) {
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(cache / link))) << link;
+  }
+  EXPECT_FALSE(fs::exists(cache / "a.htm"));
+  EXPECT_FALSE(fs::exists(cache / "sub" / "b.htm"));
+}
+
+// The cache folder the cleanup empties may sit in a folder reached through a
+// link (the folder's own final path is the measure), and keeps the sub-folders
+// of other programs.
+TEST(EmptyFolderTest, KnownCacheFolderKeepsOtherProgramsFolders) {
+  TempTree t;
+  std::string inet = "local/Microsoft/Windows/INetCache/";
+  t.File(inet + "a.htm");
+  t.File(inet + "Content.IE5/b.htm");
+  t.File(inet + "Content.Outlook/ABCD1234/mail.doc");
+  t.File(inet + "content.mso/doc.tmp");
+  t.File(inet + "Content.IE5/Content.MSO/c.tmp");
+  t.File("local/profile.dat");
+  t.File("notes.txt");
+  // Reached through a link where the standard library can make one.
+  fs::path local = t.root() / "linked-local";
+  std::error_code ec;
+  fs::create_directory_symlink(t.root() / "local", local, ec);
+  if (ec) local = t.root() / "local";
+  AppDataFolders app_data{PathToUtf8(local), ""};
+  NativeFolderFileSystem nfs;
+
+  // A cache value pointing at the profile or the application data folder.
+  for (const fs::path& wrong : {t.root(), local}) {
+    EXPECT_FALSE(
+        EmptyBrowserFolder(nfs, BrowserFolder::kInternetCache, PathToUtf8(wrong), app_data));
+  }
+  EXPECT_EQ(t.Listing("local").size(), 14u);
+  EXPECT_TRUE(fs::exists(t.root() / "notes.txt"));
+
+  fs::path cache = local / "Microsoft/Windows/INetCache";
+  ASSERT_TRUE(EmptyBrowserFolder(nfs, BrowserFolder::kInternetCache, PathToUtf8(cache), app_data));
+  EXPECT_EQ(t.Listing(inet),
+            (std::set<std::string>{"Content.IE5", "Content.IE5/Content.MSO",
+                                   "Content.IE5/Content.MSO/c.tmp", "Content.Outlook",
+                                   "Content.Outlook/ABCD1234", "Content.Outlook/ABCD1234/mail.doc",
+                                   "content.mso", "content.mso/doc.tmp"}));
+  EXPECT_TRUE(fs::exists(t.root() / "local/profile.dat"));
+}
+
+TEST(EmptyFolderTest, KnownBrowserFolders) {
+  struct Case {
+    BrowserFolder which;
+    const char* folder;
+    bool known;
+  };
+  constexpr BrowserFolder kCache = BrowserFolder::kInternetCache;
+  constexpr BrowserFolder kCookies = BrowserFolder::kCookies;
+  const Case cases[] = {
+      {kCache, R"(C:\Users\a\AppData\Local\Microsoft\Windows\INetCache)", true},
+      {kCache, R"(c:\users\A\appdata\local\microsoft\windows\inetcache\)", true},
+      {kCache, R"(C:\Users\a\AppData\Local\Microsoft\Windows\Temporary Internet Files)", true},
+      {kCache, R"(C:\Users\a\AppData\Local\Microsoft\Windows\INetCache\IE)", true},
+      {kCache, R"(\\?\C:\Users\a\AppData\Local\Microsoft\Windows\INetCache)", true},
+      {kCookies, R"(C:\Users\a\AppData\Local\Microsoft\Windows\INetCookies)", true},
+      {kCookies, R"(C:\Users\a\AppData\Roaming\Microsoft\Windows\Cookies)", true},
+      {kCookies, R"(C:\Users\a\AppData\Roaming\Microsoft\Windows\Cookies\Low)", true},
+      // The profile, the folders above the known places, other folders.
+      {kCache, R"(C:\Users\a)", false},
+      {kCookies, R"(C:\Users\a)", false},
+      {kCache, R"(C:\Users\a\AppData\Local)", false},
+      {kCache, R"(C:\Users\a\AppData\Local\Microsoft\Windows)", false},
+      {kCache, R"(C:\Users\a\Documents)", false},
+      {kCache, R"(C:\Users\a\AppData\Local\Microsoft\Windows\INetCacheX)", false},
+      {kCache, R"(C:\Users\a\AppData\Local\Microsoft\Windows\INetCache\..\..)", false},
+      {kCache, R"(D:\Users\a\AppData\Local\Microsoft\Windows\INetCache)", false},
+      {kCache, R"(Microsoft\Windows\INetCache)", false},
+      {kCache, "", false},
+      {kCookies, R"(C:\Users\a\Cookies)", false},
+      // Each folder only in its own places.
+      {kCache, R"(C:\Users\a\AppData\Roaming\Microsoft\Windows\INetCache)", false},
+      {kCache, R"(C:\Users\a\AppData\Local\Microsoft\Windows\INetCookies)", false},
+      {kCookies, R"(C:\Users\a\AppData\Local\Microsoft\Windows\INetCache)", false},
+  };
+  const AppDataFolders app_data{R"(C:\Users\a\AppData\Local)", R"(C:\Users\a\AppData\Roaming)"};
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsKnownBrowserFolder(c.which, c.folder, app_data), c.known) << c.folder;
+  }
+  // Application data folders that are unknown, relative or a root know nothing.
+  for (const AppDataFolders& unknown :
+       {AppDataFolders{"", ""}, AppDataFolders{R"(AppData\Local)", R"(AppData\Roaming)"},
+        AppDataFolders{R"(C:\)", R"(C:\)"}}) {
+    EXPECT_FALSE(IsKnownBrowserFolder(kCache, R"(\Microsoft\Windows\INetCache)", unknown));
+    EXPECT_FALSE(IsKnownBrowserFolder(kCache, R"(C:\Microsoft\Windows\INetCache)", unknown))
+        << unknown.local;
+    EXPECT_FALSE(IsKnownBrowserFolder(kCookies, R"(C:\Microsoft\Windows\Cookies)", unknown));
+  }
 }
 
 TEST(EmptyFolderTest, RefusedOrMissingFoldersTouchNothing) {

@@ -76,10 +76,10 @@ void VerifyScheduler::VerifySelectedCommand() {
   StartVerifySelected();
 }
 
-void VerifyScheduler::StartVerifyAll() { Start(true); }
-void VerifyScheduler::StartVerifySelected() { Start(false); }
+void VerifyScheduler::StartVerifyAll() { Start(true, false); }
+void VerifyScheduler::StartVerifySelected() { Start(false, false); }
 
-void VerifyScheduler::Start(bool all) {
+void VerifyScheduler::Start(bool all, bool by_timer) {
   if (run_on_) return;
   size_t rows = all ? list_.size() : list_.selected_count();
   if (rows == 0 || settings_.sites.empty() || settings_.FavoriteSiteCount() == 0) return;
@@ -88,6 +88,7 @@ void VerifyScheduler::Start(bool all) {
     while (next_row_ < list_.size() && !list_.row(next_row_).selected) ++next_row_;
   }
   verify_all_ = all;
+  run_by_timer_ = by_timer;
   counters_ = RunCounters{0, 0, int(rows)};
   // The best-proxy threshold of this run is counted from this run's rows only.
   last_run_sites_ = 0;
@@ -286,7 +287,8 @@ void VerifyScheduler::MaybeEndRun() {
   if (!run_on_ || active_ > 0 || (gate_ && !gate_->idle())) return;
   EndRunCleanup();
   std::optional<std::string> best = ApplyEndOfRunRules(list_, settings_, last_run_sites_);
-  if (best) host_.UseProxy(*best);
+  // Asked at the end, not at the start: the user may have gone direct meanwhile.
+  if (best && (!run_by_timer_ || host_.ProxyInUse())) host_.UseProxy(*best);
   host_.RefreshCaption();
 }
 
@@ -410,19 +412,19 @@ void VerifyScheduler::OnProxyAdded() {
 
 void VerifyScheduler::OnVerifyNewTimer() {
   timers_.StopVerifyNew();
-  StartVerifySelected();
+  Start(false, true);
 }
 
 void VerifyScheduler::ReverifyTick() {
   ++minutes_;
   if (!settings_.reverify_by_time || minutes_ < settings_.reverify_interval) return;
   minutes_ = 0;
-  if (!settings_.only_favorite_rows) return StartVerifyAll();
+  if (!settings_.only_favorite_rows) return Start(true, true);
   {
     ProxyList::Batch batch(list_);
     for (size_t i = 0; i < list_.size(); ++i) list_.SetSelected(i, list_.row(i).favorite);
   }
-  StartVerifySelected();
+  Start(false, true);
 }
 
 }  // namespace core

@@ -87,6 +87,8 @@ class VerifyHost {
   virtual void ClearSystemProxy() = 0;
   // Makes `host_port` the system proxy (the best proxy after a run).
   virtual void UseProxy(const std::string& host_port) = 0;
+  // Whether a proxy is in use now (false after "不使用ip").
+  virtual bool ProxyInUse() const = 0;
   virtual void ShowRow(size_t row) = 0;  // scrolls the row into view
   virtual void RefreshCaption() = 0;     // VerifyScheduler::Caption() changed
 };
@@ -135,8 +137,10 @@ class VerifyScheduler final : public WorkerReportTarget,
   // why nothing can start; the first clears the system proxy before it starts.
   void VerifyAllCommand();
   void VerifySelectedCommand();
-  // Silent starts (menu, timers, re-verification). Nothing happens while a run
-  // is in progress, without rows to verify or without a favorite site.
+  // Silent starts by the user (the proxy menu's "验证全部ip"). Nothing happens
+  // while a run is in progress, without rows to verify or without a favorite
+  // site. The timers' own starts (re-verification, new rows) go through
+  // ReverifyTick and OnVerifyNewTimer.
   void StartVerifyAll();
   void StartVerifySelected();
   // "停止验证": abandons every worker; rows being tested show "未验证" again; no
@@ -159,6 +163,9 @@ class VerifyScheduler final : public WorkerReportTarget,
   void OnRowsRemoved(std::vector<size_t> removed);
   // A row was added to the list: with "Verify new proxy" on, the selected rows
   // are verified kVerifyNewDelayMs after the last addition.
+  // A run started by this timer or by re-verification may replace the proxy in
+  // use with the best one at its end, but never turns the proxy on when none is
+  // in use: the user's "不使用ip" holds until the user switches again.
   void OnProxyAdded();
   void OnVerifyNewTimer();
   // Once a minute: the re-verification schedule.
@@ -192,7 +199,7 @@ class VerifyScheduler final : public WorkerReportTarget,
   };
   enum class Arm { kArmed, kNoRow, kNoWorker };
 
-  void Start(bool all);
+  void Start(bool all, bool by_timer);
   bool Qualifies(size_t row) const;
   VerifyRun RunFor(size_t row) const;
   Arm ArmSlot(int slot, bool scroll);
@@ -232,6 +239,7 @@ class VerifyScheduler final : public WorkerReportTarget,
   int active_ = 0;
   size_t next_row_ = 0;
   bool verify_all_ = false;
+  bool run_by_timer_ = false;  // started by re-verification or the new-rows timer
   RunCounters counters_;
   int last_run_sites_ = 0;
   int minutes_ = 0;

@@ -94,12 +94,20 @@ class FakeHost final : public VerifyHost {
   bool controls_running = false;
   int cleared = 0;
   std::vector<std::string> used;
+  bool in_use = true;  // a proxy is in use until the program clears it
   void ShowMessage(std::string_view text, std::string_view caption) override {
     messages.push_back(std::string(caption) + ":" + std::string(text));
   }
   void SetRunControls(bool running) override { controls_running = running; }
-  void ClearSystemProxy() override { ++cleared; }
-  void UseProxy(const std::string& host_port) override { used.push_back(host_port); }
+  void ClearSystemProxy() override {
+    ++cleared;
+    in_use = false;
+  }
+  void UseProxy(const std::string& host_port) override {
+    used.push_back(host_port);
+    in_use = true;
+  }
+  bool ProxyInUse() const override { return in_use; }
   void ShowRow(size_t) override {}
   void RefreshCaption() override {
     if (caption) captions.push_back(caption());
@@ -475,6 +483,50 @@ TEST_F(SchedulerTest, ButtonClearsTheSystemProxyMenuDoesNot) {
   scheduler.StopVerify();
   scheduler.VerifyAllCommand();
   EXPECT_EQ(host.cleared, 1);
+}
+
+// The best proxy at the end of a run: the user's own starts always switch to
+// it; the timers' starts only replace a proxy already in use.
+TEST(SchedulerBestProxyTest, TimerRunsNeverTurnTheProxyOn) {
+  struct Case {
+    const char* name;
+    std::function<void(SchedulerRig&)> start;
+    bool direct_during_run;  // the user chose "不使用ip" while the run was on
+    size_t used;
+  };
+  auto reverify = [](SchedulerRig& t) {
+    t.settings.reverify_interval = 1;
+    t.scheduler.ReverifyTick();
+  };
+  auto verify_new = [](SchedulerRig& t) {
+    t.settings.verify_new_proxy = true;
+    t.list.SelectAll(true);
+    t.scheduler.OnProxyAdded();
+    t.scheduler.OnVerifyNewTimer();
+  };
+  auto menu = [](SchedulerRig& t) { t.scheduler.StartVerifyAll(); };
+  auto button = [](SchedulerRig& t) { t.scheduler.VerifyAllCommand(); };
+  const Case cases[] = {
+      {"re-verification, a proxy in use", reverify, false, 1},
+      {"re-verification after 不使用ip", reverify, true, 0},
+      {"new rows after 不使用ip", verify_new, true, 0},
+      {"new rows, a proxy in use", verify_new, false, 1},
+      {"the menu's 验证全部ip after 不使用ip", menu, true, 1},
+      {"the button, which goes direct itself", button, false, 1},
+  };
+  for (const Case& c : cases) {
+    SchedulerRig t;
+    t.AddRows(3);
+    c.start(t);
+    ASSERT_TRUE(t.scheduler.running()) << c.name;
+    if (c.direct_during_run) t.host.in_use = false;
+    t.Report(0, {{kSiteUsable, 3.0}, {kSiteUsable, 3.0}});
+    t.Report(1, {{kSiteUsable, 0.5}, {kSiteUsable, 0.5}});
+    t.FinishAll();
+    EXPECT_EQ(t.host.used.size(), c.used) << c.name;
+    // The other end-of-run rules run either way: the best row comes first.
+    EXPECT_EQ(t.list.row(0).address, "10.0.0.1") << c.name;
+  }
 }
 
 TEST_F(SchedulerTest, StopResetsRunningRowsAndKeepsFinishedOnes) {

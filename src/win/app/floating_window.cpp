@@ -366,9 +366,11 @@ void FloatingWindow::OnCommand(int id) {
       switcher_.ClearSystemProxy();
       break;
     case IDM_QUIT:
-      // The process ends at once: workers are let go, not waited for.
+      // The process ends at once: workers are let go, not waited for. The
+      // proxy settings go back to what the user had before the program's
+      // first switch.
       services_.verify().ReleaseWorkers();
-      switcher_.ClearSystemProxy();
+      switcher_.RestoreUserProxy();
       FinalSave();
       if (env_.end_process) env_.end_process(1);
       break;

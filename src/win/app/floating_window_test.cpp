@@ -154,7 +154,7 @@ TEST_F(FloatingWindowTest, MenuListsFavoritesWithTheCheckMark) {
 
   SendMessageW(w.hwnd(), WM_COMMAND, IDM_NO_PROXY, 0);
   EXPECT_EQ(switcher_->current_proxy(), "");
-  EXPECT_EQ(ProxyValue("ProxyServer"), "");
+  EXPECT_EQ(ProxyValue("ProxyServer"), "gate.example:3128");  // only the proxy bit goes
   EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
   items = PopupItems(w.BuildMenu().get());
   EXPECT_TRUE(items[3].checked);
@@ -310,14 +310,22 @@ TEST_F(FloatingWindowTest, AVetoedLogOffKeepsTheTrayAndLaterChangesAreSaved) {
   EXPECT_EQ(profile_.ReadInt("Proxy List", "UnfavoriteProxy", 0), 2);
 }
 
-TEST_F(FloatingWindowTest, ExitClearsTheProxySavesAndEndsWithOne) {
-  FloatingWindow& w = Start("7.7.7.7:8080", 1);
-  EXPECT_EQ(switcher_->current_proxy(), "7.7.7.7:8080");
-  SendMessageW(w.hwnd(), WM_COMMAND, IDM_QUIT, 0);
-  EXPECT_EQ(ProxyValue("ProxyServer"), "");
+// "不使用ip" turns the proxy off and leaves its server text; the exit puts back
+// what the user had before the program's first switch, per-protocol text and all.
+TEST_F(FloatingWindowTest, ExitRestoresTheUsersProxySavesAndEndsWithOne) {
+  const std::string kUsers = "http=7.7.7.7:8080;ftp=5.6.7.8:21";
+  FloatingWindow& w = Start(kUsers, 1);
+  EXPECT_EQ(switcher_->current_proxy(), "7.7.7.7:8080@HTTP");
+  switcher_->SetSystemProxy("1.1.1.1:80");
+  SendMessageW(w.hwnd(), WM_COMMAND, IDM_NO_PROXY, 0);
+  EXPECT_EQ(ProxyValue("ProxyServer"), "1.1.1.1:80");
   EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
+  SendMessageW(w.hwnd(), WM_COMMAND, IDM_QUIT, 0);
+  EXPECT_EQ(ProxyValue("ProxyServer"), kUsers);
+  EXPECT_EQ(ProxyValue("ProxyEnable"), "1");
+  EXPECT_EQ(switcher_->current_proxy(), "7.7.7.7:8080@HTTP");
   EXPECT_TRUE(w.final_saved());
-  EXPECT_EQ(profile_.ReadText("Proxy List", "FavoriteProxy_000", ""), "7.7.7.7:8080");
+  EXPECT_EQ(profile_.ReadText("Proxy List", "FavoriteProxy_000", ""), "7.7.7.7:8080@HTTP");
   ASSERT_EQ(exit_codes_.size(), 1u);
   EXPECT_EQ(exit_codes_[0], 1);
 }

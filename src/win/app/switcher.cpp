@@ -30,6 +30,8 @@ void Switcher::Start() {
 void Switcher::SaveList() { core::SaveListSection(list_, *platform_.profile); }
 
 bool Switcher::SetSystemProxy(std::string_view text) {
+  // What the user had is recorded before anything of it changes.
+  if (core::PlanSystemProxy(text).accepted) user_settings_.RecordOnce(place_);
   SystemProxyApplied applied = win::SetSystemProxy(text, place_);
   if (!applied.change.accepted) {
     Ask(applied.change.error_message, core::kSystemProxyErrorCaption, MB_OK);
@@ -53,6 +55,14 @@ bool Switcher::SetSystemProxy(std::string_view text) {
 void Switcher::ClearSystemProxy() {
   current_proxy_.clear();
   SetSystemProxy("");
+}
+
+void Switcher::RestoreUserProxy() {
+  if (!user_settings_.recorded()) return;
+  // The program is ending: a refused write has no one left to tell.
+  user_settings_.Restore(place_);
+  current_proxy_ = ReadSystemProxy(place_).current_proxy;
+  events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
 }
 
 int Switcher::Ask(std::string_view text, std::string_view caption, UINT type) {

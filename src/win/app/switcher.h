@@ -1,7 +1,8 @@
 // Switcher: the owner of the program's state that everything else shares: the
 // proxy list (loaded at start, saved at the end, its changes told to every
-// AppObserver), the system proxy in use, and the window that owns the program's
-// message boxes. The features that run on their own (verification, automatic
+// AppObserver), the system proxy in use with the user's own settings from
+// before the first switch, and the window that owns the program's message
+// boxes. The features that run on their own (verification, automatic
 // switching, the exit check, list downloads) are services beside it. Created
 // by the composition root before any window and destroyed after the last. UI
 // thread only.
@@ -41,10 +42,15 @@ class Switcher final : private core::ProxyListObserver {
 
   // Applies a proxy text (empty clears it). A refused text shows "发现错误"
   // and changes nothing; a refused registry write shows why and leaves the
-  // proxy in use as the registry now says. False in both cases.
+  // proxy in use as the registry now says. False in both cases. The first
+  // switch of the session records the user's own settings first.
   bool SetSystemProxy(std::string_view text);
-  // Goes direct ("不使用ip").
+  // Goes direct ("不使用ip"): the proxy is turned off, its server text stays.
   void ClearSystemProxy();
+  // The exit ("退出程序"): puts back the user's own settings from before the
+  // session's first switch (nothing changes when the program switched nothing)
+  // and tells the observers which proxy is now in use.
+  void RestoreUserProxy();
   // The proxy in use as the menu compares it: host:port (or the read-back
   // form), empty when none.
   const std::string& current_proxy() const { return current_proxy_; }
@@ -62,6 +68,7 @@ class Switcher final : private core::ProxyListObserver {
 
   const AppPlatform& platform_;
   SystemProxyPlace place_;
+  UserProxySettings user_settings_;
   core::ProxyList list_;
   AppEvents events_;
   std::string current_proxy_;

@@ -58,6 +58,8 @@ void VerifyService::ClearSystemProxy() { switcher_.ClearSystemProxy(); }
 
 void VerifyService::UseProxy(const std::string& host_port) { switcher_.SetSystemProxy(host_port); }
 
+bool VerifyService::ProxyInUse() const { return !switcher_.current_proxy().empty(); }
+
 void VerifyService::ShowRow(size_t row) {
   switcher_.events().Tell([&](AppObserver& o) { o.OnShowRow(row); });
 }

@@ -88,6 +88,7 @@ class VerifyService final : private AppObserver, private core::VerifyHost {
   void SetRunControls(bool running) override;
   void ClearSystemProxy() override;
   void UseProxy(const std::string& host_port) override;
+  bool ProxyInUse() const override;
   void ShowRow(size_t row) override;
   void RefreshCaption() override;
 

@@ -112,8 +112,8 @@ TEST_F(VerifyServiceTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   EXPECT_LT(w.alpha(), 255);
 
   Click(IDC_VERIFY_ALL);
-  // The button clears the system proxy before the run.
-  EXPECT_EQ(ProxyValue("ProxyServer"), "");
+  // The button turns the system proxy off before the run.
+  EXPECT_EQ(ProxyValue("ProxyServer"), "7.7.7.7:8080");
   EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
   EXPECT_EQ(switcher_->current_proxy(), "");
   EXPECT_TRUE(prompt_.shown.empty());

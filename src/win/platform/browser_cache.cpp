@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 
 namespace win {
@@ -78,8 +79,18 @@ void EmptyCacheFolder(CacheFolderSource& folders, CacheFolder which) {
   std::optional<std::string> folder = folders.Folder(which);
   if (!folder || folder->empty()) return;
   Win32FolderFileSystem fs;
-  // Only the folder the shell named, and nothing outside it.
-  core::EmptyFolder(fs, *folder, *folder);
+  // Only where the browser keeps the folder, and nothing outside it.
+  core::EmptyBrowserFolder(fs, which, *folder, folders.AppData());
+}
+
+std::optional<std::string> ShellFolder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  // Without CSIDL_FLAG_CREATE: a folder that does not exist has nothing to clean.
+  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) ||
+      path[0] == L'\0') {
+    return std::nullopt;
+  }
+  return WideToUtf8(path);
 }
 
 }  // namespace
@@ -99,14 +110,11 @@ bool ClearUrlCache(UrlCacheEntries which) {
 }
 
 std::optional<std::string> ShellCacheFolders::Folder(CacheFolder which) {
-  int csidl = which == CacheFolder::kInternetCache ? CSIDL_INTERNET_CACHE : CSIDL_COOKIES;
-  wchar_t path[MAX_PATH] = {};
-  // Without CSIDL_FLAG_CREATE: a folder that does not exist has nothing to clean.
-  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) ||
-      path[0] == L'\0') {
-    return std::nullopt;
-  }
-  return WideToUtf8(path);
+  return ShellFolder(which == CacheFolder::kInternetCache ? CSIDL_INTERNET_CACHE : CSIDL_COOKIES);
+}
+
+core::AppDataFolders ShellCacheFolders::AppData() {
+  return {ShellFolder(CSIDL_LOCAL_APPDATA).value_or(""), ShellFolder(CSIDL_APPDATA).value_or("")};
 }
 
 bool Win32FolderFileSystem::ListFolder(const std::string& folder,
@@ -169,6 +177,28 @@ bool Win32FolderFileSystem::RemoveLink(const std::string& path) {
   // a file link with DeleteFileW, which deletes the link, not the file.
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryW(p.c_str()) != FALSE;
   return DeleteFileW(p.c_str()) != FALSE;
+}
+
+std::optional<std::string> Win32FolderFileSystem::FinalPath(const std::string& path) {
+  // No access asked and every sharing mode, so that files in use open too;
+  // folders open only with backup semantics. Links are followed: the target
+  // is what is asked for.
+  UniqueFileHandle h(CreateFileW(FilePath(path).c_str(), 0,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h.valid()) return std::nullopt;
+  std::wstring final_path(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD n = GetFinalPathNameByHandleW(h.get(), final_path.data(), DWORD(final_path.size()),
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0) return std::nullopt;
+    if (n < final_path.size()) {
+      final_path.resize(n);
+      return WideToUtf8(final_path);
+    }
+    final_path.assign(size_t(n) + 1, L'\0');  // n counts the terminating zero here
+  }
+  return std::nullopt;
 }
 
 void ClearBrowserCache(CacheFolderSource& folders) {

@@ -4,12 +4,16 @@
 #include "win/platform/browser_cache.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
@@ -17,8 +21,10 @@
 namespace win {
 namespace {
 
-// A temporary folder with a cache folder, a cookies folder and a folder of
-// the user's own files beside them; removed with the test.
+// A temporary folder laid out like a profile: application data folders with
+// the cache and cookies folders where the browser keeps them, and a folder of
+// the user's own files beside them; removed with the test. In the paths the
+// tests name, "cache" and "cookies" stand for those two folders.
 class CacheTree {
  public:
   CacheTree() {
@@ -32,18 +38,28 @@ class CacheTree {
     Win32FolderFileSystem fs;
     core::EmptyFolder(fs, root_, root_);
     // desktop.ini files survive the emptying on purpose; take them too.
-    for (const char* rel : {"cache\\sub\\DESKTOP.ini", "cache\\Desktop.INI", "cache\\sub",
-                            "cookies\\desktop.ini", "cache", "cookies"}) {
+    for (const char* rel :
+         {"cache\\sub\\DESKTOP.ini", "cache\\Desktop.INI", "cookies\\desktop.ini"}) {
       std::wstring p = Utf8ToWide(Path(rel));
       SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (!DeleteFileW(p.c_str())) RemoveDirectoryW(p.c_str());
+      DeleteFileW(p.c_str());
     }
+    core::EmptyFolder(fs, root_, root_);
     RemoveDirectoryW(Utf8ToWide(root_).c_str());
   }
 
-  std::string Path(const std::string& rel) const { return root_ + "\\" + rel; }
+  std::string AppData(const char* which) const { return root_ + "\\AppData\\" + which; }
+  std::string Path(const std::string& rel) const {
+    for (auto [name, place] : {std::pair{"cache", "Local\\Microsoft\\Windows\\INetCache"},
+                               std::pair{"cookies", "Roaming\\Microsoft\\Windows\\Cookies"}}) {
+      std::string_view first(rel.c_str(), std::min(rel.find('\\'), rel.size()));
+      if (first == name) return root_ + "\\AppData\\" + place + rel.substr(first.size());
+    }
+    return root_ + "\\" + rel;
+  }
   void Folder(const std::string& rel) const {
-    ASSERT_TRUE(CreateDirectoryW(Utf8ToWide(Path(rel)).c_str(), nullptr)) << rel;
+    ASSERT_EQ(SHCreateDirectoryExW(nullptr, Utf8ToWide(Path(rel)).c_str(), nullptr), ERROR_SUCCESS)
+        << rel;
   }
   void File(const std::string& rel, DWORD attributes = FILE_ATTRIBUTE_NORMAL) const {
     UniqueFileHandle h(CreateFileW(Utf8ToWide(Path(rel)).c_str(), GENERIC_WRITE, 0, nullptr,
@@ -65,6 +81,9 @@ class TreeFolders final : public CacheFolderSource {
   explicit TreeFolders(const CacheTree& tree) : tree_(tree) {}
   std::optional<std::string> Folder(CacheFolder which) override {
     return tree_.Path(which == CacheFolder::kInternetCache ? "cache" : "cookies");
+  }
+  core::AppDataFolders AppData() override {
+    return {tree_.AppData("Local"), tree_.AppData("Roaming")};
   }
 
  private:
@@ -132,6 +151,104 @@ TEST(BrowserCacheTest, EmptiesTheNamedFoldersAndNothingElse) {
   EXPECT_TRUE(tree.Exists("user\\docs\\letter.txt"));
 }
 
+// Unix symbolic links made and removed by the test itself under Wine on Linux,
+// with the Linux system calls: the program's code runs inside the Linux process
+// there, Wine has no call that makes such a link, and a Unix program started
+// through Wine runs detached (its process handle cannot be waited for). Paths
+// are Windows paths; the links made are removed when this goes.
+class UnixLinks {
+ public:
+  UnixLinks() {
+    using UnixFileName = char*(CDECL*)(LPCWSTR);
+    using HostVersion = void(CDECL*)(const char**, const char**);
+    unix_name_ = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    auto host = reinterpret_cast<HostVersion>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_host_version")));
+    const char* system = nullptr;
+    const char* release = nullptr;
+    if (host != nullptr) host(&system, &release);
+    linux_ = unix_name_ != nullptr && system != nullptr && std::string(system) == "Linux";
+  }
+  ~UnixLinks() {
+    for (const std::string& link : made_) LinuxCall(kUnlink, link.c_str(), nullptr);
+  }
+  UnixLinks(const UnixLinks&) = delete;
+  UnixLinks& operator=(const UnixLinks&) = delete;
+
+  bool available() const { return linux_; }
+  bool Make(const std::string& target, const std::string& link) {
+    std::string unix_target = UnixName(target);
+    std::string unix_link = UnixName(link);
+    if (unix_target.empty() || unix_link.empty()) return false;
+    if (LinuxCall(kSymlink, unix_target.c_str(), unix_link.c_str()) != 0) return false;
+    made_.push_back(unix_link);
+    return true;
+  }
+
+ private:
+  static constexpr long kUnlink = 87;  // x86-64 Linux system call numbers
+  static constexpr long kSymlink = 88;
+
+  static long LinuxCall(long number, const char* first, const char* second) {
+#if defined(__x86_64__)
+    long result;
+    asm volatile("syscall"
+                 : "=a"(result)
+                 : "a"(number), "D"(first), "S"(second)
+                 : "rcx", "r11", "memory");
+    return result;
+#else
+    return -1;
+#endif
+  }
+  std::string UnixName(const std::string& path) const {
+    if (!linux_) return {};
+    char* name = unix_name_(Utf8ToWide(path).c_str());
+    if (name == nullptr) return {};
+    std::string out = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return out;
+  }
+
+  char*(CDECL* unix_name_)(LPCWSTR) = nullptr;
+  bool linux_ = false;
+  std::vector<std::string> made_;
+};
+
+// Wine lists a Unix link to a file as a plain file, and deleting the "file"
+// deletes what the link points to: the cleanup must leave such a link alone.
+TEST(BrowserCacheTest, UnixLinksNeverCostTheFilesTheyPointTo) {
+  CacheTree tree;
+  // Declared after the tree: the links go first (deleting one through Wine
+  // would delete its target).
+  UnixLinks links;
+  if (!links.available()) GTEST_SKIP() << "Unix links are made only under Wine on Linux";
+  for (const char* folder : {"cache\\sub", "cookies", "user\\docs"}) tree.Folder(folder);
+  tree.File("cache\\page.htm");
+  tree.File("cache\\sub\\script.js");
+  tree.File("cookies\\user@127.0.0.1.txt");
+  tree.File("user\\keep.txt");
+  tree.File("user\\docs\\letter.txt");
+  for (auto [target, link] : {std::pair{"user\\keep.txt", "cache\\keep.htm"},
+                              std::pair{"user\\keep.txt", "cookies\\keep.txt"},
+                              std::pair{"user\\docs", "cache\\sub\\docs"}}) {
+    ASSERT_TRUE(links.Make(tree.Path(target), tree.Path(link))) << link;
+  }
+  // As Wine lists it: a plain file.
+  EXPECT_FALSE(GetFileAttributesW(Utf8ToWide(tree.Path("cache\\keep.htm")).c_str()) &
+               FILE_ATTRIBUTE_REPARSE_POINT);
+
+  TreeFolders folders(tree);
+  ClearBrowserCache(folders);
+  ClearCookies(folders);
+  EXPECT_TRUE(tree.Exists("user\\keep.txt"));
+  EXPECT_TRUE(tree.Exists("user\\docs\\letter.txt"));
+  // The cache's own files still go.
+  EXPECT_FALSE(tree.Exists("cache\\sub\\script.js"));
+  EXPECT_FALSE(tree.Exists("cookies\\user@127.0.0.1.txt"));
+}
+
 TEST(BrowserCacheTest, MissingFoldersAreNoError) {
   class Nowhere final : public CacheFolderSource {
    public:
@@ -139,6 +256,7 @@ TEST(BrowserCacheTest, MissingFoldersAreNoError) {
       if (which == CacheFolder::kCookies) return std::nullopt;
       return std::string("C:\\relaymoth-no-such-cache-folder");
     }
+    core::AppDataFolders AppData() override { return {"C:\\", "C:\\"}; }
   } nowhere;
   ClearBrowserCache(nowhere);
   ClearCookies(nowhere);

@@ -98,6 +98,53 @@ std::string ReadRegistryText(HKEY root, std::string_view subkey, std::string_vie
   }
 }
 
+std::optional<RegistryValue> ReadRegistryValue(HKEY root, std::string_view subkey,
+                                               std::string_view name) {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExW(root, Utf8ToWide(subkey).c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  UniqueRegKey key(raw);
+  std::wstring wide_name = Utf8ToWide(name);
+  RegistryValue value;
+  // The value may grow between the size query and the read; ask again then.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key.get(), wide_name.c_str(), nullptr, &value.type, nullptr, &bytes) !=
+        ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    value.data.assign(bytes, 0);
+    LSTATUS status = RegQueryValueExW(key.get(), wide_name.c_str(), nullptr, &value.type,
+                                      value.data.empty() ? nullptr : value.data.data(), &bytes);
+    if (status == ERROR_SUCCESS) {
+      value.data.resize(bytes);
+      return value;
+    }
+    if (status != ERROR_MORE_DATA) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+WinStatus RestoreRegistryValue(HKEY root, std::string_view subkey, std::string_view name,
+                               const std::optional<RegistryValue>& value) {
+  if (value) {
+    WinStatus status;
+    UniqueRegKey key = CreateKey(root, subkey, name, &status);
+    if (!key) return status;
+    return SetValue(key.get(), name, value->type, value->data.data(), DWORD(value->data.size()));
+  }
+  HKEY raw = nullptr;
+  LSTATUS opened = RegOpenKeyExW(root, Utf8ToWide(subkey).c_str(), 0, KEY_SET_VALUE, &raw);
+  if (opened == ERROR_FILE_NOT_FOUND) return WinStatus::Ok();
+  if (opened != ERROR_SUCCESS)
+    return WinStatus::Error(DWORD(opened), "deleting " + std::string(name));
+  UniqueRegKey key(raw);
+  LSTATUS deleted = RegDeleteValueW(key.get(), Utf8ToWide(name).c_str());
+  if (deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) return WinStatus::Ok();
+  return WinStatus::Error(DWORD(deleted), "deleting " + std::string(name));
+}
+
 bool DeleteRegistryTree(HKEY root, std::string_view subkey) {
   LSTATUS status = RegDeleteTreeW(root, Utf8ToWide(subkey).c_str());
   return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;

@@ -6,8 +6,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "win/platform/win_status.h"
 
@@ -32,6 +34,23 @@ WinStatus SetRegistryDword(HKEY key, std::string_view name, uint32_t value);
 // Any other type, a missing value or key, or a value larger than
 // kRegistryTextLimit bytes gives "".
 std::string ReadRegistryText(HKEY root, std::string_view subkey, std::string_view name);
+
+// A value as stored: its type and its bytes.
+struct RegistryValue {
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+  bool operator==(const RegistryValue&) const = default;
+};
+
+// The value as stored, whatever its type and size; nullopt when the value or
+// the key is missing or cannot be read.
+std::optional<RegistryValue> ReadRegistryValue(HKEY root, std::string_view subkey,
+                                               std::string_view name);
+// Puts a value back as ReadRegistryValue gave it: written with its own type and
+// bytes (the key is created when needed), or deleted when it was missing (a
+// value or key already missing is no error).
+WinStatus RestoreRegistryValue(HKEY root, std::string_view subkey, std::string_view name,
+                               const std::optional<RegistryValue>& value);
 
 // Deletes a key and everything below it; a missing key is no error.
 bool DeleteRegistryTree(HKEY root, std::string_view subkey);

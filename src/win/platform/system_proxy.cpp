@@ -11,23 +11,35 @@
 namespace win {
 namespace {
 
+constexpr std::string_view kProxyServerValue = "ProxyServer";
+constexpr std::string_view kProxyEnableValue = "ProxyEnable";
+
 WinStatus WriteValues(const core::SystemProxyChange& change, const SystemProxyPlace& place) {
+  // Clearing turns the proxy off and leaves the server text alone, as the
+  // system's own dialog does: the user's server is still there to turn on.
+  if (!change.enable) return WriteRegistryDword(place.root, place.key, kProxyEnableValue, 0);
   // Other programs read these two values; ProxyServer goes first so that a
   // reader never sees ProxyEnable 1 with the previous server.
-  WinStatus status = WriteRegistryString(place.root, place.key, "ProxyServer", change.proxy_server);
+  WinStatus status =
+      WriteRegistryString(place.root, place.key, kProxyServerValue, change.proxy_server);
   if (!status.ok()) return status;
-  return WriteRegistryDword(place.root, place.key, "ProxyEnable", change.enable ? 1 : 0);
+  return WriteRegistryDword(place.root, place.key, kProxyEnableValue, 1);
+}
+
+// The LAN first, always, then every connection entry.
+std::vector<std::wstring> AllConnections(InternetSettings& wininet) {
+  std::vector<std::wstring> connections = wininet.ConnectionEntries();
+  connections.insert(connections.begin(), std::wstring());
+  return connections;
 }
 
 void SetPerConnectionProxy(const core::SystemProxyChange& change, InternetSettings& wininet) {
   // Clearing leaves the server text alone in the per-connection copy; only the
   // flags say "direct".
   std::wstring server = Utf8ToWide(change.proxy_server);
-  std::vector<std::wstring> connections = wininet.ConnectionEntries();
-  connections.insert(connections.begin(), std::wstring());  // the LAN first, always
-  for (const std::wstring& connection : connections) {
-    DWORD flags = PROXY_TYPE_DIRECT;
-    if (!wininet.QueryFlags(connection, &flags)) flags = PROXY_TYPE_DIRECT;
+  for (const std::wstring& connection : AllConnections(wininet)) {
+    ConnectionProxy settings;
+    DWORD flags = wininet.Query(connection, &settings) ? settings.flags : DWORD(PROXY_TYPE_DIRECT);
     // A refused entry is skipped; the others still follow.
     wininet.SetOptions(connection, ProxyFlagsAfterSwitch(flags, change.enable),
                        change.enable ? &server : nullptr);
@@ -87,34 +99,52 @@ class RealInternetSettings final : public InternetSettings {
  public:
   std::vector<std::wstring> ConnectionEntries() override { return EnumerateConnectionEntries(); }
 
-  bool QueryFlags(const std::wstring& connection, DWORD* flags) override {
-    INTERNET_PER_CONN_OPTIONW option{};
-    option.dwOption = INTERNET_PER_CONN_FLAGS;
+  bool Query(const std::wstring& connection, ConnectionProxy* settings) override {
+    INTERNET_PER_CONN_OPTIONW options[3] = {};
+    options[0].dwOption = INTERNET_PER_CONN_FLAGS;
+    options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
+    options[2].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
     INTERNET_PER_CONN_OPTION_LISTW list{};
     list.dwSize = sizeof(list);
     list.pszConnection = connection.empty() ? nullptr : const_cast<wchar_t*>(connection.c_str());
-    list.dwOptionCount = 1;
-    list.pOptions = &option;
+    list.dwOptionCount = 3;
+    list.pOptions = options;
     DWORD size = sizeof(list);
     if (!InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size)) {
       return false;
     }
-    *flags = option.Value.dwValue;
+    // The texts are WinInet's allocations, null when the connection has none.
+    auto take = [](wchar_t* text) {
+      std::wstring out = text ? std::wstring(text) : std::wstring();
+      if (text) GlobalFree(text);
+      return out;
+    };
+    settings->flags = options[0].Value.dwValue;
+    settings->server = take(options[1].Value.pszValue);
+    settings->bypass = take(options[2].Value.pszValue);
     return true;
   }
 
-  bool SetOptions(const std::wstring& connection, DWORD flags,
-                  const std::wstring* server) override {
+  bool SetOptions(const std::wstring& connection, DWORD flags, const std::wstring* server,
+                  const std::wstring* bypass) override {
     std::wstring server_text = server ? *server : std::wstring();
-    INTERNET_PER_CONN_OPTIONW options[2] = {};
-    options[0].dwOption = INTERNET_PER_CONN_FLAGS;
-    options[0].Value.dwValue = flags;
-    options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
-    options[1].Value.pszValue = server_text.data();
+    std::wstring bypass_text = bypass ? *bypass : std::wstring();
+    INTERNET_PER_CONN_OPTIONW options[3] = {};
+    DWORD count = 0;
+    options[count].dwOption = INTERNET_PER_CONN_FLAGS;
+    options[count++].Value.dwValue = flags;
+    if (server) {
+      options[count].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
+      options[count++].Value.pszValue = server_text.data();
+    }
+    if (bypass) {
+      options[count].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
+      options[count++].Value.pszValue = bypass_text.data();
+    }
     INTERNET_PER_CONN_OPTION_LISTW list{};
     list.dwSize = sizeof(list);
     list.pszConnection = connection.empty() ? nullptr : const_cast<wchar_t*>(connection.c_str());
-    list.dwOptionCount = server ? 2 : 1;
+    list.dwOptionCount = count;
     list.pOptions = options;
     return InternetSetOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list,
                               sizeof(list)) != FALSE;
@@ -170,19 +200,67 @@ SystemProxyApplied SetSystemProxy(std::string_view text, const SystemProxyPlace&
   // The whole ProxyServer text: the host alone would send this process's own
   // sessions (the exit check goes through the system's settings) to port 80.
   place.wininet->AnnounceChange(Utf8ToWide(change.proxy_server));
+  // WinInet stores the per-connection settings in the same two values, in its
+  // own way (Wine keeps only the HTTP entry of a per-protocol server and may
+  // drop an empty one): write them again so that they read exactly as above,
+  // and when clearing put the server text back as it was.
+  std::optional<RegistryValue> server_before;
+  if (!change.enable) server_before = ReadRegistryValue(place.root, place.key, kProxyServerValue);
   SetPerConnectionProxy(change, *place.wininet);
-  // WinInet stores the per-connection settings in the same two values (and may
-  // drop an empty ProxyServer); write them again so that they read exactly as
-  // above.
+  if (!change.enable) RestoreRegistryValue(place.root, place.key, kProxyServerValue, server_before);
   applied.written = WriteValues(change, place);
   place.wininet->Refresh();
   return applied;
 }
 
 core::SystemProxyReadBack ReadSystemProxy(const SystemProxyPlace& place) {
-  std::string server = ReadRegistryText(place.root, place.key, "ProxyServer");
-  std::string enable = ReadRegistryText(place.root, place.key, "ProxyEnable");
+  std::string server = ReadRegistryText(place.root, place.key, kProxyServerValue);
+  std::string enable = ReadRegistryText(place.root, place.key, kProxyEnableValue);
   return core::ReadBackSystemProxy(server, enable);
+}
+
+void UserProxySettings::RecordOnce(const SystemProxyPlace& place) {
+  if (recorded_) return;
+  server_ = ReadRegistryValue(place.root, place.key, kProxyServerValue);
+  enable_ = ReadRegistryValue(place.root, place.key, kProxyEnableValue);
+  connections_.clear();
+  if (place.wininet != nullptr) {
+    for (const std::wstring& connection : AllConnections(*place.wininet)) {
+      ConnectionProxy settings;
+      if (place.wininet->Query(connection, &settings))
+        connections_.emplace_back(connection, settings);
+    }
+  }
+  recorded_ = true;
+}
+
+WinStatus UserProxySettings::Restore(const SystemProxyPlace& place) {
+  if (!recorded_) return WinStatus::Ok();
+  recorded_ = false;
+  if (place.wininet != nullptr) {
+    for (const auto& [connection, settings] : connections_) {
+      // A refused entry is skipped; the others still get theirs back. The
+      // program never changes a bypass list; an empty one is left unwritten,
+      // since Wine would store it as a value the user never had.
+      place.wininet->SetOptions(connection, settings.flags, &settings.server,
+                                settings.bypass.empty() ? nullptr : &settings.bypass);
+    }
+  }
+  // WinInet keeps the LAN's settings in the same two values and writes them
+  // in its own way (it may drop a server it takes for empty): the values go
+  // back last, exactly as they were.
+  WinStatus written = RestoreRegistryValue(place.root, place.key, kProxyServerValue, server_);
+  WinStatus enable = RestoreRegistryValue(place.root, place.key, kProxyEnableValue, enable_);
+  if (written.ok()) written = enable;
+  if (place.wininet != nullptr) {
+    // This process's own sessions follow what is now in force.
+    core::SystemProxyReadBack back = ReadSystemProxy(place);
+    bool on = !back.current_proxy.empty();
+    place.wininet->AnnounceChange(
+        on ? Utf8ToWide(ReadRegistryText(place.root, place.key, kProxyServerValue)) : L"");
+    place.wininet->Refresh();
+  }
+  return written;
 }
 
 }  // namespace win

@@ -1,22 +1,34 @@
 // The machine's browser proxy: the two "Internet Settings" values that WinInet
 // and other programs read, plus WinInet's own notifications, so browsers follow
-// at once. The text forms come from core/sysproxy. UI thread (WinInet options
-// are process-wide).
+// at once, and the record of the user's own settings that the exit restores.
+// The text forms come from core/sysproxy. UI thread (WinInet options are
+// process-wide).
 #pragma once
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/sysproxy/proxy_server_text.h"
+#include "win/platform/registry.h"
 #include "win/platform/win_status.h"
 
 namespace win {
 
 inline constexpr std::string_view kInternetSettingsKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+// One connection's own proxy settings as WinInet keeps them.
+struct ConnectionProxy {
+  DWORD flags = 0x1;    // INTERNET_PER_CONN_FLAGS; 0x1 is PROXY_TYPE_DIRECT of <wininet.h>
+  std::wstring server;  // INTERNET_PER_CONN_PROXY_SERVER
+  std::wstring bypass;  // INTERNET_PER_CONN_PROXY_BYPASS
+  bool operator==(const ConnectionProxy&) const = default;
+};
 
 // WinInet's own copy of the proxy settings: the per-connection options of the
 // LAN and of every dial-up, PPPoE and VPN entry, and the notifications. The
@@ -28,13 +40,13 @@ class InternetSettings {
   // The names of the system's connection entries (every phone book); empty
   // when there are none or the system has no phone-book functions.
   virtual std::vector<std::wstring> ConnectionEntries() = 0;
-  // The per-connection flags (PROXY_TYPE_*) of a connection; an empty name is
+  // The flags, proxy server and bypass list of a connection; an empty name is
   // the LAN. False when they cannot be read.
-  virtual bool QueryFlags(const std::wstring& connection, DWORD* flags) = 0;
-  // Sets the flags and, when `server` is given, the proxy server. False when
-  // WinInet refused.
-  virtual bool SetOptions(const std::wstring& connection, DWORD flags,
-                          const std::wstring* server) = 0;
+  virtual bool Query(const std::wstring& connection, ConnectionProxy* settings) = 0;
+  // Sets the flags and, when given, the proxy server and the bypass list.
+  // False when WinInet refused.
+  virtual bool SetOptions(const std::wstring& connection, DWORD flags, const std::wstring* server,
+                          const std::wstring* bypass = nullptr) = 0;
   // This process's own proxy (the ProxyServer text; empty: direct), then the
   // settings-changed notification.
   virtual void AnnounceChange(const std::wstring& proxy_server) = 0;
@@ -72,7 +84,9 @@ struct SystemProxyApplied {
 
 // Applies `text` (a proxy text; empty clears the proxy). A non-empty text that
 // does not parse changes nothing. Otherwise writes "ProxyServer" then
-// "ProxyEnable" (a refused write ends the switch there, reported in `written`),
+// "ProxyEnable" (clearing writes only "ProxyEnable" 0: the server text stays as
+// the user or the last switch left it; a refused write ends the switch there,
+// reported in `written`),
 // sets WinInet's process-wide proxy (the same text), announces the change, and
 // applies the same server (or direct access) to the per-connection settings of
 // the LAN and of every connection entry, changing only the proxy bit of each
@@ -83,5 +97,29 @@ SystemProxyApplied SetSystemProxy(std::string_view text, const SystemProxyPlace&
 
 // Reads "ProxyServer" and "ProxyEnable" back (any value type; nothing is written).
 core::SystemProxyReadBack ReadSystemProxy(const SystemProxyPlace& place);
+
+// The user's own proxy settings as they were before the program's first switch
+// in a session: the two values above exactly as stored, and each connection's
+// flags, server and bypass list, so that the program's exit can put them back.
+// Owned by the Switcher; UI thread.
+class UserProxySettings {
+ public:
+  // Records the settings at `place` now, unless they are recorded already.
+  // A connection whose settings cannot be read is not recorded (and later not
+  // restored).
+  void RecordOnce(const SystemProxyPlace& place);
+  bool recorded() const { return recorded_; }
+  // Puts back what was recorded, then forgets it (nothing happens when nothing
+  // was recorded): each recorded connection's settings (one refused by WinInet
+  // is skipped), then the two values (a value that was missing is deleted
+  // again), then WinInet is told. Returns the first refused registry write.
+  WinStatus Restore(const SystemProxyPlace& place);
+
+ private:
+  bool recorded_ = false;
+  std::optional<RegistryValue> server_;
+  std::optional<RegistryValue> enable_;
+  std::vector<std::pair<std::wstring, ConnectionProxy>> connections_;
+};
 
 }  // namespace win

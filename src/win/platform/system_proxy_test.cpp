@@ -41,7 +41,7 @@ TEST_F(SystemProxyTest, WritesThePlannedValuesAndClears) {
   applied = SetSystemProxy("   ", place_);
   EXPECT_TRUE(applied.ok());
   EXPECT_EQ(applied.change.current_proxy, "");
-  EXPECT_EQ(Server(), "");
+  EXPECT_EQ(Server(), "socks=10.1.2.3:1080");  // the server text stays for the user
   EXPECT_EQ(Enable(), "0");
 }
 
@@ -149,7 +149,7 @@ TEST(SystemProxyWinInetTest, TheLanConnectionFollowsTheSettingAndTheValuesStayEx
   EXPECT_EQ(server, L"socks=10.1.2.3:1080");
 
   SetSystemProxy("", real);
-  EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyServer"), "");
+  EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyServer"), "socks=10.1.2.3:1080");
   EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyEnable"), "0");
   flags = PerConnectionFlags(&server);
   EXPECT_FALSE(flags & PROXY_TYPE_PROXY);
@@ -159,21 +159,24 @@ TEST(SystemProxyWinInetTest, TheLanConnectionFollowsTheSettingAndTheValuesStayEx
   WriteRegistryDword(real.root, real.key, "ProxyEnable", saved_enable == "1" ? 1 : 0);
 }
 
-// WinInet as the program sees it, with a connection whose flags stay as set
-// (Wine forgets auto-detect and the configuration script at once).
+// WinInet as the program sees it, with connections whose settings stay as set
+// (Wine forgets auto-detect and the configuration script at once, and keeps
+// one set of settings for every connection).
 class RecordingInternetSettings final : public InternetSettings {
  public:
   std::vector<std::wstring> ConnectionEntries() override { return entries; }
-  bool QueryFlags(const std::wstring& connection, DWORD* out) override {
+  bool Query(const std::wstring& connection, ConnectionProxy* out) override {
     if (!readable) return false;
-    *out = flags[connection];
+    *out = settings[connection];
     return true;
   }
-  bool SetOptions(const std::wstring& connection, DWORD value, const std::wstring* s) override {
+  bool SetOptions(const std::wstring& connection, DWORD value, const std::wstring* s,
+                  const std::wstring* bypass) override {
     order.push_back(connection);
     if (refused.count(connection)) return false;
-    flags[connection] = value;
-    if (s) server[connection] = *s;
+    settings[connection].flags = value;
+    if (s) settings[connection].server = *s;
+    if (bypass) settings[connection].bypass = *bypass;
     return true;
   }
   void AnnounceChange(const std::wstring& text) override {
@@ -186,8 +189,7 @@ class RecordingInternetSettings final : public InternetSettings {
   std::vector<std::wstring> entries;
   std::set<std::wstring> refused;
   std::vector<std::wstring> order;
-  std::map<std::wstring, DWORD> flags;
-  std::map<std::wstring, std::wstring> server;
+  std::map<std::wstring, ConnectionProxy> settings;
   int announced = 0;
   std::wstring last_announced;
   int refreshed = 0;
@@ -213,20 +215,20 @@ TEST_F(SystemProxyTest, SwitchingChangesOnlyTheProxyBitOfTheConnection) {
   for (const Case& c : cases) {
     RecordingInternetSettings wininet;
     wininet.readable = c.readable;
-    wininet.flags[L""] = c.before;
+    wininet.settings[L""].flags = c.before;
     place_.wininet = &wininet;
     ASSERT_TRUE(SetSystemProxy("10.1.2.3:8080", place_).ok()) << c.name;
-    EXPECT_EQ(wininet.flags[L""], c.after_use) << c.name;
-    EXPECT_EQ(wininet.server[L""], L"10.1.2.3:8080") << c.name;
+    EXPECT_EQ(wininet.settings[L""].flags, c.after_use) << c.name;
+    EXPECT_EQ(wininet.settings[L""].server, L"10.1.2.3:8080") << c.name;
     // This process's own sessions get the port too, not the host alone.
     EXPECT_EQ(wininet.last_announced, L"10.1.2.3:8080") << c.name;
     SetSystemProxy("", place_);
     EXPECT_EQ(wininet.last_announced, L"") << c.name;
-    EXPECT_EQ(wininet.flags[L""], c.after_clear) << c.name;
-    EXPECT_EQ(wininet.server[L""], L"10.1.2.3:8080") << c.name;  // clearing keeps the text
+    EXPECT_EQ(wininet.settings[L""].flags, c.after_clear) << c.name;
+    EXPECT_EQ(wininet.settings[L""].server, L"10.1.2.3:8080") << c.name;  // clearing keeps the text
     EXPECT_EQ(wininet.announced, 2) << c.name;
     EXPECT_EQ(wininet.refreshed, 2) << c.name;
-    EXPECT_EQ(Server(), "") << c.name;
+    EXPECT_EQ(Server(), "10.1.2.3:8080") << c.name;
   }
 }
 
@@ -235,25 +237,108 @@ TEST_F(SystemProxyTest, DialUpAndVpnEntriesFollowTheLanEachWithItsOwnFlags) {
   RecordingInternetSettings wininet;
   wininet.entries = {L"宽带连接", L"Office VPN", L"Broken"};
   wininet.refused = {L"Broken"};
-  wininet.flags[L""] = kDirect | PROXY_TYPE_AUTO_DETECT;
-  wininet.flags[L"宽带连接"] = kDirect;
-  wininet.flags[L"Office VPN"] = kDirect | PROXY_TYPE_AUTO_PROXY_URL;
+  wininet.settings[L""].flags = kDirect | PROXY_TYPE_AUTO_DETECT;
+  wininet.settings[L"宽带连接"].flags = kDirect;
+  wininet.settings[L"Office VPN"].flags = kDirect | PROXY_TYPE_AUTO_PROXY_URL;
   place_.wininet = &wininet;
   ASSERT_TRUE(SetSystemProxy("10.1.2.3:1080@SOCKS5", place_).ok());
   // The LAN first, then every entry; the refused one stops nothing.
   EXPECT_EQ(wininet.order,
             (std::vector<std::wstring>{L"", L"宽带连接", L"Office VPN", L"Broken"}));
-  EXPECT_EQ(wininet.flags[L""], kDirect | PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_DETECT);
-  EXPECT_EQ(wininet.flags[L"宽带连接"], kDirect | PROXY_TYPE_PROXY);
-  EXPECT_EQ(wininet.flags[L"Office VPN"], kDirect | PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_PROXY_URL);
-  EXPECT_EQ(wininet.server[L"Office VPN"], L"socks=10.1.2.3:1080");
+  EXPECT_EQ(wininet.settings[L""].flags, kDirect | PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_DETECT);
+  EXPECT_EQ(wininet.settings[L"宽带连接"].flags, kDirect | PROXY_TYPE_PROXY);
+  EXPECT_EQ(wininet.settings[L"Office VPN"].flags,
+            kDirect | PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_PROXY_URL);
+  EXPECT_EQ(wininet.settings[L"Office VPN"].server, L"socks=10.1.2.3:1080");
   EXPECT_EQ(wininet.refreshed, 1);  // the notifications go once
 
   SetSystemProxy("", place_);
-  EXPECT_EQ(wininet.flags[L""], kDirect | PROXY_TYPE_AUTO_DETECT);
-  EXPECT_EQ(wininet.flags[L"宽带连接"], kDirect);
-  EXPECT_EQ(wininet.flags[L"Office VPN"], kDirect | PROXY_TYPE_AUTO_PROXY_URL);
+  EXPECT_EQ(wininet.settings[L""].flags, kDirect | PROXY_TYPE_AUTO_DETECT);
+  EXPECT_EQ(wininet.settings[L"宽带连接"].flags, kDirect);
+  EXPECT_EQ(wininet.settings[L"Office VPN"].flags, kDirect | PROXY_TYPE_AUTO_PROXY_URL);
   EXPECT_EQ(wininet.announced, 2);
+}
+
+// What the user had before the first switch comes back at the exit: every
+// connection's own server, bypass list and flags, and the two values exactly,
+// a per-protocol server included.
+TEST_F(SystemProxyTest, TheUserSettingsFromBeforeTheFirstSwitchComeBack) {
+  const DWORD kDirect = PROXY_TYPE_DIRECT;
+  const std::wstring kPerProtocol = L"http=1.2.3.4:80;ftp=5.6.7.8:21";
+  RecordingInternetSettings wininet;
+  wininet.entries = {L"宽带连接", L"Office VPN"};
+  const std::map<std::wstring, ConnectionProxy> before = {
+      {L"", {kDirect | PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_DETECT, kPerProtocol, L"<local>;*.lan"}},
+      {L"宽带连接", {kDirect, L"9.9.9.9:3128", L""}},
+      {L"Office VPN",
+       {kDirect | PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_PROXY_URL, L"gw:8080", L"10.*"}},
+  };
+  wininet.settings = before;
+  WriteRegistryString(place_.root, place_.key, "ProxyServer", WideToUtf8(kPerProtocol));
+  WriteRegistryDword(place_.root, place_.key, "ProxyEnable", 1);
+  place_.wininet = &wininet;
+
+  UserProxySettings user;
+  user.RecordOnce(place_);
+  SetSystemProxy("10.1.2.3:8080", place_);
+  user.RecordOnce(place_);  // later switches record nothing
+  SetSystemProxy("10.4.5.6:1080@SOCKS5", place_);
+  SetSystemProxy("", place_);
+  EXPECT_EQ(wininet.settings[L"宽带连接"].server, L"socks=10.4.5.6:1080");
+
+  ASSERT_TRUE(user.Restore(place_).ok());
+  EXPECT_TRUE(wininet.settings == before);
+  EXPECT_EQ(wininet.settings[L"Office VPN"].bypass, L"10.*");
+  EXPECT_EQ(Server(), WideToUtf8(kPerProtocol));
+  EXPECT_EQ(Enable(), "1");
+  EXPECT_EQ(wininet.last_announced, kPerProtocol);
+  EXPECT_FALSE(user.recorded());
+}
+
+TEST_F(SystemProxyTest, RestoreKeepsValueTypesAndDeletesWhatWasMissing) {
+  UserProxySettings user;
+  user.Restore(place_);  // nothing recorded: nothing written
+  EXPECT_FALSE(ReadRegistryValue(place_.root, place_.key, "ProxyEnable"));
+
+  user.RecordOnce(place_);  // neither value exists yet
+  SetSystemProxy("10.1.2.3:8080", place_);
+  ASSERT_TRUE(user.Restore(place_).ok());
+  EXPECT_FALSE(ReadRegistryValue(place_.root, place_.key, "ProxyServer"));
+  EXPECT_FALSE(ReadRegistryValue(place_.root, place_.key, "ProxyEnable"));
+
+  const RegistryValue text_enable{REG_SZ, {'1', 0, 0, 0}};
+  ASSERT_TRUE(RestoreRegistryValue(place_.root, place_.key, "ProxyEnable", text_enable).ok());
+  user.RecordOnce(place_);
+  SetSystemProxy("10.1.2.3:8080", place_);
+  user.Restore(place_);
+  EXPECT_TRUE(ReadRegistryValue(place_.root, place_.key, "ProxyEnable") == text_enable);
+}
+
+// Under Wine, WinInet keeps only the HTTP entry of a per-protocol server when
+// it writes its settings: clearing and the exit still leave the text exact.
+TEST(SystemProxyWinInetTest, APerProtocolServerSurvivesClearingAndComesBack) {
+  SystemProxyPlace real;
+  real.wininet = &WinInetSettings();
+  const std::string kPerProtocol = "http=1.2.3.4:80;ftp=5.6.7.8:21";
+  std::optional<RegistryValue> saved_server = ReadRegistryValue(real.root, real.key, "ProxyServer");
+  std::optional<RegistryValue> saved_enable = ReadRegistryValue(real.root, real.key, "ProxyEnable");
+  WriteRegistryString(real.root, real.key, "ProxyServer", kPerProtocol);
+  WriteRegistryDword(real.root, real.key, "ProxyEnable", 1);
+
+  UserProxySettings user;
+  user.RecordOnce(real);
+  SetSystemProxy("", real);  // "不使用ip" with the user's own proxy in use
+  EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyServer"), kPerProtocol);
+  EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyEnable"), "0");
+  SetSystemProxy("10.1.2.3:8080", real);
+  user.Restore(real);
+  EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyServer"), kPerProtocol);
+  EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyEnable"), "1");
+  std::wstring server;
+  EXPECT_TRUE(PerConnectionFlags(&server) & PROXY_TYPE_PROXY);
+
+  RestoreRegistryValue(real.root, real.key, "ProxyServer", saved_server);
+  RestoreRegistryValue(real.root, real.key, "ProxyEnable", saved_enable);
 }
 
 }  // namespace

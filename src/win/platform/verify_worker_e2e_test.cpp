@@ -31,6 +31,7 @@ class RecordingHost final : public core::VerifyHost {
   void SetRunControls(bool running) override { controls_running = running; }
   void ClearSystemProxy() override { ++cleared; }
   void UseProxy(const std::string& host_port) override { used.push_back(host_port); }
+  bool ProxyInUse() const override { return !used.empty(); }
   void ShowRow(size_t) override {}
   void RefreshCaption() override {}
 };

@@ -4,6 +4,7 @@
 //   close           WM_CLOSE to the floating window (the window closed)
 //   end-session     WM_QUERYENDSESSION, then WM_CLOSE (logging off)
 //   exit            command IDM_QUIT, "退出程序" of the proxy menu
+//   no-proxy        command IDM_NO_PROXY, "不使用ip" of the proxy menu
 //   menu X Y        WM_CONTEXTMENU at screen point X, Y (opens the proxy menu)
 //   cancel-menu     WM_CANCELMODE (closes an open menu)
 //   rows            prints the main list's rows, one "address:port|location" a line
@@ -80,7 +81,7 @@ int PrintRows(HWND floating) {
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
-                 "usage: relaymoth-post-message close|end-session|exit|menu X Y|"
+                 "usage: relaymoth-post-message close|end-session|exit|no-proxy|menu X Y|"
                  "cancel-menu|rows\n");
     return 2;
   }
@@ -96,6 +97,8 @@ int wmain(int argc, wchar_t** argv) {
          PostMessageW(floating, WM_CLOSE, 0, 0);
   } else if (what == L"exit") {
     ok = PostMessageW(floating, WM_COMMAND, kQuitCommand, 0);
+  } else if (what == L"no-proxy") {
+    ok = PostMessageW(floating, WM_COMMAND, IDM_NO_PROXY, 0);
   } else if (what == L"menu" && argc >= 4) {
     int x = _wtoi(argv[2]);
     int y = _wtoi(argv[3]);

@@ -154,6 +154,7 @@ class NullHost final : public core::VerifyHost {
   void SetRunControls(bool) override {}
   void ClearSystemProxy() override {}
   void UseProxy(const std::string&) override {}
+  bool ProxyInUse() const override { return false; }
   void ShowRow(size_t) override {}
   void RefreshCaption() override {}
 };
