@@ -1,6 +1,6 @@
 // List files: text files with one proxy line per line, read into the proxy list
-// and written from it. A UTF-8 file (with or without BOM) is read as UTF-8,
-// anything else in the ANSI code page; export writes the ANSI code page when
+// and written from it. A UTF-8 file (with a BOM, or mostly well-formed UTF-8)
+// is read as UTF-8, anything else in the ANSI code page; export writes the ANSI code page when
 // every character survives it, otherwise UTF-8 with a BOM. The procedures return
 // the message the user is shown; the caller decides whether to show it. UI thread.
 #pragma once
@@ -31,6 +31,8 @@ struct ImportSummary {
   // name and password. -1: the file was read as a list file.
   int found = -1;
   int credentials_skipped = 0;
+  // Bytes of a UTF-8 file that belong to no character, read as U+FFFD.
+  int replaced_bytes = 0;
   std::string message;  // what the user is told (summary or error)
   std::string caption;
 };
