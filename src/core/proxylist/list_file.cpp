@@ -91,7 +91,9 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
   ProxyList::Batch batch(list);
   if (!keep) list.RemoveAll();
   AddTally tally;
-  for (const std::string& line : found.lines) tally.Count(list.AddProxy(line, favorite));
+  for (const std::string& line : found.lines) {
+    tally.Count(list.AddProxy(line, favorite, LineOrigin::kOutside));
+  }
   s.ok = true;
   s.lines = tally.total;
   s.added = tally.added;
@@ -109,7 +111,7 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
 }  // namespace
 
 ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favorite,
-                             const AnsiCodec& codec) {
+                             const AnsiCodec& codec, LineOrigin origin) {
   std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) {
     ImportSummary s;
@@ -117,11 +119,11 @@ ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, 
     s.caption = std::string(kMsgCaptionError);
     return s;
   }
-  return ImportListStream(in, path, list, keep, favorite, codec);
+  return ImportListStream(in, path, list, keep, favorite, codec, origin);
 }
 
 ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyList& list, bool keep,
-                               bool favorite, const AnsiCodec& codec) {
+                               bool favorite, const AnsiCodec& codec, LineOrigin origin) {
   ImportSummary s;
   AddTally tally;
   bool utf8 = LooksLikeUtf8(in);
@@ -150,7 +152,7 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
       tally.Count(AddResult::kRefused);
       continue;
     }
-    tally.Count(list.AddProxy(LineText(line, utf8, codec, &replaced), favorite));
+    tally.Count(list.AddProxy(LineText(line, utf8, codec, &replaced), favorite, origin));
   }
   s.lines = tally.total;
   s.added = tally.added;

@@ -46,14 +46,17 @@ inline constexpr size_t kMaxExtractedTextBytes = 64u << 20;
 // not begin with a digit is not a list file: the proxies found in its text
 // (ExtractProxyLines) are added instead, and only when none is found is it
 // refused. A file that cannot be opened or is refused leaves the list
-// unchanged; so does a file without any non-empty line.
+// unchanged; so does a file without any non-empty line. `origin`: kUser for a
+// file the user chose, kOutside for a downloaded one; proxies found in a text
+// that is not a list file are always from outside (see LineOrigin).
 ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favorite,
-                             const AnsiCodec& codec);
+                             const AnsiCodec& codec, LineOrigin origin = LineOrigin::kUser);
 
 // The same over a stream that can be read twice (the encoding is decided
 // first); `name` stands for the file in messages.
 ImportSummary ImportListStream(std::istream& in, std::string_view name, ProxyList& list, bool keep,
-                               bool favorite, const AnsiCodec& codec);
+                               bool favorite, const AnsiCodec& codec,
+                               LineOrigin origin = LineOrigin::kUser);
 
 enum class ExportForm { kHostPort, kFullLine };
 
