@@ -57,8 +57,7 @@ bool LooksLikeUtf8(std::istream& in) {
 }
 
 // The text of a line in UTF-8, however the file was decided.
-std::string LineText(std::string_view line, bool utf8, const AnsiCodec& codec,
-                     size_t* replaced) {
+std::string LineText(std::string_view line, bool utf8, const AnsiCodec& codec, size_t* replaced) {
   return utf8 ? RepairUtf8(line, replaced) : codec.ToUtf8(line);
 }
 

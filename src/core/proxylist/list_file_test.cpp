@@ -162,8 +162,8 @@ TEST_F(ListFileTest, AFewBadBytesKeepAUtf8FileUtf8) {
       {"clean", utf8_rows + "3.3.3.3:80$上海\n", "上海", 0},
       // 上海 in GBK, and mostly GBK with one pair that happens to be UTF-8.
       {"GBK", "1.1.1.1:80$a\n3.3.3.3:80$\xC9\xCF\xBA\xA3\n", "上海", 0},
-      {"GBK with a UTF-8 look-alike", "3.3.3.3:80$\xD6\xD0\xB9\xFA\xC9\xCF\xBA\xA3\n",
-       "中国上海", 0},
+      {"GBK with a UTF-8 look-alike", "3.3.3.3:80$\xD6\xD0\xB9\xFA\xC9\xCF\xBA\xA3\n", "中国上海",
+       0},
   };
   for (const auto& c : cases) {
     ProxyList list;
@@ -174,7 +174,8 @@ TEST_F(ListFileTest, AFewBadBytesKeepAUtf8FileUtf8) {
     EXPECT_EQ(s.replaced_bytes, c.replaced) << c.name;
     if (c.replaced > 0) {
       EXPECT_NE(s.message.find("无法识别的字节：  " + std::to_string(c.replaced) + "个"),
-                std::string::npos) << s.message;
+                std::string::npos)
+          << s.message;
       EXPECT_EQ(list.RowLocation(0), "中国 北京 联通") << c.name;
     } else {
       EXPECT_EQ(s.message.find("无法识别"), std::string::npos) << s.message;

@@ -16,9 +16,7 @@ constexpr std::string_view kStagedListFlag = "StagedList";
 // A previous save is cleared over this many indices before the list is written.
 constexpr int kClearedIndices = 1000;
 
-std::string StagedFavoriteValueName(int index) {
-  return Format("StagedFavoriteProxy_%03d", index);
-}
+std::string StagedFavoriteValueName(int index) { return Format("StagedFavoriteProxy_%03d", index); }
 std::string StagedUnfavoriteValueName(int index) {
   return Format("StagedUnfavoriteProxy_%03d", index);
 }
@@ -65,8 +63,8 @@ bool WriteCopy(const ProxyList& list, ProfileStore& store, const ListCopy& copy,
     // reads it back to the same row.
     std::string text = list.RowFullLine(int64_t(i));
     if (text.empty()) continue;
-    std::string name = list.row(i).favorite ? copy.favorite_name((*f)++)
-                                            : copy.unfavorite_name((*u)++);
+    std::string name =
+        list.row(i).favorite ? copy.favorite_name((*f)++) : copy.unfavorite_name((*u)++);
     if (!store.WriteText(kProxyListSection, name, text)) return false;
   }
   return store.WriteInt(kProxyListSection, copy.favorite_count, *f) &&

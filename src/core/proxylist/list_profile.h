@@ -28,8 +28,9 @@ struct WindowPosition {
 bool SaveListSection(const ProxyList& list, ProfileStore& store);
 
 // Adds the saved favorites (ticked), then the saved others, with AddProxy, and
-// leaves no row selected; from the staged copy when a save left it marked. Refused, duplicate and missing values are skipped
-// silently; values saved as host:port alone load as before.
+// leaves no row selected; from the staged copy when a save left it marked.
+// Refused, duplicate and missing values are skipped silently; values saved as
+// host:port alone load as before.
 void LoadSavedList(ProxyList& list, ProfileStore& store);
 
 void SaveWindowPosition(const WindowPosition& pos, ProfileStore& store);

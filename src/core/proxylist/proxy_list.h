@@ -95,8 +95,7 @@ class ProxyList {
   // `favorite`). The remark, when given, is the location; otherwise the locator
   // fills it. A line from outside loses a reserved mark at the start of its
   // remark (the row itself is added).
-  AddResult AddProxy(std::string_view line, bool favorite,
-                     LineOrigin origin = LineOrigin::kUser);
+  AddResult AddProxy(std::string_view line, bool favorite, LineOrigin origin = LineOrigin::kUser);
 
   size_t size() const { return rows_.size(); }
   bool empty() const { return rows_.empty(); }

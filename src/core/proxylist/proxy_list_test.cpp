@@ -151,10 +151,10 @@ TEST(ProxyListTest, OnlyTheUsersOwnLinesMakeARowReserved) {
     bool reserved;
     const char* location;
   } cases[] = {
-      {"typed", [](ProxyList& l) { l.AddProxy("1.1.1.1:80$<保留ip>x", false); }, true,
-       "<保留ip>x"},
-      {"outside", [](ProxyList& l) { l.AddProxy("1.1.1.1:80$<保留ip>x", false, LineOrigin::kOutside); },
-       false, "x"},
+      {"typed", [](ProxyList& l) { l.AddProxy("1.1.1.1:80$<保留ip>x", false); }, true, "<保留ip>x"},
+      {"outside",
+       [](ProxyList& l) { l.AddProxy("1.1.1.1:80$<保留ip>x", false, LineOrigin::kOutside); }, false,
+       "x"},
       {"outside, twice and in capitals",
        [](ProxyList& l) { l.AddProxy("1.1.1.1:80$<保留IP> <保留ip>", true, LineOrigin::kOutside); },
        false, ""},
