@@ -1,5 +1,7 @@
 // Speed of finding proxies in downloaded text: a plain list, a web page with a
-// table of proxies and a web page of about 10 MB without any proxy in it.
+// table of proxies and a web page of about 10 MB without any proxy in it; and a
+// list of addresses that differ only in their high octets (a page written to
+// make the de-duplication slow) beside random addresses of the same size.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -59,6 +61,27 @@ std::string PageWithoutProxies() {
   return text + "</body></html>";
 }
 
+constexpr size_t kFloodBytes = 4u << 20;
+
+// "a.b.c.1:80" lines: a and b run through all their values before c moves on.
+std::string HighOctetFlood() {
+  std::string text;
+  for (uint32_t n = 0; text.size() < kFloodBytes; ++n) {
+    text += std::to_string(1 + n % 223) + "." + std::to_string(n / 223 % 256) + "." +
+            std::to_string(n / (223 * 256)) + ".1:80\n";
+  }
+  return text;
+}
+
+std::string RandomAddresses() {
+  std::mt19937 rng(4);
+  std::string text;
+  while (text.size() < kFloodBytes) {
+    text += RandomAddress(rng) + ":" + std::to_string(1 + rng() % 65535) + "\n";
+  }
+  return text;
+}
+
 void Run(benchmark::State& state, const std::string& text) {
   size_t found = 0;
   for (auto _ : state) {
@@ -78,5 +101,13 @@ BENCHMARK(BM_ExtractTablePage)->Unit(benchmark::kMillisecond);
 
 void BM_ExtractPageWithoutProxies(benchmark::State& state) { Run(state, PageWithoutProxies()); }
 BENCHMARK(BM_ExtractPageWithoutProxies)->Unit(benchmark::kMillisecond);
+
+void BM_ExtractHighOctetFlood(benchmark::State& state) { Run(state, HighOctetFlood()); }
+BENCHMARK(BM_ExtractHighOctetFlood)->Unit(benchmark::kMillisecond);
+
+void BM_ExtractRandomAddressesOfTheSameSize(benchmark::State& state) {
+  Run(state, RandomAddresses());
+}
+BENCHMARK(BM_ExtractRandomAddressesOfTheSameSize)->Unit(benchmark::kMillisecond);
 
 }  // namespace

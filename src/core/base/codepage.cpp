@@ -97,6 +97,36 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
+Utf8Census CountUtf8(std::string_view s) {
+  Utf8Census c;
+  for (size_t i = 0; i < s.size();) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) {
+      ++i;
+    } else if (DecodeUtf8(s, i) < 0) {
+      ++c.invalid;
+    } else {
+      ++c.multibyte;
+    }
+  }
+  return c;
+}
+
+std::string RepairUtf8(std::string_view s, size_t* replaced) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    size_t start = i;
+    if (static_cast<unsigned char>(s[i]) < 0x80 || DecodeUtf8(s, i) >= 0) {
+      if (i == start) ++i;
+      out.append(s.substr(start, i - start));
+    } else {
+      AppendUtf8(0xFFFD, out);
+      if (replaced) ++*replaced;
+    }
+  }
+  return out;
+}
+
 void AppendUtf8(char32_t cp, std::string& out) {
   if (cp < 0x80) {
     out += char(cp);

@@ -12,6 +12,18 @@ namespace core {
 // True when `s` is well-formed UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view s);
 
+// How much of `s` reads as UTF-8: its well-formed sequences of two to four
+// bytes, and the bytes that belong to no well-formed sequence.
+struct Utf8Census {
+  size_t multibyte = 0;
+  size_t invalid = 0;
+};
+Utf8Census CountUtf8(std::string_view s);
+
+// `s` with every byte that belongs to no well-formed sequence replaced by U+FFFD;
+// `replaced`, when given, is increased by their number.
+std::string RepairUtf8(std::string_view s, size_t* replaced = nullptr);
+
 // Appends the UTF-8 form of code point `cp` to `out`.
 void AppendUtf8(char32_t cp, std::string& out);
 

@@ -65,6 +65,7 @@ class MemoryProfileStore final : public ProfileStore {
   // Lets `n` more writes and deletes succeed, then fails every later one, as
   // if the program had been killed there; -1: no limit.
   void set_changes_left(int n) { changes_left_ = n; }
+  int changes_left() const { return changes_left_; }
   const std::map<std::pair<std::string, std::string>, Value>& values() const { return values_; }
   bool Has(std::string_view section, std::string_view name) const;
 

@@ -15,8 +15,9 @@ DownloadDoneAction HandleDownloadDone(const DownloadOutcome& outcome, bool repor
     return action;
   }
   action.imported = true;
-  action.import =
-      ImportListFile(path, list, settings.keep_existing, settings.add_as_favorite, codec);
+  // A downloaded list is not the user's: it cannot make a row reserved.
+  action.import = ImportListFile(path, list, settings.keep_existing, settings.add_as_favorite,
+                                 codec, LineOrigin::kOutside);
   if (report) {
     action.message = action.import.message;
     action.caption = action.import.caption;

@@ -17,7 +17,7 @@ TEST(DownloadDoneTest, ImportsOnlyACompleteDownloadWithTheSettingsInForce) {
   fs::create_directories(dir);
   const std::string path = PathToUtf8(dir / "Download.txt");
   std::ofstream(PathFromUtf8(path), std::ios::binary)
-      << "2.2.2.2:80\r\n1.1.1.1:80\r\nnot a proxy\r\n";
+      << "2.2.2.2:80$<保留ip>\r\n1.1.1.1:80\r\nnot a proxy\r\n";
 
   struct Case {
     const char* name;
@@ -64,6 +64,8 @@ TEST(DownloadDoneTest, ImportsOnlyACompleteDownloadWithTheSettingsInForce) {
     for (size_t i = 0; i < list.size(); ++i) rows.push_back(list.row(i).address);
     EXPECT_EQ(rows, c.rows) << c.name;
     EXPECT_EQ(list.favorite_count(), c.favorites) << c.name;
+    // A downloaded list cannot make a row reserved.
+    for (size_t i = 0; i < list.size(); ++i) EXPECT_FALSE(list.IsReserved(i)) << c.name;
     if (c.message.empty()) {
       EXPECT_EQ(action.message, "") << c.name;
     } else {

@@ -1,6 +1,7 @@
 #include "core/proxylist/address_extractor.h"
 
 #include <cstdint>
+#include <random>
 #include <unordered_set>
 
 #include "core/base/codepage.h"
@@ -186,6 +187,30 @@ size_t WriteDecimal(uint32_t v, char* out) {
   return n;
 }
 
+// A seed chosen once per process, so that no page can know where its keys land.
+uint64_t ProcessSeed() {
+  static const uint64_t seed = [] {
+    std::random_device device;
+    uint64_t bits = (uint64_t(device()) << 32) ^ device();
+    // Where the stack lies varies between runs too, should the device be weak.
+    int local = 0;
+    return bits ^ uint64_t(reinterpret_cast<uintptr_t>(&local));
+  }();
+  return seed;
+}
+
+// Every key bit moves every hash bit (the splitmix64 finalizer), over the key
+// mixed with the seed: keys that differ only in a few high bits, as addresses
+// that differ only in their first octets do, spread over the whole table.
+struct SeededHash {
+  size_t operator()(uint64_t key) const {
+    uint64_t z = key + ProcessSeed() + 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return size_t(z ^ (z >> 31));
+  }
+};
+
 // A set of nonzero keys with open addressing: a list of a few hundred thousand
 // entries is deduplicated without an allocation per entry.
 class KeySet {
@@ -198,7 +223,7 @@ class KeySet {
   // Returns false when the key was already there.
   bool Insert(uint64_t key) {
     size_t mask = slots_.size() - 1;
-    for (size_t i = size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;; i = (i + 1) & mask) {
+    for (size_t i = SeededHash()(key) & mask;; i = (i + 1) & mask) {
       if (slots_[i] == key) return false;
       if (slots_[i] == 0) {
         slots_[i] = key;
@@ -602,7 +627,7 @@ class Scanner {
 
   std::string_view s_;
   std::vector<Found> found_;
-  std::unordered_set<uint64_t> credentials_;
+  std::unordered_set<uint64_t, SeededHash> credentials_;
   int cell_ = -1;  // index of the current cell in its row, -1 outside cells
   std::vector<size_t> cell_starts_;
   std::vector<RowHit> row_hits_;

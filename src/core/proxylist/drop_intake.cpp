@@ -22,7 +22,7 @@ DropSummary AddDroppedText(ProxyList& list, std::string_view text) {
       }
       line = Trim(line);
       if (line.empty()) continue;
-      s.Count(list.AddProxy(line, false));
+      s.Count(list.AddProxy(line, false, LineOrigin::kOutside));
     }
   }
   s.caption = std::string(kMsgCaptionAddResult);
@@ -33,7 +33,9 @@ DropSummary AddDroppedText(ProxyList& list, std::string_view text) {
     if (!found.lines.empty()) {
       DropSummary e;
       ProxyList::Batch batch(list);
-      for (const std::string& line : found.lines) e.Count(list.AddProxy(line, false));
+      for (const std::string& line : found.lines) {
+        e.Count(list.AddProxy(line, false, LineOrigin::kOutside));
+      }
       e.caption = s.caption;
       e.message = ExtractedSummary(e, "拖动进来的文字", found.credentials_skipped);
       return e;

@@ -1,6 +1,6 @@
 // Text dropped onto the floating window: every non-blank line is offered to the
-// list as a general (unticked) entry, and the user is told how it went. Pure
-// over the list; UI thread.
+// list as a general (unticked) entry from outside (never reserved), and the user
+// is told how it went. Pure over the list; UI thread.
 #pragma once
 
 #include <string>

@@ -1,20 +1,31 @@
 #include "core/proxylist/favorite_menu.h"
 
+#include <map>
+
 #include "core/base/text.h"
 
 namespace core {
 
 std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list,
                                                    std::string_view current_proxy) {
+  std::vector<size_t> rows;
+  for (size_t i = 0; i < list.size() && rows.size() < size_t(kMaxFavoriteMenuEntries); ++i) {
+    if (list.row(i).favorite) rows.push_back(i);
+  }
+  // A row without a type and typed rows on the same address and port are
+  // separate rows; their entries name the type so that no two read the same.
+  std::map<std::string, int> shown;
+  for (size_t i : rows) ++shown[AsciiUpperCopy(list.RowHostPort(int64_t(i)))];
+
   std::vector<FavoriteMenuEntry> entries;
   int command = kFirstFavoriteCommand;
-  for (size_t i = 0; i < list.size() && entries.size() < size_t(kMaxFavoriteMenuEntries); ++i) {
-    if (!list.row(i).favorite) continue;
+  for (size_t i : rows) {
+    const ProxyRow& row = list.row(i);
     FavoriteMenuEntry entry;
     entry.command = command++;
     std::string text = list.RowHostPort(int64_t(i));
-    const std::string& location = list.row(i).location;
-    entry.label = location.empty() ? text : text + "(" + location + ")";
+    if (shown[AsciiUpperCopy(text)] > 1 && !row.type.empty()) text += "@" + row.type;
+    entry.label = row.location.empty() ? text : text + "(" + row.location + ")";
     entry.checked = EqualsIgnoreAsciiCase(list.RowProxyText(int64_t(i)), current_proxy);
     entries.push_back(std::move(entry));
   }

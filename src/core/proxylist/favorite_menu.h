@@ -18,7 +18,9 @@ inline constexpr int kLastFavoriteCommand = kFirstFavoriteCommand + kMaxFavorite
 
 struct FavoriteMenuEntry {
   int command = 0;
-  std::string label;     // host:port, followed by "(location)" when the row has one
+  // host:port ("host:port@TYPE" when another entry has the same host:port),
+  // followed by "(location)" when the row has one.
+  std::string label;
   bool checked = false;  // its proxy text equals the current proxy, ignoring case
 };
 

@@ -25,6 +25,25 @@ TEST(FavoriteMenuTest, TickedRowsInListOrderWithLocationsAndTheCheckMark) {
   EXPECT_EQ(FavoriteMenuEntryText(list, 1), "2.2.2.2:80");
 }
 
+TEST(FavoriteMenuTest, EntriesOnOneAddressAndPortNameTheirTypes) {
+  const struct {
+    std::vector<std::string> lines;  // all ticked
+    std::vector<std::string> labels;
+  } cases[] = {
+      {{"1.2.3.4:80", "1.2.3.4:80@HTTP"}, {"1.2.3.4:80", "1.2.3.4:80@HTTP"}},
+      {{"h.example:1080@SOCKS5$x", "H.Example:1080@HTTPS"},
+       {"h.example:1080@SOCKS5(x)", "H.Example:1080@HTTPS"}},
+      {{"1.2.3.4:80@HTTP", "1.2.3.4:81@HTTP"}, {"1.2.3.4:80", "1.2.3.4:81"}},
+  };
+  for (const auto& c : cases) {
+    ProxyList list;
+    for (const std::string& line : c.lines) ASSERT_EQ(list.AddProxy(line, true), AddResult::kAdded);
+    std::vector<std::string> labels;
+    for (const FavoriteMenuEntry& e : FavoriteMenuEntries(list, "")) labels.push_back(e.label);
+    EXPECT_EQ(labels, c.labels) << c.lines[0];
+  }
+}
+
 TEST(FavoriteMenuTest, SocksRowsAreAppliedAsSocksAndStayChecked) {
   ProxyList list;
   ASSERT_EQ(list.AddProxy("1.1.1.1:1080@SOCKS5", true), AddResult::kAdded);

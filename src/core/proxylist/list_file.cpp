@@ -1,6 +1,7 @@
 #include "core/proxylist/list_file.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 
 #include "core/base/file_path.h"
@@ -30,20 +31,39 @@ void StripBom(std::string& line, bool first) {
 }
 
 // Reads the whole file once to tell UTF-8 from the ANSI code page: a BOM, or
-// nothing but well-formed UTF-8, means UTF-8.
+// text whose well-formed multi-byte sequences clearly outnumber the bytes that
+// are not UTF-8, means UTF-8. Text in a double-byte ANSI code page forms a
+// valid sequence only now and then, so a few damaged bytes in a UTF-8 file do
+// not turn every remark into the wrong characters. Pure ASCII is UTF-8 too.
 bool LooksLikeUtf8(std::istream& in) {
+  // At least this many multi-byte sequences for each byte that is not UTF-8.
+  constexpr size_t kSequencesPerBadByte = 4;
   LineReader reader(in);
   std::string line;
   bool too_long = false;
   bool first = true;
+  Utf8Census total;
   while (reader.Next(&line, &too_long)) {
     if (first && line.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) return true;
     first = false;
     // A line cut at the limit may end inside a character; it is an error line
     // either way and does not decide the encoding.
-    if (!too_long && !IsValidUtf8(line)) return false;
+    if (too_long) continue;
+    Utf8Census c = CountUtf8(line);
+    total.multibyte += c.multibyte;
+    total.invalid += c.invalid;
   }
-  return true;
+  return total.invalid == 0 || total.multibyte >= kSequencesPerBadByte * total.invalid;
+}
+
+// The text of a line in UTF-8, however the file was decided.
+std::string LineText(std::string_view line, bool utf8, const AnsiCodec& codec, size_t* replaced) {
+  return utf8 ? RepairUtf8(line, replaced) : codec.ToUtf8(line);
+}
+
+// The summary's line about bytes of a UTF-8 file that had to be replaced.
+std::string ReplacedBytesText(int replaced) {
+  return replaced == 0 ? std::string() : Format("\n  无法识别的字节：%3d个", replaced);
 }
 
 // A file that is not a list file: the proxies in its text, if any. Nothing
@@ -60,7 +80,8 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
     in.read(chunk, std::streamsize(want));
     text.append(chunk, size_t(in.gcount()));
   }
-  ExtractedProxies found = ExtractProxyLines(utf8 ? text : codec.ToUtf8(text));
+  size_t replaced = 0;
+  ExtractedProxies found = ExtractProxyLines(LineText(text, utf8, codec, &replaced));
   if (found.lines.empty()) {
     s.message = "下载的文件不是ip数据列表文件";
     s.caption = std::string(kMsgCaptionError);
@@ -69,7 +90,9 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
   ProxyList::Batch batch(list);
   if (!keep) list.RemoveAll();
   AddTally tally;
-  for (const std::string& line : found.lines) tally.Count(list.AddProxy(line, favorite));
+  for (const std::string& line : found.lines) {
+    tally.Count(list.AddProxy(line, favorite, LineOrigin::kOutside));
+  }
   s.ok = true;
   s.lines = tally.total;
   s.added = tally.added;
@@ -78,14 +101,16 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
   s.found = int(found.lines.size());
   s.credentials_skipped = found.credentials_skipped;
   s.caption = std::string(kMsgCaptionAddResult);
-  s.message = ExtractedSummary(tally, "文件", found.credentials_skipped);
+  s.replaced_bytes = int(std::min<size_t>(replaced, INT32_MAX));
+  s.message = ExtractedSummary(tally, "文件", found.credentials_skipped) +
+              ReplacedBytesText(s.replaced_bytes);
   return s;
 }
 
 }  // namespace
 
 ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favorite,
-                             const AnsiCodec& codec) {
+                             const AnsiCodec& codec, LineOrigin origin) {
   std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) {
     ImportSummary s;
@@ -93,14 +118,15 @@ ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, 
     s.caption = std::string(kMsgCaptionError);
     return s;
   }
-  return ImportListStream(in, path, list, keep, favorite, codec);
+  return ImportListStream(in, path, list, keep, favorite, codec, origin);
 }
 
 ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyList& list, bool keep,
-                               bool favorite, const AnsiCodec& codec) {
+                               bool favorite, const AnsiCodec& codec, LineOrigin origin) {
   ImportSummary s;
   AddTally tally;
   bool utf8 = LooksLikeUtf8(in);
+  size_t replaced = 0;
   in.clear();
   in.seekg(0);
 
@@ -125,8 +151,7 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
       tally.Count(AddResult::kRefused);
       continue;
     }
-    tally.Count(utf8 ? list.AddProxy(line, favorite)
-                     : list.AddProxy(codec.ToUtf8(line), favorite));
+    tally.Count(list.AddProxy(LineText(line, utf8, codec, &replaced), favorite, origin));
   }
   s.lines = tally.total;
   s.added = tally.added;
@@ -139,7 +164,8 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
   }
   s.ok = true;
   s.caption = std::string(kMsgCaptionAddResult);
-  s.message = tally.Summary("ip服务器信息");
+  s.replaced_bytes = int(std::min<size_t>(replaced, INT32_MAX));
+  s.message = tally.Summary("ip服务器信息") + ReplacedBytesText(s.replaced_bytes);
   return s;
 }
 

@@ -1,6 +1,6 @@
 // List files: text files with one proxy line per line, read into the proxy list
-// and written from it. A UTF-8 file (with or without BOM) is read as UTF-8,
-// anything else in the ANSI code page; export writes the ANSI code page when
+// and written from it. A UTF-8 file (with a BOM, or mostly well-formed UTF-8)
+// is read as UTF-8, anything else in the ANSI code page; export writes the ANSI code page when
 // every character survives it, otherwise UTF-8 with a BOM. The procedures return
 // the message the user is shown; the caller decides whether to show it. UI thread.
 #pragma once
@@ -31,6 +31,8 @@ struct ImportSummary {
   // name and password. -1: the file was read as a list file.
   int found = -1;
   int credentials_skipped = 0;
+  // Bytes of a UTF-8 file that belong to no character, read as U+FFFD.
+  int replaced_bytes = 0;
   std::string message;  // what the user is told (summary or error)
   std::string caption;
 };
@@ -44,14 +46,17 @@ inline constexpr size_t kMaxExtractedTextBytes = 64u << 20;
 // not begin with a digit is not a list file: the proxies found in its text
 // (ExtractProxyLines) are added instead, and only when none is found is it
 // refused. A file that cannot be opened or is refused leaves the list
-// unchanged; so does a file without any non-empty line.
+// unchanged; so does a file without any non-empty line. `origin`: kUser for a
+// file the user chose, kOutside for a downloaded one; proxies found in a text
+// that is not a list file are always from outside (see LineOrigin).
 ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favorite,
-                             const AnsiCodec& codec);
+                             const AnsiCodec& codec, LineOrigin origin = LineOrigin::kUser);
 
 // The same over a stream that can be read twice (the encoding is decided
 // first); `name` stands for the file in messages.
 ImportSummary ImportListStream(std::istream& in, std::string_view name, ProxyList& list, bool keep,
-                               bool favorite, const AnsiCodec& codec);
+                               bool favorite, const AnsiCodec& codec,
+                               LineOrigin origin = LineOrigin::kUser);
 
 enum class ExportForm { kHostPort, kFullLine };
 

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/base/file_path.h"
+#include "core/proxylist/proxy_line.h"
 
 namespace core {
 namespace {
@@ -148,6 +149,40 @@ TEST_F(ListFileTest, EncodingsAreDetected) {
   EXPECT_EQ(list.RowLocation(1), "中国 北京");
 }
 
+TEST_F(ListFileTest, AFewBadBytesKeepAUtf8FileUtf8) {
+  const std::string utf8_rows = "1.1.1.1:80$中国 北京 联通\n2.2.2.2:80$美国 加利福尼亚州\n";
+  const struct {
+    const char* name;
+    std::string content;
+    const char* last_location;
+    int replaced;
+  } cases[] = {
+      {"one bad byte", utf8_rows + "3.3.3.3:80$上\xFF海\n", "上\uFFFD海", 1},
+      {"a cut character", utf8_rows + "3.3.3.3:80$上\xE6\xB5\n", "上\uFFFD\uFFFD", 2},
+      {"clean", utf8_rows + "3.3.3.3:80$上海\n", "上海", 0},
+      // 上海 in GBK, and mostly GBK with one pair that happens to be UTF-8.
+      {"GBK", "1.1.1.1:80$a\n3.3.3.3:80$\xC9\xCF\xBA\xA3\n", "上海", 0},
+      {"GBK with a UTF-8 look-alike", "3.3.3.3:80$\xD6\xD0\xB9\xFA\xC9\xCF\xBA\xA3\n", "中国上海",
+       0},
+  };
+  for (const auto& c : cases) {
+    ProxyList list;
+    ImportSummary s = ImportListFile(Write("in.txt", c.content), list, true, false, gbk_);
+    ASSERT_TRUE(s.ok) << c.name;
+    ASSERT_FALSE(list.empty()) << c.name;
+    EXPECT_EQ(list.RowLocation(list.size() - 1), c.last_location) << c.name;
+    EXPECT_EQ(s.replaced_bytes, c.replaced) << c.name;
+    if (c.replaced > 0) {
+      EXPECT_NE(s.message.find("无法识别的字节：  " + std::to_string(c.replaced) + "个"),
+                std::string::npos)
+          << s.message;
+      EXPECT_EQ(list.RowLocation(0), "中国 北京 联通") << c.name;
+    } else {
+      EXPECT_EQ(s.message.find("无法识别"), std::string::npos) << s.message;
+    }
+  }
+}
+
 TEST_F(ListFileTest, LongLinesAreErrorsNotCrashes) {
   std::string huge(3 << 20, '7');
   std::string content = "1.1.1.1:80\n" + huge + "\n2.2.2.2:80$" + std::string(100000, 'x') + "\n";
@@ -157,7 +192,7 @@ TEST_F(ListFileTest, LongLinesAreErrorsNotCrashes) {
   EXPECT_EQ(s.lines, 3);
   EXPECT_EQ(s.added, 2);
   EXPECT_EQ(s.errors, 1);
-  EXPECT_EQ(list.RowLocation(1).size(), 100000u);
+  EXPECT_EQ(list.RowLocation(1), std::string(kMaxRemarkChars, 'x'));
 }
 
 TEST_F(ListFileTest, ExportFormsEncodingAndRoundTrip) {

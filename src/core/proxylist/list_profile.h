@@ -18,16 +18,19 @@ struct WindowPosition {
   int32_t top = 38;
 };
 
-// Writes the list through one open section: one value per row in list order
-// over the values of a previous save, then the two counts, then deletes what
-// is left of the previous save. A save broken off at any point leaves a
-// loadable list: the previous one with its first values replaced, or the new
-// one. Returns false when a value could not be written.
+// Writes the list through one open section: first as a whole staged copy under
+// names of its own, marked as the list to load, then over the values of the
+// previous save under the usual names, after which the mark and the staged copy
+// are removed, as are the usual values past the new counts. A save broken off at
+// any point leaves the whole previous list or the whole new one to load.
+// Returns false when a value could not be written (the list then stays in one
+// of those two states).
 bool SaveListSection(const ProxyList& list, ProfileStore& store);
 
 // Adds the saved favorites (ticked), then the saved others, with AddProxy, and
-// leaves no row selected. Refused, duplicate and missing values are skipped
-// silently; values saved as host:port alone load as before.
+// leaves no row selected; from the staged copy when a save left it marked.
+// Refused, duplicate and missing values are skipped silently; values saved as
+// host:port alone load as before.
 void LoadSavedList(ProxyList& list, ProfileStore& store);
 
 void SaveWindowPosition(const WindowPosition& pos, ProfileStore& store);

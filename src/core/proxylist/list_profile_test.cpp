@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 namespace core {
 namespace {
@@ -70,34 +71,67 @@ TEST(ListProfileTest, RoundTripKeepsTypeRemarkAndTickAndSelectsNothing) {
   EXPECT_EQ(from_old.RowFullLine(0), "3.3.3.3:3128");
 }
 
-TEST(ListProfileTest, ASaveBrokenOffAnywhereLeavesALoadableList) {
-  ProxyList before;
-  for (const char* line : {"1.1.1.1:80", "2.2.2.2:80", "3.3.3.3:80"}) before.AddProxy(line, true);
-  before.AddProxy("4.4.4.4:80", false);
-  ProxyList after;
-  for (const char* line : {"5.5.5.5:80", "6.6.6.6:80"}) after.AddProxy(line, true);
-  after.AddProxy("7.7.7.7:80", false);
+// The saved list as it loads: each row's full line and tick, in order.
+std::vector<std::string> Loaded(ProfileStore& store) {
+  ProxyList loaded;
+  LoadSavedList(loaded, store);
+  std::vector<std::string> rows;
+  for (size_t i = 0; i < loaded.size(); ++i) {
+    rows.push_back(loaded.RowFullLine(int64_t(i)) + (loaded.row(i).favorite ? " +" : ""));
+  }
+  return rows;
+}
 
-  // Killed after n writes of the second save, for every n up to its end.
-  for (int n = 0; n <= 12; ++n) {
-    MemoryProfileStore store;
-    ASSERT_TRUE(SaveListSection(before, store));
-    store.set_changes_left(n);
-    SaveListSection(after, store);
-    store.set_changes_left(-1);
-    ProxyList loaded;
-    LoadSavedList(loaded, store);
-    std::set<std::string> rows;
-    for (size_t i = 0; i < loaded.size(); ++i) rows.insert(loaded.RowHostPort(int64_t(i)));
-    // Every row is one of the two lists', nothing is lost from both, and once
-    // the counts are written the new list is what loads.
-    EXPECT_GE(loaded.size(), 3u) << "after " << n << " writes";
-    for (const std::string& r : rows) {
-      EXPECT_TRUE(r[0] >= '1' && r[0] <= '7') << r;
-    }
-    if (n >= 5) {
-      EXPECT_EQ(rows, (std::set<std::string>{"5.5.5.5:80", "6.6.6.6:80", "7.7.7.7:80"}))
-          << "after " << n << " writes";
+void Fill(ProxyList& list, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    bool favorite = line.back() == '+';
+    ASSERT_EQ(list.AddProxy(favorite ? line.substr(0, line.size() - 2) : line, favorite),
+              AddResult::kAdded);
+  }
+}
+
+TEST(ListProfileTest, ASaveBrokenOffAnywhereLeavesTheWholeOldOrTheWholeNewList) {
+  const struct {
+    std::vector<std::string> before, after;
+  } cases[] = {
+      // Favorites load first, so each list is written in that order.
+      {{"1.1.1.1:80 +", "2.2.2.2:80 +"}, {"2.2.2.2:80 +", "1.1.1.1:80 +"}},  // reordered
+      {{"3.3.3.3:80 +", "1.1.1.1:80", "2.2.2.2:80"}, {"1.1.1.1:80 +", "3.3.3.3:80"}},
+      {{"1.1.1.1:80$a +"}, {"4.4.4.4:80 +", "1.1.1.1:80$a +", "5.5.5.5:80", "6.6.6.6:80"}},
+      {{"1.1.1.1:80 +", "2.2.2.2:80"}, {}},
+      {{}, {"2.2.2.2:80@SOCKS5 +", "1.1.1.1:80"}},
+  };
+  for (const auto& c : cases) {
+    ProxyList before, after;
+    Fill(before, c.before);
+    Fill(after, c.after);
+    MemoryProfileStore base;
+    ASSERT_TRUE(SaveListSection(before, base));
+    const std::vector<std::string> old_rows = Loaded(base);
+    ASSERT_EQ(old_rows, c.before);
+    // How many writes and deletes a whole save takes.
+    MemoryProfileStore counted = base;
+    counted.set_changes_left(1 << 30);
+    ASSERT_TRUE(SaveListSection(after, counted));
+    const int total = (1 << 30) - counted.changes_left();
+
+    // Every stop up to the point where the new list is in force; past it only
+    // leftovers are removed (some two thousand deletes), so every 40th stop.
+    bool done = false;
+    for (int n = 0; n <= total; n += done ? 40 : 1) {
+      MemoryProfileStore store = base;
+      store.set_changes_left(n);
+      done = SaveListSection(after, store);
+      store.set_changes_left(-1);
+      std::vector<std::string> rows = Loaded(store);
+      EXPECT_TRUE(rows == old_rows || rows == c.after) << "stopped after " << n << " changes";
+      if (done) {
+        EXPECT_EQ(rows, c.after) << n;
+      }
+      // The next save, from either state, ends with only the usual values.
+      ASSERT_TRUE(SaveListSection(after, store));
+      EXPECT_EQ(Loaded(store), c.after) << n;
+      EXPECT_EQ(store.values(), counted.values()) << n;
     }
   }
 }

@@ -14,6 +14,20 @@ constexpr std::string_view kAcceptedTypes[] = {"HTTP",   "HTTPS",  "FTP",  "GOPH
 
 constexpr std::string_view kKindTable[] = {"", "HTTP", "HTTPS", "SOCKS", "SOCKS4", "SOCKS5", "FTP"};
 
+// The remark's first kMaxRemarkChars characters. A remark is stored with its
+// row in the profile, whose values have a length limit; a longer one would make
+// the row vanish from the saved list.
+std::string_view CapRemark(std::string_view remark) {
+  size_t chars = 0;
+  for (size_t i = 0; i < remark.size(); ++i) {
+    // Every byte but a UTF-8 continuation byte begins a character.
+    if ((static_cast<unsigned char>(remark[i]) & 0xC0) != 0x80 && chars++ == kMaxRemarkChars) {
+      return Trim(remark.substr(0, i));
+    }
+  }
+  return remark;
+}
+
 }  // namespace
 
 bool ParseProxyLine(std::string_view line, ProxyLine* out) {
@@ -21,7 +35,7 @@ bool ParseProxyLine(std::string_view line, ProxyLine* out) {
   std::string_view s = line;
 
   if (size_t dollar = s.find('$'); dollar != std::string_view::npos) {
-    out->remark = std::string(Trim(s.substr(dollar + 1)));
+    out->remark = std::string(CapRemark(Trim(s.substr(dollar + 1))));
     s = s.substr(0, dollar);
   }
   if (size_t at = s.find('@'); at != std::string_view::npos) {

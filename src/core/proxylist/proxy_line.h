@@ -8,6 +8,9 @@
 
 namespace core {
 
+// The longest remark kept, in characters; the parser cuts longer ones.
+inline constexpr size_t kMaxRemarkChars = 256;
+
 // The parts of one accepted proxy line. Texts are trimmed; the type is upper case.
 struct ProxyLine {
   std::string address;
@@ -16,9 +19,10 @@ struct ProxyLine {
   std::string remark;
 };
 
-// Parses one proxy line. Returns false when the line is refused: empty address,
-// address beginning with ";" (a comment), port outside 1..65535 (or missing),
-// or a type word that is not a known proxy type. `out` is always overwritten.
+// Parses one proxy line; a remark is cut to kMaxRemarkChars characters. Returns
+// false when the line is refused: empty address, address beginning with ";" (a
+// comment), port outside 1..65535 (or missing), or a type word that is not a
+// known proxy type. `out` is always overwritten.
 bool ParseProxyLine(std::string_view line, ProxyLine* out);
 
 // Index of a type name in the kind table: 0 for "", 1..6 for HTTP, HTTPS, SOCKS,

@@ -78,6 +78,26 @@ TEST(ParseProxyLineTest, OutputsAreEmptiedFirst) {
   EXPECT_EQ(p.remark, "");
 }
 
+TEST(ParseProxyLineTest, LongRemarksAreCutToTheirFirstCharacters) {
+  std::string han256;
+  for (int i = 0; i < 256; ++i) han256 += "国";
+  const struct {
+    std::string remark, kept;
+  } cases[] = {
+      {han256, han256},
+      {han256 + "x", han256},
+      {std::string(1 << 20, 'a'), std::string(256, 'a')},
+      {std::string(255, 'b') + "  cd", std::string(255, 'b')},  // no blank left at the cut
+      {"é" + std::string(300, 'e'), "é" + std::string(255, 'e')},
+  };
+  for (const auto& c : cases) {
+    ProxyLine p;
+    ASSERT_TRUE(ParseProxyLine("1.2.3.4:80@HTTP$" + c.remark, &p)) << c.remark.size();
+    EXPECT_EQ(p.remark, c.kept) << c.remark.size();
+    EXPECT_EQ(p.type, "HTTP");
+  }
+}
+
 TEST(ProxyTextFormsTest, FullLineParsesBack) {
   struct {
     const char *address, *port, *type, *location, *full;

@@ -18,9 +18,24 @@ const std::string& ProxyRow::Column(int column) const {
   }
 }
 
-AddResult ProxyList::AddProxy(std::string_view line, bool favorite) {
+namespace {
+
+bool StartsWithReservedMark(std::string_view text) {
+  return text.size() >= kReservedMark.size() &&
+         EqualsIgnoreAsciiCase(text.substr(0, kReservedMark.size()), kReservedMark);
+}
+
+}  // namespace
+
+AddResult ProxyList::AddProxy(std::string_view line, bool favorite, LineOrigin origin) {
   ProxyLine parsed;
   if (!ParseProxyLine(line, &parsed)) return AddResult::kRefused;
+  if (origin == LineOrigin::kOutside) {
+    // "<保留ip><保留ip>x" would still be reserved after one mark went.
+    std::string_view remark = parsed.remark;
+    while (StartsWithReservedMark(remark)) remark = Trim(remark.substr(kReservedMark.size()));
+    parsed.remark = std::string(remark);
+  }
   std::string key = DuplicateKey(parsed.address, parsed.port, parsed.type);
   if (keys_.count(key) != 0) return AddResult::kDuplicate;
 
@@ -103,8 +118,7 @@ void ProxyList::SetChecked(size_t index, bool on) {
 bool ProxyList::IsReserved(size_t index) const {
   if (index >= rows_.size()) return false;
   std::string_view loc = rows_[index].location;
-  return loc.size() >= kReservedMark.size() &&
-         EqualsIgnoreAsciiCase(loc.substr(0, kReservedMark.size()), kReservedMark);
+  return StartsWithReservedMark(loc);
 }
 
 void ProxyList::SetReserved(size_t index, bool on) {

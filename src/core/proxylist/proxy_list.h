@@ -30,6 +30,14 @@ enum ListColumn : int {
   kColumnCount = 6,
 };
 
+// Where a proxy line comes from. Only the user's own lines may make a row
+// reserved; a reserved row scores above every other and is never deleted, so a
+// line from outside must not be able to claim it.
+enum class LineOrigin {
+  kUser,     // typed, from the program's menus, a list file the user imports, the saved list
+  kOutside,  // downloaded, dropped, found in a page's text: a reserved mark is dropped
+};
+
 // What adding one proxy line did.
 enum class AddResult {
   kAdded,
@@ -85,8 +93,9 @@ class ProxyList {
 
   // Parses `line` and appends it as a selected, unverified row (ticked when
   // `favorite`). The remark, when given, is the location; otherwise the locator
-  // fills it.
-  AddResult AddProxy(std::string_view line, bool favorite);
+  // fills it. A line from outside loses a reserved mark at the start of its
+  // remark (the row itself is added).
+  AddResult AddProxy(std::string_view line, bool favorite, LineOrigin origin = LineOrigin::kUser);
 
   size_t size() const { return rows_.size(); }
   bool empty() const { return rows_.empty(); }

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
+
+#include "core/proxylist/drop_intake.h"
+#include "core/proxylist/list_file.h"
 
 namespace core {
 namespace {
@@ -138,6 +142,46 @@ TEST(ProxyListTest, MarkInTheRemarkMakesARowReservedFromTheStart) {
   list.SetChecked(0, false);
   EXPECT_TRUE(list.row(0).favorite);
   EXPECT_FALSE(list.IsReserved(5));
+}
+
+TEST(ProxyListTest, OnlyTheUsersOwnLinesMakeARowReserved) {
+  const struct {
+    const char* name;
+    std::function<void(ProxyList&)> add;
+    bool reserved;
+    const char* location;
+  } cases[] = {
+      {"typed", [](ProxyList& l) { l.AddProxy("1.1.1.1:80$<保留ip>x", false); }, true, "<保留ip>x"},
+      {"outside",
+       [](ProxyList& l) { l.AddProxy("1.1.1.1:80$<保留ip>x", false, LineOrigin::kOutside); }, false,
+       "x"},
+      {"outside, twice and in capitals",
+       [](ProxyList& l) { l.AddProxy("1.1.1.1:80$<保留IP> <保留ip>", true, LineOrigin::kOutside); },
+       false, ""},
+      {"dropped line", [](ProxyList& l) { AddDroppedText(l, "1.1.1.1:80$<保留ip>x\r\n"); }, false,
+       "x"},
+      {"dropped page", [](ProxyList& l) { AddDroppedText(l, "proxy: http://1.1.1.1:80 ok\n"); },
+       false, ""},
+      {"imported by the user",
+       [](ProxyList& l) {
+         std::istringstream in("1.1.1.1:80$<保留ip>x\n");
+         ImportListStream(in, "a.txt", l, true, false, GbkCodec());
+       },
+       true, "<保留ip>x"},
+      {"downloaded",
+       [](ProxyList& l) {
+         std::istringstream in("1.1.1.1:80$<保留ip>x\n");
+         ImportListStream(in, "a.txt", l, true, false, GbkCodec(), LineOrigin::kOutside);
+       },
+       false, "x"},
+  };
+  for (const auto& c : cases) {
+    ProxyList list;
+    c.add(list);
+    ASSERT_EQ(list.size(), 1u) << c.name;
+    EXPECT_EQ(list.IsReserved(0), c.reserved) << c.name;
+    EXPECT_EQ(list.RowLocation(0), c.location) << c.name;
+  }
 }
 
 TEST(ProxyListTest, ClassifyCommandsOnTheSelection) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/proxylist/list_profile.h"
+#include "core/proxylist/proxy_line.h"
 #include "win/platform/registry.h"
 #include "win/platform/wide_text.h"
 
@@ -148,21 +149,28 @@ TEST_F(RegistryTest, TheListSectionsSaveAndLoadThroughTheRegistry) {
   ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), core::AddResult::kAdded);
   ASSERT_EQ(list.AddProxy("2.2.2.2:8080@SOCKS5", false), core::AddResult::kAdded);
   ASSERT_EQ(list.AddProxy("3.3.3.3:3128", true), core::AddResult::kAdded);
+  // A remark longer than a value may be read back is cut where the line is read.
+  ASSERT_EQ(list.AddProxy("4.4.4.4:80$" + std::string(40000, 'x'), false),
+            core::AddResult::kAdded);
   // A longer earlier save: its higher numbers must go.
   ASSERT_TRUE(store.WriteText("Proxy List", "FavoriteProxy_005", "9.9.9.9:9"));
   core::SaveListSection(list, store);
   EXPECT_EQ(store.ReadInt("Proxy List", "FavoriteProxy", -1), 2);
-  EXPECT_EQ(store.ReadInt("Proxy List", "UnfavoriteProxy", -1), 1);
+  EXPECT_EQ(store.ReadInt("Proxy List", "UnfavoriteProxy", -1), 2);
+  // The staged copy is gone once the usual values hold the list.
+  EXPECT_EQ(store.ReadInt("Proxy List", "StagedList", -1), -1);
+  EXPECT_EQ(store.ReadText("Proxy List", "StagedFavoriteProxy_000", "gone"), "gone");
   EXPECT_EQ(store.ReadText("Proxy List", "FavoriteProxy_001", ""), "3.3.3.3:3128");
   EXPECT_EQ(store.ReadText("Proxy List", "UnfavoriteProxy_000", ""), "2.2.2.2:8080@SOCKS5");
   EXPECT_EQ(store.ReadText("Proxy List", "FavoriteProxy_005", "deleted"), "deleted");
 
   core::ProxyList again;
   core::LoadSavedList(again, store);
-  ASSERT_EQ(again.size(), 3u);
+  ASSERT_EQ(again.size(), 4u);
   EXPECT_EQ(again.RowHostPort(0), "1.1.1.1:80");
   EXPECT_EQ(again.RowHostPort(1), "3.3.3.3:3128");
   EXPECT_EQ(again.RowFullLine(2), "2.2.2.2:8080@SOCKS5");
+  EXPECT_EQ(again.RowFullLine(3), "4.4.4.4:80$" + std::string(core::kMaxRemarkChars, 'x'));
   EXPECT_EQ(again.favorite_count(), 2);
   // Held open across the save and the load, the section is given back.
   store.ReleaseSection();
