@@ -80,7 +80,7 @@ TEST_F(CliTest, ImportPrintsSummariesThenTheList) {
   CliRun r = Cli({"import", "--db", db_, "--favorite", a, b, bad});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, a + "\t3\t2\t0\t1\n" + b + "\t2\t1\t1\t0\n" + bad +
-                       "\tERROR\t下载的文件不是ip数据列表文件\n"
+                       "\tERROR\t文件不是ip数据列表文件\n"
                        "1.2.3.4:80$中国 北京\t1\t0\n"
                        "8.8.8.8:3128@SOCKS5$美国 \t1\t0\n"
                        "7.7.7.7:1$<保留ip>x\t1\t1\n");

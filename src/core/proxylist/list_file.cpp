@@ -69,7 +69,7 @@ std::string ReplacedBytesText(int replaced) {
 // A file that is not a list file: the proxies in its text, if any. Nothing
 // changes when none is found.
 ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool keep,
-                              bool favorite, const AnsiCodec& codec) {
+                              bool favorite, const AnsiCodec& codec, LineOrigin origin) {
   ImportSummary s;
   in.clear();
   in.seekg(0);
@@ -83,7 +83,9 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
   size_t replaced = 0;
   ExtractedProxies found = ExtractProxyLines(LineText(text, utf8, codec, &replaced));
   if (found.lines.empty()) {
-    s.message = "下载的文件不是ip数据列表文件";
+    // A file the user picked is not "downloaded".
+    s.message = origin == LineOrigin::kOutside ? "下载的文件不是ip数据列表文件"
+                                               : "文件不是ip数据列表文件";
     s.caption = std::string(kMsgCaptionError);
     return s;
   }
@@ -142,7 +144,7 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
     std::string_view line = TrimLeft(CutAtNul(raw));
     if (line.empty()) continue;
     if (first_text) {
-      if (!IsDigit(line.front())) return ImportExtracted(in, utf8, list, keep, favorite, codec);
+      if (!IsDigit(line.front())) return ImportExtracted(in, utf8, list, keep, favorite, codec, origin);
       first_text = false;
       if (!keep) list.RemoveAll();
     }

@@ -95,7 +95,10 @@ TEST_F(ListFileTest, SummaryAndErrorTexts) {
   EXPECT_EQ(s.caption, "错误");
   EXPECT_EQ(s.message, "文件[" + Path("missing.txt") + "]打开失败");
 
+  // A file the user picked is not called downloaded; a downloaded one is.
   s = ImportListFile(Write("b.txt", "#x\n"), list, true, false, gbk_);
+  EXPECT_EQ(s.message, "文件不是ip数据列表文件");
+  s = ImportListFile(Write("b.txt", "#x\n"), list, true, false, gbk_, LineOrigin::kOutside);
   EXPECT_EQ(s.message, "下载的文件不是ip数据列表文件");
   // A page in GBK: decoded, the entries found, the credentials counted apart.
   s = ImportListFile(Write("c.txt", "\xB4\xFA\xC0\xED 9.9.9.9:80 u:p@8.8.8.8:80 9.9.9.9:80\n"),
