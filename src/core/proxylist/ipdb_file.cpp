@@ -1,0 +1,387 @@
+#include "core/proxylist/ipdb_file.h"
+
+#include <fstream>
+#include <map>
+#include <system_error>
+#include <utility>
+
+#include "core/base/text.h"
+
+namespace core {
+namespace {
+
+uint32_t ReadBe32(const char* p) {
+  const auto* u = reinterpret_cast<const unsigned char*>(p);
+  return uint32_t{u[0]} << 24 | uint32_t{u[1]} << 16 | uint32_t{u[2]} << 8 | uint32_t{u[3]};
+}
+
+uint16_t ReadBe16(const char* p) {
+  const auto* u = reinterpret_cast<const unsigned char*>(p);
+  return uint16_t(u[0] << 8 | u[1]);
+}
+
+// Just enough JSON for the header: an object whose values are numbers, strings,
+// arrays of strings or objects of numbers. Anything else is skipped when it is
+// well-formed and refused when it is not.
+class HeaderReader {
+ public:
+  explicit HeaderReader(std::string_view text) : s_(text) {}
+
+  bool Read() {
+    Blank();
+    if (!Eat('{')) return false;
+    Blank();
+    if (Eat('}')) return AtEnd();
+    for (;;) {
+      std::string key;
+      Blank();
+      if (!String(&key)) return false;
+      Blank();
+      if (!Eat(':')) return false;
+      Blank();
+      if (!Value(key)) return false;
+      Blank();
+      if (Eat(',')) continue;
+      if (!Eat('}')) return false;
+      return AtEnd();
+    }
+  }
+
+  std::map<std::string, int64_t> numbers;
+  std::map<std::string, std::vector<std::string>> lists;
+  std::map<std::string, std::map<std::string, int64_t>> tables;
+
+ private:
+  bool AtEnd() {
+    Blank();
+    return pos_ == s_.size();
+  }
+  void Blank() {
+    while (pos_ < s_.size() && IsSpace(s_[pos_])) ++pos_;
+  }
+  bool Eat(char c) {
+    if (pos_ < s_.size() && s_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  bool String(std::string* out) {
+    if (!Eat('"')) return false;
+    while (pos_ < s_.size()) {
+      char c = s_[pos_++];
+      if (c == '"') return true;
+      if (c == '\\') {
+        if (pos_ >= s_.size()) return false;
+        char e = s_[pos_++];
+        // The header's names are plain; an escaped character is kept as is.
+        if (e == 'u') {
+          if (s_.size() - pos_ < 4) return false;
+          pos_ += 4;
+          out->push_back('?');
+          continue;
+        }
+        out->push_back(e);
+        continue;
+      }
+      out->push_back(c);
+    }
+    return false;
+  }
+  bool Number(int64_t* out) {
+    size_t start = pos_;
+    bool negative = Eat('-');
+    int64_t value = 0;
+    size_t digits = 0;
+    while (pos_ < s_.size() && IsDigit(s_[pos_])) {
+      if (value > (int64_t{1} << 53)) return false;
+      value = value * 10 + (s_[pos_++] - '0');
+      ++digits;
+    }
+    if (digits == 0) {
+      pos_ = start;
+      return false;
+    }
+    // A fraction or an exponent is no count the reader needs: skipped.
+    while (pos_ < s_.size() && (IsDigit(s_[pos_]) || s_[pos_] == '.' || s_[pos_] == 'e' ||
+                                s_[pos_] == 'E' || s_[pos_] == '+' || s_[pos_] == '-')) {
+      ++pos_;
+    }
+    *out = negative ? -value : value;
+    return true;
+  }
+  bool Word() {
+    for (std::string_view w : {"true", "false", "null"}) {
+      if (s_.substr(pos_, w.size()) == w) {
+        pos_ += w.size();
+        return true;
+      }
+    }
+    return false;
+  }
+  // Skips any well-formed value, `depth` levels deep at most.
+  bool Skip(int depth) {
+    if (depth > 16) return false;
+    Blank();
+    std::string ignored;
+    int64_t number = 0;
+    if (pos_ < s_.size() && s_[pos_] == '"') return String(&ignored);
+    if (Number(&number) || Word()) return true;
+    char open = pos_ < s_.size() ? s_[pos_] : '\0';
+    if (open != '[' && open != '{') return false;
+    ++pos_;
+    char close = open == '[' ? ']' : '}';
+    Blank();
+    if (Eat(close)) return true;
+    for (;;) {
+      Blank();
+      if (open == '{') {
+        if (!String(&ignored)) return false;
+        Blank();
+        if (!Eat(':')) return false;
+      }
+      if (!Skip(depth + 1)) return false;
+      Blank();
+      if (Eat(',')) continue;
+      return Eat(close);
+    }
+  }
+  bool Value(const std::string& key) {
+    int64_t number = 0;
+    if (Number(&number)) {
+      numbers[key] = number;
+      return true;
+    }
+    size_t start = pos_;
+    if (Eat('[')) {
+      std::vector<std::string> items;
+      Blank();
+      if (Eat(']')) {
+        lists[key] = items;
+        return true;
+      }
+      for (;;) {
+        Blank();
+        std::string item;
+        if (!String(&item)) {
+          pos_ = start;
+          return Skip(0);
+        }
+        items.push_back(std::move(item));
+        Blank();
+        if (Eat(',')) continue;
+        if (!Eat(']')) return false;
+        lists[key] = std::move(items);
+        return true;
+      }
+    }
+    if (Eat('{')) {
+      std::map<std::string, int64_t> table;
+      Blank();
+      if (Eat('}')) {
+        tables[key] = table;
+        return true;
+      }
+      for (;;) {
+        Blank();
+        std::string name;
+        int64_t value = 0;
+        if (!String(&name)) return false;
+        Blank();
+        if (!Eat(':')) return false;
+        Blank();
+        if (!Number(&value)) {
+          pos_ = start;
+          return Skip(0);
+        }
+        table[name] = value;
+        Blank();
+        if (Eat(',')) continue;
+        if (!Eat('}')) return false;
+        tables[key] = std::move(table);
+        return true;
+      }
+    }
+    return Skip(0);
+  }
+
+  std::string_view s_;
+  size_t pos_ = 0;
+};
+
+// Four decimal parts 0..255 without anything around them but blanks.
+bool ParseDottedQuad(std::string_view text, uint32_t* out) {
+  std::string_view s = Trim(text);
+  uint32_t value = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (s.empty() || s.front() != '.') return false;
+      s.remove_prefix(1);
+    }
+    size_t digits = 0;
+    uint32_t n = 0;
+    while (digits < s.size() && IsDigit(s[digits]) && digits < 3) {
+      n = n * 10 + uint32_t(s[digits] - '0');
+      ++digits;
+    }
+    if (digits == 0 || n > 255) return false;
+    s.remove_prefix(digits);
+    value = value << 8 | n;
+  }
+  if (!s.empty()) return false;
+  *out = value;
+  return true;
+}
+
+}  // namespace
+
+std::optional<IpdbFile> IpdbFile::Open(const std::filesystem::path& file, std::string* error) {
+  std::error_code ec;
+  uint64_t size = std::filesystem::file_size(file, ec);
+  if (ec) {
+    *error = "cannot read the file";
+    return std::nullopt;
+  }
+  if (size > kMaxFileBytes) {
+    *error = "the file is too large for a location database";
+    return std::nullopt;
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes(size_t(size), '\0');
+  if (!in || !in.read(bytes.data(), std::streamsize(size))) {
+    *error = "cannot read the file";
+    return std::nullopt;
+  }
+  return FromBytes(std::move(bytes), error);
+}
+
+std::optional<IpdbFile> IpdbFile::FromBytes(std::string bytes, std::string* error) {
+  auto refuse = [error](const char* why) -> std::optional<IpdbFile> {
+    *error = why;
+    return std::nullopt;
+  };
+  if (bytes.size() < 4) return refuse("the file is too short");
+  uint32_t header_size = ReadBe32(bytes.data());
+  if (header_size == 0 || header_size > bytes.size() - 4) {
+    return refuse("the header runs past the end of the file");
+  }
+  HeaderReader header(std::string_view(bytes).substr(4, header_size));
+  if (!header.Read()) return refuse("the header is not readable");
+  auto number = [&header](const char* name) -> std::optional<int64_t> {
+    auto it = header.numbers.find(name);
+    if (it == header.numbers.end()) return std::nullopt;
+    return it->second;
+  };
+  IpdbFile db;
+  std::optional<int64_t> nodes = number("node_count");
+  if (!nodes || *nodes <= 0 || *nodes > int64_t{1} << 28) {
+    return refuse("the header has no usable node count");
+  }
+  db.node_count_ = uint32_t(*nodes);
+  db.data_ = 4 + size_t(header_size);
+  size_t data_size = bytes.size() - db.data_;
+  if (std::optional<int64_t> total = number("total_size");
+      total && (*total < 0 || uint64_t(*total) != data_size)) {
+    return refuse("the file is truncated or has bytes past its end");
+  }
+  if (uint64_t(db.node_count_) * 8 > data_size) return refuse("the trie runs past the end of the file");
+  auto fields = header.lists.find("fields");
+  if (fields == header.lists.end() || fields->second.empty()) {
+    return refuse("the header names no fields");
+  }
+  db.field_count_ = fields->second.size();
+  auto languages = header.tables.find("languages");
+  if (languages != header.tables.end() && !languages->second.empty()) {
+    // Chinese names when the file has them, else the first language.
+    auto cn = languages->second.find("CN");
+    int64_t offset = cn != languages->second.end() ? cn->second : languages->second.begin()->second;
+    if (offset < 0 || offset > 1024) return refuse("the header's languages are not usable");
+    db.language_offset_ = size_t(offset);
+  }
+  for (size_t i = 0; i < fields->second.size(); ++i) {
+    const std::string& name = fields->second[i];
+    if (name == "country_name") db.country_ = int(i);
+    if (name == "region_name") db.region_ = int(i);
+    if (name == "city_name") db.city_ = int(i);
+    if (name == "district_name") db.district_ = int(i);
+    if (name == "isp_domain") db.isp_ = int(i);
+  }
+  if (db.country_ < 0) return refuse("the header names no country field");
+  db.build_ = number("build").value_or(0);
+  // The IPv4 root: named by the header, or found by walking the 96 leading bits
+  // of an IPv4-mapped address (80 zeros, 16 ones).
+  db.bytes_ = std::move(bytes);
+  if (std::optional<int64_t> v4 = number("v4node"); v4 && *v4 >= 0) {
+    if (*v4 >= db.node_count_) return refuse("the IPv4 root lies outside the trie");
+    db.v4_root_ = uint32_t(*v4);
+  } else {
+    uint32_t node = 0;
+    for (int i = 0; i < 96 && node < db.node_count_; ++i) {
+      node = ReadBe32(db.bytes_.data() + db.data_ + size_t(node) * 8 + (i >= 80 ? 4 : 0));
+    }
+    if (node >= db.node_count_) return refuse("the file holds no IPv4 part");
+    db.v4_root_ = node;
+  }
+  return db;
+}
+
+std::optional<std::string_view> IpdbFile::RecordAt(uint32_t node) const {
+  // A child above the node count points at a record: its offset counts from
+  // the end of the trie.
+  uint64_t offset = uint64_t(node) - node_count_ + uint64_t(node_count_) * 8;
+  size_t data_size = bytes_.size() - data_;
+  if (offset + 2 > data_size) return std::nullopt;
+  const char* at = bytes_.data() + data_ + offset;
+  uint16_t size = ReadBe16(at);
+  if (offset + 2 + size > data_size) return std::nullopt;
+  return std::string_view(at + 2, size);
+}
+
+bool IpdbFile::Lookup(std::string_view dotted_quad, IpdbRecord* out) const {
+  uint32_t address = 0;
+  if (!ParseDottedQuad(dotted_quad, &address)) return false;
+  uint32_t node = v4_root_;
+  // At most 32 steps: a trie whose children loop back ends there, not found.
+  for (int bit = 31; bit >= 0 && node < node_count_; --bit) {
+    node = ReadBe32(bytes_.data() + data_ + size_t(node) * 8 + ((address >> bit) & 1) * 4);
+  }
+  if (node <= node_count_) return false;  // no record, or still inside the trie
+  std::optional<std::string_view> record = RecordAt(node);
+  if (!record) return false;
+  std::vector<std::string_view> fields;
+  std::string_view rest = *record;
+  for (;;) {
+    size_t tab = rest.find('\t');
+    fields.push_back(rest.substr(0, tab));
+    if (tab == std::string_view::npos) break;
+    rest.remove_prefix(tab + 1);
+  }
+  auto field = [&](int index) -> std::string {
+    if (index < 0) return {};
+    size_t at = language_offset_ + size_t(index);
+    return at < fields.size() ? std::string(Trim(fields[at])) : std::string();
+  };
+  // A record without the country of the language used is no record.
+  if (language_offset_ + size_t(country_) >= fields.size()) return false;
+  out->country = field(country_);
+  out->region = field(region_);
+  out->city = field(city_);
+  out->district = field(district_);
+  out->isp = field(isp_);
+  return true;
+}
+
+std::string IpdbLocationText(const IpdbRecord& record) {
+  std::string area = record.region;
+  if (record.city != record.region) area += record.city;
+  area += record.district;
+  std::string text;
+  for (const std::string* part : {&record.country, static_cast<const std::string*>(&area), &record.isp}) {
+    if (part->empty()) continue;
+    if (!text.empty()) text += ' ';
+    text += *part;
+  }
+  return text;
+}
+
+}  // namespace core
