@@ -43,6 +43,11 @@ bool DownloadSettings::OfferUrl(std::string_view candidate) {
   return true;
 }
 
+std::string_view ButtonDownloadUrl(const DownloadSettings& settings) {
+  std::string_view url = Trim(settings.url);
+  return url.empty() ? kFullListUrl : url;
+}
+
 void LoadDownloadSettings(ProfileStore& store, DownloadSettings* s) {
   const DownloadSettings d;
   const std::string_view sec = kDownloadSettingsSection;
