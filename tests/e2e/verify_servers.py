@@ -11,6 +11,11 @@ Test mode (default) starts:
   other    an HTTP proxy that answers every request with a page without VERIFY_TEXT
   silent   accepts, reads the request and never answers
   trickle  answers 200 and then one byte per second for ever
+  cookie   the proxy's page with a Set-Cookie header for the site
+  redirect the proxy, except that a path beginning /moved answers 302 to the rest
+           of the path (a page with VERIFY_TEXT in its body)
+  challenge the proxy, except that /auth401/... and /auth407/... answer 401 or
+           407 with a Basic challenge unless the request carries credentials
   dead     a port where nothing listens
   ftp      pyftpdlib, user "relay" password "moth" (needs Debian's python3-pyftpdlib)
 and writes "NAME=PORT" lines to --env-file once every server listens.
@@ -74,7 +79,9 @@ def path_of(target):
 # The list download's files: a short list (with and without Content-Length, and
 # over FTP as /list.txt), an error page sent with status 200, a request echo
 # that tells what the client sent and whether the answer came from the server
-# (it asks to be cached for an hour), and a 10 MiB list for the speed tool.
+# (it asks to be cached for an hour), and a 10 MiB list for the speed tool; the
+# list in chunks, and cut short: shorter than its Content-Length, without the
+# last chunk, and inside a chunk.
 DOWNLOAD_LIST = b"10.0.0.1:8080\r\n10.0.0.2:3128@HTTP\r\n10.0.0.3:1080\r\n"
 DOWNLOAD_SERIAL = [0]
 
@@ -85,6 +92,24 @@ def download_route(sock, path, head):
     elif path == b"/dl/list-nolength.txt":
         sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n" +
                      DOWNLOAD_LIST)
+    elif path == b"/dl/cut-length.txt":
+        sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
+                     str(len(DOWNLOAD_LIST) + 100).encode() + b"\r\nConnection: close\r\n\r\n" +
+                     DOWNLOAD_LIST)
+    elif path in (b"/dl/chunked.txt", b"/dl/cut-chunked.txt", b"/dl/cut-in-chunk.txt"):
+        half = len(DOWNLOAD_LIST) // 2
+        out = (b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n"
+               b"Connection: close\r\n\r\n")
+        for piece in (DOWNLOAD_LIST[:half], DOWNLOAD_LIST[half:]):
+            out += b"%x\r\n" % len(piece) + piece + b"\r\n"
+        if path == b"/dl/chunked.txt":
+            out += b"0\r\n\r\n"
+        sock.sendall(out)
+        if path == b"/dl/cut-in-chunk.txt":
+            # The client is waiting inside a chunk when the connection ends.
+            time.sleep(0.3)
+            sock.sendall(b"100\r\n10.0.0.9:80")
+            time.sleep(0.3)
     elif path == b"/dl/table.html":
         # A list site's page: the proxies in a table, address and port apart.
         respond(sock, "<html><head><title>免费代理</title></head><body><table>"
@@ -153,9 +178,36 @@ def make_proxy(kind):
             if kind == "other":
                 respond(self.request, OTHER_PAGE)
                 return
+            path = path_of(req[1])
+            if kind == "redirect" and path.startswith(b"/moved/"):
+                body = b"<html><body>moved " + VERIFY_TEXT + b"</body></html>\n"
+                self.request.sendall(b"HTTP/1.1 302 Found\r\nLocation: " + path[6:] +
+                                     b"\r\nContent-Length: " + str(len(body)).encode() +
+                                     b"\r\nConnection: close\r\n\r\n" + body)
+                return
+            if kind == "challenge":
+                for prefix, code, name in ((b"/auth401/", b"401 Unauthorized", b"WWW"),
+                                           (b"/auth407/", b"407 Proxy Authentication Required",
+                                            b"Proxy")):
+                    if not path.startswith(prefix):
+                        continue
+                    asked = b"\r\nproxy-authorization:" if name == b"Proxy" else b"\r\nauthorization:"
+                    if asked in req[2].lower():
+                        path = path[len(prefix) - 1:]
+                        break
+                    self.request.sendall(
+                        b"HTTP/1.1 " + code + b"\r\n" + name +
+                        b"-Authenticate: Basic realm=\"relaymoth\"\r\nContent-Length: " +
+                        str(len(OTHER_PAGE)).encode() + b"\r\nConnection: close\r\n\r\n" +
+                        OTHER_PAGE)
+                    return
             if kind == "slow":
                 time.sleep(SLOW_DELAY)
-            self.request.sendall(fetch_from_web(path_of(req[1])))
+            answer = fetch_from_web(path)
+            if kind == "cookie":
+                status, rest = answer.split(b"\r\n", 1)
+                answer = (status + b"\r\nSet-Cookie: relaymoth_jar=hostile; path=/\r\n" + rest)
+            self.request.sendall(answer)
     return Handler
 
 
@@ -308,7 +360,8 @@ def main():
     WEB_PORT = serve(WebHandler)
     lines = ["WEB=%d" % WEB_PORT]
     if True:
-        for kind in ("proxy", "slow", "other", "silent", "trickle"):
+        for kind in ("proxy", "slow", "other", "silent", "trickle", "cookie", "redirect",
+                     "challenge"):
             lines.append("%s=%d" % (kind.upper(), serve(make_proxy(kind))))
         lines.append("DEAD=%d" % free_port())
         lines.append("HOLE=%d" % black_hole_port())

@@ -28,6 +28,11 @@ inline constexpr std::string_view kDownloadFileName = "Download.txt";
 inline constexpr size_t kDownloadChunkBytes = 16384;
 // No proxy list comes near this; an endless response must not fill the disk.
 inline constexpr uint64_t kMaxDownloadBytes = uint64_t{64} << 20;
+// A whole download, from opening the connection to the last byte, gets this
+// long: a server that accepts and never answers, or trickles, must not hold
+// the one download for ever (a list of a few MB over a slow line takes a
+// minute). Each read also has its own time-out.
+inline constexpr uint32_t kDownloadDeadlineMs = 5 * 60 * 1000;
 
 struct DownloadOutcome {
   int result = kDownloadOk;

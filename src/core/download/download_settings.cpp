@@ -43,6 +43,13 @@ bool DownloadSettings::OfferUrl(std::string_view candidate) {
   return true;
 }
 
+std::string_view ButtonDownloadUrl(const DownloadSettings& settings) {
+  std::string_view url = Trim(settings.url);
+  // Untouched settings keep the button's own, larger list.
+  if (url.empty() || EqualsIgnoreAsciiCase(url, kDefaultListUrl)) return kFullListUrl;
+  return url;
+}
+
 void LoadDownloadSettings(ProfileStore& store, DownloadSettings* s) {
   const DownloadSettings d;
   const std::string_view sec = kDownloadSettingsSection;

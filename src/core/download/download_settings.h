@@ -17,7 +17,8 @@ namespace core {
 
 inline constexpr std::string_view kDownloadSettingsSection = "Download Settings";
 
-// The list "<< 下载IP数据列表" fetches: a CDN mirror reachable from mainland China.
+// The list "<< 下载IP数据列表" fetches when no list URL is configured: a CDN
+// mirror reachable from mainland China.
 inline constexpr std::string_view kFullListUrl =
     "https://cdn.jsdelivr.net/gh/TheSpeedX/PROXY-List@master/http.txt";
 // The configured URL until the user sets another: the list automatic downloads
@@ -50,6 +51,10 @@ struct DownloadSettings {
   // (ASCII case ignored). Returns whether it was appended.
   bool OfferUrl(std::string_view url);
 };
+
+// The URL "<< 下载IP数据列表" fetches: the list URL the user set, or kFullListUrl
+// when it is blank or still the automatic downloads' default.
+std::string_view ButtonDownloadUrl(const DownloadSettings& settings);
 
 // Loads the section into `settings` (at dialog creation and on "取消"): values
 // are trimmed, missing ones take their defaults, the interval is brought into

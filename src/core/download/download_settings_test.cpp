@@ -187,5 +187,23 @@ TEST(DownloadSettingsTest, SelectionIsTheExactEntryNotAPrefix) {
   }
 }
 
+TEST(DownloadSettingsTest, TheButtonFetchesTheConfiguredUrlElseTheFullList) {
+  struct Case {
+    std::string url;
+    std::string_view fetched;
+  } cases[] = {
+      {"http://127.0.0.1/mine.txt", "http://127.0.0.1/mine.txt"},
+      {"  ftp://127.0.0.1/list.txt ", "ftp://127.0.0.1/list.txt"},
+      {"", kFullListUrl},
+      {" \t ", kFullListUrl},
+      {std::string(kDefaultListUrl), kFullListUrl},
+  };
+  for (const Case& c : cases) {
+    DownloadSettings s;
+    s.url = c.url;
+    EXPECT_EQ(ButtonDownloadUrl(s), c.fetched) << c.url;
+  }
+}
+
 }  // namespace
 }  // namespace core

@@ -1,11 +1,11 @@
 // Writing a downloaded file so that the previous copy survives every failure:
 // the bytes go to a temporary file beside the target, and only Commit puts them
-// in its place. FileWriter is the seam; DiskFileWriter writes real files (UTF-8
-// names, as everywhere in the program). Used by the thread running the download.
+// in its place. FileWriter is the seam (UTF-8 names, as everywhere in the
+// program); the Windows shell writes real files, tests keep them in memory.
+// Used by the thread running the download.
 #pragma once
 
 #include <memory>
-#include <string>
 #include <string_view>
 
 namespace core {
@@ -28,14 +28,6 @@ class FileWriter {
   // Starts writing `path` (UTF-8). Null when the temporary file cannot be created
   // (folder missing or not writable).
   virtual std::unique_ptr<PendingFile> Begin(std::string_view path) = 0;
-};
-
-// The temporary file is `path` followed by kPendingSuffix; a stale one from an
-// interrupted run is overwritten.
-class DiskFileWriter final : public FileWriter {
- public:
-  static constexpr std::string_view kPendingSuffix = ".part";
-  std::unique_ptr<PendingFile> Begin(std::string_view path) override;
 };
 
 }  // namespace core

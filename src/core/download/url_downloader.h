@@ -14,7 +14,8 @@
 namespace core {
 
 struct ReadResult {
-  bool ok = true;    // false: the connection failed (or was aborted) mid-way
+  bool ok = true;    // false: the connection failed (or was aborted) mid-way, or the
+                     // body ended before its own end (a chunked body cut short)
   size_t bytes = 0;  // bytes placed in the buffer; 0 with ok means the body ended
 };
 

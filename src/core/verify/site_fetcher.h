@@ -52,7 +52,9 @@ class HttpRequest {
   virtual ~HttpRequest() = default;
   // Sends "GET" (accept "*/*", no extra headers) and reads the response body,
   // handing each piece to `sink` as it arrives. When the sink returns false,
-  // reading stops and the result is kComplete. The HTTP status is not examined.
+  // reading stops and the result is kComplete. The HTTP status is not examined,
+  // except that a redirect (3xx) is not followed and hands the sink nothing:
+  // the site then counts as a page without the verify string.
   virtual TransferResult SendAndRead(const std::function<bool(std::string_view)>& sink) = 0;
 };
 

@@ -2,29 +2,42 @@
 
 #include <shlobj.h>
 
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <utility>
 
+#include "core/base/text.h"
 #include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
+#include "win/platform/win_file_writer.h"
 #include "win/platform/wininet_url_downloader.h"
 
 namespace win {
 
-// What the UI thread and the download's thread share. Every field is behind
+namespace {
+
+// One download, shared by the job and the download's two threads.
+struct Run {
+  std::shared_ptr<core::UrlDownloader> downloader;
+  // Ended (reported, cancelled, timed out, or the job is gone): the download
+  // posts nothing and commits nothing from now on. Behind the job's mutex.
+  bool over = false;
+};
+
+}  // namespace
+
+// What the UI thread and the download's threads share. Every field is behind
 // the mutex, which is never held across a network call or a post.
 class DownloadJob::State {
  public:
   std::mutex mutex;
-  bool running = false;
-  bool abandoned = false;        // the job is gone: post nothing, commit nothing
+  std::shared_ptr<Run> current;  // the running download; null when none runs
   bool progress_posted = false;  // a WM_DOWNLOAD_PROGRESS waits to be taken
   HWND window = nullptr;
-  DownloadRequest request;
+  DownloadRequest request;  // the running (or last) download's
   DownloadProgressState progress;
-  std::shared_ptr<core::UrlDownloader> downloader;
   std::deque<FinishedDownload> finished;
 };
 
@@ -37,14 +50,15 @@ using State = DownloadJob::State;
 // transfer cannot flood the UI thread's queue.
 class ProgressRelay final : public core::DownloadProgress {
  public:
-  explicit ProgressRelay(State& state) : state_(state) {}
+  ProgressRelay(State& state, std::shared_ptr<Run> run) : state_(state), run_(std::move(run)) {}
 
   void OnText(std::string_view text) override {
     HWND post_to = nullptr;
     {
       std::lock_guard lock(state_.mutex);
+      if (run_->over) return;
       state_.progress.text = std::string(text);
-      if (!state_.abandoned && !state_.progress_posted) {
+      if (!state_.progress_posted) {
         state_.progress_posted = true;
         post_to = state_.window;
       }
@@ -54,26 +68,29 @@ class ProgressRelay final : public core::DownloadProgress {
 
   void OnPosition(int percent) override {
     std::lock_guard lock(state_.mutex);
-    state_.progress.position = percent;
+    if (!run_->over) state_.progress.position = percent;
   }
 
  private:
   State& state_;
+  std::shared_ptr<Run> run_;
 };
 
-// A download the job has abandoned may still come to its end (Wine does not
-// interrupt a call in progress when its handles are closed); it must not then
-// put its file over one that a later download wrote.
+// A download that has been cancelled or has run out of time may still come to
+// its end (Wine does not interrupt a call in progress when its handles are
+// closed); it must not then put its file over the previous list, nor over one
+// that a later download wrote.
 class GuardedPendingFile final : public core::PendingFile {
  public:
-  GuardedPendingFile(std::unique_ptr<core::PendingFile> file, std::shared_ptr<State> state)
-      : file_(std::move(file)), state_(std::move(state)) {}
+  GuardedPendingFile(std::unique_ptr<core::PendingFile> file, std::shared_ptr<State> state,
+                     std::shared_ptr<Run> run)
+      : file_(std::move(file)), state_(std::move(state)), run_(std::move(run)) {}
 
   bool Write(std::string_view bytes) override { return file_->Write(bytes); }
   bool Commit() override {
     {
       std::lock_guard lock(state_->mutex);
-      if (state_->abandoned) return false;
+      if (run_->over) return false;
     }
     return file_->Commit();
   }
@@ -81,111 +98,160 @@ class GuardedPendingFile final : public core::PendingFile {
  private:
   std::unique_ptr<core::PendingFile> file_;
   std::shared_ptr<State> state_;
+  std::shared_ptr<Run> run_;
 };
 
 class GuardedFileWriter final : public core::FileWriter {
  public:
-  GuardedFileWriter(core::FileWriter& files, std::shared_ptr<State> state)
-      : files_(files), state_(std::move(state)) {}
+  GuardedFileWriter(core::FileWriter& files, std::shared_ptr<State> state, std::shared_ptr<Run> run)
+      : files_(files), state_(std::move(state)), run_(std::move(run)) {}
 
   std::unique_ptr<core::PendingFile> Begin(std::string_view path) override {
     std::unique_ptr<core::PendingFile> file = files_.Begin(path);
     if (!file) return nullptr;
-    return std::make_unique<GuardedPendingFile>(std::move(file), state_);
+    return std::make_unique<GuardedPendingFile>(std::move(file), state_, run_);
   }
 
  private:
   core::FileWriter& files_;
   std::shared_ptr<State> state_;
+  std::shared_ptr<Run> run_;
 };
 
-// Everything the download's thread needs; it owns this and keeps the shared
-// parts alive however long the transfer takes.
-struct ThreadParams {
+// Everything the transfer's thread needs; it keeps the shared parts alive
+// however long the transfer takes, also after the watch has given up on it.
+struct TransferParams {
   std::shared_ptr<State> state;
-  std::shared_ptr<core::UrlDownloader> downloader;
+  std::shared_ptr<Run> run;
   std::shared_ptr<core::FileWriter> files;
   std::shared_ptr<core::Clock> clock;
   DownloadRequest request;
+  // Read by the watch only once the thread has ended.
+  std::shared_ptr<core::DownloadOutcome> outcome;
 };
+
+DWORD WINAPI TransferMain(void* param) {
+  std::unique_ptr<TransferParams> p(static_cast<TransferParams*>(param));
+  ProgressRelay relay(*p->state, p->run);
+  GuardedFileWriter files(*p->files, p->state, p->run);
+  *p->outcome = core::DownloadFile(*p->run->downloader, files, *p->clock, p->request.url,
+                                   p->request.path, &relay);
+  return 0;
+}
+
+// The download's first thread: starts the transfer on a second one and waits
+// for it until the deadline, then reports the end. A blocked WinInet call
+// cannot be interrupted under Wine, so the transfer is left to end by itself.
+struct WatchParams {
+  std::unique_ptr<TransferParams> transfer;
+  uint32_t deadline_ms;
+};
+
+DWORD WINAPI WatchMain(void* param) {
+  std::unique_ptr<WatchParams> p(static_cast<WatchParams*>(param));
+  std::shared_ptr<State> state = p->transfer->state;
+  std::shared_ptr<Run> run = p->transfer->run;
+  std::shared_ptr<core::DownloadOutcome> outcome = p->transfer->outcome;
+  TransferParams* transfer = p->transfer.release();
+  UniqueKernelHandle thread(CreateThread(nullptr, 0, &TransferMain, transfer, 0, nullptr));
+  core::DownloadOutcome result;
+  if (!thread) {
+    delete transfer;
+    result = {core::kDownloadNoInternet, "无法启动下载线程"};
+  } else if (WaitForSingleObject(thread.get(), p->deadline_ms) == WAIT_OBJECT_0) {
+    result = *outcome;
+  } else {
+    result = {core::kDownloadReadFailed,
+              core::Format("下载超时，已停止 (超过 %d 秒)", int(p->deadline_ms / 1000))};
+  }
+
+  HWND post_to = nullptr;
+  LPARAM report = 0;
+  {
+    std::lock_guard lock(state->mutex);
+    if (!run->over) {
+      run->over = true;
+      state->current.reset();
+      // The request as it stands now: a user start may have taken it over.
+      state->finished.push_back(FinishedDownload{state->request, result});
+      post_to = state->window;
+      report = state->request.report ? 1 : 0;
+    }
+  }
+  // Past the deadline this closes the transfer's handles (a read that Wine
+  // lets go of then returns at once); after a finished transfer, nothing.
+  run->downloader->Abort();
+  if (post_to != nullptr &&
+      !PostMessageW(post_to, WM_DOWNLOAD_DONE, WPARAM(result.result), report)) {
+    // Nobody will take it: the window is gone.
+    std::lock_guard lock(state->mutex);
+    if (!state->finished.empty()) state->finished.pop_back();
+  }
+  return 0;
+}
 
 }  // namespace
 
 DownloadJob::DownloadJob(DownloaderFactory downloaders, std::shared_ptr<core::FileWriter> files,
-                         std::shared_ptr<core::Clock> clock)
+                         std::shared_ptr<core::Clock> clock, uint32_t deadline_ms)
     : downloaders_(std::move(downloaders)),
       files_(std::move(files)),
       clock_(std::move(clock)),
+      deadline_ms_(deadline_ms),
       state_(std::make_shared<State>()) {}
 
-DownloadJob::~DownloadJob() {
-  std::shared_ptr<core::UrlDownloader> downloader;
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->abandoned = true;
-    downloader = state_->downloader;
-  }
-  if (downloader) downloader->Abort();
-}
+DownloadJob::~DownloadJob() { Cancel(); }
 
 bool DownloadJob::Start(DownloadRequest request, HWND window) {
   std::shared_ptr<core::UrlDownloader> downloader = downloaders_();
   if (!downloader) return false;
+  auto run = std::make_shared<Run>();
+  run->downloader = std::move(downloader);
   {
     std::lock_guard lock(state_->mutex);
-    if (state_->running) return false;
-    state_->running = true;
+    if (state_->current) return false;
+    state_->current = run;
     state_->window = window;
     state_->request = request;
     state_->progress = DownloadProgressState{};
     state_->progress_posted = false;
-    state_->downloader = downloader;
   }
-  auto* params = new ThreadParams{state_, downloader, files_, clock_, std::move(request)};
-  // The thread is never waited for: its handle is closed on return.
-  UniqueKernelHandle thread(CreateThread(nullptr, 0, &DownloadJob::ThreadMain, params, 0, nullptr));
+  auto transfer = std::make_unique<TransferParams>(TransferParams{
+      state_, run, files_, clock_, std::move(request), std::make_shared<core::DownloadOutcome>()});
+  auto* params = new WatchParams{std::move(transfer), deadline_ms_};
+  // The threads are never waited for: their handles are closed on return.
+  UniqueKernelHandle thread(CreateThread(nullptr, 0, &WatchMain, params, 0, nullptr));
   if (!thread) {
     delete params;
     std::lock_guard lock(state_->mutex);
-    state_->running = false;
-    state_->downloader.reset();
+    run->over = true;
+    if (state_->current == run) state_->current.reset();
     return false;
   }
   return true;
 }
 
-DWORD WINAPI DownloadJob::ThreadMain(void* param) {
-  std::unique_ptr<ThreadParams> p(static_cast<ThreadParams*>(param));
-  State& state = *p->state;
-  ProgressRelay relay(state);
-  GuardedFileWriter files(*p->files, p->state);
-  core::DownloadOutcome outcome = core::DownloadFile(*p->downloader, files, *p->clock,
-                                                     p->request.url, p->request.path, &relay);
-  HWND post_to = nullptr;
-  LPARAM report = 0;
+bool DownloadJob::Cancel() {
+  std::shared_ptr<Run> run;
   {
-    std::lock_guard lock(state.mutex);
-    state.running = false;
-    state.downloader.reset();
-    if (!state.abandoned) {
-      // The request as it stands now: a user start may have taken it over.
-      state.finished.push_back(FinishedDownload{state.request, outcome});
-      post_to = state.window;
-      report = state.request.report ? 1 : 0;
-    }
+    std::lock_guard lock(state_->mutex);
+    run = std::exchange(state_->current, nullptr);
+    if (!run) return false;
+    run->over = true;
   }
-  if (post_to != nullptr &&
-      !PostMessageW(post_to, WM_DOWNLOAD_DONE, WPARAM(outcome.result), report)) {
-    // Nobody will take it: the window is gone.
-    std::lock_guard lock(state.mutex);
-    if (!state.finished.empty()) state.finished.pop_back();
-  }
-  return 0;
+  run->downloader->Abort();
+  return true;
+}
+
+std::optional<DownloadRequest> DownloadJob::running() const {
+  std::lock_guard lock(state_->mutex);
+  if (!state_->current) return std::nullopt;
+  return state_->request;
 }
 
 bool DownloadJob::Redirect(HWND window, bool report) {
   std::lock_guard lock(state_->mutex);
-  if (!state_->running) return false;
+  if (!state_->current) return false;
   state_->window = window;
   state_->request.report = state_->request.report || report;
   state_->progress_posted = false;
@@ -194,7 +260,7 @@ bool DownloadJob::Redirect(HWND window, bool report) {
 
 bool DownloadJob::busy() const {
   std::lock_guard lock(state_->mutex);
-  return state_->running;
+  return state_->current != nullptr;
 }
 
 DownloadProgressState DownloadJob::TakeProgress() {
@@ -211,10 +277,10 @@ bool DownloadJob::TakeFinished(FinishedDownload* finished) {
   return true;
 }
 
-std::unique_ptr<DownloadJob> MakeWinInetDownloadJob() {
-  return std::make_unique<DownloadJob>(
-      [] { return std::make_unique<WinInetUrlDownloader>(); },
-      std::make_shared<core::DiskFileWriter>(), std::make_shared<WinClock>());
+std::unique_ptr<DownloadJob> MakeWinInetDownloadJob(uint32_t deadline_ms) {
+  return std::make_unique<DownloadJob>([] { return std::make_unique<WinInetUrlDownloader>(); },
+                                       std::make_shared<WinFileWriter>(),
+                                       std::make_shared<WinClock>(), deadline_ms);
 }
 
 namespace {

@@ -1,23 +1,26 @@
 // DownloadJob: the list download on a thread of its own, so that the program
-// stays responsive while a list arrives. One download at a time: a start while
-// one runs is refused. The thread posts its progress and its end to a window;
-// the UI thread reads them from the job. The program's owner holds one job for
-// the process. Every method is for the UI thread; the job's thread touches only
-// the job's shared state and posts messages.
+// stays responsive while a list arrives, under an overall deadline kept by a
+// second thread that waits for the first. One download at a time: a start while
+// one runs is refused; a cancelled or timed-out one frees the job at once. The
+// threads post progress and the end to a window; the UI thread reads them from
+// the job. The list downloads own one job for the process. Every method is for
+// the UI thread; the threads touch only the job's shared state and post.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "win/platform/app_messages.h"
 #include "core/base/clock.h"
 #include "core/download/download_file.h"
 #include "core/download/file_writer.h"
 #include "core/download/url_downloader.h"
+#include "win/platform/app_messages.h"
 
 namespace win {
 
@@ -53,11 +56,11 @@ class DownloadJob {
   using DownloaderFactory = std::function<std::unique_ptr<core::UrlDownloader>()>;
 
   // `files` and `clock` must be safe on any thread; the job and its threads
-  // keep them alive.
+  // keep them alive. A download still running `deadline_ms` after its start
+  // is aborted and ends as kDownloadReadFailed.
   DownloadJob(DownloaderFactory downloaders, std::shared_ptr<core::FileWriter> files,
-              std::shared_ptr<core::Clock> clock);
-  // Abandons a running download without waiting for it: it is aborted, posts
-  // nothing more and never replaces the file.
+              std::shared_ptr<core::Clock> clock, uint32_t deadline_ms = core::kDownloadDeadlineMs);
+  // Abandons a running download without waiting for it (see Cancel).
   ~DownloadJob();
   DownloadJob(const DownloadJob&) = delete;
   DownloadJob& operator=(const DownloadJob&) = delete;
@@ -65,11 +68,16 @@ class DownloadJob {
   // Starts `request`, posting its progress and its end to `window`. False, with
   // nothing changed, while a download runs or when no thread can be started.
   bool Start(DownloadRequest request, HWND window);
+  // Abandons the running download without waiting for it: it is aborted,
+  // posts nothing more and never replaces the file, and the job is free for
+  // the next start at once. False when none runs.
+  bool Cancel();
+  // The running download's request; nullopt when none runs.
+  std::optional<DownloadRequest> running() const;
   // While a download runs: its progress and end go to `window` from now on,
-  // and when `report` it is reported to the user (a user start that finds an
-  // automatic download running takes that one over). False when none runs.
+  // and when `report` it is reported to the user. False when none runs.
   bool Redirect(HWND window, bool report);
-  // From Start until the thread has posted WM_DOWNLOAD_DONE.
+  // From Start until WM_DOWNLOAD_DONE was posted or the download cancelled.
   bool busy() const;
 
   // The latest progress of the running or the last download. Taking it lets
@@ -82,16 +90,16 @@ class DownloadJob {
   class State;
 
  private:
-  static DWORD WINAPI ThreadMain(void* param);
-
   DownloaderFactory downloaders_;
   std::shared_ptr<core::FileWriter> files_;
   std::shared_ptr<core::Clock> clock_;
+  uint32_t deadline_ms_;
   std::shared_ptr<State> state_;
 };
 
-// The real parts: WinInetUrlDownloader, DiskFileWriter and WinClock.
-std::unique_ptr<DownloadJob> MakeWinInetDownloadJob();
+// The real parts: WinInetUrlDownloader, WinFileWriter and WinClock.
+std::unique_ptr<DownloadJob> MakeWinInetDownloadJob(
+    uint32_t deadline_ms = core::kDownloadDeadlineMs);
 
 // Where "Download.txt" goes: the program's folder when a file can be created
 // there, else "Relaymoth" in the user's local application-data folder, which

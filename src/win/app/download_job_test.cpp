@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <fstream>
 #include <string>
 
 #include "win/testing/download_testing.h"
@@ -54,9 +55,9 @@ TEST(DownloadJobTest, RunsOnItsThreadAndPostsProgressAndTheEnd) {
 }
 
 // A server that never ends its answer keeps the one download running: a second
-// start is refused, and when the job goes away the transfer is abandoned: its
-// partial file is removed, nothing is put in place and nothing is posted.
-TEST(DownloadJobTest, OneDownloadAtATimeAndAnAbandonedOneLeavesNothing) {
+// start is refused until the user cancels it; the cancelled one posts nothing,
+// leaves no file, and the next download runs at once to the same file.
+TEST(DownloadJobTest, OneDownloadAtATimeUntilCancelled) {
   REQUIRE_TEST_PORTS("TRICKLE", "WEB");
   ScratchFolder folder("job-busy");
   std::string path = folder.File("Download.txt");
@@ -65,13 +66,46 @@ TEST(DownloadJobTest, OneDownloadAtATimeAndAnAbandonedOneLeavesNothing) {
   ASSERT_TRUE(job->Start({TestUrl("TRICKLE", "/endless"), path, false}, recorder.hwnd()));
   ASSERT_TRUE(PumpUntil([&] { return recorder.progress_posts > 0; }));
   EXPECT_TRUE(job->busy());
+  ASSERT_TRUE(job->running());
+  EXPECT_EQ(job->running()->url, TestUrl("TRICKLE", "/endless"));
   EXPECT_FALSE(job->Start({TestUrl("WEB", "/dl/list.txt"), path, true}, recorder.hwnd()));
-  EXPECT_TRUE(FileExists(path + ".part"));
 
-  job.reset();
-  EXPECT_TRUE(PumpUntil([&] { return !FileExists(path + ".part"); }));
-  EXPECT_FALSE(FileExists(path));
-  EXPECT_TRUE(recorder.ends.empty());
+  EXPECT_TRUE(job->Cancel());
+  EXPECT_FALSE(job->busy());
+  EXPECT_FALSE(job->running());
+  ASSERT_TRUE(job->Start({TestUrl("WEB", "/dl/list.txt"), path, true}, recorder.hwnd()));
+  ASSERT_TRUE(PumpUntil([&] { return !recorder.ends.empty(); }));
+  ASSERT_EQ(recorder.ends.size(), 1u);
+  EXPECT_EQ(int(recorder.ends[0].result), core::kDownloadOk);
+  EXPECT_EQ(ReadWholeFile(path), kServedList);
+  // The cancelled transfer lets go of its file at its next byte.
+  EXPECT_TRUE(PumpUntil([&] { return folder.Count() == 1; }));
+  EXPECT_EQ(recorder.ends.size(), 1u);
+  EXPECT_FALSE(job->Cancel());
+}
+
+// A server that accepts and never answers: WinInet waits for ever under Wine,
+// and the deadline ends the download, frees the job and keeps the old list.
+TEST(DownloadJobTest, TheDeadlineEndsADownloadThatNeverAnswers) {
+  REQUIRE_TEST_PORTS("SILENT", "WEB");
+  ScratchFolder folder("job-deadline");
+  std::string path = folder.File("Download.txt");
+  std::ofstream(core::PathFromUtf8(path), std::ios::binary) << "1.1.1.1:80\r\n";
+  DownloadRecorder recorder;
+  auto job = MakeWinInetDownloadJob(1000);
+  ASSERT_TRUE(job->Start({TestUrl("SILENT", "/dl/list.txt"), path, true}, recorder.hwnd()));
+  ASSERT_TRUE(PumpUntil([&] { return !recorder.ends.empty(); }));
+  EXPECT_EQ(int(recorder.ends[0].result), core::kDownloadReadFailed);
+  FinishedDownload finished;
+  ASSERT_TRUE(job->TakeFinished(&finished));
+  EXPECT_FALSE(finished.outcome.reason.empty());
+  EXPECT_FALSE(job->busy());
+  EXPECT_EQ(ReadWholeFile(path), "1.1.1.1:80\r\n");
+
+  ASSERT_TRUE(job->Start({TestUrl("WEB", "/dl/list.txt"), path, true}, recorder.hwnd()));
+  ASSERT_TRUE(PumpUntil([&] { return recorder.ends.size() == 2; }));
+  EXPECT_EQ(int(recorder.ends[1].result), core::kDownloadOk);
+  EXPECT_EQ(ReadWholeFile(path), kServedList);
 }
 
 TEST(DownloadTargetPathTest, ProgramFolderWhenWritableElseLocalAppData) {

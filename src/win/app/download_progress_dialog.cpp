@@ -1,12 +1,14 @@
 #include "win/app/download_progress_dialog.h"
 
+#include <optional>
 #include <utility>
 
+#include "core/base/text.h"
 #include "win/platform/resources.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
-#include "win/ui/work_area.h"
 #include "win/skin/skinned_dialog.h"
+#include "win/ui/work_area.h"
 
 namespace win {
 
@@ -17,7 +19,18 @@ bool DownloadProgressDialog::Create(HWND owner, DownloadDoneHandler* done) {
 
 bool DownloadProgressDialog::StartVisible(std::string url, std::string path) {
   if (hwnd() == nullptr) return false;
-  bool took_over = job_.Redirect(hwnd(), true);
+  // The list the user asked for, fetched now: a running automatic download
+  // (possibly of another list, or stuck on a server that does not answer)
+  // makes way, as does the user's own one of another URL; his own one of the
+  // same URL goes on and is shown.
+  bool took_over = false;
+  if (std::optional<DownloadRequest> running = job_.running()) {
+    if (running->report && core::Trim(running->url) == core::Trim(url)) {
+      took_over = job_.Redirect(hwnd(), true);
+    } else {
+      job_.Cancel();
+    }
+  }
   if (!took_over &&
       !job_.Start(DownloadRequest{std::move(url), std::move(path), true}, hwnd())) {
     return false;
@@ -59,10 +72,11 @@ INT_PTR DownloadProgressDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lp
       OnDone(wparam, lparam);
       return TRUE;
     case WM_COMMAND:
-      // Escape and Enter: there is nothing to cancel or confirm; the window
-      // goes away by itself when the download ends.
+      // Escape; Enter has nothing to confirm.
+      if (LOWORD(wparam) == IDCANCEL) OnCancel();
       return TRUE;
-    case WM_CLOSE:
+    case WM_CLOSE:  // the caption's close box
+      OnCancel();
       return TRUE;
     default:
       return FALSE;
@@ -77,6 +91,13 @@ void DownloadProgressDialog::OnProgress() {
   DownloadProgressState progress = job_.TakeProgress();
   if (progress.text.empty()) return;
   SetStatus(Utf8ToWide(progress.text));
+}
+
+void DownloadProgressDialog::OnCancel() {
+  if (!IsWindowVisible(hwnd())) return;
+  // The user ended it: nothing is imported and nothing is said.
+  job_.Cancel();
+  ShowWindow(hwnd(), SW_HIDE);
 }
 
 void DownloadProgressDialog::OnDone(WPARAM result, LPARAM report) {

@@ -1,6 +1,7 @@
 // The download progress window (IDD_DOWNLOAD_PROGRESS, "正在从指定站点下载ip列表(请耐心等待)"): a
 // modeless dialog without buttons that shows the running download's progress
-// texts. Shown for a download the user starts, kept hidden for automatic ones.
+// texts; Escape and its close box cancel the download. Shown for a download
+// the user starts, kept hidden for automatic ones.
 // It is the job's window: it hides itself when the download ends and then hands
 // the end to the handler (the list downloads). Owned by the main dialog,
 // created hidden; the job belongs to the list downloads. UI thread only.
@@ -27,9 +28,9 @@ class DownloadProgressDialog final : public DialogBase {
 
   // A download the user asked for: centres the window over its owner, shows it
   // with "正在连接服务器..." and starts `url` into `path`, reported to the user.
-  // When a download is already running, the window shows that one instead and
-  // it becomes reported. False (and the window stays hidden) when nothing
-  // could be started.
+  // A running automatic download is cancelled first, and so is a user's one
+  // of another URL; the user's own one of the same URL is shown instead. False
+  // (and the window stays hidden) when nothing could be started.
   bool StartVisible(std::string url, std::string path);
   // An automatic download: starts it without showing the window and without
   // reporting to the user. False, starting nothing, while a download runs.
@@ -42,6 +43,9 @@ class DownloadProgressDialog final : public DialogBase {
   void ShowCentred();
   void SetStatus(const std::wstring& text);
   void OnProgress();
+  // Escape or the close box while the window shows a download: cancels it
+  // silently and hides.
+  void OnCancel();
   void OnDone(WPARAM result, LPARAM report);
 
   DownloadJob& job_;

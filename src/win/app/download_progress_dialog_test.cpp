@@ -70,27 +70,85 @@ TEST_F(DownloadProgressDialogTest, AutomaticDownloadNeverShowsTheWindow) {
   EXPECT_EQ(recorder_.ends[0].report, 0);
 }
 
-// The slow server answers after a moment: the user's start finds the automatic
-// download running, shows it and has it reported instead of starting another.
-TEST_F(DownloadProgressDialogTest, UserStartTakesOverARunningAutomaticDownload) {
+// The slow server answers after a moment, so the user's start finds the first
+// download running. An automatic one, of his list or another, makes way for
+// his; his own one of the same list goes on and is shown.
+TEST_F(DownloadProgressDialogTest, UserStartFetchesHisListAndTakesOverOnlyHisOwn) {
   REQUIRE_TEST_PORTS("SLOW", "WEB");
-  const std::string automatic = folder_.File("Download.txt");
-  ASSERT_TRUE(dialog_->ArmHidden(TestUrl("SLOW", "/dl/list.txt"), automatic));
-  EXPECT_FALSE(dialog_->ArmHidden(TestUrl("WEB", "/dl/list.txt"), folder_.File("other.txt")));
-  ASSERT_TRUE(dialog_->StartVisible(TestUrl("WEB", "/dl/list.txt"), folder_.File("user.txt")));
-  EXPECT_TRUE(Visible());
-  ASSERT_TRUE(PumpUntil([&] { return !recorder_.ends.empty(); }));
+  struct Case {
+    const char* name;
+    bool first_automatic;
+    std::string user_url;
+    bool taken_over;
+  };
+  const Case cases[] = {
+      {"automatic, same list", true, TestUrl("SLOW", "/dl/list.txt"), false},
+      {"automatic, another list", true, TestUrl("WEB", "/dl/list.txt"), false},
+      {"the user's own, same list", false, TestUrl("SLOW", "/dl/list.txt"), true},
+  };
+  for (const Case& c : cases) {
+    ScratchFolder folder("progress-user");
+    const std::string first = folder.File("first.txt");
+    const std::string user = folder.File("user.txt");
+    recorder_.ends.clear();
+    const std::string first_url = TestUrl("SLOW", "/dl/list.txt");
+    ASSERT_TRUE(c.first_automatic ? dialog_->ArmHidden(first_url, first)
+                                  : dialog_->StartVisible(first_url, first))
+        << c.name;
+    EXPECT_FALSE(dialog_->ArmHidden(TestUrl("WEB", "/dl/list.txt"), folder.File("other.txt")))
+        << c.name;
+    ASSERT_TRUE(dialog_->StartVisible(c.user_url, user)) << c.name;
+    EXPECT_TRUE(Visible()) << c.name;
+    ASSERT_TRUE(PumpUntil([&] { return !recorder_.ends.empty(); })) << c.name;
 
-  ASSERT_EQ(recorder_.ends.size(), 1u);
+    ASSERT_EQ(recorder_.ends.size(), 1u) << c.name;
+    EXPECT_EQ(recorder_.ends[0].result, WPARAM(core::kDownloadOk)) << c.name;
+    EXPECT_EQ(recorder_.ends[0].report, 1) << c.name;
+    EXPECT_FALSE(Visible()) << c.name;
+    FinishedDownload finished;
+    ASSERT_TRUE(job_->TakeFinished(&finished)) << c.name;
+    EXPECT_EQ(finished.request.path, c.taken_over ? first : user) << c.name;
+    EXPECT_EQ(finished.request.url, c.user_url) << c.name;
+    EXPECT_TRUE(finished.request.report) << c.name;
+    EXPECT_EQ(FileExists(user), !c.taken_over) << c.name;
+    // A cancelled download never reports nor writes.
+    PumpFor(1000);
+    EXPECT_EQ(recorder_.ends.size(), 1u) << c.name;
+    EXPECT_EQ(FileExists(first), c.taken_over) << c.name;
+    EXPECT_FALSE(FileExists(folder.File("other.txt"))) << c.name;
+  }
+}
+
+// Escape and the caption's close box while a list trickles in: the download
+// stops, the window goes, nothing is reported and nothing written; the next
+// start runs at once.
+TEST_F(DownloadProgressDialogTest, EscapeAndTheCloseBoxCancelSilently) {
+  REQUIRE_TEST_PORTS("TRICKLE", "WEB");
+  struct Case {
+    const char* name;
+    UINT msg;
+    WPARAM wparam;
+  };
+  const Case cases[] = {
+      {"escape", WM_COMMAND, IDCANCEL},
+      {"close box", WM_CLOSE, 0},
+  };
+  for (const Case& c : cases) {
+    ScratchFolder folder("progress-cancel");
+    const std::string path = folder.File("Download.txt");
+    recorder_.ends.clear();
+    ASSERT_TRUE(dialog_->StartVisible(TestUrl("TRICKLE", "/endless"), path)) << c.name;
+    ASSERT_TRUE(PumpUntil([&] { return Label() != "正在连接服务器..."; })) << c.name;
+    SendMessageW(dialog_->hwnd(), c.msg, c.wparam, 0);
+    EXPECT_FALSE(Visible()) << c.name;
+    EXPECT_FALSE(job_->busy()) << c.name;
+    PumpFor(1500);
+    EXPECT_TRUE(recorder_.ends.empty()) << c.name;
+    EXPECT_EQ(folder.Count(), 0u) << c.name;
+  }
+  ASSERT_TRUE(dialog_->StartVisible(TestUrl("WEB", "/dl/list.txt"), folder_.File("Download.txt")));
+  ASSERT_TRUE(PumpUntil([&] { return !recorder_.ends.empty(); }));
   EXPECT_EQ(recorder_.ends[0].result, WPARAM(core::kDownloadOk));
-  EXPECT_EQ(recorder_.ends[0].report, 1);
-  EXPECT_FALSE(Visible());
-  FinishedDownload finished;
-  ASSERT_TRUE(job_->TakeFinished(&finished));
-  EXPECT_EQ(finished.request.path, automatic);
-  EXPECT_TRUE(finished.request.report);
-  EXPECT_FALSE(FileExists(folder_.File("user.txt")));
-  EXPECT_FALSE(FileExists(folder_.File("other.txt")));
 }
 
 }  // namespace

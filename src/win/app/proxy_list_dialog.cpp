@@ -201,9 +201,11 @@ void ProxyListDialog::OnCommand(int id) {
       OnToggleAutoSwitch();
       break;
     case IDC_DOWNLOAD_LIST:
-      // The built-in full list, not the configured one; shown and reported.
-      download_progress_dialog_.StartVisible(std::string(core::kFullListUrl),
-                                             services_.downloads().path());
+      // The list URL the user configured (else the built-in full list); shown
+      // and reported.
+      download_progress_dialog_.StartVisible(
+          std::string(core::ButtonDownloadUrl(services_.downloads().settings())),
+          services_.downloads().path());
       break;
     case IDC_DOWNLOAD_SETTINGS:
       if (download_settings_dialog_.hwnd() != nullptr) download_settings_dialog_.ShowCentred();

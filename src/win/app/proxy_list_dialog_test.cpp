@@ -11,6 +11,7 @@
 #include "win/res/resource.h"
 #include "win/testing/app_fixture.h"
 #include "win/testing/dialog_driver.h"
+#include "win/testing/test_servers.h"
 
 namespace win {
 namespace {
@@ -436,6 +437,17 @@ TEST_F(ProxyListDialogTest, ReturnHidesTheDialog) {
   Click(IDOK);
   EXPECT_FALSE(IsWindowVisible(dlg_));
   EXPECT_TRUE(IsWindow(dlg_));
+}
+
+// "<< 下载IP数据列表" fetches the list URL set in "下载参数设置..." (here the
+// local web server's list) and imports it.
+TEST_F(ProxyListDialogTest, TheDownloadButtonFetchesTheConfiguredList) {
+  REQUIRE_TEST_PORTS("WEB");
+  app_->downloads().settings().url = TestUrl("WEB", "/dl/list.txt");
+  Click(IDC_DOWNLOAD_LIST);
+  ASSERT_TRUE(PumpUntil([&] { return !prompt_.shown.empty(); }));
+  ASSERT_EQ(list().size(), 3u) << prompt_.shown[0].text;
+  EXPECT_EQ(list().RowHostPort(0), "10.0.0.1:8080");
 }
 
 }  // namespace

@@ -112,9 +112,12 @@ bool Fetch(const FetchJob& job, std::string* body) {
   if (!connect) return false;
   SetTimeouts(connect.get(), job.deadline_ms);
   // Never from the cache and never over a connection kept from an earlier
-  // proxy: the answer must describe the settings in force now.
+  // proxy: the answer must describe the settings in force now. The proxy may
+  // be hostile: its cookies stay out of the user's jar, its challenges are
+  // not answered, and a redirect is a failed check (its status), not a page.
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH;
+                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH |
+                INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   UniqueInternet request(
       HttpOpenRequestW(connect.get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <wininet.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include "core/proxylist/proxy_list.h"
 #include "win/platform/registry.h"
 #include "win/platform/system_proxy.h"
+#include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
 #include "win/testing/test_servers.h"
 
@@ -132,6 +134,38 @@ TEST_F(ExitFetcherTest, FailuresComeBackAsFailures) {
     ASSERT_EQ(r.size(), 1u) << c.name << ": no report";
     EXPECT_FALSE(r[0].ok) << c.name;
     EXPECT_EQ(r[0].body, "") << c.name;
+  }
+}
+
+// Hostile proxies in the system setting: a cookie for the echo page stays out
+// of the user's jar; a redirect (to the echo page itself) and a log-in
+// challenge fail the check.
+TEST_F(ExitFetcherTest, HostileProxiesLeaveNoCookieAndRedirectsFail) {
+  REQUIRE_TEST_PORTS("WEB", "COOKIE", "REDIRECT", "CHALLENGE");
+  const std::string web = "http://127.0.0.1:" + TestPort("WEB");
+  struct Case {
+    const char* proxy;
+    std::string page;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"COOKIE", EchoPage(), true},
+      {"REDIRECT", web + "/moved/ip", false},
+      {"CHALLENGE", web + "/auth407/ip", false},
+      {"CHALLENGE", web + "/auth401/ip", false},
+  };
+  for (const Case& c : cases) {
+    UseSystemProxy(ProxyAt(c.proxy));
+    WinInetExitFetcher fetcher(window_, 5000);
+    fetcher.StartFetch(1, c.page, core::ExitRoute::kSystem);
+    std::vector<ExitFetchResult> r = Collect(fetcher, 1);
+    ASSERT_EQ(r.size(), 1u) << c.page;
+    EXPECT_EQ(r[0].ok, c.ok) << c.page << ": " << r[0].body;
+  }
+  wchar_t jar[4096] = {};
+  DWORD size = ARRAYSIZE(jar);
+  if (InternetGetCookieW(Utf8ToWide(EchoPage()).c_str(), nullptr, jar, &size)) {
+    EXPECT_EQ(std::wstring(jar).find(L"relaymoth_jar"), std::wstring::npos);
   }
 }
 

@@ -76,8 +76,16 @@ class WinInetHttpRequest final : public core::HttpRequest {
     if (!HttpSendRequestW(request_.get(), nullptr, 0, nullptr, 0)) {
       return core::TransferResult::kFailed;
     }
-    // The HTTP status is not looked at: an error page from the proxy is a page
-    // like any other, and only its text decides.
+    // An error page from the proxy is a page like any other, and only its text
+    // decides. A redirect is not the site's page, whatever its body says: it
+    // counts as a page without the verify string (redirects are not followed).
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                       &size, nullptr) &&
+        status >= 300 && status <= 399) {
+      return core::TransferResult::kComplete;
+    }
     std::array<char, kReadPiece> buffer;
     for (;;) {
       // Abort cannot interrupt a read in progress under Wine; checking between
@@ -178,9 +186,12 @@ std::unique_ptr<core::HttpRequest> WinInetSiteFetcher::OpenHttp(const core::Site
   std::wstring path = Utf8ToWide(request.path);
   const wchar_t* accept[] = {L"*/*", nullptr};
   // INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE: a page answered from
-  // the cache would verify a proxy that was never asked.
-  DWORD flags =
-      INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  // the cache would verify a proxy that was never asked. The proxy under test
+  // may be hostile: what it answers must not reach the user's cookies (the
+  // browser shares them), answer a log-in challenge or lead elsewhere.
+  DWORD flags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_RELOAD |
+                INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH |
+                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_UI;
   // https: through the proxy's tunnel, with the site's certificate checked (no
   // flag that ignores a bad one), so a proxy cannot answer in the site's place.
   if (request.secure) flags |= INTERNET_FLAG_SECURE;

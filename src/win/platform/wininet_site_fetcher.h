@@ -1,8 +1,8 @@
 // WinInetSiteFetcher: the verify workers' SiteFetcher on WinInet. Every site test
 // gets a fresh session with the verify user agent, the proxy given explicitly
-// (INTERNET_OPEN_TYPE_PROXY) and the verify time-outs. One fetcher belongs to one
-// worker thread; Abort may be called from any thread (the UI thread abandoning the
-// worker) and never blocks on the worker.
+// (INTERNET_OPEN_TYPE_PROXY) and the verify time-outs; no cookies, log-ins or
+// redirects. One fetcher belongs to one worker thread; Abort may be called from
+// any thread (the UI thread abandoning the worker) and never blocks on it.
 #pragma once
 
 #include <memory>

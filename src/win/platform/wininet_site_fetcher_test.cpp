@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <wininet.h>
 
 #include <cstdlib>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "core/verify/verify_run.h"
+#include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
 #include "win/testing/test_servers.h"
 
@@ -204,6 +206,43 @@ TEST(WinInetSiteFetcherTest, AnAbortedRequestIsNeverSentOnAHandleAnotherWorkerGo
   }),
             core::TransferResult::kComplete);
   EXPECT_NE(mine.find(kVerifyText), std::string::npos);
+}
+
+// The cookies WinInet keeps for `url`; the browser sees the same jar.
+std::string CookiesFor(const std::string& url) {
+  wchar_t text[4096] = {};
+  DWORD size = ARRAYSIZE(text);
+  if (!InternetGetCookieW(Utf8ToWide(url).c_str(), nullptr, text, &size)) return "";
+  return WideToUtf8(text);
+}
+
+// What a hostile proxy may answer: a cookie for the site (the page is right),
+// a redirect whose own body carries the verify string, and log-in challenges
+// that let the proxy's page through once answered (the site URL gives a user
+// and password).
+TEST(WinInetSiteFetcherTest, HostileAnswersAreNotTakenUp) {
+  REQUIRE_TEST_PORTS("COOKIE", "REDIRECT", "CHALLENGE", "DEAD");
+  const std::string site = "127.0.0.1:" + TestPort("DEAD");
+  struct Case {
+    const char* name;
+    const char* proxy;
+    std::string url;
+    int status;
+  };
+  const Case cases[] = {
+      {"cookie", "COOKIE", "http://" + site + "/verify.html", core::kSiteUsable},
+      {"redirect", "REDIRECT", "http://" + site + "/moved/verify.html", core::kSiteNoMatch},
+      {"401", "CHALLENGE", "http://relay:moth@" + site + "/auth401/verify.html",
+       core::kSiteNoMatch},
+      {"407", "CHALLENGE", "http://relay:moth@" + site + "/auth407/verify.html",
+       core::kSiteNoMatch},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RunThrough("127.0.0.1:" + TestPort(c.proxy), {{c.url, kVerifyText}}),
+              std::vector<int>{c.status})
+        << c.name;
+  }
+  EXPECT_EQ(CookiesFor("http://" + site + "/verify.html").find("relaymoth_jar"), std::string::npos);
 }
 
 }  // namespace

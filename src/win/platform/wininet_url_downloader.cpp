@@ -86,7 +86,12 @@ class WinInetUrlResponse final : public core::UrlResponse {
     if (handles_->aborted()) return {false, 0};
     DWORD want = DWORD(std::min<size_t>({available, capacity, size_t(MAXDWORD)}));
     DWORD got = 0;
-    if (!InternetReadFile(request_.get(), buffer, want, &got)) return {false, 0};
+    // A failed read is how WinInet tells of a body that ended before its end
+    // (a connection cut inside a chunk, or before the last one); so is nothing
+    // at all where data was announced. Under Wine neither happens: a chunked
+    // body cut short ends like a whole one, and only a Content-Length (which
+    // the download compares) shows it.
+    if (!InternetReadFile(request_.get(), buffer, want, &got) || got == 0) return {false, 0};
     return {true, size_t(got)};
   }
 

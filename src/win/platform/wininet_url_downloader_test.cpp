@@ -1,7 +1,8 @@
 // WinInetUrlDownloader against the local servers that scripts/verify-servers.sh
 // starts before the Windows tests (ports in RELAYMOTH_TEST_*_PORT): the web
-// server's /dl/ files, its 404, the FTP server's list.txt, a port where nothing
-// listens and a server that trickles one byte a second for ever.
+// server's /dl/ files (whole, in chunks, and cut short), its 404, the FTP
+// server's list.txt, a port where nothing listens and a server that trickles
+// one byte a second for ever.
 #include "win/platform/wininet_url_downloader.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -16,8 +18,9 @@
 #include <vector>
 
 #include "core/download/download_file.h"
-#include "win/platform/win_clock.h"
 #include "win/platform/wide_text.h"
+#include "win/platform/win_clock.h"
+#include "win/platform/win_file_writer.h"
 #include "win/testing/download_testing.h"
 
 namespace win {
@@ -153,30 +156,58 @@ TEST(WinInetUrlDownloaderTest, AbortEndsAReadFromAnotherThread) {
   EXPECT_EQ(failure, core::SessionFailure::kNoInternet);
 }
 
-// The whole download procedure over WinInet and the disk, as the program runs it.
-TEST(WinInetUrlDownloaderTest, DownloadFileWritesTheList) {
+// The whole download procedure over WinInet and the disk, as the program runs
+// it: a list whole (with a length, in chunks) replaces the previous one; a
+// body cut short of its length or of its last chunk is a failed download that
+// leaves the previous list and no temporary file.
+TEST(WinInetUrlDownloaderTest, DownloadFileTakesOnlyAWholeList) {
   REQUIRE_TEST_PORTS("WEB");
-  ScratchFolder folder("download-file");
-  std::string path = folder.File("Download.txt");
+  struct Case {
+    const char* path;
+    int result;
+    bool chunked_cut;
+  };
+  const Case cases[] = {
+      {"/dl/list.txt", core::kDownloadOk, false},
+      {"/dl/chunked.txt", core::kDownloadOk, false},
+      {"/dl/cut-length.txt", core::kDownloadReadFailed, false},
+      {"/dl/cut-chunked.txt", core::kDownloadReadFailed, true},
+      {"/dl/cut-in-chunk.txt", core::kDownloadReadFailed, true},
+  };
+  // Wine's WinInet reads a chunked body cut short (between chunks or inside
+  // one) as a whole one: a clean end, no error. Only Windows itself shows
+  // those two.
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const bool under_wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  for (const Case& c : cases) {
+    if (c.chunked_cut && under_wine) continue;
+    ScratchFolder folder("download-file");
+    std::string path = folder.File("Download.txt");
+    std::ofstream(core::PathFromUtf8(path), std::ios::binary) << "1.1.1.1:80\r\n";
 
-  struct Texts final : core::DownloadProgress {
-    std::vector<std::string> texts;
-    std::vector<int> positions;
-    void OnText(std::string_view text) override { texts.emplace_back(text); }
-    void OnPosition(int percent) override { positions.push_back(percent); }
-  } progress;
-  WinInetUrlDownloader downloader;
-  core::DiskFileWriter files;
-  WinClock clock;
-  core::DownloadOutcome outcome =
-      core::DownloadFile(downloader, files, clock, Web("/dl/list.txt"), path, &progress);
+    struct Texts final : core::DownloadProgress {
+      std::vector<std::string> texts;
+      std::vector<int> positions;
+      void OnText(std::string_view text) override { texts.emplace_back(text); }
+      void OnPosition(int percent) override { positions.push_back(percent); }
+    } progress;
+    WinInetUrlDownloader downloader;
+    WinFileWriter files;
+    WinClock clock;
+    core::DownloadOutcome outcome =
+        core::DownloadFile(downloader, files, clock, Web(c.path), path, &progress);
 
-  EXPECT_EQ(outcome.result, core::kDownloadOk) << outcome.reason;
-  EXPECT_EQ(ReadWholeFile(path), kServedList);
-  EXPECT_FALSE(FileExists(path + ".part"));
-  ASSERT_FALSE(progress.texts.empty());
-  EXPECT_EQ(progress.texts.back().substr(0, 12), "0 KB / 0 KB ") << progress.texts.back();
-  EXPECT_EQ(progress.positions.back(), 100);
+    EXPECT_EQ(outcome.result, c.result) << c.path << ": " << outcome.reason;
+    EXPECT_EQ(ReadWholeFile(path), c.result == core::kDownloadOk ? kServedList : "1.1.1.1:80\r\n")
+        << c.path;
+    EXPECT_EQ(folder.Count(), 1u) << c.path << ": a temporary file is left";
+    if (c.result != core::kDownloadOk) continue;
+    ASSERT_FALSE(progress.texts.empty()) << c.path;
+    EXPECT_EQ(progress.texts.back().substr(0, 12), "0 KB / 0 KB ") << progress.texts.back();
+    if (!progress.positions.empty()) {
+      EXPECT_EQ(progress.positions.back(), 100) << c.path;
+    }
+  }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "core/download/download_file.h"
 #include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
+#include "win/platform/win_file_writer.h"
 #include "win/platform/wininet_url_downloader.h"
 
 namespace {
@@ -43,7 +44,7 @@ int wmain(int argc, wchar_t** argv) {
   int failures = 0;
   for (int i = 0; i < runs; ++i) {
     win::WinInetUrlDownloader downloader;
-    core::DiskFileWriter files;
+    win::WinFileWriter files;
     win::WinClock clock;
     double start = win::PreciseMs();
     CountingProgress progress;

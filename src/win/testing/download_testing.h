@@ -91,6 +91,12 @@ class ScratchFolder {
   }
   const std::string& path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "\\" + name; }
+  // Files and folders in it now.
+  size_t Count() const {
+    std::error_code ec;
+    std::filesystem::directory_iterator dir(core::PathFromUtf8(path_), ec);
+    return ec ? 0 : size_t(std::distance(dir, std::filesystem::directory_iterator()));
+  }
 
  private:
   std::string path_;
