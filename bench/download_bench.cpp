@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "core/base/file_path.h"
@@ -68,13 +69,54 @@ std::string ListBody(size_t bytes) {
   return body;
 }
 
+// Files on disk as the program writes them: a temporary file beside the target,
+// renamed into place on commit.
+class BenchFileWriter final : public core::FileWriter {
+ public:
+  std::unique_ptr<core::PendingFile> Begin(std::string_view path) override {
+    class Pending final : public core::PendingFile {
+     public:
+      explicit Pending(fs::path target)
+          : target_(std::move(target)), temp_(target_.string() + ".part"),
+            out_(temp_, std::ios::binary | std::ios::trunc) {}
+      ~Pending() override {
+        if (!done_) {
+          out_.close();
+          std::error_code ec;
+          fs::remove(temp_, ec);
+        }
+      }
+      bool Write(std::string_view bytes) override {
+        out_.write(bytes.data(), std::streamsize(bytes.size()));
+        return bool(out_);
+      }
+      bool Commit() override {
+        out_.flush();
+        out_.close();
+        std::error_code ec;
+        fs::rename(temp_, target_, ec);
+        done_ = !ec;
+        return done_;
+      }
+
+     private:
+      fs::path target_;
+      fs::path temp_;
+      std::ofstream out_;
+      bool done_ = false;
+    };
+    auto pending = std::make_unique<Pending>(core::PathFromUtf8(path));
+    return pending;
+  }
+};
+
 void BM_FetchUrlToFile10MB(benchmark::State& state) {
   const std::string body = ListBody(10u << 20);
   const fs::path dir = fs::temp_directory_path() / "relaymoth_download_bench";
   fs::create_directories(dir);
   const std::string path = core::PathToUtf8(dir / "Download.txt");
   MemorySession session(body);
-  core::DiskFileWriter files;
+  BenchFileWriter files;
   SteadyClock clock;
   CountingProgress progress;
   for (auto _ : state) {
