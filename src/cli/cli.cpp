@@ -7,7 +7,7 @@
 #include "core/base/codepage.h"
 #include "core/base/file_path.h"
 #include "core/base/text.h"
-#include "core/proxylist/ip_location.h"
+#include "core/proxylist/location_source.h"
 #include "core/proxylist/line_reader.h"
 #include "core/proxylist/list_file.h"
 #include "core/proxylist/proxy_line.h"
@@ -59,9 +59,23 @@ int Parse(std::istream& in, std::ostream& out, const core::AnsiCodec& codec) {
   return 0;
 }
 
+// The location database named by --db: an IPDB file by its ".ipdb" name,
+// anything else read as "wry.dll"; without --db the program's own.
+core::LocationSource LocationsFor(const std::string& db, const CliEnv& env) {
+  if (db.empty()) {
+    return core::LocationSource(core::PathFromUtf8(env.default_ipdb),
+                                core::PathFromUtf8(env.default_db));
+  }
+  std::string_view name = db;
+  if (name.size() >= 5 && core::EqualsIgnoreAsciiCase(name.substr(name.size() - 5), ".ipdb")) {
+    return core::LocationSource(core::PathFromUtf8(db), {});
+  }
+  return core::LocationSource({}, core::PathFromUtf8(db));
+}
+
 int Locate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const CliEnv& env) {
-  std::string db = env.default_db;
+  std::string db;
   std::vector<std::string> addresses;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--db") {
@@ -74,22 +88,27 @@ int Locate(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
   }
   if (addresses.empty()) return Usage(err, "locate needs an address");
-  core::IpLocationDb locator(core::PathFromUtf8(db));
+  core::LocationSource locator = LocationsFor(db, env);
   for (const std::string& a : addresses) {
-    core::IpLocation loc;
-    if (locator.LookupIpLocation(a, &loc)) {
-      out << Field(a) << '\t' << Field(core::Trim(loc.country)) << '\t'
-          << Field(core::Trim(loc.area)) << '\n';
-    } else {
+    std::string text = locator.Locate(a);
+    if (text.empty()) {
       out << Field(a) << "\t-\n";
+      continue;
     }
+    // The country, then the rest of the column text (area, carrier).
+    size_t blank = text.find(' ');
+    std::string_view country = std::string_view(text).substr(0, blank);
+    std::string_view rest =
+        blank == std::string::npos ? std::string_view() : std::string_view(text).substr(blank + 1);
+    out << Field(a) << '\t' << Field(core::Trim(country)) << '\t' << Field(core::Trim(rest))
+        << '\n';
   }
   return 0;
 }
 
 int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const CliEnv& env, const core::AnsiCodec& codec) {
-  std::string db = env.default_db;
+  std::string db;
   bool replace = false;
   bool favorite = false;
   std::string export_hostport, export_full;
@@ -111,12 +130,9 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   if (files.empty()) return Usage(err, "import needs a file");
 
-  core::IpLocationDb locator(core::PathFromUtf8(db));
+  core::LocationSource locator = LocationsFor(db, env);
   core::ProxyList list;
-  list.SetLocator([&locator](std::string_view address) {
-    core::IpLocation loc;
-    return locator.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
-  });
+  list.SetLocator([&locator](std::string_view address) { return locator.Locate(address); });
   for (const std::string& f : files) {
     core::ImportSummary s = core::ImportListFile(f, list, !replace, favorite, codec);
     if (s.ok) {

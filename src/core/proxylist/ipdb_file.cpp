@@ -1,10 +1,10 @@
 #include "core/proxylist/ipdb_file.h"
 
 #include <fstream>
-#include <map>
 #include <system_error>
 #include <utility>
 
+#include "core/base/json_reader.h"
 #include "core/base/text.h"
 
 namespace core {
@@ -20,194 +20,20 @@ uint16_t ReadBe16(const char* p) {
   return uint16_t(u[0] << 8 | u[1]);
 }
 
-// Just enough JSON for the header: an object whose values are numbers, strings,
-// arrays of strings or objects of numbers. Anything else is skipped when it is
-// well-formed and refused when it is not.
-class HeaderReader {
- public:
-  explicit HeaderReader(std::string_view text) : s_(text) {}
-
-  bool Read() {
-    Blank();
-    if (!Eat('{')) return false;
-    Blank();
-    if (Eat('}')) return AtEnd();
-    for (;;) {
-      std::string key;
-      Blank();
-      if (!String(&key)) return false;
-      Blank();
-      if (!Eat(':')) return false;
-      Blank();
-      if (!Value(key)) return false;
-      Blank();
-      if (Eat(',')) continue;
-      if (!Eat('}')) return false;
-      return AtEnd();
-    }
+// A whole non-negative number of the header; empty when absent or not one.
+std::optional<int64_t> WholeNumber(const JsonValue& header, std::string_view name) {
+  const JsonValue* v = header.Find(name);
+  if (v == nullptr || v->kind != JsonValue::Kind::kNumber || v->text.empty() ||
+      v->text.size() > 15) {
+    return std::nullopt;
   }
-
-  std::map<std::string, int64_t> numbers;
-  std::map<std::string, std::vector<std::string>> lists;
-  std::map<std::string, std::map<std::string, int64_t>> tables;
-
- private:
-  bool AtEnd() {
-    Blank();
-    return pos_ == s_.size();
+  int64_t n = 0;
+  for (char c : v->text) {
+    if (!IsDigit(c)) return std::nullopt;
+    n = n * 10 + (c - '0');
   }
-  void Blank() {
-    while (pos_ < s_.size() && IsSpace(s_[pos_])) ++pos_;
-  }
-  bool Eat(char c) {
-    if (pos_ < s_.size() && s_[pos_] == c) {
-      ++pos_;
-      return true;
-    }
-    return false;
-  }
-  bool String(std::string* out) {
-    if (!Eat('"')) return false;
-    while (pos_ < s_.size()) {
-      char c = s_[pos_++];
-      if (c == '"') return true;
-      if (c == '\\') {
-        if (pos_ >= s_.size()) return false;
-        char e = s_[pos_++];
-        // The header's names are plain; an escaped character is kept as is.
-        if (e == 'u') {
-          if (s_.size() - pos_ < 4) return false;
-          pos_ += 4;
-          out->push_back('?');
-          continue;
-        }
-        out->push_back(e);
-        continue;
-      }
-      out->push_back(c);
-    }
-    return false;
-  }
-  bool Number(int64_t* out) {
-    size_t start = pos_;
-    bool negative = Eat('-');
-    int64_t value = 0;
-    size_t digits = 0;
-    while (pos_ < s_.size() && IsDigit(s_[pos_])) {
-      if (value > (int64_t{1} << 53)) return false;
-      value = value * 10 + (s_[pos_++] - '0');
-      ++digits;
-    }
-    if (digits == 0) {
-      pos_ = start;
-      return false;
-    }
-    // A fraction or an exponent is no count the reader needs: skipped.
-    while (pos_ < s_.size() && (IsDigit(s_[pos_]) || s_[pos_] == '.' || s_[pos_] == 'e' ||
-                                s_[pos_] == 'E' || s_[pos_] == '+' || s_[pos_] == '-')) {
-      ++pos_;
-    }
-    *out = negative ? -value : value;
-    return true;
-  }
-  bool Word() {
-    for (std::string_view w : {"true", "false", "null"}) {
-      if (s_.substr(pos_, w.size()) == w) {
-        pos_ += w.size();
-        return true;
-      }
-    }
-    return false;
-  }
-  // Skips any well-formed value, `depth` levels deep at most.
-  bool Skip(int depth) {
-    if (depth > 16) return false;
-    Blank();
-    std::string ignored;
-    int64_t number = 0;
-    if (pos_ < s_.size() && s_[pos_] == '"') return String(&ignored);
-    if (Number(&number) || Word()) return true;
-    char open = pos_ < s_.size() ? s_[pos_] : '\0';
-    if (open != '[' && open != '{') return false;
-    ++pos_;
-    char close = open == '[' ? ']' : '}';
-    Blank();
-    if (Eat(close)) return true;
-    for (;;) {
-      Blank();
-      if (open == '{') {
-        if (!String(&ignored)) return false;
-        Blank();
-        if (!Eat(':')) return false;
-      }
-      if (!Skip(depth + 1)) return false;
-      Blank();
-      if (Eat(',')) continue;
-      return Eat(close);
-    }
-  }
-  bool Value(const std::string& key) {
-    int64_t number = 0;
-    if (Number(&number)) {
-      numbers[key] = number;
-      return true;
-    }
-    size_t start = pos_;
-    if (Eat('[')) {
-      std::vector<std::string> items;
-      Blank();
-      if (Eat(']')) {
-        lists[key] = items;
-        return true;
-      }
-      for (;;) {
-        Blank();
-        std::string item;
-        if (!String(&item)) {
-          pos_ = start;
-          return Skip(0);
-        }
-        items.push_back(std::move(item));
-        Blank();
-        if (Eat(',')) continue;
-        if (!Eat(']')) return false;
-        lists[key] = std::move(items);
-        return true;
-      }
-    }
-    if (Eat('{')) {
-      std::map<std::string, int64_t> table;
-      Blank();
-      if (Eat('}')) {
-        tables[key] = table;
-        return true;
-      }
-      for (;;) {
-        Blank();
-        std::string name;
-        int64_t value = 0;
-        if (!String(&name)) return false;
-        Blank();
-        if (!Eat(':')) return false;
-        Blank();
-        if (!Number(&value)) {
-          pos_ = start;
-          return Skip(0);
-        }
-        table[name] = value;
-        Blank();
-        if (Eat(',')) continue;
-        if (!Eat('}')) return false;
-        tables[key] = std::move(table);
-        return true;
-      }
-    }
-    return Skip(0);
-  }
-
-  std::string_view s_;
-  size_t pos_ = 0;
-};
+  return n;
+}
 
 // Four decimal parts 0..255 without anything around them but blanks.
 bool ParseDottedQuad(std::string_view text, uint32_t* out) {
@@ -265,13 +91,13 @@ std::optional<IpdbFile> IpdbFile::FromBytes(std::string bytes, std::string* erro
   if (header_size == 0 || header_size > bytes.size() - 4) {
     return refuse("the header runs past the end of the file");
   }
-  HeaderReader header(std::string_view(bytes).substr(4, header_size));
-  if (!header.Read()) return refuse("the header is not readable");
-  auto number = [&header](const char* name) -> std::optional<int64_t> {
-    auto it = header.numbers.find(name);
-    if (it == header.numbers.end()) return std::nullopt;
-    return it->second;
-  };
+  std::string json_error;
+  std::optional<JsonValue> header =
+      ParseJson(std::string_view(bytes).substr(4, header_size), &json_error);
+  if (!header || header->kind != JsonValue::Kind::kObject) {
+    return refuse("the header is not readable");
+  }
+  auto number = [&header](const char* name) { return WholeNumber(*header, name); };
   IpdbFile db;
   std::optional<int64_t> nodes = number("node_count");
   if (!nodes || *nodes <= 0 || *nodes > int64_t{1} << 28) {
@@ -280,26 +106,31 @@ std::optional<IpdbFile> IpdbFile::FromBytes(std::string bytes, std::string* erro
   db.node_count_ = uint32_t(*nodes);
   db.data_ = 4 + size_t(header_size);
   size_t data_size = bytes.size() - db.data_;
-  if (std::optional<int64_t> total = number("total_size");
-      total && (*total < 0 || uint64_t(*total) != data_size)) {
-    return refuse("the file is truncated or has bytes past its end");
+  if (header->Find("total_size") != nullptr) {
+    std::optional<int64_t> total = number("total_size");
+    if (!total || uint64_t(*total) != data_size) {
+      return refuse("the file is truncated or has bytes past its end");
+    }
   }
   if (uint64_t(db.node_count_) * 8 > data_size) return refuse("the trie runs past the end of the file");
-  auto fields = header.lists.find("fields");
-  if (fields == header.lists.end() || fields->second.empty()) {
+  const JsonValue* fields = header->Find("fields");
+  if (fields == nullptr || fields->kind != JsonValue::Kind::kArray || fields->items.empty()) {
     return refuse("the header names no fields");
   }
-  db.field_count_ = fields->second.size();
-  auto languages = header.tables.find("languages");
-  if (languages != header.tables.end() && !languages->second.empty()) {
+  db.field_count_ = fields->items.size();
+  const JsonValue* languages = header->Find("languages");
+  if (languages != nullptr && languages->kind == JsonValue::Kind::kObject &&
+      !languages->members.empty()) {
     // Chinese names when the file has them, else the first language.
-    auto cn = languages->second.find("CN");
-    int64_t offset = cn != languages->second.end() ? cn->second : languages->second.begin()->second;
-    if (offset < 0 || offset > 1024) return refuse("the header's languages are not usable");
-    db.language_offset_ = size_t(offset);
+    std::optional<int64_t> offset = WholeNumber(*languages, "CN");
+    if (languages->Find("CN") == nullptr) {
+      offset = WholeNumber(*languages, languages->members.front().first);
+    }
+    if (!offset || *offset > 1024) return refuse("the header's languages are not usable");
+    db.language_offset_ = size_t(*offset);
   }
-  for (size_t i = 0; i < fields->second.size(); ++i) {
-    const std::string& name = fields->second[i];
+  for (size_t i = 0; i < fields->items.size(); ++i) {
+    const std::string& name = fields->items[i].text;
     if (name == "country_name") db.country_ = int(i);
     if (name == "region_name") db.region_ = int(i);
     if (name == "city_name") db.city_ = int(i);
@@ -311,8 +142,9 @@ std::optional<IpdbFile> IpdbFile::FromBytes(std::string bytes, std::string* erro
   // The IPv4 root: named by the header, or found by walking the 96 leading bits
   // of an IPv4-mapped address (80 zeros, 16 ones).
   db.bytes_ = std::move(bytes);
-  if (std::optional<int64_t> v4 = number("v4node"); v4 && *v4 >= 0) {
-    if (*v4 >= db.node_count_) return refuse("the IPv4 root lies outside the trie");
+  if (header->Find("v4node") != nullptr) {
+    std::optional<int64_t> v4 = number("v4node");
+    if (!v4 || *v4 >= db.node_count_) return refuse("the IPv4 root lies outside the trie");
     db.v4_root_ = uint32_t(*v4);
   } else {
     uint32_t node = 0;

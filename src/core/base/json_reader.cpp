@@ -1,8 +1,8 @@
-#include "wrydb/json_reader.h"
+#include "core/base/json_reader.h"
 
 #include "core/base/codepage.h"
 
-namespace wrydb {
+namespace core {
 namespace {
 
 constexpr int kMaxDepth = 64;
@@ -213,4 +213,4 @@ std::optional<JsonValue> ParseJson(std::string_view text, std::string* error) {
   return root;
 }
 
-}  // namespace wrydb
+}  // namespace core

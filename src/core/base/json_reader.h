@@ -1,5 +1,5 @@
-// A small JSON reader for the iso-codes data files the database builder reads.
-// Build-time only; pure.
+// A small JSON reader: the location database's header, and the iso-codes data
+// files the database builder reads. Pure; any thread.
 #pragma once
 
 #include <optional>
@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace wrydb {
+namespace core {
 
 struct JsonValue {
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
@@ -29,4 +29,4 @@ struct JsonValue {
 // with *error naming the byte offset, for malformed input.
 std::optional<JsonValue> ParseJson(std::string_view text, std::string* error);
 
-}  // namespace wrydb
+}  // namespace core
