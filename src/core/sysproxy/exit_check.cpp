@@ -68,8 +68,31 @@ std::string ExitCheckPageError(std::string_view page) {
   return {};
 }
 
+std::vector<std::string> ExitCheckPages(const ExitCheckSettings& settings) {
+  std::vector<std::string> pages{settings.page};
+  for (const std::string& p : settings.fallback_pages) {
+    bool known = false;
+    for (const std::string& have : pages) known = known || EqualsIgnoreAsciiCase(have, p);
+    if (!known && ExitCheckPageError(p).empty()) pages.push_back(p);
+  }
+  return pages;
+}
+
 ExitCheckSettings LoadExitCheckSettings(ProfileStore& profile) {
   ExitCheckSettings s;
+  // A marker no page can be tells a missing value from an empty one.
+  constexpr std::string_view kMissing = "\x01";
+  std::string fallback = profile.ReadText(kExitCheckSection, kExitCheckFallbackKey, kMissing);
+  if (fallback != kMissing) {
+    s.fallback_pages.clear();
+    std::string_view rest = fallback;
+    while (!rest.empty()) {
+      size_t blank = rest.find_first_of(" \t;");
+      std::string_view page = rest.substr(0, blank);
+      rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+      if (!page.empty() && ExitCheckPageError(page).empty()) s.fallback_pages.emplace_back(page);
+    }
+  }
   std::string page = std::string(
       Trim(profile.ReadText(kExitCheckSection, kExitCheckPageKey, kDefaultExitCheckPage)));
   if (ExitCheckPageError(page).empty()) s.page = std::move(page);
@@ -93,6 +116,13 @@ bool SaveExitCheckSettings(ProfileStore& profile, const ExitCheckSettings& setti
   ok = profile.WriteInt(kExitCheckSection, kExitCheckDeadlineKey, seconds) && ok;
   ok = profile.WriteInt(kExitCheckSection, kExitCheckFailoverKey, settings.failover ? 1 : 0) && ok;
   ok = profile.WriteInt(kExitCheckSection, kExitCheckEnabledKey, settings.enabled ? 1 : 0) && ok;
+  std::string fallback;
+  for (const std::string& p : settings.fallback_pages) {
+    if (!ExitCheckPageError(p).empty()) continue;
+    if (!fallback.empty()) fallback += ' ';
+    fallback += p;
+  }
+  ok = profile.WriteText(kExitCheckSection, kExitCheckFallbackKey, fallback) && ok;
   return ok;
 }
 
@@ -153,8 +183,11 @@ uint64_t ExitCheck::OnSwitched(std::string_view proxy_text) {
     return 0;
   }
   phase_ = ExitPhase::kChecking;
+  pages_ = ExitCheckPages(settings_);
   generation_ = next_id_++;
   check_id_ = generation_;
+  check_page_ = 0;
+  check_saw_page_ = false;
   check_started_ms_ = now;
   check_deadline_ms_ = deadline;
   // The own address is learnt once; a start without network (or a page that
@@ -162,13 +195,14 @@ uint64_t ExitCheck::OnSwitched(std::string_view proxy_text) {
   bool start_direct = own_address_.empty() && direct_id_ == 0;
   if (start_direct) {
     direct_id_ = next_id_++;
+    direct_page_ = 0;
     direct_started_ms_ = now;
     direct_deadline_ms_ = deadline;
   }
   uint64_t check = check_id_;
   uint64_t direct = direct_id_;
-  fetcher_.StartFetch(check, settings_.page, ExitRoute::kSystem);
-  if (start_direct) fetcher_.StartFetch(direct, settings_.page, ExitRoute::kDirect);
+  fetcher_.StartFetch(check, pages_[0], ExitRoute::kSystem);
+  if (start_direct) fetcher_.StartFetch(direct, pages_[0], ExitRoute::kDirect);
   return check;
 }
 
@@ -177,7 +211,15 @@ bool ExitCheck::OnFetchDone(uint64_t id, bool ok, std::string_view body) {
   if (id == direct_id_) {
     direct_id_ = 0;
     std::string address = ok ? FindFirstIpv4(body) : std::string();
-    if (address.empty()) return false;
+    if (address.empty()) {
+      // The next page, while there is one (the deadline still counts).
+      if (direct_page_ + 1 < pages_.size()) {
+        direct_id_ = next_id_++;
+        uint64_t next = direct_id_;
+        fetcher_.StartFetch(next, pages_[++direct_page_], ExitRoute::kDirect);
+      }
+      return false;
+    }
     own_address_ = std::move(address);
     // A check that already passed may turn out to have gone out direct.
     ExitPhase before = phase_;
@@ -188,13 +230,25 @@ bool ExitCheck::OnFetchDone(uint64_t id, bool ok, std::string_view body) {
   }
   if (id != check_id_) return false;
   check_id_ = 0;
-  answered_ = true;
-  exit_address_ = ok ? FindFirstIpv4(body) : std::string();
-  if (!ok) {
+  std::string address = ok ? FindFirstIpv4(body) : std::string();
+  if (address.empty()) {
+    check_saw_page_ = check_saw_page_ || ok;
+    if (check_page_ + 1 < pages_.size()) {
+      check_id_ = next_id_++;
+      uint64_t next = check_id_;
+      fetcher_.StartFetch(next, pages_[++check_page_], ExitRoute::kSystem);
+      return false;
+    }
+    // Every page failed: a page that answered without an address says more
+    // than one that did not answer.
+    answered_ = check_saw_page_;
+    exit_address_.clear();
     phase_ = ExitPhase::kFailed;
-    failure_ = ExitFailure::kNoAnswer;
+    failure_ = check_saw_page_ ? ExitFailure::kNoAddress : ExitFailure::kNoAnswer;
     return true;
   }
+  answered_ = true;
+  exit_address_ = std::move(address);
   Judge();
   return true;
 }

@@ -24,6 +24,11 @@ inline constexpr std::string_view kExitCheckPageKey = "Echo page";
 inline constexpr std::string_view kExitCheckDeadlineKey = "Deadline seconds";
 inline constexpr std::string_view kExitCheckFailoverKey = "Failover on failed check";
 inline constexpr std::string_view kExitCheckEnabledKey = "Check after switch";
+// Pages asked, in order, when the echo page gives no address: one that answers
+// in mainland China, then another abroad. Stored as one text, separated by blanks.
+inline constexpr std::string_view kExitCheckFallbackKey = "Fallback pages";
+inline constexpr std::string_view kDefaultFallbackPages[] = {"https://myip.ipip.net/",
+                                                             "https://api.ipify.org/"};
 // https, so that a proxy cannot answer in the page's place.
 inline constexpr std::string_view kDefaultExitCheckPage = "https://ifconfig.me/ip";
 inline constexpr int32_t kDefaultExitCheckDeadlineSeconds = 10;
@@ -34,6 +39,9 @@ inline constexpr std::string_view kExitCheckPageMessage =
 struct ExitCheckSettings {
   bool enabled = true;  // a check after every switch
   std::string page = std::string(kDefaultExitCheckPage);
+  // Asked one after the other when the page before gave no address.
+  std::vector<std::string> fallback_pages{std::begin(kDefaultFallbackPages),
+                                          std::end(kDefaultFallbackPages)};
   int32_t deadline_seconds = kDefaultExitCheckDeadlineSeconds;  // 1 .. 60
   bool failover = false;  // automatic switching moves on when a check fails
 };
@@ -43,9 +51,14 @@ struct ExitCheckSettings {
 // kExitCheckPageMessage otherwise.
 std::string ExitCheckPageError(std::string_view page);
 
+// The pages a check asks, in order: the echo page, then each fallback page
+// that is not the same (letter case aside).
+std::vector<std::string> ExitCheckPages(const ExitCheckSettings& settings);
+
 // Reads the section. A missing or refused page gives the default page; a
 // deadline outside 1..60 seconds is brought into that range (0 or less: the
-// default); failover is on for any non-zero number.
+// default); failover is on for any non-zero number. Missing fallback pages are
+// the default ones; an empty text is none; refused pages are left out.
 ExitCheckSettings LoadExitCheckSettings(ProfileStore& profile);
 // Writes all four values; false when one could not be written. A page that
 // ExitCheckPageError refuses is not written (false) and the others still are.
@@ -106,6 +119,9 @@ class ExitCheck {
   // settings and returns its generation; the result of any earlier check is
   // ignored from now on. While the machine's own address is unknown and no
   // direct fetch runs, a direct fetch starts too. Returns 0 for no proxy.
+  // A page that fails or answers without an address hands over to the next of
+  // ExitCheckPages; the check fails only when every page did (or the deadline
+  // passed).
   uint64_t OnSwitched(std::string_view proxy_text);
 
   // A fetch ended. Unknown and stale ids (an earlier check, a fetch already
@@ -157,6 +173,10 @@ class ExitCheck {
   std::string own_address_;
   bool answered_ = false;  // the check's page answered (exit_address_ may still be empty)
 
+  std::vector<std::string> pages_;  // the pages of the current check
+  size_t check_page_ = 0;            // the page the check's fetch asks
+  bool check_saw_page_ = false;      // a page answered, without an address
+  size_t direct_page_ = 0;
   uint64_t check_id_ = 0;  // 0: no check outstanding
   uint32_t check_started_ms_ = 0;
   uint32_t check_deadline_ms_ = 0;

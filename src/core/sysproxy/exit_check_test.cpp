@@ -75,10 +75,15 @@ class RecordingFetcher final : public ExitFetcher {
 
 class ExitCheckTest : public ::testing::Test {
  protected:
+  // One page unless a test asks for more (ExitCheckFallbackTest does).
   ExitCheckTest()
       : check_(fetcher_, clock_, [](std::string_view a) {
           return a == "5.6.7.8" ? std::string(" 美国 ") : std::string();
-        }) {}
+        }) {
+    ExitCheckSettings one_page;
+    one_page.fallback_pages.clear();
+    check_.ApplySettings(one_page);
+  }
 
   // Switches and answers the direct fetch with `own` (when one starts).
   uint64_t SwitchKnowingOwn(std::string_view proxy, std::string_view own = "9.9.9.9") {
@@ -203,6 +208,7 @@ TEST_F(ExitCheckTest, NoProxyChecksNothingAndShowsTheOwnAddress) {
 TEST_F(ExitCheckTest, SettingsGiveThePageAndTheDeadline) {
   ExitCheckSettings s;
   s.page = "https://echo.example/ip.json";
+  s.fallback_pages.clear();
   s.deadline_seconds = 3;
   check_.ApplySettings(s);
   uint64_t id = SwitchKnowingOwn("1.2.3.4:80");
@@ -214,6 +220,57 @@ TEST_F(ExitCheckTest, SettingsGiveThePageAndTheDeadline) {
   check_.OnTick();
   EXPECT_TRUE(check_.failed());
   EXPECT_FALSE(check_.OnFetchDone(id, true, "8.8.8.8"));
+}
+
+// Pages that fail, or answer without an address, hand over to the next page;
+// the check fails only when every page did, and says whether any answered.
+TEST_F(ExitCheckTest, FallbackPagesAreAskedInTurn) {
+  ExitCheckSettings s;
+  s.page = "https://mine.example/";
+  s.fallback_pages = {"https://a.example/", "HTTPS://MINE.EXAMPLE/", "ftp://no/", "https://b.example/"};
+  check_.ApplySettings(s);
+  struct Answer {
+    bool ok;
+    const char* body;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Answer> answers;  // page by page
+    ExitFailure want;
+    size_t pages_asked;
+  };
+  const Case cases[] = {
+      {"the first page answers", {{true, "5.6.7.8"}}, ExitFailure::kNone, 1},
+      {"the second answers", {{false, ""}, {true, "5.6.7.8"}}, ExitFailure::kNone, 2},
+      {"a page without an address hands over",
+       {{true, "<html>busy</html>"}, {false, ""}, {true, "ip 5.6.7.8"}}, ExitFailure::kNone, 3},
+      {"every page fails", {{false, ""}, {false, ""}, {false, ""}}, ExitFailure::kNoAnswer, 3},
+      {"none gave an address", {{false, ""}, {true, "x"}, {false, ""}}, ExitFailure::kNoAddress, 3},
+      {"the own address is an answer", {{true, "9.9.9.9"}}, ExitFailure::kSameAsDirect, 1},
+  };
+  for (const Case& c : cases) {
+    size_t first = fetcher_.fetches.size();
+    SwitchKnowingOwn("p:1");
+    for (const Answer& a : c.answers) check_.OnFetchDone(fetcher_.Last(ExitRoute::kSystem), a.ok, a.body);
+    std::vector<std::string> asked;
+    for (size_t i = first; i < fetcher_.fetches.size(); ++i) {
+      if (fetcher_.fetches[i].route == ExitRoute::kSystem) asked.push_back(fetcher_.fetches[i].page);
+    }
+    const std::vector<std::string> order = {"https://mine.example/", "https://a.example/",
+                                            "https://b.example/"};
+    EXPECT_EQ(asked, std::vector<std::string>(order.begin(), order.begin() + long(c.pages_asked)))
+        << c.name;
+    EXPECT_EQ(check_.failure(), c.want) << c.name;
+    EXPECT_EQ(check_.phase() == ExitPhase::kChecking, false) << c.name;
+    EXPECT_FALSE(check_.waiting()) << c.name;
+  }
+  // The own address is learnt from a later page too.
+  ExitCheck fresh(fetcher_, clock_);
+  fresh.ApplySettings(s);
+  fresh.OnSwitched("q:1");
+  fresh.OnFetchDone(fetcher_.Last(ExitRoute::kDirect), false, "");
+  fresh.OnFetchDone(fetcher_.Last(ExitRoute::kDirect), true, "own 7.7.7.7");
+  EXPECT_EQ(fresh.own_address(), "7.7.7.7");
 }
 
 TEST(ExitCheckSettingsTest, LoadRefusesBadValuesAndSaveRoundTrips) {
@@ -247,11 +304,22 @@ TEST(ExitCheckSettingsTest, LoadRefusesBadValuesAndSaveRoundTrips) {
   s.page = "http://127.0.0.1:1/ip";
   s.deadline_seconds = 4;
   s.failover = true;
+  s.fallback_pages = {"http://127.0.0.1:2/", "http://127.0.0.1:3/"};
   ASSERT_TRUE(SaveExitCheckSettings(store, s));
   ExitCheckSettings back = LoadExitCheckSettings(store);
   EXPECT_EQ(back.page, s.page);
   EXPECT_EQ(back.deadline_seconds, 4);
   EXPECT_TRUE(back.failover);
+  EXPECT_EQ(back.fallback_pages, s.fallback_pages);
+  // Fallback pages: missing gives the default ones, an empty text none, and
+  // refused pages are left out.
+  MemoryProfileStore fresh;
+  EXPECT_EQ(LoadExitCheckSettings(fresh).fallback_pages, ExitCheckSettings().fallback_pages);
+  fresh.WriteText(kExitCheckSection, kExitCheckFallbackKey, "");
+  EXPECT_TRUE(LoadExitCheckSettings(fresh).fallback_pages.empty());
+  fresh.WriteText(kExitCheckSection, kExitCheckFallbackKey, " https://a/ ftp://b/;https://c/ ");
+  EXPECT_EQ(LoadExitCheckSettings(fresh).fallback_pages,
+            (std::vector<std::string>{"https://a/", "https://c/"}));
 
   s.page = "not a page";
   EXPECT_FALSE(SaveExitCheckSettings(store, s));

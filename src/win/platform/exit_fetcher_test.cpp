@@ -200,6 +200,7 @@ class ExitCheckWineTest : public ExitFetcherTest {
         }) {
     core::ExitCheckSettings settings;
     settings.page = EchoPage();
+    settings.fallback_pages.clear();  // the tests ask nothing past this machine
     settings.deadline_seconds = 3;
     check_.ApplySettings(settings);
   }

@@ -42,6 +42,8 @@ class AppWindowTest : public testing::Test {
     proxy_key_ = "Software\\Quillworks\\RelaymothTest\\Proxy_" +
                  std::string(testing::UnitTest::GetInstance()->current_test_info()->name());
     DeleteRegistryTree(HKEY_CURRENT_USER, proxy_key_);
+    // The exit check asks no public page from the tests.
+    profile_.WriteText("Exit Check", "Fallback pages", "");
   }
   void TearDown() override {
     window_.reset();
