@@ -16,7 +16,9 @@ spec = importlib.util.spec_from_file_location('make_icon', HERE / 'make-icon.py'
 base = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(base)
 
-SIZES = (16, 32)
+# Every size a window asks for up to 200 % (the floating window draws its
+# icon 32 px at 96 dpi, the tray 16 px), each drawn at that size.
+SIZES = (16, 20, 24, 32, 40, 48, 64)
 base_shade = base.shade
 
 

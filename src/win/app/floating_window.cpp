@@ -168,6 +168,14 @@ bool FloatingWindow::OnCreate() {
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd(),
                              nullptr, platform_.instance, nullptr);
   if (tooltip_ != nullptr) {
+    // The dialogs' face at their size. Wine draws its small default tooltip
+    // face (Tahoma) a few pixels wider than it measures it, and the tooltip,
+    // sized by the measure, cut the tip's last characters off; this face draws
+    // as wide as it measures and has the Chinese glyphs of its own.
+    tooltip_font_.reset(CreateFontW(-Px(12), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                    DEFAULT_QUALITY, DEFAULT_PITCH, L"宋体"));
+    if (tooltip_font_) SendMessageW(tooltip_, WM_SETFONT, WPARAM(tooltip_font_.get()), FALSE);
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -226,8 +234,8 @@ void FloatingWindow::OnPaint() {
   RECT r{};
   GetClientRect(hwnd(), &r);
   RoundRect(dc, r.left, r.top, r.right - 1, r.bottom - 1, kCornerEllipse, kCornerEllipse);
-  if (state_icon_ != nullptr) {
-    DrawIconEx(dc, 0, Px(1), state_icon_, Px(32), Px(32), 0, nullptr, DI_NORMAL);
+  if (state_icon_) {
+    DrawIconEx(dc, 0, Px(1), state_icon_.get(), Px(32), Px(32), 0, nullptr, DI_NORMAL);
   }
   if (CheckFailed()) {
     // The proxy in use does not work (or does not hide the address): red, over
@@ -249,8 +257,15 @@ void FloatingWindow::RefreshStateIcon() {
 }
 
 void FloatingWindow::SetStateIcon(bool on) {
+  const int size = Px(32);
+  if (!state_icon_ || on != proxy_icon_on_ || size != state_icon_size_) {
+    // The icons carry images drawn at each size the window may ask for.
+    state_icon_.reset(static_cast<HICON>(
+        LoadImageW(platform_.instance, MAKEINTRESOURCEW(on ? IDI_PROXY_ON : IDI_PROXY_OFF),
+                   IMAGE_ICON, size, size, 0)));
+    state_icon_size_ = size;
+  }
   proxy_icon_on_ = on;
-  state_icon_ = LoadResourceIcon(platform_.instance, on ? IDI_PROXY_ON : IDI_PROXY_OFF, Px(32));
   if (hwnd() != nullptr) InvalidateRect(hwnd(), nullptr, TRUE);
 }
 

@@ -62,6 +62,7 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   bool tray_alternate_frame() const { return tray_blink_; }
   // The tooltip's text (the exit check's, while the check is on).
   std::wstring tooltip_text() const;
+  HWND tooltip() const { return tooltip_; }
 
   // Moves the opacity one step toward `target` (clamped to 0..255).
   void StepWindowAlpha(int target, int step);
@@ -104,7 +105,10 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   const AppPlatform& platform_;
   Switcher& switcher_;
   FloatingWindowEnv env_;
-  HICON state_icon_ = nullptr;  // shared resource icon (never destroyed)
+  // Owned, loaded at the size it is drawn at (Px(32)): shared resource icons
+  // are meant for the system's standard sizes only.
+  UniqueIcon state_icon_;
+  int state_icon_size_ = 0;
   bool proxy_icon_on_ = false;
   BYTE alpha_ = 255;
   bool tray_blink_ = false;
@@ -116,6 +120,7 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   ProxyDropTarget drop_target_;
   TrayIcon tray_;
   HWND tooltip_ = nullptr;  // destroyed with the window (it is owned by it)
+  UniqueFont tooltip_font_;
 };
 
 }  // namespace win

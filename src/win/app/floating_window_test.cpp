@@ -74,6 +74,28 @@ TEST_F(FloatingWindowTest, IsARoundedToolWindowAtItsPlaceWithTheMainDialogShown)
   EXPECT_TRUE(prompt_.shown.empty());  // the drop target registered
 }
 
+// Width of the image the icon group `id` of this program offers for `size`.
+int IconImageWidth(int id, int size) {
+  const HMODULE module = GetModuleHandleW(nullptr);
+  HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+  if (group == nullptr) return -1;
+  auto* dir = static_cast<BYTE*>(LockResource(LoadResource(module, group)));
+  const int image_id = LookupIconIdFromDirectoryEx(dir, TRUE, size, size, LR_DEFAULTCOLOR);
+  HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(image_id), MAKEINTRESOURCEW(3));  // RT_ICON
+  if (image == nullptr) return -1;
+  const auto* header =
+      static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, image)));
+  return header->biSize == sizeof(BITMAPINFOHEADER) ? int(header->biWidth) : -1;
+}
+
+TEST(ProgramIconsTest, EachIconHasAnImageDrawnAtEachSizeAWindowAsksFor) {
+  for (int id : {IDI_MAIN, IDI_PROXY_ON, IDI_PROXY_OFF, IDI_TRAY_BUSY}) {
+    for (int size : {16, 20, 24, 32, 40, 48, 64}) {
+      EXPECT_EQ(IconImageWidth(id, size), size) << "icon " << id << " at " << size;
+    }
+  }
+}
+
 TEST_F(FloatingWindowTest, SavedPositionsAreKeptInsideTheWorkArea) {
   RECT work{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
@@ -434,6 +456,38 @@ TEST_F(FloatingWindowTest, TheExitCheckShowsInTheTipsAndTurnsTheDotRed) {
   EXPECT_EQ(w.tray().tip(), L"紫晶梨代理软件");
   UpdateWindow(w.hwnd());
   EXPECT_NE(GetPixel(WindowDc(w.hwnd()).get(), 16, 17), RGB(220, 30, 30));
+}
+
+// The tooltip sizes itself by the width its font measures for the tip and
+// clips what it draws there: the font must not draw the tip any wider.
+TEST_F(FloatingWindowTest, TheTooltipsFontDrawsTheTipWithinTheWidthItMeasures) {
+  FloatingWindow& w = Start();
+  switcher_->SetSystemProxy("101.102.103.104:8080");
+  ASSERT_NE(exit_fetcher_, nullptr);
+  exit_fetcher_->Answer(core::ExitRoute::kDirect, true, "9.9.9.9");
+  exit_fetcher_->Answer(core::ExitRoute::kSystem, true, "127.0.0.4");
+  Pump();
+  const std::wstring tip = w.tooltip_text();
+  ASSERT_EQ(tip, L"101.102.103.104:8080 → 出口 127.0.0.4");
+
+  const WindowDc screen(nullptr);
+  UniqueMemoryDc dc(CreateCompatibleDC(screen.get()));
+  UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), 600, 60));
+  SelectedObject selected_bitmap(dc.get(), bitmap.get());
+  SelectedObject font(dc.get(),
+                      reinterpret_cast<HFONT>(SendMessageW(w.tooltip(), WM_GETFONT, 0, 0)));
+  RECT all{0, 0, 600, 60};
+  FillRect(dc.get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  RECT measured{0, 0, 0, 0};
+  DrawTextW(dc.get(), tip.c_str(), -1, &measured, DT_CALCRECT | DT_EXTERNALLEADING);
+  DrawTextW(dc.get(), tip.c_str(), -1, &all, DT_EXTERNALLEADING);
+  int ink_right = -1;
+  for (int x = 0; x < 600; ++x) {
+    for (int y = 0; y < 60; ++y) {
+      if (GetPixel(dc.get(), x, y) != RGB(255, 255, 255)) ink_right = x;
+    }
+  }
+  EXPECT_LT(ink_right, measured.right) << "measured " << measured.right;
 }
 
 TEST_F(FloatingWindowTest, RunSettingsTakeEffectAtOnceTrayAndExitCheck) {

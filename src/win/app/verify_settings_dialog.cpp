@@ -2,15 +2,18 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <array>
 #include <utility>
 
 #include "core/base/text.h"
 #include "win/app/site_editor_dialog.h"
-#include "win/ui/dialog_text.h"
-#include "win/ui/work_area.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
+#include "win/skin/skin_dpi.h"
 #include "win/skin/skinned_dialog.h"
+#include "win/ui/dialog_text.h"
+#include "win/ui/work_area.h"
 
 namespace win {
 namespace {
@@ -58,7 +61,18 @@ int FieldControl(core::VerifyField field) {
 
 bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 
+// The site list's column widths at 96 dpi: "启用", "验证服务器URL", "验证字符串".
+constexpr int kSiteColumnWidths[] = {40, 173, 80};
+
 }  // namespace
+
+std::array<int, 3> SiteColumnWidths(int list_width, int dpi) {
+  const int enabled = ScaleByDpi(kSiteColumnWidths[0], dpi);
+  const int verify = ScaleByDpi(kSiteColumnWidths[2], dpi);
+  // The URL column takes what is left, but never shrinks to nothing.
+  const int url = std::max(list_width - enabled - verify, ScaleByDpi(kSiteColumnWidths[0], dpi));
+  return {enabled, url, verify};
+}
 
 VerifySettingsDialog::VerifySettingsDialog(core::ProfileStore& store,
                                            core::VerifySettings& settings, Prompt& prompt)
@@ -102,25 +116,38 @@ INT_PTR VerifySettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lpar
 void VerifySettingsDialog::OnInitDialog() {
   HWND list = Item(IDC_SITE_LIST);
   ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
-  struct Column {
-    const char* title;
-    int width;
-  };
-  const Column columns[] = {{"启用", 40}, {"验证服务器URL", 173}, {"验证字符串", 80}};
+  const char* const titles[] = {"启用", "验证服务器URL", "验证字符串"};
   for (int i = 0; i < 3; ++i) {
-    std::wstring title = Utf8ToWide(columns[i].title);
+    std::wstring title = Utf8ToWide(titles[i]);
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
     column.pszText = title.data();
-    column.cx = columns[i].width;
+    column.cx = kSiteColumnWidths[i];
     column.iSubItem = i;
     ListView_InsertColumn(list, i, &column);
   }
+  SetGlyphButtonFont();
   for (const char* entry : {"全部ip", "常用ip"}) {
     SendDlgItemMessageW(hwnd(), IDC_REVERIFY_ROWS, CB_ADDSTRING, 0,
                         LPARAM(Utf8ToWide(entry).c_str()));
   }
   Load();
+}
+
+void VerifySettingsDialog::SetGlyphButtonFont() {
+  // The arrows and the cross are single symbols: in the dialog's font they are
+  // thin strokes a few pixels high, so they get a bold font a third larger.
+  LOGFONTW face{};
+  const auto dialog_font = reinterpret_cast<HFONT>(SendMessageW(hwnd(), WM_GETFONT, 0, 0));
+  if (dialog_font == nullptr || GetObjectW(dialog_font, sizeof(face), &face) == 0) return;
+  face.lfHeight = face.lfHeight * 4 / 3;
+  face.lfWidth = 0;
+  face.lfWeight = FW_BOLD;
+  glyph_font_.reset(CreateFontIndirectW(&face));
+  if (!glyph_font_) return;
+  for (int id : {IDC_SITE_TOP, IDC_SITE_UP, IDC_SITE_DOWN, IDC_SITE_BOTTOM, IDC_DELETE_SITE}) {
+    SendMessageW(Item(id), WM_SETFONT, WPARAM(glyph_font_.get()), FALSE);
+  }
 }
 
 void VerifySettingsDialog::Load() {
@@ -160,6 +187,22 @@ void VerifySettingsDialog::FillSiteList() {
     ListView_SetCheckState(list, row, site.favorite);
   }
   filling_ = false;
+  FitSiteColumns();
+}
+
+void VerifySettingsDialog::FitSiteColumns() {
+  HWND list = Item(IDC_SITE_LIST);
+  RECT client{};
+  GetClientRect(list, &client);
+  int width = client.right;
+  // The vertical scroll bar may not be there yet when the rows have just been
+  // filled: room for it is kept whenever the rows need it.
+  const bool needs_scroll = ListView_GetItemCount(list) > ListView_GetCountPerPage(list);
+  if (needs_scroll && (GetWindowLongPtrW(list, GWL_STYLE) & WS_VSCROLL) == 0) {
+    width -= GetSystemMetrics(SM_CXVSCROLL);
+  }
+  const std::array<int, 3> widths = SiteColumnWidths(width, DpiOfWindow(list));
+  for (int i = 0; i < 3; ++i) ListView_SetColumnWidth(list, i, widths[i]);
 }
 
 void VerifySettingsDialog::EnableResetDependents() {

@@ -8,15 +8,22 @@
 
 #include <windows.h>
 
+#include <array>
 #include <functional>
 #include <string>
 
 #include "core/base/profile_store.h"
 #include "core/verify/verify_settings.h"
 #include "win/app/prompt.h"
+#include "win/platform/unique_handle.h"
 #include "win/ui/dialog_base.h"
 
 namespace win {
+
+// Widths of the site list's columns "启用", "验证服务器URL" and "验证字符串" for a
+// list whose client area is `list_width` pixels wide at `dpi`: the first and
+// the last scaled from their width at 96 dpi, the URL column filling the rest.
+std::array<int, 3> SiteColumnWidths(int list_width, int dpi);
 
 class VerifySettingsDialog final : public DialogBase {
  public:
@@ -45,9 +52,13 @@ class VerifySettingsDialog final : public DialogBase {
   void OnInitDialog();
   void OnCommand(int id);
   INT_PTR OnNotify(const NMHDR* header);
+  // Gives the site list's arrow and cross buttons their bold glyph font.
+  void SetGlyphButtonFont();
   void Load();
   void FillControls();
   void FillSiteList();
+  // Fits the site list's columns to its width at the window's DPI.
+  void FitSiteColumns();
   void EnableResetDependents();
   void OnConfirm();
   void OnCancel();
@@ -64,6 +75,7 @@ class VerifySettingsDialog final : public DialogBase {
   core::VerifySettings& settings_;
   Prompt& prompt_;
   SiteEditorHook editor_;
+  UniqueFont glyph_font_;  // the arrow and cross buttons' font
   bool filling_ = false;  // the list is being refilled: its notifications are ours
 };
 

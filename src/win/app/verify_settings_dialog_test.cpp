@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
+#include "core/base/text.h"
+#include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
+#include "win/skin/skin_dpi.h"
 #include "win/testing/dialog_driver.h"
 #include "win/testing/scripted_prompt.h"
 #include "win/ui/dialog_text.h"
@@ -313,6 +318,70 @@ TEST_F(VerifySettingsDialogTest, CentredOnASmallOwnerAtTheTopItStaysOnTheScreen)
   EXPECT_GE(r.left, work.left);
   dialog_.reset();
   DestroyWindow(owner);
+}
+
+TEST(SiteColumnWidthsTest, ScaledForTheDpiWithTheUrlColumnFillingTheList) {
+  struct Case {
+    int list_width, dpi;
+    std::array<int, 3> widths;
+  } cases[] = {
+      {400, 96, {40, 280, 80}},
+      {600, 144, {60, 420, 120}},
+      {500, 120, {50, 350, 100}},
+      {100, 96, {40, 40, 80}},  // too narrow: the URL column keeps some width
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SiteColumnWidths(c.list_width, c.dpi), c.widths) << c.list_width << " at " << c.dpi;
+  }
+}
+
+TEST_F(VerifySettingsDialogTest, TheSiteColumnsFillTheListWithAndWithoutAScrollBar) {
+  for (int sites : {3, 30}) {
+    store_.WriteInt("Destination Sites", "Unfavorite site", sites);
+    for (int i = 0; i < sites; ++i) {
+      store_.WriteText("Destination Sites", core::Format("Unfavorite site_%03d_URL", i),
+                       core::Format("http://site%d/", i));
+    }
+    Open();
+    HWND list = GetDlgItem(Dlg(), IDC_SITE_LIST);
+    RECT client{};
+    GetClientRect(list, &client);
+    int total = 0;
+    for (int i = 0; i < 3; ++i) total += ListView_GetColumnWidth(list, i);
+    EXPECT_EQ(total, client.right) << sites << " sites";
+    EXPECT_FALSE(GetWindowLongPtrW(list, GWL_STYLE) & WS_HSCROLL) << sites << " sites";
+    EXPECT_EQ(ListView_GetItemCount(list), sites);
+  }
+}
+
+// The arrow and cross buttons of the site list draw their single symbol in
+// solid strokes: every button has rows where the dark ink is two or more
+// pixels wide, and enough of it to read at a glance.
+TEST_F(VerifySettingsDialogTest, TheArrowAndCrossButtonsDrawSolidGlyphs) {
+  Open();
+  for (int id : {IDC_SITE_TOP, IDC_SITE_UP, IDC_SITE_DOWN, IDC_SITE_BOTTOM, IDC_DELETE_SITE}) {
+    HWND button = GetDlgItem(Dlg(), id);
+    RedrawWindow(button, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    RECT r{};
+    GetClientRect(button, &r);
+    const WindowDc dc(button);
+    int dark = 0, thick_rows = 0;
+    for (int y = 2; y < r.bottom - 2; ++y) {
+      int run = 0, longest = 0;
+      for (int x = 2; x < r.right - 2; ++x) {
+        const COLORREF c = GetPixel(dc.get(), x, y);
+        const bool ink = GetRValue(c) < 100 && GetGValue(c) < 100 && GetBValue(c) < 100;
+        dark += ink;
+        run = ink ? run + 1 : 0;
+        longest = std::max(longest, run);
+      }
+      thick_rows += longest >= 2;
+    }
+    // Measured: the dialog's regular face drew "∧" and "∨" with no dark pixel
+    // at all at 96 dpi, only grey smoothing.
+    EXPECT_GE(dark, ScaleForWindow(button, 10)) << "button " << id;
+    EXPECT_GE(thick_rows, 2) << "button " << id;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "win/skin/skin_paint.h"
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <string>
 
 #include "win/platform/unique_handle.h"
@@ -51,6 +53,24 @@ RECT Offset(RECT box, int dx, int dy) {
 // One pixel of a drawing that is pixel art at 96 dpi, as a block at `dpi`.
 int PixelUnit(int dpi) { return std::max(1, dpi / kBaseDpi); }
 
+// Where the caption stripe of row `y` ends, relative to the left edge of the
+// caption's white block. The look is set at 96 dpi for the rows 1, 4, ... 19;
+// a row at another DPI takes the end of that curve at the same height of the
+// band, scaled.
+int StripeEnd(int y, int dpi) {
+  static constexpr int kEndsAt96[] = {5, 3, 0, -1, -1, -3, -6};
+  constexpr int kLast = int(std::size(kEndsAt96)) - 1;
+  const double step = (double(y) * kBaseDpi / std::max(dpi, 1) - 1) / 3;
+  double end = kEndsAt96[0];
+  if (step >= kLast) {
+    end = kEndsAt96[kLast];
+  } else if (step > 0) {
+    const int i = int(step);
+    end = kEndsAt96[i] + (kEndsAt96[i + 1] - kEndsAt96[i]) * (step - i);
+  }
+  return int(std::lround(end * std::max(dpi, 1) / kBaseDpi));
+}
+
 }  // namespace
 
 COLORREF Lighten(COLORREF color, int percent) {
@@ -84,18 +104,23 @@ void PaintDialogFrame(HDC dc, int w, int h, int t, const FrameLook& look) {
   // a rounded joint between them.
   const int block = w - s(64);
   Fill(dc, {1, 2, block + 1, t - 1}, kCaptionBlue);
-  Fill(dc, {block, 3, block + s(60), t}, kSkinWhite);
+  // The block reaches the inner white ring at every DPI (x = w - 4).
+  Fill(dc, {block, 3, w - 4, t}, kSkinWhite);
   Fill(dc, {block - s(7), t - s(8), block, t - s(8) + s(7)}, kSkinWhite);
   Fill(dc, {block, 2, block + s(7), 2 + s(7)}, kCaptionBlue);
   SolidEllipse(dc, {block - s(14), t - s(13), block, t}, kCaptionBlue);
   SolidEllipse(dc, {block, 3, block + s(14), 3 + s(14)}, kSkinWhite);
 
-  // Stripes every third row; their ends follow the rounded joint.
-  static constexpr int kStripeEnds[] = {5, 3, 0, -1, -1, -3, -6};
+  // Stripes every third row, one pixel thick at every DPI; their ends follow
+  // the rounded joint and never run onto its white.
   for (int y = 1; y < t - 4; y += 3) {
-    int index = std::min(6, ((y * kBaseDpi) / look.dpi - 1) / 3);
-    if (index < 0) index = 0;
-    Lines(dc, kLightBlue, 1, {{3, y}, {block + s(kStripeEnds[index]), y}});
+    int end = block + StripeEnd(y, look.dpi);
+    while (end > 3) {
+      const COLORREF under = GetPixel(dc, end - 1, y);
+      if (under == kCaptionBlue || under == CLR_INVALID) break;
+      --end;
+    }
+    Lines(dc, kLightBlue, 1, {{3, y}, {end, y}});
   }
   SetPixelV(dc, w - 4, 3, kCaptionBlue);
   SetPixelV(dc, w - 4, h - 4, kCaptionBlue);

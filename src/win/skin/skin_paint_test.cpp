@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -208,6 +209,44 @@ TEST(SkinPaintTest, FrameAt150PercentKeepsTheRingsAndScalesTheBand) {
       {"close glyph centre", (close.left + close.right) / 2, (close.top + close.bottom) / 2,
        kGlyphBlue},
   });
+}
+
+// The stripes of the band end inside the blue of the rounded joint: above it the
+// white block's rounded corner (a circle s(14) across at the block's top left),
+// below it the blue joint ellipse (s(14) x s(13) at the band's bottom, left of
+// the block). A stripe pixel more than a pixel onto the white runs past the
+// joint. Nothing in the band is left unpainted.
+TEST(SkinPaintTest, CaptionStripesStopAtTheJointAtEveryDpi) {
+  for (int dpi : {96, 120, 144, 192}) {
+    SCOPED_TRACE("dpi " + std::to_string(dpi));
+    auto s = [dpi](int v) { return ScaleByDpi(v, dpi); };
+    const int w = 400, h = 200, t = SkinnedClientTop(dpi), block = w - s(64);
+    Canvas canvas(w, h);
+    FrameLook look;
+    look.dpi = dpi;
+    PaintDialogFrame(canvas.dc(), w, h, t, look);
+    EXPECT_EQ(canvas.Count(kSentinel, {0, 0, w, t}), 0) << "unpainted pixels in the band";
+
+    const double corner_r = s(14) / 2.0, corner_x = block + corner_r, corner_y = 3 + corner_r;
+    const double joint_rx = s(14) / 2.0, joint_ry = s(13) / 2.0;
+    const double joint_x = block - joint_rx, joint_y = t - joint_ry;
+    for (int y = 1; y < t - 4; y += 3) {
+      const RECT stripe = canvas.BoxOf(kLightBlue, {block - s(20), y, w - 4, y + 1});
+      ASSERT_LT(stripe.left, stripe.right) << "row " << y << " has a stripe near the joint";
+      EXPECT_GE(stripe.right, block - s(8)) << "row " << y << " stripe reaches the joint";
+      const double px = stripe.right - 0.5, py = y + 0.5;
+      if (px >= block && py >= 3) {
+        const double into_white = corner_r - std::hypot(px - corner_x, py - corner_y);
+        EXPECT_LT(into_white, 1.0) << "row " << y << " runs onto the white block's corner";
+      }
+      if (px < block && py >= t - s(8)) {
+        const double out = std::hypot((px - joint_x) / joint_rx, (py - joint_y) / joint_ry) - 1;
+        EXPECT_LT(out * std::min(joint_rx, joint_ry), 1.0)
+            << "row " << y << " runs past the joint ellipse";
+      }
+      EXPECT_LE(stripe.right, block + s(7)) << "row " << y;
+    }
+  }
 }
 
 // Button item (10, 8, 90, 32) in a 100 x 40 bitmap; face (12, 10, 88, 30), so the
