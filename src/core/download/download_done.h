@@ -27,11 +27,13 @@ struct DownloadDoneAction {
 };
 
 // `outcome` is the download's; `report` is true for a user-started download;
-// `path` is the file the download wrote. On success imports it with keep =
+// `url` is the list it fetched (a built-in source gives its untyped lines its
+// type); `path` is the file the download wrote. On success imports it with keep =
 // "Append download proxies into list" and favorite = "Add to favorite after
 // download"; on a failure the list is not touched.
 DownloadDoneAction HandleDownloadDone(const DownloadOutcome& outcome, bool report,
-                                      std::string_view path, const DownloadSettings& settings,
+                                      std::string_view url, std::string_view path,
+                                      const DownloadSettings& settings,
                                       ProxyList& list, const AnsiCodec& codec);
 
 }  // namespace core

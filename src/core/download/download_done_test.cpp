@@ -57,7 +57,7 @@ TEST(DownloadDoneTest, ImportsOnlyACompleteDownloadWithTheSettingsInForce) {
     settings.add_as_favorite = c.favorite;
     DownloadOutcome outcome{c.result, c.result == 0 ? "" : "服务器返回错误 (HTTP 404)", 0};
     GbkCodec codec;
-    DownloadDoneAction action = HandleDownloadDone(outcome, c.report, path, settings, list, codec);
+    DownloadDoneAction action = HandleDownloadDone(outcome, c.report, "http://127.0.0.1/list.txt", path, settings, list, codec);
 
     EXPECT_EQ(action.imported, c.result == 0) << c.name;
     std::vector<std::string> rows;

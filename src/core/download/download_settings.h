@@ -25,7 +25,8 @@ inline constexpr std::string_view kFullListUrl =
 // fetch (checked hourly by its maintainer), through the same CDN.
 inline constexpr std::string_view kDefaultListUrl =
     "https://cdn.jsdelivr.net/gh/monosans/proxy-list@main/proxies/http.txt";
-// The combo box's first entries, in this order, before anything is loaded.
+// The combo box's first entries, in this order, before anything is loaded. A
+// built-in source is fetched from several mirrors (see list_sources.h).
 inline constexpr std::string_view kTemplateListUrls[] = {
     "https://raw.githubusercontent.com/TheSpeedX/PROXY-List/master/http.txt",
     "https://raw.githubusercontent.com/monosans/proxy-list/main/proxies/http.txt",

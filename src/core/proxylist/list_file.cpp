@@ -9,6 +9,7 @@
 #include "core/proxylist/add_tally.h"
 #include "core/proxylist/address_extractor.h"
 #include "core/proxylist/line_reader.h"
+#include "core/proxylist/proxy_line.h"
 
 namespace core {
 namespace {
@@ -68,8 +69,17 @@ std::string ReplacedBytesText(int replaced) {
 
 // A file that is not a list file: the proxies in its text, if any. Nothing
 // changes when none is found.
+// `line` with the type `type` when it parses and names none.
+std::string WithType(std::string line, std::string_view type) {
+  if (type.empty()) return line;
+  ProxyLine p;
+  if (!ParseProxyLine(line, &p) || !p.type.empty()) return line;
+  return FullLineText(p.address, p.port, type, p.remark);
+}
+
 ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool keep,
-                              bool favorite, const AnsiCodec& codec, LineOrigin origin) {
+                              bool favorite, const AnsiCodec& codec, LineOrigin origin,
+                              std::string_view untyped_as) {
   ImportSummary s;
   in.clear();
   in.seekg(0);
@@ -93,7 +103,7 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
   if (!keep) list.RemoveAll();
   AddTally tally;
   for (const std::string& line : found.lines) {
-    tally.Count(list.AddProxy(line, favorite, LineOrigin::kOutside));
+    tally.Count(list.AddProxy(WithType(line, untyped_as), favorite, LineOrigin::kOutside));
   }
   s.ok = true;
   s.lines = tally.total;
@@ -112,7 +122,8 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
 }  // namespace
 
 ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favorite,
-                             const AnsiCodec& codec, LineOrigin origin) {
+                             const AnsiCodec& codec, LineOrigin origin,
+                             std::string_view untyped_as) {
   std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) {
     ImportSummary s;
@@ -120,11 +131,12 @@ ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, 
     s.caption = std::string(kMsgCaptionError);
     return s;
   }
-  return ImportListStream(in, path, list, keep, favorite, codec, origin);
+  return ImportListStream(in, path, list, keep, favorite, codec, origin, untyped_as);
 }
 
 ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyList& list, bool keep,
-                               bool favorite, const AnsiCodec& codec, LineOrigin origin) {
+                               bool favorite, const AnsiCodec& codec, LineOrigin origin,
+                               std::string_view untyped_as) {
   ImportSummary s;
   AddTally tally;
   bool utf8 = LooksLikeUtf8(in);
@@ -144,7 +156,7 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
     std::string_view line = TrimLeft(CutAtNul(raw));
     if (line.empty()) continue;
     if (first_text) {
-      if (!IsDigit(line.front())) return ImportExtracted(in, utf8, list, keep, favorite, codec, origin);
+      if (!IsDigit(line.front())) return ImportExtracted(in, utf8, list, keep, favorite, codec, origin, untyped_as);
       first_text = false;
       if (!keep) list.RemoveAll();
     }
@@ -153,7 +165,8 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
       tally.Count(AddResult::kRefused);
       continue;
     }
-    tally.Count(list.AddProxy(LineText(line, utf8, codec, &replaced), favorite, origin));
+    tally.Count(list.AddProxy(WithType(LineText(line, utf8, codec, &replaced), untyped_as),
+                              favorite, origin));
   }
   s.lines = tally.total;
   s.added = tally.added;

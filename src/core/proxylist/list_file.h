@@ -49,14 +49,18 @@ inline constexpr size_t kMaxExtractedTextBytes = 64u << 20;
 // unchanged; so does a file without any non-empty line. `origin`: kUser for a
 // file the user chose, kOutside for a downloaded one; proxies found in a text
 // that is not a list file are always from outside (see LineOrigin).
+// `untyped_as`: the type lines without one take (a SOCKS5 list's bare
+// "ip:port" lines are SOCKS5 proxies); empty: they stay untyped.
 ImportSummary ImportListFile(std::string_view path, ProxyList& list, bool keep, bool favorite,
-                             const AnsiCodec& codec, LineOrigin origin = LineOrigin::kUser);
+                             const AnsiCodec& codec, LineOrigin origin = LineOrigin::kUser,
+                             std::string_view untyped_as = {});
 
 // The same over a stream that can be read twice (the encoding is decided
 // first); `name` stands for the file in messages.
 ImportSummary ImportListStream(std::istream& in, std::string_view name, ProxyList& list, bool keep,
                                bool favorite, const AnsiCodec& codec,
-                               LineOrigin origin = LineOrigin::kUser);
+                               LineOrigin origin = LineOrigin::kUser,
+                               std::string_view untyped_as = {});
 
 enum class ExportForm { kHostPort, kFullLine };
 

@@ -1,5 +1,7 @@
 #include "win/app/download_job.h"
 
+#include "core/download/list_sources.h"
+
 #include <shlobj.h>
 
 #include <cstdint>
@@ -134,8 +136,10 @@ DWORD WINAPI TransferMain(void* param) {
   std::unique_ptr<TransferParams> p(static_cast<TransferParams*>(param));
   ProgressRelay relay(*p->state, p->run);
   GuardedFileWriter files(*p->files, p->state, p->run);
-  *p->outcome = core::DownloadFile(*p->run->downloader, files, *p->clock, p->request.url,
-                                   p->request.path, &relay);
+  // A built-in list is tried on each of its mirrors in turn.
+  *p->outcome = core::DownloadFromMirrors(*p->run->downloader, files, *p->clock,
+                                          core::MirrorUrls(p->request.url), p->request.path,
+                                          &relay);
   return 0;
 }
 

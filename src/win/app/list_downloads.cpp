@@ -92,7 +92,8 @@ void ListDownloads::ImportWaiting() {
 
 void ListDownloads::Import(const FinishedDownload& finished) {
   core::DownloadDoneAction action =
-      core::HandleDownloadDone(finished.outcome, finished.request.report, finished.request.path,
+      core::HandleDownloadDone(finished.outcome, finished.request.report, finished.request.url,
+                               finished.request.path,
                                settings_, switcher_.list(), *platform_.codec);
   if (!action.message.empty()) {
     UINT icon = action.imported && action.import.ok ? MB_ICONINFORMATION : MB_ICONWARNING;
