@@ -117,6 +117,29 @@ TEST_F(AppWindowTest, AFailedExitCheckMovesAutomaticSwitchingOnAtOnce) {
   app_->auto_switch().Toggle("3600");
 }
 
+// A built-in SOCKS5 source through the program's download: the first mirror
+// refuses, the second serves the list, and its bare lines arrive as SOCKS5 rows
+// (the mirrors are local stand-ins for the CDN's hosts).
+TEST_F(AppWindowTest, ASocks5SourceComesFromTheMirrorThatServesItTyped) {
+  if (TestPort("WEB").empty()) GTEST_SKIP() << "the verify test servers are not running";
+  const std::string source = "https://cdn.jsdelivr.net/gh/monosans/proxy-list@main/proxies/socks5.txt";
+  std::string base = "http://127.0.0.1:" + TestPort("WEB");
+  mirrors_ = [source, base](std::string_view url) {
+    std::vector<std::string> urls = core::MirrorUrls(url);
+    if (url == source) urls = {base + "/no-such-list.txt", base + "/dl/list.txt"};
+    return urls;
+  };
+  profile_.WriteText("Download Settings", "Proxy File List URL", source);
+  profile_.WriteInt("Download Settings", "Append download proxies into list", 0);
+  MakeServices();
+  core::ProxyList& list = switcher_->list();
+  app_->downloads().StartAutomaticDownload();
+  ASSERT_TRUE(PumpUntil([&] { return list.size() == 3; })) << list.size();
+  EXPECT_EQ(list.RowFullLine(0), "10.0.0.1:8080@SOCKS5");
+  EXPECT_EQ(list.RowFullLine(1), "10.0.0.2:3128@HTTP");  // typed lines keep their type
+  DeleteFileW(Utf8ToWide(app_->downloads().path()).c_str());
+}
+
 // Turning automatic switching on and off leaves the list downloads' schedule
 // alone: the hourly download stays armed.
 TEST_F(AppWindowTest, TogglingAutomaticSwitchingKeepsTheHourlyDownload) {

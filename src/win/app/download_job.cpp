@@ -1,7 +1,5 @@
 #include "win/app/download_job.h"
 
-#include "core/download/list_sources.h"
-
 #include <shlobj.h>
 
 #include <cstdint>
@@ -128,6 +126,7 @@ struct TransferParams {
   std::shared_ptr<core::FileWriter> files;
   std::shared_ptr<core::Clock> clock;
   DownloadRequest request;
+  std::vector<std::string> urls;  // the request's URL and its mirrors, in turn
   // Read by the watch only once the thread has ended.
   std::shared_ptr<core::DownloadOutcome> outcome;
 };
@@ -137,9 +136,8 @@ DWORD WINAPI TransferMain(void* param) {
   ProgressRelay relay(*p->state, p->run);
   GuardedFileWriter files(*p->files, p->state, p->run);
   // A built-in list is tried on each of its mirrors in turn.
-  *p->outcome = core::DownloadFromMirrors(*p->run->downloader, files, *p->clock,
-                                          core::MirrorUrls(p->request.url), p->request.path,
-                                          &relay);
+  *p->outcome = core::DownloadFromMirrors(*p->run->downloader, files, *p->clock, p->urls,
+                                          p->request.path, &relay);
   return 0;
 }
 
@@ -197,11 +195,13 @@ DWORD WINAPI WatchMain(void* param) {
 }  // namespace
 
 DownloadJob::DownloadJob(DownloaderFactory downloaders, std::shared_ptr<core::FileWriter> files,
-                         std::shared_ptr<core::Clock> clock, uint32_t deadline_ms)
+                         std::shared_ptr<core::Clock> clock, uint32_t deadline_ms,
+                         MirrorList mirrors)
     : downloaders_(std::move(downloaders)),
       files_(std::move(files)),
       clock_(std::move(clock)),
       deadline_ms_(deadline_ms),
+      mirrors_(std::move(mirrors)),
       state_(std::make_shared<State>()) {}
 
 DownloadJob::~DownloadJob() { Cancel(); }
@@ -220,8 +220,11 @@ bool DownloadJob::Start(DownloadRequest request, HWND window) {
     state_->progress = DownloadProgressState{};
     state_->progress_posted = false;
   }
-  auto transfer = std::make_unique<TransferParams>(TransferParams{
-      state_, run, files_, clock_, std::move(request), std::make_shared<core::DownloadOutcome>()});
+  std::vector<std::string> urls = mirrors_ ? mirrors_(request.url) : std::vector<std::string>{};
+  if (urls.empty()) urls.push_back(request.url);
+  auto transfer = std::make_unique<TransferParams>(
+      TransferParams{state_, run, files_, clock_, std::move(request), std::move(urls),
+                     std::make_shared<core::DownloadOutcome>()});
   auto* params = new WatchParams{std::move(transfer), deadline_ms_};
   // The threads are never waited for: their handles are closed on return.
   UniqueKernelHandle thread(CreateThread(nullptr, 0, &WatchMain, params, 0, nullptr));
@@ -281,10 +284,12 @@ bool DownloadJob::TakeFinished(FinishedDownload* finished) {
   return true;
 }
 
-std::unique_ptr<DownloadJob> MakeWinInetDownloadJob(uint32_t deadline_ms) {
+std::unique_ptr<DownloadJob> MakeWinInetDownloadJob(uint32_t deadline_ms,
+                                                   DownloadJob::MirrorList mirrors) {
   return std::make_unique<DownloadJob>([] { return std::make_unique<WinInetUrlDownloader>(); },
                                        std::make_shared<WinFileWriter>(),
-                                       std::make_shared<WinClock>(), deadline_ms);
+                                       std::make_shared<WinClock>(), deadline_ms,
+                                       std::move(mirrors));
 }
 
 namespace {

@@ -15,9 +15,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/base/clock.h"
 #include "core/download/download_file.h"
+#include "core/download/list_sources.h"
 #include "core/download/file_writer.h"
 #include "core/download/url_downloader.h"
 #include "win/platform/app_messages.h"
@@ -58,8 +60,13 @@ class DownloadJob {
   // `files` and `clock` must be safe on any thread; the job and its threads
   // keep them alive. A download still running `deadline_ms` after its start
   // is aborted and ends as kDownloadReadFailed.
+  // The URLs a request's URL is fetched from, tried in turn (core::MirrorUrls:
+  // a built-in list's mirrors, any other URL alone).
+  using MirrorList = std::function<std::vector<std::string>(std::string_view url)>;
+
   DownloadJob(DownloaderFactory downloaders, std::shared_ptr<core::FileWriter> files,
-              std::shared_ptr<core::Clock> clock, uint32_t deadline_ms = core::kDownloadDeadlineMs);
+              std::shared_ptr<core::Clock> clock, uint32_t deadline_ms = core::kDownloadDeadlineMs,
+              MirrorList mirrors = core::MirrorUrls);
   // Abandons a running download without waiting for it (see Cancel).
   ~DownloadJob();
   DownloadJob(const DownloadJob&) = delete;
@@ -94,12 +101,14 @@ class DownloadJob {
   std::shared_ptr<core::FileWriter> files_;
   std::shared_ptr<core::Clock> clock_;
   uint32_t deadline_ms_;
+  MirrorList mirrors_;
   std::shared_ptr<State> state_;
 };
 
 // The real parts: WinInetUrlDownloader, WinFileWriter and WinClock.
 std::unique_ptr<DownloadJob> MakeWinInetDownloadJob(
-    uint32_t deadline_ms = core::kDownloadDeadlineMs);
+    uint32_t deadline_ms = core::kDownloadDeadlineMs,
+    DownloadJob::MirrorList mirrors = core::MirrorUrls);
 
 // Where "Download.txt" goes: the program's folder when a file can be created
 // there, else "Relaymoth" in the user's local application-data folder, which

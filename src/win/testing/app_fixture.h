@@ -80,7 +80,7 @@ class AppWindowTest : public testing::Test {
       return fetcher;
     };
     // Real downloads, from the local test servers, into a file of the tests.
-    parts.download_job = MakeWinInetDownloadJob();
+    parts.download_job = MakeWinInetDownloadJob(core::kDownloadDeadlineMs, mirrors_);
     parts.download_path = WideToUtf8(GetModuleFolder()) + "test-Download.txt";
     if (real_workers_) {
       parts.verify.clock = std::make_shared<WinClock>();
@@ -149,6 +149,9 @@ class AppWindowTest : public testing::Test {
   ShellDesktopShortcuts shortcuts_{WideToUtf8(GetModuleFolder()) + "test-desktop"};
   uint32_t watchdog_per_site_ms_ = core::kWatchdogPerSiteMs;
   bool real_workers_ = false;
+  // Where the list download looks for a URL's mirrors (tests point a built-in
+  // source at the local servers).
+  DownloadJob::MirrorList mirrors_ = core::MirrorUrls;
   bool real_exit_fetcher_ = false;
   ScriptedExitFetcher* exit_fetcher_ = nullptr;  // unless real_exit_fetcher_
   bool tray_icon_ = true;
