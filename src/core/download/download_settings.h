@@ -31,6 +31,11 @@ inline constexpr std::string_view kTemplateListUrls[] = {
     "https://raw.githubusercontent.com/TheSpeedX/PROXY-List/master/http.txt",
     "https://raw.githubusercontent.com/monosans/proxy-list/main/proxies/http.txt",
     "https://cdn.jsdelivr.net/gh/TheSpeedX/PROXY-List@master/http.txt",
+    // The same publishers' SOCKS lists: their rows arrive as SOCKS4 or SOCKS5.
+    "https://cdn.jsdelivr.net/gh/TheSpeedX/PROXY-List@master/socks4.txt",
+    "https://cdn.jsdelivr.net/gh/TheSpeedX/PROXY-List@master/socks5.txt",
+    "https://cdn.jsdelivr.net/gh/monosans/proxy-list@main/proxies/socks4.txt",
+    "https://cdn.jsdelivr.net/gh/monosans/proxy-list@main/proxies/socks5.txt",
 };
 
 inline constexpr int32_t kMaxDownloadIntervalHours = 2400;

@@ -20,12 +20,12 @@ TEST(DownloadSettingsTest, FirstRunAndItsFirstSave) {
   MemoryProfileStore store;
   DownloadSettings s;
   LoadDownloadSettings(store, &s);
-  const std::vector<std::string> urls{
-      std::string(kTemplateListUrls[0]), std::string(kTemplateListUrls[1]),
-      std::string(kTemplateListUrls[2]), std::string(kDefaultListUrl)};
+  std::vector<std::string> urls(std::begin(kTemplateListUrls), std::end(kTemplateListUrls));
+  urls.emplace_back(kDefaultListUrl);
+  const int templates = int(std::size(kTemplateListUrls));
   EXPECT_EQ(s.urls, urls);
   EXPECT_EQ(s.url, kDefaultListUrl);
-  EXPECT_EQ(s.SelectedUrlIndex(), 3);
+  EXPECT_EQ(s.SelectedUrlIndex(), templates);
   EXPECT_TRUE(s.keep_existing);
   EXPECT_FALSE(s.add_as_favorite);
   EXPECT_FALSE(s.download_at_start);
@@ -33,8 +33,10 @@ TEST(DownloadSettingsTest, FirstRunAndItsFirstSave) {
 
   ASSERT_FALSE(ApplyDownloadSettingsFields(FieldsOf(s), &s).has_value());
   ASSERT_TRUE(SaveDownloadSettings(store, &s));
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(store.ReadText(kS, Numbered(i), ""), urls[size_t(i)]) << i;
-  EXPECT_EQ(store.ReadInt(kS, "Number of other Proxy File List URL", -1), 4);
+  for (int i = 0; i <= templates; ++i) {
+    EXPECT_EQ(store.ReadText(kS, Numbered(i), ""), urls[size_t(i)]) << i;
+  }
+  EXPECT_EQ(store.ReadInt(kS, "Number of other Proxy File List URL", -1), templates + 1);
   EXPECT_EQ(store.ReadText(kS, "Proxy File List URL", ""), kDefaultListUrl);
   EXPECT_EQ(store.ReadInt(kS, "Append download proxies into list", -1), 1);
 }
@@ -47,14 +49,15 @@ TEST(DownloadSettingsTest, TypedUrlIsTrimmedStoredAndOfferedAfterARestart) {
       ApplyDownloadSettingsFields({"  http://my.host/list.txt \t", " 3 ", true, true, false}, &s));
   ASSERT_TRUE(SaveDownloadSettings(store, &s));
   EXPECT_EQ(store.ReadText(kS, "Proxy File List URL", ""), "http://my.host/list.txt");
-  EXPECT_EQ(store.ReadText(kS, Numbered(4), ""), "http://my.host/list.txt");
+  const int templates = int(std::size(kTemplateListUrls));
+  EXPECT_EQ(store.ReadText(kS, Numbered(templates + 1), ""), "http://my.host/list.txt");
 
   // Another URL configured later; the typed one stays on offer.
   DownloadSettings again;
   LoadDownloadSettings(store, &again);
   EXPECT_EQ(again.url, "http://my.host/list.txt");
   // The configured URL joins the entries before the numbered ones do.
-  EXPECT_EQ(again.SelectedUrlIndex(), 3);
+  EXPECT_EQ(again.SelectedUrlIndex(), templates);
   EXPECT_TRUE(again.download_at_start);
   EXPECT_EQ(again.interval_hours, 3);
   EXPECT_TRUE(again.add_as_favorite);
@@ -68,10 +71,10 @@ TEST(DownloadSettingsTest, TypedUrlIsTrimmedStoredAndOfferedAfterARestart) {
   LoadDownloadSettings(store, &third);
   EXPECT_EQ(third.url, kTemplateListUrls[1]);
   EXPECT_EQ(third.SelectedUrlIndex(), 1);
-  EXPECT_EQ(third.urls, (std::vector<std::string>{
-                            std::string(kTemplateListUrls[0]), std::string(kTemplateListUrls[1]),
-                            std::string(kTemplateListUrls[2]), "http://my.host/list.txt",
-                            std::string(kDefaultListUrl)}));
+  std::vector<std::string> want(std::begin(kTemplateListUrls), std::end(kTemplateListUrls));
+  want.push_back("http://my.host/list.txt");
+  want.emplace_back(kDefaultListUrl);
+  EXPECT_EQ(third.urls, want);
 }
 
 TEST(DownloadSettingsTest, LoadSkipsBlankAndDuplicateUrlsAndBringsValuesIntoRange) {
@@ -97,9 +100,10 @@ TEST(DownloadSettingsTest, LoadSkipsBlankAndDuplicateUrlsAndBringsValuesIntoRang
     EXPECT_EQ(s.url, "http://a/x.txt") << c.name;
     EXPECT_TRUE(s.download_at_start) << c.name;
     EXPECT_EQ(s.interval_hours, c.interval) << c.name;
-    ASSERT_EQ(s.urls.size(), 5u) << c.name;
-    EXPECT_EQ(s.urls[3], "http://a/x.txt") << c.name;
-    EXPECT_EQ(s.urls[4], "ftp://b/list") << c.name;
+    const size_t templates = std::size(kTemplateListUrls);
+    ASSERT_EQ(s.urls.size(), templates + 2) << c.name;
+    EXPECT_EQ(s.urls[templates], "http://a/x.txt") << c.name;
+    EXPECT_EQ(s.urls[templates + 1], "ftp://b/list") << c.name;
     EXPECT_EQ(s.other_url_count, 1) << c.name;  // only ftp://b/list was new
   }
 }
@@ -128,8 +132,11 @@ TEST(DownloadSettingsTest, ManyUrlsRoundTripPastTwoDigitNumbers) {
   LoadDownloadSettings(store, &s);
   for (int i = 0; i < 110; ++i) s.urls.push_back(Format("http://h%d/list.txt", i));
   ASSERT_TRUE(SaveDownloadSettings(store, &s));
-  EXPECT_EQ(s.other_url_count, 114);
-  EXPECT_EQ(store.ReadText(kS, "Proxy File List URL (100)", ""), "http://h96/list.txt");
+  const int templates = int(std::size(kTemplateListUrls));
+  EXPECT_EQ(s.other_url_count, templates + 1 + 110);
+  // Entry 100 is the 100th after the templates and the default one.
+  EXPECT_EQ(store.ReadText(kS, "Proxy File List URL (100)", ""),
+            Format("http://h%d/list.txt", 100 - templates - 1));
   DownloadSettings back;
   LoadDownloadSettings(store, &back);
   EXPECT_EQ(back.urls, s.urls);

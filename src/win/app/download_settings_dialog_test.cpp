@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/base/text.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
 #include "win/testing/dialog_driver.h"
@@ -60,7 +61,7 @@ TEST_F(DownloadSettingsDialogTest, FirstRunShowsTheTemplateUrlsAndTheDefaults) {
                                     std::end(core::kTemplateListUrls));
   expected.emplace_back(core::kDefaultListUrl);
   EXPECT_EQ(ComboEntries(), expected);
-  EXPECT_EQ(ComboSelection(), 3);
+  EXPECT_EQ(ComboSelection(), int(std::size(core::kTemplateListUrls)));
   EXPECT_EQ(DialogItemText(Dlg(), IDC_LIST_URL), core::kDefaultListUrl);
   EXPECT_FALSE(Checked(IDC_DOWNLOAD_AT_START));
   EXPECT_FALSE(Checked(IDC_ADD_AS_FAVORITE));
@@ -112,14 +113,16 @@ TEST_F(DownloadSettingsDialogTest, ConfirmAppliesTheTypedUrlAndSaves) {
   EXPECT_FALSE(settings_.keep_existing);
   EXPECT_EQ(settings_.interval_hours, 3);
   EXPECT_EQ(store_.ReadText(kSection, "Proxy File List URL", ""), "http://127.0.0.1:1/mine.txt");
-  EXPECT_EQ(store_.ReadText(kSection, "Proxy File List URL (04)", ""),
+  // After the templates and the default list: the typed one.
+  const int templates = int(std::size(core::kTemplateListUrls));
+  EXPECT_EQ(store_.ReadText(kSection, core::Format("Proxy File List URL (%02d)", templates + 1), ""),
             "http://127.0.0.1:1/mine.txt");
-  EXPECT_EQ(store_.ReadInt(kSection, "Number of other Proxy File List URL", 0), 5);
+  EXPECT_EQ(store_.ReadInt(kSection, "Number of other Proxy File List URL", 0), templates + 2);
   EXPECT_EQ(store_.ReadInt(kSection, "Auto download interval", 0), 3);
 
   dialog_->ShowCentred();
-  EXPECT_EQ(ComboEntries().size(), 5u);
-  EXPECT_EQ(ComboSelection(), 4);
+  EXPECT_EQ(ComboEntries().size(), size_t(templates + 2));
+  EXPECT_EQ(ComboSelection(), templates + 1);
 }
 
 TEST_F(DownloadSettingsDialogTest, CancelRestoresTheStoredValues) {
@@ -141,7 +144,7 @@ TEST_F(DownloadSettingsDialogTest, CancelRestoresTheStoredValues) {
   EXPECT_FALSE(Checked(IDC_DOWNLOAD_AT_START));
   EXPECT_EQ(DialogItemText(Dlg(), IDC_DOWNLOAD_INTERVAL), "12");
   EXPECT_EQ(DialogItemText(Dlg(), IDC_LIST_URL), core::kDefaultListUrl);
-  EXPECT_EQ(ComboEntries().size(), 4u);
+  EXPECT_EQ(ComboEntries().size(), std::size(core::kTemplateListUrls) + 1);
 }
 
 }  // namespace
