@@ -76,7 +76,7 @@ class Parser {
       if (!Eat(':')) return Fail("expected ':'");
       JsonValue value;
       if (!Value(&value, depth + 1)) return false;
-      out->members.emplace_back(std::move(key), std::move(value));
+      out->members.push_back(JsonMember{std::move(key), std::move(value)});
     } while (Eat(','));
     return Eat('}') || Fail("expected '}'");
   }

@@ -10,18 +10,27 @@
 
 namespace core {
 
+struct JsonMember;
+
 struct JsonValue {
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
   Kind kind = Kind::kNull;
   bool boolean = false;
   std::string text;  // a string's UTF-8 value, or a number as written
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;  // in file order
+  // In file order. A struct of its own rather than a pair: a pair cannot hold
+  // the still incomplete JsonValue.
+  std::vector<JsonMember> members;
 
   // The member named `key` of an object; nullptr when absent or not an object.
   const JsonValue* Find(std::string_view key) const;
   // The member's text when it is a string, else `fallback`.
   std::string StringOr(std::string_view key, std::string_view fallback) const;
+};
+
+struct JsonMember {
+  std::string first;  // the name
+  JsonValue second;   // the value
 };
 
 // Parses one JSON document, nesting at most 64 levels; numbers are kept as written
