@@ -113,10 +113,12 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   core::IpLocationDb locator(core::PathFromUtf8(db));
   core::ProxyList list;
-  list.SetLocator([&locator](std::string_view address) {
-    core::IpLocation loc;
-    return locator.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
-  });
+  list.SetLocator(
+      [&locator](std::string_view address) {
+        core::IpLocation loc;
+        return locator.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
+      },
+      [&locator](bool open) { locator.Hold(open); });
   for (const std::string& f : files) {
     core::ImportSummary s = core::ImportListFile(f, list, !replace, favorite, codec);
     if (s.ok) {

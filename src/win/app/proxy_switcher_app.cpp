@@ -57,6 +57,17 @@ int ProxySwitcherApp::Run() {
     core::IpLocation loc;
     return locations.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
   };
+  parts.locator_batch = [&locations](bool open) { locations.Hold(open); };
+  // A file read on a worker is located there, from a database of its own.
+  parts.locate_rows = [](core::ProxyList& staged) {
+    auto db = std::make_shared<core::IpLocationDb>(GetModuleFolder() + L"wry.dll");
+    staged.SetLocator(
+        [db](std::string_view address) {
+          core::IpLocation loc;
+          return db->LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
+        },
+        [db](bool open) { db->Hold(open); });
+  };
   parts.verify.clock = std::make_shared<WinClock>();
   auto pool = std::make_unique<VerifyWorkerPool>(
       [] { return std::make_unique<WinInetSiteFetcher>(); }, parts.verify.clock);

@@ -1,0 +1,95 @@
+// ListImports: list files too large to read on the user-interface thread (from
+// core::kStagedImportBytes on). A worker thread reads, parses and locates such a
+// file into a list of its own; back on the UI thread its rows move into the
+// program's list in one step and the summary is told. One file at a time, later
+// ones in turn; while a verification runs the rows wait for its end, as its
+// results belong to the rows it is testing. The program's list is only ever
+// changed on the UI thread. Built by the composition root; UI thread only (the
+// worker touches nothing but its own list).
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "core/proxylist/list_file.h"
+#include "core/proxylist/proxy_list.h"
+#include "win/app/app_events.h"
+#include "win/app/app_platform.h"
+#include "win/app/switcher.h"
+#include "win/platform/message_window.h"
+
+namespace win {
+
+// The caption note while a file is being imported: "正在导入列表文件...".
+inline constexpr std::string_view kImportingNote = "(正在导入列表文件...)";
+
+class ListImports final : private AppObserver {
+ public:
+  // Gives a list filled on the worker a locator of its own (the program's
+  // location database is the UI thread's); may be empty.
+  using LocateRows = std::function<void(core::ProxyList& staged)>;
+  // Told on the UI thread with the import's summary.
+  using Done = std::function<void(const core::ImportSummary& summary)>;
+
+  struct Request {
+    std::string path;  // UTF-8
+    bool keep = true;
+    bool favorite = false;
+    core::LineOrigin origin = core::LineOrigin::kUser;
+    Done done;  // may be empty
+  };
+
+  ListImports(Switcher& switcher, const AppPlatform& platform, LocateRows locate_rows);
+  ~ListImports() override;  // waits for a worker still reading
+  ListImports(const ListImports&) = delete;
+  ListImports& operator=(const ListImports&) = delete;
+
+  // Whether `path` is large enough to be read on the worker.
+  static bool IsLarge(const std::string& path);
+
+  // A small file is imported at once (`done` is told before this returns); a
+  // large one in turn on the worker.
+  void Import(Request request);
+
+  // Imports queued, reading or waiting for a verification to end.
+  bool busy() const { return !queue_.empty(); }
+  // kImportingNote while busy, otherwise "".
+  std::string_view CaptionNote() const { return busy() ? kImportingNote : std::string_view(); }
+
+  // The next file is read and its rows wait for a verification to end.
+  bool waiting_for_run() const { return verifying_ && !queue_.empty() && queue_.front()->read; }
+
+  // For tests: the window the worker reports to.
+  HWND window() const { return window_.hwnd(); }
+
+ private:
+  struct Job {
+    Request request;
+    core::ProxyList staged;
+    core::ImportSummary summary;
+    bool read = false;  // the worker is done with it
+  };
+
+  bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+  void StartNext();
+  void FinishRead();
+  void TellCaption();
+
+  // AppObserver: a verification started or ended.
+  void OnVerifyRunControls(bool running) override;
+
+  Switcher& switcher_;
+  const AppPlatform& platform_;
+  LocateRows locate_rows_;
+  MessageWindow window_;
+  std::deque<std::unique_ptr<Job>> queue_;  // the front one is on the worker or read
+  std::thread worker_;
+  bool verifying_ = false;
+};
+
+}  // namespace win
