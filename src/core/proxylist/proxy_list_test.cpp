@@ -393,6 +393,29 @@ TEST(ProxyListTest, TakeRowsMovesStagedRowsWithTheirTextsAndTicks) {
   EXPECT_EQ(list.AddProxy("Gateway:3128", false), AddResult::kDuplicate);
 }
 
+TEST(ProxyListTest, StagedDropEndsAsADirectOne) {
+  // A long dropped text is searched on a worker into a list of its own.
+  const char* texts[] = {
+      "1.1.1.1:80\r\n5.5.5.5:80\r\nnot a proxy\r\n5.5.5.5:80",
+      "<td>1.1.1.1</td><td>80</td> 7.7.7.7:3128 u:p@8.8.8.8:80",
+      "nothing at all",
+  };
+  for (const char* text : texts) {
+    ProxyList direct;
+    direct.AddProxy("1.1.1.1:80", true);
+    DropSummary want = AddDroppedText(direct, text);
+    ProxyList list;
+    list.AddProxy("1.1.1.1:80", true);
+    ProxyList staged;
+    DropSummary got = FinishStagedDrop(AddDroppedText(staged, text), staged, list);
+    EXPECT_EQ(got.message, want.message) << text;
+    ASSERT_EQ(list.size(), direct.size()) << text;
+    for (size_t i = 0; i < list.size(); ++i) {
+      EXPECT_EQ(list.RowFullLine(int64_t(i)), direct.RowFullLine(int64_t(i))) << text;
+    }
+  }
+}
+
 TEST(ProxyListTest, KeysFollowRowsThroughSortsAndRemovals) {
   ProxyList list;
   for (int i = 0; i < 300; ++i)

@@ -1,6 +1,7 @@
 #include "win/app/list_imports.h"
 
 #include <filesystem>
+#include <memory>
 #include <utility>
 
 #include "core/base/file_path.h"
@@ -47,8 +48,43 @@ void ListImports::Import(Request request) {
     if (request.done) request.done(summary);
     return;
   }
+  auto summary = std::make_shared<core::ImportSummary>();
+  const core::AnsiCodec* codec = platform_.codec;
+  Switcher& switcher = switcher_;
+  Start({[request, summary, codec](core::ProxyList& staged) {
+           *summary = core::ImportListFile(request.path, staged, request.keep, request.favorite,
+                                           *codec, request.origin);
+         },
+         [request, summary, &switcher](core::ProxyList& staged) {
+           core::ImportSummary s =
+               core::FinishStagedImport(std::move(*summary), staged, switcher.list(), request.keep);
+           if (request.done) request.done(s);
+         }});
+}
+
+void ListImports::AddDropped(std::string text, DropDone done) {
+  if (window_.hwnd() == nullptr) {
+    core::DropSummary summary = core::AddDroppedText(switcher_.list(), text);
+    if (done) done(summary);
+    return;
+  }
+  auto summary = std::make_shared<core::DropSummary>();
+  auto shared_text = std::make_shared<std::string>(std::move(text));
+  Switcher& switcher = switcher_;
+  Start({[shared_text, summary](core::ProxyList& staged) {
+           *summary = core::AddDroppedText(staged, *shared_text);
+           std::string().swap(*shared_text);
+         },
+         [summary, done, &switcher](core::ProxyList& staged) {
+           core::DropSummary s =
+               core::FinishStagedDrop(std::move(*summary), staged, switcher.list());
+           if (done) done(s);
+         }});
+}
+
+void ListImports::Start(Staged work) {
   auto job = std::make_unique<Job>();
-  job->request = std::move(request);
+  job->work = std::move(work);
   queue_.push_back(std::move(job));
   if (queue_.size() == 1) {
     StartNext();
@@ -61,10 +97,8 @@ void ListImports::StartNext() {
   Job* job = queue_.front().get();
   if (locate_rows_) locate_rows_(job->staged);
   HWND window = window_.hwnd();
-  const core::AnsiCodec* codec = platform_.codec;
-  worker_ = std::thread([job, window, codec] {
-    const Request& r = job->request;
-    job->summary = core::ImportListFile(r.path, job->staged, r.keep, r.favorite, *codec, r.origin);
+  worker_ = std::thread([job, window] {
+    job->work.read(job->staged);
     PostMessageW(window, WM_LIST_IMPORT_READ, kWorkerRead, 0);
   });
 }
@@ -83,11 +117,10 @@ void ListImports::FinishRead() {
   if (verifying_ || queue_.empty() || !queue_.front()->read) return;
   std::unique_ptr<Job> job = std::move(queue_.front());
   queue_.pop_front();
-  core::ImportSummary summary = core::FinishStagedImport(std::move(job->summary), job->staged,
-                                                         switcher_.list(), job->request.keep);
   StartNext();
+  // The caption is right before the summary's message box waits for the user.
   TellCaption();
-  if (job->request.done) job->request.done(summary);
+  job->work.finish(job->staged);
 }
 
 void ListImports::TellCaption() {

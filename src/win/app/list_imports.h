@@ -1,11 +1,11 @@
-// ListImports: list files too large to read on the user-interface thread (from
-// core::kStagedImportBytes on). A worker thread reads, parses and locates such a
-// file into a list of its own; back on the UI thread its rows move into the
-// program's list in one step and the summary is told. One file at a time, later
-// ones in turn; while a verification runs the rows wait for its end, as its
-// results belong to the rows it is testing. The program's list is only ever
-// changed on the UI thread. Built by the composition root; UI thread only (the
-// worker touches nothing but its own list).
+// ListImports: list files and dropped texts too large to read on the
+// user-interface thread (from core::kStagedImportBytes on). A worker thread
+// reads, parses, searches and locates them into a list of its own; back on the
+// UI thread its rows move into the program's list in one step and the summary
+// is told. One at a time, later ones in turn; while a verification runs the
+// rows wait for its end, as its results belong to the rows it is testing. The
+// program's list is only ever changed on the UI thread. Built by the
+// composition root; UI thread only (the worker touches nothing but its own list).
 #pragma once
 
 #include <windows.h>
@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "core/proxylist/drop_intake.h"
 #include "core/proxylist/list_file.h"
 #include "core/proxylist/proxy_list.h"
 #include "win/app/app_events.h"
@@ -35,6 +36,7 @@ class ListImports final : private AppObserver {
   using LocateRows = std::function<void(core::ProxyList& staged)>;
   // Told on the UI thread with the import's summary.
   using Done = std::function<void(const core::ImportSummary& summary)>;
+  using DropDone = std::function<void(const core::DropSummary& summary)>;
 
   struct Request {
     std::string path;  // UTF-8
@@ -42,6 +44,13 @@ class ListImports final : private AppObserver {
     bool favorite = false;
     core::LineOrigin origin = core::LineOrigin::kUser;
     Done done;  // may be empty
+  };
+
+  // Work for the worker: `read` fills `staged` there; `finish` moves its rows
+  // into the program's list on the UI thread and tells the user.
+  struct Staged {
+    std::function<void(core::ProxyList& staged)> read;
+    std::function<void(core::ProxyList& staged)> finish;
   };
 
   ListImports(Switcher& switcher, const AppPlatform& platform, LocateRows locate_rows);
@@ -56,6 +65,12 @@ class ListImports final : private AppObserver {
   // large one in turn on the worker.
   void Import(Request request);
 
+  // Dropped text (core::AddDroppedText), in turn on the worker.
+  void AddDropped(std::string text, DropDone done);
+
+  // Queues work for the worker.
+  void Start(Staged work);
+
   // Imports queued, reading or waiting for a verification to end.
   bool busy() const { return !queue_.empty(); }
   // kImportingNote while busy, otherwise "".
@@ -69,9 +84,8 @@ class ListImports final : private AppObserver {
 
  private:
   struct Job {
-    Request request;
+    Staged work;
     core::ProxyList staged;
-    core::ImportSummary summary;
     bool read = false;  // the worker is done with it
   };
 
