@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -26,8 +28,9 @@
 
 namespace win {
 
-// The caption note while a file is being imported: "正在导入列表文件...".
-inline constexpr std::string_view kImportingNote = "(正在导入列表文件...)";
+// The caption note while the worker reads a dropped text; a file's says how far
+// it got: "(正在导入列表文件...45%)".
+inline constexpr std::string_view kImportingDropNote = "(正在导入拖动进来的文字...)";
 
 class ListImports final : private AppObserver {
  public:
@@ -51,10 +54,16 @@ class ListImports final : private AppObserver {
   struct Staged {
     std::function<void(core::ProxyList& staged)> read;
     std::function<void(core::ProxyList& staged)> finish;
+    // How far `read` got, of `total` (both 0: not known).
+    std::shared_ptr<std::atomic<uint64_t>> done;
+    uint64_t total = 0;
   };
+  // The progress timer of the caption while the worker reads.
+  static constexpr UINT_PTR kTimerProgress = 1;
+  static constexpr UINT kProgressMs = 250;
 
   ListImports(Switcher& switcher, const AppPlatform& platform, LocateRows locate_rows);
-  ~ListImports() override;  // waits for a worker still reading
+  ~ListImports() override;  // stops a file being read and waits for the worker
   ListImports(const ListImports&) = delete;
   ListImports& operator=(const ListImports&) = delete;
 
@@ -73,8 +82,9 @@ class ListImports final : private AppObserver {
 
   // Imports queued, reading or waiting for a verification to end.
   bool busy() const { return !queue_.empty(); }
-  // kImportingNote while busy, otherwise "".
-  std::string_view CaptionNote() const { return busy() ? kImportingNote : std::string_view(); }
+  // A caption note while busy (the percentage as of the last progress tick),
+  // otherwise "".
+  std::string CaptionNote() const;
 
   // The next file is read and its rows wait for a verification to end.
   bool waiting_for_run() const { return verifying_ && !queue_.empty() && queue_.front()->read; }
@@ -90,6 +100,7 @@ class ListImports final : private AppObserver {
   };
 
   bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+  int Percent() const;
   void StartNext();
   void FinishRead();
   void TellCaption();
@@ -103,7 +114,10 @@ class ListImports final : private AppObserver {
   MessageWindow window_;
   std::deque<std::unique_ptr<Job>> queue_;  // the front one is on the worker or read
   std::thread worker_;
+  // Set as the program ends: a file being read ends where it is.
+  std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
   bool verifying_ = false;
+  int shown_percent_ = 0;
 };
 
 }  // namespace win

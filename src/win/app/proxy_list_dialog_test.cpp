@@ -325,7 +325,7 @@ TEST_F(ProxyListDialogTest, ALargeFileIsReadAwayAndItsRowsComeInAfterARun) {
   Click(IDC_IMPORT_LIST);
   EXPECT_TRUE(prompt_.shown.empty());
   EXPECT_EQ(list().size(), 1u);
-  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:1, 常用ip:0)(正在导入列表文件...)");
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:1, 常用ip:0)(正在导入列表文件...0%)");
 
   Click(IDC_VERIFY_SELECTED);  // the run holds the one row
   ASSERT_TRUE(app_->verify().running());

@@ -34,11 +34,11 @@ namespace {
 double Ms(double since) { return win::PreciseMs() - since; }
 
 // The process's working set in bytes.
-size_t WorkingSet() {
+size_t WorkingSet(bool peak = false) {
   PROCESS_MEMORY_COUNTERS memory{};
   memory.cb = sizeof(memory);
   K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
-  return memory.WorkingSetSize;
+  return peak ? memory.PeakWorkingSetSize : memory.WorkingSetSize;
 }
 
 void Pump() {
@@ -127,9 +127,12 @@ int wmain(int argc, wchar_t** argv) {
       "(the call %.0f ms)\n",
       rows, Ms(start), switcher.list().size(), longest, call);
   size_t full_set = WorkingSet();
-  std::printf("working set: %.1f MiB empty, %.1f MiB with the rows, %.0f bytes a row\n",
-              double(empty_set) / 1048576.0, double(full_set) / 1048576.0,
-              double(full_set - empty_set) / double(std::max<size_t>(switcher.list().size(), 1)));
+  std::printf(
+      "working set: %.1f MiB empty, %.1f MiB with the rows (peak %.1f MiB), %.0f bytes "
+      "a row\n",
+      double(empty_set) / 1048576.0, double(full_set) / 1048576.0,
+      double(WorkingSet(true)) / 1048576.0,
+      double(full_set - empty_set) / double(std::max<size_t>(switcher.list().size(), 1)));
 
   start = win::PreciseMs();
   for (int i = 0; i < 200; ++i) {
@@ -153,6 +156,13 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("sort by address (column click): %.0f ms (first %s, last %s)\n", Ms(start),
               switcher.list().RowHostPort(0).c_str(),
               switcher.list().RowHostPort(int64_t(switcher.list().size()) - 1).c_str());
+
+  click.iSubItem = core::kColLocation;
+  start = win::PreciseMs();
+  SendMessageW(dialog.hwnd(), WM_NOTIFY, IDC_PROXY_LIST, LPARAM(&click));
+  UpdateWindow(view);
+  std::printf("sort by location (column click): %.0f ms (first %s)\n", Ms(start),
+              switcher.list().RowFullLine(0).c_str());
 
   start = win::PreciseMs();
   ListView_SetItemState(view, -1, 0, LVIS_SELECTED);
