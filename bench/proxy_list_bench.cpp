@@ -44,10 +44,12 @@ fs::path DatabasePath() {
 }
 
 void AttachLocator(core::ProxyList& list, core::IpLocationDb& db) {
-  list.SetLocator([&db](std::string_view address) {
-    core::IpLocation loc;
-    return db.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
-  });
+  list.SetLocator(
+      [&db](std::string_view address) {
+        core::IpLocation loc;
+        return db.LookupIpLocation(address, &loc) ? core::LocationText(loc) : std::string();
+      },
+      [&db](bool open) { db.Hold(open); });
 }
 
 void BM_ParseLines(benchmark::State& state) {
@@ -156,21 +158,87 @@ void BM_SortByLocation(benchmark::State& state) {
     flag ^= 1;
   }
 }
-BENCHMARK(BM_SortByLocation)->Arg(100'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SortByLocation)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
+void BM_SortByAddress(benchmark::State& state) {
+  core::ProxyList list;
+  FillList(list, size_t(state.range(0)), false);
+  int flag = 1;
+  for (auto _ : state) {
+    list.SortListColumn(core::kColAddress, flag);
+    flag ^= 1;
+  }
+}
+BENCHMARK(BM_SortByAddress)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
+// Adding a million lines with location lookups, as an import does after reading.
+void BM_AddLines(benchmark::State& state) {
+  std::vector<std::string> lines = RandomLines(size_t(state.range(0)), 6);
+  core::IpLocationDb db(DatabasePath());
+  for (auto _ : state) {
+    core::ProxyList list;
+    AttachLocator(list, db);
+    core::ProxyList::Batch batch(list);
+    for (const std::string& l : lines) list.AddProxy(l, false);
+    benchmark::DoNotOptimize(list.size());
+  }
+}
+BENCHMARK(BM_AddLines)->Arg(1'000'000)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// Moving a million rows read on a worker into the program's list: the part of a
+// large import the user-interface thread does.
+void BM_TakeRows(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    core::ProxyList staged;
+    FillList(staged, size_t(state.range(0)), true);
+    core::ProxyList list;
+    list.AddProxy("1.1.1.1:80", false);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(list.TakeRows(staged).added);
+  }
+}
+BENCHMARK(BM_TakeRows)->Arg(1'000'000)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// Deleting every other row of a million, then the rest.
+void BM_RemoveRows(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    core::ProxyList list;
+    FillList(list, size_t(state.range(0)), false);
+    for (size_t i = 0; i < list.size(); ++i) list.SetSelected(i, i % 2 == 0);
+    state.ResumeTiming();
+    list.RemoveSelected();
+    list.SelectAll(true);
+    list.RemoveSelected();
+    benchmark::DoNotOptimize(list.size());
+  }
+}
+BENCHMARK(BM_RemoveRows)->Arg(1'000'000)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 void BM_ListMemory(benchmark::State& state) {
   size_t bytes = 0;
   for (auto _ : state) {
-    size_t before = mallinfo2().uordblks;
+    // Large blocks come from mmap and are counted apart.
+    auto in_use = [] {
+      struct mallinfo2 m = mallinfo2();
+      return m.uordblks + m.hblkhd;
+    };
+    size_t before = in_use();
     {
       core::ProxyList list;
       FillList(list, size_t(state.range(0)), true);
-      bytes = mallinfo2().uordblks - before;
+      bytes = in_use() - before;
       benchmark::DoNotOptimize(list.size());
     }
   }
   state.counters["MB"] = double(bytes) / (1 << 20);
+  state.counters["bytes_per_row"] = double(bytes) / double(state.range(0));
 }
-BENCHMARK(BM_ListMemory)->Arg(100'000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListMemory)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -132,7 +132,8 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   core::LocationSource locator = LocationsFor(db, env);
   core::ProxyList list;
-  list.SetLocator([&locator](std::string_view address) { return locator.Locate(address); });
+  list.SetLocator([&locator](std::string_view address) { return locator.Locate(address); },
+                  [&locator](bool open) { locator.Hold(open); });
   for (const std::string& f : files) {
     core::ImportSummary s = core::ImportListFile(f, list, !replace, favorite, codec);
     if (s.ok) {

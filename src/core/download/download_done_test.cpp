@@ -61,7 +61,7 @@ TEST(DownloadDoneTest, ImportsOnlyACompleteDownloadWithTheSettingsInForce) {
 
     EXPECT_EQ(action.imported, c.result == 0) << c.name;
     std::vector<std::string> rows;
-    for (size_t i = 0; i < list.size(); ++i) rows.push_back(list.row(i).address);
+    for (size_t i = 0; i < list.size(); ++i) rows.emplace_back(list.row(i).address);
     EXPECT_EQ(rows, c.rows) << c.name;
     EXPECT_EQ(list.favorite_count(), c.favorites) << c.name;
     // A downloaded list cannot make a row reserved.

@@ -5,6 +5,14 @@
 #include "core/proxylist/list_file.h"
 
 namespace core {
+namespace {
+
+std::string DropText(const DropSummary& s) {
+  return s.credentials_skipped < 0 ? s.Summary("拖动进来的代理")
+                                   : ExtractedSummary(s, "拖动进来的文字", s.credentials_skipped);
+}
+
+}  // namespace
 
 DropSummary AddDroppedText(ProxyList& list, std::string_view text) {
   const std::string_view all = text;
@@ -37,12 +45,22 @@ DropSummary AddDroppedText(ProxyList& list, std::string_view text) {
         e.Count(list.AddProxy(line, false, LineOrigin::kOutside));
       }
       e.caption = s.caption;
-      e.message = ExtractedSummary(e, "拖动进来的文字", found.credentials_skipped);
+      e.credentials_skipped = found.credentials_skipped;
+      e.message = DropText(e);
       return e;
     }
   }
-  s.message = s.Summary("拖动进来的代理");
+  s.message = DropText(s);
   return s;
+}
+
+DropSummary FinishStagedDrop(DropSummary summary, ProxyList& staged, ProxyList& list) {
+  ProxyList::TakeCounts taken = list.TakeRows(staged);
+  summary.added = taken.added;
+  summary.duplicates += taken.duplicates;
+  summary.full += taken.full;
+  summary.message = DropText(summary);
+  return summary;
 }
 
 }  // namespace core

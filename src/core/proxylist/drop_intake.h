@@ -12,6 +12,9 @@
 namespace core {
 
 struct DropSummary : AddTally {
+  // Not one line was a proxy line and proxies were found in the text: how many
+  // were left out for carrying a user name and password. -1: read as lines.
+  int credentials_skipped = -1;
   std::string message;  // "拖动进来的代理共%d条，其中…"
   std::string caption;  // "添加结果"
 };
@@ -21,5 +24,9 @@ struct DropSummary : AddTally {
 // line is a proxy line, the proxies found in the text (ExtractProxyLines) are
 // added instead, if there are any.
 DropSummary AddDroppedText(ProxyList& list, std::string_view text);
+
+// Moves the rows of `staged`, filled by AddDroppedText on a worker thread, into
+// `list` and gives the summary as if the text had been dropped on `list`.
+DropSummary FinishStagedDrop(DropSummary summary, ProxyList& staged, ProxyList& list);
 
 }  // namespace core

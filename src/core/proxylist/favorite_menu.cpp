@@ -24,8 +24,9 @@ std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list,
     FavoriteMenuEntry entry;
     entry.command = command++;
     std::string text = list.RowHostPort(int64_t(i));
-    if (shown[AsciiUpperCopy(text)] > 1 && !row.type.empty()) text += "@" + row.type;
-    entry.label = row.location.empty() ? text : text + "(" + row.location + ")";
+    if (shown[AsciiUpperCopy(text)] > 1 && !row.type.empty()) text.append("@").append(row.type);
+    entry.label = text;
+    if (!row.location.empty()) entry.label.append("(").append(row.location).append(")");
     entry.checked = EqualsIgnoreAsciiCase(list.RowProxyText(int64_t(i)), current_proxy);
     entries.push_back(std::move(entry));
   }

@@ -53,8 +53,20 @@ bool IpLocationDb::LookupIpLocation(std::string_view address, IpLocation* out) {
   return Search(key, out);
 }
 
+void IpLocationDb::Hold(bool on) {
+  if (on) {
+    ++holds_;
+  } else if (holds_ > 0 && --holds_ == 0) {
+    looked_in_hold_ = false;
+  }
+}
+
 bool IpLocationDb::Refresh() {
   if (in_memory_) return !bytes_.empty();
+  if (holds_ > 0) {
+    if (looked_in_hold_) return !bytes_.empty();
+    looked_in_hold_ = true;
+  }
 
   // One stat pair per lookup keeps a long import cheap while still noticing a
   // database that was replaced, removed or installed while the program runs.

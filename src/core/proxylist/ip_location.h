@@ -39,6 +39,10 @@ class IpLocationDb {
   // *out is untouched when false.
   bool LookupIpLocation(std::string_view address, IpLocation* out);
 
+  // While held (holds nest), a file already looked at is taken as unchanged:
+  // the many lookups of an import look at the disk once, not once each.
+  void Hold(bool on);
+
  private:
   struct Stamp {
     uint64_t size = 0;
@@ -56,6 +60,8 @@ class IpLocationDb {
   bool in_memory_ = false;
   bool have_stamp_ = false;  // stamp_ describes the file bytes_ was read from
   Stamp stamp_;
+  int holds_ = 0;
+  bool looked_in_hold_ = false;  // the disk was looked at since the hold began
   std::string bytes_;
 };
 

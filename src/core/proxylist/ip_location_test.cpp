@@ -329,6 +329,23 @@ TEST_F(IpLocationFileTest, MissingFileIsNotFoundUntilItAppears) {
   ExpectLookups(db, {{"1.2.3.4", nullptr}}, "file removed");
 }
 
+TEST_F(IpLocationFileTest, HeldDatabaseLooksAtTheDiskOnceUntilReleased) {
+  // An import of a million rows must not look at the file for every row.
+  IpLocationDb db(file_);
+  ASSERT_TRUE(testing::WriteBytesToFile(file_, OneRange("AAA")));
+  db.Hold(true);
+  db.Hold(true);
+  ExpectLookups(db, {{"1.2.3.4", "AAA "}}, "held, first look");
+  ASSERT_TRUE(testing::WriteBytesToFile(file_, OneRange("BBBB")));
+  Touch();
+  ExpectLookups(db, {{"1.2.3.4", "AAA "}}, "held: the file is taken as it was");
+  db.Hold(false);
+  ExpectLookups(db, {{"1.2.3.4", "AAA "}}, "still held once");
+  db.Hold(false);
+  db.Hold(false);  // one release too many changes nothing
+  ExpectLookups(db, {{"1.2.3.4", "BBBB "}}, "released");
+}
+
 TEST_F(IpLocationFileTest, ReplacedFileIsReadAgain) {
   IpLocationDb db(file_);
   ASSERT_TRUE(testing::WriteBytesToFile(file_, OneRange("AAA")));

@@ -67,6 +67,19 @@ std::string ReplacedBytesText(int replaced) {
   return replaced == 0 ? std::string() : Format("\n  无法识别的字节：%3d个", replaced);
 }
 
+// The summary of an accepted import.
+std::string SummaryText(const ImportSummary& s) {
+  AddTally tally;
+  tally.total = s.lines;
+  tally.added = s.added;
+  tally.duplicates = s.duplicates;
+  tally.errors = s.errors;
+  tally.full = s.full;
+  std::string text = s.found >= 0 ? ExtractedSummary(tally, "文件", s.credentials_skipped)
+                                  : tally.Summary("ip服务器信息");
+  return text + ReplacedBytesText(s.replaced_bytes);
+}
+
 // A file that is not a list file: the proxies in its text, if any. Nothing
 // changes when none is found.
 // `line` with the type `type` when it parses and names none.
@@ -100,7 +113,10 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
     return s;
   }
   ProxyList::Batch batch(list);
-  if (!keep) list.RemoveAll();
+  if (!keep) {
+    list.RemoveAll();
+    s.cleared = true;
+  }
   AddTally tally;
   for (const std::string& line : found.lines) {
     tally.Count(list.AddProxy(WithType(line, untyped_as), favorite, LineOrigin::kOutside));
@@ -110,12 +126,12 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
   s.added = tally.added;
   s.duplicates = tally.duplicates;
   s.errors = tally.errors;
+  s.full = tally.full;
   s.found = int(found.lines.size());
   s.credentials_skipped = found.credentials_skipped;
   s.caption = std::string(kMsgCaptionAddResult);
   s.replaced_bytes = int(std::min<size_t>(replaced, INT32_MAX));
-  s.message = ExtractedSummary(tally, "文件", found.credentials_skipped) +
-              ReplacedBytesText(s.replaced_bytes);
+  s.message = SummaryText(s);
   return s;
 }
 
@@ -158,7 +174,10 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
     if (first_text) {
       if (!IsDigit(line.front())) return ImportExtracted(in, utf8, list, keep, favorite, codec, origin, untyped_as);
       first_text = false;
-      if (!keep) list.RemoveAll();
+      if (!keep) {
+        list.RemoveAll();
+        s.cleared = true;
+      }
     }
     if (too_long) {
       // Longer than any proxy line can be: counted, never stored.
@@ -172,6 +191,7 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
   s.added = tally.added;
   s.duplicates = tally.duplicates;
   s.errors = tally.errors;
+  s.full = tally.full;
   if (!reader.ok()) {
     s.message = OpenFailedText(path);
     s.caption = std::string(kMsgCaptionError);
@@ -180,8 +200,20 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
   s.ok = true;
   s.caption = std::string(kMsgCaptionAddResult);
   s.replaced_bytes = int(std::min<size_t>(replaced, INT32_MAX));
-  s.message = tally.Summary("ip服务器信息") + ReplacedBytesText(s.replaced_bytes);
+  s.message = SummaryText(s);
   return s;
+}
+
+ImportSummary FinishStagedImport(ImportSummary summary, ProxyList& staged, ProxyList& list,
+                                 bool keep) {
+  ProxyList::Batch batch(list);
+  if (summary.cleared && !keep) list.RemoveAll();
+  ProxyList::TakeCounts taken = list.TakeRows(staged);
+  summary.added = taken.added;
+  summary.duplicates += taken.duplicates;
+  summary.full += taken.full;
+  if (summary.ok) summary.message = SummaryText(summary);
+  return summary;
 }
 
 std::string ExportListBytes(const ProxyList& list, ExportForm form, bool selected_only,

@@ -5,6 +5,7 @@
 // the message the user is shown; the caller decides whether to show it. UI thread.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -26,6 +27,7 @@ struct ImportSummary {
   int added = 0;
   int duplicates = 0;
   int errors = 0;
+  int full = 0;  // new rows refused because the list was full (kMaxListRows)
   // Not a list file, but proxies were found in its text (a web page, a list
   // with schemes): how many, and how many were left out for carrying a user
   // name and password. -1: the file was read as a list file.
@@ -33,6 +35,9 @@ struct ImportSummary {
   int credentials_skipped = 0;
   // Bytes of a UTF-8 file that belong to no character, read as U+FFFD.
   int replaced_bytes = 0;
+  // keep was false and the file proved to hold proxies: the rows that were in
+  // the list are gone.
+  bool cleared = false;
   std::string message;  // what the user is told (summary or error)
   std::string caption;
 };
@@ -61,6 +66,17 @@ ImportSummary ImportListStream(std::istream& in, std::string_view name, ProxyLis
                                bool favorite, const AnsiCodec& codec,
                                LineOrigin origin = LineOrigin::kUser,
                                std::string_view untyped_as = {});
+
+// A file at least this large is imported away from the user-interface thread:
+// ImportListFile into a list of its own on a worker thread, then
+// FinishStagedImport on the UI thread.
+inline constexpr uint64_t kStagedImportBytes = uint64_t{2} << 20;
+
+// Moves the rows of `staged`, imported by ImportListFile with the same `keep`,
+// into `list` (clearing it first when the import cleared its list) and gives
+// the summary as if the import had been made into `list` itself.
+ImportSummary FinishStagedImport(ImportSummary summary, ProxyList& staged, ProxyList& list,
+                                 bool keep);
 
 enum class ExportForm { kHostPort, kFullLine };
 

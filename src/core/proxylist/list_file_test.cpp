@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 
@@ -109,6 +110,51 @@ TEST_F(ListFileTest, SummaryAndErrorTexts) {
   EXPECT_EQ(s.message,
             "文件不是ip数据列表，从中找到1个代理地址\nip服务器信息共1条，其中\n  成功加入：  1条\n"
             "  重复项目：  0条\n  错误项目：  0条\n  带用户名密码：  1条(未加入)");
+}
+
+TEST_F(ListFileTest, StagedImportEndsAsADirectOne) {
+  // A large file is read into a list of its own on a worker thread and moved
+  // in afterwards; the user must see the same rows and the same summary.
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool keep;
+    bool favorite;
+  } cases[] = {
+      {"list kept", "1.1.1.1:80\n5.5.5.5:80$备注\nx\n5.5.5.5:80\n", true, false},
+      {"list replacing", "1.1.1.1:80\n6.6.6.6:80@SOCKS5\n", false, true},
+      {"page", "<td>1.1.1.1</td><td>80</td> 7.7.7.7:3128 u:p@8.8.8.8:80", false, false},
+      {"no proxies", "#x\nnothing here\n", false, false},
+      {"empty", "", false, false},
+  };
+  auto prepared = [] {
+    auto list = std::make_unique<ProxyList>();
+    list->AddProxy("1.1.1.1:80", true);
+    list->AddProxy("2.2.2.2:80", false);
+    return list;
+  };
+  auto rows = [](const ProxyList& list) {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < list.size(); ++i) {
+      out.push_back(list.RowFullLine(int64_t(i)) + (list.row(i).favorite ? " ticked" : ""));
+    }
+    return out;
+  };
+  for (const Case& c : cases) {
+    std::string path = Write("staged.txt", c.bytes);
+    auto direct = prepared();
+    ImportSummary want = ImportListFile(path, *direct, c.keep, c.favorite, gbk_);
+    auto list = prepared();
+    ProxyList staged;
+    ImportSummary got = FinishStagedImport(ImportListFile(path, staged, c.keep, c.favorite, gbk_),
+                                           staged, *list, c.keep);
+    EXPECT_EQ(rows(*list), rows(*direct)) << c.name;
+    EXPECT_EQ(list->favorite_count(), direct->favorite_count()) << c.name;
+    EXPECT_EQ(got.ok, want.ok) << c.name;
+    EXPECT_EQ(got.message, want.message) << c.name;
+    EXPECT_EQ(got.added, want.added) << c.name;
+    EXPECT_EQ(got.duplicates, want.duplicates) << c.name;
+  }
 }
 
 TEST_F(ListFileTest, KeepReplaceAndFavorite) {

@@ -67,6 +67,67 @@ std::vector<size_t> ScoreSortOrder(const std::vector<int32_t>& scores, int flag)
   return order;
 }
 
+namespace {
+
+int CompareKeys(const SortKey& a, const SortKey& b) {
+  if (a.ranked && b.ranked) return a.rank < b.rank ? -1 : (a.rank > b.rank ? 1 : 0);
+  return CompareNaturalBytes(a.text, b.text);
+}
+
+}  // namespace
+
+std::vector<size_t> KeyedSortOrder(const std::vector<SortKey>& keys, int flag) {
+  std::vector<size_t> order(keys.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  if (flag == 1) {
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return CompareKeys(keys[a], keys[b]) < 0; });
+  } else {
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+      int c = CompareKeys(keys[a], keys[b]);
+      if (c != 0) return c > 0;
+      return a > b;
+    });
+  }
+  return order;
+}
+
+bool DottedAddressRank(std::string_view text, uint64_t* rank) {
+  uint64_t packed = 0;
+  for (int octet = 0; octet < 4; ++octet) {
+    if (octet > 0) {
+      if (text.empty() || text.front() != '.') return false;
+      text.remove_prefix(1);
+    }
+    size_t digits = 0;
+    uint64_t value = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+      value = value * 10 + uint64_t(text[digits] - '0');
+      if (++digits > 5) return false;
+    }
+    if (digits == 0 || value > 0xFFFF) return false;
+    packed = packed << 16 | value;
+    text.remove_prefix(digits);
+  }
+  if (!text.empty()) return false;
+  *rank = packed;
+  return true;
+}
+
+std::vector<uint64_t> NaturalRanks(const std::vector<std::string>& texts) {
+  std::vector<size_t> order(texts.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return CompareNaturalBytes(texts[a], texts[b]) < 0; });
+  std::vector<uint64_t> ranks(texts.size());
+  uint64_t rank = 0;
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (i > 0 && CompareNaturalBytes(texts[order[i - 1]], texts[order[i]]) != 0) ++rank;
+    ranks[order[i]] = rank;
+  }
+  return ranks;
+}
+
 std::vector<size_t> TextSortOrder(const std::vector<std::string>& keys, int flag) {
   std::vector<size_t> order(keys.size());
   std::iota(order.begin(), order.end(), size_t{0});

@@ -141,3 +141,71 @@ TEST(ListSortTest, ScoreSortOfTheListPutsTheBestFirst) {
 
 }  // namespace
 }  // namespace core
+
+namespace core {
+namespace {
+
+TEST(ListSortTest, ColumnSortOfTheListMatchesTextOrder) {
+  // The list ranks dotted addresses, ports and shared texts instead of comparing
+  // texts; the order must be the one the texts give. Addresses mix dotted forms
+  // (leading zeros, parts past what a rank holds) with names and GBK text.
+  const std::vector<std::string> addresses = {
+      "1.2.3.4",     "1.02.3.4",    "001.2.3.4",    "1.2.3.40", "10.2.3.4",  "9.255.255.255",
+      "65535.1.1.1", "65536.1.1.1", "123456.1.1.1", "1.2.3",    "1.2.3.4.5", "gateway",
+      "Gateway2",    "a-b",         "中.1",         "1.2.3.4x", "0.0.0.0"};
+  const std::vector<std::string> ports = {"80", "080", "8080", "1", "00001", "65535", "443"};
+  const std::vector<std::string> types = {"", "@HTTP", "@socks5", "@FTP", "@GOPHER", "@HTTPS"};
+  const std::vector<std::string> remarks = {"", "$北京", "$01", "$1", "$上海 电信", "$a", "$-x"};
+  const std::vector<std::string> results = {"", "[1] 10ms", "[01] 2ms", "不可用", "x"};
+  std::mt19937 rng(17);
+  for (int round = 0; round < 300; ++round) {
+    ProxyList list;
+    size_t n = rng() % 40;
+    for (size_t i = 0; i < n; ++i) {
+      std::string line = addresses[rng() % addresses.size()] + ":" + ports[rng() % ports.size()] +
+                         types[rng() % types.size()] + remarks[rng() % remarks.size()];
+      if (list.AddProxy(line, false) == AddResult::kAdded) {
+        list.SetVerifyResult(list.size() - 1, "x", results[rng() % results.size()], 1);
+      }
+    }
+    for (int column : {kColAddress, kColPort, kColType, kColLocation, kColResult}) {
+      for (int flag : {0, 1}) {
+        std::vector<std::string> lines;
+        std::vector<std::string> keys;
+        for (size_t i = 0; i < list.size(); ++i) {
+          lines.push_back(list.RowFullLine(int64_t(i)));
+          keys.push_back(NaturalSortKey(list.row(i).Column(column)));
+        }
+        std::vector<std::string> expected;
+        for (size_t i : TextSortOrder(keys, flag)) expected.push_back(lines[i]);
+        list.SortListColumn(column, flag);
+        std::vector<std::string> sorted;
+        for (size_t i = 0; i < list.size(); ++i) sorted.push_back(list.RowFullLine(int64_t(i)));
+        ASSERT_EQ(sorted, expected) << "column " << column << " flag " << flag;
+      }
+    }
+  }
+}
+
+TEST(ListSortTest, DottedAddressRanks) {
+  struct Case {
+    const char* text;
+    bool ranked;
+  } cases[] = {
+      {"1.2.3.4", true},      {"001.002.003.004", true}, {"65535.0.0.65535", true},
+      {"65536.0.0.0", false}, {"000001.2.3.4", false},   {"1.2.3", false},
+      {"1.2.3.4.", false},    {".1.2.3.4", false},       {"1..2.3", false},
+      {"1.2.3.4 ", false},    {"a.b.c.d", false},        {"", false},
+  };
+  for (const Case& c : cases) {
+    uint64_t rank = 0;
+    EXPECT_EQ(DottedAddressRank(c.text, &rank), c.ranked) << c.text;
+  }
+  uint64_t a = 0, b = 0;
+  ASSERT_TRUE(DottedAddressRank("1.2.3.4", &a));
+  ASSERT_TRUE(DottedAddressRank("01.2.3.04", &b));
+  EXPECT_EQ(a, b);  // equal for sorting, as their texts are
+}
+
+}  // namespace
+}  // namespace core

@@ -6,16 +6,29 @@
 namespace core {
 
 LocationSource::LocationSource(std::filesystem::path ipdb_file, std::filesystem::path wry_file)
-    : ipdb_file_(std::move(ipdb_file)), wry_(std::move(wry_file)) {}
+    : ipdb_file_(std::move(ipdb_file)), wry_file_(wry_file), wry_(std::move(wry_file)) {}
+
+void LocationSource::OpenIpdb() {
+  if (tried_ipdb_) return;
+  tried_ipdb_ = true;
+  std::error_code ec;
+  if (ipdb_file_.empty() || !std::filesystem::exists(ipdb_file_, ec)) return;
+  if (std::optional<IpdbFile> file = IpdbFile::Open(ipdb_file_, &ipdb_error_)) {
+    ipdb_ = std::make_shared<const IpdbFile>(std::move(*file));
+  }
+}
+
+std::shared_ptr<LocationSource> LocationSource::ForAnotherThread() {
+  OpenIpdb();
+  auto other = std::make_shared<LocationSource>(ipdb_file_, wry_file_);
+  other->tried_ipdb_ = true;
+  other->ipdb_ = ipdb_;
+  other->ipdb_error_ = ipdb_error_;
+  return other;
+}
 
 std::string LocationSource::Locate(std::string_view address) {
-  if (!tried_ipdb_) {
-    tried_ipdb_ = true;
-    std::error_code ec;
-    if (!ipdb_file_.empty() && std::filesystem::exists(ipdb_file_, ec)) {
-      ipdb_ = IpdbFile::Open(ipdb_file_, &ipdb_error_);
-    }
-  }
+  OpenIpdb();
   if (ipdb_) {
     IpdbRecord record;
     return ipdb_->Lookup(address, &record) ? IpdbLocationText(record) : std::string();

@@ -4,7 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "core/proxylist/ipdb_testing.h"
 #include "core/proxylist/wry_testing.h"
@@ -60,6 +62,22 @@ TEST_F(LocationSourceTest, TheIpdbFileFirstElseTheOlderDatabase) {
     EXPECT_EQ(source.using_ipdb(), c.using_ipdb) << c.name;
     EXPECT_EQ(!source.ipdb_error().empty(), c.error) << c.name;
   }
+}
+
+// A worker's source answers as the owner's does, from the same IPDB file, on
+// its own thread.
+TEST_F(LocationSourceTest, AnotherThreadsSourceSharesTheIpdbFile) {
+  Write("qqwry.ipdb", good_ipdb_);
+  LocationSource source(dir_ / "qqwry.ipdb", dir_ / "wry.dll");
+  std::shared_ptr<LocationSource> other = source.ForAnotherThread();
+  EXPECT_TRUE(source.using_ipdb());
+  // Gone from the disk: the worker's source needs no second read of it.
+  fs::remove(dir_ / "qqwry.ipdb");
+  std::string text;
+  std::thread worker([&] { text = other->Locate("183.62.57.1"); });
+  worker.join();
+  EXPECT_EQ(text, "中国 广东广州 电信");
+  EXPECT_EQ(source.Locate("183.62.57.1"), text);
 }
 
 }  // namespace

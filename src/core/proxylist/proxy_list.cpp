@@ -1,5 +1,8 @@
 #include "core/proxylist/proxy_list.h"
 
+#include <algorithm>
+#include <random>
+
 #include "core/base/text.h"
 #include "core/proxylist/list_sort.h"
 #include "core/proxylist/natural_compare.h"
@@ -7,7 +10,7 @@
 
 namespace core {
 
-const std::string& ProxyRow::Column(int column) const {
+std::string_view ProxyRow::Column(int column) const {
   switch (column) {
     case kColAddress: return address;
     case kColPort: return port;
@@ -20,72 +23,267 @@ const std::string& ProxyRow::Column(int column) const {
 
 namespace {
 
+// Every type a row can have; a row keeps the index of its own.
+constexpr std::string_view kTypeNames[] = {"",       "HTTP",  "HTTPS",  "FTP",
+                                           "GOPHER", "SOCKS", "SOCKS4", "SOCKS5"};
+constexpr uint8_t kTypeSocks = 5;
+
+uint8_t TypeIndex(std::string_view type) {
+  for (size_t i = 0; i < std::size(kTypeNames); ++i) {
+    if (type == kTypeNames[i]) return uint8_t(i);
+  }
+  return 0;  // the parser lets no other type through
+}
+
+// SOCKS4 and SOCKS5 on one address and port are the same entry.
+uint8_t KeyKind(uint8_t type) { return type > kTypeSocks ? kTypeSocks : type; }
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 bool StartsWithReservedMark(std::string_view text) {
   return text.size() >= kReservedMark.size() &&
          EqualsIgnoreAsciiCase(text.substr(0, kReservedMark.size()), kReservedMark);
 }
 
+// FNV-1a from a per-list seed, so that a list made to collide in one process
+// does not in the next.
+uint32_t Mix(uint32_t h, unsigned char c) { return (h ^ c) * 16777619u; }
+
+// FNV's low bits depend only on the low bits of the bytes; the key table uses
+// the low bits, so they are stirred with the high ones at the end.
+uint32_t Finish(uint32_t h) {
+  h ^= h >> 16;
+  h *= 0x85ebca6bu;
+  h ^= h >> 13;
+  h *= 0xc2b2ae35u;
+  return h ^ (h >> 16);
+}
+
+// A key table entry: the row index + 1 in the low bits, the hash's top bits
+// above them as a tag.
+constexpr uint32_t kKeyIndexBits = 20;
+constexpr uint32_t kKeyIndexMask = (1u << kKeyIndexBits) - 1;
+static_assert(kMaxListRows < kKeyIndexMask, "row indexes must fit the key table's entries");
+
+uint32_t KeyTag(uint32_t hash) { return hash & ~kKeyIndexMask; }
+uint32_t KeyEntry(size_t row, uint32_t hash) { return uint32_t(row + 1) | KeyTag(hash); }
+
 }  // namespace
+
+ProxyList::ProxyList() : key_seed_(std::random_device{}() | 1u) {}
+
+std::string_view ProxyList::AddressOf(const Slot& s) const {
+  return std::string_view(text_).substr(size_t(s.text), s.address_size);
+}
+
+std::string_view ProxyList::PortOf(const Slot& s) const {
+  return std::string_view(text_).substr(size_t(s.text) + s.address_size, s.port_size);
+}
+
+ProxyRow ProxyList::row(size_t index) const {
+  const Slot& s = rows_[index];
+  ProxyRow r;
+  r.address = AddressOf(s);
+  r.port = PortOf(s);
+  r.type = kTypeNames[s.type];
+  r.status = texts_.Get(s.status);
+  r.location = texts_.Get(s.location);
+  r.result = texts_.Get(s.result);
+  r.score = s.score;
+  r.favorite = s.favorite;
+  r.selected = s.selected;
+  return r;
+}
+
+ProxyList::KeyParts ProxyList::KeyOf(std::string_view address, std::string_view port,
+                                     uint8_t type) const {
+  KeyParts key{address, port, KeyKind(type), key_seed_ * 2166136261u};
+  for (char c : address) key.hash = Mix(key.hash, static_cast<unsigned char>(AsciiUpper(c)));
+  key.hash = Mix(key.hash, ':');
+  for (char c : port) key.hash = Mix(key.hash, static_cast<unsigned char>(c));
+  key.hash = Finish(Mix(key.hash, key.kind));
+  return key;
+}
+
+bool ProxyList::SameKey(const Slot& s, const KeyParts& key) const {
+  return s.key_hash == key.hash && KeyKind(s.type) == key.kind && PortOf(s) == key.port &&
+         EqualsIgnoreAsciiCase(AddressOf(s), key.address);
+}
+
+size_t ProxyList::FindKey(const KeyParts& key) const {
+  if (key_table_.empty()) return SIZE_MAX;
+  size_t mask = key_table_.size() - 1;
+  uint32_t tag = KeyTag(key.hash);
+  for (size_t i = key.hash & mask;; i = (i + 1) & mask) {
+    uint32_t entry = key_table_[i];
+    if (entry == 0) return SIZE_MAX;
+    // The tag spares most rows a visit.
+    if ((entry & ~kKeyIndexMask) != tag) continue;
+    size_t row = (entry & kKeyIndexMask) - 1;
+    if (SameKey(rows_[row], key)) return row;
+  }
+}
+
+void ProxyList::InsertKey(size_t index) {
+  if ((rows_.size()) * 2 > key_table_.size()) {
+    RebuildKeys(rows_.size());
+    return;  // the rebuild took in every row, this one too
+  }
+  size_t mask = key_table_.size() - 1;
+  size_t i = rows_[index].key_hash & mask;
+  while (key_table_[i] != 0) i = (i + 1) & mask;
+  key_table_[i] = KeyEntry(index, rows_[index].key_hash);
+}
+
+void ProxyList::RebuildKeys(size_t capacity_for) {
+  size_t size = 16;
+  while (size < capacity_for * 2) size *= 2;
+  key_table_.assign(size, 0);
+  if (rows_.empty() && capacity_for == 0) {
+    std::vector<uint32_t>().swap(key_table_);
+    return;
+  }
+  size_t mask = size - 1;
+  for (size_t r = 0; r < rows_.size(); ++r) {
+    size_t i = rows_[r].key_hash & mask;
+    while (key_table_[i] != 0) i = (i + 1) & mask;
+    key_table_[i] = KeyEntry(r, rows_[r].key_hash);
+  }
+}
+
+void ProxyList::SetText(uint32_t* id, std::string_view text) {
+  uint32_t old = *id;
+  *id = texts_.Acquire(text);  // before the release: the new text may be the old one
+  texts_.Release(old);
+}
+
+void ProxyList::ReleaseTexts(const Slot& s) {
+  texts_.Release(s.status);
+  texts_.Release(s.location);
+  texts_.Release(s.result);
+}
 
 AddResult ProxyList::AddProxy(std::string_view line, bool favorite, LineOrigin origin) {
   ProxyLine parsed;
   if (!ParseProxyLine(line, &parsed)) return AddResult::kRefused;
+  std::string_view remark = parsed.remark;
   if (origin == LineOrigin::kOutside) {
     // "<保留ip><保留ip>x" would still be reserved after one mark went.
-    std::string_view remark = parsed.remark;
     while (StartsWithReservedMark(remark)) remark = Trim(remark.substr(kReservedMark.size()));
-    parsed.remark = std::string(remark);
   }
-  std::string key = DuplicateKey(parsed.address, parsed.port, parsed.type);
-  if (keys_.count(key) != 0) return AddResult::kDuplicate;
+  uint8_t type = TypeIndex(parsed.type);
+  KeyParts key = KeyOf(parsed.address, parsed.port, type);
+  if (FindKey(key) != SIZE_MAX) return AddResult::kDuplicate;
+  if (rows_.size() >= kMaxListRows) return AddResult::kListFull;
 
-  std::string location = std::move(parsed.remark);
-  if (location.empty() && locator_) location = locator_(parsed.address);
-
-  keys_.insert(std::move(key));
-  ProxyRow row;
-  row.address = std::move(parsed.address);
-  row.port = std::move(parsed.port);
-  row.type = std::move(parsed.type);
-  row.status = std::string(kStatusNotVerified);
-  row.location = std::move(location);
-  row.selected = true;
-  rows_.push_back(std::move(row));
+  std::string located;
+  if (remark.empty() && locator_) {
+    located = locator_(parsed.address);
+    remark = located;
+  }
+  Slot s;
+  s.text = text_.size();
+  s.address_size = uint32_t(parsed.address.size());
+  s.port_size = uint32_t(parsed.port.size());
+  text_.append(parsed.address).append(parsed.port);
+  s.status = texts_.Acquire(kStatusNotVerified);
+  s.location = texts_.Acquire(remark);
+  s.key_hash = key.hash;
+  s.type = type;
+  s.selected = true;
+  rows_.push_back(s);
+  InsertKey(rows_.size() - 1);
   NotifyAppended(rows_.size() - 1);
   if (favorite) SetChecked(rows_.size() - 1, true);
   return AddResult::kAdded;
 }
 
+ProxyList::TakeCounts ProxyList::TakeRows(ProxyList& staged) {
+  TakeCounts counts;
+  Batch batch(*this);
+  size_t room = std::min(kMaxListRows, rows_.size() + staged.rows_.size());
+  rows_.reserve(room);
+  text_.reserve(text_.size() + staged.text_.size());
+  if (room * 2 > key_table_.size()) RebuildKeys(room);
+  // Each staged text is looked up here once; its other rows count on that.
+  std::vector<uint32_t> ids(staged.texts_.id_limit(), UINT32_MAX);
+  ids[SharedTexts::kEmpty] = SharedTexts::kEmpty;
+  auto take_text = [&](uint32_t from) {
+    uint32_t& id = ids[from];
+    if (id == UINT32_MAX) {
+      id = texts_.Acquire(staged.texts_.Get(from));
+    } else {
+      texts_.AddHolder(id);
+    }
+    return id;
+  };
+  // Keys are checked against this list's rows only: the staged rows are
+  // distinct among themselves already.
+  for (const Slot& from : staged.rows_) {
+    std::string_view address = staged.AddressOf(from);
+    std::string_view port = staged.PortOf(from);
+    KeyParts key = KeyOf(address, port, from.type);
+    if (FindKey(key) != SIZE_MAX) {
+      ++counts.duplicates;
+      continue;
+    }
+    if (rows_.size() >= kMaxListRows) {
+      ++counts.full;
+      continue;
+    }
+    Slot s = from;
+    s.text = text_.size();
+    text_.append(address).append(port);
+    s.status = take_text(from.status);
+    s.location = take_text(from.location);
+    s.result = take_text(from.result);
+    s.key_hash = key.hash;
+    rows_.push_back(s);
+    InsertKey(rows_.size() - 1);
+    favorite_count_ += s.favorite ? 1 : 0;
+    if (s.favorite) NotifyFavorites();
+    NotifyAppended(rows_.size() - 1);
+    ++counts.added;
+  }
+  staged.RemoveAll();
+  return counts;
+}
+
 size_t ProxyList::selected_count() const {
   size_t n = 0;
-  for (const ProxyRow& r : rows_) n += r.selected ? 1 : 0;
+  for (const Slot& s : rows_) n += s.selected ? 1 : 0;
   return n;
 }
 
 std::string ProxyList::RowHostPort(int64_t index) const {
   if (index < 0 || uint64_t(index) >= rows_.size()) return {};
-  const ProxyRow& r = rows_[size_t(index)];
-  return HostPortText(r.address, r.port);
+  const Slot& s = rows_[size_t(index)];
+  return HostPortText(AddressOf(s), PortOf(s));
 }
 
 std::string ProxyList::RowProxyText(int64_t index) const {
   if (index < 0 || uint64_t(index) >= rows_.size()) return {};
-  const ProxyRow& r = rows_[size_t(index)];
-  if (r.type == "SOCKS" || r.type == "SOCKS4" || r.type == "SOCKS5") {
-    return FullLineText(r.address, r.port, r.type, "");
+  const Slot& s = rows_[size_t(index)];
+  if (KeyKind(s.type) == kTypeSocks) {
+    return FullLineText(AddressOf(s), PortOf(s), kTypeNames[s.type], "");
   }
-  return HostPortText(r.address, r.port);
+  return HostPortText(AddressOf(s), PortOf(s));
 }
 
 std::string ProxyList::RowFullLine(int64_t index) const {
   if (index < 0 || uint64_t(index) >= rows_.size()) return {};
-  const ProxyRow& r = rows_[size_t(index)];
-  return FullLineText(r.address, r.port, r.type, r.location);
+  const Slot& s = rows_[size_t(index)];
+  return FullLineText(AddressOf(s), PortOf(s), kTypeNames[s.type], texts_.Get(s.location));
 }
 
 std::string ProxyList::RowLocation(int64_t index) const {
   if (index < 0 || uint64_t(index) >= rows_.size()) return {};
-  return rows_[size_t(index)].location;
+  return std::string(texts_.Get(rows_[size_t(index)].location));
 }
 
 void ProxyList::SetSelected(size_t index, bool on) {
@@ -100,9 +298,9 @@ void ProxyList::SelectAll(bool on) {
 }
 
 void ProxyList::SetCheckedRaw(size_t index, bool on) {
-  ProxyRow& r = rows_[index];
-  if (r.favorite == on) return;
-  r.favorite = on;
+  Slot& s = rows_[index];
+  if (s.favorite == on) return;
+  s.favorite = on;
   favorite_count_ += on ? 1 : -1;
   NotifyChanged(index);
   NotifyFavorites();
@@ -117,20 +315,20 @@ void ProxyList::SetChecked(size_t index, bool on) {
 
 bool ProxyList::IsReserved(size_t index) const {
   if (index >= rows_.size()) return false;
-  std::string_view loc = rows_[index].location;
-  return StartsWithReservedMark(loc);
+  return StartsWithReservedMark(texts_.Get(rows_[index].location));
 }
 
 void ProxyList::SetReserved(size_t index, bool on) {
   if (index >= rows_.size()) return;
   bool reserved = IsReserved(index);
-  ProxyRow& r = rows_[index];
+  Slot& s = rows_[index];
+  std::string location(texts_.Get(s.location));
   if (on && !reserved) {
-    r.location.insert(0, kReservedMark);
+    SetText(&s.location, location.insert(0, kReservedMark));
     NotifyChanged(index);
     SetCheckedRaw(index, true);
   } else if (!on && reserved) {
-    r.location.erase(0, kReservedMark.size());
+    SetText(&s.location, location.erase(0, kReservedMark.size()));
     NotifyChanged(index);
   }
 }
@@ -163,16 +361,16 @@ void ProxyList::MakeSelectedGeneral() {
 void ProxyList::SetVerifyResult(size_t index, std::string status, std::string result,
                                 int32_t score) {
   if (index >= rows_.size()) return;
-  ProxyRow& r = rows_[index];
-  r.status = std::move(status);
-  r.result = std::move(result);
-  r.score = score;
+  Slot& s = rows_[index];
+  SetText(&s.status, status);
+  SetText(&s.result, result);
+  s.score = score;
   NotifyChanged(index);
 }
 
 void ProxyList::SetStatusText(size_t index, std::string status) {
   if (index >= rows_.size()) return;
-  rows_[index].status = std::move(status);
+  SetText(&rows_[index].status, status);
   NotifyChanged(index);
 }
 
@@ -181,22 +379,42 @@ size_t ProxyList::RemoveSelected() {
 }
 
 size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remove) {
-  size_t kept = 0;
+  std::vector<bool> gone(rows_.size());
   size_t removed = 0;
   int favorites_removed = 0;
   for (size_t i = 0; i < rows_.size(); ++i) {
-    ProxyRow& r = rows_[i];
-    if (remove(r)) {
-      keys_.erase(DuplicateKey(r.address, r.port, r.type));
-      favorites_removed += r.favorite ? 1 : 0;
-      ++removed;
-    } else {
-      if (kept != i) rows_[kept] = std::move(r);
-      ++kept;
-    }
+    if (!remove(row(i))) continue;
+    gone[i] = true;
+    ++removed;
+    favorites_removed += rows_[i].favorite ? 1 : 0;
   }
   if (removed == 0) return 0;
+  // The kept rows' addresses and ports move into a fresh buffer, so that the
+  // removed rows' bytes do not linger.
+  std::string text;
+  text.reserve(text_.size());
+  size_t kept = 0;
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    Slot s = rows_[i];
+    if (gone[i]) {
+      ReleaseTexts(s);
+      continue;
+    }
+    uint64_t at = text.size();
+    text.append(text_, size_t(s.text), size_t(s.address_size) + s.port_size);
+    s.text = at;
+    rows_[kept++] = s;
+  }
   rows_.resize(kept);
+  text.shrink_to_fit();
+  text_ = std::move(text);
+  if (rows_.empty()) {
+    std::vector<Slot>().swap(rows_);
+    texts_.Clear();
+  } else {
+    rows_.shrink_to_fit();
+  }
+  RebuildKeys(rows_.size());
   favorite_count_ -= favorites_removed;
   NotifyReset();
   if (favorites_removed != 0) NotifyFavorites();
@@ -205,11 +423,70 @@ size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remov
 
 void ProxyList::RemoveAll() {
   bool had_favorites = favorite_count_ != 0;
-  rows_.clear();
-  keys_.clear();
+  std::vector<Slot>().swap(rows_);
+  std::string().swap(text_);
+  std::vector<uint32_t>().swap(key_table_);
+  texts_.Clear();
   favorite_count_ = 0;
   NotifyReset();
   if (had_favorites) NotifyFavorites();
+}
+
+std::vector<SortKey> ProxyList::ColumnSortKeys(int column,
+                                               std::vector<std::string>* converted) const {
+  std::vector<SortKey> keys(rows_.size());
+  if (column == kColAddress || column == kColPort) {
+    // Texts of their own for each row: ranked where the text allows it (a
+    // dotted address, a port's digits), compared as text otherwise.
+    for (size_t i = 0; i < rows_.size(); ++i) {
+      const Slot& s = rows_[i];
+      SortKey& k = keys[i];
+      if (column == kColPort) {
+        k.text = PortOf(s);
+        k.rank = uint64_t(LeadingDigitsValue(k.text));
+        k.ranked = true;  // always digits, at most 65535 in value
+        continue;
+      }
+      k.text = AddressOf(s);
+      k.ranked = DottedAddressRank(k.text, &k.rank);
+      if (!k.ranked && !IsAscii(k.text)) {
+        converted->push_back(NaturalSortKey(k.text));
+        k.text = {};  // set below, once `converted` no longer grows
+      }
+    }
+    if (column == kColAddress && !converted->empty()) {
+      size_t next = 0;
+      for (SortKey& k : keys) {
+        if (!k.ranked && k.text.empty()) k.text = (*converted)[next++];
+      }
+    }
+    return keys;
+  }
+  // Shared texts: each distinct one is ranked once.
+  std::vector<uint32_t> ids(rows_.size());
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    const Slot& s = rows_[i];
+    ids[i] = column == kColType       ? s.type
+             : column == kColStatus   ? s.status
+             : column == kColLocation ? s.location
+                                      : s.result;
+  }
+  std::vector<uint32_t> distinct = ids;
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  std::vector<std::string> texts;
+  texts.reserve(distinct.size());
+  for (uint32_t id : distinct) {
+    texts.push_back(NaturalSortKey(column == kColType ? kTypeNames[id] : texts_.Get(id)));
+  }
+  std::vector<uint64_t> ranks = NaturalRanks(texts);
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    size_t at =
+        size_t(std::lower_bound(distinct.begin(), distinct.end(), ids[i]) - distinct.begin());
+    keys[i].rank = ranks[at];
+    keys[i].ranked = true;
+  }
+  return keys;
 }
 
 void ProxyList::SortListColumn(int column, int flag) {
@@ -218,18 +495,17 @@ void ProxyList::SortListColumn(int column, int flag) {
   if (column == kColStatus) {
     std::vector<int32_t> scores;
     scores.reserve(rows_.size());
-    for (const ProxyRow& r : rows_) scores.push_back(r.score);
+    for (const Slot& s : rows_) scores.push_back(s.score);
     order = ScoreSortOrder(scores, flag);
   } else {
-    std::vector<std::string> keys;
-    keys.reserve(rows_.size());
-    for (const ProxyRow& r : rows_) keys.push_back(NaturalSortKey(r.Column(column)));
-    order = TextSortOrder(keys, flag);
+    std::vector<std::string> converted;
+    order = KeyedSortOrder(ColumnSortKeys(column, &converted), flag);
   }
-  std::vector<ProxyRow> sorted;
+  std::vector<Slot> sorted;
   sorted.reserve(rows_.size());
-  for (size_t i : order) sorted.push_back(std::move(rows_[i]));
+  for (size_t i : order) sorted.push_back(rows_[i]);
   rows_ = std::move(sorted);
+  RebuildKeys(rows_.size());
   sort_state_.fill(0);
   sort_state_[size_t(column)] = flag == 1 ? 1 : 2;
   NotifyReset();
@@ -247,11 +523,14 @@ std::string ProxyList::CaptionText(const RunCounters* running) const {
   return text;
 }
 
-ProxyList::Batch::Batch(ProxyList& list) : list_(list) { ++list_.batch_depth_; }
+ProxyList::Batch::Batch(ProxyList& list) : list_(list) {
+  if (list_.batch_depth_++ == 0 && list_.locator_batch_) list_.locator_batch_(true);
+}
 ProxyList::Batch::~Batch() { list_.EndBatch(); }
 
 void ProxyList::EndBatch() {
   if (--batch_depth_ > 0) return;
+  if (locator_batch_) locator_batch_(false);
   bool reset = batch_reset_;
   bool favorites = batch_favorites_;
   size_t first = batch_append_first_;

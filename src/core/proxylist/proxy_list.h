@@ -1,7 +1,9 @@
 // The proxy list: the one store of every proxy the program knows, as rows in
 // list order, with the set of duplicate keys, the favorite count, the reserved
-// mark and the selection. The main dialog's list view is a view of this model and
-// learns about changes through ProxyListObserver. UI thread only.
+// mark and the selection. Rows are stored compactly (about 80 bytes each for a
+// plain address and port): address and port in one text buffer, the shared texts
+// once each. The main dialog's list view is a view of this model and learns
+// about changes through ProxyListObserver. UI thread only.
 #pragma once
 
 #include <array>
@@ -9,8 +11,10 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
+
+#include "core/proxylist/list_sort.h"
+#include "core/proxylist/shared_texts.h"
 
 namespace core {
 
@@ -18,6 +22,11 @@ namespace core {
 inline constexpr std::string_view kReservedMark = "<保留ip>";
 inline constexpr std::string_view kStatusNotVerified = "未验证";
 inline constexpr std::string_view kListCaptionTitle = "proxy服务器列表";
+
+// The most rows the list holds. A list file of public proxies can run to
+// millions of lines; beyond this the memory and every sort and redraw would
+// cost more than the rows are worth. Lines past it are refused and counted.
+inline constexpr size_t kMaxListRows = 1'000'000;
 
 // Columns of the list, in display order.
 enum ListColumn : int {
@@ -43,20 +52,23 @@ enum class AddResult {
   kAdded,
   kDuplicate,  // its duplicate key is already in the list
   kRefused,    // the line does not parse
+  kListFull,   // a new row, but the list already holds kMaxListRows
 };
 
+// One row as the views read it. The texts point into the list: they stay valid
+// until the list next adds, removes or reorders rows, or changes this row.
 struct ProxyRow {
-  std::string address;
-  std::string port;
-  std::string type;
-  std::string status;
-  std::string location;  // with the reserved mark in front for reserved rows
-  std::string result;
+  std::string_view address;
+  std::string_view port;
+  std::string_view type;
+  std::string_view status;
+  std::string_view location;  // with the reserved mark in front for reserved rows
+  std::string_view result;
   int32_t score = -1;  // -1 never verified, 0 unusable, >= 1 usable (higher is better)
   bool favorite = false;  // the row's check box
   bool selected = false;
 
-  const std::string& Column(int column) const;
+  std::string_view Column(int column) const;
 };
 
 // Counters of a verification run, shown in the caption while workers are active.
@@ -84,25 +96,45 @@ class ProxyList {
   // Gives the location text of an address ("country area"), or "" when unknown.
   using Locator = std::function<std::string(std::string_view address)>;
 
-  ProxyList() = default;
+  ProxyList();
   ProxyList(const ProxyList&) = delete;
   ProxyList& operator=(const ProxyList&) = delete;
 
-  void SetLocator(Locator locator) { locator_ = std::move(locator); }
+  // Told true when the outermost Batch opens and false when it closes, so that
+  // a locator can take its database file as unchanged for the many lookups of
+  // an import instead of looking at the disk for each.
+  using BatchHook = std::function<void(bool open)>;
+
+  void SetLocator(Locator locator, BatchHook batch_hook = nullptr) {
+    locator_ = std::move(locator);
+    locator_batch_ = std::move(batch_hook);
+  }
   void SetObserver(ProxyListObserver* observer) { observer_ = observer; }
 
   // Parses `line` and appends it as a selected, unverified row (ticked when
   // `favorite`). The remark, when given, is the location; otherwise the locator
   // fills it. A line from outside loses a reserved mark at the start of its
-  // remark (the row itself is added).
+  // remark (the row itself is added). A line that parses and is no duplicate is
+  // refused with kListFull once the list holds kMaxListRows.
   AddResult AddProxy(std::string_view line, bool favorite, LineOrigin origin = LineOrigin::kUser);
+
+  // Moves every row of `staged` (a list of its own, filled by an import on
+  // another thread) to the end of this one, in order, as AddProxy would have
+  // added them: a row whose duplicate key is here already is left out, and so
+  // is every row beyond kMaxListRows. Rows keep their texts and ticks;
+  // `staged` is left empty. Observers hear one append.
+  struct TakeCounts {
+    int added = 0;
+    int duplicates = 0;
+    int full = 0;
+  };
+  TakeCounts TakeRows(ProxyList& staged);
 
   size_t size() const { return rows_.size(); }
   bool empty() const { return rows_.empty(); }
-  const ProxyRow& row(size_t index) const { return rows_[index]; }
+  ProxyRow row(size_t index) const;
   int favorite_count() const { return favorite_count_; }
   size_t selected_count() const;
-  bool ContainsKey(const std::string& key) const { return keys_.count(key) != 0; }
 
   // Text forms of a row; empty for an index outside the list.
   std::string RowHostPort(int64_t index) const;
@@ -178,11 +210,54 @@ class ProxyList {
   void EndBatch();
   void SetCheckedRaw(size_t index, bool on);
 
-  std::vector<ProxyRow> rows_;
-  std::unordered_set<std::string> keys_;
+  // One row as stored. Address and port lie one after the other in text_; the
+  // other texts are ids in texts_.
+  struct Slot {
+    uint64_t text = 0;
+    uint32_t address_size = 0;
+    uint32_t port_size = 0;
+    uint32_t status = SharedTexts::kEmpty;
+    uint32_t location = SharedTexts::kEmpty;
+    uint32_t result = SharedTexts::kEmpty;
+    uint32_t key_hash = 0;  // of the duplicate key
+    int32_t score = -1;
+    uint8_t type = 0;  // index into the accepted type names
+    bool favorite = false;
+    bool selected = false;
+  };
+  // The duplicate key's parts: the address is compared without regard to ASCII
+  // case, the port as typed, the type with SOCKS4 and SOCKS5 taken as SOCKS.
+  struct KeyParts {
+    std::string_view address;
+    std::string_view port;
+    uint8_t kind = 0;
+    uint32_t hash = 0;
+  };
+  std::string_view AddressOf(const Slot& s) const;
+  std::string_view PortOf(const Slot& s) const;
+  KeyParts KeyOf(std::string_view address, std::string_view port, uint8_t type) const;
+  bool SameKey(const Slot& s, const KeyParts& key) const;
+  // The index of the row with `key`, or SIZE_MAX.
+  size_t FindKey(const KeyParts& key) const;
+  void InsertKey(size_t index);
+  // Builds the key table again for the rows as they are now.
+  void RebuildKeys(size_t capacity_for);
+  // Sets one of a row's shared texts.
+  void SetText(uint32_t* id, std::string_view text);
+  void ReleaseTexts(const Slot& s);
+  std::vector<SortKey> ColumnSortKeys(int column, std::vector<std::string>* converted) const;
+
+  std::vector<Slot> rows_;
+  std::string text_;  // addresses and ports
+  SharedTexts texts_;
+  // Open addressing over row index + 1 with a tag of the key's hash (0: empty),
+  // at most half full.
+  std::vector<uint32_t> key_table_;
+  uint32_t key_seed_;
   int favorite_count_ = 0;
   std::array<int, kColumnCount> sort_state_{};
   Locator locator_;
+  BatchHook locator_batch_;
   ProxyListObserver* observer_ = nullptr;
 
   int batch_depth_ = 0;

@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 
+#include "core/base/codepage.h"
 #include "core/proxylist/drop_intake.h"
 #include "core/proxylist/list_file.h"
 
@@ -310,6 +311,124 @@ TEST(ProxyListTest, SetStatusTextTouchesOnlyTheStatus) {
   EXPECT_EQ(list.row(0).status, "验证中...");
   EXPECT_EQ(list.row(0).result, "[1176]1.2;");
   EXPECT_EQ(list.row(0).score, 1176);
+}
+
+TEST(ProxyListTest, FullListRefusesNewRowsAndSaysSo) {
+  ProxyList list;
+  {
+    ProxyList::Batch batch(list);
+    for (size_t i = 0; list.size() < kMaxListRows; ++i) {
+      ASSERT_EQ(
+          list.AddProxy("10." + std::to_string(i >> 16 & 255) + "." + std::to_string(i >> 8 & 255) +
+                            "." + std::to_string(i & 255) + ":" + std::to_string(1 + (i >> 24)),
+                        false),
+          AddResult::kAdded);
+    }
+  }
+  struct Case {
+    const char* line;
+    AddResult result;
+  } cases[] = {
+      {"11.0.0.1:80", AddResult::kListFull},
+      {"10.0.0.0:1", AddResult::kDuplicate},  // a duplicate is still a duplicate
+      {"not a proxy", AddResult::kRefused},
+  };
+  for (const Case& c : cases) EXPECT_EQ(list.AddProxy(c.line, true), c.result) << c.line;
+  EXPECT_EQ(list.size(), kMaxListRows);
+  EXPECT_EQ(list.favorite_count(), 0);
+
+  // Every way in tells the user how many the full list refused.
+  std::istringstream file("11.0.0.1:80\n11.0.0.2:80\n10.0.0.0:1\n");
+  ImportSummary imported = ImportListStream(file, "a.txt", list, true, false, GbkCodec());
+  EXPECT_EQ(imported.full, 2);
+  EXPECT_EQ(imported.message,
+            "ip服务器信息共3条，其中\n  成功加入：  0条\n  重复项目：  1条\n  错误项目：  0条\n"
+            "  列表已满（最多1000000条），未加入：2条");
+  DropSummary dropped = AddDroppedText(list, "11.0.0.3:80\r\n");
+  EXPECT_NE(dropped.message.find("列表已满（最多1000000条），未加入：1条"), std::string::npos)
+      << dropped.message;
+  ProxyList staged;
+  staged.AddProxy("11.0.0.4:80", false);
+  staged.AddProxy("10.0.0.1:1", false);
+  ProxyList::TakeCounts taken = list.TakeRows(staged);
+  EXPECT_EQ(taken.full, 1);
+  EXPECT_EQ(taken.duplicates, 1);
+  EXPECT_EQ(list.size(), kMaxListRows);
+
+  // Room again after a delete.
+  list.SetSelected(0, true);
+  list.RemoveRowsIf([](const ProxyRow& r) { return r.address == "10.0.0.0"; });
+  EXPECT_EQ(list.AddProxy("11.0.0.1:80", false), AddResult::kAdded);
+}
+
+TEST(ProxyListTest, TakeRowsMovesStagedRowsWithTheirTextsAndTicks) {
+  ProxyList list;
+  list.AddProxy("1.1.1.1:80", false);
+  RecordingObserver observer;
+  list.SetObserver(&observer);
+  ProxyList staged;
+  staged.SetLocator([](std::string_view) { return std::string("中国 北京"); });
+  staged.AddProxy("2.2.2.2:8080@SOCKS5", true);
+  staged.AddProxy("gateway:3128$<保留ip>家里", true);
+  staged.AddProxy("1.1.1.1:80", false);  // here already
+  staged.AddProxy("GATEWAY:3128@HTTP", false);
+
+  ProxyList::TakeCounts taken = list.TakeRows(staged);
+  EXPECT_EQ(taken.added, 3);
+  EXPECT_EQ(taken.duplicates, 1);
+  EXPECT_EQ(taken.full, 0);
+  EXPECT_TRUE(staged.empty());
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list.RowFullLine(1), "2.2.2.2:8080@SOCKS5$中国 北京");
+  EXPECT_EQ(list.RowFullLine(2), "gateway:3128$<保留ip>家里");
+  EXPECT_TRUE(list.IsReserved(2));
+  EXPECT_EQ(list.RowFullLine(3), "GATEWAY:3128@HTTP$中国 北京");
+  EXPECT_EQ(list.row(1).status, "未验证");
+  EXPECT_EQ(list.favorite_count(), 2);
+  ASSERT_EQ(observer.appended.size(), 1u);
+  EXPECT_EQ(observer.appended[0], std::make_pair(size_t{1}, size_t{3}));
+  EXPECT_EQ(observer.favorites, 1);
+  // The moved rows' keys are the list's own now.
+  EXPECT_EQ(list.AddProxy("2.2.2.2:8080@socks4", false), AddResult::kDuplicate);
+  EXPECT_EQ(list.AddProxy("Gateway:3128", false), AddResult::kDuplicate);
+}
+
+TEST(ProxyListTest, StagedDropEndsAsADirectOne) {
+  // A long dropped text is searched on a worker into a list of its own.
+  const char* texts[] = {
+      "1.1.1.1:80\r\n5.5.5.5:80\r\nnot a proxy\r\n5.5.5.5:80",
+      "<td>1.1.1.1</td><td>80</td> 7.7.7.7:3128 u:p@8.8.8.8:80",
+      "nothing at all",
+  };
+  for (const char* text : texts) {
+    ProxyList direct;
+    direct.AddProxy("1.1.1.1:80", true);
+    DropSummary want = AddDroppedText(direct, text);
+    ProxyList list;
+    list.AddProxy("1.1.1.1:80", true);
+    ProxyList staged;
+    DropSummary got = FinishStagedDrop(AddDroppedText(staged, text), staged, list);
+    EXPECT_EQ(got.message, want.message) << text;
+    ASSERT_EQ(list.size(), direct.size()) << text;
+    for (size_t i = 0; i < list.size(); ++i) {
+      EXPECT_EQ(list.RowFullLine(int64_t(i)), direct.RowFullLine(int64_t(i))) << text;
+    }
+  }
+}
+
+TEST(ProxyListTest, KeysFollowRowsThroughSortsAndRemovals) {
+  ProxyList list;
+  for (int i = 0; i < 300; ++i)
+    list.AddProxy("9.9." + std::to_string(i) + ".1:" + std::to_string(300 - i), false);
+  list.SortListColumn(kColPort, 1);
+  list.RemoveRowsIf([](const ProxyRow& r) { return r.port.size() == 2; });
+  list.SortListColumn(kColAddress, 0);
+  for (int i = 0; i < 300; ++i) {
+    std::string line = "9.9." + std::to_string(i) + ".1:" + std::to_string(300 - i);
+    bool removed = std::to_string(300 - i).size() == 2;
+    EXPECT_EQ(list.AddProxy(line, false), removed ? AddResult::kAdded : AddResult::kDuplicate)
+        << line;
+  }
 }
 
 }  // namespace

@@ -105,7 +105,7 @@ class EndOfRunTest : public ::testing::Test {
   std::vector<int> Order() const {
     std::vector<int> out;
     for (size_t i = 0; i < list.size(); ++i)
-      out.push_back(std::stoi(list.row(i).address.substr(7)));
+      out.push_back(std::stoi(std::string(list.row(i).address.substr(7))));
     return out;
   }
   std::vector<bool> Ticks() const {

@@ -103,7 +103,7 @@ void VerifyScheduler::Start(bool all, bool by_timer) {
     // were, as without the gate.
     for (size_t row = next_row_; row < list_.size(); ++row) {
       if (!Qualifies(row)) continue;
-      gated.push_back({row, list_.row(row).address, list_.row(row).port});
+      gated.push_back({row, std::string(list_.row(row).address), std::string(list_.row(row).port)});
     }
     fed_rows_ = list_.size();
     if (gated.empty()) {
@@ -275,7 +275,8 @@ void VerifyScheduler::FeedNewRows() {
   if (!gate_ || !run_on_ || list_.size() <= fed_rows_) return;
   std::vector<GateRow> rows;
   for (size_t row = fed_rows_; row < list_.size(); ++row) {
-    if (Qualifies(row)) rows.push_back({row, list_.row(row).address, list_.row(row).port});
+    if (!Qualifies(row)) continue;
+    rows.push_back({row, std::string(list_.row(row).address), std::string(list_.row(row).port)});
   }
   fed_rows_ = list_.size();
   if (rows.empty()) return;

@@ -855,7 +855,7 @@ TEST(GatedSchedulerScenarioTest, Table) {
     std::vector<int> unreachable;
     for (size_t i = 0; i < t.list.size(); ++i) {
       if (t.list.row(i).result == kUnreachable) {
-        unreachable.push_back(t.row_of.at(t.list.row(i).address + ":80"));
+        unreachable.push_back(t.row_of.at(std::string(t.list.row(i).address) + ":80"));
       }
     }
     std::sort(unreachable.begin(), unreachable.end());

@@ -7,11 +7,13 @@ namespace win {
 AppServices::AppServices(AppParts parts)
     : platform_(std::move(parts.platform)),
       clock_(parts.verify.clock),
-      switcher_(platform_, std::move(parts.proxy_place), parts.locator),
+      switcher_(platform_, std::move(parts.proxy_place), parts.locator,
+                std::move(parts.locator_batch)),
       verify_(switcher_, platform_, std::move(parts.verify)),
       exit_check_(switcher_, platform_, *clock_, parts.make_exit_fetcher, parts.locator),
       auto_switch_(switcher_, exit_check_, std::move(parts.cleanup)),
-      downloads_(switcher_, platform_, std::move(parts.download_job),
+      imports_(switcher_, platform_, std::move(parts.locate_rows)),
+      downloads_(switcher_, platform_, imports_, std::move(parts.download_job),
                  std::move(parts.download_path)),
       run_settings_(platform_, switcher_.events()) {
   exit_check_.SetFailoverTarget(&auto_switch_);

@@ -15,6 +15,7 @@
 #include "win/app/download_job.h"
 #include "win/app/exit_check_service.h"
 #include "win/app/list_downloads.h"
+#include "win/app/list_imports.h"
 #include "win/app/run_settings_holder.h"
 #include "win/app/switcher.h"
 #include "win/app/verify_service.h"
@@ -31,6 +32,11 @@ struct AppParts {
   SystemProxyPlace proxy_place;
   // Fills the location of new rows and of exit addresses; may be empty.
   core::ProxyList::Locator locator;
+  // Told when a batch of list changes opens and closes (see ProxyList::BatchHook);
+  // may be empty.
+  core::ProxyList::BatchHook locator_batch;
+  // Locates the rows of a large file read on a worker thread; may be empty.
+  ListImports::LocateRows locate_rows;
   VerifyParts verify;
   // The browser cleanup before each automatic switch (runs off the UI thread).
   CleanupRunner::Cleanup cleanup;
@@ -56,6 +62,7 @@ class AppServices {
   VerifyService& verify() { return verify_; }
   ExitCheckService& exit_check() { return exit_check_; }
   AutoSwitchService& auto_switch() { return auto_switch_; }
+  ListImports& imports() { return imports_; }
   ListDownloads& downloads() { return downloads_; }
   RunSettingsHolder& run_settings() { return run_settings_; }
 
@@ -66,6 +73,7 @@ class AppServices {
   VerifyService verify_;
   ExitCheckService exit_check_;
   AutoSwitchService auto_switch_;
+  ListImports imports_;
   ListDownloads downloads_;
   RunSettingsHolder run_settings_;
 };

@@ -204,5 +204,37 @@ TEST_F(AppWindowTest, ADownloadEndingDuringAVerificationWaitsForItsEnd) {
   DeleteFileW(Utf8ToWide(path).c_str());
 }
 
+// A large downloaded list is read on the list imports' worker; it then
+// replaces the list as the settings say, still as a list from outside.
+TEST_F(AppWindowTest, ALargeDownloadIsReadAwayAndReplacesTheList) {
+  profile_.WriteInt("Download Settings", "Append download proxies into list", 0);
+  MakeServices();
+  core::ProxyList& list = switcher_->list();
+  ASSERT_EQ(list.AddProxy("10.0.0.1:80", false), core::AddResult::kAdded);
+  std::string path = app_->downloads().path();
+  constexpr int kRows = 150000;
+  {
+    std::ofstream file(core::PathFromUtf8(path), std::ios::binary);
+    file << "10.9.9.9:80$<保留ip>x\r\n";
+    for (int i = 1; i < kRows; ++i) {
+      file << "10." << (i >> 16 & 255) << '.' << (i >> 8 & 255) << '.' << (i & 255) << ":3128\r\n";
+    }
+  }
+  ASSERT_TRUE(ListImports::IsLarge(path));
+  app_->downloads().OnDownloadDone(WPARAM(core::kDownloadOk), 0);
+  EXPECT_TRUE(app_->imports().busy());
+  EXPECT_EQ(list.RowHostPort(0), "10.0.0.1:80");
+  for (int i = 0; i < 1200 && app_->imports().busy(); ++i) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    Pump();
+  }
+  ASSERT_FALSE(app_->imports().busy());
+  ASSERT_EQ(list.size(), size_t(kRows));
+  EXPECT_EQ(list.RowFullLine(0), "10.9.9.9:80$x");
+  EXPECT_FALSE(list.IsReserved(0));
+  EXPECT_TRUE(prompt_.shown.empty());  // an automatic download says nothing
+  DeleteFileW(Utf8ToWide(path).c_str());
+}
+
 }  // namespace
 }  // namespace win

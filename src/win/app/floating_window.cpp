@@ -7,6 +7,7 @@
 
 #include "core/proxylist/drop_intake.h"
 #include "core/proxylist/favorite_menu.h"
+#include "core/proxylist/list_file.h"
 #include "core/proxylist/list_profile.h"
 #include "win/app/proxy_menu.h"
 #include "win/platform/resources.h"
@@ -443,6 +444,15 @@ void FloatingWindow::OnProxyDropped(WPARAM wparam) {
   // message, and an address from elsewhere must not be read.
   if (wparam != reinterpret_cast<WPARAM>(&drop_target_.dropped_text())) return;
   std::string text = drop_target_.dropped_text();
+  if (text.size() >= core::kStagedImportBytes) {
+    // A long text is searched on a worker; its summary comes through the
+    // program's message owner.
+    Switcher& switcher = switcher_;
+    services_.imports().AddDropped(std::move(text), [&switcher](const core::DropSummary& s) {
+      switcher.Ask(s.message, s.caption, MB_OK);
+    });
+    return;
+  }
   HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   core::DropSummary summary = core::AddDroppedText(switcher_.list(), text);
   SetCursor(old);

@@ -283,6 +283,35 @@ TEST_F(FloatingWindowTest, DroppedTextIsAddedAndSummarised) {
   EXPECT_FALSE(w.drop_target().HandleDrop(&no_text, 0));
 }
 
+TEST_F(FloatingWindowTest, ALongDroppedPageIsSearchedAwayFromTheWindow) {
+  // Megabytes of a copied page froze the window while they were searched; now
+  // a worker searches them and the rows come in one step.
+  FloatingWindow& w = Start();
+  ASSERT_EQ(switcher_->list().AddProxy("10.0.0.0:3128", false), core::AddResult::kAdded);
+  std::wstring page = L"<html><body><table>\r\n";
+  constexpr int kRows = 100000;
+  for (int i = 0; i < kRows; ++i) {
+    page += L"<tr><td>10." + std::to_wstring(i >> 16 & 255) + L"." + std::to_wstring(i >> 8 & 255) +
+            L"." + std::to_wstring(i & 255) + L"</td><td>3128</td><td>高匿</td></tr>\r\n";
+  }
+  ASSERT_GE(WideToUtf8(page).size(), size_t(core::kStagedImportBytes));
+  FakeTextDataObject data(page, "");
+  EXPECT_TRUE(w.drop_target().HandleDrop(&data, 0));
+  Pump();
+  EXPECT_TRUE(prompt_.shown.empty());
+  EXPECT_EQ(switcher_->list().size(), 1u);
+  for (int i = 0; i < 1200 && app_->imports().busy(); ++i) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    Pump();
+  }
+  ASSERT_FALSE(app_->imports().busy());
+  EXPECT_EQ(switcher_->list().size(), size_t(kRows));
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text,
+            "拖动进来的文字不是ip数据列表，从中找到100000个代理地址\nip服务器信息共100000条，其中\n"
+            "  成功加入：99999条\n  重复项目：  1条\n  错误项目：  0条");
+}
+
 TEST_F(FloatingWindowTest, ADroppedMessageFromElsewhereIsIgnored) {
   FloatingWindow& w = Start();
   std::string foreign = "5.5.5.5:80";

@@ -6,10 +6,11 @@
 
 namespace win {
 
-ListDownloads::ListDownloads(Switcher& switcher, const AppPlatform& platform,
+ListDownloads::ListDownloads(Switcher& switcher, const AppPlatform& platform, ListImports& imports,
                              std::unique_ptr<DownloadJob> job, std::string path)
     : switcher_(switcher),
       platform_(platform),
+      imports_(imports),
       job_(std::move(job)),
       path_(std::move(path)),
       window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -91,6 +92,18 @@ void ListDownloads::ImportWaiting() {
 }
 
 void ListDownloads::Import(const FinishedDownload& finished) {
+  if (finished.outcome.result == core::kDownloadOk && ListImports::IsLarge(finished.request.path)) {
+    // A downloaded list is not the user's: it cannot make a row reserved.
+    bool report = finished.request.report;
+    Switcher& switcher = switcher_;
+    imports_.Import({finished.request.path, settings_.keep_existing, settings_.add_as_favorite,
+                     core::LineOrigin::kOutside, [report, &switcher](const core::ImportSummary& s) {
+                       if (!report) return;
+                       UINT icon = s.ok ? MB_ICONINFORMATION : MB_ICONWARNING;
+                       switcher.Ask(s.message, s.caption, MB_OK | icon);
+                     }});
+    return;
+  }
   core::DownloadDoneAction action =
       core::HandleDownloadDone(finished.outcome, finished.request.report, finished.request.url,
                                finished.request.path,

@@ -20,6 +20,7 @@
 #include "win/app/app_events.h"
 #include "win/app/app_platform.h"
 #include "win/app/download_job.h"
+#include "win/app/list_imports.h"
 #include "win/app/switcher.h"
 #include "win/platform/message_window.h"
 
@@ -32,8 +33,9 @@ class ListDownloads final : public DownloadDoneHandler, private AppObserver {
   static constexpr UINT_PTR kTimerArm = 2;
 
   // Loads the download settings. `path` is where "Download.txt" goes.
-  ListDownloads(Switcher& switcher, const AppPlatform& platform, std::unique_ptr<DownloadJob> job,
-                std::string path);
+  // A large download is imported through `imports`, away from the UI thread.
+  ListDownloads(Switcher& switcher, const AppPlatform& platform, ListImports& imports,
+                std::unique_ptr<DownloadJob> job, std::string path);
   ~ListDownloads() override;
   ListDownloads(const ListDownloads&) = delete;
   ListDownloads& operator=(const ListDownloads&) = delete;
@@ -69,6 +71,7 @@ class ListDownloads final : public DownloadDoneHandler, private AppObserver {
 
   Switcher& switcher_;
   const AppPlatform& platform_;
+  ListImports& imports_;
   std::unique_ptr<DownloadJob> job_;
   std::string path_;
   core::DownloadSettings settings_;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "core/proxylist/add_tally.h"
 #include "core/proxylist/list_file.h"
 #include "win/app/about_dialog.h"
 #include "win/platform/resources.h"
@@ -336,8 +337,11 @@ void ProxyListDialog::OnItemChanged(const NMLISTVIEW* change) {
 
 void ProxyListDialog::OnAdd() {
   HWND edit = Item(IDC_PROXY_EDIT);
-  if (list_.AddProxy(WindowTextUtf8(edit), false) == core::AddResult::kAdded) {
+  core::AddResult added = list_.AddProxy(WindowTextUtf8(edit), false);
+  if (added == core::AddResult::kAdded) {
     SetWindowTextW(edit, L"");
+  } else if (added == core::AddResult::kListFull) {
+    prompt_.Ask(hwnd(), core::ListFullText(), core::kMsgCaptionAddResult, MB_OK);
   }
   // The next line is typed at once: the focus goes back to the edit (left on
   // the button, Enter would hide the dialog).
@@ -353,7 +357,9 @@ void ProxyListDialog::DeleteSelected() {
 }
 
 void ProxyListDialog::RefreshListCaption() {
-  SetDlgItemTextW(hwnd(), IDC_LIST_GROUP, Utf8ToWide(services_.verify().Caption()).c_str());
+  std::string caption = services_.verify().Caption();
+  caption += services_.imports().CaptionNote();
+  SetDlgItemTextW(hwnd(), IDC_LIST_GROUP, Utf8ToWide(caption).c_str());
 }
 
 void ProxyListDialog::SortKeepingFocus(int column, int flag) {
@@ -398,6 +404,15 @@ void ProxyListDialog::OnImport() {
 }
 
 void ProxyListDialog::ImportFile(const std::string& path) {
+  // A large file is read on a worker and its summary comes later, through the
+  // program's message owner: this dialog may be gone by then.
+  if (ListImports::IsLarge(path)) {
+    Switcher& switcher = switcher_;
+    services_.imports().Import(
+        {path, true, false, core::LineOrigin::kUser,
+         [&switcher](const core::ImportSummary& s) { switcher.Ask(s.message, s.caption, MB_OK); }});
+    return;
+  }
   HCURSOR old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   core::ImportSummary summary = core::ImportListFile(path, list_, true, false, *platform_.codec);
   SetCursor(old);

@@ -307,6 +307,50 @@ TEST_F(ProxyListDialogTest, ImportAndExportShowTheExactMessages) {
   EXPECT_EQ(prompt_.shown[0].caption, "无法完成操作");
 }
 
+TEST_F(ProxyListDialogTest, ALargeFileIsReadAwayAndItsRowsComeInAfterARun) {
+  // A file this large froze the window while it was read; now a worker reads
+  // it and the list changes on this thread only, once no run is testing rows.
+  std::string in = WideToUtf8(GetModuleFolder()) + "dialog-large-import-test.txt";
+  size_t lines = 0;
+  {
+    std::ofstream file(core::PathFromUtf8(in), std::ios::binary);
+    file << "1.1.1.1:80\r\n";
+    for (; lines < 150000; ++lines) {
+      file << "10." << (lines >> 16 & 255) << '.' << (lines >> 8 & 255) << '.' << (lines & 255)
+           << ":8080\r\n";
+    }
+  }
+  ASSERT_TRUE(ListImports::IsLarge(in));
+  list().AddProxy("1.1.1.1:80", false);
+  prompt_.open_path = in;
+  Click(IDC_IMPORT_LIST);
+  EXPECT_TRUE(prompt_.shown.empty());
+  EXPECT_EQ(list().size(), 1u);
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:1, 常用ip:0)(正在导入列表文件...0%)");
+
+  Click(IDC_VERIFY_SELECTED);  // the run holds the one row
+  ASSERT_TRUE(app_->verify().running());
+  ListImports& imports = app_->imports();
+  for (int i = 0; i < 1200 && !imports.waiting_for_run(); ++i) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    Pump();
+  }
+  ASSERT_TRUE(imports.waiting_for_run());
+  EXPECT_EQ(list().size(), 1u);
+  Click(IDC_STOP_VERIFY);
+  Pump();
+  EXPECT_FALSE(imports.busy());
+  ASSERT_EQ(list().size(), 1 + lines);
+  EXPECT_EQ(list().RowHostPort(int64_t(lines)), "10.2.73.239:8080");
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].caption, "添加结果");
+  EXPECT_EQ(prompt_.shown[0].text, "ip服务器信息共150001条，其中\n  成功加入：150000条\n"
+                                   "  重复项目：  1条\n  错误项目：  0条");
+  EXPECT_EQ(Caption(), "proxy服务器列表(ip总数:150001, 常用ip:0)");
+  EXPECT_EQ(ListView_GetItemCount(view_), int(1 + lines));
+  DeleteFileW(Utf8ToWide(in).c_str());
+}
+
 TEST_F(ProxyListDialogTest, SelectionFollowsTheViewAndCtrlAKeepsBothInStep) {
   for (int i = 0; i < 5; ++i) list().AddProxy("10.0.0." + std::to_string(i) + ":80", false);
   SelectOnly({});

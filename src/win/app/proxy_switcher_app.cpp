@@ -56,6 +56,14 @@ int ProxySwitcherApp::Run() {
                     ProgramFilePath()};
   parts.proxy_place.wininet = &WinInetSettings();
   parts.locator = [&locations](std::string_view address) { return locations.Locate(address); };
+  parts.locator_batch = [&locations](bool open) { locations.Hold(open); };
+  // A file read on a worker is located there, by a source of its own that
+  // shares the read-only IPDB file.
+  parts.locate_rows = [&locations](core::ProxyList& staged) {
+    std::shared_ptr<core::LocationSource> source = locations.ForAnotherThread();
+    staged.SetLocator([source](std::string_view address) { return source->Locate(address); },
+                      [source](bool open) { source->Hold(open); });
+  };
   parts.verify.clock = std::make_shared<WinClock>();
   auto pool = std::make_unique<VerifyWorkerPool>(
       [] { return std::make_unique<WinInetSiteFetcher>(); }, parts.verify.clock);

@@ -10,9 +10,9 @@ namespace win {
 constexpr std::string_view kSystemProxyWriteFailed = "设置系统代理失败";
 
 Switcher::Switcher(const AppPlatform& platform, SystemProxyPlace place,
-                   core::ProxyList::Locator locator)
+                   core::ProxyList::Locator locator, core::ProxyList::BatchHook locator_batch)
     : platform_(platform), place_(std::move(place)) {
-  if (locator) list_.SetLocator(std::move(locator));
+  if (locator) list_.SetLocator(std::move(locator), std::move(locator_batch));
   list_.SetObserver(this);
 }
 

@@ -24,8 +24,9 @@ class Switcher final : private core::ProxyListObserver {
  public:
   // `platform` must outlive the switcher. `place` is where the system proxy
   // lives (tests use a key of their own); `locator` fills the location of new
-  // rows and may be empty (no database).
-  Switcher(const AppPlatform& platform, SystemProxyPlace place, core::ProxyList::Locator locator);
+  // rows and may be empty (no database); `locator_batch` hears the list's batches.
+  Switcher(const AppPlatform& platform, SystemProxyPlace place, core::ProxyList::Locator locator,
+           core::ProxyList::BatchHook locator_batch = nullptr);
   ~Switcher() override;
   Switcher(const Switcher&) = delete;
   Switcher& operator=(const Switcher&) = delete;

@@ -513,7 +513,7 @@ TEST_F(AppWindowTest, VerifyAllThroughTheRealWorkersEndToEnd) {
   std::string rows;
   for (size_t i = 0; i < list.size(); ++i) {
     const core::ProxyRow& row = list.row(i);
-    rows += row.port + " " + row.status + " " + row.result + "\n";
+    rows.append(row.port).append(" ").append(row.status).append(" ").append(row.result) += "\n";
   }
   ASSERT_EQ(list.size(), 2u) << rows;
   EXPECT_EQ(list.row(0).port, TestPort("PROXY"));

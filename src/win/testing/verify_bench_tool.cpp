@@ -397,7 +397,8 @@ int wmain() {
   for (const auto& shown : prompt.shown) std::printf("message: %s\n", shown.text.c_str());
   if (list.size() > 0) {
     std::map<std::string, int> statuses;
-    for (size_t i = 0; i < list.size(); ++i) ++statuses[list.row(i).status + " " + list.row(i).result];
+    for (size_t i = 0; i < list.size(); ++i)
+      ++statuses[std::string(list.row(i).status) + " " + std::string(list.row(i).result)];
     std::printf("row statuses        ");
     for (auto& [status, n] : statuses) std::printf(" %s %d;", status.c_str(), n);
     std::printf("\n");
