@@ -220,8 +220,8 @@ void RelayInbound::AcceptHttpRequest(std::string_view head) {
   path_ = std::string(path);
   if (path_.empty() || path_.front() != '/') path_.insert(path_.begin(), '/');
   for (const HttpHeaderField& f : parsed.fields) {
-    if (IsHopField(f.name)) continue;
-    if (EqualsIgnoreAsciiCase(f.name, "Host")) has_host_ = true;
+    // The URL's authority wins over a Host field that disagrees with it (RFC 9112).
+    if (IsHopField(f.name) || EqualsIgnoreAsciiCase(f.name, "Host")) continue;
     fields_.push_back(std::string(f.name) + ": " + std::string(f.value));
   }
   AcceptTarget(InboundKind::kHttpRequest, std::move(target), head.size());
@@ -298,7 +298,7 @@ bool RelayInbound::ParseSocks5Request() {
 std::string RelayInbound::HeadWithTarget(std::string_view request_target,
                                          const ProxyCredentials* upstream) const {
   std::string head = method_ + " " + std::string(request_target) + " " + version_ + "\r\n";
-  if (!has_host_) head += "Host: " + authority_ + "\r\n";
+  head += "Host: " + authority_ + "\r\n";
   for (const std::string& field : fields_) head += field + "\r\n";
   if (upstream) {
     head += "Proxy-Authorization: Basic " +

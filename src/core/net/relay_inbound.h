@@ -69,8 +69,9 @@ class RelayInbound {
   // For kHttpRequest: the head to send the origin server ("GET /path HTTP/1.1"), or an
   // upstream HTTP proxy (absolute form, with `upstream` credentials when given). Both
   // drop the client's Proxy-Authorization, Proxy-Connection, Connection and Keep-Alive
-  // fields, add Host when missing and end with "Connection: close": the relay carries
-  // one request per connection, since the next could be for another host.
+  // fields, write Host from the URL (in place of the client's) and end with "Connection:
+  // close": the relay carries one request per connection, since the next could be for
+  // another host.
   std::string OriginFormHead() const;
   std::string AbsoluteFormHead(const ProxyCredentials* upstream) const;
 
@@ -104,7 +105,6 @@ class RelayInbound {
   // A plain request, taken apart for rewriting.
   std::string method_, version_, authority_, path_;
   std::vector<std::string> fields_;  // "Name: value" lines kept for upstream
-  bool has_host_ = false;
 };
 
 }  // namespace core

@@ -47,8 +47,8 @@ TEST(RelayInboundTest, AcceptedRequests) {
        "::1", 8080, "", "", "", ""},
       {"CONNECT to loopback on another port", "CONNECT 127.0.0.1:7001 HTTP/1.1\r\n\r\n",
        InboundKind::kHttpConnect, "127.0.0.1", 7001, "", "", "", ""},
-      {"GET with hop fields",
-       "GET http://example.com/a?b=1 HTTP/1.1\r\nHost: example.com\r\nProxy-Connection: "
+      {"GET with hop fields and a Host of its own",
+       "GET http://example.com/a?b=1 HTTP/1.1\r\nHost: other.example\r\nProxy-Connection: "
        "keep-alive\r\nProxy-Authorization: Basic eDp5\r\nAccept: */*\r\nConnection: keep-alive"
        "\r\nKeep-Alive: 300\r\n\r\n",
        InboundKind::kHttpRequest, "example.com", 80, "", "",
