@@ -1,0 +1,49 @@
+// The far end of a tunnel as the proxy protocols carry it: a host (a name, an IPv4 or
+// an IPv6 literal) and a port, with the literal parsers, the "host:port" text and the
+// Basic credentials text the protocols share. Pure functions; any thread.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace core {
+
+struct NetTarget {
+  std::string host;  // a name or an address literal; an IPv6 literal without brackets
+  uint16_t port = 0;
+};
+
+struct ProxyCredentials {
+  std::string user;
+  std::string password;
+};
+
+enum class HostKind : int { kInvalid = 0, kName, kIpv4, kIpv6 };
+
+// What `host` is. An IPv4 literal is four dotted decimal parts of at most three digits
+// and value 255; an IPv6 literal follows RFC 4291's text forms ("::", an IPv4 tail),
+// with or without brackets, and without a zone ("%eth0" makes it invalid). A name is
+// 1 to 255 bytes of letters, digits, "-", "_" and "." (internationalised names arrive
+// here in their ASCII form). `bytes`, when given, receives the address of a literal in
+// network order (IPv4 in the first four bytes).
+HostKind ClassifyHost(std::string_view host, std::array<uint8_t, 16>* bytes = nullptr);
+
+// "host:port", the IPv6 literal in brackets.
+std::string HostPortText(const NetTarget& target);
+
+// Reads "host:port", "[v6]:port" or, when `default_port` is not 0, a bare host or
+// "[v6]" (a bare IPv6 literal without brackets is refused: its last group would read
+// as a port). The port is 1..65535 in decimal digits only. Returns false, leaving
+// `out` cleared, when the host is invalid by ClassifyHost or the port is bad.
+bool ParseAuthority(std::string_view text, uint16_t default_port, NetTarget* out);
+
+// Whether `host` names this machine: "localhost" (any case, optionally with a trailing
+// dot), 127.0.0.0/8, ::1, the unspecified 0.0.0.0 and ::, and ::ffff:127.x.y.z.
+bool IsLoopbackHost(std::string_view host);
+
+// Standard base64 with "=" padding.
+std::string Base64Encode(std::string_view bytes);
+
+}  // namespace core

@@ -1,0 +1,360 @@
+#include "core/net/relay_inbound.h"
+
+#include <array>
+
+#include "core/base/text.h"
+
+namespace core {
+namespace {
+
+constexpr char kSocks5 = 0x05;
+constexpr char kSocks4 = 0x04;
+// A method or CONNECT line longer than this before its first blank is not HTTP.
+constexpr size_t kMaxMethod = 24;
+
+enum Socks5Reply : char {
+  kSucceeded = 0x00,
+  kGeneralFailure = 0x01,
+  kNotAllowed = 0x02,
+  kNetworkUnreachable = 0x03,
+  kHostUnreachable = 0x04,
+  kConnectionRefused = 0x05,
+  kTtlExpired = 0x06,
+  kCommandNotSupported = 0x07,
+  kAddressTypeNotSupported = 0x08,
+};
+
+std::string Socks5ReplyBytes(char code) { return {kSocks5, code, 0, 0x01, 0, 0, 0, 0, 0, 0}; }
+
+std::string HttpReply(std::string_view status, std::string_view text) {
+  std::string body(text);
+  body += "\r\n";
+  return "HTTP/1.1 " + std::string(status) +
+         "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+bool IsHopField(std::string_view name) {
+  return EqualsIgnoreAsciiCase(name, "Proxy-Authorization") ||
+         EqualsIgnoreAsciiCase(name, "Proxy-Connection") ||
+         EqualsIgnoreAsciiCase(name, "Connection") || EqualsIgnoreAsciiCase(name, "Keep-Alive");
+}
+
+}  // namespace
+
+const char* InboundRefusalText(InboundRefusal refusal) {
+  switch (refusal) {
+    case InboundRefusal::kNone:
+      return "";
+    case InboundRefusal::kHeadTooLarge:
+      return "请求头太长";
+    case InboundRefusal::kGarbage:
+      return "无法识别的请求（不是HTTP代理请求也不是SOCKS5）";
+    case InboundRefusal::kNotProxyRequest:
+      return "不是代理请求（需要CONNECT或http://开头的完整地址）";
+    case InboundRefusal::kBadTarget:
+      return "目标地址无效";
+    case InboundRefusal::kLoop:
+      return "目标是本中转自己的端口";
+    case InboundRefusal::kUnsupportedCommand:
+      return "只支持CONNECT命令";
+    case InboundRefusal::kBadAddressType:
+      return "不支持的地址类型";
+    case InboundRefusal::kAuthOnly:
+      return "客户端只提供需要认证的方式，本中转不需要认证";
+    case InboundRefusal::kSocks4:
+      return "不支持SOCKS4，请使用SOCKS5或HTTP代理";
+  }
+  return "";
+}
+
+RelayInbound::RelayInbound(const RelayInboundOptions& options) : options_(options) {}
+
+InboundState RelayInbound::Feed(std::string_view received) {
+  if (state_ == InboundState::kRefused) return state_;
+  in_.append(received);
+  if (state_ == InboundState::kReady || in_.empty()) return state_;
+  // The first byte decides the protocol; after the SOCKS5 greeting in_ starts afresh.
+  if (socks_greeted_ || in_[0] == kSocks5) {
+    ParseSocks5();
+  } else if (in_[0] == kSocks4) {
+    Refuse(InboundRefusal::kSocks4);
+  } else if (in_[0] >= 'A' && in_[0] <= 'Z') {
+    ParseHttp();
+  } else {
+    Refuse(InboundRefusal::kGarbage);
+  }
+  return state_;
+}
+
+void RelayInbound::ConsumeOutput(size_t count) {
+  output_.erase(0, count < output_.size() ? count : output_.size());
+}
+
+std::string RelayInbound::TakeOutput() {
+  std::string out;
+  out.swap(output_);
+  return out;
+}
+
+std::string RelayInbound::TakeEarlyPayload() {
+  if (state_ != InboundState::kReady) return "";
+  std::string out;
+  out.swap(in_);
+  return out;
+}
+
+void RelayInbound::Refuse(InboundRefusal why) {
+  state_ = InboundState::kRefused;
+  refusal_ = why;
+  in_.clear();
+  const char* text = InboundRefusalText(why);
+  switch (why) {
+    case InboundRefusal::kSocks4:
+      output_ += std::string{0x00, 0x5B, 0, 0, 0, 0, 0, 0};
+      break;
+    case InboundRefusal::kAuthOnly:
+      output_ += std::string{kSocks5, char(0xFF)};
+      break;
+    case InboundRefusal::kUnsupportedCommand:
+      output_ += Socks5ReplyBytes(kCommandNotSupported);
+      break;
+    case InboundRefusal::kBadAddressType:
+      output_ += Socks5ReplyBytes(kAddressTypeNotSupported);
+      break;
+    default:
+      if (socks_greeted_) {
+        output_ += Socks5ReplyBytes(why == InboundRefusal::kLoop ? kNotAllowed : kGeneralFailure);
+      } else if (why == InboundRefusal::kHeadTooLarge) {
+        output_ += HttpReply("431 Request Header Fields Too Large", text);
+      } else if (why == InboundRefusal::kLoop) {
+        output_ += HttpReply("403 Forbidden", text);
+      } else {
+        output_ += HttpReply("400 Bad Request", text);
+      }
+      break;
+  }
+}
+
+void RelayInbound::AcceptTarget(InboundKind kind, NetTarget target, size_t consumed) {
+  if (target.port == options_.listen_port && IsLoopbackHost(target.host)) {
+    Refuse(InboundRefusal::kLoop);
+    return;
+  }
+  state_ = InboundState::kReady;
+  kind_ = kind;
+  target_ = std::move(target);
+  in_.erase(0, consumed);
+}
+
+void RelayInbound::ParseHttp() {
+  // Refuse early what cannot become a request line, rather than wait for the limit.
+  size_t blank = in_.find(' ');
+  size_t method_end = blank == std::string::npos ? in_.size() : blank;
+  for (size_t i = 0; i < method_end; ++i) {
+    if (!IsHttpTokenChar(in_[i]) || i >= kMaxMethod) {
+      Refuse(InboundRefusal::kGarbage);
+      return;
+    }
+  }
+  size_t end = FindHeadEnd(in_, searched_);
+  if (end == std::string::npos) {
+    searched_ = in_.size();
+    if (in_.size() > options_.head_limit) Refuse(InboundRefusal::kHeadTooLarge);
+    return;
+  }
+  if (end > options_.head_limit) {
+    Refuse(InboundRefusal::kHeadTooLarge);
+    return;
+  }
+  AcceptHttpRequest(std::string_view(in_).substr(0, end));
+}
+
+// Takes apart a complete request head: accepts its target or refuses it.
+void RelayInbound::AcceptHttpRequest(std::string_view head) {
+  HttpHead parsed;
+  if (!ParseHttpHead(head, &parsed)) {
+    Refuse(InboundRefusal::kGarbage);
+    return;
+  }
+  std::string_view line = parsed.start_line;
+  size_t sp1 = line.find(' ');
+  size_t sp2 = sp1 == std::string_view::npos ? sp1 : line.find(' ', sp1 + 1);
+  if (sp2 == std::string_view::npos || line.find(' ', sp2 + 1) != std::string_view::npos) {
+    Refuse(InboundRefusal::kGarbage);
+    return;
+  }
+  std::string_view method = line.substr(0, sp1);
+  std::string_view uri = line.substr(sp1 + 1, sp2 - sp1 - 1);
+  std::string_view version = line.substr(sp2 + 1);
+  if (uri.empty() || !(version == "HTTP/1.1" || version == "HTTP/1.0")) {
+    Refuse(InboundRefusal::kGarbage);
+    return;
+  }
+  NetTarget target;
+  if (method == "CONNECT") {
+    if (!ParseAuthority(uri, 0, &target)) {
+      Refuse(InboundRefusal::kBadTarget);
+      return;
+    }
+    AcceptTarget(InboundKind::kHttpConnect, std::move(target), head.size());
+    return;
+  }
+  if (!StartsWithIgnoreAsciiCase(uri, "http://")) {
+    Refuse(InboundRefusal::kNotProxyRequest);
+    return;
+  }
+  std::string_view rest = uri.substr(7);
+  size_t path_at = rest.find_first_of("/?#");
+  std::string_view authority = rest.substr(0, path_at);
+  std::string_view path = path_at == std::string_view::npos ? "" : rest.substr(path_at);
+  size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) authority.remove_prefix(at + 1);  // user info
+  if (!ParseAuthority(authority, 80, &target)) {
+    Refuse(InboundRefusal::kBadTarget);
+    return;
+  }
+  method_ = std::string(method);
+  version_ = std::string(version);
+  authority_ = std::string(authority);
+  path_ = std::string(path);
+  if (path_.empty() || path_.front() != '/') path_.insert(path_.begin(), '/');
+  for (const HttpHeaderField& f : parsed.fields) {
+    // The URL's authority wins over a Host field that disagrees with it (RFC 9112).
+    if (IsHopField(f.name) || EqualsIgnoreAsciiCase(f.name, "Host")) continue;
+    fields_.push_back(std::string(f.name) + ": " + std::string(f.value));
+  }
+  AcceptTarget(InboundKind::kHttpRequest, std::move(target), head.size());
+}
+
+void RelayInbound::ParseSocks5() {
+  if (!socks_greeted_) {
+    if (in_.size() < 2) return;
+    size_t count = static_cast<uint8_t>(in_[1]);
+    if (in_.size() < 2 + count) return;
+    bool no_auth = in_.find('\0', 2) < 2 + count;
+    in_.erase(0, 2 + count);
+    if (!no_auth) {
+      Refuse(InboundRefusal::kAuthOnly);
+      return;
+    }
+    socks_greeted_ = true;
+    output_.append({kSocks5, 0x00});
+  }
+  ParseSocks5Request();
+}
+
+bool RelayInbound::ParseSocks5Request() {
+  if (in_.empty()) return false;
+  if (in_[0] != kSocks5) {
+    Refuse(InboundRefusal::kGarbage);
+    return false;
+  }
+  if (in_.size() < 2) return false;
+  if (in_[1] != 0x01) {
+    Refuse(InboundRefusal::kUnsupportedCommand);
+    return false;
+  }
+  if (in_.size() < 5) return false;
+  size_t address_at = 4, address_size = 0;
+  switch (in_[3]) {
+    case 0x01:
+      address_size = 4;
+      break;
+    case 0x04:
+      address_size = 16;
+      break;
+    case 0x03:
+      address_at = 5;
+      address_size = static_cast<uint8_t>(in_[4]);
+      break;
+    default:
+      Refuse(InboundRefusal::kBadAddressType);
+      return false;
+  }
+  size_t total = address_at + address_size + 2;
+  if (in_.size() < total) return false;
+  const auto* b = reinterpret_cast<const uint8_t*>(in_.data());
+  NetTarget target;
+  if (in_[3] == 0x03) {
+    target.host = in_.substr(address_at, address_size);
+  } else if (address_size == 4) {
+    target.host = Format("%u.%u.%u.%u", b[4], b[5], b[6], b[7]);
+  } else {
+    for (size_t i = 0; i < 16; i += 2) {
+      if (i) target.host += ':';
+      target.host += Format("%x", unsigned(b[4 + i]) << 8 | b[5 + i]);
+    }
+  }
+  target.port = static_cast<uint16_t>(b[total - 2] << 8 | b[total - 1]);
+  if (target.port == 0 || ClassifyHost(target.host) == HostKind::kInvalid) {
+    Refuse(InboundRefusal::kBadTarget);
+    return false;
+  }
+  AcceptTarget(InboundKind::kSocks5Connect, std::move(target), total);
+  return true;
+}
+
+std::string RelayInbound::HeadWithTarget(std::string_view request_target,
+                                         const ProxyCredentials* upstream) const {
+  std::string head = method_ + " " + std::string(request_target) + " " + version_ + "\r\n";
+  head += "Host: " + authority_ + "\r\n";
+  for (const std::string& field : fields_) head += field + "\r\n";
+  if (upstream) {
+    head += "Proxy-Authorization: Basic " +
+            Base64Encode(upstream->user + ":" + upstream->password) + "\r\n";
+  }
+  head += "Connection: close\r\n\r\n";
+  return head;
+}
+
+std::string RelayInbound::OriginFormHead() const {
+  if (state_ != InboundState::kReady || kind_ != InboundKind::kHttpRequest) return "";
+  return HeadWithTarget(path_, nullptr);
+}
+
+std::string RelayInbound::AbsoluteFormHead(const ProxyCredentials* upstream) const {
+  if (state_ != InboundState::kReady || kind_ != InboundKind::kHttpRequest) return "";
+  return HeadWithTarget("http://" + authority_ + path_, upstream);
+}
+
+std::string RelayInbound::SuccessReply() const {
+  if (state_ != InboundState::kReady) return "";
+  switch (kind_) {
+    case InboundKind::kHttpConnect:
+      return "HTTP/1.1 200 Connection established\r\n\r\n";
+    case InboundKind::kSocks5Connect:
+      return Socks5ReplyBytes(kSucceeded);
+    case InboundKind::kHttpRequest:
+      return "";
+  }
+  return "";
+}
+
+std::string RelayInbound::FailureReply(ProxyFailure why) const {
+  if (state_ != InboundState::kReady) return "";
+  if (kind_ != InboundKind::kSocks5Connect) {
+    bool timed_out = why == ProxyFailure::kTimeout || why == ProxyFailure::kTargetTimedOut;
+    return HttpReply(timed_out ? "504 Gateway Timeout" : "502 Bad Gateway", ProxyFailureText(why));
+  }
+  switch (why) {
+    case ProxyFailure::kNetworkUnreachable:
+      return Socks5ReplyBytes(kNetworkUnreachable);
+    case ProxyFailure::kHostUnreachable:
+      return Socks5ReplyBytes(kHostUnreachable);
+    case ProxyFailure::kTargetRefused:
+      return Socks5ReplyBytes(kConnectionRefused);
+    case ProxyFailure::kTargetTimedOut:
+    case ProxyFailure::kTimeout:
+      return Socks5ReplyBytes(kTtlExpired);
+    case ProxyFailure::kAddressTypeNotSupported:
+    case ProxyFailure::kSocks4NeedsIpv4:
+      return Socks5ReplyBytes(kAddressTypeNotSupported);
+    case ProxyFailure::kRefused:
+      return Socks5ReplyBytes(kNotAllowed);
+    default:
+      return Socks5ReplyBytes(kGeneralFailure);
+  }
+}
+
+}  // namespace core

@@ -1,0 +1,176 @@
+#include "core/net/socks5_client.h"
+
+#include <array>
+
+#include "core/base/text.h"
+
+namespace core {
+namespace {
+
+constexpr char kVersion = 0x05;
+constexpr uint8_t kNoAuth = 0x00;
+constexpr uint8_t kUserPassword = 0x02;
+constexpr uint8_t kNoAcceptable = 0xFF;
+
+ProxyFailure ReplyFailure(uint8_t code) {
+  switch (code) {
+    case 1:
+      return ProxyFailure::kProxyInternalError;
+    case 2:
+      return ProxyFailure::kRefused;
+    case 3:
+      return ProxyFailure::kNetworkUnreachable;
+    case 4:
+      return ProxyFailure::kHostUnreachable;
+    case 5:
+      return ProxyFailure::kTargetRefused;
+    case 6:
+      return ProxyFailure::kTargetTimedOut;
+    case 7:
+      return ProxyFailure::kCommandNotSupported;
+    case 8:
+      return ProxyFailure::kAddressTypeNotSupported;
+    default:
+      return ProxyFailure::kBadReply;
+  }
+}
+
+}  // namespace
+
+Socks5Client::Socks5Client(const HandshakeRequest& request) : credentials_(request.credentials) {
+  const NetTarget& target = request.target;
+  std::array<uint8_t, 16> address;
+  HostKind kind = ClassifyHost(target.host, &address);
+  if (kind == HostKind::kInvalid || target.port == 0) {
+    Fail(ProxyFailure::kBadTarget);
+    return;
+  }
+  if (credentials_ && (credentials_->user.empty() || credentials_->user.size() > 255 ||
+                       credentials_->password.size() > 255)) {
+    Fail(ProxyFailure::kBadCredentials);
+    return;
+  }
+  connect_ = {kVersion, 0x01, 0x00};
+  const char* bytes = reinterpret_cast<const char*>(address.data());
+  if (kind == HostKind::kIpv4) {
+    connect_ += char(0x01);
+    connect_.append(bytes, 4);
+  } else if (kind == HostKind::kIpv6) {
+    connect_ += char(0x04);
+    connect_.append(bytes, 16);
+  } else {
+    connect_ += char(0x03);
+    connect_ += char(target.host.size());
+    connect_ += target.host;
+  }
+  connect_ += char(target.port >> 8);
+  connect_ += char(target.port & 0xFF);
+
+  if (credentials_) {
+    Send(std::string{kVersion, 0x02, char(kNoAuth), char(kUserPassword)});
+  } else {
+    Send(std::string{kVersion, 0x01, char(kNoAuth)});
+  }
+}
+
+void Socks5Client::Parse() {
+  if (step_ == Step::kMethod && !ParseMethod()) return;
+  if (step_ == Step::kLogin && !ParseLogin()) return;
+  if (step_ == Step::kReply) ParseReply();
+}
+
+// Each step returns true when it finished and the next may look at in_.
+bool Socks5Client::ParseMethod() {
+  if (in_.empty()) return false;
+  if (in_[0] != kVersion) {
+    Fail(ProxyFailure::kNotSocks5);
+    return false;
+  }
+  if (in_.size() < 2) return false;
+  uint8_t method = static_cast<uint8_t>(in_[1]);
+  in_.erase(0, 2);
+  if (method == kNoAuth) {
+    step_ = Step::kReply;
+    Send(connect_);
+    return true;
+  }
+  if (method == kUserPassword && credentials_) {
+    std::string login = {0x01, char(credentials_->user.size())};
+    login += credentials_->user;
+    login += char(credentials_->password.size());
+    login += credentials_->password;
+    Send(login);
+    step_ = Step::kLogin;
+    return true;
+  }
+  if (method == kNoAcceptable) {
+    Fail(credentials_ ? ProxyFailure::kNoAcceptableMethod : ProxyFailure::kAuthRequired, method);
+  } else {
+    Fail(ProxyFailure::kBadReply, method);  // a method we never offered
+  }
+  return false;
+}
+
+bool Socks5Client::ParseLogin() {
+  // The version byte of this sub-negotiation is 0x01; servers that answer 0x05 here
+  // are common enough that the status alone decides.
+  if (in_.size() < 2) return false;
+  uint8_t status = static_cast<uint8_t>(in_[1]);
+  in_.erase(0, 2);
+  if (status != 0) {
+    Fail(ProxyFailure::kAuthRefused, status);
+    return false;
+  }
+  step_ = Step::kReply;
+  Send(connect_);
+  return true;
+}
+
+void Socks5Client::ParseReply() {
+  if (in_.empty()) return;
+  if (in_[0] != kVersion) {
+    Fail(ProxyFailure::kBadReply);
+    return;
+  }
+  if (in_.size() < 2) return;
+  uint8_t code = static_cast<uint8_t>(in_[1]);
+  if (code != 0) {
+    // Decided by the code alone: many servers close right after a short refusal.
+    Fail(ReplyFailure(code), code);
+    return;
+  }
+  if (in_.size() < 5) return;
+  size_t address_size = 0, address_at = 4;
+  switch (in_[3]) {
+    case 0x01:
+      address_size = 4;
+      break;
+    case 0x04:
+      address_size = 16;
+      break;
+    case 0x03:
+      address_size = static_cast<uint8_t>(in_[4]);
+      address_at = 5;
+      break;
+    default:
+      Fail(ProxyFailure::kBadReply, code);
+      return;
+  }
+  size_t total = address_at + address_size + 2;
+  if (in_.size() < total) return;
+  const auto* b = reinterpret_cast<const uint8_t*>(in_.data());
+  if (in_[3] == 0x03) {
+    bound_.host = in_.substr(address_at, address_size);
+  } else if (address_size == 4) {
+    bound_.host = Format("%u.%u.%u.%u", b[4], b[5], b[6], b[7]);
+  } else {
+    for (size_t i = 0; i < 16; i += 2) {
+      if (i) bound_.host += ':';
+      bound_.host += Format("%x", unsigned(b[4 + i]) << 8 | b[5 + i]);
+    }
+  }
+  bound_.port = static_cast<uint16_t>(b[total - 2] << 8 | b[total - 1]);
+  TunnelUp(total, code);
+}
+
+}  // namespace core
