@@ -19,8 +19,9 @@ RM_APT_PACKAGES=(
   libxrender1 libxrandr2 libxcursor1 libxi6 libxfixes3 libxinerama1 libxcomposite1 libgnutls30
   # a Chinese locale for a second Windows test run in code page 936
   locales
-  # local servers of the verification tests: an HTTP proxy and an FTP server
-  tinyproxy python3-pyftpdlib
+  # local servers of the verification tests: an HTTP proxy and an FTP server,
+  # and a SOCKS5 server the protocol tests talk to
+  tinyproxy python3-pyftpdlib microsocks
   # the verification benchmark's comparison one-liner
   curl bc
 )
