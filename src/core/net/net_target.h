@@ -46,4 +46,11 @@ bool IsLoopbackHost(std::string_view host);
 // Standard base64 with "=" padding.
 std::string Base64Encode(std::string_view bytes);
 
+// The address of a SOCKS5 request or reply (RFC 1928): the address type at byte
+// 3, then an IPv4 address, a length-prefixed name or an IPv6 address, then the
+// port. kNeedMore until all of it has arrived; on kRead, *out holds the host as
+// text and the port, and *end is where the message ends.
+enum class Socks5AddressRead { kNeedMore, kBadType, kRead };
+Socks5AddressRead ReadSocks5Address(std::string_view message, NetTarget* out, size_t* end);
+
 }  // namespace core

@@ -255,38 +255,17 @@ bool RelayInbound::ParseSocks5Request() {
     Refuse(InboundRefusal::kUnsupportedCommand);
     return false;
   }
-  if (in_.size() < 5) return false;
-  size_t address_at = 4, address_size = 0;
-  switch (in_[3]) {
-    case 0x01:
-      address_size = 4;
-      break;
-    case 0x04:
-      address_size = 16;
-      break;
-    case 0x03:
-      address_at = 5;
-      address_size = static_cast<uint8_t>(in_[4]);
-      break;
-    default:
+  NetTarget target;
+  size_t total = 0;
+  switch (ReadSocks5Address(in_, &target, &total)) {
+    case Socks5AddressRead::kNeedMore:
+      return false;
+    case Socks5AddressRead::kBadType:
       Refuse(InboundRefusal::kBadAddressType);
       return false;
+    case Socks5AddressRead::kRead:
+      break;
   }
-  size_t total = address_at + address_size + 2;
-  if (in_.size() < total) return false;
-  const auto* b = reinterpret_cast<const uint8_t*>(in_.data());
-  NetTarget target;
-  if (in_[3] == 0x03) {
-    target.host = in_.substr(address_at, address_size);
-  } else if (address_size == 4) {
-    target.host = Format("%u.%u.%u.%u", b[4], b[5], b[6], b[7]);
-  } else {
-    for (size_t i = 0; i < 16; i += 2) {
-      if (i) target.host += ':';
-      target.host += Format("%x", unsigned(b[4 + i]) << 8 | b[5 + i]);
-    }
-  }
-  target.port = static_cast<uint16_t>(b[total - 2] << 8 | b[total - 1]);
   if (target.port == 0 || ClassifyHost(target.host) == HostKind::kInvalid) {
     Refuse(InboundRefusal::kBadTarget);
     return false;

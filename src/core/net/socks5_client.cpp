@@ -139,37 +139,16 @@ void Socks5Client::ParseReply() {
     Fail(ReplyFailure(code), code);
     return;
   }
-  if (in_.size() < 5) return;
-  size_t address_size = 0, address_at = 4;
-  switch (in_[3]) {
-    case 0x01:
-      address_size = 4;
-      break;
-    case 0x04:
-      address_size = 16;
-      break;
-    case 0x03:
-      address_size = static_cast<uint8_t>(in_[4]);
-      address_at = 5;
-      break;
-    default:
+  size_t total = 0;
+  switch (ReadSocks5Address(in_, &bound_, &total)) {
+    case Socks5AddressRead::kNeedMore:
+      return;
+    case Socks5AddressRead::kBadType:
       Fail(ProxyFailure::kBadReply, code);
       return;
+    case Socks5AddressRead::kRead:
+      break;
   }
-  size_t total = address_at + address_size + 2;
-  if (in_.size() < total) return;
-  const auto* b = reinterpret_cast<const uint8_t*>(in_.data());
-  if (in_[3] == 0x03) {
-    bound_.host = in_.substr(address_at, address_size);
-  } else if (address_size == 4) {
-    bound_.host = Format("%u.%u.%u.%u", b[4], b[5], b[6], b[7]);
-  } else {
-    for (size_t i = 0; i < 16; i += 2) {
-      if (i) bound_.host += ':';
-      bound_.host += Format("%x", unsigned(b[4 + i]) << 8 | b[5 + i]);
-    }
-  }
-  bound_.port = static_cast<uint16_t>(b[total - 2] << 8 | b[total - 1]);
   TunnelUp(total, code);
 }
 

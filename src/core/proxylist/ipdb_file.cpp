@@ -1,11 +1,13 @@
 #include "core/proxylist/ipdb_file.h"
 
+#include <array>
 #include <fstream>
 #include <system_error>
 #include <utility>
 
 #include "core/base/json_reader.h"
 #include "core/base/text.h"
+#include "core/net/net_target.h"
 
 namespace core {
 namespace {
@@ -33,30 +35,6 @@ std::optional<int64_t> WholeNumber(const JsonValue& header, std::string_view nam
     n = n * 10 + (c - '0');
   }
   return n;
-}
-
-// Four decimal parts 0..255 without anything around them but blanks.
-bool ParseDottedQuad(std::string_view text, uint32_t* out) {
-  std::string_view s = Trim(text);
-  uint32_t value = 0;
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (s.empty() || s.front() != '.') return false;
-      s.remove_prefix(1);
-    }
-    size_t digits = 0;
-    uint32_t n = 0;
-    while (digits < s.size() && IsDigit(s[digits]) && digits < 3) {
-      n = n * 10 + uint32_t(s[digits] - '0');
-      ++digits;
-    }
-    if (digits == 0 || n > 255) return false;
-    s.remove_prefix(digits);
-    value = value << 8 | n;
-  }
-  if (!s.empty()) return false;
-  *out = value;
-  return true;
 }
 
 }  // namespace
@@ -171,7 +149,9 @@ std::optional<std::string_view> IpdbFile::RecordAt(uint32_t node) const {
 
 bool IpdbFile::Lookup(std::string_view dotted_quad, IpdbRecord* out) const {
   uint32_t address = 0;
-  if (!ParseDottedQuad(dotted_quad, &address)) return false;
+  std::array<uint8_t, 16> bytes{};
+  if (ClassifyHost(Trim(dotted_quad), &bytes) != HostKind::kIpv4) return false;
+  address = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
   uint32_t node = v4_root_;
   // At most 32 steps: a trie whose children loop back ends there, not found.
   for (int bit = 31; bit >= 0 && node < node_count_; --bit) {

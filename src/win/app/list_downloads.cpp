@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/download/download_done.h"
+#include "core/download/list_sources.h"
 
 namespace win {
 
@@ -18,11 +19,9 @@ ListDownloads::ListDownloads(Switcher& switcher, const AppPlatform& platform, Li
       }) {
   core::LoadDownloadSettings(*platform_.profile, &settings_);
   CreateMessageWindow(window_, L"RelaymothListDownloads");
-  switcher_.events().Add(this);
 }
 
 ListDownloads::~ListDownloads() {
-  switcher_.events().Remove(this);
   KillTimer(window_.hwnd(), kTimerHour);
   KillTimer(window_.hwnd(), kTimerArm);
 }
@@ -51,9 +50,6 @@ bool ListDownloads::OnMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       return true;
     case WM_DOWNLOAD_PROGRESS:
       return true;  // automatic downloads show nothing
-    case WM_IMPORT_WAITING_DOWNLOAD:
-      ImportWaiting();
-      return true;
   }
   return false;
 }
@@ -70,40 +66,30 @@ void ListDownloads::OnDownloadDone(WPARAM result, LPARAM report) {
     finished.request = {settings_.url, path_, report != 0};
     finished.outcome.result = int(result);
   }
-  if (verifying_) {
-    // The newest download wins: it wrote the file the import will read.
-    waiting_ = std::move(finished);
-    return;
-  }
-  Import(finished);
-}
-
-void ListDownloads::OnVerifyRunControls(bool running) {
-  verifying_ = running;
-  // Told as the run ends, before its end-of-run rules: the import comes after.
-  if (!running && waiting_) PostMessageW(window_.hwnd(), WM_IMPORT_WAITING_DOWNLOAD, 0, 0);
-}
-
-void ListDownloads::ImportWaiting() {
-  if (verifying_ || !waiting_) return;  // a new run began meanwhile: it waits on
-  FinishedDownload finished = std::move(*waiting_);
-  waiting_.reset();
   Import(finished);
 }
 
 void ListDownloads::Import(const FinishedDownload& finished) {
   if (finished.outcome.result == core::kDownloadOk && ListImports::IsLarge(finished.request.path)) {
-    // A downloaded list is not the user's: it cannot make a row reserved.
+    // A downloaded list is not the user's: it cannot make a row reserved; a
+    // SOCKS source's bare lines are SOCKS proxies.
     bool report = finished.request.report;
     Switcher& switcher = switcher_;
     imports_.Import({finished.request.path, settings_.keep_existing, settings_.add_as_favorite,
-                     core::LineOrigin::kOutside, [report, &switcher](const core::ImportSummary& s) {
+                     core::LineOrigin::kOutside,
+                     std::string(core::ListSourceType(finished.request.url)),
+                     [report, &switcher](const core::ImportSummary& s) {
                        if (!report) return;
                        UINT icon = s.ok ? MB_ICONINFORMATION : MB_ICONWARNING;
                        switcher.Ask(s.message, s.caption, MB_OK | icon);
                      }});
     return;
   }
+  // The list is changed when no verification runs.
+  imports_.WhenListFree([this, finished] { ImportNow(finished); });
+}
+
+void ListDownloads::ImportNow(const FinishedDownload& finished) {
   core::DownloadDoneAction action =
       core::HandleDownloadDone(finished.outcome, finished.request.report, finished.request.url,
                                finished.request.path,

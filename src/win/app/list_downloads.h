@@ -4,15 +4,13 @@
 // its own, and the end of every download, which imports "Download.txt" into the
 // list as the settings say. A download the user starts is shown by the
 // progress window, which hands its end here. A download that ends while a
-// verification runs is imported when the run has ended: the run's results
-// belong to the rows it is testing. Built by the composition root; UI thread
-// only.
+// verification runs is imported when the run has ended (ListImports holds every
+// such change back). Built by the composition root; UI thread only.
 #pragma once
 
 #include <windows.h>
 
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "core/download/download_schedule.h"
@@ -26,7 +24,7 @@
 
 namespace win {
 
-class ListDownloads final : public DownloadDoneHandler, private AppObserver {
+class ListDownloads final : public DownloadDoneHandler {
  public:
   // The hourly schedule and the start-up download's one-shot arming.
   static constexpr UINT_PTR kTimerHour = 1;
@@ -56,18 +54,16 @@ class ListDownloads final : public DownloadDoneHandler, private AppObserver {
   // once it has ended.
   void OnDownloadDone(WPARAM result, LPARAM report) override;
   // A download's end waits for the verification to end.
-  bool import_waiting() const { return waiting_.has_value(); }
+  bool import_waiting() const { return imports_.holding(); }
 
   // For tests: the window of the timers and of the automatic downloads' reports.
   HWND window() const { return window_.hwnd(); }
 
  private:
   bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+  // Large lists go to the worker; the others are imported when the list is free.
   void Import(const FinishedDownload& finished);
-  void ImportWaiting();
-
-  // AppObserver: a verification started or ended.
-  void OnVerifyRunControls(bool running) override;
+  void ImportNow(const FinishedDownload& finished);
 
   Switcher& switcher_;
   const AppPlatform& platform_;
@@ -77,8 +73,6 @@ class ListDownloads final : public DownloadDoneHandler, private AppObserver {
   core::DownloadSettings settings_;
   core::DownloadSchedule schedule_{settings_};
   MessageWindow window_;
-  bool verifying_ = false;
-  std::optional<FinishedDownload> waiting_;
 };
 
 }  // namespace win

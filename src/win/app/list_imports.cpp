@@ -51,7 +51,7 @@ void ListImports::Import(Request request) {
   if (!IsLarge(request.path) || window_.hwnd() == nullptr) {
     core::ImportSummary summary =
         core::ImportListFile(request.path, switcher_.list(), request.keep, request.favorite,
-                             *platform_.codec, request.origin);
+                             *platform_.codec, request.origin, request.untyped_as);
     if (request.done) request.done(summary);
     return;
   }
@@ -65,14 +65,15 @@ void ListImports::Import(Request request) {
            std::ifstream file(core::PathFromUtf8(request.path), std::ios::binary);
            if (!file) {
              *summary = core::ImportListFile(request.path, staged, request.keep, request.favorite,
-                                             *codec, request.origin);
+                                             *codec, request.origin, request.untyped_as);
              return;
            }
            // The file is read twice: once to tell its encoding, once for the rows.
            core::CountingStreamBuf counting(file.rdbuf(), done.get(), stop.get());
            std::istream in(&counting);
            *summary = core::ImportListStream(in, request.path, staged, request.keep,
-                                             request.favorite, *codec, request.origin);
+                                             request.favorite, *codec, request.origin,
+                                             request.untyped_as);
          },
          [request, summary, &switcher](core::ProxyList& staged) {
            core::ImportSummary s =
@@ -101,6 +102,23 @@ void ListImports::AddDropped(std::string text, DropDone done) {
            if (done) done(s);
          },
          nullptr, 0});
+}
+
+void ListImports::WhenListFree(std::function<void()> change) {
+  if (!verifying_ || window_.hwnd() == nullptr) {
+    change();
+    return;
+  }
+  held_.push_back(std::move(change));
+}
+
+void ListImports::MakeHeldChanges() {
+  // A new run that began meanwhile holds them on.
+  while (!verifying_ && !held_.empty()) {
+    std::function<void()> change = std::move(held_.front());
+    held_.pop_front();
+    change();
+  }
 }
 
 void ListImports::Start(Staged work) {
@@ -151,6 +169,7 @@ bool ListImports::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
     if (worker_.joinable()) worker_.join();
     if (!queue_.empty()) queue_.front()->read = true;
   }
+  if (wparam == kRunEnded) MakeHeldChanges();
   FinishRead();
   return true;
 }
@@ -174,7 +193,9 @@ void ListImports::TellCaption() {
 void ListImports::OnVerifyRunControls(bool running) {
   verifying_ = running;
   // Told as the run ends, before its end-of-run rules: the rows come after.
-  if (!running && busy()) PostMessageW(window_.hwnd(), WM_LIST_IMPORT_READ, kRunEnded, 0);
+  if (!running && (busy() || holding())) {
+    PostMessageW(window_.hwnd(), WM_LIST_IMPORT_READ, kRunEnded, 0);
+  }
 }
 
 }  // namespace win

@@ -46,7 +46,8 @@ class ListImports final : private AppObserver {
     bool keep = true;
     bool favorite = false;
     core::LineOrigin origin = core::LineOrigin::kUser;
-    Done done;  // may be empty
+    std::string untyped_as;  // the type of lines without one (see core::ImportListFile)
+    Done done;               // may be empty
   };
 
   // Work for the worker: `read` fills `staged` there; `finish` moves its rows
@@ -77,6 +78,13 @@ class ListImports final : private AppObserver {
   // Dropped text (core::AddDroppedText), in turn on the worker.
   void AddDropped(std::string text, DropDone done);
 
+  // A change of the program's list that must not happen under a running
+  // verification: made now, or once the run has ended (after its end-of-run
+  // rules), in the order asked.
+  void WhenListFree(std::function<void()> change);
+  // Changes held back for a verification's end.
+  bool holding() const { return !held_.empty(); }
+
   // Queues work for the worker.
   void Start(Staged work);
 
@@ -103,6 +111,7 @@ class ListImports final : private AppObserver {
   int Percent() const;
   void StartNext();
   void FinishRead();
+  void MakeHeldChanges();
   void TellCaption();
 
   // AppObserver: a verification started or ended.
@@ -117,6 +126,7 @@ class ListImports final : private AppObserver {
   // Set as the program ends: a file being read ends where it is.
   std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
   bool verifying_ = false;
+  std::deque<std::function<void()>> held_;  // see WhenListFree
   int shown_percent_ = 0;
 };
 

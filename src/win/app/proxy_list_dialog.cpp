@@ -409,7 +409,7 @@ void ProxyListDialog::ImportFile(const std::string& path) {
   if (ListImports::IsLarge(path)) {
     Switcher& switcher = switcher_;
     services_.imports().Import(
-        {path, true, false, core::LineOrigin::kUser,
+        {path, true, false, core::LineOrigin::kUser, "",
          [&switcher](const core::ImportSummary& s) { switcher.Ask(s.message, s.caption, MB_OK); }});
     return;
   }

@@ -42,9 +42,6 @@ inline constexpr UINT WM_DOWNLOAD_PROGRESS = kAppMessageFirst + 8;
 inline constexpr UINT WM_PROXY_DROPPED = kAppMessageFirst + 9;
 // The tray icon's mouse messages (the icon's callback message).
 inline constexpr UINT WM_TRAY_NOTIFY = kAppMessageFirst + 10;
-// The list downloads' own: a download that waited for a verification to end
-// is imported now (posted, so that the run's end-of-run rules come first).
-inline constexpr UINT WM_IMPORT_WAITING_DOWNLOAD = kAppMessageFirst + 11;
 // The list imports' own (ListImports): wParam 0 when the worker has read its
 // file, 1 when a verification ended and read rows may move in; lParam 0.
 inline constexpr UINT WM_LIST_IMPORT_READ = kAppMessageFirst + 12;

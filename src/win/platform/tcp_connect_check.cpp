@@ -6,28 +6,6 @@
 #include "win/platform/tcp_connect_check.h"
 
 namespace win {
-namespace {
-
-// WSAStartup for the life of one check; the count is per process, so checks
-// on several threads at once are fine.
-class WinsockScope {
- public:
-  WinsockScope() {
-    WSADATA data;
-    ok_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }
-  ~WinsockScope() {
-    if (ok_) WSACleanup();
-  }
-  WinsockScope(const WinsockScope&) = delete;
-  WinsockScope& operator=(const WinsockScope&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_ = false;
-};
-
-}  // namespace
 
 bool ConnectsWithin(const std::string& host, uint16_t port, uint32_t deadline_ms) {
   WinsockScope winsock;

@@ -17,4 +17,23 @@ struct SocketTraits {
 
 using UniqueSocket = UniqueHandle<SocketTraits>;
 
+// Winsock for the life of the scope; undone only when it was done. The count
+// is per process, so scopes on several threads at once are fine.
+class WinsockScope {
+ public:
+  WinsockScope() {
+    WSADATA data;
+    ok_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }
+  ~WinsockScope() {
+    if (ok_) WSACleanup();
+  }
+  WinsockScope(const WinsockScope&) = delete;
+  WinsockScope& operator=(const WinsockScope&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_ = false;
+};
+
 }  // namespace win

@@ -22,12 +22,6 @@ namespace {
 
 constexpr uint32_t kTimeoutMs = 1500;
 
-struct Winsock {
-  Winsock() { WSAStartup(MAKEWORD(2, 2), &data); }
-  ~Winsock() { WSACleanup(); }
-  WSADATA data;
-};
-
 uint16_t PortOf(SOCKET s) {
   sockaddr_in a{};
   int n = sizeof(a);
@@ -110,7 +104,7 @@ class WinsockConnectProberTest : public ::testing::Test {
     ASSERT_TRUE(filled) << "the accept queue of the black-holed port never filled";
   }
 
-  Winsock winsock;
+  WinsockScope winsock;
   ProbeReportFunction to_gate;  // declared before the prober, which reports to it
   WinsockConnectProber prober;
   WinClock clock;
