@@ -243,7 +243,7 @@ RelayRepairPlan PlanRelayRepair(std::string_view record_text, std::string_view p
     return plan;
   }
   plan.step = PointsAtRelay(proxy_server, proxy_enable, plan.record.port) ? RepairStep::kRestore
-                                                                           : RepairStep::kForget;
+                                                                          : RepairStep::kForget;
   return plan;
 }
 
