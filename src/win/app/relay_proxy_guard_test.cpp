@@ -14,6 +14,7 @@
 #include "win/platform/relay_crash_restore.h"
 #include "win/platform/system_proxy.h"
 #include "win/platform/wide_text.h"
+#include "win/res/resource.h"
 #include "win/testing/app_fixture.h"
 #include "win/testing/recording_internet_settings.h"
 #include "win/testing/relay_guard_child.h"
@@ -255,6 +256,17 @@ TEST_F(RelayGuardAppTest, ASettingLeftOnTheRelayIsRepairedBeforeTheListReadsIt) 
   switcher_->SetSystemProxy(kRelay);
   EXPECT_NE(Record(), "");
   SendMessageW(window.hwnd(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(ProxyValue("ProxyServer"), "10.0.0.1:3128");
+  EXPECT_EQ(Record(), "");
+}
+
+TEST_F(RelayGuardAppTest, TheExitCommandPutsBackTheUsersOwnSettingAndDropsTheRecord) {
+  FloatingWindow& window = Start("10.0.0.1:3128", 1);
+  profile_.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 8899);
+  switcher_->SetSystemProxy(kRelay);
+  EXPECT_NE(Record(), "");
+  SendMessageW(window.hwnd(), WM_COMMAND, IDM_QUIT, 0);
+  EXPECT_EQ(exit_codes_, std::vector<int>{1});
   EXPECT_EQ(ProxyValue("ProxyServer"), "10.0.0.1:3128");
   EXPECT_EQ(Record(), "");
 }
