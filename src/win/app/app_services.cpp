@@ -31,7 +31,7 @@ void AppServices::Start() {
   // Before anything reads the system proxy: a setting left pointing at the
   // relay of a copy that ended without putting it back.
   RelayRepair repair = relay_guard_.RepairAtStart();
-  if (repair.step == core::RepairStep::kRefuse) {
+  if (repair.step == core::RepairStep::kRefuse && repair.left_on_relay) {
     switcher_.Ask(std::string(core::kRelayRecordDamaged) + "\n(" + repair.error + ")",
                   core::kSystemProxyErrorCaption, MB_OK | MB_ICONWARNING);
   }

@@ -68,9 +68,10 @@ RelayProxyGuard::~RelayProxyGuard() {
 RelayRepair RelayProxyGuard::RepairAtStart() {
   RelayRepair repair = RepairRelaySetting(profile_, place_);
   SettingText now = ReadSetting(place_);
+  repair.left_on_relay = core::PointsAtRelay(now.server, now.enable, RelayPort(profile_));
   // A setting still pointing at the relay (its record was refused) is not
   // one to go back to.
-  if (!core::PointsAtRelay(now.server, now.enable, RelayPort(profile_))) before_.Record(place_);
+  if (!repair.left_on_relay) before_.Record(place_);
   return repair;
 }
 

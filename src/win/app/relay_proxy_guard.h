@@ -26,6 +26,9 @@ struct RelayRepair {
   core::RepairStep step = core::RepairStep::kNone;
   std::string error;  // kRefuse: why the record cannot be used
   WinStatus written;  // kRestore: the first refused registry write
+  // RepairAtStart: the setting points at the relay's port afterwards (a
+  // refused record then leaves the machine without a working proxy).
+  bool left_on_relay = false;
 };
 
 // Puts the setting at `place` back from the record in `profile` when it still
@@ -50,7 +53,8 @@ class RelayProxyGuard {
 
   // The start, before the system proxy is read into the list: repairs a
   // setting left pointing at the relay, then takes the setting in force as
-  // the one a switch to the relay would replace.
+  // the one a switch to the relay would replace (unless it still points at
+  // the relay: see RelayRepair::left_on_relay).
   RelayRepair RepairAtStart();
   // After the program wrote the system proxy (or put the user's settings
   // back): a setting that now points at the relay gets its record (the one

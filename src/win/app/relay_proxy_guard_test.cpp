@@ -271,16 +271,28 @@ TEST_F(RelayGuardAppTest, TheExitCommandPutsBackTheUsersOwnSettingAndDropsTheRec
   EXPECT_EQ(Record(), "");
 }
 
-TEST_F(RelayGuardAppTest, ADamagedRecordIsShownAndNothingIsWritten) {
+// Shown only when the setting it was kept for still points at the relay;
+// either way nothing is written and the record stays.
+TEST_F(RelayGuardAppTest, ADamagedRecordIsRefusedAndShownWhenTheRelayIsStillSet) {
   std::string damaged = RecordOf(L"10.0.0.1:3128", 1);
   damaged.back() = damaged.back() == '0' ? '1' : '0';
-  PrepareRecord(damaged);
-  MakeServices(kRelay, 1);
-  EXPECT_EQ(ProxyValue("ProxyServer"), kRelay);
-  EXPECT_EQ(Record(), damaged);
-  ASSERT_EQ(prompt_.shown.size(), 1u);
-  EXPECT_EQ(prompt_.shown[0].text.rfind(core::kRelayRecordDamaged, 0), 0u) << prompt_.shown[0].text;
-  EXPECT_NE(prompt_.shown[0].text.find("checksum"), std::string::npos) << prompt_.shown[0].text;
+  for (std::string server : {kRelay, "10.9.9.9:80"}) {
+    TearDown();
+    SetUp();
+    PrepareRecord(damaged);
+    MakeServices(server, 1);
+    EXPECT_EQ(ProxyValue("ProxyServer"), server);
+    EXPECT_EQ(Record(), damaged);
+    if (server != kRelay) {
+      EXPECT_TRUE(prompt_.shown.empty()) << server;
+      continue;
+    }
+    ASSERT_EQ(prompt_.shown.size(), 1u);
+    EXPECT_EQ(prompt_.shown[0].text.rfind(core::kRelayRecordDamaged, 0), 0u)
+        << prompt_.shown[0].text;
+    EXPECT_NE(prompt_.shown[0].text.find("checksum"), std::string::npos) << prompt_.shown[0].text;
+    prompt_.shown.clear();
+  }
 }
 
 // The real guard process: the test program started again as a child that
