@@ -7,9 +7,9 @@
 #include "core/base/codepage.h"
 #include "core/base/file_path.h"
 #include "core/base/text.h"
-#include "core/proxylist/location_source.h"
 #include "core/proxylist/line_reader.h"
 #include "core/proxylist/list_file.h"
+#include "core/proxylist/location_source.h"
 #include "core/proxylist/proxy_line.h"
 #include "core/proxylist/proxy_list.h"
 

@@ -4,6 +4,8 @@
 // only moves bytes, connects, and keeps the deadlines. Linux only; one thread.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <csignal>
 #include <cstdint>
 #include <functional>
@@ -11,8 +13,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <sys/socket.h>
 
 #include "core/verify/page_fetch.h"
 

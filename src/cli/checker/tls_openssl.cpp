@@ -146,7 +146,8 @@ std::unique_ptr<core::TlsChannel> OpensslTls::Start(std::string_view host) {
   core::HostKind kind = core::ClassifyHost(name);
   bool named = false;
   if (kind == core::HostKind::kName) {
-    named = SSL_set_tlsext_host_name(ssl, name.c_str()) == 1 && SSL_set1_host(ssl, name.c_str()) == 1;
+    named =
+        SSL_set_tlsext_host_name(ssl, name.c_str()) == 1 && SSL_set1_host(ssl, name.c_str()) == 1;
   } else if (kind == core::HostKind::kIpv4 || kind == core::HostKind::kIpv6) {
     named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), name.c_str()) == 1;
   }

@@ -242,8 +242,8 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
         return 2;
       }
       // A built-in SOCKS list's bare lines are of its type.
-      std::string untyped = o.untyped_as.empty() ? std::string(core::ListSourceType(input))
-                                                 : o.untyped_as;
+      std::string untyped =
+          o.untyped_as.empty() ? std::string(core::ListSourceType(input)) : o.untyped_as;
       std::istringstream copy(page);
       s = core::ImportListStream(copy, input, list, true, false, codec, core::LineOrigin::kOutside,
                                  untyped);
@@ -280,7 +280,8 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
   }
   if (skipped_lines > 0) err << "relaymoth-cli: " << skipped_lines << " lines were not proxies\n";
   if (unusable_types > 0) {
-    err << "relaymoth-cli: " << unusable_types << " rows have a type or port that cannot be checked\n";
+    err << "relaymoth-cli: " << unusable_types
+        << " rows have a type or port that cannot be checked\n";
   }
   resolver.Prime(proxy_hosts, 16);
 

@@ -160,8 +160,7 @@ bool ParseVerifyArgs(const std::vector<std::string>& args, VerifyOptions* out, s
     } else if (a == "--in-flight") {
       if (!value_of(&i, &v)) return false;
       int64_t n = 0;
-      if (!WholeNumber(v, &n) || n < core::kMinConnectsInFlight ||
-          n > core::kMaxConnectsInFlight) {
+      if (!WholeNumber(v, &n) || n < core::kMinConnectsInFlight || n > core::kMaxConnectsInFlight) {
         *error = core::Format("--in-flight takes %d..%d: ", core::kMinConnectsInFlight,
                               core::kMaxConnectsInFlight) +
                  v;
@@ -295,7 +294,8 @@ void WriteRows(const std::vector<CheckedRow>& rows, OutputForm form, std::ostrea
       }
       case OutputForm::kJson: {
         out << "{\"address\":" << JsonText(r.address) << ",\"port\":" << JsonText(r.port)
-            << ",\"type\":" << JsonText(r.type) << ",\"detected\":" << (r.detected ? "true" : "false")
+            << ",\"type\":" << JsonText(r.type)
+            << ",\"detected\":" << (r.detected ? "true" : "false")
             << ",\"working\":" << (r.result.usable ? "true" : "false")
             << ",\"score\":" << r.result.score << ",\"reason\":" << JsonText(MainReason(r))
             << ",\"sites\":[";

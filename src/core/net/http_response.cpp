@@ -139,7 +139,8 @@ void HttpResponseReader::ReadBody(std::string_view bytes) {
       Deliver(bytes);
       return;
     case Framing::kLength: {
-      std::string_view piece = bytes.substr(0, size_t(std::min<uint64_t>(remaining_, bytes.size())));
+      std::string_view piece =
+          bytes.substr(0, size_t(std::min<uint64_t>(remaining_, bytes.size())));
       remaining_ -= piece.size();
       Deliver(piece);
       if (remaining_ == 0 && state_ == ResponseState::kBody) state_ = ResponseState::kDone;
@@ -154,7 +155,8 @@ void HttpResponseReader::ReadBody(std::string_view bytes) {
 void HttpResponseReader::ReadChunked(std::string_view bytes) {
   while (!bytes.empty() && state_ == ResponseState::kBody) {
     if (chunk_step_ == ChunkStep::kData) {
-      std::string_view piece = bytes.substr(0, size_t(std::min<uint64_t>(remaining_, bytes.size())));
+      std::string_view piece =
+          bytes.substr(0, size_t(std::min<uint64_t>(remaining_, bytes.size())));
       remaining_ -= piece.size();
       bytes.remove_prefix(piece.size());
       Deliver(piece);

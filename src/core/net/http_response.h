@@ -16,11 +16,11 @@ enum class ResponseState : int { kHead = 0, kBody, kDone, kFailed };
 
 enum class ResponseFailure : int {
   kNone = 0,
-  kNotHttp,       // the bytes do not begin like an HTTP response
-  kHeadTooLong,   // no end of the head within kMaxHttpHead bytes
-  kBadHead,       // a head that does not parse, or a bad Content-Length
-  kBadChunk,      // a chunk size line that does not parse or is too long
-  kCutShort,      // the stream ended before the head or the body was complete
+  kNotHttp,      // the bytes do not begin like an HTTP response
+  kHeadTooLong,  // no end of the head within kMaxHttpHead bytes
+  kBadHead,      // a head that does not parse, or a bad Content-Length
+  kBadChunk,     // a chunk size line that does not parse or is too long
+  kCutShort,     // the stream ended before the head or the body was complete
 };
 
 const char* ResponseFailureEnglish(ResponseFailure failure);

@@ -10,10 +10,11 @@ namespace core {
 namespace {
 
 // Fields that only a proxy puts into a request.
-constexpr std::string_view kProxyFields[] = {
-    "VIA",        "X-FORWARDED-FOR", "FORWARDED",  "X-FORWARDED",   "FORWARDED-FOR",
-    "X-REAL-IP",  "CLIENT-IP",       "X-CLIENT-IP", "PROXY-CONNECTION", "X-PROXY-ID",
-    "X-BLUECOAT-VIA", "X-ORIGINATING-IP", "X-TINYPROXY"};
+constexpr std::string_view kProxyFields[] = {"VIA",         "X-FORWARDED-FOR", "FORWARDED",
+                                             "X-FORWARDED", "FORWARDED-FOR",   "X-REAL-IP",
+                                             "CLIENT-IP",   "X-CLIENT-IP",     "PROXY-CONNECTION",
+                                             "X-PROXY-ID",  "X-BLUECOAT-VIA",  "X-ORIGINATING-IP",
+                                             "X-TINYPROXY"};
 
 bool NameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-'; }
 bool AddressChar(char c) {
@@ -45,8 +46,8 @@ bool HasAddress(std::string_view page, std::string_view address) {
   for (size_t at = page.find(address); at != std::string_view::npos;
        at = page.find(address, at + 1)) {
     size_t end = at + address.size();
-    bool before = at > 0 && (std::isalnum(static_cast<unsigned char>(page[at - 1])) ||
-                             page[at - 1] == '.');
+    bool before =
+        at > 0 && (std::isalnum(static_cast<unsigned char>(page[at - 1])) || page[at - 1] == '.');
     bool after = end < page.size() &&
                  (std::isalnum(static_cast<unsigned char>(page[end])) || page[end] == '.' ||
                   (page[end] == ':' && address.find(':') != std::string_view::npos));
@@ -73,9 +74,37 @@ const char* GradeWord(AnonymityGrade grade) {
   return "";
 }
 
-AnonymityGrade GradeJudgePage(std::string_view page, const std::vector<std::string>& own_addresses) {
+namespace {
+
+// The page without its Host lines: they name the judge, never the client, and a
+// judge on this machine would otherwise show one of its own addresses there.
+std::string WithoutHostLines(std::string_view page) {
+  std::string out;
+  out.reserve(page.size());
+  while (!page.empty()) {
+    size_t end = page.find('\n');
+    std::string_view line = page.substr(0, end == std::string_view::npos ? page.size() : end + 1);
+    page.remove_prefix(line.size());
+    std::string_view name = TrimLeft(line);
+    bool host = false;
+    for (std::string_view field : {"HOST", "HTTP_HOST", "\"HOST\"", "\"HTTP_HOST\""}) {
+      if (StartsWithIgnoreAsciiCase(name, field)) {
+        std::string_view rest = TrimLeft(name.substr(field.size()));
+        host = host || (!rest.empty() && (rest[0] == ':' || rest[0] == '='));
+      }
+    }
+    if (!host) out.append(line);
+  }
+  return out;
+}
+
+}  // namespace
+
+AnonymityGrade GradeJudgePage(std::string_view page,
+                              const std::vector<std::string>& own_addresses) {
+  std::string fields = WithoutHostLines(page);
   for (const std::string& own : own_addresses) {
-    if (HasAddress(page, own)) return AnonymityGrade::kTransparent;
+    if (HasAddress(fields, own)) return AnonymityGrade::kTransparent;
   }
   std::string upper = AsciiUpperCopy(page);
   std::replace(upper.begin(), upper.end(), '_', '-');

@@ -25,7 +25,7 @@ const char* GradeWord(AnonymityGrade grade);
 // matched without letter case, "_" standing for "-" and an optional "HTTP_" in
 // front (the judge pages' CGI names), when a ":", "=" or quote follows them.
 // `own_addresses` are matched as whole addresses ("1.2.3.4" not inside
-// "11.2.3.45").
+// "11.2.3.45"), outside the lines of the Host field, which names the judge.
 AnonymityGrade GradeJudgePage(std::string_view page, const std::vector<std::string>& own_addresses);
 
 // The IP addresses (IPv4 or IPv6 literals) written in `text`, in order, each once.

@@ -35,9 +35,8 @@ bool FetchTargetOfUrl(const SiteUrl& url, FetchTarget* out) {
 
 std::string FetchRequestHead(const FetchTarget& target, const UpstreamProxy* http_proxy) {
   if (http_proxy && !target.secure) {
-    return WriteProxiedRequestHead(
-        "GET", target.site, target.path, ExtraFields(),
-        http_proxy->credentials ? &*http_proxy->credentials : nullptr);
+    return WriteProxiedRequestHead("GET", target.site, target.path, ExtraFields(),
+                                   http_proxy->credentials ? &*http_proxy->credentials : nullptr);
   }
   std::string path = target.path.empty() ? "/" : target.path;
   if (path.front() != '/' || HasBreak(path)) return "";

@@ -10,8 +10,7 @@
 namespace core {
 namespace {
 
-constexpr char kPage[] =
-    "HTTP/1.1 200 OK\r\nContent-Length: 27\r\n\r\n<html>Example Domain</html>";
+constexpr char kPage[] = "HTTP/1.1 200 OK\r\nContent-Length: 27\r\n\r\n<html>Example Domain</html>";
 
 FetchTarget Target(std::string host, uint16_t port, bool secure = false, std::string path = "/p") {
   FetchTarget t;
@@ -36,7 +35,8 @@ TEST(PageFetchTest, PlainHttpThroughAnHttpProxyFindsTheVerifyString) {
   EXPECT_EQ(f.connect_to().host, "10.0.0.1");
   f.OnConnected(1010);
   std::string head = f.TakeOutput();
-  EXPECT_EQ(head.rfind("GET http://example.com:80/p HTTP/1.1\r\nHost: example.com\r\n", 0), 0u) << Shown(head);
+  EXPECT_EQ(head.rfind("GET http://example.com:80/p HTTP/1.1\r\nHost: example.com\r\n", 0), 0u)
+      << Shown(head);
   EXPECT_NE(head.find("Proxy-Authorization: Basic dTpw\r\n"), std::string::npos);
   EXPECT_NE(head.find("Connection: close\r\n\r\n"), std::string::npos);
   std::string page = kPage;
@@ -89,18 +89,41 @@ TEST(PageFetchTest, FailuresNameTheirStageAndReason) {
     FetchStage stage;
     const char* reason;
   } cases[] = {
-      {"socks5 auth wanted", ProxyProtocol::kSocks5, {Bytes("05 ff")}, false,
-       FetchStage::kHandshake, "proxy wants a user name and password"},
-      {"http proxy spoken to as socks5", ProxyProtocol::kSocks5, {"HTTP/1.1 400 Bad\r\n\r\n"},
-       false, FetchStage::kHandshake, "not a SOCKS5 server"},
-      {"closed mid-handshake", ProxyProtocol::kSocks5, {Bytes("05")}, true, FetchStage::kHandshake,
+      {"socks5 auth wanted",
+       ProxyProtocol::kSocks5,
+       {Bytes("05 ff")},
+       false,
+       FetchStage::kHandshake,
+       "proxy wants a user name and password"},
+      {"http proxy spoken to as socks5",
+       ProxyProtocol::kSocks5,
+       {"HTTP/1.1 400 Bad\r\n\r\n"},
+       false,
+       FetchStage::kHandshake,
+       "not a SOCKS5 server"},
+      {"closed mid-handshake",
+       ProxyProtocol::kSocks5,
+       {Bytes("05")},
+       true,
+       FetchStage::kHandshake,
        "short or malformed reply"},
-      {"garbage instead of a page", ProxyProtocol::kHttp, {"garbage\r\n\r\n"}, false,
-       FetchStage::kReply, "reply is not HTTP"},
-      {"page cut short", ProxyProtocol::kHttp, {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"},
-       true, FetchStage::kReply, "reply cut short"},
-      {"endless head", ProxyProtocol::kHttp,
-       {"HTTP/1.1 200 OK\r\n", "X: " + std::string(kMaxHttpHead, 'a')}, false, FetchStage::kReply,
+      {"garbage instead of a page",
+       ProxyProtocol::kHttp,
+       {"garbage\r\n\r\n"},
+       false,
+       FetchStage::kReply,
+       "reply is not HTTP"},
+      {"page cut short",
+       ProxyProtocol::kHttp,
+       {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc"},
+       true,
+       FetchStage::kReply,
+       "reply cut short"},
+      {"endless head",
+       ProxyProtocol::kHttp,
+       {"HTTP/1.1 200 OK\r\n", "X: " + std::string(kMaxHttpHead, 'a')},
+       false,
+       FetchStage::kReply,
        "reply head too long"},
   };
   for (const Case& c : cases) {
@@ -133,8 +156,8 @@ TEST(PageFetchTest, DeadlinesOfConnectSilenceAndWholeFetch) {
   ASSERT_TRUE(f.done());
   EXPECT_EQ(f.result().reason, "page not finished in time");
 
-  PageFetch dead(Proxy(ProxyProtocol::kHttp), Target("127.0.0.1", 80), "x",
-                 PageFetch::Mode::kScan, nullptr, t, 0xFFFFFFF0u);  // across the counter's wrap
+  PageFetch dead(Proxy(ProxyProtocol::kHttp), Target("127.0.0.1", 80), "x", PageFetch::Mode::kScan,
+                 nullptr, t, 0xFFFFFFF0u);  // across the counter's wrap
   dead.OnTick(0x50);
   EXPECT_FALSE(dead.done());
   dead.OnTick(0x54);
@@ -143,8 +166,8 @@ TEST(PageFetchTest, DeadlinesOfConnectSilenceAndWholeFetch) {
 }
 
 TEST(PageFetchTest, RedirectAndKeptPage) {
-  PageFetch r(Proxy(ProxyProtocol::kHttp), Target("127.0.0.1", 80), "Here",
-              PageFetch::Mode::kScan, nullptr, {}, 0);
+  PageFetch r(Proxy(ProxyProtocol::kHttp), Target("127.0.0.1", 80), "Here", PageFetch::Mode::kScan,
+              nullptr, {}, 0);
   r.OnConnected(1);
   r.OnReceived("HTTP/1.1 302 Found\r\nContent-Length: 4\r\n\r\nHere", 2);
   ASSERT_TRUE(r.done());

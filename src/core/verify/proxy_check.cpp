@@ -2,8 +2,7 @@
 
 namespace core {
 
-ProxyCheck::ProxyCheck(const CheckPlan& plan, const UpstreamProxy& proxy, bool detect,
-                       uint32_t now)
+ProxyCheck::ProxyCheck(const CheckPlan& plan, const UpstreamProxy& proxy, bool detect, uint32_t now)
     : plan_(plan), proxy_(proxy) {
   report_.outcomes.resize(plan.sites.size());
   report_.reasons.resize(plan.sites.size());
@@ -47,7 +46,8 @@ void ProxyCheck::Advance(uint32_t now) {
     }
     case Step::kEcho: {
       const FetchResult& r = fetch_->result();
-      std::vector<std::string> found = r.complete ? AddressesIn(r.page) : std::vector<std::string>{};
+      std::vector<std::string> found =
+          r.complete ? AddressesIn(r.page) : std::vector<std::string>{};
       if (!found.empty()) {
         report_.exit_address = found.front();
       } else {
@@ -117,8 +117,8 @@ void ProxyCheck::StartExtras(uint32_t now) {
   }
   if (plan_.echo) {
     step_ = Step::kEcho;
-    fetch_ = std::make_unique<PageFetch>(proxy_, *plan_.echo, "", PageFetch::Mode::kKeep,
-                                         plan_.tls, plan_.timeouts, now);
+    fetch_ = std::make_unique<PageFetch>(proxy_, *plan_.echo, "", PageFetch::Mode::kKeep, plan_.tls,
+                                         plan_.timeouts, now);
   }
 }
 
