@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <istream>
 #include <ostream>
@@ -265,6 +267,7 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
     bool detect;
   };
   std::vector<Row> rows;
+  rows.reserve(o.shard_count > 1 ? list.size() / size_t(o.shard_count) + 1 : list.size());
   int unusable_types = 0;
   std::vector<std::string> proxy_hosts;
   for (size_t i = 0; i < list.size(); ++i) {
@@ -275,7 +278,9 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
       ++unusable_types;
       continue;
     }
-    proxy_hosts.push_back(up->proxy.host);
+    if (core::ClassifyHost(up->proxy.host) == core::HostKind::kName) {
+      proxy_hosts.push_back(up->proxy.host);
+    }
     rows.push_back(Row{i, std::move(*up), o.detect && r.type.empty()});
   }
   if (skipped_lines > 0) err << "relaymoth-cli: " << skipped_lines << " lines were not proxies\n";
@@ -339,6 +344,7 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
   options.stop = &g_stop;
   size_t handed = 0, finished = 0, working = 0;
   std::vector<CheckedRow> results;
+  results.reserve(rows.size());
   Progress progress(err, rows.size(), isatty(STDERR_FILENO) == 1);
   options.on_tick = [&](uint32_t now) { progress.Show(finished, working, now); };
   Engine engine;
@@ -363,8 +369,8 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
           c.detected = c.report.protocol_known;
           c.type = c.detected ? std::string(core::TypeWordOf(c.report.protocol)) : "";
         }
-        for (const core::CheckSite& s : plan.sites) c.site_urls.push_back(s.url);
         c.result = core::ComputeRowResult(c.report.outcomes, false);
+        c.result.result = {};  // the long texts are the list view's; the output has its own
         ++finished;
         if (c.result.usable) ++working;
         results.push_back(std::move(c));
@@ -377,6 +383,11 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
                         rows.size());
   }
 
+  // The rows and what the run's connections allocated are given back before the
+  // location database comes in: a list of 100 000 proxies stays small.
+  std::vector<Row>().swap(rows);
+  malloc_trim(0);
+
   // Locations, filters, order, output.
   core::LocationSource locator =
       o.db.empty() ? core::LocationSource(core::PathFromUtf8(env.default_ipdb),
@@ -385,14 +396,15 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
           ? core::LocationSource(core::PathFromUtf8(o.db), {})
           : core::LocationSource({}, core::PathFromUtf8(o.db));
   locator.Hold(true);
-  std::vector<CheckedRow> shown;
-  for (CheckedRow& c : results) {
-    c.location = locator.Locate(c.address);
-    if (PassesFilters(c, o)) shown.push_back(std::move(c));
-  }
+  for (CheckedRow& c : results) c.location = locator.Locate(c.address);
   locator.Hold(false);
-  SortByScore(shown);
-  WriteRows(shown, o.form, out);
+  results.erase(std::remove_if(results.begin(), results.end(),
+                               [&o](const CheckedRow& c) { return !PassesFilters(c, o); }),
+                results.end());
+  SortByScore(results);
+  std::vector<std::string> site_urls;
+  for (const core::CheckSite& s : plan.sites) site_urls.push_back(s.url);
+  WriteRows(results, site_urls, o.form, out);
   out.flush();
   return working > 0 ? 0 : 1;
 }

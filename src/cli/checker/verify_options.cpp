@@ -262,7 +262,8 @@ void SortByScore(std::vector<CheckedRow>& rows) {
   });
 }
 
-void WriteRows(const std::vector<CheckedRow>& rows, OutputForm form, std::ostream& out) {
+void WriteRows(const std::vector<CheckedRow>& rows, const std::vector<std::string>& site_urls,
+               OutputForm form, std::ostream& out) {
   size_t sites = 0;
   for (const CheckedRow& r : rows) sites = std::max(sites, r.report.outcomes.size());
   if (form == OutputForm::kCsv) {
@@ -301,7 +302,7 @@ void WriteRows(const std::vector<CheckedRow>& rows, OutputForm form, std::ostrea
             << ",\"sites\":[";
         for (size_t i = 0; i < rep.outcomes.size(); ++i) {
           if (i) out << ',';
-          out << "{\"url\":" << JsonText(i < r.site_urls.size() ? r.site_urls[i] : "")
+          out << "{\"url\":" << JsonText(i < site_urls.size() ? site_urls[i] : "")
               << ",\"result\":\"" << SiteWord(rep.outcomes[i].status) << '"';
           if (rep.outcomes[i].status == core::kSiteUsable ||
               rep.outcomes[i].status == core::kSiteNoMatch) {

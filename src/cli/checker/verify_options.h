@@ -62,7 +62,6 @@ struct CheckedRow {
   std::string port;
   std::string type;  // the row's type, or the detected one ("" when none answered)
   bool detected = false;
-  std::vector<std::string> site_urls;
   core::CheckReport report;
   core::RowResult result;
   std::string location;
@@ -76,7 +75,9 @@ void SortByScore(std::vector<CheckedRow>& rows);
 // The list form is the program's own proxy line with the short result and the
 // location as remark ("1.2.3.4:8080@HTTP$[87] 0.4;0.6 中国 北京"); CSV has a header
 // line; JSON is one object a line.
-void WriteRows(const std::vector<CheckedRow>& rows, OutputForm form, std::ostream& out);
+// `site_urls` name the sites of the run, in order.
+void WriteRows(const std::vector<CheckedRow>& rows, const std::vector<std::string>& site_urls,
+               OutputForm form, std::ostream& out);
 
 // The words of the grades, for --grade and the output.
 std::optional<core::AnonymityGrade> GradeOfWord(std::string_view word);

@@ -120,7 +120,6 @@ CheckedRow Row(size_t order, const char* address, int site_status, double second
   r.address = address;
   r.port = "8080";
   r.type = "HTTP";
-  r.site_urls = {"http://a.example/"};
   r.report.outcomes = {core::SiteOutcome{site_status, seconds}};
   r.report.reasons = {site_status == core::kSiteUsable ? "" : "connection refused"};
   r.report.grade = grade;
@@ -157,7 +156,7 @@ TEST(VerifyOptionsTest, OutputFormsReadBack) {
   rows[0].report.exit_address = "5.6.7.8";
 
   std::ostringstream list;
-  WriteRows(rows, OutputForm::kList, list);
+  WriteRows(rows, {"http://a.example/"}, OutputForm::kList, list);
   std::istringstream lines(list.str());
   std::string line;
   ASSERT_TRUE(std::getline(lines, line));
@@ -169,7 +168,7 @@ TEST(VerifyOptionsTest, OutputFormsReadBack) {
   EXPECT_EQ(parsed.remark, "[" + std::to_string(rows[0].result.score) + "] 0.5 中国 北京");
 
   std::ostringstream csv;
-  WriteRows(rows, OutputForm::kCsv, csv);
+  WriteRows(rows, {"http://a.example/"}, OutputForm::kCsv, csv);
   EXPECT_EQ(csv.str(),
             "address,port,type,working,score,reason,site1_seconds,location,exit,grade\n"
             "2.2.2.2,8080,HTTP,1," +
@@ -178,7 +177,7 @@ TEST(VerifyOptionsTest, OutputFormsReadBack) {
                 "1.1.1.1,8080,HTTP,0,0,connection refused,,\"x,\"\"y\"\"\",,\n");
 
   std::ostringstream json;
-  WriteRows(rows, OutputForm::kJson, json);
+  WriteRows(rows, {"http://a.example/"}, OutputForm::kJson, json);
   std::istringstream objects(json.str());
   std::vector<core::JsonValue> read;
   while (std::getline(objects, line)) {
@@ -194,6 +193,7 @@ TEST(VerifyOptionsTest, OutputFormsReadBack) {
   const core::JsonValue* sites = read[1].Find("sites");
   ASSERT_TRUE(sites && sites->items.size() == 1);
   EXPECT_EQ(sites->items[0].StringOr("result", ""), "unreachable");
+  EXPECT_EQ(sites->items[0].StringOr("url", ""), "http://a.example/");
 }
 
 }  // namespace
