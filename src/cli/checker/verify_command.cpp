@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fstream>
 #include <istream>
 #include <ostream>
 #include <sstream>
@@ -250,12 +253,19 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
       s = core::ImportListStream(copy, input, list, true, false, codec, core::LineOrigin::kOutside,
                                  untyped);
     } else {
+      std::ifstream probe(core::PathFromUtf8(input), std::ios::binary);
+      if (!probe) {
+        err << "relaymoth-cli: cannot read " << input << ": " << std::strerror(errno) << "\n";
+        return 2;
+      }
+      probe.close();
       s = core::ImportListFile(input, list, true, false, codec, core::LineOrigin::kOutside,
                                o.untyped_as);
     }
-    if (!s.ok && s.found < 0) {
-      err << "relaymoth-cli: cannot read " << input << ": " << s.message << "\n";
-      return 2;
+    // A text that was read but holds no proxy is no error: there is nothing to check.
+    if (!s.ok && s.found <= 0) {
+      err << "relaymoth-cli: no proxies found in " << (input == "-" ? "standard input" : input)
+          << "\n";
     }
     skipped_lines += s.errors;
   }

@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "cli/cli.h"
 #include "core/base/json_reader.h"
 #include "core/proxylist/proxy_line.h"
 
@@ -194,6 +195,31 @@ TEST(VerifyOptionsTest, OutputFormsReadBack) {
   ASSERT_TRUE(sites && sites->items.size() == 1);
   EXPECT_EQ(sites->items[0].StringOr("result", ""), "unreachable");
   EXPECT_EQ(sites->items[0].StringOr("url", ""), "http://a.example/");
+}
+
+TEST(VerifyCommandTest, BadUsageAndUnreadableInputsExitTwoNamingThem) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* named;
+  } cases[] = {
+      {{"verify", "--in-flight", "0"}, "--in-flight"},
+      {{"verify", "/nonexistent/relaymoth-list.txt"}, "/nonexistent/relaymoth-list.txt"},
+      {{"verify", "http://127.0.0.1:1/list.txt"}, "http://127.0.0.1:1/list.txt"},
+  };
+  for (const Case& c : cases) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCli(c.args, in, out, err, CliEnv{}), 2) << c.named;
+    EXPECT_NE(err.str().find(c.named), std::string::npos) << err.str();
+    EXPECT_EQ(out.str(), "");
+  }
+}
+
+TEST(VerifyCommandTest, NothingToCheckExitsOne) {
+  std::istringstream in("no proxy here\n");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCli({"verify"}, in, out, err, CliEnv{}), 1);
+  EXPECT_NE(err.str().find("no proxies found in standard input"), std::string::npos) << err.str();
 }
 
 }  // namespace
