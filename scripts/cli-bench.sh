@@ -7,7 +7,8 @@
 # bound for that many connections in flight, and for up to 20 000 rows the same
 # list through `xargs -P 200 curl --connect-timeout 5 -m 12`.
 #   scripts/cli-bench.sh [ROWS [IN_FLIGHT]]      (default 10000 rows, 1000 in flight)
-# RELAYMOTH_BENCH_CURL=0 leaves the curl one-liner out.
+# RELAYMOTH_BENCH_CURL=0 leaves the curl one-liner out; RELAYMOTH_BENCH_ARGS adds
+# options to the checker's command line (e.g. "--db /dev/null": no locations).
 #
 # The farm takes its ports below the ephemeral range (so the checker's own
 # connections have all of it), at most 5000 a farm process (each process stays
@@ -51,6 +52,9 @@ rm_on_exit "kill ${pids[*]} 2>/dev/null"
 for ((i = 0; i < 3000; i++)); do
   ready=$(ls "$dir"/farm-*.env 2>/dev/null | wc -l)
   ((ready == processes)) && break
+  for pid in "${pids[@]}"; do
+    kill -0 "$pid" 2>/dev/null || rm_die "a farm process ended (see $RM_LOGS/cli-bench-farm-*.log)"
+  done
   sleep 0.1
 done
 ((ready == processes)) || rm_die "the proxy farm did not start (see $RM_LOGS/cli-bench-farm-*.log)"
@@ -71,7 +75,7 @@ head -n "$rows" "$kinds" >"$kinds.tmp" && mv "$kinds.tmp" "$kinds"
 
 site="http://127.0.0.1:9/verify.html=RELAYMOTH-VERIFY-7731"
 /usr/bin/time -v -o "$dir/time.txt" "$cli" verify --site "$site" --connect-timeout 5 --timeout 12 \
-  --in-flight "$in_flight" --csv "$list" >"$dir/out.csv" 2>"$dir/stderr.txt"
+  --in-flight "$in_flight" --csv ${RELAYMOTH_BENCH_ARGS:-} "$list" >"$dir/out.csv" 2>"$dir/stderr.txt"
 rc=$?
 wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$dir/time.txt" |
   awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }')

@@ -37,6 +37,8 @@ _DROP_PROG = struct.pack("HL", 1, ctypes.addressof(_DROP_ALL))
 def bind_listener(port, backlog):
     """A listening socket on 127.0.0.1:port (0: any), or None when it is taken."""
     s = socket.socket()
+    # Connections of an earlier run may still wait out their close on the port.
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     try:
         s.bind(("127.0.0.1", port))
     except OSError as e:
@@ -52,6 +54,7 @@ def black_hole(port=0):
     """(port, sockets to keep) of a port that drops every handshake; None when
     `port` is taken."""
     listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     try:
         listener.setsockopt(socket.SOL_SOCKET, SO_ATTACH_FILTER, _DROP_PROG)
         filtered = True

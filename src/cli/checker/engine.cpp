@@ -14,6 +14,7 @@
 #include <ctime>
 #include <mutex>
 #include <queue>
+#include <set>
 #include <thread>
 
 #include "core/net/net_target.h"
@@ -141,9 +142,14 @@ bool Resolver::Resolve(const std::string& host, uint16_t port, sockaddr_storage*
 }
 
 void Resolver::Prime(const std::vector<std::string>& hosts, int threads) {
+  // Each name once: a list may write one name on thousands of rows.
   std::vector<std::string> names;
+  std::set<std::string> seen;
   for (const std::string& h : hosts) {
-    if (core::ClassifyHost(h) == core::HostKind::kName && !cache_.count(h)) names.push_back(h);
+    if (core::ClassifyHost(h) == core::HostKind::kName && !cache_.count(h) &&
+        seen.insert(h).second) {
+      names.push_back(h);
+    }
   }
   std::mutex lock;
   size_t next = 0;

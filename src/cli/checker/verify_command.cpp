@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
-#include <malloc.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
@@ -275,6 +274,7 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
     size_t list_row;
     core::UpstreamProxy proxy;
     bool detect;
+    std::string location;
   };
   std::vector<Row> rows;
   rows.reserve(o.shard_count > 1 ? list.size() / size_t(o.shard_count) + 1 : list.size());
@@ -291,7 +291,20 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
     if (core::ClassifyHost(up->proxy.host) == core::HostKind::kName) {
       proxy_hosts.push_back(up->proxy.host);
     }
-    rows.push_back(Row{i, std::move(*up), o.detect && r.type.empty()});
+    rows.push_back(Row{i, std::move(*up), o.detect && r.type.empty(), {}});
+  }
+  // Locations now, and the database closed before the run: the two never take
+  // memory at the same time.
+  {
+    core::LocationSource locator =
+        o.db.empty() ? core::LocationSource(core::PathFromUtf8(env.default_ipdb),
+                                            core::PathFromUtf8(env.default_db))
+        : o.db.size() >= 5 && core::EqualsIgnoreAsciiCase(o.db.substr(o.db.size() - 5), ".ipdb")
+            ? core::LocationSource(core::PathFromUtf8(o.db), {})
+            : core::LocationSource({}, core::PathFromUtf8(o.db));
+    locator.Hold(true);
+    for (Row& r : rows) r.location = locator.Locate(r.proxy.proxy.host);
+    locator.Hold(false);
   }
   if (skipped_lines > 0) err << "relaymoth-cli: " << skipped_lines << " lines were not proxies\n";
   if (unusable_types > 0) {
@@ -367,13 +380,14 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
       },
       [&](std::unique_ptr<CheckTask> t) {
         auto* task = static_cast<ProxyTask*>(t.get());
-        const Row& r = rows[task->index()];
+        Row& r = rows[task->index()];
         core::ProxyRow lr = list.row(r.list_row);
         CheckedRow c;
         c.order = task->index();
         c.address = std::string(lr.address);
         c.port = std::string(lr.port);
         c.report = task->report();
+        c.location = std::move(r.location);
         c.type = std::string(lr.type);
         if (r.detect) {
           c.detected = c.report.protocol_known;
@@ -393,21 +407,7 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
                         rows.size());
   }
 
-  // The rows and what the run's connections allocated are given back before the
-  // location database comes in: a list of 100 000 proxies stays small.
-  std::vector<Row>().swap(rows);
-  malloc_trim(0);
-
-  // Locations, filters, order, output.
-  core::LocationSource locator =
-      o.db.empty() ? core::LocationSource(core::PathFromUtf8(env.default_ipdb),
-                                          core::PathFromUtf8(env.default_db))
-      : o.db.size() >= 5 && core::EqualsIgnoreAsciiCase(o.db.substr(o.db.size() - 5), ".ipdb")
-          ? core::LocationSource(core::PathFromUtf8(o.db), {})
-          : core::LocationSource({}, core::PathFromUtf8(o.db));
-  locator.Hold(true);
-  for (CheckedRow& c : results) c.location = locator.Locate(c.address);
-  locator.Hold(false);
+  // Filters, order, output.
   results.erase(std::remove_if(results.begin(), results.end(),
                                [&o](const CheckedRow& c) { return !PassesFilters(c, o); }),
                 results.end());

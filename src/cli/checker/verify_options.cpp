@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "core/base/text.h"
+#include "core/proxylist/list_sort.h"
 #include "core/proxylist/proxy_line.h"
 #include "core/sysproxy/exit_check.h"
 #include "core/verify/connect_gate.h"
@@ -256,10 +257,15 @@ bool PassesFilters(const CheckedRow& row, const VerifyOptions& options) {
 }
 
 void SortByScore(std::vector<CheckedRow>& rows) {
-  std::sort(rows.begin(), rows.end(), [](const CheckedRow& a, const CheckedRow& b) {
-    if (a.result.score != b.result.score) return a.result.score > b.result.score;
-    return a.order < b.order;
-  });
+  std::sort(rows.begin(), rows.end(),
+            [](const CheckedRow& a, const CheckedRow& b) { return a.order < b.order; });
+  std::vector<int32_t> scores;
+  scores.reserve(rows.size());
+  for (const CheckedRow& r : rows) scores.push_back(r.result.score);
+  std::vector<CheckedRow> sorted;
+  sorted.reserve(rows.size());
+  for (size_t i : core::ScoreSortOrder(scores, 1)) sorted.push_back(std::move(rows[i]));
+  rows.swap(sorted);
 }
 
 void WriteRows(const std::vector<CheckedRow>& rows, const std::vector<std::string>& site_urls,

@@ -69,7 +69,8 @@ struct CheckedRow {
 
 bool PassesFilters(const CheckedRow& row, const VerifyOptions& options);
 
-// Best score first; rows of equal score keep their input order.
+// Best score first, in the order the program's end of a verification sorts its
+// list (ScoreSortOrder): among equal scores the later input row first.
 void SortByScore(std::vector<CheckedRow>& rows);
 
 // The list form is the program's own proxy line with the short result and the
