@@ -60,13 +60,14 @@ void HttpResponseReader::Deliver(std::string_view piece) {
 ResponseState HttpResponseReader::Feed(std::string_view bytes) {
   if (state_ == ResponseState::kHead) {
     held_.append(bytes);
-    // "HTTP/" must come first: anything else is not a reply of this protocol.
-    std::string_view start = std::string_view(held_).substr(0, 5);
-    if (std::string_view("HTTP/").substr(0, start.size()) != start) {
-      Fail(ResponseFailure::kNotHttp);
-      return state_;
-    }
     while (state_ == ResponseState::kHead) {
+      // Every head, an interim one's successor too, begins with "HTTP/": anything
+      // else is not a reply of this protocol.
+      std::string_view start = std::string_view(held_).substr(0, 5);
+      if (std::string_view("HTTP/").substr(0, start.size()) != start) {
+        Fail(ResponseFailure::kNotHttp);
+        return state_;
+      }
       if (!ReadHead()) return state_;
     }
     if (state_ != ResponseState::kBody) return state_;
@@ -167,7 +168,8 @@ void HttpResponseReader::ReadChunked(std::string_view bytes) {
     size_t lf = bytes.find('\n');
     if (lf == std::string_view::npos) {
       held_.append(bytes);
-      if (held_.size() > kMaxChunkLine) Fail(ResponseFailure::kBadChunk);
+      // The line's CR may be held too: one byte more than a line may have.
+      if (held_.size() > kMaxChunkLine + 1) Fail(ResponseFailure::kBadChunk);
       return;
     }
     held_.append(bytes.substr(0, lf));
