@@ -1,10 +1,12 @@
 // Winsock before windows.h; mswsock.h for AcceptEx and ConnectEx.
-#include "win/platform/relay_engine.h"
-
-#include <mswsock.h>
-#include <windows.h>
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mswsock.h>
+#include <windows.h>
+// clang-format on
+
+#include "win/platform/relay_engine.h"
 
 #include <array>
 #include <deque>

@@ -3,12 +3,16 @@
 // scripts/verify-servers.sh starts (microsocks with and without a log-in, dante,
 // tinyproxy with and without one) to the local web page, and through hostile
 // proxies of the test's own. All on 127.0.0.1.
+// Winsock before windows.h.
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
+
 #include "win/platform/relay_engine.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include <atomic>
 #include <cstdlib>
