@@ -15,7 +15,8 @@ AppServices::AppServices(AppParts parts)
       imports_(switcher_, platform_, std::move(parts.locate_rows)),
       downloads_(switcher_, platform_, imports_, std::move(parts.download_job),
                  std::move(parts.download_path)),
-      run_settings_(platform_, switcher_.events()) {
+      run_settings_(platform_, switcher_.events()),
+      relay_(switcher_, platform_, run_settings_, exit_check_, auto_switch_) {
   exit_check_.SetFailoverTarget(&auto_switch_);
 }
 
@@ -23,6 +24,7 @@ AppServices::~AppServices() { exit_check_.SetFailoverTarget(nullptr); }
 
 void AppServices::Start() {
   run_settings_.Load();
+  relay_.Start();
   switcher_.Start();
   downloads_.Start();
 }

@@ -1,7 +1,7 @@
 // AppServices: the program's state and features, built in order and wired
 // together: the Switcher (the list, the proxy in use, the prompt owner) and the
 // services beside it (verification, the exit check, automatic switching, list
-// downloads, the run settings in force). The composition root makes one from
+// downloads, the run settings in force, the local relay). The composition root makes one from
 // the real parts, tests from theirs; windows are views that take a reference.
 // Built before any window and destroyed after the last. UI thread only.
 #pragma once
@@ -16,6 +16,7 @@
 #include "win/app/exit_check_service.h"
 #include "win/app/list_downloads.h"
 #include "win/app/list_imports.h"
+#include "win/app/relay_service.h"
 #include "win/app/run_settings_holder.h"
 #include "win/app/switcher.h"
 #include "win/app/verify_service.h"
@@ -53,8 +54,8 @@ class AppServices {
   AppServices(const AppServices&) = delete;
   AppServices& operator=(const AppServices&) = delete;
 
-  // The start: the run settings, the proxy in use read back into the list
-  // (ticked) and the saved list, then the download schedule.
+  // The start: the run settings, the local relay, the proxy in use read back
+  // into the list (ticked) and the saved list, then the download schedule.
   void Start();
 
   const AppPlatform& platform() const { return platform_; }
@@ -65,6 +66,7 @@ class AppServices {
   ListImports& imports() { return imports_; }
   ListDownloads& downloads() { return downloads_; }
   RunSettingsHolder& run_settings() { return run_settings_; }
+  RelayService& relay() { return relay_; }
 
  private:
   AppPlatform platform_;
@@ -76,6 +78,7 @@ class AppServices {
   ListImports imports_;
   ListDownloads downloads_;
   RunSettingsHolder run_settings_;
+  RelayService relay_;
 };
 
 }  // namespace win
