@@ -100,7 +100,9 @@ TEST_F(AppWindowTest, TheSettingNamesTheRelayOnlyForRowsItCannotCarry) {
       settings.all_through_relay = c.all_through_relay;
       app_->run_settings().Apply(settings);
     }
-    if (switcher_->current_proxy() != c.row) ASSERT_TRUE(switcher_->SetSystemProxy(c.row));
+    if (switcher_->current_proxy() != c.row) {
+      ASSERT_TRUE(switcher_->SetSystemProxy(c.row));
+    }
     EXPECT_EQ(ProxyValue("ProxyServer"), c.written);
     // The views and the exit check name the row, never the relay.
     EXPECT_EQ(switcher_->current_proxy(), c.row);

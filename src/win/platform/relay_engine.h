@@ -41,8 +41,9 @@ struct RelayEngineOptions {
   uint32_t request_timeout_ms = 30000;
   // Each candidate must be connected and through its handshake within this time.
   uint32_t upstream_timeout_ms = 15000;
-  // Bytes buffered in each direction of a tunnel.
-  size_t pipe_buffer = 16 * 1024;
+  // Bytes buffered in each direction of a tunnel: two of them and the
+  // connection's own state stay within 64 KiB a tunnel.
+  size_t pipe_buffer = 30 * 1024;
 };
 
 class RelayEngine {
