@@ -48,10 +48,23 @@ constexpr uint64_t kFarewellMs = 5000;
 // Room for the two addresses AcceptEx writes (each its sockaddr plus 16 bytes).
 constexpr DWORD kAcceptAddressLength = sizeof(sockaddr_in6) + 16;
 
-enum class OpKind { kAccept, kClientRecv, kClientSend, kUpstreamRecv, kUpstreamSend, kConnect };
+enum class OpKind {
+  kAccept,
+  kClientRecv,
+  kClientSend,
+  kUpstreamRecv,
+  kUpstreamSend,
+  kConnect,
+  kResolve,  // a proxy's name looked up on the system thread pool
+};
 
 struct Connection;
 struct Listener;
+
+struct Address {
+  sockaddr_storage storage{};
+  int length = 0;
+};
 
 struct Op {
   OVERLAPPED ov{};
@@ -106,6 +119,8 @@ struct Connection {
   Flow up;                                      // client -> upstream
   Flow down;                                    // upstream -> client
   Op connect_op;
+  Op resolve_op;
+  Address resolved;  // written by the lookup before it reports
   int client_pending = 0;
   int upstream_pending = 0;
   size_t attempt_started = static_cast<size_t>(-1);
@@ -119,26 +134,17 @@ struct Connection {
   uint64_t deadline = 0;
 };
 
-struct Address {
-  sockaddr_storage storage{};
-  int length = 0;
-};
-
-bool ResolveAddress(const core::NetTarget& target, Address* out) {
+// The address of a literal (`numeric_only`), or of a name, which may take as long
+// as the system's lookup takes: names are looked up on the system thread pool.
+bool ResolveAddress(const core::NetTarget& target, Address* out, bool numeric_only) {
   addrinfoW hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICHOST;
+  hints.ai_flags = numeric_only ? AI_NUMERICHOST : 0;
   std::wstring host(target.host.begin(), target.host.end());
   std::wstring port = std::to_wstring(target.port);
   addrinfoW* found = nullptr;
-  // Literals need no lookup. A name is looked up here, on the engine thread:
-  // a row's proxy is nearly always a literal, and the list's rows are checked
-  // before they are used.
-  if (GetAddrInfoW(host.c_str(), port.c_str(), &hints, &found) != 0) {
-    hints.ai_flags = 0;
-    if (GetAddrInfoW(host.c_str(), port.c_str(), &hints, &found) != 0) return false;
-  }
+  if (GetAddrInfoW(host.c_str(), port.c_str(), &hints, &found) != 0) return false;
   bool ok = found && found->ai_addrlen <= sizeof(out->storage);
   if (ok) {
     memcpy(&out->storage, found->ai_addr, found->ai_addrlen);
@@ -150,8 +156,20 @@ bool ResolveAddress(const core::NetTarget& target, Address* out) {
 
 uint64_t Now() { return GetTickCount64(); }
 
-// Bytes go on as soon as they arrive: the relay never holds a small piece back
-// waiting for the peer's acknowledgement (the sender chose the piece's size).
+struct ResolveJob {
+  HANDLE port;
+  Connection* conn;
+  core::NetTarget target;
+};
+
+// On the thread pool: looks the name up and reports through the port (1 byte:
+// found), where the engine thread takes it like any other ending.
+void CALLBACK ResolveOnPool(PTP_CALLBACK_INSTANCE, void* context) {
+  std::unique_ptr<ResolveJob> job(static_cast<ResolveJob*>(context));
+  bool found = ResolveAddress(job->target, &job->conn->resolved, false);
+  PostQueuedCompletionStatus(job->port, found ? 1 : 0, 0, &job->conn->resolve_op.ov);
+}
+
 // An operation that ends at once is then handled by the engine thread straight
 // away, without a round through the port (under Wine a round through the server).
 bool SkipPortOnSuccess(SOCKET s) {
@@ -159,6 +177,8 @@ bool SkipPortOnSuccess(SOCKET s) {
                                             FILE_SKIP_COMPLETION_PORT_ON_SUCCESS) != 0;
 }
 
+// Bytes go on as soon as they arrive: the relay never holds a small piece back
+// waiting for the peer's acknowledgement (the sender chose the piece's size).
 bool NoDelay(SOCKET s) {
   BOOL on = TRUE;
   return setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on)) ==
@@ -416,8 +436,9 @@ class RelayEngine::Impl {
     conn->down.recv_op.kind = OpKind::kUpstreamRecv;
     conn->down.send_op.kind = OpKind::kClientSend;
     conn->connect_op.kind = OpKind::kConnect;
+    conn->resolve_op.kind = OpKind::kResolve;
     for (Op* op : {&conn->up.recv_op, &conn->up.send_op, &conn->down.recv_op, &conn->down.send_op,
-                   &conn->connect_op}) {
+                   &conn->connect_op, &conn->resolve_op}) {
       op->conn = conn;
     }
   }
@@ -504,6 +525,9 @@ class RelayEngine::Impl {
         break;
       case OpKind::kConnect:
         OnConnected(conn, ok);
+        break;
+      case OpKind::kResolve:
+        ConnectTo(conn, ok && bytes == 1 ? &conn->resolved : nullptr);
         break;
       case OpKind::kAccept:
         break;
@@ -643,8 +667,27 @@ class RelayEngine::Impl {
     conn->down.len = conn->down.off = 0;
     if (!conn->down.buf) conn->down.buf.reset(new char[options_.pipe_buffer]);
     conn->deadline = Now() + options_.upstream_timeout_ms;
+    const core::NetTarget& proxy = conn->session->candidate().upstream.proxy;
+    if (core::ClassifyHost(proxy.host) == core::HostKind::kName) {
+      auto* job = new ResolveJob{port_.get(), conn, proxy};
+      conn->resolve_op.ov = OVERLAPPED{};
+      conn->resolve_op.busy = true;
+      ++conn->upstream_pending;
+      if (TrySubmitThreadpoolCallback(&ResolveOnPool, job, nullptr)) return;
+      delete job;
+      conn->resolve_op.busy = false;
+      --conn->upstream_pending;
+      ConnectTo(conn, nullptr);
+      return;
+    }
     Address address;
-    bool ok = ResolveAddress(conn->session->candidate().upstream.proxy, &address);
+    ConnectTo(conn, ResolveAddress(proxy, &address, true) ? &address : nullptr);
+  }
+
+  // Connects to `address` on a fresh socket; null: the proxy has no address.
+  void ConnectTo(Connection* conn, const Address* found) {
+    Address address = found ? *found : Address{};
+    bool ok = found != nullptr;
     if (ok) {
       int family = address.storage.ss_family;
       conn->upstream.reset(

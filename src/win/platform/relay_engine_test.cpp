@@ -55,6 +55,13 @@ core::RelayCandidate Upstream(core::ProxyProtocol protocol, uint16_t port, bool 
   return c;
 }
 
+// The same proxy named "localhost" (the hosts file answers; no lookup leaves
+// the machine).
+core::RelayCandidate ByName(core::RelayCandidate c) {
+  c.upstream.proxy.host = "localhost";
+  return c;
+}
+
 UniqueSocket ConnectTo(uint16_t port) {
   UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   sockaddr_in a{};
@@ -255,6 +262,8 @@ TEST(RelayEngineTest, CarriesEveryClientThroughEveryRealProxy) {
   const Case upstreams[] = {
       {"microsocks", Upstream(P::kSocks5, PortOf("MICROSOCKS")), false},
       {"microsocks with a log-in", Upstream(P::kSocks5, PortOf("MICROSOCKS_AUTH"), true), false},
+      {"microsocks by name (looked up off the engine thread)",
+       ByName(Upstream(P::kSocks5, PortOf("MICROSOCKS"))), false},
       {"dante as SOCKS5", Upstream(P::kSocks5, PortOf("DANTE")), true},
       {"dante as SOCKS4", Upstream(P::kSocks4, PortOf("DANTE")), true},
       {"dante as SOCKS4a", Upstream(P::kSocks4a, PortOf("DANTE")), true},
