@@ -20,8 +20,8 @@ RM_APT_PACKAGES=(
   # a Chinese locale for a second Windows test run in code page 936
   locales
   # local servers of the verification tests: an HTTP proxy and an FTP server,
-  # and a SOCKS5 server the protocol tests talk to
-  tinyproxy python3-pyftpdlib microsocks
+  # and the SOCKS servers the protocol and local relay tests talk to
+  tinyproxy python3-pyftpdlib microsocks dante-server
   # the verification benchmark's comparison one-liner
   curl bc
 )
