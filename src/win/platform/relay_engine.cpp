@@ -749,6 +749,7 @@ class RelayEngine::Impl {
         break;
       }
       case core::RelayPhase::kClosing:
+        if (conn->finishing) break;  // reported already; the last reply is on its way
         Report(conn, s.end_reason());
         conn->finishing = true;
         conn->upstream.reset();
