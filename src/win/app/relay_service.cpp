@@ -45,7 +45,8 @@ bool RelayService::Start() {
     error_ = error;
     return false;
   }
-  int32_t kept = platform_.profile->ReadInt(kLocalRelaySection, kLocalRelayPortKey, 0);
+  int32_t kept =
+      platform_.profile->ReadInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 0);
   kept_port_ = kept > 0 && kept <= 65535 ? static_cast<uint16_t>(kept) : 0;
   std::shared_ptr<Shared> shared = shared_;
   RelayRouteSource source = [shared] {
@@ -71,7 +72,7 @@ bool RelayService::Start() {
     return false;
   }
   if (port_ != kept_port_)
-    platform_.profile->WriteInt(kLocalRelaySection, kLocalRelayPortKey, port_);
+    platform_.profile->WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, port_);
   RebuildRoute();
   return true;
 }

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/sysproxy/relay_record.h"
 #include "win/app/app_events.h"
 #include "win/app/app_platform.h"
 #include "win/app/auto_switch_service.h"
@@ -29,9 +30,6 @@
 #include "win/platform/relay_engine.h"
 
 namespace win {
-
-inline constexpr std::string_view kLocalRelaySection = "Local Relay";
-inline constexpr std::string_view kLocalRelayPortKey = "Port";
 
 class RelayService final : public SystemProxyStandIn, private AppObserver {
  public:

@@ -44,7 +44,7 @@ int FetchThrough(const std::string& proxy) {
 }
 
 int KeptPort(core::ProfileStore& profile) {
-  return profile.ReadInt(kLocalRelaySection, kLocalRelayPortKey, 0);
+  return profile.ReadInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 0);
 }
 
 TEST_F(AppWindowTest, TheRelayPortIsKeptAndReplacedWhenTaken) {

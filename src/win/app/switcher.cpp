@@ -47,6 +47,7 @@ bool Switcher::SetSystemProxy(std::string_view text) {
   std::string relay;
   if (stand_in_ && !plan.current_proxy.empty()) relay = stand_in_->StandInFor(plan.current_proxy);
   SystemProxyApplied applied = win::SetSystemProxy(relay.empty() ? text : relay, place_);
+  if (relay_guard_ != nullptr) relay_guard_->AfterSystemProxyWrite();
   if (applied.written.ok()) {
     current_proxy_ = plan.current_proxy;
   } else {
@@ -73,6 +74,7 @@ void Switcher::RestoreUserProxy() {
   if (!user_settings_.recorded()) return;
   // The program is ending: a refused write has no one left to tell.
   user_settings_.Restore(place_);
+  if (relay_guard_ != nullptr) relay_guard_->AfterSystemProxyWrite();
   current_proxy_ = ReadSystemProxy(place_).current_proxy;
   events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
 }
