@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/base/text.h"
+#include "core/net/upstream.h"
 #include "core/proxylist/proxy_line.h"
 
 namespace core {
@@ -110,6 +111,18 @@ int32_t LinkTimeThreshold(double seconds, int sites) {
 
 std::string WorkerProxyLine(const ProxyList& list, size_t row) {
   return list.RowHostPort(int64_t(row));
+}
+
+std::string VerifyProxyLine(const ProxyList& list, size_t row) {
+  std::string line = WorkerProxyLine(list, row);
+  if (row >= list.size()) return line;
+  std::string_view type = list.row(row).type;
+  std::optional<ProxyProtocol> protocol = ProtocolOfType(type);
+  if (!protocol) return line;
+  UpstreamProxy upstream;
+  upstream.protocol = *protocol;
+  if (NeedsLocalRelay(upstream)) line += "@" + std::string(type);
+  return line;
 }
 
 std::optional<std::string> ApplyEndOfRunRules(ProxyList& list, const VerifySettings& settings,

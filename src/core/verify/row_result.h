@@ -40,10 +40,15 @@ bool WriteRowResult(ProxyList& list, size_t row, const std::vector<SiteOutcome>&
 // `seconds`: the "connect faster than" rule ticks rows at or above it.
 int32_t LinkTimeThreshold(double seconds, int sites);
 
-// The proxy line a worker is given for a row, which is also what the type rule
-// of the favorite reset looks at: the row's host:port text. The row's type is
-// not passed, so every test runs with the plain proxy form serving all protocols.
+// What the type rule of the favorite reset looks at: the row's host:port text,
+// without its type.
 std::string WorkerProxyLine(const ProxyList& list, size_t row);
+
+// The proxy line a worker is given for a row: the row's host:port text, so that
+// the test runs with the plain proxy form serving all protocols; a row whose
+// protocol WinInet cannot speak (SOCKS5) keeps its type, and its tests then go
+// through the verification's relay in that protocol.
+std::string VerifyProxyLine(const ProxyList& list, size_t row);
 
 // The end-of-run rules, in order: delete rows scoring exactly 0 (with their
 // duplicate keys) when so set; sort by score, best first; reset the favorites

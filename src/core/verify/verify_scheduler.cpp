@@ -136,14 +136,14 @@ void VerifyScheduler::Start(bool all, bool by_timer) {
 bool VerifyScheduler::Qualifies(size_t row) const {
   if (!verify_all_ && !list_.row(row).selected) return false;
   VerifyRun run;
-  return run.SetProxyLine(WorkerProxyLine(list_, row));
+  return run.SetProxyLine(VerifyProxyLine(list_, row));
 }
 
 VerifyRun VerifyScheduler::RunFor(size_t row) const {
-  // Workers get the row's host:port text (WorkerProxyLine) and the favorite
-  // sites in display order.
+  // Workers get the row's host:port text, typed when the row's protocol needs
+  // the relay (VerifyProxyLine), and the favorite sites in display order.
   VerifyRun run;
-  if (row < list_.size()) run.SetProxyLine(WorkerProxyLine(list_, row));
+  if (row < list_.size()) run.SetProxyLine(VerifyProxyLine(list_, row));
   for (const VerifySite& site : settings_.sites) {
     if (site.favorite) run.AddSite(site.url, site.verify_string);
   }

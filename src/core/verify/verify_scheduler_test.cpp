@@ -17,6 +17,7 @@ struct Handout {
   uint64_t generation;
   std::string line;  // the proxy the worker was given, as its session proxy text
   int sites;
+  bool own_protocol;  // its http tests go through the relay in the proxy's protocol
 };
 
 class FakePool final : public WorkerPool {
@@ -38,7 +39,8 @@ class FakePool final : public WorkerPool {
       script.erase(script.begin());
     }
     if (r != StartResult::kStarted) return r;
-    handouts.push_back({slot, generation, run.ProxyTextFor(SiteScheme::kHttp), run.site_count()});
+    handouts.push_back({slot, generation, run.ProxyTextFor(SiteScheme::kHttp), run.site_count(),
+                        run.OwnProtocolUpstream().has_value()});
     current[slot] = generation;
     return r;
   }
@@ -467,13 +469,38 @@ TEST_F(SchedulerTest, CountersCaptionAndResults) {
 }
 
 TEST_F(SchedulerTest, WorkersGetHostPortAndTheFavoriteSitesInOrder) {
-  list.AddProxy("1.2.3.4:1080@SOCKS5", false);
+  list.AddProxy("1.2.3.4:8080@HTTP", false);
   settings.sites.push_back({"http://c/", "C", true});
   scheduler.StartVerifyAll();
   ASSERT_EQ(pool.handouts.size(), 1u);
-  EXPECT_EQ(pool.handouts[0].line, "1.2.3.4:1080");  // untyped: the type is not passed
+  EXPECT_EQ(pool.handouts[0].line, "1.2.3.4:8080");  // untyped: the type is not passed
   EXPECT_EQ(pool.handouts[0].sites, 3);
   EXPECT_EQ(timers.watchdogs.at(0), 3 * kPerSite);
+}
+
+// Only a row whose protocol WinInet cannot speak keeps its type, and with it
+// the relay; the others keep the plain form that serves every protocol.
+TEST_F(SchedulerTest, OnlyRowsThatNeedTheRelayKeepTheirType) {
+  struct Case {
+    const char* row;
+    const char* line;
+    bool own_protocol;
+  } cases[] = {
+      {"1.2.3.4:1080@SOCKS5", "socks=1.2.3.4:1080", true},
+      {"1.2.3.5:1080@SOCKS4", "1.2.3.5:1080", false},
+      {"1.2.3.6:1080@SOCKS", "1.2.3.6:1080", false},
+      {"1.2.3.7:443@HTTPS", "1.2.3.7:443", false},
+      {"1.2.3.8:21@FTP", "1.2.3.8:21", false},
+      {"1.2.3.9:80", "1.2.3.9:80", false},
+  };
+  for (const Case& c : cases) list.AddProxy(c.row, false);
+  settings.threads = int(std::size(cases));
+  scheduler.StartVerifyAll();
+  ASSERT_EQ(pool.handouts.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(pool.handouts[i].line, cases[i].line) << cases[i].row;
+    EXPECT_EQ(pool.handouts[i].own_protocol, cases[i].own_protocol) << cases[i].row;
+  }
 }
 
 TEST_F(SchedulerTest, ButtonClearsTheSystemProxyMenuDoesNot) {
