@@ -31,11 +31,12 @@ rm_verify_servers_stop() {
 }
 
 # _rm_start_server NAME LIFETIME COMMAND...: runs COMMAND in the background for at
-# most LIFETIME seconds, its pid in NAME.pid and its output in the servers' log.
+# most LIFETIME seconds, its pid in NAME.pid and its output in NAME.log (microsocks
+# logs each connection it makes there).
 _rm_start_server() {
   local name=$1 lifetime=$2
   shift 2
-  timeout -k 5 "$((${lifetime%.*} + 10))" "$@" >>"$RM_LOGS/verify-servers.log" 2>&1 &
+  timeout -k 5 "$((${lifetime%.*} + 10))" "$@" >"$RM_VERIFY_SERVERS_DIR/$name.log" 2>&1 &
   echo $! >"$RM_VERIFY_SERVERS_DIR/$name.pid"
 }
 

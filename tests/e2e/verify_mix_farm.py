@@ -4,7 +4,11 @@
 N ports on 127.0.0.1 in one asyncio loop: half black-holed, a fifth refused
 (nothing listens), a tenth silent after accepting, the rest answering at once or
 after --slow-delay seconds. With --endless every answering proxy sends an endless
-page instead (the memory check). Writes FARM=port,kind;... to --env-file once
+page instead (the memory check). With --socks5 the listening proxies are SOCKS5
+servers instead of HTTP ones: the silent ones take the greeting and never answer,
+the others accept it without authentication, grant any CONNECT and then answer
+the tunnelled request as the HTTP ones answer theirs (the slow ones after the
+same delay), so the two farms differ only in the protocol. Writes FARM=port,kind;... to --env-file once
 every port is ready.
 
 A black hole is a listener whose socket filter drops every packet, so handshakes
@@ -85,6 +89,46 @@ def black_hole(port=0):
     return port, [listener] + fillers
 
 
+async def socks5_handshake(reader, writer, kind):
+    """The server side of a SOCKS5 greeting and CONNECT; False when the client
+    left, sent something else, or the kind never answers."""
+    head = await reader.readexactly(2)
+    if head[0] != 5:
+        return False
+    await reader.readexactly(head[1])
+    if kind == "silent":
+        await asyncio.sleep(3600)
+        return False
+    writer.write(b"\x05\x00")
+    request = await reader.readexactly(4)
+    if request[:2] != b"\x05\x01":
+        return False
+    atyp = request[3]
+    if atyp == 1:
+        await reader.readexactly(4)
+    elif atyp == 4:
+        await reader.readexactly(16)
+    elif atyp == 3:
+        await reader.readexactly((await reader.readexactly(1))[0])
+    else:
+        return False
+    await reader.readexactly(2)
+    writer.write(b"\x05\x00\x00\x01\x7f\x00\x00\x01" + struct.pack(">H", 9))
+    await writer.drain()
+    return True
+
+
+async def answer_socks5(reader, writer, kind, slow_delay, endless):
+    try:
+        ok = await socks5_handshake(reader, writer, kind)
+    except (ConnectionError, asyncio.IncompleteReadError, asyncio.CancelledError):
+        ok = False
+    if not ok:
+        writer.close()
+        return
+    await answer_proxy(reader, writer, kind, slow_delay, endless)
+
+
 def kinds_for(count):
     # Spread the kinds through the list: out of every 20 rows, 10 black-holed,
     # 4 refused, 2 silent, 2 fast, 2 slow.
@@ -141,10 +185,14 @@ def main():
     ap.add_argument("--slow-delay", type=float, default=0.5)
     ap.add_argument("--lifetime", type=float, default=900)
     ap.add_argument("--endless", action="store_true")
+    ap.add_argument("--socks5", action="store_true",
+                    help="the listening proxies speak SOCKS5 instead of HTTP")
     ap.add_argument("--port-range", help="LO-HI: take the ports from this range")
     args = ap.parse_args()
 
     def answer(reader, writer, kind):
+        if args.socks5:
+            return answer_socks5(reader, writer, kind, args.slow_delay, args.endless)
         return answer_proxy(reader, writer, kind, args.slow_delay, args.endless)
 
     kinds = kinds_for(args.rows)

@@ -7,10 +7,16 @@
 //   no-proxy        command IDM_NO_PROXY, "不使用ip" of the proxy menu
 //   menu X Y        WM_CONTEXTMENU at screen point X, Y (opens the proxy menu)
 //   cancel-menu     WM_CANCELMODE (closes an open menu)
-//   rows            prints the main list's rows, one "address:port|location" a line
+//   rows            prints the main list's rows, one
+//                   "address:port|location|type|status|result" a line
 //   favorite N      the proxy menu's N-th favorite (from 0): switches to it
 //   pid             prints the program's process id
-// Exit code 0 when the window was found and the message delivered, 2 otherwise.
+//   verify-all      command IDM_VERIFY_ALL, "验证全部" of the proxy menu
+//   fetch URL       not a message: fetches URL with WinInet through the system
+//                   proxy setting, as a browser of the user would, and prints the
+//                   status code and the body (at most 64 KiB); needs no window
+// Exit code 0 when the window was found and the message delivered (fetch: the
+// page came back), 2 otherwise.
 #include <windows.h>
 // After windows.h, which it builds on.
 #include <commctrl.h>
@@ -20,6 +26,7 @@
 #include <string>
 
 #include "core/proxylist/favorite_menu.h"
+#include "win/platform/internet_handles.h"
 #include "win/platform/unique_handle.h"
 #include "win/res/resource.h"
 
@@ -66,9 +73,11 @@ int PrintRows(HWND floating) {
   if (view == nullptr) return 2;
   int count = int(SendMessageW(view, LVM_GETITEMCOUNT, 0, 0));
   for (int row = 0; row < count; ++row) {
-    std::wstring line = RemoteCell(view, process.get(), row, 0) + L":" +
-                        RemoteCell(view, process.get(), row, 1) + L"|" +
-                        RemoteCell(view, process.get(), row, 4);
+    std::wstring line =
+        RemoteCell(view, process.get(), row, 0) + L":" + RemoteCell(view, process.get(), row, 1) +
+        L"|" + RemoteCell(view, process.get(), row, 4) + L"|" +
+        RemoteCell(view, process.get(), row, 2) + L"|" + RemoteCell(view, process.get(), row, 3) +
+        L"|" + RemoteCell(view, process.get(), row, 5);
     int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), nullptr, 0, nullptr,
                                 nullptr);
     std::string utf8(size_t(n), '\0');
@@ -79,15 +88,49 @@ int PrintRows(HWND floating) {
   return 0;
 }
 
+// One GET through the proxy the system setting names (what WinInet reads with
+// INTERNET_OPEN_TYPE_PRECONFIG), nothing cached, 10 s at most per step.
+int FetchThroughSystemSetting(const wchar_t* url) {
+  win::UniqueInternet session(
+      InternetOpenW(L"relaymoth-post-message", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!session) return 2;
+  DWORD timeout_ms = 10000;
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    InternetSetOptionW(session.get(), option, &timeout_ms, sizeof(timeout_ms));
+  }
+  win::UniqueInternet request(InternetOpenUrlW(
+      session.get(), url, nullptr, 0,
+      INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE, 0));
+  if (!request) {
+    std::fprintf(stderr, "fetch failed: error %lu\n", GetLastError());
+    return 2;
+  }
+  DWORD status = 0, size = sizeof(status);
+  HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                 nullptr);
+  std::printf("%lu\n", status);
+  std::string body;
+  char buffer[4096];
+  DWORD got = 0;
+  while (body.size() < 65536 && InternetReadFile(request.get(), buffer, sizeof(buffer), &got) &&
+         got > 0) {
+    body.append(buffer, got);
+  }
+  std::fwrite(body.data(), 1, body.size(), stdout);
+  return status == 200 ? 0 : 2;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: relaymoth-post-message close|end-session|exit|no-proxy|menu X Y|"
-                 "cancel-menu|rows|favorite N|pid\n");
+                 "cancel-menu|rows|favorite N|pid|verify-all|fetch URL\n");
     return 2;
   }
+  if (std::wstring(argv[1]) == L"fetch" && argc >= 3) return FetchThroughSystemSetting(argv[2]);
   HWND floating = FindWindowW(kFloatingClass, nullptr);
   if (floating == nullptr) return 2;
   std::wstring what = argv[1];
@@ -113,6 +156,8 @@ int wmain(int argc, wchar_t** argv) {
   } else if (what == L"favorite" && argc >= 3) {
     int entry = _wtoi(argv[2]);
     ok = PostMessageW(floating, WM_COMMAND, WPARAM(core::kFirstFavoriteCommand + entry), 0);
+  } else if (what == L"verify-all") {
+    ok = PostMessageW(floating, WM_COMMAND, IDM_VERIFY_ALL, 0);
   } else if (what == L"pid") {
     DWORD pid = 0;
     GetWindowThreadProcessId(floating, &pid);

@@ -5,11 +5,14 @@
 // times / workers), how long black-holed proxies took to be given up, the UI
 // thread's message latency and the peak working set. With RELAYMOTH_BENCH_APP=1
 // the run goes through the program's own services with the main dialog open and
-// showing the list, as a user who pressed "验证全部" sees it. A measuring tool,
-// not a test.
+// showing the list, as a user who pressed "验证全部" sees it. With
+// RELAYMOTH_BENCH_TYPE=SOCKS5 the rows are typed SOCKS5 and checked in that
+// protocol through the verification's relay, as the program checks such rows.
+// A measuring tool, not a test.
 #include "win/platform/winsock_connect_prober.h"
 
 #include <windows.h>
+// After windows.h, which they build on.
 #include <commctrl.h>
 #define PSAPI_VERSION 2
 #include <psapi.h>
@@ -28,10 +31,12 @@
 #include "core/base/profile_store.h"
 #include "core/sysproxy/exit_check.h"
 #include "core/verify/verify_scheduler.h"
+#include "win/app/app_services.h"
 #include "win/app/download_job.h"
 #include "win/app/proxy_list_dialog.h"
-#include "win/app/app_services.h"
 #include "win/platform/exit_fetcher.h"
+#include "win/platform/relay_engine.h"
+#include "win/platform/relayed_site_fetcher.h"
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/unique_handle.h"
 #include "win/platform/verify_worker_pool.h"
@@ -90,7 +95,7 @@ class TimingPool final : public core::WorkerPool, private core::WorkerReportTarg
   void ReapEnded() override { pool_.ReapEnded(); }
   void Finish(int slot) { started_.End(slot, durations); }
   std::vector<double> durations;
-  double start_ms = 0;  // the longest WorkerPool::Start call
+  double start_ms = 0;             // the longest WorkerPool::Start call
   std::vector<double> handler_ms;  // how long each report took the UI thread
 
  private:
@@ -227,14 +232,27 @@ int wmain() {
     return msg == WM_TIMER && scheduler && win::DispatchVerifyTimer(wparam, *scheduler);
   });
   if (!window.Create(L"RelaymothVerifyBench")) return 3;
+  const char* type_text = std::getenv("RELAYMOTH_BENCH_TYPE");
+  std::string row_suffix = type_text && *type_text ? std::string("@") + type_text : "";
   auto clock = std::make_shared<win::WinClock>();
+  // The program's fetchers: rows in a protocol WinInet cannot speak go through
+  // ports of a relay of the verification's own, the others to WinInet as they are.
+  auto relay = std::make_shared<win::RelayEngine>();
+  std::string relay_error;
+  if (!relay->Start(&relay_error)) {
+    std::printf("the verification's relay did not start: %s\n", relay_error.c_str());
+    return 3;
+  }
   auto made_pool = std::make_unique<win::VerifyWorkerPool>(
-      [] { return std::make_unique<win::WinInetSiteFetcher>(); }, clock);
+      [relay] {
+        return std::make_unique<win::RelayedSiteFetcher>(
+            std::make_unique<win::WinInetSiteFetcher>(), relay);
+      },
+      clock);
   if (!made_pool->Create()) return 3;
   auto made_timing = std::make_unique<TimingPool>(std::move(made_pool));
   TimingPool& timing = *made_timing;
-  auto made_prober =
-      std::make_unique<TimingProber>(std::make_unique<win::WinsockConnectProber>());
+  auto made_prober = std::make_unique<TimingProber>(std::make_unique<win::WinsockConnectProber>());
   TimingProber& timed_prober = *made_prober;
   if (gated && !timed_prober.prober().Create()) return 3;
   core::VerifySettings settings;
@@ -266,8 +284,8 @@ int wmain() {
     // The dialogs load the verify settings from the profile as they open.
     core::SaveVerifySettings(settings, profile);
     win::AppParts parts;
-    parts.platform = {GetModuleHandleW(nullptr), &profile, &prompt, &codec, &run_key, &shortcuts,
-                      ""};
+    parts.platform = {
+        GetModuleHandleW(nullptr), &profile, &prompt, &codec, &run_key, &shortcuts, ""};
     parts.verify.clock = clock;
     parts.verify.pool = std::move(made_timing);
     if (gated) parts.verify.prober = std::move(made_prober);
@@ -280,7 +298,7 @@ int wmain() {
     app = std::make_unique<win::AppServices>(std::move(parts));
     app->Start();
     for (size_t i = 0; i < rows; ++i) {
-      app->switcher().list().AddProxy("127.0.0.1:" + proxies[i].first, false);
+      app->switcher().list().AddProxy("127.0.0.1:" + proxies[i].first + row_suffix, false);
     }
     dialog = std::make_unique<win::ProxyListDialog>(*app);
     if (!dialog->Create(nullptr)) return 3;
@@ -288,7 +306,9 @@ int wmain() {
     scheduler = &app->verify().scheduler();
   } else {
     timers = std::make_unique<win::VerifyWindowTimers>(window.hwnd());
-    for (size_t i = 0; i < rows; ++i) plain_list.AddProxy("127.0.0.1:" + proxies[i].first, false);
+    for (size_t i = 0; i < rows; ++i) {
+      plain_list.AddProxy("127.0.0.1:" + proxies[i].first + row_suffix, false);
+    }
     plain = std::make_unique<core::VerifyScheduler>(plain_list, settings, timing, *timers, host,
                                                     *clock, core::kWatchdogPerSiteMs,
                                                     gated ? &timed_prober : nullptr);
@@ -334,23 +354,26 @@ int wmain() {
                        : *std::max_element(timing.durations.begin(), timing.durations.end());
   std::printf("rows %zu of %zu farm ports (", list.size(), rows);
   for (auto& [kind, n] : kinds) std::printf(" %s %d", kind.c_str(), n);
-  std::printf(" ), workers %d, connect gate %s%s\n", workers, gated ? "on" : "off",
+  std::printf(" ), %s rows, workers %d, connect gate %s%s\n",
+              row_suffix.empty() ? "untyped" : row_suffix.c_str() + 1, workers,
+              gated ? "on" : "off",
               app_mode ? ", through the program's services with the main dialog open" : "");
   std::printf("finished rows %d, usable %d\n", scheduler->doneCount(), scheduler->usableCount());
   std::printf("wall time            %8.0f ms\n", wall);
   std::printf("bound (sum/workers)  %8.0f ms  (sum of row times %.0f ms, longest row %.0f ms)\n",
               bound, sum, longest);
   std::printf("wall / bound         %8.2f\n", bound > 0 ? wall / bound : 0);
-  std::printf("probes               %zu answered (longest %.0f ms), %zu given up at the "
-              "connect time-out (longest %.0f ms)\n",
-              timed_prober.answered.size(), Percentile(timed_prober.answered, 1.0),
-              timed_prober.given_up.size(), Percentile(timed_prober.given_up, 1.0));
+  std::printf(
+      "probes               %zu answered (longest %.0f ms), %zu given up at the "
+      "connect time-out (longest %.0f ms)\n",
+      timed_prober.answered.size(), Percentile(timed_prober.answered, 1.0),
+      timed_prober.given_up.size(), Percentile(timed_prober.given_up, 1.0));
   std::printf("worker hand-outs     %zu (longest %.0f ms)\n", timing.durations.size(),
               Percentile(timing.durations, 1.0));
   std::printf("peak working set     %8.1f MiB\n", double(memory.PeakWorkingSetSize) / 1048576.0);
   std::printf("UI message latency   p50 %.1f ms, p99 %.1f ms, max %.1f ms (%zu probes)\n",
-              Percentile(latencies, 0.5), Percentile(latencies, 0.99),
-              Percentile(latencies, 1.0), latencies.size());
+              Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0),
+              latencies.size());
   std::printf("start call           %8.1f ms (hands out the first rows, creates the threads)\n",
               start_call);
   std::printf("longest Start        %8.2f ms\n", timing.start_ms);
@@ -361,8 +384,7 @@ int wmain() {
             [&](size_t a, size_t b) { return latencies[a] > latencies[b]; });
   std::printf("worst stalls        ");
   for (size_t i = 0; i < std::min<size_t>(5, order.size()); ++i) {
-    std::printf(" %.0f ms at %.0f ms;", latencies[order[i]],
-                received_at[order[i]] - t0);
+    std::printf(" %.0f ms at %.0f ms;", latencies[order[i]], received_at[order[i]] - t0);
   }
   std::printf("\n");
   // What the UI thread did during the worst stall: time in handlers by message.

@@ -1,0 +1,135 @@
+# The real relaymoth.exe verifies SOCKS5 rows and uses one through its local
+# relay, against the local test servers (scripts/verify-servers.sh):
+#   rm_app_e2e_relay OUT_DIR
+# A prepared list of a SOCKS5 row (microsocks) and an HTTP proxy typed SOCKS5;
+# "验证全部" from the proxy menu; the microsocks row comes out usable and the
+# wrongly typed row failed. Switching to the microsocks row points the system
+# proxy at 127.0.0.1:<relay port>, and a WinInet fetch through the system
+# setting reaches the verify page through the relay and microsocks (its log
+# shows the connection). Needs DISPLAY, the prefix, scripts/app.sh,
+# scripts/app-e2e.sh and scripts/verify-servers.sh.
+# shellcheck shell=bash
+
+# _e2e_relay_rows OUT: the main list's rows into OUT/rows-relay.txt.
+_e2e_relay_rows() {
+  wine "$RM_POST_TOOL" rows 2>/dev/null | tr -d '\r' >"$1/rows-relay.txt"
+}
+
+# _e2e_relay_row OUT PORT: the row line of 127.0.0.1:PORT
+# ("address:port|location|type|status|result").
+_e2e_relay_row() {
+  grep -m1 "^127\.0\.0\.1:$2|" "$1/rows-relay.txt"
+}
+
+# _e2e_microsocks_hits WEB_PORT: how many connections microsocks made to the web server.
+_e2e_microsocks_hits() {
+  grep -c "connected to 127\.0\.0\.1:$1\$" "$RM_VERIFY_SERVERS_DIR/microsocks.log" 2>/dev/null
+}
+
+rm_app_e2e_relay() {
+  local out=$1 pid i relay_port socks_port bad_port web_port
+  RM_E2E_FAILS=0
+  mkdir -p "$out"
+  rm_wine_env
+  if ! rm_verify_servers_start; then
+    _e2e_fail "the local test servers did not start"
+    return 1
+  fi
+  socks_port=${RELAYMOTH_TEST_MICROSOCKS_PORT:-}
+  bad_port=${RELAYMOTH_TEST_PROXY_PORT:-}
+  web_port=${RELAYMOTH_TEST_WEB_PORT:-}
+  if [[ -z "$socks_port" || -z "$bad_port" || -z "$web_port" ]]; then
+    _e2e_fail "no microsocks, HTTP proxy or web server among the test servers"
+    rm_verify_servers_stop
+    return 1
+  fi
+  relay_port=$(_rm_free_port)
+  # No best proxy taken, no rows deleted or unticked at the end of the run: the
+  # rows stay as they are, with their results.
+  cat >"$out/relay-rows.reg" <<REG
+REGEDIT4
+
+[-HKEY_CURRENT_USER\\Software\\Quillworks\\Relaymoth]
+
+[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings]
+"ProxyServer"=-
+"ProxyEnable"=dword:00000000
+
+[HKEY_CURRENT_USER\\Software\\Quillworks\\Relaymoth\\Proxy List]
+"FavoriteProxy"=dword:00000002
+"FavoriteProxy_000"="127.0.0.1:$bad_port@SOCKS5"
+"FavoriteProxy_001"="127.0.0.1:$socks_port@SOCKS5"
+
+[HKEY_CURRENT_USER\\Software\\Quillworks\\Relaymoth\\Local Relay]
+"Port"=dword:$(printf '%08x' "$relay_port")
+
+[HKEY_CURRENT_USER\\Software\\Quillworks\\Relaymoth\\Verify Settings]
+"Verify new proxy"=dword:00000000
+"Reverify by time"=dword:00000000
+"Auto use the best proxy"=dword:00000000
+"Auto delete failed proxies"=dword:00000000
+"Reset favorite proxies with verify result"=dword:00000000
+
+[HKEY_CURRENT_USER\\Software\\Quillworks\\Relaymoth\\Destination Sites]
+"Favorite site"=dword:00000001
+"Favorite site_000_URL"="http://127.0.0.1:$web_port/verify.html"
+"Favorite site_000_VerifyString"="RELAYMOTH-VERIFY-7731"
+"Unfavorite site"=dword:00000000
+
+[HKEY_CURRENT_USER\\Software\\Quillworks\\Relaymoth\\Exit Check]
+"Check after switch"=dword:00000000
+REG
+  wine regedit /S "$(rm_winpath "$out/relay-rows.reg")" >/dev/null 2>&1
+  wine "$RM_APP_EXE" &
+  pid=$!
+  if ! _rm_wait_for_window "$RM_APP_TITLE" 30; then
+    _rm_wait_for_exit "$pid" 0
+    _e2e_fail "no window at the relay rows start"
+    rm_verify_servers_stop
+    return 1
+  fi
+  sleep 0.5
+  wine "$RM_POST_TOOL" verify-all >/dev/null 2>&1 || _e2e_fail "could not post 验证全部"
+  # Both rows finished: each has a score in its result column.
+  local good bad
+  for ((i = 0; i < 40; i++)); do
+    sleep 0.5
+    _e2e_relay_rows "$out"
+    good=$(_e2e_relay_row "$out" "$socks_port")
+    bad=$(_e2e_relay_row "$out" "$bad_port")
+    [[ "$(cut -d'|' -f5 <<<"$good")" == \[* && "$(cut -d'|' -f5 <<<"$bad")" == \[* ]] && break
+  done
+  [[ "$(cut -d'|' -f3 <<<"$good")" == SOCKS5 ]] || _e2e_fail "the microsocks row: $good"
+  [[ "$(cut -d'|' -f5 <<<"$good")" =~ ^\[[1-9] ]] ||
+    _e2e_fail "the microsocks row is not usable: $good"
+  [[ "$(cut -d'|' -f5 <<<"$bad")" == \[0\]* ]] ||
+    _e2e_fail "the HTTP proxy typed SOCKS5 did not fail: $bad"
+
+  # The favorites in the menu are the rows in list order (sorted by the run).
+  local entry
+  entry=$(grep -n "^127\.0\.0\.1:$socks_port|" "$out/rows-relay.txt" | cut -d: -f1)
+  if [[ -n "$entry" ]]; then
+    wine "$RM_POST_TOOL" favorite $((entry - 1)) >/dev/null 2>&1 ||
+      _e2e_fail "could not switch to the microsocks row"
+  fi
+  sleep 1
+  _e2e_export 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' "$out/inet-socks5.txt"
+  _e2e_expect "$out/inet-socks5.txt" "\"ProxyServer\"=\"127.0.0.1:$relay_port\"" \
+    '"ProxyEnable"=dword:00000001'
+
+  # A program of the user's, through the system setting: relay, then microsocks.
+  local before after
+  before=$(_e2e_microsocks_hits "$web_port")
+  wine "$RM_POST_TOOL" fetch "http://127.0.0.1:$web_port/verify.html" 2>"$out/fetch.err" |
+    tr -d '\r' >"$out/fetch.txt"
+  grep -q RELAYMOTH-VERIFY-7731 "$out/fetch.txt" ||
+    _e2e_fail "no verify page through the system setting: $(head -c 200 "$out/fetch.txt" "$out/fetch.err")"
+  sleep 0.3
+  after=$(_e2e_microsocks_hits "$web_port")
+  ((after > before)) || _e2e_fail "microsocks saw no connection to the web server (before $before, after $after)"
+
+  wine "$RM_POST_TOOL" close >/dev/null 2>&1
+  _rm_wait_for_exit "$pid" 20 || _e2e_fail "no exit within 20 s of WM_CLOSE"
+  rm_verify_servers_stop
+  [[ $RM_E2E_FAILS -eq 0 ]]
+}
