@@ -91,6 +91,7 @@ struct Listener {
     char addresses[2 * kAcceptAddressLength];
   };
   std::array<Accept, kAcceptsPending> accepts;
+  int accepts_used = kAcceptsPending;  // the slots of `accepts` kept pending
   int pending = 0;
   bool closing = false;
 };
@@ -230,12 +231,13 @@ class RelayEngine::Impl {
   }
 
   uint16_t Listen(uint16_t port, RelayRouteSource source, RelayReportSink sink,
-                  std::string* error) {
+                  std::string* error, bool one_client) {
     if (!thread_) {
       *error = "the relay is not running";
       return 0;
     }
     auto listener = std::make_unique<Listener>();
+    if (one_client) listener->accepts_used = 1;
     listener->socket.reset(
         WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED));
     sockaddr_in a{};
@@ -334,7 +336,7 @@ class RelayEngine::Impl {
             delete c.listener;
           } else {
             listeners_.insert(c.listener);
-            for (int i = 0; i < kAcceptsPending; ++i) PostAccept(c.listener, i);
+            for (int i = 0; i < c.listener->accepts_used; ++i) PostAccept(c.listener, i);
             MaybeFreeListener(c.listener);
           }
           break;
@@ -830,8 +832,8 @@ RelayEngine::~RelayEngine() { impl_->Stop(); }
 bool RelayEngine::Start(std::string* error) { return impl_->Start(error); }
 
 uint16_t RelayEngine::Listen(uint16_t port, RelayRouteSource source, RelayReportSink sink,
-                             std::string* error) {
-  return impl_->Listen(port, std::move(source), std::move(sink), error);
+                             std::string* error, bool one_client) {
+  return impl_->Listen(port, std::move(source), std::move(sink), error, one_client);
 }
 
 void RelayEngine::CloseListener(uint16_t port) { impl_->CloseListener(port); }

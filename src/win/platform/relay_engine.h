@@ -59,8 +59,12 @@ class RelayEngine {
   bool Start(std::string* error);
 
   // Listens on 127.0.0.1:`port` (0: a free port). Returns the port bound, or 0
-  // with `error` (the port is taken, or the engine is not started).
-  uint16_t Listen(uint16_t port, RelayRouteSource source, RelayReportSink sink, std::string* error);
+  // with `error` (the port is taken, or the engine is not started). A listener
+  // for `one_client` at a time (a port bound to one request) keeps one accept
+  // pending instead of several: fewer sockets made and dropped per port on the
+  // engine thread.
+  uint16_t Listen(uint16_t port, RelayRouteSource source, RelayReportSink sink, std::string* error,
+                  bool one_client = false);
   // Stops accepting on `port`; connections already made run to their end.
   void CloseListener(uint16_t port);
 

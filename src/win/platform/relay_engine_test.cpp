@@ -295,6 +295,28 @@ TEST(RelayEngineTest, CarriesEveryClientThroughEveryRealProxy) {
   EXPECT_TRUE(relay.Idle());
 }
 
+// A port for one client at a time keeps a single accept pending, yet takes every
+// client that comes, also while an earlier one is still open.
+TEST(RelayEngineTest, AOneClientPortServesEveryClientInTurn) {
+  REQUIRE_TEST_PORTS("WEB", "MICROSOCKS");
+  RelayEngine engine;
+  std::string error;
+  ASSERT_TRUE(engine.Start(&error)) << error;
+  auto route = std::make_shared<RelayRoute>();
+  route->candidates = {Upstream(core::ProxyProtocol::kSocks5, PortOf("MICROSOCKS"))};
+  uint16_t port = engine.Listen(
+      0, [route] { return std::shared_ptr<const RelayRoute>(route); }, nullptr, &error,
+      /*one_client=*/true);
+  ASSERT_NE(port, 0) << error;
+  UniqueSocket quiet = ConnectTo(port);  // accepted; sends nothing
+  ASSERT_TRUE(quiet);
+  for (int i = 0; i < 3; ++i) {
+    std::string answer = Exchange(port, PlainGet());
+    EXPECT_NE(answer.find(kVerifyText), std::string::npos) << i << ": " << core::Shown(answer);
+  }
+  engine.CloseListener(port);
+}
+
 TEST(RelayEngineTest, HostileClientsAndProxiesEndTheirConnectionWithAReason) {
   REQUIRE_TEST_PORTS("WEB", "DEAD");
   HostileProxy close_at_once({HostileProxy::kCloseAtOnce});

@@ -36,7 +36,8 @@ std::unique_ptr<core::HttpRequest> RelayedSiteFetcher::OpenHttp(const core::Site
       {*request.own_protocol, core::HostPortText(request.own_protocol->proxy)});
   std::string error;
   uint16_t port = engine_->Listen(
-      0, [route] { return std::shared_ptr<const RelayRoute>(route); }, nullptr, &error);
+      0, [route] { return std::shared_ptr<const RelayRoute>(route); }, nullptr, &error,
+      /*one_client=*/true);
   if (port == 0) return nullptr;
   core::SiteRequest relayed = request;
   relayed.proxy = "127.0.0.1:" + std::to_string(port);
