@@ -267,6 +267,11 @@ bool ParseProxyLine(std::string_view line, ProxyLine* out, std::string* why) {
   return true;
 }
 
+bool CheckProxyCredentials(const ProxyLine& line, std::string* why) {
+  if (why) why->clear();
+  return CheckCredentials(line, why);
+}
+
 int ProxyKindIndex(std::string_view type) {
   for (size_t i = 0; i < std::size(kKindTable); ++i) {
     if (type == kKindTable[i]) return int(i);

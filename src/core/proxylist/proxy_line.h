@@ -49,6 +49,10 @@ struct ProxyLine {
 // the last "@" is a type name (otherwise the "@" belongs to the password).
 bool ParseProxyLine(std::string_view line, ProxyLine* out, std::string* why = nullptr);
 
+// Whether `line`'s user name and password can be sent, by the rules above (an
+// FTP or GOPHER line takes none); for a log-in read back from elsewhere.
+bool CheckProxyCredentials(const ProxyLine& line, std::string* why = nullptr);
+
 // Index of a type name in the kind table: 0 for "", 1..6 for HTTP, HTTPS, SOCKS,
 // SOCKS4, SOCKS5, FTP, 7 for SOCKS4A; -1 for anything else (GOPHER included).
 int ProxyKindIndex(std::string_view type);
