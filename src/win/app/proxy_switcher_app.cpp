@@ -11,6 +11,7 @@
 #include "win/app/floating_window.h"
 #include "win/app/prompt.h"
 #include "win/app/app_services.h"
+#include "win/platform/dpapi_secret_codec.h"
 #include "win/platform/exit_fetcher.h"
 #include "win/platform/registry_profile_store.h"
 #include "win/platform/run_settings_platform.h"
@@ -52,8 +53,9 @@ int ProxySwitcherApp::Run() {
   RegistryRunKeyStore run_key;
   ShellDesktopShortcuts shortcuts;
   AppParts parts;
-  parts.platform = {instance_, &profile, &prompt, &codec, &run_key, &shortcuts,
-                    ProgramFilePath()};
+  DpapiSecretCodec secrets;
+  parts.platform = {instance_, &profile,  &prompt,           &codec,  &run_key,
+                    &shortcuts, ProgramFilePath(), &secrets};
   parts.proxy_place.wininet = &WinInetSettings();
   parts.locator = [&locations](std::string_view address) { return locations.Locate(address); };
   parts.locator_batch = [&locations](bool open) { locations.Hold(open); };
