@@ -71,6 +71,8 @@ int HexValue(char c) {
   return u >= 'A' && u <= 'F' ? u - 'A' + 10 : -1;
 }
 
+}  // namespace
+
 bool PercentDecode(std::string_view in, std::string* out) {
   out->clear();
   for (size_t i = 0; i < in.size(); ++i) {
@@ -86,6 +88,8 @@ bool PercentDecode(std::string_view in, std::string* out) {
   }
   return true;
 }
+
+namespace {
 
 void PercentEncode(std::string_view in, std::string* out) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -309,7 +313,19 @@ std::string FullLineText(std::string_view address, std::string_view port, std::s
 std::string CredentialLineText(std::string_view address, std::string_view port,
                                std::string_view type, std::string_view user,
                                std::string_view password, std::string_view location) {
+  auto plain = [](std::string_view text) {
+    for (char c : text) {
+      if (c == ':' || c == '@' || c == '$' || IsSpace(c)) return false;
+    }
+    return true;
+  };
   std::string out;
+  if (type.empty() && plain(user) && plain(password)) {
+    out = HostPortText(address, port);
+    out.append(":").append(user).append(":").append(password);
+    if (!location.empty()) out.append("$").append(location);
+    return out;
+  }
   if (type == "HTTPS") {
     out = "https://";
   } else if (type.empty() || type == "HTTP") {
