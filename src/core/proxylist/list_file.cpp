@@ -75,7 +75,7 @@ std::string SummaryText(const ImportSummary& s) {
   tally.duplicates = s.duplicates;
   tally.errors = s.errors;
   tally.full = s.full;
-  std::string text = s.found >= 0 ? ExtractedSummary(tally, "文件", s.credentials_skipped)
+  std::string text = s.found >= 0 ? ExtractedSummary(tally, "文件", s.with_login)
                                   : tally.Summary("ip服务器信息");
   return text + ReplacedBytesText(s.replaced_bytes);
 }
@@ -128,7 +128,7 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
   s.errors = tally.errors;
   s.full = tally.full;
   s.found = int(found.lines.size());
-  s.credentials_skipped = found.credentials_skipped;
+  s.with_login = found.with_login;
   s.caption = std::string(kMsgCaptionAddResult);
   s.replaced_bytes = int(std::min<size_t>(replaced, INT32_MAX));
   s.message = SummaryText(s);

@@ -29,10 +29,10 @@ struct ImportSummary {
   int errors = 0;
   int full = 0;  // new rows refused because the list was full (kMaxListRows)
   // Not a list file, but proxies were found in its text (a web page, a list
-  // with schemes): how many, and how many were left out for carrying a user
-  // name and password. -1: the file was read as a list file.
+  // with schemes): how many, and how many of them carry a user name and
+  // password. -1: the file was read as a list file.
   int found = -1;
-  int credentials_skipped = 0;
+  int with_login = 0;
   // Bytes of a UTF-8 file that belong to no character, read as U+FFFD.
   int replaced_bytes = 0;
   // keep was false and the file proved to hold proxies: the rows that were in

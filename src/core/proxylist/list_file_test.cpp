@@ -101,15 +101,16 @@ TEST_F(ListFileTest, SummaryAndErrorTexts) {
   EXPECT_EQ(s.message, "文件不是ip数据列表文件");
   s = ImportListFile(Write("b.txt", "#x\n"), list, true, false, gbk_, LineOrigin::kOutside);
   EXPECT_EQ(s.message, "下载的文件不是ip数据列表文件");
-  // A page in GBK: decoded, the entries found, the credentials counted apart.
+  // A page in GBK: decoded, the entries found, those with a log-in counted too.
   s = ImportListFile(Write("c.txt", "\xB4\xFA\xC0\xED 9.9.9.9:80 u:p@8.8.8.8:80 9.9.9.9:80\n"),
                      list, true, false, gbk_);
   EXPECT_TRUE(s.ok);
-  EXPECT_EQ(s.found, 1);
-  EXPECT_EQ(s.credentials_skipped, 1);
+  EXPECT_EQ(s.found, 2);
+  EXPECT_EQ(s.with_login, 1);
   EXPECT_EQ(s.message,
-            "文件不是ip数据列表，从中找到1个代理地址\nip服务器信息共1条，其中\n  成功加入：  1条\n"
-            "  重复项目：  0条\n  错误项目：  0条\n  带用户名密码：  1条(未加入)");
+            "文件不是ip数据列表，从中找到2个代理地址\nip服务器信息共2条，其中\n  成功加入：  2条\n"
+            "  重复项目：  0条\n  错误项目：  0条\n  其中带用户名密码：  1条");
+  EXPECT_EQ(list.RowCredentials(int64_t(list.size() - 1))->password, "p");
 }
 
 TEST_F(ListFileTest, StagedImportEndsAsADirectOne) {
