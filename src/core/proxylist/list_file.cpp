@@ -172,7 +172,11 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
     std::string_view line = TrimLeft(CutAtNul(raw));
     if (line.empty()) continue;
     if (first_text) {
-      if (!IsDigit(line.front())) return ImportExtracted(in, utf8, list, keep, favorite, codec, origin, untyped_as);
+      // A list begins with an address, or with a proxy URL (a list written with
+      // its passwords begins so when its first row has one).
+      if (!IsDigit(line.front()) && !IsProxyUrlLine(LineText(line, utf8, codec, &replaced))) {
+        return ImportExtracted(in, utf8, list, keep, favorite, codec, origin, untyped_as);
+      }
       first_text = false;
       if (!keep) {
         list.RemoveAll();
@@ -222,10 +226,16 @@ std::string ExportListBytes(const ProxyList& list, ExportForm form, bool selecte
   *count = 0;
   for (size_t i = 0; i < list.size(); ++i) {
     if (selected_only && !list.row(i).selected) continue;
-    text += form == ExportForm::kHostPort ? list.RowHostPort(int64_t(i))
-                                          : list.RowFullLine(int64_t(i));
+    text += form == ExportForm::kHostPort   ? list.RowHostPort(int64_t(i))
+            : form == ExportForm::kFullLine ? list.RowFullLine(int64_t(i))
+                                            : list.RowLineWithLogin(int64_t(i));
     text += "\r\n";
     ++*count;
+  }
+  if (form == ExportForm::kWithLogins) {
+    // Passwords are bytes the ANSI code page may not hold: always UTF-8.
+    *utf8 = true;
+    return std::string(kUtf8Bom) + text;
   }
   // ANSI bytes that happen to form valid UTF-8 would be read back as UTF-8 and
   // come back as other characters; such a file is written as UTF-8 too.

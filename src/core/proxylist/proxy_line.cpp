@@ -271,6 +271,11 @@ bool ParseProxyLine(std::string_view line, ProxyLine* out, std::string* why) {
   return true;
 }
 
+bool IsProxyUrlLine(std::string_view line) {
+  ProxyLine p;
+  return SchemeLength(Trim(line)) != 0 && ParseProxyLine(line, &p);
+}
+
 bool CheckProxyCredentials(const ProxyLine& line, std::string* why) {
   if (why) why->clear();
   return CheckCredentials(line, why);

@@ -49,6 +49,9 @@ struct ProxyLine {
 // the last "@" is a type name (otherwise the "@" belongs to the password).
 bool ParseProxyLine(std::string_view line, ProxyLine* out, std::string* why = nullptr);
 
+// Whether `line` is a proxy URL the parser takes ("socks5://…", "http://…").
+bool IsProxyUrlLine(std::string_view line);
+
 // Whether `line`'s user name and password can be sent, by the rules above (an
 // FTP or GOPHER line takes none); for a log-in read back from elsewhere.
 bool CheckProxyCredentials(const ProxyLine& line, std::string* why = nullptr);

@@ -166,6 +166,7 @@ void ProxyListDialog::OnCommand(int id) {
       break;
     case IDM_EXPORT_HOST_PORT:
     case IDM_EXPORT_FULL_LINE:
+    case IDM_EXPORT_WITH_PASSWORDS:
       OnExport(id);
       break;
     case IDC_ONLINE_HELP:
@@ -429,8 +430,9 @@ void ProxyListDialog::OnExport(int command) {
   if (answer != IDYES && answer != IDNO) return;
   std::string path;
   if (!prompt_.ChooseFileToSave(hwnd(), &path)) return;
-  core::ExportForm form =
-      command == IDM_EXPORT_HOST_PORT ? core::ExportForm::kHostPort : core::ExportForm::kFullLine;
+  core::ExportForm form = command == IDM_EXPORT_HOST_PORT   ? core::ExportForm::kHostPort
+                          : command == IDM_EXPORT_FULL_LINE ? core::ExportForm::kFullLine
+                                                            : core::ExportForm::kWithLogins;
   core::ExportSummary summary = core::ExportListFile(path, list_, form, answer == IDYES, *platform_.codec);
   prompt_.Ask(hwnd(), summary.message, summary.caption, MB_OK);
 }
