@@ -9,7 +9,7 @@ namespace {
 
 std::string DropText(const DropSummary& s) {
   return s.with_login < 0 ? s.Summary("拖动进来的代理")
-                                   : ExtractedSummary(s, "拖动进来的文字", s.with_login);
+                          : ExtractedSummary(s, "拖动进来的文字", s.with_login);
 }
 
 }  // namespace

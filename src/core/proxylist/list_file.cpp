@@ -75,8 +75,8 @@ std::string SummaryText(const ImportSummary& s) {
   tally.duplicates = s.duplicates;
   tally.errors = s.errors;
   tally.full = s.full;
-  std::string text = s.found >= 0 ? ExtractedSummary(tally, "文件", s.with_login)
-                                  : tally.Summary("ip服务器信息");
+  std::string text =
+      s.found >= 0 ? ExtractedSummary(tally, "文件", s.with_login) : tally.Summary("ip服务器信息");
   return text + ReplacedBytesText(s.replaced_bytes);
 }
 

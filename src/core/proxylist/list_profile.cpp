@@ -40,11 +40,11 @@ struct ListCopy {
   std::string (*login_name)(int);
 };
 
-constexpr ListCopy kUsualCopy = {kFavoriteCount,    kUnfavoriteCount, FavoriteValueName,
+constexpr ListCopy kUsualCopy = {kFavoriteCount,      kUnfavoriteCount, FavoriteValueName,
                                  UnfavoriteValueName, kLoginCount,      LoginValueName};
-constexpr ListCopy kStagedCopy = {kStagedFavoriteCount,      kStagedUnfavoriteCount,
-                                  StagedFavoriteValueName,   StagedUnfavoriteValueName,
-                                  kStagedLoginCount,         StagedLoginValueName};
+constexpr ListCopy kStagedCopy = {kStagedFavoriteCount,    kStagedUnfavoriteCount,
+                                  StagedFavoriteValueName, StagedUnfavoriteValueName,
+                                  kStagedLoginCount,       StagedLoginValueName};
 
 // What a row's log-in value seals: the row's host:port (so that a log-in never
 // lands on another row), the user name and the password, a line each. Neither
@@ -157,8 +157,8 @@ void LoadGroup(ProxyList& list, ProfileStore& store, std::string_view count_name
 
 // Writes every row into `copy`, then its counts. Stops at the first refused
 // write: the copy is then incomplete and must not be the one that loads.
-bool WriteCopy(const ProxyList& list, ProfileStore& store, const ListCopy& copy,
-               SecretCodec* codec, int32_t* f, int32_t* u, int32_t* logins, int* unsaved) {
+bool WriteCopy(const ProxyList& list, ProfileStore& store, const ListCopy& copy, SecretCodec* codec,
+               int32_t* f, int32_t* u, int32_t* logins, int* unsaved) {
   *f = 0;
   *u = 0;
   *logins = 0;

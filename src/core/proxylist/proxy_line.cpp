@@ -10,11 +10,11 @@ namespace {
 // "SOCKS4A" is the one name with an "A": it is read only right after "SOCKS4".
 constexpr std::string_view kTypeLetters = "HTPSFGOERCK45";
 
-constexpr std::string_view kAcceptedTypes[] = {"HTTP",   "HTTPS",  "FTP",  "GOPHER",
+constexpr std::string_view kAcceptedTypes[] = {"HTTP",   "HTTPS",  "FTP",   "GOPHER",
                                                "SOCKS4", "SOCKS5", "SOCKS", "SOCKS4A"};
 
-constexpr std::string_view kKindTable[] = {"",       "HTTP", "HTTPS", "SOCKS",
-                                           "SOCKS4", "SOCKS5", "FTP", "SOCKS4A"};
+constexpr std::string_view kKindTable[] = {"",       "HTTP",   "HTTPS", "SOCKS",
+                                           "SOCKS4", "SOCKS5", "FTP",   "SOCKS4A"};
 
 // The remark's first kMaxRemarkChars characters. A remark is stored with its
 // row in the profile, whose values have a length limit; a longer one would make
@@ -124,7 +124,8 @@ bool CheckCredentials(const ProxyLine& p, std::string* why) {
       if (u < 0x20 || u == 0x7F) return Refuse(why, "用户名或密码中有控制字符");
     }
   }
-  if (p.type == "FTP" || p.type == "GOPHER") return Refuse(why, "FTP和GOPHER代理不能带用户名和密码");
+  if (p.type == "FTP" || p.type == "GOPHER")
+    return Refuse(why, "FTP和GOPHER代理不能带用户名和密码");
   return true;
 }
 
@@ -223,7 +224,8 @@ bool ParseProxyLine(std::string_view line, ProxyLine* out, std::string* why) {
   bool bracketed = !s.empty() && s[0] == '[' && s.find(']') != std::string_view::npos;
   if (bracketed) colon = s.find(']') + 1;
   std::string_view login;
-  if (colon < s.size() && s[colon] == ':' && s.substr(0, colon).find('@') == std::string_view::npos) {
+  if (colon < s.size() && s[colon] == ':' &&
+      s.substr(0, colon).find('@') == std::string_view::npos) {
     std::string_view tail = TrimLeft(s.substr(colon + 1));
     std::string_view digits = LeadingDigits(tail);
     std::string_view after = TrimLeft(tail.substr(digits.size()));
@@ -253,7 +255,8 @@ bool ParseProxyLine(std::string_view line, ProxyLine* out, std::string* why) {
     colon = s.find(':');
     if (bracketed && s.find(']') != std::string_view::npos) {
       colon = s.find(']') + 1;
-      colon = TrimLeft(s.substr(colon)).starts_with(':') ? s.find(':', colon) : std::string_view::npos;
+      colon =
+          TrimLeft(s.substr(colon)).starts_with(':') ? s.find(':', colon) : std::string_view::npos;
     }
     if (colon != std::string_view::npos) {
       out->port = std::string(LeadingDigits(TrimLeft(s.substr(colon + 1))));

@@ -14,7 +14,8 @@ std::string_view ProxyRow::Column(int column) const {
   switch (column) {
     case kColAddress: return address;
     case kColPort: return port;
-    case kColType: return type_shown;
+    case kColType:
+      return type_shown;
     case kColStatus: return status;
     case kColLocation: return location;
     default: return result;
@@ -31,7 +32,7 @@ constexpr uint8_t kTypeSocks = 5;
 // The type column of a row with a user name and password; the password itself
 // is never shown.
 constexpr std::string_view kTypeNamesWithLogin[] = {
-    "(密码)",       "HTTP (密码)",   "HTTPS (密码)",  "FTP (密码)",     "GOPHER (密码)",
+    "(密码)",       "HTTP (密码)",   "HTTPS (密码)",  "FTP (密码)",    "GOPHER (密码)",
     "SOCKS (密码)", "SOCKS4 (密码)", "SOCKS5 (密码)", "SOCKS4A (密码)"};
 static_assert(std::size(kTypeNames) == std::size(kTypeNamesWithLogin));
 
@@ -143,8 +144,8 @@ ProxyRow ProxyList::row(size_t index) const {
   return r;
 }
 
-ProxyList::KeyParts ProxyList::KeyOf(std::string_view address, std::string_view port,
-                                     uint8_t type, std::string_view user) const {
+ProxyList::KeyParts ProxyList::KeyOf(std::string_view address, std::string_view port, uint8_t type,
+                                     std::string_view user) const {
   KeyParts key{address, port, user, KeyKind(type), key_seed_ * 2166136261u};
   for (char c : address) key.hash = Mix(key.hash, static_cast<unsigned char>(AsciiUpper(c)));
   key.hash = Mix(key.hash, ':');

@@ -125,7 +125,8 @@ class ProxyList {
   // refused with kListFull once the list holds kMaxListRows.
   AddResult AddProxy(std::string_view line, bool favorite, LineOrigin origin = LineOrigin::kUser);
   // The same for a line already parsed (a saved row whose log-in is kept apart).
-  AddResult AddParsed(const ProxyLine& parsed, bool favorite, LineOrigin origin = LineOrigin::kUser);
+  AddResult AddParsed(const ProxyLine& parsed, bool favorite,
+                      LineOrigin origin = LineOrigin::kUser);
 
   // Moves every row of `staged` (a list of its own, filled by an import on
   // another thread) to the end of this one, in order, as AddProxy would have

@@ -156,8 +156,8 @@ TEST(ProxyListTest, RowsWithALogInKeepItApartFromTheirTexts) {
   list.SortListColumn(kColType, 1);
   std::vector<std::string> addresses;
   for (size_t i = 0; i < list.size(); ++i) addresses.emplace_back(list.row(i).address);
-  EXPECT_EQ(addresses, (std::vector<std::string>{"1.2.3.4", "bad_host!", "9.9.9.9",
-                                                 "[2001:db8::1]", "5.6.7.8"}));
+  EXPECT_EQ(addresses, (std::vector<std::string>{"1.2.3.4", "bad_host!", "9.9.9.9", "[2001:db8::1]",
+                                                 "5.6.7.8"}));
 }
 
 TEST(ProxyListTest, NewRowIsSelectedUnverifiedAndLocated) {

@@ -53,9 +53,11 @@ int ProxySwitcherApp::Run() {
   RegistryRunKeyStore run_key;
   ShellDesktopShortcuts shortcuts;
   AppParts parts;
+  parts.platform = {instance_, &profile, &prompt, &codec, &run_key, &shortcuts,
+                    ProgramFilePath()};
+  // Saved passwords are sealed for the current user.
   DpapiSecretCodec secrets;
-  parts.platform = {instance_, &profile,  &prompt,           &codec,  &run_key,
-                    &shortcuts, ProgramFilePath(), &secrets};
+  parts.platform.secrets = &secrets;
   parts.proxy_place.wininet = &WinInetSettings();
   parts.locator = [&locations](std::string_view address) { return locations.Locate(address); };
   parts.locator_batch = [&locations](bool open) { locations.Hold(open); };

@@ -30,9 +30,7 @@ void Switcher::Start() {
   events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
 }
 
-void Switcher::SaveList() {
-  core::SaveListSection(list_, *platform_.profile, platform_.secrets);
-}
+void Switcher::SaveList() { core::SaveListSection(list_, *platform_.profile, platform_.secrets); }
 
 bool Switcher::SetSystemProxy(std::string_view text) {
   // What the user had is recorded before anything of it changes.

@@ -1,6 +1,7 @@
 #include "win/platform/dpapi_secret_codec.h"
 
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <wincrypt.h>
 
 #include <climits>
@@ -33,8 +34,8 @@ std::optional<std::string> DpapiSecretCodec::Protect(std::string_view plain) {
   DATA_BLOB in = BlobOf(plain);
   DATA_BLOB entropy = BlobOf(std::string_view(kEntropy, sizeof(kEntropy) - 1));
   DATA_BLOB out{};
-  if (!CryptProtectData(&in, L"Relaymoth", &entropy, nullptr, nullptr,
-                        CRYPTPROTECT_UI_FORBIDDEN, &out)) {
+  if (!CryptProtectData(&in, L"Relaymoth", &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                        &out)) {
     return std::nullopt;
   }
   UniqueLocalBytes held(out.pbData);

@@ -190,8 +190,8 @@ TEST_F(RegistryTest, LogInsAreSealedInTheRegistryAndComeBack) {
   EXPECT_EQ(unsaved, 0);
   store.ReleaseSection();
   // Only sealed bytes reach the registry.
-  for (const char* name : {"FavoriteProxy_000", "UnfavoriteProxy_000", "ProxyLogin_000",
-                           "ProxyLogin_001"}) {
+  for (const char* name :
+       {"FavoriteProxy_000", "UnfavoriteProxy_000", "ProxyLogin_000", "ProxyLogin_001"}) {
     std::string value = ReadRegistryText(HKEY_CURRENT_USER, root_ + "\\Proxy List", name);
     EXPECT_FALSE(value.empty()) << name;
     EXPECT_EQ(value.find("Pa55"), std::string::npos) << name << ": " << value;
@@ -206,7 +206,8 @@ TEST_F(RegistryTest, LogInsAreSealedInTheRegistryAndComeBack) {
   store.ReleaseSection();
 
   // A damaged seal loses that row's log-in only.
-  std::string sealed = ReadRegistryText(HKEY_CURRENT_USER, root_ + "\\Proxy List", "ProxyLogin_000");
+  std::string sealed =
+      ReadRegistryText(HKEY_CURRENT_USER, root_ + "\\Proxy List", "ProxyLogin_000");
   sealed[sealed.size() - 6] = sealed[sealed.size() - 6] == 'A' ? 'B' : 'A';
   ASSERT_TRUE(store.WriteText("Proxy List", "ProxyLogin_000", sealed));
   core::ProxyList damaged;

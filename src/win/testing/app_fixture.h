@@ -67,7 +67,8 @@ class AppWindowTest : public testing::Test {
     }
     AppParts parts;
     parts.platform = {GetModuleHandleW(nullptr), &profile_, &prompt_, &codec_, &run_key_,
-                      &shortcuts_, "C:\\Program Files\\Relaymoth\\relaymoth.exe", &secrets_};
+                      &shortcuts_, "C:\\Program Files\\Relaymoth\\relaymoth.exe"};
+    parts.platform.secrets = &secrets_;
     parts.proxy_place.key = proxy_key_;
     parts.verify.watchdog_per_site_ms = watchdog_per_site_ms_;
     // The browser's cache is left alone; each cleanup is counted.
