@@ -366,13 +366,21 @@ void ProxyListDialog::RefreshListCaption() {
 void ProxyListDialog::SortKeepingFocus(int column, int flag) {
   // The selection lives in the rows and moves with them; the focus and the
   // selection mark are the view's and are moved to where their row went. A
-  // row's full line is unique in the list (it holds the duplicate key).
+  // row's full line with its user name is unique in the list (it holds the
+  // duplicate key).
   HWND view = list_view();
-  std::string focused = list_.RowFullLine(ListView_GetNextItem(view, -1, LVNI_FOCUSED));
-  std::string mark = list_.RowFullLine(ListView_GetSelectionMark(view));
+  auto identity = [this](int64_t row) {
+    std::string line = list_.RowFullLine(row);
+    if (!line.empty() && list_.row(size_t(row)).login) {
+      line.append("\n").append(list_.row(size_t(row)).user);
+    }
+    return line;
+  };
+  std::string focused = identity(ListView_GetNextItem(view, -1, LVNI_FOCUSED));
+  std::string mark = identity(ListView_GetSelectionMark(view));
   list_.SortListColumn(column, flag);
   for (size_t i = 0; i < list_.size() && (!focused.empty() || !mark.empty()); ++i) {
-    std::string line = list_.RowFullLine(int64_t(i));
+    std::string line = identity(int64_t(i));
     if (!focused.empty() && line == focused) {
       ListView_SetItemState(view, int(i), LVIS_FOCUSED, LVIS_FOCUSED);
       focused.clear();

@@ -215,6 +215,32 @@ TEST_F(ProxyListDialogTest, ColumnClicksSortAndAlternate) {
   EXPECT_EQ(Cell(1, 0), L"10.0.0.1");
 }
 
+TEST_F(ProxyListDialogTest, LogInRowsShowTheirMarkAndKeepTheFocusThroughASort) {
+  // One gateway, three sessions: rows that differ only by user name.
+  for (const char* line : {"gw.example:8000:s-3:secret@SOCKS5", "gw.example:8000:s-1:secret@SOCKS5",
+                           "gw.example:8000:s-2:secret@SOCKS5", "1.1.1.1:80"}) {
+    ASSERT_EQ(list().AddProxy(line, false), core::AddResult::kAdded) << line;
+  }
+  EXPECT_EQ(Cell(0, 2), L"SOCKS5 (密码)");
+  EXPECT_EQ(Cell(3, 2), L"");
+  for (int row = 0; row < 4; ++row) {
+    for (int column = 0; column < core::kColumnCount; ++column) {
+      EXPECT_EQ(Cell(row, column).find(L"secret"), std::wstring::npos) << row << " " << column;
+    }
+  }
+  // The focus is on the second session's row; a sort by type moves the plain
+  // row first and the focus stays on that session's row.
+  SelectOnly({2});
+  ListView_SetItemState(view_, 2, LVIS_FOCUSED, LVIS_FOCUSED);
+  ListView_SetSelectionMark(view_, 2);
+  Notify(LVN_COLUMNCLICK, 2);
+  ASSERT_EQ(Cell(0, 0), L"1.1.1.1");
+  int focused = ListView_GetNextItem(view_, -1, LVNI_FOCUSED);
+  ASSERT_GE(focused, 0);
+  EXPECT_EQ(list().row(size_t(focused)).user, "s-2");
+  EXPECT_EQ(ListView_GetSelectionMark(view_), focused);
+}
+
 TEST_F(ProxyListDialogTest, ClickFillsTheEditAndTheCheckBoxTicks) {
   list().AddProxy("1.1.1.1:80", false);
   list().AddProxy("2.2.2.2:8080@HTTP", false);

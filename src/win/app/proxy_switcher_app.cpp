@@ -1,6 +1,5 @@
 #include "win/app/proxy_switcher_app.h"
 
-
 #include <commctrl.h>
 #include <ole2.h>
 
@@ -8,9 +7,9 @@
 
 #include "core/base/codepage.h"
 #include "core/proxylist/location_source.h"
+#include "win/app/app_services.h"
 #include "win/app/floating_window.h"
 #include "win/app/prompt.h"
-#include "win/app/app_services.h"
 #include "win/platform/dpapi_secret_codec.h"
 #include "win/platform/exit_fetcher.h"
 #include "win/platform/registry_profile_store.h"
