@@ -31,7 +31,7 @@ struct ColumnSpec {
 constexpr ColumnSpec kColumns[core::kColumnCount] = {
     {L"IP\u670d\u52a1\u5668\u5730\u5740", 115},
     {L"\u7aef\u53e3", 45},
-    {L"\u7c7b\u578b", 50},
+    {L"\u7c7b\u578b", 90},  // wide enough for "SOCKS4A (密码)"
     {L"\u9a8c\u8bc1\u72b6\u6001(\u79d2)", 100},
     {L"IP\u5f52\u5c5e\u5730", 150},
     {L"\u9a8c\u8bc1\u7ed3\u679c", 300},
