@@ -87,6 +87,9 @@ std::string WithType(std::string line, std::string_view type) {
   if (type.empty()) return line;
   ProxyLine p;
   if (!ParseProxyLine(line, &p) || !p.type.empty()) return line;
+  if (p.has_credentials()) {
+    return CredentialLineText(p.address, p.port, type, p.user, p.password, p.remark);
+  }
   return FullLineText(p.address, p.port, type, p.remark);
 }
 
