@@ -301,13 +301,14 @@ class Scanner {
   ExtractedProxies Result() const {
     ExtractedProxies r;
     KeySet seen(found_.size());
-    // Entries with a log-in differ by their user names too.
-    std::set<std::pair<uint64_t, std::string_view>> seen_logins;
+    // Entries with a log-in differ by their user names too, and by the type
+    // their line names (an untyped log-in may have to be written as http).
+    std::set<std::string> seen_logins;
     r.lines.reserve(found_.size());
     for (const Found& f : found_) {
       uint64_t key = uint64_t(f.ip) << 24 | uint64_t(f.port) << 8 | f.kind;
       const ProxyCredentials* login = f.login != 0 ? &logins_[f.login - 1] : nullptr;
-      if (login ? !seen_logins.insert({key, login->user}).second : !seen.Insert(key)) continue;
+      if (!login && !seen.Insert(key)) continue;
       char address[16];
       char port[8];
       size_t address_len = 0;
@@ -319,8 +320,14 @@ class Scanner {
       std::string_view address_text(address, address_len);
       std::string_view port_text(port, port_len);
       if (login) {
-        r.lines.push_back(CredentialLineText(address_text, port_text, kKindNames[f.kind],
-                                             login->user, login->password, f.remark));
+        std::string line = CredentialLineText(address_text, port_text, kKindNames[f.kind],
+                                              login->user, login->password, f.remark);
+        ProxyLine parsed;
+        ParseProxyLine(line, &parsed);
+        std::string identity = HostPortText(address_text, port_text);
+        identity.append("@").append(parsed.type).append("#").append(login->user);
+        if (!seen_logins.insert(std::move(identity)).second) continue;
+        r.lines.push_back(std::move(line));
         ++r.with_login;
       } else {
         r.lines.push_back(FullLineText(address_text, port_text, kKindNames[f.kind], f.remark));
@@ -341,14 +348,23 @@ class Scanner {
 
   void Add(uint32_t ip, uint16_t port, ProxyKind kind, int port_cell, uint32_t login = 0) {
     if (cell_ >= 0) row_hits_.push_back({found_.size(), cell_, port_cell});
+    // FTP and GOPHER proxies take no log-in here: the entry comes without it.
+    if (kind == kFtp || kind == kGopher) login = 0;
     found_.push_back({ip, port, kind, {}, login});
   }
 
-  // Keeps a user name and password for an entry; 0 when the user name is empty
-  // (the entry is then taken without a log-in).
+  // Keeps a user name and password for an entry; 0 when they cannot be sent
+  // (an empty user name, control characters, ":" in the user name, a text cut
+  // inside a character): the entry is then taken without a log-in.
   uint32_t KeepLogin(std::string_view user, std::string_view password) {
-    if (user.empty()) return 0;
-    logins_.push_back({std::string(user), std::string(password)});
+    if (!IsValidUtf8(user) || !IsValidUtf8(password)) return 0;
+    ProxyLine check;
+    // Every entry here has an IPv4 address; only the texts are in question.
+    check.address = "0.0.0.0";
+    check.user = std::string(user);
+    check.password = std::string(password);
+    if (!CheckProxyCredentials(check)) return 0;
+    logins_.push_back({std::move(check.user), std::move(check.password)});
     return uint32_t(logins_.size());
   }
   uint32_t KeepLogin(std::string_view user_colon_password) {

@@ -1,6 +1,7 @@
 #include "core/proxylist/proxy_line.h"
 
 #include "core/base/text.h"
+#include "core/net/net_target.h"
 
 namespace core {
 namespace {
@@ -124,8 +125,14 @@ bool CheckCredentials(const ProxyLine& p, std::string* why) {
       if (u < 0x20 || u == 0x7F) return Refuse(why, "用户名或密码中有控制字符");
     }
   }
-  if (p.type == "FTP" || p.type == "GOPHER")
+  if (p.type == "FTP" || p.type == "GOPHER") {
     return Refuse(why, "FTP和GOPHER代理不能带用户名和密码");
+  }
+  // A log-in is only worth keeping for a proxy that can be reached; the line
+  // that carries it names the host in a URL, which holds nothing else.
+  if (ClassifyHost(p.address) == HostKind::kInvalid) {
+    return Refuse(why, "带用户名和密码的代理地址必须是主机名或IP地址");
+  }
   return true;
 }
 
@@ -138,6 +145,10 @@ bool SplitHostPort(std::string_view s, std::string_view* host, std::string_view*
   if (!s.empty() && s[0] == '[') {
     i = s.find(']');
     if (i == std::string_view::npos) return false;
+    // Only what an IPv6 literal is made of.
+    for (char c : s.substr(1, i - 1)) {
+      if (!IsAsciiAlnum(c) && c != ':' && c != '.' && c != '%') return false;
+    }
     ++i;
   } else {
     while (i < s.size() && s[i] != ':' && s[i] != '@' && s[i] != '/' && s[i] != '$' &&
@@ -176,12 +187,13 @@ bool ParseUrlLine(std::string_view s, size_t scheme_length, ProxyLine* out, std:
     return Refuse(why, Format("不支持的代理协议%.*s", int(scheme.size()), scheme.data()));
   }
   std::string_view rest = s.substr(scheme_length + 3);
-  // The log-in ends at the last "@" that the host and port follow.
+  // The log-in ends at the first "@" that the host and port follow (an "@" in
+  // a remark behind them is the remark's).
   std::string_view host, port, after;
-  size_t at = rest.size();
+  size_t at = std::string_view::npos;
   bool found = false;
-  while (!found && at > 0) {
-    at = rest.rfind('@', at - 1);
+  while (!found) {
+    at = rest.find('@', at == std::string_view::npos ? 0 : at + 1);
     if (at == std::string_view::npos) break;
     found = SplitHostPort(rest.substr(at + 1), &host, &port, &after);
   }
@@ -353,6 +365,8 @@ std::string CredentialLineText(std::string_view address, std::string_view port,
 std::string DuplicateKey(std::string_view address, std::string_view port, std::string_view type,
                          std::string_view user) {
   if (IsSocksType(type)) type = "SOCKS";
+  // With a log-in the row is an HTTP proxy whether untyped, HTTP or HTTPS.
+  if (!user.empty() && (type.empty() || type == "HTTPS")) type = "HTTP";
   std::string key = HostPortText(address, port);
   key.append("@").append(type);
   key = AsciiUpperCopy(key);

@@ -36,15 +36,16 @@ struct ProxyLine {
 // comment), port outside 1..65535 (or missing), a type word that is not a known
 // proxy type, a scheme that is no proxy protocol, or a user name or password that
 // cannot be sent (empty user name, ':' in the user name, control characters, more
-// than kMaxCredentialBytes, a broken percent escape). `out` is always overwritten;
+// than kMaxCredentialBytes, a broken percent escape, an address that is no host
+// name or IP address). `out` is always overwritten;
 // `why`, when given, receives the reason of a refusal (or is emptied).
 //
 // "scheme://[user[:password]@]host:port[/][$remark]": http and https give HTTP (an
 // https proxy URL names an HTTP proxy), socks SOCKS, socks4 SOCKS4, socks4a SOCKS4A,
 // socks5 and socks5h SOCKS5; letter case does not matter; percent escapes in the
-// user name and password are decoded. The user name and password end at the last
-// "@" that is followed by the host and port, so an "@" or "$" in a password may
-// stand as it is.
+// user name and password are decoded. The user name and password end at the
+// first "@" that is followed by the host and port (and nothing but a path or a
+// "$" remark), so an "@" or "$" in a password may mostly stand as it is.
 // "host:port:user:password[@TYPE][$remark]": the type only when the word after
 // the last "@" is a type name (otherwise the "@" belongs to the password).
 bool ParseProxyLine(std::string_view line, ProxyLine* out, std::string* why = nullptr);
@@ -95,7 +96,8 @@ std::string CredentialLineText(std::string_view address, std::string_view port,
 // "ADDRESS:PORT@TYPE" upper-cased, where the SOCKS kinds all read "SOCKS", so
 // SOCKS4 and SOCKS5 entries on one address and port are duplicates; then
 // "#user" (as written) when the entry has a user name: rows of one gateway with
-// different user names are different entries.
+// different user names are different entries. With a user name, untyped and
+// HTTPS read "HTTP" (the line that carries a log-in names only the protocol).
 std::string DuplicateKey(std::string_view address, std::string_view port, std::string_view type,
                          std::string_view user = {});
 

@@ -146,6 +146,9 @@ TEST(ParseProxyLineTest, RefusesLoginFormsWithAReason) {
       {"telnet://u:p@1.2.3.4:23", "不支持的代理协议telnet"},
       {"1.2.3.4:21:u:p@FTP", "FTP"},
       {"socks5://u:p@:1080", "地址"},
+      {"bad_host!:1080:u:p", "主机名"},
+      {"socks5://u:p@[1:2:3]:1080", "主机名"},
+      {"http://[@0A]:4", "地址或端口"},
       {"socks5://u:p@1.2.3.4:1080 junk", "地址或端口"},
   };
   for (const auto& c : cases) {
@@ -249,6 +252,8 @@ TEST(ProxyTextFormsTest, DuplicateKeys) {
     EXPECT_EQ(DuplicateKey(c.address, c.port, c.type), c.key) << c.address << " " << c.type;
   }
   EXPECT_EQ(DuplicateKey("gw", "1", "SOCKS5", "Sess-1"), "GW:1@SOCKS#Sess-1");
+  EXPECT_EQ(DuplicateKey("gw", "1", "", "s"), "GW:1@HTTP#s");
+  EXPECT_EQ(DuplicateKey("gw", "1", "HTTPS", "s"), "GW:1@HTTP#s");
 }
 
 TEST(ProxyTextFormsTest, KindIndex) {

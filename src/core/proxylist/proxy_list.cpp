@@ -28,6 +28,8 @@ namespace {
 // come last, from kTypeSocks on.
 constexpr std::string_view kTypeNames[] = {"",      "HTTP",   "HTTPS",  "FTP",    "GOPHER",
                                            "SOCKS", "SOCKS4", "SOCKS5", "SOCKS4A"};
+constexpr uint8_t kTypeHttp = 1;
+constexpr uint8_t kTypeHttps = 2;
 constexpr uint8_t kTypeSocks = 5;
 // The type column of a row with a user name and password; the password itself
 // is never shown.
@@ -147,6 +149,9 @@ ProxyRow ProxyList::row(size_t index) const {
 ProxyList::KeyParts ProxyList::KeyOf(std::string_view address, std::string_view port, uint8_t type,
                                      std::string_view user) const {
   KeyParts key{address, port, user, KeyKind(type), key_seed_ * 2166136261u};
+  // A row with a log-in is written as a URL, which names only the protocol:
+  // untyped, HTTP and HTTPS rows with one are one entry, as the SOCKS kinds are.
+  if (!user.empty() && key.kind <= kTypeHttps) key.kind = kTypeHttp;
   for (char c : address) key.hash = Mix(key.hash, static_cast<unsigned char>(AsciiUpper(c)));
   key.hash = Mix(key.hash, ':');
   for (char c : port) key.hash = Mix(key.hash, static_cast<unsigned char>(c));
@@ -159,7 +164,9 @@ ProxyList::KeyParts ProxyList::KeyOf(std::string_view address, std::string_view 
 }
 
 bool ProxyList::SameKey(const Slot& s, const KeyParts& key) const {
-  return s.key_hash == key.hash && KeyKind(s.type) == key.kind && PortOf(s) == key.port &&
+  uint8_t kind = KeyKind(s.type);
+  if (s.login && kind <= kTypeHttps) kind = kTypeHttp;
+  return s.key_hash == key.hash && kind == key.kind && PortOf(s) == key.port &&
          EqualsIgnoreAsciiCase(AddressOf(s), key.address) && UserOf(s) == key.user;
 }
 

@@ -251,7 +251,7 @@ class ProxyList {
   // The duplicate key's parts: the address is compared without regard to ASCII
   // case, the port as typed, the type with SOCKS4 and SOCKS5 taken as SOCKS.
   // The user name is part of the key (a gateway's rows differ by user name),
-  // the password is not.
+  // the password is not; with a user name, untyped, HTTP and HTTPS are one kind.
   struct KeyParts {
     std::string_view address;
     std::string_view port;

@@ -64,7 +64,10 @@ TEST(ProxyListTest, UserNamesArePartOfTheKeyPasswordsAreNot) {
       {"gw.example:8000:sess-1:pw@socks4", AddResult::kDuplicate},  // SOCKS kinds are one
       {"socks5://Sess-1:pw@gw.example:8000", AddResult::kAdded},    // user names keep their case
       {"http://sess-1:pw@gw.example:8000", AddResult::kAdded},
-      {"gw.example:8000:sess-1:pw", AddResult::kAdded},  // untyped is a kind of its own
+      // With a log-in, untyped and HTTPS rows are HTTP proxies like it.
+      {"gw.example:8000:sess-1:pw", AddResult::kDuplicate},
+      {"gw.example:8000:sess-1:pw@HTTPS", AddResult::kDuplicate},
+      {"gw.example:8000:sess-9:pw", AddResult::kAdded},
   };
   ProxyList list;
   for (const Step& s : steps) EXPECT_EQ(list.AddProxy(s.line, false), s.result) << s.line;
@@ -77,7 +80,7 @@ TEST(ProxyListTest, UserNamesArePartOfTheKeyPasswordsAreNot) {
   EXPECT_EQ(moved.TakeRows(list).duplicates, 1);
   EXPECT_EQ(moved.size(), 5u);
   for (const Step& s : steps) {
-    if (std::string_view(s.line).starts_with("http")) continue;
+    if (s.result != AddResult::kAdded || std::string_view(s.line).starts_with("http")) continue;
     EXPECT_EQ(moved.AddProxy(s.line, false), AddResult::kDuplicate) << s.line;
   }
   EXPECT_EQ(moved.AddProxy("http://sess-1:pw@gw.example:8000", false), AddResult::kAdded);
