@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     core::DuplicateKey(p.address, p.port, p.type, p.user);
     // A log-in comes back whole through the line that carries it.
     if (p.has_credentials()) {
-      std::string with = core::CredentialLineText(p.address, p.port, p.type, p.user, p.password,
-                                                  p.remark);
+      std::string with =
+          core::CredentialLineText(p.address, p.port, p.type, p.user, p.password, p.remark);
       if (!core::ParseProxyLine(with, &back)) std::abort();
       if (back.address != p.address || back.port != p.port || back.user != p.user ||
           back.password != p.password || back.remark != p.remark ||

@@ -17,9 +17,10 @@ constexpr std::string_view kAcceptedTypes[] = {"HTTP",   "HTTPS",  "FTP",   "GOP
 constexpr std::string_view kKindTable[] = {"",       "HTTP",   "HTTPS", "SOCKS",
                                            "SOCKS4", "SOCKS5", "FTP",   "SOCKS4A"};
 
-// The remark's first kMaxRemarkChars characters. A remark is stored with its
-// row in the profile, whose values have a length limit; a longer one would make
-// the row vanish from the saved list.
+}  // namespace
+
+// A remark is stored with its row in the profile, whose values have a length
+// limit; a longer one would make the row vanish from the saved list.
 std::string_view CapRemark(std::string_view remark) {
   size_t chars = 0;
   for (size_t i = 0; i < remark.size(); ++i) {
@@ -30,6 +31,8 @@ std::string_view CapRemark(std::string_view remark) {
   }
   return remark;
 }
+
+namespace {
 
 bool IsAcceptedType(std::string_view type) {
   for (std::string_view name : kAcceptedTypes) {

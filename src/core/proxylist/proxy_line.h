@@ -50,6 +50,9 @@ struct ProxyLine {
 // the last "@" is a type name (otherwise the "@" belongs to the password).
 bool ParseProxyLine(std::string_view line, ProxyLine* out, std::string* why = nullptr);
 
+// The first kMaxRemarkChars characters of a remark, as the parser keeps them.
+std::string_view CapRemark(std::string_view remark);
+
 // Whether `line` is a proxy URL the parser takes ("socks5://…", "http://…").
 bool IsProxyUrlLine(std::string_view line);
 

@@ -425,7 +425,9 @@ void ProxyList::SetReserved(size_t index, bool on) {
   Slot& s = rows_[index];
   std::string location(texts_.Get(s.location));
   if (on && !reserved) {
-    SetText(&s.location, location.insert(0, kReservedMark));
+    // The mark counts toward the remark's length, as when the line is read back.
+    location.insert(0, kReservedMark);
+    SetText(&s.location, CapRemark(location));
     NotifyChanged(index);
     SetCheckedRaw(index, true);
   } else if (!on && reserved) {

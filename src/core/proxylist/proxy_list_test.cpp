@@ -8,6 +8,7 @@
 #include "core/base/codepage.h"
 #include "core/proxylist/drop_intake.h"
 #include "core/proxylist/list_file.h"
+#include "core/proxylist/proxy_line.h"
 
 namespace core {
 namespace {
@@ -243,6 +244,15 @@ TEST(ProxyListTest, ReservedRowsKeepTheirTick) {
   EXPECT_TRUE(list.row(0).favorite);
   list.SetChecked(0, false);
   EXPECT_EQ(list.favorite_count(), 0);
+
+  // The mark counts toward the remark's length: the saved line reads back the same.
+  std::string longest(kMaxRemarkChars, 'x');
+  list.AddProxy("2.2.2.2:80$" + longest, false);
+  list.SetReserved(1, true);
+  ProxyLine back;
+  ASSERT_TRUE(ParseProxyLine(list.RowFullLine(1), &back));
+  EXPECT_EQ(back.remark, list.RowLocation(1));
+  EXPECT_TRUE(list.IsReserved(1));
 }
 
 TEST(ProxyListTest, MarkInTheRemarkMakesARowReservedFromTheStart) {

@@ -52,8 +52,7 @@ int ProxySwitcherApp::Run() {
   RegistryRunKeyStore run_key;
   ShellDesktopShortcuts shortcuts;
   AppParts parts;
-  parts.platform = {instance_, &profile, &prompt, &codec, &run_key, &shortcuts,
-                    ProgramFilePath()};
+  parts.platform = {instance_, &profile, &prompt, &codec, &run_key, &shortcuts, ProgramFilePath()};
   // Saved passwords are sealed for the current user.
   DpapiSecretCodec secrets;
   parts.platform.secrets = &secrets;
