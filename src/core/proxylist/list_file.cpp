@@ -177,7 +177,9 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
     if (first_text) {
       // A list begins with an address, or with a proxy URL (a list written with
       // its passwords begins so when its first row has one).
-      if (!IsDigit(line.front()) && !IsProxyUrlLine(LineText(line, utf8, codec, &replaced))) {
+      size_t counted_later = 0;  // the line's replaced bytes are counted when it is added
+      if (!IsDigit(line.front()) &&
+          !IsProxyUrlLine(LineText(line, utf8, codec, &counted_later))) {
         return ImportExtracted(in, utf8, list, keep, favorite, codec, origin, untyped_as);
       }
       first_text = false;

@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "win/app/app_services.h"
 #include "win/app/proxy_drop_target.h"
 #include "win/app/proxy_list_dialog.h"
+#include "win/app/app_services.h"
 #include "win/app/tray_icon.h"
 #include "win/platform/unique_handle.h"
 #include "win/ui/window_base.h"

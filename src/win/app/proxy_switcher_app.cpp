@@ -1,5 +1,6 @@
 #include "win/app/proxy_switcher_app.h"
 
+
 #include <commctrl.h>
 #include <ole2.h>
 
@@ -7,9 +8,9 @@
 
 #include "core/base/codepage.h"
 #include "core/proxylist/location_source.h"
-#include "win/app/app_services.h"
 #include "win/app/floating_window.h"
 #include "win/app/prompt.h"
+#include "win/app/app_services.h"
 #include "win/platform/dpapi_secret_codec.h"
 #include "win/platform/exit_fetcher.h"
 #include "win/platform/registry_profile_store.h"
@@ -52,7 +53,8 @@ int ProxySwitcherApp::Run() {
   RegistryRunKeyStore run_key;
   ShellDesktopShortcuts shortcuts;
   AppParts parts;
-  parts.platform = {instance_, &profile, &prompt, &codec, &run_key, &shortcuts, ProgramFilePath()};
+  parts.platform = {instance_, &profile, &prompt, &codec, &run_key, &shortcuts,
+                    ProgramFilePath()};
   // Saved passwords are sealed for the current user.
   DpapiSecretCodec secrets;
   parts.platform.secrets = &secrets;

@@ -165,8 +165,7 @@ class RealInternetSettings final : public InternetSettings {
         LPCWSTR lpszProxyBypass;
       } info{};
       // Empty: the proxy was cleared, and this process goes direct too.
-      info.dwAccessType =
-          proxy_server.empty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY;
+      info.dwAccessType = proxy_server.empty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY;
       info.lpszProxy = proxy_server.empty() ? nullptr : proxy_server.c_str();
       info.lpszProxyBypass = proxy_server.empty() ? nullptr : L"";
       InternetSetOptionW(nullptr, INTERNET_OPTION_PROXY, &info, sizeof(info));

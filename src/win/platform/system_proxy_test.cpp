@@ -209,7 +209,8 @@ TEST_F(SystemProxyTest, SwitchingChangesOnlyTheProxyBitOfTheConnection) {
        PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY | kAuto, PROXY_TYPE_DIRECT | kAuto},
       {"plain direct", true, PROXY_TYPE_DIRECT, PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY,
        PROXY_TYPE_DIRECT},
-      {"flags unreadable", false, kAuto, PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY, PROXY_TYPE_DIRECT},
+      {"flags unreadable", false, kAuto, PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY,
+       PROXY_TYPE_DIRECT},
   };
   for (const Case& c : cases) {
     RecordingInternetSettings wininet;
@@ -242,7 +243,8 @@ TEST_F(SystemProxyTest, DialUpAndVpnEntriesFollowTheLanEachWithItsOwnFlags) {
   place_.wininet = &wininet;
   ASSERT_TRUE(SetSystemProxy("10.1.2.3:1080@SOCKS5", place_).ok());
   // The LAN first, then every entry; the refused one stops nothing.
-  EXPECT_EQ(wininet.order, (std::vector<std::wstring>{L"", L"宽带连接", L"Office VPN", L"Broken"}));
+  EXPECT_EQ(wininet.order,
+            (std::vector<std::wstring>{L"", L"宽带连接", L"Office VPN", L"Broken"}));
   EXPECT_EQ(wininet.settings[L""].flags, kDirect | PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_DETECT);
   EXPECT_EQ(wininet.settings[L"宽带连接"].flags, kDirect | PROXY_TYPE_PROXY);
   EXPECT_EQ(wininet.settings[L"Office VPN"].flags,

@@ -16,18 +16,18 @@
 #include <string>
 #include <vector>
 
-#include "core/base/codepage.h"
 #include "core/base/profile_store.h"
 #include "core/verify/verify_testing.h"
-#include "win/app/app_services.h"
 #include "win/app/floating_window.h"
 #include "win/app/proxy_list_dialog.h"
+#include "win/app/app_services.h"
+#include "core/base/codepage.h"
 #include "win/platform/dpapi_secret_codec.h"
 #include "win/platform/registry.h"
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/unique_handle.h"
-#include "win/platform/verify_worker_pool.h"
 #include "win/platform/wide_text.h"
+#include "win/platform/verify_worker_pool.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
 #include "win/platform/winsock_connect_prober.h"
