@@ -83,7 +83,7 @@ TEST_F(ProxyListDialogTest, TheListViewIsVirtualWithSixColumns) {
   ASSERT_EQ(Header_GetItemCount(header), 6);
   const wchar_t* headings[] = {L"IP服务器地址", L"端口",     L"类型",
                                L"验证状态(秒)", L"IP归属地", L"验证结果"};
-  const int widths[] = {115, 45, 50, 100, 150, 300};
+  const int widths[] = {115, 45, 90, 100, 150, 300};
   for (int i = 0; i < 6; ++i) {
     wchar_t text[64] = {};
     LVCOLUMNW col{};
