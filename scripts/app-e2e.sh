@@ -6,6 +6,8 @@
 #                         leaves the proxy -> restart -> "不使用ip" turns the
 #                         proxy off and keeps its server text -> the exit command
 #                         puts back the user's own setting and ends with exit code 1
+#                         -> a switch to the local relay's port, then the
+#                         program killed: its guard process puts the setting back
 # Needs DISPLAY (rm_xvfb_start), the prefix and scripts/app.sh.
 # shellcheck shell=bash
 
@@ -219,8 +221,68 @@ REG
     _rm_wait_for_exit "$pid" 0
     _e2e_fail "no window at the second start"
   fi
+  _e2e_relay_guard "$out"
   _e2e_logins "$out"
   [[ $RM_E2E_FAILS -eq 0 ]]
+}
+
+# The program switches the system proxy to its local relay's port (a favorite
+# row 127.0.0.1:PORT) and is killed (TerminateProcess, as a task manager
+# does): its guard process puts back the setting from before the switch and
+# drops the record.
+_e2e_relay_guard() {
+  local out=$1 pid wpid i
+  cat >"$out/relay.reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings]
+"ProxyServer"="http=1.2.3.4:80;ftp=5.6.7.8:21"
+"ProxyEnable"=dword:00000001
+
+[-HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Proxy List]
+
+[HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Proxy List]
+"FavoriteProxy"=dword:00000001
+"FavoriteProxy_000"="127.0.0.1:18899"
+
+[HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Local Relay]
+"Port"=dword:000049d3
+
+[HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Exit Check]
+"Check after switch"=dword:00000000
+REG
+  wine regedit /S "$(rm_winpath "$out/relay.reg")" >/dev/null 2>&1
+  wine "$RM_APP_EXE" &
+  pid=$!
+  if ! _rm_wait_for_window "$RM_APP_TITLE" 30; then
+    _rm_wait_for_exit "$pid" 0
+    _e2e_fail "no window at the relay start"
+    return
+  fi
+  sleep 0.5
+  # The menu's first favorite is the proxy read back at start, the second the relay's.
+  wine "$RM_POST_TOOL" favorite 1 >/dev/null 2>&1 || _e2e_fail "could not switch to the relay row"
+  sleep 1
+  _e2e_export 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' "$out/inet-relay.txt"
+  _e2e_expect "$out/inet-relay.txt" '"ProxyServer"="127.0.0.1:18899"' '"ProxyEnable"=dword:00000001'
+  _e2e_export 'HKCU\Software\Quillworks\Relaymoth' "$out/profile-relay.txt"
+  grep -q '^"Setting Before Relay"="RM1 18899 ' "$out/profile-relay.txt" ||
+    _e2e_fail "no record of the setting before the relay"
+  wpid=$(wine "$RM_POST_TOOL" pid 2>/dev/null | tr -d '\r')
+  if [[ -z "$wpid" ]] || ! wine taskkill /f /pid "$wpid" >/dev/null 2>&1; then
+    _e2e_fail "could not kill relaymoth.exe (pid '$wpid')"
+  fi
+  _rm_wait_for_exit "$pid" 20
+  # The guard wakes when the process ends; give it a few seconds.
+  for ((i = 0; i < 25; i++)); do
+    _e2e_export 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' "$out/inet-guard.txt"
+    grep -qxF '"ProxyServer"="http=1.2.3.4:80;ftp=5.6.7.8:21"' "$out/inet-guard.txt" && break
+    sleep 0.4
+  done
+  _e2e_expect "$out/inet-guard.txt" '"ProxyServer"="http=1.2.3.4:80;ftp=5.6.7.8:21"' \
+    '"ProxyEnable"=dword:00000001'
+  _e2e_export 'HKCU\Software\Quillworks\Relaymoth' "$out/profile-guard.txt"
+  _e2e_absent "$out/profile-guard.txt" '"Setting Before Relay"'
 }
 
 # A row with a user name and password: shown marked, saved with its password

@@ -7,6 +7,8 @@ namespace win {
 AppServices::AppServices(AppParts parts)
     : platform_(std::move(parts.platform)),
       clock_(parts.verify.clock),
+      relay_guard_(*platform_.profile, parts.proxy_place, std::move(parts.start_guard),
+                   parts.crash_restore),
       switcher_(platform_, std::move(parts.proxy_place), parts.locator,
                 std::move(parts.locator_batch)),
       verify_(switcher_, platform_, std::move(parts.verify)),
@@ -17,11 +19,22 @@ AppServices::AppServices(AppParts parts)
                  std::move(parts.download_path)),
       run_settings_(platform_, switcher_.events()) {
   exit_check_.SetFailoverTarget(&auto_switch_);
+  switcher_.SetRelayGuard(&relay_guard_);
 }
 
-AppServices::~AppServices() { exit_check_.SetFailoverTarget(nullptr); }
+AppServices::~AppServices() {
+  switcher_.SetRelayGuard(nullptr);
+  exit_check_.SetFailoverTarget(nullptr);
+}
 
 void AppServices::Start() {
+  // Before anything reads the system proxy: a setting left pointing at the
+  // relay of a copy that ended without putting it back.
+  RelayRepair repair = relay_guard_.RepairAtStart();
+  if (repair.step == core::RepairStep::kRefuse && repair.left_on_relay) {
+    switcher_.Ask(std::string(core::kRelayRecordDamaged) + "\n(" + repair.error + ")",
+                  core::kSystemProxyErrorCaption, MB_OK | MB_ICONWARNING);
+  }
   run_settings_.Load();
   switcher_.Start();
   downloads_.Start();

@@ -16,6 +16,7 @@
 #include "win/app/exit_check_service.h"
 #include "win/app/list_downloads.h"
 #include "win/app/list_imports.h"
+#include "win/app/relay_proxy_guard.h"
 #include "win/app/run_settings_holder.h"
 #include "win/app/switcher.h"
 #include "win/app/verify_service.h"
@@ -44,6 +45,12 @@ struct AppParts {
   // The list download and where it writes "Download.txt".
   std::unique_ptr<DownloadJob> download_job;
   std::string download_path;
+  // Starts the guard process that puts the system proxy back should the
+  // program be killed while it points at the local relay; may be empty.
+  RelayProxyGuard::GuardLauncher start_guard;
+  // Whether a crash of the process puts the system proxy back (the program:
+  // one set of services per process).
+  bool crash_restore = false;
 };
 
 class AppServices {
@@ -53,8 +60,10 @@ class AppServices {
   AppServices(const AppServices&) = delete;
   AppServices& operator=(const AppServices&) = delete;
 
-  // The start: the run settings, the proxy in use read back into the list
-  // (ticked) and the saved list, then the download schedule.
+  // The start: a system proxy left pointing at the local relay is put back
+  // (a damaged record of it is shown), then the run settings, the proxy in use
+  // read back into the list (ticked) and the saved list, then the download
+  // schedule.
   void Start();
 
   const AppPlatform& platform() const { return platform_; }
@@ -65,10 +74,12 @@ class AppServices {
   ListImports& imports() { return imports_; }
   ListDownloads& downloads() { return downloads_; }
   RunSettingsHolder& run_settings() { return run_settings_; }
+  RelayProxyGuard& relay_guard() { return relay_guard_; }
 
  private:
   AppPlatform platform_;
   std::shared_ptr<core::Clock> clock_;
+  RelayProxyGuard relay_guard_;
   Switcher switcher_;
   VerifyService verify_;
   ExitCheckService exit_check_;

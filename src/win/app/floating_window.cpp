@@ -334,6 +334,9 @@ void FloatingWindow::SaveListAndPosition() {
 
 void FloatingWindow::FinalSave() {
   if (final_saved_) return;
+  // A system proxy that points at the local relay goes back to what it was
+  // before the relay took it: the relay ends with the program.
+  services_.relay_guard().RestoreAtExit();
   SaveListAndPosition();
   tray_.Delete();
   final_saved_ = true;

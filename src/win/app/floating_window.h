@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "win/app/app_services.h"
 #include "win/app/proxy_drop_target.h"
 #include "win/app/proxy_list_dialog.h"
-#include "win/app/app_services.h"
 #include "win/app/tray_icon.h"
 #include "win/platform/unique_handle.h"
 #include "win/ui/window_base.h"
@@ -47,7 +47,8 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   bool Create();
 
   void ShowMainDialog();
-  // Saves the list and the position and removes the tray icon, once per window.
+  // Puts a system proxy pointing at the local relay back (RelayProxyGuard),
+  // saves the list and the position and removes the tray icon, once per window.
   void FinalSave();
   // The proxy menu (IDR_SYSTEM_MENU) as shown now (for the popup and for tests).
   UniqueMenu BuildMenu() const;

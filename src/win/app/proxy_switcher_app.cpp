@@ -1,6 +1,5 @@
 #include "win/app/proxy_switcher_app.h"
 
-
 #include <commctrl.h>
 #include <ole2.h>
 
@@ -8,12 +7,14 @@
 
 #include "core/base/codepage.h"
 #include "core/proxylist/location_source.h"
+#include "win/app/app_services.h"
 #include "win/app/floating_window.h"
 #include "win/app/prompt.h"
-#include "win/app/app_services.h"
 #include "win/platform/dpapi_secret_codec.h"
 #include "win/platform/exit_fetcher.h"
+#include "win/platform/guard_process.h"
 #include "win/platform/registry_profile_store.h"
+#include "win/platform/relay_crash_restore.h"
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/unique_handle.h"
 #include "win/platform/verify_worker_pool.h"
@@ -31,6 +32,9 @@ int ProxySwitcherApp::Run() {
     // A copy runs already: end silently, without activating it.
     return 0;
   }
+  // From here on a crash puts back a system proxy that points at the local
+  // relay (the guard process covers a kill).
+  InstallCrashRestoreHandlers();
   OleScope ole;
   DesktopPrompt prompt;
   if (!ole.ok()) {
@@ -53,8 +57,7 @@ int ProxySwitcherApp::Run() {
   RegistryRunKeyStore run_key;
   ShellDesktopShortcuts shortcuts;
   AppParts parts;
-  parts.platform = {instance_, &profile, &prompt, &codec, &run_key, &shortcuts,
-                    ProgramFilePath()};
+  parts.platform = {instance_, &profile, &prompt, &codec, &run_key, &shortcuts, ProgramFilePath()};
   // Saved passwords are sealed for the current user.
   DpapiSecretCodec secrets;
   parts.platform.secrets = &secrets;
@@ -84,6 +87,8 @@ int ProxySwitcherApp::Run() {
   };
   parts.download_job = MakeWinInetDownloadJob();
   parts.download_path = DownloadTargetPath();
+  parts.start_guard = [] { return StartGuardProcess(Utf8ToWide(ProgramFilePath())); };
+  parts.crash_restore = true;
   AppServices services(std::move(parts));
 
   FloatingWindowEnv env;
@@ -102,6 +107,13 @@ int ProxySwitcherApp::Run() {
   int code = RunDialogMessageLoop();
   window.reset();
   return code;
+}
+
+int RunProgramGuard(const core::GuardCommand& command) {
+  RegistryProfileStore profile(HKEY_CURRENT_USER, std::string(kProfileRoot));
+  SystemProxyPlace place;
+  place.wininet = &WinInetSettings();
+  return RunRelayGuard(command, profile, place, kSingleInstanceMutex);
 }
 
 }  // namespace win

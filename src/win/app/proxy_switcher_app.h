@@ -1,10 +1,12 @@
 // ProxySwitcherApp: start and end of relaymoth.exe. It makes sure one copy runs
 // (the named mutex "程序已经运行"), prepares OLE, builds the real profile,
 // prompt and location database, creates the FloatingWindow and runs the message
-// loop. UI thread only.
+// loop. UI thread only. The same program file is also the guard process.
 #pragma once
 
 #include <windows.h>
+
+#include "core/app/guard_command.h"
 
 namespace win {
 
@@ -22,5 +24,10 @@ class ProxySwitcherApp {
  private:
   HINSTANCE instance_;
 };
+
+// relaymoth.exe started as "--guard PID STARTED": the guard of that copy, with
+// the program's profile and the machine's proxy setting; no window and no
+// single-copy check. Returns the process exit code (see RunRelayGuard).
+int RunProgramGuard(const core::GuardCommand& command);
 
 }  // namespace win

@@ -36,6 +36,7 @@ bool Switcher::SetSystemProxy(std::string_view text) {
   // What the user had is recorded before anything of it changes.
   if (core::PlanSystemProxy(text).accepted) user_settings_.RecordOnce(place_);
   SystemProxyApplied applied = win::SetSystemProxy(text, place_);
+  if (applied.change.accepted && relay_guard_ != nullptr) relay_guard_->AfterSystemProxyWrite();
   if (!applied.change.accepted) {
     Ask(applied.change.error_message, core::kSystemProxyErrorCaption, MB_OK);
     return false;
@@ -64,6 +65,7 @@ void Switcher::RestoreUserProxy() {
   if (!user_settings_.recorded()) return;
   // The program is ending: a refused write has no one left to tell.
   user_settings_.Restore(place_);
+  if (relay_guard_ != nullptr) relay_guard_->AfterSystemProxyWrite();
   current_proxy_ = ReadSystemProxy(place_).current_proxy;
   events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
 }

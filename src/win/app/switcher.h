@@ -16,6 +16,7 @@
 #include "core/proxylist/proxy_list.h"
 #include "win/app/app_events.h"
 #include "win/app/app_platform.h"
+#include "win/app/relay_proxy_guard.h"
 #include "win/platform/system_proxy.h"
 
 namespace win {
@@ -56,6 +57,9 @@ class Switcher final : private core::ProxyListObserver {
   // form), empty when none.
   const std::string& current_proxy() const { return current_proxy_; }
 
+  // Told after every write of the system proxy; may be null (none).
+  void SetRelayGuard(RelayProxyGuard* guard) { relay_guard_ = guard; }
+
   // A message box over the window that owns the program's message boxes now
   // (the first observer that names one), or over none.
   int Ask(std::string_view text, std::string_view caption, UINT type);
@@ -70,6 +74,7 @@ class Switcher final : private core::ProxyListObserver {
   const AppPlatform& platform_;
   SystemProxyPlace place_;
   UserProxySettings user_settings_;
+  RelayProxyGuard* relay_guard_ = nullptr;
   core::ProxyList list_;
   AppEvents events_;
   std::string current_proxy_;

@@ -165,7 +165,8 @@ class RealInternetSettings final : public InternetSettings {
         LPCWSTR lpszProxyBypass;
       } info{};
       // Empty: the proxy was cleared, and this process goes direct too.
-      info.dwAccessType = proxy_server.empty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY;
+      info.dwAccessType =
+          proxy_server.empty() ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PROXY;
       info.lpszProxy = proxy_server.empty() ? nullptr : proxy_server.c_str();
       info.lpszProxyBypass = proxy_server.empty() ? nullptr : L"";
       InternetSetOptionW(nullptr, INTERNET_OPTION_PROXY, &info, sizeof(info));
@@ -220,7 +221,10 @@ core::SystemProxyReadBack ReadSystemProxy(const SystemProxyPlace& place) {
 }
 
 void UserProxySettings::RecordOnce(const SystemProxyPlace& place) {
-  if (recorded_) return;
+  if (!recorded_) Record(place);
+}
+
+void UserProxySettings::Record(const SystemProxyPlace& place) {
   server_ = ReadRegistryValue(place.root, place.key, kProxyServerValue);
   enable_ = ReadRegistryValue(place.root, place.key, kProxyEnableValue);
   connections_.clear();
@@ -232,6 +236,44 @@ void UserProxySettings::RecordOnce(const SystemProxyPlace& place) {
     }
   }
   recorded_ = true;
+}
+
+namespace {
+
+std::optional<core::SavedRegistryValue> SavedValue(const std::optional<RegistryValue>& value) {
+  if (!value) return std::nullopt;
+  return core::SavedRegistryValue{value->type, std::string(value->data.begin(), value->data.end())};
+}
+
+std::optional<RegistryValue> ValueFromSaved(const std::optional<core::SavedRegistryValue>& saved) {
+  if (!saved) return std::nullopt;
+  return RegistryValue{saved->type, std::vector<BYTE>(saved->bytes.begin(), saved->bytes.end())};
+}
+
+}  // namespace
+
+core::SavedProxySetting UserProxySettings::Saved() const {
+  core::SavedProxySetting saved;
+  saved.proxy_server = SavedValue(server_);
+  saved.proxy_enable = SavedValue(enable_);
+  for (const auto& [name, settings] : connections_) {
+    saved.connections.push_back({WideToUtf8(name), settings.flags, WideToUtf8(settings.server),
+                                 WideToUtf8(settings.bypass)});
+  }
+  return saved;
+}
+
+UserProxySettings UserProxySettings::FromSaved(const core::SavedProxySetting& saved) {
+  UserProxySettings settings;
+  settings.server_ = ValueFromSaved(saved.proxy_server);
+  settings.enable_ = ValueFromSaved(saved.proxy_enable);
+  for (const core::SavedConnection& c : saved.connections) {
+    settings.connections_.emplace_back(
+        Utf8ToWide(c.name),
+        ConnectionProxy{DWORD(c.flags), Utf8ToWide(c.server), Utf8ToWide(c.bypass)});
+  }
+  settings.recorded_ = true;
+  return settings;
 }
 
 WinStatus UserProxySettings::Restore(const SystemProxyPlace& place) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/sysproxy/proxy_server_text.h"
+#include "core/sysproxy/relay_record.h"
 #include "win/platform/registry.h"
 #include "win/platform/win_status.h"
 
@@ -108,7 +109,13 @@ class UserProxySettings {
   // A connection whose settings cannot be read is not recorded (and later not
   // restored).
   void RecordOnce(const SystemProxyPlace& place);
+  // Records the settings at `place` now, in place of what was recorded.
+  void Record(const SystemProxyPlace& place);
   bool recorded() const { return recorded_; }
+  // What was recorded, in the form the profile keeps (texts in UTF-8), and
+  // settings recorded from that form.
+  core::SavedProxySetting Saved() const;
+  static UserProxySettings FromSaved(const core::SavedProxySetting& saved);
   // Puts back what was recorded, then forgets it (nothing happens when nothing
   // was recorded): each recorded connection's settings (one refused by WinInet
   // is skipped), then the two values (a value that was missing is deleted

@@ -11,6 +11,7 @@
 #include "core/base/text.h"
 #include "win/platform/registry.h"
 #include "win/platform/wide_text.h"
+#include "win/testing/recording_internet_settings.h"
 
 namespace win {
 namespace {
@@ -159,42 +160,6 @@ TEST(SystemProxyWinInetTest, TheLanConnectionFollowsTheSettingAndTheValuesStayEx
   WriteRegistryDword(real.root, real.key, "ProxyEnable", saved_enable == "1" ? 1 : 0);
 }
 
-// WinInet as the program sees it, with connections whose settings stay as set
-// (Wine forgets auto-detect and the configuration script at once, and keeps
-// one set of settings for every connection).
-class RecordingInternetSettings final : public InternetSettings {
- public:
-  std::vector<std::wstring> ConnectionEntries() override { return entries; }
-  bool Query(const std::wstring& connection, ConnectionProxy* out) override {
-    if (!readable) return false;
-    *out = settings[connection];
-    return true;
-  }
-  bool SetOptions(const std::wstring& connection, DWORD value, const std::wstring* s,
-                  const std::wstring* bypass) override {
-    order.push_back(connection);
-    if (refused.count(connection)) return false;
-    settings[connection].flags = value;
-    if (s) settings[connection].server = *s;
-    if (bypass) settings[connection].bypass = *bypass;
-    return true;
-  }
-  void AnnounceChange(const std::wstring& text) override {
-    ++announced;
-    last_announced = text;
-  }
-  void Refresh() override { ++refreshed; }
-
-  bool readable = true;
-  std::vector<std::wstring> entries;
-  std::set<std::wstring> refused;
-  std::vector<std::wstring> order;
-  std::map<std::wstring, ConnectionProxy> settings;
-  int announced = 0;
-  std::wstring last_announced;
-  int refreshed = 0;
-};
-
 TEST_F(SystemProxyTest, SwitchingChangesOnlyTheProxyBitOfTheConnection) {
   const DWORD kAuto = PROXY_TYPE_AUTO_DETECT | PROXY_TYPE_AUTO_PROXY_URL;
   struct Case {
@@ -209,8 +174,7 @@ TEST_F(SystemProxyTest, SwitchingChangesOnlyTheProxyBitOfTheConnection) {
        PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY | kAuto, PROXY_TYPE_DIRECT | kAuto},
       {"plain direct", true, PROXY_TYPE_DIRECT, PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY,
        PROXY_TYPE_DIRECT},
-      {"flags unreadable", false, kAuto, PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY,
-       PROXY_TYPE_DIRECT},
+      {"flags unreadable", false, kAuto, PROXY_TYPE_DIRECT | PROXY_TYPE_PROXY, PROXY_TYPE_DIRECT},
   };
   for (const Case& c : cases) {
     RecordingInternetSettings wininet;
@@ -243,8 +207,7 @@ TEST_F(SystemProxyTest, DialUpAndVpnEntriesFollowTheLanEachWithItsOwnFlags) {
   place_.wininet = &wininet;
   ASSERT_TRUE(SetSystemProxy("10.1.2.3:1080@SOCKS5", place_).ok());
   // The LAN first, then every entry; the refused one stops nothing.
-  EXPECT_EQ(wininet.order,
-            (std::vector<std::wstring>{L"", L"宽带连接", L"Office VPN", L"Broken"}));
+  EXPECT_EQ(wininet.order, (std::vector<std::wstring>{L"", L"宽带连接", L"Office VPN", L"Broken"}));
   EXPECT_EQ(wininet.settings[L""].flags, kDirect | PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_DETECT);
   EXPECT_EQ(wininet.settings[L"宽带连接"].flags, kDirect | PROXY_TYPE_PROXY);
   EXPECT_EQ(wininet.settings[L"Office VPN"].flags,

@@ -8,6 +8,8 @@
 //   menu X Y        WM_CONTEXTMENU at screen point X, Y (opens the proxy menu)
 //   cancel-menu     WM_CANCELMODE (closes an open menu)
 //   rows            prints the main list's rows, one "address:port|location|type" a line
+//   favorite N      the proxy menu's N-th favorite (from 0): switches to it
+//   pid             prints the program's process id
 // Exit code 0 when the window was found and the message delivered, 2 otherwise.
 #include <windows.h>
 // After windows.h, which it builds on.
@@ -17,6 +19,7 @@
 #include <cwchar>
 #include <string>
 
+#include "core/proxylist/favorite_menu.h"
 #include "win/platform/unique_handle.h"
 #include "win/res/resource.h"
 
@@ -83,7 +86,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: relaymoth-post-message close|end-session|exit|no-proxy|menu X Y|"
-                 "cancel-menu|rows\n");
+                 "cancel-menu|rows|favorite N|pid\n");
     return 2;
   }
   HWND floating = FindWindowW(kFloatingClass, nullptr);
@@ -108,6 +111,14 @@ int wmain(int argc, wchar_t** argv) {
     ok = PostMessageW(floating, WM_CANCELMODE, 0, 0);
   } else if (what == L"rows") {
     return PrintRows(floating);
+  } else if (what == L"favorite" && argc >= 3) {
+    int entry = _wtoi(argv[2]);
+    ok = PostMessageW(floating, WM_COMMAND, WPARAM(core::kFirstFavoriteCommand + entry), 0);
+  } else if (what == L"pid") {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(floating, &pid);
+    std::printf("%lu\n", pid);
+    ok = pid != 0;
   }
   return ok ? 0 : 2;
 }
