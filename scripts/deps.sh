@@ -4,8 +4,9 @@
 # shellcheck shell=bash
 
 RM_APT_PACKAGES=(
-  # native build and tests
+  # native build and tests; OpenSSL for the headless checker's https pages
   cmake ninja-build g++ make python3 googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libssl-dev
   # inputs of the location database builder
   tor-geoipdb iso-codes
   # fuzz smoke run (scripts/fuzz-smoke.sh): clang with libFuzzer and the sanitizers
@@ -20,10 +21,12 @@ RM_APT_PACKAGES=(
   # a Chinese locale for a second Windows test run in code page 936
   locales
   # local servers of the verification tests: an HTTP proxy and an FTP server,
-  # and a SOCKS5 server the protocol tests talk to
-  tinyproxy python3-pyftpdlib microsocks
-  # the verification benchmark's comparison one-liner
-  curl bc
+  # a SOCKS5 server the protocol tests talk to, and a SOCKS4/4a/5 server the
+  # headless checker's tests talk to
+  tinyproxy python3-pyftpdlib microsocks dante-server
+  # the verification benchmarks' comparison one-liner, and the checker
+  # benchmark's wall time and peak memory
+  curl bc time
 )
 
 # Prints the packages of the list that are not installed.

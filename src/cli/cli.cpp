@@ -7,11 +7,15 @@
 #include "core/base/codepage.h"
 #include "core/base/file_path.h"
 #include "core/base/text.h"
-#include "core/proxylist/location_source.h"
 #include "core/proxylist/line_reader.h"
 #include "core/proxylist/list_file.h"
+#include "core/proxylist/location_source.h"
 #include "core/proxylist/proxy_line.h"
 #include "core/proxylist/proxy_list.h"
+
+#if !defined(_WIN32)
+#include "cli/checker/verify_command.h"
+#endif
 
 namespace cli {
 namespace {
@@ -22,7 +26,13 @@ constexpr std::string_view kUsage =
     "  relaymoth-cli locate [--db FILE] ADDRESS...\n"
     "  relaymoth-cli import [--db FILE] [--replace] [--favorite]\n"
     "                       [--export-hostport OUT] [--export-full OUT]\n"
-    "                       [--export-with-passwords OUT] FILE...\n";
+    "                       [--export-with-passwords OUT] FILE...\n"
+    "  relaymoth-cli verify [--site URL[=VERIFY STRING]]... [--type TYPE] [--detect]\n"
+    "                       [--connect-timeout S] [--timeout S] [--in-flight N]\n"
+    "                       [--csv|--json] [--only-working] [--country NAME]\n"
+    "                       [--grade transparent,anonymous,elite,tunnel] [--judge URL]\n"
+    "                       [--exit] [--exit-page URL] [--shard I/N] [--db FILE]\n"
+    "                       [--ca-file FILE] [FILE|URL|-]...          (Linux only)\n";
 
 int Usage(std::ostream& err, std::string_view problem) {
   err << "relaymoth-cli: " << problem << "\n" << kUsage;
@@ -184,6 +194,14 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   }
   if (args[0] == "locate") return Locate(rest, out, err, env);
   if (args[0] == "import") return Import(rest, out, err, env, codec);
+  if (args[0] == "verify") {
+#if defined(_WIN32)
+    err << "relaymoth-cli: verify is not available on Windows; run it on Linux\n";
+    return 2;
+#else
+    return RunVerify(rest, in, out, err, env);
+#endif
+  }
   if (args[0] == "--help" || args[0] == "help") {
     out << kUsage;
     return 0;

@@ -48,4 +48,50 @@ const char* ProxyFailureText(ProxyFailure failure) {
   return "代理的应答不完整或无法识别";
 }
 
+const char* ProxyFailureEnglish(ProxyFailure failure) {
+  switch (failure) {
+    case ProxyFailure::kNone:
+      return "";
+    case ProxyFailure::kBadTarget:
+      return "target address cannot be sent";
+    case ProxyFailure::kSocks4NeedsIpv4:
+      return "SOCKS4 reaches IPv4 addresses only";
+    case ProxyFailure::kBadCredentials:
+      return "user name or password cannot be sent";
+    case ProxyFailure::kRefused:
+      return "refused by the proxy";
+    case ProxyFailure::kAuthRequired:
+      return "proxy wants a user name and password";
+    case ProxyFailure::kAuthRefused:
+      return "user name or password refused";
+    case ProxyFailure::kNoAcceptableMethod:
+      return "no authentication method accepted";
+    case ProxyFailure::kNotHttpProxy:
+      return "not an HTTP proxy";
+    case ProxyFailure::kNotSocks4:
+      return "not a SOCKS4 server";
+    case ProxyFailure::kNotSocks5:
+      return "not a SOCKS5 server";
+    case ProxyFailure::kBadReply:
+      return "short or malformed reply";
+    case ProxyFailure::kProxyInternalError:
+      return "proxy internal error";
+    case ProxyFailure::kNetworkUnreachable:
+      return "network unreachable from the proxy";
+    case ProxyFailure::kHostUnreachable:
+      return "host unreachable from the proxy";
+    case ProxyFailure::kTargetRefused:
+      return "target refused the proxy";
+    case ProxyFailure::kTargetTimedOut:
+      return "target timed out at the proxy";
+    case ProxyFailure::kCommandNotSupported:
+      return "CONNECT not supported";
+    case ProxyFailure::kAddressTypeNotSupported:
+      return "address type not supported";
+    case ProxyFailure::kTimeout:
+      return "timed out";
+  }
+  return "short or malformed reply";
+}
+
 }  // namespace core

@@ -31,4 +31,7 @@ enum class ProxyFailure : int {
 // The user's text for `failure`, UTF-8, never empty ("" only for kNone).
 const char* ProxyFailureText(ProxyFailure failure);
 
+// The same in English, for the command-line checker's output ("" only for kNone).
+const char* ProxyFailureEnglish(ProxyFailure failure);
+
 }  // namespace core

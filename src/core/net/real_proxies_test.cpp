@@ -17,8 +17,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <optional>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>

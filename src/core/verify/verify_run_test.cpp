@@ -290,10 +290,10 @@ TEST_F(VerifyRunTest, VerifyStringAcrossPieces) {
       {{"ABC"}, "abc", false},  // case-sensitive
       {{}, "a", false},
       {{"中国", "北京"}, "国北", true},
-      {{"xa", "b", "c"}, "abc", true},     // through a piece shorter than the needle
-      {{"aab", "xabc"}, "abc", true},      // inside a later piece
-      {{"ab", "ab", "ab"}, "bab", true},   // straddling a short piece
-      {{"abcab", "d"}, "abd", true},       // the tail holds a partial match
+      {{"xa", "b", "c"}, "abc", true},    // through a piece shorter than the needle
+      {{"aab", "xabc"}, "abc", true},     // inside a later piece
+      {{"ab", "ab", "ab"}, "bab", true},  // straddling a short piece
+      {{"abcab", "d"}, "abd", true},      // the tail holds a partial match
       {{"a", "x", "bc"}, "abc", false},
   };
   for (const Case& c : cases) {

@@ -116,7 +116,7 @@ class FakeHost final : public VerifyHost {
   std::vector<std::string> captions;
 };
 
-constexpr uint32_t kPerSite = 1000;  // a short watchdog period for the tests
+constexpr uint32_t kPerSite = 1000;   // a short watchdog period for the tests
 constexpr uint32_t kConnectMs = 300;  // the connect time-out of the gated tests
 
 // A scheduler over fakes, with helpers to drive it; `gated` gives it a prober.
@@ -655,7 +655,7 @@ TEST_F(SchedulerTest, TheLinkTimeThresholdCountsOnlyThisRunsSites) {
   scheduler.StartVerifyAll();
   Report(0, {{kSiteUsable, 3.0}, {kSiteUsable, 3.0}});
   Report(1, {{kSiteUsable, 3.0}, {kSiteUsable, 3.0}});
-  ASSERT_FALSE(list.row(0).favorite);  // slower than 1 s
+  ASSERT_FALSE(list.row(0).favorite);             // slower than 1 s
   settings.sites = {{"gopher://h/", "x", true}};  // no worker accepts it
   scheduler.StartVerifyAll();
   Report(0, {});
@@ -690,8 +690,8 @@ struct GatedScenario {
   const char* name;
   int rows;
   std::function<void(GatedRig&)> script;
-  std::vector<int> probed;  // rows probed, in order
-  std::vector<int> handed;  // rows handed to workers, in order
+  std::vector<int> probed;       // rows probed, in order
+  std::vector<int> handed;       // rows handed to workers, in order
   std::vector<int> unreachable;  // rows (as first added) finished as unreachable
   int done;
   int remaining;
@@ -708,14 +708,26 @@ TEST(GatedSchedulerScenarioTest, Table) {
          t.Connect(2);
          t.Connect(0);
        },
-       {0, 1, 2, 3}, {2, 0}, {}, 0, 4, true, 0},
+       {0, 1, 2, 3},
+       {2, 0},
+       {},
+       0,
+       4,
+       true,
+       0},
       {"a refused row finishes at once, without a worker",
        3,
        [](GatedRig& t) {
          t.scheduler.StartVerifyAll();
          t.Refuse(1);
        },
-       {0, 1, 2}, {}, {1}, 1, 2, true, 0},
+       {0, 1, 2},
+       {},
+       {1},
+       1,
+       2,
+       true,
+       0},
       {"deadline missed: every probe fails at the connect time-out, the run ends",
        3,
        [](GatedRig& t) {
@@ -724,7 +736,13 @@ TEST(GatedSchedulerScenarioTest, Table) {
          EXPECT_TRUE(t.scheduler.running());
          t.Deadline(1);
        },
-       {0, 1, 2}, {}, {0, 1, 2}, 3, 0, false, 0},
+       {0, 1, 2},
+       {},
+       {0, 1, 2},
+       3,
+       0,
+       false,
+       0},
       {"deadline met: a row connected just in time is verified, the rest time out",
        3,
        [](GatedRig& t) {
@@ -734,7 +752,13 @@ TEST(GatedSchedulerScenarioTest, Table) {
          t.Deadline(1);
          t.Report(0);
        },
-       {0, 1, 2}, {1}, {0, 2}, 3, 0, false, 1},
+       {0, 1, 2},
+       {1},
+       {0, 2},
+       3,
+       0,
+       false,
+       1},
       {"the in-flight bound: a probe starts as another ends",
        5,
        [](GatedRig& t) {
@@ -744,7 +768,13 @@ TEST(GatedSchedulerScenarioTest, Table) {
          t.Refuse(1);
          t.Connect(0);
        },
-       {0, 1, 2, 3}, {0}, {1}, 1, 4, true, 0},
+       {0, 1, 2, 3},
+       {0},
+       {1},
+       1,
+       4,
+       true,
+       0},
       {"more connected rows than workers: the rest wait for a report",
        4,
        [](GatedRig& t) {
@@ -754,7 +784,13 @@ TEST(GatedSchedulerScenarioTest, Table) {
          EXPECT_EQ(t.scheduler.activeWorkers(), 4);
          t.Report(1);
        },
-       {0, 1, 2, 3}, {3, 2, 1}, {}, 1, 3, true, 0},
+       {0, 1, 2, 3},
+       {3, 2, 1},
+       {},
+       1,
+       3,
+       true,
+       0},
       {"every row through: the last report ends the run once",
        3,
        [](GatedRig& t) {
@@ -765,7 +801,13 @@ TEST(GatedSchedulerScenarioTest, Table) {
          t.FinishAll();
          t.Connect(1);  // stale
        },
-       {0, 1, 2}, {0, 2}, {1}, 3, 0, false, 1},
+       {0, 1, 2},
+       {0, 2},
+       {1},
+       3,
+       0,
+       false,
+       1},
       {"stop mid-sweep: probes cancelled, late outcomes ignored, no end rules",
        4,
        [](GatedRig& t) {
@@ -778,7 +820,13 @@ TEST(GatedSchedulerScenarioTest, Table) {
          t.scheduler.OnProbeRefused(t.IdOf(2));
          t.Deadline(kConnectMs);
        },
-       {0, 1, 2, 3}, {0}, {}, 0, 4, false, 0},
+       {0, 1, 2, 3},
+       {0},
+       {},
+       0,
+       4,
+       false,
+       0},
       {"a run restarted while a connect is in flight: its outcome is stale",
        2,
        [](GatedRig& t) {
@@ -790,7 +838,13 @@ TEST(GatedSchedulerScenarioTest, Table) {
          EXPECT_TRUE(t.pool.handouts.empty());
          t.Connect(1);
        },
-       {0, 1, 0, 1}, {1}, {}, 0, 2, true, 0},
+       {0, 1, 0, 1},
+       {1},
+       {},
+       0,
+       2,
+       true,
+       0},
       {"rows a worker refuses are not probed and stay as they were",
        0,
        [](GatedRig& t) {
@@ -801,14 +855,26 @@ TEST(GatedSchedulerScenarioTest, Table) {
          t.Refuse(0);
          t.Refuse(2);
        },
-       {0, 2}, {}, {0, 2}, 2, 1, false, 0},
+       {0, 2},
+       {},
+       {0, 2},
+       2,
+       1,
+       false,
+       0},
       {"every row refused by the worker: the start cleans up at once",
        0,
        [](GatedRig& t) {
          t.list.AddProxy("1.2.3.4 x:80", false);
          t.scheduler.StartVerifyAll();
        },
-       {}, {}, {}, 0, 1, false, 0},
+       {},
+       {},
+       {},
+       0,
+       1,
+       false,
+       0},
       {"verify-new probes only the selected rows",
        3,
        [](GatedRig& t) {
@@ -817,7 +883,13 @@ TEST(GatedSchedulerScenarioTest, Table) {
          t.scheduler.OnVerifyNewTimer();
          t.Connect(2);
        },
-       {0, 2}, {2}, {}, 0, 2, true, 0},
+       {0, 2},
+       {2},
+       {},
+       0,
+       2,
+       true,
+       0},
       {"rows added during the run are probed at the next event",
        2,
        [](GatedRig& t) {
@@ -825,7 +897,13 @@ TEST(GatedSchedulerScenarioTest, Table) {
          t.Add("10.0.0.2:80");
          t.Refuse(0);
        },
-       {0, 1, 2}, {}, {0}, 1, 1, true, 0},
+       {0, 1, 2},
+       {},
+       {0},
+       1,
+       1,
+       true,
+       0},
       {"watchdog: a connected row whose worker hangs finishes with what it reached",
        2,
        [](GatedRig& t) {
@@ -835,7 +913,13 @@ TEST(GatedSchedulerScenarioTest, Table) {
          t.scheduler.OnWatchdog(0);
          t.Refuse(1);
        },
-       {0, 1}, {0}, {1}, 2, 0, false, 0},
+       {0, 1},
+       {0},
+       {1},
+       2,
+       0,
+       false,
+       0},
       {"no worker for a connected row: torn down",
        2,
        [](GatedRig& t) {
@@ -844,7 +928,13 @@ TEST(GatedSchedulerScenarioTest, Table) {
          t.Connect(1);
          t.Connect(0);
        },
-       {0, 1}, {}, {}, 0, 2, false, 0},
+       {0, 1},
+       {},
+       {},
+       0,
+       2,
+       false,
+       0},
   };
   for (GatedScenario& sc : scenarios) {
     GatedRig t;

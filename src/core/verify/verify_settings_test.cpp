@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "core/verify/site_editor.h"
-
 #include <optional>
+
+#include "core/verify/site_editor.h"
 
 namespace core {
 namespace {
@@ -138,8 +138,8 @@ TEST(VerifySettingsTest, ConnectsInFlightDefaultsAndIsBroughtIntoRange) {
   struct Case {
     std::optional<int32_t> stored;
     int32_t loaded;
-  } cases[] = {{std::nullopt, 1000}, {0, 1}, {-7, 1}, {1, 1}, {250, 250}, {10000, 10000},
-               {10001, 10000}, {2000000000, 10000}};
+  } cases[] = {{std::nullopt, 1000}, {0, 1},         {-7, 1},        {1, 1},
+               {250, 250},           {10000, 10000}, {10001, 10000}, {2000000000, 10000}};
   for (const Case& c : cases) {
     MemoryProfileStore store;
     if (c.stored) store.WriteInt(kV, "Connects in flight", *c.stored);

@@ -1,0 +1,422 @@
+#include "cli/checker/verify_command.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <istream>
+#include <ostream>
+#include <sstream>
+
+#include "cli/checker/engine.h"
+#include "cli/checker/tls_openssl.h"
+#include "cli/checker/verify_options.h"
+#include "cli/cli.h"
+#include "core/base/codepage.h"
+#include "core/base/file_path.h"
+#include "core/base/text.h"
+#include "core/download/list_sources.h"
+#include "core/proxylist/list_file.h"
+#include "core/proxylist/location_source.h"
+#include "core/proxylist/proxy_list.h"
+#include "core/verify/verify_settings.h"
+
+namespace cli {
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+void OnSignal(int) { g_stop = 1; }
+
+// Catches Ctrl-C and termination for the run's length; the old handlers come back.
+class SignalScope {
+ public:
+  SignalScope() {
+    g_stop = 0;
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &old_int_);
+    sigaction(SIGTERM, &sa, &old_term_);
+  }
+  ~SignalScope() {
+    sigaction(SIGINT, &old_int_, nullptr);
+    sigaction(SIGTERM, &old_term_, nullptr);
+  }
+
+ private:
+  struct sigaction old_int_ {};
+  struct sigaction old_term_ {};
+};
+
+class ProxyTask : public CheckTask {
+ public:
+  ProxyTask(size_t index, const core::CheckPlan& plan, const core::UpstreamProxy& proxy,
+            bool detect, uint32_t now)
+      : index_(index), check_(plan, proxy, detect, now) {}
+  core::PageFetch* fetch() override { return check_.fetch(); }
+  void Advance(uint32_t now) override { check_.Advance(now); }
+  size_t index() const { return index_; }
+  const core::CheckReport& report() const { return check_.report(); }
+
+ private:
+  size_t index_;
+  core::ProxyCheck check_;
+};
+
+// One page fetched directly (a list URL, the judge seen without a proxy).
+class DirectTask : public CheckTask {
+ public:
+  DirectTask(const core::FetchTarget& target, core::TlsFactory* tls, core::FetchTimeouts timeouts,
+             size_t limit, uint32_t now)
+      : fetch_(std::nullopt, target, "", core::PageFetch::Mode::kKeep, tls, timeouts, now) {
+    fetch_.set_keep_limit(limit);
+  }
+  core::PageFetch* fetch() override { return over_ ? nullptr : &fetch_; }
+  void Advance(uint32_t) override { over_ = true; }
+  const core::FetchResult& result() const { return fetch_.result(); }
+
+ private:
+  core::PageFetch fetch_;
+  bool over_ = false;
+};
+
+// Fetches one page directly; false with *error when it could not be read whole.
+bool FetchDirect(const std::string& url, core::TlsFactory* tls, Resolver& resolver, size_t limit,
+                 uint32_t whole_ms, std::string* page, std::string* error) {
+  core::SiteUrl parsed;
+  core::FetchTarget target;
+  if (!core::ParseSiteUrl(url, &parsed) || !core::FetchTargetOfUrl(parsed, &target)) {
+    *error = "not an http:// or https:// URL";
+    return false;
+  }
+  core::FetchTimeouts timeouts;
+  timeouts.whole_ms = whole_ms;
+  std::unique_ptr<DirectTask> task =
+      std::make_unique<DirectTask>(target, tls, timeouts, limit, NowMs());
+  DirectTask* raw = task.get();
+  std::unique_ptr<CheckTask> done;
+  Engine engine;
+  EngineOptions options;
+  options.in_flight = 1;
+  options.stop = &g_stop;
+  std::string loop_error;
+  engine.Run([&](uint32_t) { return std::unique_ptr<CheckTask>(std::move(task)); },
+             [&](std::unique_ptr<CheckTask> t) { done = std::move(t); }, options, resolver,
+             &loop_error);
+  if (!done) {
+    *error = loop_error.empty() ? "stopped" : loop_error;
+    return false;
+  }
+  const core::FetchResult& r = raw->result();
+  if (!r.complete) {
+    *error = r.reason;
+    return false;
+  }
+  if (r.status / 100 != 2) {
+    *error = core::Format("HTTP %d", r.status);
+    return false;
+  }
+  *page = r.page;
+  return true;
+}
+
+// The addresses of this machine's interfaces.
+std::vector<std::string> InterfaceAddresses() {
+  std::vector<std::string> out;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return out;
+  for (ifaddrs* a = list; a; a = a->ifa_next) {
+    if (!a->ifa_addr) continue;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (a->ifa_addr->sa_family == AF_INET) {
+      inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr, text,
+                sizeof(text));
+    } else if (a->ifa_addr->sa_family == AF_INET6) {
+      inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(a->ifa_addr)->sin6_addr, text,
+                sizeof(text));
+    } else {
+      continue;
+    }
+    out.emplace_back(text);
+  }
+  freeifaddrs(list);
+  return out;
+}
+
+// The IPv4 address a site's name has, for SOCKS4 proxies, which take no names.
+void ResolveForSocks4(core::FetchTarget* target, Resolver& resolver) {
+  if (!target->ipv4.empty() || core::ClassifyHost(target->site.host) != core::HostKind::kName) {
+    return;
+  }
+  sockaddr_storage a{};
+  socklen_t len = 0;
+  if (resolver.Resolve(target->site.host, target->site.port, &a, &len) && a.ss_family == AF_INET) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&a)->sin_addr, text, sizeof(text));
+    target->ipv4 = text;
+  }
+}
+
+bool IsUrl(std::string_view s) {
+  return core::StartsWithIgnoreAsciiCase(s, "http://") ||
+         core::StartsWithIgnoreAsciiCase(s, "https://");
+}
+
+// The live progress line on a terminal.
+class Progress {
+ public:
+  Progress(std::ostream& err, size_t total, bool on) : err_(err), total_(total), on_(on) {}
+  void Show(size_t done, size_t working, uint32_t now) {
+    if (!on_) return;
+    if (!started_) {
+      started_ = true;
+      start_ = now;
+    }
+    double seconds = std::max(0.001, double(uint32_t(now - start_)) / 1000.0);
+    double rate = double(done) / seconds;
+    std::string left = rate > 0 && done > 0
+                           ? core::Format("%.0f s left", double(total_ - done) / rate)
+                           : std::string("-");
+    err_ << core::Format("\r%zu/%zu checked, %zu working, %.0f/s, %s   ", done, total_, working,
+                         rate, left.c_str())
+         << std::flush;
+  }
+  void End() {
+    if (on_ && started_) err_ << "\n";
+  }
+
+ private:
+  std::ostream& err_;
+  size_t total_;
+  bool on_;
+  bool started_ = false;
+  uint32_t start_ = 0;
+};
+
+}  // namespace
+
+int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+              std::ostream& err, const CliEnv& env) {
+  VerifyOptions o;
+  std::string problem;
+  if (!ParseVerifyArgs(args, &o, &problem)) {
+    err << "relaymoth-cli: " << problem << "\n";
+    return 2;
+  }
+  SignalScope signals;
+  Resolver resolver;
+  RaiseFileLimit();
+  std::unique_ptr<OpensslTls> tls = std::make_unique<OpensslTls>(o.ca_file);
+  if (!tls->ok()) {
+    err << "relaymoth-cli: TLS: " << tls->error() << "\n";
+    return 2;
+  }
+
+  // The inputs, read whole before any check: a list read as the program reads a
+  // list file (or any text searched for proxies), duplicates counted once.
+  core::GbkCodec codec;
+  core::ProxyList list;
+  int skipped_lines = 0;
+  for (const std::string& input : o.inputs) {
+    core::ImportSummary s;
+    if (input == "-") {
+      std::ostringstream whole;
+      whole << in.rdbuf();
+      std::istringstream copy(whole.str());
+      s = core::ImportListStream(copy, "standard input", list, true, false, codec,
+                                 core::LineOrigin::kOutside, o.untyped_as);
+    } else if (IsUrl(input)) {
+      std::string page, why, answers;
+      bool got = false;
+      std::vector<std::string> mirrors = core::MirrorUrls(input);
+      if (mirrors.empty()) mirrors.push_back(input);
+      for (const std::string& url : mirrors) {
+        got = FetchDirect(url, tls.get(), resolver, size_t(256) << 20, 300000, &page, &why);
+        if (got) break;
+        answers += (answers.empty() ? "" : "; ") + url + ": " + why;
+      }
+      if (!got) {
+        err << "relaymoth-cli: cannot download " << input << ": " << answers << "\n";
+        return 2;
+      }
+      // A built-in SOCKS list's bare lines are of its type.
+      std::string untyped =
+          o.untyped_as.empty() ? std::string(core::ListSourceType(input)) : o.untyped_as;
+      std::istringstream copy(page);
+      s = core::ImportListStream(copy, input, list, true, false, codec, core::LineOrigin::kOutside,
+                                 untyped);
+    } else {
+      std::ifstream probe(core::PathFromUtf8(input), std::ios::binary);
+      if (!probe) {
+        err << "relaymoth-cli: cannot read " << input << ": " << std::strerror(errno) << "\n";
+        return 2;
+      }
+      probe.close();
+      s = core::ImportListFile(input, list, true, false, codec, core::LineOrigin::kOutside,
+                               o.untyped_as);
+    }
+    // A text that was read but holds no proxy is no error: there is nothing to check.
+    if (!s.ok && s.found <= 0) {
+      err << "relaymoth-cli: no proxies found in " << (input == "-" ? "standard input" : input)
+          << "\n";
+    }
+    skipped_lines += s.errors;
+  }
+
+  // The rows of this shard, as the proxies they are checked through.
+  struct Row {
+    size_t list_row;
+    core::UpstreamProxy proxy;
+    bool detect;
+    std::string location;
+  };
+  std::vector<Row> rows;
+  rows.reserve(o.shard_count > 1 ? list.size() / size_t(o.shard_count) + 1 : list.size());
+  int unusable_types = 0;
+  std::vector<std::string> proxy_hosts;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (o.shard_count > 0 && !InShard(i, o.shard_index, o.shard_count)) continue;
+    core::ProxyRow r = list.row(i);
+    std::optional<core::UpstreamProxy> up = UpstreamOfRow(r.address, r.port, r.type);
+    if (!up) {
+      ++unusable_types;
+      continue;
+    }
+    if (core::ClassifyHost(up->proxy.host) == core::HostKind::kName) {
+      proxy_hosts.push_back(up->proxy.host);
+    }
+    rows.push_back(Row{i, std::move(*up), o.detect && r.type.empty(), {}});
+  }
+  // Locations now, and the database closed before the run: the two never take
+  // memory at the same time.
+  {
+    core::LocationSource locator =
+        o.db.empty() ? core::LocationSource(core::PathFromUtf8(env.default_ipdb),
+                                            core::PathFromUtf8(env.default_db))
+        : o.db.size() >= 5 && core::EqualsIgnoreAsciiCase(o.db.substr(o.db.size() - 5), ".ipdb")
+            ? core::LocationSource(core::PathFromUtf8(o.db), {})
+            : core::LocationSource({}, core::PathFromUtf8(o.db));
+    locator.Hold(true);
+    for (Row& r : rows) r.location = locator.Locate(r.proxy.proxy.host);
+    locator.Hold(false);
+  }
+  if (skipped_lines > 0) err << "relaymoth-cli: " << skipped_lines << " lines were not proxies\n";
+  if (unusable_types > 0) {
+    err << "relaymoth-cli: " << unusable_types
+        << " rows have a type or port that cannot be checked\n";
+  }
+  resolver.Prime(proxy_hosts, 16);
+
+  // What every proxy is checked against.
+  core::CheckPlan plan;
+  plan.timeouts.connect_ms = o.connect_timeout_ms;
+  plan.timeouts.whole_ms = std::max(o.timeout_ms, o.connect_timeout_ms);
+  plan.tls = tls.get();
+  if (o.sites.empty()) {
+    o.sites.push_back(SiteOption{std::string(core::kDefaultSiteUrl),
+                                 std::string(core::kDefaultSiteVerifyString)});
+  }
+  for (const SiteOption& s : o.sites) {
+    core::CheckSite site;
+    core::SiteUrl url;
+    core::ParseSiteUrl(s.url, &url);
+    core::FetchTargetOfUrl(url, &site.target);
+    ResolveForSocks4(&site.target, resolver);
+    site.url = s.url;
+    site.verify_string = s.verify_string;
+    plan.sites.push_back(std::move(site));
+  }
+  if (!o.judge_url.empty()) {
+    core::SiteUrl url;
+    core::FetchTarget target;
+    core::ParseSiteUrl(o.judge_url, &url);
+    core::FetchTargetOfUrl(url, &target);
+    ResolveForSocks4(&target, resolver);
+    plan.judge = target;
+    // The machine's own addresses: its interfaces', and the one the judge sees
+    // when asked directly (the address the world sees behind a router).
+    plan.own_addresses = InterfaceAddresses();
+    std::string page, why;
+    if (FetchDirect(o.judge_url, tls.get(), resolver, core::kMaxKeptPage, plan.timeouts.whole_ms,
+                    &page, &why)) {
+      for (std::string& a : core::AddressesIn(page)) plan.own_addresses.push_back(std::move(a));
+    } else {
+      err << "relaymoth-cli: the judge page does not answer directly (" << why
+          << "); the machine's own address is taken from its interfaces only\n";
+    }
+  }
+  if (!o.exit_url.empty()) {
+    core::SiteUrl url;
+    core::FetchTarget target;
+    core::ParseSiteUrl(o.exit_url, &url);
+    core::FetchTargetOfUrl(url, &target);
+    ResolveForSocks4(&target, resolver);
+    plan.echo = target;
+  }
+
+  // The run.
+  int limit = RaiseFileLimit();
+  EngineOptions options;
+  options.in_flight = std::max(1, std::min(o.in_flight, limit - 64));
+  options.stop = &g_stop;
+  size_t handed = 0, finished = 0, working = 0;
+  std::vector<CheckedRow> results;
+  results.reserve(rows.size());
+  Progress progress(err, rows.size(), isatty(STDERR_FILENO) == 1);
+  options.on_tick = [&](uint32_t now) { progress.Show(finished, working, now); };
+  Engine engine;
+  std::string loop_error;
+  bool complete = engine.Run(
+      [&](uint32_t now) -> std::unique_ptr<CheckTask> {
+        if (handed >= rows.size()) return nullptr;
+        const Row& r = rows[handed];
+        return std::make_unique<ProxyTask>(handed++, plan, r.proxy, r.detect, now);
+      },
+      [&](std::unique_ptr<CheckTask> t) {
+        auto* task = static_cast<ProxyTask*>(t.get());
+        Row& r = rows[task->index()];
+        core::ProxyRow lr = list.row(r.list_row);
+        CheckedRow c;
+        c.order = task->index();
+        c.address = std::string(lr.address);
+        c.port = std::string(lr.port);
+        c.report = task->report();
+        c.location = std::move(r.location);
+        c.type = std::string(lr.type);
+        if (r.detect) {
+          c.detected = c.report.protocol_known;
+          c.type = c.detected ? std::string(core::TypeWordOf(c.report.protocol)) : "";
+        }
+        c.result = core::ComputeRowResult(c.report.outcomes, false);
+        c.result.result = {};  // the long texts are the list view's; the output has its own
+        ++finished;
+        if (c.result.usable) ++working;
+        results.push_back(std::move(c));
+      },
+      options, resolver, &loop_error);
+  progress.End();
+  if (!loop_error.empty()) err << "relaymoth-cli: " << loop_error << "\n";
+  if (!complete && g_stop) {
+    err << core::Format("relaymoth-cli: stopped; %zu of %zu proxies checked\n", finished,
+                        rows.size());
+  }
+
+  // Filters, order, output.
+  results.erase(std::remove_if(results.begin(), results.end(),
+                               [&o](const CheckedRow& c) { return !PassesFilters(c, o); }),
+                results.end());
+  SortByScore(results);
+  std::vector<std::string> site_urls;
+  for (const core::CheckSite& s : plan.sites) site_urls.push_back(s.url);
+  WriteRows(results, site_urls, o.form, out);
+  out.flush();
+  return working > 0 ? 0 : 1;
+}
+
+}  // namespace cli

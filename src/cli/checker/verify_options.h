@@ -1,0 +1,86 @@
+// The `verify` command's options and the parts of its work that need no network:
+// reading the command line, the shard rule, the filters, the order and the three
+// output forms. Linux only, like the command.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/net/upstream.h"
+#include "core/verify/proxy_check.h"
+#include "core/verify/row_result.h"
+
+namespace cli {
+
+enum class OutputForm { kList, kCsv, kJson };
+
+struct SiteOption {
+  std::string url;
+  std::string verify_string;
+};
+
+struct VerifyOptions {
+  std::vector<std::string> inputs;  // files, URLs, "-" for standard input
+  std::vector<SiteOption> sites;    // empty: the program's built-in site
+  std::string untyped_as;           // --type, upper-cased
+  bool detect = false;
+  uint32_t connect_timeout_ms = core::kDefaultConnectTimeoutMs;
+  uint32_t timeout_ms = core::kConnectTimeoutMs + core::kReceiveTimeoutMs;
+  int in_flight = core::kDefaultConnectsInFlight;
+  OutputForm form = OutputForm::kList;
+  bool only_working = false;
+  std::string country;
+  std::vector<core::AnonymityGrade> grades;  // --grade: keep only these
+  std::string judge_url;
+  std::string exit_url;  // --exit: the address-echo page
+  int shard_index = 0;   // 1-based; 0: no shard
+  int shard_count = 0;
+  std::string db;
+  std::string ca_file;
+};
+
+// Reads the options after "verify". False with *error set for bad usage.
+bool ParseVerifyArgs(const std::vector<std::string>& args, VerifyOptions* out, std::string* error);
+
+// Whether the input row at `index` (0-based, in input order) is in slice `shard`
+// (1-based) of `count`: rows are dealt out in turn, so each slice gets every
+// count-th row and a list shaped like a public one gives every slice the same mix.
+bool InShard(size_t index, int shard, int count);
+
+// The proxy a parsed row is checked through; none for a type no proxy protocol
+// speaks (FTP, GOPHER) or an address or port that cannot be connected to.
+std::optional<core::UpstreamProxy> UpstreamOfRow(std::string_view address, std::string_view port,
+                                                 std::string_view type);
+
+// One checked proxy as the output shows it.
+struct CheckedRow {
+  size_t order = 0;  // input order
+  std::string address;
+  std::string port;
+  std::string type;  // the row's type, or the detected one ("" when none answered)
+  bool detected = false;
+  core::CheckReport report;
+  core::RowResult result;
+  std::string location;
+};
+
+bool PassesFilters(const CheckedRow& row, const VerifyOptions& options);
+
+// Best score first, in the order the program's end of a verification sorts its
+// list (ScoreSortOrder): among equal scores the later input row first.
+void SortByScore(std::vector<CheckedRow>& rows);
+
+// The list form is the program's own proxy line with the short result and the
+// location as remark ("1.2.3.4:8080@HTTP$[87] 0.4;0.6 中国 北京"); CSV has a header
+// line; JSON is one object a line.
+// `site_urls` name the sites of the run, in order.
+void WriteRows(const std::vector<CheckedRow>& rows, const std::vector<std::string>& site_urls,
+               OutputForm form, std::ostream& out);
+
+// The words of the grades, for --grade and the output.
+std::optional<core::AnonymityGrade> GradeOfWord(std::string_view word);
+
+}  // namespace cli

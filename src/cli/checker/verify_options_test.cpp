@@ -1,0 +1,227 @@
+// The verify command's pieces that need no network: its options, the shard rule,
+// the row conversion, the filters, the order and the output forms read back.
+#include "cli/checker/verify_options.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/cli.h"
+#include "core/base/json_reader.h"
+#include "core/proxylist/proxy_line.h"
+
+namespace cli {
+namespace {
+
+TEST(VerifyOptionsTest, ReadsTheCommandLine) {
+  VerifyOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseVerifyArgs(
+      {"--site", "http://a.example/x?q=1=Needle=", "--site", "https://b.example/=Example Domain",
+       "--type", "socks5", "--timeout", "2.5", "--in-flight", "5000", "--grade", "elite, anonymous",
+       "--exit", "--shard", "2/3", "list.txt"},
+      &o, &error))
+      << error;
+  ASSERT_EQ(o.sites.size(), 2u);
+  // The verify string follows the last "=".
+  EXPECT_EQ(o.sites[0].url, "http://a.example/x?q=1=Needle");
+  EXPECT_EQ(o.sites[0].verify_string, "");
+  EXPECT_EQ(o.sites[1].verify_string, "Example Domain");
+  EXPECT_EQ(o.untyped_as, "SOCKS5");
+  EXPECT_EQ(o.timeout_ms, 2500u);
+  EXPECT_EQ(o.in_flight, 5000);
+  EXPECT_EQ(o.grades, (std::vector<core::AnonymityGrade>{core::AnonymityGrade::kElite,
+                                                         core::AnonymityGrade::kAnonymous}));
+  EXPECT_EQ(o.exit_url, "https://ifconfig.me/ip");
+  EXPECT_EQ(o.shard_index, 2);
+  EXPECT_EQ(o.shard_count, 3);
+  EXPECT_EQ(o.inputs, std::vector<std::string>{"list.txt"});
+
+  ASSERT_TRUE(ParseVerifyArgs({}, &o, &error));
+  EXPECT_EQ(o.inputs, std::vector<std::string>{"-"});  // standard input
+}
+
+TEST(VerifyOptionsTest, RefusesBadUsage) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--site", "ftp://a.example/"},
+      {"--site"},
+      {"--type", "FTP"},
+      {"--timeout", "0"},
+      {"--timeout", "x"},
+      {"--in-flight", "0"},
+      {"--in-flight", "10001"},
+      {"--grade", "nice"},
+      {"--shard", "0/3"},
+      {"--shard", "4/3"},
+      {"--shard", "1"},
+      {"--judge", "judge.example"},
+      {"--colour"},
+      {"--site", "http://a/", "--site", "http://a/", "--site", "http://a/", "--site", "http://a/",
+       "--site", "http://a/", "--site", "http://a/"},
+  };
+  for (const auto& args : bad) {
+    VerifyOptions o;
+    std::string error;
+    EXPECT_FALSE(ParseVerifyArgs(args, &o, &error)) << args[0];
+    EXPECT_FALSE(error.empty()) << args[0];
+  }
+}
+
+TEST(VerifyOptionsTest, ShardsDealEveryRowToExactlyOneSlice) {
+  for (int count : {1, 2, 3, 7}) {
+    std::vector<int> sizes(size_t(count) + 1, 0);
+    for (size_t row = 0; row < 100; ++row) {
+      int owners = 0;
+      for (int shard = 1; shard <= count; ++shard) {
+        if (InShard(row, shard, count)) {
+          ++owners;
+          ++sizes[size_t(shard)];
+        }
+      }
+      EXPECT_EQ(owners, 1) << row << " of " << count;
+    }
+    for (int shard = 1; shard <= count; ++shard) {
+      EXPECT_LE(std::abs(sizes[size_t(shard)] - 100 / count), 1) << shard << "/" << count;
+    }
+  }
+}
+
+TEST(VerifyOptionsTest, RowsBecomeUpstreamProxies) {
+  struct Case {
+    const char* address;
+    const char* port;
+    const char* type;
+    bool ok;
+    core::ProxyProtocol protocol;
+    const char* host;
+  } cases[] = {
+      {"1.2.3.4", "8080", "", true, core::ProxyProtocol::kHttp, "1.2.3.4"},
+      {"1.2.3.4", "1080", "socks5", true, core::ProxyProtocol::kSocks5, "1.2.3.4"},
+      {"1.2.3.4", "1080", "SOCKS", true, core::ProxyProtocol::kSocks4, "1.2.3.4"},
+      {"[::1]", "3128", "HTTPS", true, core::ProxyProtocol::kHttp, "::1"},
+      {"proxy.example", "3128", "HTTP", true, core::ProxyProtocol::kHttp, "proxy.example"},
+      {"1.2.3.4", "21", "FTP", false, core::ProxyProtocol::kHttp, ""},
+      {"1.2.3.4", "0", "HTTP", false, core::ProxyProtocol::kHttp, ""},
+      {"1.2.3.4", "", "HTTP", false, core::ProxyProtocol::kHttp, ""},
+      {"bad host!", "80", "HTTP", false, core::ProxyProtocol::kHttp, ""},
+  };
+  for (const Case& c : cases) {
+    std::optional<core::UpstreamProxy> up = UpstreamOfRow(c.address, c.port, c.type);
+    ASSERT_EQ(up.has_value(), c.ok) << c.address << " " << c.type;
+    if (!up) continue;
+    EXPECT_EQ(up->protocol, c.protocol) << c.type;
+    EXPECT_EQ(up->proxy.host, c.host);
+  }
+}
+
+CheckedRow Row(size_t order, const char* address, int site_status, double seconds,
+               const char* location = "", core::AnonymityGrade grade = {}) {
+  CheckedRow r;
+  r.order = order;
+  r.address = address;
+  r.port = "8080";
+  r.type = "HTTP";
+  r.report.outcomes = {core::SiteOutcome{site_status, seconds}};
+  r.report.reasons = {site_status == core::kSiteUsable ? "" : "connection refused"};
+  r.report.grade = grade;
+  r.result = core::ComputeRowResult(r.report.outcomes, false);
+  r.location = location;
+  return r;
+}
+
+TEST(VerifyOptionsTest, FiltersAndOrder) {
+  std::vector<CheckedRow> rows = {
+      Row(0, "1.1.1.1", core::kSiteUnreachable, 50, "美国"),
+      Row(1, "2.2.2.2", core::kSiteUsable, 2.0, "中国 北京", core::AnonymityGrade::kElite),
+      Row(2, "3.3.3.3", core::kSiteUsable, 0.3, "中国 上海", core::AnonymityGrade::kTransparent),
+      Row(3, "4.4.4.4", core::kSiteUsable, 2.0, "日本"),
+  };
+  VerifyOptions o;
+  o.only_working = true;
+  o.country = "中国";
+  o.grades = {core::AnonymityGrade::kElite};
+  std::vector<bool> pass;
+  for (const CheckedRow& r : rows) pass.push_back(PassesFilters(r, o));
+  EXPECT_EQ(pass, (std::vector<bool>{false, true, false, false}));
+
+  SortByScore(rows);
+  std::vector<std::string> order;
+  for (const CheckedRow& r : rows) order.push_back(r.address);
+  // The faster row scores higher; of equal scores the later row comes first, as the
+  // program sorts its list at the end of a verification.
+  EXPECT_EQ(order, (std::vector<std::string>{"3.3.3.3", "4.4.4.4", "2.2.2.2", "1.1.1.1"}));
+}
+
+TEST(VerifyOptionsTest, OutputFormsReadBack) {
+  std::vector<CheckedRow> rows = {Row(0, "2.2.2.2", core::kSiteUsable, 0.5, "中国 北京"),
+                                  Row(1, "1.1.1.1", core::kSiteUnreachable, 50, "x,\"y\"")};
+  rows[0].report.exit_address = "5.6.7.8";
+
+  std::ostringstream list;
+  WriteRows(rows, {"http://a.example/"}, OutputForm::kList, list);
+  std::istringstream lines(list.str());
+  std::string line;
+  ASSERT_TRUE(std::getline(lines, line));
+  core::ProxyLine parsed;
+  ASSERT_TRUE(core::ParseProxyLine(line, &parsed)) << line;
+  EXPECT_EQ(parsed.address, "2.2.2.2");
+  EXPECT_EQ(parsed.port, "8080");
+  EXPECT_EQ(parsed.type, "HTTP");
+  EXPECT_EQ(parsed.remark, "[" + std::to_string(rows[0].result.score) + "] 0.5 中国 北京");
+
+  std::ostringstream csv;
+  WriteRows(rows, {"http://a.example/"}, OutputForm::kCsv, csv);
+  EXPECT_EQ(csv.str(),
+            "address,port,type,working,score,reason,site1_seconds,location,exit,grade\n"
+            "2.2.2.2,8080,HTTP,1," +
+                std::to_string(rows[0].result.score) +
+                ",,0.500,中国 北京,5.6.7.8,\n"
+                "1.1.1.1,8080,HTTP,0,0,connection refused,,\"x,\"\"y\"\"\",,\n");
+
+  std::ostringstream json;
+  WriteRows(rows, {"http://a.example/"}, OutputForm::kJson, json);
+  std::istringstream objects(json.str());
+  std::vector<core::JsonValue> read;
+  while (std::getline(objects, line)) {
+    std::string error;
+    std::optional<core::JsonValue> v = core::ParseJson(line, &error);
+    ASSERT_TRUE(v) << line << " " << error;
+    read.push_back(*v);
+  }
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].StringOr("exit", ""), "5.6.7.8");
+  EXPECT_EQ(read[1].StringOr("location", ""), "x,\"y\"");
+  EXPECT_EQ(read[1].StringOr("reason", ""), "connection refused");
+  const core::JsonValue* sites = read[1].Find("sites");
+  ASSERT_TRUE(sites && sites->items.size() == 1);
+  EXPECT_EQ(sites->items[0].StringOr("result", ""), "unreachable");
+  EXPECT_EQ(sites->items[0].StringOr("url", ""), "http://a.example/");
+}
+
+TEST(VerifyCommandTest, BadUsageAndUnreadableInputsExitTwoNamingThem) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* named;
+  } cases[] = {
+      {{"verify", "--in-flight", "0"}, "--in-flight"},
+      {{"verify", "/nonexistent/relaymoth-list.txt"}, "/nonexistent/relaymoth-list.txt"},
+      {{"verify", "http://127.0.0.1:1/list.txt"}, "http://127.0.0.1:1/list.txt"},
+  };
+  for (const Case& c : cases) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCli(c.args, in, out, err, CliEnv{}), 2) << c.named;
+    EXPECT_NE(err.str().find(c.named), std::string::npos) << err.str();
+    EXPECT_EQ(out.str(), "");
+  }
+}
+
+TEST(VerifyCommandTest, NothingToCheckExitsOne) {
+  std::istringstream in("no proxy here\n");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCli({"verify"}, in, out, err, CliEnv{}), 1);
+  EXPECT_NE(err.str().find("no proxies found in standard input"), std::string::npos) << err.str();
+}
+
+}  // namespace
+}  // namespace cli
