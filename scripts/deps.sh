@@ -21,8 +21,8 @@ RM_APT_PACKAGES=(
   # a Chinese locale for a second Windows test run in code page 936
   locales
   # local servers of the verification tests: an HTTP proxy and an FTP server,
-  # a SOCKS5 server the protocol tests talk to, and a SOCKS4/4a/5 server the
-  # headless checker's tests talk to
+  # the SOCKS servers the protocol, local relay and
+  # headless checker tests talk to
   tinyproxy python3-pyftpdlib microsocks dante-server
   # the verification benchmarks' comparison one-liner, and the checker
   # benchmark's wall time and peak memory

@@ -37,6 +37,8 @@ void LoadRunSettings(RunSettingsPlaces& places, RunSettings* settings) {
   settings->only_with_browser =
       places.profile.ReadInt(kAdvancedSettingsSection, kOnlyWithBrowserKey, 0) != 0;
   settings->tray_icon = places.profile.ReadInt(kAdvancedSettingsSection, kTrayIconKey, 1) != 0;
+  settings->all_through_relay =
+      places.profile.ReadInt(kAdvancedSettingsSection, kAllThroughRelayKey, 0) != 0;
   ReadBackSystemSettings(places, settings);
 }
 
@@ -46,6 +48,8 @@ bool SaveRunSettings(RunSettings* settings, std::string_view program_path,
                                     settings->only_with_browser ? 1 : 0);
   ok &=
       places.profile.WriteInt(kAdvancedSettingsSection, kTrayIconKey, settings->tray_icon ? 1 : 0);
+  ok &= places.profile.WriteInt(kAdvancedSettingsSection, kAllThroughRelayKey,
+                                settings->all_through_relay ? 1 : 0);
 
   // A shortcut or Run value pointing at nothing would be worse than none.
   if (settings->desktop_icon) {

@@ -1,5 +1,6 @@
-// Run settings: how the program sits on the desktop. The two window options
-// live in the profile section "Advanced Settings"; the desktop shortcut and
+// Run settings: how the program sits on the desktop and how the system proxy
+// reaches a row. The two window options and the local relay's live in the
+// profile section "Advanced Settings"; the desktop shortcut and
 // starting at log-on are read back from where they act (the shortcut file, the
 // Run value) through the seams below. The run settings dialog owns one
 // RunSettings and the floating window reads it. UI thread only.
@@ -15,6 +16,7 @@ namespace core {
 inline constexpr std::string_view kAdvancedSettingsSection = "Advanced Settings";
 inline constexpr std::string_view kOnlyWithBrowserKey = "Only visible when using Explorer";
 inline constexpr std::string_view kTrayIconKey = "Place icon on systray";
+inline constexpr std::string_view kAllThroughRelayKey = "All proxies through the local relay";
 // The Run value that starts the program at log-on, under
 // Software\Microsoft\Windows\CurrentVersion\Run.
 inline constexpr std::string_view kAutoStartValueName = "Relaymoth";
@@ -30,6 +32,9 @@ struct RunSettings {
   bool tray_icon = false;          // IDC_TRAY_ICON
   bool auto_start = false;         // IDC_AUTO_START
   bool desktop_icon = false;       // IDC_DESKTOP_ICON
+  // IDC_ALL_THROUGH_RELAY: the system proxy names the local relay for every
+  // row, not only for those the system setting cannot carry.
+  bool all_through_relay = false;
 };
 
 // The two Run keys: HKEY_CURRENT_USER's, which every user may write and which
@@ -78,7 +83,7 @@ struct RunSettingsPlaces {
   RunKeyStore& run_key;
 };
 
-// Reads the profile values (tray icon on and browser watch off when missing;
+// Reads the profile values (tray icon on, browser watch and relay off when missing;
 // any non-zero number is on), whether the shortcut exists (kept as it was when
 // there is no desktop) and whether either Run key holds a non-empty value.
 void LoadRunSettings(RunSettingsPlaces& places, RunSettings* settings);

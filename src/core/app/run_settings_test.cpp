@@ -66,8 +66,9 @@ class RunSettingsTest : public ::testing::Test {
 };
 
 TEST_F(RunSettingsTest, EmptyProfileAndNothingOnTheSystem) {
-  RunSettings s{true, false, true, true};
+  RunSettings s{true, false, true, true, true};
   LoadRunSettings(places_, &s);
+  EXPECT_FALSE(s.all_through_relay);
   EXPECT_FALSE(s.only_with_browser);
   EXPECT_TRUE(s.tray_icon);
   EXPECT_FALSE(s.auto_start);
@@ -75,15 +76,16 @@ TEST_F(RunSettingsTest, EmptyProfileAndNothingOnTheSystem) {
 }
 
 TEST_F(RunSettingsTest, EverySettingRoundTripsFromEitherStart) {
-  for (int from : {0, 15}) {
-    for (int to = 0; to < 16; ++to) {
+  for (int from : {0, 31}) {
+    for (int to = 0; to < 32; ++to) {
       MemoryProfileStore profile;
       FakeShortcuts shortcuts;
       FakeRunKeys run;
       run.machine_read_only = false;
       RunSettingsPlaces places{profile, shortcuts, run};
       auto make = [](int bits) {
-        return RunSettings{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0};
+        return RunSettings{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0,
+                           (bits & 16) != 0};
       };
       RunSettings first = make(from);
       ASSERT_TRUE(SaveRunSettings(&first, kProgram, places));
@@ -97,6 +99,7 @@ TEST_F(RunSettingsTest, EverySettingRoundTripsFromEitherStart) {
         EXPECT_EQ(r->tray_icon, want.tray_icon) << from << "->" << to;
         EXPECT_EQ(r->auto_start, want.auto_start) << from << "->" << to;
         EXPECT_EQ(r->desktop_icon, want.desktop_icon) << from << "->" << to;
+        EXPECT_EQ(r->all_through_relay, want.all_through_relay) << from << "->" << to;
       }
       // Autostart goes to the user's own key, quoted; the machine key is never written.
       EXPECT_EQ(run.values.count(RunKeyPlace::kLocalMachine), 0u) << from << "->" << to;

@@ -44,6 +44,8 @@ const char* ProxyFailureText(ProxyFailure failure) {
       return "代理不支持这种地址类型";
     case ProxyFailure::kTimeout:
       return "超时";
+    case ProxyFailure::kProxyUnreachable:
+      return "无法连接到代理服务器";
   }
   return "代理的应答不完整或无法识别";
 }

@@ -26,6 +26,7 @@ enum class ProxyFailure : int {
   kCommandNotSupported,      // SOCKS5 7
   kAddressTypeNotSupported,  // SOCKS5 8
   kTimeout,                  // the caller's deadline passed
+  kProxyUnreachable,         // the proxy's own port could not be connected to
 };
 
 // The user's text for `failure`, UTF-8, never empty ("" only for kNone).

@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/base/clock.h"
+#include "core/net/upstream.h"
 
 namespace core {
 
@@ -38,6 +40,10 @@ struct SiteRequest {
   bool secure = false;
   std::string user;
   std::string password;
+  // Set when the proxy speaks a protocol the fetcher's own client cannot
+  // (SOCKS5): the fetcher must reach the site in that protocol (through a
+  // local relay port bound to the proxy), never hand `proxy` on as it is.
+  std::optional<UpstreamProxy> own_protocol;
 };
 
 enum class TransferResult {

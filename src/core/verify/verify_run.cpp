@@ -18,8 +18,8 @@ bool VerifyStringScanner::Feed(std::string_view piece) {
     size_t head = std::min(piece.size(), keep);
     joint_.assign(tail_);
     joint_.append(piece.substr(0, head));
-    found_ = joint_.find(needle_) != std::string::npos ||
-             piece.find(needle_) != std::string_view::npos;
+    found_ =
+        joint_.find(needle_) != std::string::npos || piece.find(needle_) != std::string_view::npos;
     if (piece.size() >= keep) {
       tail_.assign(piece.substr(piece.size() - keep));
     } else {
@@ -49,6 +49,7 @@ bool VerifyRun::SetProxy(std::string_view address, std::string_view port, std::s
   address_ = std::string(address);
   port_ = std::string(port_text);
   kind_ = kind;
+  type_ = AsciiUpperCopy(Trim(type));
   proxy_set_ = true;
   return true;
 }
@@ -66,6 +67,15 @@ bool VerifyRun::AddSite(std::string_view url, std::string_view verify_string) {
   slot.outcome = SiteOutcome{};
   ++site_count_;
   return true;
+}
+
+std::optional<UpstreamProxy> VerifyRun::OwnProtocolUpstream() const {
+  std::optional<ProxyProtocol> protocol = ProtocolOfType(type_);
+  UpstreamProxy upstream;
+  if (!protocol || !ParseAuthority(address_ + ":" + port_, 0, &upstream.proxy)) return std::nullopt;
+  upstream.protocol = *protocol;
+  if (!NeedsLocalRelay(upstream)) return std::nullopt;
+  return upstream;
 }
 
 std::string VerifyRun::ProxyTextFor(SiteScheme scheme) const {
@@ -128,6 +138,7 @@ bool VerifyRun::TestSite(int index, SiteFetcher& fetcher, Clock& clock, RunObser
   request.password = std::move(url.password);
   request.secure = url.scheme == SiteScheme::kHttps;
   if (url.scheme == SiteScheme::kHttp || url.scheme == SiteScheme::kHttps) {
+    request.own_protocol = OwnProtocolUpstream();
     return TestHttp(index, request, fetcher, clock, observer);
   }
   return TestFtp(index, request, fetcher, clock);

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,8 +62,7 @@ class RunObserver {
 class VerifyStringScanner {
  public:
   // `needle` must outlive the scanner. An empty needle is found at once.
-  explicit VerifyStringScanner(std::string_view needle)
-      : needle_(needle), found_(needle.empty()) {}
+  explicit VerifyStringScanner(std::string_view needle) : needle_(needle), found_(needle.empty()) {}
   // Returns false once kMaxPageRead bytes have been read: reading is to stop.
   bool Feed(std::string_view piece);
   bool found() const { return found_; }
@@ -101,6 +101,8 @@ class VerifyRun {
   // cannot serve it (HTTP proxies serve http and https sites, https through a
   // tunnel; FTP proxies ftp sites; SOCKS and untyped proxies all of them).
   std::string ProxyTextFor(SiteScheme scheme) const;
+  // The proxy when it speaks a protocol WinInet cannot (SiteRequest::own_protocol).
+  std::optional<UpstreamProxy> OwnProtocolUpstream() const;
 
   // Tests every site in order. Every slot starts at kSiteNotTested and 50.0 s;
   // without sites or without a proxy nothing is tested. An unreachable proxy ends
@@ -123,6 +125,7 @@ class VerifyRun {
   std::string address_;
   std::string port_;
   int kind_ = 0;
+  std::string type_;  // the row's type word, upper case
 };
 
 // Seconds between two 32-bit tick counts; correct across one wrap of the counter.

@@ -138,6 +138,15 @@ TEST_F(VerifyRunTest, KindDispatch) {
     std::string used = f.http_requests.empty() ? "" : f.http_requests[0].proxy;
     if (!f.ftp_proxies.empty()) used = f.ftp_proxies[0];
     EXPECT_EQ(used, c.proxy) << c.line << " " << c.url;
+    // SOCKS5 is spoken by the relay for http and https pages, never by WinInet.
+    bool own = !f.http_requests.empty() && f.http_requests[0].own_protocol.has_value();
+    EXPECT_EQ(own, std::string(c.line).find("SOCKS5") != std::string::npos &&
+                       std::string(c.url).rfind("ftp", 0) != 0)
+        << c.line << " " << c.url;
+    if (own) {
+      EXPECT_EQ(f.http_requests[0].own_protocol->protocol, ProxyProtocol::kSocks5);
+      EXPECT_EQ(HostPortText(f.http_requests[0].own_protocol->proxy), "1.2.3.4:1080");
+    }
     if (*c.proxy == '\0') {
       EXPECT_EQ(r.Outcomes()[0].status, kSiteKindMismatch) << c.line << " " << c.url;
       EXPECT_TRUE(obs.progress.empty()) << c.line << " " << c.url;

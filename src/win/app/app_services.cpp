@@ -17,7 +17,8 @@ AppServices::AppServices(AppParts parts)
       imports_(switcher_, platform_, std::move(parts.locate_rows)),
       downloads_(switcher_, platform_, imports_, std::move(parts.download_job),
                  std::move(parts.download_path)),
-      run_settings_(platform_, switcher_.events()) {
+      run_settings_(platform_, switcher_.events()),
+      relay_(switcher_, platform_, run_settings_, exit_check_, auto_switch_) {
   exit_check_.SetFailoverTarget(&auto_switch_);
   switcher_.SetRelayGuard(&relay_guard_);
 }
@@ -36,6 +37,7 @@ void AppServices::Start() {
                   core::kSystemProxyErrorCaption, MB_OK | MB_ICONWARNING);
   }
   run_settings_.Load();
+  relay_.Start();
   switcher_.Start();
   downloads_.Start();
 }

@@ -1,7 +1,7 @@
 // AppServices: the program's state and features, built in order and wired
 // together: the Switcher (the list, the proxy in use, the prompt owner) and the
 // services beside it (verification, the exit check, automatic switching, list
-// downloads, the run settings in force). The composition root makes one from
+// downloads, the run settings in force, the local relay). The composition root makes one from
 // the real parts, tests from theirs; windows are views that take a reference.
 // Built before any window and destroyed after the last. UI thread only.
 #pragma once
@@ -17,6 +17,7 @@
 #include "win/app/list_downloads.h"
 #include "win/app/list_imports.h"
 #include "win/app/relay_proxy_guard.h"
+#include "win/app/relay_service.h"
 #include "win/app/run_settings_holder.h"
 #include "win/app/switcher.h"
 #include "win/app/verify_service.h"
@@ -61,9 +62,9 @@ class AppServices {
   AppServices& operator=(const AppServices&) = delete;
 
   // The start: a system proxy left pointing at the local relay is put back
-  // (a damaged record of it is shown), then the run settings, the proxy in use
-  // read back into the list (ticked) and the saved list, then the download
-  // schedule.
+  // (a damaged record of it is shown), then the run settings, the local relay,
+  // the proxy in use read back into the list (ticked) and the saved list, then
+  // the download schedule.
   void Start();
 
   const AppPlatform& platform() const { return platform_; }
@@ -75,6 +76,7 @@ class AppServices {
   ListDownloads& downloads() { return downloads_; }
   RunSettingsHolder& run_settings() { return run_settings_; }
   RelayProxyGuard& relay_guard() { return relay_guard_; }
+  RelayService& relay() { return relay_; }
 
  private:
   AppPlatform platform_;
@@ -87,6 +89,7 @@ class AppServices {
   ListImports imports_;
   ListDownloads downloads_;
   RunSettingsHolder run_settings_;
+  RelayService relay_;
 };
 
 }  // namespace win

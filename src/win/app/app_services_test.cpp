@@ -11,7 +11,6 @@
 
 #include "core/base/file_path.h"
 #include "core/verify/verify_settings.h"
-
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
 #include "win/testing/app_fixture.h"
@@ -33,9 +32,7 @@ TEST_F(AppWindowTest, AutomaticSwitchingWalksTheListEverySecond) {
   }
   list.SetVerifyResult(1, "不可用", "[0]", 0);
   HWND dlg = dialog.hwnd();
-  auto click = [dlg](int id) {
-    ClickButton(dlg, id);
-  };
+  auto click = [dlg](int id) { ClickButton(dlg, id); };
   auto text = [dlg](int id) { return DialogItemText(dlg, id); };
 
   // A bad interval: the message, the kept interval back in the edit, and
@@ -60,7 +57,9 @@ TEST_F(AppWindowTest, AutomaticSwitchingWalksTheListEverySecond) {
     return applied.size() >= 3;
   });
   click(IDC_AUTO_SWITCH);
-  EXPECT_EQ(applied, (std::vector<std::string>{"10.0.0.1:80", "socks=10.0.0.3:1080", "10.0.0.1:80"}));
+  // The SOCKS5 row goes in as the local relay, which speaks SOCKS5 to it.
+  EXPECT_EQ(applied,
+            (std::vector<std::string>{"10.0.0.1:80", app_->relay().address(), "10.0.0.1:80"}));
   EXPECT_GE(cleanups_->load(), 3);  // cleaned before each switch
 }
 
@@ -122,7 +121,8 @@ TEST_F(AppWindowTest, AFailedExitCheckMovesAutomaticSwitchingOnAtOnce) {
 // (the mirrors are local stand-ins for the CDN's hosts).
 TEST_F(AppWindowTest, ASocks5SourceComesFromTheMirrorThatServesItTyped) {
   if (TestPort("WEB").empty()) GTEST_SKIP() << "the verify test servers are not running";
-  const std::string source = "https://cdn.jsdelivr.net/gh/monosans/proxy-list@main/proxies/socks5.txt";
+  const std::string source =
+      "https://cdn.jsdelivr.net/gh/monosans/proxy-list@main/proxies/socks5.txt";
   std::string base = "http://127.0.0.1:" + TestPort("WEB");
   mirrors_ = [source, base](std::string_view url) {
     std::vector<std::string> urls = core::MirrorUrls(url);

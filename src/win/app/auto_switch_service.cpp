@@ -56,6 +56,15 @@ void AutoSwitchService::OnCleanupDone(WPARAM run) {
 void AutoSwitchService::OnSwitchCheckFailed(uint64_t check, const std::string& proxy) {
   if (!auto_switch_.on() || switch_check_ == 0 || check != switch_check_) return;
   switch_check_ = 0;
+  MoveOnFrom(proxy);
+}
+
+void AutoSwitchService::OnProxyInUseFailed(const std::string& proxy) {
+  if (!auto_switch_.on()) return;
+  MoveOnFrom(proxy);
+}
+
+void AutoSwitchService::MoveOnFrom(const std::string& proxy) {
   if (tried_this_tick_.empty()) return;
   const core::ProxyList& list = switcher_.list();
   int32_t failed = tried_this_tick_.back();

@@ -28,8 +28,7 @@ class AutoSwitchService final : public FailoverTarget {
 
   // `checks` tells which exit check a switch started; `cleanup` runs off the
   // UI thread before each switch (the program's is CleanupRunner::BrowserCleanup()).
-  AutoSwitchService(Switcher& switcher, const SwitchChecks& checks,
-                    CleanupRunner::Cleanup cleanup);
+  AutoSwitchService(Switcher& switcher, const SwitchChecks& checks, CleanupRunner::Cleanup cleanup);
   ~AutoSwitchService() override;
   AutoSwitchService(const AutoSwitchService&) = delete;
   AutoSwitchService& operator=(const AutoSwitchService&) = delete;
@@ -42,6 +41,10 @@ class AutoSwitchService final : public FailoverTarget {
 
   // FailoverTarget
   void OnSwitchCheckFailed(uint64_t check, const std::string& proxy) override;
+  // The local relay could not carry a connection through `proxy`, the proxy
+  // this tick switched to: with switching on, the next row is applied at once,
+  // as after a failed exit check. The caller asks only while failover is on.
+  void OnProxyInUseFailed(const std::string& proxy);
 
   // For tests: the timer window and the cleanup's thread (null when it ran
   // on the UI thread or none ran).
@@ -52,6 +55,8 @@ class AutoSwitchService final : public FailoverTarget {
   bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
   void OnTick();
   void OnCleanupDone(WPARAM run);
+  // Applies the row after the tick's last one when that row still is `proxy`.
+  void MoveOnFrom(const std::string& proxy);
 
   Switcher& switcher_;
   const SwitchChecks& checks_;

@@ -279,12 +279,12 @@ TEST_F(ProxyListDialogTest, DoubleClickSwitchesToTheRowAndOpensTheAddressPage) {
   Notify(NM_DBLCLK);
   EXPECT_TRUE(prompt_.pages.empty());
   list().AddProxy("1.1.1.1:80", false);
-  list().AddProxy("2.2.2.2:8080@SOCKS5", false);
+  list().AddProxy("2.2.2.2:8080@SOCKS4", false);
   ListView_SetSelectionMark(view_, 0);  // the row clicked counts, not the mark
   Notify(NM_DBLCLK, -1, 1);
-  // A SOCKS row is applied as SOCKS.
+  // A SOCKS4 row is applied as SOCKS (a SOCKS5 row goes through the local relay).
   EXPECT_EQ(ProxyValue("ProxyServer"), "socks=2.2.2.2:8080");
-  EXPECT_EQ(switcher_->current_proxy(), "2.2.2.2:8080@SOCKS5");
+  EXPECT_EQ(switcher_->current_proxy(), "2.2.2.2:8080@SOCKS4");
   ASSERT_EQ(prompt_.pages.size(), 1u);
   EXPECT_EQ(prompt_.pages[0], kWhatIsMyIpPage);
   // Beside the rows: nothing happens, the proxy stays.

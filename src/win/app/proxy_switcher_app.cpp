@@ -15,6 +15,7 @@
 #include "win/platform/guard_process.h"
 #include "win/platform/registry_profile_store.h"
 #include "win/platform/relay_crash_restore.h"
+#include "win/platform/relayed_site_fetcher.h"
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/unique_handle.h"
 #include "win/platform/verify_worker_pool.h"
@@ -72,8 +73,17 @@ int ProxySwitcherApp::Run() {
                       [source](bool open) { source->Hold(open); });
   };
   parts.verify.clock = std::make_shared<WinClock>();
+  // SOCKS5 rows are checked in their own protocol through ports of a relay of
+  // the verification's own, one port per site test bound to the row.
+  auto verify_relay = std::make_shared<RelayEngine>();
+  std::string relay_error;
+  if (!verify_relay->Start(&relay_error)) verify_relay.reset();
   auto pool = std::make_unique<VerifyWorkerPool>(
-      [] { return std::make_unique<WinInetSiteFetcher>(); }, parts.verify.clock);
+      [verify_relay] {
+        return std::make_unique<RelayedSiteFetcher>(std::make_unique<WinInetSiteFetcher>(),
+                                                    verify_relay);
+      },
+      parts.verify.clock);
   // Without its report window the pool refuses every start, which the
   // verification reports as "创建验证线程中发生异常" at the first run.
   pool->Create();

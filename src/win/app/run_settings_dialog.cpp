@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "win/res/resource.h"
-#include "win/ui/work_area.h"
 #include "win/skin/skinned_dialog.h"
+#include "win/ui/work_area.h"
 
 namespace win {
 namespace {
@@ -21,6 +21,7 @@ constexpr CheckField kChecks[] = {
     {IDC_TRAY_ICON, &core::RunSettings::tray_icon},
     {IDC_AUTO_START, &core::RunSettings::auto_start},
     {IDC_DESKTOP_ICON, &core::RunSettings::desktop_icon},
+    {IDC_ALL_THROUGH_RELAY, &core::RunSettings::all_through_relay},
 };
 
 }  // namespace

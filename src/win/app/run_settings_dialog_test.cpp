@@ -77,10 +77,11 @@ class RunSettingsDialogTest : public testing::Test {
   }
 
   RunSettingsDialog& Open() {
-    dialog_ = std::make_unique<RunSettingsDialog>(store_, *shortcuts_, run_key_, prompt_, program_,
-                                                  [this](const core::RunSettings& s, const core::ExitCheckSettings&) {
-                                                    tray_calls_.push_back(s.tray_icon);
-                                                  });
+    dialog_ = std::make_unique<RunSettingsDialog>(
+        store_, *shortcuts_, run_key_, prompt_, program_,
+        [this](const core::RunSettings& s, const core::ExitCheckSettings&) {
+          tray_calls_.push_back(s.tray_icon);
+        });
     EXPECT_TRUE(dialog_->Create(nullptr)) << GetLastError();
     dialog_->ShowCentred();
     return *dialog_;
@@ -164,6 +165,15 @@ TEST_F(RunSettingsDialogTest, CancelRestoresAndRefusedProfileKeepsTheDialogOpen)
   ASSERT_EQ(prompt_.shown.size(), 1u);
   EXPECT_EQ(prompt_.shown[0].text, kRunSettingsNotSavedMessage);
   EXPECT_TRUE(IsWindowVisible(Dlg()));
+}
+
+TEST_F(RunSettingsDialogTest, TheRelayBoxIsOffAtFirstAndKeptInTheProfile) {
+  Open();
+  EXPECT_EQ(IsDlgButtonChecked(Dlg(), IDC_ALL_THROUGH_RELAY), UINT(BST_UNCHECKED));
+  Tick(IDC_ALL_THROUGH_RELAY, true);
+  Click(IDOK);
+  EXPECT_TRUE(dialog_->settings().all_through_relay);
+  EXPECT_EQ(store_.ReadInt(core::kAdvancedSettingsSection, core::kAllThroughRelayKey, -1), 1);
 }
 
 TEST(RunSettingsPlatformTest, RefusesLinkNamesOutsideTheDesktop) {

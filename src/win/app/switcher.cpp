@@ -22,8 +22,15 @@ Switcher::~Switcher() { list_.SetObserver(nullptr); }
 
 void Switcher::Start() {
   core::SystemProxyReadBack back = ReadSystemProxy(place_);
-  current_proxy_ = back.current_proxy;
-  list_.AddProxy(back.list_line, true);
+  if (stand_in_ &&
+      (stand_in_->IsStandIn(back.current_proxy) || stand_in_->IsStandIn(back.list_line))) {
+    // Left by a session that ended without putting the setting back: the relay
+    // is no proxy of the list.
+    current_proxy_.clear();
+  } else {
+    current_proxy_ = back.current_proxy;
+    list_.AddProxy(back.list_line, true);
+  }
   core::LoadedListNote note = core::LoadSavedList(list_, *platform_.profile, platform_.secrets);
   if (!note.message.empty()) Ask(note.message, kSavedListCaption, MB_OK | MB_ICONWARNING);
   // The proxy read back is in use like any other (the exit check follows).
@@ -33,19 +40,24 @@ void Switcher::Start() {
 void Switcher::SaveList() { core::SaveListSection(list_, *platform_.profile, platform_.secrets); }
 
 bool Switcher::SetSystemProxy(std::string_view text) {
-  // What the user had is recorded before anything of it changes.
-  if (core::PlanSystemProxy(text).accepted) user_settings_.RecordOnce(place_);
-  SystemProxyApplied applied = win::SetSystemProxy(text, place_);
-  if (applied.change.accepted && relay_guard_ != nullptr) relay_guard_->AfterSystemProxyWrite();
-  if (!applied.change.accepted) {
-    Ask(applied.change.error_message, core::kSystemProxyErrorCaption, MB_OK);
+  core::SystemProxyChange plan = core::PlanSystemProxy(text);
+  if (!plan.accepted) {
+    Ask(plan.error_message, core::kSystemProxyErrorCaption, MB_OK);
     return false;
   }
+  // What the user had is recorded before anything of it changes.
+  user_settings_.RecordOnce(place_);
+  std::string relay;
+  if (stand_in_ && !plan.current_proxy.empty()) relay = stand_in_->StandInFor(plan.current_proxy);
+  SystemProxyApplied applied = win::SetSystemProxy(relay.empty() ? text : relay, place_);
+  if (relay_guard_ != nullptr) relay_guard_->AfterSystemProxyWrite();
   if (applied.written.ok()) {
-    current_proxy_ = applied.change.current_proxy;
+    current_proxy_ = plan.current_proxy;
   } else {
-    // What other programs now read is what is in use, whatever was asked.
-    current_proxy_ = ReadSystemProxy(place_).current_proxy;
+    // What other programs now read is what is in use, whatever was asked; the
+    // relay's address still carries the proxy it carried.
+    std::string back = ReadSystemProxy(place_).current_proxy;
+    if (!stand_in_ || !stand_in_->IsStandIn(back)) current_proxy_ = back;
   }
   events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
   if (!applied.written.ok()) {

@@ -21,6 +21,18 @@
 
 namespace win {
 
+// What the switcher asks of the local relay: whether the system setting names
+// the relay in place of a proxy text, and whether a text read back from the
+// setting is the relay's own address.
+class SystemProxyStandIn {
+ public:
+  virtual ~SystemProxyStandIn() = default;
+  // The text the system setting gets instead of proxy text `text` ("127.0.0.1:
+  // port"); empty when `text` goes in as it is.
+  virtual std::string StandInFor(std::string_view text) = 0;
+  virtual bool IsStandIn(std::string_view text) const = 0;
+};
+
 class Switcher final : private core::ProxyListObserver {
  public:
   // `platform` must outlive the switcher. `place` is where the system proxy
@@ -33,8 +45,12 @@ class Switcher final : private core::ProxyListObserver {
   Switcher& operator=(const Switcher&) = delete;
 
   // The start: reads the system proxy back into the list (ticked), then the
-  // saved list, and tells the observers which proxy is in use.
+  // saved list, and tells the observers which proxy is in use. A system proxy
+  // that is the local relay's address names no row: nothing is added and no
+  // proxy is in use.
   void Start();
+  // The local relay, or null (every proxy text goes into the setting as it is).
+  void SetStandIn(SystemProxyStandIn* stand_in) { stand_in_ = stand_in; }
   // Saves the list section of the profile.
   void SaveList();
 
@@ -45,7 +61,9 @@ class Switcher final : private core::ProxyListObserver {
   // Applies a proxy text (empty clears it). A refused text shows "发现错误"
   // and changes nothing; a refused registry write shows why and leaves the
   // proxy in use as the registry now says. False in both cases. The first
-  // switch of the session records the user's own settings first.
+  // switch of the session records the user's own settings first. When the
+  // local relay stands in for the text, the setting names the relay and the
+  // proxy in use is still the text (what the views show and check).
   bool SetSystemProxy(std::string_view text);
   // Goes direct ("不使用ip"): the proxy is turned off, its server text stays.
   void ClearSystemProxy();
@@ -78,6 +96,7 @@ class Switcher final : private core::ProxyListObserver {
   core::ProxyList list_;
   AppEvents events_;
   std::string current_proxy_;
+  SystemProxyStandIn* stand_in_ = nullptr;
 };
 
 }  // namespace win

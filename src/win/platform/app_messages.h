@@ -45,6 +45,10 @@ inline constexpr UINT WM_TRAY_NOTIFY = kAppMessageFirst + 10;
 // The list imports' own (ListImports): wParam 0 when the worker has read its
 // file, 1 when a verification ended and read rows may move in; lParam 0.
 inline constexpr UINT WM_LIST_IMPORT_READ = kAppMessageFirst + 12;
+// The local relay has failure reports for the UI thread (RelayService), posted
+// to the service's window when the first report of a batch arrives: wParam and
+// lParam 0.
+inline constexpr UINT WM_RELAY_REPORTS = kAppMessageFirst + 13;
 // Free for test programs and benchmarks of their own.
 inline constexpr UINT WM_TEST_FIRST = kAppMessageFirst + 0x80;
 

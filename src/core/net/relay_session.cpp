@@ -1,0 +1,165 @@
+#include "core/net/relay_session.h"
+
+#include <utility>
+
+namespace core {
+
+bool FailureBlamesProxy(ProxyFailure failure) {
+  switch (failure) {
+    case ProxyFailure::kNone:
+    case ProxyFailure::kBadTarget:
+    case ProxyFailure::kNetworkUnreachable:
+    case ProxyFailure::kHostUnreachable:
+    case ProxyFailure::kTargetRefused:
+    case ProxyFailure::kTargetTimedOut:
+      return false;
+    default:
+      return true;
+  }
+}
+
+RelaySession::RelaySession(const RelayInboundOptions& options,
+                           std::vector<RelayCandidate> candidates)
+    : inbound_(options), candidates_(std::move(candidates)) {
+  if (candidates_.size() > kMaxRelayAttempts) candidates_.resize(kMaxRelayAttempts);
+}
+
+void RelaySession::OnClientData(std::string_view bytes) {
+  if (phase_ != RelayPhase::kReadingRequest) return;
+  InboundState state = inbound_.Feed(bytes);
+  to_client_ += inbound_.TakeOutput();
+  if (state == InboundState::kRefused) {
+    Close(InboundRefusalText(inbound_.refusal()));
+  } else if (state == InboundState::kReady) {
+    RequestReady();
+  }
+}
+
+void RelaySession::OnClientClosed() {
+  if (phase_ == RelayPhase::kPiping || phase_ == RelayPhase::kClosing) return;
+  to_client_.clear();
+  Close(phase_ == RelayPhase::kReadingRequest ? "客户端在请求完整之前断开"
+                                              : "客户端在隧道建立之前断开");
+}
+
+void RelaySession::RequestReady() {
+  early_payload_ = inbound_.TakeEarlyPayload();
+  if (candidates_.empty()) {
+    to_client_ += inbound_.FailureReply(ProxyFailure::kProxyUnreachable);
+    Close("没有正在使用的代理");
+    return;
+  }
+  StartAttempt();
+}
+
+void RelaySession::StartAttempt() {
+  handshake_.reset();
+  to_upstream_.clear();
+  phase_ = RelayPhase::kConnecting;
+}
+
+void RelaySession::OnUpstreamConnected() {
+  if (phase_ != RelayPhase::kConnecting) return;
+  const UpstreamProxy& up = candidate().upstream;
+  if (inbound_.kind() == InboundKind::kHttpRequest && up.protocol == ProxyProtocol::kHttp) {
+    // A plain request goes to an HTTP proxy as it came, in absolute form: no tunnel.
+    const ProxyCredentials* credentials = up.credentials ? &*up.credentials : nullptr;
+    StartPiping("", inbound_.AbsoluteFormHead(credentials) + early_payload_);
+    return;
+  }
+  handshake_ =
+      StartProxyHandshake(up.protocol, HandshakeRequest{inbound_.target(), up.credentials});
+  phase_ = RelayPhase::kHandshaking;
+  to_upstream_ = handshake_->TakeOutput();
+  AfterHandshakeFeed();
+}
+
+void RelaySession::OnUpstreamConnectFailed() {
+  if (phase_ != RelayPhase::kConnecting) return;
+  AttemptFailed(ProxyFailure::kProxyUnreachable, ProxyFailureText(ProxyFailure::kProxyUnreachable));
+}
+
+void RelaySession::OnUpstreamData(std::string_view bytes) {
+  if (phase_ != RelayPhase::kHandshaking) return;
+  handshake_->Feed(bytes);
+  AfterHandshakeFeed();
+}
+
+void RelaySession::OnUpstreamClosed() {
+  if (phase_ == RelayPhase::kConnecting) {
+    OnUpstreamConnectFailed();
+  } else if (phase_ == RelayPhase::kHandshaking) {
+    handshake_->OnClosed();
+    AfterHandshakeFeed();
+  }
+}
+
+void RelaySession::OnTimedOut() {
+  switch (phase_) {
+    case RelayPhase::kReadingRequest:
+      to_client_.clear();
+      Close("客户端请求超时");
+      break;
+    case RelayPhase::kConnecting:
+      AttemptFailed(ProxyFailure::kTimeout, "连接代理服务器超时");
+      break;
+    case RelayPhase::kHandshaking:
+      handshake_->OnTimedOut();
+      AfterHandshakeFeed();
+      break;
+    case RelayPhase::kPiping:
+    case RelayPhase::kClosing:
+      break;
+  }
+}
+
+void RelaySession::AfterHandshakeFeed() {
+  to_upstream_ += handshake_->TakeOutput();
+  switch (handshake_->state()) {
+    case HandshakeState::kInProgress:
+      break;
+    case HandshakeState::kFailed:
+      AttemptFailed(handshake_->failure(), handshake_->FailureText());
+      break;
+    case HandshakeState::kTunnelUp: {
+      std::string to_client = inbound_.SuccessReply() + handshake_->TakePayload();
+      std::string to_upstream = inbound_.kind() == InboundKind::kHttpRequest
+                                    ? inbound_.OriginFormHead() + early_payload_
+                                    : early_payload_;
+      StartPiping(std::move(to_client), std::move(to_upstream));
+      break;
+    }
+  }
+}
+
+void RelaySession::AttemptFailed(ProxyFailure failure, std::string text) {
+  failures_.push_back({attempt_, candidate().label, failure, text});
+  if (FailureBlamesProxy(failure) && attempt_ + 1 < candidates_.size()) {
+    ++attempt_;
+    StartAttempt();
+    return;
+  }
+  to_client_ += inbound_.FailureReply(failure);
+  Close(candidate().label + ": " + text);
+}
+
+void RelaySession::StartPiping(std::string to_client, std::string to_upstream) {
+  handshake_.reset();
+  to_client_ += to_client;
+  to_upstream_ += to_upstream;
+  early_payload_.clear();
+  phase_ = RelayPhase::kPiping;
+}
+
+void RelaySession::Close(std::string reason) {
+  handshake_.reset();
+  to_upstream_.clear();
+  end_reason_ = std::move(reason);
+  phase_ = RelayPhase::kClosing;
+}
+
+std::string RelaySession::TakeClientOutput() { return std::exchange(to_client_, {}); }
+
+std::string RelaySession::TakeUpstreamOutput() { return std::exchange(to_upstream_, {}); }
+
+}  // namespace core

@@ -1,0 +1,106 @@
+// One client connection of the local relay from its first byte until the tunnel is
+// up (or the connection ends): reads the client's request, carries it through the
+// first of the candidate proxies that completes its handshake, and says what to send
+// each side. The caller owns both sockets, connects where candidate() says, reports
+// what happened, and once phase() is kPiping copies bytes both ways itself. One
+// session per connection, driven by one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/net/proxy_failure.h"
+#include "core/net/proxy_handshake.h"
+#include "core/net/relay_inbound.h"
+#include "core/net/upstream.h"
+
+namespace core {
+
+// A proxy the relay may carry a connection through, and how reports name it (the
+// row's "host:port" text).
+struct RelayCandidate {
+  UpstreamProxy upstream;
+  std::string label;
+};
+
+// The relay tries at most this many candidates for one connection: the row in use
+// and the next usable rows after it.
+inline constexpr size_t kMaxRelayAttempts = 3;
+
+// One candidate that did not carry the connection.
+struct RelayAttemptFailure {
+  size_t attempt = 0;  // the candidate's index
+  std::string label;
+  ProxyFailure failure = ProxyFailure::kNone;
+  std::string text;  // the handshake's FailureText(), or ProxyFailureText()
+};
+
+enum class RelayPhase : int {
+  kReadingRequest = 0,  // feed the client's bytes
+  kConnecting,          // connect to candidate() (a fresh socket for every attempt)
+  kHandshaking,         // send the upstream output, feed the upstream's bytes
+  kPiping,              // send both outputs, then copy bytes both ways
+  kClosing,             // send the client output, then close both sides
+};
+
+// Whether `failure` is the proxy's fault, so that another proxy may do better: not
+// when the proxy reached out and the target itself was refused or unreachable, and
+// not when the target cannot be named at all.
+bool FailureBlamesProxy(ProxyFailure failure);
+
+class RelaySession {
+ public:
+  // `candidates` beyond kMaxRelayAttempts are ignored; with none, a complete request
+  // is answered with kProxyUnreachable.
+  RelaySession(const RelayInboundOptions& options, std::vector<RelayCandidate> candidates);
+
+  void OnClientData(std::string_view bytes);
+  // The client closed or failed before the tunnel was up.
+  void OnClientClosed();
+  void OnUpstreamConnected();
+  void OnUpstreamConnectFailed();
+  void OnUpstreamData(std::string_view bytes);
+  void OnUpstreamClosed();
+  // The deadline of the current phase passed (reading the request, or connecting and
+  // handshaking with one candidate).
+  void OnTimedOut();
+
+  RelayPhase phase() const { return phase_; }
+  // kConnecting and later: the candidate being tried, and its index (which changes
+  // when the session moves on to the next one).
+  const RelayCandidate& candidate() const { return candidates_[attempt_]; }
+  size_t attempt() const { return attempt_; }
+
+  std::string TakeClientOutput();
+  std::string TakeUpstreamOutput();
+
+  // kClosing: why the connection ends, in the user's words.
+  const std::string& end_reason() const { return end_reason_; }
+  // The candidates that failed, in order.
+  const std::vector<RelayAttemptFailure>& failures() const { return failures_; }
+  const RelayInbound& inbound() const { return inbound_; }
+
+ private:
+  void RequestReady();
+  void StartAttempt();
+  void AfterHandshakeFeed();
+  void AttemptFailed(ProxyFailure failure, std::string text);
+  void Close(std::string reason);
+  void StartPiping(std::string to_client, std::string to_upstream);
+
+  RelayInbound inbound_;
+  std::vector<RelayCandidate> candidates_;
+  size_t attempt_ = 0;
+  RelayPhase phase_ = RelayPhase::kReadingRequest;
+  std::unique_ptr<ProxyHandshake> handshake_;
+  std::string to_client_;
+  std::string to_upstream_;
+  std::string early_payload_;
+  std::string end_reason_;
+  std::vector<RelayAttemptFailure> failures_;
+};
+
+}  // namespace core

@@ -1,0 +1,269 @@
+#include "core/net/relay_session.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "core/net/net_testing.h"
+
+namespace core {
+namespace {
+
+enum class Ev { kClient, kClientClosed, kConnected, kConnectFailed, kUp, kUpClosed, kTimeout };
+
+struct Step {
+  Ev ev;
+  std::string bytes = {};
+};
+
+struct Scenario {
+  const char* name;
+  std::vector<Step> steps;
+  RelayPhase phase;
+  size_t attempt;        // the candidate in use at the end
+  std::string client;    // every byte the client was sent
+  std::string upstream;  // every byte the last candidate was sent
+  std::vector<ProxyFailure> failures;
+  const char* reason;  // a part of end_reason(); "" when it must be empty
+};
+
+RelayCandidate Candidate(ProxyProtocol protocol, const char* label, bool with_login = false) {
+  RelayCandidate c;
+  c.upstream.proxy = {"127.0.0.1", 1080};
+  c.upstream.protocol = protocol;
+  if (with_login) c.upstream.credentials = ProxyCredentials{"user", "pass"};
+  c.label = label;
+  return c;
+}
+
+const std::string kSocks5Greeting = Bytes("05 01 00");
+const std::string kSocks5Connect = Bytes("05 01 00 03 0b |example.com| 01 bb");
+const std::string kSocks5Ok = Bytes("05 00 00 01 0a 00 00 01 1f 90");
+const std::string kConnectIn = "CONNECT example.com:443 HTTP/1.1\r\n\r\n";
+const std::string kConnectOut = "CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\n\r\n";
+const std::string kEstablished = "HTTP/1.1 200 Connection established\r\n\r\n";
+const std::string kGetIn = "GET http://example.com/a HTTP/1.1\r\nAccept: */*\r\n\r\n";
+
+// Three SOCKS5 candidates, then a fourth the session must never reach.
+std::vector<RelayCandidate> Socks5Farm() {
+  return {Candidate(ProxyProtocol::kSocks5, "a:1"), Candidate(ProxyProtocol::kSocks5, "b:2"),
+          Candidate(ProxyProtocol::kSocks5, "c:3"), Candidate(ProxyProtocol::kSocks5, "d:4")};
+}
+
+void RunScenario(const Scenario& s, std::vector<RelayCandidate> candidates) {
+  SCOPED_TRACE(s.name);
+  RelaySession session({7000, 64}, std::move(candidates));
+  std::string client;
+  std::map<size_t, std::string> upstream;
+  for (const Step& step : s.steps) {
+    switch (step.ev) {
+      case Ev::kClient:
+        session.OnClientData(step.bytes);
+        break;
+      case Ev::kClientClosed:
+        session.OnClientClosed();
+        break;
+      case Ev::kConnected:
+        session.OnUpstreamConnected();
+        break;
+      case Ev::kConnectFailed:
+        session.OnUpstreamConnectFailed();
+        break;
+      case Ev::kUp:
+        session.OnUpstreamData(step.bytes);
+        break;
+      case Ev::kUpClosed:
+        session.OnUpstreamClosed();
+        break;
+      case Ev::kTimeout:
+        session.OnTimedOut();
+        break;
+    }
+    client += session.TakeClientOutput();
+    if (session.phase() != RelayPhase::kReadingRequest && session.phase() != RelayPhase::kClosing)
+      upstream[session.attempt()] += session.TakeUpstreamOutput();
+  }
+  EXPECT_EQ(session.phase(), s.phase);
+  if (s.phase == RelayPhase::kClosing) {
+    // Failure replies carry the reason as text after the status line.
+    EXPECT_EQ(Shown(client.substr(0, s.client.size())), Shown(s.client));
+    EXPECT_EQ(client.empty(), s.client.empty());
+  } else {
+    EXPECT_EQ(Shown(client), Shown(s.client));
+  }
+  if (s.phase != RelayPhase::kReadingRequest && s.phase != RelayPhase::kClosing) {
+    EXPECT_EQ(session.attempt(), s.attempt);
+    EXPECT_EQ(Shown(upstream[s.attempt]), Shown(s.upstream));
+  }
+  std::vector<ProxyFailure> failures;
+  for (const RelayAttemptFailure& f : session.failures()) failures.push_back(f.failure);
+  EXPECT_EQ(failures, s.failures);
+  if (*s.reason == 0) {
+    EXPECT_EQ(session.end_reason(), "");
+  } else {
+    EXPECT_NE(session.end_reason().find(s.reason), std::string::npos) << session.end_reason();
+  }
+}
+
+TEST(RelaySessionTest, TunnelsThroughEachProtocol) {
+  using P = ProxyProtocol;
+  struct Case {
+    Scenario s;
+    RelayCandidate candidate;
+  };
+  const Case cases[] = {
+      {{"SOCKS5 client through a SOCKS5 proxy, early bytes follow the handshake",
+        {{Ev::kClient, kSocks5Greeting},
+         {Ev::kClient, kSocks5Connect + "hi"},
+         {Ev::kConnected},
+         {Ev::kUp, Bytes("05 00")},
+         {Ev::kUp, kSocks5Ok + "srv"}},
+        RelayPhase::kPiping,
+        0,
+        Bytes("05 00") + Bytes("05 00 00 01 00 00 00 00 00 00") + "srv",
+        kSocks5Greeting + kSocks5Connect + "hi",
+        {},
+        ""},
+       Candidate(P::kSocks5, "s5")},
+      {{"CONNECT through an HTTP proxy that wants a log-in",
+        {{Ev::kClient, kConnectIn + "tls"}, {Ev::kConnected}, {Ev::kUp, "HTTP/1.1 200 OK\r\n\r\n"}},
+        RelayPhase::kPiping,
+        0,
+        kEstablished,
+        "CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\nProxy-Authorization: Basic "
+        "dXNlcjpwYXNz\r\n\r\ntls",
+        {},
+        ""},
+       Candidate(P::kHttp, "h", true)},
+      {{"a plain request goes to an HTTP proxy in absolute form at once",
+        {{Ev::kClient, kGetIn}, {Ev::kConnected}},
+        RelayPhase::kPiping,
+        0,
+        "",
+        "GET http://example.com/a HTTP/1.1\r\nHost: example.com\r\nAccept: */*\r\nConnection: "
+        "close\r\n\r\n",
+        {},
+        ""},
+       Candidate(P::kHttp, "h")},
+      {{"a plain request through SOCKS4a goes to the origin in origin form",
+        {{Ev::kClient, kGetIn}, {Ev::kConnected}, {Ev::kUp, Bytes("00 5a 00 00 00 00 00 00")}},
+        RelayPhase::kPiping,
+        0,
+        "",
+        Bytes("04 01 00 50 00 00 00 01 00 |example.com| 00") +
+            "GET /a HTTP/1.1\r\nHost: example.com\r\nAccept: */*\r\nConnection: close\r\n\r\n",
+        {},
+        ""},
+       Candidate(P::kSocks4a, "s4a")},
+  };
+  for (const Case& c : cases) RunScenario(c.s, {c.candidate});
+}
+
+TEST(RelaySessionTest, EndsAndFailsOver) {
+  const std::string socks_refused = Bytes("05 02 00 01 00 00 00 00 00 00");
+  const std::string connect_c = kSocks5Greeting;  // what a fresh SOCKS5 attempt sends first
+  const Scenario cases[] = {
+      {"garbage is refused with the reason",
+       {{Ev::kClient, "\x16\x03\x01 hello"}},
+       RelayPhase::kClosing,
+       0,
+       "HTTP/1.1 400 Bad Request",
+       "",
+       {},
+       "无法识别"},
+      {"a head past the limit is refused",
+       {{Ev::kClient, "GET http://a/ HTTP/1.1\r\n" + std::string(80, 'x')}},
+       RelayPhase::kClosing,
+       0,
+       "HTTP/1.1 431",
+       "",
+       {},
+       "太长"},
+      {"the client stops half way",
+       {{Ev::kClient, "CONNECT exa"}, {Ev::kClientClosed}},
+       RelayPhase::kClosing,
+       0,
+       "",
+       "",
+       {},
+       "请求完整之前"},
+      {"the client is silent past the deadline",
+       {{Ev::kClient, "CONN"}, {Ev::kTimeout}},
+       RelayPhase::kClosing,
+       0,
+       "",
+       "",
+       {},
+       "超时"},
+      {"the client leaves while the proxy is being reached",
+       {{Ev::kClient, kConnectIn}, {Ev::kClientClosed}},
+       RelayPhase::kClosing,
+       0,
+       "",
+       "",
+       {},
+       "隧道建立之前"},
+      {"each failure moves on; the third candidate carries the tunnel",
+       {{Ev::kClient, kConnectIn},
+        {Ev::kConnectFailed},
+        {Ev::kConnected},
+        {Ev::kUp, Bytes("05 00")},
+        {Ev::kUp, socks_refused},
+        {Ev::kConnected},
+        {Ev::kUp, Bytes("05 00")},
+        {Ev::kUp, kSocks5Ok}},
+       RelayPhase::kPiping,
+       2,
+       kEstablished,
+       connect_c + kSocks5Connect,
+       {ProxyFailure::kProxyUnreachable, ProxyFailure::kRefused},
+       ""},
+      {"a close mid-handshake, garbage, a silent proxy: three attempts, no fourth",
+       {{Ev::kClient, kConnectIn},
+        {Ev::kConnected},
+        {Ev::kUpClosed},
+        {Ev::kConnected},
+        {Ev::kUp, "HTTP/1.1 200 OK\r\n\r\n"},
+        {Ev::kConnected},
+        {Ev::kTimeout}},
+       RelayPhase::kClosing,
+       2,
+       "HTTP/1.1 504 Gateway Timeout",
+       "",
+       {ProxyFailure::kBadReply, ProxyFailure::kNotSocks5, ProxyFailure::kTimeout},
+       "c:3: "},
+      {"a connect that never ends times out and moves on",
+       {{Ev::kClient, kConnectIn}, {Ev::kTimeout}, {Ev::kConnected}},
+       RelayPhase::kHandshaking,
+       1,
+       "",
+       connect_c,
+       {ProxyFailure::kTimeout},
+       ""},
+      {"the target refusing is not the proxy's fault: no other proxy is tried",
+       {{Ev::kClient, kConnectIn},
+        {Ev::kConnected},
+        {Ev::kUp, Bytes("05 00")},
+        {Ev::kUp, Bytes("05 05 00 01 00 00 00 00 00 00")}},
+       RelayPhase::kClosing,
+       0,
+       "HTTP/1.1 502 Bad Gateway",
+       "",
+       {ProxyFailure::kTargetRefused},
+       "a:1: "},
+  };
+  for (const Scenario& s : cases) RunScenario(s, Socks5Farm());
+}
+
+TEST(RelaySessionTest, WithoutCandidatesTheClientHearsWhy) {
+  RelaySession session({7000, 64}, {});
+  session.OnClientData(kSocks5Greeting);
+  EXPECT_EQ(Shown(session.TakeClientOutput()), Shown(Bytes("05 00")));
+  session.OnClientData(kSocks5Connect);
+  EXPECT_EQ(session.phase(), RelayPhase::kClosing);
+  EXPECT_EQ(Shown(session.TakeClientOutput()), Shown(Bytes("05 01 00 01 00 00 00 00 00 00")));
+  EXPECT_EQ(session.end_reason(), "没有正在使用的代理");
+}
+
+}  // namespace
+}  // namespace core

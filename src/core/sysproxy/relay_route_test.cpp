@@ -1,0 +1,90 @@
+#include "core/sysproxy/relay_route.h"
+
+#include <gtest/gtest.h>
+
+namespace core {
+namespace {
+
+TEST(RelayRouteTest, TheRelayStandsInWhereTheSettingCannotCarryTheRow) {
+  struct Case {
+    const char* text;
+    bool all_rows;
+    bool expected;
+  };
+  const Case cases[] = {
+      {"1.2.3.4:8080", false, false},
+      {"1.2.3.4:8080@HTTPS", false, false},
+      {"1.2.3.4:1080@SOCKS4", false, false},
+      {"1.2.3.4:1080@SOCKS", false, false},
+      {"1.2.3.4:1080@SOCKS5", false, true},
+      {"1.2.3.4:8080", true, true},
+      {"1.2.3.4:1080@SOCKS4", true, true},
+      {"1.2.3.4:21@FTP", true, false},
+      {"", true, false},
+      {"not a proxy", true, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RelayStandsInFor(c.text, c.all_rows), c.expected) << c.text << " " << c.all_rows;
+  }
+}
+
+TEST(RelayRouteTest, UpstreamOfAProxyText) {
+  std::optional<UpstreamProxy> up = UpstreamOfProxyText("10.1.2.3:1080@socks5");
+  ASSERT_TRUE(up);
+  EXPECT_EQ(up->proxy.host, "10.1.2.3");
+  EXPECT_EQ(up->proxy.port, 1080);
+  EXPECT_EQ(up->protocol, ProxyProtocol::kSocks5);
+  EXPECT_FALSE(UpstreamOfProxyText("1.2.3.4:99999"));
+}
+
+TEST(RelayRouteTest, CandidatesAreTheRowInUseThenUsableRowsAfterIt) {
+  ProxyList list;
+  // Scores: -1 never verified (usable), 0 failed, >= 1 usable.
+  struct Row {
+    const char* line;
+    int32_t score;
+  };
+  const Row rows[] = {{"10.0.0.1:80", 5},
+                      {"10.0.0.2:1080@SOCKS5", -1},
+                      {"10.0.0.3:80", 0},
+                      {"10.0.0.4:1080@SOCKS4", 0},
+                      {"10.0.0.5:80", 3}};
+  for (const Row& r : rows) {
+    ASSERT_EQ(list.AddProxy(r.line, false), AddResult::kAdded) << r.line;
+    if (r.score >= 0) list.SetVerifyResult(list.size() - 1, "", "", r.score);
+  }
+  struct Case {
+    const char* in_use;
+    std::vector<std::string> labels;
+    std::vector<ProxyProtocol> protocols;
+  };
+  using P = ProxyProtocol;
+  const Case cases[] = {
+      {"10.0.0.2:1080@SOCKS5",
+       {"10.0.0.2:1080", "10.0.0.5:80", "10.0.0.1:80"},
+       {P::kSocks5, P::kHttp, P::kHttp}},
+      {"10.0.0.5:80",
+       {"10.0.0.5:80", "10.0.0.1:80", "10.0.0.2:1080"},
+       {P::kHttp, P::kHttp, P::kSocks5}},
+      // A failed row in use is still tried first: the user chose it.
+      {"10.0.0.3:80",
+       {"10.0.0.3:80", "10.0.0.5:80", "10.0.0.1:80"},
+       {P::kHttp, P::kHttp, P::kHttp}},
+      {"9.9.9.9:3128", {"9.9.9.9:3128"}, {P::kHttp}},
+      {"", {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in_use);
+    std::vector<std::string> labels;
+    std::vector<ProxyProtocol> protocols;
+    for (const RelayCandidate& rc : RelayCandidatesFor(list, c.in_use)) {
+      labels.push_back(rc.label);
+      protocols.push_back(rc.upstream.protocol);
+    }
+    EXPECT_EQ(labels, c.labels);
+    EXPECT_EQ(protocols, c.protocols);
+  }
+}
+
+}  // namespace
+}  // namespace core

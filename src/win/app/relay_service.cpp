@@ -1,0 +1,157 @@
+#include "win/app/relay_service.h"
+
+#include <utility>
+#include <vector>
+
+#include "core/sysproxy/relay_route.h"
+#include "win/platform/app_messages.h"
+
+namespace win {
+namespace {
+
+// Reports waiting for the UI thread beyond this many are dropped, oldest first:
+// a flood of hostile connections must not grow the queue without end.
+constexpr size_t kQueuedReports = 256;
+
+}  // namespace
+
+RelayService::RelayService(Switcher& switcher, const AppPlatform& platform,
+                           const RunSettingsHolder& run_settings,
+                           const ExitCheckService& exit_check, AutoSwitchService& auto_switch)
+    : switcher_(switcher),
+      platform_(platform),
+      run_settings_(run_settings),
+      exit_check_(exit_check),
+      auto_switch_(auto_switch),
+      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
+        return OnMessage(msg, wparam, lparam);
+      }),
+      shared_(std::make_shared<Shared>()) {
+  shared_->window = CreateMessageWindow(window_, L"RelaymothRelay");
+  switcher_.SetStandIn(this);
+  switcher_.events().Add(this);
+}
+
+RelayService::~RelayService() {
+  switcher_.events().Remove(this);
+  switcher_.SetStandIn(nullptr);
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  shared_->window = nullptr;
+}
+
+bool RelayService::Start() {
+  std::string error;
+  if (!engine_.Start(&error)) {
+    error_ = error;
+    return false;
+  }
+  int32_t kept =
+      platform_.profile->ReadInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 0);
+  kept_port_ = kept > 0 && kept <= 65535 ? static_cast<uint16_t>(kept) : 0;
+  std::shared_ptr<Shared> shared = shared_;
+  RelayRouteSource source = [shared] {
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    return shared->route;
+  };
+  RelayReportSink sink = [shared](RelayReport report) {
+    HWND window = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(shared->mutex);
+      // One message announces a batch; the UI thread takes all that wait.
+      if (shared->reports.empty()) window = shared->window;
+      if (shared->reports.size() >= kQueuedReports) shared->reports.pop_front();
+      shared->reports.push_back(std::move(report));
+    }
+    if (window) PostMessageW(window, WM_RELAY_REPORTS, 0, 0);
+  };
+  if (kept_port_ != 0) port_ = engine_.Listen(kept_port_, source, sink, &error);
+  // The kept port is taken (or there is none yet): any free one, kept instead.
+  if (port_ == 0) port_ = engine_.Listen(0, source, sink, &error);
+  if (port_ == 0) {
+    error_ = error;
+    return false;
+  }
+  if (port_ != kept_port_)
+    platform_.profile->WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, port_);
+  RebuildRoute();
+  return true;
+}
+
+std::string RelayService::address() const {
+  return port_ == 0 ? "" : "127.0.0.1:" + std::to_string(port_);
+}
+
+std::string RelayService::StandInFor(std::string_view text) {
+  standing_in_ =
+      port_ != 0 && core::RelayStandsInFor(text, run_settings_.settings().all_through_relay);
+  return standing_in_ ? address() : "";
+}
+
+bool RelayService::IsStandIn(std::string_view text) const {
+  core::NetTarget target;
+  if (!core::ParseAuthority(text, 0, &target) || !core::IsLoopbackHost(target.host)) return false;
+  return target.port != 0 && (target.port == port_ || target.port == kept_port_);
+}
+
+bool RelayService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
+  if (msg == WM_RELAY_REPORTS) {
+    TakeReports();
+    return true;
+  }
+  if (msg == WM_TIMER && wparam == kTimerRoute) {
+    KillTimer(window_.hwnd(), kTimerRoute);
+    route_timer_ = false;
+    RebuildRoute();
+    return true;
+  }
+  return false;
+}
+
+void RelayService::TakeReports() {
+  std::deque<RelayReport> taken;
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    taken.swap(shared_->reports);
+  }
+  bool in_use_failed = false;
+  auto keep = [this](std::string text) {
+    if (reports_.size() >= kKeptReports) reports_.pop_front();
+    reports_.push_back(std::move(text));
+  };
+  for (const RelayReport& report : taken) {
+    for (const core::RelayAttemptFailure& f : report.failures) {
+      keep(f.label + ": " + f.text);
+      in_use_failed |=
+          f.attempt == 0 && f.label == in_use_label_ && core::FailureBlamesProxy(f.failure);
+    }
+    if (report.failures.empty() && !report.end_reason.empty()) keep(report.end_reason);
+  }
+  if (in_use_failed && standing_in_ && exit_check_.settings().failover) {
+    auto_switch_.OnProxyInUseFailed(switcher_.current_proxy());
+  }
+}
+
+void RelayService::RebuildRoute() {
+  auto route = std::make_shared<RelayRoute>();
+  route->candidates = core::RelayCandidatesFor(switcher_.list(), switcher_.current_proxy());
+  in_use_label_ = route->candidates.empty() ? "" : route->candidates[0].label;
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  shared_->route = std::move(route);
+}
+
+void RelayService::ListChanged() {
+  if (route_timer_ || !window_.hwnd()) return;
+  route_timer_ = SetTimer(window_.hwnd(), kTimerRoute, kRouteDelayMs, nullptr) != 0;
+}
+
+void RelayService::OnProxyChanged() { RebuildRoute(); }
+
+void RelayService::OnRunSettingsChanged() {
+  const std::string& current = switcher_.current_proxy();
+  if (port_ == 0 || current.empty()) return;
+  bool wanted = core::RelayStandsInFor(current, run_settings_.settings().all_through_relay);
+  // The setting names the relay, or the proxy itself, as the box now says.
+  if (wanted != standing_in_) switcher_.SetSystemProxy(current);
+}
+
+}  // namespace win

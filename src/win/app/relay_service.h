@@ -1,0 +1,106 @@
+// RelayService: the local relay of the system proxy. Runs a RelayEngine listening
+// on 127.0.0.1 at a port chosen free at the first start and kept in the profile
+// ("Local Relay", "Port"; another free port, kept in its place, when it is taken
+// at a later start), carries each connection through the proxy in use (then the
+// next usable rows when that one fails before answering), and stands in for the
+// proxy in the system setting when the setting cannot carry it or the user sends
+// every row through the relay. Connection failures reach the UI thread by a
+// message to the service's own window; with failover on, automatic switching
+// moves on from a proxy in use that failed. Built by the composition root; UI
+// thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "core/sysproxy/relay_record.h"
+#include "win/app/app_events.h"
+#include "win/app/app_platform.h"
+#include "win/app/auto_switch_service.h"
+#include "win/app/exit_check_service.h"
+#include "win/app/run_settings_holder.h"
+#include "win/app/switcher.h"
+#include "win/platform/message_window.h"
+#include "win/platform/relay_engine.h"
+
+namespace win {
+
+class RelayService final : public SystemProxyStandIn, private AppObserver {
+ public:
+  // The route is built again this long after the list last changed.
+  static constexpr UINT_PTR kTimerRoute = 1;
+  static constexpr UINT kRouteDelayMs = 500;
+  // Reports kept for the views, the newest last.
+  static constexpr size_t kKeptReports = 32;
+
+  // Registers with the switcher (as its stand-in) and its events.
+  RelayService(Switcher& switcher, const AppPlatform& platform,
+               const RunSettingsHolder& run_settings, const ExitCheckService& exit_check,
+               AutoSwitchService& auto_switch);
+  ~RelayService() override;
+  RelayService(const RelayService&) = delete;
+  RelayService& operator=(const RelayService&) = delete;
+
+  // Starts the engine and the listener. False, with error(), when the relay
+  // cannot run; every proxy then goes into the setting as it is.
+  bool Start();
+  uint16_t port() const { return port_; }
+  const std::string& error() const { return error_; }
+  // "127.0.0.1:port"; empty while the relay is not running.
+  std::string address() const;
+
+  // SystemProxyStandIn
+  std::string StandInFor(std::string_view text) override;
+  bool IsStandIn(std::string_view text) const override;
+
+  // What the relay reported, newest last: "1.2.3.4:1080: 代理拒绝连接".
+  const std::deque<std::string>& reports() const { return reports_; }
+
+  // For tests.
+  HWND window() const { return window_.hwnd(); }
+  RelayEngine& engine() { return engine_; }
+
+ private:
+  bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+  void TakeReports();
+  void RebuildRoute();
+  void ListChanged();
+  // AppObserver
+  void OnProxyChanged() override;
+  void OnRunSettingsChanged() override;
+  void OnRowsAppended(size_t, size_t) override { ListChanged(); }
+  void OnRowChanged(size_t) override { ListChanged(); }
+  void OnRowsReset() override { ListChanged(); }
+
+  Switcher& switcher_;
+  const AppPlatform& platform_;
+  const RunSettingsHolder& run_settings_;
+  const ExitCheckService& exit_check_;
+  AutoSwitchService& auto_switch_;
+  MessageWindow window_;
+  RelayEngine engine_;
+  uint16_t port_ = 0;
+  uint16_t kept_port_ = 0;  // the profile's port at start (a setting may still name it)
+  std::string error_;
+  bool standing_in_ = false;  // the setting names the relay for the proxy in use
+  bool route_timer_ = false;
+  std::string in_use_label_;  // how reports name the proxy in use
+  std::deque<std::string> reports_;
+
+  // Shared with the engine thread.
+  struct Shared {
+    std::mutex mutex;
+    std::shared_ptr<const RelayRoute> route;
+    std::deque<RelayReport> reports;
+    HWND window = nullptr;
+  };
+  std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace win

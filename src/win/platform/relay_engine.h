@@ -1,0 +1,78 @@
+// RelayEngine: the local relay's sockets. Listens on 127.0.0.1 only; each client
+// connection is read, carried through a proxy the listener's route names and then
+// piped both ways (core::RelaySession decides what is said; the engine moves the
+// bytes). All sockets are served by one thread over an I/O completion port, so the
+// thread count does not grow with the connections. Listen and CloseListener may be
+// called from any thread; routes are read and reports made on the engine thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/net/relay_session.h"
+
+namespace win {
+
+// The proxies a new connection may go through, the first one first. Read once
+// when a connection's request is complete, so that a connection keeps the route
+// it started with and later ones take the new one.
+struct RelayRoute {
+  std::vector<core::RelayCandidate> candidates;
+};
+// Called on the engine thread; may return null (no proxy: the client is told so).
+using RelayRouteSource = std::function<std::shared_ptr<const RelayRoute>()>;
+
+// What became of one client connection that did not run as a tunnel from its
+// first candidate: candidates that failed (the tunnel may still have run through
+// a later one), and why the connection ended early ("" when it was piped).
+struct RelayReport {
+  uint16_t listen_port = 0;
+  std::vector<core::RelayAttemptFailure> failures;
+  std::string end_reason;
+};
+// Called on the engine thread; must not block.
+using RelayReportSink = std::function<void(RelayReport)>;
+
+struct RelayEngineOptions {
+  // A client must complete its request within this time.
+  uint32_t request_timeout_ms = 30000;
+  // Each candidate must be connected and through its handshake within this time.
+  uint32_t upstream_timeout_ms = 15000;
+  // Bytes buffered in each direction of a tunnel: two of them and the
+  // connection's own state stay within 64 KiB a tunnel.
+  size_t pipe_buffer = 30 * 1024;
+};
+
+class RelayEngine {
+ public:
+  explicit RelayEngine(const RelayEngineOptions& options = {});
+  // Closes every listener and connection and ends the engine thread.
+  ~RelayEngine();
+  RelayEngine(const RelayEngine&) = delete;
+  RelayEngine& operator=(const RelayEngine&) = delete;
+
+  // Creates the completion port and the engine thread. False, with `error`, when
+  // either could not be made.
+  bool Start(std::string* error);
+
+  // Listens on 127.0.0.1:`port` (0: a free port). Returns the port bound, or 0
+  // with `error` (the port is taken, or the engine is not started).
+  uint16_t Listen(uint16_t port, RelayRouteSource source, RelayReportSink sink, std::string* error);
+  // Stops accepting on `port`; connections already made run to their end.
+  void CloseListener(uint16_t port);
+
+  // Connections open now (accepted and not fully closed); for tests and benchmarks.
+  size_t open_connections() const;
+  // Threads the engine runs (for benchmarks): always 1.
+  static constexpr int kThreads = 1;
+
+  class Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace win

@@ -1,0 +1,468 @@
+// RelayEngine over real sockets: clients of the test's own talk HTTP and SOCKS5 to
+// the relay, which carries them through the SOCKS and HTTP proxies that
+// scripts/verify-servers.sh starts (microsocks with and without a log-in, dante,
+// tinyproxy with and without one) to the local web page, and through hostile
+// proxies of the test's own. All on 127.0.0.1.
+// Winsock before windows.h.
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
+
+#include "win/platform/relay_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/net/net_testing.h"
+#include "core/verify/verify_run.h"
+#include "win/platform/unique_socket.h"
+#include "win/platform/win_clock.h"
+#include "win/platform/wininet_site_fetcher.h"
+#include "win/testing/test_servers.h"
+
+namespace win {
+namespace {
+
+constexpr const char* kVerifyText = "RELAYMOTH-VERIFY-7731";
+
+uint16_t PortOf(const char* name) {
+  return static_cast<uint16_t>(std::atoi(TestPort(name).c_str()));
+}
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+core::RelayCandidate Upstream(core::ProxyProtocol protocol, uint16_t port, bool login = false) {
+  core::RelayCandidate c;
+  c.upstream.proxy = {"127.0.0.1", port};
+  c.upstream.protocol = protocol;
+  if (login) {
+    c.upstream.credentials = core::ProxyCredentials{Env("RELAYMOTH_TEST_PROXY_USER"),
+                                                    Env("RELAYMOTH_TEST_PROXY_PASSWORD")};
+  }
+  c.label = "127.0.0.1:" + std::to_string(port);
+  return c;
+}
+
+// The same proxy named "localhost" (the hosts file answers; no lookup leaves
+// the machine).
+core::RelayCandidate ByName(core::RelayCandidate c) {
+  c.upstream.proxy.host = "localhost";
+  return c;
+}
+
+UniqueSocket ConnectTo(uint16_t port) {
+  UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  DWORD timeout = 10000;
+  setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+             sizeof(timeout));
+  if (connect(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) s.reset();
+  return s;
+}
+
+bool SendAll(SOCKET s, std::string_view bytes) {
+  while (!bytes.empty()) {
+    int n = send(s, bytes.data(), static_cast<int>(bytes.size()), 0);
+    if (n <= 0) return false;
+    bytes.remove_prefix(n);
+  }
+  return true;
+}
+
+// Everything until the peer closes (or 10 s pass).
+std::string ReadAll(SOCKET s) {
+  std::string all;
+  char buf[8192];
+  for (;;) {
+    int n = recv(s, buf, sizeof(buf), 0);
+    if (n <= 0) return all;
+    all.append(buf, n);
+  }
+}
+
+// One exchange: connects to the relay, sends `request`, optionally half-closes,
+// and returns all the relay sent back.
+std::string Exchange(uint16_t relay, std::string_view request, bool half_close = false) {
+  UniqueSocket s = ConnectTo(relay);
+  if (!s) return "(no connection)";
+  SendAll(s.get(), request);
+  if (half_close) shutdown(s.get(), SD_SEND);
+  return ReadAll(s.get());
+}
+
+// The relay with a route the test sets and the reports it made.
+class TestRelay {
+ public:
+  explicit TestRelay(RelayEngineOptions options = {}) : engine_(options) {
+    std::string error;
+    EXPECT_TRUE(engine_.Start(&error)) << error;
+    port_ = engine_.Listen(
+        0,
+        [this] {
+          std::lock_guard<std::mutex> lock(mutex_);
+          return route_;
+        },
+        [this](RelayReport report) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          reports_.push_back(std::move(report));
+        },
+        &error);
+    EXPECT_NE(port_, 0) << error;
+  }
+
+  void SetRoute(std::vector<core::RelayCandidate> candidates) {
+    auto route = std::make_shared<RelayRoute>();
+    route->candidates = std::move(candidates);
+    std::lock_guard<std::mutex> lock(mutex_);
+    route_ = route;
+  }
+
+  // Waits until `count` reports have come, then takes them.
+  std::vector<RelayReport> TakeReports(size_t count) {
+    for (int i = 0; i < 500; ++i) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (reports_.size() >= count) return std::exchange(reports_, {});
+      }
+      Sleep(10);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(reports_, {});
+  }
+
+  // Waits until every connection is gone.
+  bool Idle() {
+    for (int i = 0; i < 1000; ++i) {
+      if (engine_.open_connections() == 0) return true;
+      Sleep(10);
+    }
+    return false;
+  }
+
+  uint16_t port() const { return port_; }
+  RelayEngine& engine() { return engine_; }
+
+ private:
+  RelayEngine engine_;
+  uint16_t port_ = 0;
+  std::mutex mutex_;
+  std::shared_ptr<const RelayRoute> route_;
+  std::vector<RelayReport> reports_;
+};
+
+// A proxy that misbehaves: each connection it accepts gets the next behaviour of
+// its list in turn.
+class HostileProxy {
+ public:
+  enum Behaviour { kCloseAtOnce, kHalfSocks5Reply, kGarbage, kSilent };
+
+  explicit HostileProxy(std::vector<Behaviour> behaviours) : behaviours_(std::move(behaviours)) {
+    listener_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(a);
+    bind(listener_.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    listen(listener_.get(), SOMAXCONN);
+    getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&a), &length);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~HostileProxy() {
+    stop_ = true;
+    thread_.join();
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  void Serve() {
+    size_t next = 0;
+    while (!stop_) {
+      fd_set set;
+      FD_ZERO(&set);
+      FD_SET(listener_.get(), &set);
+      timeval wait{0, 50000};
+      if (select(0, &set, nullptr, nullptr, &wait) <= 0) continue;
+      UniqueSocket s(accept(listener_.get(), nullptr, nullptr));
+      if (!s) continue;
+      Behaviour b = behaviours_[next++ % behaviours_.size()];
+      char buf[512];
+      DWORD timeout = 2000;
+      setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+                 sizeof(timeout));
+      switch (b) {
+        case kCloseAtOnce:
+          break;
+        case kHalfSocks5Reply:
+          recv(s.get(), buf, sizeof(buf), 0);
+          SendAll(s.get(), std::string("\x05", 1));
+          break;
+        case kGarbage:
+          recv(s.get(), buf, sizeof(buf), 0);
+          SendAll(s.get(), "+OK POP3 server ready\r\n");
+          break;
+        case kSilent:
+          held_.push_back(std::move(s));
+          break;
+      }
+    }
+  }
+
+  WinsockScope wsa_;
+  std::vector<Behaviour> behaviours_;
+  UniqueSocket listener_;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::vector<UniqueSocket> held_;
+  std::thread thread_;
+};
+
+std::string WebTarget() { return "127.0.0.1:" + TestPort("WEB"); }
+
+std::string PlainGet() {
+  return "GET http://" + WebTarget() + "/verify.html HTTP/1.1\r\nHost: " + WebTarget() +
+         "\r\nProxy-Connection: keep-alive\r\n\r\n";
+}
+
+std::string ConnectGet() {
+  return "CONNECT " + WebTarget() + " HTTP/1.1\r\nHost: " + WebTarget() +
+         "\r\n\r\nGET /verify.html HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+}
+
+std::string Socks5Get() {
+  uint16_t web = PortOf("WEB");
+  return core::Bytes("05 01 00 05 01 00 01 7f 00 00 01") + char(web >> 8) + char(web & 0xff) +
+         "GET /verify.html HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+}
+
+TEST(RelayEngineTest, CarriesEveryClientThroughEveryRealProxy) {
+  REQUIRE_TEST_PORTS("WEB", "MICROSOCKS", "MICROSOCKS_AUTH", "DANTE", "TINYPROXY",
+                     "TINYPROXY_AUTH");
+  using P = core::ProxyProtocol;
+  struct Case {
+    const char* name;
+    core::RelayCandidate upstream;
+    bool keeps_half_close;  // microsocks ends both ways when its client half-closes
+  };
+  const Case upstreams[] = {
+      {"microsocks", Upstream(P::kSocks5, PortOf("MICROSOCKS")), false},
+      {"microsocks with a log-in", Upstream(P::kSocks5, PortOf("MICROSOCKS_AUTH"), true), false},
+      {"microsocks by name (looked up off the engine thread)",
+       ByName(Upstream(P::kSocks5, PortOf("MICROSOCKS"))), false},
+      {"dante as SOCKS5", Upstream(P::kSocks5, PortOf("DANTE")), true},
+      {"dante as SOCKS4", Upstream(P::kSocks4, PortOf("DANTE")), true},
+      {"dante as SOCKS4a", Upstream(P::kSocks4a, PortOf("DANTE")), true},
+      {"tinyproxy", Upstream(P::kHttp, PortOf("TINYPROXY")), true},
+      {"tinyproxy with a log-in", Upstream(P::kHttp, PortOf("TINYPROXY_AUTH"), true), true},
+  };
+  struct Client {
+    const char* name;
+    std::string request;
+    bool half_close;
+  };
+  const Client clients[] = {
+      {"plain HTTP request", PlainGet(), false},
+      {"plain HTTP request, then a half close", PlainGet(), true},
+      {"CONNECT with the request right behind it", ConnectGet(), false},
+      {"SOCKS5 in one piece", Socks5Get(), false},
+  };
+  TestRelay relay;
+  for (const Case& u : upstreams) {
+    relay.SetRoute({u.upstream});
+    for (const Client& c : clients) {
+      if (c.half_close && !u.keeps_half_close) continue;
+      SCOPED_TRACE(std::string(u.name) + " / " + c.name);
+      std::string answer = Exchange(relay.port(), c.request, c.half_close);
+      EXPECT_NE(answer.find(kVerifyText), std::string::npos) << core::Shown(answer.substr(0, 300));
+    }
+  }
+  EXPECT_TRUE(relay.TakeReports(0).empty());
+  EXPECT_TRUE(relay.Idle());
+}
+
+TEST(RelayEngineTest, HostileClientsAndProxiesEndTheirConnectionWithAReason) {
+  REQUIRE_TEST_PORTS("WEB", "DEAD");
+  HostileProxy close_at_once({HostileProxy::kCloseAtOnce});
+  HostileProxy half_reply({HostileProxy::kHalfSocks5Reply});
+  HostileProxy garbage({HostileProxy::kGarbage});
+  HostileProxy silent({HostileProxy::kSilent});
+  RelayEngineOptions options;
+  options.request_timeout_ms = 1000;
+  options.upstream_timeout_ms = 1000;
+  TestRelay relay(options);
+  using P = core::ProxyProtocol;
+  struct Case {
+    const char* name;
+    std::vector<core::RelayCandidate> route;
+    std::string request;
+    bool close_early;    // the client closes right after sending
+    const char* reply;   // the beginning of what the client hears; "" for nothing
+    const char* reason;  // a part of the report's reason
+  };
+  const std::string loop =
+      "CONNECT 127.0.0.1:" + std::to_string(relay.port()) + " HTTP/1.1\r\n\r\n";
+  const Case cases[] = {
+      {"garbage", {}, "\x16\x03\x01\x02\x00 hello", false, "HTTP/1.1 400", "无法识别"},
+      {"a 1 MB head",
+       {},
+       "GET http://a/ HTTP/1.1\r\nX: " + std::string(1 << 20, 'x'),
+       false,
+       "",
+       "请求头太长"},
+      {"a client that stops half way", {}, "CONNECT 127.0.0.1:", true, "", "请求完整之前"},
+      {"a client that goes silent", {}, "CONNECT 127.0.0.1:", false, "", "超时"},
+      {"CONNECT to the relay itself", {}, loop, false, "HTTP/1.1 403", "本中转自己的端口"},
+      {"no proxy in use", {}, ConnectGet(), false, "HTTP/1.1 502", "没有正在使用的代理"},
+      {"nothing listens",
+       {Upstream(P::kSocks5, PortOf("DEAD"))},
+       ConnectGet(),
+       false,
+       "HTTP/1.1 502",
+       "无法连接到代理服务器"},
+      {"the proxy closes mid-handshake",
+       {Upstream(P::kSocks5, half_reply.port())},
+       ConnectGet(),
+       false,
+       "HTTP/1.1 502",
+       "不完整"},
+      {"the proxy closes at once",
+       {Upstream(P::kHttp, close_at_once.port())},
+       ConnectGet(),
+       false,
+       "HTTP/1.1 502",
+       "不完整"},
+      {"the proxy answers garbage",
+       {Upstream(P::kSocks5, garbage.port())},
+       Socks5Get(),
+       false,
+       "\x05\x00\x05\x01",
+       "不是SOCKS5服务器"},
+      {"the proxy is silent",
+       {Upstream(P::kHttp, silent.port())},
+       ConnectGet(),
+       false,
+       "HTTP/1.1 504",
+       "超时"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    relay.SetRoute(c.route);
+    UniqueSocket s = ConnectTo(relay.port());
+    ASSERT_TRUE(s);
+    SendAll(s.get(), c.request);
+    if (c.close_early) s.reset();
+    std::string answer = s ? ReadAll(s.get()) : "";
+    EXPECT_EQ(core::Shown(answer.substr(0, strlen(c.reply))), core::Shown(c.reply));
+    std::vector<RelayReport> reports = relay.TakeReports(1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].end_reason.find(c.reason), std::string::npos) << reports[0].end_reason;
+    EXPECT_EQ(reports[0].listen_port, relay.port());
+  }
+  EXPECT_TRUE(relay.Idle());
+}
+
+TEST(RelayEngineTest, FailsOverBeforeAnsweringAndReportsWhatFailed) {
+  REQUIRE_TEST_PORTS("WEB", "DEAD", "MICROSOCKS");
+  HostileProxy garbage({HostileProxy::kGarbage});
+  TestRelay relay;
+  using P = core::ProxyProtocol;
+  relay.SetRoute({Upstream(P::kSocks5, PortOf("DEAD")), Upstream(P::kSocks5, garbage.port()),
+                  Upstream(P::kSocks5, PortOf("MICROSOCKS"))});
+  std::string answer = Exchange(relay.port(), ConnectGet());
+  EXPECT_NE(answer.find(kVerifyText), std::string::npos) << core::Shown(answer.substr(0, 300));
+  std::vector<RelayReport> reports = relay.TakeReports(1);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].end_reason, "");
+  ASSERT_EQ(reports[0].failures.size(), 2u);
+  EXPECT_EQ(reports[0].failures[0].failure, core::ProxyFailure::kProxyUnreachable);
+  EXPECT_EQ(reports[0].failures[1].failure, core::ProxyFailure::kNotSocks5);
+  EXPECT_EQ(reports[0].failures[1].label, "127.0.0.1:" + std::to_string(garbage.port()));
+}
+
+TEST(RelayEngineTest, ANewRouteLeavesOpenTunnelsAlone) {
+  REQUIRE_TEST_PORTS("WEB", "DEAD", "MICROSOCKS");
+  TestRelay relay;
+  relay.SetRoute({Upstream(core::ProxyProtocol::kSocks5, PortOf("MICROSOCKS"))});
+  UniqueSocket open = ConnectTo(relay.port());
+  ASSERT_TRUE(open);
+  SendAll(open.get(), "CONNECT " + WebTarget() + " HTTP/1.1\r\n\r\n");
+  char buf[64];
+  int n = recv(open.get(), buf, sizeof(buf), 0);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(buf, n).substr(0, 12), "HTTP/1.1 200");
+
+  relay.SetRoute({Upstream(core::ProxyProtocol::kSocks5, PortOf("DEAD"))});
+  EXPECT_EQ(Exchange(relay.port(), ConnectGet()).substr(0, 12), "HTTP/1.1 502");
+  SendAll(open.get(), "GET /verify.html HTTP/1.0\r\n\r\n");
+  EXPECT_NE(ReadAll(open.get()).find(kVerifyText), std::string::npos);
+}
+
+TEST(RelayEngineTest, HandleCountStaysFlatOverTenThousandHostileConnections) {
+  HostileProxy hostile(
+      {HostileProxy::kCloseAtOnce, HostileProxy::kHalfSocks5Reply, HostileProxy::kGarbage});
+  TestRelay relay;
+  TestRelay upstream_relay;  // the hostile proxy behind a SOCKS5 route of its own listener
+  upstream_relay.SetRoute({Upstream(core::ProxyProtocol::kSocks5, hostile.port())});
+  const std::string requests[] = {
+      "\x16\x03\x01 garbage",
+      "CONNECT 127.0.0.1:",
+      "CONNECT 127.0.0.1:1 HTTP/1.1\r\n\r\n",
+  };
+  auto run = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      bool to_hostile = i % 4 == 3;
+      UniqueSocket s = ConnectTo(to_hostile ? upstream_relay.port() : relay.port());
+      if (!s) continue;
+      SendAll(s.get(), to_hostile ? requests[2] : requests[i % 2]);
+      if (i % 4 == 1) continue;  // stops half way: closed here without reading
+      ReadAll(s.get());
+    }
+  };
+  run(200);  // the first connections make the buffers and threads that stay
+  ASSERT_TRUE(relay.Idle() && upstream_relay.Idle());
+  DWORD before = 0, after = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &before);
+  run(10000);
+  ASSERT_TRUE(relay.Idle() && upstream_relay.Idle());
+  GetProcessHandleCount(GetCurrentProcess(), &after);
+  EXPECT_LE(after, before + 10) << "before " << before << ", after " << after;
+  relay.TakeReports(0);
+  upstream_relay.TakeReports(0);
+}
+
+TEST(RelayEngineTest, WinInetFetchesThroughTheRelayAndASocks5ProxyWithALogIn) {
+  REQUIRE_TEST_PORTS("WEB", "MICROSOCKS_AUTH");
+  TestRelay relay;
+  relay.SetRoute({Upstream(core::ProxyProtocol::kSocks5, PortOf("MICROSOCKS_AUTH"), true)});
+  core::VerifyRun run;
+  ASSERT_TRUE(run.SetProxyLine("127.0.0.1:" + std::to_string(relay.port())));
+  ASSERT_TRUE(run.AddSite("http://" + WebTarget() + "/verify.html", kVerifyText));
+  WinInetSiteFetcher fetcher;
+  WinClock clock;
+  struct Quiet final : core::RunObserver {
+    void OnProgress(std::string_view) override {}
+    void OnSiteDone(int, const core::SiteOutcome&) override {}
+  } quiet;
+  run.RunTests(fetcher, clock, quiet);
+  ASSERT_EQ(run.Outcomes().size(), 1u);
+  EXPECT_EQ(run.Outcomes()[0].status, 9);  // the page with the verify string
+  EXPECT_TRUE(relay.TakeReports(0).empty());
+}
+
+}  // namespace
+}  // namespace win

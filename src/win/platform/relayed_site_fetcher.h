@@ -1,0 +1,35 @@
+// RelayedSiteFetcher: the verification's SiteFetcher for rows whose protocol
+// WinInet cannot speak. A request that names its proxy's own protocol
+// (SiteRequest::own_protocol) goes to a port of the relay engine opened for
+// that proxy alone, for the request's life, as to a plain HTTP proxy; every
+// other request, and every FTP session, goes to the inner fetcher as it is. One
+// per worker thread, like the inner fetcher; the engine is shared by all.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "core/verify/site_fetcher.h"
+#include "win/platform/relay_engine.h"
+
+namespace win {
+
+class RelayedSiteFetcher final : public core::SiteFetcher {
+ public:
+  // `engine` (started) may be null: requests in the proxy's own protocol then
+  // fail to open.
+  RelayedSiteFetcher(std::unique_ptr<core::SiteFetcher> inner, std::shared_ptr<RelayEngine> engine)
+      : inner_(std::move(inner)), engine_(std::move(engine)) {}
+
+  std::unique_ptr<core::HttpRequest> OpenHttp(const core::SiteRequest& request) override;
+  std::unique_ptr<core::FtpSession> OpenFtp(std::string_view proxy) override {
+    return inner_->OpenFtp(proxy);
+  }
+  void Abort() override { inner_->Abort(); }
+
+ private:
+  std::unique_ptr<core::SiteFetcher> inner_;
+  std::shared_ptr<RelayEngine> engine_;
+};
+
+}  // namespace win

@@ -1,0 +1,301 @@
+// relaymoth-relay-bench.exe: measures the local relay under Wine against going
+// straight to the same upstream proxy (the microsocks that scripts/verify-servers.sh
+// starts; its port comes in RELAYMOTH_TEST_MICROSOCKS_PORT):
+//   - the time of one request (connect, SOCKS5, request, whole answer), relay vs
+//     direct, interleaved, p50 and p99;
+//   - one tunnel's throughput, relay vs direct;
+//   - 1,000 tunnels open at once: the process's threads and private memory.
+// The page and bulk servers are the tool's own, on 127.0.0.1. Run it with
+//   RELAYMOTH_TEST_EXE=build/win/bin/relaymoth-relay-bench.exe scripts/verify-wine-tests.sh
+// A measuring tool, not a test.
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <tlhelp32.h>
+#define PSAPI_VERSION 2
+#include <psapi.h>
+// clang-format on
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "win/platform/relay_engine.h"
+#include "win/platform/unique_socket.h"
+#include "win/platform/win_clock.h"
+
+namespace {
+
+using win::UniqueSocket;
+
+constexpr char kPage[] = "HTTP/1.0 200 OK\r\nContent-Length: 512\r\n\r\n";
+
+UniqueSocket Listener(uint16_t* port) {
+  UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof(a);
+  bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a));
+  listen(s.get(), SOMAXCONN);
+  getsockname(s.get(), reinterpret_cast<sockaddr*>(&a), &length);
+  *port = ntohs(a.sin_port);
+  return s;
+}
+
+UniqueSocket ConnectTo(uint16_t port) {
+  UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  BOOL no_delay = TRUE;
+  setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
+             sizeof(no_delay));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  if (connect(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) s.reset();
+  return s;
+}
+
+bool SendAll(SOCKET s, const std::string& bytes) {
+  size_t off = 0;
+  while (off < bytes.size()) {
+    int n = send(s, bytes.data() + off, static_cast<int>(bytes.size() - off), 0);
+    if (n <= 0) return false;
+    off += n;
+  }
+  return true;
+}
+
+bool RecvExactly(SOCKET s, size_t count, std::string* out = nullptr) {
+  char buf[65536];
+  while (count > 0) {
+    int n = recv(s, buf, static_cast<int>(std::min(count, sizeof(buf))), 0);
+    if (n <= 0) return false;
+    if (out) out->append(buf, n);
+    count -= n;
+  }
+  return true;
+}
+
+size_t RecvAll(SOCKET s) {
+  char buf[65536];
+  size_t total = 0;
+  for (;;) {
+    int n = recv(s, buf, sizeof(buf), 0);
+    if (n <= 0) return total;
+    total += n;
+  }
+}
+
+// The target: "P" answers a 512-byte page and closes; "B<n>" sends n bytes and
+// closes; "H" holds the connection until the tool ends. One thread per
+// connection: the target is not what is measured.
+class Target {
+ public:
+  Target() {
+    listener_ = Listener(&port_);
+    thread_ = std::thread([this] { Accept(); });
+  }
+  ~Target() {
+    stop_ = true;
+    listener_.reset();
+    thread_.join();
+    for (std::thread& t : workers_) t.join();
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  void Accept() {
+    while (!stop_) {
+      fd_set set;
+      FD_ZERO(&set);
+      FD_SET(listener_.get(), &set);
+      timeval wait{0, 20000};
+      if (select(0, &set, nullptr, nullptr, &wait) <= 0) continue;
+      SOCKET s = accept(listener_.get(), nullptr, nullptr);
+      if (s == INVALID_SOCKET) continue;
+      char first = 0;
+      if (recv(s, &first, 1, 0) != 1) {
+        closesocket(s);
+        continue;
+      }
+      if (first == 'H') {
+        held_.emplace_back(s);
+      } else if (first == 'P') {
+        std::string page = std::string(kPage) + std::string(512, 'x');
+        SendAll(s, page);
+        closesocket(s);
+      } else {
+        workers_.emplace_back([s] {
+          char digits[32] = {};
+          recv(s, digits, sizeof(digits) - 1, 0);
+          size_t left = std::strtoull(digits, nullptr, 10);
+          std::string block(65536, 'b');
+          while (left > 0) {
+            size_t n = std::min(left, block.size());
+            if (!SendAll(s, block.substr(0, n))) break;
+            left -= n;
+          }
+          closesocket(s);
+        });
+      }
+    }
+  }
+
+  UniqueSocket listener_;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::vector<std::thread> workers_;
+  std::vector<UniqueSocket> held_;
+};
+
+std::string Socks5Request(uint16_t port) {
+  std::string m("\x05\x01\x00\x01\x7f\x00\x00\x01", 8);
+  m += char(port >> 8);
+  m += char(port & 0xff);
+  return m;
+}
+
+// A tunnel to the target through a SOCKS5 proxy on `proxy` (microsocks or the
+// relay), one message at a time: microsocks reads the greeting alone.
+UniqueSocket OpenTunnel(uint16_t proxy, uint16_t target) {
+  UniqueSocket s = ConnectTo(proxy);
+  if (!s || !SendAll(s.get(), std::string("\x05\x01\x00", 3)) || !RecvExactly(s.get(), 2) ||
+      !SendAll(s.get(), Socks5Request(target)) || !RecvExactly(s.get(), 10)) {
+    s.reset();
+  }
+  return s;
+}
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, size_t(p * (v.size() - 1) + 0.5))];
+}
+
+int ThreadCount() {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 e{};
+  e.dwSize = sizeof(e);
+  int n = 0;
+  for (BOOL ok = Thread32First(snap, &e); ok; ok = Thread32Next(snap, &e)) {
+    if (e.th32OwnerProcessID == GetCurrentProcessId()) ++n;
+  }
+  CloseHandle(snap);
+  return n;
+}
+
+// Committed memory (Wine leaves PrivateUsage at 0; PagefileUsage is the commit).
+size_t PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS m{};
+  GetProcessMemoryInfo(GetCurrentProcess(), &m, sizeof(m));
+  return m.PagefileUsage;
+}
+
+}  // namespace
+
+int wmain() {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  const char* upstream_text = std::getenv("RELAYMOTH_TEST_MICROSOCKS_PORT");
+  if (!upstream_text) {
+    std::printf(
+        "RELAYMOTH_TEST_MICROSOCKS_PORT is not set (run under scripts/verify-wine-tests.sh)\n");
+    return 2;
+  }
+  uint16_t upstream = static_cast<uint16_t>(std::atoi(upstream_text));
+  win::WinsockScope wsa;
+  Target target;
+  win::RelayEngineOptions options;
+  if (const char* buffer = std::getenv("RELAYMOTH_BENCH_PIPE_BUFFER")) {
+    options.pipe_buffer = std::max(1024, std::atoi(buffer));
+  }
+  win::RelayEngine engine(options);
+  std::string error;
+  if (!engine.Start(&error)) {
+    std::printf("relay: %s\n", error.c_str());
+    return 1;
+  }
+  auto route = std::make_shared<win::RelayRoute>();
+  core::RelayCandidate c;
+  c.upstream.proxy = {"127.0.0.1", upstream};
+  c.upstream.protocol = core::ProxyProtocol::kSocks5;
+  c.label = "microsocks";
+  route->candidates.push_back(c);
+  uint16_t relay = engine.Listen(
+      0, [route] { return std::shared_ptr<const win::RelayRoute>(route); }, nullptr, &error);
+  if (relay == 0) {
+    std::printf("relay: %s\n", error.c_str());
+    return 1;
+  }
+
+  // 1. One request at a time, interleaved.
+  const char* requests_text = std::getenv("RELAYMOTH_BENCH_REQUESTS");
+  const int kRequests = requests_text ? std::max(1, std::atoi(requests_text)) : 1000;
+  std::vector<double> direct_ms, relay_ms;
+  for (int i = 0; i < kRequests; ++i) {
+    for (int via_relay = 0; via_relay < 2; ++via_relay) {
+      double start = win::PreciseMs();
+      UniqueSocket s = OpenTunnel(via_relay ? relay : upstream, target.port());
+      bool ok = s && SendAll(s.get(), "P") && RecvAll(s.get()) > 512;
+      double took = win::PreciseMs() - start;
+      if (ok) (via_relay ? relay_ms : direct_ms).push_back(took);
+    }
+  }
+  std::printf(
+      "requests (connect + SOCKS5 + page), %d each: direct p50 %.3f ms p99 %.3f ms; "
+      "relay p50 %.3f ms p99 %.3f ms; added p50 %.3f ms p99 %.3f ms\n",
+      kRequests, Percentile(direct_ms, 0.5), Percentile(direct_ms, 0.99), Percentile(relay_ms, 0.5),
+      Percentile(relay_ms, 0.99), Percentile(relay_ms, 0.5) - Percentile(direct_ms, 0.5),
+      Percentile(relay_ms, 0.99) - Percentile(direct_ms, 0.99));
+  if (direct_ms.size() != size_t(kRequests) || relay_ms.size() != size_t(kRequests)) {
+    std::printf("  failed requests: direct %zu, relay %zu\n", kRequests - direct_ms.size(),
+                kRequests - relay_ms.size());
+  }
+
+  // 2. One tunnel's throughput.
+  const size_t kBulk = size_t(256) << 20;
+  for (int round = 0; round < 2; ++round) {
+    double rate[2] = {0, 0};
+    for (int via_relay = 0; via_relay < 2; ++via_relay) {
+      UniqueSocket s = OpenTunnel(via_relay ? relay : upstream, target.port());
+      double start = win::PreciseMs();
+      std::string bulk = "B";
+      bulk += std::to_string(kBulk);
+      size_t got = s && SendAll(s.get(), bulk) ? RecvAll(s.get()) : 0;
+      double took = win::PreciseMs() - start;
+      rate[via_relay] = got == kBulk ? double(got) / (1 << 20) / (took / 1000) : 0;
+    }
+    std::printf("one tunnel, 256 MiB: direct %.0f MiB/s, relay %.0f MiB/s (%.0f %%)\n", rate[0],
+                rate[1], rate[0] > 0 ? 100 * rate[1] / rate[0] : 0);
+  }
+
+  // 3. 1,000 tunnels open at once.
+  const int kTunnels = 1000;
+  Sleep(200);
+  int threads_before = ThreadCount();
+  size_t memory_before = PrivateBytes();
+  std::vector<UniqueSocket> tunnels;
+  for (int i = 0; i < kTunnels; ++i) {
+    UniqueSocket s = OpenTunnel(relay, target.port());
+    if (!s || !SendAll(s.get(), "H")) break;
+    tunnels.push_back(std::move(s));
+  }
+  Sleep(500);
+  int threads_after = ThreadCount();
+  size_t memory_after = PrivateBytes();
+  std::printf(
+      "%zu tunnels open: relay connections %zu, relay threads %d, process threads %d -> "
+      "%d, private memory +%.1f MiB (%.1f KiB per tunnel, the tool's own client sockets "
+      "included)\n",
+      tunnels.size(), engine.open_connections(), win::RelayEngine::kThreads, threads_before,
+      threads_after, double(memory_after - memory_before) / (1 << 20),
+      tunnels.empty() ? 0.0 : double(memory_after - memory_before) / 1024 / tunnels.size());
+  tunnels.clear();
+  return 0;
+}
