@@ -115,6 +115,7 @@ TEST_F(VerifyRunTest, KindDispatch) {
       {"1.2.3.4:1080@SOCKS", "http://h/", "socks=1.2.3.4:1080"},
       {"1.2.3.4:1080@SOCKS4", "ftp://h/", "socks=1.2.3.4:1080"},
       {"1.2.3.4:1080@SOCKS5", "ftp://h/", "socks=1.2.3.4:1080"},
+      {"1.2.3.4:1080@SOCKS4A", "https://h/", "socks=1.2.3.4:1080"},
       {"1.2.3.4:21@FTP", "ftp://h/", "ftp=1.2.3.4:21"},
       {"1.2.3.4:21@FTP", "http://h/", ""},
       {"1.2.3.4:3128", "http://h/", "1.2.3.4:3128"},
@@ -137,13 +138,16 @@ TEST_F(VerifyRunTest, KindDispatch) {
     std::string used = f.http_requests.empty() ? "" : f.http_requests[0].proxy;
     if (!f.ftp_proxies.empty()) used = f.ftp_proxies[0];
     EXPECT_EQ(used, c.proxy) << c.line << " " << c.url;
-    // SOCKS5 is spoken by the relay for http and https pages, never by WinInet.
+    // SOCKS5 and SOCKS4a are spoken by the relay for http and https pages,
+    // never by WinInet.
     bool own = !f.http_requests.empty() && f.http_requests[0].own_protocol.has_value();
-    EXPECT_EQ(own, std::string(c.line).find("SOCKS5") != std::string::npos &&
+    bool socks4a = std::string(c.line).find("SOCKS4A") != std::string::npos;
+    EXPECT_EQ(own, (std::string(c.line).find("SOCKS5") != std::string::npos || socks4a) &&
                        std::string(c.url).rfind("ftp", 0) != 0)
         << c.line << " " << c.url;
     if (own) {
-      EXPECT_EQ(f.http_requests[0].own_protocol->protocol, ProxyProtocol::kSocks5);
+      EXPECT_EQ(f.http_requests[0].own_protocol->protocol,
+                socks4a ? ProxyProtocol::kSocks4a : ProxyProtocol::kSocks5);
       EXPECT_EQ(HostPortText(f.http_requests[0].own_protocol->proxy), "1.2.3.4:1080");
     }
     if (*c.proxy == '\0') {

@@ -22,6 +22,7 @@
 #include "win/app/proxy_list_dialog.h"
 #include "win/app/app_services.h"
 #include "core/base/codepage.h"
+#include "win/platform/dpapi_secret_codec.h"
 #include "win/platform/registry.h"
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/unique_handle.h"
@@ -67,6 +68,7 @@ class AppWindowTest : public testing::Test {
     AppParts parts;
     parts.platform = {GetModuleHandleW(nullptr), &profile_, &prompt_, &codec_, &run_key_,
                       &shortcuts_, "C:\\Program Files\\Relaymoth\\relaymoth.exe"};
+    parts.platform.secrets = &secrets_;
     parts.proxy_place.key = proxy_key_;
     parts.verify.watchdog_per_site_ms = watchdog_per_site_ms_;
     // The browser's cache is left alone; each cleanup is counted.
@@ -142,6 +144,7 @@ class AppWindowTest : public testing::Test {
   core::MemoryProfileStore profile_;
   ScriptedPrompt prompt_;
   core::GbkCodec codec_;
+  DpapiSecretCodec secrets_;
   std::shared_ptr<core::ManualClock> clock_ = std::make_shared<core::ManualClock>(5000);
   std::shared_ptr<std::atomic<int>> cleanups_ = std::make_shared<std::atomic<int>>(0);
   // The Run values and the desktop of the tests: a key and a folder of their own.
