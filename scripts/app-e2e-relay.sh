@@ -1,12 +1,13 @@
 # The real relaymoth.exe verifies SOCKS5 rows and uses one through its local
 # relay, against the local test servers (scripts/verify-servers.sh):
 #   rm_app_e2e_relay OUT_DIR
-# A prepared list of a SOCKS5 row (microsocks) and an HTTP proxy typed SOCKS5;
-# "验证全部" from the proxy menu; the microsocks row comes out usable and the
-# wrongly typed row failed. Switching to the microsocks row points the system
-# proxy at 127.0.0.1:<relay port>, and a WinInet fetch through the system
-# setting reaches the verify page through the relay and microsocks (its log
-# shows the connection). Needs DISPLAY, the prefix, scripts/app.sh,
+# A prepared list of a SOCKS5 row (microsocks), a SOCKS5 row with a user name
+# and password (microsocks -u/-P) and an HTTP proxy typed SOCKS5; "验证全部" from
+# the proxy menu; both microsocks rows come out usable and the wrongly typed row
+# failed. Switching to either microsocks row points the system proxy at
+# 127.0.0.1:<relay port>, and a WinInet fetch through the system setting reaches
+# the verify page through the relay and that microsocks (its log shows the
+# connection). Needs DISPLAY, the prefix, scripts/app.sh,
 # scripts/app-e2e.sh and scripts/verify-servers.sh.
 # shellcheck shell=bash
 
@@ -21,13 +22,42 @@ _e2e_relay_row() {
   grep -m1 "^127\.0\.0\.1:$2|" "$1/rows-relay.txt"
 }
 
-# _e2e_microsocks_hits WEB_PORT: how many connections microsocks made to the web server.
-_e2e_microsocks_hits() {
-  grep -c "connected to 127\.0\.0\.1:$1\$" "$RM_VERIFY_SERVERS_DIR/microsocks.log" 2>/dev/null
+# _e2e_server_hits NAME WEB_PORT: how many connections the SOCKS server NAME
+# (microsocks, microsocks-auth) made to the web server, by its log.
+_e2e_server_hits() {
+  grep -c "connected to 127\.0\.0\.1:$2\$" "$RM_VERIFY_SERVERS_DIR/$1.log" 2>/dev/null
+}
+
+# _e2e_relay_use OUT ROW_PORT SERVER RELAY_PORT WEB_PORT: switches to the row of
+# 127.0.0.1:ROW_PORT from the proxy menu; the system proxy must then be the
+# relay, and a fetch through the system setting must reach the verify page
+# through SERVER.
+_e2e_relay_use() {
+  local out=$1 row=$2 server=$3 relay=$4 web=$5 entry before after
+  # The favorites in the menu are the rows in list order (sorted by the run).
+  entry=$(grep -n "^127\.0\.0\.1:$row|" "$out/rows-relay.txt" | cut -d: -f1)
+  if [[ -z "$entry" ]] || ! wine "$RM_POST_TOOL" favorite $((entry - 1)) >/dev/null 2>&1; then
+    _e2e_fail "could not switch to the $server row"
+    return
+  fi
+  sleep 1
+  _e2e_export 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' "$out/inet-$server.txt"
+  _e2e_expect "$out/inet-$server.txt" "\"ProxyServer\"=\"127.0.0.1:$relay\"" \
+    '"ProxyEnable"=dword:00000001'
+  # A program of the user's, through the system setting: relay, then the server.
+  before=$(_e2e_server_hits "$server" "$web")
+  wine "$RM_POST_TOOL" fetch "http://127.0.0.1:$web/verify.html" 2>"$out/fetch-$server.err" |
+    tr -d '\r' >"$out/fetch-$server.txt"
+  grep -q RELAYMOTH-VERIFY-7731 "$out/fetch-$server.txt" ||
+    _e2e_fail "no verify page through the system setting and $server: $(head -c 200 "$out/fetch-$server.txt" "$out/fetch-$server.err")"
+  sleep 0.3
+  after=$(_e2e_server_hits "$server" "$web")
+  ((after > before)) ||
+    _e2e_fail "$server made no connection to the web server for the fetch (before $before, after $after)"
 }
 
 rm_app_e2e_relay() {
-  local out=$1 pid i relay_port socks_port bad_port web_port
+  local out=$1 pid i relay_port socks_port auth_port bad_port web_port
   RM_E2E_FAILS=0
   mkdir -p "$out"
   rm_wine_env
@@ -36,10 +66,11 @@ rm_app_e2e_relay() {
     return 1
   fi
   socks_port=${RELAYMOTH_TEST_MICROSOCKS_PORT:-}
+  auth_port=${RELAYMOTH_TEST_MICROSOCKS_AUTH_PORT:-}
   bad_port=${RELAYMOTH_TEST_PROXY_PORT:-}
   web_port=${RELAYMOTH_TEST_WEB_PORT:-}
-  if [[ -z "$socks_port" || -z "$bad_port" || -z "$web_port" ]]; then
-    _e2e_fail "no microsocks, HTTP proxy or web server among the test servers"
+  if [[ -z "$socks_port" || -z "$auth_port" || -z "$bad_port" || -z "$web_port" ]]; then
+    _e2e_fail "no microsocks (with and without a log-in), HTTP proxy or web server among the test servers"
     rm_verify_servers_stop
     return 1
   fi
@@ -56,9 +87,10 @@ REGEDIT4
 "ProxyEnable"=dword:00000000
 
 [HKEY_CURRENT_USER\\Software\\Quillworks\\Relaymoth\\Proxy List]
-"FavoriteProxy"=dword:00000002
+"FavoriteProxy"=dword:00000003
 "FavoriteProxy_000"="127.0.0.1:$bad_port@SOCKS5"
 "FavoriteProxy_001"="127.0.0.1:$socks_port@SOCKS5"
+"FavoriteProxy_002"="127.0.0.1:$auth_port:$RELAYMOTH_TEST_PROXY_USER:$RELAYMOTH_TEST_PROXY_PASSWORD@SOCKS5"
 
 [HKEY_CURRENT_USER\\Software\\Quillworks\\Relaymoth\\Local Relay]
 "Port"=dword:$(printf '%08x' "$relay_port")
@@ -90,43 +122,28 @@ REG
   fi
   sleep 0.5
   wine "$RM_POST_TOOL" verify-all >/dev/null 2>&1 || _e2e_fail "could not post 验证全部"
-  # Both rows finished: each has a score in its result column.
-  local good bad
+  # Every row finished: each has a score in its result column.
+  local good auth bad
   for ((i = 0; i < 40; i++)); do
     sleep 0.5
     _e2e_relay_rows "$out"
     good=$(_e2e_relay_row "$out" "$socks_port")
+    auth=$(_e2e_relay_row "$out" "$auth_port")
     bad=$(_e2e_relay_row "$out" "$bad_port")
-    [[ "$(cut -d'|' -f5 <<<"$good")" == \[* && "$(cut -d'|' -f5 <<<"$bad")" == \[* ]] && break
+    [[ "$(cut -d'|' -f5 <<<"$good")" == \[* && "$(cut -d'|' -f5 <<<"$auth")" == \[* &&
+      "$(cut -d'|' -f5 <<<"$bad")" == \[* ]] && break
   done
   [[ "$(cut -d'|' -f3 <<<"$good")" == SOCKS5 ]] || _e2e_fail "the microsocks row: $good"
   [[ "$(cut -d'|' -f5 <<<"$good")" =~ ^\[[1-9] ]] ||
     _e2e_fail "the microsocks row is not usable: $good"
+  [[ "$(cut -d'|' -f3 <<<"$auth")" == "SOCKS5 (密码)" ]] || _e2e_fail "the row with a log-in: $auth"
+  [[ "$(cut -d'|' -f5 <<<"$auth")" =~ ^\[[1-9] ]] ||
+    _e2e_fail "the microsocks row with a log-in is not usable: $auth"
   [[ "$(cut -d'|' -f5 <<<"$bad")" == \[0\]* ]] ||
     _e2e_fail "the HTTP proxy typed SOCKS5 did not fail: $bad"
 
-  # The favorites in the menu are the rows in list order (sorted by the run).
-  local entry
-  entry=$(grep -n "^127\.0\.0\.1:$socks_port|" "$out/rows-relay.txt" | cut -d: -f1)
-  if [[ -n "$entry" ]]; then
-    wine "$RM_POST_TOOL" favorite $((entry - 1)) >/dev/null 2>&1 ||
-      _e2e_fail "could not switch to the microsocks row"
-  fi
-  sleep 1
-  _e2e_export 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' "$out/inet-socks5.txt"
-  _e2e_expect "$out/inet-socks5.txt" "\"ProxyServer\"=\"127.0.0.1:$relay_port\"" \
-    '"ProxyEnable"=dword:00000001'
-
-  # A program of the user's, through the system setting: relay, then microsocks.
-  local before after
-  before=$(_e2e_microsocks_hits "$web_port")
-  wine "$RM_POST_TOOL" fetch "http://127.0.0.1:$web_port/verify.html" 2>"$out/fetch.err" |
-    tr -d '\r' >"$out/fetch.txt"
-  grep -q RELAYMOTH-VERIFY-7731 "$out/fetch.txt" ||
-    _e2e_fail "no verify page through the system setting: $(head -c 200 "$out/fetch.txt" "$out/fetch.err")"
-  sleep 0.3
-  after=$(_e2e_microsocks_hits "$web_port")
-  ((after > before)) || _e2e_fail "microsocks saw no connection to the web server (before $before, after $after)"
+  _e2e_relay_use "$out" "$socks_port" microsocks "$relay_port" "$web_port"
+  _e2e_relay_use "$out" "$auth_port" microsocks-auth "$relay_port" "$web_port"
 
   wine "$RM_POST_TOOL" close >/dev/null 2>&1
   _rm_wait_for_exit "$pid" 20 || _e2e_fail "no exit within 20 s of WM_CLOSE"

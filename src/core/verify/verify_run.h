@@ -89,6 +89,12 @@ class VerifyRun {
   bool SetProxy(std::string_view address, std::string_view port, std::string_view type);
   bool proxy_set() const { return proxy_set_; }
   int proxy_kind() const { return kind_; }
+  // The row's user name and password: its http and https tests then go through
+  // the relay, which logs in with them (WinInet would send them in plain sight
+  // only after a challenge, and never to a SOCKS proxy).
+  void SetCredentials(std::optional<ProxyCredentials> credentials) {
+    credentials_ = std::move(credentials);
+  }
 
   void ClearSites() { site_count_ = 0; }
   // Refused when five sites are held already, or when the URL, upper-cased, does
@@ -126,6 +132,7 @@ class VerifyRun {
   std::string port_;
   int kind_ = 0;
   std::string type_;  // the row's type word, upper case
+  std::optional<ProxyCredentials> credentials_;
 };
 
 // Seconds between two 32-bit tick counts; correct across one wrap of the counter.

@@ -141,9 +141,13 @@ bool VerifyScheduler::Qualifies(size_t row) const {
 
 VerifyRun VerifyScheduler::RunFor(size_t row) const {
   // Workers get the row's host:port text, typed when the row's protocol needs
-  // the relay (VerifyProxyLine), and the favorite sites in display order.
+  // the relay (VerifyProxyLine), its log-in, and the favorite sites in display
+  // order.
   VerifyRun run;
-  if (row < list_.size()) run.SetProxyLine(VerifyProxyLine(list_, row));
+  if (row < list_.size()) {
+    run.SetProxyLine(VerifyProxyLine(list_, row));
+    run.SetCredentials(list_.RowCredentials(int64_t(row)));
+  }
   for (const VerifySite& site : settings_.sites) {
     if (site.favorite) run.AddSite(site.url, site.verify_string);
   }
