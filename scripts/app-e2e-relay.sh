@@ -17,7 +17,7 @@ _e2e_relay_rows() {
 }
 
 # _e2e_relay_row OUT PORT: the row line of 127.0.0.1:PORT
-# ("address:port|location|type|status|result").
+# ("address:port|location|type|status|result|ticked").
 _e2e_relay_row() {
   grep -m1 "^127\.0\.0\.1:$2|" "$1/rows-relay.txt"
 }
@@ -34,8 +34,9 @@ _e2e_server_hits() {
 # through SERVER.
 _e2e_relay_use() {
   local out=$1 row=$2 server=$3 relay=$4 web=$5 entry before after
-  # The favorites in the menu are the rows in list order (sorted by the run).
-  entry=$(grep -n "^127\.0\.0\.1:$row|" "$out/rows-relay.txt" | cut -d: -f1)
+  # The favorites in the menu are the ticked rows in list order (sorted by the run).
+  entry=$(awk -F'|' -v row="127.0.0.1:$row" '$6 == 1 { n++ } $1 == row && $6 == 1 { print n; exit }' \
+    "$out/rows-relay.txt")
   if [[ -z "$entry" ]] || ! wine "$RM_POST_TOOL" favorite $((entry - 1)) >/dev/null 2>&1; then
     _e2e_fail "could not switch to the $server row"
     return

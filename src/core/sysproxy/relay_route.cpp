@@ -24,9 +24,7 @@ std::optional<UpstreamProxy> UpstreamOfProxyText(std::string_view text) {
 }
 
 std::optional<UpstreamProxy> UpstreamOfRow(const ProxyList& list, size_t row) {
-  if (row >= list.size()) return std::nullopt;
-  ProxyRow r = list.row(row);
-  return UpstreamOf(r.address, r.port, r.type);
+  return list.RowUpstream(int64_t(row));
 }
 
 bool RelayStandsInFor(std::string_view text, bool all_rows_through_relay) {

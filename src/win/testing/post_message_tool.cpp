@@ -8,7 +8,8 @@
 //   menu X Y        WM_CONTEXTMENU at screen point X, Y (opens the proxy menu)
 //   cancel-menu     WM_CANCELMODE (closes an open menu)
 //   rows            prints the main list's rows, one
-//                   "address:port|location|type|status|result" a line
+//                   "address:port|location|type|status|result|ticked" a line
+//                   (ticked: 1 for a favorite, 0 otherwise)
 //   favorite N      the proxy menu's N-th favorite (from 0): switches to it
 //   pid             prints the program's process id
 //   verify-all      command IDM_VERIFY_ALL, "验证全部" of the proxy menu
@@ -77,7 +78,8 @@ int PrintRows(HWND floating) {
         RemoteCell(view, process.get(), row, 0) + L":" + RemoteCell(view, process.get(), row, 1) +
         L"|" + RemoteCell(view, process.get(), row, 4) + L"|" +
         RemoteCell(view, process.get(), row, 2) + L"|" + RemoteCell(view, process.get(), row, 3) +
-        L"|" + RemoteCell(view, process.get(), row, 5);
+        L"|" + RemoteCell(view, process.get(), row, 5) + L"|" +
+        (ListView_GetCheckState(view, row) ? L"1" : L"0");
     int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), nullptr, 0, nullptr,
                                 nullptr);
     std::string utf8(size_t(n), '\0');
