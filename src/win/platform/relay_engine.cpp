@@ -230,8 +230,8 @@ class RelayEngine::Impl {
     thread_.reset();
   }
 
-  uint16_t Listen(uint16_t port, RelayRouteSource source, RelayReportSink sink,
-                  std::string* error, bool one_client) {
+  uint16_t Listen(uint16_t port, RelayRouteSource source, RelayReportSink sink, std::string* error,
+                  bool one_client) {
     if (!thread_) {
       *error = "the relay is not running";
       return 0;
