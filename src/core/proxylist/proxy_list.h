@@ -168,6 +168,12 @@ class ProxyList {
   // Writes only the status text of a row ("验证中...", "未验证" …).
   void SetStatusText(size_t index, std::string status);
 
+  // Gives a row another type (one of the type words a line may carry, "" for
+  // none); its duplicate key follows. Refused, changing nothing, for an index
+  // outside the list, a word that is no type, or when another row already holds
+  // the row's new key.
+  bool SetRowType(size_t index, std::string_view type);
+
   // Removes every selected row (keys and favorite count follow); returns how many.
   size_t RemoveSelected();
   // Removes every row for which `remove` holds, with its duplicate key and its
@@ -240,6 +246,8 @@ class ProxyList {
   // The index of the row with `key`, or SIZE_MAX.
   size_t FindKey(const KeyParts& key) const;
   void InsertKey(size_t index);
+  // Takes the key of row `index` out of the table.
+  void EraseKey(size_t index);
   // Builds the key table again for the rows as they are now.
   void RebuildKeys(size_t capacity_for);
   // Sets one of a row's shared texts.
