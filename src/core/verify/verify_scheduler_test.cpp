@@ -17,6 +17,7 @@ struct Handout {
   uint64_t generation;
   std::string line;  // the proxy the worker was given, as its session proxy text
   int sites;
+  bool detect = false;  // the run is to detect the proxy's protocol
 };
 
 class FakePool final : public WorkerPool {
@@ -38,7 +39,8 @@ class FakePool final : public WorkerPool {
       script.erase(script.begin());
     }
     if (r != StartResult::kStarted) return r;
-    handouts.push_back({slot, generation, run.ProxyTextFor(SiteScheme::kHttp), run.site_count()});
+    handouts.push_back({slot, generation, run.ProxyTextFor(SiteScheme::kHttp), run.site_count(),
+                        run.detect_type()});
     current[slot] = generation;
     return r;
   }
@@ -474,6 +476,67 @@ TEST_F(SchedulerTest, WorkersGetHostPortAndTheFavoriteSitesInOrder) {
   EXPECT_EQ(pool.handouts[0].line, "1.2.3.4:1080");  // untyped: the type is not passed
   EXPECT_EQ(pool.handouts[0].sites, 3);
   EXPECT_EQ(timers.watchdogs.at(0), 3 * kPerSite);
+}
+
+TEST_F(SchedulerTest, DetectedProtocolTypesTheRowOnceItsResultIsWritten) {
+  list.AddProxy("1.1.1.1:1080", false);
+  list.AddProxy("2.2.2.2:1080", false);
+  list.AddProxy("2.2.2.2:1080@SOCKS5", false);
+  list.AddProxy("3.3.3.3:80", false);
+  list.AddProxy("4.4.4.4:80", false);
+  settings.threads = 5;
+  scheduler.StartVerifyAll();
+  ASSERT_EQ(pool.handouts.size(), 5u);
+  std::vector<bool> detect;
+  for (const Handout& h : pool.handouts) detect.push_back(h.detect);
+  EXPECT_EQ(detect, (std::vector<bool>{true, true, false, true, true}));
+  auto row_of = [this](std::string_view address) {
+    for (size_t i = 0; i < list.size(); ++i) {
+      if (list.row(i).address == address) return list.row(i);
+    }
+    return ProxyRow{};
+  };
+  const std::vector<SiteOutcome> usable = {{kSiteUsable, 1.0}, {kSiteUsable, 1.0}};
+  struct Step {
+    int slot;
+    std::optional<ProxyProtocol> found;
+    uint64_t generation_offset;  // not 0: a report of an older hand-out
+    const char* address;
+    const char* type;
+    const char* note;  // in the result text
+  } steps[] = {
+      {0, ProxyProtocol::kSocks5, 0, "1.1.1.1", "SOCKS5", ""},
+      // 2.2.2.2:1080@SOCKS5 is listed: the row stays untyped and says why.
+      {1, ProxyProtocol::kSocks4, 0, "2.2.2.2", "",
+       "按SOCKS4验证(列表中已有该地址的同类代理,类型未改);"},
+      {3, ProxyProtocol::kHttp, 1, "3.3.3.3", "", ""},
+      {4, std::nullopt, 0, "4.4.4.4", "", ""},
+  };
+  for (const Step& st : steps) {
+    uint64_t generation = pool.current.at(st.slot);
+    if (st.found) {
+      scheduler.OnWorkerTypeDetected(st.slot, generation - st.generation_offset, *st.found);
+    }
+    Report(st.slot, usable);
+    ProxyRow row = row_of(st.address);
+    EXPECT_EQ(row.type, st.type) << st.address;
+    EXPECT_GT(row.score, 0) << st.address;
+    if (*st.note) {
+      EXPECT_NE(row.result.find(st.note), std::string_view::npos) << row.result;
+    } else {
+      EXPECT_EQ(row.result.find("按"), std::string_view::npos) << row.result;
+    }
+  }
+  EXPECT_EQ(list.AddProxy("1.1.1.1:1080@SOCKS4", false), AddResult::kDuplicate);
+
+  // With the setting off no run detects.
+  Report(2, usable);
+  ASSERT_FALSE(scheduler.running());
+  settings.detect_untyped_type = false;
+  pool.handouts.clear();
+  scheduler.StartVerifyAll();
+  for (const Handout& h : pool.handouts) EXPECT_FALSE(h.detect) << h.line;
+  EXPECT_FALSE(pool.handouts.empty());
 }
 
 TEST_F(SchedulerTest, ButtonClearsTheSystemProxyMenuDoesNot) {
