@@ -16,17 +16,17 @@
 #include <string>
 #include <vector>
 
+#include "core/base/codepage.h"
 #include "core/base/profile_store.h"
 #include "core/verify/verify_testing.h"
+#include "win/app/app_services.h"
 #include "win/app/floating_window.h"
 #include "win/app/proxy_list_dialog.h"
-#include "win/app/app_services.h"
-#include "core/base/codepage.h"
 #include "win/platform/registry.h"
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/unique_handle.h"
-#include "win/platform/wide_text.h"
 #include "win/platform/verify_worker_pool.h"
+#include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
 #include "win/platform/winsock_connect_prober.h"
@@ -65,8 +65,13 @@ class AppWindowTest : public testing::Test {
       WriteRegistryDword(HKEY_CURRENT_USER, proxy_key_, "ProxyEnable", enable);
     }
     AppParts parts;
-    parts.platform = {GetModuleHandleW(nullptr), &profile_, &prompt_, &codec_, &run_key_,
-                      &shortcuts_, "C:\\Program Files\\Relaymoth\\relaymoth.exe"};
+    parts.platform = {GetModuleHandleW(nullptr),
+                      &profile_,
+                      &prompt_,
+                      &codec_,
+                      &run_key_,
+                      &shortcuts_,
+                      "C:\\Program Files\\Relaymoth\\relaymoth.exe"};
     parts.proxy_place.key = proxy_key_;
     parts.verify.watchdog_per_site_ms = watchdog_per_site_ms_;
     // The browser's cache is left alone; each cleanup is counted.
