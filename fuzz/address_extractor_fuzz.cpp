@@ -1,6 +1,7 @@
 // Fuzzes the address extractor with arbitrary text. Besides not crashing or
 // hanging, every line it gives must be an IPv4 proxy line the parser accepts,
-// no line may come twice, and none may carry the reserved mark.
+// no line may come twice, none may carry the reserved mark, and the lines with
+// a log-in are the ones counted.
 #include <cstdint>
 #include <cstdlib>
 #include <set>
@@ -34,7 +35,8 @@ bool IsDottedQuad(std::string_view s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
   core::ExtractedProxies found = core::ExtractProxyLines(input);
-  if (found.credentials_skipped < 0) std::abort();
+  if (found.with_login < 0 || size_t(found.with_login) > found.lines.size()) std::abort();
+  int with_login = 0;
   std::set<std::string> seen;
   for (const std::string& line : found.lines) {
     if (!seen.insert(line).second) std::abort();
@@ -42,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!core::ParseProxyLine(line, &p)) std::abort();
     if (!IsDottedQuad(p.address)) std::abort();
     if (p.remark.rfind(core::kReservedMark, 0) == 0) std::abort();
+    with_login += p.has_credentials() ? 1 : 0;
   }
+  if (with_login != found.with_login) std::abort();
   return 0;
 }

@@ -9,6 +9,7 @@
 
 #include "core/base/codepage.h"
 #include "core/proxylist/list_file.h"
+#include "core/proxylist/proxy_line.h"
 #include "core/proxylist/proxy_list.h"
 
 namespace {
@@ -41,15 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string bytes =
       core::ExportListBytes(list, core::ExportForm::kFullLine, false, codec, &count, &utf8);
   if (size_t(count) != list.size()) std::abort();
-  // The export reads back row for row, whenever its first line still makes it a
-  // list file (the first address begins with a digit).
-  if (list.size() > 0 && IsDigit(list.row(0).address[0])) {
+  // The export with passwords reads back row for row, log-ins included (the
+  // plain one merges rows that differ only by user name), whenever its first
+  // line still makes it a list file (it begins with a digit or is a proxy URL).
+  bytes = core::ExportListBytes(list, core::ExportForm::kWithLogins, false, codec, &count, &utf8);
+  std::string first = list.size() > 0 ? list.RowLineWithLogin(0) : std::string();
+  if (!first.empty() && (IsDigit(first[0]) || core::IsProxyUrlLine(first))) {
     core::ProxyList back;
     std::istringstream again(bytes);
     core::ImportSummary r = core::ImportListStream(again, "export", back, true, false, codec);
     if (!r.ok || back.size() != list.size()) std::abort();
     for (size_t i = 0; i < list.size(); ++i) {
-      if (back.RowFullLine(int64_t(i)) != list.RowFullLine(int64_t(i))) std::abort();
+      if (back.RowLineWithLogin(int64_t(i)) != list.RowLineWithLogin(int64_t(i))) std::abort();
     }
   }
   return 0;

@@ -222,6 +222,7 @@ REG
     _e2e_fail "no window at the second start"
   fi
   _e2e_relay_guard "$out"
+  _e2e_logins "$out"
   [[ $RM_E2E_FAILS -eq 0 ]]
 }
 
@@ -282,4 +283,41 @@ REG
     '"ProxyEnable"=dword:00000001'
   _e2e_export 'HKCU\Software\Quillworks\Relaymoth' "$out/profile-guard.txt"
   _e2e_absent "$out/profile-guard.txt" '"Setting Before Relay"'
+}
+
+# A row with a user name and password: shown marked, saved with its password
+# sealed (never in plain text in the registry), and back with it at the next start.
+_e2e_logins() {
+  local out=$1 pid round
+  cat >"$out/logins.reg" <<'REG'
+REGEDIT4
+
+[-HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Proxy List]
+
+[HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Proxy List]
+"UnfavoriteProxy"=dword:00000001
+"UnfavoriteProxy_000"="gw.example:8000:sess-1:Pa55w0rd@SOCKS5"
+
+[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings]
+"ProxyEnable"=dword:00000000
+REG
+  wine regedit /S "$(rm_winpath "$out/logins.reg")" >/dev/null 2>&1
+  for round in typed saved; do
+    wine "$RM_APP_EXE" &
+    pid=$!
+    if ! _rm_wait_for_window "$RM_APP_TITLE" 30; then
+      _rm_wait_for_exit "$pid" 0
+      _e2e_fail "log-ins: no window ($round)"
+      return
+    fi
+    sleep 0.5
+    wine "$RM_POST_TOOL" rows 2>/dev/null | tr -d '\r' >"$out/login-rows.txt"
+    _e2e_expect "$out/login-rows.txt" "gw.example:8000||SOCKS5 (密码)"
+    wine "$RM_POST_TOOL" close >/dev/null 2>&1 || _e2e_fail "log-ins: could not post WM_CLOSE"
+    _rm_wait_for_exit "$pid" 20 || _e2e_fail "log-ins: no exit within 20 s of WM_CLOSE"
+    _e2e_export 'HKCU\Software\Quillworks\Relaymoth' "$out/login-profile.txt"
+    _e2e_expect "$out/login-profile.txt" '"UnfavoriteProxy_000"="gw.example:8000@SOCKS5"' \
+      '"ProxyLogins"=dword:00000001'
+    _e2e_absent "$out/login-profile.txt" 'Pa55w0rd' 'sess-1'
+  done
 }

@@ -25,7 +25,8 @@ constexpr std::string_view kUsage =
     "  relaymoth-cli parse < lines\n"
     "  relaymoth-cli locate [--db FILE] ADDRESS...\n"
     "  relaymoth-cli import [--db FILE] [--replace] [--favorite]\n"
-    "                       [--export-hostport OUT] [--export-full OUT] FILE...\n"
+    "                       [--export-hostport OUT] [--export-full OUT]\n"
+    "                       [--export-with-passwords OUT] FILE...\n"
     "  relaymoth-cli verify [--site URL[=VERIFY STRING]]... [--type TYPE] [--detect]\n"
     "                       [--connect-timeout S] [--timeout S] [--in-flight N]\n"
     "                       [--csv|--json] [--only-working] [--country NAME]\n"
@@ -61,7 +62,10 @@ int Parse(std::istream& in, std::ostream& out, const core::AnsiCodec& codec) {
     core::ProxyLine p;
     if (!too_long && core::ParseProxyLine(ToUtf8(line, codec), &p)) {
       out << "OK\t" << Field(p.address) << '\t' << Field(p.port) << '\t' << p.type << '\t'
-          << Field(p.remark) << '\n';
+          << Field(p.remark);
+      // A line with a log-in shows its user name; its password is never printed.
+      if (p.has_credentials()) out << '\t' << Field(p.user);
+      out << '\n';
     } else {
       out << "REFUSED\n";
     }
@@ -121,13 +125,17 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
   std::string db;
   bool replace = false;
   bool favorite = false;
-  std::string export_hostport, export_full;
+  std::string export_hostport, export_full, export_with_passwords;
   std::vector<std::string> files;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--db" || a == "--export-hostport" || a == "--export-full") {
+    if (a == "--db" || a == "--export-hostport" || a == "--export-full" ||
+        a == "--export-with-passwords") {
       if (++i == args.size()) return Usage(err, a + " needs a file");
-      (a == "--db" ? db : a == "--export-hostport" ? export_hostport : export_full) = args[i];
+      (a == "--db"                ? db
+       : a == "--export-hostport" ? export_hostport
+       : a == "--export-full"     ? export_full
+                                  : export_with_passwords) = args[i];
     } else if (a == "--replace") {
       replace = true;
     } else if (a == "--favorite" || a == "--favourite") {
@@ -155,13 +163,16 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   for (size_t i = 0; i < list.size(); ++i) {
     out << Field(list.RowFullLine(int64_t(i))) << '\t' << (list.row(i).favorite ? 1 : 0) << '\t'
-        << (list.IsReserved(i) ? 1 : 0) << '\n';
+        << (list.IsReserved(i) ? 1 : 0);
+    if (list.row(i).login) out << '\t' << Field(list.row(i).user);
+    out << '\n';
   }
   const struct {
     const std::string& path;
     core::ExportForm form;
   } exports[] = {{export_hostport, core::ExportForm::kHostPort},
-                 {export_full, core::ExportForm::kFullLine}};
+                 {export_full, core::ExportForm::kFullLine},
+                 {export_with_passwords, core::ExportForm::kWithLogins}};
   for (const auto& e : exports) {
     if (e.path.empty()) continue;
     core::ExportSummary s = core::ExportListFile(e.path, list, e.form, false, codec);

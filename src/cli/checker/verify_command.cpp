@@ -288,6 +288,8 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
       ++unusable_types;
       continue;
     }
+    // A row with a user name and password logs in with them.
+    up->credentials = list.RowCredentials(int64_t(i));
     if (core::ClassifyHost(up->proxy.host) == core::HostKind::kName) {
       proxy_hosts.push_back(up->proxy.host);
     }

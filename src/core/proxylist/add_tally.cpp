@@ -29,11 +29,11 @@ std::string AddTally::Summary(std::string_view what) const {
 
 std::string ListFullText() { return Format("列表已满（最多%d条）", int(kMaxListRows)); }
 
-std::string ExtractedSummary(const AddTally& tally, std::string_view where, int credentials) {
+std::string ExtractedSummary(const AddTally& tally, std::string_view where, int with_login) {
   std::string text = Format("%.*s不是ip数据列表，从中找到%d个代理地址\n", int(where.size()),
                             where.data(), tally.total) +
                      tally.Summary("ip服务器信息");
-  if (credentials > 0) text += Format("\n  带用户名密码：%3d条(未加入)", credentials);
+  if (with_login > 0) text += Format("\n  其中带用户名密码：%3d条", with_login);
   return text;
 }
 

@@ -29,7 +29,7 @@ std::string ListFullText();
 
 // The summary of proxies found in a text that is not a list (a web page, a
 // list with schemes): "<where>不是ip数据列表，从中找到N个代理地址", the counts,
-// and how many were left out for carrying a user name and password.
-std::string ExtractedSummary(const AddTally& tally, std::string_view where, int credentials);
+// and how many of the proxies found carry a user name and password.
+std::string ExtractedSummary(const AddTally& tally, std::string_view where, int with_login);
 
 }  // namespace core

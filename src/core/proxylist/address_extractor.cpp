@@ -2,10 +2,13 @@
 
 #include <cstdint>
 #include <random>
+#include <set>
 #include <unordered_set>
+#include <utility>
 
 #include "core/base/codepage.h"
 #include "core/base/text.h"
+#include "core/net/net_target.h"
 #include "core/proxylist/markup_flattener.h"
 #include "core/proxylist/proxy_line.h"
 
@@ -21,9 +24,19 @@ constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // The flattened text has no CR, VT or FF: they became line feeds.
 constexpr bool IsWhite(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
-enum ProxyKind : uint8_t { kNoType, kHttp, kHttps, kSocks, kSocks4, kSocks5, kFtp, kGopher };
-constexpr std::string_view kKindNames[] = {"",       "HTTP",   "HTTPS", "SOCKS",
-                                           "SOCKS4", "SOCKS5", "FTP",   "GOPHER"};
+enum ProxyKind : uint8_t {
+  kNoType,
+  kHttp,
+  kHttps,
+  kSocks,
+  kSocks4,
+  kSocks5,
+  kFtp,
+  kGopher,
+  kSocks4a
+};
+constexpr std::string_view kKindNames[] = {"",       "HTTP", "HTTPS",  "SOCKS",  "SOCKS4",
+                                           "SOCKS5", "FTP",  "GOPHER", "SOCKS4A"};
 
 // A URL scheme or a protocol word of a table cell or JSON value. "socks" names
 // no version; the program's own SOCKS type means exactly that.
@@ -35,7 +48,8 @@ ProxyKind KindOfWord(std::string_view w) {
   if (l == "http") return kHttp;
   if (l == "https") return kHttps;
   if (l == "socks") return kSocks;
-  if (l == "socks4" || l == "socks4a") return kSocks4;
+  if (l == "socks4") return kSocks4;
+  if (l == "socks4a") return kSocks4a;
   if (l == "socks5" || l == "socks5h") return kSocks5;
   return kNoType;
 }
@@ -43,7 +57,7 @@ ProxyKind KindOfWord(std::string_view w) {
 // The type word of the program's own "@TYPE" suffix: every name the list knows.
 ProxyKind KindOfSuffix(std::string_view w) {
   std::string upper = AsciiUpperCopy(w);
-  for (uint8_t k = kHttp; k <= kGopher; ++k) {
+  for (uint8_t k = kHttp; k <= kSocks4a; ++k) {
     if (upper == kKindNames[k]) return ProxyKind(k);
   }
   return kNoType;
@@ -241,7 +255,12 @@ struct Found {
   uint16_t port;
   ProxyKind kind;
   std::string remark;
+  uint32_t login = 0;  // 0, or 1 + the index of its user name and password
 };
+
+// The longest user name or password taken from running text; a longer run is
+// not a log-in anyone wrote.
+constexpr size_t kMaxLoginText = 128;
 
 // What a JSON object around an address says: its "port" member and the
 // protocol, and how many members hold an address (more than one: ambiguous).
@@ -281,11 +300,15 @@ class Scanner {
 
   ExtractedProxies Result() const {
     ExtractedProxies r;
-    r.credentials_skipped = int(credentials_.size());
     KeySet seen(found_.size());
+    // Entries with a log-in differ by their user names too, and by the type
+    // their line names (an untyped log-in may have to be written as http).
+    std::set<std::string> seen_logins;
     r.lines.reserve(found_.size());
     for (const Found& f : found_) {
-      if (!seen.Insert(uint64_t(f.ip) << 24 | uint64_t(f.port) << 8 | f.kind)) continue;
+      uint64_t key = uint64_t(f.ip) << 24 | uint64_t(f.port) << 8 | f.kind;
+      const ProxyCredentials* login = f.login != 0 ? &logins_[f.login - 1] : nullptr;
+      if (!login && !seen.Insert(key)) continue;
       char address[16];
       char port[8];
       size_t address_len = 0;
@@ -294,9 +317,21 @@ class Scanner {
         address_len += WriteDecimal((f.ip >> shift) & 0xFF, address + address_len);
       }
       size_t port_len = WriteDecimal(f.port, port);
-      r.lines.push_back(FullLineText(std::string_view(address, address_len),
-                                     std::string_view(port, port_len), kKindNames[f.kind],
-                                     f.remark));
+      std::string_view address_text(address, address_len);
+      std::string_view port_text(port, port_len);
+      if (login) {
+        std::string line = CredentialLineText(address_text, port_text, kKindNames[f.kind],
+                                              login->user, login->password, f.remark);
+        ProxyLine parsed;
+        ParseProxyLine(line, &parsed);
+        std::string identity = HostPortText(address_text, port_text);
+        identity.append("@").append(parsed.type).append("#").append(login->user);
+        if (!seen_logins.insert(std::move(identity)).second) continue;
+        r.lines.push_back(std::move(line));
+        ++r.with_login;
+      } else {
+        r.lines.push_back(FullLineText(address_text, port_text, kKindNames[f.kind], f.remark));
+      }
     }
     return r;
   }
@@ -311,13 +346,44 @@ class Scanner {
     int port_cell;
   };
 
-  void Add(uint32_t ip, uint16_t port, ProxyKind kind, int port_cell) {
+  void Add(uint32_t ip, uint16_t port, ProxyKind kind, int port_cell, uint32_t login = 0) {
     if (cell_ >= 0) row_hits_.push_back({found_.size(), cell_, port_cell});
-    found_.push_back({ip, port, kind, {}});
+    // FTP and GOPHER proxies take no log-in here: the entry comes without it.
+    if (kind == kFtp || kind == kGopher) login = 0;
+    found_.push_back({ip, port, kind, {}, login});
   }
 
-  void AddCredentials(uint32_t ip, uint16_t port) {
-    credentials_.insert(uint64_t(ip) << 16 | port);
+  // Keeps a user name and password for an entry; 0 when they cannot be sent
+  // (an empty user name, control characters, ":" in the user name, a text cut
+  // inside a character): the entry is then taken without a log-in.
+  uint32_t KeepLogin(std::string_view user, std::string_view password) {
+    if (!IsValidUtf8(user) || !IsValidUtf8(password)) return 0;
+    ProxyLine check;
+    // Every entry here has an IPv4 address; only the texts are in question.
+    check.address = "0.0.0.0";
+    check.user = std::string(user);
+    check.password = std::string(password);
+    if (!CheckProxyCredentials(check)) return 0;
+    logins_.push_back({std::move(check.user), std::move(check.password)});
+    return uint32_t(logins_.size());
+  }
+  uint32_t KeepLogin(std::string_view user_colon_password) {
+    size_t colon = user_colon_password.find(':');
+    if (colon == std::string_view::npos) return KeepLogin(user_colon_password, {});
+    return KeepLogin(user_colon_password.substr(0, colon), user_colon_password.substr(colon + 1));
+  }
+
+  // The "user:pass" that ends at the "@" at `at`: back to a blank, a mark or a
+  // character that ends a URL in running text.
+  std::string_view LoginBefore(size_t at) const {
+    size_t b = at;
+    while (b > 0 && at - b < kMaxLoginText && !IsWhite(s_[b - 1]) && !IsMark(s_[b - 1]) &&
+           !EndsUrl(s_[b - 1])) {
+      --b;
+    }
+    // A label's colon before it ("账号：user:pass@…") is no part of it.
+    while (b < at && s_[b] == ':') ++b;
+    return s_.substr(b, at - b);
   }
 
   // A digit at p: an address when it stands alone and a port goes with it.
@@ -334,6 +400,7 @@ class Scanner {
     // "user@1.2.3.4:80" and "user:pass@1.2.3.4:80" carry a login.
     bool login = before == '@' && p >= 2 && !IsWhite(s_[p - 2]) && !IsMark(s_[p - 2]);
     if (before == '@' && !login) return e;
+    if (login && LoginBefore(p - 1).empty()) return e;
 
     // "1.2.3.4:8080" and "1.2.3.4 : 8080".
     size_t q = SkipBlanks(s_, e);
@@ -393,12 +460,20 @@ class Scanner {
   size_t AfterPort(size_t p, size_t e, uint32_t ip, uint16_t port, size_t port_end, bool login) {
     size_t n = s_.size();
     if (port_end < n && s_[port_end] == ':' && port_end + 1 < n && !IsDigit(s_[port_end + 1])) {
-      // "1.2.3.4:8080:user:pass"
-      size_t user_end = RunUntil(s_, port_end + 1, ':', 128);
+      // "1.2.3.4:8080:user:pass", perhaps with the program's own "@TYPE" behind.
+      size_t user_end = RunUntil(s_, port_end + 1, ':', kMaxLoginText);
       if (user_end > port_end + 1 && user_end < n && s_[user_end] == ':' &&
           RunUntil(s_, user_end + 1, '\0', 1) > user_end + 1) {
-        AddCredentials(ip, port);
-        return RunUntil(s_, user_end + 1, '\0', 128);
+        size_t end = RunUntil(s_, user_end + 1, '\0', kMaxLoginText);
+        std::string_view password = s_.substr(user_end + 1, end - user_end - 1);
+        ProxyKind kind = kNoType;
+        if (size_t at = password.rfind('@'); at != std::string_view::npos) {
+          kind = KindOfSuffix(password.substr(at + 1));
+          if (kind != kNoType) password = password.substr(0, at);
+        }
+        Add(ip, port, kind, cell_,
+            KeepLogin(s_.substr(port_end + 1, user_end - port_end - 1), password));
+        return end;
       }
     }
     ProxyKind kind = kNoType;
@@ -413,14 +488,19 @@ class Scanner {
         next = word_end;
       } else {
         kind = kNoType;
-        size_t run = RunUntil(s_, w, ':', 128);
-        if (run > w && run < n && s_[run] == ':') login = true;
+        // "1.2.3.4:8080@user:pass"
+        size_t run = RunUntil(s_, w, ':', kMaxLoginText);
+        if (run > w && run < n && s_[run] == ':' && !login) {
+          size_t end = RunUntil(s_, run + 1, '\0', kMaxLoginText);
+          Add(ip, port, kNoType, cell_, KeepLogin(s_.substr(w, end - w)));
+          return end;
+        }
       }
     } else if (!TokenEndsAt(s_, port_end, true)) {
       return e;
     }
     if (login) {
-      AddCredentials(ip, port);
+      Add(ip, port, kind, cell_, KeepLogin(LoginBefore(p - 1)));
       return next;
     }
     if (kind == kNoType && p > 0 && s_[p - 1] == '"') {
@@ -467,11 +547,20 @@ class Scanner {
     uint16_t port = 0;
     if (kind != kNoType && ReadIpv4(s_, addr, &e, &ip) && e < s_.size() && s_[e] == ':' &&
         ReadPort(s_, e + 1, &port_end, &port) && port_end == authority_end) {
+      uint32_t login = 0;
       if (at != std::string_view::npos) {
-        AddCredentials(ip, port);
-      } else {
-        Add(ip, port, kind, cell_);
+        // The user name and password of a URL come percent-escaped.
+        std::string_view userinfo = s_.substr(host, at - host);
+        size_t colon = userinfo.find(':');
+        std::string user, password;
+        if (!PercentDecode(userinfo.substr(0, colon), &user) ||
+            (colon != std::string_view::npos &&
+             !PercentDecode(userinfo.substr(colon + 1), &password))) {
+          return url_end;
+        }
+        login = KeepLogin(user, password);
       }
+      Add(ip, port, kind, cell_, login);
     }
     return url_end;
   }
@@ -627,7 +716,7 @@ class Scanner {
 
   std::string_view s_;
   std::vector<Found> found_;
-  std::unordered_set<uint64_t, SeededHash> credentials_;
+  std::vector<ProxyCredentials> logins_;
   int cell_ = -1;  // index of the current cell in its row, -1 outside cells
   std::vector<size_t> cell_starts_;
   std::vector<RowHit> row_hits_;

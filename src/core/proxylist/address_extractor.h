@@ -13,14 +13,15 @@ namespace core {
 struct ExtractedProxies {
   // Proxy lines "address:port", then "@TYPE" when the text named the protocol
   // (a scheme, an "@type" suffix, a JSON "protocol" or a type column), then
-  // "$remark" when a table row named the country unambiguously. ParseProxyLine
-  // accepts every one. In order of first appearance; an address, port and type
-  // written several times gives one line.
+  // "$remark" when a table row named the country unambiguously. An entry written
+  // with a user name and password ("user:pass@1.2.3.4:8080",
+  // "socks5://user:pass@…", "1.2.3.4:8080:user:pass", "1.2.3.4:8080@user:pass")
+  // comes with them, as CredentialLineText writes it. ParseProxyLine accepts
+  // every one. In order of first appearance; an address, port, type and user
+  // name written several times gives one line.
   std::vector<std::string> lines;
-  // Distinct address:port pairs written with a user name or password
-  // ("user:pass@1.2.3.4:8080", "socks5://user:pass@…", "1.2.3.4:8080:user:pass").
-  // They are left out of `lines`: the system proxy setting cannot carry them.
-  int credentials_skipped = 0;
+  // How many of `lines` carry a user name and password.
+  int with_login = 0;
 };
 
 // Finds every IPv4 proxy in `text` (UTF-8; convert ANSI text first) in these
@@ -35,6 +36,8 @@ struct ExtractedProxies {
 // 1..65535, numbers glued to more digits, dots or letters (dates, version numbers,
 // "v1.2.3.4", "1.2.3.4.5", "10.0.0.0/8"), addresses inside a URL's path or query
 // and under a scheme the program does not use. Linear in the size of `text`.
+// A user name and password in running text are at most 128 bytes each and
+// end at a blank or at a character that ends a URL there (quotes, brackets, ",", ";").
 ExtractedProxies ExtractProxyLines(std::string_view text);
 
 }  // namespace core

@@ -8,8 +8,8 @@ namespace core {
 namespace {
 
 std::string DropText(const DropSummary& s) {
-  return s.credentials_skipped < 0 ? s.Summary("拖动进来的代理")
-                                   : ExtractedSummary(s, "拖动进来的文字", s.credentials_skipped);
+  return s.with_login < 0 ? s.Summary("拖动进来的代理")
+                          : ExtractedSummary(s, "拖动进来的文字", s.with_login);
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ DropSummary AddDroppedText(ProxyList& list, std::string_view text) {
         e.Count(list.AddProxy(line, false, LineOrigin::kOutside));
       }
       e.caption = s.caption;
-      e.credentials_skipped = found.credentials_skipped;
+      e.with_login = found.with_login;
       e.message = DropText(e);
       return e;
     }

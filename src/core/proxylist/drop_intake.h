@@ -13,8 +13,8 @@ namespace core {
 
 struct DropSummary : AddTally {
   // Not one line was a proxy line and proxies were found in the text: how many
-  // were left out for carrying a user name and password. -1: read as lines.
-  int credentials_skipped = -1;
+  // of them carry a user name and password. -1: read as lines.
+  int with_login = -1;
   std::string message;  // "拖动进来的代理共%d条，其中…"
   std::string caption;  // "添加结果"
 };

@@ -25,6 +25,10 @@ std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list,
     entry.command = command++;
     std::string text = list.RowHostPort(int64_t(i));
     if (shown[AsciiUpperCopy(text)] > 1 && !row.type.empty()) text.append("@").append(row.type);
+    // Rows of one gateway differ by their user names (never by the password).
+    if (shown[AsciiUpperCopy(list.RowHostPort(int64_t(i)))] > 1 && row.login) {
+      text.append(" [").append(row.user).append("]");
+    }
     entry.label = text;
     if (!row.location.empty()) entry.label.append("(").append(row.location).append(")");
     entry.checked = EqualsIgnoreAsciiCase(list.RowProxyText(int64_t(i)), current_proxy);

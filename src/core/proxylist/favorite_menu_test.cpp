@@ -34,6 +34,8 @@ TEST(FavoriteMenuTest, EntriesOnOneAddressAndPortNameTheirTypes) {
       {{"h.example:1080@SOCKS5$x", "H.Example:1080@HTTPS"},
        {"h.example:1080@SOCKS5(x)", "H.Example:1080@HTTPS"}},
       {{"1.2.3.4:80@HTTP", "1.2.3.4:81@HTTP"}, {"1.2.3.4:80", "1.2.3.4:81"}},
+      {{"gw:80:s-1:pw@SOCKS5", "gw:80:s-2:pw@SOCKS5", "gw:81:s-1:pw"},
+       {"gw:80@SOCKS5 [s-1]", "gw:80@SOCKS5 [s-2]", "gw:81"}},
   };
   for (const auto& c : cases) {
     ProxyList list;
@@ -128,9 +130,10 @@ TEST(DropIntakeTest, TextWithoutProxyLinesGoesThroughTheExtractor) {
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list.RowFullLine(2), "6.6.6.6:1080@SOCKS5");
   EXPECT_EQ(s.message.rfind("拖动进来的文字不是ip数据列表，从中找到3个代理地址\n", 0), 0u) << s.message;
-  // One good line is enough: the rest are counted as errors, as always.
-  DropSummary mixed = AddDroppedText(list, "7.7.7.7:80\nhttp://8.8.8.8:80\n");
-  EXPECT_EQ(mixed.added, 1);
+  // One good line is enough: the rest are counted as errors, as always (a proxy
+  // URL is a proxy line of its own, a URL of another scheme is not).
+  DropSummary mixed = AddDroppedText(list, "7.7.7.7:80\nhttp://8.8.8.8:80\nftp://9.9.9.9:21\n");
+  EXPECT_EQ(mixed.added, 2);
   EXPECT_EQ(mixed.errors, 1);
 }
 

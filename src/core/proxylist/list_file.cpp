@@ -75,8 +75,8 @@ std::string SummaryText(const ImportSummary& s) {
   tally.duplicates = s.duplicates;
   tally.errors = s.errors;
   tally.full = s.full;
-  std::string text = s.found >= 0 ? ExtractedSummary(tally, "文件", s.credentials_skipped)
-                                  : tally.Summary("ip服务器信息");
+  std::string text =
+      s.found >= 0 ? ExtractedSummary(tally, "文件", s.with_login) : tally.Summary("ip服务器信息");
   return text + ReplacedBytesText(s.replaced_bytes);
 }
 
@@ -87,6 +87,9 @@ std::string WithType(std::string line, std::string_view type) {
   if (type.empty()) return line;
   ProxyLine p;
   if (!ParseProxyLine(line, &p) || !p.type.empty()) return line;
+  if (p.has_credentials()) {
+    return CredentialLineText(p.address, p.port, type, p.user, p.password, p.remark);
+  }
   return FullLineText(p.address, p.port, type, p.remark);
 }
 
@@ -128,7 +131,7 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
   s.errors = tally.errors;
   s.full = tally.full;
   s.found = int(found.lines.size());
-  s.credentials_skipped = found.credentials_skipped;
+  s.with_login = found.with_login;
   s.caption = std::string(kMsgCaptionAddResult);
   s.replaced_bytes = int(std::min<size_t>(replaced, INT32_MAX));
   s.message = SummaryText(s);
@@ -172,7 +175,13 @@ ImportSummary ImportListStream(std::istream& in, std::string_view path, ProxyLis
     std::string_view line = TrimLeft(CutAtNul(raw));
     if (line.empty()) continue;
     if (first_text) {
-      if (!IsDigit(line.front())) return ImportExtracted(in, utf8, list, keep, favorite, codec, origin, untyped_as);
+      // A list begins with an address, or with a proxy URL (a list written with
+      // its passwords begins so when its first row has one).
+      size_t counted_later = 0;  // the line's replaced bytes are counted when it is added
+      if (!IsDigit(line.front()) &&
+          !IsProxyUrlLine(LineText(line, utf8, codec, &counted_later))) {
+        return ImportExtracted(in, utf8, list, keep, favorite, codec, origin, untyped_as);
+      }
       first_text = false;
       if (!keep) {
         list.RemoveAll();
@@ -222,10 +231,16 @@ std::string ExportListBytes(const ProxyList& list, ExportForm form, bool selecte
   *count = 0;
   for (size_t i = 0; i < list.size(); ++i) {
     if (selected_only && !list.row(i).selected) continue;
-    text += form == ExportForm::kHostPort ? list.RowHostPort(int64_t(i))
-                                          : list.RowFullLine(int64_t(i));
+    text += form == ExportForm::kHostPort   ? list.RowHostPort(int64_t(i))
+            : form == ExportForm::kFullLine ? list.RowFullLine(int64_t(i))
+                                            : list.RowLineWithLogin(int64_t(i));
     text += "\r\n";
     ++*count;
+  }
+  if (form == ExportForm::kWithLogins) {
+    // Passwords are bytes the ANSI code page may not hold: always UTF-8.
+    *utf8 = true;
+    return std::string(kUtf8Bom) + text;
   }
   // ANSI bytes that happen to form valid UTF-8 would be read back as UTF-8 and
   // come back as other characters; such a file is written as UTF-8 too.

@@ -29,10 +29,10 @@ struct ImportSummary {
   int errors = 0;
   int full = 0;  // new rows refused because the list was full (kMaxListRows)
   // Not a list file, but proxies were found in its text (a web page, a list
-  // with schemes): how many, and how many were left out for carrying a user
-  // name and password. -1: the file was read as a list file.
+  // with schemes): how many, and how many of them carry a user name and
+  // password. -1: the file was read as a list file.
   int found = -1;
-  int credentials_skipped = 0;
+  int with_login = 0;
   // Bytes of a UTF-8 file that belong to no character, read as U+FFFD.
   int replaced_bytes = 0;
   // keep was false and the file proved to hold proxies: the rows that were in
@@ -47,8 +47,8 @@ inline constexpr size_t kMaxExtractedTextBytes = 64u << 20;
 
 // Imports `path` (UTF-8 file name). keep: rows already in the list stay; without
 // it they are replaced once the first line proves the file a list file.
-// favorite: the added rows are ticked. A file whose first non-empty line does
-// not begin with a digit is not a list file: the proxies found in its text
+// favorite: the added rows are ticked. A file whose first non-empty line
+// neither begins with a digit nor is a proxy URL is not a list file: the proxies found in its text
 // (ExtractProxyLines) are added instead, and only when none is found is it
 // refused. A file that cannot be opened or is refused leaves the list
 // unchanged; so does a file without any non-empty line. `origin`: kUser for a
@@ -78,7 +78,11 @@ inline constexpr uint64_t kStagedImportBytes = uint64_t{2} << 20;
 ImportSummary FinishStagedImport(ImportSummary summary, ProxyList& staged, ProxyList& list,
                                  bool keep);
 
-enum class ExportForm { kHostPort, kFullLine };
+// kHostPort: "address:port"; kFullLine: "address:port@TYPE$location", never
+// with a log-in; kWithLogins: the full line, and for a row with a user name and
+// password the line that carries them (ProxyList::RowLineWithLogin), always in
+// UTF-8 with a BOM. A file of the last kind imports back with its log-ins.
+enum class ExportForm { kHostPort, kFullLine, kWithLogins };
 
 struct ExportSummary {
   bool ok = false;

@@ -1,8 +1,13 @@
 #include "core/proxylist/list_profile.h"
 
 #include <algorithm>
+#include <map>
+#include <optional>
+#include <utility>
 
 #include "core/base/text.h"
+#include "core/net/net_target.h"
+#include "core/proxylist/proxy_line.h"
 
 namespace core {
 namespace {
@@ -11,6 +16,8 @@ constexpr std::string_view kFavoriteCount = "FavoriteProxy";
 constexpr std::string_view kUnfavoriteCount = "UnfavoriteProxy";
 constexpr std::string_view kStagedFavoriteCount = "StagedFavoriteProxy";
 constexpr std::string_view kStagedUnfavoriteCount = "StagedUnfavoriteProxy";
+constexpr std::string_view kLoginCount = "ProxyLogins";
+constexpr std::string_view kStagedLoginCount = "StagedProxyLogins";
 // 1 while the staged copy, not the values under the usual names, is the list.
 constexpr std::string_view kStagedListFlag = "StagedList";
 // A previous save is cleared over this many indices before the list is written.
@@ -20,6 +27,8 @@ std::string StagedFavoriteValueName(int index) { return Format("StagedFavoritePr
 std::string StagedUnfavoriteValueName(int index) {
   return Format("StagedUnfavoriteProxy_%03d", index);
 }
+std::string LoginValueName(int index) { return Format("ProxyLogin_%03d", index); }
+std::string StagedLoginValueName(int index) { return Format("StagedProxyLogin_%03d", index); }
 
 // One complete copy of the list in the profile: its two counts and value names.
 struct ListCopy {
@@ -27,15 +36,105 @@ struct ListCopy {
   std::string_view unfavorite_count;
   std::string (*favorite_name)(int);
   std::string (*unfavorite_name)(int);
+  std::string_view login_count;
+  std::string (*login_name)(int);
 };
 
-constexpr ListCopy kUsualCopy = {kFavoriteCount, kUnfavoriteCount, FavoriteValueName,
-                                 UnfavoriteValueName};
-constexpr ListCopy kStagedCopy = {kStagedFavoriteCount, kStagedUnfavoriteCount,
-                                  StagedFavoriteValueName, StagedUnfavoriteValueName};
+constexpr ListCopy kUsualCopy = {kFavoriteCount,      kUnfavoriteCount, FavoriteValueName,
+                                 UnfavoriteValueName, kLoginCount,      LoginValueName};
+constexpr ListCopy kStagedCopy = {kStagedFavoriteCount,    kStagedUnfavoriteCount,
+                                  StagedFavoriteValueName, StagedUnfavoriteValueName,
+                                  kStagedLoginCount,       StagedLoginValueName};
+
+// What a row's log-in value seals: the row's host:port (so that a log-in never
+// lands on another row), the user name and the password, a line each. Neither
+// holds a line break.
+std::string SealedLoginText(std::string_view host_port, const ProxyCredentials& login) {
+  std::string text(host_port);
+  text.append("\n").append(login.user).append("\n").append(login.password);
+  return text;
+}
+
+std::optional<std::string> Base64Decode(std::string_view text) {
+  auto value = [](char c) -> int {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+  };
+  while (!text.empty() && text.back() == '=') text.remove_suffix(1);
+  std::string out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    int v = value(c);
+    if (v < 0) return std::nullopt;
+    bits = bits << 6 | uint32_t(v);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out += char((bits >> count) & 0xFF);
+    }
+  }
+  return out;
+}
+
+// The sealed log-ins of one copy by their rows: (favorite, index in its group)
+// to the base64 text. Values that name no row are left out.
+using SealedLogins = std::map<std::pair<bool, int32_t>, std::string>;
+
+SealedLogins ReadLogins(ProfileStore& store, const ListCopy& copy, int* unreadable) {
+  SealedLogins logins;
+  int32_t count = store.ReadInt(kProxyListSection, copy.login_count, 0);
+  int missing_in_a_row = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    std::string text = store.ReadText(kProxyListSection, copy.login_name(i), "");
+    if (text.empty()) {
+      if (++missing_in_a_row >= kClearedIndices) break;
+      continue;
+    }
+    missing_in_a_row = 0;
+    std::string_view rest = text;
+    bool favorite = rest.front() == 'f';
+    size_t blank = rest.find(' ');
+    std::optional<int32_t> index;
+    if ((rest.front() == 'f' || rest.front() == 'u') && blank != std::string_view::npos) {
+      index = ParseWholeNumber(rest.substr(1, blank - 1));
+    }
+    if (!index || *index < 0) {
+      ++*unreadable;
+      continue;
+    }
+    logins[{favorite, *index}] = std::string(rest.substr(blank + 1));
+  }
+  return logins;
+}
+
+// The log-in sealed in `sealed` when it opens and belongs to `row`.
+bool OpenLogin(std::string_view sealed, SecretCodec* codec, ProxyLine* row) {
+  std::optional<std::string> bytes = Base64Decode(sealed);
+  if (!bytes || !codec) return false;
+  std::optional<std::string> text = codec->Unprotect(*bytes);
+  if (!text) return false;
+  size_t first = text->find('\n');
+  size_t second = first == std::string::npos ? first : text->find('\n', first + 1);
+  if (second == std::string::npos) return false;
+  if (std::string_view(*text).substr(0, first) != HostPortText(row->address, row->port)) {
+    return false;
+  }
+  ProxyLine with_login = *row;
+  with_login.user = text->substr(first + 1, second - first - 1);
+  with_login.password = text->substr(second + 1);
+  if (!CheckProxyCredentials(with_login)) return false;
+  *row = std::move(with_login);
+  return true;
+}
 
 void LoadGroup(ProxyList& list, ProfileStore& store, std::string_view count_name,
-               std::string (*value_name)(int), bool favorite) {
+               std::string (*value_name)(int), bool favorite, const SealedLogins& logins,
+               SecretCodec* codec, int* lost) {
   int32_t count = store.ReadInt(kProxyListSection, count_name, 0);
   // Missing values are skipped. A count far beyond the stored values (a damaged
   // profile) ends after a thousand missing values in a row, so that it cannot
@@ -48,26 +147,46 @@ void LoadGroup(ProxyList& list, ProfileStore& store, std::string_view count_name
       continue;
     }
     missing_in_a_row = 0;
-    list.AddProxy(text, favorite);
+    ProxyLine row;
+    if (!ParseProxyLine(text, &row)) continue;
+    auto login = logins.find({favorite, i});
+    if (login != logins.end() && !OpenLogin(login->second, codec, &row)) ++*lost;
+    list.AddParsed(row, favorite);
   }
 }
 
 // Writes every row into `copy`, then its counts. Stops at the first refused
 // write: the copy is then incomplete and must not be the one that loads.
-bool WriteCopy(const ProxyList& list, ProfileStore& store, const ListCopy& copy, int32_t* f,
-               int32_t* u) {
+bool WriteCopy(const ProxyList& list, ProfileStore& store, const ListCopy& copy, SecretCodec* codec,
+               int32_t* f, int32_t* u, int32_t* logins, int* unsaved) {
   *f = 0;
   *u = 0;
+  *logins = 0;
+  *unsaved = 0;
   for (size_t i = 0; i < list.size(); ++i) {
     // The full line keeps the type and the remark (the location); the parser
     // reads it back to the same row.
     std::string text = list.RowFullLine(int64_t(i));
     if (text.empty()) continue;
-    std::string name =
-        list.row(i).favorite ? copy.favorite_name((*f)++) : copy.unfavorite_name((*u)++);
+    bool favorite = list.row(i).favorite;
+    int32_t index = favorite ? (*f)++ : (*u)++;
+    std::string name = favorite ? copy.favorite_name(index) : copy.unfavorite_name(index);
     if (!store.WriteText(kProxyListSection, name, text)) return false;
+    std::optional<ProxyCredentials> login = list.RowCredentials(int64_t(i));
+    if (!login) continue;
+    std::optional<std::string> sealed;
+    if (codec) sealed = codec->Protect(SealedLoginText(list.RowHostPort(int64_t(i)), *login));
+    if (!sealed) {
+      ++*unsaved;
+      continue;
+    }
+    std::string value = Format("%c%d ", favorite ? 'f' : 'u', int(index)) + Base64Encode(*sealed);
+    if (!store.WriteText(kProxyListSection, copy.login_name((*logins)++), value)) return false;
   }
-  return store.WriteInt(kProxyListSection, copy.favorite_count, *f) &&
+  // A list without log-ins leaves no count behind (nor one of an earlier save).
+  bool counted = *logins > 0 ? store.WriteInt(kProxyListSection, copy.login_count, *logins)
+                             : store.DeleteValue(kProxyListSection, copy.login_count);
+  return counted && store.WriteInt(kProxyListSection, copy.favorite_count, *f) &&
          store.WriteInt(kProxyListSection, copy.unfavorite_count, *u);
 }
 
@@ -86,29 +205,44 @@ void DeleteRun(ProfileStore& store, std::string (*value_name)(int)) {
 std::string FavoriteValueName(int index) { return Format("FavoriteProxy_%03d", index); }
 std::string UnfavoriteValueName(int index) { return Format("UnfavoriteProxy_%03d", index); }
 
-bool SaveListSection(const ProxyList& list, ProfileStore& store) {
+bool SaveListSection(const ProxyList& list, ProfileStore& store, SecretCodec* codec,
+                     int* logins_unsaved) {
   HeldSection held(store, kProxyListSection);
   int32_t old_f = std::max(store.ReadInt(kProxyListSection, kFavoriteCount, 0), 0);
   int32_t old_u = std::max(store.ReadInt(kProxyListSection, kUnfavoriteCount, 0), 0);
+  int32_t old_logins = std::max(store.ReadInt(kProxyListSection, kLoginCount, 0), 0);
   int32_t f = 0;
   int32_t u = 0;
+  int32_t logins = 0;
+  int unsaved = 0;
+  if (logins_unsaved) *logins_unsaved = 0;
   // The values under the usual names are rewritten in place only while a whole
   // staged copy is the list that loads; a save broken off at any point leaves
   // either the whole previous list or the whole new one. A previous save that
   // was broken off after its staged copy was complete left that copy as the
   // list: the usual names are then free to be written at once.
   if (store.ReadInt(kProxyListSection, kStagedListFlag, 0) != 1) {
-    if (!WriteCopy(list, store, kStagedCopy, &f, &u)) return false;
+    if (!WriteCopy(list, store, kStagedCopy, codec, &f, &u, &logins, &unsaved)) return false;
     if (!store.WriteInt(kProxyListSection, kStagedListFlag, 1)) return false;
   }
-  if (!WriteCopy(list, store, kUsualCopy, &f, &u)) return false;
+  if (!WriteCopy(list, store, kUsualCopy, codec, &f, &u, &logins, &unsaved)) return false;
   if (!store.DeleteValue(kProxyListSection, kStagedListFlag)) return false;
+  if (logins_unsaved) *logins_unsaved = unsaved;
 
   // From here on the usual names hold the list; what follows only tidies up.
   store.DeleteValue(kProxyListSection, kStagedFavoriteCount);
   store.DeleteValue(kProxyListSection, kStagedUnfavoriteCount);
+  store.DeleteValue(kProxyListSection, kStagedLoginCount);
   DeleteRun(store, StagedFavoriteValueName);
   DeleteRun(store, StagedUnfavoriteValueName);
+  DeleteRun(store, StagedLoginValueName);
+  // The previous save's log-ins past the new count: a run, since every save
+  // writes them from 0 upwards and removes them from the top down.
+  int32_t end = std::max(logins, old_logins);
+  while (!store.ReadText(kProxyListSection, LoginValueName(end), "").empty()) ++end;
+  for (int32_t i = end - 1; i >= logins; --i) {
+    if (!store.DeleteValue(kProxyListSection, LoginValueName(i))) break;
+  }
   // What is left of the previous save: up to its counts, and at least the
   // indices an older save cleared (it may have left values past its counts).
   for (int32_t i = f; i < std::max(old_f, kClearedIndices); ++i) {
@@ -120,17 +254,28 @@ bool SaveListSection(const ProxyList& list, ProfileStore& store) {
   return true;
 }
 
-void LoadSavedList(ProxyList& list, ProfileStore& store) {
+LoadedListNote LoadSavedList(ProxyList& list, ProfileStore& store, SecretCodec* codec) {
   ProxyList::Batch batch(list);
   HeldSection held(store, kProxyListSection);
   // Profiles without the flag (every profile but one whose save was broken off)
   // keep the list under the usual names.
   const ListCopy& copy =
       store.ReadInt(kProxyListSection, kStagedListFlag, 0) == 1 ? kStagedCopy : kUsualCopy;
-  LoadGroup(list, store, copy.favorite_count, copy.favorite_name, true);
-  LoadGroup(list, store, copy.unfavorite_count, copy.unfavorite_name, false);
+  LoadedListNote note;
+  SealedLogins logins = ReadLogins(store, copy, &note.logins_lost);
+  LoadGroup(list, store, copy.favorite_count, copy.favorite_name, true, logins, codec,
+            &note.logins_lost);
+  LoadGroup(list, store, copy.unfavorite_count, copy.unfavorite_name, false, logins, codec,
+            &note.logins_lost);
   // A list that comes back at start shows no selection.
   list.SelectAll(false);
+  if (note.logins_lost > 0) {
+    note.message = Format(
+        "%d个代理保存的用户名和密码无法读取（由其他Windows用户保存，或已损坏）。"
+        "这些代理仍在列表中，但不再带用户名和密码，请重新导入。",
+        note.logins_lost);
+  }
+  return note;
 }
 
 void SaveWindowPosition(const WindowPosition& pos, ProfileStore& store) {

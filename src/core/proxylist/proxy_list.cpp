@@ -14,7 +14,8 @@ std::string_view ProxyRow::Column(int column) const {
   switch (column) {
     case kColAddress: return address;
     case kColPort: return port;
-    case kColType: return type;
+    case kColType:
+      return type_shown;
     case kColStatus: return status;
     case kColLocation: return location;
     default: return result;
@@ -23,10 +24,32 @@ std::string_view ProxyRow::Column(int column) const {
 
 namespace {
 
-// Every type a row can have; a row keeps the index of its own.
-constexpr std::string_view kTypeNames[] = {"",       "HTTP",  "HTTPS",  "FTP",
-                                           "GOPHER", "SOCKS", "SOCKS4", "SOCKS5"};
+// Every type a row can have; a row keeps the index of its own. The SOCKS kinds
+// come last, from kTypeSocks on.
+constexpr std::string_view kTypeNames[] = {"",      "HTTP",   "HTTPS",  "FTP",    "GOPHER",
+                                           "SOCKS", "SOCKS4", "SOCKS5", "SOCKS4A"};
+constexpr uint8_t kTypeHttp = 1;
+constexpr uint8_t kTypeHttps = 2;
 constexpr uint8_t kTypeSocks = 5;
+// The type column of a row with a user name and password; the password itself
+// is never shown.
+constexpr std::string_view kTypeNamesWithLogin[] = {
+    "(密码)",       "HTTP (密码)",   "HTTPS (密码)",  "FTP (密码)",    "GOPHER (密码)",
+    "SOCKS (密码)", "SOCKS4 (密码)", "SOCKS5 (密码)", "SOCKS4A (密码)"};
+static_assert(std::size(kTypeNames) == std::size(kTypeNamesWithLogin));
+
+// A log-in's two sizes in front of its texts.
+constexpr size_t kLoginHeader = 4;
+
+void AppendSize(std::string& text, size_t size) {
+  text += char(size & 0xFF);
+  text += char(size >> 8);
+}
+
+size_t ReadSize(std::string_view text, size_t at) {
+  return size_t(static_cast<unsigned char>(text[at])) |
+         size_t(static_cast<unsigned char>(text[at + 1])) << 8;
+}
 
 // The index of a type word; std::size(kTypeNames) for a word that is no type.
 uint8_t FindTypeIndex(std::string_view type) {
@@ -41,7 +64,7 @@ uint8_t TypeIndex(std::string_view type) {
   return index < std::size(kTypeNames) ? index : 0;  // the parser lets no other type through
 }
 
-// SOCKS4 and SOCKS5 on one address and port are the same entry.
+// SOCKS4, SOCKS4A and SOCKS5 on one address and port are the same entry.
 uint8_t KeyKind(uint8_t type) { return type > kTypeSocks ? kTypeSocks : type; }
 
 bool IsAscii(std::string_view text) {
@@ -91,12 +114,35 @@ std::string_view ProxyList::PortOf(const Slot& s) const {
   return std::string_view(text_).substr(size_t(s.text) + s.address_size, s.port_size);
 }
 
+std::string_view ProxyList::UserOf(const Slot& s) const {
+  if (!s.login) return {};
+  size_t at = size_t(s.text) + s.address_size + s.port_size;
+  return std::string_view(text_).substr(at + kLoginHeader, ReadSize(text_, at));
+}
+
+std::string_view ProxyList::PasswordOf(const Slot& s) const {
+  if (!s.login) return {};
+  size_t at = size_t(s.text) + s.address_size + s.port_size;
+  return std::string_view(text_).substr(at + kLoginHeader + ReadSize(text_, at),
+                                        ReadSize(text_, at + 2));
+}
+
+size_t ProxyList::TextSizeOf(const Slot& s) const {
+  size_t size = size_t(s.address_size) + s.port_size;
+  if (!s.login) return size;
+  size_t at = size_t(s.text) + size;
+  return size + kLoginHeader + ReadSize(text_, at) + ReadSize(text_, at + 2);
+}
+
 ProxyRow ProxyList::row(size_t index) const {
   const Slot& s = rows_[index];
   ProxyRow r;
   r.address = AddressOf(s);
   r.port = PortOf(s);
   r.type = kTypeNames[s.type];
+  r.type_shown = s.login ? kTypeNamesWithLogin[s.type] : r.type;
+  r.user = UserOf(s);
+  r.login = s.login;
   r.status = texts_.Get(s.status);
   r.location = texts_.Get(s.location);
   r.result = texts_.Get(s.result);
@@ -106,19 +152,28 @@ ProxyRow ProxyList::row(size_t index) const {
   return r;
 }
 
-ProxyList::KeyParts ProxyList::KeyOf(std::string_view address, std::string_view port,
-                                     uint8_t type) const {
-  KeyParts key{address, port, KeyKind(type), key_seed_ * 2166136261u};
+ProxyList::KeyParts ProxyList::KeyOf(std::string_view address, std::string_view port, uint8_t type,
+                                     std::string_view user) const {
+  KeyParts key{address, port, user, KeyKind(type), key_seed_ * 2166136261u};
+  // A row with a log-in is written as a URL, which names only the protocol:
+  // untyped, HTTP and HTTPS rows with one are one entry, as the SOCKS kinds are.
+  if (!user.empty() && key.kind <= kTypeHttps) key.kind = kTypeHttp;
   for (char c : address) key.hash = Mix(key.hash, static_cast<unsigned char>(AsciiUpper(c)));
   key.hash = Mix(key.hash, ':');
   for (char c : port) key.hash = Mix(key.hash, static_cast<unsigned char>(c));
-  key.hash = Finish(Mix(key.hash, key.kind));
+  key.hash = Mix(key.hash, key.kind);
+  // A user name may hold any byte but controls; 0 cannot be one of them.
+  if (!user.empty()) key.hash = Mix(key.hash, 0);
+  for (char c : user) key.hash = Mix(key.hash, static_cast<unsigned char>(c));
+  key.hash = Finish(key.hash);
   return key;
 }
 
 bool ProxyList::SameKey(const Slot& s, const KeyParts& key) const {
-  return s.key_hash == key.hash && KeyKind(s.type) == key.kind && PortOf(s) == key.port &&
-         EqualsIgnoreAsciiCase(AddressOf(s), key.address);
+  uint8_t kind = KeyKind(s.type);
+  if (s.login && kind <= kTypeHttps) kind = kTypeHttp;
+  return s.key_hash == key.hash && kind == key.kind && PortOf(s) == key.port &&
+         EqualsIgnoreAsciiCase(AddressOf(s), key.address) && UserOf(s) == key.user;
 }
 
 size_t ProxyList::FindKey(const KeyParts& key) const {
@@ -172,7 +227,7 @@ bool ProxyList::SetRowType(size_t index, std::string_view type) {
   if (code >= std::size(kTypeNames)) return false;
   Slot& s = rows_[index];
   if (code == s.type) return true;
-  KeyParts key = KeyOf(AddressOf(s), PortOf(s), code);
+  KeyParts key = KeyOf(AddressOf(s), PortOf(s), code, UserOf(s));
   size_t holder = FindKey(key);
   if (holder != SIZE_MAX && holder != index) return false;
   EraseKey(index);
@@ -214,13 +269,19 @@ void ProxyList::ReleaseTexts(const Slot& s) {
 AddResult ProxyList::AddProxy(std::string_view line, bool favorite, LineOrigin origin) {
   ProxyLine parsed;
   if (!ParseProxyLine(line, &parsed)) return AddResult::kRefused;
+  return AddParsed(parsed, favorite, origin);
+}
+
+AddResult ProxyList::AddParsed(const ProxyLine& parsed, bool favorite, LineOrigin origin) {
+  // The log-in's sizes must fit their two bytes; the parser keeps them far below.
+  if (parsed.user.size() > 0xFFFF || parsed.password.size() > 0xFFFF) return AddResult::kRefused;
   std::string_view remark = parsed.remark;
   if (origin == LineOrigin::kOutside) {
     // "<保留ip><保留ip>x" would still be reserved after one mark went.
     while (StartsWithReservedMark(remark)) remark = Trim(remark.substr(kReservedMark.size()));
   }
   uint8_t type = TypeIndex(parsed.type);
-  KeyParts key = KeyOf(parsed.address, parsed.port, type);
+  KeyParts key = KeyOf(parsed.address, parsed.port, type, parsed.user);
   if (FindKey(key) != SIZE_MAX) return AddResult::kDuplicate;
   if (rows_.size() >= kMaxListRows) return AddResult::kListFull;
 
@@ -234,6 +295,12 @@ AddResult ProxyList::AddProxy(std::string_view line, bool favorite, LineOrigin o
   s.address_size = uint32_t(parsed.address.size());
   s.port_size = uint32_t(parsed.port.size());
   text_.append(parsed.address).append(parsed.port);
+  if (parsed.has_credentials()) {
+    s.login = true;
+    AppendSize(text_, parsed.user.size());
+    AppendSize(text_, parsed.password.size());
+    text_.append(parsed.user).append(parsed.password);
+  }
   s.status = texts_.Acquire(kStatusNotVerified);
   s.location = texts_.Acquire(remark);
   s.key_hash = key.hash;
@@ -270,7 +337,7 @@ ProxyList::TakeCounts ProxyList::TakeRows(ProxyList& staged) {
   for (const Slot& from : staged.rows_) {
     std::string_view address = staged.AddressOf(from);
     std::string_view port = staged.PortOf(from);
-    KeyParts key = KeyOf(address, port, from.type);
+    KeyParts key = KeyOf(address, port, from.type, staged.UserOf(from));
     if (FindKey(key) != SIZE_MAX) {
       ++counts.duplicates;
       continue;
@@ -281,7 +348,7 @@ ProxyList::TakeCounts ProxyList::TakeRows(ProxyList& staged) {
     }
     Slot s = from;
     s.text = text_.size();
-    text_.append(address).append(port);
+    text_.append(staged.text_, size_t(from.text), staged.TextSizeOf(from));
     s.status = take_text(from.status);
     s.location = take_text(from.location);
     s.result = take_text(from.result);
@@ -322,6 +389,40 @@ std::string ProxyList::RowFullLine(int64_t index) const {
   if (index < 0 || uint64_t(index) >= rows_.size()) return {};
   const Slot& s = rows_[size_t(index)];
   return FullLineText(AddressOf(s), PortOf(s), kTypeNames[s.type], texts_.Get(s.location));
+}
+
+std::string ProxyList::RowLineWithLogin(int64_t index) const {
+  if (index < 0 || uint64_t(index) >= rows_.size()) return {};
+  const Slot& s = rows_[size_t(index)];
+  if (!s.login) return RowFullLine(index);
+  return CredentialLineText(AddressOf(s), PortOf(s), kTypeNames[s.type], UserOf(s), PasswordOf(s),
+                            texts_.Get(s.location));
+}
+
+std::optional<ProxyCredentials> ProxyList::RowCredentials(int64_t index) const {
+  if (index < 0 || uint64_t(index) >= rows_.size()) return std::nullopt;
+  const Slot& s = rows_[size_t(index)];
+  if (!s.login) return std::nullopt;
+  return ProxyCredentials{std::string(UserOf(s)), std::string(PasswordOf(s))};
+}
+
+std::optional<UpstreamProxy> ProxyList::RowUpstream(int64_t index) const {
+  if (index < 0 || uint64_t(index) >= rows_.size()) return std::nullopt;
+  const Slot& s = rows_[size_t(index)];
+  std::optional<ProxyProtocol> protocol = ProtocolOfType(kTypeNames[s.type]);
+  if (!protocol) return std::nullopt;
+  UpstreamProxy upstream;
+  // The address keeps an IPv6 literal's brackets; the target holds it bare.
+  std::string_view host = AddressOf(s);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  if (ClassifyHost(host) == HostKind::kInvalid) return std::nullopt;
+  upstream.proxy.host = std::string(host);
+  upstream.proxy.port = uint16_t(LeadingDigitsValue(PortOf(s)));
+  upstream.protocol = *protocol;
+  upstream.credentials = RowCredentials(index);
+  return upstream;
 }
 
 std::string ProxyList::RowLocation(int64_t index) const {
@@ -367,7 +468,9 @@ void ProxyList::SetReserved(size_t index, bool on) {
   Slot& s = rows_[index];
   std::string location(texts_.Get(s.location));
   if (on && !reserved) {
-    SetText(&s.location, location.insert(0, kReservedMark));
+    // The mark counts toward the remark's length, as when the line is read back.
+    location.insert(0, kReservedMark);
+    SetText(&s.location, CapRemark(location));
     NotifyChanged(index);
     SetCheckedRaw(index, true);
   } else if (!on && reserved) {
@@ -444,7 +547,7 @@ size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remov
       continue;
     }
     uint64_t at = text.size();
-    text.append(text_, size_t(s.text), size_t(s.address_size) + s.port_size);
+    text.append(text_, size_t(s.text), TextSizeOf(s));
     s.text = at;
     rows_[kept++] = s;
   }

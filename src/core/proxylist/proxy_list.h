@@ -9,14 +9,18 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/net/upstream.h"
 #include "core/proxylist/list_sort.h"
 #include "core/proxylist/shared_texts.h"
 
 namespace core {
+
+struct ProxyLine;
 
 // Texts the list writes into its rows and caption.
 inline constexpr std::string_view kReservedMark = "<保留ip>";
@@ -60,7 +64,10 @@ enum class AddResult {
 struct ProxyRow {
   std::string_view address;
   std::string_view port;
-  std::string_view type;
+  std::string_view type;        // the real type, as the parser gave it
+  std::string_view type_shown;  // the type column: the type, marked when the row has a log-in
+  std::string_view user;        // the log-in's user name; empty for a row without one
+  bool login = false;           // the row carries a user name and password
   std::string_view status;
   std::string_view location;  // with the reserved mark in front for reserved rows
   std::string_view result;
@@ -117,6 +124,9 @@ class ProxyList {
   // remark (the row itself is added). A line that parses and is no duplicate is
   // refused with kListFull once the list holds kMaxListRows.
   AddResult AddProxy(std::string_view line, bool favorite, LineOrigin origin = LineOrigin::kUser);
+  // The same for a line already parsed (a saved row whose log-in is kept apart).
+  AddResult AddParsed(const ProxyLine& parsed, bool favorite,
+                      LineOrigin origin = LineOrigin::kUser);
 
   // Moves every row of `staged` (a list of its own, filled by an import on
   // another thread) to the end of this one, in order, as AddProxy would have
@@ -142,8 +152,17 @@ class ProxyList {
   // SOCKS, SOCKS4 or SOCKS5 row (the browser must speak SOCKS to it),
   // host:port for every other row (all protocols through it).
   std::string RowProxyText(int64_t index) const;
+  // address:port@TYPE$location, never with the row's log-in.
   std::string RowFullLine(int64_t index) const;
+  // The row with its log-in, as a list file "with passwords" holds it
+  // (CredentialLineText); the full line for a row without one.
+  std::string RowLineWithLogin(int64_t index) const;
   std::string RowLocation(int64_t index) const;
+  // The row's user name and password; nullopt for a row without them.
+  std::optional<ProxyCredentials> RowCredentials(int64_t index) const;
+  // The proxy a connection through the row goes to; nullopt for an FTP or GOPHER
+  // row and for an address that is no host name or address literal.
+  std::optional<UpstreamProxy> RowUpstream(int64_t index) const;
 
   // Selection, as the list view reports it.
   void SetSelected(size_t index, bool on);
@@ -216,8 +235,10 @@ class ProxyList {
   void EndBatch();
   void SetCheckedRaw(size_t index, bool on);
 
-  // One row as stored. Address and port lie one after the other in text_; the
-  // other texts are ids in texts_.
+  // One row as stored. Address and port lie one after the other in text_; for
+  // a row with a log-in, the user name's and password's sizes (two bytes each,
+  // low byte first) and the two texts follow. The other texts are ids in texts_.
+  // A row without a log-in pays nothing for it: the flag sits in padding.
   struct Slot {
     uint64_t text = 0;
     uint32_t address_size = 0;
@@ -230,18 +251,28 @@ class ProxyList {
     uint8_t type = 0;  // index into the accepted type names
     bool favorite = false;
     bool selected = false;
+    bool login = false;
   };
+  static_assert(sizeof(Slot) <= 40, "a row without a log-in must stay as small as before");
   // The duplicate key's parts: the address is compared without regard to ASCII
   // case, the port as typed, the type with SOCKS4 and SOCKS5 taken as SOCKS.
+  // The user name is part of the key (a gateway's rows differ by user name),
+  // the password is not; with a user name, untyped, HTTP and HTTPS are one kind.
   struct KeyParts {
     std::string_view address;
     std::string_view port;
+    std::string_view user;
     uint8_t kind = 0;
     uint32_t hash = 0;
   };
   std::string_view AddressOf(const Slot& s) const;
   std::string_view PortOf(const Slot& s) const;
-  KeyParts KeyOf(std::string_view address, std::string_view port, uint8_t type) const;
+  std::string_view UserOf(const Slot& s) const;
+  std::string_view PasswordOf(const Slot& s) const;
+  // The bytes of a row in text_: address, port and log-in.
+  size_t TextSizeOf(const Slot& s) const;
+  KeyParts KeyOf(std::string_view address, std::string_view port, uint8_t type,
+                 std::string_view user) const;
   bool SameKey(const Slot& s, const KeyParts& key) const;
   // The index of the row with `key`, or SIZE_MAX.
   size_t FindKey(const KeyParts& key) const;
@@ -256,7 +287,7 @@ class ProxyList {
   std::vector<SortKey> ColumnSortKeys(int column, std::vector<std::string>* converted) const;
 
   std::vector<Slot> rows_;
-  std::string text_;  // addresses and ports
+  std::string text_;  // addresses, ports and log-ins
   SharedTexts texts_;
   // Open addressing over row index + 1 with a tag of the key's hash (0: empty),
   // at most half full.

@@ -24,7 +24,7 @@ SystemProxyChange PlanSystemProxy(std::string_view text) {
   change.enable = true;
   if (p.type.empty() || p.type == "HTTP") {
     change.proxy_server = HostPortText(p.address, p.port);
-  } else if (p.type == "SOCKS" || p.type == "SOCKS4" || p.type == "SOCKS5") {
+  } else if (IsSocksType(p.type)) {
     change.proxy_server = "socks=" + HostPortText(p.address, p.port);
   } else {
     std::string kind = p.type;

@@ -49,7 +49,7 @@ int32_t TimePoints(double seconds, int weight) {
 bool TypeAllowed(const VerifySettings& s, const std::string& type) {
   bool untyped = type.empty();
   if (s.add_http && (untyped || type == "HTTP" || type == "HTTPS")) return true;
-  if (s.add_socks && (untyped || type == "SOCKS" || type == "SOCKS4" || type == "SOCKS5")) {
+  if (s.add_socks && (untyped || IsSocksType(type))) {
     return true;
   }
   return s.add_ftp && (untyped || type == "FTP");

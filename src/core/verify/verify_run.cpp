@@ -93,6 +93,7 @@ std::string VerifyRun::ProxyTextFor(SiteScheme scheme) const {
     case 3:
     case 4:
     case 5:
+    case 7:
       return any ? Format("socks=%s:%s", address_.c_str(), port_.c_str()) : "";
     case 6:
       return ftp ? Format("ftp=%s:%s", address_.c_str(), port_.c_str()) : "";

@@ -83,7 +83,7 @@ class VerifyRun {
   // (the remark is dropped). False when the parser or SetProxy refuses it.
   bool SetProxyLine(std::string_view line);
   // Port: trimmed, digits only, 1..65535. Type: upper-cased, one of the kind
-  // table's names ("" HTTP HTTPS SOCKS SOCKS4 SOCKS5 FTP). Address: not empty and
+  // table's names ("" HTTP HTTPS SOCKS SOCKS4 SOCKS5 FTP SOCKS4A). Address: not empty and
   // free of blanks, ";" and "=", which would split the session's proxy list. A
   // refused call changes nothing.
   bool SetProxy(std::string_view address, std::string_view port, std::string_view type);

@@ -116,6 +116,7 @@ TEST_F(VerifyRunTest, KindDispatch) {
       {"1.2.3.4:1080@SOCKS", "http://h/", "socks=1.2.3.4:1080"},
       {"1.2.3.4:1080@SOCKS4", "ftp://h/", "socks=1.2.3.4:1080"},
       {"1.2.3.4:1080@SOCKS5", "ftp://h/", "socks=1.2.3.4:1080"},
+      {"1.2.3.4:1080@SOCKS4A", "https://h/", "socks=1.2.3.4:1080"},
       {"1.2.3.4:21@FTP", "ftp://h/", "ftp=1.2.3.4:21"},
       {"1.2.3.4:21@FTP", "http://h/", ""},
       {"1.2.3.4:3128", "http://h/", "1.2.3.4:3128"},
@@ -146,9 +147,10 @@ TEST_F(VerifyRunTest, KindDispatch) {
               line.find("SOCKS") != std::string::npos && std::string(c.url).rfind("ftp", 0) != 0)
         << c.line << " " << c.url;
     if (own) {
-      EXPECT_EQ(f.http_requests[0].own_protocol->protocol, line.find("SOCKS5") != std::string::npos
-                                                               ? ProxyProtocol::kSocks5
-                                                               : ProxyProtocol::kSocks4);
+      ProxyProtocol expected = line.find("SOCKS5") != std::string::npos    ? ProxyProtocol::kSocks5
+                               : line.find("SOCKS4A") != std::string::npos ? ProxyProtocol::kSocks4a
+                                                                           : ProxyProtocol::kSocks4;
+      EXPECT_EQ(f.http_requests[0].own_protocol->protocol, expected);
       EXPECT_EQ(HostPortText(f.http_requests[0].own_protocol->proxy), "1.2.3.4:1080");
     }
     if (*c.proxy == '\0') {

@@ -1,6 +1,7 @@
 // AppPlatform: the platform parts that the owner, every service and every
 // dialog need (the instance, the profile, the prompt, the list files' code
-// page, the Windows Run key, the desktop shortcuts, the program's path). The
+// page, the Windows Run key, the desktop shortcuts, the program's path, the
+// seal of saved passwords). The
 // composition root builds them once and hands out this bundle; everything
 // in it outlives every window. UI thread only.
 #pragma once
@@ -12,6 +13,7 @@
 #include "core/app/run_settings.h"
 #include "core/base/codepage.h"
 #include "core/base/profile_store.h"
+#include "core/base/secret_codec.h"
 #include "win/app/prompt.h"
 
 namespace win {
@@ -27,6 +29,9 @@ struct AppPlatform {
   core::RunKeyStore* run_key = nullptr;
   core::DesktopShortcuts* shortcuts = nullptr;
   std::string program_path;
+  // Seals the saved list's user names and passwords for the current user;
+  // without it rows are saved without their log-ins.
+  core::SecretCodec* secrets = nullptr;
 };
 
 }  // namespace win

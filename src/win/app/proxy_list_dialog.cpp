@@ -31,7 +31,7 @@ struct ColumnSpec {
 constexpr ColumnSpec kColumns[core::kColumnCount] = {
     {L"IP\u670d\u52a1\u5668\u5730\u5740", 115},
     {L"\u7aef\u53e3", 45},
-    {L"\u7c7b\u578b", 50},
+    {L"\u7c7b\u578b", 90},  // wide enough for "SOCKS4A (密码)"
     {L"\u9a8c\u8bc1\u72b6\u6001(\u79d2)", 100},
     {L"IP\u5f52\u5c5e\u5730", 150},
     {L"\u9a8c\u8bc1\u7ed3\u679c", 300},
@@ -166,6 +166,7 @@ void ProxyListDialog::OnCommand(int id) {
       break;
     case IDM_EXPORT_HOST_PORT:
     case IDM_EXPORT_FULL_LINE:
+    case IDM_EXPORT_WITH_PASSWORDS:
       OnExport(id);
       break;
     case IDC_ONLINE_HELP:
@@ -365,13 +366,21 @@ void ProxyListDialog::RefreshListCaption() {
 void ProxyListDialog::SortKeepingFocus(int column, int flag) {
   // The selection lives in the rows and moves with them; the focus and the
   // selection mark are the view's and are moved to where their row went. A
-  // row's full line is unique in the list (it holds the duplicate key).
+  // row's full line with its user name is unique in the list (it holds the
+  // duplicate key).
   HWND view = list_view();
-  std::string focused = list_.RowFullLine(ListView_GetNextItem(view, -1, LVNI_FOCUSED));
-  std::string mark = list_.RowFullLine(ListView_GetSelectionMark(view));
+  auto identity = [this](int64_t row) {
+    std::string line = list_.RowFullLine(row);
+    if (!line.empty() && list_.row(size_t(row)).login) {
+      line.append("\n").append(list_.row(size_t(row)).user);
+    }
+    return line;
+  };
+  std::string focused = identity(ListView_GetNextItem(view, -1, LVNI_FOCUSED));
+  std::string mark = identity(ListView_GetSelectionMark(view));
   list_.SortListColumn(column, flag);
   for (size_t i = 0; i < list_.size() && (!focused.empty() || !mark.empty()); ++i) {
-    std::string line = list_.RowFullLine(int64_t(i));
+    std::string line = identity(int64_t(i));
     if (!focused.empty() && line == focused) {
       ListView_SetItemState(view, int(i), LVIS_FOCUSED, LVIS_FOCUSED);
       focused.clear();
@@ -429,8 +438,9 @@ void ProxyListDialog::OnExport(int command) {
   if (answer != IDYES && answer != IDNO) return;
   std::string path;
   if (!prompt_.ChooseFileToSave(hwnd(), &path)) return;
-  core::ExportForm form =
-      command == IDM_EXPORT_HOST_PORT ? core::ExportForm::kHostPort : core::ExportForm::kFullLine;
+  core::ExportForm form = command == IDM_EXPORT_HOST_PORT   ? core::ExportForm::kHostPort
+                          : command == IDM_EXPORT_FULL_LINE ? core::ExportForm::kFullLine
+                                                            : core::ExportForm::kWithLogins;
   core::ExportSummary summary = core::ExportListFile(path, list_, form, answer == IDYES, *platform_.codec);
   prompt_.Ask(hwnd(), summary.message, summary.caption, MB_OK);
 }

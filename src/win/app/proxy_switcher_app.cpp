@@ -10,6 +10,7 @@
 #include "win/app/app_services.h"
 #include "win/app/floating_window.h"
 #include "win/app/prompt.h"
+#include "win/platform/dpapi_secret_codec.h"
 #include "win/platform/exit_fetcher.h"
 #include "win/platform/guard_process.h"
 #include "win/platform/registry_profile_store.h"
@@ -58,6 +59,9 @@ int ProxySwitcherApp::Run() {
   ShellDesktopShortcuts shortcuts;
   AppParts parts;
   parts.platform = {instance_, &profile, &prompt, &codec, &run_key, &shortcuts, ProgramFilePath()};
+  // Saved passwords are sealed for the current user.
+  DpapiSecretCodec secrets;
+  parts.platform.secrets = &secrets;
   parts.proxy_place.wininet = &WinInetSettings();
   parts.locator = [&locations](std::string_view address) { return locations.Locate(address); };
   parts.locator_batch = [&locations](bool open) { locations.Hold(open); };

@@ -8,6 +8,8 @@ namespace win {
 
 // Shown when the registry refuses the switch: "设置系统代理失败".
 constexpr std::string_view kSystemProxyWriteFailed = "设置系统代理失败";
+// The caption of the note about saved log-ins that could not be opened.
+constexpr std::string_view kSavedListCaption = "读取保存的列表";
 
 Switcher::Switcher(const AppPlatform& platform, SystemProxyPlace place,
                    core::ProxyList::Locator locator, core::ProxyList::BatchHook locator_batch)
@@ -29,12 +31,13 @@ void Switcher::Start() {
     current_proxy_ = back.current_proxy;
     list_.AddProxy(back.list_line, true);
   }
-  core::LoadSavedList(list_, *platform_.profile);
+  core::LoadedListNote note = core::LoadSavedList(list_, *platform_.profile, platform_.secrets);
+  if (!note.message.empty()) Ask(note.message, kSavedListCaption, MB_OK | MB_ICONWARNING);
   // The proxy read back is in use like any other (the exit check follows).
   events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
 }
 
-void Switcher::SaveList() { core::SaveListSection(list_, *platform_.profile); }
+void Switcher::SaveList() { core::SaveListSection(list_, *platform_.profile, platform_.secrets); }
 
 bool Switcher::SetSystemProxy(std::string_view text) {
   core::SystemProxyChange plan = core::PlanSystemProxy(text);

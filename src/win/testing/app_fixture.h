@@ -16,17 +16,18 @@
 #include <string>
 #include <vector>
 
-#include "core/base/codepage.h"
 #include "core/base/profile_store.h"
 #include "core/verify/verify_testing.h"
-#include "win/app/app_services.h"
 #include "win/app/floating_window.h"
 #include "win/app/proxy_list_dialog.h"
+#include "win/app/app_services.h"
+#include "core/base/codepage.h"
+#include "win/platform/dpapi_secret_codec.h"
 #include "win/platform/registry.h"
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/unique_handle.h"
-#include "win/platform/verify_worker_pool.h"
 #include "win/platform/wide_text.h"
+#include "win/platform/verify_worker_pool.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
 #include "win/platform/winsock_connect_prober.h"
@@ -65,13 +66,9 @@ class AppWindowTest : public testing::Test {
       WriteRegistryDword(HKEY_CURRENT_USER, proxy_key_, "ProxyEnable", enable);
     }
     AppParts parts;
-    parts.platform = {GetModuleHandleW(nullptr),
-                      &profile_,
-                      &prompt_,
-                      &codec_,
-                      &run_key_,
-                      &shortcuts_,
-                      "C:\\Program Files\\Relaymoth\\relaymoth.exe"};
+    parts.platform = {GetModuleHandleW(nullptr), &profile_, &prompt_, &codec_, &run_key_,
+                      &shortcuts_, "C:\\Program Files\\Relaymoth\\relaymoth.exe"};
+    parts.platform.secrets = &secrets_;
     parts.proxy_place.key = proxy_key_;
     parts.verify.watchdog_per_site_ms = watchdog_per_site_ms_;
     // The browser's cache is left alone; each cleanup is counted.
@@ -147,6 +144,7 @@ class AppWindowTest : public testing::Test {
   core::MemoryProfileStore profile_;
   ScriptedPrompt prompt_;
   core::GbkCodec codec_;
+  DpapiSecretCodec secrets_;
   std::shared_ptr<core::ManualClock> clock_ = std::make_shared<core::ManualClock>(5000);
   std::shared_ptr<std::atomic<int>> cleanups_ = std::make_shared<std::atomic<int>>(0);
   // The Run values and the desktop of the tests: a key and a folder of their own.

@@ -7,7 +7,7 @@
 //   no-proxy        command IDM_NO_PROXY, "不使用ip" of the proxy menu
 //   menu X Y        WM_CONTEXTMENU at screen point X, Y (opens the proxy menu)
 //   cancel-menu     WM_CANCELMODE (closes an open menu)
-//   rows            prints the main list's rows, one "address:port|location" a line
+//   rows            prints the main list's rows, one "address:port|location|type" a line
 //   favorite N      the proxy menu's N-th favorite (from 0): switches to it
 //   pid             prints the program's process id
 // Exit code 0 when the window was found and the message delivered, 2 otherwise.
@@ -68,7 +68,8 @@ int PrintRows(HWND floating) {
   for (int row = 0; row < count; ++row) {
     std::wstring line = RemoteCell(view, process.get(), row, 0) + L":" +
                         RemoteCell(view, process.get(), row, 1) + L"|" +
-                        RemoteCell(view, process.get(), row, 4);
+                        RemoteCell(view, process.get(), row, 4) + L"|" +
+                        RemoteCell(view, process.get(), row, 2);
     int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), nullptr, 0, nullptr,
                                 nullptr);
     std::string utf8(size_t(n), '\0');
