@@ -74,6 +74,7 @@ std::optional<UpstreamProxy> VerifyRun::OwnProtocolUpstream() const {
   UpstreamProxy upstream;
   if (!protocol || !ParseAuthority(address_ + ":" + port_, 0, &upstream.proxy)) return std::nullopt;
   upstream.protocol = *protocol;
+  upstream.credentials = credentials_;
   if (!NeedsLocalRelay(upstream)) return std::nullopt;
   return upstream;
 }

@@ -143,7 +143,10 @@ VerifyRun VerifyScheduler::RunFor(size_t row) const {
   // Workers get the row's host:port text (WorkerProxyLine) and the favorite
   // sites in display order.
   VerifyRun run;
-  if (row < list_.size()) run.SetProxyLine(WorkerProxyLine(list_, row));
+  if (row < list_.size()) {
+    run.SetProxyLine(WorkerProxyLine(list_, row));
+    run.SetCredentials(list_.RowCredentials(int64_t(row)));
+  }
   for (const VerifySite& site : settings_.sites) {
     if (site.favorite) run.AddSite(site.url, site.verify_string);
   }
