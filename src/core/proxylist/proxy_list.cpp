@@ -379,6 +379,7 @@ std::string ProxyList::RowHostPort(int64_t index) const {
 std::string ProxyList::RowProxyText(int64_t index) const {
   if (index < 0 || uint64_t(index) >= rows_.size()) return {};
   const Slot& s = rows_[size_t(index)];
+  if (s.login) return LoginProxyText(AddressOf(s), PortOf(s), kTypeNames[s.type], UserOf(s));
   if (KeyKind(s.type) == kTypeSocks) {
     return FullLineText(AddressOf(s), PortOf(s), kTypeNames[s.type], "");
   }

@@ -150,7 +150,9 @@ class ProxyList {
   std::string RowHostPort(int64_t index) const;
   // The proxy text that makes the row the system proxy: host:port@TYPE for a
   // SOCKS, SOCKS4 or SOCKS5 row (the browser must speak SOCKS to it),
-  // host:port for every other row (all protocols through it).
+  // host:port for every other row (all protocols through it). A row with a
+  // log-in gives LoginProxyText, which tells the rows of one gateway apart and
+  // always has the local relay stand in (the setting cannot carry a log-in).
   std::string RowProxyText(int64_t index) const;
   // address:port@TYPE$location, never with the row's log-in.
   std::string RowFullLine(int64_t index) const;

@@ -109,7 +109,7 @@ int32_t LinkTimeThreshold(double seconds, int sites) {
 }
 
 std::string WorkerProxyLine(const ProxyList& list, size_t row) {
-  return list.RowHostPort(int64_t(row));
+  return list.RowProxyText(int64_t(row));
 }
 
 std::optional<std::string> ApplyEndOfRunRules(ProxyList& list, const VerifySettings& settings,
@@ -129,8 +129,10 @@ std::optional<std::string> ApplyEndOfRunRules(ProxyList& list, const VerifySetti
       if (tick && settings.add_best && chosen >= settings.best_count) tick = false;
       if (tick && settings.add_link_time_less && r.score < threshold) tick = false;
       if (tick && settings.only_selected_types) {
+        // The type rule judges a row by its host:port text, as it always has:
+        // every row passes it as untyped.
         ProxyLine line;
-        ParseProxyLine(WorkerProxyLine(list, k), &line);
+        ParseProxyLine(list.RowHostPort(int64_t(k)), &line);
         tick = TypeAllowed(settings, line.type);
       }
       // A reserved row refuses to be unticked; it then does not count as chosen.

@@ -40,9 +40,10 @@ bool WriteRowResult(ProxyList& list, size_t row, const std::vector<SiteOutcome>&
 // `seconds`: the "connect faster than" rule ticks rows at or above it.
 int32_t LinkTimeThreshold(double seconds, int sites);
 
-// The proxy line a worker is given for a row, which is also what the type rule
-// of the favorite reset looks at: the row's host:port text. The row's type is
-// not passed, so every test runs with the plain proxy form serving all protocols.
+// The proxy line a worker is given for a row: its proxy text (RowProxyText), so
+// a SOCKS row is tested in SOCKS and a row with a log-in by its user name (the
+// password goes to the run apart, VerifyRun::SetCredentials); every other row
+// as host:port, the plain proxy form serving all protocols.
 std::string WorkerProxyLine(const ProxyList& list, size_t row);
 
 // The end-of-run rules, in order: delete rows scoring exactly 0 (with their

@@ -75,6 +75,7 @@ std::optional<UpstreamProxy> VerifyRun::OwnProtocolUpstream() const {
   UpstreamProxy upstream;
   if (!protocol || !ParseAuthority(address_ + ":" + port_, 0, &upstream.proxy)) return std::nullopt;
   upstream.protocol = *protocol;
+  upstream.credentials = credentials_;
   if (upstream.protocol == ProxyProtocol::kHttp && !upstream.credentials) return std::nullopt;
   return upstream;
 }
@@ -132,6 +133,7 @@ void VerifyRun::DetectType(SiteFetcher& fetcher, RunObserver& observer) {
     port = url.scheme == SiteScheme::kHttps ? 443 : url.scheme == SiteScheme::kFtp ? 21 : 80;
   }
   NetTarget target{url.host, port};
+  upstream.credentials = credentials_;
   observer.OnProgress("识别代理类型");
   TypeDetection detection;
   while (std::optional<ProxyProtocol> protocol = detection.current()) {

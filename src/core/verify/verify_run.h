@@ -88,6 +88,11 @@ class VerifyRun {
   // refused call changes nothing.
   bool SetProxy(std::string_view address, std::string_view port, std::string_view type);
   bool proxy_set() const { return proxy_set_; }
+  // The proxy's user name and password, when it wants them: its pages then go
+  // through the relay (OwnProtocolUpstream), which logs in for them.
+  void SetCredentials(std::optional<ProxyCredentials> credentials) {
+    credentials_ = std::move(credentials);
+  }
   int proxy_kind() const { return kind_; }
 
   void ClearSites() { site_count_ = 0; }
@@ -138,6 +143,7 @@ class VerifyRun {
   std::string address_;
   std::string port_;
   int kind_ = 0;
+  std::optional<ProxyCredentials> credentials_;
   std::string type_;  // the row's type word, upper case
   bool detect_type_ = false;
   std::optional<ProxyProtocol> detected_;

@@ -147,6 +147,7 @@ VerifyRun VerifyScheduler::RunFor(size_t row) const {
   VerifyRun run;
   if (row < list_.size()) {
     run.SetProxyLine(WorkerProxyLine(list_, row));
+    run.SetCredentials(list_.RowCredentials(int64_t(row)));
     run.set_detect_type(settings_.detect_untyped_type && list_.row(row).type.empty());
   }
   for (const VerifySite& site : settings_.sites) {
