@@ -365,6 +365,17 @@ std::string CredentialLineText(std::string_view address, std::string_view port,
   return out;
 }
 
+std::string LoginProxyText(std::string_view address, std::string_view port, std::string_view type,
+                           std::string_view user) {
+  std::string out;
+  if (type.empty()) out = "http";
+  for (char c : type) out += AsciiLower(c);
+  out += "://";
+  PercentEncode(user, &out);
+  out.append("@").append(HostPortText(address, port));
+  return out;
+}
+
 std::string DuplicateKey(std::string_view address, std::string_view port, std::string_view type,
                          std::string_view user) {
   if (IsSocksType(type)) type = "SOCKS";

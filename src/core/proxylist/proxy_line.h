@@ -96,6 +96,13 @@ std::string CredentialLineText(std::string_view address, std::string_view port,
                                std::string_view type, std::string_view user,
                                std::string_view password, std::string_view location);
 
+// "scheme://user@address:port": the proxy text of a row with a log-in, which
+// names the row (user name included, percent-escaped) without its password.
+// Parsing it gives the address, port, type and user name back; the scheme
+// follows the type as in CredentialLineText (untyped rows read http).
+std::string LoginProxyText(std::string_view address, std::string_view port,
+                           std::string_view type, std::string_view user);
+
 // "ADDRESS:PORT@TYPE" upper-cased, where the SOCKS kinds all read "SOCKS", so
 // SOCKS4 and SOCKS5 entries on one address and port are duplicates; then
 // "#user" (as written) when the entry has a user name: rows of one gateway with

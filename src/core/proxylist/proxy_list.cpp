@@ -51,11 +51,17 @@ size_t ReadSize(std::string_view text, size_t at) {
          size_t(static_cast<unsigned char>(text[at + 1])) << 8;
 }
 
-uint8_t TypeIndex(std::string_view type) {
+// The index of a type word; std::size(kTypeNames) for a word that is no type.
+uint8_t FindTypeIndex(std::string_view type) {
   for (size_t i = 0; i < std::size(kTypeNames); ++i) {
     if (type == kTypeNames[i]) return uint8_t(i);
   }
-  return 0;  // the parser lets no other type through
+  return uint8_t(std::size(kTypeNames));
+}
+
+uint8_t TypeIndex(std::string_view type) {
+  uint8_t index = FindTypeIndex(type);
+  return index < std::size(kTypeNames) ? index : 0;  // the parser lets no other type through
 }
 
 // SOCKS4, SOCKS4A and SOCKS5 on one address and port are the same entry.
@@ -193,6 +199,43 @@ void ProxyList::InsertKey(size_t index) {
   size_t i = rows_[index].key_hash & mask;
   while (key_table_[i] != 0) i = (i + 1) & mask;
   key_table_[i] = KeyEntry(index, rows_[index].key_hash);
+}
+
+void ProxyList::EraseKey(size_t index) {
+  if (key_table_.empty()) return;
+  size_t mask = key_table_.size() - 1;
+  size_t hole = rows_[index].key_hash & mask;
+  while ((key_table_[hole] & kKeyIndexMask) != index + 1) {
+    if (key_table_[hole] == 0) return;
+    hole = (hole + 1) & mask;
+  }
+  // Later entries of the same run move up into the hole unless their home slot
+  // lies after it, so that a lookup never meets an empty slot before its entry.
+  for (size_t j = (hole + 1) & mask; key_table_[j] != 0; j = (j + 1) & mask) {
+    size_t home = rows_[(key_table_[j] & kKeyIndexMask) - 1].key_hash & mask;
+    bool stays = hole <= j ? (home > hole && home <= j) : (home > hole || home <= j);
+    if (stays) continue;
+    key_table_[hole] = key_table_[j];
+    hole = j;
+  }
+  key_table_[hole] = 0;
+}
+
+bool ProxyList::SetRowType(size_t index, std::string_view type) {
+  if (index >= rows_.size()) return false;
+  uint8_t code = FindTypeIndex(type);
+  if (code >= std::size(kTypeNames)) return false;
+  Slot& s = rows_[index];
+  if (code == s.type) return true;
+  KeyParts key = KeyOf(AddressOf(s), PortOf(s), code, UserOf(s));
+  size_t holder = FindKey(key);
+  if (holder != SIZE_MAX && holder != index) return false;
+  EraseKey(index);
+  s.type = code;
+  s.key_hash = key.hash;
+  InsertKey(index);
+  NotifyChanged(index);
+  return true;
 }
 
 void ProxyList::RebuildKeys(size_t capacity_for) {
@@ -336,6 +379,7 @@ std::string ProxyList::RowHostPort(int64_t index) const {
 std::string ProxyList::RowProxyText(int64_t index) const {
   if (index < 0 || uint64_t(index) >= rows_.size()) return {};
   const Slot& s = rows_[size_t(index)];
+  if (s.login) return LoginProxyText(AddressOf(s), PortOf(s), kTypeNames[s.type], UserOf(s));
   if (KeyKind(s.type) == kTypeSocks) {
     return FullLineText(AddressOf(s), PortOf(s), kTypeNames[s.type], "");
   }

@@ -150,7 +150,9 @@ class ProxyList {
   std::string RowHostPort(int64_t index) const;
   // The proxy text that makes the row the system proxy: host:port@TYPE for a
   // SOCKS, SOCKS4 or SOCKS5 row (the browser must speak SOCKS to it),
-  // host:port for every other row (all protocols through it).
+  // host:port for every other row (all protocols through it). A row with a
+  // log-in gives LoginProxyText, which tells the rows of one gateway apart and
+  // always has the local relay stand in (the setting cannot carry a log-in).
   std::string RowProxyText(int64_t index) const;
   // address:port@TYPE$location, never with the row's log-in.
   std::string RowFullLine(int64_t index) const;
@@ -186,6 +188,12 @@ class ProxyList {
 
   // Writes only the status text of a row ("验证中...", "未验证" …).
   void SetStatusText(size_t index, std::string status);
+
+  // Gives a row another type (one of the type words a line may carry, "" for
+  // none); its duplicate key follows. Refused, changing nothing, for an index
+  // outside the list, a word that is no type, or when another row already holds
+  // the row's new key.
+  bool SetRowType(size_t index, std::string_view type);
 
   // Removes every selected row (keys and favorite count follow); returns how many.
   size_t RemoveSelected();
@@ -271,6 +279,8 @@ class ProxyList {
   // The index of the row with `key`, or SIZE_MAX.
   size_t FindKey(const KeyParts& key) const;
   void InsertKey(size_t index);
+  // Takes the key of row `index` out of the table.
+  void EraseKey(size_t index);
   // Builds the key table again for the rows as they are now.
   void RebuildKeys(size_t capacity_for);
   // Sets one of a row's shared texts.

@@ -434,6 +434,65 @@ TEST(ProxyListTest, SetStatusTextTouchesOnlyTheStatus) {
   EXPECT_EQ(list.row(0).score, 1176);
 }
 
+TEST(ProxyListTest, SetRowTypeMovesTheDuplicateKey) {
+  ProxyList list;
+  RecordingObserver observer;
+  list.SetObserver(&observer);
+  list.AddProxy("1.1.1.1:1080$here", false);
+  list.AddProxy("2.2.2.2:1080@SOCKS4", false);
+  list.AddProxy("2.2.2.2:1080", false);
+  struct Step {
+    size_t row;
+    const char* type;
+    bool ok;
+  } steps[] = {
+      {0, "SOCKS5", true},
+      // SOCKS4 and SOCKS5 on one address are one entry: row 1 holds it.
+      {2, "SOCKS5", false},
+      {2, "HTTP", true},
+      {1, "HTTP", false},    // row 2 holds 2.2.2.2:1080@HTTP now
+      {0, "socks5", false},  // type words are upper case
+      {0, "SOCKS9", false},
+      {7, "HTTP", false},
+      {0, "SOCKS5", true},  // its own type again
+  };
+  for (const Step& st : steps) {
+    EXPECT_EQ(list.SetRowType(st.row, st.type), st.ok) << st.row << st.type;
+  }
+  EXPECT_EQ(list.RowFullLine(0), "1.1.1.1:1080@SOCKS5$here");
+  EXPECT_EQ(list.row(2).type, "HTTP");
+  EXPECT_EQ(list.row(1).type, "SOCKS4");
+  EXPECT_EQ(observer.changed, (std::vector<size_t>{0, 2}));
+  // The old keys are free and the new ones taken.
+  EXPECT_EQ(list.AddProxy("1.1.1.1:1080", false), AddResult::kAdded);
+  EXPECT_EQ(list.AddProxy("1.1.1.1:1080@SOCKS", false), AddResult::kDuplicate);
+  EXPECT_EQ(list.AddProxy("2.2.2.2:1080", false), AddResult::kAdded);
+  EXPECT_EQ(list.AddProxy("2.2.2.2:1080@HTTP", false), AddResult::kDuplicate);
+
+  // A row with a log-in keeps it, and its user name stays part of its key.
+  ASSERT_EQ(list.AddProxy("5.5.5.5:1080:alice:pw", false), AddResult::kAdded);
+  size_t login_row = list.size() - 1;
+  ASSERT_TRUE(list.SetRowType(login_row, "SOCKS5"));
+  EXPECT_EQ(list.row(login_row).user, "alice");
+  EXPECT_EQ(list.AddProxy("socks5://alice:pw@5.5.5.5:1080", false), AddResult::kDuplicate);
+  EXPECT_EQ(list.AddProxy("socks5://bob:pw@5.5.5.5:1080", false), AddResult::kAdded);
+  EXPECT_EQ(list.AddProxy("5.5.5.5:1080:alice:pw", false), AddResult::kAdded);
+}
+
+TEST(ProxyListTest, KeysStayFoundWhenManyRowsChangeType) {
+  // Enough rows that keys share runs of the table: taking one out must not
+  // hide the keys probed past it.
+  ProxyList list;
+  constexpr int kRows = 3000;
+  for (int i = 0; i < kRows; ++i) list.AddProxy("10.0." + std::to_string(i) + ":80", false);
+  for (int i = 0; i < kRows; i += 2) ASSERT_TRUE(list.SetRowType(size_t(i), "HTTP")) << i;
+  for (int i = 0; i < kRows; ++i) {
+    std::string line = "10.0." + std::to_string(i) + ":80";
+    EXPECT_EQ(list.AddProxy(line + (i % 2 ? "" : "@HTTP"), false), AddResult::kDuplicate) << i;
+  }
+  EXPECT_EQ(list.size(), size_t(kRows));
+}
+
 TEST(ProxyListTest, FullListRefusesNewRowsAndSaysSo) {
   ProxyList list;
   {

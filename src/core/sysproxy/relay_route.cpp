@@ -20,10 +20,15 @@ std::optional<UpstreamProxy> UpstreamOf(std::string_view address, std::string_vi
 std::optional<UpstreamProxy> UpstreamOfProxyText(std::string_view text) {
   ProxyLine line;
   if (!ParseProxyLine(text, &line)) return std::nullopt;
-  return UpstreamOf(line.address, line.port, line.type);
+  std::optional<UpstreamProxy> upstream = UpstreamOf(line.address, line.port, line.type);
+  // A row's proxy text names its user but never its password: the log-in
+  // itself comes from the row (UpstreamOfRow).
+  if (upstream && !line.user.empty()) upstream->credentials = ProxyCredentials{line.user, ""};
+  return upstream;
 }
 
 std::optional<UpstreamProxy> UpstreamOfRow(const ProxyList& list, size_t row) {
+  if (row >= list.size()) return std::nullopt;
   return list.RowUpstream(int64_t(row));
 }
 

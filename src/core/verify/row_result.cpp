@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "core/base/text.h"
-#include "core/net/upstream.h"
 #include "core/proxylist/proxy_line.h"
 
 namespace core {
@@ -110,19 +109,7 @@ int32_t LinkTimeThreshold(double seconds, int sites) {
 }
 
 std::string WorkerProxyLine(const ProxyList& list, size_t row) {
-  return list.RowHostPort(int64_t(row));
-}
-
-std::string VerifyProxyLine(const ProxyList& list, size_t row) {
-  std::string line = WorkerProxyLine(list, row);
-  if (row >= list.size()) return line;
-  std::string_view type = list.row(row).type;
-  std::optional<ProxyProtocol> protocol = ProtocolOfType(type);
-  if (!protocol) return line;
-  UpstreamProxy upstream;
-  upstream.protocol = *protocol;
-  if (NeedsLocalRelay(upstream)) line += "@" + std::string(type);
-  return line;
+  return list.RowProxyText(int64_t(row));
 }
 
 std::optional<std::string> ApplyEndOfRunRules(ProxyList& list, const VerifySettings& settings,
@@ -142,8 +129,10 @@ std::optional<std::string> ApplyEndOfRunRules(ProxyList& list, const VerifySetti
       if (tick && settings.add_best && chosen >= settings.best_count) tick = false;
       if (tick && settings.add_link_time_less && r.score < threshold) tick = false;
       if (tick && settings.only_selected_types) {
+        // The type rule judges a row by its host:port text, as it always has:
+        // every row passes it as untyped.
         ProxyLine line;
-        ParseProxyLine(WorkerProxyLine(list, k), &line);
+        ParseProxyLine(list.RowHostPort(int64_t(k)), &line);
         tick = TypeAllowed(settings, line.type);
       }
       // A reserved row refuses to be unticked; it then does not count as chosen.

@@ -40,15 +40,11 @@ bool WriteRowResult(ProxyList& list, size_t row, const std::vector<SiteOutcome>&
 // `seconds`: the "connect faster than" rule ticks rows at or above it.
 int32_t LinkTimeThreshold(double seconds, int sites);
 
-// What the type rule of the favorite reset looks at: the row's host:port text,
-// without its type.
+// The proxy line a worker is given for a row: its proxy text (RowProxyText), so
+// a SOCKS row is tested in SOCKS and a row with a log-in by its user name (the
+// password goes to the run apart, VerifyRun::SetCredentials); every other row
+// as host:port, the plain proxy form serving all protocols.
 std::string WorkerProxyLine(const ProxyList& list, size_t row);
-
-// The proxy line a worker is given for a row: the row's host:port text, so that
-// the test runs with the plain proxy form serving all protocols; a row whose
-// protocol WinInet cannot speak (SOCKS5) keeps its type, and its tests then go
-// through the verification's relay in that protocol.
-std::string VerifyProxyLine(const ProxyList& list, size_t row);
 
 // The end-of-run rules, in order: delete rows scoring exactly 0 (with their
 // duplicate keys) when so set; sort by score, best first; reset the favorites

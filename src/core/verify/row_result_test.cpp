@@ -174,7 +174,7 @@ TEST_F(EndOfRunTest, FavoriteResetRules) {
       {"no kind ticked", {{900}, {800}}, no_kinds, 1, {false, false}},
       {"kind filter off", {{900}, {800}}, no_kinds_no_filter, 1, {true, true}},
       {"reset off keeps ticks", {{900}, {800, false, true}}, off, 1, {false, true}},
-      // Rows are handed out as host:port, so a typed row counts as untyped here.
+      // The type rule reads the host:port text, so a typed row counts as untyped.
       {"typed row passes as untyped", {{900, false, false, "FTP"}}, VerifySettings{}, 1, {true}},
   };
   for (Case& c : cases) {

@@ -80,6 +80,14 @@ class FtpSession {
   virtual FtpLoginResult Login(const SiteRequest& request) = 0;
 };
 
+// What one handshake attempt on a connection of its own came to: the state the
+// handshake ended in and, when it failed, why (kProxyUnreachable: the proxy's port
+// took no connection).
+struct HandshakeAttempt {
+  HandshakeState state = HandshakeState::kFailed;
+  ProxyFailure failure = ProxyFailure::kProxyUnreachable;
+};
+
 class SiteFetcher {
  public:
   virtual ~SiteFetcher() = default;
@@ -88,6 +96,15 @@ class SiteFetcher {
   virtual std::unique_ptr<HttpRequest> OpenHttp(const SiteRequest& request) = 0;
   // Creates an FTP session through `proxy`. Returns null when it could not be created.
   virtual std::unique_ptr<FtpSession> OpenFtp(std::string_view proxy) = 0;
+  // Connects to `proxy` afresh and runs its protocol's handshake toward `target`
+  // (nothing is sent through the tunnel), within the connect and receive
+  // time-outs above; the connection is closed before it returns. A fetcher that
+  // cannot speak to a proxy itself answers as if the port took no connection.
+  virtual HandshakeAttempt TryHandshake(const UpstreamProxy& proxy, const NetTarget& target) {
+    (void)proxy;
+    (void)target;
+    return {};
+  }
   // Any thread: closes every handle that is open, so that a blocked call returns
   // at once with a failure, and makes every later call fail. Never blocks.
   virtual void Abort() = 0;

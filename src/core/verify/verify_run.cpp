@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/base/text.h"
+#include "core/net/type_detection.h"
 #include "core/proxylist/proxy_line.h"
 
 namespace core {
@@ -75,7 +76,7 @@ std::optional<UpstreamProxy> VerifyRun::OwnProtocolUpstream() const {
   if (!protocol || !ParseAuthority(address_ + ":" + port_, 0, &upstream.proxy)) return std::nullopt;
   upstream.protocol = *protocol;
   upstream.credentials = credentials_;
-  if (!NeedsLocalRelay(upstream)) return std::nullopt;
+  if (upstream.protocol == ProxyProtocol::kHttp && !upstream.credentials) return std::nullopt;
   return upstream;
 }
 
@@ -110,11 +111,42 @@ std::vector<SiteOutcome> VerifyRun::Outcomes() const {
 
 void VerifyRun::RunTests(SiteFetcher& fetcher, Clock& clock, RunObserver& observer) {
   for (SiteSlot& slot : sites_) slot.outcome = SiteOutcome{};
+  detected_.reset();
   if (site_count_ <= 0 || !proxy_set_) return;
+  if (detect_type_ && type_.empty()) DetectType(fetcher, observer);
   for (int i = 0; i < site_count_; ++i) {
     bool go_on = TestSite(i, fetcher, clock, observer);
     observer.OnSiteDone(i, sites_[size_t(i)].outcome);
     if (!go_on) break;
+  }
+}
+
+void VerifyRun::DetectType(SiteFetcher& fetcher, RunObserver& observer) {
+  SiteUrl url;
+  UpstreamProxy upstream;
+  if (!ParseSiteUrl(sites_[0].url, &url) || url.scheme == SiteScheme::kOther ||
+      !ParseAuthority(address_ + ":" + port_, 0, &upstream.proxy)) {
+    return;
+  }
+  uint16_t port = url.port;
+  if (port == 0) {
+    port = url.scheme == SiteScheme::kHttps ? 443 : url.scheme == SiteScheme::kFtp ? 21 : 80;
+  }
+  NetTarget target{url.host, port};
+  upstream.credentials = credentials_;
+  observer.OnProgress("识别代理类型");
+  TypeDetection detection;
+  while (std::optional<ProxyProtocol> protocol = detection.current()) {
+    upstream.protocol = *protocol;
+    HandshakeAttempt attempt = fetcher.TryHandshake(upstream, target);
+    if (detection.OnAttemptEnded(attempt.state, attempt.failure)) {
+      detected_ = *protocol;
+      type_ = std::string(TypeWordOf(*protocol));
+      kind_ = ProxyKindIndex(type_);
+      return;
+    }
+    // A port that takes no connection will not take the next protocol's either.
+    if (attempt.failure == ProxyFailure::kProxyUnreachable) return;
   }
 }
 

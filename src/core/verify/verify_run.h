@@ -88,13 +88,12 @@ class VerifyRun {
   // refused call changes nothing.
   bool SetProxy(std::string_view address, std::string_view port, std::string_view type);
   bool proxy_set() const { return proxy_set_; }
-  int proxy_kind() const { return kind_; }
-  // The row's user name and password: its http and https tests then go through
-  // the relay, which logs in with them (WinInet would send them in plain sight
-  // only after a challenge, and never to a SOCKS proxy).
+  // The proxy's user name and password, when it wants them: its pages then go
+  // through the relay (OwnProtocolUpstream), which logs in for them.
   void SetCredentials(std::optional<ProxyCredentials> credentials) {
     credentials_ = std::move(credentials);
   }
+  int proxy_kind() const { return kind_; }
 
   void ClearSites() { site_count_ = 0; }
   // Refused when five sites are held already, or when the URL, upper-cased, does
@@ -107,8 +106,20 @@ class VerifyRun {
   // cannot serve it (HTTP proxies serve http and https sites, https through a
   // tunnel; FTP proxies ftp sites; SOCKS and untyped proxies all of them).
   std::string ProxyTextFor(SiteScheme scheme) const;
-  // The proxy when it speaks a protocol WinInet cannot (SiteRequest::own_protocol).
+  // The proxy when it speaks a protocol WinInet cannot, or not truly
+  // (SiteRequest::own_protocol): every SOCKS row. WinInet has no SOCKS5, and
+  // under Wine it ignores a "socks=" entry and fetches the page directly.
   std::optional<UpstreamProxy> OwnProtocolUpstream() const;
+
+  // With this on, a proxy without a type has its protocol detected at the start
+  // of RunTests: it is tried as SOCKS5, SOCKS4, then HTTP (kDetectionOrder), each
+  // a handshake on a connection of its own toward the first site's host and
+  // port, and the first protocol it answers in becomes its type for the run. A
+  // proxy that answers in none is tested as it is.
+  void set_detect_type(bool on) { detect_type_ = on; }
+  bool detect_type() const { return detect_type_; }
+  // The protocol found by the last RunTests; none when nothing was detected.
+  std::optional<ProxyProtocol> detected_protocol() const { return detected_; }
 
   // Tests every site in order. Every slot starts at kSiteNotTested and 50.0 s;
   // without sites or without a proxy nothing is tested. An unreachable proxy ends
@@ -124,6 +135,7 @@ class VerifyRun {
   bool TestHttp(int index, const SiteRequest& request, SiteFetcher& fetcher, Clock& clock,
                 RunObserver& observer);
   bool TestFtp(int index, const SiteRequest& request, SiteFetcher& fetcher, Clock& clock);
+  void DetectType(SiteFetcher& fetcher, RunObserver& observer);
 
   std::array<SiteSlot, kMaxSites> sites_{};
   int site_count_ = 0;
@@ -131,8 +143,10 @@ class VerifyRun {
   std::string address_;
   std::string port_;
   int kind_ = 0;
-  std::string type_;  // the row's type word, upper case
   std::optional<ProxyCredentials> credentials_;
+  std::string type_;  // the row's type word, upper case
+  bool detect_type_ = false;
+  std::optional<ProxyProtocol> detected_;
 };
 
 // Seconds between two 32-bit tick counts; correct across one wrap of the counter.

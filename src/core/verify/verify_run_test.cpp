@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "core/net/type_detection.h"
 #include "core/verify/verify_testing.h"
 
 namespace core {
@@ -138,16 +139,18 @@ TEST_F(VerifyRunTest, KindDispatch) {
     std::string used = f.http_requests.empty() ? "" : f.http_requests[0].proxy;
     if (!f.ftp_proxies.empty()) used = f.ftp_proxies[0];
     EXPECT_EQ(used, c.proxy) << c.line << " " << c.url;
-    // SOCKS5 and SOCKS4a are spoken by the relay for http and https pages,
-    // never by WinInet.
+    // Every SOCKS protocol is spoken by the relay for http and https pages, never
+    // by WinInet.
     bool own = !f.http_requests.empty() && f.http_requests[0].own_protocol.has_value();
-    bool socks4a = std::string(c.line).find("SOCKS4A") != std::string::npos;
-    EXPECT_EQ(own, (std::string(c.line).find("SOCKS5") != std::string::npos || socks4a) &&
-                       std::string(c.url).rfind("ftp", 0) != 0)
+    std::string line = c.line;
+    EXPECT_EQ(own,
+              line.find("SOCKS") != std::string::npos && std::string(c.url).rfind("ftp", 0) != 0)
         << c.line << " " << c.url;
     if (own) {
-      EXPECT_EQ(f.http_requests[0].own_protocol->protocol,
-                socks4a ? ProxyProtocol::kSocks4a : ProxyProtocol::kSocks5);
+      ProxyProtocol expected = line.find("SOCKS5") != std::string::npos    ? ProxyProtocol::kSocks5
+                               : line.find("SOCKS4A") != std::string::npos ? ProxyProtocol::kSocks4a
+                                                                           : ProxyProtocol::kSocks4;
+      EXPECT_EQ(f.http_requests[0].own_protocol->protocol, expected);
       EXPECT_EQ(HostPortText(f.http_requests[0].own_protocol->proxy), "1.2.3.4:1080");
     }
     if (*c.proxy == '\0') {
@@ -156,6 +159,127 @@ TEST_F(VerifyRunTest, KindDispatch) {
     } else {
       EXPECT_EQ(r.Outcomes()[0].status, kSiteUsable) << c.line << " " << c.url;
     }
+  }
+}
+
+TEST_F(VerifyRunTest, DetectsTheTypeOfAnUntypedProxy) {
+  using HA = HandshakeAttempt;
+  const HA kUp{HandshakeState::kTunnelUp, ProxyFailure::kNone};
+  const HA kNotSocks5{HandshakeState::kFailed, ProxyFailure::kNotSocks5};
+  const HA kRefused{HandshakeState::kFailed, ProxyFailure::kRefused};
+  const HA kUnreachable{HandshakeState::kFailed, ProxyFailure::kProxyUnreachable};
+  const HA kTimeout{HandshakeState::kFailed, ProxyFailure::kTimeout};
+  struct Case {
+    const char* name;
+    const char* line;
+    bool detect;
+    std::map<ProxyProtocol, HA> answers;
+    size_t tries;                        // handshakes attempted
+    std::optional<ProxyProtocol> found;  // the type it gets
+    const char* proxy;                   // the session proxy of the site test
+  } cases[] = {
+      {"socks5",
+       "1.2.3.4:1080",
+       true,
+       {{ProxyProtocol::kSocks5, kUp}},
+       1,
+       ProxyProtocol::kSocks5,
+       "socks=1.2.3.4:1080"},
+      // A refusal in the protocol's own words is an answer too.
+      {"socks5 refusing",
+       "1.2.3.4:1080",
+       true,
+       {{ProxyProtocol::kSocks5, kRefused}},
+       1,
+       ProxyProtocol::kSocks5,
+       "socks=1.2.3.4:1080"},
+      {"socks4",
+       "1.2.3.4:1080",
+       true,
+       {{ProxyProtocol::kSocks5, kNotSocks5}, {ProxyProtocol::kSocks4, kUp}},
+       2,
+       ProxyProtocol::kSocks4,
+       "socks=1.2.3.4:1080"},
+      {"http",
+       "1.2.3.4:1080",
+       true,
+       {{ProxyProtocol::kSocks5, kTimeout}, {ProxyProtocol::kHttp, kUp}},
+       3,
+       ProxyProtocol::kHttp,
+       "http=1.2.3.4:1080"},
+      {"silent",
+       "1.2.3.4:1080",
+       true,
+       {{ProxyProtocol::kSocks5, kTimeout}},
+       3,
+       std::nullopt,
+       "1.2.3.4:1080"},
+      // A port that takes no connection is not tried again in the next protocol.
+      {"dead port",
+       "1.2.3.4:1080",
+       true,
+       {{ProxyProtocol::kSocks5, kUnreachable}},
+       1,
+       std::nullopt,
+       "1.2.3.4:1080"},
+      {"setting off",
+       "1.2.3.4:1080",
+       false,
+       {{ProxyProtocol::kSocks5, kUp}},
+       0,
+       std::nullopt,
+       "1.2.3.4:1080"},
+      {"typed row",
+       "1.2.3.4:1080@HTTP",
+       true,
+       {{ProxyProtocol::kSocks5, kUp}},
+       0,
+       std::nullopt,
+       "http=1.2.3.4:1080"},
+  };
+  for (const Case& c : cases) {
+    ManualClock clk;
+    ScriptedFetcher f(clk);
+    f.scripts["h"] = Page("x", 100);
+    f.handshakes = c.answers;
+    RecordingObserver obs;
+    VerifyRun r;
+    ASSERT_TRUE(r.SetProxyLine(c.line)) << c.name;
+    r.set_detect_type(c.detect);
+    ASSERT_TRUE(r.AddSite("http://h:8080/p", "x"));
+    ASSERT_TRUE(r.AddSite("https://other/", "x"));
+    r.RunTests(f, clk, obs);
+    EXPECT_EQ(f.handshake_tries.size(), c.tries) << c.name;
+    for (size_t i = 0; i < f.handshake_tries.size(); ++i) {
+      EXPECT_EQ(f.handshake_tries[i].first.protocol, kDetectionOrder[i]) << c.name;
+      EXPECT_EQ(HostPortText(f.handshake_tries[i].first.proxy), "1.2.3.4:1080") << c.name;
+      EXPECT_EQ(f.handshake_tries[i].second.host, "h") << c.name;
+      EXPECT_EQ(f.handshake_tries[i].second.port, 8080) << c.name;
+    }
+    EXPECT_EQ(r.detected_protocol(), c.found) << c.name;
+    ASSERT_FALSE(f.http_requests.empty()) << c.name;
+    EXPECT_EQ(f.http_requests[0].proxy, c.proxy) << c.name;
+    bool socks = c.found && *c.found != ProxyProtocol::kHttp;
+    ASSERT_EQ(f.http_requests[0].own_protocol.has_value(), socks) << c.name;
+    if (socks) {
+      EXPECT_EQ(f.http_requests[0].own_protocol->protocol, *c.found) << c.name;
+    }
+    EXPECT_EQ(r.Outcomes()[0].status, kSiteUsable) << c.name;
+  }
+}
+
+TEST_F(VerifyRunTest, DetectionTriesTheSchemesDefaultPort) {
+  for (auto [url, port] : {std::pair{"http://h/", 80}, {"https://h/", 443}, {"ftp://h/", 21}}) {
+    ManualClock clk;
+    ScriptedFetcher f(clk);
+    RecordingObserver obs;
+    VerifyRun r;
+    ASSERT_TRUE(r.SetProxyLine("1.2.3.4:1080"));
+    r.set_detect_type(true);
+    ASSERT_TRUE(r.AddSite(url, "x"));
+    r.RunTests(f, clk, obs);
+    ASSERT_EQ(f.handshake_tries.size(), kDetectionOrder.size()) << url;
+    EXPECT_EQ(f.handshake_tries[0].second.port, port) << url;
   }
 }
 

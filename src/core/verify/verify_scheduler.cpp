@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/base/text.h"
+#include "core/net/type_detection.h"
 #include "core/verify/row_result.h"
 
 namespace core {
@@ -136,17 +138,17 @@ void VerifyScheduler::Start(bool all, bool by_timer) {
 bool VerifyScheduler::Qualifies(size_t row) const {
   if (!verify_all_ && !list_.row(row).selected) return false;
   VerifyRun run;
-  return run.SetProxyLine(VerifyProxyLine(list_, row));
+  return run.SetProxyLine(WorkerProxyLine(list_, row));
 }
 
 VerifyRun VerifyScheduler::RunFor(size_t row) const {
-  // Workers get the row's host:port text, typed when the row's protocol needs
-  // the relay (VerifyProxyLine), its log-in, and the favorite sites in display
-  // order.
+  // Workers get the row's host:port text (WorkerProxyLine) and the favorite
+  // sites in display order.
   VerifyRun run;
   if (row < list_.size()) {
-    run.SetProxyLine(VerifyProxyLine(list_, row));
+    run.SetProxyLine(WorkerProxyLine(list_, row));
     run.SetCredentials(list_.RowCredentials(int64_t(row)));
+    run.set_detect_type(settings_.detect_untyped_type && list_.row(row).type.empty());
   }
   for (const VerifySite& site : settings_.sites) {
     if (site.favorite) run.AddSite(site.url, site.verify_string);
@@ -189,6 +191,7 @@ VerifyScheduler::Arm VerifyScheduler::HandTo(int slot, size_t row, bool scroll) 
   s.row = row;
   s.started_ms = clock_.NowMs();
   s.period_ms = std::max<uint32_t>(favorites, 1) * watchdog_per_site_ms_;
+  s.detected.reset();
   ++active_;
   list_.SetStatusText(row, std::string(kStatusVerifying));
   if (scroll) host_.ShowRow(row);
@@ -208,6 +211,13 @@ void VerifyScheduler::OnWorkerDone(int slot, uint64_t generation,
   timers_.StopWatchdog(slot);
   FinishRow(slot, outcomes);
   ContinueAfterRow(slot);
+}
+
+void VerifyScheduler::OnWorkerTypeDetected(int slot, uint64_t generation, ProxyProtocol protocol) {
+  if (slot < 0 || slot >= kWorkerSlots) return;
+  Slot& s = slots_[size_t(slot)];
+  if (!s.busy || s.generation != generation) return;
+  s.detected = protocol;
 }
 
 void VerifyScheduler::OnWatchdog(int slot) {
@@ -237,7 +247,20 @@ void VerifyScheduler::FinishRow(int slot, const std::vector<SiteOutcome>& outcom
     host_.RefreshCaption();
     return;
   }
+  std::optional<ProxyProtocol> detected = std::exchange(s.detected, std::nullopt);
+  std::string_view type = detected ? TypeWordOf(*detected) : std::string_view();
+  // Only a row still without a type takes the one found; it is refused when
+  // another row holds the address in that protocol already.
+  bool kept_untyped = false;
+  if (detected && list_.row(s.row).type.empty()) kept_untyped = !list_.SetRowType(s.row, type);
   FinishRowAt(s.row, outcomes);
+  if (kept_untyped && !outcomes.empty()) {
+    ProxyRow row = list_.row(s.row);
+    std::string result(row.result);
+    result +=
+        Format("按%.*s验证(列表中已有该地址的同类代理,类型未改);", int(type.size()), type.data());
+    list_.SetVerifyResult(s.row, std::string(row.status), std::move(result), row.score);
+  }
 }
 
 void VerifyScheduler::FinishRowAt(size_t row, const std::vector<SiteOutcome>& outcomes) {

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,9 @@ class WorkerReportTarget {
   virtual ~WorkerReportTarget() = default;
   virtual void OnWorkerDone(int slot, uint64_t generation,
                             const std::vector<SiteOutcome>& outcomes) = 0;
+  // The run of hand-out `generation` found the protocol of its untyped proxy;
+  // told just before that run's OnWorkerDone.
+  virtual void OnWorkerTypeDetected(int slot, uint64_t generation, ProxyProtocol protocol) = 0;
 };
 
 // The pool of worker threads, one per slot 0..199.
@@ -50,7 +54,8 @@ class WorkerPool {
   virtual void SetReportTarget(WorkerReportTarget* target) = 0;
   // Hands `run` to the worker of `slot` (creating one when the slot is empty) and
   // starts it. The worker runs VerifyRun::RunTests and then reports once, through
-  // the report target's OnWorkerDone(slot, generation, outcomes) on the UI thread.
+  // the report target's OnWorkerDone(slot, generation, outcomes) on the UI thread
+  // (after OnWorkerTypeDetected when the run detected its proxy's protocol).
   virtual StartResult Start(int slot, uint64_t generation, VerifyRun run) = 0;
   // Stops the slot's worker for good without waiting for it and empties the slot;
   // it never reports again. Returns the outcomes its sites had reached, one per
@@ -150,6 +155,10 @@ class VerifyScheduler final : public WorkerReportTarget,
   // A worker's report. Ignored unless `slot` holds the hand-out `generation`.
   void OnWorkerDone(int slot, uint64_t generation,
                     const std::vector<SiteOutcome>& outcomes) override;
+  // The detected protocol becomes the row's type when its result is written. When
+  // another row holds the address in that protocol already, the row keeps no type
+  // and its result text says what it was verified as.
+  void OnWorkerTypeDetected(int slot, uint64_t generation, ProxyProtocol protocol) override;
   void OnWatchdog(int slot);
   void OnReapTimer();
   // The prober's outcomes for probe `id` (stale ids are ignored) and the gate's
@@ -196,6 +205,7 @@ class VerifyScheduler final : public WorkerReportTarget,
     size_t row = 0;
     uint32_t started_ms = 0;
     uint32_t period_ms = 0;
+    std::optional<ProxyProtocol> detected;  // the protocol its run found for the row
   };
   enum class Arm { kArmed, kNoRow, kNoWorker };
 

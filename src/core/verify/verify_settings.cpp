@@ -26,6 +26,7 @@ constexpr std::string_view kHttpKey = "Add HTTP proxies";
 constexpr std::string_view kSocksKey = "Add Socks proxies";
 constexpr std::string_view kFtpKey = "Add FTP proxies";
 constexpr std::string_view kConnectsKey = "Connects in flight";
+constexpr std::string_view kDetectTypeKey = "Detect the type of untyped proxies";
 
 constexpr std::string_view kFavoriteSite = "Favorite site";
 constexpr std::string_view kUnfavoriteSite = "Unfavorite site";
@@ -157,6 +158,7 @@ VerifySettings LoadVerifySettings(ProfileStore& store) {
   s.add_http = ReadFlag(store, kHttpKey, d.add_http);
   s.add_socks = ReadFlag(store, kSocksKey, d.add_socks);
   s.add_ftp = ReadFlag(store, kFtpKey, d.add_ftp);
+  s.detect_untyped_type = ReadFlag(store, kDetectTypeKey, d.detect_untyped_type);
   s.connects_in_flight =
       std::clamp(store.ReadInt(kVerifySettingsSection, kConnectsKey, d.connects_in_flight),
                  kMinConnectsInFlight, kMaxConnectsInFlight);
@@ -195,6 +197,7 @@ bool SaveVerifySettings(const VerifySettings& s, ProfileStore& store) {
   flag(kHttpKey, s.add_http);
   flag(kSocksKey, s.add_socks);
   flag(kFtpKey, s.add_ftp);
+  flag(kDetectTypeKey, s.detect_untyped_type);
   ok &= store.WriteInt(kVerifySettingsSection, kConnectsKey, s.connects_in_flight);
 
   int32_t favorites = 0;

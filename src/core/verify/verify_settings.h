@@ -52,6 +52,9 @@ struct VerifySettings {
   // "Connects in flight": proxies whose TCP connection is checked at once ahead
   // of the workers, 1..10000.
   int32_t connects_in_flight = kDefaultConnectsInFlight;
+  // "Detect the type of untyped proxies" (未标类型的代理自动识别类型): a row without
+  // a type is tried as SOCKS5, SOCKS4, then HTTP before its sites are tested.
+  bool detect_untyped_type = true;
 
   std::vector<VerifySite> sites;  // display order
 

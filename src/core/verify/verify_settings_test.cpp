@@ -25,6 +25,7 @@ TEST(VerifySettingsTest, EmptyProfileGivesDefaultsAndSeedsOneTickedSite) {
   EXPECT_TRUE(s.add_http);
   EXPECT_TRUE(s.add_socks);
   EXPECT_FALSE(s.add_ftp);
+  EXPECT_TRUE(s.detect_untyped_type);
   EXPECT_DOUBLE_EQ(s.time_less_than, 4.5);
   ASSERT_EQ(s.sites.size(), 1u);
   EXPECT_EQ(s.sites[0].url, "https://example.com/");
@@ -72,6 +73,7 @@ TEST(VerifySettingsTest, RoundTripOfEveryOption) {
   s.add_http = false;
   s.add_socks = false;
   s.add_ftp = true;
+  s.detect_untyped_type = false;
   s.sites = {{"http://a/", "A", false}, {"http://b/", "B", true}, {"ftp://c/", "", false}};
   ASSERT_TRUE(SaveVerifySettings(s, store));
   VerifySettings r = LoadVerifySettings(store);
@@ -91,6 +93,7 @@ TEST(VerifySettingsTest, RoundTripOfEveryOption) {
   EXPECT_FALSE(r.add_http);
   EXPECT_FALSE(r.add_socks);
   EXPECT_TRUE(r.add_ftp);
+  EXPECT_FALSE(r.detect_untyped_type);
   // Saved as one favorite and two others; the favorite comes first after a load.
   EXPECT_EQ(store.ReadInt(kD, "Favorite site", 0), 1);
   EXPECT_EQ(store.ReadInt(kD, "Unfavorite site", 0), 2);

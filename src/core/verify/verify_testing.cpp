@@ -58,4 +58,12 @@ std::unique_ptr<FtpSession> ScriptedFetcher::OpenFtp(std::string_view proxy) {
   return std::make_unique<ScriptedFtp>(*this, clock_);
 }
 
+HandshakeAttempt ScriptedFetcher::TryHandshake(const UpstreamProxy& proxy,
+                                               const NetTarget& target) {
+  handshake_tries.emplace_back(proxy, target);
+  auto it = handshakes.find(proxy.protocol);
+  if (it != handshakes.end()) return it->second;
+  return {HandshakeState::kFailed, ProxyFailure::kBadReply};
+}
+
 }  // namespace core

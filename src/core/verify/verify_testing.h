@@ -41,10 +41,15 @@ class ScriptedFetcher final : public SiteFetcher {
   size_t bytes_delivered = 0;                 // pieces the sink accepted or saw
   bool aborted = false;
   bool ftp_session_fails = false;  // OpenFtp gives no session
+  // How the proxy answers a handshake in each protocol; a protocol not named
+  // gets a reply of another protocol (kBadReply).
+  std::map<ProxyProtocol, HandshakeAttempt> handshakes;
+  std::vector<std::pair<UpstreamProxy, NetTarget>> handshake_tries;  // every TryHandshake
 
   std::unique_ptr<HttpRequest> OpenHttp(const SiteRequest& request) override;
   std::unique_ptr<FtpSession> OpenFtp(std::string_view proxy) override;
   void Abort() override { aborted = true; }
+  HandshakeAttempt TryHandshake(const UpstreamProxy& proxy, const NetTarget& target) override;
 
  private:
   ManualClock& clock_;

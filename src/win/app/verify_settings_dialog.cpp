@@ -35,6 +35,7 @@ constexpr CheckField kChecks[] = {
     {IDC_ADD_HTTP, &core::VerifySettings::add_http},
     {IDC_ADD_SOCKS, &core::VerifySettings::add_socks},
     {IDC_ADD_FTP, &core::VerifySettings::add_ftp},
+    {IDC_DETECT_UNTYPED, &core::VerifySettings::detect_untyped_type},
 };
 
 // The controls that only count while IDC_RESET_FAVORITES is ticked.

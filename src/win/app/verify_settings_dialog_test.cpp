@@ -108,6 +108,7 @@ TEST_F(VerifySettingsDialogTest, AnEmptyProfileShowsTheDefaults) {
       {IDC_ADD_HTTP, true},
       {IDC_ADD_SOCKS, true},
       {IDC_ADD_FTP, false},
+      {IDC_DETECT_UNTYPED, true},
   };
   for (auto [id, on] : checks) {
     EXPECT_EQ(IsDlgButtonChecked(Dlg(), id) == BST_CHECKED, on) << "control " << id;
@@ -150,6 +151,7 @@ TEST_F(VerifySettingsDialogTest, ConfirmSavesAndHidesCancelRestores) {
   Open();
   Type(IDC_THREADS, "50");
   CheckDlgButton(Dlg(), IDC_AUTO_USE_BEST, BST_UNCHECKED);
+  CheckDlgButton(Dlg(), IDC_DETECT_UNTYPED, BST_UNCHECKED);
   SendDlgItemMessageW(Dlg(), IDC_REVERIFY_ROWS, CB_SETCURSEL, 1, 0);
   Type(IDC_TIME_LESS_THAN, "3");
   EXPECT_EQ(DialogItemText(Dlg(), IDC_CONNECTS_IN_FLIGHT), "1000");
@@ -159,6 +161,7 @@ TEST_F(VerifySettingsDialogTest, ConfirmSavesAndHidesCancelRestores) {
   EXPECT_FALSE(IsWindowVisible(Dlg()));
   EXPECT_EQ(store_.ReadInt("Verify Settings", "Verify threads number", 0), 50);
   EXPECT_EQ(store_.ReadInt("Verify Settings", "Auto use the best proxy", 1), 0);
+  EXPECT_EQ(store_.ReadInt("Verify Settings", "Detect the type of untyped proxies", 1), 0);
   EXPECT_EQ(store_.ReadInt("Verify Settings", "Only verify favorite proxies", 0), 1);
   EXPECT_EQ(store_.ReadText("Verify Settings", "Time less than", ""), "3.000000 seconds");
   EXPECT_EQ(store_.ReadInt("Verify Settings", "Connects in flight", 0), 250);

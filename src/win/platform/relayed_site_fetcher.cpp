@@ -3,6 +3,8 @@
 #include <string>
 #include <utility>
 
+#include "win/platform/handshake_probe.h"
+
 namespace win {
 namespace {
 
@@ -27,6 +29,12 @@ class PortBoundRequest final : public core::HttpRequest {
 };
 
 }  // namespace
+
+core::HandshakeAttempt RelayedSiteFetcher::TryHandshake(const core::UpstreamProxy& proxy,
+                                                        const core::NetTarget& target) {
+  if (aborted_) return {core::HandshakeState::kFailed, core::ProxyFailure::kTimeout};
+  return TryProxyHandshake(proxy, target, {}, &aborted_);
+}
 
 std::unique_ptr<core::HttpRequest> RelayedSiteFetcher::OpenHttp(const core::SiteRequest& request) {
   if (!request.own_protocol) return inner_->OpenHttp(request);

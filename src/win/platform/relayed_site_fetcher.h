@@ -2,10 +2,13 @@
 // WinInet cannot speak. A request that names its proxy's own protocol
 // (SiteRequest::own_protocol) goes to a port of the relay engine opened for
 // that proxy alone, for the request's life, as to a plain HTTP proxy; every
-// other request, and every FTP session, goes to the inner fetcher as it is. One
-// per worker thread, like the inner fetcher; the engine is shared by all.
+// other request, and every FTP session, goes to the inner fetcher as it is.
+// Handshakes for detecting a row's protocol run on a socket of their own
+// (TryProxyHandshake). One per worker thread, like the inner fetcher; the
+// engine is shared by all.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string_view>
 
@@ -25,11 +28,17 @@ class RelayedSiteFetcher final : public core::SiteFetcher {
   std::unique_ptr<core::FtpSession> OpenFtp(std::string_view proxy) override {
     return inner_->OpenFtp(proxy);
   }
-  void Abort() override { inner_->Abort(); }
+  core::HandshakeAttempt TryHandshake(const core::UpstreamProxy& proxy,
+                                      const core::NetTarget& target) override;
+  void Abort() override {
+    aborted_ = true;
+    inner_->Abort();
+  }
 
  private:
   std::unique_ptr<core::SiteFetcher> inner_;
   std::shared_ptr<RelayEngine> engine_;
+  std::atomic<bool> aborted_{false};
 };
 
 }  // namespace win

@@ -71,6 +71,7 @@ void VerifyWorker::FailSpawnLocked() {
   // the watchdog. It reports no sites at all: the row was never tested, and
   // must not be scored as a proxy whose every site failed.
   outcomes_.clear();
+  detected_.reset();
   if (has_run_) {
     has_run_ = false;
     running_generation_ = next_generation_;
@@ -153,11 +154,13 @@ void VerifyWorker::RunOnce() {
     running_generation_ = generation;
     running_ = true;
     finished_ = false;
+    detected_.reset();
   }
   Observer observer(*this);
   run.RunTests(*fetcher_, *clock_, observer);
   std::lock_guard lock(mutex_);
   outcomes_ = run.Outcomes();
+  detected_ = run.detected_protocol();
   running_ = false;
   finished_ = true;
   PostLocked(WM_VERIFY_DONE, generation);
@@ -227,11 +230,13 @@ void VerifyWorker::Quit() {
   if (post) PostThreadMessageW(id, TM_VERIFY_QUIT, 0, 0);
 }
 
-bool VerifyWorker::TakeFinished(uint64_t generation, std::vector<core::SiteOutcome>* outcomes) {
+bool VerifyWorker::TakeFinished(uint64_t generation, std::vector<core::SiteOutcome>* outcomes,
+                                std::optional<core::ProxyProtocol>* detected) {
   std::lock_guard lock(mutex_);
   if (abandoned_ || !finished_ || running_generation_ != generation) return false;
   finished_ = false;
   *outcomes = outcomes_;
+  if (detected != nullptr) *detected = detected_;
   return true;
 }
 

@@ -14,12 +14,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "win/platform/app_messages.h"
 #include "core/verify/site_fetcher.h"
 #include "core/verify/verify_run.h"
+#include "win/platform/app_messages.h"
 #include "win/platform/unique_handle.h"
 
 namespace win {
@@ -57,7 +58,10 @@ class VerifyWorker : public std::enable_shared_from_this<VerifyWorker> {
 
   // The outcomes of run `generation` if it has finished; false otherwise (also
   // after Abandon).
-  bool TakeFinished(uint64_t generation, std::vector<core::SiteOutcome>* outcomes);
+  // `detected` (may be null) receives the protocol the run found for its
+  // untyped proxy, if any.
+  bool TakeFinished(uint64_t generation, std::vector<core::SiteOutcome>* outcomes,
+                    std::optional<core::ProxyProtocol>* detected = nullptr);
   // True while a run is in progress.
   bool busy();
   // True while the report of a finished run waits to be taken.
@@ -101,6 +105,7 @@ class VerifyWorker : public std::enable_shared_from_this<VerifyWorker> {
   bool running_ = false;
   bool finished_ = false;  // the run of `running_generation_` has ended
   std::vector<core::SiteOutcome> outcomes_;
+  std::optional<core::ProxyProtocol> detected_;  // of the run of `running_generation_`
 };
 
 }  // namespace win

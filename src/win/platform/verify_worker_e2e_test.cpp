@@ -1,5 +1,6 @@
 // A whole verification: VerifyScheduler with the thread pool, WinInet and window
 // timers against the local servers of scripts/verify-servers.sh.
+// Winsock before windows.h.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -9,11 +10,13 @@
 #include <vector>
 
 #include "core/verify/verify_scheduler.h"
+#include "win/platform/message_window.h"
+#include "win/platform/relayed_site_fetcher.h"
+#include "win/platform/unique_socket.h"
 #include "win/platform/verify_worker_pool.h"
 #include "win/platform/verify_worker_timers.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
-#include "win/platform/message_window.h"
 #include "win/testing/test_servers.h"
 
 namespace win {
@@ -37,8 +40,10 @@ class RecordingHost final : public core::VerifyHost {
 };
 
 struct Rig {
-  explicit Rig(uint32_t watchdog_per_site_ms)
-      : pool([] { return std::make_unique<WinInetSiteFetcher>(); }, std::make_shared<WinClock>()),
+  explicit Rig(
+      uint32_t watchdog_per_site_ms,
+      SiteFetcherFactory fetchers = [] { return std::make_unique<WinInetSiteFetcher>(); })
+      : pool(std::move(fetchers), std::make_shared<WinClock>()),
         scheduler(list, settings, pool, *timers(), host, clock, watchdog_per_site_ms) {}
   core::VerifyTimers* timers() {
     EXPECT_TRUE(window.Create(L"RelaymothVerifyE2eTimers"));
@@ -131,6 +136,30 @@ TEST(VerifyEndToEndTest, TheWatchdogFinishesAHungRowAndTheRunGoesOn) {
         return rig.pool.abandoned_count() == 0;
       },
       10000));
+}
+
+TEST(VerifyEndToEndTest, AnUntypedSocks5RowIsTypedAndUsedAsSocks5) {
+  REQUIRE_TEST_PORTS("WEB", "MICROSOCKS");
+  auto engine = std::make_shared<RelayEngine>(RelayEngineOptions{});
+  std::string error;
+  ASSERT_TRUE(engine->Start(&error)) << error;
+  Rig rig(core::kWatchdogPerSiteMs, [engine]() -> std::unique_ptr<core::SiteFetcher> {
+    return std::make_unique<RelayedSiteFetcher>(std::make_unique<WinInetSiteFetcher>(), engine);
+  });
+  ASSERT_TRUE(rig.pool.Create());
+  const std::string proxy = "127.0.0.1:" + TestPort("MICROSOCKS");
+  ASSERT_EQ(rig.list.AddProxy(proxy, false), core::AddResult::kAdded);
+  rig.settings.sites = {{TestUrl("WEB", "/verify.html"), "RELAYMOTH-VERIFY-7731", true}};
+
+  rig.scheduler.VerifyAllCommand();
+  ASSERT_TRUE(PumpUntil([&] { return !rig.scheduler.running(); }, 30000));
+  ASSERT_EQ(rig.list.size(), 1u);
+  EXPECT_EQ(rig.list.row(0).type, "SOCKS5");
+  EXPECT_GT(rig.list.row(0).score, 0) << rig.list.row(0).result;
+  EXPECT_EQ(rig.list.RowFullLine(0).rfind(proxy + "@SOCKS5", 0), 0u) << rig.list.RowFullLine(0);
+  // The best row is applied in its own protocol.
+  ASSERT_EQ(rig.host.used.size(), 1u);
+  EXPECT_EQ(rig.host.used[0], proxy + "@SOCKS5");
 }
 
 }  // namespace

@@ -107,7 +107,9 @@ bool VerifyWorkerPool::HandleReport(UINT msg, WPARAM wparam, LPARAM lparam) {
   std::shared_ptr<VerifyWorker> worker = slots_[slot];
   std::vector<core::SiteOutcome> outcomes;
   uint64_t generation = uint64_t(lparam);
-  if (worker->TakeFinished(generation, &outcomes) && target_ != nullptr) {
+  std::optional<core::ProxyProtocol> detected;
+  if (worker->TakeFinished(generation, &outcomes, &detected) && target_ != nullptr) {
+    if (detected) target_->OnWorkerTypeDetected(int(slot), generation, *detected);
     target_->OnWorkerDone(int(slot), generation, outcomes);
   }
   return true;

@@ -22,9 +22,16 @@ class WorkerReportFunction final : public core::WorkerReportTarget {
                     const std::vector<core::SiteOutcome>& outcomes) override {
     if (f_) f_(slot, generation, outcomes);
   }
+  void OnWorkerTypeDetected(int slot, uint64_t generation, core::ProxyProtocol protocol) override {
+    if (detected_) detected_(slot, generation, protocol);
+  }
+  void SetDetected(std::function<void(int, uint64_t, core::ProxyProtocol)> f) {
+    detected_ = std::move(f);
+  }
 
  private:
   Function f_;
+  std::function<void(int, uint64_t, core::ProxyProtocol)> detected_;
 };
 
 class ProbeReportFunction final : public core::ProbeReportTarget {

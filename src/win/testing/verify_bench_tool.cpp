@@ -106,6 +106,9 @@ class TimingPool final : public core::WorkerPool, private core::WorkerReportTarg
     if (target_) target_->OnWorkerDone(slot, generation, outcomes);
     handler_ms.push_back(NowMs() - t0);
   }
+  void OnWorkerTypeDetected(int slot, uint64_t generation, core::ProxyProtocol protocol) override {
+    if (target_) target_->OnWorkerTypeDetected(slot, generation, protocol);
+  }
 
   core::WorkerReportTarget* target_ = nullptr;
   std::unique_ptr<win::VerifyWorkerPool> owned_;
