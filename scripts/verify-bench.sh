@@ -10,7 +10,8 @@
 # times `xargs -P THREADS curl --connect-timeout 5 -m 12` over the same farm.
 # --endless: the same farm with endless pages from the answering proxies (memory).
 # --socks5: two farms of that shape side by side, one of HTTP proxies and one of
-# SOCKS5 servers, each verified in turn in one run (SOCKS5 rows through the
+# SOCKS5 servers, each verified in turn in one run as rows typed HTTP and SOCKS5
+# (typed, so no row waits on type detection; SOCKS5 rows go through the
 # verification's relay), with the ratio of the wall times;
 # RELAYMOTH_BENCH_REPEAT=N runs each N times, alternating which goes first.
 # RELAYMOTH_BENCH_BLACK_HOLE=0 leaves the silent proxies out of the plain farm;
@@ -104,7 +105,7 @@ if [[ "$mix" == socks5 ]]; then
     ((round % 2)) && order=(SOCKS5 HTTP)
     for type in "${order[@]}"; do
       if [[ $type == HTTP ]]; then
-        RELAYMOTH_BENCH_FARM=$http_farm RELAYMOTH_BENCH_TYPE='' run_bench >"$RM_BUILD/verify-bench/out.txt"
+        RELAYMOTH_BENCH_FARM=$http_farm RELAYMOTH_BENCH_TYPE=HTTP run_bench >"$RM_BUILD/verify-bench/out.txt"
       else
         RELAYMOTH_BENCH_FARM=$socks5_farm RELAYMOTH_BENCH_TYPE=SOCKS5 run_bench >"$RM_BUILD/verify-bench/out.txt"
       fi
