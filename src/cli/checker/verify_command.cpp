@@ -205,7 +205,8 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
               std::ostream& err, const CliEnv& env) {
   VerifyOptions o;
   std::string problem;
-  if (!ParseVerifyArgs(args, &o, &problem)) {
+  if (!ParseVerifyArgs(args, &o, &problem) ||
+      !ResolveCountryCode(&o, kIsoCountriesJson, kIsoCountriesZhMo, &problem)) {
     err << "relaymoth-cli: " << problem << "\n";
     return 2;
   }

@@ -1,8 +1,11 @@
 #include "cli/checker/verify_options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <fstream>
 #include <ostream>
+#include <sstream>
 
 #include "core/base/text.h"
 #include "core/proxylist/list_sort.h"
@@ -10,6 +13,8 @@
 #include "core/sysproxy/exit_check.h"
 #include "core/verify/connect_gate.h"
 #include "core/verify/site_url.h"
+#include "wrydb/country_names.h"
+#include "wrydb/mo_catalog.h"
 
 namespace cli {
 namespace {
@@ -246,9 +251,53 @@ std::optional<core::UpstreamProxy> UpstreamOfRow(std::string_view address, std::
   return up;
 }
 
+bool ResolveCountryCode(VerifyOptions* options, std::string_view json_path,
+                        std::string_view mo_path, std::string* error) {
+  const std::string& code = options->country;
+  bool is_code = code.size() == 2 && std::isalpha(static_cast<unsigned char>(code[0])) &&
+                 std::isalpha(static_cast<unsigned char>(code[1]));
+  if (!is_code) return true;
+  auto read = [error](std::string_view path, std::string* bytes) {
+    std::ifstream file{std::string(path), std::ios::binary};
+    std::ostringstream all;
+    all << file.rdbuf();
+    if (!file) {
+      *error = "--country " + std::string(path) + ": cannot be read (install iso-codes)";
+      return false;
+    }
+    *bytes = std::move(all).str();
+    return true;
+  };
+  std::string json, mo;
+  if (!read(json_path, &json) || !read(mo_path, &mo)) return false;
+  std::optional<std::vector<wrydb::IsoCountry>> countries = wrydb::ReadIsoCountries(json, error);
+  std::optional<wrydb::MoCatalog> zh = wrydb::ParseMoCatalog(mo, error);
+  if (!countries || !zh) {
+    *error = "--country: " + *error;
+    return false;
+  }
+  std::string upper = core::AsciiUpperCopy(code);
+  auto texts = wrydb::BuildCountryTexts(*countries, *zh);
+  auto found = texts.find(wrydb::CanonicalCode(upper));
+  if (found == texts.end()) {
+    *error = "--country " + code + ": not a country code";
+    return false;
+  }
+  options->country_names = {found->second.country};
+  // A name too long for the database's country field goes whole into its area.
+  if (!found->second.area.empty()) options->country_names.push_back(found->second.area);
+  return true;
+}
+
 bool PassesFilters(const CheckedRow& row, const VerifyOptions& options) {
   if (options.only_working && !row.result.usable) return false;
-  if (!options.country.empty() && CountryOf(row.location) != options.country) return false;
+  if (!options.country.empty()) {
+    std::string country = CountryOf(row.location);
+    const std::vector<std::string>& names = options.country_names;
+    bool named = names.empty() ? country == options.country
+                               : std::find(names.begin(), names.end(), country) != names.end();
+    if (!named) return false;
+  }
   if (!options.grades.empty() && std::find(options.grades.begin(), options.grades.end(),
                                            row.report.grade) == options.grades.end()) {
     return false;

@@ -33,6 +33,8 @@ struct VerifyOptions {
   OutputForm form = OutputForm::kList;
   bool only_working = false;
   std::string country;
+  // The names the location database writes for a --country code (ResolveCountryCode).
+  std::vector<std::string> country_names;
   std::vector<core::AnonymityGrade> grades;  // --grade: keep only these
   std::string judge_url;
   std::string exit_url;  // --exit: the address-echo page
@@ -44,6 +46,18 @@ struct VerifyOptions {
 
 // Reads the options after "verify". False with *error set for bad usage.
 bool ParseVerifyArgs(const std::vector<std::string>& args, VerifyOptions* out, std::string* error);
+
+// A --country of two ASCII letters is an ISO 3166 code ("CN", "us"): fills
+// country_names with the names the location database writes for it (its short
+// and full Simplified Chinese names), read from iso-codes' catalogue and
+// translation, the files the database itself is built from. Any other --country
+// is a name and is left as it is. False with *error when the files cannot be read
+// or the code is unknown.
+inline constexpr std::string_view kIsoCountriesJson = "/usr/share/iso-codes/json/iso_3166-1.json";
+inline constexpr std::string_view kIsoCountriesZhMo =
+    "/usr/share/locale/zh_CN/LC_MESSAGES/iso_3166-1.mo";
+bool ResolveCountryCode(VerifyOptions* options, std::string_view json_path,
+                        std::string_view mo_path, std::string* error);
 
 // Whether the input row at `index` (0-based, in input order) is in slice `shard`
 // (1-based) of `count`: rows are dealt out in turn, so each slice gets every

@@ -129,6 +129,43 @@ CheckedRow Row(size_t order, const char* address, int site_status, double second
   return r;
 }
 
+TEST(VerifyOptionsTest, ACountryCodeStandsForTheNamesTheDatabaseWrites) {
+  struct Case {
+    const char* country;
+    bool resolves;
+    std::vector<bool> pass;  // 中国 北京, 美国, 日本
+  } cases[] = {
+      {"CN", true, {true, false, false}},
+      {"us", true, {false, true, false}},
+      {"中国", true, {true, false, false}},  // a name is matched as it is
+      {"ZZ", false, {}},
+      {"C1", true, {false, false, false}},  // not two letters: a name no row has
+  };
+  std::vector<CheckedRow> rows = {Row(0, "1.1.1.1", core::kSiteUsable, 1.0, "中国 北京"),
+                                  Row(1, "2.2.2.2", core::kSiteUsable, 1.0, "美国"),
+                                  Row(2, "3.3.3.3", core::kSiteUsable, 1.0, "日本")};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.country);
+    VerifyOptions o;
+    o.country = c.country;
+    std::string error;
+    ASSERT_EQ(ResolveCountryCode(&o, kIsoCountriesJson, kIsoCountriesZhMo, &error), c.resolves)
+        << error;
+    if (!c.resolves) {
+      EXPECT_NE(error.find(c.country), std::string::npos) << error;
+      continue;
+    }
+    std::vector<bool> pass;
+    for (const CheckedRow& r : rows) pass.push_back(PassesFilters(r, o));
+    EXPECT_EQ(pass, c.pass);
+  }
+  VerifyOptions o;
+  o.country = "CN";
+  std::string error;
+  EXPECT_FALSE(ResolveCountryCode(&o, "/nonexistent/iso.json", kIsoCountriesZhMo, &error));
+  EXPECT_NE(error.find("/nonexistent/iso.json"), std::string::npos) << error;
+}
+
 TEST(VerifyOptionsTest, FiltersAndOrder) {
   std::vector<CheckedRow> rows = {
       Row(0, "1.1.1.1", core::kSiteUnreachable, 50, "美国"),
