@@ -325,23 +325,24 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
     o.sites.push_back(SiteOption{std::string(core::kDefaultSiteUrl),
                                  std::string(core::kDefaultSiteVerifyString)});
   }
+  // Where a URL's page is fetched from, its name resolved once for SOCKS4.
+  auto target_of = [&resolver](const std::string& text) {
+    core::SiteUrl url;
+    core::FetchTarget target;
+    core::ParseSiteUrl(text, &url);
+    core::FetchTargetOfUrl(url, &target);
+    ResolveForSocks4(&target, resolver);
+    return target;
+  };
   for (const SiteOption& s : o.sites) {
     core::CheckSite site;
-    core::SiteUrl url;
-    core::ParseSiteUrl(s.url, &url);
-    core::FetchTargetOfUrl(url, &site.target);
-    ResolveForSocks4(&site.target, resolver);
+    site.target = target_of(s.url);
     site.url = s.url;
     site.verify_string = s.verify_string;
     plan.sites.push_back(std::move(site));
   }
   if (!o.judge_url.empty()) {
-    core::SiteUrl url;
-    core::FetchTarget target;
-    core::ParseSiteUrl(o.judge_url, &url);
-    core::FetchTargetOfUrl(url, &target);
-    ResolveForSocks4(&target, resolver);
-    plan.judge = target;
+    plan.judge = target_of(o.judge_url);
     // The machine's own addresses: its interfaces', and the one the judge sees
     // when asked directly (the address the world sees behind a router).
     plan.own_addresses = InterfaceAddresses();
@@ -354,14 +355,7 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
           << "); the machine's own address is taken from its interfaces only\n";
     }
   }
-  if (!o.exit_url.empty()) {
-    core::SiteUrl url;
-    core::FetchTarget target;
-    core::ParseSiteUrl(o.exit_url, &url);
-    core::FetchTargetOfUrl(url, &target);
-    ResolveForSocks4(&target, resolver);
-    plan.echo = target;
-  }
+  if (!o.exit_url.empty()) plan.echo = target_of(o.exit_url);
 
   // The run.
   int limit = RaiseFileLimit();

@@ -24,41 +24,14 @@
 #include <vector>
 
 #include "core/net/proxy_handshake.h"
-
-extern char** environ;
+#include "core/net/test_servers_posix.h"
 
 namespace core {
 namespace {
 
+using namespace test_servers;
+
 constexpr char kPage[] = "HTTP/1.0 200 OK\r\n\r\nRELAYMOTH-REAL-PROXY";
-
-int Listener(uint16_t* port) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(a);
-  if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&a), len) != 0 || listen(s, 16) != 0 ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    if (s >= 0) close(s);
-    return -1;
-  }
-  *port = ntohs(a.sin_port);
-  return s;
-}
-
-int ConnectTo(uint16_t port) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
-}
 
 // Reads what arrives within `ms`; empty at the end of the stream or on a time-out.
 std::string ReadSome(int s, int ms) {
@@ -100,44 +73,6 @@ class PageServer {
   std::thread thread_;
 };
 
-// microsocks on a free port of 127.0.0.1; stopped with the object.
-class Microsocks {
- public:
-  explicit Microsocks(std::vector<std::string> extra = {}) {
-    int probe = Listener(&port_);  // a free port, given back at once
-    if (probe < 0) return;
-    close(probe);
-    std::vector<std::string> args = {"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port_)};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawnp(&pid_, "microsocks", nullptr, nullptr, argv.data(), environ) != 0) pid_ = 0;
-    // Up once it accepts a connection.
-    for (int i = 0; pid_ != 0 && i < 100; ++i) {
-      int s = ConnectTo(port_);
-      if (s >= 0) {
-        close(s);
-        up_ = true;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-  ~Microsocks() {
-    if (pid_ == 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  bool up() const { return up_; }
-  uint16_t port() const { return port_; }
-
- private:
-  pid_t pid_ = 0;
-  uint16_t port_ = 0;
-  bool up_ = false;
-};
-
 struct Outcome {
   HandshakeState state = HandshakeState::kInProgress;
   ProxyFailure failure = ProxyFailure::kNone;
@@ -172,13 +107,11 @@ Outcome Through(uint16_t proxy_port, const HandshakeRequest& request) {
   return out;
 }
 
-bool HaveMicrosocks() { return system("command -v microsocks >/dev/null 2>&1") == 0; }
-
 TEST(RealProxiesTest, Socks5ThroughMicrosocks) {
-  if (!HaveMicrosocks()) GTEST_SKIP() << "microsocks is not installed";
+  if (!Have("microsocks")) GTEST_SKIP() << "microsocks is not installed";
   PageServer page;
-  Microsocks open;
-  Microsocks locked({"-u", "relay", "-P", "s3cret"});
+  Spawned open = Microsocks();
+  Spawned locked = Microsocks({"-u", "relay", "-P", "s3cret"});
   ASSERT_TRUE(open.up() && locked.up()) << "microsocks did not start";
   struct Case {
     const char* name;

@@ -1,5 +1,6 @@
-// Test doubles for the verify seams: a manual clock and a scripted site fetcher
-// that answers by host name and records what it was asked. Test code only.
+// Test doubles for the verify seams: a manual clock, a scripted site fetcher
+// that answers by host name and records what it was asked, and an observer that
+// ignores a run's reports. Test code only.
 #pragma once
 
 #include <map>
@@ -7,8 +8,16 @@
 #include <vector>
 
 #include "core/verify/site_fetcher.h"
+#include "core/verify/verify_run.h"
 
 namespace core {
+
+// A run's observer for tests that look only at the outcomes.
+class QuietObserver final : public RunObserver {
+ public:
+  void OnProgress(std::string_view) override {}
+  void OnSiteDone(int, const SiteOutcome&) override {}
+};
 
 class ManualClock final : public Clock {
  public:

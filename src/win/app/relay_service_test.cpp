@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/verify/verify_run.h"
+#include "core/verify/verify_testing.h"
 #include "win/app/app_services.h"
 #include "win/platform/unique_socket.h"
 #include "win/platform/win_clock.h"
@@ -35,10 +36,7 @@ int FetchThrough(const std::string& proxy) {
   }
   WinInetSiteFetcher fetcher;
   WinClock clock;
-  struct Quiet final : core::RunObserver {
-    void OnProgress(std::string_view) override {}
-    void OnSiteDone(int, const core::SiteOutcome&) override {}
-  } quiet;
+  core::QuietObserver quiet;
   run.RunTests(fetcher, clock, quiet);
   return run.Outcomes().empty() ? -1 : run.Outcomes()[0].status;
 }

@@ -10,6 +10,7 @@
 
 #include "core/net/type_detection.h"
 #include "core/verify/verify_run.h"
+#include "core/verify/verify_testing.h"
 #include "win/platform/relayed_site_fetcher.h"
 #include "win/platform/unique_socket.h"
 #include "win/platform/win_clock.h"
@@ -89,10 +90,7 @@ TEST(HandshakeProbeTest, UntypedRowsAreVerifiedInTheProtocolFound) {
     ASSERT_TRUE(run.AddSite(TestUrl("WEB", "/verify.html"), "RELAYMOTH-VERIFY-7731"));
     RelayedSiteFetcher fetcher(std::make_unique<WinInetSiteFetcher>(), engine);
     WinClock clock;
-    struct Quiet final : core::RunObserver {
-      void OnProgress(std::string_view) override {}
-      void OnSiteDone(int, const core::SiteOutcome&) override {}
-    } quiet;
+    core::QuietObserver quiet;
     run.RunTests(fetcher, clock, quiet);
     EXPECT_EQ(run.detected_protocol(), c.found);
     ASSERT_EQ(run.Outcomes().size(), 1u);

@@ -151,8 +151,7 @@ TEST_F(RegistryTest, TheListSectionsSaveAndLoadThroughTheRegistry) {
   ASSERT_EQ(list.AddProxy("2.2.2.2:8080@SOCKS5", false), core::AddResult::kAdded);
   ASSERT_EQ(list.AddProxy("3.3.3.3:3128", true), core::AddResult::kAdded);
   // A remark longer than a value may be read back is cut where the line is read.
-  ASSERT_EQ(list.AddProxy("4.4.4.4:80$" + std::string(40000, 'x'), false),
-            core::AddResult::kAdded);
+  ASSERT_EQ(list.AddProxy("4.4.4.4:80$" + std::string(40000, 'x'), false), core::AddResult::kAdded);
   // A longer earlier save: its higher numbers must go.
   ASSERT_TRUE(store.WriteText("Proxy List", "FavoriteProxy_005", "9.9.9.9:9"));
   core::SaveListSection(list, store);

@@ -24,6 +24,7 @@
 
 #include "core/net/net_testing.h"
 #include "core/verify/verify_run.h"
+#include "core/verify/verify_testing.h"
 #include "win/platform/unique_socket.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
@@ -476,10 +477,7 @@ TEST(RelayEngineTest, WinInetFetchesThroughTheRelayAndASocks5ProxyWithALogIn) {
   ASSERT_TRUE(run.AddSite("http://" + WebTarget() + "/verify.html", kVerifyText));
   WinInetSiteFetcher fetcher;
   WinClock clock;
-  struct Quiet final : core::RunObserver {
-    void OnProgress(std::string_view) override {}
-    void OnSiteDone(int, const core::SiteOutcome&) override {}
-  } quiet;
+  core::QuietObserver quiet;
   run.RunTests(fetcher, clock, quiet);
   ASSERT_EQ(run.Outcomes().size(), 1u);
   EXPECT_EQ(run.Outcomes()[0].status, 9);  // the page with the verify string

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/verify/verify_run.h"
+#include "core/verify/verify_testing.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
 #include "win/testing/test_servers.h"
@@ -44,10 +45,7 @@ TEST(RelayedSiteFetcherTest, Socks5RowsAreCheckedInTheirOwnProtocol) {
     ASSERT_TRUE(run.AddSite(page, "RELAYMOTH-VERIFY-7731"));
     RelayedSiteFetcher fetcher(std::make_unique<WinInetSiteFetcher>(), engine);
     WinClock clock;
-    struct Quiet final : core::RunObserver {
-      void OnProgress(std::string_view) override {}
-      void OnSiteDone(int, const core::SiteOutcome&) override {}
-    } quiet;
+    core::QuietObserver quiet;
     run.RunTests(fetcher, clock, quiet);
     ASSERT_EQ(run.Outcomes().size(), 1u);
     EXPECT_EQ(run.Outcomes()[0].status == core::kSiteUsable, c.usable) << run.Outcomes()[0].status;

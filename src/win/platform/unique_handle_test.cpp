@@ -1,6 +1,4 @@
 // Winsock's header must come before windows.h: the socket wrapper goes first.
-#include "win/platform/unique_socket.h"
-
 #include "win/platform/unique_handle.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +8,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "win/platform/unique_socket.h"
 
 namespace win {
 namespace {

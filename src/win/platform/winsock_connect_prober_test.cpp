@@ -1,12 +1,11 @@
 // WinsockConnectProber with the real connect gate over loopback ports that
 // accept, refuse, or drop the handshake (a listener with a full accept queue).
 // Winsock before windows.h (which the prober's header brings).
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 #include "win/platform/winsock_connect_prober.h"
 
 #include <gtest/gtest.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <functional>
 #include <map>
@@ -138,10 +137,12 @@ TEST_F(WinsockConnectProberTest, AcceptingRefusingAndBlackHoledPorts) {
               {5, "127.0.0.1", "0"}});
   gate.Pump();
   ASSERT_TRUE(PumpUntilIdle(gate, 20000)) << "the probes did not end";
-  std::map<std::string, std::string> expected = {
-      {"127.0.0.1:" + a, "connected"},         {"127.0.0.1:" + r, "refused"},
-      {"127.0.0.1:" + h, "timeout"},           {"localhost:" + a, "connected"},
-      {"no-such-host.invalid:" + a, "refused"}, {"127.0.0.1:0", "unusable"}};
+  std::map<std::string, std::string> expected = {{"127.0.0.1:" + a, "connected"},
+                                                 {"127.0.0.1:" + r, "refused"},
+                                                 {"127.0.0.1:" + h, "timeout"},
+                                                 {"localhost:" + a, "connected"},
+                                                 {"no-such-host.invalid:" + a, "refused"},
+                                                 {"127.0.0.1:0", "unusable"}};
   EXPECT_EQ(recorder.outcome, expected);
   // The timed-out probe was cancelled and its socket closed.
   EXPECT_EQ(OpenSocketsAfterClosing(), 0);

@@ -1,0 +1,159 @@
+// Real servers for tests over sockets on 127.0.0.1 (Linux): free ports, a
+// program started on one and stopped with its object, and the proxies the tests
+// talk to (tinyproxy, microsocks, dante) in a temporary folder of their own.
+// Test code only; header only, so that the Windows test program never builds it.
+#pragma once
+
+#if !defined(_WIN32)
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace core::test_servers {
+
+// A listening socket on a free port of 127.0.0.1 (the port in *port), or -1.
+inline int Listener(uint16_t* port) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(a);
+  if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&a), len) != 0 || listen(s, 64) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    if (s >= 0) close(s);
+    return -1;
+  }
+  *port = ntohs(a.sin_port);
+  return s;
+}
+
+inline uint16_t FreePort() {
+  uint16_t port = 0;
+  int s = Listener(&port);
+  if (s >= 0) close(s);
+  return port;
+}
+
+// A connected socket to 127.0.0.1:port, or -1.
+inline int ConnectTo(uint16_t port) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  if (s >= 0 && connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+inline bool Accepts(uint16_t port) {
+  int s = ConnectTo(port);
+  if (s >= 0) close(s);
+  return s >= 0;
+}
+
+inline bool Have(const char* program) {
+  return system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// A program started on `port`, up once the port accepts; stopped with the object.
+class Spawned {
+ public:
+  Spawned(std::vector<std::string> args, uint16_t port) : port_(port) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    if (posix_spawnp(&pid_, argv[0], &quiet, nullptr, argv.data(), environ) != 0) pid_ = 0;
+    posix_spawn_file_actions_destroy(&quiet);
+    for (int i = 0; pid_ != 0 && i < 250 && !up_; ++i) {
+      up_ = Accepts(port_);
+      if (!up_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ~Spawned() {
+    if (pid_ == 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  bool up() const { return up_; }
+  uint16_t port() const { return port_; }
+
+ private:
+  pid_t pid_ = 0;
+  uint16_t port_;
+  bool up_ = false;
+};
+
+class TempDir {
+ public:
+  TempDir() {
+    char name[] = "/tmp/relaymoth-test-XXXXXX";
+    path_ = mkdtemp(name) ? name : "";
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string Write(const std::string& file, const std::string& text) const {
+    std::string p = path_ + "/" + file;
+    std::ofstream(p) << text;
+    return p;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+inline Spawned Tinyproxy(const TempDir& dir, const std::string& name, const std::string& extra) {
+  uint16_t port = FreePort();
+  std::string conf = dir.Write(name + ".conf", "Port " + std::to_string(port) +
+                                                   "\nListen 127.0.0.1\nTimeout 30\nLogLevel "
+                                                   "Critical\nAllow 127.0.0.1\n" +
+                                                   extra);
+  return Spawned({"tinyproxy", "-d", "-c", conf}, port);
+}
+
+inline Spawned Microsocks(std::vector<std::string> extra = {}) {
+  uint16_t port = FreePort();
+  std::vector<std::string> args = {"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port)};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return Spawned(args, port);
+}
+
+inline Spawned Dante(const TempDir& dir) {
+  uint16_t port = FreePort();
+  std::string conf = dir.Write(
+      "danted.conf", "logoutput: /dev/null\ninternal: 127.0.0.1 port = " + std::to_string(port) +
+                         "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n"
+                         "user.privileged: root\nuser.unprivileged: nobody\n"
+                         "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
+                         "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n");
+  return Spawned({"danted", "-f", conf, "-N", "1"}, port);
+}
+
+}  // namespace core::test_servers
+
+#endif  // !_WIN32
