@@ -52,25 +52,32 @@ void RelaySession::RequestReady() {
   StartAttempt();
 }
 
+// What the proxy is told first never waits for an answer from it (a greeting,
+// a CONNECT, a request in absolute form), so it is ready from the start of the
+// attempt and may go out with the connect itself.
 void RelaySession::StartAttempt() {
   handshake_.reset();
   to_upstream_.clear();
   phase_ = RelayPhase::kConnecting;
-}
-
-void RelaySession::OnUpstreamConnected() {
-  if (phase_ != RelayPhase::kConnecting) return;
   const UpstreamProxy& up = candidate().upstream;
   if (inbound_.kind() == InboundKind::kHttpRequest && up.protocol == ProxyProtocol::kHttp) {
     // A plain request goes to an HTTP proxy as it came, in absolute form: no tunnel.
     const ProxyCredentials* credentials = up.credentials ? &*up.credentials : nullptr;
-    StartPiping("", inbound_.AbsoluteFormHead(credentials) + early_payload_);
+    to_upstream_ = inbound_.AbsoluteFormHead(credentials) + early_payload_;
     return;
   }
   handshake_ =
       StartProxyHandshake(up.protocol, HandshakeRequest{inbound_.target(), up.credentials});
-  phase_ = RelayPhase::kHandshaking;
   to_upstream_ = handshake_->TakeOutput();
+}
+
+void RelaySession::OnUpstreamConnected() {
+  if (phase_ != RelayPhase::kConnecting) return;
+  if (!handshake_) {
+    StartPiping("", "");  // the request went out with the connect
+    return;
+  }
+  phase_ = RelayPhase::kHandshaking;
   AfterHandshakeFeed();
 }
 

@@ -40,7 +40,8 @@ struct RelayAttemptFailure {
 
 enum class RelayPhase : int {
   kReadingRequest = 0,  // feed the client's bytes
-  kConnecting,          // connect to candidate() (a fresh socket for every attempt)
+  kConnecting,          // connect to candidate() (a fresh socket for every attempt),
+                        // sending the upstream output as soon as it is connected
   kHandshaking,         // send the upstream output, feed the upstream's bytes
   kPiping,              // send both outputs, then copy bytes both ways
   kClosing,             // send the client output, then close both sides

@@ -255,6 +255,51 @@ TEST(RelaySessionTest, EndsAndFailsOver) {
   for (const Scenario& s : cases) RunScenario(s, Socks5Farm());
 }
 
+// The engine sends the proxy's first bytes with the connect: they are ready as
+// soon as an attempt starts (again for the next candidate), they are not said a
+// second time once connected, and a failed candidate's bytes never reach the next.
+TEST(RelaySessionTest, TheProxysFirstBytesAreReadyBeforeTheConnect) {
+  using P = ProxyProtocol;
+  const std::string s4a = Bytes("04 01 01 bb 00 00 00 01 00 |example.com| 00");
+  const std::string connect_login =
+      "CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\nProxy-Authorization: Basic "
+      "dXNlcjpwYXNz\r\n\r\n";
+  const std::string absolute =
+      "GET http://example.com/a HTTP/1.1\r\nHost: example.com\r\nAccept: */*\r\nConnection: "
+      "close\r\n\r\n";
+  struct Case {
+    const char* name;
+    std::string request;
+    RelayCandidate candidate;
+    std::string first;        // what the proxy is told before it answers
+    RelayPhase after_connect;  // a plain request is piped at once
+  };
+  const Case cases[] = {
+      {"SOCKS5 greeting", kConnectIn, Candidate(P::kSocks5, "a"), kSocks5Greeting,
+       RelayPhase::kHandshaking},
+      {"SOCKS5 greeting offering a log-in", kConnectIn, Candidate(P::kSocks5, "a", true),
+       Bytes("05 02 00 02"), RelayPhase::kHandshaking},
+      {"SOCKS4a request", kConnectIn, Candidate(P::kSocks4a, "a"), s4a, RelayPhase::kHandshaking},
+      {"CONNECT with a log-in", kConnectIn, Candidate(P::kHttp, "a", true), connect_login,
+       RelayPhase::kHandshaking},
+      {"plain request in absolute form, with the bytes after it", kGetIn + "body",
+       Candidate(P::kHttp, "a"), absolute + "body", RelayPhase::kPiping},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RelaySession session({7000, 4096}, {c.candidate, c.candidate});
+    session.OnClientData(c.request);
+    ASSERT_EQ(session.phase(), RelayPhase::kConnecting);
+    EXPECT_EQ(Shown(session.TakeUpstreamOutput()), Shown(c.first));
+    session.OnUpstreamConnectFailed();
+    ASSERT_EQ(session.attempt(), 1u);
+    EXPECT_EQ(Shown(session.TakeUpstreamOutput()), Shown(c.first));
+    session.OnUpstreamConnected();
+    EXPECT_EQ(session.phase(), c.after_connect);
+    EXPECT_EQ(Shown(session.TakeUpstreamOutput()), "");
+  }
+}
+
 TEST(RelaySessionTest, WithoutCandidatesTheClientHearsWhy) {
   RelaySession session({7000, 64}, {});
   session.OnClientData(kSocks5Greeting);

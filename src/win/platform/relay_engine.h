@@ -41,9 +41,16 @@ struct RelayEngineOptions {
   uint32_t request_timeout_ms = 30000;
   // Each candidate must be connected and through its handshake within this time.
   uint32_t upstream_timeout_ms = 15000;
-  // Bytes buffered in each direction of a tunnel: two of them and the
-  // connection's own state stay within 64 KiB a tunnel.
-  size_t pipe_buffer = 30 * 1024;
+  // Bytes buffered in each direction of a tunnel to begin with: two of them and
+  // the connection's own state stay within 64 KiB a tunnel.
+  size_t pipe_buffer = 16 * 1024;
+  // A direction whose reads fill its buffer (a download, an upload) moves to a
+  // buffer of this size, so that each read and send carries more; it goes back
+  // to `pipe_buffer` when its reads come in small again.
+  size_t bulk_buffer = 256 * 1024;
+  // The most the grown buffers of all tunnels may hold together; a direction
+  // that would go past it keeps its small buffer.
+  size_t bulk_budget = 32 * 1024 * 1024;
 };
 
 class RelayEngine {
@@ -70,7 +77,10 @@ class RelayEngine {
 
   // Connections open now (accepted and not fully closed); for tests and benchmarks.
   size_t open_connections() const;
-  // Threads the engine runs (for benchmarks): always 1.
+  // Bytes held now in grown (bulk) buffers; for tests and benchmarks.
+  size_t grown_buffer_bytes() const;
+  // Threads the engine runs (for benchmarks): always 1. The system thread pool
+  // does the rest: it looks proxies' names up and makes sockets ahead of need.
   static constexpr int kThreads = 1;
 
   class Impl;

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -94,6 +95,27 @@ std::string ReadAll(SOCKET s) {
     if (n <= 0) return all;
     all.append(buf, n);
   }
+}
+
+// Exactly `count` bytes (fewer when the peer closes or 10 s pass).
+std::string ReadExactly(SOCKET s, size_t count) {
+  std::string all;
+  char buf[16384];
+  while (all.size() < count) {
+    int n = recv(s, buf, static_cast<int>(std::min(sizeof(buf), count - all.size())), 0);
+    if (n <= 0) break;
+    all.append(buf, n);
+  }
+  return all;
+}
+
+// A reply head, up to its blank line, read a byte at a time so that nothing
+// after it is taken.
+std::string ReadHead(SOCKET s) {
+  std::string head;
+  char c;
+  while (head.find("\r\n\r\n") == std::string::npos && recv(s, &c, 1, 0) == 1) head += c;
+  return head;
 }
 
 // One exchange: connects to the relay, sends `request`, optionally half-closes,
@@ -233,6 +255,54 @@ class HostileProxy {
   std::thread thread_;
 };
 
+// A target that sends every connection back what it sends, until it closes.
+class EchoTarget {
+ public:
+  EchoTarget() {
+    listener_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(a);
+    bind(listener_.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    listen(listener_.get(), SOMAXCONN);
+    getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&a), &length);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(listener_.get(), &set);
+        timeval wait{0, 50000};
+        if (select(0, &set, nullptr, nullptr, &wait) <= 0) continue;
+        SOCKET s = accept(listener_.get(), nullptr, nullptr);
+        if (s == INVALID_SOCKET) continue;
+        echoes_.emplace_back([s] {
+          UniqueSocket owned(s);
+          char buf[16384];
+          for (int n; (n = recv(s, buf, sizeof(buf), 0)) > 0;) {
+            if (!SendAll(s, std::string_view(buf, n))) break;
+          }
+        });
+      }
+    });
+  }
+  ~EchoTarget() {
+    stop_ = true;
+    thread_.join();
+    for (std::thread& t : echoes_) t.join();
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  WinsockScope wsa_;
+  UniqueSocket listener_;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::vector<std::thread> echoes_;
+};
+
 std::string WebTarget() { return "127.0.0.1:" + TestPort("WEB"); }
 
 std::string PlainGet() {
@@ -298,6 +368,82 @@ TEST(RelayEngineTest, CarriesEveryClientThroughEveryRealProxy) {
 
 // A port for one client at a time keeps a single accept pending, yet takes every
 // client that comes, also while an earlier one is still open.
+// Tunnels whose reads fill their buffers move to larger ones while the budget
+// allows, and back when their reads come in small: every byte still arrives in
+// order, the grown buffers never hold more than the budget, and all of it is
+// given back when the tunnels end (else no tunnel could grow again).
+TEST(RelayEngineTest, BulkBothWaysArrivesWholeWhileBuffersGrowWithinTheirBudget) {
+  REQUIRE_TEST_PORTS("MICROSOCKS");
+  RelayEngineOptions options;
+  options.pipe_buffer = 2048;
+  options.bulk_buffer = 32768;
+  options.bulk_budget = 2 * 32768;  // two of the six directions may grow at once
+  TestRelay relay(options);
+  relay.SetRoute({Upstream(core::ProxyProtocol::kSocks5, PortOf("MICROSOCKS"))});
+  EchoTarget echo;
+  std::atomic<bool> running{true};
+  std::atomic<size_t> most_grown{0};
+  std::thread watch([&] {
+    while (running) {
+      size_t now = relay.engine().grown_buffer_bytes();
+      if (now > most_grown) most_grown = now;
+      Sleep(1);
+    }
+  });
+  constexpr size_t kBulk = 2 << 20;
+  std::vector<std::string> results(3);
+  std::vector<UniqueSocket> open(3);
+  std::vector<std::thread> tunnels;
+  for (int t = 0; t < 3; ++t) {
+    tunnels.emplace_back([&, t] {
+      std::string pattern(kBulk, '\0');
+      uint32_t x = 2654435761u * (t + 1);
+      for (char& ch : pattern) {
+        x = x * 1103515245u + 12345u;
+        ch = static_cast<char>(x >> 24);
+      }
+      UniqueSocket s = ConnectTo(relay.port());
+      std::string connect = "CONNECT 127.0.0.1:" + std::to_string(echo.port()) + " HTTP/1.1\r\n\r\n";
+      std::string head = s && SendAll(s.get(), connect) ? ReadHead(s.get()) : "";
+      if (head.rfind("HTTP/1.1 200", 0) != 0) {
+        results[t] = "no tunnel: " + head;
+        return;
+      }
+      std::thread sender([&] { SendAll(s.get(), pattern); });
+      std::string back = ReadExactly(s.get(), kBulk);
+      sender.join();
+      if (back != pattern) {
+        size_t at = 0;
+        while (at < back.size() && back[at] == pattern[at]) ++at;
+        results[t] = "damaged at byte " + std::to_string(at) + " of " + std::to_string(back.size());
+        return;
+      }
+      // Small exchanges after the bulk: both directions go back to small buffers.
+      for (int i = 0; i < 10; ++i) {
+        std::string ping = "ping " + std::to_string(i);
+        if (!SendAll(s.get(), ping) || ReadExactly(s.get(), ping.size()) != ping) {
+          results[t] = "ping " + std::to_string(i) + " lost";
+          return;
+        }
+      }
+      results[t] = "whole";
+      open[t] = std::move(s);
+    });
+  }
+  for (std::thread& t : tunnels) t.join();
+  running = false;
+  watch.join();
+  for (const std::string& r : results) EXPECT_EQ(r, "whole");
+  EXPECT_GT(most_grown.load(), 0u) << "no direction grew";
+  EXPECT_LE(most_grown.load(), options.bulk_budget);
+  // Still open, but no longer moving bulk: the grown buffers have gone back.
+  for (int i = 0; i < 200 && relay.engine().grown_buffer_bytes() != 0; ++i) Sleep(10);
+  EXPECT_EQ(relay.engine().grown_buffer_bytes(), 0u);
+  open.clear();
+  EXPECT_TRUE(relay.Idle());
+  EXPECT_EQ(relay.engine().grown_buffer_bytes(), 0u);
+}
+
 TEST(RelayEngineTest, AOneClientPortServesEveryClientInTurn) {
   REQUIRE_TEST_PORTS("WEB", "MICROSOCKS");
   RelayEngine engine;
