@@ -271,7 +271,7 @@ TEST(RelaySessionTest, TheProxysFirstBytesAreReadyBeforeTheConnect) {
     const char* name;
     std::string request;
     RelayCandidate candidate;
-    std::string first;        // what the proxy is told before it answers
+    std::string first;         // what the proxy is told before it answers
     RelayPhase after_connect;  // a plain request is piped at once
   };
   const Case cases[] = {

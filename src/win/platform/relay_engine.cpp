@@ -100,7 +100,7 @@ struct Listener {
   };
   std::array<Accept, kAcceptsPending> accepts;
   int accepts_used = kAcceptsPending;  // the slots of `accepts` kept pending
-  int pending = 0;  // accepts posted, and slots waiting to be posted again
+  int pending = 0;                     // accepts posted, and slots waiting to be posted again
   bool closing = false;
 };
 
@@ -872,8 +872,7 @@ class RelayEngine::Impl {
     DWORD sent = 0;
     bool now = connect_ex_(conn->upstream.get(), reinterpret_cast<sockaddr*>(&address.storage),
                            address.length, first.empty() ? nullptr : first.data(),
-                           static_cast<DWORD>(first.size()), &sent,
-                           &conn->connect_op.ov) == TRUE;
+                           static_cast<DWORD>(first.size()), &sent, &conn->connect_op.ov) == TRUE;
     Posted(conn, conn->connect_op, now, sent);
   }
 

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -188,77 +189,11 @@ class TestRelay {
   std::vector<RelayReport> reports_;
 };
 
-// A proxy that misbehaves: each connection it accepts gets the next behaviour of
-// its list in turn.
-class HostileProxy {
+// A server of the test's own on 127.0.0.1: each connection it accepts goes to
+// `serve`, on the server's one thread, until the server goes.
+class LoopbackServer {
  public:
-  enum Behaviour { kCloseAtOnce, kHalfSocks5Reply, kGarbage, kSilent };
-
-  explicit HostileProxy(std::vector<Behaviour> behaviours) : behaviours_(std::move(behaviours)) {
-    listener_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof(a);
-    bind(listener_.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    listen(listener_.get(), SOMAXCONN);
-    getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&a), &length);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~HostileProxy() {
-    stop_ = true;
-    thread_.join();
-  }
-  uint16_t port() const { return port_; }
-
- private:
-  void Serve() {
-    size_t next = 0;
-    while (!stop_) {
-      fd_set set;
-      FD_ZERO(&set);
-      FD_SET(listener_.get(), &set);
-      timeval wait{0, 50000};
-      if (select(0, &set, nullptr, nullptr, &wait) <= 0) continue;
-      UniqueSocket s(accept(listener_.get(), nullptr, nullptr));
-      if (!s) continue;
-      Behaviour b = behaviours_[next++ % behaviours_.size()];
-      char buf[512];
-      DWORD timeout = 2000;
-      setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-                 sizeof(timeout));
-      switch (b) {
-        case kCloseAtOnce:
-          break;
-        case kHalfSocks5Reply:
-          recv(s.get(), buf, sizeof(buf), 0);
-          SendAll(s.get(), std::string("\x05", 1));
-          break;
-        case kGarbage:
-          recv(s.get(), buf, sizeof(buf), 0);
-          SendAll(s.get(), "+OK POP3 server ready\r\n");
-          break;
-        case kSilent:
-          held_.push_back(std::move(s));
-          break;
-      }
-    }
-  }
-
-  WinsockScope wsa_;
-  std::vector<Behaviour> behaviours_;
-  UniqueSocket listener_;
-  uint16_t port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::vector<UniqueSocket> held_;
-  std::thread thread_;
-};
-
-// A target that sends every connection back what it sends, until it closes.
-class EchoTarget {
- public:
-  EchoTarget() {
+  explicit LoopbackServer(std::function<void(UniqueSocket)> serve) : serve_(std::move(serve)) {
     listener_.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -275,32 +210,88 @@ class EchoTarget {
         FD_SET(listener_.get(), &set);
         timeval wait{0, 50000};
         if (select(0, &set, nullptr, nullptr, &wait) <= 0) continue;
-        SOCKET s = accept(listener_.get(), nullptr, nullptr);
-        if (s == INVALID_SOCKET) continue;
-        echoes_.emplace_back([s] {
-          UniqueSocket owned(s);
-          char buf[16384];
-          for (int n; (n = recv(s, buf, sizeof(buf), 0)) > 0;) {
-            if (!SendAll(s, std::string_view(buf, n))) break;
-          }
-        });
+        UniqueSocket s(accept(listener_.get(), nullptr, nullptr));
+        if (s) serve_(std::move(s));
       }
     });
   }
-  ~EchoTarget() {
+  ~LoopbackServer() {
     stop_ = true;
     thread_.join();
-    for (std::thread& t : echoes_) t.join();
   }
   uint16_t port() const { return port_; }
 
  private:
   WinsockScope wsa_;
+  std::function<void(UniqueSocket)> serve_;
   UniqueSocket listener_;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
   std::thread thread_;
+};
+
+// A proxy that misbehaves: each connection it accepts gets the next behaviour of
+// its list in turn.
+class HostileProxy {
+ public:
+  enum Behaviour { kCloseAtOnce, kHalfSocks5Reply, kGarbage, kSilent };
+
+  explicit HostileProxy(std::vector<Behaviour> behaviours)
+      : behaviours_(std::move(behaviours)),
+        server_([this](UniqueSocket s) { Serve(std::move(s)); }) {}
+  uint16_t port() const { return server_.port(); }
+
+ private:
+  void Serve(UniqueSocket s) {
+    Behaviour b = behaviours_[next_++ % behaviours_.size()];
+    char buf[512];
+    DWORD timeout = 2000;
+    setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+               sizeof(timeout));
+    switch (b) {
+      case kCloseAtOnce:
+        break;
+      case kHalfSocks5Reply:
+        recv(s.get(), buf, sizeof(buf), 0);
+        SendAll(s.get(), std::string("\x05", 1));
+        break;
+      case kGarbage:
+        recv(s.get(), buf, sizeof(buf), 0);
+        SendAll(s.get(), "+OK POP3 server ready\r\n");
+        break;
+      case kSilent:
+        held_.push_back(std::move(s));
+        break;
+    }
+  }
+
+  std::vector<Behaviour> behaviours_;
+  size_t next_ = 0;
+  std::vector<UniqueSocket> held_;
+  LoopbackServer server_;  // last: its thread ends before the rest goes
+};
+
+// A target that sends every connection back what it sends, until it closes.
+class EchoTarget {
+ public:
+  EchoTarget()
+      : server_(std::make_unique<LoopbackServer>([this](UniqueSocket s) {
+          echoes_.emplace_back([owned = std::move(s)] {
+            char buf[16384];
+            for (int n; (n = recv(owned.get(), buf, sizeof(buf), 0)) > 0;) {
+              if (!SendAll(owned.get(), std::string_view(buf, n))) break;
+            }
+          });
+        })) {}
+  ~EchoTarget() {
+    server_.reset();  // no more echoes start
+    for (std::thread& t : echoes_) t.join();
+  }
+  uint16_t port() const { return server_->port(); }
+
+ private:
   std::vector<std::thread> echoes_;
+  std::unique_ptr<LoopbackServer> server_;
 };
 
 std::string WebTarget() { return "127.0.0.1:" + TestPort("WEB"); }
@@ -403,7 +394,8 @@ TEST(RelayEngineTest, BulkBothWaysArrivesWholeWhileBuffersGrowWithinTheirBudget)
         ch = static_cast<char>(x >> 24);
       }
       UniqueSocket s = ConnectTo(relay.port());
-      std::string connect = "CONNECT 127.0.0.1:" + std::to_string(echo.port()) + " HTTP/1.1\r\n\r\n";
+      std::string connect =
+          "CONNECT 127.0.0.1:" + std::to_string(echo.port()) + " HTTP/1.1\r\n\r\n";
       std::string head = s && SendAll(s.get(), connect) ? ReadHead(s.get()) : "";
       if (head.rfind("HTTP/1.1 200", 0) != 0) {
         results[t] = "no tunnel: " + head;

@@ -271,16 +271,19 @@ int wmain() {
       if (ok) ms[way].push_back(took);
     }
   }
-  const char* names[3] = {"direct (SOCKS5)", "relay asked in SOCKS5", "relay asked in HTTP CONNECT"};
+  const char* names[3] = {"direct (SOCKS5)", "relay asked in SOCKS5",
+                          "relay asked in HTTP CONNECT"};
   std::printf("requests (connect + handshake + page), %d each:\n", kRequests);
   for (int way = 0; way < 3; ++way) {
     std::printf("  %-28s p50 %.3f ms p99 %.3f ms", names[way], Percentile(ms[way], 0.5),
                 Percentile(ms[way], 0.99));
     if (way > 0) {
-      std::printf("; added p50 %.3f ms p99 %.3f ms", Percentile(ms[way], 0.5) - Percentile(ms[0], 0.5),
+      std::printf("; added p50 %.3f ms p99 %.3f ms",
+                  Percentile(ms[way], 0.5) - Percentile(ms[0], 0.5),
                   Percentile(ms[way], 0.99) - Percentile(ms[0], 0.99));
     }
-    if (ms[way].size() != size_t(kRequests)) std::printf(" (%zu failed)", kRequests - ms[way].size());
+    if (ms[way].size() != size_t(kRequests))
+      std::printf(" (%zu failed)", kRequests - ms[way].size());
     std::printf("\n");
   }
 
