@@ -14,6 +14,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <new>
 #include <unordered_set>
 #include <utility>
 
@@ -139,6 +140,7 @@ struct Connection {
   bool finishing = false;  // the last reply goes to the client, then it closes
   bool closing = false;
   bool piping = false;
+  bool handling = false;  // an event of this connection is being handled
   // The socket reports through the port only what did not end at once.
   bool client_skips = false;
   bool upstream_skips = false;
@@ -501,7 +503,10 @@ class RelayEngine::Impl {
         core::RelayInboundOptions{conn->config->port},
         route ? route->candidates : std::vector<core::RelayCandidate>{});
     InitOps(conn);
-    GiveBuffer(conn->up, options_.pipe_buffer);
+    if (!GiveBuffer(conn->up, options_.pipe_buffer)) {
+      delete conn;  // out of memory: the client is let go at once
+      return;
+    }
     conn->deadline = Now() + options_.request_timeout_ms;
     connections_.insert(conn);
     {
@@ -581,12 +586,18 @@ class RelayEngine::Impl {
     }
     Connection* conn = op->conn;
     op->busy = false;
-    bool client_side = op->kind == OpKind::kClientRecv || op->kind == OpKind::kClientSend;
     --Pending(conn, op->kind);
-    if (conn->closing) {
-      MaybeFree(conn);
-      return;
-    }
+    // The handlers may close the connection half way through and still look at
+    // it afterwards: it is freed only once they are all done.
+    conn->handling = true;
+    Dispatch(conn, op, bytes, ok);
+    conn->handling = false;
+    if (conn->closing) MaybeFree(conn);
+  }
+
+  void Dispatch(Connection* conn, Op* op, DWORD bytes, bool ok) {
+    bool client_side = op->kind == OpKind::kClientRecv || op->kind == OpKind::kClientSend;
+    if (conn->closing) return;
     if (!client_side && (conn->retiring || conn->finishing)) {
       if (conn->retiring && conn->upstream_pending == 0) StartConnect(conn);
       return;
@@ -775,9 +786,15 @@ class RelayEngine::Impl {
 
   // --- buffers ---
 
-  // Gives `flow` an empty buffer of `size` bytes, keeping the account of the
-  // grown buffers of all tunnels.
-  void GiveBuffer(Flow& flow, size_t size) {
+  // Gives `flow` an empty buffer of `size` bytes (none for 0), keeping the
+  // account of the grown buffers of all tunnels. False, with the flow as it
+  // was, when the memory cannot be had.
+  bool GiveBuffer(Flow& flow, size_t size) {
+    std::unique_ptr<char[]> buf;
+    if (size > 0) {
+      buf.reset(new (std::nothrow) char[size]);
+      if (!buf) return false;
+    }
     size_t was = bulk_used_;
     if (flow.cap > options_.pipe_buffer) bulk_used_ -= flow.cap;
     if (size > options_.pipe_buffer) bulk_used_ += size;
@@ -785,15 +802,16 @@ class RelayEngine::Impl {
       std::lock_guard<std::mutex> lock(mutex_);
       grown_bytes_ = bulk_used_;
     }
-    flow.buf.reset(size ? new char[size] : nullptr);
+    flow.buf = std::move(buf);
     flow.cap = size;
+    return true;
   }
 
   // Called with the flow empty, before its next read. Under Wine every read and
   // send is a round through the server, whatever its size: a flow whose reads
-  // fill its buffer reads into a larger one while the budget allows it (one
-  // tunnel then moves 1.5 times as much), and goes back to the small one when
-  // its reads come in small again, so idle tunnels stay small.
+  // fill its buffer reads into a larger one while the budget allows it, and
+  // goes back to the small one when its reads come in small again, so idle
+  // tunnels stay small. A buffer that cannot be had leaves the flow as it is.
   void FitBuffer(Flow& flow) {
     size_t small = options_.pipe_buffer;
     size_t bulk = options_.bulk_buffer;
@@ -831,7 +849,10 @@ class RelayEngine::Impl {
     conn->up.extra = conn->session->TakeUpstreamOutput();  // goes out with the connect
     conn->up.extra_off = 0;
     conn->down.len = conn->down.off = 0;
-    if (!conn->down.buf) GiveBuffer(conn->down, options_.pipe_buffer);
+    if (!conn->down.buf && !GiveBuffer(conn->down, options_.pipe_buffer)) {
+      CloseConnection(conn);  // out of memory
+      return;
+    }
     conn->deadline = Now() + options_.upstream_timeout_ms;
     const core::NetTarget& proxy = conn->session->candidate().upstream.proxy;
     if (core::ClassifyHost(proxy.host) == core::HostKind::kName) {
@@ -936,12 +957,15 @@ class RelayEngine::Impl {
     for (Connection* conn : std::vector<Connection*>(connections_.begin(), connections_.end())) {
       if (conn->closing || conn->deadline == 0 || now < conn->deadline) continue;
       conn->deadline = 0;
+      conn->handling = true;
       if (conn->finishing || !conn->session) {
         CloseConnection(conn);
-        continue;
+      } else {
+        conn->session->OnTimedOut();
+        Advance(conn);
       }
-      conn->session->OnTimedOut();
-      Advance(conn);
+      conn->handling = false;
+      if (conn->closing) MaybeFree(conn);
     }
   }
 
@@ -956,7 +980,7 @@ class RelayEngine::Impl {
   }
 
   void MaybeFree(Connection* conn) {
-    if (conn->client_pending > 0 || conn->upstream_pending > 0) return;
+    if (conn->handling || conn->client_pending > 0 || conn->upstream_pending > 0) return;
     GiveBuffer(conn->up, 0);
     GiveBuffer(conn->down, 0);
     connections_.erase(conn);
