@@ -22,8 +22,8 @@ RM_APT_PACKAGES=(
   locales
   # local servers of the verification tests: an HTTP proxy and an FTP server,
   # the SOCKS servers the protocol, local relay and
-  # headless checker tests talk to
-  tinyproxy python3-pyftpdlib microsocks dante-server
+  # headless checker tests talk to (the Perl SOCKS library runs a SOCKS4a server)
+  tinyproxy python3-pyftpdlib microsocks dante-server libio-socket-socks-perl
   # the verification benchmarks' comparison one-liner, and the checker
   # benchmark's wall time and peak memory
   curl bc time

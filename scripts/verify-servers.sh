@@ -1,8 +1,9 @@
 # The local servers of the verification tests: tests/e2e/verify_servers.py (web
 # server, HTTP proxies that answer, lag, lie, stay silent or trickle, a dead
 # port, an FTP server), a tinyproxy (one more with a user name and password),
-# two microsocks (one with a user name and password) and a dante server (SOCKS4,
-# 4a and 5), all on 127.0.0.1. The proxies with a log-in take user "relay",
+# two microsocks (one with a user name and password), a dante server (SOCKS4,
+# 4a with addresses, and 5) and a SOCKS4a server that takes only names
+# (tests/e2e/socks4a_server.pl), all on 127.0.0.1. The proxies with a log-in take user "relay",
 # password "moth-secret" (RELAYMOTH_TEST_PROXY_USER/_PASSWORD). Each stops by itself
 # after RELAYMOTH_VERIFY_SERVERS_LIFETIME seconds and is killed when the calling
 # script exits. Exports RELAYMOTH_TEST_<NAME>_PORT for the Windows tests (Wine
@@ -28,6 +29,7 @@ rm_verify_servers_stop() {
   _rm_kill_pid "$RM_VERIFY_SERVERS_DIR/microsocks.pid"
   _rm_kill_pid "$RM_VERIFY_SERVERS_DIR/microsocks-auth.pid"
   _rm_kill_pid "$RM_VERIFY_SERVERS_DIR/dante.pid"
+  _rm_kill_pid "$RM_VERIFY_SERVERS_DIR/socks4a.pid"
 }
 
 # _rm_start_server NAME LIFETIME COMMAND...: runs COMMAND in the background for at
@@ -79,6 +81,14 @@ EOF
     export RELAYMOTH_TEST_DANTE_PORT=$port
   else
     rm_warn "dante-server is not installed; its tests are skipped"
+  fi
+  # dante reads a SOCKS4a name's 0.0.0.1 marker as the address: names go to this one.
+  if perl -MIO::Socket::Socks -e 1 2>/dev/null; then
+    port=$(_rm_free_port)
+    _rm_start_server socks4a "$lifetime" perl "$RM_ROOT/tests/e2e/socks4a_server.pl" "$port"
+    export RELAYMOTH_TEST_SOCKS4A_PORT=$port
+  else
+    rm_warn "libio-socket-socks-perl is not installed; the SOCKS4a name tests are skipped"
   fi
   if command -v tinyproxy >/dev/null; then
     port=$(_rm_free_port)

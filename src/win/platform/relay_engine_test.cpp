@@ -436,6 +436,21 @@ TEST(RelayEngineTest, BulkBothWaysArrivesWholeWhileBuffersGrowWithinTheirBudget)
   EXPECT_EQ(relay.engine().grown_buffer_bytes(), 0u);
 }
 
+// A target named, through a SOCKS4a proxy, goes to the proxy as a name: the
+// server here takes only names (it refuses the plain SOCKS4 form with an
+// address), so the page arriving shows the name went out as it came.
+TEST(RelayEngineTest, Socks4aHandsTheTargetsNameToARealServer) {
+  REQUIRE_TEST_PORTS("WEB", "SOCKS4A");
+  TestRelay relay;
+  relay.SetRoute({Upstream(core::ProxyProtocol::kSocks4a, PortOf("SOCKS4A"))});
+  std::string by_name = "CONNECT localhost:" + TestPort("WEB") +
+                        " HTTP/1.1\r\n\r\nGET /verify.html HTTP/1.0\r\nHost: localhost\r\n\r\n";
+  std::string answer = Exchange(relay.port(), by_name);
+  EXPECT_NE(answer.find(kVerifyText), std::string::npos) << answer.substr(0, 300);
+  answer = Exchange(relay.port(), ConnectGet());  // 127.0.0.1: the address form
+  EXPECT_EQ(answer.rfind("HTTP/1.1 502", 0), 0u) << answer.substr(0, 300);
+}
+
 TEST(RelayEngineTest, AOneClientPortServesEveryClientInTurn) {
   REQUIRE_TEST_PORTS("WEB", "MICROSOCKS");
   RelayEngine engine;
