@@ -92,6 +92,8 @@ const char* ProxyFailureEnglish(ProxyFailure failure) {
       return "address type not supported";
     case ProxyFailure::kTimeout:
       return "timed out";
+    case ProxyFailure::kProxyUnreachable:
+      return "proxy cannot be reached";
   }
   return "short or malformed reply";
 }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+
 namespace core {
 namespace {
 
@@ -45,9 +48,17 @@ TEST(TypeDetectionTest, TriesSocks5ThenSocks4ThenHttpAndStopsAtTheFirstAnswer) {
   EXPECT_EQ(TypeWordOf(*socks4.current()), "SOCKS4");
 }
 
-TEST(ProxyFailureTest, EveryFailureHasAnEnglishText) {
-  for (int f = int(ProxyFailure::kBadTarget); f <= int(ProxyFailure::kTimeout); ++f) {
-    EXPECT_STRNE(ProxyFailureEnglish(ProxyFailure(f)), "") << f;
+// Each failure says its own thing in both languages: a value missing from a
+// text's switch falls back to another failure's words.
+TEST(ProxyFailureTest, EveryFailureHasTextsOfItsOwn) {
+  std::map<std::string, int> chinese, english;
+  for (int f = int(ProxyFailure::kBadTarget); f <= int(ProxyFailure::kProxyUnreachable); ++f) {
+    std::string zh = ProxyFailureText(ProxyFailure(f));
+    std::string en = ProxyFailureEnglish(ProxyFailure(f));
+    EXPECT_FALSE(zh.empty()) << f;
+    EXPECT_FALSE(en.empty()) << f;
+    EXPECT_TRUE(chinese.emplace(zh, f).second) << f << " says what " << chinese[zh] << " says";
+    EXPECT_TRUE(english.emplace(en, f).second) << f << " says what " << english[en] << " says";
   }
 }
 
