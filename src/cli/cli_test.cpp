@@ -74,7 +74,7 @@ TEST_F(CliTest, LocateFoundAndNotFound) {
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "1.2.3.4\t中国\t北京\n8.8.8.8\t美国\t\ngateway\t-\n9.9.9.9\t-\n");
   // The default database is the one beside the program; here there is none.
-  r = Cli({"locate", "1.2.3.4"}, "", CliEnv{core::PathToUtf8(dir_ / "absent.dll")});
+  r = Cli({"locate", "1.2.3.4"}, "", CliEnv{core::PathToUtf8(dir_ / "absent.dll"), ""});
   EXPECT_EQ(r.out, "1.2.3.4\t-\n");
 }
 

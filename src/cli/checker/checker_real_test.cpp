@@ -283,8 +283,12 @@ TEST(CheckerRealTest, OneRunOverRealProxies) {
     const core::JsonValue& row = rows.at(e.key);
     EXPECT_EQ(Flag(row, "working"), e.working) << e.key;
     EXPECT_EQ(Text(row, "grade"), e.grade) << e.key;
-    if (*e.reason) EXPECT_EQ(Text(row, "reason"), e.reason) << e.key;
-    if (e.working) EXPECT_EQ(Text(row, "exit"), "127.0.0.1") << e.key;
+    if (*e.reason) {
+      EXPECT_EQ(Text(row, "reason"), e.reason) << e.key;
+    }
+    if (e.working) {
+      EXPECT_EQ(Text(row, "exit"), "127.0.0.1") << e.key;
+    }
   }
   // Untyped rows come out with the protocol they answered in.
   EXPECT_TRUE(rows.count(Port(quiet.port()) + "@HTTP detected")) << out.str();
