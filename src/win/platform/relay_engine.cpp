@@ -49,6 +49,8 @@ constexpr ULONG_PTR kKeySocket = 1;
 constexpr ULONG_PTR kKeyCommand = 2;
 constexpr int kAcceptsPending = 4;
 constexpr int kReadyBatch = 64;
+// A grown buffer goes back to the small size after this many small reads in a row.
+constexpr int kSmallReadsToShrink = 4;
 // Deadlines are looked at this often; they need not be exact.
 constexpr DWORD kDeadlineScanMs = 200;
 // A refusal or failure reply must reach the client within this time.
@@ -112,6 +114,7 @@ struct Flow {
   std::unique_ptr<char[]> buf;
   size_t cap = 0;        // the size of `buf`
   size_t last_read = 0;  // bytes the last piped read brought
+  int small_reads = 0;   // grown, and this many small reads in a row
   size_t len = 0;
   size_t off = 0;
   std::string extra;
@@ -818,8 +821,12 @@ class RelayEngine::Impl {
     if (flow.last_read == flow.cap && flow.cap < bulk &&
         bulk_used_ + bulk <= options_.bulk_budget) {
       GiveBuffer(flow, bulk);
-    } else if (flow.cap > small && flow.last_read < small / 2) {
-      GiveBuffer(flow, small);
+      flow.small_reads = 0;
+    } else if (flow.cap > small) {
+      // One small read happens in a download too (the read that waited gets
+      // what came first); a few in a row mean the bulk is over.
+      flow.small_reads = flow.last_read < small / 2 ? flow.small_reads + 1 : 0;
+      if (flow.small_reads >= kSmallReadsToShrink && GiveBuffer(flow, small)) flow.small_reads = 0;
     }
   }
 
