@@ -41,7 +41,7 @@ namespace {
 // relaymoth-relay-bench against microsocks: one request (connect, handshake, a
 // 512-byte page) takes 1.0-1.5 ms more through the relay at p50, which is about
 // the count of calls a relay must make on the way (read and send each message
-// once more) at that price; one tunnel moves 75-92 % (median of five rounds) of
+// once more) at that price; one tunnel moves 81-89 % (median of five rounds) of
 // what going straight to the proxy moves; 1,000 open tunnels add no thread and
 // about 33 KiB each.
 
