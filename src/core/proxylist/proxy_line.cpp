@@ -49,11 +49,15 @@ std::string TypeWord(std::string_view text) {
   return word;
 }
 
-// The type a proxy URL's scheme names, or "" for a scheme that is no proxy protocol.
+// The type a proxy URL's scheme names, or "" for a scheme that is no proxy
+// protocol. "https" is the list's HTTPS type: a proxy spoken to in plain HTTP
+// that takes https sites (no TLS to the proxy itself), as a row of that type is
+// written back in this form.
 std::string_view TypeOfScheme(std::string_view scheme) {
   std::string lower(scheme);
   for (char& c : lower) c = AsciiLower(c);
-  if (lower == "http" || lower == "https") return "HTTP";
+  if (lower == "http") return "HTTP";
+  if (lower == "https") return "HTTPS";
   if (lower == "socks") return "SOCKS";
   if (lower == "socks4") return "SOCKS4";
   if (lower == "socks4a") return "SOCKS4A";
