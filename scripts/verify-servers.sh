@@ -3,8 +3,9 @@
 # port, an FTP server), a tinyproxy (one more with a user name and password),
 # two microsocks (one with a user name and password), a dante server (SOCKS4,
 # 4a with addresses, and 5) and a SOCKS4a server that takes only names
-# (tests/e2e/socks4a_server.pl), all on 127.0.0.1. The proxies with a log-in take user "relay",
-# password "moth-secret" (RELAYMOTH_TEST_PROXY_USER/_PASSWORD). Each stops by itself
+# (tests/e2e/socks4a_server.pl), all on 127.0.0.1. The proxies with a log-in
+# take user "relay", password "moth-secret"
+# (RELAYMOTH_TEST_PROXY_USER/_PASSWORD). Each stops by itself
 # after RELAYMOTH_VERIFY_SERVERS_LIFETIME seconds and is killed when the calling
 # script exits. Exports RELAYMOTH_TEST_<NAME>_PORT for the Windows tests (Wine
 # passes the environment on).

@@ -590,10 +590,15 @@ class RelayEngine::Impl {
     Connection* conn = op->conn;
     op->busy = false;
     --Pending(conn, op->kind);
-    // The handlers may close the connection half way through and still look at
-    // it afterwards: it is freed only once they are all done.
+    Handle(conn, [&] { Dispatch(conn, op, bytes, ok); });
+  }
+
+  // Runs one event of `conn`. The handlers may close the connection half way
+  // through and still look at it afterwards: it is freed only once they are done.
+  template <typename Handler>
+  void Handle(Connection* conn, Handler handler) {
     conn->handling = true;
-    Dispatch(conn, op, bytes, ok);
+    handler();
     conn->handling = false;
     if (conn->closing) MaybeFree(conn);
   }
@@ -964,15 +969,14 @@ class RelayEngine::Impl {
     for (Connection* conn : std::vector<Connection*>(connections_.begin(), connections_.end())) {
       if (conn->closing || conn->deadline == 0 || now < conn->deadline) continue;
       conn->deadline = 0;
-      conn->handling = true;
-      if (conn->finishing || !conn->session) {
-        CloseConnection(conn);
-      } else {
-        conn->session->OnTimedOut();
-        Advance(conn);
-      }
-      conn->handling = false;
-      if (conn->closing) MaybeFree(conn);
+      Handle(conn, [&] {
+        if (conn->finishing || !conn->session) {
+          CloseConnection(conn);
+        } else {
+          conn->session->OnTimedOut();
+          Advance(conn);
+        }
+      });
     }
   }
 
