@@ -1,9 +1,12 @@
 // Fuzzes the SOCKS5 client with a proxy's answers (and, on the same bytes, the HTTP
 // and SOCKS4a clients). The first input byte picks credentials and how the answers are
 // cut; whole and cut feeding must end alike, a tunnel's payload must be the input's
-// tail, and a failure must carry a reason.
+// tail, and a failure must carry a reason. A SOCKS5 client started ahead of its
+// target (given as soon as it waits for one) that gets a tunnel must have said and
+// got what the client started with its target did.
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,15 +22,20 @@ struct Outcome {
   std::string payload;
 };
 
-Outcome Run(core::ProxyProtocol protocol, bool credentials, std::string_view input, size_t step) {
-  core::HandshakeRequest request;
-  request.target = {"example.com", 443};
-  if (credentials) request.credentials = core::ProxyCredentials{"user", "password"};
-  auto h = core::StartProxyHandshake(protocol, request);
+const core::NetTarget kTarget{"example.com", 443};
+
+std::optional<core::ProxyCredentials> Credentials(bool with) {
+  if (!with) return std::nullopt;
+  return core::ProxyCredentials{"user", "password"};
+}
+
+Outcome Feed(core::ProxyHandshake* h, std::string_view input, size_t step) {
   Outcome o;
+  if (h->AwaitingTarget()) h->SetTarget(kTarget);
   o.sent = h->TakeOutput();
   for (size_t at = 0; at < input.size(); at += step) {
     h->Feed(input.substr(at, step));
+    if (h->AwaitingTarget()) h->SetTarget(kTarget);
     o.sent += h->TakeOutput();
   }
   o.state = h->state();
@@ -45,6 +53,11 @@ Outcome Run(core::ProxyProtocol protocol, bool credentials, std::string_view inp
     std::abort();
   }
   return o;
+}
+
+Outcome Run(core::ProxyProtocol protocol, bool credentials, std::string_view input, size_t step) {
+  auto h = core::StartProxyHandshake(protocol, {kTarget, Credentials(credentials)});
+  return Feed(h.get(), input, step);
 }
 
 }  // namespace
@@ -65,6 +78,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A failure drops what was not yet taken, so whole feeding may have sent less, but
     // never anything else.
     if (cut.sent.compare(0, whole.sent.size(), whole.sent) != 0) std::abort();
+  }
+  auto ahead = core::StartHandshakeAhead(core::ProxyProtocol::kSocks5, Credentials(credentials));
+  Outcome early = Feed(ahead.get(), input, step);
+  if (early.state == core::HandshakeState::kTunnelUp) {
+    Outcome cut = Run(core::ProxyProtocol::kSocks5, credentials, input, step);
+    if (cut.state != early.state || cut.payload != early.payload || cut.sent != early.sent) {
+      std::abort();
+    }
   }
   return 0;
 }

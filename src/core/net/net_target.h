@@ -13,11 +13,13 @@ namespace core {
 struct NetTarget {
   std::string host;  // a name or an address literal; an IPv6 literal without brackets
   uint16_t port = 0;
+  bool operator==(const NetTarget&) const = default;
 };
 
 struct ProxyCredentials {
   std::string user;
   std::string password;
+  bool operator==(const ProxyCredentials&) const = default;
 };
 
 enum class HostKind : int { kInvalid = 0, kName, kIpv4, kIpv6 };

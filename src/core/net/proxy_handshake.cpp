@@ -82,4 +82,10 @@ std::unique_ptr<ProxyHandshake> StartProxyHandshake(ProxyProtocol protocol,
   return std::make_unique<Socks5Client>(request);
 }
 
+std::unique_ptr<ProxyHandshake> StartHandshakeAhead(
+    ProxyProtocol protocol, const std::optional<ProxyCredentials>& credentials) {
+  if (protocol != ProxyProtocol::kSocks5) return nullptr;
+  return std::make_unique<Socks5Client>(credentials);
+}
+
 }  // namespace core

@@ -58,6 +58,12 @@ class ProxyHandshake {
   // Bytes that arrived after the handshake's last byte: the first tunnel payload.
   std::string TakePayload();
 
+  // A machine started ahead of its target (StartHandshakeAhead) has said all it
+  // can without one while this is true; SetTarget() then asks for the tunnel. A
+  // machine started with its target never waits for one.
+  virtual bool AwaitingTarget() const { return false; }
+  virtual void SetTarget(const NetTarget&) {}
+
  protected:
   ProxyHandshake() = default;
   // Parses in_ from its start; called after every Feed while in progress.
@@ -87,5 +93,12 @@ class ProxyHandshake {
 // that SOCKS4 takes IPv4 literals only and SOCKS4a sends a name after the user id.
 std::unique_ptr<ProxyHandshake> StartProxyHandshake(ProxyProtocol protocol,
                                                     const HandshakeRequest& request);
+
+// The part of a handshake that does not depend on the target, for a connection
+// opened before its client has said where to: SOCKS5's greeting and log-in, ended
+// when AwaitingTarget(). Null for the protocols whose first message already names
+// the target (HTTP, SOCKS4, SOCKS4a): for them the connection alone is ahead.
+std::unique_ptr<ProxyHandshake> StartHandshakeAhead(
+    ProxyProtocol protocol, const std::optional<ProxyCredentials>& credentials);
 
 }  // namespace core

@@ -24,6 +24,31 @@ RelaySession::RelaySession(const RelayInboundOptions& options,
   if (candidates_.size() > kMaxRelayAttempts) candidates_.resize(kMaxRelayAttempts);
 }
 
+void RelaySession::OpenAhead() {
+  if (phase_ != RelayPhase::kReadingRequest || candidates_.empty()) {
+    Close("没有正在使用的代理");
+    return;
+  }
+  ahead_ = true;
+  candidates_.resize(1);
+  ++connects_;
+  phase_ = RelayPhase::kConnecting;
+  const UpstreamProxy& up = candidate().upstream;
+  handshake_ = StartHandshakeAhead(up.protocol, up.credentials);
+  if (handshake_) to_upstream_ = handshake_->TakeOutput();
+}
+
+std::unique_ptr<ProxyHandshake> RelaySession::TakeHeldHandshake() {
+  if (phase_ != RelayPhase::kHeld) return nullptr;
+  return std::move(handshake_);
+}
+
+void RelaySession::UseHeld(std::unique_ptr<ProxyHandshake> greeted) {
+  if (phase_ != RelayPhase::kReadingRequest || candidates_.empty()) return;
+  held_ = true;
+  greeted_ = std::move(greeted);
+}
+
 void RelaySession::OnClientData(std::string_view bytes) {
   if (phase_ != RelayPhase::kReadingRequest) return;
   InboundState state = inbound_.Feed(bytes);
@@ -58,6 +83,9 @@ void RelaySession::RequestReady() {
 void RelaySession::StartAttempt() {
   handshake_.reset();
   to_upstream_.clear();
+  heard_upstream_ = false;
+  if (StartOnHeld()) return;
+  ++connects_;
   phase_ = RelayPhase::kConnecting;
   const UpstreamProxy& up = candidate().upstream;
   if (inbound_.kind() == InboundKind::kHttpRequest && up.protocol == ProxyProtocol::kHttp) {
@@ -71,8 +99,36 @@ void RelaySession::StartAttempt() {
   to_upstream_ = handshake_->TakeOutput();
 }
 
+// The first attempt on the connection opened ahead: straight to the handshake.
+// Not for a plain request to an HTTP proxy, which would go out whole with no
+// reply to tell a dropped connection from a failed proxy.
+bool RelaySession::StartOnHeld() {
+  bool use = held_ && attempt_ == 0 &&
+             !(inbound_.kind() == InboundKind::kHttpRequest &&
+               candidate().upstream.protocol == ProxyProtocol::kHttp);
+  held_ = false;
+  on_held_ = use;
+  if (!use) return false;
+  phase_ = RelayPhase::kHandshaking;
+  const UpstreamProxy& up = candidate().upstream;
+  if (greeted_) {
+    handshake_ = std::move(greeted_);
+    handshake_->SetTarget(inbound_.target());
+  } else {
+    handshake_ =
+        StartProxyHandshake(up.protocol, HandshakeRequest{inbound_.target(), up.credentials});
+  }
+  AfterHandshakeFeed();
+  return true;
+}
+
 void RelaySession::OnUpstreamConnected() {
   if (phase_ != RelayPhase::kConnecting) return;
+  if (ahead_) {
+    phase_ = handshake_ ? RelayPhase::kHandshaking : RelayPhase::kHeld;
+    if (handshake_) AfterHandshakeFeed();
+    return;
+  }
   if (!handshake_) {
     StartPiping("", "");  // the request went out with the connect
     return;
@@ -87,12 +143,21 @@ void RelaySession::OnUpstreamConnectFailed() {
 }
 
 void RelaySession::OnUpstreamData(std::string_view bytes) {
+  if (phase_ == RelayPhase::kReadingRequest || phase_ == RelayPhase::kHeld) {
+    DropHeld("代理在请求之前发来数据");
+    return;
+  }
   if (phase_ != RelayPhase::kHandshaking) return;
+  heard_upstream_ = true;
   handshake_->Feed(bytes);
   AfterHandshakeFeed();
 }
 
 void RelaySession::OnUpstreamClosed() {
+  if (phase_ == RelayPhase::kReadingRequest || phase_ == RelayPhase::kHeld) {
+    DropHeld("代理断开了连接");
+    return;
+  }
   if (phase_ == RelayPhase::kConnecting) {
     OnUpstreamConnectFailed();
   } else if (phase_ == RelayPhase::kHandshaking) {
@@ -114,18 +179,37 @@ void RelaySession::OnTimedOut() {
       handshake_->OnTimedOut();
       AfterHandshakeFeed();
       break;
+    case RelayPhase::kHeld:
+      Close("预先打开的连接已闲置太久");
+      break;
     case RelayPhase::kPiping:
     case RelayPhase::kClosing:
       break;
   }
 }
 
+// The connection opened ahead is gone before it was used: a held one closes; a
+// client's session connects afresh once its request is complete.
+void RelaySession::DropHeld(std::string reason) {
+  if (phase_ == RelayPhase::kHeld) {
+    Close(std::move(reason));
+    return;
+  }
+  held_ = false;
+  greeted_.reset();
+}
+
 void RelaySession::AfterHandshakeFeed() {
   to_upstream_ += handshake_->TakeOutput();
   switch (handshake_->state()) {
     case HandshakeState::kInProgress:
+      if (ahead_ && handshake_->AwaitingTarget()) phase_ = RelayPhase::kHeld;
       break;
     case HandshakeState::kFailed:
+      if (on_held_ && !heard_upstream_ && handshake_->failure() == ProxyFailure::kBadReply) {
+        StartAttempt();  // dropped while idle, not refused: the same proxy afresh
+        break;
+      }
       AttemptFailed(handshake_->failure(), handshake_->FailureText());
       break;
     case HandshakeState::kTunnelUp: {
@@ -140,6 +224,10 @@ void RelaySession::AfterHandshakeFeed() {
 }
 
 void RelaySession::AttemptFailed(ProxyFailure failure, std::string text) {
+  if (ahead_) {
+    Close(candidate().label + ": " + text);  // nobody waits for it
+    return;
+  }
   failures_.push_back({attempt_, candidate().label, failure, text});
   if (FailureBlamesProxy(failure) && attempt_ + 1 < candidates_.size()) {
     ++attempt_;

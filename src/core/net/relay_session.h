@@ -45,6 +45,8 @@ enum class RelayPhase : int {
   kHandshaking,         // send the upstream output, feed the upstream's bytes
   kPiping,              // send both outputs, then copy bytes both ways
   kClosing,             // send the client output, then close both sides
+  kHeld,                // opened ahead: connected (and greeted) with no client yet;
+                        // keep a read posted, any byte or close ends it
 };
 
 // Whether `failure` is the proxy's fault, so that another proxy may do better: not
@@ -57,6 +59,19 @@ class RelaySession {
   // `candidates` beyond kMaxRelayAttempts are ignored; with none, a complete request
   // is answered with kProxyUnreachable.
   RelaySession(const RelayInboundOptions& options, std::vector<RelayCandidate> candidates);
+
+  // A connection opened ahead of its client, to the first candidate: connects and
+  // says what can be said before a target is known, then rests in kHeld. Called
+  // instead of any client event; a failure closes it without output or failover.
+  void OpenAhead();
+  // kHeld: what the held connection has said (null when nothing needed saying),
+  // for the client session that takes the connection over.
+  std::unique_ptr<ProxyHandshake> TakeHeldHandshake();
+  // Before the request is complete: the first candidate is already connected (and
+  // greeted, with `greeted`), so its attempt starts with the request. If that
+  // connection closes before it answers anything, the session asks for a fresh one
+  // to the same candidate (a proxy may drop an idle connection just as it is used).
+  void UseHeld(std::unique_ptr<ProxyHandshake> greeted);
 
   void OnClientData(std::string_view bytes);
   // The client closed or failed before the tunnel was up.
@@ -74,6 +89,9 @@ class RelaySession {
   // when the session moves on to the next one).
   const RelayCandidate& candidate() const { return candidates_[attempt_]; }
   size_t attempt() const { return attempt_; }
+  // Fresh connections asked for so far: kConnecting with a new count wants a new
+  // socket (to the next candidate, or to the same one again).
+  size_t connects() const { return connects_; }
 
   std::string TakeClientOutput();
   std::string TakeUpstreamOutput();
@@ -87,6 +105,8 @@ class RelaySession {
  private:
   void RequestReady();
   void StartAttempt();
+  bool StartOnHeld();
+  void DropHeld(std::string reason);
   void AfterHandshakeFeed();
   void AttemptFailed(ProxyFailure failure, std::string text);
   void Close(std::string reason);
@@ -95,6 +115,12 @@ class RelaySession {
   RelayInbound inbound_;
   std::vector<RelayCandidate> candidates_;
   size_t attempt_ = 0;
+  size_t connects_ = 0;
+  bool ahead_ = false;    // this session holds a connection opened ahead
+  bool held_ = false;     // the first candidate is connected already
+  bool on_held_ = false;  // the current attempt runs on that connection
+  bool heard_upstream_ = false;
+  std::unique_ptr<ProxyHandshake> greeted_;
   RelayPhase phase_ = RelayPhase::kReadingRequest;
   std::unique_ptr<ProxyHandshake> handshake_;
   std::string to_client_;

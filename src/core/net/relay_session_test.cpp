@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "core/net/net_testing.h"
@@ -25,6 +26,7 @@ struct Scenario {
   std::string upstream;  // every byte the last candidate was sent
   std::vector<ProxyFailure> failures;
   const char* reason;  // a part of end_reason(); "" when it must be empty
+  int connects = -1;   // connects() at the end (fresh sockets asked for); -1: any
 };
 
 RelayCandidate Candidate(ProxyProtocol protocol, const char* label, bool with_login = false) {
@@ -50,9 +52,12 @@ std::vector<RelayCandidate> Socks5Farm() {
           Candidate(ProxyProtocol::kSocks5, "c:3"), Candidate(ProxyProtocol::kSocks5, "d:4")};
 }
 
-void RunScenario(const Scenario& s, std::vector<RelayCandidate> candidates) {
+// `held`: the session's first candidate is connected already (see UseHeld).
+void RunScenario(const Scenario& s, std::vector<RelayCandidate> candidates,
+                 std::function<std::unique_ptr<ProxyHandshake>()> held = nullptr) {
   SCOPED_TRACE(s.name);
   RelaySession session({7000, 64}, std::move(candidates));
+  if (held) session.UseHeld(held());
   std::string client;
   std::map<size_t, std::string> upstream;
   for (const Step& step : s.steps) {
@@ -94,6 +99,9 @@ void RunScenario(const Scenario& s, std::vector<RelayCandidate> candidates) {
   if (s.phase != RelayPhase::kReadingRequest && s.phase != RelayPhase::kClosing) {
     EXPECT_EQ(session.attempt(), s.attempt);
     EXPECT_EQ(Shown(upstream[s.attempt]), Shown(s.upstream));
+  }
+  if (s.connects >= 0) {
+    EXPECT_EQ(session.connects(), size_t(s.connects));
   }
   std::vector<ProxyFailure> failures;
   for (const RelayAttemptFailure& f : session.failures()) failures.push_back(f.failure);
@@ -297,6 +305,166 @@ TEST(RelaySessionTest, TheProxysFirstBytesAreReadyBeforeTheConnect) {
     session.OnUpstreamConnected();
     EXPECT_EQ(session.phase(), c.after_connect);
     EXPECT_EQ(Shown(session.TakeUpstreamOutput()), "");
+  }
+}
+
+// A connection opened ahead says what it can without a target (SOCKS5's greeting
+// and log-in; nothing for the others) and rests; anything but its being taken
+// ends it, silently: no client waits, no other proxy is tried.
+TEST(RelaySessionTest, AConnectionOpenedAheadGreetsAndRests) {
+  using P = ProxyProtocol;
+  const std::string login = Bytes("01 04 |user| 04 |pass|");
+  struct Case {
+    const char* name;
+    RelayCandidate candidate;
+    std::vector<Step> steps;  // after the connect
+    std::string said;         // every byte the proxy was sent
+    RelayPhase phase;
+  };
+  const Case cases[] = {
+      {"SOCKS5",
+       Candidate(P::kSocks5, "a"),
+       {{Ev::kUp, Bytes("05 00")}},
+       kSocks5Greeting,
+       RelayPhase::kHeld},
+      {"SOCKS5 with a log-in, in pieces",
+       Candidate(P::kSocks5, "a", true),
+       {{Ev::kUp, Bytes("05")}, {Ev::kUp, Bytes("02")}, {Ev::kUp, Bytes("01 00")}},
+       Bytes("05 02 00 02") + login,
+       RelayPhase::kHeld},
+      {"HTTP: the connection alone", Candidate(P::kHttp, "a"), {}, "", RelayPhase::kHeld},
+      {"SOCKS4a: the connection alone", Candidate(P::kSocks4a, "a"), {}, "", RelayPhase::kHeld},
+      {"log-in refused",
+       Candidate(P::kSocks5, "a", true),
+       {{Ev::kUp, Bytes("05 02")}, {Ev::kUp, Bytes("01 01")}},
+       Bytes("05 02 00 02") + login,
+       RelayPhase::kClosing},
+      {"the proxy speaks unasked",
+       Candidate(P::kSocks5, "a"),
+       {{Ev::kUp, Bytes("05 00")}, {Ev::kUp, "x"}},
+       kSocks5Greeting,
+       RelayPhase::kClosing},
+      {"the greeting's answer and more in one piece",
+       Candidate(P::kSocks5, "a"),
+       {{Ev::kUp, Bytes("05 00 05")}},
+       kSocks5Greeting,
+       RelayPhase::kClosing},
+      {"the proxy drops it", Candidate(P::kHttp, "a"), {{Ev::kUpClosed}}, "", RelayPhase::kClosing},
+      {"unused past its time",
+       Candidate(P::kSocks5, "a"),
+       {{Ev::kUp, Bytes("05 00")}, {Ev::kTimeout}},
+       kSocks5Greeting,
+       RelayPhase::kClosing},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RelaySession session({7000, 64}, {c.candidate, Candidate(P::kSocks5, "b")});
+    session.OpenAhead();
+    ASSERT_EQ(session.phase(), RelayPhase::kConnecting);
+    std::string said = session.TakeUpstreamOutput();
+    session.OnUpstreamConnected();
+    for (const Step& step : c.steps) {
+      if (step.ev == Ev::kUp) session.OnUpstreamData(step.bytes);
+      if (step.ev == Ev::kUpClosed) session.OnUpstreamClosed();
+      if (step.ev == Ev::kTimeout) session.OnTimedOut();
+      said += session.TakeUpstreamOutput();
+    }
+    EXPECT_EQ(session.phase(), c.phase);
+    EXPECT_EQ(Shown(said), Shown(c.said));
+    EXPECT_EQ(session.attempt(), 0u);
+    EXPECT_EQ(session.TakeClientOutput(), "");
+    EXPECT_TRUE(session.failures().empty());
+  }
+  RelaySession failed({7000, 64}, {Candidate(P::kSocks5, "a"), Candidate(P::kSocks5, "b")});
+  failed.OpenAhead();
+  failed.OnUpstreamConnectFailed();
+  EXPECT_EQ(failed.phase(), RelayPhase::kClosing);
+  EXPECT_EQ(failed.attempt(), 0u);
+}
+
+// A client on a held connection starts with its request; a held connection that
+// closes without a word (dropped while idle) is replaced by a fresh one to the
+// same proxy, unreported; a proxy that answers is judged as any other.
+TEST(RelaySessionTest, AClientStartsWithItsRequestOnAHeldConnection) {
+  const std::string refused = Bytes("05 01 00 01 00 00 00 00 00 00");
+  auto greeted = [] {
+    RelaySession ahead({7000, 64}, Socks5Farm());
+    ahead.OpenAhead();
+    ahead.OnUpstreamConnected();
+    ahead.OnUpstreamData(Bytes("05 00"));
+    return ahead.TakeHeldHandshake();
+  };
+  const Scenario socks5[] = {
+      {"the request goes out at once",
+       {{Ev::kClient, kSocks5Greeting}, {Ev::kClient, kSocks5Connect}, {Ev::kUp, kSocks5Ok}},
+       RelayPhase::kPiping,
+       0,
+       Bytes("05 00 05 00 00 01 00 00 00 00 00 00"),
+       kSocks5Connect,
+       {},
+       "",
+       0},
+      {"dropped as it was used: the same proxy afresh",
+       {{Ev::kClient, kConnectIn},
+        {Ev::kUpClosed},
+        {Ev::kConnected},
+        {Ev::kUp, Bytes("05 00")},
+        {Ev::kUp, kSocks5Ok}},
+       RelayPhase::kPiping,
+       0,
+       kEstablished,
+       kSocks5Connect + kSocks5Greeting + kSocks5Connect,
+       {},
+       "",
+       1},
+      {"dropped while the client was still asking: connects afresh",
+       {{Ev::kClient, "CONNECT exa"},
+        {Ev::kUpClosed},
+        {Ev::kClient, "mple.com:443 HTTP/1.1\r\n\r\n"},
+        {Ev::kConnected}},
+       RelayPhase::kHandshaking,
+       0,
+       "",
+       kSocks5Greeting,
+       {},
+       "",
+       1},
+      {"a refusal is the proxy's answer: the next proxy is tried",
+       {{Ev::kClient, kConnectIn}, {Ev::kUp, refused}, {Ev::kConnected}},
+       RelayPhase::kHandshaking,
+       1,
+       "",
+       kSocks5Greeting,
+       {ProxyFailure::kProxyInternalError},
+       "",
+       1},
+  };
+  for (const Scenario& s : socks5) RunScenario(s, Socks5Farm(), greeted);
+
+  const Scenario http[] = {
+      {"CONNECT to an HTTP proxy goes out at once",
+       {{Ev::kClient, kConnectIn}, {Ev::kUp, kEstablished}},
+       RelayPhase::kPiping,
+       0,
+       kEstablished,
+       kConnectOut,
+       {},
+       "",
+       0},
+      {"a plain request is not sent on it: no answer would tell a drop from a failure",
+       {{Ev::kClient, kGetIn}},
+       RelayPhase::kConnecting,
+       0,
+       "",
+       "GET http://example.com/a HTTP/1.1\r\nHost: example.com\r\nAccept: */*\r\nConnection: "
+       "close\r\n\r\n",
+       {},
+       "",
+       1},
+  };
+  for (const Scenario& s : http) {
+    RunScenario(s, {Candidate(ProxyProtocol::kHttp, "h:1"), Candidate(ProxyProtocol::kHttp, "h:2")},
+                [] { return nullptr; });
   }
 }
 

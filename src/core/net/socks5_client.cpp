@@ -1,6 +1,7 @@
 #include "core/net/socks5_client.h"
 
 #include <array>
+#include <utility>
 
 #include "core/base/text.h"
 
@@ -38,16 +39,38 @@ ProxyFailure ReplyFailure(uint8_t code) {
 }  // namespace
 
 Socks5Client::Socks5Client(const HandshakeRequest& request) : credentials_(request.credentials) {
-  const NetTarget& target = request.target;
+  if (Greet()) SetTarget(request.target);
+}
+
+Socks5Client::Socks5Client(std::optional<ProxyCredentials> credentials)
+    : credentials_(std::move(credentials)) {
+  Greet();
+}
+
+bool Socks5Client::Greet() {
+  if (credentials_ && (credentials_->user.empty() || credentials_->user.size() > 255 ||
+                       credentials_->password.size() > 255)) {
+    Fail(ProxyFailure::kBadCredentials);
+    return false;
+  }
+  if (credentials_) {
+    Send(std::string{kVersion, 0x02, char(kNoAuth), char(kUserPassword)});
+  } else {
+    Send(std::string{kVersion, 0x01, char(kNoAuth)});
+  }
+  return true;
+}
+
+bool Socks5Client::AwaitingTarget() const {
+  return state() == HandshakeState::kInProgress && step_ == Step::kReply && !aimed_;
+}
+
+void Socks5Client::SetTarget(const NetTarget& target) {
+  if (aimed_ || state() != HandshakeState::kInProgress) return;
   std::array<uint8_t, 16> address;
   HostKind kind = ClassifyHost(target.host, &address);
   if (kind == HostKind::kInvalid || target.port == 0) {
     Fail(ProxyFailure::kBadTarget);
-    return;
-  }
-  if (credentials_ && (credentials_->user.empty() || credentials_->user.size() > 255 ||
-                       credentials_->password.size() > 255)) {
-    Fail(ProxyFailure::kBadCredentials);
     return;
   }
   connect_ = {kVersion, 0x01, 0x00};
@@ -65,12 +88,12 @@ Socks5Client::Socks5Client(const HandshakeRequest& request) : credentials_(reque
   }
   connect_ += char(target.port >> 8);
   connect_ += char(target.port & 0xFF);
+  aimed_ = true;
+  SendConnectWhenReady();
+}
 
-  if (credentials_) {
-    Send(std::string{kVersion, 0x02, char(kNoAuth), char(kUserPassword)});
-  } else {
-    Send(std::string{kVersion, 0x01, char(kNoAuth)});
-  }
+void Socks5Client::SendConnectWhenReady() {
+  if (step_ == Step::kReply && aimed_) Send(connect_);
 }
 
 void Socks5Client::Parse() {
@@ -91,7 +114,7 @@ bool Socks5Client::ParseMethod() {
   in_.erase(0, 2);
   if (method == kNoAuth) {
     step_ = Step::kReply;
-    Send(connect_);
+    SendConnectWhenReady();
     return true;
   }
   if (method == kUserPassword && credentials_) {
@@ -122,12 +145,16 @@ bool Socks5Client::ParseLogin() {
     return false;
   }
   step_ = Step::kReply;
-  Send(connect_);
+  SendConnectWhenReady();
   return true;
 }
 
 void Socks5Client::ParseReply() {
   if (in_.empty()) return;
+  if (!aimed_) {
+    Fail(ProxyFailure::kBadReply);  // the proxy spoke before it was asked anything
+    return;
+  }
   if (in_[0] != kVersion) {
     Fail(ProxyFailure::kBadReply);
     return;

@@ -17,6 +17,12 @@ namespace core {
 class Socks5Client : public ProxyHandshake {
  public:
   explicit Socks5Client(const HandshakeRequest& request);
+  // Greets and logs in before the target is known (a connection opened ahead of its
+  // client); the CONNECT waits for SetTarget().
+  explicit Socks5Client(std::optional<ProxyCredentials> credentials);
+
+  bool AwaitingTarget() const override;
+  void SetTarget(const NetTarget& target) override;
 
   // The address the proxy reports it connected from, once the tunnel is up; a domain
   // reply keeps its bytes as sent.
@@ -28,11 +34,14 @@ class Socks5Client : public ProxyHandshake {
   bool ParseMethod();
   bool ParseLogin();
   void ParseReply();
-  void SendConnect();
+  bool Greet();
+  // Sends the CONNECT once the method allows it and the target is known.
+  void SendConnectWhenReady();
 
   Step step_ = Step::kMethod;
   std::optional<ProxyCredentials> credentials_;
   std::string connect_;  // the CONNECT request, sent once the method allows it
+  bool aimed_ = false;   // connect_ holds the target's request
   NetTarget bound_;
 };
 

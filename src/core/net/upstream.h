@@ -15,6 +15,7 @@ struct UpstreamProxy {
   NetTarget proxy;
   ProxyProtocol protocol = ProxyProtocol::kHttp;
   std::optional<ProxyCredentials> credentials;
+  bool operator==(const UpstreamProxy&) const = default;
 };
 
 // The protocol a row's type speaks: "", HTTP and HTTPS speak HTTP (an HTTPS row

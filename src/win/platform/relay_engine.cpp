@@ -15,6 +15,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -90,6 +91,7 @@ struct ListenerConfig {
   uint16_t port = 0;
   RelayRouteSource source;
   RelayReportSink sink;
+  bool opens_ahead = false;  // keeps a connection to the proxy opened ahead
 };
 
 struct Listener {
@@ -138,9 +140,13 @@ struct Connection {
   Address resolved;  // written by the lookup before it reports
   int client_pending = 0;
   int upstream_pending = 0;
-  size_t attempt_started = static_cast<size_t>(-1);
-  bool retiring = false;   // a failed upstream's operations are draining
-  bool finishing = false;  // the last reply goes to the client, then it closes
+  size_t connects_started = 0;  // the session's connects() the socket was made for
+  bool held = false;            // opened ahead, no client yet (not counted as open)
+  bool counted = false;         // counted in open_connections()
+  bool handshook = false;       // its tunnel was asked of a proxy (not a plain request)
+  bool asked_ahead = false;     // has asked for the next connection opened ahead
+  bool retiring = false;        // a failed upstream's operations are draining
+  bool finishing = false;       // the last reply goes to the client, then it closes
   bool closing = false;
   bool piping = false;
   bool handling = false;  // an event of this connection is being handled
@@ -324,6 +330,7 @@ class RelayEngine::Impl {
     }
     auto config = std::make_shared<ListenerConfig>();
     config->port = ntohs(a.sin_port);
+    config->opens_ahead = !one_client;
     config->source = std::move(source);
     config->sink = std::move(sink);
     listener->config = config;
@@ -385,6 +392,12 @@ class RelayEngine::Impl {
         } else {
           PostAccept(listener, slot);
         }
+      }
+      // Connections ahead are opened when nothing else is waiting to be handled.
+      while (ready_.empty() && !ahead_wanted_.empty()) {
+        std::shared_ptr<const ListenerConfig> config = std::move(ahead_wanted_.front());
+        ahead_wanted_.pop_front();
+        OpenAhead(config);
       }
       DWORD wait = ready_.empty() ? kDeadlineScanMs : 0;
       BOOL ok = GetQueuedCompletionStatus(port_.get(), &bytes, &key, &ov, wait);
@@ -464,6 +477,9 @@ class RelayEngine::Impl {
   void CloseListener(Listener* l) {
     l->closing = true;
     l->socket.reset();
+    if (auto held = held_.find(l->config->port); held != held_.end()) {
+      CloseConnection(held->second);
+    }
     MaybeFreeListener(l);
   }
 
@@ -496,27 +512,98 @@ class RelayEngine::Impl {
         !EnsureNoDelay(client.get())) {
       return;
     }
-    auto* conn = new Connection;
-    conn->config = l->config;
+    std::shared_ptr<const RelayRoute> route = l->config->source ? l->config->source() : nullptr;
+    std::vector<core::RelayCandidate> candidates =
+        route ? route->candidates : std::vector<core::RelayCandidate>{};
+    Connection* conn = TakeHeld(l->config->port, candidates);
+    std::unique_ptr<core::ProxyHandshake> greeted;
+    if (conn) {
+      greeted = conn->session->TakeHeldHandshake();
+    } else {
+      conn = new Connection;
+      conn->config = l->config;
+      InitOps(conn);
+      connections_.insert(conn);
+    }
     conn->client = std::move(client);
     conn->client_skips = skips;
-    std::shared_ptr<const RelayRoute> route =
-        conn->config->source ? conn->config->source() : nullptr;
     conn->session = std::make_unique<core::RelaySession>(
-        core::RelayInboundOptions{conn->config->port},
-        route ? route->candidates : std::vector<core::RelayCandidate>{});
-    InitOps(conn);
-    if (!GiveBuffer(conn->up, options_.pipe_buffer)) {
-      delete conn;  // out of memory: the client is let go at once
-      return;
-    }
-    conn->deadline = Now() + options_.request_timeout_ms;
-    connections_.insert(conn);
+        core::RelayInboundOptions{conn->config->port}, std::move(candidates));
+    if (conn->upstream) conn->session->UseHeld(std::move(greeted));
+    conn->counted = true;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ++open_count_;
     }
-    PostRecv(conn, conn->client.get(), conn->up);
+    conn->deadline = Now() + options_.request_timeout_ms;
+    Handle(conn, [&] {
+      if (!GiveBuffer(conn->up, options_.pipe_buffer)) {
+        CloseConnection(conn);  // out of memory: the client is let go at once
+        return;
+      }
+      PostRecv(conn, conn->client.get(), conn->up);
+    });
+  }
+
+  // --- connections opened ahead ---
+
+  // A listener in use keeps one connection to its first proxy opened (and, for
+  // SOCKS5, greeted and logged in) ahead of the next client, who then starts with
+  // the request: a connect and a round trip or two fewer before the tunnel is up,
+  // and through a distant proxy those round trips are most of the wait. The next
+  // one is opened once a client's tunnel is up (clients that never get that far
+  // make none; opened any earlier, its calls would delay that tunnel), when the
+  // engine has nothing else to handle; it is let go after held_ms unused.
+  void AskAhead(Connection* conn) {
+    if (conn->asked_ahead || conn->held || !conn->config->opens_ahead) return;
+    conn->asked_ahead = true;
+    uint16_t port = conn->config->port;
+    if (held_.count(port)) return;
+    for (const auto& wanted : ahead_wanted_) {
+      if (wanted->port == port) return;
+    }
+    ahead_wanted_.push_back(conn->config);
+  }
+
+  void OpenAhead(const std::shared_ptr<const ListenerConfig>& config) {
+    bool listening = false;
+    for (Listener* l : listeners_) {
+      listening = listening || (l->config == config && !l->closing);
+    }
+    if (!listening || stopping_ || held_.count(config->port)) return;
+    std::shared_ptr<const RelayRoute> route = config->source ? config->source() : nullptr;
+    if (!route || route->candidates.empty()) return;
+    auto* conn = new Connection;
+    conn->config = config;
+    conn->held = true;
+    InitOps(conn);
+    conn->session = std::make_unique<core::RelaySession>(core::RelayInboundOptions{config->port},
+                                                         route->candidates);
+    conn->session->OpenAhead();
+    connections_.insert(conn);
+    held_[config->port] = conn;
+    Handle(conn, [&] { Advance(conn); });
+  }
+
+  // The connection held for `port` when it is ready and goes to the first of
+  // `candidates`; one for another proxy (the row was switched) is let go, one
+  // still on its way is left for a later client.
+  Connection* TakeHeld(uint16_t port, const std::vector<core::RelayCandidate>& candidates) {
+    auto it = held_.find(port);
+    if (it == held_.end()) return nullptr;
+    Connection* held = it->second;
+    bool same =
+        !candidates.empty() && candidates[0].upstream == held->session->candidate().upstream;
+    if (same && held->session->phase() != core::RelayPhase::kHeld) return nullptr;
+    held_.erase(it);
+    if (!same) {
+      Handle(held, [&] { CloseConnection(held); });
+      return nullptr;
+    }
+    held->held = false;
+    held->handshook = false;
+    held->connects_started = 0;
+    return held;
   }
 
   static void InitOps(Connection* conn) {
@@ -857,7 +944,7 @@ class RelayEngine::Impl {
   // Connects to the session's current candidate on a fresh socket.
   void StartConnect(Connection* conn) {
     conn->retiring = false;
-    conn->attempt_started = conn->session->attempt();
+    conn->connects_started = conn->session->connects();
     conn->up.extra = conn->session->TakeUpstreamOutput();  // goes out with the connect
     conn->up.extra_off = 0;
     conn->down.len = conn->down.off = 0;
@@ -922,7 +1009,7 @@ class RelayEngine::Impl {
       case core::RelayPhase::kReadingRequest:
         break;
       case core::RelayPhase::kConnecting:
-        if (s.attempt() != conn->attempt_started) {
+        if (s.connects() != conn->connects_started) {
           if (conn->upstream || conn->upstream_pending > 0) {
             conn->retiring = true;
             conn->upstream.reset();
@@ -934,11 +1021,23 @@ class RelayEngine::Impl {
         conn->up.extra += s.TakeUpstreamOutput();
         PumpSend(conn, conn->upstream.get(), conn->up);
         PostRecv(conn, conn->upstream.get(), conn->down);
+        if (!conn->handshook) {
+          conn->handshook = true;
+          // On a connection opened ahead the proxy's time starts with the request.
+          if (conn->connects_started == 0) conn->deadline = Now() + options_.upstream_timeout_ms;
+        }
+        break;
+      case core::RelayPhase::kHeld:
+        // A read stays posted: the proxy's close (or any byte) ends the hold; a
+        // client that takes the connection gets the proxy's answer through it.
+        PostRecv(conn, conn->upstream.get(), conn->down);
+        conn->deadline = Now() + options_.held_ms;
         break;
       case core::RelayPhase::kPiping: {
         conn->up.extra += s.TakeUpstreamOutput();
         if (!s.failures().empty()) Report(conn, "");
         conn->session.reset();
+        if (conn->handshook) AskAhead(conn);
         conn->piping = true;
         conn->deadline = 0;
         Drain(conn, conn->up, conn->upstream.get());
@@ -947,7 +1046,7 @@ class RelayEngine::Impl {
       }
       case core::RelayPhase::kClosing:
         if (conn->finishing) break;  // reported already; the last reply is on its way
-        Report(conn, s.end_reason());
+        if (!conn->held) Report(conn, s.end_reason());
         conn->finishing = true;
         conn->upstream.reset();
         conn->deadline = Now() + kFarewellMs;
@@ -985,6 +1084,9 @@ class RelayEngine::Impl {
   void CloseConnection(Connection* conn) {
     if (conn->closing) return;
     conn->closing = true;
+    if (auto held = held_.find(conn->config->port); held != held_.end() && held->second == conn) {
+      held_.erase(held);
+    }
     conn->client.reset();
     conn->upstream.reset();
     MaybeFree(conn);
@@ -995,7 +1097,9 @@ class RelayEngine::Impl {
     GiveBuffer(conn->up, 0);
     GiveBuffer(conn->down, 0);
     connections_.erase(conn);
+    bool counted = conn->counted;
     delete conn;
+    if (!counted) return;
     std::lock_guard<std::mutex> lock(mutex_);
     --open_count_;
   }
@@ -1026,6 +1130,10 @@ class RelayEngine::Impl {
   };
   std::deque<Ready> ready_;
   std::deque<std::pair<Listener*, int>> reposts_;  // accept slots to post again
+  // Connections opened ahead, by listener port (one each), and listeners that
+  // asked for one.
+  std::unordered_map<uint16_t, Connection*> held_;
+  std::deque<std::shared_ptr<const ListenerConfig>> ahead_wanted_;
   bool stopping_ = false;
   size_t bulk_used_ = 0;  // bytes in grown buffers
   std::unordered_set<Listener*> listeners_;

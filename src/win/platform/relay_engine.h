@@ -51,6 +51,10 @@ struct RelayEngineOptions {
   // The most the grown buffers of all tunnels may hold together; a direction
   // that would go past it keeps its small buffer.
   size_t bulk_budget = 32 * 1024 * 1024;
+  // A listener in use keeps one connection to its first proxy opened ahead of the
+  // next client (not for `one_client` ports); it is let go after this long
+  // unused, so that the relay keeps no connection to a proxy nobody uses.
+  uint32_t held_ms = 10000;
 };
 
 class RelayEngine {

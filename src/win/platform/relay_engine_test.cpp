@@ -357,8 +357,6 @@ TEST(RelayEngineTest, CarriesEveryClientThroughEveryRealProxy) {
   EXPECT_TRUE(relay.Idle());
 }
 
-// A port for one client at a time keeps a single accept pending, yet takes every
-// client that comes, also while an earlier one is still open.
 // Tunnels whose reads fill their buffers move to larger ones while the budget
 // allows, and back when their reads come in small: every byte still arrives in
 // order, the grown buffers never hold more than the budget, and all of it is
@@ -451,6 +449,8 @@ TEST(RelayEngineTest, Socks4aHandsTheTargetsNameToARealServer) {
   EXPECT_EQ(answer.rfind("HTTP/1.1 502", 0), 0u) << answer.substr(0, 300);
 }
 
+// A port for one client at a time keeps a single accept pending, yet takes every
+// client that comes, also while an earlier one is still open.
 TEST(RelayEngineTest, AOneClientPortServesEveryClientInTurn) {
   REQUIRE_TEST_PORTS("WEB", "MICROSOCKS");
   RelayEngine engine;
@@ -586,6 +586,101 @@ TEST(RelayEngineTest, ANewRouteLeavesOpenTunnelsAlone) {
   EXPECT_EQ(Exchange(relay.port(), ConnectGet()).substr(0, 12), "HTTP/1.1 502");
   SendAll(open.get(), "GET /verify.html HTTP/1.0\r\n\r\n");
   EXPECT_NE(ReadAll(open.get()).find(kVerifyText), std::string::npos);
+}
+
+// A SOCKS5 proxy of the test's own that keeps count: each connection it takes is
+// numbered; it answers the greeting and a CONNECT (IPv4) whatever the target,
+// then echoes until the relay closes. Each connection has a thread of its own:
+// one may sit greeted and idle while others run.
+class CountingSocks5 {
+ public:
+  CountingSocks5()
+      : server_(std::make_unique<LoopbackServer>([this](UniqueSocket s) {
+          int number = ++accepted_;
+          ++open_;
+          threads_.emplace_back([this, number, owned = std::move(s)] {
+            Serve(owned.get(), number);
+            --open_;
+          });
+        })) {}
+  ~CountingSocks5() {
+    server_.reset();
+    for (std::thread& t : threads_) t.join();
+  }
+  uint16_t port() const { return server_->port(); }
+  int accepted() const { return accepted_; }
+  int open() const { return open_; }
+  // The connection each tunnel's request came on, in order.
+  std::vector<int> requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  void Serve(SOCKET s, int number) {
+    if (ReadExactly(s, 3) != core::Bytes("05 01 00") || !SendAll(s, core::Bytes("05 00"))) return;
+    if (ReadExactly(s, 10).size() != 10) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      requests_.push_back(number);
+    }
+    if (!SendAll(s, core::Bytes("05 00 00 01 7f 00 00 01 00 50"))) return;
+    char buf[4096];
+    for (int n; (n = recv(s, buf, sizeof(buf), 0)) > 0;) {
+      if (!SendAll(s, std::string_view(buf, n))) break;
+    }
+  }
+
+  std::atomic<int> accepted_{0};
+  std::atomic<int> open_{0};
+  std::mutex mutex_;
+  std::vector<int> requests_;
+  std::vector<std::thread> threads_;
+  std::unique_ptr<LoopbackServer> server_;
+};
+
+// Waits up to 10 s for `done`.
+bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 1000; ++i) {
+    if (done()) return true;
+    Sleep(10);
+  }
+  return done();
+}
+
+// One tunnel asked in HTTP CONNECT: the relay says 200 and "ping" comes back.
+bool PingThrough(uint16_t relay) {
+  UniqueSocket s = ConnectTo(relay);
+  return s && SendAll(s.get(), "CONNECT 127.0.0.1:80 HTTP/1.1\r\n\r\n") &&
+         ReadHead(s.get()).rfind("HTTP/1.1 200", 0) == 0 && SendAll(s.get(), "ping") &&
+         ReadExactly(s.get(), 4) == "ping";
+}
+
+// Once a tunnel is up, the next client's request goes out on a connection
+// opened and greeted before that client came; a held connection for a row no
+// longer in use, or unused for its time, is let go.
+TEST(RelayEngineTest, TheNextClientFindsAConnectionOpenedAhead) {
+  CountingSocks5 first;
+  CountingSocks5 second;
+  RelayEngineOptions options;
+  options.held_ms = 1000;
+  TestRelay relay(options);
+  relay.SetRoute({Upstream(core::ProxyProtocol::kSocks5, first.port())});
+  ASSERT_TRUE(PingThrough(relay.port()));
+  EXPECT_TRUE(Eventually([&] { return first.accepted() == 2; }));  // before any client
+  ASSERT_TRUE(PingThrough(relay.port()));
+  EXPECT_EQ(first.requests(), (std::vector<int>{1, 2}));
+
+  relay.SetRoute({Upstream(core::ProxyProtocol::kSocks5, second.port())});
+  EXPECT_TRUE(Eventually([&] { return first.accepted() == 3; }));  // held again
+  ASSERT_TRUE(PingThrough(relay.port()));
+  EXPECT_EQ(second.requests(), (std::vector<int>{1}));
+  EXPECT_TRUE(Eventually([&] { return first.open() == 0; }));
+  EXPECT_EQ(first.requests().size(), 2u);  // the held one was never asked anything
+  EXPECT_TRUE(Eventually([&] { return second.accepted() == 2; }));
+  EXPECT_TRUE(Eventually([&] { return second.open() == 0; }));  // unused for its time
+  EXPECT_TRUE(relay.Idle());
+  EXPECT_TRUE(relay.TakeReports(0).empty());
 }
 
 TEST(RelayEngineTest, HandleCountStaysFlatOverTenThousandHostileConnections) {
