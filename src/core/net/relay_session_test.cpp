@@ -333,7 +333,6 @@ TEST(RelaySessionTest, AConnectionOpenedAheadGreetsAndRests) {
        Bytes("05 02 00 02") + login,
        RelayPhase::kHeld},
       {"HTTP: the connection alone", Candidate(P::kHttp, "a"), {}, "", RelayPhase::kHeld},
-      {"SOCKS4a: the connection alone", Candidate(P::kSocks4a, "a"), {}, "", RelayPhase::kHeld},
       {"log-in refused",
        Candidate(P::kSocks5, "a", true),
        {{Ev::kUp, Bytes("05 02")}, {Ev::kUp, Bytes("01 01")}},
