@@ -374,11 +374,6 @@ TEST(RelaySessionTest, AConnectionOpenedAheadGreetsAndRests) {
     EXPECT_EQ(session.TakeClientOutput(), "");
     EXPECT_TRUE(session.failures().empty());
   }
-  RelaySession failed({7000, 64}, {Candidate(P::kSocks5, "a"), Candidate(P::kSocks5, "b")});
-  failed.OpenAhead();
-  failed.OnUpstreamConnectFailed();
-  EXPECT_EQ(failed.phase(), RelayPhase::kClosing);
-  EXPECT_EQ(failed.attempt(), 0u);
 }
 
 // A client on a held connection starts with its request; a held connection that

@@ -62,11 +62,11 @@ bool Socks5Client::Greet() {
 }
 
 bool Socks5Client::AwaitingTarget() const {
-  return state() == HandshakeState::kInProgress && step_ == Step::kReply && !aimed_;
+  return state() == HandshakeState::kInProgress && step_ == Step::kReply && connect_.empty();
 }
 
 void Socks5Client::SetTarget(const NetTarget& target) {
-  if (aimed_ || state() != HandshakeState::kInProgress) return;
+  if (!connect_.empty() || state() != HandshakeState::kInProgress) return;
   std::array<uint8_t, 16> address;
   HostKind kind = ClassifyHost(target.host, &address);
   if (kind == HostKind::kInvalid || target.port == 0) {
@@ -88,12 +88,11 @@ void Socks5Client::SetTarget(const NetTarget& target) {
   }
   connect_ += char(target.port >> 8);
   connect_ += char(target.port & 0xFF);
-  aimed_ = true;
   SendConnectWhenReady();
 }
 
 void Socks5Client::SendConnectWhenReady() {
-  if (step_ == Step::kReply && aimed_) Send(connect_);
+  if (step_ == Step::kReply && !connect_.empty()) Send(connect_);
 }
 
 void Socks5Client::Parse() {
@@ -151,7 +150,7 @@ bool Socks5Client::ParseLogin() {
 
 void Socks5Client::ParseReply() {
   if (in_.empty()) return;
-  if (!aimed_) {
+  if (connect_.empty()) {
     Fail(ProxyFailure::kBadReply);  // the proxy spoke before it was asked anything
     return;
   }

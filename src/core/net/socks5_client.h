@@ -40,8 +40,8 @@ class Socks5Client : public ProxyHandshake {
 
   Step step_ = Step::kMethod;
   std::optional<ProxyCredentials> credentials_;
-  std::string connect_;  // the CONNECT request, sent once the method allows it
-  bool aimed_ = false;   // connect_ holds the target's request
+  std::string connect_;  // the CONNECT request (empty until the target is known),
+                         // sent once the method allows it
   NetTarget bound_;
 };
 

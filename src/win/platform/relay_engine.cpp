@@ -144,9 +144,7 @@ struct Connection {
   int upstream_pending = 0;
   size_t connects_started = 0;  // the session's connects() the socket was made for
   bool held = false;            // opened ahead, no client yet (not counted as open)
-  bool counted = false;         // counted in open_connections()
   bool handshook = false;       // its tunnel was asked of a proxy (not a plain request)
-  bool asked_ahead = false;     // has asked for the next connection opened ahead
   bool retiring = false;        // a failed upstream's operations are draining
   bool finishing = false;       // the last reply goes to the client, then it closes
   bool closing = false;
@@ -532,7 +530,6 @@ class RelayEngine::Impl {
     conn->session = std::make_unique<core::RelaySession>(
         core::RelayInboundOptions{conn->config->port}, std::move(candidates));
     if (conn->upstream) conn->session->UseHeld(std::move(greeted));
-    conn->counted = true;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ++open_count_;
@@ -555,10 +552,10 @@ class RelayEngine::Impl {
   // and through a distant proxy those round trips are most of the wait. The next
   // one is opened once a client's tunnel is up (clients that never get that far
   // make none; opened any earlier, its calls would delay that tunnel), when the
-  // engine has nothing else to handle; it is let go after held_ms unused.
+  // engine has nothing else to handle; it is let go after held_ms unused. Each
+  // tunnel asks once, as it starts piping.
   void AskAhead(Connection* conn) {
-    if (conn->asked_ahead || conn->held || !conn->config->opens_ahead) return;
-    conn->asked_ahead = true;
+    if (!conn->config->opens_ahead) return;
     uint16_t port = conn->config->port;
     if (held_.count(port)) return;
     for (const auto& wanted : ahead_wanted_) {
@@ -1099,7 +1096,7 @@ class RelayEngine::Impl {
     GiveBuffer(conn->up, 0);
     GiveBuffer(conn->down, 0);
     connections_.erase(conn);
-    bool counted = conn->counted;
+    bool counted = !conn->held;  // a client's connection
     delete conn;
     if (!counted) return;
     std::lock_guard<std::mutex> lock(mutex_);
