@@ -23,6 +23,8 @@ struct RelayRoute {
   std::vector<core::RelayCandidate> candidates;
 };
 // Called on the engine thread; may return null (no proxy: the client is told so).
+// A listener's source and sink may still be called after CloseListener has
+// returned, until the engine is destroyed: what they use must live as long.
 using RelayRouteSource = std::function<std::shared_ptr<const RelayRoute>()>;
 
 // What became of one client connection that did not run as a tunnel from its

@@ -182,11 +182,13 @@ class TestRelay {
   RelayEngine& engine() { return engine_; }
 
  private:
-  RelayEngine engine_;
-  uint16_t port_ = 0;
   std::mutex mutex_;
   std::shared_ptr<const RelayRoute> route_;
   std::vector<RelayReport> reports_;
+  uint16_t port_ = 0;
+  // Last, so that it goes first: the engine thread reads the route (a connection
+  // opened ahead after the test's last tunnel) until the engine has stopped.
+  RelayEngine engine_;
 };
 
 // A server of the test's own on 127.0.0.1: each connection it accepts goes to
