@@ -79,47 +79,39 @@ void RelaySession::RequestReady() {
 
 // What the proxy is told first never waits for an answer from it (a greeting,
 // a CONNECT, a request in absolute form), so it is ready from the start of the
-// attempt and may go out with the connect itself.
+// attempt and may go out with the connect itself. The first attempt may run on
+// the connection opened ahead, straight to the handshake; a plain request to an
+// HTTP proxy never does, as it would go out whole with no reply to tell a
+// dropped connection from a failed proxy.
 void RelaySession::StartAttempt() {
   handshake_.reset();
   to_upstream_.clear();
   heard_upstream_ = false;
-  if (StartOnHeld()) return;
+  const UpstreamProxy& up = candidate().upstream;
+  bool plain = inbound_.kind() == InboundKind::kHttpRequest && up.protocol == ProxyProtocol::kHttp;
+  on_held_ = held_ && !plain;
+  held_ = false;
+  if (on_held_ && greeted_) {
+    handshake_ = std::move(greeted_);
+    handshake_->SetTarget(inbound_.target());
+  } else if (!plain) {
+    handshake_ =
+        StartProxyHandshake(up.protocol, HandshakeRequest{inbound_.target(), up.credentials});
+  }
+  if (on_held_) {
+    phase_ = RelayPhase::kHandshaking;
+    AfterHandshakeFeed();
+    return;
+  }
   ++connects_;
   phase_ = RelayPhase::kConnecting;
-  const UpstreamProxy& up = candidate().upstream;
-  if (inbound_.kind() == InboundKind::kHttpRequest && up.protocol == ProxyProtocol::kHttp) {
+  if (plain) {
     // A plain request goes to an HTTP proxy as it came, in absolute form: no tunnel.
     const ProxyCredentials* credentials = up.credentials ? &*up.credentials : nullptr;
     to_upstream_ = inbound_.AbsoluteFormHead(credentials) + early_payload_;
     return;
   }
-  handshake_ =
-      StartProxyHandshake(up.protocol, HandshakeRequest{inbound_.target(), up.credentials});
   to_upstream_ = handshake_->TakeOutput();
-}
-
-// The first attempt on the connection opened ahead: straight to the handshake.
-// Not for a plain request to an HTTP proxy, which would go out whole with no
-// reply to tell a dropped connection from a failed proxy.
-bool RelaySession::StartOnHeld() {
-  bool use = held_ && attempt_ == 0 &&
-             !(inbound_.kind() == InboundKind::kHttpRequest &&
-               candidate().upstream.protocol == ProxyProtocol::kHttp);
-  held_ = false;
-  on_held_ = use;
-  if (!use) return false;
-  phase_ = RelayPhase::kHandshaking;
-  const UpstreamProxy& up = candidate().upstream;
-  if (greeted_) {
-    handshake_ = std::move(greeted_);
-    handshake_->SetTarget(inbound_.target());
-  } else {
-    handshake_ =
-        StartProxyHandshake(up.protocol, HandshakeRequest{inbound_.target(), up.credentials});
-  }
-  AfterHandshakeFeed();
-  return true;
 }
 
 void RelaySession::OnUpstreamConnected() {

@@ -105,7 +105,6 @@ class RelaySession {
  private:
   void RequestReady();
   void StartAttempt();
-  bool StartOnHeld();
   void DropHeld(std::string reason);
   void AfterHandshakeFeed();
   void AttemptFailed(ProxyFailure failure, std::string text);

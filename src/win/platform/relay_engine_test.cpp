@@ -129,6 +129,15 @@ std::string Exchange(uint16_t relay, std::string_view request, bool half_close =
   return ReadAll(s.get());
 }
 
+// Waits up to 10 s for `done`.
+bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 1000; ++i) {
+    if (done()) return true;
+    Sleep(10);
+  }
+  return done();
+}
+
 // The relay with a route the test sets and the reports it made.
 class TestRelay {
  public:
@@ -171,11 +180,7 @@ class TestRelay {
 
   // Waits until every connection is gone.
   bool Idle() {
-    for (int i = 0; i < 1000; ++i) {
-      if (engine_.open_connections() == 0) return true;
-      Sleep(10);
-    }
-    return false;
+    return Eventually([this] { return engine_.open_connections() == 0; });
   }
 
   uint16_t port() const { return port_; }
@@ -429,8 +434,7 @@ TEST(RelayEngineTest, BulkBothWaysArrivesWholeWhileBuffersGrowWithinTheirBudget)
   EXPECT_GT(most_grown.load(), 0u) << "no direction grew";
   EXPECT_LE(most_grown.load(), options.bulk_budget);
   // Still open, but no longer moving bulk: the grown buffers have gone back.
-  for (int i = 0; i < 200 && relay.engine().grown_buffer_bytes() != 0; ++i) Sleep(10);
-  EXPECT_EQ(relay.engine().grown_buffer_bytes(), 0u);
+  EXPECT_TRUE(Eventually([&] { return relay.engine().grown_buffer_bytes() == 0; }));
   open.clear();
   EXPECT_TRUE(relay.Idle());
   EXPECT_EQ(relay.engine().grown_buffer_bytes(), 0u);
@@ -643,15 +647,6 @@ class CountingSocks5 {
   std::vector<std::thread> threads_;
   std::unique_ptr<LoopbackServer> server_;
 };
-
-// Waits up to 10 s for `done`.
-bool Eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 1000; ++i) {
-    if (done()) return true;
-    Sleep(10);
-  }
-  return done();
-}
 
 // One tunnel asked in HTTP CONNECT: the relay says 200 and "ping" comes back.
 bool PingThrough(uint16_t relay) {
