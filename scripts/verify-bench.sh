@@ -14,6 +14,7 @@
 # (typed, so no row waits on type detection; SOCKS5 rows go through the
 # verification's relay), with the ratio of the wall times;
 # RELAYMOTH_BENCH_REPEAT=N runs each N times, alternating which goes first.
+# RELAYMOTH_BENCH_DETECT=0 switches type detection of the untyped rows off;
 # RELAYMOTH_BENCH_BLACK_HOLE=0 leaves the silent proxies out of the plain farm;
 # RELAYMOTH_BENCH_GATE=0 runs without the connect gate; RELAYMOTH_BENCH_CURL=0 leaves
 # the curl one-liner out of a --mix run.

@@ -230,6 +230,7 @@ TEST(CheckerRealTest, OneRunOverRealProxies) {
   Spawned socks5 = Microsocks();
   Spawned socks4 = Dante(dir);
   ASSERT_TRUE(telling.up() && quiet.up() && socks5.up() && socks4.up());
+  MixedPort mixed(quiet.port(), socks5.port());
   uint16_t refused = FreePort();
 
   std::string p = Port(pages.port());
@@ -256,6 +257,8 @@ TEST(CheckerRealTest, OneRunOverRealProxies) {
                      "127.0.0.1:" + Port(socks5.port()) + "@HTTP\n" +    // wrongly typed
                      "127.0.0.1:" + Port(quiet.port()) + "\n" +          // detected
                      "127.0.0.1:" + Port(socks5.port()) + "\n" +         // detected
+                     "127.0.0.1:" + Port(socks4.port()) + "\n" +         // detected
+                     "127.0.0.1:" + Port(mixed.port()) + "\n" +          // detected
                      "127.0.0.1:" + Port(refused) + "@HTTP\n" + "not a proxy at all\n";
   std::istringstream in(list);
   std::ostringstream out, err;
@@ -263,7 +266,7 @@ TEST(CheckerRealTest, OneRunOverRealProxies) {
   EXPECT_EQ(status, 0) << err.str();
   EXPECT_NE(err.str().find("1 lines were not proxies"), std::string::npos) << err.str();
   std::map<std::string, core::JsonValue> rows = ByRow(out.str());
-  ASSERT_EQ(rows.size(), 8u) << out.str();
+  ASSERT_EQ(rows.size(), 10u) << out.str();
 
   struct Expect {
     std::string key;
@@ -293,6 +296,9 @@ TEST(CheckerRealTest, OneRunOverRealProxies) {
   // Untyped rows come out with the protocol they answered in.
   EXPECT_TRUE(rows.count(Port(quiet.port()) + "@HTTP detected")) << out.str();
   EXPECT_TRUE(rows.count(Port(socks5.port()) + "@SOCKS5 detected")) << out.str();
+  // dante speaks SOCKS5 and SOCKS4: the first in order; a mixed port is HTTP first.
+  EXPECT_TRUE(rows.count(Port(socks4.port()) + "@SOCKS5 detected")) << out.str();
+  EXPECT_TRUE(rows.count(Port(mixed.port()) + "@HTTP detected")) << out.str();
   // Best first: the output's order follows the score.
   std::istringstream lines(out.str());
   std::string line;
@@ -356,7 +362,7 @@ struct EngineRun {
     struct Task : CheckTask {
       Task(size_t i, const core::CheckPlan& plan, const core::UpstreamProxy& p)
           : index(i), check(plan, p, false, NowMs()) {}
-      core::PageFetch* fetch() override { return check.fetch(); }
+      core::PageFetch* fetch(size_t lane) override { return check.fetch(lane); }
       void Advance(uint32_t now) override { check.Advance(now); }
       size_t index;
       core::ProxyCheck check;

@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -22,20 +23,27 @@
 namespace cli {
 namespace {
 
-struct Slot {
-  std::unique_ptr<CheckTask> task;
+// One connection of a task: the fetch it serves and its socket.
+struct Conn {
+  core::PageFetch* fetch = nullptr;
   int fd = -1;
-  uint64_t generation = 0;
+  uint32_t generation = 0;  // grows with every connection the lane makes
   std::string unsent;
   bool connecting = false;
   bool watching_out = false;
+};
+
+struct Slot {
+  std::unique_ptr<CheckTask> task;
+  std::array<Conn, kTaskLanes> conns;
 };
 
 // Deadlines in 64-bit milliseconds, so that the heap's order never wraps.
 struct Timer {
   uint64_t at;
   size_t slot;
-  uint64_t generation;
+  size_t lane;
+  uint32_t generation;
 };
 
 struct TimerLater {
@@ -187,46 +195,54 @@ bool Engine::Run(const std::function<std::unique_ptr<CheckTask>(uint32_t now)>& 
   bool more = true;
   size_t active = 0;
 
-  auto close_fd = [&](Slot& s) {
-    if (s.fd >= 0) close(s.fd);  // closing also removes it from the epoll set
-    s.fd = -1;
-    s.unsent.clear();
-    s.unsent.shrink_to_fit();
-    s.connecting = false;
-    s.watching_out = false;
+  // An event names its slot, lane and the lane's connection, so that an event
+  // still queued for a connection closed in the same round is not taken for the
+  // lane's next one.
+  auto tag = [](size_t slot, size_t lane, uint32_t generation) {
+    return uint64_t(generation) << 32 | uint64_t(slot * kTaskLanes + lane);
+  };
+
+  auto close_conn = [&](Conn& c) {
+    if (c.fd >= 0) close(c.fd);  // closing also removes it from the epoll set
+    c.fd = -1;
+    c.fetch = nullptr;
+    ++c.generation;
+    c.unsent.clear();
+    c.unsent.shrink_to_fit();
+    c.connecting = false;
+    c.watching_out = false;
   };
 
   // Sends what the fetch has to send; keeps the rest for EPOLLOUT.
-  auto flush = [&](size_t index) {
-    Slot& s = slots[index];
-    core::PageFetch* f = s.task->fetch();
-    if (f) s.unsent += f->TakeOutput();
-    while (!s.unsent.empty() && s.fd >= 0 && !s.connecting) {
-      ssize_t n = send(s.fd, s.unsent.data(), s.unsent.size(), MSG_NOSIGNAL);
+  auto flush = [&](size_t index, size_t lane) {
+    Conn& c = slots[index].conns[lane];
+    core::PageFetch* f = c.fetch;
+    if (f) c.unsent += f->TakeOutput();
+    while (!c.unsent.empty() && c.fd >= 0 && !c.connecting) {
+      ssize_t n = send(c.fd, c.unsent.data(), c.unsent.size(), MSG_NOSIGNAL);
       if (n > 0) {
-        s.unsent.erase(0, size_t(n));
+        c.unsent.erase(0, size_t(n));
         continue;
       }
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
       if (f) f->OnEnd(NowMs(), ErrnoReason(errno));
-      s.unsent.clear();
+      c.unsent.clear();
       break;
     }
-    bool want_out = s.connecting || !s.unsent.empty();
-    if (s.fd >= 0 && want_out != s.watching_out) {
+    bool want_out = c.connecting || !c.unsent.empty();
+    if (c.fd >= 0 && want_out != c.watching_out) {
       epoll_event ev{};
       ev.events = EPOLLIN | EPOLLRDHUP | (want_out ? uint32_t(EPOLLOUT) : 0u);
-      ev.data.u64 = index;
-      epoll_ctl(ep, EPOLL_CTL_MOD, s.fd, &ev);
-      s.watching_out = want_out;
+      ev.data.u64 = tag(index, lane, c.generation);
+      epoll_ctl(ep, EPOLL_CTL_MOD, c.fd, &ev);
+      c.watching_out = want_out;
     }
   };
 
-  // Opens the connection the task's fetch wants; a fetch that cannot even begin is
+  // Opens the connection a lane's fetch wants; a fetch that cannot even begin is
   // failed at once.
-  auto connect_fetch = [&](size_t index, uint32_t now) {
-    Slot& s = slots[index];
-    core::PageFetch* f = s.task->fetch();
+  auto connect_lane = [&](size_t index, size_t lane, core::PageFetch* f, uint32_t now) {
+    Conn& c = slots[index].conns[lane];
     sockaddr_storage addr{};
     socklen_t len = 0;
     if (!resolver.Resolve(f->connect_to().host, f->connect_to().port, &addr, &len) ||
@@ -241,45 +257,61 @@ bool Engine::Run(const std::function<std::unique_ptr<CheckTask>(uint32_t now)>& 
     }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    s.fd = fd;
+    c.fd = fd;
+    c.fetch = f;
     int r = connect(fd, reinterpret_cast<sockaddr*>(&addr), len);
     if (r != 0 && errno != EINPROGRESS) {
       int e = errno;
-      close_fd(s);
+      close_conn(c);
       f->OnConnectFailed(ErrnoReason(e), now);
       return;
     }
-    s.connecting = r != 0;
+    c.connecting = r != 0;
     epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLRDHUP | (s.connecting ? uint32_t(EPOLLOUT) : 0u);
-    ev.data.u64 = index;
-    s.watching_out = s.connecting;
+    ev.events = EPOLLIN | EPOLLRDHUP | (c.connecting ? uint32_t(EPOLLOUT) : 0u);
+    ev.data.u64 = tag(index, lane, c.generation);
+    c.watching_out = c.connecting;
     epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
-    timers.push(Timer{Deadline64(f->deadline_ms()), index, s.generation});
-    if (!s.connecting) {
+    timers.push(Timer{Deadline64(f->deadline_ms()), index, lane, c.generation});
+    if (!c.connecting) {
       f->OnConnected(now);
-      flush(index);
+      flush(index, lane);
     }
   };
 
-  // After any event: a finished fetch closes its connection and the task moves on,
-  // perhaps to a new connection, perhaps to its end.
-  std::function<void(size_t, uint32_t)> settle = [&](size_t index, uint32_t now) {
+  // After any event: connections whose fetch is over or was dropped close, the
+  // task moves on, and its new fetches connect; a task with no fetch left ends.
+  auto settle = [&](size_t index, uint32_t now) {
     for (int guard = 0; guard < 64; ++guard) {
       Slot& s = slots[index];
-      core::PageFetch* f = s.task->fetch();
-      if (f && !f->done()) return;
-      close_fd(s);
-      if (f) s.task->Advance(now);
-      if (!s.task->fetch()) {
-        ++s.generation;
+      for (size_t lane = 0; lane < kTaskLanes; ++lane) {
+        Conn& c = s.conns[lane];
+        core::PageFetch* f = s.task->fetch(lane);
+        // c.fetch is only compared: a dropped fetch is gone already.
+        if (c.fetch && (c.fetch != f || f->done())) close_conn(c);
+      }
+      s.task->Advance(now);
+      bool busy = false;
+      bool started = false;
+      for (size_t lane = 0; lane < kTaskLanes; ++lane) {
+        Conn& c = s.conns[lane];
+        core::PageFetch* f = s.task->fetch(lane);
+        if (c.fetch && c.fetch != f) close_conn(c);
+        if (!f) continue;
+        busy = true;
+        if (!c.fetch && !f->done()) {
+          connect_lane(index, lane, f, now);
+          started = true;
+        }
+      }
+      if (!busy) {
         --active;
         finished(std::move(s.task));
         free_slots.push_back(index);
         return;
       }
-      ++s.generation;
-      connect_fetch(index, now);
+      // A connect that failed at once has ended its fetch: go round again.
+      if (!started) return;
     }
   };
 
@@ -294,7 +326,6 @@ bool Engine::Run(const std::function<std::unique_ptr<CheckTask>(uint32_t now)>& 
       free_slots.pop_back();
       slots[index].task = std::move(task);
       ++active;
-      if (slots[index].task->fetch()) connect_fetch(index, now);
       settle(index, now);
     }
   };
@@ -322,35 +353,38 @@ bool Engine::Run(const std::function<std::unique_ptr<CheckTask>(uint32_t now)>& 
     }
     uint32_t now = NowMs();
     for (int i = 0; i < n; ++i) {
-      size_t index = size_t(events[size_t(i)].data.u64);
+      uint64_t data = events[size_t(i)].data.u64;
+      size_t index = size_t(data & 0xffffffffu) / kTaskLanes;
+      size_t lane = size_t(data & 0xffffffffu) % kTaskLanes;
       Slot& s = slots[index];
-      if (!s.task || s.fd < 0) continue;
-      core::PageFetch* f = s.task->fetch();
+      Conn& c = s.conns[lane];
+      if (!s.task || c.fd < 0 || c.generation != uint32_t(data >> 32)) continue;
+      core::PageFetch* f = c.fetch;
       uint32_t ev = events[size_t(i)].events;
-      if (s.connecting) {
+      if (c.connecting) {
         if (!(ev & (EPOLLOUT | EPOLLERR | EPOLLHUP))) continue;
         int err = 0;
         socklen_t len = sizeof(err);
-        getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        getsockopt(c.fd, SOL_SOCKET, SO_ERROR, &err, &len);
         if (err != 0) {
           f->OnConnectFailed(ErrnoReason(err), now);
           settle(index, now);
           continue;
         }
-        s.connecting = false;
+        c.connecting = false;
         f->OnConnected(now);
-        flush(index);
+        flush(index, lane);
         settle(index, now);
         continue;
       }
-      if (ev & EPOLLOUT) flush(index);
+      if (ev & EPOLLOUT) flush(index, lane);
       if (ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
         // Read what is there; a fetch that finishes stops the reading.
-        for (int rounds = 0; rounds < 64 && s.fd >= 0 && !f->done(); ++rounds) {
-          ssize_t got = recv(s.fd, buffer, sizeof(buffer), 0);
+        for (int rounds = 0; rounds < 64 && c.fd >= 0 && !f->done(); ++rounds) {
+          ssize_t got = recv(c.fd, buffer, sizeof(buffer), 0);
           if (got > 0) {
             f->OnReceived(std::string_view(buffer, size_t(got)), now);
-            flush(index);
+            flush(index, lane);
             continue;
           }
           if (got == 0) {
@@ -370,14 +404,14 @@ bool Engine::Run(const std::function<std::unique_ptr<CheckTask>(uint32_t now)>& 
       Timer t = timers.top();
       timers.pop();
       Slot& s = slots[t.slot];
-      if (!s.task || s.generation != t.generation || s.fd < 0) continue;
-      core::PageFetch* f = s.task->fetch();
-      if (!f) continue;
+      Conn& c = s.conns[t.lane];
+      if (!s.task || c.generation != t.generation || c.fd < 0 || !c.fetch) continue;
+      core::PageFetch* f = c.fetch;
       f->OnTick(now);
       if (f->done()) {
         settle(t.slot, now);
       } else {
-        timers.push(Timer{Deadline64(f->deadline_ms()), t.slot, t.generation});
+        timers.push(Timer{Deadline64(f->deadline_ms()), t.slot, t.lane, t.generation});
       }
     }
     start_tasks(now);
@@ -386,7 +420,9 @@ bool Engine::Run(const std::function<std::unique_ptr<CheckTask>(uint32_t now)>& 
       options.on_tick(now);
     }
   }
-  for (Slot& s : slots) close_fd(s);
+  for (Slot& s : slots) {
+    for (Conn& c : s.conns) close_conn(c);
+  }
   close(ep);
   if (options.on_tick) options.on_tick(NowMs());
   return !stopped;

@@ -18,12 +18,20 @@
 
 namespace cli {
 
+// Fetches a task may run at once, each on a connection of its own (a type
+// detection asks every protocol at once).
+inline constexpr size_t kTaskLanes = 3;
+
 class CheckTask {
  public:
   virtual ~CheckTask() = default;
-  // The fetch under way; null when the task is over.
-  virtual core::PageFetch* fetch() = 0;
-  // The current fetch is done: start the next one or end.
+  // The fetch under way on `lane` (below kTaskLanes); null when the lane is idle.
+  // The task is over when every lane is idle.
+  virtual core::PageFetch* fetch(size_t lane) = 0;
+  // Something happened to one of the task's fetches (bytes, an end, a deadline):
+  // the task may drop a lane's fetch (its connection is then closed) or follow a
+  // done fetch with the next one in its lane (on a new connection). A fetch that
+  // is not done is never replaced by another, only dropped.
   virtual void Advance(uint32_t now) = 0;
 };
 

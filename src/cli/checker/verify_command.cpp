@@ -59,7 +59,7 @@ class ProxyTask : public CheckTask {
   ProxyTask(size_t index, const core::CheckPlan& plan, const core::UpstreamProxy& proxy,
             bool detect, uint32_t now)
       : index_(index), check_(plan, proxy, detect, now) {}
-  core::PageFetch* fetch() override { return check_.fetch(); }
+  core::PageFetch* fetch(size_t lane) override { return check_.fetch(lane); }
   void Advance(uint32_t now) override { check_.Advance(now); }
   size_t index() const { return index_; }
   const core::CheckReport& report() const { return check_.report(); }
@@ -77,8 +77,8 @@ class DirectTask : public CheckTask {
       : fetch_(std::nullopt, target, "", core::PageFetch::Mode::kKeep, tls, timeouts, now) {
     fetch_.set_keep_limit(limit);
   }
-  core::PageFetch* fetch() override { return over_ ? nullptr : &fetch_; }
-  void Advance(uint32_t) override { over_ = true; }
+  core::PageFetch* fetch(size_t lane) override { return over_ || lane != 0 ? nullptr : &fetch_; }
+  void Advance(uint32_t) override { over_ = fetch_.done(); }
   const core::FetchResult& result() const { return fetch_.result(); }
 
  private:

@@ -9,12 +9,14 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -153,6 +155,59 @@ inline Spawned Dante(const TempDir& dir) {
                          "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n");
   return Spawned({"danted", "-f", conf, "-N", "1"}, port);
 }
+
+// One port that speaks HTTP and SOCKS, as local mixed proxies do: each
+// connection goes to the SOCKS server when its first byte is a SOCKS version
+// (4 or 5), else to the HTTP proxy, and is then copied both ways.
+class MixedPort {
+ public:
+  MixedPort(uint16_t http_port, uint16_t socks_port) : http_(http_port), socks_(socks_port) {
+    listener_ = Listener(&port_);
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        pollfd p{listener_, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) continue;
+        int c = accept(listener_, nullptr, nullptr);
+        if (c >= 0) workers_.emplace_back([this, c] { Splice(c); });
+      }
+    });
+  }
+  ~MixedPort() {
+    stop_ = true;
+    thread_.join();
+    for (std::thread& t : workers_) t.join();
+    close(listener_);
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  void Splice(int client) {
+    char b[16384];
+    ssize_t n = recv(client, b, sizeof(b), 0);
+    int server = n > 0 ? ConnectTo(b[0] == 4 || b[0] == 5 ? socks_ : http_) : -1;
+    if (server >= 0 && send(server, b, size_t(n), MSG_NOSIGNAL) == n) {
+      pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+      while (!stop_ && poll(p, 2, 50) >= 0) {
+        bool over = false;
+        for (int i = 0; i < 2 && !over; ++i) {
+          if (!p[i].revents) continue;
+          n = recv(p[i].fd, b, sizeof(b), 0);
+          over = n <= 0 || send(p[1 - i].fd, b, size_t(n), MSG_NOSIGNAL) != n;
+        }
+        if (over) break;
+      }
+    }
+    if (server >= 0) close(server);
+    close(client);
+  }
+
+  uint16_t http_, socks_;
+  int listener_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::vector<std::thread> workers_;
+};
 
 }  // namespace core::test_servers
 

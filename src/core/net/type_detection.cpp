@@ -37,20 +37,47 @@ std::string_view TypeWordOf(ProxyProtocol protocol) {
   return "HTTP";
 }
 
-std::optional<ProxyProtocol> TypeDetection::current() const {
-  if (answered_) return kDetectionOrder[next_];
-  if (next_ >= kDetectionOrder.size()) return std::nullopt;
-  return kDetectionOrder[next_];
+LaneAnswer LaneAnswerOf(HandshakeState state, ProxyFailure failure) {
+  if (state == HandshakeState::kInProgress) return LaneAnswer::kPending;
+  return AnsweredInProtocol(state, failure) ? LaneAnswer::kAnswered : LaneAnswer::kNoAnswer;
 }
 
-bool TypeDetection::OnAttemptEnded(HandshakeState state, ProxyFailure failure) {
-  if (answered_ || next_ >= kDetectionOrder.size()) return answered_;
-  if (AnsweredInProtocol(state, failure)) {
-    answered_ = true;
-    return true;
+void DetectionRace::Set(size_t lane, LaneAnswer answer) {
+  if (lane < lanes_.size() && lanes_[lane] == LaneAnswer::kPending) lanes_[lane] = answer;
+}
+
+std::optional<size_t> DetectionRace::winner() const {
+  for (size_t i = 0; i < lanes_.size(); ++i) {
+    if (lanes_[i] == LaneAnswer::kAnswered) return i;
+    if (lanes_[i] == LaneAnswer::kPending) return std::nullopt;
   }
-  ++next_;
-  return false;
+  return std::nullopt;
+}
+
+bool DetectionRace::decided() const {
+  if (winner()) return true;
+  for (LaneAnswer a : lanes_) {
+    if (a != LaneAnswer::kNoAnswer) return false;
+  }
+  return true;
+}
+
+DetectionOutcome DetectionOutcomeOf(const std::array<HandshakeAttempt, kDetectionLanes>& lanes) {
+  DetectionRace race;
+  DetectionOutcome out;
+  for (size_t i = 0; i < lanes.size(); ++i) {
+    LaneAnswer a = LaneAnswerOf(lanes[i].state, lanes[i].failure);
+    race.Set(i, a == LaneAnswer::kPending ? LaneAnswer::kNoAnswer : a);
+    // A probe whose first message could not be written never connected.
+    ProxyFailure f = lanes[i].failure;
+    out.connected = out.connected ||
+                    (f != ProxyFailure::kProxyUnreachable && f != ProxyFailure::kBadTarget &&
+                     f != ProxyFailure::kSocks4NeedsIpv4 && f != ProxyFailure::kBadCredentials);
+  }
+  std::optional<size_t> winner = race.winner();
+  if (winner) out.protocol = kDetectionOrder[*winner];
+  out.attempt = lanes[winner.value_or(0)];
+  return out;
 }
 
 }  // namespace core

@@ -29,23 +29,67 @@ TEST(TypeDetectionTest, WhatCountsAsAnAnswer) {
   }
 }
 
-TEST(TypeDetectionTest, TriesSocks5ThenSocks4ThenHttpAndStopsAtTheFirstAnswer) {
-  TypeDetection silent;
-  std::vector<ProxyProtocol> tried;
-  while (silent.current()) {
-    tried.push_back(*silent.current());
-    EXPECT_FALSE(silent.OnAttemptEnded(S::kFailed, F::kBadReply));
+// Lanes in order HTTP, SOCKS5, SOCKS4; 'a' answered, 'n' ended without an
+// answer, '.' still running. The race is decided by the first lane in order that
+// answered once the lanes before it have ended, whatever the order of the ends.
+TEST(TypeDetectionTest, TheFirstAnswerInOrderWins) {
+  struct Case {
+    const char* lanes;
+    bool decided;
+    std::optional<size_t> winner;
+  } cases[] = {
+      {"...", false, std::nullopt},
+      {"a..", true, 0},              // an HTTP proxy: the silent SOCKS probes are not waited for
+      {".a.", false, std::nullopt},  // SOCKS5 answered; HTTP may still answer
+      {"na.", true, 1},              // a SOCKS server refused the HTTP request at its first byte
+      {"n.a", false, std::nullopt},
+      {"nna", true, 2},
+      {"aaa", true, 0},  // a mixed port, whatever answered first
+      {"nnn", true, std::nullopt},
+      {"nn.", false, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    DetectionRace race;
+    for (size_t i = 0; i < kDetectionLanes; ++i) {
+      char l = c.lanes[i];
+      race.Set(i, l == 'a'   ? LaneAnswer::kAnswered
+                  : l == 'n' ? LaneAnswer::kNoAnswer
+                             : LaneAnswer::kPending);
+    }
+    EXPECT_EQ(race.decided(), c.decided) << c.lanes;
+    EXPECT_EQ(race.winner(), c.winner) << c.lanes;
   }
-  EXPECT_EQ(tried, (std::vector<ProxyProtocol>{ProxyProtocol::kSocks5, ProxyProtocol::kSocks4,
-                                               ProxyProtocol::kHttp}));
-  EXPECT_FALSE(silent.answered());
+  // A lane's first word is final.
+  DetectionRace race;
+  race.Set(0, LaneAnswer::kNoAnswer);
+  race.Set(0, LaneAnswer::kAnswered);
+  EXPECT_EQ(race.lane(0), LaneAnswer::kNoAnswer);
+}
 
-  TypeDetection socks4;
-  EXPECT_FALSE(socks4.OnAttemptEnded(S::kFailed, F::kNotSocks5));
-  EXPECT_TRUE(socks4.OnAttemptEnded(S::kFailed, F::kRefused));  // said no, in SOCKS4
-  EXPECT_TRUE(socks4.answered());
-  EXPECT_EQ(socks4.current(), ProxyProtocol::kSocks4);
-  EXPECT_EQ(TypeWordOf(*socks4.current()), "SOCKS4");
+TEST(TypeDetectionTest, OutcomeOfEndedProbes) {
+  using P = ProxyProtocol;
+  const HandshakeAttempt kUp{S::kTunnelUp, F::kNone};
+  const HandshakeAttempt kSilent{S::kFailed, F::kTimeout};
+  const HandshakeAttempt kDead{S::kFailed, F::kProxyUnreachable};
+  const HandshakeAttempt kLogin{S::kFailed, F::kAuthRefused};
+  struct Case {
+    std::array<HandshakeAttempt, kDetectionLanes> lanes;  // HTTP, SOCKS5, SOCKS4
+    std::optional<ProxyProtocol> protocol;
+    F failure;
+    bool connected;
+  } cases[] = {
+      {{kSilent, kLogin, kSilent}, P::kSocks5, F::kAuthRefused, true},
+      {{kSilent, kSilent, kSilent}, std::nullopt, F::kTimeout, true},
+      {{kDead, kDead, kDead}, std::nullopt, F::kProxyUnreachable, false},
+      // A probe cut off while running counts as no answer.
+      {{HandshakeAttempt{S::kInProgress, F::kNone}, kSilent, kUp}, P::kSocks4, F::kNone, true},
+  };
+  for (const Case& c : cases) {
+    DetectionOutcome out = DetectionOutcomeOf(c.lanes);
+    EXPECT_EQ(out.protocol, c.protocol);
+    EXPECT_EQ(out.attempt.failure, c.failure);
+    EXPECT_EQ(out.connected, c.connected);
+  }
 }
 
 // Each failure says its own thing in both languages: a value missing from a

@@ -231,6 +231,17 @@ void PageFetch::OnEnd(uint32_t now, std::string_view reason) {
   CheckReader(now);
 }
 
+LaneAnswer PageFetch::answer() const {
+  if (handshake_) return LaneAnswerOf(handshake_->state(), handshake_->failure());
+  if (result_.had_handshake) {
+    if (result_.handshake_state == HandshakeState::kTunnelUp) return LaneAnswer::kAnswered;
+    return done() ? LaneAnswerOf(result_.handshake_state, result_.handshake_failure)
+                  : LaneAnswer::kPending;
+  }
+  if (result_.status >= 0) return LaneAnswer::kAnswered;
+  return done() ? LaneAnswer::kNoAnswer : LaneAnswer::kPending;
+}
+
 uint32_t PageFetch::deadline_ms() const {
   if (stage_ == FetchStage::kConnect) return started_ms_ + timeouts_.connect_ms;
   uint32_t idle = last_activity_ms_ + timeouts_.receive_ms;

@@ -16,6 +16,7 @@
 
 #include "core/net/http_response.h"
 #include "core/net/proxy_handshake.h"
+#include "core/net/type_detection.h"
 #include "core/net/upstream.h"
 #include "core/verify/site_url.h"
 #include "core/verify/verify_run.h"
@@ -112,6 +113,11 @@ class PageFetch {
   void OnTick(uint32_t now);
 
   const FetchResult& result() const { return result_; }
+  // Whether the proxy has answered in the fetch's protocol so far: its handshake
+  // came through or was refused in its own words, or (plain http through an HTTP
+  // proxy, which has no handshake) a reply's status line arrived. Final once it
+  // is not kPending, also while the page is still read.
+  LaneAnswer answer() const;
 
  private:
   void Finish(uint32_t now);

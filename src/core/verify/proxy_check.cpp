@@ -7,29 +7,72 @@ ProxyCheck::ProxyCheck(const CheckPlan& plan, const UpstreamProxy& proxy, bool d
   report_.outcomes.resize(plan.sites.size());
   report_.reasons.resize(plan.sites.size());
   report_.protocol = proxy.protocol;
-  if (detect) {
-    detection_.emplace();
-    proxy_.protocol = *detection_->current();
-    report_.protocol_known = false;
+  if (plan.sites.empty()) return;
+  if (!detect) {
+    StartSite(now);
+    return;
   }
-  if (!plan.sites.empty()) StartSite(now);
+  report_.protocol_known = false;
+  race_.emplace();
+  const CheckSite& site = plan_.sites[0];
+  for (size_t i = 0; i < kDetectionLanes; ++i) {
+    proxy_.protocol = kDetectionOrder[i];
+    lanes_[i] = MakeFetch(site.target, site.verify_string, PageFetch::Mode::kScan, now);
+  }
+}
+
+bool ProxyCheck::done() const {
+  for (const auto& f : lanes_) {
+    if (f) return false;
+  }
+  return true;
+}
+
+std::unique_ptr<PageFetch> ProxyCheck::MakeFetch(const FetchTarget& target, std::string_view verify,
+                                                 PageFetch::Mode mode, uint32_t now) const {
+  return std::make_unique<PageFetch>(proxy_, target, verify, mode, plan_.tls, plan_.timeouts, now);
 }
 
 void ProxyCheck::StartSite(uint32_t now) {
   const CheckSite& site = plan_.sites[site_];
-  fetch_ = std::make_unique<PageFetch>(proxy_, site.target, site.verify_string,
-                                       PageFetch::Mode::kScan, plan_.tls, plan_.timeouts, now);
+  lanes_[lane_] = MakeFetch(site.target, site.verify_string, PageFetch::Mode::kScan, now);
+}
+
+bool ProxyCheck::RaceDecided() {
+  for (size_t i = 0; i < kDetectionLanes; ++i) {
+    if (lanes_[i]) race_->Set(i, lanes_[i]->answer());
+  }
+  if (!race_->decided()) return false;
+  std::optional<size_t> winner = race_->winner();
+  lane_ = winner.value_or(0);
+  for (size_t i = 0; i < kDetectionLanes; ++i) {
+    if (i != lane_) lanes_[i].reset();
+  }
+  race_.reset();
+  proxy_.protocol = kDetectionOrder[lane_];
+  if (winner) {
+    report_.protocol = proxy_.protocol;
+    report_.protocol_known = true;
+  } else if (lanes_[lane_]->result().failed_in != FetchStage::kConnect) {
+    // Connected, but nothing it said was HTTP, SOCKS5 or SOCKS4.
+    report_.outcomes[0].status = kSiteUnreachable;
+    report_.reasons[0] = "no answer as an HTTP, SOCKS5 or SOCKS4 proxy";
+    lanes_[lane_].reset();
+  }
+  return true;
 }
 
 void ProxyCheck::Advance(uint32_t now) {
-  if (!fetch_ || !fetch_->done()) return;
+  if (race_ && !RaceDecided()) return;
+  std::unique_ptr<PageFetch>& fetch = lanes_[lane_];
+  if (!fetch || !fetch->done()) return;
   switch (step_) {
     case Step::kSite:
       if (SiteEnded(now)) return;
       StartExtras(now);
       return;
     case Step::kJudge: {
-      const FetchResult& r = fetch_->result();
+      const FetchResult& r = fetch->result();
       if (r.complete) {
         report_.grade = GradeJudgePage(r.page, plan_.own_addresses);
       } else {
@@ -37,15 +80,14 @@ void ProxyCheck::Advance(uint32_t now) {
       }
       if (plan_.echo) {
         step_ = Step::kEcho;
-        fetch_ = std::make_unique<PageFetch>(proxy_, *plan_.echo, "", PageFetch::Mode::kKeep,
-                                             plan_.tls, plan_.timeouts, now);
+        fetch = MakeFetch(*plan_.echo, "", PageFetch::Mode::kKeep, now);
         return;
       }
-      fetch_.reset();
+      fetch.reset();
       return;
     }
     case Step::kEcho: {
-      const FetchResult& r = fetch_->result();
+      const FetchResult& r = fetch->result();
       std::vector<std::string> found =
           r.complete ? AddressesIn(r.page) : std::vector<std::string>{};
       if (!found.empty()) {
@@ -53,38 +95,21 @@ void ProxyCheck::Advance(uint32_t now) {
       } else {
         report_.exit_reason = r.complete ? "no address in the echo page" : r.reason;
       }
-      fetch_.reset();
+      fetch.reset();
       return;
     }
   }
 }
 
 bool ProxyCheck::SiteEnded(uint32_t now) {
-  const FetchResult& r = fetch_->result();
-  if (detection_ && !detection_->answered()) {
-    bool answered;
-    if (r.had_handshake) {
-      answered = detection_->OnAttemptEnded(r.handshake_state, r.handshake_failure);
-    } else {
-      // Plain http through an HTTP proxy has no handshake: an HTTP reply answers.
-      answered = r.status >= 0;
-      if (!answered) detection_->OnAttemptEnded(HandshakeState::kFailed, ProxyFailure::kBadReply);
-    }
-    if (answered) {
-      report_.protocol = proxy_.protocol;
-      report_.protocol_known = true;
-    } else if (r.failed_in != FetchStage::kConnect && detection_->current()) {
-      proxy_.protocol = *detection_->current();
-      StartSite(now);
-      return true;
-    }
-  }
+  std::unique_ptr<PageFetch>& fetch = lanes_[lane_];
+  const FetchResult& r = fetch->result();
   SiteOutcome& outcome = report_.outcomes[site_];
   if (!r.complete) {
     outcome.status = kSiteUnreachable;
     report_.reasons[site_] = r.reason;
     // An unreachable proxy ends the run: later sites stay untested.
-    fetch_.reset();
+    fetch.reset();
     return true;
   }
   outcome.seconds = r.seconds;
@@ -102,7 +127,8 @@ bool ProxyCheck::SiteEnded(uint32_t now) {
 void ProxyCheck::StartExtras(uint32_t now) {
   bool usable = false;
   for (const SiteOutcome& o : report_.outcomes) usable = usable || o.status == kSiteUsable;
-  fetch_.reset();
+  std::unique_ptr<PageFetch>& fetch = lanes_[lane_];
+  fetch.reset();
   if (!usable) return;
   if (plan_.judge) {
     // Through a tunnel the proxy sees nothing of the request's fields.
@@ -110,15 +136,13 @@ void ProxyCheck::StartExtras(uint32_t now) {
       report_.grade = AnonymityGrade::kTunnelled;
     } else {
       step_ = Step::kJudge;
-      fetch_ = std::make_unique<PageFetch>(proxy_, *plan_.judge, "", PageFetch::Mode::kKeep,
-                                           plan_.tls, plan_.timeouts, now);
+      fetch = MakeFetch(*plan_.judge, "", PageFetch::Mode::kKeep, now);
       return;
     }
   }
   if (plan_.echo) {
     step_ = Step::kEcho;
-    fetch_ = std::make_unique<PageFetch>(proxy_, *plan_.echo, "", PageFetch::Mode::kKeep, plan_.tls,
-                                         plan_.timeouts, now);
+    fetch = MakeFetch(*plan_.echo, "", PageFetch::Mode::kKeep, now);
   }
 }
 

@@ -66,41 +66,100 @@ TEST(ProxyCheckTest, SitesInTurnAndAnUnreachableProxyEndsTheRun) {
   EXPECT_EQ(dead.report().outcomes[1].status, kSiteNotTested);
 }
 
-TEST(ProxyCheckTest, DetectionMovesOnUntilTheProxyAnswers) {
-  CheckPlan plan = Plan(1);
-  // An HTTP proxy: SOCKS5 and SOCKS4 greetings get an HTTP error, then the page.
-  ProxyCheck http(plan, Proxy(ProxyProtocol::kSocks5), true, 0);
-  std::vector<std::string> first_bytes;
-  for (const char* reply :
-       {"HTTP/1.1 400 Bad Request\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n\r\n"}) {
-    PageFetch* f = http.fetch();
-    ASSERT_NE(f, nullptr);
-    f->OnConnected(1);
-    first_bytes.push_back(Shown(f->TakeOutput().substr(0, 1)));
-    f->OnReceived(reply, 2);
-    http.Advance(2);
+// Detection asks HTTP, SOCKS5 and SOCKS4 at once, one lane each. Each row says
+// what the proxy does to each lane's first message, in the order the events come;
+// the winner's page goes on over the connection that answered.
+TEST(ProxyCheckTest, DetectionRacesTheProtocolsAndKeepsTheAnsweringConnection) {
+  const std::string kSocks5Up = Bytes("05 00") + Bytes("05 00 00 01 00 00 00 00 00 00");
+  const std::string kHead = "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n";
+  struct Event {
+    size_t lane;        // 0 HTTP, 1 SOCKS5, 2 SOCKS4
+    std::string reply;  // bytes the proxy sends; empty: it closes
+  };
+  struct Case {
+    const char* name;
+    std::vector<Event> events;
+    std::vector<bool> open_after;  // lanes still in use after the events
+    std::optional<ProxyProtocol> protocol;
+    int status;  // the first site's outcome once the winner's page is read
+  } cases[] = {
+      {"http proxy: the silent SOCKS lanes are not waited for",
+       {{0, kHead}},
+       {true, false, false},
+       ProxyProtocol::kHttp,
+       kSiteUsable},
+      {"socks5 server: closes on the HTTP request",
+       {{1, kSocks5Up}, {0, ""}},
+       {false, true, false},
+       ProxyProtocol::kSocks5,
+       kSiteUsable},
+      {"mixed port: HTTP wins though SOCKS5 answered first",
+       {{1, kSocks5Up}, {0, kHead}},
+       {true, false, false},
+       ProxyProtocol::kHttp,
+       kSiteUsable},
+      {"a SOCKS greeting answered with an HTTP error page",
+       {{1, "HTTP/1.1 400 Bad Request\r\n\r\n"}, {0, kHead}},
+       {true, false, false},
+       ProxyProtocol::kHttp,
+       kSiteUsable},
+      {"socks5 wanting a log-in",
+       {{0, ""}, {1, Bytes("05 ff")}},
+       {false, false, false},
+       ProxyProtocol::kSocks5,
+       kSiteUnreachable},
+      {"garbage everywhere",
+       {{2, "xx"}, {1, "xx"}, {0, "xx"}},
+       {false, false, false},
+       std::nullopt,
+       kSiteUnreachable},
+  };
+  for (const Case& c : cases) {
+    CheckPlan plan = Plan(1);
+    ProxyCheck check(plan, Proxy(ProxyProtocol::kHttp), true, 0);
+    std::vector<std::string> first_bytes;
+    for (size_t lane = 0; lane < kDetectionLanes; ++lane) {
+      PageFetch* f = check.fetch(lane);
+      ASSERT_NE(f, nullptr) << c.name;
+      f->OnConnected(1);
+      first_bytes.push_back(Shown(f->TakeOutput().substr(0, 1)));
+    }
+    EXPECT_EQ(first_bytes, (std::vector<std::string>{"G", Shown(Bytes("05")), Shown(Bytes("04"))}));
+    for (const Event& e : c.events) {
+      PageFetch* f = check.fetch(e.lane);
+      if (!f) continue;
+      if (e.reply.empty()) {
+        f->OnEnd(2);
+      } else {
+        f->OnReceived(e.reply, 2);
+        f->TakeOutput();
+      }
+      check.Advance(2);
+    }
+    for (size_t lane = 0; lane < kDetectionLanes; ++lane) {
+      EXPECT_EQ(check.fetch(lane) != nullptr, c.open_after[lane]) << c.name << " lane " << lane;
+    }
+    // The rest of the page, on the connection that answered.
+    for (size_t lane = 0; lane < kDetectionLanes; ++lane) {
+      if (PageFetch* f = check.fetch(lane)) f->OnReceived(lane == 0 ? "NEEDLE" : kOk, 3);
+    }
+    check.Advance(3);
+    EXPECT_TRUE(check.done()) << c.name;
+    EXPECT_EQ(check.report().protocol_known, c.protocol.has_value()) << c.name;
+    if (c.protocol) EXPECT_EQ(check.report().protocol, *c.protocol) << c.name;
+    EXPECT_EQ(check.report().outcomes[0].status, c.status) << c.name;
   }
-  EXPECT_EQ(first_bytes, (std::vector<std::string>{Shown(Bytes("05")), Shown(Bytes("04"))}));
-  ASSERT_FALSE(http.done());
-  Answer(http, kOk);
-  ASSERT_TRUE(http.done());
-  EXPECT_TRUE(http.report().protocol_known);
-  EXPECT_EQ(http.report().protocol, ProxyProtocol::kHttp);
-  EXPECT_EQ(http.report().outcomes[0].status, kSiteUsable);
 
-  // A SOCKS5 server that wants a log-in answers in SOCKS5: detected, and failed.
-  ProxyCheck locked(plan, Proxy(ProxyProtocol::kHttp), true, 0);
-  Answer(locked, Bytes("05 ff"));
-  ASSERT_TRUE(locked.done());
-  EXPECT_EQ(locked.report().protocol, ProxyProtocol::kSocks5);
-  EXPECT_EQ(locked.report().reasons[0], "proxy wants a user name and password");
-
-  // A dead port is not tried three times.
+  // A dead port: every lane's connect fails, and the row is unreachable.
+  CheckPlan plan = Plan(1);
   ProxyCheck dead(plan, Proxy(ProxyProtocol::kHttp), true, 0);
-  dead.fetch()->OnConnectFailed("connection refused", 1);
-  dead.Advance(1);
+  for (size_t lane = 0; lane < kDetectionLanes; ++lane) {
+    dead.fetch(lane)->OnConnectFailed("connection refused", 1);
+    dead.Advance(1);
+  }
   EXPECT_TRUE(dead.done());
   EXPECT_FALSE(dead.report().protocol_known);
+  EXPECT_EQ(dead.report().reasons[0], "connection refused");
 }
 
 TEST(ProxyCheckTest, JudgeAndEchoPagesFollowAWorkingSite) {

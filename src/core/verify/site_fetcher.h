@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "core/base/clock.h"
+#include "core/net/type_detection.h"
 #include "core/net/upstream.h"
 
 namespace core {
@@ -62,6 +63,10 @@ class HttpRequest {
   // except that a redirect (3xx) is not followed and hands the sink nothing:
   // the site then counts as a page without the verify string.
   virtual TransferResult SendAndRead(const std::function<bool(std::string_view)>& sink) = 0;
+  // After SendAndRead: why the proxy failed the request in its own protocol, when
+  // the fetcher spoke to the proxy itself (through the relay), e.g. a log-in
+  // refused or a reply of another protocol. None when it has no such word.
+  virtual std::optional<ProxyFailure> proxy_failure() { return std::nullopt; }
 };
 
 enum class FtpLoginResult {
@@ -80,14 +85,6 @@ class FtpSession {
   virtual FtpLoginResult Login(const SiteRequest& request) = 0;
 };
 
-// What one handshake attempt on a connection of its own came to: the state the
-// handshake ended in and, when it failed, why (kProxyUnreachable: the proxy's port
-// took no connection).
-struct HandshakeAttempt {
-  HandshakeState state = HandshakeState::kFailed;
-  ProxyFailure failure = ProxyFailure::kProxyUnreachable;
-};
-
 class SiteFetcher {
  public:
   virtual ~SiteFetcher() = default;
@@ -96,11 +93,14 @@ class SiteFetcher {
   virtual std::unique_ptr<HttpRequest> OpenHttp(const SiteRequest& request) = 0;
   // Creates an FTP session through `proxy`. Returns null when it could not be created.
   virtual std::unique_ptr<FtpSession> OpenFtp(std::string_view proxy) = 0;
-  // Connects to `proxy` afresh and runs its protocol's handshake toward `target`
-  // (nothing is sent through the tunnel), within the connect and receive
-  // time-outs above; the connection is closed before it returns. A fetcher that
-  // cannot speak to a proxy itself answers as if the port took no connection.
-  virtual HandshakeAttempt TryHandshake(const UpstreamProxy& proxy, const NetTarget& target) {
+  // Connects to `proxy` once for each protocol of kDetectionOrder, all at once
+  // (its own protocol is ignored), and runs each protocol's handshake toward
+  // `target` (nothing is sent through a tunnel), within the connect and receive
+  // time-outs above; the probes are decided as DetectionRace says, and every
+  // connection is closed before it returns, the losers as soon as the race is
+  // decided. A fetcher that cannot speak to a proxy itself answers as if the port
+  // took no connection.
+  virtual DetectionOutcome DetectProtocol(const UpstreamProxy& proxy, const NetTarget& target) {
     (void)proxy;
     (void)target;
     return {};

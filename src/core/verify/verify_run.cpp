@@ -31,6 +31,10 @@ bool VerifyStringScanner::Feed(std::string_view piece) {
   return read_ < kMaxPageRead;
 }
 
+bool IsLoginRefusal(ProxyFailure failure) {
+  return failure == ProxyFailure::kAuthRefused || failure == ProxyFailure::kAuthRequired;
+}
+
 double ElapsedSeconds(uint32_t t0, uint32_t t1) { return double(uint32_t(t1 - t0)) * 0.001; }
 
 bool VerifyRun::SetProxyLine(std::string_view line) {
@@ -113,7 +117,10 @@ void VerifyRun::RunTests(SiteFetcher& fetcher, Clock& clock, RunObserver& observ
   for (SiteSlot& slot : sites_) slot.outcome = SiteOutcome{};
   detected_.reset();
   if (site_count_ <= 0 || !proxy_set_) return;
-  if (detect_type_ && type_.empty()) DetectType(fetcher, observer);
+  if (detect_type_ && type_.empty() && !DetectType(fetcher, observer)) {
+    observer.OnSiteDone(0, sites_[0].outcome);
+    return;
+  }
   for (int i = 0; i < site_count_; ++i) {
     bool go_on = TestSite(i, fetcher, clock, observer);
     observer.OnSiteDone(i, sites_[size_t(i)].outcome);
@@ -121,33 +128,37 @@ void VerifyRun::RunTests(SiteFetcher& fetcher, Clock& clock, RunObserver& observ
   }
 }
 
-void VerifyRun::DetectType(SiteFetcher& fetcher, RunObserver& observer) {
+bool VerifyRun::DetectType(SiteFetcher& fetcher, RunObserver& observer) {
   SiteUrl url;
   UpstreamProxy upstream;
   if (!ParseSiteUrl(sites_[0].url, &url) || url.scheme == SiteScheme::kOther ||
       !ParseAuthority(address_ + ":" + port_, 0, &upstream.proxy)) {
-    return;
+    return true;
   }
   uint16_t port = url.port;
   if (port == 0) {
     port = url.scheme == SiteScheme::kHttps ? 443 : url.scheme == SiteScheme::kFtp ? 21 : 80;
   }
-  NetTarget target{url.host, port};
   upstream.credentials = credentials_;
   observer.OnProgress("识别代理类型");
-  TypeDetection detection;
-  while (std::optional<ProxyProtocol> protocol = detection.current()) {
-    upstream.protocol = *protocol;
-    HandshakeAttempt attempt = fetcher.TryHandshake(upstream, target);
-    if (detection.OnAttemptEnded(attempt.state, attempt.failure)) {
-      detected_ = *protocol;
-      type_ = std::string(TypeWordOf(*protocol));
-      kind_ = ProxyKindIndex(type_);
-      return;
-    }
-    // A port that takes no connection will not take the next protocol's either.
-    if (attempt.failure == ProxyFailure::kProxyUnreachable) return;
+  DetectionOutcome found = fetcher.DetectProtocol(upstream, NetTarget{url.host, port});
+  SiteOutcome& first = sites_[0].outcome;
+  if (!found.protocol) {
+    // No port to connect to, or a port that said nothing in any protocol: the
+    // sites would only wait for the same silence again.
+    first.status = found.connected ? kSiteNoProtocol : kSiteUnreachable;
+    observer.OnProgress(found.connected ? "协议不可用" : "无法连接proxy");
+    return false;
   }
+  detected_ = *found.protocol;
+  type_ = std::string(TypeWordOf(*found.protocol));
+  kind_ = ProxyKindIndex(type_);
+  if (IsLoginRefusal(found.attempt.failure)) {
+    first.status = kSiteWrongPassword;
+    observer.OnProgress("密码不匹配");
+    return false;
+  }
+  return true;
 }
 
 bool VerifyRun::TestSite(int index, SiteFetcher& fetcher, Clock& clock, RunObserver& observer) {
@@ -192,7 +203,21 @@ bool VerifyRun::TestHttp(int index, const SiteRequest& request, SiteFetcher& fet
   TransferResult result =
       http->SendAndRead([&scanner](std::string_view piece) { return scanner.Feed(piece); });
   uint32_t t1 = clock.NowMs();
+  std::optional<ProxyFailure> refused = http->proxy_failure();
   http.reset();
+  // The fetcher spoke to the proxy itself and heard why it failed: a log-in
+  // refused, or no answer in the row's protocol. Either holds for every site.
+  if (refused && IsLoginRefusal(*refused)) {
+    slot.outcome.status = kSiteWrongPassword;
+    observer.OnProgress("密码不匹配");
+    return false;
+  }
+  if (refused && *refused != ProxyFailure::kProxyUnreachable &&
+      !AnsweredInProtocol(HandshakeState::kFailed, *refused)) {
+    slot.outcome.status = kSiteNoProtocol;
+    observer.OnProgress("协议不可用");
+    return false;
+  }
   if (result != TransferResult::kComplete) {
     slot.outcome.status = kSiteUnreachable;
     observer.OnProgress("无法连接proxy");

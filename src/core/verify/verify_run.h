@@ -112,10 +112,11 @@ class VerifyRun {
   std::optional<UpstreamProxy> OwnProtocolUpstream() const;
 
   // With this on, a proxy without a type has its protocol detected at the start
-  // of RunTests: it is tried as SOCKS5, SOCKS4, then HTTP (kDetectionOrder), each
-  // a handshake on a connection of its own toward the first site's host and
-  // port, and the first protocol it answers in becomes its type for the run. A
-  // proxy that answers in none is tested as it is.
+  // of RunTests (SiteFetcher::DetectProtocol: every protocol at once, toward the
+  // first site's host and port), and the protocol it answers in becomes its type
+  // for the run. A proxy whose port takes no connection, or that answers in no
+  // protocol, ends the run at once (the first site unreachable, or "no
+  // protocol"); one that refuses its log-in ends it as a wrong password.
   void set_detect_type(bool on) { detect_type_ = on; }
   bool detect_type() const { return detect_type_; }
   // The protocol found by the last RunTests; none when nothing was detected.
@@ -135,7 +136,8 @@ class VerifyRun {
   bool TestHttp(int index, const SiteRequest& request, SiteFetcher& fetcher, Clock& clock,
                 RunObserver& observer);
   bool TestFtp(int index, const SiteRequest& request, SiteFetcher& fetcher, Clock& clock);
-  void DetectType(SiteFetcher& fetcher, RunObserver& observer);
+  // False when the run is to end (the first site's outcome then says why).
+  bool DetectType(SiteFetcher& fetcher, RunObserver& observer);
 
   std::array<SiteSlot, kMaxSites> sites_{};
   int site_count_ = 0;
@@ -148,6 +150,10 @@ class VerifyRun {
   bool detect_type_ = false;
   std::optional<ProxyProtocol> detected_;
 };
+
+// A proxy that wants a user name and password it was not given, or refused the
+// ones it was given: the site's outcome is a wrong password.
+bool IsLoginRefusal(ProxyFailure failure);
 
 // Seconds between two 32-bit tick counts; correct across one wrap of the counter.
 double ElapsedSeconds(uint32_t t0, uint32_t t1);

@@ -164,78 +164,95 @@ TEST_F(VerifyRunTest, KindDispatch) {
 
 TEST_F(VerifyRunTest, DetectsTheTypeOfAnUntypedProxy) {
   using HA = HandshakeAttempt;
+  using P = ProxyProtocol;
   const HA kUp{HandshakeState::kTunnelUp, ProxyFailure::kNone};
-  const HA kNotSocks5{HandshakeState::kFailed, ProxyFailure::kNotSocks5};
   const HA kRefused{HandshakeState::kFailed, ProxyFailure::kRefused};
   const HA kUnreachable{HandshakeState::kFailed, ProxyFailure::kProxyUnreachable};
   const HA kTimeout{HandshakeState::kFailed, ProxyFailure::kTimeout};
+  const HA kLoginRefused{HandshakeState::kFailed, ProxyFailure::kAuthRefused};
   struct Case {
     const char* name;
     const char* line;
     bool detect;
-    std::map<ProxyProtocol, HA> answers;
-    size_t tries;                        // handshakes attempted
-    std::optional<ProxyProtocol> found;  // the type it gets
-    const char* proxy;                   // the session proxy of the site test
+    std::map<ProxyProtocol, HA> answers;  // the others reply in another protocol
+    std::optional<ProxyProtocol> found;   // the type it gets
+    const char* proxy;                    // the first site test's session proxy; null: none
+    int first_status;
   } cases[] = {
       {"socks5",
        "1.2.3.4:1080",
        true,
-       {{ProxyProtocol::kSocks5, kUp}},
-       1,
-       ProxyProtocol::kSocks5,
-       "socks=1.2.3.4:1080"},
+       {{P::kSocks5, kUp}},
+       P::kSocks5,
+       "socks=1.2.3.4:1080",
+       kSiteUsable},
       // A refusal in the protocol's own words is an answer too.
       {"socks5 refusing",
        "1.2.3.4:1080",
        true,
-       {{ProxyProtocol::kSocks5, kRefused}},
-       1,
-       ProxyProtocol::kSocks5,
-       "socks=1.2.3.4:1080"},
+       {{P::kSocks5, kRefused}},
+       P::kSocks5,
+       "socks=1.2.3.4:1080",
+       kSiteUsable},
       {"socks4",
        "1.2.3.4:1080",
        true,
-       {{ProxyProtocol::kSocks5, kNotSocks5}, {ProxyProtocol::kSocks4, kUp}},
-       2,
-       ProxyProtocol::kSocks4,
-       "socks=1.2.3.4:1080"},
+       {{P::kSocks4, kUp}, {P::kSocks5, kTimeout}},
+       P::kSocks4,
+       "socks=1.2.3.4:1080",
+       kSiteUsable},
       {"http",
        "1.2.3.4:1080",
        true,
-       {{ProxyProtocol::kSocks5, kTimeout}, {ProxyProtocol::kHttp, kUp}},
-       3,
-       ProxyProtocol::kHttp,
-       "http=1.2.3.4:1080"},
+       {{P::kSocks5, kTimeout}, {P::kHttp, kUp}},
+       P::kHttp,
+       "http=1.2.3.4:1080",
+       kSiteUsable},
+      // A mixed port answers every protocol: HTTP comes first.
+      {"mixed port",
+       "1.2.3.4:1080",
+       true,
+       {{P::kSocks5, kUp}, {P::kSocks4, kUp}, {P::kHttp, kUp}},
+       P::kHttp,
+       "http=1.2.3.4:1080",
+       kSiteUsable},
+      // No answer, and no port: the sites are not asked to wait again.
       {"silent",
        "1.2.3.4:1080",
        true,
-       {{ProxyProtocol::kSocks5, kTimeout}},
-       3,
+       {{P::kSocks5, kTimeout}, {P::kSocks4, kTimeout}, {P::kHttp, kTimeout}},
        std::nullopt,
-       "1.2.3.4:1080"},
-      // A port that takes no connection is not tried again in the next protocol.
+       nullptr,
+       kSiteNoProtocol},
       {"dead port",
        "1.2.3.4:1080",
        true,
-       {{ProxyProtocol::kSocks5, kUnreachable}},
-       1,
+       {{P::kSocks5, kUnreachable}, {P::kSocks4, kUnreachable}, {P::kHttp, kUnreachable}},
        std::nullopt,
-       "1.2.3.4:1080"},
+       nullptr,
+       kSiteUnreachable},
+      // Typed by its answer, but the log-in it was given is refused.
+      {"log-in refused",
+       "1.2.3.4:1080",
+       true,
+       {{P::kSocks5, kLoginRefused}},
+       P::kSocks5,
+       nullptr,
+       kSiteWrongPassword},
       {"setting off",
        "1.2.3.4:1080",
        false,
-       {{ProxyProtocol::kSocks5, kUp}},
-       0,
+       {{P::kSocks5, kUp}},
        std::nullopt,
-       "1.2.3.4:1080"},
+       "1.2.3.4:1080",
+       kSiteUsable},
       {"typed row",
        "1.2.3.4:1080@HTTP",
        true,
-       {{ProxyProtocol::kSocks5, kUp}},
-       0,
+       {{P::kSocks5, kUp}},
        std::nullopt,
-       "http=1.2.3.4:1080"},
+       "http=1.2.3.4:1080",
+       kSiteUsable},
   };
   for (const Case& c : cases) {
     ManualClock clk;
@@ -249,14 +266,19 @@ TEST_F(VerifyRunTest, DetectsTheTypeOfAnUntypedProxy) {
     ASSERT_TRUE(r.AddSite("http://h:8080/p", "x"));
     ASSERT_TRUE(r.AddSite("https://other/", "x"));
     r.RunTests(f, clk, obs);
-    EXPECT_EQ(f.handshake_tries.size(), c.tries) << c.name;
-    for (size_t i = 0; i < f.handshake_tries.size(); ++i) {
-      EXPECT_EQ(f.handshake_tries[i].first.protocol, kDetectionOrder[i]) << c.name;
-      EXPECT_EQ(HostPortText(f.handshake_tries[i].first.proxy), "1.2.3.4:1080") << c.name;
-      EXPECT_EQ(f.handshake_tries[i].second.host, "h") << c.name;
-      EXPECT_EQ(f.handshake_tries[i].second.port, 8080) << c.name;
+    bool detects = c.detect && std::string(c.line).find('@') == std::string::npos;
+    ASSERT_EQ(f.detections.size(), detects ? 1u : 0u) << c.name;
+    if (detects) {
+      EXPECT_EQ(HostPortText(f.detections[0].first.proxy), "1.2.3.4:1080") << c.name;
+      EXPECT_EQ(HostPortText(f.detections[0].second), "h:8080") << c.name;
     }
     EXPECT_EQ(r.detected_protocol(), c.found) << c.name;
+    EXPECT_EQ(r.Outcomes()[0].status, c.first_status) << c.name;
+    if (!c.proxy) {
+      EXPECT_TRUE(f.http_requests.empty()) << c.name;
+      EXPECT_EQ(r.Outcomes()[1].status, kSiteNotTested) << c.name;
+      continue;
+    }
     ASSERT_FALSE(f.http_requests.empty()) << c.name;
     EXPECT_EQ(f.http_requests[0].proxy, c.proxy) << c.name;
     bool socks = c.found && *c.found != ProxyProtocol::kHttp;
@@ -264,7 +286,6 @@ TEST_F(VerifyRunTest, DetectsTheTypeOfAnUntypedProxy) {
     if (socks) {
       EXPECT_EQ(f.http_requests[0].own_protocol->protocol, *c.found) << c.name;
     }
-    EXPECT_EQ(r.Outcomes()[0].status, kSiteUsable) << c.name;
   }
 }
 
@@ -278,8 +299,40 @@ TEST_F(VerifyRunTest, DetectionTriesTheSchemesDefaultPort) {
     r.set_detect_type(true);
     ASSERT_TRUE(r.AddSite(url, "x"));
     r.RunTests(f, clk, obs);
-    ASSERT_EQ(f.handshake_tries.size(), kDetectionOrder.size()) << url;
-    EXPECT_EQ(f.handshake_tries[0].second.port, port) << url;
+    ASSERT_EQ(f.detections.size(), 1u) << url;
+    EXPECT_EQ(f.detections[0].second.port, port) << url;
+  }
+}
+
+// The relay that carried a request tells why the proxy failed it in its own
+// protocol: a refused log-in, or a reply of another protocol, holds for every site.
+TEST_F(VerifyRunTest, TheProxysOwnRefusalGivesTheReason) {
+  struct Case {
+    std::optional<ProxyFailure> failure;
+    int status;
+    int second;  // the second site's status
+  } cases[] = {
+      {ProxyFailure::kAuthRefused, kSiteWrongPassword, kSiteNotTested},
+      {ProxyFailure::kNotSocks5, kSiteNoProtocol, kSiteNotTested},
+      {ProxyFailure::kBadReply, kSiteNoProtocol, kSiteNotTested},
+      // Said no to this target only, in its own words: the page decides.
+      {ProxyFailure::kTargetRefused, kSiteUsable, kSiteUsable},
+      {std::nullopt, kSiteUsable, kSiteUsable},
+  };
+  for (const Case& c : cases) {
+    ManualClock clk;
+    ScriptedFetcher f(clk);
+    f.scripts["h"] = Page("x", 100);
+    f.proxy_failure = c.failure;
+    QuietObserver obs;
+    VerifyRun r;
+    ASSERT_TRUE(r.SetProxyLine("1.2.3.4:1080@SOCKS5"));
+    ASSERT_TRUE(r.AddSite("http://h/", "x"));
+    ASSERT_TRUE(r.AddSite("http://h/2", "x"));
+    r.RunTests(f, clk, obs);
+    int failure = c.failure ? int(*c.failure) : -1;
+    EXPECT_EQ(r.Outcomes()[0].status, c.status) << failure;
+    EXPECT_EQ(r.Outcomes()[1].status, c.second) << failure;
   }
 }
 

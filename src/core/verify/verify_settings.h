@@ -53,7 +53,8 @@ struct VerifySettings {
   // of the workers, 1..10000.
   int32_t connects_in_flight = kDefaultConnectsInFlight;
   // "Detect the type of untyped proxies" (未标类型的代理自动识别类型): a row without
-  // a type is tried as SOCKS5, SOCKS4, then HTTP before its sites are tested.
+  // a type is asked in HTTP, SOCKS5 and SOCKS4 at once before its sites are
+  // tested, and takes the protocol it answers in.
   bool detect_untyped_type = true;
 
   std::vector<VerifySite> sites;  // display order

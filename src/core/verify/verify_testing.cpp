@@ -19,6 +19,7 @@ class ScriptedRequest final : public HttpRequest {
     }
     return script_.transfer;
   }
+  std::optional<ProxyFailure> proxy_failure() override { return fetcher_.proxy_failure; }
 
  private:
   ScriptedFetcher& fetcher_;
@@ -58,12 +59,17 @@ std::unique_ptr<FtpSession> ScriptedFetcher::OpenFtp(std::string_view proxy) {
   return std::make_unique<ScriptedFtp>(*this, clock_);
 }
 
-HandshakeAttempt ScriptedFetcher::TryHandshake(const UpstreamProxy& proxy,
-                                               const NetTarget& target) {
-  handshake_tries.emplace_back(proxy, target);
-  auto it = handshakes.find(proxy.protocol);
-  if (it != handshakes.end()) return it->second;
-  return {HandshakeState::kFailed, ProxyFailure::kBadReply};
+DetectionOutcome ScriptedFetcher::DetectProtocol(const UpstreamProxy& proxy,
+                                                 const NetTarget& target) {
+  detections.emplace_back(proxy, target);
+  std::array<HandshakeAttempt, kDetectionLanes> lanes;
+  for (size_t i = 0; i < lanes.size(); ++i) {
+    auto it = handshakes.find(kDetectionOrder[i]);
+    lanes[i] = it != handshakes.end()
+                   ? it->second
+                   : HandshakeAttempt{HandshakeState::kFailed, ProxyFailure::kBadReply};
+  }
+  return DetectionOutcomeOf(lanes);
 }
 
 }  // namespace core

@@ -53,12 +53,14 @@ class ScriptedFetcher final : public SiteFetcher {
   // How the proxy answers a handshake in each protocol; a protocol not named
   // gets a reply of another protocol (kBadReply).
   std::map<ProxyProtocol, HandshakeAttempt> handshakes;
-  std::vector<std::pair<UpstreamProxy, NetTarget>> handshake_tries;  // every TryHandshake
+  std::vector<std::pair<UpstreamProxy, NetTarget>> detections;  // every DetectProtocol
+  // What every request's proxy_failure() says.
+  std::optional<ProxyFailure> proxy_failure;
 
   std::unique_ptr<HttpRequest> OpenHttp(const SiteRequest& request) override;
   std::unique_ptr<FtpSession> OpenFtp(std::string_view proxy) override;
   void Abort() override { aborted = true; }
-  HandshakeAttempt TryHandshake(const UpstreamProxy& proxy, const NetTarget& target) override;
+  DetectionOutcome DetectProtocol(const UpstreamProxy& proxy, const NetTarget& target) override;
 
  private:
   ManualClock& clock_;

@@ -41,6 +41,28 @@ bool RunFileDialog(HWND owner, bool save, std::string* path) {
   return !path->empty();
 }
 
+// Renames a message box's buttons as it is activated (the hook lives only for
+// the one box of this thread).
+LRESULT CALLBACK ChineseButtons(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_ACTIVATE) {
+    HWND box = reinterpret_cast<HWND>(wparam);
+    wchar_t kind[16] = {};
+    if (GetClassNameW(box, kind, 16) && wcscmp(kind, L"#32770") == 0) {
+      static constexpr struct {
+        int id;
+        const wchar_t* text;
+      } kButtons[] = {{IDYES, L"\u662f"},            // 是
+                      {IDNO, L"\u5426"},             // 否
+                      {IDOK, L"\u786e\u5b9a"},       // 确定
+                      {IDCANCEL, L"\u53d6\u6d88"}};  // 取消
+      for (const auto& b : kButtons) {
+        if (HWND button = GetDlgItem(box, b.id)) SetWindowTextW(button, b.text);
+      }
+    }
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
 }  // namespace
 
 int DesktopPrompt::Ask(HWND owner, std::string_view text, std::string_view caption, UINT type) {
@@ -50,7 +72,13 @@ int DesktopPrompt::Ask(HWND owner, std::string_view text, std::string_view capti
   std::wstring wcaption = caption.empty()
                               ? LoadResourceString(GetModuleHandleW(nullptr), IDS_APP_TITLE)
                               : Utf8ToWide(caption);
-  return MessageBoxW(owner, wtext.c_str(), wcaption.c_str(), type);
+  // The buttons speak the program's language, whatever the system's is: the
+  // prompts name them ("请选择“是”"), and on an English system the box would say
+  // Yes and No.
+  HHOOK hook = SetWindowsHookExW(WH_CBT, &ChineseButtons, nullptr, GetCurrentThreadId());
+  int answer = MessageBoxW(owner, wtext.c_str(), wcaption.c_str(), type);
+  if (hook) UnhookWindowsHookEx(hook);
+  return answer;
 }
 
 bool DesktopPrompt::ChooseFileToOpen(HWND owner, std::string* path) {

@@ -32,8 +32,8 @@ constexpr ColumnSpec kColumns[core::kColumnCount] = {
     {L"IP\u670d\u52a1\u5668\u5730\u5740", 115},
     {L"\u7aef\u53e3", 45},
     {L"\u7c7b\u578b", 90},  // wide enough for "SOCKS4A (密码)"
-    {L"\u9a8c\u8bc1\u72b6\u6001(\u79d2)", 100},
-    {L"IP\u5f52\u5c5e\u5730", 150},
+    {L"\u9a8c\u8bc1\u72b6\u6001(\u79d2)", 90},
+    {L"IP\u5f52\u5c5e\u5730", 140},
     {L"\u9a8c\u8bc1\u7ed3\u679c", 300},
 };
 
@@ -134,6 +134,15 @@ void ProxyListDialog::OnInitDialog() {
     column.pszText = const_cast<wchar_t*>(kColumns[i].heading);
     ListView_InsertColumn(view, i, &column);
   }
+  // The result column takes the room the others leave (less a scroll bar), so
+  // that a row's reasons read without a sideways scroll.
+  RECT client{};
+  GetClientRect(view, &client);
+  int others = 0;
+  for (int i = 0; i + 1 < core::kColumnCount; ++i) others += ListView_GetColumnWidth(view, i);
+  int room = int(client.right - client.left) - others - GetSystemMetrics(SM_CXVSCROLL);
+  int last = core::kColumnCount - 1;
+  if (room > ListView_GetColumnWidth(view, last)) ListView_SetColumnWidth(view, last, room);
   SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, UINT(services_.auto_switch().state().interval()), TRUE);
   settings_dialog_.Create(hwnd());
   run_settings_dialog_.Create(hwnd());

@@ -31,7 +31,7 @@ inline constexpr std::string_view kWhatIsMyIpPage = "https://ifconfig.me/";
 // The help page that ships next to the program.
 inline constexpr std::string_view kHelpPageFile = "relaymoth-help.html";
 
-inline constexpr std::string_view kDeleteQuestion = "您确定要删除这些IP网站？";
+inline constexpr std::string_view kDeleteQuestion = "您确定要删除选中的IP吗？";
 inline constexpr std::string_view kDeleteCaption = "请确认";
 inline constexpr std::string_view kExportQuestion =
     "如果要导出选中的ip，请选择“是”，要导出全部列表，请选择“否”";

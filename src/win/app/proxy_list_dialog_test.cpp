@@ -134,7 +134,7 @@ TEST_F(ProxyListDialogTest, DeleteAsksAndObeysTheAnswer) {
   prompt_.answers = {IDNO};
   Click(IDC_DELETE_SELECTED);
   ASSERT_EQ(prompt_.shown.size(), 1u);
-  EXPECT_EQ(prompt_.shown[0].text, "您确定要删除这些IP网站？");
+  EXPECT_EQ(prompt_.shown[0].text, "您确定要删除选中的IP吗？");
   EXPECT_EQ(prompt_.shown[0].caption, "请确认");
   EXPECT_EQ(prompt_.shown[0].type, UINT(MB_YESNO | MB_ICONQUESTION));
   EXPECT_EQ(list().size(), 3u);

@@ -36,6 +36,8 @@ void SiteEditorDialog::OnInitDialog() {
   SetDialogItemText(hwnd(), IDC_SITE_USER, fields_.user);
   SetDialogItemText(hwnd(), IDC_SITE_PASSWORD, fields_.password);
   SetDialogItemText(hwnd(), IDC_SITE_VERIFY_STRING, fields_.verify_string);
+  // A site that is already in the list is changed, not added.
+  if (!fields_.url.empty()) SetDialogItemText(hwnd(), IDOK, "保存修改");
 }
 
 void SiteEditorDialog::OnConfirm() {

@@ -4,9 +4,10 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <string>
 
-#include "win/platform/tcp_connect_check.h"
 #include "win/platform/unique_socket.h"
 
 namespace win {
@@ -28,61 +29,157 @@ core::NetTarget Socks4Target(core::NetTarget target) {
   return target;
 }
 
+struct Lane {
+  UniqueSocket socket;
+  std::unique_ptr<core::ProxyHandshake> handshake;
+  bool connecting = false;
+  uint32_t deadline = 0;
+  core::HandshakeAttempt end{core::HandshakeState::kInProgress, core::ProxyFailure::kNone};
+  bool over() const { return end.state != core::HandshakeState::kInProgress; }
+};
+
+bool Passed(uint32_t now, uint32_t deadline) { return int32_t(now - deadline) >= 0; }
+
+void Send(Lane& lane) {
+  std::string_view out = lane.handshake->output();
+  if (out.empty()) return;
+  int sent = send(lane.socket.get(), out.data(), int(out.size()), 0);
+  if (sent > 0) {
+    lane.handshake->ConsumeOutput(size_t(sent));
+  } else if (WSAGetLastError() != WSAEWOULDBLOCK) {
+    lane.handshake->OnClosed();
+  }
+}
+
+void Receive(Lane& lane) {
+  char buffer[4096];
+  int got = recv(lane.socket.get(), buffer, int(sizeof(buffer)), 0);
+  if (got > 0) {
+    lane.handshake->Feed(std::string_view(buffer, size_t(got)));
+  } else if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+    lane.handshake->OnClosed();
+  }
+}
+
 }  // namespace
 
-core::HandshakeAttempt TryProxyHandshake(const core::UpstreamProxy& proxy,
-                                         const core::NetTarget& target,
-                                         const HandshakeTimeouts& timeouts,
-                                         const std::atomic<bool>* abort) {
-  core::HandshakeAttempt unreachable;
+core::DetectionOutcome RaceProxyHandshakes(const core::UpstreamProxy& proxy,
+                                           const core::NetTarget& target,
+                                           const HandshakeTimeouts& timeouts,
+                                           const std::atomic<bool>* abort) {
+  std::array<core::HandshakeAttempt, core::kDetectionLanes> ends{};  // all unreachable
   WinsockScope winsock;
-  if (!winsock.ok()) return unreachable;
-  core::HandshakeRequest request{
-      proxy.protocol == core::ProxyProtocol::kSocks4 ? Socks4Target(target) : target,
-      proxy.credentials};
-  std::unique_ptr<core::ProxyHandshake> handshake =
-      core::StartProxyHandshake(proxy.protocol, request);
-  if (handshake->state() == core::HandshakeState::kFailed) {
-    return {handshake->state(), handshake->failure()};
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (!winsock.ok() || proxy.proxy.host.empty() || proxy.proxy.port == 0 ||
+      getaddrinfo(proxy.proxy.host.c_str(), std::to_string(proxy.proxy.port).c_str(), &hints,
+                  &found) != 0 ||
+      found == nullptr) {
+    return core::DetectionOutcomeOf(ends);
   }
-  UniqueSocket s = ConnectWithin(proxy.proxy.host, proxy.proxy.port, timeouts.connect_ms, abort);
-  if (!s) return unreachable;
-  // One deadline for the whole exchange: a proxy that answers a byte at a time
-  // cannot stretch it.
-  uint32_t deadline = GetTickCount() + timeouts.reply_ms;
-  char buffer[4096];
-  while (handshake->state() == core::HandshakeState::kInProgress) {
-    std::string_view out = handshake->output();
-    if (!out.empty()) {
-      int sent = send(s.get(), out.data(), int(out.size()), 0);
-      if (sent > 0) {
-        handshake->ConsumeOutput(size_t(sent));
-        continue;
-      }
-      if (WSAGetLastError() != WSAEWOULDBLOCK) {
-        handshake->OnClosed();
-        break;
-      }
-      SocketWait w = WaitForSocket(s.get(), true, deadline, abort);
-      if (w == SocketWait::kTimedOut) handshake->OnTimedOut();
-      if (w == SocketWait::kFailed) handshake->OnClosed();
+  std::array<Lane, core::kDetectionLanes> lanes;
+  uint32_t start = GetTickCount();
+  for (size_t i = 0; i < lanes.size(); ++i) {
+    Lane& lane = lanes[i];
+    core::ProxyProtocol protocol = core::kDetectionOrder[i];
+    core::HandshakeRequest request{
+        protocol == core::ProxyProtocol::kSocks4 ? Socks4Target(target) : target,
+        proxy.credentials};
+    lane.handshake = core::StartProxyHandshake(protocol, request);
+    if (lane.handshake->state() == core::HandshakeState::kFailed) {
+      lane.end = {core::HandshakeState::kFailed, lane.handshake->failure()};
       continue;
     }
-    SocketWait w = WaitForSocket(s.get(), false, deadline, abort);
-    if (w == SocketWait::kTimedOut) {
-      handshake->OnTimedOut();
-      break;
-    }
-    int got = w == SocketWait::kReady ? recv(s.get(), buffer, int(sizeof(buffer)), 0) : -1;
-    if (got > 0) {
-      handshake->Feed(std::string_view(buffer, size_t(got)));
-    } else if (got < 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
+    lane.socket = UniqueSocket(socket(found->ai_family, found->ai_socktype, found->ai_protocol));
+    u_long non_blocking = 1;
+    if (!lane.socket || ioctlsocket(lane.socket.get(), FIONBIO, &non_blocking) != 0) {
+      lane.end = {core::HandshakeState::kFailed, core::ProxyFailure::kProxyUnreachable};
       continue;
+    }
+    lane.deadline = start + timeouts.connect_ms;
+    if (connect(lane.socket.get(), found->ai_addr, int(found->ai_addrlen)) == 0) {
+      lane.deadline = GetTickCount() + timeouts.reply_ms;
+      Send(lane);
+    } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
+      lane.connecting = true;
     } else {
-      handshake->OnClosed();
+      lane.end = {core::HandshakeState::kFailed, core::ProxyFailure::kProxyUnreachable};
     }
   }
-  return {handshake->state(), handshake->failure()};
+  freeaddrinfo(found);
+
+  core::DetectionRace race;
+  auto settle = [&](size_t i) {
+    Lane& lane = lanes[i];
+    if (!lane.over() && lane.handshake->state() != core::HandshakeState::kInProgress) {
+      lane.end = {lane.handshake->state(), lane.handshake->failure()};
+    }
+    if (lane.over()) {
+      race.Set(i, core::LaneAnswerOf(lane.end.state, lane.end.failure));
+      lane.socket.reset();
+    }
+  };
+  for (size_t i = 0; i < lanes.size(); ++i) settle(i);
+
+  while (!race.decided() && !(abort && *abort)) {
+    fd_set readable, writable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    uint32_t now = GetTickCount();
+    uint32_t wait_ms = 100;
+    for (Lane& lane : lanes) {
+      if (lane.over()) continue;
+      SOCKET s = lane.socket.get();
+      if (lane.connecting) {
+        FD_SET(s, &writable);
+        FD_SET(s, &failed);  // Winsock reports a refused connect here
+      } else {
+        FD_SET(s, &readable);
+        if (!lane.handshake->output().empty()) FD_SET(s, &writable);
+      }
+      wait_ms = std::min(wait_ms, Passed(now, lane.deadline) ? 0 : lane.deadline - now);
+    }
+    timeval tv{0, long(wait_ms) * 1000};
+    if (select(0, &readable, &writable, &failed, &tv) == SOCKET_ERROR) break;
+    now = GetTickCount();
+    for (size_t i = 0; i < lanes.size(); ++i) {
+      Lane& lane = lanes[i];
+      if (lane.over()) continue;
+      SOCKET s = lane.socket.get();
+      if (lane.connecting) {
+        int error = 0;
+        int size = sizeof(error);
+        bool refused =
+            FD_ISSET(s, &failed) ||
+            (FD_ISSET(s, &writable) &&
+             (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0 ||
+              error != 0));
+        if (refused || (!FD_ISSET(s, &writable) && Passed(now, lane.deadline))) {
+          lane.end = {core::HandshakeState::kFailed, core::ProxyFailure::kProxyUnreachable};
+        } else if (FD_ISSET(s, &writable)) {
+          lane.connecting = false;
+          lane.deadline = now + timeouts.reply_ms;
+          Send(lane);
+        }
+      } else {
+        if (FD_ISSET(s, &writable)) Send(lane);
+        if (FD_ISSET(s, &readable)) Receive(lane);
+        if (lane.handshake->state() == core::HandshakeState::kInProgress) {
+          Send(lane);  // what the last reply asked for (a log-in, the request)
+          if (Passed(now, lane.deadline)) lane.handshake->OnTimedOut();
+        }
+      }
+      settle(i);
+    }
+  }
+  // Probes still running when the race was decided (or aborted) are cut off.
+  for (size_t i = 0; i < lanes.size(); ++i) ends[i] = lanes[i].end;
+  return core::DetectionOutcomeOf(ends);
 }
 
 }  // namespace win

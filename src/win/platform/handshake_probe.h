@@ -1,7 +1,9 @@
-// One proxy handshake on a socket of its own, for detecting a row's protocol:
-// connects to the proxy, runs the protocol's client handshake toward a target
-// and closes the socket, all within the given time-outs. Blocks the calling
-// thread (a verify worker), never longer than the time-outs. Any thread.
+// Detecting a row's protocol on sockets of its own: connects to the proxy once
+// per protocol of core::kDetectionOrder, all at once, runs each protocol's client
+// handshake toward a target, and stops as soon as core::DetectionRace is decided,
+// closing every socket. Blocks the calling thread (a verify worker), never longer
+// than the time-outs: a silent proxy costs one reply time-out, not one per
+// protocol. Any thread.
 #pragma once
 
 #include <atomic>
@@ -13,17 +15,16 @@
 namespace win {
 
 struct HandshakeTimeouts {
-  uint32_t connect_ms = core::kConnectTimeoutMs;  // for the proxy to take the connection
-  uint32_t reply_ms = core::kReceiveTimeoutMs;    // for the whole handshake after it
+  uint32_t connect_ms = core::kConnectTimeoutMs;  // for the proxy to take a connection
+  uint32_t reply_ms = core::kReceiveTimeoutMs;    // for a whole handshake after it
 };
 
-// The outcome of one attempt. kProxyUnreachable: no connection was made. When
-// `abort` turns true the attempt ends within a tenth of a second as timed out.
-// A SOCKS4 attempt toward a host name resolves the name here (SOCKS4 carries
-// IPv4 addresses only).
-core::HandshakeAttempt TryProxyHandshake(const core::UpstreamProxy& proxy,
-                                         const core::NetTarget& target,
-                                         const HandshakeTimeouts& timeouts = {},
-                                         const std::atomic<bool>* abort = nullptr);
+// The proxy's protocol field is ignored. When `abort` turns true the probes end
+// within a tenth of a second as unanswered. A SOCKS4 probe toward a host name
+// resolves the name here (SOCKS4 carries IPv4 addresses only).
+core::DetectionOutcome RaceProxyHandshakes(const core::UpstreamProxy& proxy,
+                                           const core::NetTarget& target,
+                                           const HandshakeTimeouts& timeouts = {},
+                                           const std::atomic<bool>* abort = nullptr);
 
 }  // namespace win

@@ -1,11 +1,12 @@
 // Protocol detection against the servers scripts/verify-servers.sh starts on
-// 127.0.0.1: one handshake per protocol on a socket of its own, and a whole
-// verify run of an untyped row through the verification's own fetcher.
+// 127.0.0.1: the protocols raced on sockets of their own, and a whole verify run
+// of an untyped row through the verification's own fetcher.
 // Winsock before windows.h.
 #include "win/platform/handshake_probe.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "core/net/type_detection.h"
@@ -26,66 +27,69 @@ core::UpstreamProxy Proxy(const char* server, ProxyProtocol protocol) {
   return {{"127.0.0.1", uint16_t(std::stoi(TestPort(server)))}, protocol, std::nullopt};
 }
 
-TEST(HandshakeProbeTest, EachServerAnswersInItsOwnProtocolsOnly) {
+TEST(HandshakeProbeTest, EachServerIsTypedByItsFirstAnswerInOrder) {
   REQUIRE_TEST_PORTS("WEB", "MICROSOCKS", "DANTE", "TINYPROXY", "SILENT", "DEAD");
   const core::NetTarget web{"127.0.0.1", uint16_t(std::stoi(TestPort("WEB")))};
   const HandshakeTimeouts quick{2000, 1500};
   struct Case {
     const char* server;
-    ProxyProtocol protocol;
-    bool answered;
-    core::ProxyFailure failure;  // when not answered
+    std::optional<ProxyProtocol> found;
+    bool connected;
   } cases[] = {
-      {"MICROSOCKS", ProxyProtocol::kSocks5, true, {}},
-      {"MICROSOCKS", ProxyProtocol::kSocks4, false, {}},
-      {"DANTE", ProxyProtocol::kSocks5, true, {}},
-      {"DANTE", ProxyProtocol::kSocks4, true, {}},
-      // An HTTP proxy waits for the end of a request line that never comes.
-      {"TINYPROXY", ProxyProtocol::kSocks5, false, core::ProxyFailure::kTimeout},
-      {"TINYPROXY", ProxyProtocol::kHttp, true, {}},
-      {"SILENT", ProxyProtocol::kSocks5, false, core::ProxyFailure::kTimeout},
-      {"DEAD", ProxyProtocol::kSocks5, false, core::ProxyFailure::kProxyUnreachable},
+      {"MICROSOCKS", ProxyProtocol::kSocks5, true},
+      {"DANTE", ProxyProtocol::kSocks5, true},  // it speaks SOCKS4 too; SOCKS5 comes first
+      {"TINYPROXY", ProxyProtocol::kHttp, true},
+      {"SILENT", std::nullopt, true},
+      {"DEAD", std::nullopt, false},
   };
   for (const Case& c : cases) {
-    core::HandshakeAttempt a = TryProxyHandshake(Proxy(c.server, c.protocol), web, quick);
-    SCOPED_TRACE(std::string(c.server) + " as " + std::string(core::TypeWordOf(c.protocol)));
-    EXPECT_EQ(core::AnsweredInProtocol(a.state, a.failure), c.answered) << int(a.failure);
-    if (c.answered) {
-      EXPECT_EQ(a.state, core::HandshakeState::kTunnelUp) << int(a.failure);
-    } else if (c.failure != core::ProxyFailure::kNone) {
-      EXPECT_EQ(a.failure, c.failure);
-    }
+    SCOPED_TRACE(c.server);
+    core::DetectionOutcome out =
+        RaceProxyHandshakes(Proxy(c.server, ProxyProtocol::kHttp), web, quick);
+    EXPECT_EQ(out.protocol, c.found) << int(out.attempt.failure);
+    EXPECT_EQ(out.connected, c.connected);
+    if (c.found) EXPECT_EQ(out.attempt.state, core::HandshakeState::kTunnelUp);
   }
 }
 
-TEST(HandshakeProbeTest, AnAbortedAttemptGetsNoAnswer) {
+TEST(HandshakeProbeTest, AnAbortedRaceGetsNoAnswer) {
   REQUIRE_TEST_PORTS("WEB", "MICROSOCKS");
   const core::NetTarget web{"127.0.0.1", uint16_t(std::stoi(TestPort("WEB")))};
   for (bool aborted : {false, true}) {
     std::atomic<bool> abort{aborted};
-    core::HandshakeAttempt a =
-        TryProxyHandshake(Proxy("MICROSOCKS", ProxyProtocol::kSocks5), web, {}, &abort);
-    EXPECT_EQ(a.state == core::HandshakeState::kTunnelUp, !aborted) << int(a.failure);
+    core::DetectionOutcome out =
+        RaceProxyHandshakes(Proxy("MICROSOCKS", ProxyProtocol::kSocks5), web, {}, &abort);
+    EXPECT_EQ(out.protocol.has_value(), !aborted);
   }
 }
 
+// Untyped rows are verified in the protocol found; a refused log-in and a row
+// typed with a protocol its proxy does not speak each say so.
 TEST(HandshakeProbeTest, UntypedRowsAreVerifiedInTheProtocolFound) {
-  REQUIRE_TEST_PORTS("WEB", "MICROSOCKS", "DANTE", "TINYPROXY");
+  REQUIRE_TEST_PORTS("WEB", "MICROSOCKS", "MICROSOCKS_AUTH", "DANTE", "TINYPROXY");
   auto engine = std::make_shared<RelayEngine>(RelayEngineOptions{});
   std::string error;
   ASSERT_TRUE(engine->Start(&error)) << error;
   struct Case {
     const char* server;
-    ProxyProtocol found;
+    const char* type;
+    bool wrong_login;
+    std::optional<ProxyProtocol> found;
+    int status;
   } cases[] = {
-      {"MICROSOCKS", ProxyProtocol::kSocks5},
-      {"DANTE", ProxyProtocol::kSocks5},  // it speaks SOCKS4 too; SOCKS5 comes first
-      {"TINYPROXY", ProxyProtocol::kHttp},
+      {"MICROSOCKS", "", false, ProxyProtocol::kSocks5, core::kSiteUsable},
+      {"DANTE", "", false, ProxyProtocol::kSocks5, core::kSiteUsable},
+      {"TINYPROXY", "", false, ProxyProtocol::kHttp, core::kSiteUsable},
+      {"MICROSOCKS_AUTH", "", true, ProxyProtocol::kSocks5, core::kSiteWrongPassword},
+      {"MICROSOCKS_AUTH", "@SOCKS5", true, std::nullopt, core::kSiteWrongPassword},
+      // A SOCKS5 server closes on a SOCKS4 request: no answer in the row's protocol.
+      {"MICROSOCKS", "@SOCKS4", false, std::nullopt, core::kSiteNoProtocol},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.server);
+    SCOPED_TRACE(std::string(c.server) + c.type);
     core::VerifyRun run;
-    ASSERT_TRUE(run.SetProxyLine("127.0.0.1:" + TestPort(c.server)));
+    ASSERT_TRUE(run.SetProxyLine("127.0.0.1:" + TestPort(c.server) + c.type));
+    if (c.wrong_login) run.SetCredentials(core::ProxyCredentials{"nobody", "wrong"});
     run.set_detect_type(true);
     ASSERT_TRUE(run.AddSite(TestUrl("WEB", "/verify.html"), "RELAYMOTH-VERIFY-7731"));
     RelayedSiteFetcher fetcher(std::make_unique<WinInetSiteFetcher>(), engine);
@@ -94,7 +98,7 @@ TEST(HandshakeProbeTest, UntypedRowsAreVerifiedInTheProtocolFound) {
     run.RunTests(fetcher, clock, quiet);
     EXPECT_EQ(run.detected_protocol(), c.found);
     ASSERT_EQ(run.Outcomes().size(), 1u);
-    EXPECT_EQ(run.Outcomes()[0].status, core::kSiteUsable);
+    EXPECT_EQ(run.Outcomes()[0].status, c.status);
   }
 }
 

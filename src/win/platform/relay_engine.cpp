@@ -999,6 +999,11 @@ class RelayEngine::Impl {
   void Advance(Connection* conn) {
     core::RelaySession& s = *conn->session;
     std::string to_client = s.TakeClientOutput();
+    // A connection that ends early is reported before its last reply goes out:
+    // a client that has read the reply (the verification's fetch) finds the
+    // report made.
+    bool ending = s.phase() == core::RelayPhase::kClosing && !conn->finishing && !conn->closing;
+    if (ending && !conn->held) Report(conn, s.end_reason());
     if (!to_client.empty()) {
       conn->down.extra += to_client;
       PumpSend(conn, conn->client.get(), conn->down);
@@ -1045,7 +1050,6 @@ class RelayEngine::Impl {
       }
       case core::RelayPhase::kClosing:
         if (conn->finishing) break;  // reported already; the last reply is on its way
-        if (!conn->held) Report(conn, s.end_reason());
         conn->finishing = true;
         conn->upstream.reset();
         conn->deadline = Now() + kFarewellMs;

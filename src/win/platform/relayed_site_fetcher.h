@@ -3,8 +3,8 @@
 // (SiteRequest::own_protocol) goes to a port of the relay engine opened for
 // that proxy alone, for the request's life, as to a plain HTTP proxy; every
 // other request, and every FTP session, goes to the inner fetcher as it is.
-// Handshakes for detecting a row's protocol run on a socket of their own
-// (TryProxyHandshake). One per worker thread, like the inner fetcher; the
+// Handshakes for detecting a row's protocol run on sockets of their own
+// (RaceProxyHandshakes). One per worker thread, like the inner fetcher; the
 // engine is shared by all.
 #pragma once
 
@@ -28,8 +28,8 @@ class RelayedSiteFetcher final : public core::SiteFetcher {
   std::unique_ptr<core::FtpSession> OpenFtp(std::string_view proxy) override {
     return inner_->OpenFtp(proxy);
   }
-  core::HandshakeAttempt TryHandshake(const core::UpstreamProxy& proxy,
-                                      const core::NetTarget& target) override;
+  core::DetectionOutcome DetectProtocol(const core::UpstreamProxy& proxy,
+                                        const core::NetTarget& target) override;
   void Abort() override {
     aborted_ = true;
     inner_->Abort();

@@ -260,6 +260,8 @@ int wmain() {
   if (gated && !timed_prober.prober().Create()) return 3;
   core::VerifySettings settings;
   settings.threads = threads;
+  const char* detect_text = std::getenv("RELAYMOTH_BENCH_DETECT");
+  settings.detect_untyped_type = detect_text == nullptr || std::atoi(detect_text) != 0;
   settings.sites = {{"http://127.0.0.1:9/verify.html", "RELAYMOTH-VERIFY-7731", true}};
   std::map<std::string, int> kinds;
   for (size_t i = 0; i < rows; ++i) ++kinds[proxies[i].second];
