@@ -98,12 +98,13 @@ class SiteFetcher {
   // `target` (nothing is sent through a tunnel), within the connect and receive
   // time-outs above; the probes are decided as DetectionRace says, and every
   // connection is closed before it returns, the losers as soon as the race is
-  // decided. A fetcher that cannot speak to a proxy itself answers as if the port
-  // took no connection.
-  virtual DetectionOutcome DetectProtocol(const UpstreamProxy& proxy, const NetTarget& target) {
+  // decided. None from a fetcher that cannot speak to a proxy itself: the row is
+  // then tested as it is.
+  virtual std::optional<DetectionOutcome> DetectProtocol(const UpstreamProxy& proxy,
+                                                         const NetTarget& target) {
     (void)proxy;
     (void)target;
-    return {};
+    return std::nullopt;
   }
   // Any thread: closes every handle that is open, so that a blocked call returns
   // at once with a failure, and makes every later call fail. Never blocks.

@@ -141,7 +141,10 @@ bool VerifyRun::DetectType(SiteFetcher& fetcher, RunObserver& observer) {
   }
   upstream.credentials = credentials_;
   observer.OnProgress("识别代理类型");
-  DetectionOutcome found = fetcher.DetectProtocol(upstream, NetTarget{url.host, port});
+  std::optional<DetectionOutcome> asked =
+      fetcher.DetectProtocol(upstream, NetTarget{url.host, port});
+  if (!asked) return true;
+  const DetectionOutcome& found = *asked;
   SiteOutcome& first = sites_[0].outcome;
   if (!found.protocol) {
     // No port to connect to, or a port that said nothing in any protocol: the

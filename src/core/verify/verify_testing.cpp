@@ -59,8 +59,8 @@ std::unique_ptr<FtpSession> ScriptedFetcher::OpenFtp(std::string_view proxy) {
   return std::make_unique<ScriptedFtp>(*this, clock_);
 }
 
-DetectionOutcome ScriptedFetcher::DetectProtocol(const UpstreamProxy& proxy,
-                                                 const NetTarget& target) {
+std::optional<DetectionOutcome> ScriptedFetcher::DetectProtocol(const UpstreamProxy& proxy,
+                                                                const NetTarget& target) {
   detections.emplace_back(proxy, target);
   std::array<HandshakeAttempt, kDetectionLanes> lanes;
   for (size_t i = 0; i < lanes.size(); ++i) {

@@ -60,7 +60,8 @@ class ScriptedFetcher final : public SiteFetcher {
   std::unique_ptr<HttpRequest> OpenHttp(const SiteRequest& request) override;
   std::unique_ptr<FtpSession> OpenFtp(std::string_view proxy) override;
   void Abort() override { aborted = true; }
-  DetectionOutcome DetectProtocol(const UpstreamProxy& proxy, const NetTarget& target) override;
+  std::optional<DetectionOutcome> DetectProtocol(const UpstreamProxy& proxy,
+                                                 const NetTarget& target) override;
 
  private:
   ManualClock& clock_;

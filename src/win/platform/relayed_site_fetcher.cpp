@@ -48,9 +48,9 @@ class PortBoundRequest final : public core::HttpRequest {
 
 }  // namespace
 
-core::DetectionOutcome RelayedSiteFetcher::DetectProtocol(const core::UpstreamProxy& proxy,
-                                                          const core::NetTarget& target) {
-  if (aborted_) return {};
+std::optional<core::DetectionOutcome> RelayedSiteFetcher::DetectProtocol(
+    const core::UpstreamProxy& proxy, const core::NetTarget& target) {
+  if (aborted_) return core::DetectionOutcome{};
   return RaceProxyHandshakes(proxy, target, {}, &aborted_);
 }
 

@@ -28,8 +28,8 @@ class RelayedSiteFetcher final : public core::SiteFetcher {
   std::unique_ptr<core::FtpSession> OpenFtp(std::string_view proxy) override {
     return inner_->OpenFtp(proxy);
   }
-  core::DetectionOutcome DetectProtocol(const core::UpstreamProxy& proxy,
-                                        const core::NetTarget& target) override;
+  std::optional<core::DetectionOutcome> DetectProtocol(const core::UpstreamProxy& proxy,
+                                                       const core::NetTarget& target) override;
   void Abort() override {
     aborted_ = true;
     inner_->Abort();
