@@ -209,14 +209,15 @@ bool VerifyRun::TestHttp(int index, const SiteRequest& request, SiteFetcher& fet
   std::optional<ProxyFailure> refused = http->proxy_failure();
   http.reset();
   // The fetcher spoke to the proxy itself and heard why it failed: a log-in
-  // refused, or no answer in the row's protocol. Either holds for every site.
+  // refused, or a reply that is not the row's protocol (a time-out says nothing
+  // of the protocol). Either holds for every site.
   if (refused && IsLoginRefusal(*refused)) {
     slot.outcome.status = kSiteWrongPassword;
     observer.OnProgress("密码不匹配");
     return false;
   }
-  if (refused && *refused != ProxyFailure::kProxyUnreachable &&
-      !AnsweredInProtocol(HandshakeState::kFailed, *refused)) {
+  if (refused && (*refused == ProxyFailure::kNotHttpProxy || *refused == ProxyFailure::kNotSocks4 ||
+                  *refused == ProxyFailure::kNotSocks5 || *refused == ProxyFailure::kBadReply)) {
     slot.outcome.status = kSiteNoProtocol;
     observer.OnProgress("协议不可用");
     return false;

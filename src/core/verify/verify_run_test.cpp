@@ -315,6 +315,8 @@ TEST_F(VerifyRunTest, TheProxysOwnRefusalGivesTheReason) {
       {ProxyFailure::kAuthRefused, kSiteWrongPassword, kSiteNotTested},
       {ProxyFailure::kNotSocks5, kSiteNoProtocol, kSiteNotTested},
       {ProxyFailure::kBadReply, kSiteNoProtocol, kSiteNotTested},
+      // Slow says nothing of the protocol: the page decides.
+      {ProxyFailure::kTimeout, kSiteUsable, kSiteUsable},
       // Said no to this target only, in its own words: the page decides.
       {ProxyFailure::kTargetRefused, kSiteUsable, kSiteUsable},
       {std::nullopt, kSiteUsable, kSiteUsable},
