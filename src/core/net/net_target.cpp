@@ -158,9 +158,72 @@ bool ParseAuthority(std::string_view text, uint16_t default_port, NetTarget* out
   return true;
 }
 
+namespace {
+
+// The IPv4 address of an inet_aton text: one to four parts in decimal, octal
+// (leading 0) or hex (0x), the last part filling the bytes left.
+bool ParseLooseIpv4(std::string_view text, uint32_t* out) {
+  uint64_t parts[4] = {};
+  size_t count = 0;
+  while (true) {
+    if (count == 4 || text.empty()) return false;
+    int base = 10;
+    if (text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+      base = 16;
+      text.remove_prefix(2);
+    } else if (text.size() > 1 && text[0] == '0') {
+      base = 8;
+    }
+    uint64_t value = 0;
+    size_t digits = 0;
+    for (; digits < text.size() && text[digits] != '.'; ++digits) {
+      char c = text[digits];
+      int d = c >= '0' && c <= '9'   ? c - '0'
+              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                     : 99;
+      if (d >= base) return false;
+      value = value * uint64_t(base) + uint64_t(d);
+      if (value > 0xFFFFFFFFu) return false;
+    }
+    if (digits == 0 && base != 16) return false;
+    parts[count++] = value;
+    if (digits == text.size()) break;
+    text.remove_prefix(digits + 1);
+  }
+  uint64_t address = 0;
+  for (size_t i = 0; i + 1 < count; ++i) {
+    if (parts[i] > 255) return false;
+    address |= parts[i] << (24 - 8 * i);
+  }
+  uint64_t room = count == 1 ? 0xFFFFFFFFu : (uint64_t(1) << (32 - 8 * (count - 1))) - 1;
+  if (parts[count - 1] > room) return false;
+  *out = uint32_t(address | parts[count - 1]);
+  return true;
+}
+
+bool EndsWithIgnoreAsciiCase(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() &&
+         EqualsIgnoreAsciiCase(text.substr(text.size() - tail.size()), tail);
+}
+
+}  // namespace
+
+bool NamesOwnPort(const NetTarget& target, const std::vector<uint16_t>& ports) {
+  for (uint16_t p : ports) {
+    if (p != 0 && p == target.port) return IsLoopbackHost(target.host);
+  }
+  return false;
+}
+
 bool IsLoopbackHost(std::string_view host) {
   if (!host.empty() && host.back() == '.') host.remove_suffix(1);
-  if (EqualsIgnoreAsciiCase(host, "localhost")) return true;
+  if (EqualsIgnoreAsciiCase(host, "localhost") || EndsWithIgnoreAsciiCase(host, ".localhost") ||
+      EqualsIgnoreAsciiCase(host, "localhost.localdomain")) {
+    return true;
+  }
+  uint32_t loose = 0;
+  if (ParseLooseIpv4(host, &loose)) return (loose >> 24) == 127 || loose == 0;
   std::array<uint8_t, 16> a;
   switch (ClassifyHost(host, &a)) {
     case HostKind::kIpv4:

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace core {
 
@@ -41,9 +42,17 @@ std::string HostPortText(const NetTarget& target);
 // `out` cleared, when the host is invalid by ClassifyHost or the port is bad.
 bool ParseAuthority(std::string_view text, uint16_t default_port, NetTarget* out);
 
-// Whether `host` names this machine: "localhost" (any case, optionally with a trailing
-// dot), 127.0.0.0/8, ::1, the unspecified 0.0.0.0 and ::, and ::ffff:127.x.y.z.
+// Whether `host` names this machine: "localhost" and any name under it, and
+// "localhost.localdomain" (any case, optionally with a trailing dot); 127.0.0.0/8
+// and 0.0.0.0 in every form the system's address parser takes ("127.1",
+// "2130706433", "0177.0.0.1", "0x7f.0.0.1"); ::1, :: and ::ffff:127.x.y.z. A name
+// that resolves to this machine is found only where it is resolved.
 bool IsLoopbackHost(std::string_view host);
+
+// Whether `target` is one of `ports` on this machine (IsLoopbackHost): a relay
+// port, which a relayed connection must never be sent to, as client target or
+// as proxy.
+bool NamesOwnPort(const NetTarget& target, const std::vector<uint16_t>& ports);
 
 // Standard base64 with "=" padding.
 std::string Base64Encode(std::string_view bytes);

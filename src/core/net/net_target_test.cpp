@@ -113,6 +113,12 @@ TEST(IsLoopbackHostTest, Table) {
       {"[::1]", true},       {"::", true},           {"::ffff:127.0.0.1", true},
       {"128.0.0.1", false},  {"::2", false},         {"::ffff:10.0.0.1", false},
       {"localhost2", false}, {"example.com", false}, {"", false},
+      // Every spelling the system's address parser takes, and the local names.
+      {"127.1", true},       {"2130706433", true},   {"0177.0.0.1", true},
+      {"0x7f.0.0.1", true},  {"0x7F000001", true},   {"127.0.1", true},
+      {"0", true},           {"a.localhost", true},  {"localhost.localdomain", true},
+      {"0x80.0.0.1", false}, {"2147483649", false},  {"127.256.0.0.1", false},
+      {"08.0.0.1", false},   {"1.2.3.4.5", false},   {"4294967296", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsLoopbackHost(c.host), c.loopback) << c.host;
 }

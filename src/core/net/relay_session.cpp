@@ -20,8 +20,12 @@ bool FailureBlamesProxy(ProxyFailure failure) {
 
 RelaySession::RelaySession(const RelayInboundOptions& options,
                            std::vector<RelayCandidate> candidates)
-    : inbound_(options), candidates_(std::move(candidates)) {
+    : inbound_(options), candidates_(std::move(candidates)), listen_port_(options.listen_port) {
   if (candidates_.size() > kMaxRelayAttempts) candidates_.resize(kMaxRelayAttempts);
+}
+
+bool RelaySession::CandidateIsRelay() const {
+  return NamesOwnPort(candidate().upstream.proxy, {listen_port_});
 }
 
 void RelaySession::OpenAhead() {
@@ -31,6 +35,10 @@ void RelaySession::OpenAhead() {
   }
   ahead_ = true;
   candidates_.resize(1);
+  if (CandidateIsRelay()) {
+    Close(std::string(kRelayLoopText));
+    return;
+  }
   ++connects_;
   phase_ = RelayPhase::kConnecting;
   const UpstreamProxy& up = candidate().upstream;
@@ -88,6 +96,12 @@ void RelaySession::StartAttempt() {
   to_upstream_.clear();
   heard_upstream_ = false;
   const UpstreamProxy& up = candidate().upstream;
+  // A row that names the relay itself would have it connect to itself, again
+  // and again, for every connection: it is passed over without a connect.
+  if (CandidateIsRelay()) {
+    AttemptFailed(ProxyFailure::kProxyUnreachable, std::string(kRelayLoopText));
+    return;
+  }
   bool plain = inbound_.kind() == InboundKind::kHttpRequest && up.protocol == ProxyProtocol::kHttp;
   on_held_ = held_ && !plain;
   held_ = false;

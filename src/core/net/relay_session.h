@@ -29,6 +29,8 @@ struct RelayCandidate {
 // The relay tries at most this many candidates for one connection: the row in use
 // and the next usable rows after it.
 inline constexpr size_t kMaxRelayAttempts = 3;
+// Why a candidate that names the relay's own port on this machine was passed over.
+inline constexpr std::string_view kRelayLoopText = "代理地址就是本机中转自己，已跳过";
 
 // One candidate that did not carry the connection.
 struct RelayAttemptFailure {
@@ -103,6 +105,7 @@ class RelaySession {
   const RelayInbound& inbound() const { return inbound_; }
 
  private:
+  bool CandidateIsRelay() const;
   void RequestReady();
   void StartAttempt();
   void DropHeld(std::string reason);
@@ -113,6 +116,7 @@ class RelaySession {
 
   RelayInbound inbound_;
   std::vector<RelayCandidate> candidates_;
+  uint16_t listen_port_;
   size_t attempt_ = 0;
   size_t connects_ = 0;
   bool ahead_ = false;    // this session holds a connection opened ahead

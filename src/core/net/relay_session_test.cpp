@@ -263,6 +263,23 @@ TEST(RelaySessionTest, EndsAndFailsOver) {
        "a:1: "},
   };
   for (const Scenario& s : cases) RunScenario(s, Socks5Farm());
+  // A candidate naming the relay's own port, in any spelling of this machine, is
+  // passed over without a connect: the relay never connects to itself.
+  std::vector<RelayCandidate> looped = Socks5Farm();
+  looped[0].upstream.proxy = {"127.1", 7000};
+  RunScenario({"the relay itself is passed over",
+               {{Ev::kClient, kConnectIn},
+                {Ev::kConnected},
+                {Ev::kUp, Bytes("05 00")},
+                {Ev::kUp, kSocks5Ok}},
+               RelayPhase::kPiping,
+               1,
+               kEstablished,
+               connect_c + kSocks5Connect,
+               {ProxyFailure::kProxyUnreachable},
+               "",
+               1},
+              looped);
 }
 
 // The engine sends the proxy's first bytes with the connect: they are ready as

@@ -340,6 +340,11 @@ class RelayEngine::Impl {
 
   void CloseListener(uint16_t port) { Post({Command::kCloseListener, port, nullptr}); }
 
+  size_t refused_connections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return refused_count_;
+  }
+
   size_t open_connections() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return open_count_;
@@ -511,6 +516,11 @@ class RelayEngine::Impl {
                    reinterpret_cast<const char*>(&listen_socket), sizeof(listen_socket)) != 0 ||
         !EnsureNoDelay(client.get())) {
       return;
+    }
+    if (open_count_ >= options_.max_connections) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++refused_count_;
+      return;  // the client's socket closes as it goes
     }
     std::shared_ptr<const RelayRoute> route = l->config->source ? l->config->source() : nullptr;
     std::vector<core::RelayCandidate> candidates =
@@ -771,6 +781,7 @@ class RelayEngine::Impl {
       return;
     }
     flow.last_read = bytes;
+    conn->deadline = IdleDeadline();
     if (bytes == 0) {
       flow.eof = true;
     } else {
@@ -971,6 +982,7 @@ class RelayEngine::Impl {
 
   // Connects to `address` on a fresh socket; null: the proxy has no address.
   void ConnectTo(Connection* conn, const Address* found) {
+    if (found && IsOwnPort(*found)) found = nullptr;  // fails as a proxy with no address
     Address address = found ? *found : Address{};
     if (found) {
       int family = address.storage.ss_family;
@@ -1043,7 +1055,7 @@ class RelayEngine::Impl {
         conn->session.reset();
         if (conn->handshook) AskAhead(conn);
         conn->piping = true;
-        conn->deadline = 0;
+        conn->deadline = IdleDeadline();
         Drain(conn, conn->up, conn->upstream.get());
         Drain(conn, conn->down, conn->client.get());
         break;
@@ -1056,6 +1068,37 @@ class RelayEngine::Impl {
         if (conn->down.Empty() && !conn->down.send_op.busy) CloseConnection(conn);
         break;
     }
+  }
+
+  uint64_t IdleDeadline() const {
+    return options_.idle_tunnel_ms ? Now() + options_.idle_tunnel_ms : 0;
+  }
+
+  // Whether `address` is this machine and one of this engine's ports: a row
+  // whose name resolves to the relay itself would have it connect to itself
+  // for every connection.
+  bool IsOwnPort(const Address& address) const {
+    const sockaddr_storage& a = address.storage;
+    uint16_t port = 0;
+    bool loopback = false;
+    if (a.ss_family == AF_INET) {
+      const auto* v4 = reinterpret_cast<const sockaddr_in*>(&a);
+      uint32_t ip = ntohl(v4->sin_addr.s_addr);
+      loopback = (ip >> 24) == 127 || ip == 0;
+      port = ntohs(v4->sin_port);
+    } else if (a.ss_family == AF_INET6) {
+      const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&a);
+      const uint8_t* b = v6->sin6_addr.s6_addr;
+      bool zero_head = std::all_of(b, b + 10, [](uint8_t x) { return x == 0; });
+      loopback = zero_head && ((b[10] == 0xFF && b[11] == 0xFF && b[12] == 127) ||
+                               std::all_of(b + 10, b + 15, [](uint8_t x) { return x == 0; }));
+      port = ntohs(v6->sin6_port);
+    }
+    if (!loopback) return false;
+    for (const Listener* l : listeners_) {
+      if (l->config->port == port) return true;
+    }
+    return false;
   }
 
   void Report(Connection* conn, const std::string& reason) {
@@ -1117,6 +1160,7 @@ class RelayEngine::Impl {
   mutable std::mutex mutex_;
   std::deque<Command> commands_;
   size_t open_count_ = 0;
+  size_t refused_count_ = 0;
   size_t grown_bytes_ = 0;  // bulk_used_, for other threads
   // Sockets made ahead, by SocketUse; refilled on the thread pool.
   static constexpr size_t kStockSize = 8;
@@ -1158,6 +1202,7 @@ uint16_t RelayEngine::Listen(uint16_t port, RelayRouteSource source, RelayReport
 void RelayEngine::CloseListener(uint16_t port) { impl_->CloseListener(port); }
 
 size_t RelayEngine::open_connections() const { return impl_->open_connections(); }
+size_t RelayEngine::refused_connections() const { return impl_->refused_connections(); }
 
 size_t RelayEngine::grown_buffer_bytes() const { return impl_->grown_buffer_bytes(); }
 

@@ -57,6 +57,15 @@ struct RelayEngineOptions {
   // next client (not for `one_client` ports); it is let go after this long
   // unused, so that the relay keeps no connection to a proxy nobody uses.
   uint32_t held_ms = 10000;
+  // Client connections open at once; a client accepted past it is closed at
+  // once and counted (refused_connections), so that a flood (a program gone
+  // wrong, a stranger) cannot run the machine out of ports. Far above what a
+  // browser opens.
+  size_t max_connections = 2048;
+  // A tunnel with no byte either way for this long is closed: long enough for
+  // long polls and idle keep-alive connections, short enough that forgotten
+  // ones do not pile up. 0: never.
+  uint32_t idle_tunnel_ms = 10 * 60 * 1000;
 };
 
 class RelayEngine {
@@ -83,6 +92,8 @@ class RelayEngine {
 
   // Connections open now (accepted and not fully closed); for tests and benchmarks.
   size_t open_connections() const;
+  // Clients closed at once because max_connections were open.
+  size_t refused_connections() const;
   // Bytes held now in grown (bulk) buffers; for tests and benchmarks.
   size_t grown_buffer_bytes() const;
   // Threads the engine runs (for benchmarks): always 1. The system thread pool

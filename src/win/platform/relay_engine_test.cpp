@@ -509,6 +509,30 @@ TEST(RelayEngineTest, HostileClientsAndProxiesEndTheirConnectionWithAReason) {
       {"a client that stops half way", {}, "CONNECT 127.0.0.1:", true, "", "请求完整之前"},
       {"a client that goes silent", {}, "CONNECT 127.0.0.1:", false, "", "超时"},
       {"CONNECT to the relay itself", {}, loop, false, "HTTP/1.1 403", "本中转自己的端口"},
+      {"CONNECT to the relay spelled in octal",
+       {},
+       "CONNECT 0177.0.0.1:" + std::to_string(relay.port()) + " HTTP/1.1\r\n\r\n",
+       false,
+       "HTTP/1.1 403",
+       "本中转自己的端口"},
+      // A row naming the relay, in any spelling of this machine, is never
+      // connected to: one request, no flood of the relay's own connections.
+      {"the relay as its own proxy",
+       {Upstream(P::kSocks5, relay.port())},
+       ConnectGet(),
+       false,
+       "HTTP/1.1 502",
+       "本机中转自己"},
+      {"the relay as its own proxy, spelled as one number",
+       {[&] {
+         core::RelayCandidate c = Upstream(P::kHttp, relay.port());
+         c.upstream.proxy.host = "2130706433";
+         return c;
+       }()},
+       PlainGet(),
+       false,
+       "HTTP/1.1 502",
+       "本机中转自己"},
       {"no proxy in use", {}, ConnectGet(), false, "HTTP/1.1 502", "没有正在使用的代理"},
       {"nothing listens",
        {Upstream(P::kSocks5, PortOf("DEAD"))},
@@ -555,6 +579,35 @@ TEST(RelayEngineTest, HostileClientsAndProxiesEndTheirConnectionWithAReason) {
     EXPECT_NE(reports[0].end_reason.find(c.reason), std::string::npos) << reports[0].end_reason;
     EXPECT_EQ(reports[0].listen_port, relay.port());
   }
+  EXPECT_TRUE(relay.Idle());
+}
+
+// Clients past the cap are closed at once and counted; a tunnel left idle is
+// closed at its deadline.
+TEST(RelayEngineTest, ConnectionsAreCappedAndIdleTunnelsClosed) {
+  REQUIRE_TEST_PORTS("MICROSOCKS");
+  EchoTarget echo;
+  RelayEngineOptions options;
+  options.max_connections = 3;
+  options.idle_tunnel_ms = 400;
+  TestRelay relay(options);
+  relay.SetRoute({Upstream(core::ProxyProtocol::kSocks5, PortOf("MICROSOCKS"))});
+  std::vector<UniqueSocket> held;
+  for (int i = 0; i < 3; ++i) held.push_back(ConnectTo(relay.port()));
+  ASSERT_TRUE(Eventually([&] { return relay.engine().open_connections() == 3; }));
+  UniqueSocket over = ConnectTo(relay.port());
+  ASSERT_TRUE(over);
+  EXPECT_EQ(ReadAll(over.get()), "");  // closed at once, not queued
+  EXPECT_EQ(relay.engine().refused_connections(), 1u);
+  held.clear();
+  ASSERT_TRUE(relay.Idle());
+
+  UniqueSocket tunnel = ConnectTo(relay.port());
+  SendAll(tunnel.get(), "CONNECT 127.0.0.1:" + std::to_string(echo.port()) + " HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(ReadHead(tunnel.get()).rfind("HTTP/1.1 200", 0), 0u);
+  SendAll(tunnel.get(), "ping");
+  EXPECT_EQ(ReadExactly(tunnel.get(), 4), "ping");
+  EXPECT_EQ(ReadAll(tunnel.get()), "");  // silent past the idle deadline: closed
   EXPECT_TRUE(relay.Idle());
 }
 
