@@ -31,6 +31,7 @@ core::NetTarget Socks4Target(core::NetTarget target) {
 
 struct Lane {
   UniqueSocket socket;
+  UniqueKernelHandle event;  // the socket's network events (WSAEventSelect)
   std::unique_ptr<core::ProxyHandshake> handshake;
   bool connecting = false;
   uint32_t deadline = 0;
@@ -41,6 +42,7 @@ struct Lane {
 bool Passed(uint32_t now, uint32_t deadline) { return int32_t(now - deadline) >= 0; }
 
 void Send(Lane& lane) {
+  if (lane.handshake->state() != core::HandshakeState::kInProgress) return;
   std::string_view out = lane.handshake->output();
   if (out.empty()) return;
   int sent = send(lane.socket.get(), out.data(), int(out.size()), 0);
@@ -51,22 +53,23 @@ void Send(Lane& lane) {
   }
 }
 
-void Receive(Lane& lane) {
+// Reads what has arrived; true when bytes came (more may follow).
+bool Receive(Lane& lane) {
   char buffer[4096];
   int got = recv(lane.socket.get(), buffer, int(sizeof(buffer)), 0);
   if (got > 0) {
     lane.handshake->Feed(std::string_view(buffer, size_t(got)));
-  } else if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
-    lane.handshake->OnClosed();
+    return true;
   }
+  if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) lane.handshake->OnClosed();
+  return false;
 }
 
 }  // namespace
 
 core::DetectionOutcome RaceProxyHandshakes(const core::UpstreamProxy& proxy,
                                            const core::NetTarget& target,
-                                           const HandshakeTimeouts& timeouts,
-                                           const std::atomic<bool>* abort) {
+                                           const HandshakeTimeouts& timeouts, HANDLE abort) {
   std::array<core::HandshakeAttempt, core::kDetectionLanes> ends{};  // all unreachable
   WinsockScope winsock;
   addrinfo hints{};
@@ -95,8 +98,12 @@ core::DetectionOutcome RaceProxyHandshakes(const core::UpstreamProxy& proxy,
       continue;
     }
     lane.socket = UniqueSocket(socket(found->ai_family, found->ai_socktype, found->ai_protocol));
-    u_long non_blocking = 1;
-    if (!lane.socket || ioctlsocket(lane.socket.get(), FIONBIO, &non_blocking) != 0) {
+    lane.event = UniqueKernelHandle(WSACreateEvent());
+    // The worker sleeps until a socket has news or a deadline comes: no polling,
+    // which under Wine would cost the whole program a server call each time.
+    if (!lane.socket || !lane.event ||
+        WSAEventSelect(lane.socket.get(), lane.event.get(),
+                       FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0) {
       lane.end = {core::HandshakeState::kFailed, core::ProxyFailure::kProxyUnreachable};
       continue;
     }
@@ -125,50 +132,51 @@ core::DetectionOutcome RaceProxyHandshakes(const core::UpstreamProxy& proxy,
   };
   for (size_t i = 0; i < lanes.size(); ++i) settle(i);
 
-  while (!race.decided() && !(abort && *abort)) {
-    fd_set readable, writable, failed;
-    FD_ZERO(&readable);
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
+  while (!race.decided()) {
+    HANDLE waits[core::kDetectionLanes + 1];
+    DWORD count = 0;
+    if (abort) waits[count++] = abort;
     uint32_t now = GetTickCount();
-    uint32_t wait_ms = 100;
+    DWORD wait_ms = INFINITE;
     for (Lane& lane : lanes) {
       if (lane.over()) continue;
-      SOCKET s = lane.socket.get();
-      if (lane.connecting) {
-        FD_SET(s, &writable);
-        FD_SET(s, &failed);  // Winsock reports a refused connect here
-      } else {
-        FD_SET(s, &readable);
-        if (!lane.handshake->output().empty()) FD_SET(s, &writable);
-      }
-      wait_ms = std::min(wait_ms, Passed(now, lane.deadline) ? 0 : lane.deadline - now);
+      waits[count++] = lane.event.get();
+      DWORD left = Passed(now, lane.deadline) ? 0 : lane.deadline - now;
+      wait_ms = std::min(wait_ms, left);
     }
-    timeval tv{0, long(wait_ms) * 1000};
-    if (select(0, &readable, &writable, &failed, &tv) == SOCKET_ERROR) break;
+    DWORD woke = WaitForMultipleObjects(count, waits, FALSE, wait_ms);
+    if (woke == WAIT_FAILED || (abort && woke == WAIT_OBJECT_0)) break;
     now = GetTickCount();
     for (size_t i = 0; i < lanes.size(); ++i) {
       Lane& lane = lanes[i];
       if (lane.over()) continue;
-      SOCKET s = lane.socket.get();
+      WSANETWORKEVENTS news{};
+      if (WSAEnumNetworkEvents(lane.socket.get(), lane.event.get(), &news) != 0) {
+        lane.handshake->OnClosed();
+        settle(i);
+        continue;
+      }
       if (lane.connecting) {
-        int error = 0;
-        int size = sizeof(error);
-        bool refused =
-            FD_ISSET(s, &failed) ||
-            (FD_ISSET(s, &writable) &&
-             (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0 ||
-              error != 0));
-        if (refused || (!FD_ISSET(s, &writable) && Passed(now, lane.deadline))) {
+        if (news.lNetworkEvents & FD_CONNECT) {
+          if (news.iErrorCode[FD_CONNECT_BIT] != 0) {
+            lane.end = {core::HandshakeState::kFailed, core::ProxyFailure::kProxyUnreachable};
+          } else {
+            lane.connecting = false;
+            lane.deadline = now + timeouts.reply_ms;
+            Send(lane);
+          }
+        } else if (Passed(now, lane.deadline)) {
           lane.end = {core::HandshakeState::kFailed, core::ProxyFailure::kProxyUnreachable};
-        } else if (FD_ISSET(s, &writable)) {
-          lane.connecting = false;
-          lane.deadline = now + timeouts.reply_ms;
-          Send(lane);
         }
       } else {
-        if (FD_ISSET(s, &writable)) Send(lane);
-        if (FD_ISSET(s, &readable)) Receive(lane);
+        if (news.lNetworkEvents & FD_WRITE) Send(lane);
+        if (news.lNetworkEvents & FD_READ) Receive(lane);
+        // A close comes after the last bytes: they are read to the end first.
+        if (news.lNetworkEvents & FD_CLOSE) {
+          while (lane.handshake->state() == core::HandshakeState::kInProgress && Receive(lane)) {
+          }
+          lane.handshake->OnClosed();
+        }
         if (lane.handshake->state() == core::HandshakeState::kInProgress) {
           Send(lane);  // what the last reply asked for (a log-in, the request)
           if (Passed(now, lane.deadline)) lane.handshake->OnTimedOut();

@@ -6,7 +6,8 @@
 // protocol. Any thread.
 #pragma once
 
-#include <atomic>
+#include <winsock2.h>
+
 #include <cstdint>
 
 #include "core/net/upstream.h"
@@ -19,12 +20,12 @@ struct HandshakeTimeouts {
   uint32_t reply_ms = core::kReceiveTimeoutMs;    // for a whole handshake after it
 };
 
-// The proxy's protocol field is ignored. When `abort` turns true the probes end
-// within a tenth of a second as unanswered. A SOCKS4 probe toward a host name
+// The proxy's protocol field is ignored. When the event `abort` (may be null) is
+// set the probes end at once as unanswered. A SOCKS4 probe toward a host name
 // resolves the name here (SOCKS4 carries IPv4 addresses only).
 core::DetectionOutcome RaceProxyHandshakes(const core::UpstreamProxy& proxy,
                                            const core::NetTarget& target,
                                            const HandshakeTimeouts& timeouts = {},
-                                           const std::atomic<bool>* abort = nullptr);
+                                           HANDLE abort = nullptr);
 
 }  // namespace win

@@ -56,9 +56,9 @@ TEST(HandshakeProbeTest, AnAbortedRaceGetsNoAnswer) {
   REQUIRE_TEST_PORTS("WEB", "MICROSOCKS");
   const core::NetTarget web{"127.0.0.1", uint16_t(std::stoi(TestPort("WEB")))};
   for (bool aborted : {false, true}) {
-    std::atomic<bool> abort{aborted};
+    UniqueKernelHandle abort(CreateEventW(nullptr, TRUE, aborted, nullptr));
     core::DetectionOutcome out =
-        RaceProxyHandshakes(Proxy("MICROSOCKS", ProxyProtocol::kSocks5), web, {}, &abort);
+        RaceProxyHandshakes(Proxy("MICROSOCKS", ProxyProtocol::kSocks5), web, {}, abort.get());
     EXPECT_EQ(out.protocol.has_value(), !aborted);
   }
 }

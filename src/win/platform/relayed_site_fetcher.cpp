@@ -51,7 +51,7 @@ class PortBoundRequest final : public core::HttpRequest {
 std::optional<core::DetectionOutcome> RelayedSiteFetcher::DetectProtocol(
     const core::UpstreamProxy& proxy, const core::NetTarget& target) {
   if (aborted_) return core::DetectionOutcome{};
-  return RaceProxyHandshakes(proxy, target, {}, &aborted_);
+  return RaceProxyHandshakes(proxy, target, {}, abort_event_.get());
 }
 
 std::unique_ptr<core::HttpRequest> RelayedSiteFetcher::OpenHttp(const core::SiteRequest& request) {

@@ -14,6 +14,7 @@
 
 #include "core/verify/site_fetcher.h"
 #include "win/platform/relay_engine.h"
+#include "win/platform/unique_socket.h"
 
 namespace win {
 
@@ -32,6 +33,7 @@ class RelayedSiteFetcher final : public core::SiteFetcher {
                                                        const core::NetTarget& target) override;
   void Abort() override {
     aborted_ = true;
+    if (abort_event_) SetEvent(abort_event_.get());
     inner_->Abort();
   }
 
@@ -39,6 +41,8 @@ class RelayedSiteFetcher final : public core::SiteFetcher {
   std::unique_ptr<core::SiteFetcher> inner_;
   std::shared_ptr<RelayEngine> engine_;
   std::atomic<bool> aborted_{false};
+  // Set with aborted_: ends a detection's wait at once.
+  UniqueKernelHandle abort_event_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 }  // namespace win
