@@ -64,6 +64,8 @@ const char* InboundRefusalText(InboundRefusal refusal) {
       return "客户端只提供需要认证的方式，本中转不需要认证";
     case InboundRefusal::kSocks4:
       return "不支持SOCKS4，请使用SOCKS5或HTTP代理";
+    case InboundRefusal::kBadFraming:
+      return "请求体的长度无法确定（Content-Length与Transfer-Encoding同时出现，或不支持的传输编码）";
   }
   return "";
 }
@@ -219,6 +221,21 @@ void RelayInbound::AcceptHttpRequest(std::string_view head) {
   authority_ = std::string(authority);
   path_ = std::string(path);
   if (path_.empty() || path_.front() != '/') path_.insert(path_.begin(), '/');
+  // A body whose end the relay and the proxy could read differently would let a
+  // second request ride inside the first (RFC 9112 §6.1): refused.
+  bool has_length = false;
+  std::string coding;
+  for (const HttpHeaderField& f : parsed.fields) {
+    if (EqualsIgnoreAsciiCase(f.name, "Content-Length")) has_length = true;
+    if (EqualsIgnoreAsciiCase(f.name, "Transfer-Encoding")) {
+      coding += coding.empty() ? "" : ",";
+      coding += AsciiUpperCopy(Trim(f.value));
+    }
+  }
+  if (!coding.empty() && (has_length || coding != "CHUNKED")) {
+    Refuse(InboundRefusal::kBadFraming);
+    return;
+  }
   for (const HttpHeaderField& f : parsed.fields) {
     // The URL's authority wins over a Host field that disagrees with it (RFC 9112).
     if (IsHopField(f.name) || EqualsIgnoreAsciiCase(f.name, "Host")) continue;

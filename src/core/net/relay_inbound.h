@@ -34,6 +34,8 @@ enum class InboundRefusal : int {
   kBadAddressType,      // a SOCKS5 address type other than IPv4, domain and IPv6
   kAuthOnly,            // a SOCKS5 client that offers only methods needing a log-in
   kSocks4,              // a SOCKS4 request; the relay speaks HTTP and SOCKS5
+  kBadFraming,          // a body framed twice (Content-Length and Transfer-Encoding), or
+                        // a transfer coding other than chunked
 };
 
 // The user's text for `refusal`, UTF-8; "" for kNone.

@@ -187,6 +187,49 @@ bool CheckAddressAndPort(const ProxyLine& p, std::string* why) {
   return true;
 }
 
+// Where the log-in of "host:port:user:password" starts (after the port's digits
+// a ":" and, further on, another one); npos for any other shape. An address
+// with "@" in it is a plain line's "@TYPE" instead.
+size_t LoginStart(std::string_view s) {
+  size_t colon = s.find(':');
+  if (!s.empty() && s[0] == '[' && s.find(']') != std::string_view::npos) colon = s.find(']') + 1;
+  if (colon >= s.size() || s[colon] != ':' ||
+      s.substr(0, colon).find('@') != std::string_view::npos) {
+    return std::string_view::npos;
+  }
+  size_t digits_at = colon + 1;
+  while (digits_at < s.size() && IsSpace(s[digits_at])) ++digits_at;
+  std::string_view digits = LeadingDigits(s.substr(digits_at));
+  size_t after = digits_at + digits.size();
+  while (after < s.size() && IsSpace(s[after])) ++after;
+  if (digits.empty() || after + 1 >= s.size() || s[after] != ':' ||
+      s.find(':', after + 1) == std::string_view::npos) {
+    return std::string_view::npos;
+  }
+  return after + 1;
+}
+
+// Where a line's "$" remark begins; npos without one. A password may hold "$",
+// so inside a log-in a "$" begins the remark only after an "@TYPE", or when
+// words follow it (a blank or a non-ASCII letter, as a location has), which the
+// program's own files never write into a password of this form.
+size_t RemarkStart(std::string_view s) {
+  size_t login = LoginStart(s);
+  if (login == std::string_view::npos) return s.find('$');
+  for (size_t dollar = s.find('$', login); dollar != std::string_view::npos;
+       dollar = s.find('$', dollar + 1)) {
+    std::string_view before = s.substr(login, dollar - login);
+    size_t at = before.rfind('@');
+    if (at != std::string_view::npos && IsAcceptedType(TypeWord(before.substr(at + 1)))) {
+      return dollar;
+    }
+    for (char c : s.substr(dollar + 1)) {
+      if (IsSpace(c) || static_cast<unsigned char>(c) >= 0x80) return dollar;
+    }
+  }
+  return std::string_view::npos;
+}
+
 bool ParseUrlLine(std::string_view s, size_t scheme_length, ProxyLine* out, std::string* why) {
   std::string_view scheme = s.substr(0, scheme_length);
   out->type = std::string(TypeOfScheme(scheme));
@@ -233,12 +276,10 @@ bool ParseProxyLine(std::string_view line, ProxyLine* out, std::string* why) {
   std::string_view s = Trim(line);
   if (size_t scheme = SchemeLength(s); scheme != 0) return ParseUrlLine(s, scheme, out, why);
 
-  if (size_t dollar = s.find('$'); dollar != std::string_view::npos) {
+  if (size_t dollar = RemarkStart(s); dollar != std::string_view::npos) {
     out->remark = std::string(CapRemark(Trim(s.substr(dollar + 1))));
     s = s.substr(0, dollar);
   }
-  // "host:port:user:password": after the port's digits a ":" and, further on,
-  // another one. An address with "@" in it is a plain line's "@TYPE" instead.
   size_t colon = s.find(':');
   bool bracketed = !s.empty() && s[0] == '[' && s.find(']') != std::string_view::npos;
   if (bracketed) colon = s.find(']') + 1;

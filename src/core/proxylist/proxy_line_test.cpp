@@ -105,6 +105,10 @@ TEST(ParseProxyLineTest, LoginForms) {
       {"1.2.3.4:8080:me@x.com:p@ss", "1.2.3.4", "8080", "", "me@x.com", "p@ss", ""},
       {"1.2.3.4:8080:u:p@socks4a", "1.2.3.4", "8080", "SOCKS4A", "u", "p", ""},
       {"[::1]:8080:u:p", "[::1]", "8080", "", "u", "p", ""},
+      // "$" belongs to the password; a remark follows a type, or is words.
+      {"1.2.3.4:8080:u:pw$word", "1.2.3.4", "8080", "", "u", "pw$word", ""},
+      {"1.2.3.4:8080:u:pw$x@SOCKS5$free", "1.2.3.4", "8080", "SOCKS5", "u", "pw$x", "free"},
+      {"1.2.3.4:8080:u:pw$广东 电信", "1.2.3.4", "8080", "", "u", "pw", "广东 电信"},
       // Plain lines: the new type word and a bracketed address.
       {"1.2.3.4:1080@socks4a", "1.2.3.4", "1080", "SOCKS4A", "", "", ""},
       {"[2001:db8::1]:1080@SOCKS5$x", "[2001:db8::1]", "1080", "SOCKS5", "", "", "x"},
