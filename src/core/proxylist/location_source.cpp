@@ -27,14 +27,37 @@ std::shared_ptr<LocationSource> LocationSource::ForAnotherThread() {
   return other;
 }
 
+namespace {
+
+// A database is data from outside: a line end or a control character in it
+// would split a list file's line (and reach a terminal as it is). Each run of
+// them becomes one blank.
+std::string Cleaned(std::string text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    bool control = u < 0x20 || u == 0x7F;
+    if (!control) {
+      out += c;
+    } else if (!out.empty() && out.back() != ' ') {
+      out += ' ';
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+}  // namespace
+
 std::string LocationSource::Locate(std::string_view address) {
   OpenIpdb();
   if (ipdb_) {
     IpdbRecord record;
-    return ipdb_->Lookup(address, &record) ? IpdbLocationText(record) : std::string();
+    return ipdb_->Lookup(address, &record) ? Cleaned(IpdbLocationText(record)) : std::string();
   }
   IpLocation loc;
-  return wry_.LookupIpLocation(address, &loc) ? LocationText(loc) : std::string();
+  return wry_.LookupIpLocation(address, &loc) ? Cleaned(LocationText(loc)) : std::string();
 }
 
 }  // namespace core

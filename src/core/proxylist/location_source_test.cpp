@@ -64,6 +64,15 @@ TEST_F(LocationSourceTest, TheIpdbFileFirstElseTheOlderDatabase) {
   }
 }
 
+// A crafted database cannot smuggle a line into a list file or a terminal.
+TEST_F(LocationSourceTest, LineEndsAndControlCharactersAreDropped) {
+  testing::IpdbBuilder ipdb;
+  ipdb.Add(uint32_t(183) << 24 | 62 << 16, 16, "中国\t广东\t深圳\r\n6.6.6.6:3128@HTTP\x1b[2J\t\t\t电信");
+  Write("qqwry.ipdb", ipdb.Bytes());
+  LocationSource source(dir_ / "qqwry.ipdb", dir_ / "wry.dll");
+  EXPECT_EQ(source.Locate("183.62.57.1"), "中国 广东深圳 6.6.6.6:3128@HTTP [2J 电信");
+}
+
 // A worker's source answers as the owner's does, from the same IPDB file, on
 // its own thread.
 TEST_F(LocationSourceTest, AnotherThreadsSourceSharesTheIpdbFile) {
