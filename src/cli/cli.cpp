@@ -14,6 +14,10 @@
 #include "core/proxylist/proxy_list.h"
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "cli/checker/verify_command.h"
 #endif
 
@@ -175,6 +179,16 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
                  {export_with_passwords, core::ExportForm::kWithLogins}};
   for (const auto& e : exports) {
     if (e.path.empty()) continue;
+#if !defined(_WIN32)
+    // Passwords in clear: only the user may read the file, whatever the umask.
+    if (e.form == core::ExportForm::kWithLogins) {
+      int fd = open(e.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+      if (fd >= 0) {
+        fchmod(fd, 0600);
+        close(fd);
+      }
+    }
+#endif
     core::ExportSummary s = core::ExportListFile(e.path, list, e.form, false, codec);
     if (!s.ok) err << "relaymoth-cli: " << s.message << '\n';
   }

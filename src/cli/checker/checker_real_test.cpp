@@ -331,7 +331,8 @@ TEST(CheckerRealTest, RowsWithAUserNameAndPasswordLogInWithThem) {
   ASSERT_TRUE(rows.count(Port(other.port()) + "@SOCKS5")) << out.str();
   EXPECT_TRUE(Flag(rows.at(Port(locked.port()) + "@SOCKS5"), "working")) << out.str();
   EXPECT_FALSE(Flag(rows.at(Port(other.port()) + "@SOCKS5"), "working")) << out.str();
-  // The password is never printed.
+  // The user name is, the password never.
+  EXPECT_EQ(Text(rows.at(Port(locked.port()) + "@SOCKS5"), "user"), "alice") << out.str();
   EXPECT_EQ(out.str().find("s3cret"), std::string::npos) << out.str();
 }
 

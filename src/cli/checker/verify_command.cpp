@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <ostream>
@@ -253,6 +254,11 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
       s = core::ImportListStream(copy, input, list, true, false, codec, core::LineOrigin::kOutside,
                                  untyped);
     } else {
+      std::error_code ec;
+      if (std::filesystem::is_directory(core::PathFromUtf8(input), ec)) {
+        err << "relaymoth-cli: cannot read " << input << ": it is a folder\n";
+        return 2;
+      }
       std::ifstream probe(core::PathFromUtf8(input), std::ios::binary);
       if (!probe) {
         err << "relaymoth-cli: cannot read " << input << ": " << std::strerror(errno) << "\n";
@@ -386,6 +392,7 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
         c.report = task->report();
         c.location = std::move(r.location);
         c.type = std::string(lr.type);
+        if (r.proxy.credentials) c.user = r.proxy.credentials->user;
         if (r.detect) {
           c.detected = c.report.protocol_known;
           c.type = c.detected ? std::string(core::TypeWordOf(c.report.protocol)) : "";

@@ -324,7 +324,7 @@ void WriteRows(const std::vector<CheckedRow>& rows, const std::vector<std::strin
   if (form == OutputForm::kCsv) {
     out << "address,port,type,working,score,reason";
     for (size_t i = 0; i < sites; ++i) out << ",site" << i + 1 << "_seconds";
-    out << ",location,exit,grade\n";
+    out << ",location,exit,grade,user\n";
   }
   for (const CheckedRow& r : rows) {
     const core::CheckReport& rep = r.report;
@@ -332,7 +332,12 @@ void WriteRows(const std::vector<CheckedRow>& rows, const std::vector<std::strin
       case OutputForm::kList: {
         std::string remark = core::Format("[%d] ", int(r.result.score)) + r.result.status;
         if (!r.location.empty()) remark += " " + r.location;
-        out << core::FullLineText(r.address, r.port, r.type, remark) << '\n';
+        // Rows of one gateway differ by their user name: the line names it.
+        if (r.user.empty()) {
+          out << core::FullLineText(r.address, r.port, r.type, remark) << '\n';
+        } else {
+          out << core::LoginProxyText(r.address, r.port, r.type, r.user) << '$' << remark << '\n';
+        }
         break;
       }
       case OutputForm::kCsv: {
@@ -345,12 +350,14 @@ void WriteRows(const std::vector<CheckedRow>& rows, const std::vector<std::strin
           }
         }
         out << ',' << CsvText(r.location) << ',' << CsvText(rep.exit_address) << ','
-            << core::GradeWord(rep.grade) << '\n';
+            << core::GradeWord(rep.grade) << ',' << CsvText(r.user) << '\n';
         break;
       }
       case OutputForm::kJson: {
         out << "{\"address\":" << JsonText(r.address) << ",\"port\":" << JsonText(r.port)
-            << ",\"type\":" << JsonText(r.type)
+            << ",\"type\":" << JsonText(r.type);
+        if (!r.user.empty()) out << ",\"user\":" << JsonText(r.user);
+        out
             << ",\"detected\":" << (r.detected ? "true" : "false")
             << ",\"working\":" << (r.result.usable ? "true" : "false")
             << ",\"score\":" << r.result.score << ",\"reason\":" << JsonText(MainReason(r))

@@ -76,6 +76,7 @@ struct CheckedRow {
   std::string port;
   std::string type;  // the row's type, or the detected one ("" when none answered)
   bool detected = false;
+  std::string user;  // the log-in's user name ("" without one); never the password
   core::CheckReport report;
   core::RowResult result;
   std::string location;

@@ -209,11 +209,11 @@ TEST(VerifyOptionsTest, OutputFormsReadBack) {
   std::ostringstream csv;
   WriteRows(rows, {"http://a.example/"}, OutputForm::kCsv, csv);
   EXPECT_EQ(csv.str(),
-            "address,port,type,working,score,reason,site1_seconds,location,exit,grade\n"
+            "address,port,type,working,score,reason,site1_seconds,location,exit,grade,user\n"
             "2.2.2.2,8080,HTTP,1," +
                 std::to_string(rows[0].result.score) +
-                ",,0.500,中国 北京,5.6.7.8,\n"
-                "1.1.1.1,8080,HTTP,0,0,connection refused,,\"x,\"\"y\"\"\",,\n");
+                ",,0.500,中国 北京,5.6.7.8,,\n"
+                "1.1.1.1,8080,HTTP,0,0,connection refused,,\"x,\"\"y\"\"\",,,\n");
 
   std::ostringstream json;
   WriteRows(rows, {"http://a.example/"}, OutputForm::kJson, json);

@@ -31,20 +31,18 @@ namespace {
 
 // A database is data from outside: a line end or a control character in it
 // would split a list file's line (and reach a terminal as it is). Each run of
-// them becomes one blank.
+// them becomes one blank; the rest is kept as it was.
 std::string Cleaned(std::string text) {
   std::string out;
   out.reserve(text.size());
+  bool in_run = false;
   for (char c : text) {
     unsigned char u = static_cast<unsigned char>(c);
     bool control = u < 0x20 || u == 0x7F;
-    if (!control) {
-      out += c;
-    } else if (!out.empty() && out.back() != ' ') {
-      out += ' ';
-    }
+    if (!control) out += c;
+    if (control && !in_run) out += ' ';
+    in_run = control;
   }
-  while (!out.empty() && out.back() == ' ') out.pop_back();
   return out;
 }
 
