@@ -163,7 +163,10 @@ TEST_F(RunSettingsDialogTest, CancelRestoresAndRefusedProfileKeepsTheDialogOpen)
   Tick(IDC_ONLY_WITH_BROWSER, true);
   Click(IDOK);
   ASSERT_EQ(prompt_.shown.size(), 1u);
-  EXPECT_EQ(prompt_.shown[0].text, kRunSettingsNotSavedMessage);
+  // The profile's reason follows the message.
+  EXPECT_EQ(prompt_.shown[0].text, std::string(kRunSettingsNotSavedMessage) + "\n" +
+                                       std::string(core::kAdvancedSettingsSection) + "\\" +
+                                       std::string(core::kOnlyWithBrowserKey) + ": 只读");
   EXPECT_TRUE(IsWindowVisible(Dlg()));
 }
 

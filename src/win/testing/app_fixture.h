@@ -44,7 +44,7 @@ class AppWindowTest : public testing::Test {
                  std::string(testing::UnitTest::GetInstance()->current_test_info()->name());
     DeleteRegistryTree(HKEY_CURRENT_USER, proxy_key_);
     // The exit check asks no public page from the tests.
-    profile_.WriteText("Exit Check", "Fallback pages", "");
+    ASSERT_TRUE(profile_.WriteText("Exit Check", "Fallback pages", ""));
   }
   void TearDown() override {
     window_.reset();
