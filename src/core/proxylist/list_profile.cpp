@@ -255,6 +255,7 @@ void ListSave::Next(Phase phase) {
   f_ = u_ = logins_ = 0;
   unsaved_ = 0;
   cursor_ = -1;
+  scan_ = -1;
   if (phase >= Phase::kTidyStagedCounts) {
     f_ = done_f_;
     u_ = done_u_;
@@ -325,13 +326,16 @@ bool ListSave::WriteRows(const ListCopy& copy) {
 // one finds whole. A refused removal ends the run (it is only tidying).
 bool ListSave::DeleteRun(std::string (*value_name)(int), int from, int end) {
   if (cursor_ < 0) {
-    // First the run's end; the reads count against the budget too.
-    int top = std::max(from, end);
-    while (!store_.ReadText(kProxyListSection, value_name(top), "").empty()) {
-      ++top;
+    // First the run's end, found by reading upwards; the reads count against
+    // the budget too (a run can be as long as the list).
+    if (scan_ < 0) scan_ = std::max(from, end);
+    while (true) {
+      if (left_ <= 0) return false;
       --left_;
+      if (store_.ReadText(kProxyListSection, value_name(scan_), "").empty()) break;
+      ++scan_;
     }
-    cursor_ = top;
+    cursor_ = scan_;
   }
   while (cursor_ > from) {
     if (left_ <= 0) return false;

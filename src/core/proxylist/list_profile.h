@@ -95,6 +95,8 @@ class ListSave {
   int done_unsaved_ = 0;
   // The next value of a tidy-up phase; -1 before it begins.
   int cursor_ = -1;
+  // Where a run's end is being looked for; -1 before the search begins.
+  int scan_ = -1;
 };
 
 // The whole save at once (a ListSave stepped to its end). Fails with the first

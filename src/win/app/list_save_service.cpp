@@ -10,8 +10,6 @@ namespace {
 
 // The caption of the failed save's message.
 constexpr std::string_view kListSaveCaption = "保存列表";
-// The calls to the store between two looks at the step's time.
-constexpr int kCallsPerLook = 64;
 
 }  // namespace
 

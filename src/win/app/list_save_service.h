@@ -35,6 +35,9 @@ class ListSaveService final : private AppObserver {
   // steps in which the window handles what is waiting.
   static constexpr double kStepMs = 15;
   static constexpr UINT kStepPauseMs = 10;
+  // The calls to the store between two looks at the step's time (a registry
+  // call under load can take a few milliseconds).
+  static constexpr int kCallsPerLook = 16;
 
   // `switcher`, `platform` and `clock` must outlive the service.
   ListSaveService(Switcher& switcher, const AppPlatform& platform, core::Clock& clock);
