@@ -108,7 +108,7 @@ TEST_F(FloatingWindowTest, SavedPositionsAreKeptInsideTheWorkArea) {
       {100000, 100000, int(work.right) - 33, int(work.bottom) - 33},
   };
   for (const Case& c : cases) {
-    core::SaveWindowPosition({c.left, c.top}, profile_);
+    EXPECT_TRUE(core::SaveWindowPosition({c.left, c.top}, profile_));
     FloatingWindow& w = Start();
     RECT r{};
     GetWindowRect(w.hwnd(), &r);

@@ -40,8 +40,9 @@ class RelayGuardTest : public testing::Test {
     wininet_.entries = {L"Office VPN"};
     wininet_.settings[L""] = {kDirect | kAutoDetect, L"http=1.2.3.4:80;ftp=5.6.7.8:21", L"<local>"};
     wininet_.settings[L"Office VPN"] = {kDirect | PROXY_TYPE_PROXY | kScript, L"gw:8080", L"10.*"};
-    WriteRegistryString(place_.root, place_.key, "ProxyServer", "http=1.2.3.4:80;ftp=5.6.7.8:21");
-    WriteRegistryDword(place_.root, place_.key, "ProxyEnable", 0);
+    EXPECT_TRUE(WriteRegistryString(place_.root, place_.key, "ProxyServer",
+                                    "http=1.2.3.4:80;ftp=5.6.7.8:21"));
+    EXPECT_TRUE(WriteRegistryDword(place_.root, place_.key, "ProxyEnable", 0));
     EXPECT_TRUE(profile_.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 8899));
   }
   void TearDown() override { DeleteRegistryTree(HKEY_CURRENT_USER, place_.key); }
@@ -163,7 +164,9 @@ TEST_F(RelayGuardTest, TheEndPutsBackOnlyASettingStillOnTheRelay) {
     Switch(guard, "10.0.0.1:3128");
     std::map<std::wstring, ConnectionProxy> before_relay = wininet_.settings;
     Switch(guard, kRelay);
-    if (c.changed_to) WriteRegistryString(place_.root, place_.key, "ProxyServer", c.changed_to);
+    if (c.changed_to) {
+      EXPECT_TRUE(WriteRegistryString(place_.root, place_.key, "ProxyServer", c.changed_to));
+    }
     if (c.damage_record) {
       EXPECT_TRUE(
           profile_.WriteText(core::kLocalRelaySection, core::kRelayRecordValue, Record() + "0"));
@@ -204,7 +207,9 @@ TEST_F(RelayGuardTest, AKillAnywhereInASwitchToTheRelayLeavesTheSettingFromBefor
         EXPECT_NE(recorded.reason(), "") << stop;
       }
     }
-    if (stop == kBeforeAfterWrite) ASSERT_TRUE(SetSystemProxy(kRelay, place_).ok());
+    if (stop == kBeforeAfterWrite) {
+      ASSERT_TRUE(SetSystemProxy(kRelay, place_).ok());
+    }
     profile_.set_read_only(false);
     RepairRelaySetting(profile_, place_);
     EXPECT_EQ(Server(), "10.0.0.1:3128") << stop;
@@ -235,7 +240,9 @@ TEST_F(RelayGuardTest, TheCrashHandlerPutsBackOnlyWhatItWasArmedWith) {
     std::map<std::wstring, ConnectionProxy> before_relay = wininet_.settings;
     Switch(guard, kRelay);
     if (c.after_relay) Switch(guard, c.after_relay);
-    if (c.changed_to) WriteRegistryString(place_.root, place_.key, "ProxyServer", c.changed_to);
+    if (c.changed_to) {
+      EXPECT_TRUE(WriteRegistryString(place_.root, place_.key, "ProxyServer", c.changed_to));
+    }
     std::string server_before = Server();
     std::map<std::wstring, ConnectionProxy> settings_before = wininet_.settings;
 
@@ -250,7 +257,7 @@ TEST_F(RelayGuardTest, TheCrashHandlerPutsBackOnlyWhatItWasArmedWith) {
     }
     EXPECT_EQ(Enable(), "1") << c.name;
     // Once only.
-    WriteRegistryString(place_.root, place_.key, "ProxyServer", kRelay);
+    EXPECT_TRUE(WriteRegistryString(place_.root, place_.key, "ProxyServer", kRelay));
     EXPECT_FALSE(RunCrashRestore()) << c.name;
   }
   // A guard that is gone has disarmed the handler.
@@ -350,8 +357,8 @@ TEST(RelayGuardProcessTest, TheGuardPutsTheSettingBackWhenTheProgramIsKilled) {
     DeleteRegistryTree(HKEY_CURRENT_USER, profile_key);
     RegistryProfileStore profile(HKEY_CURRENT_USER, profile_key);
     EXPECT_TRUE(profile.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 8899));
-    WriteRegistryString(HKEY_CURRENT_USER, proxy_key, "ProxyServer", "10.0.0.1:3128");
-    WriteRegistryDword(HKEY_CURRENT_USER, proxy_key, "ProxyEnable", 1);
+    EXPECT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, proxy_key, "ProxyServer", "10.0.0.1:3128"));
+    EXPECT_TRUE(WriteRegistryDword(HKEY_CURRENT_USER, proxy_key, "ProxyEnable", 1));
 
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE out_read = nullptr, out_write = nullptr, in_read = nullptr, in_write = nullptr;

@@ -134,7 +134,8 @@ TEST_F(RunSettingsDialogTest, WritesAndRemovesTheRunValueAndTheShortcut) {
 
   // Shown again it reads back what the system holds; a value left under the
   // machine's key counts as on and goes too.
-  WriteRegistryString(HKEY_LOCAL_MACHINE, kRunSubkey, "Relaymoth", "C:\\old\\relaymoth.exe");
+  EXPECT_TRUE(
+      WriteRegistryString(HKEY_LOCAL_MACHINE, kRunSubkey, "Relaymoth", "C:\\old\\relaymoth.exe"));
   dialog_->ShowCentred();
   EXPECT_EQ(Boxes(), "0011");
   Tick(IDC_AUTO_START, false);

@@ -109,7 +109,7 @@ void Switcher::ClearSystemProxy() {
 void Switcher::RestoreUserProxy() {
   if (!user_settings_.recorded()) return;
   // The program is ending: a refused write has no one left to tell.
-  user_settings_.Restore(place_);
+  user_settings_.Restore(place_).Ignore();
   if (relay_guard_ != nullptr) relay_guard_->AfterSystemProxyWrite().Ignore();
   current_proxy_ = ReadSystemProxy(place_).current_proxy;
   events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });

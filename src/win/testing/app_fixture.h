@@ -62,8 +62,8 @@ class AppWindowTest : public testing::Test {
   // real_workers_.
   AppServices& MakeServices(const std::string& proxy_server = "", uint32_t enable = 0) {
     if (!proxy_server.empty() || enable != 0) {
-      WriteRegistryString(HKEY_CURRENT_USER, proxy_key_, "ProxyServer", proxy_server);
-      WriteRegistryDword(HKEY_CURRENT_USER, proxy_key_, "ProxyEnable", enable);
+      EXPECT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, proxy_key_, "ProxyServer", proxy_server));
+      EXPECT_TRUE(WriteRegistryDword(HKEY_CURRENT_USER, proxy_key_, "ProxyEnable", enable));
     }
     AppParts parts;
     parts.platform = {GetModuleHandleW(nullptr), &profile_, &prompt_, &codec_, &run_key_,
