@@ -8,6 +8,9 @@
 #                         puts back the user's own setting and ends with exit code 1
 #                         -> a switch to the local relay's port, then the
 #                         program killed: its guard process puts the setting back
+#                         -> rows typed and ticked, the program killed at a random
+#                         moment after: the next start has the whole list from
+#                         before or after the change (RM_KILL_RUNS runs, 24)
 # Needs DISPLAY (rm_xvfb_start), the prefix and scripts/app.sh.
 # shellcheck shell=bash
 
@@ -223,6 +226,7 @@ REG
   fi
   _e2e_relay_guard "$out"
   _e2e_logins "$out"
+  _e2e_kill_saves "$out"
   [[ $RM_E2E_FAILS -eq 0 ]]
 }
 
@@ -320,4 +324,85 @@ REG
       '"ProxyLogins"=dword:00000001'
     _e2e_absent "$out/login-profile.txt" 'Pa55w0rd' 'sess-1'
   done
+}
+
+# _e2e_sorted_rows FILE: the running program's rows, sorted (a list comes back
+# with its ticked rows first).
+_e2e_sorted_rows() {
+  wine "$RM_POST_TOOL" rows 2>/dev/null | tr -d '\r' | LC_ALL=C sort >"$1"
+}
+
+# The list is saved as it changes. Each run types two rows (one with a user
+# name and password), ticks them on every other run, and kills the program
+# (taskkill /f, as a task manager does) at a random moment 0 to 2.5 s after
+# the change; the next start must have the whole list from before the change
+# or the whole list after it, and the one after it when the kill came more
+# than 1.5 s after the change (a second to gather changes, then the save).
+_e2e_kill_saves() {
+  local out=$1 runs=${RM_KILL_RUNS:-24} run pid wpid t0 delay killed_at lost=0 olds=0 news=0
+  cat >"$out/kill.reg" <<'REG'
+REGEDIT4
+
+[-HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Proxy List]
+
+[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings]
+"ProxyServer"=""
+"ProxyEnable"=dword:00000000
+
+[HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Exit Check]
+"Check after switch"=dword:00000000
+REG
+  wine regedit /S "$(rm_winpath "$out/kill.reg")" >/dev/null 2>&1
+  wine "$RM_APP_EXE" &
+  pid=$!
+  for ((run = 1; run <= runs; run++)); do
+    if ! _rm_wait_for_window "$RM_APP_TITLE" 30; then
+      _rm_wait_for_exit "$pid" 0
+      _e2e_fail "kill run $run: no window"
+      return
+    fi
+    sleep 0.3
+    _e2e_sorted_rows "$out/kill-old.txt"
+    wine "$RM_POST_TOOL" add "10.$run.0.1:80\$remark $run" "10.$run.0.2:1080:user$run:pw$run@SOCKS5" \
+      >/dev/null 2>&1 || _e2e_fail "kill run $run: could not type the rows"
+    if ((run % 2 == 0)); then
+      wine "$RM_POST_TOOL" tick-selected >/dev/null 2>&1 || _e2e_fail "kill run $run: no tick"
+    fi
+    t0=$(date +%s%3N)
+    _e2e_sorted_rows "$out/kill-new.txt"
+    delay=$((RANDOM % 2500))
+    while (($(date +%s%3N) - t0 < delay)); do sleep 0.05; done
+    wpid=$(wine "$RM_POST_TOOL" pid 2>/dev/null | tr -d '\r')
+    killed_at=$(($(date +%s%3N) - t0))
+    if [[ -z "$wpid" ]] || ! wine taskkill /f /pid "$wpid" >/dev/null 2>&1; then
+      _e2e_fail "kill run $run: could not kill relaymoth.exe (pid '$wpid')"
+    fi
+    _rm_wait_for_exit "$pid" 20
+    # The next start is this run's check and the next run's beginning.
+    wine "$RM_APP_EXE" &
+    pid=$!
+    if ! _rm_wait_for_window "$RM_APP_TITLE" 30; then
+      _rm_wait_for_exit "$pid" 0
+      _e2e_fail "kill run $run: no window after the kill"
+      return
+    fi
+    sleep 0.3
+    _e2e_sorted_rows "$out/kill-got.txt"
+    if cmp -s "$out/kill-got.txt" "$out/kill-new.txt"; then
+      news=$((news + 1))
+    elif cmp -s "$out/kill-got.txt" "$out/kill-old.txt"; then
+      olds=$((olds + 1))
+      ((killed_at <= 1500)) || {
+        lost=$((lost + 1))
+        _e2e_fail "kill run $run: killed ${killed_at} ms after the change, the change was lost"
+      }
+    else
+      _e2e_fail "kill run $run: killed ${killed_at} ms after the change, neither list came back"
+      diff "$out/kill-new.txt" "$out/kill-got.txt" >&2
+    fi
+    echo "kill run $run: killed ${killed_at} ms after the change, $(wc -l <"$out/kill-got.txt") rows back"
+  done
+  wine "$RM_POST_TOOL" close >/dev/null 2>&1
+  _rm_wait_for_exit "$pid" 20 || _e2e_fail "kill runs: no exit after WM_CLOSE"
+  rm_log "kill runs: $runs, whole new list $news, whole old list $olds, changes lost $lost"
 }

@@ -42,10 +42,10 @@ void LoadRunSettings(RunSettingsPlaces& places, RunSettings* settings) {
   ReadBackSystemSettings(places, settings);
 }
 
-bool SaveRunSettings(RunSettings* settings, std::string_view program_path,
-                     RunSettingsPlaces& places) {
-  bool ok = places.profile.WriteInt(kAdvancedSettingsSection, kOnlyWithBrowserKey,
-                                    settings->only_with_browser ? 1 : 0);
+WriteStatus SaveRunSettings(RunSettings* settings, std::string_view program_path,
+                            RunSettingsPlaces& places) {
+  WriteStatus ok = places.profile.WriteInt(kAdvancedSettingsSection, kOnlyWithBrowserKey,
+                                           settings->only_with_browser ? 1 : 0);
   ok &=
       places.profile.WriteInt(kAdvancedSettingsSection, kTrayIconKey, settings->tray_icon ? 1 : 0);
   ok &= places.profile.WriteInt(kAdvancedSettingsSection, kAllThroughRelayKey,

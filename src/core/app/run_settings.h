@@ -93,10 +93,10 @@ void LoadRunSettings(RunSettingsPlaces& places, RunSettings* settings);
 // the value from both Run keys. Nothing is created for an empty
 // `program_path`. Afterwards the shortcut and autostart fields are read back
 // from where they act, so that a refused change shows as not made. Failures
-// other than the profile's are ignored; returns false when a profile value
-// could not be written.
-bool SaveRunSettings(RunSettings* settings, std::string_view program_path,
-                     RunSettingsPlaces& places);
+// other than the profile's are ignored; fails with the first refused profile
+// write (every value is tried).
+WriteStatus SaveRunSettings(RunSettings* settings, std::string_view program_path,
+                            RunSettingsPlaces& places);
 
 // The Run value's text for a program path: the path in double quotes, so that a
 // folder with blanks starts the right program.

@@ -127,14 +127,14 @@ TEST_F(RunSettingsTest, AMachineValueReadsAsOnAndIsRemovedWhereRightsAllow) {
   // Without the rights the machine value stays, and the box shows it.
   run_.values[RunKeyPlace::kCurrentUser] = std::string(kQuoted);
   s.auto_start = false;
-  SaveRunSettings(&s, kProgram, places_);
+  EXPECT_TRUE(SaveRunSettings(&s, kProgram, places_));
   EXPECT_EQ(run_.values.count(RunKeyPlace::kCurrentUser), 0u);
   EXPECT_EQ(run_.values.count(RunKeyPlace::kLocalMachine), 1u);
   EXPECT_TRUE(s.auto_start);
 
   run_.machine_read_only = false;
   s.auto_start = false;
-  SaveRunSettings(&s, kProgram, places_);
+  EXPECT_TRUE(SaveRunSettings(&s, kProgram, places_));
   EXPECT_TRUE(run_.values.empty());
   EXPECT_FALSE(s.auto_start);
 }
@@ -146,7 +146,7 @@ TEST_F(RunSettingsTest, WithoutADesktopTheShortcutBoxKeepsItsValue) {
     s.desktop_icon = before;
     LoadRunSettings(places_, &s);
     EXPECT_EQ(s.desktop_icon, before);
-    SaveRunSettings(&s, kProgram, places_);
+    EXPECT_TRUE(SaveRunSettings(&s, kProgram, places_));
     EXPECT_EQ(s.desktop_icon, before);
     EXPECT_FALSE(shortcuts_.link.has_value());
   }
@@ -154,7 +154,7 @@ TEST_F(RunSettingsTest, WithoutADesktopTheShortcutBoxKeepsItsValue) {
 
 TEST_F(RunSettingsTest, NoProgramPathCreatesNothing) {
   RunSettings s{false, true, true, true};
-  SaveRunSettings(&s, "", places_);
+  EXPECT_TRUE(SaveRunSettings(&s, "", places_));
   EXPECT_TRUE(run_.values.empty());
   EXPECT_FALSE(shortcuts_.link.has_value());
   EXPECT_FALSE(s.auto_start);

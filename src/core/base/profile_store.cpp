@@ -22,29 +22,32 @@ std::string MemoryProfileStore::ReadText(std::string_view section, std::string_v
   return std::get<std::string>(it->second);
 }
 
-bool MemoryProfileStore::MayChange() {
-  if (read_only_ || changes_left_ == 0) return false;
+WriteStatus MemoryProfileStore::MayChange(std::string_view section, std::string_view name) {
+  if (read_only_ || changes_left_ == 0) {
+    return WriteStatus::Failed(std::string(section) + "\\" + std::string(name) + ": 只读");
+  }
   if (changes_left_ > 0) --changes_left_;
-  return true;
+  return WriteStatus::Ok();
 }
 
-bool MemoryProfileStore::WriteInt(std::string_view section, std::string_view name, int32_t value) {
-  if (!MayChange()) return false;
-  values_[Key(section, name)] = value;
-  return true;
+WriteStatus MemoryProfileStore::WriteInt(std::string_view section, std::string_view name,
+                                         int32_t value) {
+  WriteStatus may = MayChange(section, name);
+  if (may) values_[Key(section, name)] = value;
+  return may;
 }
 
-bool MemoryProfileStore::WriteText(std::string_view section, std::string_view name,
-                                   std::string_view value) {
-  if (!MayChange()) return false;
-  values_[Key(section, name)] = std::string(value);
-  return true;
+WriteStatus MemoryProfileStore::WriteText(std::string_view section, std::string_view name,
+                                          std::string_view value) {
+  WriteStatus may = MayChange(section, name);
+  if (may) values_[Key(section, name)] = std::string(value);
+  return may;
 }
 
-bool MemoryProfileStore::DeleteValue(std::string_view section, std::string_view name) {
-  if (!MayChange()) return false;
-  values_.erase(Key(section, name));
-  return true;
+WriteStatus MemoryProfileStore::DeleteValue(std::string_view section, std::string_view name) {
+  WriteStatus may = MayChange(section, name);
+  if (may) values_.erase(Key(section, name));
+  return may;
 }
 
 bool MemoryProfileStore::Has(std::string_view section, std::string_view name) const {

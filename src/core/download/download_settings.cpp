@@ -69,9 +69,9 @@ void LoadDownloadSettings(ProfileStore& store, DownloadSettings* s) {
   s->other_url_count = added;
 }
 
-bool SaveDownloadSettings(ProfileStore& store, DownloadSettings* s) {
+WriteStatus SaveDownloadSettings(ProfileStore& store, DownloadSettings* s) {
   const std::string_view sec = kDownloadSettingsSection;
-  bool ok = true;
+  WriteStatus ok;
   s->url = std::string(Trim(s->url));
   ok &= store.WriteText(sec, kUrlKey, s->url);
   ok &= store.WriteInt(sec, kAtStartKey, s->download_at_start ? 1 : 0);

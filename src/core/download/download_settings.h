@@ -70,8 +70,8 @@ void LoadDownloadSettings(ProfileStore& store, DownloadSettings* settings);
 
 // Writes the section: the configured URL and the four options, then every
 // non-blank combo entry under "Proxy File List URL (NN)" from 00 up, and their
-// count. Sets other_url_count. Returns false when some value could not be written.
-bool SaveDownloadSettings(ProfileStore& store, DownloadSettings* settings);
+// count. Sets other_url_count. Every value is tried; fails with the first refusal.
+WriteStatus SaveDownloadSettings(ProfileStore& store, DownloadSettings* settings);
 
 // The dialog's controls, as the user left them.
 struct DownloadSettingsFields {

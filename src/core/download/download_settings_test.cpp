@@ -85,16 +85,18 @@ TEST(DownloadSettingsTest, LoadSkipsBlankAndDuplicateUrlsAndBringsValuesIntoRang
   } cases[] = {{"negative", -5, 0}, {"too large", 99999, 2400}, {"in range", 24, 24}};
   for (const Case& c : cases) {
     MemoryProfileStore store;
-    store.WriteText(kS, "Proxy File List URL", "  http://a/x.txt  ");
-    store.WriteInt(kS, "Auto download interval", c.stored_interval);
-    store.WriteInt(kS, "Auto download Proxy List when start", 7);           // any non-zero is on
-    store.WriteInt(kS, "Number of other Proxy File List URL", 2000000000);  // damaged
-    store.WriteText(kS, Numbered(0), "HTTP://A/X.TXT");  // the configured one, other case
-    store.WriteText(kS, Numbered(1), "   ");
-    store.WriteText(kS, Numbered(2), std::string(kTemplateListUrls[0]));
-    store.WriteText(kS, Numbered(3), " ftp://b/list ");
+    EXPECT_TRUE(store.WriteText(kS, "Proxy File List URL", "  http://a/x.txt  "));
+    EXPECT_TRUE(store.WriteInt(kS, "Auto download interval", c.stored_interval));
+    EXPECT_TRUE(
+        store.WriteInt(kS, "Auto download Proxy List when start", 7));  // any non-zero is on
+    EXPECT_TRUE(store.WriteInt(kS, "Number of other Proxy File List URL", 2000000000));  // damaged
+    EXPECT_TRUE(
+        store.WriteText(kS, Numbered(0), "HTTP://A/X.TXT"));  // the configured one, other case
+    EXPECT_TRUE(store.WriteText(kS, Numbered(1), "   "));
+    EXPECT_TRUE(store.WriteText(kS, Numbered(2), std::string(kTemplateListUrls[0])));
+    EXPECT_TRUE(store.WriteText(kS, Numbered(3), " ftp://b/list "));
     // 4 is missing altogether
-    store.WriteText(kS, Numbered(5), "ftp://B/list");  // FTP host case only
+    EXPECT_TRUE(store.WriteText(kS, Numbered(5), "ftp://B/list"));  // FTP host case only
     DownloadSettings s;
     LoadDownloadSettings(store, &s);
     EXPECT_EQ(s.url, "http://a/x.txt") << c.name;
@@ -112,7 +114,7 @@ TEST(DownloadSettingsTest, CancelRestoresStoredValuesWithoutDuplicatingEntries) 
   MemoryProfileStore store;
   DownloadSettings s;
   LoadDownloadSettings(store, &s);
-  SaveDownloadSettings(store, &s);
+  EXPECT_TRUE(SaveDownloadSettings(store, &s));
   const std::vector<std::string> urls = s.urls;
   s.keep_existing = false;
   s.add_as_favorite = true;

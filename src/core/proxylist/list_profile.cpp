@@ -30,6 +30,8 @@ std::string StagedUnfavoriteValueName(int index) {
 std::string LoginValueName(int index) { return Format("ProxyLogin_%03d", index); }
 std::string StagedLoginValueName(int index) { return Format("StagedProxyLogin_%03d", index); }
 
+}  // namespace
+
 // One complete copy of the list in the profile: its two counts and value names.
 struct ListCopy {
   std::string_view favorite_count;
@@ -45,6 +47,8 @@ constexpr ListCopy kUsualCopy = {kFavoriteCount,      kUnfavoriteCount, Favorite
 constexpr ListCopy kStagedCopy = {kStagedFavoriteCount,    kStagedUnfavoriteCount,
                                   StagedFavoriteValueName, StagedUnfavoriteValueName,
                                   kStagedLoginCount,       StagedLoginValueName};
+
+namespace {
 
 // What a row's log-in value seals: the row's host:port (so that a log-in never
 // lands on another row), the user name and the password, a line each. Neither
@@ -155,103 +159,210 @@ void LoadGroup(ProxyList& list, ProfileStore& store, std::string_view count_name
   }
 }
 
-// Writes every row into `copy`, then its counts. Stops at the first refused
-// write: the copy is then incomplete and must not be the one that loads.
-bool WriteCopy(const ProxyList& list, ProfileStore& store, const ListCopy& copy, SecretCodec* codec,
-               int32_t* f, int32_t* u, int32_t* logins, int* unsaved) {
-  *f = 0;
-  *u = 0;
-  *logins = 0;
-  *unsaved = 0;
-  for (size_t i = 0; i < list.size(); ++i) {
-    // The full line keeps the type and the remark (the location); the parser
-    // reads it back to the same row.
-    std::string text = list.RowFullLine(int64_t(i));
-    if (text.empty()) continue;
-    bool favorite = list.row(i).favorite;
-    int32_t index = favorite ? (*f)++ : (*u)++;
-    std::string name = favorite ? copy.favorite_name(index) : copy.unfavorite_name(index);
-    if (!store.WriteText(kProxyListSection, name, text)) return false;
-    std::optional<ProxyCredentials> login = list.RowCredentials(int64_t(i));
-    if (!login) continue;
-    std::optional<std::string> sealed;
-    if (codec) sealed = codec->Protect(SealedLoginText(list.RowHostPort(int64_t(i)), *login));
-    if (!sealed) {
-      ++*unsaved;
-      continue;
-    }
-    std::string value = Format("%c%d ", favorite ? 'f' : 'u', int(index)) + Base64Encode(*sealed);
-    if (!store.WriteText(kProxyListSection, copy.login_name((*logins)++), value)) return false;
-  }
-  // A list without log-ins leaves no count behind (nor one of an earlier save).
-  bool counted = *logins > 0 ? store.WriteInt(kProxyListSection, copy.login_count, *logins)
-                             : store.DeleteValue(kProxyListSection, copy.login_count);
-  return counted && store.WriteInt(kProxyListSection, copy.favorite_count, *f) &&
-         store.WriteInt(kProxyListSection, copy.unfavorite_count, *u);
-}
-
-// Removes a run of values written from index 0 upwards, from its top down, so
-// that a removal broken off leaves a run from 0 that the next one finds whole.
-void DeleteRun(ProfileStore& store, std::string (*value_name)(int)) {
-  int end = 0;
-  while (!store.ReadText(kProxyListSection, value_name(end), "").empty()) ++end;
-  for (int i = end - 1; i >= 0; --i) {
-    if (!store.DeleteValue(kProxyListSection, value_name(i))) return;
-  }
-}
-
 }  // namespace
 
 std::string FavoriteValueName(int index) { return Format("FavoriteProxy_%03d", index); }
 std::string UnfavoriteValueName(int index) { return Format("UnfavoriteProxy_%03d", index); }
 
-bool SaveListSection(const ProxyList& list, ProfileStore& store, SecretCodec* codec,
-                     int* logins_unsaved) {
-  HeldSection held(store, kProxyListSection);
-  int32_t old_f = std::max(store.ReadInt(kProxyListSection, kFavoriteCount, 0), 0);
-  int32_t old_u = std::max(store.ReadInt(kProxyListSection, kUnfavoriteCount, 0), 0);
-  int32_t old_logins = std::max(store.ReadInt(kProxyListSection, kLoginCount, 0), 0);
-  int32_t f = 0;
-  int32_t u = 0;
-  int32_t logins = 0;
-  int unsaved = 0;
-  if (logins_unsaved) *logins_unsaved = 0;
+ListSave::ListSave(const ProxyList& list, ProfileStore& store, SecretCodec* codec)
+    : list_(list), store_(store), codec_(codec) {}
+
+// The steps in order; each either finishes its part and moves `phase_` on, or
+// stops when the budget is spent and carries on from its cursor next time.
+bool ListSave::Step(int budget) {
+  left_ = std::max(budget, 1);
+  HeldSection held(store_, kProxyListSection);
+  while (!ended() && left_ > 0) {
+    switch (phase_) {
+      case Phase::kStart:
+        Begin();
+        break;
+      case Phase::kStagedRows:
+        if (WriteRows(kStagedCopy)) {
+          // The staged copy is the list from here on.
+          if (Change(store_.WriteInt(kProxyListSection, kStagedListFlag, 1))) {
+            Next(Phase::kUsualRows);
+          }
+        }
+        break;
+      case Phase::kUsualRows:
+        if (WriteRows(kUsualCopy) &&
+            Change(store_.DeleteValue(kProxyListSection, kStagedListFlag))) {
+          // The usual names hold the list; what follows only tidies up.
+          in_force_ = true;
+          Next(Phase::kTidyStagedCounts);
+        }
+        break;
+      case Phase::kTidyStagedCounts:
+        Tidy(store_.DeleteValue(kProxyListSection, kStagedFavoriteCount));
+        Tidy(store_.DeleteValue(kProxyListSection, kStagedUnfavoriteCount));
+        Tidy(store_.DeleteValue(kProxyListSection, kStagedLoginCount));
+        Next(Phase::kTidyStagedFavorites);
+        break;
+      case Phase::kTidyStagedFavorites:
+        if (DeleteRun(StagedFavoriteValueName, 0)) Next(Phase::kTidyStagedOthers);
+        break;
+      case Phase::kTidyStagedOthers:
+        if (DeleteRun(StagedUnfavoriteValueName, 0)) Next(Phase::kTidyStagedLogins);
+        break;
+      case Phase::kTidyStagedLogins:
+        if (DeleteRun(StagedLoginValueName, 0)) Next(Phase::kTidyLogins);
+        break;
+      case Phase::kTidyLogins:
+        // The previous save's log-ins past the new count: a run, since every
+        // save writes them from 0 upwards and removes them from the top down.
+        if (DeleteRun(LoginValueName, logins_, std::max(logins_, old_logins_))) {
+          Next(Phase::kTidyFavorites);
+        }
+        break;
+      case Phase::kTidyFavorites:
+        // What is left of the previous save: up to its counts, and at least the
+        // indices an older save cleared (it may have left values past its counts).
+        if (DeleteRange(FavoriteValueName, f_, std::max(old_f_, kClearedIndices))) {
+          Next(Phase::kTidyOthers);
+        }
+        break;
+      case Phase::kTidyOthers:
+        if (DeleteRange(UnfavoriteValueName, u_, std::max(old_u_, kClearedIndices))) {
+          Next(Phase::kDone);
+        }
+        break;
+      case Phase::kDone:
+      case Phase::kFailed:
+        break;
+    }
+  }
+  return ended();
+}
+
+void ListSave::Begin() {
+  old_f_ = std::max(store_.ReadInt(kProxyListSection, kFavoriteCount, 0), 0);
+  old_u_ = std::max(store_.ReadInt(kProxyListSection, kUnfavoriteCount, 0), 0);
+  old_logins_ = std::max(store_.ReadInt(kProxyListSection, kLoginCount, 0), 0);
+  left_ -= 4;
   // The values under the usual names are rewritten in place only while a whole
   // staged copy is the list that loads; a save broken off at any point leaves
   // either the whole previous list or the whole new one. A previous save that
   // was broken off after its staged copy was complete left that copy as the
   // list: the usual names are then free to be written at once.
-  if (store.ReadInt(kProxyListSection, kStagedListFlag, 0) != 1) {
-    if (!WriteCopy(list, store, kStagedCopy, codec, &f, &u, &logins, &unsaved)) return false;
-    if (!store.WriteInt(kProxyListSection, kStagedListFlag, 1)) return false;
-  }
-  if (!WriteCopy(list, store, kUsualCopy, codec, &f, &u, &logins, &unsaved)) return false;
-  if (!store.DeleteValue(kProxyListSection, kStagedListFlag)) return false;
-  if (logins_unsaved) *logins_unsaved = unsaved;
+  bool staged_in_force = store_.ReadInt(kProxyListSection, kStagedListFlag, 0) == 1;
+  Next(staged_in_force ? Phase::kUsualRows : Phase::kStagedRows);
+}
 
-  // From here on the usual names hold the list; what follows only tidies up.
-  store.DeleteValue(kProxyListSection, kStagedFavoriteCount);
-  store.DeleteValue(kProxyListSection, kStagedUnfavoriteCount);
-  store.DeleteValue(kProxyListSection, kStagedLoginCount);
-  DeleteRun(store, StagedFavoriteValueName);
-  DeleteRun(store, StagedUnfavoriteValueName);
-  DeleteRun(store, StagedLoginValueName);
-  // The previous save's log-ins past the new count: a run, since every save
-  // writes them from 0 upwards and removes them from the top down.
-  int32_t end = std::max(logins, old_logins);
-  while (!store.ReadText(kProxyListSection, LoginValueName(end), "").empty()) ++end;
-  for (int32_t i = end - 1; i >= logins; --i) {
-    if (!store.DeleteValue(kProxyListSection, LoginValueName(i))) break;
+void ListSave::Next(Phase phase) {
+  phase_ = phase;
+  row_ = 0;
+  f_ = u_ = logins_ = 0;
+  unsaved_ = 0;
+  cursor_ = -1;
+  scan_ = -1;
+  if (phase >= Phase::kTidyStagedCounts) {
+    f_ = done_f_;
+    u_ = done_u_;
+    logins_ = done_logins_;
+    unsaved_ = done_unsaved_;
   }
-  // What is left of the previous save: up to its counts, and at least the
-  // indices an older save cleared (it may have left values past its counts).
-  for (int32_t i = f; i < std::max(old_f, kClearedIndices); ++i) {
-    if (!store.DeleteValue(kProxyListSection, FavoriteValueName(i))) break;
+}
+
+bool ListSave::Change(WriteStatus written) {
+  --left_;
+  if (written) return true;
+  status_ = std::move(written);
+  phase_ = Phase::kFailed;
+  return false;
+}
+
+bool ListSave::Tidy(WriteStatus written) {
+  --left_;
+  return written.ok();
+}
+
+// Writes the rows into `copy` from the cursor on, then its counts. Stops at the
+// first refused write: the copy is then incomplete and must not be the one
+// that loads.
+bool ListSave::WriteRows(const ListCopy& copy) {
+  for (; row_ < list_.size(); ++row_) {
+    if (left_ <= 0) return false;
+    // The full line keeps the type and the remark (the location); the parser
+    // reads it back to the same row.
+    int64_t i = int64_t(row_);
+    std::string text = list_.RowFullLine(i);
+    if (text.empty()) continue;
+    bool favorite = list_.row(row_).favorite;
+    int32_t index = favorite ? f_ : u_;
+    std::string name = favorite ? copy.favorite_name(index) : copy.unfavorite_name(index);
+    if (!Change(store_.WriteText(kProxyListSection, name, text))) return false;
+    ++(favorite ? f_ : u_);
+    std::optional<ProxyCredentials> login = list_.RowCredentials(i);
+    if (!login) continue;
+    std::optional<std::string> sealed;
+    if (codec_) sealed = codec_->Protect(SealedLoginText(list_.RowHostPort(i), *login));
+    if (!sealed) {
+      ++unsaved_;
+      continue;
+    }
+    std::string value = Format("%c%d ", favorite ? 'f' : 'u', int(index)) + Base64Encode(*sealed);
+    if (!Change(store_.WriteText(kProxyListSection, copy.login_name(logins_), value))) {
+      return false;
+    }
+    ++logins_;
   }
-  for (int32_t i = u; i < std::max(old_u, kClearedIndices); ++i) {
-    if (!store.DeleteValue(kProxyListSection, UnfavoriteValueName(i))) break;
+  // A list without log-ins leaves no count behind (nor one of an earlier save).
+  bool counted = logins_ > 0 ? Change(store_.WriteInt(kProxyListSection, copy.login_count, logins_))
+                             : Change(store_.DeleteValue(kProxyListSection, copy.login_count));
+  if (!counted || !Change(store_.WriteInt(kProxyListSection, copy.favorite_count, f_)) ||
+      !Change(store_.WriteInt(kProxyListSection, copy.unfavorite_count, u_))) {
+    return false;
+  }
+  done_f_ = f_;
+  done_u_ = u_;
+  done_logins_ = logins_;
+  done_unsaved_ = unsaved_;
+  return true;
+}
+
+// Removes the run of values from index `from` upwards (at least up to `end`),
+// from its top down, so that a removal broken off leaves a run that the next
+// one finds whole. A refused removal ends the run (it is only tidying).
+bool ListSave::DeleteRun(std::string (*value_name)(int), int from, int end) {
+  if (cursor_ < 0) {
+    // First the run's end, found by reading upwards; the reads count against
+    // the budget too (a run can be as long as the list).
+    if (scan_ < 0) scan_ = std::max(from, end);
+    while (true) {
+      if (left_ <= 0) return false;
+      --left_;
+      if (store_.ReadText(kProxyListSection, value_name(scan_), "").empty()) break;
+      ++scan_;
+    }
+    cursor_ = scan_;
+  }
+  while (cursor_ > from) {
+    if (left_ <= 0) return false;
+    if (!Tidy(store_.DeleteValue(kProxyListSection, value_name(cursor_ - 1)))) return true;
+    --cursor_;
   }
   return true;
+}
+
+// Removes the values [from, end). A refused removal ends it (it is only tidying).
+bool ListSave::DeleteRange(std::string (*value_name)(int), int from, int end) {
+  if (cursor_ < 0) cursor_ = from;
+  while (cursor_ < end) {
+    if (left_ <= 0) return false;
+    if (!Tidy(store_.DeleteValue(kProxyListSection, value_name(cursor_)))) return true;
+    ++cursor_;
+  }
+  return true;
+}
+
+WriteStatus SaveListSection(const ProxyList& list, ProfileStore& store, SecretCodec* codec,
+                            int* logins_unsaved) {
+  ListSave save(list, store, codec);
+  while (!save.Step(1 << 20)) {
+  }
+  if (logins_unsaved) *logins_unsaved = save.in_force() ? save.logins_unsaved() : 0;
+  return save.status();
 }
 
 LoadedListNote LoadSavedList(ProxyList& list, ProfileStore& store, SecretCodec* codec) {
@@ -278,9 +389,10 @@ LoadedListNote LoadSavedList(ProxyList& list, ProfileStore& store, SecretCodec* 
   return note;
 }
 
-void SaveWindowPosition(const WindowPosition& pos, ProfileStore& store) {
-  store.WriteInt(kWindowPositionSection, "WindowPosLeft", pos.left);
-  store.WriteInt(kWindowPositionSection, "WindowPosTop", pos.top);
+WriteStatus SaveWindowPosition(const WindowPosition& pos, ProfileStore& store) {
+  WriteStatus left = store.WriteInt(kWindowPositionSection, "WindowPosLeft", pos.left);
+  if (!left) return left;
+  return store.WriteInt(kWindowPositionSection, "WindowPosTop", pos.top);
 }
 
 WindowPosition LoadWindowPosition(ProfileStore& store) {

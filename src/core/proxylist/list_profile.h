@@ -24,17 +24,86 @@ struct WindowPosition {
   int32_t top = 38;
 };
 
-// Writes the list through one open section: first as a whole staged copy under
-// names of its own, marked as the list to load, then over the values of the
-// previous save under the usual names, after which the mark and the staged copy
-// are removed, as are the usual values past the new counts. A save broken off at
-// any point leaves the whole previous list or the whole new one to load.
-// Returns false when a value could not be written (the list then stays in one
-// of those two states). The log-ins are part of each copy, so they too are
-// either all the previous ones or all the new ones. Without a codec, or when it
-// cannot seal one, a row is saved without its log-in (*logins_unsaved counts them).
-bool SaveListSection(const ProxyList& list, ProfileStore& store, SecretCodec* codec = nullptr,
-                     int* logins_unsaved = nullptr);
+struct ListCopy;
+
+// A save of the list that goes on in steps, so that a long list is written
+// without holding the caller up: first as a whole staged copy under names of
+// its own, marked as the list to load, then over the values of the previous
+// save under the usual names, after which the mark and the staged copy are
+// removed, as are the usual values past the new counts. A save broken off at
+// any point (a kill, a refused write, a save that is dropped for a newer one)
+// leaves the whole previous list or the whole new one to load, and the next
+// save starts from either. The log-ins are part of each copy, so they too are
+// either all the previous ones or all the new ones. Without a codec, or when
+// it cannot seal one, a row is saved without its log-in. `list` (usually a
+// ProxyList::Snapshot), `store` and `codec` must outlive the save. UI thread.
+class ListSave {
+ public:
+  ListSave(const ProxyList& list, ProfileStore& store, SecretCodec* codec = nullptr);
+  ListSave(const ListSave&) = delete;
+  ListSave& operator=(const ListSave&) = delete;
+
+  // Goes on for about `budget` calls to the store (reads and writes; each
+  // step does at least one). Returns true once the save has ended, done or failed.
+  bool Step(int budget);
+  bool ended() const { return phase_ == Phase::kDone || phase_ == Phase::kFailed; }
+  // The new list is the one that loads (tidying may still be under way).
+  bool in_force() const { return in_force_; }
+  // The first refused write (the save then ended there); ok otherwise.
+  const WriteStatus& status() const { return status_; }
+  // Rows saved without their log-in (no codec, or it could not seal one).
+  int logins_unsaved() const { return done_unsaved_; }
+
+ private:
+  enum class Phase {
+    kStart,
+    kStagedRows,
+    kUsualRows,
+    kTidyStagedCounts,
+    kTidyStagedFavorites,
+    kTidyStagedOthers,
+    kTidyStagedLogins,
+    kTidyLogins,
+    kTidyFavorites,
+    kTidyOthers,
+    kDone,
+    kFailed,
+  };
+  void Begin();
+  void Next(Phase phase);
+  // Counts one call; a refused write ends the save with its status.
+  bool Change(WriteStatus written);
+  bool Tidy(WriteStatus written);
+  bool WriteRows(const ListCopy& copy);
+  bool DeleteRun(std::string (*value_name)(int), int from, int end = 0);
+  bool DeleteRange(std::string (*value_name)(int), int from, int end);
+
+  const ProxyList& list_;
+  ProfileStore& store_;
+  SecretCodec* codec_;
+  Phase phase_ = Phase::kStart;
+  WriteStatus status_;
+  bool in_force_ = false;
+  int left_ = 0;
+  int32_t old_f_ = 0, old_u_ = 0, old_logins_ = 0;
+  // The copy being written: the next row, and the values written so far.
+  size_t row_ = 0;
+  int32_t f_ = 0, u_ = 0, logins_ = 0;
+  int unsaved_ = 0;
+  // The counts of the last copy written whole.
+  int32_t done_f_ = 0, done_u_ = 0, done_logins_ = 0;
+  int done_unsaved_ = 0;
+  // The next value of a tidy-up phase; -1 before it begins.
+  int cursor_ = -1;
+  // Where a run's end is being looked for; -1 before the search begins.
+  int scan_ = -1;
+};
+
+// The whole save at once (a ListSave stepped to its end). Fails with the first
+// refused write (the list then stays in one of the two states above).
+// *logins_unsaved counts the rows saved without their log-in.
+WriteStatus SaveListSection(const ProxyList& list, ProfileStore& store,
+                            SecretCodec* codec = nullptr, int* logins_unsaved = nullptr);
 
 // What a load could not bring back.
 struct LoadedListNote {
@@ -50,7 +119,7 @@ struct LoadedListNote {
 // host:port alone load as before. A row's log-in comes back through `codec`.
 LoadedListNote LoadSavedList(ProxyList& list, ProfileStore& store, SecretCodec* codec = nullptr);
 
-void SaveWindowPosition(const WindowPosition& pos, ProfileStore& store);
+WriteStatus SaveWindowPosition(const WindowPosition& pos, ProfileStore& store);
 WindowPosition LoadWindowPosition(ProfileStore& store);
 
 // The value name of the i-th favorite or other entry: at least three digits.

@@ -106,6 +106,18 @@ uint32_t KeyEntry(size_t row, uint32_t hash) { return uint32_t(row + 1) | KeyTag
 
 ProxyList::ProxyList() : key_seed_(std::random_device{}() | 1u) {}
 
+std::unique_ptr<const ProxyList> ProxyList::Snapshot() const {
+  // Only what the row texts are read from: no key table, locator or observer.
+  std::unique_ptr<ProxyList> copy(new ProxyList(SnapshotTag{}));
+  copy->rows_ = rows_;
+  copy->text_ = text_;
+  copy->texts_.CopyForReading(texts_);
+  copy->favorite_count_ = favorite_count_;
+  copy->saved_version_ = saved_version_;
+  copy->result_version_ = result_version_;
+  return copy;
+}
+
 std::string_view ProxyList::AddressOf(const Slot& s) const {
   return std::string_view(text_).substr(size_t(s.text), s.address_size);
 }
@@ -234,6 +246,7 @@ bool ProxyList::SetRowType(size_t index, std::string_view type) {
   s.type = code;
   s.key_hash = key.hash;
   InsertKey(index);
+  ++saved_version_;
   NotifyChanged(index);
   return true;
 }
@@ -308,6 +321,7 @@ AddResult ProxyList::AddParsed(const ProxyLine& parsed, bool favorite, LineOrigi
   s.selected = true;
   rows_.push_back(s);
   InsertKey(rows_.size() - 1);
+  ++saved_version_;
   NotifyAppended(rows_.size() - 1);
   if (favorite) SetChecked(rows_.size() - 1, true);
   return AddResult::kAdded;
@@ -360,6 +374,7 @@ ProxyList::TakeCounts ProxyList::TakeRows(ProxyList& staged) {
     NotifyAppended(rows_.size() - 1);
     ++counts.added;
   }
+  if (counts.added > 0) ++saved_version_;
   staged.RemoveAll();
   return counts;
 }
@@ -447,6 +462,7 @@ void ProxyList::SetCheckedRaw(size_t index, bool on) {
   if (s.favorite == on) return;
   s.favorite = on;
   favorite_count_ += on ? 1 : -1;
+  ++saved_version_;
   NotifyChanged(index);
   NotifyFavorites();
 }
@@ -472,10 +488,12 @@ void ProxyList::SetReserved(size_t index, bool on) {
     // The mark counts toward the remark's length, as when the line is read back.
     location.insert(0, kReservedMark);
     SetText(&s.location, CapRemark(location));
+    ++saved_version_;
     NotifyChanged(index);
     SetCheckedRaw(index, true);
   } else if (!on && reserved) {
     SetText(&s.location, location.erase(0, kReservedMark.size()));
+    ++saved_version_;
     NotifyChanged(index);
   }
 }
@@ -512,12 +530,14 @@ void ProxyList::SetVerifyResult(size_t index, std::string status, std::string re
   SetText(&s.status, status);
   SetText(&s.result, result);
   s.score = score;
+  ++result_version_;
   NotifyChanged(index);
 }
 
 void ProxyList::SetStatusText(size_t index, std::string status) {
   if (index >= rows_.size()) return;
   SetText(&rows_[index].status, status);
+  ++result_version_;
   NotifyChanged(index);
 }
 
@@ -563,6 +583,7 @@ size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remov
   }
   RebuildKeys(rows_.size());
   favorite_count_ -= favorites_removed;
+  ++saved_version_;
   NotifyReset();
   if (favorites_removed != 0) NotifyFavorites();
   return removed;
@@ -575,6 +596,7 @@ void ProxyList::RemoveAll() {
   std::vector<uint32_t>().swap(key_table_);
   texts_.Clear();
   favorite_count_ = 0;
+  ++saved_version_;
   NotifyReset();
   if (had_favorites) NotifyFavorites();
 }
@@ -655,6 +677,7 @@ void ProxyList::SortListColumn(int column, int flag) {
   RebuildKeys(rows_.size());
   sort_state_.fill(0);
   sort_state_[size_t(column)] = flag == 1 ? 1 : 2;
+  ++saved_version_;
   NotifyReset();
 }
 

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -140,6 +141,19 @@ class ProxyList {
   };
   TakeCounts TakeRows(ProxyList& staged);
 
+  // A copy of the rows as they are now, for a save that goes on over several
+  // steps while this list changes. It is read only through size(), row(),
+  // favorite_count(), the Row… text forms and the versions; it costs a copy of
+  // the rows' storage (about 60 bytes a row), no parsing and no key table.
+  std::unique_ptr<const ProxyList> Snapshot() const;
+
+  // Counts every change to what the profile keeps of the list (rows added,
+  // removed or reordered, ticks, types, remarks and reserved marks, log-ins);
+  // selections and verification results do not count.
+  uint64_t saved_version() const { return saved_version_; }
+  // Counts every change to a row's verification status, result or score.
+  uint64_t result_version() const { return result_version_; }
+
   size_t size() const { return rows_.size(); }
   bool empty() const { return rows_.empty(); }
   ProxyRow row(size_t index) const;
@@ -230,6 +244,8 @@ class ProxyList {
   };
 
  private:
+  struct SnapshotTag {};
+  explicit ProxyList(SnapshotTag) : key_seed_(1) {}
   void NotifyAppended(size_t first);
   void NotifyChanged(size_t index);
   void NotifyReset();
@@ -296,6 +312,8 @@ class ProxyList {
   std::vector<uint32_t> key_table_;
   uint32_t key_seed_;
   int favorite_count_ = 0;
+  uint64_t saved_version_ = 0;
+  uint64_t result_version_ = 0;
   std::array<int, kColumnCount> sort_state_{};
   Locator locator_;
   BatchHook locator_batch_;

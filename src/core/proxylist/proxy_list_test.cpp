@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -39,8 +40,8 @@ TEST(ProxyListTest, AddResultsAndDuplicateKeys) {
       {"1.2.3.4:80", AddResult::kAdded},
       {"1.2.3.4:80", AddResult::kDuplicate},
       {" 1.2.3.4 : 80 ", AddResult::kDuplicate},
-      {"1.2.3.4:80@HTTP", AddResult::kAdded},   // a typed entry is another entry
-      {"1.2.3.4:0080", AddResult::kAdded},      // ports compare as typed
+      {"1.2.3.4:80@HTTP", AddResult::kAdded},  // a typed entry is another entry
+      {"1.2.3.4:0080", AddResult::kAdded},     // ports compare as typed
       {"1.2.3.4:1080@SOCKS5", AddResult::kAdded},
       {"1.2.3.4:1080@socks4", AddResult::kDuplicate},
       {"1.2.3.4:1080@SOCKS", AddResult::kDuplicate},
@@ -207,7 +208,8 @@ TEST(ProxyListTest, RemoveSelectedReleasesKeysAndFavorites) {
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list.RowHostPort(0), "3.3.3.3:80");
   EXPECT_EQ(list.favorite_count(), 1);
-  EXPECT_EQ(list.AddProxy("1.1.1.1:80", false), AddResult::kAdded);  // a deleted entry can come back at once
+  EXPECT_EQ(list.AddProxy("1.1.1.1:80", false),
+            AddResult::kAdded);  // a deleted entry can come back at once
   EXPECT_EQ(list.AddProxy("3.3.3.3:80", false), AddResult::kDuplicate);
   list.SelectAll(false);
   EXPECT_EQ(list.RemoveSelected(), 0u);  // nothing selected, nothing happens
@@ -357,12 +359,18 @@ TEST(ProxyListTest, FavoriteCountFollowsEveryOperation) {
       case 3:
         if (n) list.SetSelected(next(uint32_t(n)), next(2) == 0);
         break;
-      case 4: list.MakeSelectedGeneral(); break;
-      case 5: list.MakeSelectedReserved(); break;
+      case 4:
+        list.MakeSelectedGeneral();
+        break;
+      case 5:
+        list.MakeSelectedReserved();
+        break;
       case 6:
         if (next(10) == 0) list.RemoveSelected();
         break;
-      case 7: list.SortListColumn(int(next(6)), int(next(2))); break;
+      case 7:
+        list.SortListColumn(int(next(6)), int(next(2)));
+        break;
     }
     ASSERT_EQ(list.favorite_count(), CountTicked(list)) << "step " << step;
   }
@@ -418,7 +426,8 @@ TEST(ProxyListTest, RemoveRowsIfReleasesKeysAndFavorites) {
   EXPECT_EQ(CountTicked(list), 0);
   EXPECT_EQ(observer.resets, 1);
   EXPECT_EQ(observer.favorites, 1);
-  EXPECT_EQ(list.AddProxy("3.3.3.3:1080@SOCKS4", false), AddResult::kAdded);  // its key went with it
+  EXPECT_EQ(list.AddProxy("3.3.3.3:1080@SOCKS4", false),
+            AddResult::kAdded);  // its key went with it
   EXPECT_EQ(list.RemoveRowsIf([](const ProxyRow&) { return false; }), 0u);
   EXPECT_EQ(observer.resets, 1);  // nothing removed, nothing told
 }
@@ -432,6 +441,48 @@ TEST(ProxyListTest, SetStatusTextTouchesOnlyTheStatus) {
   EXPECT_EQ(list.row(0).status, "验证中...");
   EXPECT_EQ(list.row(0).result, "[1176]1.2;");
   EXPECT_EQ(list.row(0).score, 1176);
+}
+
+// What the profile keeps moves saved_version (the list's saves follow it);
+// selections and verification results do not, results move result_version.
+TEST(ProxyListTest, VersionsCountWhatTheProfileKeepsApartFromResults) {
+  const struct {
+    const char* name;
+    std::function<void(ProxyList&)> change;
+    bool saved, results;
+  } cases[] = {
+      {"add", [](ProxyList& l) { l.AddProxy("3.3.3.3:80", false); }, true, false},
+      {"duplicate", [](ProxyList& l) { l.AddProxy("1.1.1.1:80", false); }, false, false},
+      {"tick", [](ProxyList& l) { l.SetChecked(1, true); }, true, false},
+      {"same tick", [](ProxyList& l) { l.SetChecked(0, true); }, false, false},
+      {"reserve", [](ProxyList& l) { l.SetReserved(1, true); }, true, false},
+      {"type", [](ProxyList& l) { l.SetRowType(1, "SOCKS5"); }, true, false},
+      {"sort", [](ProxyList& l) { l.SortListColumn(kColAddress, 0); }, true, false},
+      {"delete", [](ProxyList& l) { l.RemoveSelected(); }, true, false},
+      {"delete none", [](ProxyList& l) { l.RemoveRowsIf([](const ProxyRow&) { return false; }); },
+       false, false},
+      {"clear", [](ProxyList& l) { l.RemoveAll(); }, true, false},
+      {"take rows",
+       [](ProxyList& l) {
+         ProxyList staged;
+         staged.AddProxy("socks5://u:p@4.4.4.4:1080", true);
+         l.TakeRows(staged);
+       },
+       true, false},
+      {"select", [](ProxyList& l) { l.SetSelected(0, false); }, false, false},
+      {"result", [](ProxyList& l) { l.SetVerifyResult(0, "1.2", "[1]", 1); }, false, true},
+      {"status", [](ProxyList& l) { l.SetStatusText(1, "验证中..."); }, false, true},
+  };
+  for (const auto& c : cases) {
+    ProxyList list;
+    list.AddProxy("1.1.1.1:80", true);
+    list.AddProxy("2.2.2.2:80$x", false);
+    uint64_t saved = list.saved_version();
+    uint64_t results = list.result_version();
+    c.change(list);
+    EXPECT_EQ(list.saved_version() != saved, c.saved) << c.name;
+    EXPECT_EQ(list.result_version() != results, c.results) << c.name;
+  }
 }
 
 TEST(ProxyListTest, SetRowTypeMovesTheDuplicateKey) {

@@ -37,6 +37,13 @@ class SharedTexts {
   size_t live() const { return ids_.size(); }
   // Forgets every text.
   void Clear();
+  // Becomes a copy of `other` that serves Get only (a list's snapshot): the
+  // lookup that Acquire needs is not copied, which keeps the copy cheap.
+  void CopyForReading(const SharedTexts& other) {
+    entries_ = other.entries_;
+    free_.clear();
+    ids_.clear();
+  }
 
  private:
   struct Entry {

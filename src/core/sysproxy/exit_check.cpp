@@ -105,24 +105,25 @@ ExitCheckSettings LoadExitCheckSettings(ProfileStore& profile) {
   return s;
 }
 
-bool SaveExitCheckSettings(ProfileStore& profile, const ExitCheckSettings& settings) {
-  bool ok = true;
-  if (ExitCheckPageError(settings.page).empty()) {
-    ok = profile.WriteText(kExitCheckSection, kExitCheckPageKey, settings.page) && ok;
+WriteStatus SaveExitCheckSettings(ProfileStore& profile, const ExitCheckSettings& settings) {
+  WriteStatus ok;
+  std::string page_error = ExitCheckPageError(settings.page);
+  if (page_error.empty()) {
+    ok &= profile.WriteText(kExitCheckSection, kExitCheckPageKey, settings.page);
   } else {
-    ok = false;
+    ok &= WriteStatus::Failed(page_error);
   }
   int32_t seconds = std::clamp(settings.deadline_seconds, 1, kMaxExitCheckDeadlineSeconds);
-  ok = profile.WriteInt(kExitCheckSection, kExitCheckDeadlineKey, seconds) && ok;
-  ok = profile.WriteInt(kExitCheckSection, kExitCheckFailoverKey, settings.failover ? 1 : 0) && ok;
-  ok = profile.WriteInt(kExitCheckSection, kExitCheckEnabledKey, settings.enabled ? 1 : 0) && ok;
+  ok &= profile.WriteInt(kExitCheckSection, kExitCheckDeadlineKey, seconds);
+  ok &= profile.WriteInt(kExitCheckSection, kExitCheckFailoverKey, settings.failover ? 1 : 0);
+  ok &= profile.WriteInt(kExitCheckSection, kExitCheckEnabledKey, settings.enabled ? 1 : 0);
   std::string fallback;
   for (const std::string& p : settings.fallback_pages) {
     if (!ExitCheckPageError(p).empty()) continue;
     if (!fallback.empty()) fallback += ' ';
     fallback += p;
   }
-  ok = profile.WriteText(kExitCheckSection, kExitCheckFallbackKey, fallback) && ok;
+  ok &= profile.WriteText(kExitCheckSection, kExitCheckFallbackKey, fallback);
   return ok;
 }
 

@@ -60,9 +60,10 @@ std::vector<std::string> ExitCheckPages(const ExitCheckSettings& settings);
 // default); failover is on for any non-zero number. Missing fallback pages are
 // the default ones; an empty text is none; refused pages are left out.
 ExitCheckSettings LoadExitCheckSettings(ProfileStore& profile);
-// Writes all four values; false when one could not be written. A page that
-// ExitCheckPageError refuses is not written (false) and the others still are.
-bool SaveExitCheckSettings(ProfileStore& profile, const ExitCheckSettings& settings);
+// Writes all four values; fails with the first refusal. A page that
+// ExitCheckPageError refuses is not written (a failure saying why) and the
+// others still are.
+WriteStatus SaveExitCheckSettings(ProfileStore& profile, const ExitCheckSettings& settings);
 
 // The first IPv4 address written in `text` (plain text, HTML or JSON), as
 // dotted decimal: four parts of one to three digits, each 0..255, without

@@ -227,7 +227,8 @@ TEST_F(ExitCheckTest, SettingsGiveThePageAndTheDeadline) {
 TEST_F(ExitCheckTest, FallbackPagesAreAskedInTurn) {
   ExitCheckSettings s;
   s.page = "https://mine.example/";
-  s.fallback_pages = {"https://a.example/", "HTTPS://MINE.EXAMPLE/", "ftp://no/", "https://b.example/"};
+  s.fallback_pages = {"https://a.example/", "HTTPS://MINE.EXAMPLE/", "ftp://no/",
+                      "https://b.example/"};
   check_.ApplySettings(s);
   struct Answer {
     bool ok;
@@ -243,7 +244,9 @@ TEST_F(ExitCheckTest, FallbackPagesAreAskedInTurn) {
       {"the first page answers", {{true, "5.6.7.8"}}, ExitFailure::kNone, 1},
       {"the second answers", {{false, ""}, {true, "5.6.7.8"}}, ExitFailure::kNone, 2},
       {"a page without an address hands over",
-       {{true, "<html>busy</html>"}, {false, ""}, {true, "ip 5.6.7.8"}}, ExitFailure::kNone, 3},
+       {{true, "<html>busy</html>"}, {false, ""}, {true, "ip 5.6.7.8"}},
+       ExitFailure::kNone,
+       3},
       {"every page fails", {{false, ""}, {false, ""}, {false, ""}}, ExitFailure::kNoAnswer, 3},
       {"none gave an address", {{false, ""}, {true, "x"}, {false, ""}}, ExitFailure::kNoAddress, 3},
       {"the own address is an answer", {{true, "9.9.9.9"}}, ExitFailure::kSameAsDirect, 1},
@@ -251,10 +254,12 @@ TEST_F(ExitCheckTest, FallbackPagesAreAskedInTurn) {
   for (const Case& c : cases) {
     size_t first = fetcher_.fetches.size();
     SwitchKnowingOwn("p:1");
-    for (const Answer& a : c.answers) check_.OnFetchDone(fetcher_.Last(ExitRoute::kSystem), a.ok, a.body);
+    for (const Answer& a : c.answers)
+      check_.OnFetchDone(fetcher_.Last(ExitRoute::kSystem), a.ok, a.body);
     std::vector<std::string> asked;
     for (size_t i = first; i < fetcher_.fetches.size(); ++i) {
-      if (fetcher_.fetches[i].route == ExitRoute::kSystem) asked.push_back(fetcher_.fetches[i].page);
+      if (fetcher_.fetches[i].route == ExitRoute::kSystem)
+        asked.push_back(fetcher_.fetches[i].page);
     }
     const std::vector<std::string> order = {"https://mine.example/", "https://a.example/",
                                             "https://b.example/"};
@@ -291,8 +296,8 @@ TEST(ExitCheckSettingsTest, LoadRefusesBadValuesAndSaveRoundTrips) {
   };
   for (const Case& c : cases) {
     MemoryProfileStore store;
-    store.WriteText(kExitCheckSection, kExitCheckPageKey, c.page);
-    store.WriteInt(kExitCheckSection, kExitCheckDeadlineKey, c.seconds);
+    EXPECT_TRUE(store.WriteText(kExitCheckSection, kExitCheckPageKey, c.page));
+    EXPECT_TRUE(store.WriteInt(kExitCheckSection, kExitCheckDeadlineKey, c.seconds));
     ExitCheckSettings s = LoadExitCheckSettings(store);
     EXPECT_EQ(s.page, c.want_page) << "page: " << c.page;
     EXPECT_EQ(s.deadline_seconds, c.want_seconds) << "seconds: " << c.seconds;
@@ -315,9 +320,10 @@ TEST(ExitCheckSettingsTest, LoadRefusesBadValuesAndSaveRoundTrips) {
   // refused pages are left out.
   MemoryProfileStore fresh;
   EXPECT_EQ(LoadExitCheckSettings(fresh).fallback_pages, ExitCheckSettings().fallback_pages);
-  fresh.WriteText(kExitCheckSection, kExitCheckFallbackKey, "");
+  EXPECT_TRUE(fresh.WriteText(kExitCheckSection, kExitCheckFallbackKey, ""));
   EXPECT_TRUE(LoadExitCheckSettings(fresh).fallback_pages.empty());
-  fresh.WriteText(kExitCheckSection, kExitCheckFallbackKey, " https://a/ ftp://b/;https://c/ ");
+  EXPECT_TRUE(fresh.WriteText(kExitCheckSection, kExitCheckFallbackKey,
+                              " https://a/ ftp://b/;https://c/ "));
   EXPECT_EQ(LoadExitCheckSettings(fresh).fallback_pages,
             (std::vector<std::string>{"https://a/", "https://c/"}));
 

@@ -171,13 +171,15 @@ VerifySettings LoadVerifySettings(ProfileStore& store) {
   if (s.sites.empty()) {
     s.sites.push_back(
         VerifySite{std::string(kDefaultSiteUrl), std::string(kDefaultSiteVerifyString), true});
-    SaveVerifySettings(s, store);
+    // In force for this run either way; a refused write seeds it again at
+    // the next start.
+    SaveVerifySettings(s, store).Ignore();
   }
   return s;
 }
 
-bool SaveVerifySettings(const VerifySettings& s, ProfileStore& store) {
-  bool ok = true;
+WriteStatus SaveVerifySettings(const VerifySettings& s, ProfileStore& store) {
+  WriteStatus ok;
   auto flag = [&](std::string_view key, bool on) {
     ok &= store.WriteInt(kVerifySettingsSection, key, on ? 1 : 0);
   };

@@ -68,8 +68,8 @@ struct VerifySettings {
 // added, ticked, and the sections are saved at once.
 VerifySettings LoadVerifySettings(ProfileStore& store);
 
-// Writes both sections. Returns false when some value could not be written.
-bool SaveVerifySettings(const VerifySettings& settings, ProfileStore& store);
+// Writes both sections; every value is tried. Fails with the first refusal.
+WriteStatus SaveVerifySettings(const VerifySettings& settings, ProfileStore& store);
 
 // The leading decimal number of a stored "Time less than" text ("4.500000
 // seconds" → 4.5); 0 when the text does not begin with one.

@@ -46,7 +46,7 @@ TEST(VerifySettingsTest, SeedingDoesNotGrowTheList) {
   MemoryProfileStore store;
   VerifySettings s = LoadVerifySettings(store);
   s.sites[0].favorite = false;  // the user unticks the only site
-  SaveVerifySettings(s, store);
+  EXPECT_TRUE(SaveVerifySettings(s, store));
   for (int i = 0; i < 3; ++i) {
     VerifySettings again = LoadVerifySettings(store);
     ASSERT_EQ(again.sites.size(), 1u) << "load " << i;
@@ -108,13 +108,13 @@ TEST(VerifySettingsTest, RoundTripOfEveryOption) {
 
 TEST(VerifySettingsTest, StoredSitesAreTrimmedAndEmptyUrlsDropped) {
   MemoryProfileStore store;
-  store.WriteInt(kD, "Favorite site", 3);
-  store.WriteText(kD, "Favorite site_000_URL", "  http://x/  ");
-  store.WriteText(kD, "Favorite site_000_VerifyString", "\tabc ");
-  store.WriteText(kD, "Favorite site_001_URL", "   ");
+  EXPECT_TRUE(store.WriteInt(kD, "Favorite site", 3));
+  EXPECT_TRUE(store.WriteText(kD, "Favorite site_000_URL", "  http://x/  "));
+  EXPECT_TRUE(store.WriteText(kD, "Favorite site_000_VerifyString", "\tabc "));
+  EXPECT_TRUE(store.WriteText(kD, "Favorite site_001_URL", "   "));
   // 002 is missing altogether
-  store.WriteInt(kD, "Unfavorite site", 2000000000);  // damaged count
-  store.WriteText(kD, "Unfavorite site_000_URL", "ftp://y/");
+  EXPECT_TRUE(store.WriteInt(kD, "Unfavorite site", 2000000000));  // damaged count
+  EXPECT_TRUE(store.WriteText(kD, "Unfavorite site_000_URL", "ftp://y/"));
   VerifySettings s = LoadVerifySettings(store);
   ASSERT_EQ(s.sites.size(), 2u);
   EXPECT_EQ(s.sites[0].url, "http://x/");
@@ -124,16 +124,16 @@ TEST(VerifySettingsTest, StoredSitesAreTrimmedAndEmptyUrlsDropped) {
 
 TEST(VerifySettingsTest, StoredValuesOutOfRangeAreBroughtIn) {
   MemoryProfileStore store;
-  store.WriteInt(kV, "Verify threads number", 100000);
-  store.WriteInt(kV, "Reverify interval", -5);
-  store.WriteInt(kV, "Number of best proxies", 51);
-  store.WriteText(kV, "Time less than", "1e9 seconds");
+  EXPECT_TRUE(store.WriteInt(kV, "Verify threads number", 100000));
+  EXPECT_TRUE(store.WriteInt(kV, "Reverify interval", -5));
+  EXPECT_TRUE(store.WriteInt(kV, "Number of best proxies", 51));
+  EXPECT_TRUE(store.WriteText(kV, "Time less than", "1e9 seconds"));
   VerifySettings s = LoadVerifySettings(store);
   EXPECT_EQ(s.threads, 200);
   EXPECT_EQ(s.reverify_interval, 0);
   EXPECT_EQ(s.best_count, 50);
   EXPECT_DOUBLE_EQ(s.time_less_than, 1);  // the number ends before the exponent
-  store.WriteInt(kV, "Verify threads number", 0);
+  EXPECT_TRUE(store.WriteInt(kV, "Verify threads number", 0));
   EXPECT_EQ(LoadVerifySettings(store).threads, 1);
 }
 
@@ -145,7 +145,9 @@ TEST(VerifySettingsTest, ConnectsInFlightDefaultsAndIsBroughtIntoRange) {
                {250, 250},           {10000, 10000}, {10001, 10000}, {2000000000, 10000}};
   for (const Case& c : cases) {
     MemoryProfileStore store;
-    if (c.stored) store.WriteInt(kV, "Connects in flight", *c.stored);
+    if (c.stored) {
+      EXPECT_TRUE(store.WriteInt(kV, "Connects in flight", *c.stored));
+    }
     VerifySettings s = LoadVerifySettings(store);
     EXPECT_EQ(s.connects_in_flight, c.loaded) << (c.stored ? *c.stored : -1);
     s.connects_in_flight = 321;

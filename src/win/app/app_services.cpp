@@ -18,7 +18,8 @@ AppServices::AppServices(AppParts parts)
       downloads_(switcher_, platform_, imports_, std::move(parts.download_job),
                  std::move(parts.download_path)),
       run_settings_(platform_, switcher_.events()),
-      relay_(switcher_, platform_, run_settings_, exit_check_, auto_switch_) {
+      relay_(switcher_, platform_, run_settings_, exit_check_, auto_switch_),
+      list_save_(switcher_, platform_, *clock_) {
   exit_check_.SetFailoverTarget(&auto_switch_);
   switcher_.SetRelayGuard(&relay_guard_);
 }
@@ -39,6 +40,7 @@ void AppServices::Start() {
   run_settings_.Load();
   relay_.Start();
   switcher_.Start();
+  list_save_.Start();
   downloads_.Start();
 }
 

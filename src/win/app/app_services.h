@@ -1,9 +1,9 @@
 // AppServices: the program's state and features, built in order and wired
 // together: the Switcher (the list, the proxy in use, the prompt owner) and the
 // services beside it (verification, the exit check, automatic switching, list
-// downloads, the run settings in force, the local relay). The composition root makes one from
-// the real parts, tests from theirs; windows are views that take a reference.
-// Built before any window and destroyed after the last. UI thread only.
+// downloads, the run settings in force, the local relay, the list's saving). The composition root
+// makes one from the real parts, tests from theirs; windows are views that take a reference. Built
+// before any window and destroyed after the last. UI thread only.
 #pragma once
 
 #include <memory>
@@ -16,6 +16,7 @@
 #include "win/app/exit_check_service.h"
 #include "win/app/list_downloads.h"
 #include "win/app/list_imports.h"
+#include "win/app/list_save_service.h"
 #include "win/app/relay_proxy_guard.h"
 #include "win/app/relay_service.h"
 #include "win/app/run_settings_holder.h"
@@ -64,7 +65,7 @@ class AppServices {
   // The start: a system proxy left pointing at the local relay is put back
   // (a damaged record of it is shown), then the run settings, the local relay,
   // the proxy in use read back into the list (ticked) and the saved list, then
-  // the download schedule.
+  // the download schedule; from here on the list is saved as it changes.
   void Start();
 
   const AppPlatform& platform() const { return platform_; }
@@ -77,6 +78,7 @@ class AppServices {
   RunSettingsHolder& run_settings() { return run_settings_; }
   RelayProxyGuard& relay_guard() { return relay_guard_; }
   RelayService& relay() { return relay_; }
+  ListSaveService& list_save() { return list_save_; }
 
  private:
   AppPlatform platform_;
@@ -90,6 +92,7 @@ class AppServices {
   ListDownloads downloads_;
   RunSettingsHolder run_settings_;
   RelayService relay_;
+  ListSaveService list_save_;
 };
 
 }  // namespace win

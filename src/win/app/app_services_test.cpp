@@ -69,9 +69,10 @@ TEST_F(AppWindowTest, AutomaticSwitchingWalksTheListEverySecond) {
 TEST_F(AppWindowTest, DownloadsAtStartAndByTheUserAreImported) {
   if (TestPort("WEB").empty()) GTEST_SKIP() << "the verify test servers are not running";
   std::string base = "http://127.0.0.1:" + TestPort("WEB");
-  profile_.WriteText("Download Settings", "Proxy File List URL", base + "/dl/list.txt");
-  profile_.WriteInt("Download Settings", "Auto download Proxy List when start", 1);
-  profile_.WriteInt("Download Settings", "Add to favorite after download", 1);
+  EXPECT_TRUE(
+      profile_.WriteText("Download Settings", "Proxy File List URL", base + "/dl/list.txt"));
+  EXPECT_TRUE(profile_.WriteInt("Download Settings", "Auto download Proxy List when start", 1));
+  EXPECT_TRUE(profile_.WriteInt("Download Settings", "Add to favorite after download", 1));
   ProxyListDialog& dialog = OpenDialog();
   core::ProxyList& list = switcher_->list();
   ASSERT_TRUE(PumpUntil([&] { return list.size() == 3; })) << list.size();
@@ -93,7 +94,7 @@ TEST_F(AppWindowTest, DownloadsAtStartAndByTheUserAreImported) {
 // row is applied within the same tick; a row that failed verification is
 // passed over.
 TEST_F(AppWindowTest, AFailedExitCheckMovesAutomaticSwitchingOnAtOnce) {
-  profile_.WriteInt("Exit Check", "Failover on failed check", 1);
+  EXPECT_TRUE(profile_.WriteInt("Exit Check", "Failover on failed check", 1));
   MakeServices();
   core::ProxyList& list = switcher_->list();
   for (const char* line : {"10.0.0.1:80", "10.0.0.2:80", "10.0.0.3:80", "10.0.0.4:80"}) {
@@ -129,8 +130,8 @@ TEST_F(AppWindowTest, ASocks5SourceComesFromTheMirrorThatServesItTyped) {
     if (url == source) urls = {base + "/no-such-list.txt", base + "/dl/list.txt"};
     return urls;
   };
-  profile_.WriteText("Download Settings", "Proxy File List URL", source);
-  profile_.WriteInt("Download Settings", "Append download proxies into list", 0);
+  EXPECT_TRUE(profile_.WriteText("Download Settings", "Proxy File List URL", source));
+  EXPECT_TRUE(profile_.WriteInt("Download Settings", "Append download proxies into list", 0));
   MakeServices();
   core::ProxyList& list = switcher_->list();
   app_->downloads().StartAutomaticDownload();
@@ -178,7 +179,7 @@ TEST_F(AppWindowTest, ARefusedSwitchIsReportedAndNotShownAsDone) {
 // it: the import comes once the run has ended (its results stay on the rows
 // it tested).
 TEST_F(AppWindowTest, ADownloadEndingDuringAVerificationWaitsForItsEnd) {
-  profile_.WriteInt("Download Settings", "Append download proxies into list", 0);
+  EXPECT_TRUE(profile_.WriteInt("Download Settings", "Append download proxies into list", 0));
   core::VerifySettings settings;
   settings.sites = {{"http://a.example/", "va", true}};
   ASSERT_TRUE(core::SaveVerifySettings(settings, profile_));
@@ -207,7 +208,7 @@ TEST_F(AppWindowTest, ADownloadEndingDuringAVerificationWaitsForItsEnd) {
 // A large downloaded list is read on the list imports' worker; it then
 // replaces the list as the settings say, still as a list from outside.
 TEST_F(AppWindowTest, ALargeDownloadIsReadAwayAndReplacesTheList) {
-  profile_.WriteInt("Download Settings", "Append download proxies into list", 0);
+  EXPECT_TRUE(profile_.WriteInt("Download Settings", "Append download proxies into list", 0));
   MakeServices();
   core::ProxyList& list = switcher_->list();
   ASSERT_EQ(list.AddProxy("10.0.0.1:80", false), core::AddResult::kAdded);

@@ -12,6 +12,7 @@ namespace win {
 namespace {
 
 constexpr char kCaption[] = "下载ip列表设置";
+constexpr std::string_view kDownloadSettingsNotSaved = "保存下载设置失败：";
 
 bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 
@@ -78,7 +79,14 @@ void DownloadSettingsDialog::OnConfirm() {
     SendMessageW(edit, EM_SETSEL, 0, -1);
     return;
   }
-  core::SaveDownloadSettings(store_, &settings_);
+  core::WriteStatus saved = core::SaveDownloadSettings(store_, &settings_);
+  if (!saved) {
+    // The settings would be lost at the next start: say so and stay open.
+    prompt_.Ask(hwnd(), std::string(kDownloadSettingsNotSaved) + saved.reason(), kCaption,
+                MB_OK | MB_ICONWARNING);
+    FillControls();
+    return;
+  }
   ShowWindow(hwnd(), SW_HIDE);
   // The combo box now holds the confirmed URL among its entries, trimmed.
   FillControls();

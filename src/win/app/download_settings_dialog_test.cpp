@@ -126,8 +126,8 @@ TEST_F(DownloadSettingsDialogTest, ConfirmAppliesTheTypedUrlAndSaves) {
 }
 
 TEST_F(DownloadSettingsDialogTest, CancelRestoresTheStoredValues) {
-  store_.WriteInt(kSection, "Add to favorite after download", 1);
-  store_.WriteInt(kSection, "Auto download interval", 12);
+  EXPECT_TRUE(store_.WriteInt(kSection, "Add to favorite after download", 1));
+  EXPECT_TRUE(store_.WriteInt(kSection, "Auto download interval", 12));
   Open();
   Tick(IDC_ADD_AS_FAVORITE, false);
   Tick(IDC_DOWNLOAD_AT_START, true);

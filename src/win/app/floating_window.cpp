@@ -327,9 +327,13 @@ void FloatingWindow::RestorePosition() {
 void FloatingWindow::SaveListAndPosition() {
   RECT r{};
   if (hwnd() != nullptr && GetWindowRect(hwnd(), &r)) {
-    core::SaveWindowPosition({r.left, r.top}, *platform_.profile);
+    // Only where the window comes up next time: a refused write costs nothing
+    // the user gave, so it is not worth a message at the end.
+    core::SaveWindowPosition({r.left, r.top}, *platform_.profile).Ignore();
   }
-  switcher_.SaveList();
+  // The program is ending: a refused write has no one left to tell, and the
+  // saves as the list changed have kept the profile at most a second behind.
+  services_.list_save().SaveNow().Ignore();
 }
 
 void FloatingWindow::FinalSave() {

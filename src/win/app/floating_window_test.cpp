@@ -108,7 +108,7 @@ TEST_F(FloatingWindowTest, SavedPositionsAreKeptInsideTheWorkArea) {
       {100000, 100000, int(work.right) - 33, int(work.bottom) - 33},
   };
   for (const Case& c : cases) {
-    core::SaveWindowPosition({c.left, c.top}, profile_);
+    EXPECT_TRUE(core::SaveWindowPosition({c.left, c.top}, profile_));
     FloatingWindow& w = Start();
     RECT r{};
     GetWindowRect(w.hwnd(), &r);
@@ -119,13 +119,13 @@ TEST_F(FloatingWindowTest, SavedPositionsAreKeptInsideTheWorkArea) {
 }
 
 TEST_F(FloatingWindowTest, StartReadsTheSystemProxyBackThenTheSavedList) {
-  profile_.WriteInt("Proxy List", "FavoriteProxy", 3);
-  profile_.WriteText("Proxy List", "FavoriteProxy_000", "1.2.3.4:80");
-  profile_.WriteText("Proxy List", "FavoriteProxy_001", "not a proxy");
-  profile_.WriteText("Proxy List", "FavoriteProxy_002", "9.9.9.9:99");
-  profile_.WriteInt("Proxy List", "UnfavoriteProxy", 2);
-  profile_.WriteText("Proxy List", "UnfavoriteProxy_000", "9.9.9.9:99");
-  profile_.WriteText("Proxy List", "UnfavoriteProxy_001", "8.8.8.8:8080");
+  EXPECT_TRUE(profile_.WriteInt("Proxy List", "FavoriteProxy", 3));
+  EXPECT_TRUE(profile_.WriteText("Proxy List", "FavoriteProxy_000", "1.2.3.4:80"));
+  EXPECT_TRUE(profile_.WriteText("Proxy List", "FavoriteProxy_001", "not a proxy"));
+  EXPECT_TRUE(profile_.WriteText("Proxy List", "FavoriteProxy_002", "9.9.9.9:99"));
+  EXPECT_TRUE(profile_.WriteInt("Proxy List", "UnfavoriteProxy", 2));
+  EXPECT_TRUE(profile_.WriteText("Proxy List", "UnfavoriteProxy_000", "9.9.9.9:99"));
+  EXPECT_TRUE(profile_.WriteText("Proxy List", "UnfavoriteProxy_001", "8.8.8.8:8080"));
   FloatingWindow& w = Start("http=1.2.3.4:80;ftp=5.6.7.8:21", 1);
   EXPECT_EQ(switcher_->current_proxy(), "1.2.3.4:80@HTTP");
   EXPECT_TRUE(w.proxy_icon_on());

@@ -24,7 +24,9 @@ std::string ReadRecord(core::ProfileStore& profile) {
 }
 
 void DropRecord(core::ProfileStore& profile) {
-  profile.DeleteValue(core::kLocalRelaySection, core::kRelayRecordValue);
+  // A record that stays behind is harmless: the next start, the end and the
+  // guard drop it when the setting no longer points at the relay.
+  profile.DeleteValue(core::kLocalRelaySection, core::kRelayRecordValue).Ignore();
 }
 
 uint16_t RelayPort(core::ProfileStore& profile) {
@@ -75,22 +77,38 @@ RelayRepair RelayProxyGuard::RepairAtStart() {
   return repair;
 }
 
-void RelayProxyGuard::AfterSystemProxyWrite() {
-  uint16_t port = RelayPort(profile_);
+uint16_t RelayProxyGuard::Port() const {
+  return relay_port_ != 0 ? relay_port_ : RelayPort(profile_);
+}
+
+core::WriteStatus RelayProxyGuard::BeforeRelayWrite(uint16_t port) {
+  relay_port_ = port;
+  return Guard("127.0.0.1:" + std::to_string(port), "1", port);
+}
+
+core::WriteStatus RelayProxyGuard::AfterSystemProxyWrite() {
+  uint16_t port = Port();
   SettingText now = ReadSetting(place_);
-  std::string record_text = ReadRecord(profile_);
-  core::RecordStep step = core::RecordStepAfterWrite(now.server, now.enable, port, record_text);
-  if (!core::PointsAtRelay(now.server, now.enable, port)) {
-    if (step == core::RecordStep::kClear) DropRecord(profile_);
-    if (crash_restore_) DisarmCrashRestore();
-    before_.Record(place_);
-    return;
+  if (core::PointsAtRelay(now.server, now.enable, port)) return Guard(now.server, now.enable, port);
+  // The write went elsewhere (or was refused before it named the relay).
+  if (core::RecordStepAfterWrite(now.server, now.enable, port, ReadRecord(profile_)) ==
+      core::RecordStep::kClear) {
+    DropRecord(profile_);
   }
+  if (crash_restore_) DisarmCrashRestore();
+  before_.Record(place_);
+  return core::WriteStatus::Ok();
+}
+
+core::WriteStatus RelayProxyGuard::Guard(std::string_view server, std::string_view enable,
+                                         uint16_t port) {
+  std::string record_text = ReadRecord(profile_);
+  core::RecordStep step = core::RecordStepAfterWrite(server, enable, port, record_text);
   core::RelayRecord record;
   if (step == core::RecordStep::kWrite) {
     // Without a setting from before (the start did not run) there is nothing
     // to go back to.
-    if (!before_.recorded()) return;
+    if (!before_.recorded()) return core::WriteStatus::Ok();
     record.before = before_.Saved();
   } else {
     std::string error;
@@ -98,11 +116,13 @@ void RelayProxyGuard::AfterSystemProxyWrite() {
   }
   record.port = port;
   if (step != core::RecordStep::kKeep) {
-    profile_.WriteText(core::kLocalRelaySection, core::kRelayRecordValue,
-                       core::EncodeRelayRecord(record));
+    core::WriteStatus written = profile_.WriteText(
+        core::kLocalRelaySection, core::kRelayRecordValue, core::EncodeRelayRecord(record));
+    if (!written) return written;
   }
   if (crash_restore_) ArmCrashRestore(record, place_);
   StartGuardOnce();
+  return core::WriteStatus::Ok();
 }
 
 void RelayProxyGuard::RestoreAtExit() {

@@ -4,7 +4,10 @@
 // setting from before the relay took the system proxy, starts the guard
 // process that puts it back should the program be killed, and arms the crash
 // handler; the program's end puts it back, and the next start repairs a
-// setting left pointing at the relay. Owned by AppServices; UI thread.
+// setting left pointing at the relay. The record and the guard process come
+// before the write that points the setting at the relay, so that a kill at any
+// point leaves either the setting from before or a record that puts it back.
+// Owned by AppServices; UI thread.
 #pragma once
 
 #include <windows.h>
@@ -56,12 +59,18 @@ class RelayProxyGuard {
   // the one a switch to the relay would replace (unless it still points at
   // the relay: see RelayRepair::left_on_relay).
   RelayRepair RepairAtStart();
+  // Before the program points the system proxy at the relay on `port`: the
+  // record (the setting from before the relay took it; one already there
+  // stays, moved to `port`), the guard process (one at most) and the crash
+  // handler. Fails with the profile's reason when the record could not be
+  // written: the setting must then not name the relay. Without a setting from
+  // before (the start did not run) nothing is recorded.
+  core::WriteStatus BeforeRelayWrite(uint16_t port);
   // After the program wrote the system proxy (or put the user's settings
-  // back): a setting that now points at the relay gets its record (the one
-  // from before the relay took it stays), the guard process (one at most) and
-  // the crash handler; any other setting drops the record and becomes the one
-  // a later switch to the relay would replace.
-  void AfterSystemProxyWrite();
+  // back): a setting that points at the relay keeps (or gets) its record, the
+  // guard process and the crash handler, as above; any other setting drops
+  // the record and becomes the one a later switch to the relay would replace.
+  core::WriteStatus AfterSystemProxyWrite();
   // The program's end (closing, the exit command, logging off).
   void RestoreAtExit();
 
@@ -70,6 +79,11 @@ class RelayProxyGuard {
 
  private:
   void StartGuardOnce();
+  // Record, guard process and crash handler for a setting that points (or is
+  // about to point) at the relay on `port`.
+  core::WriteStatus Guard(std::string_view server, std::string_view enable, uint16_t port);
+  // The relay's port: the one named last by BeforeRelayWrite, else the profile's.
+  uint16_t Port() const;
 
   core::ProfileStore& profile_;
   SystemProxyPlace place_;
@@ -79,6 +93,7 @@ class RelayProxyGuard {
   // the start); not recorded while the setting points at the relay.
   UserProxySettings before_;
   UniqueKernelHandle guard_;
+  uint16_t relay_port_ = 0;
 };
 
 // The guard process's life: waits for the process `command` names to end,

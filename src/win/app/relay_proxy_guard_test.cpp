@@ -40,9 +40,10 @@ class RelayGuardTest : public testing::Test {
     wininet_.entries = {L"Office VPN"};
     wininet_.settings[L""] = {kDirect | kAutoDetect, L"http=1.2.3.4:80;ftp=5.6.7.8:21", L"<local>"};
     wininet_.settings[L"Office VPN"] = {kDirect | PROXY_TYPE_PROXY | kScript, L"gw:8080", L"10.*"};
-    WriteRegistryString(place_.root, place_.key, "ProxyServer", "http=1.2.3.4:80;ftp=5.6.7.8:21");
-    WriteRegistryDword(place_.root, place_.key, "ProxyEnable", 0);
-    profile_.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 8899);
+    EXPECT_TRUE(WriteRegistryString(place_.root, place_.key, "ProxyServer",
+                                    "http=1.2.3.4:80;ftp=5.6.7.8:21"));
+    EXPECT_TRUE(WriteRegistryDword(place_.root, place_.key, "ProxyEnable", 0));
+    EXPECT_TRUE(profile_.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 8899));
   }
   void TearDown() override { DeleteRegistryTree(HKEY_CURRENT_USER, place_.key); }
 
@@ -51,6 +52,8 @@ class RelayGuardTest : public testing::Test {
         profile_, place_,
         [this] {
           ++launches_;
+          // A guard just started runs, whatever became of the one before.
+          ResetEvent(guard_alive_.get());
           HANDLE copy = nullptr;
           DuplicateHandle(GetCurrentProcess(), guard_alive_.get(), GetCurrentProcess(), &copy, 0,
                           FALSE, DUPLICATE_SAME_ACCESS);
@@ -59,10 +62,19 @@ class RelayGuardTest : public testing::Test {
         crash_restore);
   }
 
-  // A switch as the Switcher makes it.
+  // A switch as the Switcher makes it: a setting that is to name the relay
+  // gets its record and guard first.
   void Switch(RelayProxyGuard& guard, const char* text) {
+    uint16_t port = Port();
+    if (core::PointsAtRelay(text, "1", port)) {
+      ASSERT_TRUE(guard.BeforeRelayWrite(port)) << text;
+    }
     ASSERT_TRUE(SetSystemProxy(text, place_).ok()) << text;
-    guard.AfterSystemProxyWrite();
+    ASSERT_TRUE(guard.AfterSystemProxyWrite()) << text;
+  }
+  uint16_t Port() {
+    return core::RelayPortOf(
+        profile_.ReadInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 0));
   }
 
   std::string Record() {
@@ -112,7 +124,7 @@ TEST_F(RelayGuardTest, TheRecordHoldsTheSettingFromJustBeforeTheRelayTookIt) {
   EXPECT_EQ(launches_, 2);
 
   // The relay moved to another port: the same setting, the new port.
-  profile_.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 9000);
+  EXPECT_TRUE(profile_.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 9000));
   Switch(guard, "127.0.0.1:9000");
   core::RelayRecord moved;
   ASSERT_TRUE(core::DecodeRelayRecord(Record(), &moved, &error)) << error;
@@ -152,9 +164,12 @@ TEST_F(RelayGuardTest, TheEndPutsBackOnlyASettingStillOnTheRelay) {
     Switch(guard, "10.0.0.1:3128");
     std::map<std::wstring, ConnectionProxy> before_relay = wininet_.settings;
     Switch(guard, kRelay);
-    if (c.changed_to) WriteRegistryString(place_.root, place_.key, "ProxyServer", c.changed_to);
+    if (c.changed_to) {
+      EXPECT_TRUE(WriteRegistryString(place_.root, place_.key, "ProxyServer", c.changed_to));
+    }
     if (c.damage_record) {
-      profile_.WriteText(core::kLocalRelaySection, core::kRelayRecordValue, Record() + "0");
+      EXPECT_TRUE(
+          profile_.WriteText(core::kLocalRelaySection, core::kRelayRecordValue, Record() + "0"));
     }
     std::map<std::wstring, ConnectionProxy> at_exit = wininet_.settings;
 
@@ -167,6 +182,39 @@ TEST_F(RelayGuardTest, TheEndPutsBackOnlyASettingStillOnTheRelay) {
     EXPECT_TRUE(wininet_.settings ==
                 (c.step == core::RepairStep::kRestore ? before_relay : at_exit))
         << c.name;
+  }
+}
+
+// A kill anywhere in a switch to the relay, with the guard process (or the
+// next start) repairing as it does after one: the setting from before comes
+// back, or was never left. A record that cannot be written keeps the switch
+// from being made at all.
+TEST_F(RelayGuardTest, AKillAnywhereInASwitchToTheRelayLeavesTheSettingFromBefore) {
+  enum Stop { kBeforeRecord, kBeforeSetting, kBeforeAfterWrite, kRecordRefused };
+  for (Stop stop : {kBeforeRecord, kBeforeSetting, kBeforeAfterWrite, kRecordRefused}) {
+    SetUp();
+    launches_ = 0;
+    RelayProxyGuard guard = MakeGuard();
+    guard.RepairAtStart();
+    Switch(guard, "10.0.0.1:3128");
+    profile_.set_read_only(stop == kRecordRefused);
+    if (stop != kBeforeRecord) {
+      core::WriteStatus recorded = guard.BeforeRelayWrite(8899);
+      EXPECT_EQ(recorded.ok(), stop != kRecordRefused) << stop;
+      // The guard runs before the setting can name the relay, or not at all.
+      EXPECT_EQ(launches_, stop == kRecordRefused ? 0 : 1) << stop;
+      if (stop == kRecordRefused) {
+        EXPECT_NE(recorded.reason(), "") << stop;
+      }
+    }
+    if (stop == kBeforeAfterWrite) {
+      ASSERT_TRUE(SetSystemProxy(kRelay, place_).ok());
+    }
+    profile_.set_read_only(false);
+    RepairRelaySetting(profile_, place_);
+    EXPECT_EQ(Server(), "10.0.0.1:3128") << stop;
+    EXPECT_EQ(Enable(), "1") << stop;
+    EXPECT_EQ(Record(), "") << stop;
   }
 }
 
@@ -192,7 +240,9 @@ TEST_F(RelayGuardTest, TheCrashHandlerPutsBackOnlyWhatItWasArmedWith) {
     std::map<std::wstring, ConnectionProxy> before_relay = wininet_.settings;
     Switch(guard, kRelay);
     if (c.after_relay) Switch(guard, c.after_relay);
-    if (c.changed_to) WriteRegistryString(place_.root, place_.key, "ProxyServer", c.changed_to);
+    if (c.changed_to) {
+      EXPECT_TRUE(WriteRegistryString(place_.root, place_.key, "ProxyServer", c.changed_to));
+    }
     std::string server_before = Server();
     std::map<std::wstring, ConnectionProxy> settings_before = wininet_.settings;
 
@@ -207,7 +257,7 @@ TEST_F(RelayGuardTest, TheCrashHandlerPutsBackOnlyWhatItWasArmedWith) {
     }
     EXPECT_EQ(Enable(), "1") << c.name;
     // Once only.
-    WriteRegistryString(place_.root, place_.key, "ProxyServer", kRelay);
+    EXPECT_TRUE(WriteRegistryString(place_.root, place_.key, "ProxyServer", kRelay));
     EXPECT_FALSE(RunCrashRestore()) << c.name;
   }
   // A guard that is gone has disarmed the handler.
@@ -224,8 +274,8 @@ TEST_F(RelayGuardTest, TheCrashHandlerPutsBackOnlyWhatItWasArmedWith) {
 class RelayGuardAppTest : public AppWindowTest {
  protected:
   void PrepareRecord(std::string record_text) {
-    profile_.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 8899);
-    profile_.WriteText(core::kLocalRelaySection, core::kRelayRecordValue, record_text);
+    EXPECT_TRUE(profile_.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 8899));
+    EXPECT_TRUE(profile_.WriteText(core::kLocalRelaySection, core::kRelayRecordValue, record_text));
   }
   static std::string RecordOf(const std::wstring& server, DWORD enable) {
     core::RelayRecord record;
@@ -262,7 +312,7 @@ TEST_F(RelayGuardAppTest, ASettingLeftOnTheRelayIsRepairedBeforeTheListReadsIt) 
 
 TEST_F(RelayGuardAppTest, TheExitCommandPutsBackTheUsersOwnSettingAndDropsTheRecord) {
   FloatingWindow& window = Start("10.0.0.1:3128", 1);
-  profile_.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 8899);
+  EXPECT_TRUE(profile_.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 8899));
   switcher_->SetSystemProxy(kRelay);
   EXPECT_NE(Record(), "");
   SendMessageW(window.hwnd(), WM_COMMAND, IDM_QUIT, 0);
@@ -306,9 +356,9 @@ TEST(RelayGuardProcessTest, TheGuardPutsTheSettingBackWhenTheProgramIsKilled) {
     DeleteRegistryTree(HKEY_CURRENT_USER, proxy_key);
     DeleteRegistryTree(HKEY_CURRENT_USER, profile_key);
     RegistryProfileStore profile(HKEY_CURRENT_USER, profile_key);
-    profile.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 8899);
-    WriteRegistryString(HKEY_CURRENT_USER, proxy_key, "ProxyServer", "10.0.0.1:3128");
-    WriteRegistryDword(HKEY_CURRENT_USER, proxy_key, "ProxyEnable", 1);
+    EXPECT_TRUE(profile.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 8899));
+    EXPECT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, proxy_key, "ProxyServer", "10.0.0.1:3128"));
+    EXPECT_TRUE(WriteRegistryDword(HKEY_CURRENT_USER, proxy_key, "ProxyEnable", 1));
 
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE out_read = nullptr, out_write = nullptr, in_read = nullptr, in_write = nullptr;

@@ -71,8 +71,13 @@ bool RelayService::Start() {
     error_ = error;
     return false;
   }
-  if (port_ != kept_port_)
-    platform_.profile->WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, port_);
+  // Kept so that the next start takes the same port. A refused write costs
+  // only that: the relay works on this port, and the guard's record names the
+  // port it was written for.
+  if (port_ != kept_port_) {
+    platform_.profile->WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, port_)
+        .Ignore();
+  }
   RebuildRoute();
   return true;
 }

@@ -118,7 +118,7 @@ TEST_F(AppWindowTest, ASettingLeftNamingTheRelayIsNoRow) {
 
 TEST_F(AppWindowTest, AFailingSocks5RowInUseIsCarriedByTheNextAndSwitchingMovesOn) {
   REQUIRE_TEST_PORTS("WEB", "DEAD", "MICROSOCKS");
-  profile_.WriteInt("Exit Check", "Failover on failed check", 1);
+  EXPECT_TRUE(profile_.WriteInt("Exit Check", "Failover on failed check", 1));
   MakeServices();
   core::ProxyList& list = switcher_->list();
   const std::string dead = "127.0.0.1:" + TestPort("DEAD") + "@SOCKS5";

@@ -1,5 +1,6 @@
 #include "win/app/run_settings_dialog.h"
 
+#include <string>
 #include <utility>
 
 #include "win/res/resource.h"
@@ -92,15 +93,16 @@ void RunSettingsDialog::OnConfirm() {
   exit_.enabled = IsDlgButtonChecked(hwnd(), IDC_EXIT_CHECK) == BST_CHECKED;
   exit_.failover = IsDlgButtonChecked(hwnd(), IDC_EXIT_FAILOVER) == BST_CHECKED;
   core::RunSettingsPlaces places{profile_, shortcuts_, run_key_};
-  bool saved = core::SaveRunSettings(&settings_, program_path_, places);
-  saved = core::SaveExitCheckSettings(profile_, exit_) && saved;
+  core::WriteStatus saved = core::SaveRunSettings(&settings_, program_path_, places);
+  saved &= core::SaveExitCheckSettings(profile_, exit_);
   // The shortcut and autostart boxes show what the system holds now: a change
   // the system refused shows as not made.
   FillControls();
   if (on_confirmed_) on_confirmed_(settings_, exit_);
   if (!saved) {
     // The window options would be lost at the next start: say so and stay open.
-    prompt_.Ask(hwnd(), kRunSettingsNotSavedMessage, kMessageCaption, MB_OK | MB_ICONWARNING);
+    prompt_.Ask(hwnd(), std::string(kRunSettingsNotSavedMessage) + "\n" + saved.reason(),
+                kMessageCaption, MB_OK | MB_ICONWARNING);
     return;
   }
   ShowWindow(hwnd(), SW_HIDE);

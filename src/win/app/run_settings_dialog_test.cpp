@@ -134,7 +134,8 @@ TEST_F(RunSettingsDialogTest, WritesAndRemovesTheRunValueAndTheShortcut) {
 
   // Shown again it reads back what the system holds; a value left under the
   // machine's key counts as on and goes too.
-  WriteRegistryString(HKEY_LOCAL_MACHINE, kRunSubkey, "Relaymoth", "C:\\old\\relaymoth.exe");
+  EXPECT_TRUE(
+      WriteRegistryString(HKEY_LOCAL_MACHINE, kRunSubkey, "Relaymoth", "C:\\old\\relaymoth.exe"));
   dialog_->ShowCentred();
   EXPECT_EQ(Boxes(), "0011");
   Tick(IDC_AUTO_START, false);
@@ -163,7 +164,10 @@ TEST_F(RunSettingsDialogTest, CancelRestoresAndRefusedProfileKeepsTheDialogOpen)
   Tick(IDC_ONLY_WITH_BROWSER, true);
   Click(IDOK);
   ASSERT_EQ(prompt_.shown.size(), 1u);
-  EXPECT_EQ(prompt_.shown[0].text, kRunSettingsNotSavedMessage);
+  // The profile's reason follows the message.
+  EXPECT_EQ(prompt_.shown[0].text, std::string(kRunSettingsNotSavedMessage) + "\n" +
+                                       std::string(core::kAdvancedSettingsSection) + "\\" +
+                                       std::string(core::kOnlyWithBrowserKey) + ": 只读");
   EXPECT_TRUE(IsWindowVisible(Dlg()));
 }
 

@@ -1,13 +1,32 @@
 #include "win/app/switcher.h"
 
+#include <optional>
 #include <utility>
 
+#include "core/base/text.h"
 #include "core/proxylist/list_profile.h"
 
 namespace win {
 
 // Shown when the registry refuses the switch: "设置系统代理失败".
 constexpr std::string_view kSystemProxyWriteFailed = "设置系统代理失败";
+// Shown when the record that puts the setting back after a kill cannot be
+// written; the switch to the local relay is then not made.
+constexpr std::string_view kRelayRecordWriteFailed = "保存本地中转的代理设置记录失败，未切换代理：";
+
+namespace {
+
+// The port of the relay's address ("127.0.0.1:port").
+uint16_t PortOf(std::string_view address) {
+  size_t colon = address.rfind(':');
+  std::optional<int32_t> port = colon == std::string_view::npos
+                                    ? std::nullopt
+                                    : core::ParseWholeNumber(address.substr(colon + 1));
+  return port && *port > 0 && *port <= 65535 ? uint16_t(*port) : 0;
+}
+
+}  // namespace
+
 // The caption of the note about saved log-ins that could not be opened.
 constexpr std::string_view kSavedListCaption = "读取保存的列表";
 
@@ -37,8 +56,6 @@ void Switcher::Start() {
   events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
 }
 
-void Switcher::SaveList() { core::SaveListSection(list_, *platform_.profile, platform_.secrets); }
-
 bool Switcher::SetSystemProxy(std::string_view text) {
   core::SystemProxyChange plan = core::PlanSystemProxy(text);
   if (!plan.accepted) {
@@ -49,8 +66,20 @@ bool Switcher::SetSystemProxy(std::string_view text) {
   user_settings_.RecordOnce(place_);
   std::string relay;
   if (stand_in_ && !plan.current_proxy.empty()) relay = stand_in_->StandInFor(plan.current_proxy);
+  if (!relay.empty() && relay_guard_ != nullptr) {
+    // The record that puts the setting back, and the guard process that acts
+    // on it, come before the setting names the relay: a kill in between
+    // leaves the setting as it was (the guard then only drops the record).
+    core::WriteStatus recorded = relay_guard_->BeforeRelayWrite(PortOf(relay));
+    if (!recorded) {
+      Ask(std::string(kRelayRecordWriteFailed) + recorded.reason(), core::kSystemProxyErrorCaption,
+          MB_OK | MB_ICONWARNING);
+      return false;
+    }
+  }
   SystemProxyApplied applied = win::SetSystemProxy(relay.empty() ? text : relay, place_);
-  if (relay_guard_ != nullptr) relay_guard_->AfterSystemProxyWrite();
+  core::WriteStatus guarded =
+      relay_guard_ != nullptr ? relay_guard_->AfterSystemProxyWrite() : core::WriteStatus::Ok();
   if (applied.written.ok()) {
     current_proxy_ = plan.current_proxy;
   } else {
@@ -65,6 +94,10 @@ bool Switcher::SetSystemProxy(std::string_view text) {
         core::kSystemProxyErrorCaption, MB_OK | MB_ICONWARNING);
     return false;
   }
+  if (!guarded) {
+    Ask(std::string(kRelayRecordWriteFailed) + guarded.reason(), core::kSystemProxyErrorCaption,
+        MB_OK | MB_ICONWARNING);
+  }
   return true;
 }
 
@@ -76,8 +109,8 @@ void Switcher::ClearSystemProxy() {
 void Switcher::RestoreUserProxy() {
   if (!user_settings_.recorded()) return;
   // The program is ending: a refused write has no one left to tell.
-  user_settings_.Restore(place_);
-  if (relay_guard_ != nullptr) relay_guard_->AfterSystemProxyWrite();
+  user_settings_.Restore(place_).Ignore();
+  if (relay_guard_ != nullptr) relay_guard_->AfterSystemProxyWrite().Ignore();
   current_proxy_ = ReadSystemProxy(place_).current_proxy;
   events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
 }

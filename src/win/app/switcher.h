@@ -1,6 +1,6 @@
 // Switcher: the owner of the program's state that everything else shares: the
-// proxy list (loaded at start, saved at the end, its changes told to every
-// AppObserver), the system proxy in use with the user's own settings from
+// proxy list (loaded at start, its changes told to every AppObserver;
+// ListSaveService saves it), the system proxy in use with the user's own settings from
 // before the first switch, and the window that owns the program's message
 // boxes. The features that run on their own (verification, automatic
 // switching, the exit check, list downloads) are services beside it. Created
@@ -51,8 +51,6 @@ class Switcher final : private core::ProxyListObserver {
   void Start();
   // The local relay, or null (every proxy text goes into the setting as it is).
   void SetStandIn(SystemProxyStandIn* stand_in) { stand_in_ = stand_in; }
-  // Saves the list section of the profile.
-  void SaveList();
 
   AppEvents& events() { return events_; }
   core::ProxyList& list() { return list_; }

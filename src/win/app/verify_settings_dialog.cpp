@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 #include <utility>
 
 #include "core/base/text.h"
@@ -22,6 +23,8 @@ struct CheckField {
   int id;
   bool core::VerifySettings::*member;
 };
+
+constexpr std::string_view kVerifySettingsNotSaved = "保存验证参数失败：";
 
 constexpr CheckField kChecks[] = {
     {IDC_VERIFY_NEW, &core::VerifySettings::verify_new_proxy},
@@ -276,7 +279,12 @@ void VerifySettingsDialog::OnConfirm() {
   confirmed.only_favorite_rows =
       SendDlgItemMessageW(hwnd(), IDC_REVERIFY_ROWS, CB_GETCURSEL, 0, 0) == 1;
   settings_ = std::move(confirmed);
-  core::SaveVerifySettings(settings_, store_);
+  if (core::WriteStatus saved = core::SaveVerifySettings(settings_, store_); !saved) {
+    // In force until the program ends, lost after: say so and stay open.
+    prompt_.Ask(hwnd(), std::string(kVerifySettingsNotSaved) + saved.reason(), "验证参数设置",
+                MB_OK | MB_ICONWARNING);
+    return;
+  }
   ShowWindow(hwnd(), SW_HIDE);
 }
 

@@ -42,14 +42,14 @@ class VerifySettingsDialogTest : public testing::Test {
 
   // Sites A (ticked), B and C.
   void StoreThreeSites() {
-    store_.WriteInt("Destination Sites", "Favorite site", 1);
-    store_.WriteText("Destination Sites", "Favorite site_000_URL", "http://a/");
-    store_.WriteText("Destination Sites", "Favorite site_000_VerifyString", "va");
-    store_.WriteInt("Destination Sites", "Unfavorite site", 2);
-    store_.WriteText("Destination Sites", "Unfavorite site_000_URL", "http://b/");
-    store_.WriteText("Destination Sites", "Unfavorite site_000_VerifyString", "vb");
-    store_.WriteText("Destination Sites", "Unfavorite site_001_URL", "http://c/");
-    store_.WriteText("Destination Sites", "Unfavorite site_001_VerifyString", "vc");
+    EXPECT_TRUE(store_.WriteInt("Destination Sites", "Favorite site", 1));
+    EXPECT_TRUE(store_.WriteText("Destination Sites", "Favorite site_000_URL", "http://a/"));
+    EXPECT_TRUE(store_.WriteText("Destination Sites", "Favorite site_000_VerifyString", "va"));
+    EXPECT_TRUE(store_.WriteInt("Destination Sites", "Unfavorite site", 2));
+    EXPECT_TRUE(store_.WriteText("Destination Sites", "Unfavorite site_000_URL", "http://b/"));
+    EXPECT_TRUE(store_.WriteText("Destination Sites", "Unfavorite site_000_VerifyString", "vb"));
+    EXPECT_TRUE(store_.WriteText("Destination Sites", "Unfavorite site_001_URL", "http://c/"));
+    EXPECT_TRUE(store_.WriteText("Destination Sites", "Unfavorite site_001_VerifyString", "vc"));
   }
 
   VerifySettingsDialog& Open() {
@@ -340,10 +340,10 @@ TEST(SiteColumnWidthsTest, ScaledForTheDpiWithTheUrlColumnFillingTheList) {
 
 TEST_F(VerifySettingsDialogTest, TheSiteColumnsFillTheListWithAndWithoutAScrollBar) {
   for (int sites : {3, 30}) {
-    store_.WriteInt("Destination Sites", "Unfavorite site", sites);
+    EXPECT_TRUE(store_.WriteInt("Destination Sites", "Unfavorite site", sites));
     for (int i = 0; i < sites; ++i) {
-      store_.WriteText("Destination Sites", core::Format("Unfavorite site_%03d_URL", i),
-                       core::Format("http://site%d/", i));
+      EXPECT_TRUE(store_.WriteText("Destination Sites", core::Format("Unfavorite site_%03d_URL", i),
+                                   core::Format("http://site%d/", i)));
     }
     Open();
     HWND list = GetDlgItem(Dlg(), IDC_SITE_LIST);

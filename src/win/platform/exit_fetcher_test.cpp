@@ -39,8 +39,9 @@ class ExitFetcherTest : public ::testing::Test {
   }
   ~ExitFetcherTest() override {
     DestroyWindow(window_);
-    WriteRegistryString(place_.root, place_.key, "ProxyServer", saved_server_);
-    WriteRegistryDword(place_.root, place_.key, "ProxyEnable", saved_enable_ == "1" ? 1 : 0);
+    EXPECT_TRUE(WriteRegistryString(place_.root, place_.key, "ProxyServer", saved_server_));
+    EXPECT_TRUE(
+        WriteRegistryDword(place_.root, place_.key, "ProxyEnable", saved_enable_ == "1" ? 1 : 0));
   }
 
   void UseSystemProxy(const std::string& text) {

@@ -17,6 +17,10 @@ UniqueRegKey OpenKey(HKEY root, const std::string& path, REGSAM access) {
   return UniqueRegKey(key);
 }
 
+core::WriteStatus ToWriteStatus(const WinStatus& status) {
+  return status.ok() ? core::WriteStatus::Ok() : core::WriteStatus::Failed(status.ToString());
+}
+
 }  // namespace
 
 void RegistryProfileStore::HoldSection(std::string_view section) {
@@ -78,16 +82,15 @@ std::string RegistryProfileStore::ReadText(std::string_view section, std::string
   std::wstring wname = Utf8ToWide(name);
   DWORD type = REG_NONE;
   DWORD bytes = 0;
-  if (RegQueryValueExW(key, wname.c_str(), nullptr, &type, nullptr, &bytes) !=
-          ERROR_SUCCESS ||
+  if (RegQueryValueExW(key, wname.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
       type != REG_SZ || bytes > kMaxTextChars * sizeof(wchar_t)) {
     return std::string(def);
   }
   // Room for a terminator the stored value may lack.
   std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 2, L'\0');
   DWORD got = bytes;
-  if (RegQueryValueExW(key, wname.c_str(), nullptr, &type,
-                       reinterpret_cast<BYTE*>(buffer.data()), &got) != ERROR_SUCCESS ||
+  if (RegQueryValueExW(key, wname.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
+                       &got) != ERROR_SUCCESS ||
       type != REG_SZ || got > bytes) {
     // Changed between the two calls: not worth a retry loop.
     return std::string(def);
@@ -98,32 +101,41 @@ std::string RegistryProfileStore::ReadText(std::string_view section, std::string
   return WideToUtf8(std::wstring_view(buffer.data(), n));
 }
 
-bool RegistryProfileStore::WriteInt(std::string_view section, std::string_view name,
-                                    int32_t value) {
-  if (HKEY key = Held(section)) return SetRegistryDword(key, name, static_cast<uint32_t>(value)).ok();
-  return WriteRegistryDword(root_, SectionPath(section), name, static_cast<uint32_t>(value)).ok();
+core::WriteStatus RegistryProfileStore::WriteInt(std::string_view section, std::string_view name,
+                                                 int32_t value) {
+  HKEY key = Held(section);
+  return ToWriteStatus(
+      key ? SetRegistryDword(key, name, static_cast<uint32_t>(value))
+          : WriteRegistryDword(root_, SectionPath(section), name, static_cast<uint32_t>(value)));
 }
 
-bool RegistryProfileStore::WriteText(std::string_view section, std::string_view name,
-                                     std::string_view value) {
-  if (HKEY key = Held(section)) return SetRegistryString(key, name, value).ok();
-  return WriteRegistryString(root_, SectionPath(section), name, value).ok();
+core::WriteStatus RegistryProfileStore::WriteText(std::string_view section, std::string_view name,
+                                                  std::string_view value) {
+  HKEY key = Held(section);
+  return ToWriteStatus(key ? SetRegistryString(key, name, value)
+                           : WriteRegistryString(root_, SectionPath(section), name, value));
 }
 
-bool RegistryProfileStore::DeleteValue(std::string_view section, std::string_view name) {
+core::WriteStatus RegistryProfileStore::DeleteValue(std::string_view section,
+                                                    std::string_view name) {
+  auto refused = [&](LSTATUS status) {
+    return ToWriteStatus(WinStatus::Error(DWORD(status), "deleting " + std::string(name)));
+  };
   if (HKEY key = Held(section)) {
     LSTATUS status = RegDeleteValueW(key, Utf8ToWide(name).c_str());
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return core::WriteStatus::Ok();
+    return refused(status);
   }
   HKEY raw = nullptr;
   LSTATUS status =
       RegOpenKeyExW(root_, Utf8ToWide(SectionPath(section)).c_str(), 0, KEY_SET_VALUE, &raw);
   // A section that does not exist holds no value to delete.
-  if (status == ERROR_FILE_NOT_FOUND) return true;
-  if (status != ERROR_SUCCESS) return false;
+  if (status == ERROR_FILE_NOT_FOUND) return core::WriteStatus::Ok();
+  if (status != ERROR_SUCCESS) return refused(status);
   UniqueRegKey key(raw);
   status = RegDeleteValueW(key.get(), Utf8ToWide(name).c_str());
-  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+  if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return core::WriteStatus::Ok();
+  return refused(status);
 }
 
 }  // namespace win

@@ -29,9 +29,11 @@ class RegistryProfileStore final : public core::ProfileStore {
   int32_t ReadInt(std::string_view section, std::string_view name, int32_t def) override;
   std::string ReadText(std::string_view section, std::string_view name,
                        std::string_view def) override;
-  bool WriteInt(std::string_view section, std::string_view name, int32_t value) override;
-  bool WriteText(std::string_view section, std::string_view name, std::string_view value) override;
-  bool DeleteValue(std::string_view section, std::string_view name) override;
+  core::WriteStatus WriteInt(std::string_view section, std::string_view name,
+                             int32_t value) override;
+  core::WriteStatus WriteText(std::string_view section, std::string_view name,
+                              std::string_view value) override;
+  core::WriteStatus DeleteValue(std::string_view section, std::string_view name) override;
   void HoldSection(std::string_view section) override;
   void ReleaseSection() override;
 

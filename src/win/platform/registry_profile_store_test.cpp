@@ -154,7 +154,7 @@ TEST_F(RegistryTest, TheListSectionsSaveAndLoadThroughTheRegistry) {
   ASSERT_EQ(list.AddProxy("4.4.4.4:80$" + std::string(40000, 'x'), false), core::AddResult::kAdded);
   // A longer earlier save: its higher numbers must go.
   ASSERT_TRUE(store.WriteText("Proxy List", "FavoriteProxy_005", "9.9.9.9:9"));
-  core::SaveListSection(list, store);
+  EXPECT_TRUE(core::SaveListSection(list, store));
   EXPECT_EQ(store.ReadInt("Proxy List", "FavoriteProxy", -1), 2);
   EXPECT_EQ(store.ReadInt("Proxy List", "UnfavoriteProxy", -1), 2);
   // The staged copy is gone once the usual values hold the list.

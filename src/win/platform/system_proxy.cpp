@@ -208,8 +208,13 @@ SystemProxyApplied SetSystemProxy(std::string_view text, const SystemProxyPlace&
   std::optional<RegistryValue> server_before;
   if (!change.enable) server_before = ReadRegistryValue(place.root, place.key, kProxyServerValue);
   SetPerConnectionProxy(change, *place.wininet);
-  if (!change.enable) RestoreRegistryValue(place.root, place.key, kProxyServerValue, server_before);
+  WinStatus kept;
+  if (!change.enable) {
+    kept = RestoreRegistryValue(place.root, place.key, kProxyServerValue, server_before);
+  }
   applied.written = WriteValues(change, place);
+  // The server text going direct keeps is part of what was asked.
+  if (applied.written.ok() && !kept.ok()) applied.written = kept;
   place.wininet->Refresh();
   return applied;
 }

@@ -91,8 +91,8 @@ TEST_F(SystemProxyTest, ReadBackTakesTheFirstEntryAndTheEnableFlag) {
       {"", 1, "", ""},
   };
   for (const Case& c : cases) {
-    WriteRegistryString(place_.root, place_.key, "ProxyServer", c.server);
-    WriteRegistryDword(place_.root, place_.key, "ProxyEnable", c.enable);
+    EXPECT_TRUE(WriteRegistryString(place_.root, place_.key, "ProxyServer", c.server));
+    EXPECT_TRUE(WriteRegistryDword(place_.root, place_.key, "ProxyEnable", c.enable));
     core::SystemProxyReadBack back = ReadSystemProxy(place_);
     EXPECT_EQ(back.list_line, c.line) << c.server;
     EXPECT_EQ(back.current_proxy, c.current) << c.server;
@@ -156,8 +156,8 @@ TEST(SystemProxyWinInetTest, TheLanConnectionFollowsTheSettingAndTheValuesStayEx
   EXPECT_FALSE(flags & PROXY_TYPE_PROXY);
 
   // Leave the prefix as it was for the tests that follow.
-  WriteRegistryString(real.root, real.key, "ProxyServer", saved_server);
-  WriteRegistryDword(real.root, real.key, "ProxyEnable", saved_enable == "1" ? 1 : 0);
+  EXPECT_TRUE(WriteRegistryString(real.root, real.key, "ProxyServer", saved_server));
+  EXPECT_TRUE(WriteRegistryDword(real.root, real.key, "ProxyEnable", saved_enable == "1" ? 1 : 0));
 }
 
 TEST_F(SystemProxyTest, SwitchingChangesOnlyTheProxyBitOfTheConnection) {
@@ -237,8 +237,9 @@ TEST_F(SystemProxyTest, TheUserSettingsFromBeforeTheFirstSwitchComeBack) {
        {kDirect | PROXY_TYPE_PROXY | PROXY_TYPE_AUTO_PROXY_URL, L"gw:8080", L"10.*"}},
   };
   wininet.settings = before;
-  WriteRegistryString(place_.root, place_.key, "ProxyServer", WideToUtf8(kPerProtocol));
-  WriteRegistryDword(place_.root, place_.key, "ProxyEnable", 1);
+  EXPECT_TRUE(
+      WriteRegistryString(place_.root, place_.key, "ProxyServer", WideToUtf8(kPerProtocol)));
+  EXPECT_TRUE(WriteRegistryDword(place_.root, place_.key, "ProxyEnable", 1));
   place_.wininet = &wininet;
 
   UserProxySettings user;
@@ -260,7 +261,7 @@ TEST_F(SystemProxyTest, TheUserSettingsFromBeforeTheFirstSwitchComeBack) {
 
 TEST_F(SystemProxyTest, RestoreKeepsValueTypesAndDeletesWhatWasMissing) {
   UserProxySettings user;
-  user.Restore(place_);  // nothing recorded: nothing written
+  EXPECT_TRUE(user.Restore(place_));  // nothing recorded: nothing written
   EXPECT_FALSE(ReadRegistryValue(place_.root, place_.key, "ProxyEnable"));
 
   user.RecordOnce(place_);  // neither value exists yet
@@ -273,7 +274,7 @@ TEST_F(SystemProxyTest, RestoreKeepsValueTypesAndDeletesWhatWasMissing) {
   ASSERT_TRUE(RestoreRegistryValue(place_.root, place_.key, "ProxyEnable", text_enable).ok());
   user.RecordOnce(place_);
   SetSystemProxy("10.1.2.3:8080", place_);
-  user.Restore(place_);
+  EXPECT_TRUE(user.Restore(place_));
   EXPECT_TRUE(ReadRegistryValue(place_.root, place_.key, "ProxyEnable") == text_enable);
 }
 
@@ -285,8 +286,8 @@ TEST(SystemProxyWinInetTest, APerProtocolServerSurvivesClearingAndComesBack) {
   const std::string kPerProtocol = "http=1.2.3.4:80;ftp=5.6.7.8:21";
   std::optional<RegistryValue> saved_server = ReadRegistryValue(real.root, real.key, "ProxyServer");
   std::optional<RegistryValue> saved_enable = ReadRegistryValue(real.root, real.key, "ProxyEnable");
-  WriteRegistryString(real.root, real.key, "ProxyServer", kPerProtocol);
-  WriteRegistryDword(real.root, real.key, "ProxyEnable", 1);
+  EXPECT_TRUE(WriteRegistryString(real.root, real.key, "ProxyServer", kPerProtocol));
+  EXPECT_TRUE(WriteRegistryDword(real.root, real.key, "ProxyEnable", 1));
 
   UserProxySettings user;
   user.RecordOnce(real);
@@ -294,14 +295,14 @@ TEST(SystemProxyWinInetTest, APerProtocolServerSurvivesClearingAndComesBack) {
   EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyServer"), kPerProtocol);
   EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyEnable"), "0");
   SetSystemProxy("10.1.2.3:8080", real);
-  user.Restore(real);
+  EXPECT_TRUE(user.Restore(real));
   EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyServer"), kPerProtocol);
   EXPECT_EQ(ReadRegistryText(real.root, real.key, "ProxyEnable"), "1");
   std::wstring server;
   EXPECT_TRUE(PerConnectionFlags(&server) & PROXY_TYPE_PROXY);
 
-  RestoreRegistryValue(real.root, real.key, "ProxyServer", saved_server);
-  RestoreRegistryValue(real.root, real.key, "ProxyEnable", saved_enable);
+  EXPECT_TRUE(RestoreRegistryValue(real.root, real.key, "ProxyServer", saved_server));
+  EXPECT_TRUE(RestoreRegistryValue(real.root, real.key, "ProxyEnable", saved_enable));
 }
 
 }  // namespace

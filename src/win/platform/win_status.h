@@ -11,7 +11,7 @@
 
 namespace win {
 
-class WinStatus {
+class [[nodiscard]] WinStatus {
  public:
   WinStatus() = default;  // success
   static WinStatus Ok() { return WinStatus(); }
@@ -23,6 +23,8 @@ class WinStatus {
   }
 
   bool ok() const { return code_ == ERROR_SUCCESS; }
+  // Leaves a status unread on purpose; the caller says why beside it.
+  void Ignore() const {}
   explicit operator bool() const { return ok(); }
   DWORD code() const { return code_; }
   const std::string& context() const { return context_; }

@@ -44,7 +44,7 @@ class AppWindowTest : public testing::Test {
                  std::string(testing::UnitTest::GetInstance()->current_test_info()->name());
     DeleteRegistryTree(HKEY_CURRENT_USER, proxy_key_);
     // The exit check asks no public page from the tests.
-    profile_.WriteText("Exit Check", "Fallback pages", "");
+    ASSERT_TRUE(profile_.WriteText("Exit Check", "Fallback pages", ""));
   }
   void TearDown() override {
     window_.reset();
@@ -62,8 +62,8 @@ class AppWindowTest : public testing::Test {
   // real_workers_.
   AppServices& MakeServices(const std::string& proxy_server = "", uint32_t enable = 0) {
     if (!proxy_server.empty() || enable != 0) {
-      WriteRegistryString(HKEY_CURRENT_USER, proxy_key_, "ProxyServer", proxy_server);
-      WriteRegistryDword(HKEY_CURRENT_USER, proxy_key_, "ProxyEnable", enable);
+      EXPECT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, proxy_key_, "ProxyServer", proxy_server));
+      EXPECT_TRUE(WriteRegistryDword(HKEY_CURRENT_USER, proxy_key_, "ProxyEnable", enable));
     }
     AppParts parts;
     parts.platform = {GetModuleHandleW(nullptr), &profile_, &prompt_, &codec_, &run_key_,

@@ -13,6 +13,10 @@
 //   favorite N      the proxy menu's N-th favorite (from 0): switches to it
 //   pid             prints the program's process id
 //   verify-all      command IDM_VERIFY_ALL, "验证全部" of the proxy menu
+//   add LINE...     types each LINE into the main dialog's edit and adds it
+//                   ("添加到IP列表"); added rows are selected
+//   tick-selected   command IDM_MAKE_FAVORITE of the list's menu: ticks the
+//                   selected rows
 //   fetch URL       not a message: fetches URL with WinInet through the system
 //                   proxy setting, as a browser of the user would, and prints the
 //                   status code and the body (at most 64 KiB); needs no window
@@ -58,6 +62,24 @@ std::wstring RemoteCell(HWND view, HANDLE process, int row, int column) {
   }
   VirtualFreeEx(process, remote, 0, MEM_RELEASE);
   return text;
+}
+
+// The main dialog: the floating window's owned popup holding the list view.
+HWND MainDialog(HWND floating) {
+  for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
+    if (GetWindow(w, GW_OWNER) == floating && GetDlgItem(w, kListViewId) != nullptr) return w;
+  }
+  return nullptr;
+}
+
+int AddLines(HWND floating, int count, wchar_t** lines) {
+  HWND dialog = MainDialog(floating);
+  if (dialog == nullptr) return 2;
+  for (int i = 0; i < count; ++i) {
+    if (!SetDlgItemTextW(dialog, IDC_PROXY_EDIT, lines[i])) return 2;
+    SendMessageW(dialog, WM_COMMAND, IDC_ADD_PROXY, 0);
+  }
+  return 0;
 }
 
 int PrintRows(HWND floating) {
@@ -129,7 +151,8 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: relaymoth-post-message close|end-session|exit|no-proxy|menu X Y|"
-                 "cancel-menu|rows|favorite N|pid|verify-all|fetch URL\n");
+                 "cancel-menu|rows|favorite N|pid|verify-all|add LINE...|tick-selected|"
+                 "fetch URL\n");
     return 2;
   }
   if (std::wstring(argv[1]) == L"fetch" && argc >= 3) return FetchThroughSystemSetting(argv[2]);
@@ -160,6 +183,13 @@ int wmain(int argc, wchar_t** argv) {
     ok = PostMessageW(floating, WM_COMMAND, WPARAM(core::kFirstFavoriteCommand + entry), 0);
   } else if (what == L"verify-all") {
     ok = PostMessageW(floating, WM_COMMAND, IDM_VERIFY_ALL, 0);
+  } else if (what == L"add" && argc >= 3) {
+    return AddLines(floating, argc - 2, argv + 2);
+  } else if (what == L"tick-selected") {
+    HWND dialog = MainDialog(floating);
+    DWORD_PTR answer = 0;
+    ok = dialog != nullptr && SendMessageTimeoutW(dialog, WM_COMMAND, IDM_MAKE_FAVORITE, 0,
+                                                  SMTO_NORMAL, 5000, &answer) != 0;
   } else if (what == L"pid") {
     DWORD pid = 0;
     GetWindowThreadProcessId(floating, &pid);

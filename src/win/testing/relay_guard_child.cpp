@@ -29,8 +29,10 @@ int RunChild(const std::string& proxy_key, const std::string& profile_key) {
       profile, place, [&] { return StartGuardProcess(TestProgramPath(), leading); }, false);
   guard.RepairAtStart();
   int32_t port = profile.ReadInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 0);
+  // In the Switcher's order: the record and the guard, then the setting.
+  if (!guard.BeforeRelayWrite(uint16_t(port))) return 5;
   if (!SetSystemProxy("127.0.0.1:" + std::to_string(port), place).ok()) return 3;
-  guard.AfterSystemProxyWrite();
+  if (!guard.AfterSystemProxyWrite()) return 5;
   if (guard.guard_process() == nullptr) return 4;
   std::printf("%lu\n", GetProcessId(guard.guard_process()));
   std::fflush(stdout);

@@ -283,11 +283,16 @@ int wmain() {
   if (app_mode) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    profile.WriteInt(core::kExitCheckSection, core::kExitCheckEnabledKey, 0);
+    core::WriteStatus prepared =
+        profile.WriteInt(core::kExitCheckSection, core::kExitCheckEnabledKey, 0);
     // A best proxy an earlier run left in the bench's key would be read back as a row.
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Quillworks\\RelaymothBench");
     // The dialogs load the verify settings from the profile as they open.
-    core::SaveVerifySettings(settings, profile);
+    prepared &= core::SaveVerifySettings(settings, profile);
+    if (!prepared) {
+      std::fprintf(stderr, "cannot prepare the bench's profile: %s\n", prepared.reason().c_str());
+      return 2;
+    }
     win::AppParts parts;
     parts.platform = {
         GetModuleHandleW(nullptr), &profile, &prompt, &codec, &run_key, &shortcuts, ""};

@@ -1,0 +1,131 @@
+#include "win/app/list_save_service.h"
+
+#include <algorithm>
+#include <string>
+
+#include "win/platform/win_clock.h"
+
+namespace win {
+namespace {
+
+// The caption of the failed save's message.
+constexpr std::string_view kListSaveCaption = "保存列表";
+
+}  // namespace
+
+ListSaveService::ListSaveService(Switcher& switcher, const AppPlatform& platform,
+                                 core::Clock& clock)
+    : switcher_(switcher),
+      platform_(platform),
+      clock_(clock),
+      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
+        return OnMessage(msg, wparam, lparam);
+      }) {
+  CreateMessageWindow(window_, L"RelaymothListSave");
+  switcher_.events().Add(this);
+}
+
+ListSaveService::~ListSaveService() {
+  switcher_.events().Remove(this);
+  KillTimer(window_.hwnd(), kTimerSave);
+}
+
+void ListSaveService::Start() {
+  saved_seen_ = switcher_.list().saved_version();
+  results_seen_ = switcher_.list().result_version();
+  schedule_ = core::ListSaveSchedule();
+  Arm();
+}
+
+core::WriteStatus ListSaveService::SaveNow() {
+  save_.reset();
+  snapshot_.reset();
+  KillTimer(window_.hwnd(), kTimerSave);
+  schedule_.Started();
+  saved_seen_ = switcher_.list().saved_version();
+  results_seen_ = switcher_.list().result_version();
+  core::WriteStatus saved =
+      core::SaveListSection(switcher_.list(), *platform_.profile, platform_.secrets);
+  schedule_.Ended(saved.ok());
+  return saved;
+}
+
+void ListSaveService::OnVerifyRunControls(bool running) {
+  if (running) return;
+  Changed();
+  schedule_.RunEnded();
+  Arm();
+}
+
+bool ListSaveService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
+  if (msg == WM_TIMER && wparam == kTimerSave) {
+    OnTimer();
+    return true;
+  }
+  return false;
+}
+
+void ListSaveService::Changed() {
+  const core::ProxyList& list = switcher_.list();
+  uint32_t now = clock_.NowMs();
+  if (list.saved_version() != saved_seen_) {
+    saved_seen_ = list.saved_version();
+    schedule_.Edited(now);
+  }
+  if (list.result_version() != results_seen_) {
+    results_seen_ = list.result_version();
+    schedule_.ResultsChanged(now);
+  }
+  // A save under way keeps its step timer; what changed meanwhile waits for it.
+  if (!save_) Arm();
+}
+
+void ListSaveService::Arm() {
+  HWND hwnd = window_.hwnd();
+  if (save_) {
+    SetTimer(hwnd, kTimerSave, kStepPauseMs, nullptr);
+    return;
+  }
+  std::optional<uint32_t> wait = schedule_.WaitMs(clock_.NowMs());
+  if (!wait) {
+    KillTimer(hwnd, kTimerSave);
+    return;
+  }
+  SetTimer(hwnd, kTimerSave, std::max<UINT>(*wait, USER_TIMER_MINIMUM), nullptr);
+}
+
+void ListSaveService::OnTimer() {
+  if (!save_) {
+    std::optional<uint32_t> wait = schedule_.WaitMs(clock_.NowMs());
+    if (!wait || *wait > 0) {
+      Arm();
+      return;
+    }
+    // The snapshot is what this save writes; the list may change meanwhile.
+    schedule_.Started();
+    snapshot_ = switcher_.list().Snapshot();
+    save_ = std::make_unique<core::ListSave>(*snapshot_, *platform_.profile, platform_.secrets);
+  }
+  double began = PreciseMs();
+  bool ended = false;
+  while (!ended && PreciseMs() - began < kStepMs) ended = save_->Step(kCallsPerLook);
+  if (ended) {
+    Finish();
+  } else {
+    Arm();
+  }
+}
+
+void ListSaveService::Finish() {
+  core::WriteStatus status = save_->status();
+  save_.reset();
+  snapshot_.reset();
+  // Set before the message below: its box runs the timers meanwhile.
+  Arm();
+  if (schedule_.Ended(status.ok())) {
+    switcher_.Ask(std::string(kListSaveFailed) + status.reason(), kListSaveCaption,
+                  MB_OK | MB_ICONWARNING);
+  }
+}
+
+}  // namespace win
