@@ -12,6 +12,13 @@
 # or copied) is configured afresh.
 # shellcheck shell=bash
 
+# Run as a program: the shared helpers (RM_ROOT, RM_BUILD) come first, since
+# the folders below are named after them.
+if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
+  set -euo pipefail
+  source "$(dirname "$0")/common.sh"
+fi
+
 RM_NATIVE_DIR="$RM_BUILD/native"
 RM_WIN_DIR="$RM_BUILD/win"
 RM_RELEASE_DIR="$RM_BUILD/release"
@@ -79,8 +86,6 @@ rm_build_win() {
 }
 
 if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
-  set -euo pipefail
-  source "$(dirname "$0")/common.sh"
   if [[ "${1:-}" == release ]]; then
     rm_build_release
   else
