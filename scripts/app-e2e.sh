@@ -116,10 +116,11 @@ rm_app_e2e() {
   sleep 1
   import -display "$DISPLAY" -window root "$shots/app-start.png" 2>/dev/null
   wine "$RM_POST_TOOL" rows 2>/dev/null | tr -d '\r' >"$out/rows.txt"
-  # The read-back proxy first (1.2.3.4:80@HTTP), then the saved favorites, then
-  # the others; the refused value and the duplicate are skipped.
+  # The saved favorites, then the others; the refused value and the duplicate
+  # are skipped. The setting read back (http=1.2.3.4:80) names the saved
+  # 1.2.3.4:80, which is then the proxy in use: no row of its own.
   if [[ "$(cut -d'|' -f1 "$out/rows.txt" | tr '\n' ' ')" != \
-    "1.2.3.4:80 5.5.5.5:8080 1.2.3.4:80 61.135.169.125:80 6.6.6.6:3128 202.96.128.86:8080 " ]]; then
+    "5.5.5.5:8080 1.2.3.4:80 61.135.169.125:80 6.6.6.6:3128 202.96.128.86:8080 " ]]; then
     _e2e_fail "rows after start: $(tr '\n' ' ' <"$out/rows.txt")"
   fi
   # The proxy menu, opened where a right click on the window would open it.
@@ -161,20 +162,20 @@ rm_app_e2e() {
   fi
   _e2e_export 'HKCU\Software\Quillworks\Relaymoth' "$out/profile.txt" ||
     _e2e_fail "could not export the profile"
-  # Each row is saved as its full line: the read-back proxy keeps its type.
+  # Each row is saved as its full line.
   _e2e_expect "$out/profile.txt" \
-    '"FavoriteProxy"=dword:00000004' \
+    '"FavoriteProxy"=dword:00000003' \
     '"UnfavoriteProxy"=dword:00000002' \
     '"WindowPosLeft"=dword:0000012c' \
     '"WindowPosTop"=dword:0000012c'
   _e2e_expect_start "$out/profile.txt" \
-    '"FavoriteProxy_000"="1.2.3.4:80@HTTP' \
-    '"FavoriteProxy_001"="5.5.5.5:8080' \
-    '"FavoriteProxy_002"="1.2.3.4:80' \
-    '"FavoriteProxy_003"="61.135.169.125:80' \
+    '"FavoriteProxy_000"="5.5.5.5:8080' \
+    '"FavoriteProxy_001"="1.2.3.4:80' \
+    '"FavoriteProxy_002"="61.135.169.125:80' \
     '"UnfavoriteProxy_000"="6.6.6.6:3128' \
     '"UnfavoriteProxy_001"="202.96.128.86:8080'
-  _e2e_absent "$out/profile.txt" '"UnfavoriteProxy_002"' '"UnfavoriteProxy_003"' 'not a proxy'
+  _e2e_absent "$out/profile.txt" '"UnfavoriteProxy_002"' '"UnfavoriteProxy_003"' 'not a proxy' \
+    '"FavoriteProxy_003"' '1.2.3.4:80@HTTP'
   _e2e_export 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' "$out/inet.txt"
   _e2e_expect "$out/inet.txt" '"ProxyServer"="http=1.2.3.4:80;ftp=5.6.7.8:21"' \
     '"ProxyEnable"=dword:00000001'

@@ -75,3 +75,29 @@ rm_app_smoke() {
   fi
   return 0
 }
+
+# rm_app_start_without_display: relaymoth.exe started where no window can be
+# made (no display) ends at once with status 3 and says why on standard error.
+# Runs in a headless phase: no Wine process of the prefix may hold a display.
+rm_app_start_without_display() {
+  [[ -f "$RM_APP_EXE" ]] || {
+    rm_warn "$RM_APP_EXE is missing"
+    return 1
+  }
+  rm_wine_env
+  local log="$RM_LOGS/app-no-display.log" status
+  (
+    unset DISPLAY WAYLAND_DISPLAY
+    timeout 60 wine "$RM_APP_EXE" >/dev/null 2>"$log"
+  )
+  status=$?
+  if [[ $status -ne 3 ]]; then
+    rm_warn "relaymoth.exe without a display exited with $status, not 3 (see $log)"
+    return 1
+  fi
+  if ! grep -q '程序无法启动：' "$log"; then
+    rm_warn "relaymoth.exe without a display did not say why on standard error (see $log)"
+    return 1
+  fi
+  rm_log "relaymoth.exe without a display: $(grep -m1 '程序无法启动' "$log" | tr -d '\r')"
+}

@@ -1,13 +1,27 @@
-# Configures and builds the native tree (build/native: core, tests, tools that
-# write wry.dll, benchmarks) and the Windows tree (build/win: relaymoth.exe,
-# relaymoth-cli.exe, relaymoth_win_tests.exe), both with Ninja and -j2.
+# Configures and builds the native tree (build/native: core, tests and the tools
+# that write wry.dll, with AddressSanitizer and UndefinedBehaviorSanitizer), the
+# Windows tree (build/win: relaymoth.exe, relaymoth-cli.exe,
+# relaymoth_win_tests.exe) and, on demand, the native release tree
+# (build/release: no sanitizers, no tests; the benchmarks and the Linux
+# relaymoth-cli for real lists), all with Ninja and -j2.
 #   source scripts/build.sh; rm_build_native; rm_build_win     or     scripts/build.sh
-# Extra CMake arguments: RELAYMOTH_NATIVE_CMAKE_ARGS, RELAYMOTH_WIN_CMAKE_ARGS
-# (split at blanks), e.g. RELAYMOTH_NATIVE_CMAKE_ARGS=-DRELAYMOTH_BENCH=OFF.
+#   rm_build_release                                           or     scripts/build.sh release
+# Extra CMake arguments: RELAYMOTH_NATIVE_CMAKE_ARGS, RELAYMOTH_WIN_CMAKE_ARGS,
+# RELAYMOTH_RELEASE_CMAKE_ARGS (split at blanks).
+# A build folder configured for another source folder (the checkout was moved
+# or copied) is configured afresh.
 # shellcheck shell=bash
+
+# Run as a program: the shared helpers (RM_ROOT, RM_BUILD) come first, since
+# the folders below are named after them.
+if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
+  set -euo pipefail
+  source "$(dirname "$0")/common.sh"
+fi
 
 RM_NATIVE_DIR="$RM_BUILD/native"
 RM_WIN_DIR="$RM_BUILD/win"
+RM_RELEASE_DIR="$RM_BUILD/release"
 RM_JOBS="${RELAYMOTH_JOBS:-2}"
 
 # _rm_configure SRC BUILD ARGS...: configures once, then lets the build re-run
@@ -16,18 +30,39 @@ _rm_configure() {
   local dir=$1
   shift
   local generator=()
+  rm_forget_moved_build "$dir" || return 1
   if [[ ! -f "$dir/CMakeCache.txt" ]]; then
     if command -v ninja >/dev/null; then generator=(-G Ninja); fi
   fi
   cmake -S "$RM_ROOT" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release "$@"
 }
 
+# The tests' build: every fault the sanitizers see ends the test that made it.
+# Nothing is measured here (scripts/build.sh release builds the benchmarks).
 rm_build_native() {
-  rm_log "native build in $RM_NATIVE_DIR"
+  rm_log "native build (ASan + UBSan) in $RM_NATIVE_DIR"
   local extra
   read -r -a extra <<<"${RELAYMOTH_NATIVE_CMAKE_ARGS:-}"
-  _rm_configure "$RM_NATIVE_DIR" "${extra[@]}" || return 1
+  _rm_configure "$RM_NATIVE_DIR" -DRELAYMOTH_SANITIZE=ON -DRELAYMOTH_BENCH=OFF "${extra[@]}" ||
+    return 1
   cmake --build "$RM_NATIVE_DIR" -j "$RM_JOBS"
+}
+
+# How the sanitized programs report: a fault (a leak too) fails the program
+# with a stack trace; a second report of the same kind is not waited for.
+rm_sanitizer_env() {
+  export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=0:halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1}"
+  export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+}
+
+# The release build: what the benchmarks measure and the Linux relaymoth-cli.
+rm_build_release() {
+  rm_log "native release build in $RM_RELEASE_DIR"
+  local extra
+  read -r -a extra <<<"${RELAYMOTH_RELEASE_CMAKE_ARGS:-}"
+  _rm_configure "$RM_RELEASE_DIR" -DRELAYMOTH_SANITIZE=OFF -DRELAYMOTH_TESTS=OFF \
+    -DRELAYMOTH_BENCH=ON "${extra[@]}" || return 1
+  cmake --build "$RM_RELEASE_DIR" -j "$RM_JOBS"
 }
 
 rm_build_win() {
@@ -51,8 +86,10 @@ rm_build_win() {
 }
 
 if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
-  set -euo pipefail
-  source "$(dirname "$0")/common.sh"
-  rm_build_native
-  rm_build_win
+  if [[ "${1:-}" == release ]]; then
+    rm_build_release
+  else
+    rm_build_native
+    rm_build_win
+  fi
 fi

@@ -23,8 +23,12 @@ source scripts/build.sh
 
 rows=${1:-10000}
 in_flight=${2:-1000}
-cli="$RM_NATIVE_DIR/bin/relaymoth-cli"
-[[ -x "$cli" ]] || rm_die "$cli is not built (cmake --build build/native --target relaymoth-cli)"
+# Measured in the release build: the tests' build carries the sanitizers.
+mkdir -p "$RM_LOGS"
+rm_build_release >"$RM_LOGS/release-build.log" 2>&1 ||
+  rm_die "the release build failed (see $RM_LOGS/release-build.log)"
+cli="$RM_RELEASE_DIR/bin/relaymoth-cli"
+[[ -x "$cli" ]] || rm_die "$cli is not built"
 [[ -x /usr/bin/time ]] || rm_die "/usr/bin/time is missing (apt-get install time)"
 dir="$RM_BUILD/cli-bench"
 mkdir -p "$dir" "$RM_LOGS"

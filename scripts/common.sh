@@ -51,3 +51,17 @@ rm_print_timings() {
   local line
   for line in "${RM_TIMINGS[@]}"; do echo "  $line"; done
 }
+
+# ---- build folders ----------------------------------------------------------
+# rm_forget_moved_build DIR: a build folder that CMake configured for another
+# source folder (the checkout was moved or copied, build folder and all) cannot
+# be configured again: CMake stops at its cache. Its contents name the old paths
+# throughout, so the folder goes and is configured afresh.
+rm_forget_moved_build() {
+  local dir=$1 cache="$1/CMakeCache.txt" home
+  [[ -f "$cache" ]] || return 0
+  home=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$cache")
+  [[ -z "$home" || "$(realpath -m "$home")" == "$(realpath -m "$RM_ROOT")" ]] && return 0
+  rm_log "$dir was configured for $home: configuring it afresh for $RM_ROOT"
+  rm -rf "$dir"
+}

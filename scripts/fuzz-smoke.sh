@@ -9,6 +9,7 @@ source scripts/common.sh
 
 seconds=${FUZZ_SECONDS:-20}
 dir="$RM_BUILD/fuzz"
+rm_forget_moved_build "$dir"
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DRELAYMOTH_FUZZ=ON -DRELAYMOTH_TESTS=OFF -DRELAYMOTH_BENCH=OFF >"$RM_LOGS/fuzz-configure.log" 2>&1 ||
   { cat "$RM_LOGS/fuzz-configure.log"; exit 1; }

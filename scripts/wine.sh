@@ -1,5 +1,11 @@
-# The Wine side: environment, the prefix in build/wineprefix, and stopping the
-# prefix's wineserver between phases.
+# The Wine side: environment, the prefix, and stopping the prefix's wineserver
+# between phases.
+#
+# Two prefixes, so that the tests never touch the profile the user sees: ./test
+# and the test scripts run in build/wineprefix (RELAYMOTH_WINEPREFIX), which the
+# tests fill with their own rows, sites and ports; ./run sets
+# RM_WINE_PROFILE=user and runs in build/user-wineprefix
+# (RELAYMOTH_USER_WINEPREFIX), which no test reads or writes.
 #
 # A wineserver remembers the display of the process that started it: one started
 # without DISPLAY (prefix creation) makes every later window fail with error 1400
@@ -11,7 +17,11 @@
 RM_WINE_PREFIX_VERSION=3
 
 rm_wine_env() {
-  export WINEPREFIX="${RELAYMOTH_WINEPREFIX:-$RM_BUILD/wineprefix}"
+  if [[ "${RM_WINE_PROFILE:-tests}" == user ]]; then
+    export WINEPREFIX="${RELAYMOTH_USER_WINEPREFIX:-$RM_BUILD/user-wineprefix}"
+  else
+    export WINEPREFIX="${RELAYMOTH_WINEPREFIX:-$RM_BUILD/wineprefix}"
+  fi
   # Wine maps Windows file names and window titles to Unix through the locale's
   # character set: in the C locale a file named in Chinese cannot be created and
   # titles reach X mangled. C.UTF-8 exists on every Debian without extra

@@ -658,6 +658,16 @@ std::vector<SortKey> ProxyList::ColumnSortKeys(int column,
   return keys;
 }
 
+void ProxyList::MoveRowToFront(size_t index) {
+  if (index >= rows_.size()) return;
+  std::rotate(rows_.begin(), rows_.begin() + ptrdiff_t(index),
+              rows_.begin() + ptrdiff_t(index) + 1);
+  // The key table holds row indexes.
+  RebuildKeys(rows_.size());
+  sort_state_.fill(0);
+  NotifyReset();
+}
+
 void ProxyList::SortListColumn(int column, int flag) {
   if (column < 0 || column >= kColumnCount) return;
   std::vector<size_t> order;

@@ -209,6 +209,10 @@ class ProxyList {
   // the row's new key.
   bool SetRowType(size_t index, std::string_view type);
 
+  // Moves row `index` in front of all the others, which keep their order; the
+  // sort marks are cleared. Nothing happens for an index outside the list.
+  void MoveRowToFront(size_t index);
+
   // Removes every selected row (keys and favorite count follow); returns how many.
   size_t RemoveSelected();
   // Removes every row for which `remove` holds, with its duplicate key and its

@@ -284,7 +284,10 @@ bool ExitCheck::OnTick() {
 std::string ExitCheck::AddressWithLocation(const std::string& address) const {
   std::string text = address;
   if (locator_) {
-    std::string_view where = Trim(locator_(address));
+    // The locator's text is a temporary: it is kept for as long as its
+    // trimmed view is read.
+    std::string located = locator_(address);
+    std::string_view where = Trim(located);
     if (!where.empty()) {
       text += ' ';
       text += where;

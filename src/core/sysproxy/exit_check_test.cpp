@@ -73,12 +73,16 @@ class RecordingFetcher final : public ExitFetcher {
   std::vector<Fetch> fetches;
 };
 
+// The locator hands back a fresh string each time, longer than a string keeps
+// inside itself: a tip that held on to it past the call reads freed memory.
+constexpr std::string_view kLongLocation = "中国 江苏南京 南京信息工程大学";
+
 class ExitCheckTest : public ::testing::Test {
  protected:
   // One page unless a test asks for more (ExitCheckFallbackTest does).
   ExitCheckTest()
       : check_(fetcher_, clock_, [](std::string_view a) {
-          return a == "5.6.7.8" ? std::string(" 美国 ") : std::string();
+          return a == "5.6.7.8" ? " " + std::string(kLongLocation) + " " : std::string();
         }) {
     ExitCheckSettings one_page;
     one_page.fallback_pages.clear();
@@ -108,7 +112,7 @@ TEST_F(ExitCheckTest, PassedCheckShowsTheExitWithItsLocation) {
 
   EXPECT_TRUE(check_.OnFetchDone(id, true, "5.6.7.8\n"));
   EXPECT_EQ(check_.phase(), ExitPhase::kPassed);
-  EXPECT_EQ(check_.TipText(), "1.2.3.4:8080 → 出口 5.6.7.8 美国");
+  EXPECT_EQ(check_.TipText(), "1.2.3.4:8080 → 出口 5.6.7.8 " + std::string(kLongLocation));
   EXPECT_FALSE(check_.waiting());
 }
 
@@ -202,7 +206,7 @@ TEST_F(ExitCheckTest, NoProxyChecksNothingAndShowsTheOwnAddress) {
   EXPECT_EQ(fetcher_.fetches.size(), before);
   EXPECT_FALSE(check_.failed());
   EXPECT_FALSE(check_.waiting());
-  EXPECT_EQ(check_.TipText(), "未使用代理 → 本机 5.6.7.8 美国");
+  EXPECT_EQ(check_.TipText(), "未使用代理 → 本机 5.6.7.8 " + std::string(kLongLocation));
 }
 
 TEST_F(ExitCheckTest, SettingsGiveThePageAndTheDeadline) {

@@ -126,21 +126,21 @@ TEST_F(FloatingWindowTest, StartReadsTheSystemProxyBackThenTheSavedList) {
   EXPECT_TRUE(profile_.WriteInt("Proxy List", "UnfavoriteProxy", 2));
   EXPECT_TRUE(profile_.WriteText("Proxy List", "UnfavoriteProxy_000", "9.9.9.9:99"));
   EXPECT_TRUE(profile_.WriteText("Proxy List", "UnfavoriteProxy_001", "8.8.8.8:8080"));
+  // The setting names the saved 1.2.3.4:80: that row is in use and nothing is added.
   FloatingWindow& w = Start("http=1.2.3.4:80;ftp=5.6.7.8:21", 1);
-  EXPECT_EQ(switcher_->current_proxy(), "1.2.3.4:80@HTTP");
+  EXPECT_EQ(switcher_->current_proxy(), "1.2.3.4:80");
   EXPECT_TRUE(w.proxy_icon_on());
   const core::ProxyList& list = switcher_->list();
-  ASSERT_EQ(list.size(), 4u);
-  EXPECT_EQ(list.RowFullLine(0), "1.2.3.4:80@HTTP");
-  EXPECT_EQ(list.RowHostPort(1), "1.2.3.4:80");
-  EXPECT_EQ(list.RowHostPort(2), "9.9.9.9:99");
-  EXPECT_EQ(list.RowHostPort(3), "8.8.8.8:8080");
-  EXPECT_EQ(list.favorite_count(), 3);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list.RowFullLine(0), "1.2.3.4:80");
+  EXPECT_EQ(list.RowHostPort(1), "9.9.9.9:99");
+  EXPECT_EQ(list.RowHostPort(2), "8.8.8.8:8080");
+  EXPECT_EQ(list.favorite_count(), 2);
   // Nothing is written at start.
   EXPECT_EQ(ProxyValue("ProxyServer"), "http=1.2.3.4:80;ftp=5.6.7.8:21");
   wchar_t caption[128] = {};
   GetDlgItemTextW(w.dialog().hwnd(), IDC_LIST_GROUP, caption, 128);
-  EXPECT_EQ(WideToUtf8(caption), "proxy服务器列表(ip总数:4, 常用ip:3)");
+  EXPECT_EQ(WideToUtf8(caption), "proxy服务器列表(ip总数:3, 常用ip:2)");
 }
 
 TEST_F(FloatingWindowTest, ADisabledSystemProxyIsListedButNotInUse) {

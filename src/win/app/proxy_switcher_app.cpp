@@ -4,6 +4,8 @@
 #include <ole2.h>
 
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "core/base/codepage.h"
 #include "core/proxylist/location_source.h"
@@ -21,11 +23,33 @@
 #include "win/platform/verify_worker_pool.h"
 #include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
+#include "win/platform/win_status.h"
 #include "win/platform/wininet_site_fetcher.h"
 #include "win/platform/winsock_connect_prober.h"
 #include "win/ui/message_loop.h"
 
 namespace win {
+namespace {
+
+constexpr std::string_view kStartFailedText = "程序无法启动：";
+
+// Says why the start failed: on standard error when the program was started
+// with one (from a console, or by a shell under Wine), then in a message box.
+// Without a display the box cannot be shown and MessageBoxW returns at once,
+// so standard error is written first.
+int StartFailed(Prompt& prompt, const std::string& why) {
+  std::string text = std::string(kStartFailedText) + why;
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  if (error != nullptr && error != INVALID_HANDLE_VALUE) {
+    std::string line = "relaymoth: " + text + "\n";
+    DWORD written = 0;
+    WriteFile(error, line.data(), DWORD(line.size()), &written, nullptr);
+  }
+  prompt.Ask(nullptr, text, "", MB_OK | MB_ICONERROR);
+  return kStartFailedExitCode;
+}
+
+}  // namespace
 
 int ProxySwitcherApp::Run() {
   UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kSingleInstanceMutex));
@@ -38,10 +62,7 @@ int ProxySwitcherApp::Run() {
   InstallCrashRestoreHandlers();
   OleScope ole;
   DesktopPrompt prompt;
-  if (!ole.ok()) {
-    prompt.Ask(nullptr, "Ole Initialization Failed!", "", MB_OK);
-    return 0;
-  }
+  if (!ole.ok()) return StartFailed(prompt, "Ole Initialization Failed!");
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
 
@@ -108,9 +129,11 @@ int ProxySwitcherApp::Run() {
 
   services.Start();
   auto window = std::make_unique<FloatingWindow>(services, std::move(env));
-  // The start goes on even when the window cannot be created; the loop then
-  // waits for nothing, so end instead of hanging.
-  if (!window->Create()) return 0;
+  // Without its window the loop would wait for nothing: end instead of
+  // hanging, and say why (no display, no desktop, out of resources).
+  if (!window->Create()) {
+    return StartFailed(prompt, WinStatus::Error(GetLastError(), "创建程序窗口").ToString());
+  }
   ShowWindow(window->hwnd(), SW_SHOWNORMAL);
   // Tab and Enter work in the main dialog and in the settings dialogs shown
   // next to it, whichever is active.

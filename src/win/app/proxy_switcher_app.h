@@ -14,11 +14,16 @@ namespace win {
 inline constexpr const wchar_t* kSingleInstanceMutex =
     L"\u7a0b\u5e8f\u5df2\u7ecf\u8fd0\u884c";  // 程序已经运行
 
+// The exit code of a start that could not go on (OLE or the program's window
+// refused); the reason has been told on standard error and in a message box.
+inline constexpr int kStartFailedExitCode = 3;
+
 class ProxySwitcherApp {
  public:
   explicit ProxySwitcherApp(HINSTANCE instance) : instance_(instance) {}
   // Runs the program; returns the process exit code (0 after a normal close; a
-  // second copy returns 0 at once without showing anything).
+  // second copy returns 0 at once without showing anything;
+  // kStartFailedExitCode when the start failed).
   int Run();
 
  private:

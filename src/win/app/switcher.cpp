@@ -5,6 +5,7 @@
 
 #include "core/base/text.h"
 #include "core/proxylist/list_profile.h"
+#include "core/sysproxy/start_list.h"
 
 namespace win {
 
@@ -45,13 +46,14 @@ void Switcher::Start() {
       (stand_in_->IsStandIn(back.current_proxy) || stand_in_->IsStandIn(back.list_line))) {
     // Left by a session that ended without putting the setting back: the relay
     // is no proxy of the list.
-    current_proxy_.clear();
-  } else {
-    current_proxy_ = back.current_proxy;
-    list_.AddProxy(back.list_line, true);
+    back = {};
   }
-  core::LoadedListNote note = core::LoadSavedList(list_, *platform_.profile, platform_.secrets);
-  if (!note.message.empty()) Ask(note.message, kSavedListCaption, MB_OK | MB_ICONWARNING);
+  core::StartedList started =
+      core::LoadListAtStart(list_, back, *platform_.profile, platform_.secrets);
+  current_proxy_ = std::move(started.current_proxy);
+  if (!started.note.message.empty()) {
+    Ask(started.note.message, kSavedListCaption, MB_OK | MB_ICONWARNING);
+  }
   // The proxy read back is in use like any other (the exit check follows).
   events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
 }

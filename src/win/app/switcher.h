@@ -44,10 +44,11 @@ class Switcher final : private core::ProxyListObserver {
   Switcher(const Switcher&) = delete;
   Switcher& operator=(const Switcher&) = delete;
 
-  // The start: reads the system proxy back into the list (ticked), then the
-  // saved list, and tells the observers which proxy is in use. A system proxy
-  // that is the local relay's address names no row: nothing is added and no
-  // proxy is in use.
+  // The start: loads the saved list and takes in the system proxy read back
+  // (core::LoadListAtStart: a row already in the list is the proxy in use, any
+  // other setting comes in front, ticked), and tells the observers which proxy
+  // is in use. A system proxy that is the local relay's address names no row:
+  // nothing is added and no proxy is in use.
   void Start();
   // The local relay, or null (every proxy text goes into the setting as it is).
   void SetStandIn(SystemProxyStandIn* stand_in) { stand_in_ = stand_in; }
