@@ -10,7 +10,7 @@
 #                         program killed: its guard process puts the setting back
 #                         -> rows typed and ticked, the program killed at a random
 #                         moment after: the next start has the whole list from
-#                         before or after the change (RM_KILL_RUNS runs, 24)
+#                         before or after the change (RM_KILL_RUNS runs, 12)
 # Needs DISPLAY (rm_xvfb_start), the prefix and scripts/app.sh.
 # shellcheck shell=bash
 
@@ -340,7 +340,7 @@ _e2e_sorted_rows() {
 # or the whole list after it, and the one after it when the kill came more
 # than 1.5 s after the change (a second to gather changes, then the save).
 _e2e_kill_saves() {
-  local out=$1 runs=${RM_KILL_RUNS:-24} run pid wpid t0 delay killed_at lost=0 olds=0 news=0
+  local out=$1 runs=${RM_KILL_RUNS:-12} run pid wpid t0 delay killed_at lost=0 olds=0 news=0
   cat >"$out/kill.reg" <<'REG'
 REGEDIT4
 

@@ -215,7 +215,8 @@ size_t LoginStart(std::string_view s) {
 // program's own files never write into a password of this form.
 size_t RemarkStart(std::string_view s) {
   size_t login = LoginStart(s);
-  if (login == std::string_view::npos) return s.find('$');
+  size_t first = s.find('$');
+  if (login == std::string_view::npos || first < login) return first;
   for (size_t dollar = s.find('$', login); dollar != std::string_view::npos;
        dollar = s.find('$', dollar + 1)) {
     std::string_view before = s.substr(login, dollar - login);
@@ -387,8 +388,14 @@ std::string CredentialLineText(std::string_view address, std::string_view port,
     }
     return true;
   };
+  // After a log-in of this form a remark reads back as one only when it is
+  // words (RemarkStart): a single ASCII word would join the password.
+  bool remark_reads_back = location.empty();
+  for (char c : location) {
+    remark_reads_back = remark_reads_back || IsSpace(c) || static_cast<unsigned char>(c) >= 0x80;
+  }
   std::string out;
-  if (type.empty() && plain(user) && plain(password)) {
+  if (type.empty() && plain(user) && plain(password) && remark_reads_back) {
     out = HostPortText(address, port);
     out.append(":").append(user).append(":").append(password);
     if (!location.empty()) out.append("$").append(location);
