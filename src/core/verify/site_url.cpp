@@ -58,4 +58,21 @@ bool ParseSiteUrl(std::string_view url, SiteUrl* out) {
   return out->port != 0;
 }
 
+std::string SiteUrlForDisplay(std::string_view url) {
+  size_t start = url.find("://");
+  if (start == std::string_view::npos) return std::string(url);
+  start += 3;
+  size_t end = url.find_first_of("/?#", start);
+  std::string_view authority = url.substr(start, end == std::string_view::npos ? end : end - start);
+  size_t at = authority.rfind('@');
+  size_t colon = authority.find(':');
+  if (at == std::string_view::npos || colon == std::string_view::npos || colon > at) {
+    return std::string(url);
+  }
+  std::string out(url.substr(0, start + colon + 1));
+  out += "***";
+  out += url.substr(start + at);
+  return out;
+}
+
 }  // namespace core

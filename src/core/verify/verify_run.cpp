@@ -169,7 +169,7 @@ bool VerifyRun::TestSite(int index, SiteFetcher& fetcher, Clock& clock, RunObser
   SiteUrl url;
   if (!ParseSiteUrl(slot.url, &url)) {
     slot.outcome.status = kSiteBadUrl;
-    observer.OnProgress(Format("地址无效    (%s)", slot.url.c_str()));
+    observer.OnProgress(Format("地址无效    (%s)", SiteUrlForDisplay(slot.url).c_str()));
     return true;
   }
   SiteRequest request;
@@ -200,7 +200,8 @@ bool VerifyRun::TestHttp(int index, const SiteRequest& request, SiteFetcher& fet
     observer.OnProgress("异常错误");
     return true;
   }
-  observer.OnProgress(Format("连接站点%d    (%s)", index + 1, slot.url.c_str()));
+  observer.OnProgress(
+      Format("连接站点%d    (%s)", index + 1, SiteUrlForDisplay(slot.url).c_str()));
   VerifyStringScanner scanner(slot.verify_string);
   uint32_t t0 = clock.NowMs();
   TransferResult result =

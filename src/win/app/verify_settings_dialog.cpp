@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/base/text.h"
+#include "core/verify/site_url.h"
 #include "win/app/site_editor_dialog.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
@@ -185,7 +186,8 @@ void VerifySettingsDialog::FillSiteList() {
     item.iItem = int(i);
     item.pszText = const_cast<wchar_t*>(L"");
     int row = ListView_InsertItem(list, &item);
-    std::wstring url = Utf8ToWide(site.url), verify = Utf8ToWide(site.verify_string);
+    std::wstring url = Utf8ToWide(core::SiteUrlForDisplay(site.url));
+    std::wstring verify = Utf8ToWide(site.verify_string);
     ListView_SetItemText(list, row, 1, url.data());
     ListView_SetItemText(list, row, 2, verify.data());
     ListView_SetCheckState(list, row, site.favorite);
