@@ -20,7 +20,7 @@ namespace cli {
 
 // Fetches a task may run at once, each on a connection of its own (a type
 // detection asks every protocol at once).
-inline constexpr size_t kTaskLanes = 3;
+inline constexpr size_t kTaskLanes = core::kDetectionLanes;
 
 class CheckTask {
  public:

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "win/platform/tcp_connect_check.h"
 #include "win/platform/unique_socket.h"
 
 namespace win {
@@ -72,16 +73,8 @@ core::DetectionOutcome RaceProxyHandshakes(const core::UpstreamProxy& proxy,
                                            const HandshakeTimeouts& timeouts, HANDLE abort) {
   std::array<core::HandshakeAttempt, core::kDetectionLanes> ends{};  // all unreachable
   WinsockScope winsock;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  if (!winsock.ok() || proxy.proxy.host.empty() || proxy.proxy.port == 0 ||
-      getaddrinfo(proxy.proxy.host.c_str(), std::to_string(proxy.proxy.port).c_str(), &hints,
-                  &found) != 0 ||
-      found == nullptr) {
+  addrinfo* found = winsock.ok() ? ResolveTcp(proxy.proxy.host, proxy.proxy.port) : nullptr;
+  if (found == nullptr) {
     return core::DetectionOutcomeOf(ends);
   }
   std::array<Lane, core::kDetectionLanes> lanes;

@@ -1079,26 +1079,22 @@ class RelayEngine::Impl {
   // for every connection.
   bool IsOwnPort(const Address& address) const {
     const sockaddr_storage& a = address.storage;
-    uint16_t port = 0;
-    bool loopback = false;
+    char text[INET6_ADDRSTRLEN] = {};
+    core::NetTarget target;
     if (a.ss_family == AF_INET) {
       const auto* v4 = reinterpret_cast<const sockaddr_in*>(&a);
-      uint32_t ip = ntohl(v4->sin_addr.s_addr);
-      loopback = (ip >> 24) == 127 || ip == 0;
-      port = ntohs(v4->sin_port);
+      if (!inet_ntop(AF_INET, &v4->sin_addr, text, sizeof(text))) return false;
+      target = {text, ntohs(v4->sin_port)};
     } else if (a.ss_family == AF_INET6) {
       const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&a);
-      const uint8_t* b = v6->sin6_addr.s6_addr;
-      bool zero_head = std::all_of(b, b + 10, [](uint8_t x) { return x == 0; });
-      loopback = zero_head && ((b[10] == 0xFF && b[11] == 0xFF && b[12] == 127) ||
-                               std::all_of(b + 10, b + 15, [](uint8_t x) { return x == 0; }));
-      port = ntohs(v6->sin6_port);
+      if (!inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof(text))) return false;
+      target = {text, ntohs(v6->sin6_port)};
+    } else {
+      return false;
     }
-    if (!loopback) return false;
-    for (const Listener* l : listeners_) {
-      if (l->config->port == port) return true;
-    }
-    return false;
+    std::vector<uint16_t> ports;
+    for (const Listener* l : listeners_) ports.push_back(l->config->port);
+    return core::NamesOwnPort(target, ports);
   }
 
   void Report(Connection* conn, const std::string& reason) {

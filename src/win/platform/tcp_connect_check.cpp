@@ -27,8 +27,7 @@ SocketWait WaitForSocket(SOCKET s, bool write, uint32_t deadline, const std::ato
   }
 }
 
-UniqueSocket ConnectWithin(const std::string& host, uint16_t port, uint32_t timeout_ms,
-                           const std::atomic<bool>* abort) {
+addrinfo* ResolveTcp(const std::string& host, uint16_t port) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -36,10 +35,16 @@ UniqueSocket ConnectWithin(const std::string& host, uint16_t port, uint32_t time
   hints.ai_flags = AI_NUMERICSERV;
   addrinfo* found = nullptr;
   if (host.empty() || port == 0 ||
-      getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 ||
-      found == nullptr) {
-    return {};
+      getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
+    return nullptr;
   }
+  return found;
+}
+
+UniqueSocket ConnectWithin(const std::string& host, uint16_t port, uint32_t timeout_ms,
+                           const std::atomic<bool>* abort) {
+  addrinfo* found = ResolveTcp(host, port);
+  if (found == nullptr) return {};
   UniqueSocket s(socket(found->ai_family, found->ai_socktype, found->ai_protocol));
   bool connected = false;
   if (s) {

@@ -11,6 +11,8 @@
 
 #include "win/platform/unique_socket.h"
 
+#include <ws2tcpip.h>
+
 namespace win {
 
 enum class SocketWait { kReady, kTimedOut, kFailed };
@@ -20,6 +22,10 @@ enum class SocketWait { kReady, kTimedOut, kFailed };
 // timed out. The abort flag is looked at every 100 ms.
 SocketWait WaitForSocket(SOCKET s, bool write, uint32_t deadline,
                          const std::atomic<bool>* abort = nullptr);
+
+// The first TCP address of host:port (a name is looked up, blocking), or null
+// when it has none. Free it with freeaddrinfo.
+addrinfo* ResolveTcp(const std::string& host, uint16_t port);
 
 // A connected non-blocking socket to host:port made within `timeout_ms`, or an
 // empty one when the connect is refused, not made in time, aborted or the host
