@@ -7,8 +7,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "core/net/http_body.h"
 
 namespace core {
 
@@ -39,18 +42,13 @@ class HttpResponseReader {
   ResponseFailure failure() const { return failure_; }
   int status() const { return status_; }  // -1 until the head is read
   // Bytes the reader holds between calls (the unfinished head or chunk line).
-  size_t held_bytes() const { return held_.capacity(); }
+  size_t held_bytes() const { return held_.capacity() + (body_ ? body_->held_bytes() : 0); }
 
  private:
-  enum class Framing { kLength, kChunked, kToEnd };
-  enum class ChunkStep { kSize, kData, kDataEnd, kTrailer };
-
   void Fail(ResponseFailure why);
   // Consumes bytes of the head from held_; returns false while it is incomplete.
   bool ReadHead();
   void ReadBody(std::string_view bytes);
-  void ReadChunked(std::string_view bytes);
-  void Deliver(std::string_view piece);
 
   Sink sink_;
   ResponseState state_ = ResponseState::kHead;
@@ -58,9 +56,7 @@ class HttpResponseReader {
   int status_ = -1;
   std::string held_;
   size_t searched_ = 0;
-  Framing framing_ = Framing::kToEnd;
-  uint64_t remaining_ = 0;  // body bytes (kLength) or chunk bytes (kChunked) still due
-  ChunkStep chunk_step_ = ChunkStep::kSize;
+  std::optional<HttpBodyReader> body_;
 };
 
 }  // namespace core

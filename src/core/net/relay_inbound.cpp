@@ -1,6 +1,7 @@
 #include "core/net/relay_inbound.h"
 
 #include <array>
+#include <utility>
 
 #include "core/base/text.h"
 
@@ -66,6 +67,8 @@ const char* InboundRefusalText(InboundRefusal refusal) {
       return "不支持SOCKS4，请使用SOCKS5或HTTP代理";
     case InboundRefusal::kBadFraming:
       return "请求体的长度无法确定（Content-Length与Transfer-Encoding同时出现，或不支持的传输编码）";
+    case InboundRefusal::kBadChunk:
+      return "请求体的分块格式有误";
   }
   return "";
 }
@@ -103,7 +106,20 @@ std::string RelayInbound::TakeEarlyPayload() {
   if (state_ != InboundState::kReady) return "";
   std::string out;
   out.swap(in_);
+  if (kind_ == InboundKind::kHttpRequest) {
+    // Only the request's own body goes on; a pipelined request after it is
+    // never passed on unread.
+    if (!body_) body_.emplace(body_framing_, body_length_, true);
+    out.resize(body_->Feed(out));
+    if (body_->failed()) Refuse(InboundRefusal::kBadChunk);
+  }
   return out;
+}
+
+std::optional<HttpBodyReader> RelayInbound::TakeRequestBody() {
+  if (kind_ != InboundKind::kHttpRequest || state_ != InboundState::kReady) return std::nullopt;
+  if (!body_) body_.emplace(body_framing_, body_length_, true);
+  return std::exchange(body_, std::nullopt);
 }
 
 void RelayInbound::Refuse(InboundRefusal why) {
@@ -232,7 +248,8 @@ void RelayInbound::AcceptHttpRequest(std::string_view head) {
       coding += AsciiUpperCopy(Trim(f.value));
     }
   }
-  if (!coding.empty() && (has_length || coding != "CHUNKED")) {
+  if ((!coding.empty() && (has_length || coding != "CHUNKED")) ||
+      !BodyFramingOf(parsed.fields, BodyFraming::kLength, &body_framing_, &body_length_)) {
     Refuse(InboundRefusal::kBadFraming);
     return;
   }

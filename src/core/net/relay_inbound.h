@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/net/http_body.h"
 #include "core/net/http_head.h"
 #include "core/net/net_target.h"
 #include "core/net/proxy_failure.h"
@@ -34,8 +36,9 @@ enum class InboundRefusal : int {
   kBadAddressType,      // a SOCKS5 address type other than IPv4, domain and IPv6
   kAuthOnly,            // a SOCKS5 client that offers only methods needing a log-in
   kSocks4,              // a SOCKS4 request; the relay speaks HTTP and SOCKS5
-  kBadFraming,          // a body framed twice (Content-Length and Transfer-Encoding), or
-                        // a transfer coding other than chunked
+  kBadFraming,          // a body framed twice (Content-Length and Transfer-Encoding), a
+                        // transfer coding other than chunked, or a bad Content-Length
+  kBadChunk,            // a chunked request body whose framing does not parse
 };
 
 // The user's text for `refusal`, UTF-8; "" for kNone.
@@ -65,8 +68,13 @@ class RelayInbound {
   // Valid on kReady.
   InboundKind kind() const { return kind_; }
   const NetTarget& target() const { return target_; }
-  // The client's bytes past the request: a tunnel's first payload or a request body.
+  // The client's bytes past the request: a tunnel's first payload, or as much of a
+  // plain request's body as came (never bytes past its end). A chunked body whose
+  // framing does not parse turns the inbound kRefused, with its 400 in output().
   std::string TakeEarlyPayload();
+  // For kHttpRequest, after TakeEarlyPayload(): the reader of the rest of the body,
+  // which says how many of the client's later bytes still belong to the request.
+  std::optional<HttpBodyReader> TakeRequestBody();
 
   // For kHttpRequest: the head to send the origin server ("GET /path HTTP/1.1"), or an
   // upstream HTTP proxy (absolute form, with `upstream` credentials when given). Both
@@ -107,6 +115,9 @@ class RelayInbound {
   // A plain request, taken apart for rewriting.
   std::string method_, version_, authority_, path_;
   std::vector<std::string> fields_;  // "Name: value" lines kept for upstream
+  BodyFraming body_framing_ = BodyFraming::kLength;
+  uint64_t body_length_ = 0;
+  std::optional<HttpBodyReader> body_;
 };
 
 }  // namespace core

@@ -77,6 +77,11 @@ void RelaySession::OnClientClosed() {
 
 void RelaySession::RequestReady() {
   early_payload_ = inbound_.TakeEarlyPayload();
+  if (inbound_.state() == InboundState::kRefused) {
+    to_client_ += inbound_.TakeOutput();
+    Close(InboundRefusalText(inbound_.refusal()));
+    return;
+  }
   if (candidates_.empty()) {
     to_client_ += inbound_.FailureReply(ProxyFailure::kProxyUnreachable);
     Close("没有正在使用的代理");

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +104,11 @@ class RelaySession {
   // The candidates that failed, in order.
   const std::vector<RelayAttemptFailure>& failures() const { return failures_; }
   const RelayInbound& inbound() const { return inbound_; }
+  // On kPiping for a plain request: what of the client's later bytes still belongs
+  // to its body. The rest (a pipelined second request) is never passed on: the
+  // proxy was asked to close after its answer, and the client asks again on a new
+  // connection, whose request the relay reads like the first.
+  std::optional<HttpBodyReader> TakeRequestBody() { return inbound_.TakeRequestBody(); }
 
  private:
   bool CandidateIsRelay() const;

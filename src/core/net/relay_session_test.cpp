@@ -189,6 +189,27 @@ TEST(RelaySessionTest, EndsAndFailsOver) {
        "",
        {},
        "太长"},
+      {"a pipelined request after a plain one is not passed on",
+       {{Ev::kClient, kGetIn + "GET http://example.com/b HTTP/1.1\r\nProxy-Authorization: Basic "
+                               "eDp5\r\n\r\n"},
+        {Ev::kConnected},
+        {Ev::kUp, Bytes("05 00")},
+        {Ev::kUp, kSocks5Ok}},
+       RelayPhase::kPiping,
+       0,
+       "",
+       kSocks5Greeting + Bytes("05 01 00 03 0b |example.com| 00 50") +
+           "GET /a HTTP/1.1\r\nHost: example.com\r\nAccept: */*\r\nConnection: close\r\n\r\n",
+       {},
+       ""},
+      {"a chunked body that does not parse is refused",
+       {{Ev::kClient, "POST http://a/ HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"}},
+       RelayPhase::kClosing,
+       0,
+       "HTTP/1.1 400 Bad Request",
+       "",
+       {},
+       "分块"},
       {"the client stops half way",
        {{Ev::kClient, "CONNECT exa"}, {Ev::kClientClosed}},
        RelayPhase::kClosing,
@@ -306,8 +327,12 @@ TEST(RelaySessionTest, TheProxysFirstBytesAreReadyBeforeTheConnect) {
       {"SOCKS4a request", kConnectIn, Candidate(P::kSocks4a, "a"), s4a, RelayPhase::kHandshaking},
       {"CONNECT with a log-in", kConnectIn, Candidate(P::kHttp, "a", true), connect_login,
        RelayPhase::kHandshaking},
-      {"plain request in absolute form, with the bytes after it", kGetIn + "body",
-       Candidate(P::kHttp, "a"), kGetOut + "body", RelayPhase::kPiping},
+      {"plain request in absolute form, with its body",
+       "POST http://example.com/a HTTP/1.1\r\nContent-Length: 4\r\n\r\nbody",
+       Candidate(P::kHttp, "a"),
+       "POST http://example.com/a HTTP/1.1\r\nHost: example.com\r\nContent-Length: "
+       "4\r\nConnection: close\r\n\r\nbody",
+       RelayPhase::kPiping},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

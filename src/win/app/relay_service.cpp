@@ -64,9 +64,10 @@ bool RelayService::Start() {
     }
     if (window) PostMessageW(window, WM_RELAY_REPORTS, 0, 0);
   };
-  if (kept_port_ != 0) port_ = engine_.Listen(kept_port_, source, sink, &error);
+  // Only the user's own programs may use the relay: its rows may carry log-ins.
+  if (kept_port_ != 0) port_ = engine_.Listen(kept_port_, source, sink, &error, false, true);
   // The kept port is taken (or there is none yet): any free one, kept instead.
-  if (port_ == 0) port_ = engine_.Listen(0, source, sink, &error);
+  if (port_ == 0) port_ = engine_.Listen(0, source, sink, &error, false, true);
   if (port_ == 0) {
     error_ = error;
     return false;

@@ -10,11 +10,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -56,6 +58,10 @@ constexpr int kReadyBatch = 64;
 constexpr int kSmallReadsToShrink = 4;
 // Deadlines are looked at this often; they need not be exact.
 constexpr DWORD kDeadlineScanMs = 200;
+constexpr char kStrangerText[] = "另一个Windows用户的程序连接了本中转，已断开";
+constexpr char kOwnerUnknownText[] =
+    "系统无法告知连接本中转的程序属于哪个用户（如在Wine下），已按本用户的程序放行";
+
 // A refusal or failure reply must reach the client within this time.
 constexpr uint64_t kFarewellMs = 5000;
 // Room for the two addresses AcceptEx writes (each its sockaddr plus 16 bytes).
@@ -69,6 +75,7 @@ enum class OpKind {
   kUpstreamSend,
   kConnect,
   kResolve,  // a proxy's name looked up on the system thread pool
+  kOwner,    // whose program the client is, asked on the system thread pool
 };
 
 struct Connection;
@@ -94,6 +101,7 @@ struct ListenerConfig {
   RelayRouteSource source;
   RelayReportSink sink;
   bool opens_ahead = false;  // keeps a connection to the proxy opened ahead
+  bool checks_owner = false;  // takes only clients that run as this user
 };
 
 struct Listener {
@@ -135,10 +143,13 @@ struct Connection {
   UniqueSocket client;
   UniqueSocket upstream;
   std::unique_ptr<core::RelaySession> session;  // until the tunnel is piped
+  // A plain request's body still due from the client; its later bytes go nowhere.
+  std::optional<core::HttpBodyReader> request_body;
   Flow up;                                      // client -> upstream
   Flow down;                                    // upstream -> client
   Op connect_op;
   Op resolve_op;
+  Op owner_op;
   Address resolved;  // written by the lookup before it reports
   int client_pending = 0;
   int upstream_pending = 0;
@@ -177,6 +188,23 @@ bool ResolveAddress(const core::NetTarget& target, Address* out, bool numeric_on
 }
 
 uint64_t Now() { return GetTickCount64(); }
+
+struct OwnerJob {
+  HANDLE port;
+  Op* op;
+  ClientOwnerCheck check;
+  sockaddr_storage client;
+  sockaddr_storage local;
+};
+
+// On the thread pool: asks whose program the client is (reading the system's
+// connection table takes a while, longer under Wine) and reports the answer
+// through the port as the byte count.
+void CALLBACK OwnerOnPool(PTP_CALLBACK_INSTANCE, void* context) {
+  std::unique_ptr<OwnerJob> job(static_cast<OwnerJob*>(context));
+  ClientOwner owner = job->check(job->client, job->local);
+  PostQueuedCompletionStatus(job->port, DWORD(owner), 0, &job->op->ov);
+}
 
 struct ResolveJob {
   HANDLE port;
@@ -299,7 +327,7 @@ class RelayEngine::Impl {
   }
 
   uint16_t Listen(uint16_t port, RelayRouteSource source, RelayReportSink sink, std::string* error,
-                  bool one_client) {
+                  bool one_client, bool checks_owner) {
     if (!thread_) {
       *error = "the relay is not running";
       return 0;
@@ -331,6 +359,7 @@ class RelayEngine::Impl {
     auto config = std::make_shared<ListenerConfig>();
     config->port = ntohs(a.sin_port);
     config->opens_ahead = !one_client;
+    config->checks_owner = checks_owner;
     config->source = std::move(source);
     config->sink = std::move(sink);
     listener->config = config;
@@ -344,6 +373,13 @@ class RelayEngine::Impl {
     std::lock_guard<std::mutex> lock(mutex_);
     return refused_count_;
   }
+
+  size_t stranger_connections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stranger_count_;
+  }
+
+  bool owner_unknown() const { return owner_unknown_.load(); }
 
   size_t open_connections() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -550,8 +586,55 @@ class RelayEngine::Impl {
         CloseConnection(conn);  // out of memory: the client is let go at once
         return;
       }
-      PostRecv(conn, conn->client.get(), conn->up);
+      // Nothing of the client's is read before it is known to be the user's own.
+      if (!conn->config->checks_owner || !options_.owner_of_client || !AskOwner(conn)) {
+        PostRecv(conn, conn->client.get(), conn->up);
+      }
     });
+  }
+
+  // Asks on the thread pool whose program the client is; false when it cannot be
+  // asked (the client is then taken as before).
+  bool AskOwner(Connection* conn) {
+    auto job = std::make_unique<OwnerJob>();
+    int client_length = sizeof(job->client);
+    int local_length = sizeof(job->local);
+    if (getpeername(conn->client.get(), reinterpret_cast<sockaddr*>(&job->client),
+                    &client_length) != 0 ||
+        getsockname(conn->client.get(), reinterpret_cast<sockaddr*>(&job->local), &local_length) !=
+            0) {
+      return false;
+    }
+    job->port = port_.get();
+    job->op = &conn->owner_op;
+    job->check = options_.owner_of_client;
+    conn->owner_op.ov = OVERLAPPED{};
+    conn->owner_op.busy = true;
+    ++conn->client_pending;
+    if (TrySubmitThreadpoolCallback(&OwnerOnPool, job.get(), nullptr)) {
+      job.release();
+      return true;
+    }
+    conn->owner_op.busy = false;
+    --conn->client_pending;
+    return false;
+  }
+
+  void OnOwner(Connection* conn, ClientOwner owner) {
+    if (owner == ClientOwner::kOtherUser) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++stranger_count_;
+      }
+      Report(conn, kStrangerText);
+      CloseConnection(conn);
+      return;
+    }
+    // Said once: under Wine it is so for every client.
+    if (owner == ClientOwner::kUnknown && !owner_unknown_.exchange(true)) {
+      Report(conn, kOwnerUnknownText);
+    }
+    PostRecv(conn, conn->client.get(), conn->up);
   }
 
   // --- connections opened ahead ---
@@ -622,8 +705,9 @@ class RelayEngine::Impl {
     conn->down.send_op.kind = OpKind::kClientSend;
     conn->connect_op.kind = OpKind::kConnect;
     conn->resolve_op.kind = OpKind::kResolve;
+    conn->owner_op.kind = OpKind::kOwner;
     for (Op* op : {&conn->up.recv_op, &conn->up.send_op, &conn->down.recv_op, &conn->down.send_op,
-                   &conn->connect_op, &conn->resolve_op}) {
+                   &conn->connect_op, &conn->resolve_op, &conn->owner_op}) {
       op->conn = conn;
     }
   }
@@ -631,8 +715,9 @@ class RelayEngine::Impl {
   // --- operations ---
 
   int& Pending(Connection* conn, OpKind kind) {
-    return kind == OpKind::kClientRecv || kind == OpKind::kClientSend ? conn->client_pending
-                                                                      : conn->upstream_pending;
+    return kind == OpKind::kClientRecv || kind == OpKind::kClientSend || kind == OpKind::kOwner
+               ? conn->client_pending
+               : conn->upstream_pending;
   }
 
   void PostRecv(Connection* conn, SOCKET s, Flow& flow) {
@@ -700,7 +785,8 @@ class RelayEngine::Impl {
   }
 
   void Dispatch(Connection* conn, Op* op, DWORD bytes, bool ok) {
-    bool client_side = op->kind == OpKind::kClientRecv || op->kind == OpKind::kClientSend;
+    bool client_side = op->kind == OpKind::kClientRecv || op->kind == OpKind::kClientSend ||
+                       op->kind == OpKind::kOwner;
     if (conn->closing) return;
     if (!client_side && (conn->retiring || conn->finishing)) {
       if (conn->retiring && conn->upstream_pending == 0) StartConnect(conn);
@@ -724,6 +810,9 @@ class RelayEngine::Impl {
         break;
       case OpKind::kResolve:
         ConnectTo(conn, ok && bytes == 1 ? &conn->resolved : nullptr);
+        break;
+      case OpKind::kOwner:
+        OnOwner(conn, ClientOwner(bytes));
         break;
       case OpKind::kAccept:
         break;
@@ -787,6 +876,14 @@ class RelayEngine::Impl {
     } else {
       flow.len = bytes;
       flow.off = 0;
+    }
+    if (bytes > 0 && &flow == &conn->up && conn->request_body) {
+      // Past a plain request's body the client's bytes are dropped unread.
+      flow.len = conn->request_body->Feed(std::string_view(flow.buf.get(), bytes));
+      if (conn->request_body->failed()) {
+        CloseConnection(conn);
+        return;
+      }
     }
     Drain(conn, flow, destination);
   }
@@ -1052,6 +1149,7 @@ class RelayEngine::Impl {
       case core::RelayPhase::kPiping: {
         conn->up.extra += s.TakeUpstreamOutput();
         if (!s.failures().empty()) Report(conn, "");
+        conn->request_body = s.TakeRequestBody();
         conn->session.reset();
         if (conn->handshook) AskAhead(conn);
         conn->piping = true;
@@ -1157,6 +1255,8 @@ class RelayEngine::Impl {
   std::deque<Command> commands_;
   size_t open_count_ = 0;
   size_t refused_count_ = 0;
+  size_t stranger_count_ = 0;
+  std::atomic<bool> owner_unknown_{false};
   size_t grown_bytes_ = 0;  // bulk_used_, for other threads
   // Sockets made ahead, by SocketUse; refilled on the thread pool.
   static constexpr size_t kStockSize = 8;
@@ -1191,14 +1291,18 @@ RelayEngine::~RelayEngine() { impl_->Stop(); }
 bool RelayEngine::Start(std::string* error) { return impl_->Start(error); }
 
 uint16_t RelayEngine::Listen(uint16_t port, RelayRouteSource source, RelayReportSink sink,
-                             std::string* error, bool one_client) {
-  return impl_->Listen(port, std::move(source), std::move(sink), error, one_client);
+                             std::string* error, bool one_client, bool checks_owner) {
+  return impl_->Listen(port, std::move(source), std::move(sink), error, one_client, checks_owner);
 }
 
 void RelayEngine::CloseListener(uint16_t port) { impl_->CloseListener(port); }
 
 size_t RelayEngine::open_connections() const { return impl_->open_connections(); }
 size_t RelayEngine::refused_connections() const { return impl_->refused_connections(); }
+
+size_t RelayEngine::stranger_connections() const { return impl_->stranger_connections(); }
+
+bool RelayEngine::owner_unknown() const { return impl_->owner_unknown(); }
 
 size_t RelayEngine::grown_buffer_bytes() const { return impl_->grown_buffer_bytes(); }
 

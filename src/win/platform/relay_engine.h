@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/net/relay_session.h"
+#include "win/platform/client_owner.h"
 
 namespace win {
 
@@ -66,6 +67,11 @@ struct RelayEngineOptions {
   // long polls and idle keep-alive connections, short enough that forgotten
   // ones do not pile up. 0: never.
   uint32_t idle_tunnel_ms = 10 * 60 * 1000;
+  // Asked of every client of a listener that checks_owner, on the system thread
+  // pool, before a byte of it is read: a client of another user is closed at once
+  // and counted (stranger_connections); one the system cannot place is taken,
+  // and owner_unknown() says so. Null: every client is taken.
+  ClientOwnerCheck owner_of_client = OwnerOfClient;
 };
 
 class RelayEngine {
@@ -85,8 +91,10 @@ class RelayEngine {
   // for `one_client` at a time (a port bound to one request) keeps one accept
   // pending instead of several: fewer sockets made and dropped per port on the
   // engine thread.
+  // `checks_owner`: only programs of the user running this one may use the
+  // listener (the user's own relay port, whose rows may carry log-ins).
   uint16_t Listen(uint16_t port, RelayRouteSource source, RelayReportSink sink, std::string* error,
-                  bool one_client = false);
+                  bool one_client = false, bool checks_owner = false);
   // Stops accepting on `port`; connections already made run to their end.
   void CloseListener(uint16_t port);
 
@@ -94,6 +102,11 @@ class RelayEngine {
   size_t open_connections() const;
   // Clients closed at once because max_connections were open.
   size_t refused_connections() const;
+  // Clients closed at once because they run as another user.
+  size_t stranger_connections() const;
+  // Whether a client was taken whose owner the system could not tell (under
+  // Wine, always).
+  bool owner_unknown() const;
   // Bytes held now in grown (bulk) buffers; for tests and benchmarks.
   size_t grown_buffer_bytes() const;
   // Threads the engine runs (for benchmarks): always 1. The system thread pool

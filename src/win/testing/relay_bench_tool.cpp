@@ -218,6 +218,27 @@ size_t PrivateBytes() {
 
 }  // namespace
 
+// What asking whose program a client is costs, on one connection to `relay`,
+// with the machine's connection table as it is.
+void OwnerCheckCost(uint16_t relay, const char* when) {
+  UniqueSocket s = ConnectTo(relay);
+  sockaddr_storage client{}, local{};
+  int client_length = sizeof(client), local_length = sizeof(local);
+  if (!s || getsockname(s.get(), reinterpret_cast<sockaddr*>(&client), &client_length) != 0 ||
+      getpeername(s.get(), reinterpret_cast<sockaddr*>(&local), &local_length) != 0) {
+    return;
+  }
+  const int kAsks = 200;
+  int own = 0;
+  double start = win::PreciseMs();
+  for (int i = 0; i < kAsks; ++i) {
+    own += win::OwnerOfClient(client, local) == win::ClientOwner::kThisUser;
+  }
+  double took = win::PreciseMs() - start;
+  std::printf("owner check (%s): %.0f us each, %d of %d told this user\n", when,
+              took * 1000 / kAsks, own, kAsks);
+}
+
 int wmain() {
   setvbuf(stdout, nullptr, _IONBF, 0);
   const char* upstream_text = std::getenv("RELAYMOTH_TEST_MICROSOCKS_PORT");
@@ -248,8 +269,13 @@ int wmain() {
   c.upstream.protocol = core::ProxyProtocol::kSocks5;
   c.label = "microsocks";
   route->candidates.push_back(c);
+  // Clients are checked as the program's own relay checks them, unless
+  // RELAYMOTH_BENCH_OWNER=0.
+  const char* owner_text = std::getenv("RELAYMOTH_BENCH_OWNER");
+  bool checks_owner = !owner_text || std::atoi(owner_text) != 0;
   uint16_t relay = engine.Listen(
-      0, [route] { return std::shared_ptr<const win::RelayRoute>(route); }, nullptr, &error);
+      0, [route] { return std::shared_ptr<const win::RelayRoute>(route); }, nullptr, &error, false,
+      checks_owner);
   if (relay == 0) {
     std::printf("relay: %s\n", error.c_str());
     return 1;
@@ -312,6 +338,9 @@ int wmain() {
   std::printf("one tunnel: relay/direct median %.0f %% over %d rounds (lowest %.0f %%)\n",
               Percentile(ratios, 0.5), kRounds, Percentile(ratios, 0));
 
+  std::printf("owner check of each client: %s\n", checks_owner ? "on" : "off");
+  OwnerCheckCost(relay, "few connections open");
+
   // 3. 1,000 tunnels open at once.
   const int kTunnels = 1000;
   Sleep(200);
@@ -333,6 +362,7 @@ int wmain() {
       tunnels.size(), engine.open_connections(), win::RelayEngine::kThreads, threads_before,
       threads_after, double(memory_after - memory_before) / (1 << 20),
       tunnels.empty() ? 0.0 : double(memory_after - memory_before) / 1024 / tunnels.size());
+  OwnerCheckCost(relay, "1,000 tunnels open");
   tunnels.clear();
   return 0;
 }
