@@ -51,6 +51,11 @@ _e2e_relay_use() {
     tr -d '\r' >"$out/fetch-$server.txt"
   grep -q RELAYMOTH-VERIFY-7731 "$out/fetch-$server.txt" ||
     _e2e_fail "no verify page through the system setting and $server: $(head -c 200 "$out/fetch-$server.txt" "$out/fetch-$server.err")"
+  # A program outside Wine, whose owner the system there cannot name, is taken too.
+  curl -s --max-time 10 -x "http://127.0.0.1:$relay" "http://127.0.0.1:$web/verify.html" \
+    >"$out/curl-$server.txt" 2>&1
+  grep -q RELAYMOTH-VERIFY-7731 "$out/curl-$server.txt" ||
+    _e2e_fail "no verify page for curl through the relay and $server: $(head -c 200 "$out/curl-$server.txt")"
   sleep 0.3
   after=$(_e2e_server_hits "$server" "$web")
   ((after > before)) ||

@@ -102,4 +102,11 @@ ClientOwner OwnerOfClient(const sockaddr_storage& client, const sockaddr_storage
   return EqualSid(mine->Sid, theirs->Sid) ? ClientOwner::kThisUser : ClientOwner::kOtherUser;
 }
 
+ClientOwnerCheck SystemOwnerCheck() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  if (wine) return nullptr;
+  return OwnerOfClient;
+}
+
 }  // namespace win

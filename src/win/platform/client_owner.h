@@ -25,4 +25,10 @@ ClientOwner OwnerOfClient(const sockaddr_storage& client, const sockaddr_storage
 using ClientOwnerCheck =
     std::function<ClientOwner(const sockaddr_storage& client, const sockaddr_storage& local)>;
 
+// The check this system can make: OwnerOfClient on Windows; null under Wine,
+// where the connection table names an owner only for the prefix's own programs
+// (all of one Unix user, so it tells nobody apart) and costs some 30 ms a
+// client, which every connection would wait for.
+ClientOwnerCheck SystemOwnerCheck();
+
 }  // namespace win

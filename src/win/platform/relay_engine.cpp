@@ -587,8 +587,10 @@ class RelayEngine::Impl {
         return;
       }
       // Nothing of the client's is read before it is known to be the user's own.
-      if (!conn->config->checks_owner || !options_.owner_of_client || !AskOwner(conn)) {
+      if (!conn->config->checks_owner) {
         PostRecv(conn, conn->client.get(), conn->up);
+      } else if (!options_.owner_of_client || !AskOwner(conn)) {
+        OnOwner(conn, ClientOwner::kUnknown);
       }
     });
   }

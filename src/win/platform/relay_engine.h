@@ -70,8 +70,9 @@ struct RelayEngineOptions {
   // Asked of every client of a listener that checks_owner, on the system thread
   // pool, before a byte of it is read: a client of another user is closed at once
   // and counted (stranger_connections); one the system cannot place is taken,
-  // and owner_unknown() says so. Null: every client is taken.
-  ClientOwnerCheck owner_of_client = OwnerOfClient;
+  // and owner_unknown() says so. Null (under Wine): every client is taken as
+  // one the system cannot place.
+  ClientOwnerCheck owner_of_client = SystemOwnerCheck();
 };
 
 class RelayEngine {
