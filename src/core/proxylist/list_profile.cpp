@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "core/base/text.h"
@@ -20,6 +22,15 @@ constexpr std::string_view kLoginCount = "ProxyLogins";
 constexpr std::string_view kStagedLoginCount = "StagedProxyLogins";
 // 1 while the staged copy, not the values under the usual names, is the list.
 constexpr std::string_view kStagedListFlag = "StagedList";
+// The journal: the changes since a whole copy was written, one value each, as
+// "Journal_<n>" for n from the copy's first ("JournalFirst", "StagedJournalFirst":
+// written with the copy, so that the copy that loads names the entries that
+// follow it) up to the end ("JournalEnd", written after the entries).
+constexpr std::string_view kJournalEnd = "JournalEnd";
+constexpr std::string_view kJournalFirst = "JournalFirst";
+constexpr std::string_view kStagedJournalFirst = "StagedJournalFirst";
+// A journal longer than this (a damaged profile) is read from its last entries.
+constexpr int32_t kMaxJournalRead = 1 << 20;
 // A previous save is cleared over this many indices before the list is written.
 constexpr int kClearedIndices = 1000;
 
@@ -29,6 +40,7 @@ std::string StagedUnfavoriteValueName(int index) {
 }
 std::string LoginValueName(int index) { return Format("ProxyLogin_%03d", index); }
 std::string StagedLoginValueName(int index) { return Format("StagedProxyLogin_%03d", index); }
+std::string JournalValueName(int index) { return Format("Journal_%03d", index); }
 
 }  // namespace
 
@@ -40,13 +52,16 @@ struct ListCopy {
   std::string (*unfavorite_name)(int);
   std::string_view login_count;
   std::string (*login_name)(int);
+  std::string_view journal_first;
 };
 
 constexpr ListCopy kUsualCopy = {kFavoriteCount,      kUnfavoriteCount, FavoriteValueName,
-                                 UnfavoriteValueName, kLoginCount,      LoginValueName};
+                                 UnfavoriteValueName, kLoginCount,      LoginValueName,
+                                 kJournalFirst};
 constexpr ListCopy kStagedCopy = {kStagedFavoriteCount,    kStagedUnfavoriteCount,
                                   StagedFavoriteValueName, StagedUnfavoriteValueName,
-                                  kStagedLoginCount,       StagedLoginValueName};
+                                  kStagedLoginCount,       StagedLoginValueName,
+                                  kStagedJournalFirst};
 
 namespace {
 
@@ -159,7 +174,146 @@ void LoadGroup(ProxyList& list, ProfileStore& store, std::string_view count_name
   }
 }
 
+// `text` split at blanks into at most `most` words, the last taking the rest.
+std::vector<std::string_view> SplitWords(std::string_view text, size_t most) {
+  std::vector<std::string_view> words;
+  while (!text.empty() && words.size() + 1 < most) {
+    size_t blank = text.find(' ');
+    if (blank == std::string_view::npos) break;
+    words.push_back(text.substr(0, blank));
+    text.remove_prefix(blank + 1);
+  }
+  if (!text.empty()) words.push_back(text);
+  return words;
+}
+
+// The list's row of `key`, from a table built on first use and again after rows
+// went; rows added since are entered as they come.
+class RowsByKey {
+ public:
+  explicit RowsByKey(ProxyList& list) : list_(list) {}
+  size_t Find(const std::string& key) {
+    if (stale_) {
+      rows_.clear();
+      for (size_t i = 0; i < list_.size(); ++i) rows_[list_.RowJournalKey(i)] = i;
+      stale_ = false;
+    }
+    auto it = rows_.find(key);
+    return it == rows_.end() ? SIZE_MAX : it->second;
+  }
+  void Added(size_t index) {
+    if (!stale_) rows_[list_.RowJournalKey(index)] = index;
+  }
+  void Rekeyed(const std::string& before, size_t index) {
+    if (stale_) return;
+    rows_.erase(before);
+    rows_[list_.RowJournalKey(index)] = index;
+  }
+  void Reset() { stale_ = true; }
+
+ private:
+  ProxyList& list_;
+  std::unordered_map<std::string, size_t> rows_;
+  bool stale_ = true;
+};
+
+// Replays the journal entries that follow the copy just loaded, in order. Each
+// entry holds the whole saved state of its row, so that an entry the copy
+// already holds changes nothing when replayed.
+void ApplyJournal(ProxyList& list, ProfileStore& store, const ListCopy& copy, SecretCodec* codec,
+                  int* lost) {
+  int32_t end = store.ReadInt(kProxyListSection, kJournalEnd, 0);
+  int32_t first = std::max(store.ReadInt(kProxyListSection, copy.journal_first, 0), 0);
+  if (end <= first) return;
+  first = std::max(first, end - kMaxJournalRead);
+  RowsByKey rows(list);
+  // Removals in a row (one delete of several rows) go in one pass.
+  std::unordered_set<std::string> removing;
+  auto remove_pending = [&] {
+    if (removing.empty()) return;
+    list.RemoveRowsIf(
+        [&](const ProxyRow& r) { return removing.count(ProxyList::JournalKeyOf(r)) > 0; });
+    removing.clear();
+    rows.Reset();
+  };
+  for (int32_t n = first; n < end; ++n) {
+    std::string text = store.ReadText(kProxyListSection, JournalValueName(n), "");
+    // "A f|u <sealed log-in|-> <line>", "S <key> f|u r|- <type|->", "R <key>".
+    char op = text.size() > 1 && text[1] == ' ' ? text[0] : 0;
+    std::vector<std::string_view> words = SplitWords(text, op == 'A' ? 4 : op == 'S' ? 5 : 2);
+    if (words.size() == 2 && words[0] == "R") {
+      removing.insert(std::string(words[1]));
+      continue;
+    }
+    remove_pending();
+    if (words.size() == 4 && words[0] == "A" && (words[1] == "f" || words[1] == "u")) {
+      ProxyLine row;
+      if (!ParseProxyLine(words[3], &row)) continue;
+      if (words[2] != "-" && !OpenLogin(words[2], codec, &row)) ++*lost;
+      size_t before = list.size();
+      if (list.AddParsed(row, words[1] == "f") == AddResult::kAdded) rows.Added(before);
+    } else if (words.size() == 5 && words[0] == "S") {
+      std::string key(words[1]);
+      size_t i = rows.Find(key);
+      if (i == SIZE_MAX) continue;
+      list.SetRowType(i, words[4] == "-" ? "" : words[4]);
+      list.SetReserved(i, words[3] == "r");
+      list.SetChecked(i, words[2] == "f");
+      rows.Rekeyed(key, i);
+    }
+  }
+  remove_pending();
+}
+
 }  // namespace
+
+WriteStatus AppendToListJournal(const std::vector<SavedRowChange>& changes, ProfileStore& store,
+                                SecretCodec* codec, int* logins_unsaved) {
+  if (changes.empty()) return {};
+  HeldSection held(store, kProxyListSection);
+  int32_t end = std::max(store.ReadInt(kProxyListSection, kJournalEnd, 0), 0);
+  for (const SavedRowChange& c : changes) {
+    std::string text;
+    switch (c.kind) {
+      case SavedRowChange::Kind::kAdded: {
+        std::string sealed = "-";
+        ProxyLine row;
+        if (c.login && ParseProxyLine(c.line, &row)) {
+          std::optional<std::string> bytes;
+          if (codec)
+            bytes = codec->Protect(SealedLoginText(HostPortText(row.address, row.port), *c.login));
+          if (bytes) {
+            sealed = Base64Encode(*bytes);
+          } else if (logins_unsaved) {
+            ++*logins_unsaved;
+          }
+        }
+        text = Format("A %c ", c.favorite ? 'f' : 'u') + sealed + " " + c.line;
+        break;
+      }
+      case SavedRowChange::Kind::kState:
+        text = "S " + c.key + (c.favorite ? " f" : " u") + (c.reserved ? " r " : " - ") +
+               (c.line.empty() ? "-" : c.line);
+        break;
+      case SavedRowChange::Kind::kRemoved:
+        text = "R " + c.key;
+        break;
+    }
+    WriteStatus written = store.WriteText(kProxyListSection, JournalValueName(end), text);
+    if (!written) return written;
+    ++end;
+  }
+  return store.WriteInt(kProxyListSection, kJournalEnd, end);
+}
+
+int32_t ListJournalLength(ProfileStore& store) {
+  HeldSection held(store, kProxyListSection);
+  const ListCopy& copy =
+      store.ReadInt(kProxyListSection, kStagedListFlag, 0) == 1 ? kStagedCopy : kUsualCopy;
+  int32_t end = store.ReadInt(kProxyListSection, kJournalEnd, 0);
+  int32_t first = store.ReadInt(kProxyListSection, copy.journal_first, 0);
+  return std::max(end - std::max(first, 0), 0);
+}
 
 std::string FavoriteValueName(int index) { return Format("FavoriteProxy_%03d", index); }
 std::string UnfavoriteValueName(int index) { return Format("UnfavoriteProxy_%03d", index); }
@@ -197,6 +351,7 @@ bool ListSave::Step(int budget) {
         Tidy(store_.DeleteValue(kProxyListSection, kStagedFavoriteCount));
         Tidy(store_.DeleteValue(kProxyListSection, kStagedUnfavoriteCount));
         Tidy(store_.DeleteValue(kProxyListSection, kStagedLoginCount));
+        Tidy(store_.DeleteValue(kProxyListSection, kStagedJournalFirst));
         Next(Phase::kTidyStagedFavorites);
         break;
       case Phase::kTidyStagedFavorites:
@@ -224,8 +379,12 @@ bool ListSave::Step(int budget) {
         break;
       case Phase::kTidyOthers:
         if (DeleteRange(UnfavoriteValueName, u_, std::max(old_u_, kClearedIndices))) {
-          Next(Phase::kDone);
+          Next(Phase::kTidyJournal);
         }
+        break;
+      case Phase::kTidyJournal:
+        // The journal's entries the new copy holds already.
+        if (DeleteRange(JournalValueName, old_journal_first_, journal_first_)) Next(Phase::kDone);
         break;
       case Phase::kDone:
       case Phase::kFailed:
@@ -239,7 +398,12 @@ void ListSave::Begin() {
   old_f_ = std::max(store_.ReadInt(kProxyListSection, kFavoriteCount, 0), 0);
   old_u_ = std::max(store_.ReadInt(kProxyListSection, kUnfavoriteCount, 0), 0);
   old_logins_ = std::max(store_.ReadInt(kProxyListSection, kLoginCount, 0), 0);
-  left_ -= 4;
+  // The journal's entries so far are in the list being written: its copy
+  // starts the journal after them.
+  journal_first_ = std::max(store_.ReadInt(kProxyListSection, kJournalEnd, 0), 0);
+  old_journal_first_ =
+      std::clamp(store_.ReadInt(kProxyListSection, kJournalFirst, 0), 0, journal_first_);
+  left_ -= 6;
   // The values under the usual names are rewritten in place only while a whole
   // staged copy is the list that loads; a save broken off at any point leaves
   // either the whole previous list or the whole new one. A previous save that
@@ -310,7 +474,8 @@ bool ListSave::WriteRows(const ListCopy& copy) {
   // A list without log-ins leaves no count behind (nor one of an earlier save).
   bool counted = logins_ > 0 ? Change(store_.WriteInt(kProxyListSection, copy.login_count, logins_))
                              : Change(store_.DeleteValue(kProxyListSection, copy.login_count));
-  if (!counted || !Change(store_.WriteInt(kProxyListSection, copy.favorite_count, f_)) ||
+  if (!counted || !Change(store_.WriteInt(kProxyListSection, copy.journal_first, journal_first_)) ||
+      !Change(store_.WriteInt(kProxyListSection, copy.favorite_count, f_)) ||
       !Change(store_.WriteInt(kProxyListSection, copy.unfavorite_count, u_))) {
     return false;
   }
@@ -378,6 +543,7 @@ LoadedListNote LoadSavedList(ProxyList& list, ProfileStore& store, SecretCodec* 
             &note.logins_lost);
   LoadGroup(list, store, copy.unfavorite_count, copy.unfavorite_name, false, logins, codec,
             &note.logins_lost);
+  ApplyJournal(list, store, copy, codec, &note.logins_lost);
   // A list that comes back at start shows no selection.
   list.SelectAll(false);
   if (note.logins_lost > 0) {

@@ -66,6 +66,7 @@ class ListSave {
     kTidyLogins,
     kTidyFavorites,
     kTidyOthers,
+    kTidyJournal,
     kDone,
     kFailed,
   };
@@ -93,6 +94,9 @@ class ListSave {
   // The counts of the last copy written whole.
   int32_t done_f_ = 0, done_u_ = 0, done_logins_ = 0;
   int done_unsaved_ = 0;
+  // The journal entries this copy holds (up to journal_first_), and where the
+  // copy in force before it started the journal.
+  int32_t journal_first_ = 0, old_journal_first_ = 0;
   // The next value of a tidy-up phase; -1 before it begins.
   int cursor_ = -1;
   // Where a run's end is being looked for; -1 before the search begins.
@@ -105,6 +109,17 @@ class ListSave {
 WriteStatus SaveListSection(const ProxyList& list, ProfileStore& store,
                             SecretCodec* codec = nullptr, int* logins_unsaved = nullptr);
 
+// Writes `changes` (ProxyList::TakeSavedChanges) after the saved list, one
+// value each, then moves the journal's end past them: a write broken off leaves
+// the entries before it. The list loads as the last whole copy with the journal
+// replayed over it; each whole save starts the journal afresh. Log-ins are
+// sealed as the whole save seals them; *logins_unsaved counts those that could
+// not be.
+WriteStatus AppendToListJournal(const std::vector<SavedRowChange>& changes, ProfileStore& store,
+                                SecretCodec* codec = nullptr, int* logins_unsaved = nullptr);
+// The journal entries that follow the copy that loads.
+int32_t ListJournalLength(ProfileStore& store);
+
 // What a load could not bring back.
 struct LoadedListNote {
   // Rows whose log-in could not be opened (sealed by another user, damaged) or
@@ -114,7 +129,8 @@ struct LoadedListNote {
 };
 
 // Adds the saved favorites (ticked), then the saved others, with AddProxy, and
-// leaves no row selected; from the staged copy when a save left it marked.
+// leaves no row selected; from the staged copy when a save left it marked,
+// then the journal's changes over it.
 // Refused, duplicate and missing values are skipped silently; values saved as
 // host:port alone load as before. A row's log-in comes back through `codec`.
 LoadedListNote LoadSavedList(ProxyList& list, ProfileStore& store, SecretCodec* codec = nullptr);

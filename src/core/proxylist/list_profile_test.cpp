@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -61,7 +63,8 @@ TEST(ListProfileTest, SavesFavoritesAndOthersInListOrder) {
   EXPECT_EQ(store.ReadText(kProxyListSection, "UnfavoriteProxy_001", ""), "4.4.4.4:83");
   EXPECT_FALSE(store.Has(kProxyListSection, "FavoriteProxy_007"));
   EXPECT_FALSE(store.Has(kProxyListSection, "UnfavoriteProxy_994"));
-  EXPECT_EQ(store.values().size(), 7u);
+  EXPECT_EQ(store.ReadInt(kProxyListSection, "JournalFirst", -1), 0);  // nothing journaled yet
+  EXPECT_EQ(store.values().size(), 8u);
 }
 
 TEST(ListProfileTest, IndicesGrowToFourDigits) {
@@ -170,6 +173,104 @@ TEST(ListProfileTest, ASaveBrokenOffAnywhereLeavesTheWholeOldOrTheWholeNewList) 
       EXPECT_EQ(Loaded(store, &codec), c.after) << n;
       EXPECT_EQ(store.values(), counted.values()) << n;
     }
+  }
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> rows) {
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+std::vector<std::string> Rows(const ProxyList& list) {
+  std::vector<std::string> rows;
+  for (size_t i = 0; i < list.size(); ++i) {
+    rows.push_back(list.RowLineWithLogin(int64_t(i)) + (list.row(i).favorite ? " +" : ""));
+  }
+  return Sorted(rows);
+}
+
+// Changes after a whole copy go into the journal, a value or two each, and load
+// replayed over the copy (in any order of rows). Broken off at any write, the
+// load has every change before the one being written. A whole save that starts
+// while entries wait, and is broken off anywhere while more are journaled, loads
+// the same list from either copy.
+TEST(ListProfileTest, TheJournalLoadsEveryChangeWrittenBeforeAStop) {
+  using Change = std::function<void(ProxyList&)>;
+  auto at = [](const ProxyList& l, const char* host_port) {
+    for (size_t i = 0; i < l.size(); ++i) {
+      if (l.RowHostPort(int64_t(i)) == host_port) return i;
+    }
+    return l.size();
+  };
+  const std::vector<Change> changes = {
+      [&](ProxyList& l) { l.SetChecked(at(l, "2.2.2.2:80"), true); },
+      [&](ProxyList& l) { l.AddProxy("socks5://u:p w@5.5.5.5:1080", false); },
+      [&](ProxyList& l) { l.SetRowType(at(l, "1.1.1.1:80"), "SOCKS5"); },
+      [&](ProxyList& l) { l.SetReserved(at(l, "3.3.3.3:80"), true); },
+      [&](ProxyList& l) {
+        l.SelectAll(false);
+        l.SetSelected(at(l, "2.2.2.2:80"), true);
+        l.SetSelected(at(l, "5.5.5.5:1080"), true);
+        l.RemoveSelected();
+      },
+      [&](ProxyList& l) { l.AddProxy("2.2.2.2:80$back", true); },  // removed, then back
+      [&](ProxyList& l) { l.SetChecked(at(l, "1.1.1.1:80"), false); },
+  };
+  FakeCodec codec;
+  ProxyList list;
+  Fill(list, {"1.1.1.1:80 +", "2.2.2.2:80", "3.3.3.3:80$x", "http://a:1@4.4.4.4:80"});
+  MemoryProfileStore base;
+  ASSERT_TRUE(SaveListSection(list, base, &codec));
+  list.TakeSavedChanges();
+  std::vector<std::vector<std::string>> states = {Rows(list)};
+  std::vector<std::vector<SavedRowChange>> taken;
+  for (const Change& change : changes) {
+    change(list);
+    SavedChanges c = list.TakeSavedChanges();
+    ASSERT_FALSE(c.overflow || c.reordered);
+    taken.push_back(c.rows);
+    states.push_back(Rows(list));
+  }
+  auto journal_all = [&](MemoryProfileStore& store) {
+    for (const auto& rows : taken) {
+      if (!AppendToListJournal(rows, store, &codec)) return false;
+    }
+    return true;
+  };
+  MemoryProfileStore whole = base;
+  ASSERT_TRUE(journal_all(whole));
+  EXPECT_EQ(Sorted(Loaded(whole, &codec)), states.back());
+  EXPECT_EQ(ListJournalLength(whole), 10);
+
+  for (int n = 0;; ++n) {
+    MemoryProfileStore store = base;
+    store.set_changes_left(n);
+    bool done = journal_all(store);
+    store.set_changes_left(-1);
+    std::vector<std::string> rows = Sorted(Loaded(store, &codec));
+    EXPECT_NE(std::find(states.begin(), states.end(), rows), states.end()) << n;
+    if (done) {
+      EXPECT_EQ(rows, states.back());
+      break;
+    }
+  }
+  // A whole save of the list as it is, broken off anywhere, while the last
+  // changes are journaled again (as changes made during it would be).
+  MemoryProfileStore counted = whole;
+  counted.set_changes_left(1 << 30);
+  ASSERT_TRUE(SaveListSection(list, counted, &codec));
+  const int total = (1 << 30) - counted.changes_left();
+  EXPECT_EQ(ListJournalLength(counted), 0);
+  for (int n = 0; n <= total; n += 3) {
+    MemoryProfileStore store = whole;
+    store.set_changes_left(n);
+    ListSave save(list, store, &codec);
+    ASSERT_FALSE(save.Step(1));
+    AppendToListJournal(taken.back(), store, &codec).Ignore();
+    while (!save.Step(1)) {
+    }
+    store.set_changes_left(-1);
+    EXPECT_EQ(Sorted(Loaded(store, &codec)), states.back()) << n;
   }
 }
 

@@ -242,11 +242,13 @@ bool ProxyList::SetRowType(size_t index, std::string_view type) {
   KeyParts key = KeyOf(AddressOf(s), PortOf(s), code, UserOf(s));
   size_t holder = FindKey(key);
   if (holder != SIZE_MAX && holder != index) return false;
+  std::string key_before = RowJournalKey(index);
   EraseKey(index);
   s.type = code;
   s.key_hash = key.hash;
   InsertKey(index);
   ++saved_version_;
+  RecordState(index, std::move(key_before));
   NotifyChanged(index);
   return true;
 }
@@ -322,6 +324,7 @@ AddResult ProxyList::AddParsed(const ProxyLine& parsed, bool favorite, LineOrigi
   rows_.push_back(s);
   InsertKey(rows_.size() - 1);
   ++saved_version_;
+  RecordAdded(rows_.size() - 1);
   NotifyAppended(rows_.size() - 1);
   if (favorite) SetChecked(rows_.size() - 1, true);
   return AddResult::kAdded;
@@ -369,6 +372,7 @@ ProxyList::TakeCounts ProxyList::TakeRows(ProxyList& staged) {
     s.key_hash = key.hash;
     rows_.push_back(s);
     InsertKey(rows_.size() - 1);
+    RecordAdded(rows_.size() - 1);
     favorite_count_ += s.favorite ? 1 : 0;
     if (s.favorite) NotifyFavorites();
     NotifyAppended(rows_.size() - 1);
@@ -399,6 +403,64 @@ std::string ProxyList::RowProxyText(int64_t index) const {
     return FullLineText(AddressOf(s), PortOf(s), kTypeNames[s.type], "");
   }
   return HostPortText(AddressOf(s), PortOf(s));
+}
+
+namespace {
+
+// The journal key of a row's parts; see RowJournalKey.
+std::string JournalKeyText(std::string_view address, std::string_view port, uint8_t type,
+                           std::string_view user) {
+  uint8_t kind = KeyKind(type);
+  if (!user.empty() && kind <= kTypeHttps) kind = kTypeHttp;
+  std::string key;
+  for (char c : address) key += AsciiLower(c);
+  key.append(":").append(port).append("/").append(std::to_string(kind));
+  if (!user.empty()) {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (char c : user) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    key += Format("/%016llx", static_cast<unsigned long long>(h));
+  }
+  return key;
+}
+
+}  // namespace
+
+std::string ProxyList::RowJournalKey(size_t index) const {
+  if (index >= rows_.size()) return {};
+  const Slot& s = rows_[index];
+  return JournalKeyText(AddressOf(s), PortOf(s), s.type, UserOf(s));
+}
+
+std::string ProxyList::JournalKeyOf(const ProxyRow& row) {
+  return JournalKeyText(row.address, row.port, TypeIndex(row.type), row.user);
+}
+
+SavedRowChange* ProxyList::Record(SavedRowChange::Kind kind) {
+  if (changes_.overflow) return nullptr;
+  if (changes_.rows.size() >= kMaxSavedChanges) {
+    changes_.overflow = true;
+    std::vector<SavedRowChange>().swap(changes_.rows);
+    return nullptr;
+  }
+  changes_.rows.emplace_back().kind = kind;
+  return &changes_.rows.back();
+}
+
+void ProxyList::RecordAdded(size_t index) {
+  SavedRowChange* c = Record(SavedRowChange::Kind::kAdded);
+  if (!c) return;
+  c->line = RowFullLine(int64_t(index));
+  c->login = RowCredentials(int64_t(index));
+  c->favorite = rows_[index].favorite;
+}
+
+void ProxyList::RecordState(size_t index, std::string key_before) {
+  SavedRowChange* c = Record(SavedRowChange::Kind::kState);
+  if (!c) return;
+  c->key = std::move(key_before);
+  c->line = std::string(kTypeNames[rows_[index].type]);
+  c->favorite = rows_[index].favorite;
+  c->reserved = IsReserved(index);
 }
 
 std::string ProxyList::RowFullLine(int64_t index) const {
@@ -463,6 +525,7 @@ void ProxyList::SetCheckedRaw(size_t index, bool on) {
   s.favorite = on;
   favorite_count_ += on ? 1 : -1;
   ++saved_version_;
+  RecordState(index, RowJournalKey(index));
   NotifyChanged(index);
   NotifyFavorites();
 }
@@ -489,11 +552,13 @@ void ProxyList::SetReserved(size_t index, bool on) {
     location.insert(0, kReservedMark);
     SetText(&s.location, CapRemark(location));
     ++saved_version_;
+    RecordState(index, RowJournalKey(index));
     NotifyChanged(index);
     SetCheckedRaw(index, true);
   } else if (!on && reserved) {
     SetText(&s.location, location.erase(0, kReservedMark.size()));
     ++saved_version_;
+    RecordState(index, RowJournalKey(index));
     NotifyChanged(index);
   }
 }
@@ -551,6 +616,7 @@ size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remov
   int favorites_removed = 0;
   for (size_t i = 0; i < rows_.size(); ++i) {
     if (!remove(row(i))) continue;
+    if (SavedRowChange* c = Record(SavedRowChange::Kind::kRemoved)) c->key = RowJournalKey(i);
     gone[i] = true;
     ++removed;
     favorites_removed += rows_[i].favorite ? 1 : 0;
@@ -597,6 +663,8 @@ void ProxyList::RemoveAll() {
   texts_.Clear();
   favorite_count_ = 0;
   ++saved_version_;
+  changes_.overflow = true;  // a whole save of the empty list says it best
+  std::vector<SavedRowChange>().swap(changes_.rows);
   NotifyReset();
   if (had_favorites) NotifyFavorites();
 }
@@ -688,6 +756,7 @@ void ProxyList::SortListColumn(int column, int flag) {
   sort_state_.fill(0);
   sort_state_[size_t(column)] = flag == 1 ? 1 : 2;
   ++saved_version_;
+  changes_.reordered = true;
   NotifyReset();
 }
 

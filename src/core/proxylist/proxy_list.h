@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/net/upstream.h"
@@ -86,6 +87,29 @@ struct RunCounters {
   int remaining = 0;
 };
 
+// A change to what the profile keeps of one row, as the list records it for a
+// save that writes only what changed. A row is named by its journal key
+// (ProxyList::RowJournalKey) as it was before the change.
+struct SavedRowChange {
+  enum class Kind : uint8_t { kAdded, kState, kRemoved };
+  Kind kind = Kind::kAdded;
+  std::string key;                        // kState, kRemoved
+  std::string line;                       // kAdded: the row's full line; kState: its type name
+  std::optional<ProxyCredentials> login;  // kAdded
+  bool favorite = false;                  // kAdded, kState
+  bool reserved = false;                  // kState
+};
+
+// The changes recorded since they were last taken. Past kMaxSavedChanges (an
+// import, a delete of many rows) the list stops recording them one by one and
+// says `overflow`: only a whole save keeps such a change.
+struct SavedChanges {
+  std::vector<SavedRowChange> rows;
+  bool reordered = false;  // rows changed places (a sort): only a whole save keeps the order
+  bool overflow = false;
+};
+inline constexpr size_t kMaxSavedChanges = 4096;
+
 class ProxyListObserver {
  public:
   virtual ~ProxyListObserver() = default;
@@ -151,6 +175,14 @@ class ProxyList {
   // removed or reordered, ticks, types, remarks and reserved marks, log-ins);
   // selections and verification results do not count.
   uint64_t saved_version() const { return saved_version_; }
+  // The changes to what the profile keeps since the last call, in order.
+  SavedChanges TakeSavedChanges() { return std::exchange(changes_, {}); }
+  // A row's name in the saved list's journal: its duplicate key as text (the
+  // address in lower case, the port, the kind of type, and for a row with a
+  // log-in a hash of its user name, never the name itself).
+  std::string RowJournalKey(size_t index) const;
+  static std::string JournalKeyOf(const ProxyRow& row);
+
   // Counts every change to a row's verification status, result or score.
   uint64_t result_version() const { return result_version_; }
 
@@ -256,6 +288,10 @@ class ProxyList {
   void NotifyFavorites();
   void EndBatch();
   void SetCheckedRaw(size_t index, bool on);
+  // Record one change for TakeSavedChanges (nothing once it overflowed).
+  SavedRowChange* Record(SavedRowChange::Kind kind);
+  void RecordAdded(size_t index);
+  void RecordState(size_t index, std::string key_before);
 
   // One row as stored. Address and port lie one after the other in text_; for
   // a row with a log-in, the user name's and password's sizes (two bytes each,
@@ -318,6 +354,7 @@ class ProxyList {
   int favorite_count_ = 0;
   uint64_t saved_version_ = 0;
   uint64_t result_version_ = 0;
+  SavedChanges changes_;
   std::array<int, kColumnCount> sort_state_{};
   Locator locator_;
   BatchHook locator_batch_;

@@ -31,6 +31,9 @@ ListSaveService::~ListSaveService() {
 }
 
 void ListSaveService::Start() {
+  // What the load itself did is what the profile holds.
+  switcher_.list().TakeSavedChanges();
+  journal_length_ = core::ListJournalLength(*platform_.profile);
   saved_seen_ = switcher_.list().saved_version();
   results_seen_ = switcher_.list().result_version();
   schedule_ = core::ListSaveSchedule();
@@ -44,9 +47,12 @@ core::WriteStatus ListSaveService::SaveNow() {
   schedule_.Started();
   saved_seen_ = switcher_.list().saved_version();
   results_seen_ = switcher_.list().result_version();
+  switcher_.list().TakeSavedChanges();
   core::WriteStatus saved =
       core::SaveListSection(switcher_.list(), *platform_.profile, platform_.secrets);
   schedule_.Ended(saved.ok());
+  whole_due_ = !saved.ok();
+  journal_length_ = 0;
   return saved;
 }
 
@@ -76,7 +82,7 @@ void ListSaveService::Changed() {
     results_seen_ = list.result_version();
     schedule_.ResultsChanged(now);
   }
-  // A save under way keeps its step timer; what changed meanwhile waits for it.
+  // A save under way keeps its step timer, which also journals what is due.
   if (!save_) Arm();
 }
 
@@ -95,16 +101,11 @@ void ListSaveService::Arm() {
 }
 
 void ListSaveService::OnTimer() {
+  std::optional<uint32_t> wait = schedule_.WaitMs(clock_.NowMs());
+  if (wait && *wait == 0) SaveChanges();
   if (!save_) {
-    std::optional<uint32_t> wait = schedule_.WaitMs(clock_.NowMs());
-    if (!wait || *wait > 0) {
-      Arm();
-      return;
-    }
-    // The snapshot is what this save writes; the list may change meanwhile.
-    schedule_.Started();
-    snapshot_ = switcher_.list().Snapshot();
-    save_ = std::make_unique<core::ListSave>(*snapshot_, *platform_.profile, platform_.secrets);
+    Arm();
+    return;
   }
   double began = PreciseMs();
   bool ended = false;
@@ -116,16 +117,54 @@ void ListSaveService::OnTimer() {
   }
 }
 
-void ListSaveService::Finish() {
-  core::WriteStatus status = save_->status();
-  save_.reset();
-  snapshot_.reset();
-  // Set before the message below: its box runs the timers meanwhile.
-  Arm();
+// The changes go into the journal: a few values, whatever the list's length.
+// A whole save follows when the journal cannot say them (many rows at once, a
+// new order), when it has grown long, or when a write failed (the changes taken
+// are then only in the list itself). Changes made while a whole save runs are
+// journaled too: they load over either copy.
+void ListSaveService::SaveChanges() {
+  schedule_.Started();
+  core::SavedChanges changes = switcher_.list().TakeSavedChanges();
+  bool whole = whole_due_ || changes.overflow || changes.reordered;
+  core::WriteStatus journaled;
+  if (!changes.overflow) {
+    journaled = core::AppendToListJournal(changes.rows, *platform_.profile, platform_.secrets);
+    if (journaled.ok()) journal_length_ += int32_t(changes.rows.size());
+    whole = whole || !journaled.ok();
+  }
+  whole = whole || journal_length_ > kJournalLimit;
+  if (whole && !save_) {
+    // The snapshot is what this save writes; the list may change meanwhile.
+    whole_due_ = false;
+    snapshot_ = switcher_.list().Snapshot();
+    save_ = std::make_unique<core::ListSave>(*snapshot_, *platform_.profile, platform_.secrets);
+  } else if (whole) {
+    whole_due_ = true;  // the save under way writes an older list; another follows it
+  }
+  Told(journaled);
+}
+
+void ListSaveService::Told(const core::WriteStatus& status) {
   if (schedule_.Ended(status.ok())) {
     switcher_.Ask(std::string(kListSaveFailed) + status.reason(), kListSaveCaption,
                   MB_OK | MB_ICONWARNING);
   }
+}
+
+void ListSaveService::Finish() {
+  core::WriteStatus status = save_->status();
+  save_.reset();
+  snapshot_.reset();
+  if (status.ok()) {
+    journal_length_ = core::ListJournalLength(*platform_.profile);
+    // A change the journal could not say came while this save ran.
+    if (whole_due_) schedule_.Edited(clock_.NowMs());
+  } else {
+    whole_due_ = true;  // tried again at the next change
+  }
+  // Set before the message below: its box runs the timers meanwhile.
+  Arm();
+  Told(status);
 }
 
 }  // namespace win

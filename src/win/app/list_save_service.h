@@ -1,9 +1,11 @@
 // ListSaveService: the list is saved as it changes. It follows the list's
 // changes (AppObserver) and the verification's runs, asks the core's
-// ListSaveSchedule when a save is due (within a second of a change; results
-// every 30 s during a run and at its end), then writes a snapshot of the list
-// with the staged save in steps of a few milliseconds on its own timer, so that
-// a long list never holds the window up. A refused write is shown once
+// ListSaveSchedule when a save is due (within a second of a change), then
+// writes what changed into the saved list's journal: a value or two a change,
+// however long the list. The whole list is written again (a snapshot, with the
+// staged save in steps of a few milliseconds on its own timer, so that a long
+// list never holds the window up) when the journal cannot say a change (an
+// import or delete of many rows, a sort) or has grown long. A refused write is shown once
 // ("保存列表失败：" and the system's reason) and tried again at the next
 // change. Built by the composition root after the Switcher; UI thread only.
 #pragma once
@@ -38,6 +40,9 @@ class ListSaveService final : private AppObserver {
   // The calls to the store between two looks at the step's time (a registry
   // call under load can take a few milliseconds).
   static constexpr int kCallsPerLook = 16;
+  // Past this many journal entries the next change writes the list whole again
+  // (the journal is read at every start).
+  static constexpr int32_t kJournalLimit = 4096;
 
   // `switcher`, `platform` and `clock` must outlive the service.
   ListSaveService(Switcher& switcher, const AppPlatform& platform, core::Clock& clock);
@@ -69,6 +74,8 @@ class ListSaveService final : private AppObserver {
   // Sets the timer for what comes next: a save's next step, a due save, or none.
   void Arm();
   void OnTimer();
+  void SaveChanges();
+  void Told(const core::WriteStatus& status);
   void Finish();
 
   Switcher& switcher_;
@@ -77,6 +84,8 @@ class ListSaveService final : private AppObserver {
   core::ListSaveSchedule schedule_;
   uint64_t saved_seen_ = 0;
   uint64_t results_seen_ = 0;
+  int32_t journal_length_ = 0;
+  bool whole_due_ = false;
   std::unique_ptr<const core::ProxyList> snapshot_;
   std::unique_ptr<core::ListSave> save_;
   MessageWindow window_;
