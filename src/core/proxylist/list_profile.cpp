@@ -267,7 +267,7 @@ void ApplyJournal(ProxyList& list, ProfileStore& store, const ListCopy& copy, Se
 
 }  // namespace
 
-WriteStatus AppendToListJournal(const std::vector<SavedRowChange>& changes, ProfileStore& store,
+WriteStatus AppendToListJournal(std::span<const SavedRowChange> changes, ProfileStore& store,
                                 SecretCodec* codec, int* logins_unsaved) {
   if (changes.empty()) return {};
   HeldSection held(store, kProxyListSection);

@@ -8,6 +8,7 @@
 // base64), counted by "ProxyLogins". UI thread only.
 #pragma once
 
+#include <span>
 #include <string>
 
 #include "core/base/profile_store.h"
@@ -115,7 +116,7 @@ WriteStatus SaveListSection(const ProxyList& list, ProfileStore& store,
 // replayed over it; each whole save starts the journal afresh. Log-ins are
 // sealed as the whole save seals them; *logins_unsaved counts those that could
 // not be.
-WriteStatus AppendToListJournal(const std::vector<SavedRowChange>& changes, ProfileStore& store,
+WriteStatus AppendToListJournal(std::span<const SavedRowChange> changes, ProfileStore& store,
                                 SecretCodec* codec = nullptr, int* logins_unsaved = nullptr);
 // The journal entries that follow the copy that loads.
 int32_t ListJournalLength(ProfileStore& store);

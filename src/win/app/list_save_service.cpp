@@ -48,6 +48,7 @@ core::WriteStatus ListSaveService::SaveNow() {
   saved_seen_ = switcher_.list().saved_version();
   results_seen_ = switcher_.list().result_version();
   switcher_.list().TakeSavedChanges();
+  pending_.clear();
   core::WriteStatus saved =
       core::SaveListSection(switcher_.list(), *platform_.profile, platform_.secrets);
   schedule_.Ended(saved.ok());
@@ -88,7 +89,7 @@ void ListSaveService::Changed() {
 
 void ListSaveService::Arm() {
   HWND hwnd = window_.hwnd();
-  if (save_) {
+  if (save_ || !pending_.empty()) {
     SetTimer(hwnd, kTimerSave, kStepPauseMs, nullptr);
     return;
   }
@@ -103,11 +104,12 @@ void ListSaveService::Arm() {
 void ListSaveService::OnTimer() {
   std::optional<uint32_t> wait = schedule_.WaitMs(clock_.NowMs());
   if (wait && *wait == 0) SaveChanges();
+  double began = PreciseMs();
+  if (!pending_.empty()) JournalStep(began);
   if (!save_) {
     Arm();
     return;
   }
-  double began = PreciseMs();
   bool ended = false;
   while (!ended && PreciseMs() - began < kStepMs) ended = save_->Step(kCallsPerLook);
   if (ended) {
@@ -126,22 +128,42 @@ void ListSaveService::SaveChanges() {
   schedule_.Started();
   core::SavedChanges changes = switcher_.list().TakeSavedChanges();
   bool whole = whole_due_ || changes.overflow || changes.reordered;
-  core::WriteStatus journaled;
   if (!changes.overflow) {
-    journaled = core::AppendToListJournal(changes.rows, *platform_.profile, platform_.secrets);
-    if (journaled.ok()) journal_length_ += int32_t(changes.rows.size());
-    whole = whole || !journaled.ok();
+    pending_.insert(pending_.end(), std::make_move_iterator(changes.rows.begin()),
+                    std::make_move_iterator(changes.rows.end()));
   }
-  whole = whole || journal_length_ > kJournalLimit;
+  whole = whole || journal_length_ + int32_t(pending_.size()) > kJournalLimit;
   if (whole && !save_) {
-    // The snapshot is what this save writes; the list may change meanwhile.
+    // The snapshot is what this save writes (the waiting entries too); the
+    // list may change meanwhile.
     whole_due_ = false;
+    pending_.clear();
     snapshot_ = switcher_.list().Snapshot();
     save_ = std::make_unique<core::ListSave>(*snapshot_, *platform_.profile, platform_.secrets);
   } else if (whole) {
     whole_due_ = true;  // the save under way writes an older list; another follows it
   }
-  Told(journaled);
+}
+
+// Writes waiting journal entries for at most a step's time, a few at a time,
+// each few followed by the journal's end: a kill keeps every entry before it.
+void ListSaveService::JournalStep(double began) {
+  while (!pending_.empty() && PreciseMs() - began < kStepMs) {
+    size_t count = std::min<size_t>(pending_.size(), kCallsPerLook);
+    core::WriteStatus written =
+        core::AppendToListJournal(std::span<const core::SavedRowChange>(pending_.data(), count),
+                                  *platform_.profile, platform_.secrets);
+    if (!written) {
+      // Only a whole save holds these changes now.
+      pending_.clear();
+      whole_due_ = true;
+      Told(written);
+      return;
+    }
+    journal_length_ += int32_t(count);
+    pending_.erase(pending_.begin(), pending_.begin() + ptrdiff_t(count));
+  }
+  if (pending_.empty()) Told(core::WriteStatus());
 }
 
 void ListSaveService::Told(const core::WriteStatus& status) {

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "core/base/clock.h"
 #include "core/base/profile_store.h"
@@ -59,7 +60,7 @@ class ListSaveService final : private AppObserver {
 
   // For tests: the timer window, and whether a save is under way.
   HWND window() const { return window_.hwnd(); }
-  bool saving() const { return save_ != nullptr; }
+  bool saving() const { return save_ != nullptr || !pending_.empty(); }
 
  private:
   // AppObserver
@@ -75,6 +76,7 @@ class ListSaveService final : private AppObserver {
   void Arm();
   void OnTimer();
   void SaveChanges();
+  void JournalStep(double began);
   void Told(const core::WriteStatus& status);
   void Finish();
 
@@ -85,6 +87,8 @@ class ListSaveService final : private AppObserver {
   uint64_t saved_seen_ = 0;
   uint64_t results_seen_ = 0;
   int32_t journal_length_ = 0;
+  // Changes taken from the list and not yet in the journal.
+  std::vector<core::SavedRowChange> pending_;
   bool whole_due_ = false;
   std::unique_ptr<const core::ProxyList> snapshot_;
   std::unique_ptr<core::ListSave> save_;
