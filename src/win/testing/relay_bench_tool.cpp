@@ -341,7 +341,7 @@ int wmain() {
   std::printf("owner check of each client: %s\n", !checks_owner             ? "off"
                                                   : win::SystemOwnerCheck() ? "on"
                                                                             : "not asked (Wine)");
-  OwnerCheckCost(relay, "few connections open");
+  OwnerCheckCost(relay, "a few connections open");
 
   // 3. 1,000 tunnels open at once.
   const int kTunnels = 1000;
@@ -364,7 +364,6 @@ int wmain() {
       tunnels.size(), engine.open_connections(), win::RelayEngine::kThreads, threads_before,
       threads_after, double(memory_after - memory_before) / (1 << 20),
       tunnels.empty() ? 0.0 : double(memory_after - memory_before) / 1024 / tunnels.size());
-  OwnerCheckCost(relay, "1,000 tunnels open");
   tunnels.clear();
   return 0;
 }
