@@ -49,6 +49,9 @@ void AppServices::Start() {
     verify_.scheduler().SetRelayPorts(relay_ports);
   }
   switcher_.Start();
+  if (!verify_.sites_note().message.empty()) {
+    switcher_.Ask(verify_.sites_note().message, "读取验证站点", MB_OK | MB_ICONWARNING);
+  }
   list_save_.Start();
   downloads_.Start();
 }
