@@ -1111,20 +1111,16 @@ TEST_F(GatedSchedulerTest, CaptionCountsUnreachableRowsAsDone) {
 TEST(SchedulerRelayPortsTest, RowsNamingTheOwnRelayFailWithoutAProbeOrAWorker) {
   for (bool gated : {false, true}) {
     SchedulerRig t(gated);
-    t.Add("10.0.0.1:80");
-    t.Add("127.0.0.1:8118@SOCKS5");
-    t.Add("localhost:8118");
-    t.Add("127.0.0.1:8119");
+    for (const char* row : {"10.0.0.1:80", "127.0.0.1:8118@SOCKS5", "localhost:8118"}) t.Add(row);
     t.scheduler.SetRelayPorts({8118});
     t.scheduler.StartVerifyAll();
-    for (int row : {1, 2}) {
-      EXPECT_EQ(t.list.row(size_t(row)).status, "不可用") << gated << row;
-      EXPECT_EQ(t.list.row(size_t(row)).result, "[0]代理地址就是本机中转自己，已跳过") << gated;
-      EXPECT_EQ(t.list.row(size_t(row)).score, 0) << gated << row;
+    for (size_t row : {1, 2}) {
+      EXPECT_EQ(t.list.row(row).status, "不可用") << gated << row;
+      EXPECT_EQ(t.list.row(row).result, "[0]代理地址就是本机中转自己，已跳过") << gated << row;
+      EXPECT_EQ(t.list.row(row).score, 0) << gated << row;
     }
     EXPECT_EQ(t.scheduler.doneCount(), 2) << gated;
-    EXPECT_EQ(gated ? t.prober.started.size() : t.pool.handouts.size(), 2u) << gated;
-    EXPECT_EQ(t.list.row(3).status, gated ? "未验证" : "验证中...") << gated;
+    EXPECT_EQ(gated ? t.prober.started.size() : t.pool.handouts.size(), 1u) << gated;
   }
 }
 
