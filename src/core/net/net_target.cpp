@@ -216,6 +216,19 @@ bool NamesOwnPort(const NetTarget& target, const std::vector<uint16_t>& ports) {
   return false;
 }
 
+bool NamesOwnPort(std::string_view address, std::string_view port,
+                  const std::vector<uint16_t>& ports) {
+  if (port.empty()) return false;
+  int value = 0;
+  for (char c : port) {
+    if (!IsDigit(c)) return false;
+    value = value * 10 + (c - '0');
+    if (value > 65535) return false;
+  }
+  if (value == 0) return false;
+  return NamesOwnPort(NetTarget{std::string(address), uint16_t(value)}, ports);
+}
+
 bool IsLoopbackHost(std::string_view host) {
   if (!host.empty() && host.back() == '.') host.remove_suffix(1);
   if (EqualsIgnoreAsciiCase(host, "localhost") || EndsWithIgnoreAsciiCase(host, ".localhost") ||
@@ -263,6 +276,32 @@ std::string Base64Encode(std::string_view bytes) {
     out += kAlphabet[(v >> 12) & 63];
     out += left == 2 ? kAlphabet[(v >> 6) & 63] : '=';
     out += '=';
+  }
+  return out;
+}
+
+std::optional<std::string> Base64Decode(std::string_view text) {
+  auto value = [](char c) -> int {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+  };
+  while (!text.empty() && text.back() == '=') text.remove_suffix(1);
+  std::string out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    int v = value(c);
+    if (v < 0) return std::nullopt;
+    bits = bits << 6 | uint32_t(v);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out += char((bits >> count) & 0xFF);
+    }
   }
   return out;
 }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,9 +54,18 @@ bool IsLoopbackHost(std::string_view host);
 // port, which a relayed connection must never be sent to, as client target or
 // as proxy.
 bool NamesOwnPort(const NetTarget& target, const std::vector<uint16_t>& ports);
+// The same for a proxy row's address (an IPv6 literal may keep its brackets)
+// and its port as the list keeps it (decimal digits, leading zeros allowed): a
+// row naming the program's own relay is never verified usable nor switched to.
+// False for a port text that is no port.
+bool NamesOwnPort(std::string_view address, std::string_view port,
+                  const std::vector<uint16_t>& ports);
 
 // Standard base64 with "=" padding.
 std::string Base64Encode(std::string_view bytes);
+// The bytes of a standard base64 text, padding optional; nullopt when a
+// character is not of the alphabet.
+std::optional<std::string> Base64Decode(std::string_view text);
 
 // The address of a SOCKS5 request or reply (RFC 1928): the address type at byte
 // 3, then an IPv4 address, a length-prefixed name or an IPv6 address, then the

@@ -123,6 +123,22 @@ TEST(IsLoopbackHostTest, Table) {
   for (const Case& c : cases) EXPECT_EQ(IsLoopbackHost(c.host), c.loopback) << c.host;
 }
 
+TEST(NamesOwnPortTest, RowAddressAndPortText) {
+  const std::vector<uint16_t> ports = {0, 8118, 9050};
+  struct Case {
+    const char* address;
+    const char* port;
+    bool own;
+  } cases[] = {
+      {"localhost", "9050", true}, {"[::1]", "008118", true},     {"127.0.0.1", "8119", false},
+      {"10.0.0.1", "8118", false}, {"127.0.0.1", "0", false},     {"127.0.0.1", "8118x", false},
+      {"127.0.0.1", "", false},    {"127.0.0.1", "73654", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NamesOwnPort(c.address, c.port, ports), c.own) << c.address << ":" << c.port;
+  }
+}
+
 TEST(Base64EncodeTest, KnownVectors) {
   struct Case {
     const char* in;
@@ -136,7 +152,11 @@ TEST(Base64EncodeTest, KnownVectors) {
                {"foobar", "Zm9vYmFy"},
                {"\xff\xfe", "//4="},
                {"用户:密码", "55So5oi3OuWvhueggQ=="}};
-  for (const Case& c : cases) EXPECT_EQ(Base64Encode(c.in), c.out) << c.in;
+  for (const Case& c : cases) {
+    EXPECT_EQ(Base64Encode(c.in), c.out) << c.in;
+    EXPECT_EQ(Base64Decode(c.out), c.in) << c.out;
+  }
+  EXPECT_FALSE(Base64Decode("Zm9v!"));
 }
 
 }  // namespace

@@ -74,32 +74,6 @@ std::string SealedLoginText(std::string_view host_port, const ProxyCredentials& 
   return text;
 }
 
-std::optional<std::string> Base64Decode(std::string_view text) {
-  auto value = [](char c) -> int {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-  };
-  while (!text.empty() && text.back() == '=') text.remove_suffix(1);
-  std::string out;
-  uint32_t bits = 0;
-  int count = 0;
-  for (char c : text) {
-    int v = value(c);
-    if (v < 0) return std::nullopt;
-    bits = bits << 6 | uint32_t(v);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      out += char((bits >> count) & 0xFF);
-    }
-  }
-  return out;
-}
-
 // The sealed log-ins of one copy by their rows: (favorite, index in its group)
 // to the base64 text. Values that name no row are left out.
 using SealedLogins = std::map<std::pair<bool, int32_t>, std::string>;

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "core/base/text.h"
+#include "core/net/net_target.h"
 #include "core/proxylist/proxy_line.h"
 
 namespace core {
@@ -49,7 +50,8 @@ AutoSwitchTick AutoSwitch::Tick() {
   // many failed ones the proxy still changes every interval.
   for (int64_t step = 0; step < count; ++step) {
     int32_t row = int32_t((index_ + step) % count);
-    if (list_.row(size_t(row)).score == 0) continue;
+    const ProxyRow r = list_.row(size_t(row));
+    if (r.score == 0 || NamesOwnPort(r.address, r.port, relay_ports_)) continue;
     index_ = row + 1;
     switched_row_ = row;
     switch_pending_ = true;

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/proxylist/proxy_list.h"
 
@@ -70,10 +72,16 @@ class AutoSwitch {
   // The switching timer fired. Wraps to the first row when the position is at
   // or beyond the end of the list (rows may have been deleted), then hands the
   // first row from there whose last verification did not fail (score other
-  // than 0), wrapping once around the list, to the action: failed rows never
-  // use up a tick. The position moves to the row after the one applied; when
-  // every row failed it moves on by one.
+  // than 0) and that is not the program's own relay (SetRelayPorts), wrapping
+  // once around the list, to the action: passed-over rows never use up a
+  // tick. The position moves to the row after the one applied; when every row
+  // failed it moves on by one.
   AutoSwitchTick Tick();
+
+  // The ports the program's own relay listens on; rows naming one of them on
+  // this machine are never applied.
+  void SetRelayPorts(std::vector<uint16_t> ports) { relay_ports_ = std::move(ports); }
+  const std::vector<uint16_t>& relay_ports() const { return relay_ports_; }
 
   // The switch handed out by the last kSwitched tick has ended.
   void SwitchFinished() { switch_pending_ = false; }
@@ -95,6 +103,7 @@ class AutoSwitch {
   int32_t index_ = 0;
   int32_t switched_row_ = -1;
   bool switch_pending_ = false;
+  std::vector<uint16_t> relay_ports_;
 };
 
 // The timer period for an interval in seconds: the product in milliseconds,

@@ -26,7 +26,10 @@ struct Row {
 
 // A list, the recording action and the switching over them.
 struct Switching {
-  Switching() { action.owner = &sw; }
+  Switching() {
+    action.owner = &sw;
+    sw.SetRelayPorts({8118});
+  }
 
   void Fill(const std::vector<Row>& rows) {
     for (const Row& r : rows) {
@@ -70,6 +73,9 @@ TEST(AutoSwitchSequenceTest, TickSequences) {
        {{"1.1.1.1:80", 0}, {"2.2.2.2:80", 5}, {"3.3.3.3:80", 0}},
        {"2.2.2.2:80", "2.2.2.2:80", "2.2.2.2:80"}},
       {"every row failed", {{"1.1.1.1:80", 0}, {"2.2.2.2:80", 0}}, {"-", "-", "-"}},
+      {"the program's own relay is passed over",
+       {{"127.0.0.1:8118@SOCKS5", 5}, {"127.0.0.1:8119", 5}},
+       {"127.0.0.1:8119", "127.0.0.1:8119"}},
       {"SOCKS rows keep their type",
        {{"1.1.1.1:1080@SOCKS5", 1},
         {"2.2.2.2:1080@SOCKS4", 1},

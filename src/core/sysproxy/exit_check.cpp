@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/base/text.h"
+#include "core/net/net_target.h"
 
 namespace core {
 namespace {
@@ -323,7 +324,8 @@ std::string ExitCheck::TipText() const {
 }
 
 int32_t NextFailoverRow(const ProxyList& list, int32_t failed_row,
-                        const std::vector<int32_t>& tried) {
+                        const std::vector<int32_t>& tried,
+                        const std::vector<uint16_t>& relay_ports) {
   int64_t n = int64_t(list.size());
   if (n == 0) return -1;
   int64_t first = tried.empty() ? failed_row : tried.front();
@@ -334,7 +336,8 @@ int32_t NextFailoverRow(const ProxyList& list, int32_t failed_row,
     if (row == first) return -1;  // back at the tick's first row: the pass is over
     if (row == failed_row) continue;
     if (std::find(tried.begin(), tried.end(), int32_t(row)) != tried.end()) continue;
-    if (list.row(size_t(row)).score == 0) continue;
+    const ProxyRow r = list.row(size_t(row));
+    if (r.score == 0 || NamesOwnPort(r.address, r.port, relay_ports)) continue;
     return int32_t(row);
   }
   return -1;

@@ -343,6 +343,7 @@ TEST(NextFailoverRowTest, OnePassSkippingFailedAndTriedRows) {
   ProxyList list;
   for (int i = 0; i < 5; ++i) list.AddProxy("10.0.0." + std::to_string(i + 1) + ":80", false);
   list.SetVerifyResult(2, "", "", 0);  // row 2's last verification failed
+  list.AddProxy("127.0.0.1:8118@SOCKS5", false);  // the program's own relay, never tried
   struct Case {
     int32_t failed;
     std::vector<int32_t> tried;
@@ -352,7 +353,7 @@ TEST(NextFailoverRowTest, OnePassSkippingFailedAndTriedRows) {
       {0, {0}, 1},
       {1, {0, 1}, 3},  // row 2 failed its verification
       {3, {3}, 4},
-      {4, {3, 4}, 0},         // wraps to the first row
+      {4, {3, 4}, 0},         // wraps to the first row, past the relay's row
       {1, {3, 4, 0, 1}, -1},  // back at the tick's first row
       {1, {}, 3},             // no record: the failed row was the first
       {4, {0, 4}, -1},        // wrapping reaches the tick's first row
@@ -362,7 +363,7 @@ TEST(NextFailoverRowTest, OnePassSkippingFailedAndTriedRows) {
   for (const Case& c : cases) {
     std::string tried;
     for (int32_t r : c.tried) tried += std::to_string(r) + " ";
-    EXPECT_EQ(NextFailoverRow(list, c.failed, c.tried), c.want)
+    EXPECT_EQ(NextFailoverRow(list, c.failed, c.tried, {8118}), c.want)
         << "failed " << c.failed << " tried " << tried;
   }
   ProxyList empty;

@@ -1,11 +1,12 @@
 #include "core/sysproxy/proxy_server_text.h"
 
 #include "core/base/text.h"
+#include "core/net/net_target.h"
 #include "core/proxylist/proxy_line.h"
 
 namespace core {
 
-SystemProxyChange PlanSystemProxy(std::string_view text) {
+SystemProxyChange PlanSystemProxy(std::string_view text, const std::vector<uint16_t>& relay_ports) {
   SystemProxyChange change;
   std::string_view trimmed = Trim(text);
   ProxyLine p;
@@ -15,6 +16,11 @@ SystemProxyChange PlanSystemProxy(std::string_view text) {
   if (!parsed && !trimmed.empty()) {
     change.error_message = Format("[%s:%s@%s]是一个无效的代理服务器项目", p.address.c_str(),
                                   p.port.c_str(), p.type.c_str());
+    return change;
+  }
+  if (parsed && NamesOwnPort(p.address, p.port, relay_ports)) {
+    change.error_message =
+        Format("[%s]是本程序自己的本地中转，不能用作代理", HostPortText(p.address, p.port).c_str());
     return change;
   }
   change.accepted = true;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace core {
 
@@ -22,8 +23,11 @@ inline constexpr std::string_view kSystemProxyErrorCaption = "发现错误";
 
 // What applying `text` writes. An empty (or blank) text clears the proxy. A
 // proxy without type or with HTTP is written "host:port", SOCKS kinds as
-// "socks=host:port", the other kinds as "kind=host:port" in lower case.
-SystemProxyChange PlanSystemProxy(std::string_view text);
+// "socks=host:port", the other kinds as "kind=host:port" in lower case. A
+// proxy that is this machine on one of `relay_ports` (the program's own relay,
+// NamesOwnPort) is refused: the relay would carry every connection to itself.
+SystemProxyChange PlanSystemProxy(std::string_view text,
+                                  const std::vector<uint16_t>& relay_ports = {});
 
 struct SystemProxyReadBack {
   std::string list_line;      // added to the list as a favorite (may not parse)

@@ -21,9 +21,11 @@ TEST(PlanSystemProxyTest, ProxyServerByKind) {
       {"10.1.2.3:21@FTP", "ftp=10.1.2.3:21", "10.1.2.3:21@FTP", "10.1.2.3"},
       {"10.1.2.3:443@HTTPS", "https=10.1.2.3:443", "10.1.2.3:443@HTTPS", "10.1.2.3"},
       {"10.1.2.3:70@gopher", "gopher=10.1.2.3:70", "10.1.2.3:70@gopher", "10.1.2.3"},
+      {"127.0.0.1:8080", "127.0.0.1:8080", "127.0.0.1:8080", "127.0.0.1"},
   };
   for (const auto& c : cases) {
-    SystemProxyChange ch = PlanSystemProxy(c.text);
+    // Another port of this machine is a proxy like any other.
+    SystemProxyChange ch = PlanSystemProxy(c.text, {8081});
     ASSERT_TRUE(ch.accepted) << c.text;
     EXPECT_TRUE(ch.enable) << c.text;
     EXPECT_EQ(ch.proxy_server, c.server) << c.text;
@@ -49,9 +51,12 @@ TEST(PlanSystemProxyTest, EmptyClearsAndRefusedTextIsAnError) {
       // One line must never become several entries of the system's list.
       {"x;http=5.6.7.8:80", "[x;http=5.6.7.8:80@]是一个无效的代理服务器项目"},
       {"a=b:80@SOCKS5", "[a=b:80@SOCKS5]是一个无效的代理服务器项目"},
+      // The program's own relay, whatever the row's type or spelling.
+      {"127.0.0.1:8118@SOCKS5", "[127.0.0.1:8118]是本程序自己的本地中转，不能用作代理"},
+      {"localhost:08118", "[localhost:08118]是本程序自己的本地中转，不能用作代理"},
   };
   for (const auto& b : bad) {
-    SystemProxyChange ch = PlanSystemProxy(b.text);
+    SystemProxyChange ch = PlanSystemProxy(b.text, {8118});
     EXPECT_FALSE(ch.accepted) << b.text;
     EXPECT_EQ(ch.error_message, b.message) << b.text;
     EXPECT_EQ(ch.proxy_server, "") << b.text;

@@ -57,10 +57,10 @@ SiteEditorFields SplitSiteUrl(std::string_view url, std::string_view verify_stri
     return f;
   }
   // Credentials stand before the host's end: an "@" in the path or the query
-  // is part of them.
+  // is not part of them, one before the host's (the last) is the password's.
   std::string_view after = url.substr(scheme.size());
   std::string_view authority = after.substr(0, after.find_first_of("/?#"));
-  size_t at = authority.find('@');
+  size_t at = authority.rfind('@');
   if (at == std::string_view::npos) return f;
   std::string_view head = authority.substr(0, at);
   std::string_view tail = after.substr(at + 1);

@@ -93,6 +93,7 @@ TEST(SiteEditorTest, SplitStoredUrls) {
       {"http://h/mail@x", "http://h/mail@x", "", ""},
       {"http://h?to=a@b", "http://h?to=a@b", "", ""},
       {"http://u:p@h/a@b", "http://h/a@b", "u", "p"},
+      {"http://u:p@ss@h/", "http://h/", "u", "p@ss"},
   };
   for (const Case& c : cases) {
     SiteEditorFields f = SplitSiteUrl(c.stored, "v");

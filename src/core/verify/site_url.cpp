@@ -3,6 +3,28 @@
 #include "core/base/text.h"
 
 namespace core {
+namespace {
+
+// Where the log-in of `url` lies: "user[:password]" from `begin` to the host's
+// "@" (the last one before the path); `colon` is the first ":" in it or npos.
+struct LoginSpan {
+  size_t begin = 0;
+  size_t colon = std::string_view::npos;
+  size_t at = 0;
+};
+
+std::optional<LoginSpan> FindLogin(std::string_view url) {
+  size_t start = url.find("://");
+  if (start == std::string_view::npos) return std::nullopt;
+  start += 3;
+  std::string_view authority = url.substr(start, url.find('/', start) - start);
+  size_t at = authority.rfind('@');
+  if (at == std::string_view::npos) return std::nullopt;
+  size_t colon = authority.substr(0, at).find(':');
+  return LoginSpan{start, colon == std::string_view::npos ? colon : start + colon, start + at};
+}
+
+}  // namespace
 
 bool ParseSiteUrl(std::string_view url, SiteUrl* out) {
   *out = SiteUrl{};
@@ -28,7 +50,7 @@ bool ParseSiteUrl(std::string_view url, SiteUrl* out) {
     authority = rest.substr(0, slash);
   }
 
-  size_t at = authority.find('@');
+  size_t at = authority.rfind('@');
   if (at != std::string_view::npos) {
     std::string_view user_part = authority.substr(0, at);
     authority = authority.substr(at + 1);
@@ -59,19 +81,29 @@ bool ParseSiteUrl(std::string_view url, SiteUrl* out) {
 }
 
 std::string SiteUrlForDisplay(std::string_view url) {
-  size_t start = url.find("://");
-  if (start == std::string_view::npos) return std::string(url);
-  start += 3;
-  size_t end = url.find_first_of("/?#", start);
-  std::string_view authority = url.substr(start, end == std::string_view::npos ? end : end - start);
-  size_t at = authority.rfind('@');
-  size_t colon = authority.find(':');
-  if (at == std::string_view::npos || colon == std::string_view::npos || colon > at) {
+  std::optional<LoginSpan> login = FindLogin(url);
+  if (!login || login->colon == std::string_view::npos) return std::string(url);
+  std::string out(url.substr(0, login->colon + 1));
+  out += "***";
+  out += url.substr(login->at);
+  return out;
+}
+
+std::string SiteUrlWithoutPassword(std::string_view url, std::string* password) {
+  password->clear();
+  std::optional<LoginSpan> login = FindLogin(url);
+  if (!login || login->colon == std::string_view::npos || login->colon + 1 == login->at) {
     return std::string(url);
   }
-  std::string out(url.substr(0, start + colon + 1));
-  out += "***";
-  out += url.substr(start + at);
+  *password = std::string(url.substr(login->colon + 1, login->at - login->colon - 1));
+  return std::string(url.substr(0, login->colon)) + std::string(url.substr(login->at));
+}
+
+std::optional<std::string> SiteUrlWithPassword(std::string_view url, std::string_view password) {
+  std::optional<LoginSpan> login = FindLogin(url);
+  if (!login || login->colon != std::string_view::npos) return std::nullopt;
+  std::string out(url.substr(0, login->at));
+  out.append(":").append(password).append(url.substr(login->at));
   return out;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "core/base/text.h"
+#include "core/net/net_target.h"
+#include "core/net/relay_session.h"
 #include "core/net/type_detection.h"
 #include "core/verify/row_result.h"
 
@@ -104,7 +106,7 @@ void VerifyScheduler::Start(bool all, bool by_timer) {
     // Rows whose proxy line a worker would refuse are skipped and left as they
     // were, as without the gate.
     for (size_t row = next_row_; row < list_.size(); ++row) {
-      if (!Qualifies(row)) continue;
+      if (!Qualifies(row) || PassOverOwnRelay(row)) continue;
       gated.push_back({row, std::string(list_.row(row).address), std::string(list_.row(row).port)});
     }
     fed_rows_ = list_.size();
@@ -174,7 +176,7 @@ VerifyScheduler::Arm VerifyScheduler::ArmSlot(int slot, bool scroll) {
 }
 
 VerifyScheduler::Arm VerifyScheduler::HandTo(int slot, size_t row, bool scroll) {
-  if (row >= list_.size()) return Arm::kNoRow;
+  if (row >= list_.size() || PassOverOwnRelay(row)) return Arm::kNoRow;
   VerifyRun run = RunFor(row);
   // A row the worker refuses is skipped and left as it was.
   if (!run.proxy_set()) return Arm::kNoRow;
@@ -302,7 +304,7 @@ void VerifyScheduler::FeedNewRows() {
   if (!gate_ || !run_on_ || list_.size() <= fed_rows_) return;
   std::vector<GateRow> rows;
   for (size_t row = fed_rows_; row < list_.size(); ++row) {
-    if (!Qualifies(row)) continue;
+    if (!Qualifies(row) || PassOverOwnRelay(row)) continue;
     rows.push_back({row, std::string(list_.row(row).address), std::string(list_.row(row).port)});
   }
   fed_rows_ = list_.size();
@@ -395,6 +397,17 @@ void VerifyScheduler::OnRowsRemoved(std::vector<size_t> removed) {
     MaybeEndRun();
     ArmGateTimer();
   }
+}
+
+bool VerifyScheduler::PassOverOwnRelay(size_t row) {
+  const ProxyRow r = list_.row(row);
+  if (!NamesOwnPort(r.address, r.port, relay_ports_)) return false;
+  // Unusable even when reserved: no switch may ever pick it.
+  list_.SetVerifyResult(row, std::string(kStatusUnusable), "[0]" + std::string(kRelayLoopText), 0);
+  ++counters_.done;
+  --counters_.remaining;
+  host_.RefreshCaption();
+  return true;
 }
 
 void VerifyScheduler::WorkerCreationFailed() {

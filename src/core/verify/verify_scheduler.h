@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/proxylist/proxy_list.h"
@@ -148,6 +149,12 @@ class VerifyScheduler final : public WorkerReportTarget,
   // ReverifyTick and OnVerifyNewTimer.
   void StartVerifyAll();
   void StartVerifySelected();
+  // The ports the program's own relay listens on. A row naming one of them on
+  // this machine is finished as unusable ("[0]" and kRelayLoopText) when its
+  // turn comes, without a probe or a worker: through the relay it would reach
+  // the proxy in use and pass for a working proxy.
+  void SetRelayPorts(std::vector<uint16_t> ports) { relay_ports_ = std::move(ports); }
+
   // "停止验证": abandons every worker; rows being tested show "未验证" again; no
   // end-of-run rule runs and the counters keep their values.
   void StopVerify();
@@ -222,6 +229,8 @@ class VerifyScheduler final : public WorkerReportTarget,
   void MaybeEndRun();
   void ArmGateTimer();
   void WorkerCreationFailed();
+  // Finishes `row` as unusable when it names the program's own relay.
+  bool PassOverOwnRelay(size_t row);
 
   // ConnectGateListener
   void OnRowUnreachable(const GateRow& row, ConnectFailure failure) override;
@@ -253,6 +262,7 @@ class VerifyScheduler final : public WorkerReportTarget,
   RunCounters counters_;
   int last_run_sites_ = 0;
   int minutes_ = 0;
+  std::vector<uint16_t> relay_ports_;
 };
 
 }  // namespace core

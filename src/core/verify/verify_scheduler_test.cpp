@@ -1108,6 +1108,22 @@ TEST_F(GatedSchedulerTest, CaptionCountsUnreachableRowsAsDone) {
   EXPECT_EQ(scheduler.activeWorkers(), 1);  // row 1 is still being probed
 }
 
+TEST(SchedulerRelayPortsTest, RowsNamingTheOwnRelayFailWithoutAProbeOrAWorker) {
+  for (bool gated : {false, true}) {
+    SchedulerRig t(gated);
+    for (const char* row : {"10.0.0.1:80", "127.0.0.1:8118@SOCKS5", "localhost:8118"}) t.Add(row);
+    t.scheduler.SetRelayPorts({8118});
+    t.scheduler.StartVerifyAll();
+    for (size_t row : {1, 2}) {
+      EXPECT_EQ(t.list.row(row).status, "不可用") << gated << row;
+      EXPECT_EQ(t.list.row(row).result, "[0]代理地址就是本机中转自己，已跳过") << gated << row;
+      EXPECT_EQ(t.list.row(row).score, 0) << gated << row;
+    }
+    EXPECT_EQ(t.scheduler.doneCount(), 2) << gated;
+    EXPECT_EQ(gated ? t.prober.started.size() : t.pool.handouts.size(), 1u) << gated;
+  }
+}
+
 TEST(RunControlStatesTest, RunningDisablesTheListCommandsAndEnablesStop) {
   for (bool running : {false, true}) {
     for (const ControlState& c : RunControlStates(running)) {

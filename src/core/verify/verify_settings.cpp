@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "core/base/text.h"
+#include "core/net/net_target.h"
+#include "core/verify/site_url.h"
 
 namespace core {
 namespace {
@@ -44,8 +46,28 @@ std::string SiteKey(std::string_view group, int32_t index, std::string_view what
                 what.data());
 }
 
-void LoadSites(ProfileStore& store, std::string_view group, bool favorite,
-               std::vector<VerifySite>* sites) {
+// What a site's log-in value seals: the URL as the profile keeps it (so that
+// the password never lands on another site), a line break, the password.
+std::string SealedSiteText(std::string_view kept_url, std::string_view password) {
+  std::string text(kept_url);
+  text.append("\n").append(password);
+  return text;
+}
+
+// The URL `kept_url` with the password sealed in `sealed` (base64) put back;
+// nullopt when it does not open or belongs to another site.
+std::optional<std::string> OpenSitePassword(std::string_view kept_url, std::string_view sealed,
+                                            SecretCodec* codec) {
+  std::optional<std::string> bytes = Base64Decode(sealed);
+  if (!bytes || !codec) return std::nullopt;
+  std::optional<std::string> text = codec->Unprotect(*bytes);
+  std::string head = SealedSiteText(kept_url, "");
+  if (!text || !text->starts_with(head) || text->size() == head.size()) return std::nullopt;
+  return SiteUrlWithPassword(kept_url, std::string_view(*text).substr(head.size()));
+}
+
+void LoadSites(ProfileStore& store, std::string_view group, bool favorite, SecretCodec* codec,
+               std::vector<VerifySite>* sites, int* lost) {
   int32_t count = std::min(store.ReadInt(kDestinationSitesSection, group, 0), kMaxStoredSites);
   for (int32_t i = 0; i < count; ++i) {
     VerifySite site;
@@ -54,7 +76,21 @@ void LoadSites(ProfileStore& store, std::string_view group, bool favorite,
     site.verify_string = std::string(
         Trim(store.ReadText(kDestinationSitesSection, SiteKey(group, i, "VerifyString"), "")));
     site.favorite = favorite;
-    if (!site.url.empty()) sites->push_back(std::move(site));
+    if (site.url.empty()) continue;
+    std::string sealed =
+        std::string(Trim(store.ReadText(kDestinationSitesSection, SiteKey(group, i, "Login"), "")));
+    // A password still in the URL (an older profile) wins over a sealed one.
+    std::string clear;
+    SiteUrlWithoutPassword(site.url, &clear);
+    if (!sealed.empty() && clear.empty()) {
+      std::optional<std::string> opened = OpenSitePassword(site.url, sealed, codec);
+      if (opened) {
+        site.url = std::move(*opened);
+      } else {
+        ++*lost;
+      }
+    }
+    sites->push_back(std::move(site));
   }
 }
 
@@ -133,7 +169,7 @@ std::string FormatSecondsText(double seconds) {
   return std::string(buf, end) + " seconds";
 }
 
-VerifySettings LoadVerifySettings(ProfileStore& store) {
+VerifySettings LoadVerifySettings(ProfileStore& store, SecretCodec* codec, LoadedSitesNote* note) {
   VerifySettings s;
   const VerifySettings d;
   s.threads = std::clamp(store.ReadInt(kVerifySettingsSection, kThreadsKey, d.threads), kMinThreads,
@@ -163,8 +199,19 @@ VerifySettings LoadVerifySettings(ProfileStore& store) {
       std::clamp(store.ReadInt(kVerifySettingsSection, kConnectsKey, d.connects_in_flight),
                  kMinConnectsInFlight, kMaxConnectsInFlight);
 
-  LoadSites(store, kFavoriteSite, true, &s.sites);
-  LoadSites(store, kUnfavoriteSite, false, &s.sites);
+  int lost = 0;
+  LoadSites(store, kFavoriteSite, true, codec, &s.sites, &lost);
+  LoadSites(store, kUnfavoriteSite, false, codec, &s.sites, &lost);
+  if (note != nullptr) {
+    note->passwords_lost = lost;
+    note->message.clear();
+    if (lost > 0) {
+      note->message = Format(
+          "%d个验证站点保存的密码无法读取（由其他Windows用户保存，或已损坏）。"
+          "这些站点仍在列表中，但不再带密码，请在验证参数设置中重新填写。",
+          lost);
+    }
+  }
   // The built-in site is seeded only into an empty list, and ticked: a first
   // start can verify at once, and a list whose sites the user unticked keeps
   // its shape instead of growing by one copy on every load.
@@ -173,12 +220,14 @@ VerifySettings LoadVerifySettings(ProfileStore& store) {
         VerifySite{std::string(kDefaultSiteUrl), std::string(kDefaultSiteVerifyString), true});
     // In force for this run either way; a refused write seeds it again at
     // the next start.
-    SaveVerifySettings(s, store).Ignore();
+    SaveVerifySettings(s, store, codec).Ignore();
   }
   return s;
 }
 
-WriteStatus SaveVerifySettings(const VerifySettings& s, ProfileStore& store) {
+WriteStatus SaveVerifySettings(const VerifySettings& s, ProfileStore& store, SecretCodec* codec,
+                               int* passwords_unsaved) {
+  int unsaved = 0;
   WriteStatus ok;
   auto flag = [&](std::string_view key, bool on) {
     ok &= store.WriteInt(kVerifySettingsSection, key, on ? 1 : 0);
@@ -208,11 +257,22 @@ WriteStatus SaveVerifySettings(const VerifySettings& s, ProfileStore& store) {
     if (site.url.empty()) continue;
     std::string_view group = site.favorite ? kFavoriteSite : kUnfavoriteSite;
     int32_t& n = site.favorite ? favorites : others;
-    ok &= store.WriteText(kDestinationSitesSection, SiteKey(group, n, "URL"), site.url);
+    std::string password;
+    std::string kept_url = SiteUrlWithoutPassword(site.url, &password);
+    std::optional<std::string> sealed;
+    if (!password.empty() && codec) sealed = codec->Protect(SealedSiteText(kept_url, password));
+    if (!password.empty() && !sealed) ++unsaved;
+    ok &= store.WriteText(kDestinationSitesSection, SiteKey(group, n, "URL"), kept_url);
     ok &= store.WriteText(kDestinationSitesSection, SiteKey(group, n, "VerifyString"),
                           site.verify_string);
+    // A site without a password leaves no sealed value behind, nor one of the
+    // site an earlier save kept at this index.
+    std::string login_key = SiteKey(group, n, "Login");
+    ok &= sealed ? store.WriteText(kDestinationSitesSection, login_key, Base64Encode(*sealed))
+                 : store.DeleteValue(kDestinationSitesSection, login_key);
     ++n;
   }
+  if (passwords_unsaved != nullptr) *passwords_unsaved = unsaved;
   ok &= store.WriteInt(kDestinationSitesSection, kFavoriteSite, favorites);
   ok &= store.WriteInt(kDestinationSitesSection, kUnfavoriteSite, others);
   return ok;

@@ -1,6 +1,9 @@
 // The verify settings: the sixteen options of verification and the destination
 // sites, their profile sections "Verify Settings" and "Destination Sites", and the
-// checks the settings dialog runs on confirmation. The settings dialog owns one
+// checks the settings dialog runs on confirmation. A site's URL is kept without
+// its password; the password is kept apart, sealed for the current user by a
+// SecretCodec together with the URL it belongs to ("Favorite site_000_Login", the
+// sealed bytes in base64), so that it opens only for that site. The settings dialog owns one
 // VerifySettings; the scheduler and the end-of-run rules read it. UI thread only.
 #pragma once
 
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "core/base/profile_store.h"
+#include "core/base/secret_codec.h"
 #include "core/verify/connect_gate.h"
 
 namespace core {
@@ -27,7 +31,7 @@ inline constexpr std::string_view kDefaultSiteUrl = "https://example.com/";
 inline constexpr std::string_view kDefaultSiteVerifyString = "Example Domain";
 
 struct VerifySite {
-  std::string url;
+  std::string url;  // with its log-in, password included, as typed
   std::string verify_string;
   bool favorite = false;
 };
@@ -62,14 +66,28 @@ struct VerifySettings {
   int FavoriteSiteCount() const;
 };
 
+// What a load could not bring back.
+struct LoadedSitesNote {
+  // Sites whose sealed password could not be opened (sealed by another user,
+  // damaged, or sealed for another site): they are in the list without it.
+  int passwords_lost = 0;
+  std::string message;  // for the user; empty when nothing was lost
+};
+
 // Reads both sections; missing values give the defaults, values outside their
 // ranges are brought into them. Sites are trimmed, rows with an empty URL are
-// dropped, favorites come first. When no site is left the default site is
-// added, ticked, and the sections are saved at once.
-VerifySettings LoadVerifySettings(ProfileStore& store);
+// dropped, favorites come first. A site's password comes back through `codec`;
+// one still in its URL (an older profile) is taken as it is and sealed at the
+// next save. When no site is left the default site is added, ticked, and the
+// sections are saved at once. `note`, when given, says what was lost.
+VerifySettings LoadVerifySettings(ProfileStore& store, SecretCodec* codec = nullptr,
+                                  LoadedSitesNote* note = nullptr);
 
 // Writes both sections; every value is tried. Fails with the first refusal.
-WriteStatus SaveVerifySettings(const VerifySettings& settings, ProfileStore& store);
+// Without a codec, or when it cannot seal one, a site is saved without its
+// password; *passwords_unsaved counts those sites.
+WriteStatus SaveVerifySettings(const VerifySettings& settings, ProfileStore& store,
+                               SecretCodec* codec = nullptr, int* passwords_unsaved = nullptr);
 
 // The leading decimal number of a stored "Time less than" text ("4.500000
 // seconds" → 4.5); 0 when the text does not begin with one.

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "core/base/secret_codec_testing.h"
 #include "core/verify/site_editor.h"
 
 namespace core {
@@ -104,6 +108,67 @@ TEST(VerifySettingsTest, RoundTripOfEveryOption) {
   EXPECT_EQ(r.sites[1].url, "http://a/");
   EXPECT_EQ(r.sites[2].url, "ftp://c/");
   EXPECT_FALSE(r.sites[2].favorite);
+}
+
+TEST(VerifySettingsTest, SitePasswordsAreSealedApartForTheirSite) {
+  const std::vector<VerifySite> sites = {
+      {"ftp://u:secret@h/", "", true}, {"http://b/", "B", true}, {"ftp://:pw@c/", "", false}};
+  struct Case {
+    const char* name;
+    char load_key;
+    int lost;
+    const char* urls;                                 // after the load, blank-separated
+    std::function<void(MemoryProfileStore&)> change;  // between the save and the load
+  } cases[] = {
+      {"the same user opens them", 'k', 0, "ftp://u:secret@h/ http://b/ ftp://:pw@c/", nullptr},
+      {"another user cannot", 'o', 2, "ftp://u@h/ http://b/ ftp://@c/", nullptr},
+      {"a damaged value, or one pasted onto another site, loses that password only", 'k', 2,
+       "ftp://u@h/ http://b/ ftp://@c/",
+       [](MemoryProfileStore& st) {
+         EXPECT_TRUE(st.WriteText(kD, "Favorite site_000_Login",
+                                  st.ReadText(kD, "Unfavorite site_000_Login", "")));
+         EXPECT_TRUE(st.WriteText(kD, "Unfavorite site_000_Login", "not base64!"));
+       }},
+      {"an older profile's password in the URL still loads", 'k', 0,
+       "ftp://u:old@h/ http://b/ ftp://:pw@c/",
+       [](MemoryProfileStore& st) {
+         EXPECT_TRUE(st.WriteText(kD, "Favorite site_000_URL", "ftp://u:old@h/"));
+         EXPECT_TRUE(st.DeleteValue(kD, "Favorite site_000_Login"));
+       }},
+      {"saved again without a codec: no password, no sealed value left", 'k', 0,
+       "ftp://u@h/ http://b/ ftp://@c/",
+       [&sites](MemoryProfileStore& st) {
+         VerifySettings again;
+         again.sites = sites;
+         int unsaved = -1;
+         EXPECT_TRUE(SaveVerifySettings(again, st, nullptr, &unsaved));
+         EXPECT_EQ(unsaved, 2);
+       }},
+  };
+  for (const Case& c : cases) {
+    MemoryProfileStore store;
+    XorSecretCodec codec('k');
+    VerifySettings saved;
+    saved.sites = sites;
+    int unsaved = -1;
+    ASSERT_TRUE(SaveVerifySettings(saved, store, &codec, &unsaved));
+    EXPECT_EQ(unsaved, 0) << c.name;
+    EXPECT_EQ(store.ReadText(kD, "Favorite site_000_URL", ""), "ftp://u@h/") << c.name;
+    if (c.change) c.change(store);
+    XorSecretCodec loader(c.load_key);
+    LoadedSitesNote note;
+    VerifySettings loaded = LoadVerifySettings(store, &loader, &note);
+    std::string urls;
+    for (const VerifySite& site : loaded.sites) urls += (urls.empty() ? "" : " ") + site.url;
+    EXPECT_EQ(urls, c.urls) << c.name;
+    EXPECT_EQ(note.passwords_lost, c.lost) << c.name;
+    EXPECT_EQ(note.message.empty(), c.lost == 0) << c.name;
+    // The next save seals whatever came back, clear or not, and keeps it.
+    ASSERT_TRUE(SaveVerifySettings(loaded, store, &loader));
+    EXPECT_EQ(store.ReadText(kD, "Favorite site_000_URL", ""), "ftp://u@h/") << c.name;
+    EXPECT_EQ(LoadVerifySettings(store, &loader).sites.front().url, loaded.sites.front().url)
+        << c.name;
+  }
 }
 
 TEST(VerifySettingsTest, StoredSitesAreTrimmedAndEmptyUrlsDropped) {

@@ -1,6 +1,7 @@
 #include "win/app/app_services.h"
 
 #include <utility>
+#include <vector>
 
 namespace win {
 
@@ -39,7 +40,18 @@ void AppServices::Start() {
   }
   run_settings_.Load();
   relay_.Start();
+  // A row naming the relay itself would have it carry every connection to
+  // itself: switching refuses it and verification fails it without a try.
+  if (relay_.port() != 0) {
+    const std::vector<uint16_t> relay_ports = {relay_.port()};
+    switcher_.SetRelayPorts(relay_ports);
+    auto_switch_.SetRelayPorts(relay_ports);
+    verify_.scheduler().SetRelayPorts(relay_ports);
+  }
   switcher_.Start();
+  if (!verify_.sites_note().message.empty()) {
+    switcher_.Ask(verify_.sites_note().message, "读取验证站点", MB_OK | MB_ICONWARNING);
+  }
   list_save_.Start();
   downloads_.Start();
 }

@@ -71,7 +71,7 @@ void AutoSwitchService::MoveOnFrom(const std::string& proxy) {
   // The rows may have been sorted or deleted since: only a row that still is
   // the proxy that failed counts.
   if (list.RowProxyText(failed) != proxy) return;
-  int32_t next = core::NextFailoverRow(list, failed, tried_this_tick_);
+  int32_t next = core::NextFailoverRow(list, failed, tried_this_tick_, auto_switch_.relay_ports());
   if (next < 0) return;
   tried_this_tick_.push_back(next);
   auto_switch_.ContinueAfter(next);

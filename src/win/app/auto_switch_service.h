@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/sysproxy/auto_switch.h"
@@ -38,6 +39,9 @@ class AutoSwitchService final : public FailoverTarget {
   // back into the edit).
   core::AutoSwitchToggle Toggle(std::string_view interval_text);
   const core::AutoSwitch& state() const { return auto_switch_; }
+  // The ports the program's own relay listens on: rows naming them on this
+  // machine are never switched to, nor failed over to.
+  void SetRelayPorts(std::vector<uint16_t> ports) { auto_switch_.SetRelayPorts(std::move(ports)); }
 
   // FailoverTarget
   void OnSwitchCheckFailed(uint64_t check, const std::string& proxy) override;

@@ -302,8 +302,9 @@ TEST_F(RelayGuardAppTest, ASettingLeftOnTheRelayIsRepairedBeforeTheListReadsIt) 
   EXPECT_EQ(Record(), "");
   EXPECT_TRUE(prompt_.shown.empty());
 
-  // Through the Switcher: the relay gets its record, the close puts it back.
-  switcher_->SetSystemProxy(kRelay);
+  // Through the Switcher, for a row the relay stands in for (the relay's own
+  // address is refused): it gets its record, the close puts it back.
+  switcher_->SetSystemProxy("10.0.0.3:1080@SOCKS5");
   EXPECT_NE(Record(), "");
   SendMessageW(window.hwnd(), WM_CLOSE, 0, 0);
   EXPECT_EQ(ProxyValue("ProxyServer"), "10.0.0.1:3128");

@@ -105,6 +105,12 @@ TEST_F(AppWindowTest, TheSettingNamesTheRelayOnlyForRowsItCannotCarry) {
     // The views and the exit check name the row, never the relay.
     EXPECT_EQ(switcher_->current_proxy(), c.row);
   }
+  // The relay itself is no proxy: a switch to it is refused with one message,
+  // and automatic switching passes it over.
+  prompt_.shown.clear();
+  EXPECT_FALSE(switcher_->SetSystemProxy(relay + "@SOCKS5"));
+  EXPECT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(app_->auto_switch().state().relay_ports(), switcher_->relay_ports());
 }
 
 TEST_F(AppWindowTest, ASettingLeftNamingTheRelayIsNoRow) {

@@ -59,7 +59,7 @@ void Switcher::Start() {
 }
 
 bool Switcher::SetSystemProxy(std::string_view text) {
-  core::SystemProxyChange plan = core::PlanSystemProxy(text);
+  core::SystemProxyChange plan = core::PlanSystemProxy(text, relay_ports_);
   if (!plan.accepted) {
     Ask(plan.error_message, core::kSystemProxyErrorCaption, MB_OK);
     return false;

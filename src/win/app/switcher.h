@@ -12,6 +12,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/proxylist/proxy_list.h"
 #include "win/app/app_events.h"
@@ -57,9 +59,10 @@ class Switcher final : private core::ProxyListObserver {
   core::ProxyList& list() { return list_; }
   const core::ProxyList& list() const { return list_; }
 
-  // Applies a proxy text (empty clears it). A refused text shows "发现错误"
-  // and changes nothing; a refused registry write shows why and leaves the
-  // proxy in use as the registry now says. False in both cases. The first
+  // Applies a proxy text (empty clears it). A refused text (also one naming
+  // the program's own relay) shows "发现错误" and changes nothing; a refused
+  // registry write shows why and leaves the proxy in use as the registry now
+  // says. False in both cases. The first
   // switch of the session records the user's own settings first. When the
   // local relay stands in for the text, the setting names the relay and the
   // proxy in use is still the text (what the views show and check).
@@ -73,6 +76,12 @@ class Switcher final : private core::ProxyListObserver {
   // The proxy in use as the menu compares it: host:port (or the read-back
   // form), empty when none.
   const std::string& current_proxy() const { return current_proxy_; }
+
+  // The ports the program's own relay listens on (this machine): a proxy text
+  // naming one of them is refused, and automatic switching and verification
+  // pass such rows over.
+  void SetRelayPorts(std::vector<uint16_t> ports) { relay_ports_ = std::move(ports); }
+  const std::vector<uint16_t>& relay_ports() const { return relay_ports_; }
 
   // Told after every write of the system proxy; may be null (none).
   void SetRelayGuard(RelayProxyGuard* guard) { relay_guard_ = guard; }
@@ -96,6 +105,7 @@ class Switcher final : private core::ProxyListObserver {
   AppEvents events_;
   std::string current_proxy_;
   SystemProxyStandIn* stand_in_ = nullptr;
+  std::vector<uint16_t> relay_ports_;
 };
 
 }  // namespace win

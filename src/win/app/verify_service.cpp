@@ -7,7 +7,7 @@ namespace win {
 VerifyService::VerifyService(Switcher& switcher, const AppPlatform& platform, VerifyParts parts)
     : switcher_(switcher),
       parts_(std::move(parts)),
-      settings_(core::LoadVerifySettings(*platform.profile)),
+      settings_(core::LoadVerifySettings(*platform.profile, platform.secrets, &sites_note_)),
       window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
         return OnMessage(msg, wparam, lparam);
       }),

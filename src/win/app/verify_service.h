@@ -68,6 +68,9 @@ class VerifyService final : private AppObserver, private core::VerifyHost {
   std::string Caption() const { return scheduler_->Caption(); }
   // The settings in force; the verify settings dialog changes them.
   core::VerifySettings& settings() { return settings_; }
+  // What the load of the sites could not bring back (sealed passwords that did
+  // not open); its message is for the user, empty when nothing was lost.
+  const core::LoadedSitesNote& sites_note() const { return sites_note_; }
 
   // For tests and benchmarks: the scheduler and the timer window.
   core::VerifyScheduler& scheduler() { return *scheduler_; }
@@ -94,6 +97,7 @@ class VerifyService final : private AppObserver, private core::VerifyHost {
 
   Switcher& switcher_;
   VerifyParts parts_;
+  core::LoadedSitesNote sites_note_;  // filled by the load of settings_, declared before it
   core::VerifySettings settings_;
   MessageWindow window_;
   VerifyWindowTimers timers_;

@@ -26,6 +26,9 @@ struct CheckField {
 };
 
 constexpr std::string_view kVerifySettingsNotSaved = "保存验证参数失败：";
+// The seal was refused: those sites were saved, and are reloaded, without it.
+constexpr const char* kPasswordsNotSealed =
+    "%d个验证站点的密码无法加密保存，这些站点已保存为不带密码的地址，请在能加密时重新填写。";
 
 constexpr CheckField kChecks[] = {
     {IDC_VERIFY_NEW, &core::VerifySettings::verify_new_proxy},
@@ -80,8 +83,9 @@ std::array<int, 3> SiteColumnWidths(int list_width, int dpi) {
 }
 
 VerifySettingsDialog::VerifySettingsDialog(core::ProfileStore& store,
-                                           core::VerifySettings& settings, Prompt& prompt)
-    : store_(store), settings_(settings), prompt_(prompt) {
+                                           core::VerifySettings& settings, Prompt& prompt,
+                                           core::SecretCodec* secrets)
+    : store_(store), settings_(settings), prompt_(prompt), secrets_(secrets) {
   editor_ = [this](HWND owner, std::string* url, std::string* verify_string) {
     return RunSiteEditor(owner, prompt_, url, verify_string);
   };
@@ -156,7 +160,8 @@ void VerifySettingsDialog::SetGlyphButtonFont() {
 }
 
 void VerifySettingsDialog::Load() {
-  settings_ = core::LoadVerifySettings(store_);
+  // What did not open was told at the start; it stays lost until retyped.
+  settings_ = core::LoadVerifySettings(store_, secrets_);
   if (hwnd() != nullptr) FillControls();
 }
 
@@ -281,11 +286,17 @@ void VerifySettingsDialog::OnConfirm() {
   confirmed.only_favorite_rows =
       SendDlgItemMessageW(hwnd(), IDC_REVERIFY_ROWS, CB_GETCURSEL, 0, 0) == 1;
   settings_ = std::move(confirmed);
-  if (core::WriteStatus saved = core::SaveVerifySettings(settings_, store_); !saved) {
+  int unsealed = 0;
+  if (core::WriteStatus saved = core::SaveVerifySettings(settings_, store_, secrets_, &unsealed);
+      !saved) {
     // In force until the program ends, lost after: say so and stay open.
     prompt_.Ask(hwnd(), std::string(kVerifySettingsNotSaved) + saved.reason(), "验证参数设置",
                 MB_OK | MB_ICONWARNING);
     return;
+  }
+  if (unsealed > 0) {
+    prompt_.Ask(hwnd(), core::Format(kPasswordsNotSealed, unsealed), "验证参数设置",
+                MB_OK | MB_ICONWARNING);
   }
   ShowWindow(hwnd(), SW_HIDE);
 }

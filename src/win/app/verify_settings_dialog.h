@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/base/profile_store.h"
+#include "core/base/secret_codec.h"
 #include "core/verify/verify_settings.h"
 #include "win/app/prompt.h"
 #include "win/platform/unique_handle.h"
@@ -27,10 +28,12 @@ std::array<int, 3> SiteColumnWidths(int list_width, int dpi);
 
 class VerifySettingsDialog final : public DialogBase {
  public:
-  // `store`, `settings` and `prompt` must outlive the dialog. `settings` are
-  // the settings in force; the dialog reloads them from `store` when it is
-  // shown or hidden and writes them on "确定".
-  VerifySettingsDialog(core::ProfileStore& store, core::VerifySettings& settings, Prompt& prompt);
+  // `store`, `settings`, `prompt` and `secrets` must outlive the dialog.
+  // `settings` are the settings in force; the dialog reloads them from `store`
+  // when it is shown or hidden and writes them on "确定", the sites' passwords
+  // sealed by `secrets` (null: saved without them).
+  VerifySettingsDialog(core::ProfileStore& store, core::VerifySettings& settings, Prompt& prompt,
+                       core::SecretCodec* secrets = nullptr);
 
   // Creates the dialog hidden. False when it could not be created.
   bool Create(HWND owner);
@@ -74,6 +77,7 @@ class VerifySettingsDialog final : public DialogBase {
   core::ProfileStore& store_;
   core::VerifySettings& settings_;
   Prompt& prompt_;
+  core::SecretCodec* secrets_;
   SiteEditorHook editor_;
   UniqueFont glyph_font_;  // the arrow and cross buttons' font
   bool filling_ = false;  // the list is being refilled: its notifications are ours

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/base/secret_codec_testing.h"
 #include "core/base/text.h"
 #include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
@@ -54,7 +55,7 @@ class VerifySettingsDialogTest : public testing::Test {
 
   VerifySettingsDialog& Open() {
     settings_ = core::LoadVerifySettings(store_);
-    dialog_ = std::make_unique<VerifySettingsDialog>(store_, settings_, prompt_);
+    dialog_ = std::make_unique<VerifySettingsDialog>(store_, settings_, prompt_, &secrets_);
     dialog_->SetSiteEditorHook(&EditorStub);
     EXPECT_TRUE(dialog_->Create(nullptr)) << GetLastError();
     dialog_->ShowCentred();
@@ -85,6 +86,7 @@ class VerifySettingsDialogTest : public testing::Test {
 
   core::MemoryProfileStore store_;
   core::VerifySettings settings_;
+  core::XorSecretCodec secrets_;
   ScriptedPrompt prompt_;
   std::unique_ptr<VerifySettingsDialog> dialog_;
 };
@@ -156,7 +158,11 @@ TEST_F(VerifySettingsDialogTest, ConfirmSavesAndHidesCancelRestores) {
   Type(IDC_TIME_LESS_THAN, "3");
   EXPECT_EQ(DialogItemText(Dlg(), IDC_CONNECTS_IN_FLIGHT), "1000");
   Type(IDC_CONNECTS_IN_FLIGHT, "250");
+  settings_.sites[0].url = "ftp://u:pw@h/";
   Click(IDOK);
+  // The password is sealed apart and comes back with the reload on hiding.
+  EXPECT_EQ(store_.ReadText("Destination Sites", "Favorite site_000_URL", ""), "ftp://u@h/");
+  EXPECT_EQ(dialog_->settings().sites[0].url, "ftp://u:pw@h/");
   EXPECT_TRUE(prompt_.shown.empty());
   EXPECT_FALSE(IsWindowVisible(Dlg()));
   EXPECT_EQ(store_.ReadInt("Verify Settings", "Verify threads number", 0), 50);
