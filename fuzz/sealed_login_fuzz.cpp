@@ -6,6 +6,8 @@
 //   s      a site URL (ticked)                   p  a site log-in value as stored
 //   L      a list log-in: "f12 " or "u3 ", then the text to seal
 //   P      a site log-in: the text to seal
+//   j      a journal entry of the list, as stored ("A u - 1.2.3.4:80", "R …")
+//   J      a journal entry adding a row: "f|u <text to seal> <line>"
 // (L and P seal their text with the test codec, a tab standing for a line
 // break, so that the readers get past the seal). Nothing may crash, every
 // note must match its count, and the sites must read back unchanged after a
@@ -50,7 +52,7 @@ bool SameSites(const core::VerifySettings& a, const core::VerifySettings& b) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   core::XorSecretCodec codec;
   core::MemoryProfileStore store;
-  int favorites = 0, others = 0, logins = 0, sites = 0, site_logins = 0;
+  int favorites = 0, others = 0, logins = 0, sites = 0, site_logins = 0, journal = 0;
   std::string_view input(reinterpret_cast<const char*>(data), size);
   while (!input.empty()) {
     size_t end = input.find('\n');
@@ -75,6 +77,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         store.WriteText(kList, core::Format("ProxyLogin_%03d", logins++), text).Ignore();
         break;
       }
+      case 'j':
+      case 'J': {
+        std::string text(value);
+        size_t blank = value.find(' ', 2);
+        if (line[0] == 'J' && value.size() > 2 && blank != std::string_view::npos) {
+          text = "A " + std::string(value.substr(0, 2)) +
+                 Sealed(codec, value.substr(2, blank - 2)) + std::string(value.substr(blank));
+        }
+        store.WriteText(kList, core::Format("Journal_%03d", journal++), text).Ignore();
+        break;
+      }
       case 's':
         store.WriteText(kSites, core::Format("Favorite site_%03d_URL", sites++), value).Ignore();
         break;
@@ -92,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   store.WriteInt(kList, "FavoriteProxy", favorites).Ignore();
   store.WriteInt(kList, "UnfavoriteProxy", others).Ignore();
   store.WriteInt(kList, "ProxyLogins", logins).Ignore();
+  store.WriteInt(kList, "JournalEnd", journal).Ignore();
   store.WriteInt(kSites, "Favorite site", sites).Ignore();
 
   core::ProxyList list;

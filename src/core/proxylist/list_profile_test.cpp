@@ -194,7 +194,7 @@ TEST(ListProfileTest, TheJournalLoadsEveryChangeWrittenBeforeAStop) {
       [&](ProxyList& l) { l.AddProxy("2.2.2.2:80$back", true); },  // removed, then back
       [&](ProxyList& l) { l.SetChecked(at(l, "1.1.1.1:80"), false); },
   };
-  FakeCodec codec;
+  XorSecretCodec codec;
   ProxyList list;
   Fill(list, {"1.1.1.1:80 +", "2.2.2.2:80", "3.3.3.3:80$x", "http://a:1@4.4.4.4:80"});
   MemoryProfileStore base;
