@@ -331,8 +331,8 @@ void ProxyListDialog::ToggleChecks(int row) {
 void ProxyListDialog::OnDoubleClick(int row) {
   // A double click beside the rows switches nothing.
   if (row < 0 || size_t(row) >= list_.size()) return;
-  switcher_.SetSystemProxy(list_.RowProxyText(row));
-  prompt_.OpenPage(hwnd(), kWhatIsMyIpPage);
+  // The page shows the new exit; after a refusal there is none to show.
+  if (switcher_.SetSystemProxy(list_.RowProxyText(row))) prompt_.OpenPage(hwnd(), kWhatIsMyIpPage);
 }
 
 void ProxyListDialog::OnItemChanged(const NMLISTVIEW* change) {
