@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <optional>
 
 #include "core/base/file_path.h"
 #include "core/base/text.h"
@@ -10,6 +11,7 @@
 #include "core/proxylist/address_extractor.h"
 #include "core/proxylist/line_reader.h"
 #include "core/proxylist/proxy_line.h"
+#include "core/proxylist/proxy_table.h"
 
 namespace core {
 namespace {
@@ -107,7 +109,10 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
     text.append(chunk, size_t(in.gcount()));
   }
   size_t replaced = 0;
-  ExtractedProxies found = ExtractProxyLines(LineText(text, utf8, codec, &replaced));
+  std::string utf8_text = LineText(text, utf8, codec, &replaced);
+  // A provider's table names its columns; any other text is searched.
+  std::optional<ExtractedProxies> table = ReadProxyTable(utf8_text);
+  ExtractedProxies found = table ? std::move(*table) : ExtractProxyLines(utf8_text);
   if (found.lines.empty()) {
     // A file the user picked is not "downloaded".
     s.message = origin == LineOrigin::kOutside ? "下载的文件不是ip数据列表文件"

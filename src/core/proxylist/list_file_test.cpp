@@ -55,19 +55,26 @@ TEST_F(ListFileTest, ImportCountsTable) {
       {"CRLF and no final end", "1.1.1.1:80\r\n2.2.2.2:80", true, 2, 2, 0, 0},
       {"blank lines not counted", "\n  \n1.1.1.1:80\n\t\n\r\n2.2.2.2:80\n\n", true, 2, 2, 0, 0},
       {"text after the first line is an error", "1.1.1.1:80\nhello\n;comment\n", true, 3, 1, 0, 2},
-      {"duplicates inside the file", "1.1.1.1:80\n1.1.1.1:80@socks4\n1.1.1.1:80@SOCKS5\n", true,
-       3, 2, 1, 0},
+      {"duplicates inside the file", "1.1.1.1:80\n1.1.1.1:80@socks4\n1.1.1.1:80@SOCKS5\n", true, 3,
+       2, 1, 0},
       // Not list files: the proxies found in the text go in instead.
       {"comment first: found in the text", ";list\n1.1.1.1:80\n", true, 1, 1, 0, 0},
-      {"html table", "<html><table><tr><td>1.1.1.1</td><td>8080</td></tr>"
-       "<tr><td>2.2.2.2</td><td>3128</td></tr></table>", true, 2, 2, 0, 0},
+      {"html table",
+       "<html><table><tr><td>1.1.1.1</td><td>8080</td></tr>"
+       "<tr><td>2.2.2.2</td><td>3128</td></tr></table>",
+       true, 2, 2, 0, 0},
       {"schemes", "http://1.1.1.1:80\nsocks5://2.2.2.2:1080\n", true, 2, 2, 0, 0},
+      {"a provider's table with log-ins", "ip,port,user,pass\n1.1.1.1,80,u,p\n1.1.1.1,80,v,p\n",
+       true, 2, 2, 0, 0},
       {"no proxy anywhere refuses the file", "<html><p>404 Not Found</p>\n", false, 0, 0, 0, 0},
       {"empty file", "", true, 0, 0, 0, 0},
       {"NUL cuts a line", std::string("1.1.1.1:80\0garbage\n2.2.2.2:81\n", 29), true, 2, 2, 0, 0},
       {"binary junk after a good first line", "1.1.1.1:80\n\x01\x02\xff\xfe\x80\n", true, 2, 1, 0,
        1},
-      {"UTF-8 BOM", "\xEF\xBB\xBF" "1.1.1.1:80$中国\n", true, 1, 1, 0, 0},
+      {"UTF-8 BOM",
+       "\xEF\xBB\xBF"
+       "1.1.1.1:80$中国\n",
+       true, 1, 1, 0, 0},
       {"leading blanks before the first digit", "   1.1.1.1:80\n", true, 1, 1, 0, 0},
   };
   for (const Case& c : cases) {
