@@ -268,6 +268,9 @@ struct JsonFacts {
   uint16_t port = 0;
   ProxyKind kind = kNoType;
   int addresses = 0;
+  // A provider's log-in members ("user"/"username", "pass"/"password"), as
+  // written (strings with escapes are passed over).
+  std::string_view user, password;
 };
 
 class Scanner {
@@ -450,7 +453,7 @@ class Scanner {
     // {"ip": "1.2.3.4", "port": 8080}
     if (before == '"' && e < s_.size() && s_[e] == '"') {
       JsonFacts j = JsonAround(p - 1, e + 1);
-      if (j.port != 0 && j.addresses == 1) Add(ip, j.port, j.kind, cell_);
+      if (j.port != 0 && j.addresses == 1) Add(ip, j.port, j.kind, cell_, JsonLogin(j));
     }
     return e;
   }
@@ -504,9 +507,12 @@ class Scanner {
       return next;
     }
     if (kind == kNoType && p > 0 && s_[p - 1] == '"') {
-      // {"proxy": "1.2.3.4:8080", "protocol": "socks5"}
+      // {"proxy": "1.2.3.4:8080", "protocol": "socks5", "user": "u", "pass": "p"}
       JsonFacts j = JsonAround(p - 1, port_end);
-      if (j.addresses == 1) kind = j.kind;
+      if (j.addresses == 1) {
+        Add(ip, port, j.kind, cell_, JsonLogin(j));
+        return next;
+      }
     }
     Add(ip, port, kind, cell_);
     return next;
@@ -631,8 +637,28 @@ class Scanner {
     return q < limit ? q : limit;
   }
 
+  uint32_t JsonLogin(const JsonFacts& j) {
+    return j.user.empty() || j.password.empty() ? 0 : KeepLogin(j.user, j.password);
+  }
+
   void Member(std::string_view key, size_t v, size_t limit, JsonFacts* facts) const {
     if (v >= limit) return;
+    bool user = false, password = false;
+    for (std::string_view k : {"user", "username", "user_name", "login"}) {
+      user = user || EqualsIgnoreAsciiCase(key, k);
+    }
+    for (std::string_view k : {"pass", "password", "passwd", "pwd"}) {
+      password = password || EqualsIgnoreAsciiCase(key, k);
+    }
+    if (user || password) {
+      if (s_[v] != '"') return;
+      size_t str_end = StringEnd(v, limit);
+      if (str_end >= limit) return;
+      std::string_view text = s_.substr(v + 1, str_end - v - 1);
+      if (text.find('\\') != std::string_view::npos) return;
+      (user ? facts->user : facts->password) = text;
+      return;
+    }
     if (EqualsIgnoreAsciiCase(key, "port")) {
       size_t d = s_[v] == '"' ? v + 1 : v;
       size_t end = 0;
