@@ -117,6 +117,9 @@ ImportSummary ImportExtracted(std::istream& in, bool utf8, ProxyList& list, bool
     // A file the user picked is not "downloaded".
     s.message = origin == LineOrigin::kOutside ? "下载的文件不是ip数据列表文件"
                                                : "文件不是ip数据列表文件";
+    // A provider's link that answers with an error says why.
+    std::string said = ProviderErrorText(utf8_text);
+    if (!said.empty()) s.message += "，服务器回答：" + said;
     s.caption = std::string(kMsgCaptionError);
     return s;
   }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/base/json_reader.h"
 #include "core/base/text.h"
 #include "core/proxylist/proxy_line.h"
 
@@ -123,6 +124,46 @@ std::optional<ExtractedProxies> ReadProxyTable(std::string_view text) {
   }
   if (found.lines.empty()) return std::nullopt;
   return found;
+}
+
+std::string ProviderErrorText(std::string_view text) {
+  text = Trim(text);
+  if (text.size() > 64 * 1024 || !text.starts_with("{")) return "";
+  std::string error;
+  std::optional<JsonValue> answer = ParseJson(text, &error);
+  if (!answer || answer->kind != JsonValue::Kind::kObject) return "";
+  auto message_of = [](const JsonValue& object) -> std::string {
+    for (std::string_view key :
+         {"msg", "message", "errmsg", "error_msg", "error", "info", "reason", "desc"}) {
+      const JsonValue* v = object.Find(key);
+      if (v && v->kind == JsonValue::Kind::kString && !Trim(v->text).empty()) return v->text;
+    }
+    return "";
+  };
+  std::string message = message_of(*answer);
+  for (const JsonMember& m : answer->members) {
+    if (message.empty() && m.second.kind == JsonValue::Kind::kObject)
+      message = message_of(m.second);
+  }
+  if (message.empty()) return "";
+  for (std::string_view key : {"code", "error_code", "errcode", "status"}) {
+    const JsonValue* v = answer->Find(key);
+    if (v && (v->kind == JsonValue::Kind::kNumber || v->kind == JsonValue::Kind::kString) &&
+        !v->text.empty()) {
+      message += "（代码 " + v->text + "）";
+      break;
+    }
+  }
+  // One line, without control characters, and short.
+  std::string line;
+  for (char c : message) line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  // At most 200 characters, cut before a character's first byte.
+  size_t chars = 0, end = 0;
+  for (; end < line.size(); ++end) {
+    if ((static_cast<unsigned char>(line[end]) & 0xC0) != 0x80 && ++chars > 200) break;
+  }
+  line.resize(end);
+  return line;
 }
 
 }  // namespace core

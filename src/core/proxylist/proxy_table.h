@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/proxylist/address_extractor.h"
@@ -17,5 +18,11 @@ namespace core {
 // do not make a proxy line are passed over. nullopt when the first non-empty
 // line is no such header or no row makes a line: the text is then no table.
 std::optional<ExtractedProxies> ReadProxyTable(std::string_view text);
+
+// What a provider's link says when it gives no proxies but an error in JSON
+// ({"code": 403, "msg": "白名单未添加"}, or the message one level down): the
+// message, then its code when there is one, on one line of at most 200
+// characters; "" when the text is no such answer.
+std::string ProviderErrorText(std::string_view text);
 
 }  // namespace core

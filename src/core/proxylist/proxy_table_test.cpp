@@ -38,5 +38,26 @@ TEST(ProxyTableTest, ProvidersTablesByTheirHeader) {
   }
 }
 
+TEST(ProxyTableTest, AProvidersErrorAnswerSaysWhy) {
+  const struct {
+    std::string text;
+    const char* said;
+  } cases[] = {
+      {"{\"code\":403,\"msg\":\"白名单未添加\",\"data\":[]}", "白名单未添加（代码 403）"},
+      {" {\"success\":false,\"error\":{\"message\":\"key\\nexpired\"}}", "key expired"},
+      {"{\"code\":0,\"data\":[]}", ""},
+      {"[\"not an object\"]", ""},
+      {"{\"msg\": \"" + std::string(300, 'x') + "\"}", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string said = ProviderErrorText(c.text);
+    if (c.said) {
+      EXPECT_EQ(said, c.said) << c.text;
+    } else {
+      EXPECT_EQ(said, std::string(200, 'x'));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace core
