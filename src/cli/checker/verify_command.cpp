@@ -18,7 +18,7 @@
 #include "cli/checker/engine.h"
 #include "cli/checker/tls_openssl.h"
 #include "cli/checker/verify_options.h"
-#include "cli/cli.h"
+#include "cli/cli_env.h"
 #include "core/base/codepage.h"
 #include "core/base/file_path.h"
 #include "core/base/text.h"
