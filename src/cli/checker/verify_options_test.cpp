@@ -260,5 +260,22 @@ TEST(VerifyCommandTest, NothingToCheckExitsOne) {
   EXPECT_NE(err.str().find("no proxies found in standard input"), std::string::npos) << err.str();
 }
 
+// "verify --help" describes every option the usage line names, and exits 0.
+TEST(VerifyCommandTest, HelpDescribesEveryOption) {
+  std::istringstream in;
+  std::ostringstream usage, help, err;
+  ASSERT_EQ(RunCli({"--help"}, in, usage, err, CliEnv{}), 0);
+  ASSERT_EQ(RunCli({"verify", "--json", "--help"}, in, help, err, CliEnv{}), 0);
+  std::string text = usage.str();
+  size_t from = text.find("relaymoth-cli verify");
+  ASSERT_NE(from, std::string::npos);
+  for (size_t at = text.find("--", from); at != std::string::npos; at = text.find("--", at + 2)) {
+    size_t end = text.find_first_of(" ]|=\n", at);
+    std::string option = text.substr(at, end - at);
+    EXPECT_NE(help.str().find(option), std::string::npos) << option;
+  }
+  EXPECT_EQ(err.str(), "");
+}
+
 }  // namespace
 }  // namespace cli
