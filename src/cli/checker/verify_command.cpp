@@ -355,6 +355,14 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
     for (Row& r : rows) r.location = locator.Locate(r.proxy.proxy.host);
     locator.Hold(false);
   }
+  size_t before_country = rows.size();
+  rows.erase(std::remove_if(rows.begin(), rows.end(),
+                            [&](const Row& r) { return !InCountry(r.location, o); }),
+             rows.end());
+  if (rows.size() < before_country) {
+    err << "relaymoth-cli: " << before_country - rows.size() << " rows outside --country "
+        << o.country << " were not checked\n";
+  }
   if (skipped_lines > 0) err << "relaymoth-cli: " << skipped_lines << " lines were not proxies\n";
   if (unusable_types > 0) {
     err << "relaymoth-cli: " << unusable_types

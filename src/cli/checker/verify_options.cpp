@@ -289,15 +289,17 @@ bool ResolveCountryCode(VerifyOptions* options, std::string_view json_path,
   return true;
 }
 
+bool InCountry(std::string_view location, const VerifyOptions& options) {
+  if (options.country.empty()) return true;
+  std::string country = CountryOf(location);
+  const std::vector<std::string>& names = options.country_names;
+  return names.empty() ? country == options.country
+                       : std::find(names.begin(), names.end(), country) != names.end();
+}
+
 bool PassesFilters(const CheckedRow& row, const VerifyOptions& options) {
   if (options.only_working && !row.result.usable) return false;
-  if (!options.country.empty()) {
-    std::string country = CountryOf(row.location);
-    const std::vector<std::string>& names = options.country_names;
-    bool named = names.empty() ? country == options.country
-                               : std::find(names.begin(), names.end(), country) != names.end();
-    if (!named) return false;
-  }
+  if (!InCountry(row.location, options)) return false;
   if (!options.grades.empty() && std::find(options.grades.begin(), options.grades.end(),
                                            row.report.grade) == options.grades.end()) {
     return false;

@@ -82,6 +82,9 @@ struct CheckedRow {
   std::string location;
 };
 
+// Whether a row located at `location` is in --country (always without one).
+// Locations are known before any check, so rows outside it are never checked.
+bool InCountry(std::string_view location, const VerifyOptions& options);
 bool PassesFilters(const CheckedRow& row, const VerifyOptions& options);
 
 // Best score first, in the order the program's end of a verification sorts its

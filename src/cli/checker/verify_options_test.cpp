@@ -258,6 +258,14 @@ TEST(VerifyCommandTest, NothingToCheckExitsOne) {
   std::ostringstream out, err;
   EXPECT_EQ(RunCli({"verify"}, in, out, err, CliEnv{}), 1);
   EXPECT_NE(err.str().find("no proxies found in standard input"), std::string::npos) << err.str();
+  // Rows outside --country are dropped before any connect (nothing listens on port 1).
+  std::istringstream rows("127.0.0.1:1\n127.0.0.1:2\n");
+  std::ostringstream out2, err2;
+  EXPECT_EQ(
+      RunCli({"verify", "--country", "US", "--connect-timeout", "30"}, rows, out2, err2, CliEnv{}),
+      1);
+  EXPECT_NE(err2.str().find("2 rows outside --country US were not checked"), std::string::npos)
+      << err2.str();
 }
 
 // "verify --help" describes every option the usage line names, and exits 0.
