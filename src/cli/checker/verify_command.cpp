@@ -173,7 +173,10 @@ bool IsUrl(std::string_view s) {
 class Progress {
  public:
   Progress(std::ostream& err, size_t total, bool on) : err_(err), total_(total), on_(on) {}
-  void Show(size_t done, size_t working, uint32_t now) {
+  // `begun` rows were handed out, the last at `last_begun`; each may take up
+  // to `row_budget_ms`.
+  void Show(size_t done, size_t working, size_t begun, uint32_t last_begun, uint32_t row_budget_ms,
+            uint32_t now) {
     if (!on_) return;
     if (!started_) {
       started_ = true;
@@ -181,9 +184,8 @@ class Progress {
     }
     double seconds = std::max(0.001, double(uint32_t(now - start_)) / 1000.0);
     double rate = double(done) / seconds;
-    std::string left = rate > 0 && done > 0
-                           ? core::Format("%.0f s left", double(total_ - done) / rate)
-                           : std::string("-");
+    double left_s = SecondsLeft(total_, begun, done, rate, now - last_begun, row_budget_ms);
+    std::string left = left_s >= 0 ? core::Format("%.0f s left", left_s) : std::string("-");
     err_ << core::Format("\r%zu/%zu checked, %zu working, %.0f/s, %s   ", done, total_, working,
                          rate, left.c_str())
          << std::flush;
@@ -420,13 +422,20 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
   std::vector<CheckedRow> results;
   results.reserve(rows.size());
   Progress progress(err, rows.size(), isatty(STDERR_FILENO) == 1);
-  options.on_tick = [&](uint32_t now) { progress.Show(finished, working, now); };
+  uint32_t last_begun = 0;
+  // A row's sites one after another, each within the whole-page time-out.
+  uint32_t row_budget_ms =
+      plan.timeouts.whole_ms * uint32_t(std::max<size_t>(plan.sites.size(), 1));
+  options.on_tick = [&](uint32_t now) {
+    progress.Show(finished, working, handed, last_begun, row_budget_ms, now);
+  };
   Engine engine;
   std::string loop_error;
   bool complete = engine.Run(
       [&](uint32_t now) -> std::unique_ptr<CheckTask> {
         if (handed >= rows.size()) return nullptr;
         const Row& r = rows[handed];
+        last_begun = now;
         return std::make_unique<ProxyTask>(handed++, plan, r.proxy, r.detect, now);
       },
       [&](std::unique_ptr<CheckTask> t) {

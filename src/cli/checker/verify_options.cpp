@@ -307,6 +307,16 @@ bool PassesFilters(const CheckedRow& row, const VerifyOptions& options) {
   return true;
 }
 
+double SecondsLeft(size_t total, size_t begun, size_t done, double rate_per_s,
+                   uint32_t since_last_ms, uint32_t row_budget_ms) {
+  if (done >= total) return 0;
+  if (done == 0 || rate_per_s <= 0) return -1;
+  double waiting = double(total - std::max(begun, done)) / rate_per_s;
+  double in_flight =
+      begun > done && row_budget_ms > since_last_ms ? (row_budget_ms - since_last_ms) / 1000.0 : 0;
+  return std::max(waiting, in_flight);
+}
+
 void SortByScore(std::vector<CheckedRow>& rows) {
   std::sort(rows.begin(), rows.end(),
             [](const CheckedRow& a, const CheckedRow& b) { return a.order < b.order; });

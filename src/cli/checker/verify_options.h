@@ -87,6 +87,13 @@ struct CheckedRow {
 bool InCountry(std::string_view location, const VerifyOptions& options);
 bool PassesFilters(const CheckedRow& row, const VerifyOptions& options);
 
+// The progress line's time left, in seconds: the rows not yet begun at the
+// rate so far, but never less than the last begun row may still take (the rows
+// in flight may each wait for their time-outs: `row_budget_ms` after it began,
+// `since_last_ms` ago). -1 while nothing is known (no row done yet).
+double SecondsLeft(size_t total, size_t begun, size_t done, double rate_per_s,
+                   uint32_t since_last_ms, uint32_t row_budget_ms);
+
 // Best score first, in the order the program's end of a verification sorts its
 // list (ScoreSortOrder): among equal scores the later input row first.
 void SortByScore(std::vector<CheckedRow>& rows);

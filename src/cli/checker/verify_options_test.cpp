@@ -285,5 +285,28 @@ TEST(VerifyCommandTest, HelpDescribesEveryOption) {
   EXPECT_EQ(err.str(), "");
 }
 
+// The time left never reads 0 s while rows in flight may still wait for their
+// time-outs.
+TEST(VerifyOptionsTest, TimeLeftCountsRowsWaitingOnTimeOuts) {
+  const struct {
+    size_t total, begun, done;
+    double rate;
+    uint32_t since_last_ms, budget_ms;
+    double left;
+  } cases[] = {
+      {100, 60, 50, 10, 0, 12000, 12},     // the last row begun may take 12 s
+      {100, 100, 90, 10, 8000, 12000, 4},  // all begun: what the last one may still take
+      {100, 100, 90, 10, 20000, 12000, 0},
+      {1000, 100, 50, 10, 0, 12000, 90},  // rows waiting dominate
+      {100, 10, 0, 0, 0, 12000, -1},
+      {100, 100, 100, 10, 0, 12000, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_DOUBLE_EQ(SecondsLeft(c.total, c.begun, c.done, c.rate, c.since_last_ms, c.budget_ms),
+                     c.left)
+        << c.total << " " << c.begun << " " << c.done;
+  }
+}
+
 }  // namespace
 }  // namespace cli
