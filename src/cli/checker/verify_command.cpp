@@ -31,8 +31,9 @@
 namespace cli {
 namespace {
 
+// The signal that stopped the run (SIGINT, SIGTERM); 0 while none did.
 volatile std::sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int signal) { g_stop = signal; }
 
 // Catches Ctrl-C and termination for the run's length; the old handlers come back.
 class SignalScope {
@@ -234,7 +235,7 @@ constexpr std::string_view kVerifyHelp =
     "  -h, --help             this text\n"
     "\n"
     "Exit status: 0 when a proxy works, 1 when none does, 2 on bad usage or an unreadable\n"
-    "input; Ctrl-C stops and writes what was checked.\n";
+    "input; Ctrl-C stops, writes what was checked and exits 130.\n";
 
 }  // namespace
 
@@ -463,7 +464,10 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
       options, resolver, &loop_error);
   progress.End();
   if (!loop_error.empty()) err << "relaymoth-cli: " << loop_error << "\n";
-  if (!complete && g_stop) {
+  // A stop by a signal exits as shells expect of it (130 for Ctrl-C), after the
+  // proxies checked so far are written.
+  int stopped_by = complete ? 0 : int(g_stop);
+  if (stopped_by != 0) {
     err << core::Format("relaymoth-cli: stopped; %zu of %zu proxies checked\n", finished,
                         rows.size());
   }
@@ -477,6 +481,7 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
   for (const core::CheckSite& s : plan.sites) site_urls.push_back(s.url);
   WriteRows(results, site_urls, o.form, out);
   out.flush();
+  if (stopped_by != 0) return 128 + stopped_by;
   return working > 0 ? 0 : 1;
 }
 

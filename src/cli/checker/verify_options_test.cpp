@@ -2,9 +2,17 @@
 // the row conversion, the filters, the order and the output forms read back.
 #include "cli/checker/verify_options.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <sstream>
+#include <thread>
 
 #include "cli/cli.h"
 #include "core/base/json_reader.h"
@@ -306,6 +314,40 @@ TEST(VerifyOptionsTest, TimeLeftCountsRowsWaitingOnTimeOuts) {
                      c.left)
         << c.total << " " << c.begun << " " << c.done;
   }
+}
+
+// Ctrl-C stops the run, writes what was checked and exits 130. The proxy is a
+// port that accepts and never answers, so the check would wait for its time-out.
+TEST(VerifyCommandTest, CtrlCWritesWhatWasCheckedAndExits130) {
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(a);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+  ASSERT_EQ(listen(listener, 8), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length), 0);
+  // Until the command takes Ctrl-C itself, the signal does nothing here.
+  struct sigaction quiet {
+  }, old{};
+  quiet.sa_handler = [](int) {};
+  sigaction(SIGINT, &quiet, &old);
+  std::atomic<bool> running{true};
+  std::thread ctrl_c([&] {
+    while (running) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (running) kill(getpid(), SIGINT);
+    }
+  });
+  std::istringstream rows("127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "\n");
+  std::ostringstream out, err;
+  int status = RunCli({"verify", "--timeout", "60"}, rows, out, err, CliEnv{});
+  running = false;
+  ctrl_c.join();
+  sigaction(SIGINT, &old, nullptr);
+  close(listener);
+  EXPECT_EQ(status, 130);
+  EXPECT_NE(err.str().find("stopped; 0 of 1 proxies checked"), std::string::npos) << err.str();
 }
 
 }  // namespace
