@@ -242,7 +242,7 @@ bool ProxyList::SetRowType(size_t index, std::string_view type) {
   KeyParts key = KeyOf(AddressOf(s), PortOf(s), code, UserOf(s));
   size_t holder = FindKey(key);
   if (holder != SIZE_MAX && holder != index) return false;
-  std::string key_before = RowJournalKey(index);
+  std::string key_before = changes_.overflow ? std::string() : RowJournalKey(index);
   EraseKey(index);
   s.type = code;
   s.key_hash = key.hash;
@@ -457,7 +457,7 @@ void ProxyList::RecordAdded(size_t index) {
 void ProxyList::RecordState(size_t index, std::string key_before) {
   SavedRowChange* c = Record(SavedRowChange::Kind::kState);
   if (!c) return;
-  c->key = std::move(key_before);
+  c->key = key_before.empty() ? RowJournalKey(index) : std::move(key_before);
   c->line = std::string(kTypeNames[rows_[index].type]);
   c->favorite = rows_[index].favorite;
   c->reserved = IsReserved(index);
@@ -525,7 +525,7 @@ void ProxyList::SetCheckedRaw(size_t index, bool on) {
   s.favorite = on;
   favorite_count_ += on ? 1 : -1;
   ++saved_version_;
-  RecordState(index, RowJournalKey(index));
+  RecordState(index);
   NotifyChanged(index);
   NotifyFavorites();
 }
@@ -552,13 +552,13 @@ void ProxyList::SetReserved(size_t index, bool on) {
     location.insert(0, kReservedMark);
     SetText(&s.location, CapRemark(location));
     ++saved_version_;
-    RecordState(index, RowJournalKey(index));
+    RecordState(index);
     NotifyChanged(index);
     SetCheckedRaw(index, true);
   } else if (!on && reserved) {
     SetText(&s.location, location.erase(0, kReservedMark.size()));
     ++saved_version_;
-    RecordState(index, RowJournalKey(index));
+    RecordState(index);
     NotifyChanged(index);
   }
 }

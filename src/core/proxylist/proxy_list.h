@@ -291,7 +291,8 @@ class ProxyList {
   // Record one change for TakeSavedChanges (nothing once it overflowed).
   SavedRowChange* Record(SavedRowChange::Kind kind);
   void RecordAdded(size_t index);
-  void RecordState(size_t index, std::string key_before);
+  // `key_before`: the row's key before the change, when the change alters it.
+  void RecordState(size_t index, std::string key_before = {});
 
   // One row as stored. Address and port lie one after the other in text_; for
   // a row with a log-in, the user name's and password's sizes (two bytes each,
