@@ -248,7 +248,7 @@ REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Proxy List]
 "FavoriteProxy"=dword:00000001
-"FavoriteProxy_000"="127.0.0.1:18899"
+"FavoriteProxy_000"="127.0.0.1:1080@SOCKS5"
 
 [HKEY_CURRENT_USER\Software\Quillworks\Relaymoth\Local Relay]
 "Port"=dword:000049d3
@@ -265,8 +265,9 @@ REG
     return
   fi
   sleep 0.5
-  # The menu's first favorite is the proxy read back at start, the second the relay's.
-  wine "$RM_POST_TOOL" favorite 1 >/dev/null 2>&1 || _e2e_fail "could not switch to the relay row"
+  # The menu's first favorite is the proxy read back at start, the second a
+  # SOCKS5 row, which the system setting carries as the relay's address.
+  wine "$RM_POST_TOOL" favorite 1 >/dev/null 2>&1 || _e2e_fail "could not switch to the SOCKS5 row"
   sleep 1
   _e2e_export 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings' "$out/inet-relay.txt"
   _e2e_expect "$out/inet-relay.txt" '"ProxyServer"="127.0.0.1:18899"' '"ProxyEnable"=dword:00000001'
