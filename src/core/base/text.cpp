@@ -20,6 +20,17 @@ std::string_view TrimRight(std::string_view s) {
 
 std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
 
+std::string_view Utf8Prefix(std::string_view text, size_t chars) {
+  size_t seen = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    // Every byte but a UTF-8 continuation byte begins a character.
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == chars) {
+      return text.substr(0, i);
+    }
+  }
+  return text;
+}
+
 std::string AsciiUpperCopy(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = AsciiUpper(c);

@@ -23,6 +23,9 @@ constexpr bool IsAsciiAlnum(char c) { return IsAsciiAlpha(c) || IsDigit(c); }
 std::string_view TrimLeft(std::string_view s);
 std::string_view TrimRight(std::string_view s);
 std::string_view Trim(std::string_view s);
+// The first `chars` characters of UTF-8 `text` (all of it when shorter), cut
+// before a character's first byte.
+std::string_view Utf8Prefix(std::string_view text, size_t chars);
 std::string AsciiUpperCopy(std::string_view s);
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
 // Whether `s` from `pos` on begins with `prefix`, ASCII letters in any case; false

@@ -22,14 +22,23 @@ constexpr std::string_view kKindTable[] = {"",       "HTTP",   "HTTPS", "SOCKS",
 // A remark is stored with its row in the profile, whose values have a length
 // limit; a longer one would make the row vanish from the saved list.
 std::string_view CapRemark(std::string_view remark) {
-  size_t chars = 0;
-  for (size_t i = 0; i < remark.size(); ++i) {
-    // Every byte but a UTF-8 continuation byte begins a character.
-    if ((static_cast<unsigned char>(remark[i]) & 0xC0) != 0x80 && chars++ == kMaxRemarkChars) {
-      return Trim(remark.substr(0, i));
-    }
-  }
-  return remark;
+  std::string_view kept = Utf8Prefix(remark, kMaxRemarkChars);
+  return kept.size() == remark.size() ? remark : Trim(kept);
+}
+
+// "https" is the list's HTTPS type: a proxy spoken to in plain HTTP
+// that takes https sites (no TLS to the proxy itself), as a row of that type is
+// written back in this form.
+std::string_view TypeOfScheme(std::string_view scheme) {
+  std::string lower(scheme);
+  for (char& c : lower) c = AsciiLower(c);
+  if (lower == "http") return "HTTP";
+  if (lower == "https") return "HTTPS";
+  if (lower == "socks") return "SOCKS";
+  if (lower == "socks4") return "SOCKS4";
+  if (lower == "socks4a") return "SOCKS4A";
+  if (lower == "socks5" || lower == "socks5h") return "SOCKS5";
+  return {};
 }
 
 namespace {
@@ -47,22 +56,6 @@ std::string TypeWord(std::string_view text) {
   std::string word(LeadingRun(t, kTypeLetters));
   if (word == "SOCKS4" && t.size() > word.size() && t[word.size()] == 'A') word += 'A';
   return word;
-}
-
-// The type a proxy URL's scheme names, or "" for a scheme that is no proxy
-// protocol. "https" is the list's HTTPS type: a proxy spoken to in plain HTTP
-// that takes https sites (no TLS to the proxy itself), as a row of that type is
-// written back in this form.
-std::string_view TypeOfScheme(std::string_view scheme) {
-  std::string lower(scheme);
-  for (char& c : lower) c = AsciiLower(c);
-  if (lower == "http") return "HTTP";
-  if (lower == "https") return "HTTPS";
-  if (lower == "socks") return "SOCKS";
-  if (lower == "socks4") return "SOCKS4";
-  if (lower == "socks4a") return "SOCKS4A";
-  if (lower == "socks5" || lower == "socks5h") return "SOCKS5";
-  return {};
 }
 
 // The length of a URL scheme followed by "://" at the start of `s`, or 0.

@@ -50,6 +50,10 @@ struct ProxyLine {
 // the last "@" is a type name (otherwise the "@" belongs to the password).
 bool ParseProxyLine(std::string_view line, ProxyLine* out, std::string* why = nullptr);
 
+// The type a proxy URL's scheme (or a provider's type column) names: "socks5h"
+// is "SOCKS5", letter case aside; "" for a word that is no proxy protocol.
+std::string_view TypeOfScheme(std::string_view scheme);
+
 // The first kMaxRemarkChars characters of a remark, as the parser keeps them.
 std::string_view CapRemark(std::string_view remark);
 

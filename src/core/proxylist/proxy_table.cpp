@@ -22,13 +22,13 @@ constexpr std::string_view kPortNames[] = {"port", "proxy_port", "端口"};
 constexpr std::string_view kUserNames[] = {"user",    "username", "user_name", "login",
                                            "account", "用户名",   "账号",      "帐号"};
 constexpr std::string_view kPasswordNames[] = {"pass", "password", "passwd", "pwd", "密码"};
-constexpr std::string_view kTypeNames[] = {"type", "protocol", "scheme", "类型", "协议"};
+constexpr std::string_view kTypeColumnNames[] = {"type", "protocol", "scheme", "类型", "协议"};
 const std::array<std::vector<std::string_view>, kColumns> kNames = {{
     {std::begin(kAddressNames), std::end(kAddressNames)},
     {std::begin(kPortNames), std::end(kPortNames)},
     {std::begin(kUserNames), std::end(kUserNames)},
     {std::begin(kPasswordNames), std::end(kPasswordNames)},
-    {std::begin(kTypeNames), std::end(kTypeNames)},
+    {std::begin(kTypeColumnNames), std::end(kTypeColumnNames)},
 }};
 
 // One line's cells: split at `delimiter`, a cell in double quotes may hold it
@@ -58,16 +58,6 @@ std::vector<std::string> Cells(std::string_view line, char delimiter) {
   }
   for (std::string& cell : cells) cell = std::string(Trim(cell));
   return cells;
-}
-
-// The type word the list accepts for a cell ("socks5h" → "SOCKS5"); "" for none.
-std::string TypeOf(std::string_view cell) {
-  std::string type = AsciiUpperCopy(Trim(cell));
-  if (type == "SOCKS5H") return "SOCKS5";
-  for (std::string_view known : {"HTTP", "HTTPS", "SOCKS4", "SOCKS4A", "SOCKS5", "SOCKS"}) {
-    if (type == known) return type;
-  }
-  return "";
 }
 
 }  // namespace
@@ -112,7 +102,7 @@ std::optional<ExtractedProxies> ReadProxyTable(std::string_view text) {
       int i = at[size_t(column)];
       return i >= 0 && size_t(i) < cells.size() ? std::string_view(cells[size_t(i)]) : "";
     };
-    std::string type = TypeOf(cell(kType));
+    std::string type(TypeOfScheme(cell(kType)));
     bool login = !cell(kUser).empty() && !cell(kPassword).empty();
     std::string line = login ? CredentialLineText(cell(kAddress), cell(kPort), type, cell(kUser),
                                                   cell(kPassword), "")
@@ -157,13 +147,7 @@ std::string ProviderErrorText(std::string_view text) {
   // One line, without control characters, and short.
   std::string line;
   for (char c : message) line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-  // At most 200 characters, cut before a character's first byte.
-  size_t chars = 0, end = 0;
-  for (; end < line.size(); ++end) {
-    if ((static_cast<unsigned char>(line[end]) & 0xC0) != 0x80 && ++chars > 200) break;
-  }
-  line.resize(end);
-  return line;
+  return std::string(Utf8Prefix(line, 200));
 }
 
 }  // namespace core

@@ -94,12 +94,22 @@ ClientOwner OwnerOfClient(const sockaddr_storage& client, const sockaddr_storage
     return GetLastError() == ERROR_INVALID_PARAMETER ? ClientOwner::kUnknown  // gone already
                                                      : ClientOwner::kOtherUser;
   }
-  std::vector<char> mine_buffer, theirs_buffer;
-  const SID_AND_ATTRIBUTES* mine = TokenUserOf(GetCurrentProcess(), &mine_buffer);
+  // This program's own user, read once: it does not change while it runs. The
+  // SID is copied out (the token's buffer points into itself).
+  static const std::vector<char> mine = [] {
+    std::vector<char> buffer;
+    const SID_AND_ATTRIBUTES* user = TokenUserOf(GetCurrentProcess(), &buffer);
+    if (!user) return std::vector<char>();
+    std::vector<char> sid(GetLengthSid(user->Sid));
+    CopySid(DWORD(sid.size()), sid.data(), user->Sid);
+    return sid;
+  }();
+  std::vector<char> theirs_buffer;
   const SID_AND_ATTRIBUTES* theirs = TokenUserOf(process.get(), &theirs_buffer);
-  if (!mine) return ClientOwner::kUnknown;
+  if (mine.empty()) return ClientOwner::kUnknown;
   if (!theirs) return ClientOwner::kOtherUser;
-  return EqualSid(mine->Sid, theirs->Sid) ? ClientOwner::kThisUser : ClientOwner::kOtherUser;
+  return EqualSid(const_cast<char*>(mine.data()), theirs->Sid) ? ClientOwner::kThisUser
+                                                               : ClientOwner::kOtherUser;
 }
 
 ClientOwnerCheck SystemOwnerCheck() {
