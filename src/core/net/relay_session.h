@@ -25,6 +25,7 @@ namespace core {
 struct RelayCandidate {
   UpstreamProxy upstream;
   std::string label;
+  uint64_t row = 0;  // a tag of the route's maker's (the program puts the row's id)
 };
 
 // The relay tries at most this many candidates for one connection: the row in use
@@ -39,6 +40,7 @@ struct RelayAttemptFailure {
   std::string label;
   ProxyFailure failure = ProxyFailure::kNone;
   std::string text;  // the handshake's FailureText(), or ProxyFailureText()
+  uint64_t row = 0;  // the candidate's tag
 };
 
 enum class RelayPhase : int {

@@ -6,8 +6,7 @@
 
 namespace core {
 
-std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list,
-                                                   std::string_view current_proxy) {
+std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list, RowId in_use) {
   std::vector<size_t> rows;
   for (size_t i = 0; i < list.size() && rows.size() < size_t(kMaxFavoriteMenuEntries); ++i) {
     if (list.row(i).favorite) rows.push_back(i);
@@ -26,26 +25,14 @@ std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list,
     std::string text = list.RowHostPort(int64_t(i));
     if (shown[AsciiUpperCopy(text)] > 1 && !row.type.empty()) text.append("@").append(row.type);
     // Rows of one gateway differ by their user names (never by the password).
-    if (shown[AsciiUpperCopy(list.RowHostPort(int64_t(i)))] > 1 && row.login) {
-      text.append(" [").append(row.user).append("]");
-    }
+    if (row.login) text.append(" [").append(row.user).append("]");
     entry.label = text;
     if (!row.location.empty()) entry.label.append("(").append(row.location).append(")");
-    entry.checked = EqualsIgnoreAsciiCase(list.RowProxyText(int64_t(i)), current_proxy);
+    entry.row = list.IdAt(i);
+    entry.checked = entry.row == in_use;
     entries.push_back(std::move(entry));
   }
   return entries;
-}
-
-std::string FavoriteMenuEntryText(const ProxyList& list, int n) {
-  if (n < 0 || n >= kMaxFavoriteMenuEntries) return {};
-  int seen = 0;
-  for (size_t i = 0; i < list.size(); ++i) {
-    if (!list.row(i).favorite) continue;
-    if (seen == n) return list.RowProxyText(int64_t(i));
-    ++seen;
-  }
-  return {};
 }
 
 }  // namespace core

@@ -19,17 +19,13 @@ inline constexpr int kLastFavoriteCommand = kFirstFavoriteCommand + kMaxFavorite
 struct FavoriteMenuEntry {
   int command = 0;
   // host:port ("host:port@TYPE" when another entry has the same host:port),
-  // followed by "(location)" when the row has one.
+  // then " [user]" for a row with a log-in, then "(location)" when the row has one.
   std::string label;
-  bool checked = false;  // its proxy text equals the current proxy, ignoring case
+  bool checked = false;  // the row is the proxy in use
+  RowId row = kNoRow;    // what choosing the entry switches to
 };
 
 // The entries for the ticked rows, in list order, at most kMaxFavoriteMenuEntries.
-std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list,
-                                                   std::string_view current_proxy);
-
-// The proxy text (ProxyList::RowProxyText) of the n-th (from 0) ticked row
-// among the first 50 ticked rows; empty when there is none.
-std::string FavoriteMenuEntryText(const ProxyList& list, int n);
+std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list, RowId in_use);
 
 }  // namespace core

@@ -7,13 +7,20 @@
 namespace core {
 namespace {
 
+// What choosing entry `n` switches to, as the row's proxy text.
+std::string ChosenText(const ProxyList& list, const std::vector<FavoriteMenuEntry>& entries,
+                       size_t n) {
+  std::optional<size_t> at = list.IndexOf(entries.at(n).row);
+  return at ? list.RowProxyText(int64_t(*at)) : "";
+}
+
 TEST(FavoriteMenuTest, TickedRowsInListOrderWithLocationsAndTheCheckMark) {
   ProxyList list;
   ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), AddResult::kAdded);
   ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), AddResult::kAdded);
   ASSERT_EQ(list.AddProxy("Proxy.Example:8080$北京", true), AddResult::kAdded);
   list.SetReserved(1, true);  // reserving ticks it
-  std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, "proxy.example:8080");
+  std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, list.IdAt(2));
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].command, 1124);
   EXPECT_EQ(entries[0].label, "1.1.1.1:80");
@@ -22,7 +29,9 @@ TEST(FavoriteMenuTest, TickedRowsInListOrderWithLocationsAndTheCheckMark) {
   EXPECT_EQ(entries[2].command, 1126);
   EXPECT_EQ(entries[2].label, "Proxy.Example:8080(北京)");
   EXPECT_TRUE(entries[2].checked);
-  EXPECT_EQ(FavoriteMenuEntryText(list, 1), "2.2.2.2:80");
+  // Chosen after the list was sorted, an entry still switches to its own row.
+  list.SortListColumn(kColAddress, 0);
+  EXPECT_EQ(ChosenText(list, entries, 1), "2.2.2.2:80");
 }
 
 TEST(FavoriteMenuTest, EntriesOnOneAddressAndPortNameTheirTypes) {
@@ -35,13 +44,13 @@ TEST(FavoriteMenuTest, EntriesOnOneAddressAndPortNameTheirTypes) {
        {"h.example:1080@SOCKS5(x)", "H.Example:1080@HTTPS"}},
       {{"1.2.3.4:80@HTTP", "1.2.3.4:81@HTTP"}, {"1.2.3.4:80", "1.2.3.4:81"}},
       {{"gw:80:s-1:pw@SOCKS5", "gw:80:s-2:pw@SOCKS5", "gw:81:s-1:pw"},
-       {"gw:80@SOCKS5 [s-1]", "gw:80@SOCKS5 [s-2]", "gw:81"}},
+       {"gw:80@SOCKS5 [s-1]", "gw:80@SOCKS5 [s-2]", "gw:81 [s-1]"}},
   };
   for (const auto& c : cases) {
     ProxyList list;
     for (const std::string& line : c.lines) ASSERT_EQ(list.AddProxy(line, true), AddResult::kAdded);
     std::vector<std::string> labels;
-    for (const FavoriteMenuEntry& e : FavoriteMenuEntries(list, "")) labels.push_back(e.label);
+    for (const FavoriteMenuEntry& e : FavoriteMenuEntries(list, kNoRow)) labels.push_back(e.label);
     EXPECT_EQ(labels, c.labels) << c.lines[0];
   }
 }
@@ -53,23 +62,13 @@ TEST(FavoriteMenuTest, SocksRowsAreAppliedAsSocksAndStayChecked) {
   ASSERT_EQ(list.AddProxy("3.3.3.3:1080@socks4", true), AddResult::kAdded);
   // What choosing an entry applies: SOCKS rows with their type (the system
   // proxy becomes socks=host:port), every other row as plain host:port.
-  EXPECT_EQ(FavoriteMenuEntryText(list, 0), "1.1.1.1:1080@SOCKS5");
-  EXPECT_EQ(FavoriteMenuEntryText(list, 1), "2.2.2.2:443");
-  EXPECT_EQ(FavoriteMenuEntryText(list, 2), "3.3.3.3:1080@SOCKS4");
-  std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, "1.1.1.1:1080@SOCKS5");
+  std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, list.IdAt(0));
+  EXPECT_EQ(ChosenText(list, entries, 0), "1.1.1.1:1080@SOCKS5");
+  EXPECT_EQ(ChosenText(list, entries, 1), "2.2.2.2:443");
+  EXPECT_EQ(ChosenText(list, entries, 2), "3.3.3.3:1080@SOCKS4");
   EXPECT_TRUE(entries[0].checked);
   EXPECT_FALSE(entries[1].checked);
-  EXPECT_TRUE(FavoriteMenuEntries(list, "2.2.2.2:443")[1].checked);
-}
-
-TEST(FavoriteMenuTest, ATypedCurrentProxyChecksNoRow) {
-  ProxyList list;
-  ASSERT_EQ(list.AddProxy("1.2.3.4:80", true), AddResult::kAdded);
-  for (const char* current : {"1.2.3.4:80@HTTP", "", "1.2.3.4:8"}) {
-    for (const FavoriteMenuEntry& e : FavoriteMenuEntries(list, current)) {
-      EXPECT_FALSE(e.checked) << current;
-    }
-  }
+  EXPECT_TRUE(FavoriteMenuEntries(list, list.IdAt(1))[1].checked);
 }
 
 TEST(FavoriteMenuTest, AtMostFiftyEntriesAndTextsOutsideGiveEmpty) {
@@ -77,16 +76,14 @@ TEST(FavoriteMenuTest, AtMostFiftyEntriesAndTextsOutsideGiveEmpty) {
   for (int i = 0; i < 60; ++i) {
     ASSERT_EQ(list.AddProxy("10.0.0." + std::to_string(i) + ":80", i % 2 == 0 || i > 20), AddResult::kAdded);
   }
-  std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, "");
+  std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, kNoRow);
   ASSERT_EQ(entries.size(), 50u);
   EXPECT_EQ(entries.back().command, 1173);
-  EXPECT_EQ(FavoriteMenuEntryText(list, 0), "10.0.0.0:80");
-  EXPECT_EQ(FavoriteMenuEntryText(list, 49), entries.back().label);
-  for (int n : {-1, 50, 51, 1000}) EXPECT_EQ(FavoriteMenuEntryText(list, n), "") << n;
+  EXPECT_EQ(ChosenText(list, entries, 0), "10.0.0.0:80");
+  EXPECT_EQ(ChosenText(list, entries, 49), entries.back().label);
   ProxyList none;
   ASSERT_EQ(none.AddProxy("1.1.1.1:1", false), AddResult::kAdded);
-  EXPECT_TRUE(FavoriteMenuEntries(none, "").empty());
-  EXPECT_EQ(FavoriteMenuEntryText(none, 0), "");
+  EXPECT_TRUE(FavoriteMenuEntries(none, kNoRow).empty());
 }
 
 struct DropCase {

@@ -288,8 +288,11 @@ AddResult ProxyList::AddProxy(std::string_view line, bool favorite, LineOrigin o
 }
 
 AddResult ProxyList::AddParsed(const ProxyLine& parsed, bool favorite, LineOrigin origin) {
-  // The log-in's sizes must fit their two bytes; the parser keeps them far below.
-  if (parsed.user.size() > 0xFFFF || parsed.password.size() > 0xFFFF) return AddResult::kRefused;
+  // The sizes must fit their two bytes; the parser keeps them far below.
+  if (parsed.user.size() > 0xFFFF || parsed.password.size() > 0xFFFF ||
+      parsed.address.size() > 0xFFFF || parsed.port.size() > 0xFFFF) {
+    return AddResult::kRefused;
+  }
   std::string_view remark = parsed.remark;
   if (origin == LineOrigin::kOutside) {
     // "<保留ip><保留ip>x" would still be reserved after one mark went.
@@ -307,8 +310,8 @@ AddResult ProxyList::AddParsed(const ProxyLine& parsed, bool favorite, LineOrigi
   }
   Slot s;
   s.text = text_.size();
-  s.address_size = uint32_t(parsed.address.size());
-  s.port_size = uint32_t(parsed.port.size());
+  s.address_size = uint16_t(parsed.address.size());
+  s.port_size = uint16_t(parsed.port.size());
   text_.append(parsed.address).append(parsed.port);
   if (parsed.has_credentials()) {
     s.login = true;
@@ -321,6 +324,7 @@ AddResult ProxyList::AddParsed(const ProxyLine& parsed, bool favorite, LineOrigi
   s.key_hash = key.hash;
   s.type = type;
   s.selected = true;
+  s.id = NewId(rows_.size());
   rows_.push_back(s);
   InsertKey(rows_.size() - 1);
   ++saved_version_;
@@ -370,6 +374,7 @@ ProxyList::TakeCounts ProxyList::TakeRows(ProxyList& staged) {
     s.location = take_text(from.location);
     s.result = take_text(from.result);
     s.key_hash = key.hash;
+    s.id = NewId(rows_.size());
     rows_.push_back(s);
     InsertKey(rows_.size() - 1);
     RecordAdded(rows_.size() - 1);
@@ -381,6 +386,61 @@ ProxyList::TakeCounts ProxyList::TakeRows(ProxyList& staged) {
   if (counts.added > 0) ++saved_version_;
   staged.RemoveAll();
   return counts;
+}
+
+namespace {
+
+// The index of an id entry that no row holds.
+constexpr uint32_t kFreeIdIndex = UINT32_MAX;
+
+RowId MakeRowId(uint32_t entry, uint32_t generation) {
+  return RowId((uint64_t(generation) << 32) | entry);
+}
+
+}  // namespace
+
+uint32_t ProxyList::NewId(size_t index) {
+  uint32_t entry;
+  if (!free_ids_.empty()) {
+    entry = free_ids_.back();
+    free_ids_.pop_back();
+  } else {
+    entry = uint32_t(ids_.size());
+    ids_.push_back({kFreeIdIndex, 0});
+  }
+  IdEntry& e = ids_[entry];
+  e.index = uint32_t(index);
+  // Generation 0 is never handed out, so that no id is kNoRow.
+  if (++e.generation == 0) e.generation = 1;
+  return entry;
+}
+
+void ProxyList::FreeId(uint32_t entry) {
+  if (entry >= ids_.size() || ids_[entry].index == kFreeIdIndex) return;
+  ids_[entry].index = kFreeIdIndex;
+  free_ids_.push_back(entry);
+}
+
+void ProxyList::ReindexIds() {
+  for (size_t i = 0; i < rows_.size(); ++i) ids_[rows_[i].id].index = uint32_t(i);
+}
+
+RowId ProxyList::IdAt(size_t index) const {
+  if (index >= rows_.size() || ids_.empty()) return kNoRow;
+  uint32_t entry = rows_[index].id;
+  return MakeRowId(entry, ids_[entry].generation);
+}
+
+std::optional<size_t> ProxyList::IndexOf(RowId id) const {
+  uint64_t value = uint64_t(id);
+  uint32_t entry = uint32_t(value);
+  uint32_t generation = uint32_t(value >> 32);
+  if (generation == 0 || entry >= ids_.size()) return std::nullopt;
+  const IdEntry& e = ids_[entry];
+  if (e.generation != generation || e.index == kFreeIdIndex || e.index >= rows_.size()) {
+    return std::nullopt;
+  }
+  return size_t(e.index);
 }
 
 size_t ProxyList::selected_count() const {
@@ -631,11 +691,13 @@ size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remov
     Slot s = rows_[i];
     if (gone[i]) {
       ReleaseTexts(s);
+      FreeId(s.id);
       continue;
     }
     uint64_t at = text.size();
     text.append(text_, size_t(s.text), TextSizeOf(s));
     s.text = at;
+    ids_[s.id].index = uint32_t(kept);
     rows_[kept++] = s;
   }
   rows_.resize(kept);
@@ -657,6 +719,7 @@ size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remov
 
 void ProxyList::RemoveAll() {
   bool had_favorites = favorite_count_ != 0;
+  for (const Slot& s : rows_) FreeId(s.id);
   std::vector<Slot>().swap(rows_);
   std::string().swap(text_);
   std::vector<uint32_t>().swap(key_table_);
@@ -730,8 +793,9 @@ void ProxyList::MoveRowToFront(size_t index) {
   if (index >= rows_.size()) return;
   std::rotate(rows_.begin(), rows_.begin() + ptrdiff_t(index),
               rows_.begin() + ptrdiff_t(index) + 1);
-  // The key table holds row indexes.
+  // The key table and the ids hold row indexes.
   RebuildKeys(rows_.size());
+  ReindexIds();
   sort_state_.fill(0);
   NotifyReset();
 }
@@ -753,6 +817,7 @@ void ProxyList::SortListColumn(int column, int flag) {
   for (size_t i : order) sorted.push_back(rows_[i]);
   rows_ = std::move(sorted);
   RebuildKeys(rows_.size());
+  ReindexIds();
   sort_state_.fill(0);
   sort_state_[size_t(column)] = flag == 1 ? 1 : 2;
   ++saved_version_;

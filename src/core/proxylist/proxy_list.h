@@ -61,6 +61,12 @@ enum class AddResult {
   kListFull,   // a new row, but the list already holds kMaxListRows
 };
 
+// A row's identity: it stays the row's through sorts, the removal of other
+// rows and changes of its texts, tick and type, and never names another row,
+// also after its own row is gone. kNoRow names none.
+enum class RowId : uint64_t {};
+inline constexpr RowId kNoRow{};
+
 // One row as the views read it. The texts point into the list: they stay valid
 // until the list next adds, removes or reorders rows, or changes this row.
 struct ProxyRow {
@@ -186,6 +192,11 @@ class ProxyList {
   // Counts every change to a row's verification status, result or score.
   uint64_t result_version() const { return result_version_; }
 
+  // The id of the row at `index`; kNoRow outside the list.
+  RowId IdAt(size_t index) const;
+  // Where row `id` is now; nullopt for kNoRow and for a row removed since.
+  std::optional<size_t> IndexOf(RowId id) const;
+
   size_t size() const { return rows_.size(); }
   bool empty() const { return rows_.empty(); }
   ProxyRow row(size_t index) const;
@@ -300,8 +311,9 @@ class ProxyList {
   // A row without a log-in pays nothing for it: the flag sits in padding.
   struct Slot {
     uint64_t text = 0;
-    uint32_t address_size = 0;
-    uint32_t port_size = 0;
+    uint16_t address_size = 0;
+    uint16_t port_size = 0;
+    uint32_t id = 0;  // the row's entry in ids_
     uint32_t status = SharedTexts::kEmpty;
     uint32_t location = SharedTexts::kEmpty;
     uint32_t result = SharedTexts::kEmpty;
@@ -343,9 +355,23 @@ class ProxyList {
   // Sets one of a row's shared texts.
   void SetText(uint32_t* id, std::string_view text);
   void ReleaseTexts(const Slot& s);
+  // A fresh id entry for a row about to be at `index`.
+  uint32_t NewId(size_t index);
+  void FreeId(uint32_t entry);
+  // Every row's id entry learns the row's place again (after a sort or a move).
+  void ReindexIds();
   std::vector<SortKey> ColumnSortKeys(int column, std::vector<std::string>* converted) const;
 
   std::vector<Slot> rows_;
+  // Row ids: an entry per id handed out and not yet freed, with the row's place
+  // and the entry's generation (a freed entry is used again by a later row under
+  // the next generation, so an old id never finds it).
+  struct IdEntry {
+    uint32_t index = 0;
+    uint32_t generation = 0;
+  };
+  std::vector<IdEntry> ids_;
+  std::vector<uint32_t> free_ids_;
   std::string text_;  // addresses, ports and log-ins
   SharedTexts texts_;
   // Open addressing over row index + 1 with a tag of the key's hash (0: empty),

@@ -662,5 +662,48 @@ TEST(ProxyListTest, KeysFollowRowsThroughSortsAndRemovals) {
   }
 }
 
+// A row's id finds the row wherever it moved, and never another row once it
+// is gone, also when its place in the id table is used again.
+TEST(ProxyListTest, IdsFollowRowsThroughSortsRemovalsAndStaging) {
+  ProxyList list;
+  auto line_of = [](int i) { return "9.8." + std::to_string(i) + ".1:" + std::to_string(900 - i); };
+  std::map<std::string, RowId> ids;  // by host:port
+  auto add_ids = [&] {
+    for (size_t i = 0; i < list.size(); ++i) ids[list.RowHostPort(int64_t(i))] = list.IdAt(i);
+  };
+  auto check = [&](const char* step) {
+    SCOPED_TRACE(step);
+    size_t found = 0;
+    for (const auto& [host_port, id] : ids) {
+      std::optional<size_t> at = list.IndexOf(id);
+      if (!at) continue;
+      ++found;
+      EXPECT_EQ(list.RowHostPort(int64_t(*at)), host_port);
+    }
+    EXPECT_EQ(found, list.size());  // every row's id, and no removed row's
+  };
+  for (int i = 0; i < 200; ++i) list.AddProxy(line_of(i), false);
+  add_ids();
+  list.SortListColumn(kColPort, 1);
+  check("sorted");
+  list.RemoveRowsIf([](const ProxyRow& r) { return r.port.back() == '3'; });
+  check("removed");
+  list.MoveRowToFront(list.size() - 1);
+  check("moved");
+  ProxyList staged;
+  for (int i = 150; i < 260; ++i) staged.AddProxy(line_of(i), false);
+  list.TakeRows(staged);  // rows 200.. are new, their entries partly the removed rows'
+  add_ids();
+  check("taken");
+  list.RemoveAll();
+  list.AddProxy(line_of(3), false);
+  EXPECT_EQ(list.IndexOf(ids[HostPortText("9.8.3.1", "897")]), std::nullopt);
+  ids.clear();
+  add_ids();
+  check("after removing all");
+  EXPECT_EQ(list.IndexOf(kNoRow), std::nullopt);
+  EXPECT_EQ(list.IdAt(1), kNoRow);
+}
+
 }  // namespace
 }  // namespace core

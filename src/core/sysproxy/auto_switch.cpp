@@ -55,7 +55,7 @@ AutoSwitchTick AutoSwitch::Tick() {
     index_ = row + 1;
     switched_row_ = row;
     switch_pending_ = true;
-    action_.CleanThenSwitch(list_.RowProxyText(row));
+    action_.CleanThenSwitch(list_.IdAt(size_t(row)));
     return AutoSwitchTick::kSwitched;
   }
   ++index_;

@@ -26,15 +26,15 @@ inline constexpr std::string_view kIntervalTooShortMessage = "自动换IP间隔�
 // The longest period a window timer accepts; longer intervals are cut to it.
 inline constexpr uint32_t kMaxTimerPeriodMs = 0x7FFFFFFF;
 
-// "Clean, then switch": wipes the browser's cache and cookies and then applies
-// the proxy text as the system proxy, in that order. The work may end later (the
+// "Clean, then switch": wipes the browser's cache and cookies and then makes
+// the row the proxy in use, in that order. The work may end later (the
 // cleanup of a large cache runs off the UI thread); when the proxy has been
 // applied the owner calls AutoSwitch::SwitchFinished on the UI thread, also when
 // it finishes before CleanThenSwitch returns.
 class ProxySwitchAction {
  public:
   virtual ~ProxySwitchAction() = default;
-  virtual void CleanThenSwitch(const std::string& proxy_text) = 0;
+  virtual void CleanThenSwitch(RowId row) = 0;
 };
 
 // What the toggle button did.

@@ -10,11 +10,13 @@ namespace {
 // Records what was applied; finishes each switch at once unless told to hold it.
 class RecordingAction final : public ProxySwitchAction {
  public:
-  void CleanThenSwitch(const std::string& proxy_text) override {
-    applied.push_back(proxy_text);
+  void CleanThenSwitch(RowId row) override {
+    std::optional<size_t> at = list->IndexOf(row);
+    applied.push_back(at ? list->RowProxyText(int64_t(*at)) : "gone");
     if (!hold && owner != nullptr) owner->SwitchFinished();
   }
   AutoSwitch* owner = nullptr;
+  const ProxyList* list = nullptr;
   bool hold = false;
   std::vector<std::string> applied;
 };
@@ -28,6 +30,7 @@ struct Row {
 struct Switching {
   Switching() {
     action.owner = &sw;
+    action.list = &list;
     sw.SetRelayPorts({8118});
   }
 

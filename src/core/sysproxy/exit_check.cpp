@@ -297,14 +297,14 @@ std::string ExitCheck::AddressWithLocation(const std::string& address) const {
   return text;
 }
 
-std::string ExitCheck::TipText() const {
+std::string ExitCheck::TipText(std::string_view shown) const {
   if (phase_ == ExitPhase::kNoProxy) {
     std::string text = "未使用代理";
     if (!own_address_.empty())
       text += std::string(kArrow) + "本机 " + AddressWithLocation(own_address_);
     return text;
   }
-  std::string text = proxy_ + std::string(kArrow);
+  std::string text = (shown.empty() ? proxy_ : std::string(shown)) + std::string(kArrow);
   switch (phase_) {
     case ExitPhase::kChecking:
       return text + "正在检测出口…";

@@ -153,7 +153,9 @@ class ExitCheck {
   //   "1.2.3.4:8080 → 出口 5.6.7.8 美国（与本机直连相同，代理未生效）"
   //   "未使用代理", or "未使用代理 → 本机 5.6.7.8 美国" once the own address is known
   // The location and its blank are left out when the locator knows none.
-  std::string TipText() const;
+  // `shown`, when given, names the proxy instead of the text it was switched
+  // to (the relay carries it through another row).
+  std::string TipText(std::string_view shown = {}) const;
 
  private:
   std::string AddressWithLocation(const std::string& address) const;

@@ -3,41 +3,22 @@
 #include "core/base/text.h"
 #include "core/net/net_target.h"
 #include "core/proxylist/proxy_line.h"
+#include "core/sysproxy/proxy_in_use.h"
 
 namespace core {
 
 SystemProxyChange PlanSystemProxy(std::string_view text, const std::vector<uint16_t>& relay_ports) {
-  SystemProxyChange change;
   std::string_view trimmed = Trim(text);
-  ProxyLine p;
-  // An address that would read as several entries of the system's proxy list
-  // (a line such as "x;http=5.6.7.8:80") is refused like any bad text.
-  bool parsed = ParseProxyLine(trimmed, &p) && AddressFitsProxyServerText(p.address);
-  if (!parsed && !trimmed.empty()) {
+  ProxyInUse proxy = ProxyInUseOfText(trimmed);
+  if (proxy.empty() && !trimmed.empty()) {
+    ProxyLine p;
+    ParseProxyLine(trimmed, &p);
+    SystemProxyChange change;
     change.error_message = Format("[%s:%s@%s]是一个无效的代理服务器项目", p.address.c_str(),
                                   p.port.c_str(), p.type.c_str());
     return change;
   }
-  if (parsed && NamesOwnPort(p.address, p.port, relay_ports)) {
-    change.error_message =
-        Format("[%s]是本程序自己的本地中转，不能用作代理", HostPortText(p.address, p.port).c_str());
-    return change;
-  }
-  change.accepted = true;
-  change.current_proxy = std::string(trimmed);
-  change.host = p.address;
-  if (trimmed.empty()) return change;
-  change.enable = true;
-  if (p.type.empty() || p.type == "HTTP") {
-    change.proxy_server = HostPortText(p.address, p.port);
-  } else if (IsSocksType(p.type)) {
-    change.proxy_server = "socks=" + HostPortText(p.address, p.port);
-  } else {
-    std::string kind = p.type;
-    for (char& c : kind) c = char(c - 'A' + 'a');
-    change.proxy_server = kind + "=" + HostPortText(p.address, p.port);
-  }
-  return change;
+  return PlanSystemProxyOf(proxy, relay_ports);
 }
 
 SystemProxyReadBack ReadBackSystemProxy(std::string_view proxy_server, std::string_view enable) {

@@ -48,15 +48,17 @@ StartedList LoadListAtStart(ProxyList& list, const SystemProxyReadBack& back, Pr
   started.note = LoadSavedList(list, store, codec);
   if (back.list_line.empty()) return started;
   if (int64_t row = FindSystemProxyRow(list, back.list_line); row >= 0) {
-    if (!back.current_proxy.empty()) started.current_proxy = list.RowProxyText(row);
+    if (!back.current_proxy.empty()) started.in_use = ProxyInUseOfRow(list, size_t(row));
     return started;
   }
-  started.current_proxy = back.current_proxy;
   // The setting's row leads the list, as the proxy the user had before the
   // program started. A full list has no room for it; it is still in use.
   if (list.AddProxy(back.list_line, true) == AddResult::kAdded) {
     list.SetSelected(list.size() - 1, false);
     list.MoveRowToFront(list.size() - 1);
+    if (!back.current_proxy.empty()) started.in_use = ProxyInUseOfRow(list, 0);
+  } else if (!back.current_proxy.empty()) {
+    started.in_use = ProxyInUseOfText(back.current_proxy);
   }
   return started;
 }

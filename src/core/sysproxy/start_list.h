@@ -12,6 +12,7 @@
 #include "core/base/secret_codec.h"
 #include "core/proxylist/list_profile.h"
 #include "core/proxylist/proxy_list.h"
+#include "core/sysproxy/proxy_in_use.h"
 #include "core/sysproxy/proxy_server_text.h"
 
 namespace core {
@@ -28,15 +29,15 @@ namespace core {
 int64_t FindSystemProxyRow(const ProxyList& list, std::string_view line);
 
 struct StartedList {
-  std::string current_proxy;  // the proxy in use, as the menu compares it; empty: none
+  ProxyInUse in_use;          // empty: none
   LoadedListNote note;        // what the saved list could not bring back
 };
 
 // Loads the saved list into `list` (empty so far) and takes in the system
 // proxy read back at start. A setting that names a row (FindSystemProxyRow)
-// adds nothing; when the proxy is on, that row's proxy text is the proxy in
-// use. Any other setting is added ticked, in front of the saved rows, and its
-// text is the proxy in use when on. An empty `back` (no setting, or the local
+// adds nothing; when the proxy is on, that row is the proxy in use. Any other
+// setting is added ticked, in front of the saved rows, and is the proxy in use
+// when on (as a text of no row when the list is full). An empty `back` (no setting, or the local
 // relay's own address) adds nothing and leaves no proxy in use.
 StartedList LoadListAtStart(ProxyList& list, const SystemProxyReadBack& back, ProfileStore& store,
                             SecretCodec* codec = nullptr);

@@ -62,7 +62,7 @@ TEST(LoadListAtStartTest, ASettingThatNamesASavedRowAddsNothing) {
        "1",
        {"1.2.3.4:80@HTTP"},
        {"+1.2.3.4:80@HTTPS", "1.2.3.4:80@HTTP"},
-       "1.2.3.4:80@HTTPS"},
+       "1.2.3.4:80"},
       {"1.2.3.4:81",
        "1",
        {"+9.9.9.9:99", "1.2.3.4:80"},
@@ -84,7 +84,9 @@ TEST(LoadListAtStartTest, ASettingThatNamesASavedRowAddsNothing) {
     ProxyList list;
     StartedList started = LoadListAtStart(list, ReadBackSystemProxy(c.setting, c.enable), store);
     EXPECT_EQ(Rows(list), c.want_rows) << c.setting << " " << c.enable;
-    EXPECT_EQ(started.current_proxy, c.want_in_use) << c.setting << " " << c.enable;
+    EXPECT_EQ(started.in_use.text, c.want_in_use) << c.setting << " " << c.enable;
+    // The proxy in use is a row of the list, found by its id.
+    EXPECT_EQ(list.IndexOf(started.in_use.row).has_value(), !c.want_in_use.empty()) << c.setting;
     EXPECT_EQ(list.selected_count(), 0u) << c.setting;
     // The duplicate keys follow the row moved to the front.
     for (size_t i = 0; i < list.size(); ++i) {

@@ -112,8 +112,8 @@ std::string WorkerProxyLine(const ProxyList& list, size_t row) {
   return list.RowProxyText(int64_t(row));
 }
 
-std::optional<std::string> ApplyEndOfRunRules(ProxyList& list, const VerifySettings& settings,
-                                              int sites) {
+std::optional<RowId> ApplyEndOfRunRules(ProxyList& list, const VerifySettings& settings,
+                                        int sites) {
   ProxyList::Batch batch(list);
   if (settings.auto_delete_failed) {
     list.RemoveRowsIf([](const ProxyRow& r) { return r.score == 0; });
@@ -144,7 +144,7 @@ std::optional<std::string> ApplyEndOfRunRules(ProxyList& list, const VerifySetti
   // Only a usable row is worth switching to; a list whose top row was never
   // verified (score -1) has no best proxy.
   if (settings.auto_use_best && !list.empty() && list.row(0).score > 0) {
-    return list.RowProxyText(0);  // a SOCKS row is applied as SOCKS
+    return list.IdAt(0);
   }
   return std::nullopt;
 }

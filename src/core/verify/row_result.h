@@ -50,9 +50,7 @@ std::string WorkerProxyLine(const ProxyList& list, size_t row);
 // duplicate keys) when so set; sort by score, best first; reset the favorites
 // when so set (`sites` is the number of sites of the run, for the threshold);
 // and, when "Auto use the best proxy" is on and the top row is usable (score
-// above 0), return its proxy text (ProxyList::RowProxyText) for the caller to
-// make the system proxy.
-std::optional<std::string> ApplyEndOfRunRules(ProxyList& list, const VerifySettings& settings,
-                                              int sites);
+// above 0), return that row for the caller to make the proxy in use.
+std::optional<RowId> ApplyEndOfRunRules(ProxyList& list, const VerifySettings& settings, int sites);
 
 }  // namespace core

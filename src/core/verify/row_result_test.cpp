@@ -122,17 +122,13 @@ TEST_F(EndOfRunTest, DeleteSortResetAndChooseTheBest) {
   Fill({{0}, {1746}, {-1}, {0, true}, {500}, {0}});
   list.SetVerifyResult(3, "", "", 100);  // a reserved row with no usable site
   settings.auto_delete_failed = true;
-  std::optional<std::string> best = ApplyEndOfRunRules(list, settings, 3);
+  std::optional<RowId> best = ApplyEndOfRunRules(list, settings, 3);
   EXPECT_EQ(Order(), (std::vector<int>{1, 4, 3, 2}));
   EXPECT_EQ(Ticks(), (std::vector<bool>{true, true, true, false}));
   EXPECT_EQ(list.favorite_count(), 3);
   ASSERT_TRUE(best.has_value());
-  EXPECT_EQ(*best, "10.0.0.1:80");
-  // A SOCKS row becomes the system proxy as SOCKS.
-  ProxyList socks;
-  ASSERT_EQ(socks.AddProxy("10.9.9.9:1080@SOCKS5", false), AddResult::kAdded);
-  socks.SetVerifyResult(0, "", "", 900);
-  EXPECT_EQ(ApplyEndOfRunRules(socks, settings, 1).value_or(""), "10.9.9.9:1080@SOCKS5");
+  EXPECT_EQ(list.IndexOf(*best), std::optional<size_t>(0));
+  EXPECT_EQ(list.RowHostPort(0), "10.0.0.1:80");
   // The deleted rows' keys are gone: they can be added again.
   EXPECT_EQ(list.AddProxy("10.0.0.0:80", false), AddResult::kAdded);
   EXPECT_EQ(list.AddProxy("10.0.0.1:80", false), AddResult::kDuplicate);

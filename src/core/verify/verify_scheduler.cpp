@@ -274,7 +274,11 @@ void VerifyScheduler::FinishRowAt(size_t row, const std::vector<SiteOutcome>& ou
     list_.SetStatusText(row, std::string(kStatusNotVerified));
   } else {
     last_run_sites_ = int(outcomes.size());
-    if (WriteRowResult(list_, row, outcomes)) ++counters_.usable;
+    if (WriteRowResult(list_, row, outcomes)) {
+      ++counters_.usable;
+    } else {
+      host_.RowFailed(row);
+    }
   }
   host_.RefreshCaption();
 }
@@ -316,7 +320,7 @@ void VerifyScheduler::FeedNewRows() {
 void VerifyScheduler::MaybeEndRun() {
   if (!run_on_ || active_ > 0 || (gate_ && !gate_->idle())) return;
   EndRunCleanup();
-  std::optional<std::string> best = ApplyEndOfRunRules(list_, settings_, last_run_sites_);
+  std::optional<RowId> best = ApplyEndOfRunRules(list_, settings_, last_run_sites_);
   // Asked at the end, not at the start: the user may have gone direct meanwhile.
   if (best && (!run_by_timer_ || host_.ProxyInUse())) host_.UseProxy(*best);
   host_.RefreshCaption();

@@ -91,11 +91,13 @@ class VerifyHost {
   virtual void SetRunControls(bool running) = 0;
   // Empties the floating window's current proxy and clears the system proxy.
   virtual void ClearSystemProxy() = 0;
-  // Makes `host_port` the system proxy (the best proxy after a run).
-  virtual void UseProxy(const std::string& host_port) = 0;
+  // Makes row `row` the proxy in use (the best row after a run).
+  virtual void UseProxy(RowId row) = 0;
   // Whether a proxy is in use now (false after "不使用ip").
   virtual bool ProxyInUse() const = 0;
   virtual void ShowRow(size_t row) = 0;  // scrolls the row into view
+  // The run found row `row` unusable (its result is written).
+  virtual void RowFailed(size_t /*row*/) {}
   virtual void RefreshCaption() = 0;     // VerifyScheduler::Caption() changed
 };
 

@@ -106,10 +106,12 @@ class FakeHost final : public VerifyHost {
     ++cleared;
     in_use = false;
   }
-  void UseProxy(const std::string& host_port) override {
-    used.push_back(host_port);
+  void UseProxy(RowId row) override {
+    std::optional<size_t> at = list ? list->IndexOf(row) : std::nullopt;
+    used.push_back(at ? list->RowProxyText(int64_t(*at)) : "?");
     in_use = true;
   }
+  const ProxyList* list = nullptr;  // names the rows used, when set
   bool ProxyInUse() const override { return in_use; }
   void ShowRow(size_t) override {}
   void RefreshCaption() override {
@@ -127,6 +129,7 @@ struct SchedulerRig {
   explicit SchedulerRig(bool gated = false)
       : scheduler(list, settings, pool, timers, host, clock, kPerSite, gated ? &prober : nullptr,
                   kConnectMs) {
+    host.list = &list;
     settings.sites = {
         {"http://a/", "A", true}, {"http://off/", "X", false}, {"ftp://b/", "", true}};
   }

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/proxylist/proxy_list.h"
+
 namespace win {
 
 // Every method has an empty default, so an observer overrides only what it shows.
@@ -30,6 +32,12 @@ class AppObserver {
   virtual void OnCaptionChanged() {}
   // The proxy in use (Switcher::current_proxy) changed.
   virtual void OnProxyChanged() {}
+  // The row in use failed and failover is on (Switcher::ReportFailure):
+  // automatic switching, when on, moves on from it.
+  virtual void OnProxyInUseFailed(core::RowId /*row*/) {}
+  // The relay now carries the proxy in use's connections through another row,
+  // or through its own again (Switcher::InUseName changed).
+  virtual void OnCarrierChanged() {}
   // The run settings (RunSettingsHolder::settings) changed.
   virtual void OnRunSettingsChanged() {}
   // The exit address check (ExitCheckService::check) changed: its tip text, the

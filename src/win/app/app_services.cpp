@@ -14,21 +14,17 @@ AppServices::AppServices(AppParts parts)
                 std::move(parts.locator_batch)),
       verify_(switcher_, platform_, std::move(parts.verify)),
       exit_check_(switcher_, platform_, *clock_, parts.make_exit_fetcher, parts.locator),
-      auto_switch_(switcher_, exit_check_, std::move(parts.cleanup)),
+      auto_switch_(switcher_, std::move(parts.cleanup)),
       imports_(switcher_, platform_, std::move(parts.locate_rows)),
       downloads_(switcher_, platform_, imports_, std::move(parts.download_job),
                  std::move(parts.download_path)),
       run_settings_(platform_, switcher_.events()),
-      relay_(switcher_, platform_, run_settings_, exit_check_, auto_switch_),
+      relay_(switcher_, platform_, run_settings_),
       list_save_(switcher_, platform_, *clock_) {
-  exit_check_.SetFailoverTarget(&auto_switch_);
   switcher_.SetRelayGuard(&relay_guard_);
 }
 
-AppServices::~AppServices() {
-  switcher_.SetRelayGuard(nullptr);
-  exit_check_.SetFailoverTarget(nullptr);
-}
+AppServices::~AppServices() { switcher_.SetRelayGuard(nullptr); }
 
 void AppServices::Start() {
   // Before anything reads the system proxy: a setting left pointing at the

@@ -167,7 +167,7 @@ TEST_F(AppWindowTest, ARefusedSwitchIsReportedAndNotShownAsDone) {
   proxy_key_ = parent + "\\Proxy";
   MakeServices();
   prompt_.shown.clear();
-  EXPECT_FALSE(switcher_->SetSystemProxy("10.0.0.1:80"));
+  EXPECT_FALSE(UseRowOf(*switcher_, "10.0.0.1:80"));
   DeleteRegistryTree(HKEY_CURRENT_USER, parent);
   EXPECT_EQ(switcher_->current_proxy(), "");
   ASSERT_EQ(prompt_.shown.size(), 1u);

@@ -1,20 +1,26 @@
 #include "win/app/auto_switch_service.h"
 
+#include <optional>
 #include <utility>
+
+#include "core/sysproxy/exit_check.h"
 
 namespace win {
 
-AutoSwitchService::AutoSwitchService(Switcher& switcher, const SwitchChecks& checks,
-                                     CleanupRunner::Cleanup cleanup)
+AutoSwitchService::AutoSwitchService(Switcher& switcher, CleanupRunner::Cleanup cleanup)
     : switcher_(switcher),
-      checks_(checks),
       window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
         return OnMessage(msg, wparam, lparam);
       }),
       cleanup_(CreateMessageWindow(window_, L"RelaymothAutoSwitch"), std::move(cleanup)),
-      auto_switch_(switcher.list(), cleanup_) {}
+      auto_switch_(switcher.list(), cleanup_) {
+  switcher_.events().Add(this);
+}
 
-AutoSwitchService::~AutoSwitchService() { KillTimer(window_.hwnd(), kTimerSwitch); }
+AutoSwitchService::~AutoSwitchService() {
+  switcher_.events().Remove(this);
+  KillTimer(window_.hwnd(), kTimerSwitch);
+}
 
 bool AutoSwitchService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
   if (msg == WM_TIMER && wparam == kTimerSwitch) {
@@ -41,42 +47,34 @@ core::AutoSwitchToggle AutoSwitchService::Toggle(std::string_view interval_text)
 
 void AutoSwitchService::OnTick() {
   if (auto_switch_.Tick() == core::AutoSwitchTick::kSwitched) {
-    tried_this_tick_ = {auto_switch_.switched_row()};
+    tried_this_tick_ = {switcher_.list().IdAt(size_t(auto_switch_.switched_row()))};
   }
 }
 
 void AutoSwitchService::OnCleanupDone(WPARAM run) {
-  std::string text;
-  if (!cleanup_.TakeFinished(run, &text)) return;
+  core::RowId row = core::kNoRow;
+  if (!cleanup_.TakeFinished(run, &row)) return;
   // Stopped while the cache was being cleaned: the proxy stays as it is.
-  if (auto_switch_.on() && switcher_.SetSystemProxy(text)) switch_check_ = checks_.LastCheck();
+  if (auto_switch_.on()) switcher_.Use(row);
   auto_switch_.SwitchFinished();
 }
 
-void AutoSwitchService::OnSwitchCheckFailed(uint64_t check, const std::string& proxy) {
-  if (!auto_switch_.on() || switch_check_ == 0 || check != switch_check_) return;
-  switch_check_ = 0;
-  MoveOnFrom(proxy);
-}
-
-void AutoSwitchService::OnProxyInUseFailed(const std::string& proxy) {
-  if (!auto_switch_.on()) return;
-  MoveOnFrom(proxy);
-}
-
-void AutoSwitchService::MoveOnFrom(const std::string& proxy) {
-  if (tried_this_tick_.empty()) return;
+void AutoSwitchService::OnProxyInUseFailed(core::RowId row) {
+  if (!auto_switch_.on() || tried_this_tick_.empty() || tried_this_tick_.back() != row) return;
   const core::ProxyList& list = switcher_.list();
-  int32_t failed = tried_this_tick_.back();
-  // The rows may have been sorted or deleted since: only a row that still is
-  // the proxy that failed counts.
-  if (list.RowProxyText(failed) != proxy) return;
-  int32_t next = core::NextFailoverRow(list, failed, tried_this_tick_, auto_switch_.relay_ports());
+  std::optional<size_t> failed = list.IndexOf(row);
+  if (!failed) return;
+  // The rows tried this tick where they are now (a sort may have moved them).
+  std::vector<int32_t> tried;
+  for (core::RowId id : tried_this_tick_) {
+    if (std::optional<size_t> at = list.IndexOf(id)) tried.push_back(int32_t(*at));
+  }
+  int32_t next = core::NextFailoverRow(list, int32_t(*failed), tried, auto_switch_.relay_ports());
   if (next < 0) return;
-  tried_this_tick_.push_back(next);
+  tried_this_tick_.push_back(list.IdAt(size_t(next)));
   auto_switch_.ContinueAfter(next);
   // The cache was emptied for this tick already.
-  if (switcher_.SetSystemProxy(list.RowProxyText(next))) switch_check_ = checks_.LastCheck();
+  switcher_.Use(list.IdAt(size_t(next)));
 }
 
 }  // namespace win

@@ -16,6 +16,7 @@ ExitCheckService::ExitCheckService(Switcher& switcher, const AppPlatform& platfo
   fetcher_ = make_fetcher(window, uint32_t(settings_.deadline_seconds) * 1000);
   check_ = std::make_unique<core::ExitCheck>(*fetcher_, clock, std::move(locator));
   check_->ApplySettings(settings_);
+  switcher_.SetFailover(settings_.failover);
   switcher_.events().Add(this);
 }
 
@@ -28,6 +29,7 @@ void ExitCheckService::ApplySettings(const core::ExitCheckSettings& settings) {
   bool was_enabled = settings_.enabled;
   settings_ = settings;
   check_->ApplySettings(settings);
+  switcher_.SetFailover(settings.failover);
   fetcher_->set_deadline_ms(uint32_t(settings.deadline_seconds) * 1000);
   if (settings_.enabled == was_enabled) return;
   // Turned on: the proxy in use is checked now. Turned off: the views drop
@@ -54,6 +56,7 @@ bool ExitCheckService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
 void ExitCheckService::OnProxyChanged() {
   if (!settings_.enabled) return;
   check_->OnSwitched(switcher_.current_proxy());
+  checked_row_ = switcher_.in_use().row;
   CheckMoved(true);
 }
 
@@ -73,8 +76,9 @@ void ExitCheckService::CheckMoved(bool changed) {
   }
   if (!changed) return;
   switcher_.events().Tell([](AppObserver& o) { o.OnExitCheckChanged(); });
-  if (settings_.failover && failover_ != nullptr && check_->failed()) {
-    failover_->OnSwitchCheckFailed(check_->generation(), check_->proxy());
+  if (check_->failed() && reported_ != check_->generation()) {
+    reported_ = check_->generation();
+    switcher_.ReportFailure({checked_row_, core::FailureSource::kExitCheck, check_->TipText()});
   }
 }
 

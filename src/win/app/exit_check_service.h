@@ -2,8 +2,8 @@
 // address the world sees through it ("1.2.3.4:8080 → 出口 5.6.7.8 美国"), on a
 // message-only window of its own (the fetcher's reports and the deadline
 // timer). It follows the proxy in use through the switcher's events, tells the
-// views when the check changes, and tells automatic switching when a check
-// failed (failover). Built by the composition root; UI thread only.
+// views when the check changes, and reports a failed check to the switcher's
+// failover. Built by the composition root; UI thread only.
 #pragma once
 
 #include <windows.h>
@@ -24,24 +24,7 @@
 
 namespace win {
 
-// What automatic switching learns from the exit check: which check its switch
-// started...
-class SwitchChecks {
- public:
-  virtual ~SwitchChecks() = default;
-  // The number of the newest check; 0 while checks are off.
-  virtual uint64_t LastCheck() const = 0;
-};
-
-// ...and that a check failed, while failover is on.
-class FailoverTarget {
- public:
-  virtual ~FailoverTarget() = default;
-  // Check `check` of a switch to `proxy` failed.
-  virtual void OnSwitchCheckFailed(uint64_t check, const std::string& proxy) = 0;
-};
-
-class ExitCheckService final : public SwitchChecks, private AppObserver {
+class ExitCheckService final : private AppObserver {
  public:
   // Makes the fetcher for the service's window (which receives its results),
   // with the deadline in milliseconds.
@@ -55,14 +38,12 @@ class ExitCheckService final : public SwitchChecks, private AppObserver {
   ExitCheckService(const ExitCheckService&) = delete;
   ExitCheckService& operator=(const ExitCheckService&) = delete;
 
-  // The run settings dialog applies what it saved.
+  // The run settings dialog applies what it saved; the switcher's failover
+  // follows its box.
   void ApplySettings(const core::ExitCheckSettings& settings);
-  // Null: nobody is told of failed checks.
-  void SetFailoverTarget(FailoverTarget* target) { failover_ = target; }
 
   const core::ExitCheck& check() const { return *check_; }
   const core::ExitCheckSettings& settings() const { return settings_; }
-  uint64_t LastCheck() const override { return settings_.enabled ? check_->generation() : 0; }
 
   // The deadline's tick while a fetch is outstanding.
   static constexpr UINT_PTR kTimerDeadline = 1;
@@ -74,7 +55,7 @@ class ExitCheckService final : public SwitchChecks, private AppObserver {
   bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
   void OnFetchDone();
   // Keeps the deadline timer running while the check waits; tells the views
-  // and, for a failed check, automatic switching.
+  // and, once per check that failed, the switcher.
   void CheckMoved(bool changed);
 
   // AppObserver: a new check after every change of the proxy in use.
@@ -85,7 +66,8 @@ class ExitCheckService final : public SwitchChecks, private AppObserver {
   MessageWindow window_;
   std::unique_ptr<PostingExitFetcher> fetcher_;
   std::unique_ptr<core::ExitCheck> check_;
-  FailoverTarget* failover_ = nullptr;
+  core::RowId checked_row_ = core::kNoRow;  // the row the check is for
+  uint64_t reported_ = 0;                   // the last check whose failure was reported
 };
 
 }  // namespace win

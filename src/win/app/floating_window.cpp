@@ -273,10 +273,13 @@ void FloatingWindow::SetStateIcon(bool on) {
 void FloatingWindow::OnProxyChanged() { RefreshStateIcon(); }
 
 std::wstring FloatingWindow::TrayTip() const {
+  std::string name = switcher_.InUseName();
   if (!services_.exit_check().settings().enabled) {
-    return LoadResourceString(platform_.instance, IDS_TRAY_TIP);
+    std::wstring tip = LoadResourceString(platform_.instance, IDS_TRAY_TIP);
+    if (name != switcher_.current_proxy()) tip += L"\n" + Utf8ToWide(name);
+    return tip;
   }
-  return Utf8ToWide(services_.exit_check().check().TipText());
+  return Utf8ToWide(services_.exit_check().check().TipText(name));
 }
 
 std::wstring FloatingWindow::tooltip_text() const {
@@ -348,8 +351,8 @@ void FloatingWindow::FinalSave() {
 
 void FloatingWindow::ShowMainDialog() { dialog_.Show(); }
 
-UniqueMenu FloatingWindow::BuildMenu() const {
-  return BuildProxyMenu(platform_.instance, switcher_.list(), switcher_.current_proxy());
+UniqueMenu FloatingWindow::BuildMenu() {
+  return BuildProxyMenu(platform_.instance, switcher_.list(), switcher_.in_use(), &menu_rows_);
 }
 
 void FloatingWindow::ShowPopupMenu(POINT at, bool from_tray) {
@@ -377,8 +380,21 @@ void FloatingWindow::OnTrayNotify(UINT mouse_message) {
 
 void FloatingWindow::OnCommand(int id) {
   if (id >= core::kFirstFavoriteCommand && id <= core::kLastFavoriteCommand) {
-    switcher_.SetSystemProxy(
-        core::FavoriteMenuEntryText(switcher_.list(), id - core::kFirstFavoriteCommand));
+    size_t n = size_t(id - core::kFirstFavoriteCommand);
+    // A command sent without the menu (another program's message) names the
+    // favorites as they are now.
+    if (menu_rows_.empty()) {
+      for (const core::FavoriteMenuEntry& e :
+           core::FavoriteMenuEntries(switcher_.list(), switcher_.in_use().row)) {
+        menu_rows_.push_back(e.row);
+      }
+    }
+    if (n < menu_rows_.size()) {
+      switcher_.Use(menu_rows_[n]);
+    } else {
+      switcher_.UseNone();  // 1174 and beyond hold no entry
+    }
+    menu_rows_.clear();
     return;
   }
   switch (id) {
@@ -386,7 +402,7 @@ void FloatingWindow::OnCommand(int id) {
       ShowMainDialog();
       break;
     case IDM_NO_PROXY:
-      switcher_.ClearSystemProxy();
+      switcher_.UseNone();
       break;
     case IDM_QUIT:
       // The process ends at once: workers are let go, not waited for. The

@@ -50,8 +50,10 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   // Puts a system proxy pointing at the local relay back (RelayProxyGuard),
   // saves the list and the position and removes the tray icon, once per window.
   void FinalSave();
-  // The proxy menu (IDR_SYSTEM_MENU) as shown now (for the popup and for tests).
-  UniqueMenu BuildMenu() const;
+  // The proxy menu (IDR_SYSTEM_MENU) as shown now (for the popup and for
+  // tests); its favorite commands switch to the rows it names now, wherever
+  // they are when chosen.
+  UniqueMenu BuildMenu();
 
   bool proxy_icon_on() const { return proxy_icon_on_; }
   ProxyListDialog& dialog() { return dialog_; }
@@ -94,12 +96,15 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   int Px(int pixels_at_96_dpi) const;
   void ShowTrayIcon(bool on);
 
-  // The tray's tip: the exit check's text when it runs, else the program's.
+  // The tray's tip: the exit check's text when it runs, else the program's
+  // (with the row that carries the connections when the relay went round the
+  // row in use).
   std::wstring TrayTip() const;
 
   // AppObserver
   void OnProxyChanged() override;
   void OnExitCheckChanged() override;
+  void OnCarrierChanged() override { OnExitCheckChanged(); }
   void OnRunSettingsChanged() override;
 
   AppServices& services_;
@@ -121,6 +126,7 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   ProxyDropTarget drop_target_;
   TrayIcon tray_;
   HWND tooltip_ = nullptr;  // destroyed with the window (it is owned by it)
+  std::vector<core::RowId> menu_rows_;  // the favorite commands' rows, in order
   UniqueFont tooltip_font_;
 };
 

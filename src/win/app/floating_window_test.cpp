@@ -160,8 +160,6 @@ TEST_F(FloatingWindowTest, MenuListsFavoritesWithTheCheckMark) {
   SendMessageW(w.hwnd(), WM_COMMAND, core::kFirstFavoriteCommand + 1, 0);
   EXPECT_EQ(switcher_->current_proxy(), "Gate.Example:3128");
   list.SetChecked(2, true);
-  // Another case of the same text still carries the mark.
-  switcher_->SetSystemProxy("gate.example:3128");
   std::vector<MenuItem> items = PopupItems(w.BuildMenu().get());
   ASSERT_EQ(items.size(), 6u);
   EXPECT_EQ(items[0].text, L"参数设置");
@@ -176,7 +174,7 @@ TEST_F(FloatingWindowTest, MenuListsFavoritesWithTheCheckMark) {
 
   SendMessageW(w.hwnd(), WM_COMMAND, IDM_NO_PROXY, 0);
   EXPECT_EQ(switcher_->current_proxy(), "");
-  EXPECT_EQ(ProxyValue("ProxyServer"), "gate.example:3128");  // only the proxy bit goes
+  EXPECT_EQ(ProxyValue("ProxyServer"), "Gate.Example:3128");  // only the proxy bit goes
   EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
   items = PopupItems(w.BuildMenu().get());
   EXPECT_TRUE(items[3].checked);
@@ -214,15 +212,21 @@ TEST_F(FloatingWindowTest, SixtyFavoritesShowFiftyAndTheCommandsSwitchTheProxy) 
   EXPECT_FALSE(w.proxy_icon_on());
 }
 
-TEST_F(FloatingWindowTest, ARefusedProxyTextShowsTheErrorAndChangesNothing) {
+TEST_F(FloatingWindowTest, ARefusedRowShowsTheErrorAndChangesNothing) {
   Start();
-  switcher_->SetSystemProxy("5.5.5.5:80");
-  switcher_->SetSystemProxy("5.5.5.5@SOCKS5");
+  switcher_->SetRelayPorts({8118});
+  UseRowOf(*switcher_, "5.5.5.5:80");
+  EXPECT_FALSE(UseRowOf(*switcher_, "127.0.0.1:8118@SOCKS5"));
   ASSERT_EQ(prompt_.shown.size(), 1u);
   EXPECT_EQ(prompt_.shown[0].caption, "发现错误");
-  EXPECT_EQ(prompt_.shown[0].text, "[5.5.5.5:@SOCKS5]是一个无效的代理服务器项目");
+  EXPECT_EQ(prompt_.shown[0].text, "[127.0.0.1:8118]是本程序自己的本地中转，不能用作代理");
   EXPECT_EQ(switcher_->current_proxy(), "5.5.5.5:80");
   EXPECT_EQ(ProxyValue("ProxyServer"), "5.5.5.5:80");
+  // A row removed since it was shown switches nothing, silently.
+  core::RowId gone = switcher_->list().IdAt(0);
+  switcher_->list().RemoveAll();
+  EXPECT_FALSE(switcher_->Use(gone));
+  EXPECT_EQ(prompt_.shown.size(), 1u);
 }
 
 TEST_F(FloatingWindowTest, DroppedTextIsAddedAndSummarised) {
@@ -326,7 +330,7 @@ TEST_F(FloatingWindowTest, CloseSavesOnceAndLeavesTheProxy) {
   core::ProxyList& list = switcher_->list();
   ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), core::AddResult::kAdded);
   ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), core::AddResult::kAdded);
-  switcher_->SetSystemProxy("1.1.1.1:80");
+  UseRowOf(*switcher_, "1.1.1.1:80");
   SetWindowPos(w.hwnd(), nullptr, 321, 123, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   HWND hwnd = w.hwnd();
   EXPECT_TRUE(SendMessageW(hwnd, WM_QUERYENDSESSION, 0, 0));
@@ -366,15 +370,15 @@ TEST_F(FloatingWindowTest, AVetoedLogOffKeepsTheTrayAndLaterChangesAreSaved) {
 TEST_F(FloatingWindowTest, ExitRestoresTheUsersProxySavesAndEndsWithOne) {
   const std::string kUsers = "http=7.7.7.7:8080;ftp=5.6.7.8:21";
   FloatingWindow& w = Start(kUsers, 1);
-  EXPECT_EQ(switcher_->current_proxy(), "7.7.7.7:8080@HTTP");
-  switcher_->SetSystemProxy("1.1.1.1:80");
+  EXPECT_EQ(switcher_->current_proxy(), "7.7.7.7:8080");
+  UseRowOf(*switcher_, "1.1.1.1:80");
   SendMessageW(w.hwnd(), WM_COMMAND, IDM_NO_PROXY, 0);
   EXPECT_EQ(ProxyValue("ProxyServer"), "1.1.1.1:80");
   EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
   SendMessageW(w.hwnd(), WM_COMMAND, IDM_QUIT, 0);
   EXPECT_EQ(ProxyValue("ProxyServer"), kUsers);
   EXPECT_EQ(ProxyValue("ProxyEnable"), "1");
-  EXPECT_EQ(switcher_->current_proxy(), "7.7.7.7:8080@HTTP");
+  EXPECT_EQ(switcher_->current_proxy(), "7.7.7.7:8080");
   EXPECT_TRUE(w.final_saved());
   EXPECT_EQ(profile_.ReadText("Proxy List", "FavoriteProxy_000", ""), "7.7.7.7:8080@HTTP");
   ASSERT_EQ(exit_codes_.size(), 1u);
@@ -450,7 +454,7 @@ TEST_F(FloatingWindowTest, TrayIconIsAddedAndComesBackWhenTheTaskbarDoes) {
 TEST_F(FloatingWindowTest, TheExitCheckShowsInTheTipsAndTurnsTheDotRed) {
   FloatingWindow& w = Start();
   EXPECT_EQ(w.tooltip_text(), L"未使用代理");
-  switcher_->SetSystemProxy("1.1.1.1:80");
+  UseRowOf(*switcher_, "1.1.1.1:80");
   ASSERT_NE(exit_fetcher_, nullptr);
   ASSERT_EQ(exit_fetcher_->fetches.size(), 2u);  // through the system settings, and direct
   EXPECT_EQ(w.tooltip_text(), L"1.1.1.1:80 → 正在检测出口…");
@@ -465,7 +469,7 @@ TEST_F(FloatingWindowTest, TheExitCheckShowsInTheTipsAndTurnsTheDotRed) {
   EXPECT_EQ(std::wstring(title), L"紫晶梨自动换IP软件  1.1.1.1:80 → 出口 5.6.7.8");
 
   // The next proxy lets the machine's own address through: red, no message box.
-  switcher_->SetSystemProxy("2.2.2.2:80");
+  UseRowOf(*switcher_, "2.2.2.2:80");
   exit_fetcher_->Answer(core::ExitRoute::kSystem, true, "9.9.9.9");
   Pump();
   EXPECT_TRUE(app_->exit_check().check().failed());
@@ -491,7 +495,7 @@ TEST_F(FloatingWindowTest, TheExitCheckShowsInTheTipsAndTurnsTheDotRed) {
 // clips what it draws there: the font must not draw the tip any wider.
 TEST_F(FloatingWindowTest, TheTooltipsFontDrawsTheTipWithinTheWidthItMeasures) {
   FloatingWindow& w = Start();
-  switcher_->SetSystemProxy("101.102.103.104:8080");
+  UseRowOf(*switcher_, "101.102.103.104:8080");
   ASSERT_NE(exit_fetcher_, nullptr);
   exit_fetcher_->Answer(core::ExitRoute::kDirect, true, "9.9.9.9");
   exit_fetcher_->Answer(core::ExitRoute::kSystem, true, "127.0.0.4");

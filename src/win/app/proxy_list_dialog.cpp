@@ -332,7 +332,7 @@ void ProxyListDialog::OnDoubleClick(int row) {
   // A double click beside the rows switches nothing.
   if (row < 0 || size_t(row) >= list_.size()) return;
   // The page shows the new exit; after a refusal there is none to show.
-  if (switcher_.SetSystemProxy(list_.RowProxyText(row))) prompt_.OpenPage(hwnd(), kWhatIsMyIpPage);
+  if (switcher_.Use(list_.IdAt(size_t(row)))) prompt_.OpenPage(hwnd(), kWhatIsMyIpPage);
 }
 
 void ProxyListDialog::OnItemChanged(const NMLISTVIEW* change) {
@@ -538,8 +538,11 @@ void ProxyListDialog::OnCaptionChanged() {
 void ProxyListDialog::OnExitCheckChanged() {
   // The title bar carries what the floating window's tooltip says.
   std::wstring title = LoadResourceString(platform_.instance, IDS_APP_TITLE);
+  std::string name = switcher_.InUseName();
   if (services_.exit_check().settings().enabled) {
-    title += L"  " + Utf8ToWide(services_.exit_check().check().TipText());
+    title += L"  " + Utf8ToWide(services_.exit_check().check().TipText(name));
+  } else if (name != switcher_.current_proxy()) {
+    title += L"  " + Utf8ToWide(name);
   }
   SetWindowTextW(hwnd(), title.c_str());
   RedrawWindow(hwnd(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);

@@ -100,6 +100,7 @@ class ProxyListDialog final : public DialogBase, private AppObserver {
   void OnShowRow(size_t row) override;
   void OnCaptionChanged() override;
   void OnExitCheckChanged() override;
+  void OnCarrierChanged() override { OnExitCheckChanged(); }
   HWND MessageOwner() const override { return hwnd(); }
 
   // Makes the view's item count and selection match the model.

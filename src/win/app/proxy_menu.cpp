@@ -8,9 +8,11 @@
 namespace win {
 
 void AppendFavoriteMenuItems(HINSTANCE instance, HMENU menu, const core::ProxyList& list,
-                             std::string_view current) {
-  std::vector<core::FavoriteMenuEntry> entries = core::FavoriteMenuEntries(list, current);
+                             core::RowId in_use, std::vector<core::RowId>* rows) {
+  std::vector<core::FavoriteMenuEntry> entries = core::FavoriteMenuEntries(list, in_use);
+  rows->clear();
   for (const core::FavoriteMenuEntry& entry : entries) {
+    rows->push_back(entry.row);
     std::wstring label = Utf8ToWide(entry.label);
     AppendMenuW(menu, MF_STRING | (entry.checked ? MF_CHECKED : MF_UNCHECKED),
                 UINT_PTR(entry.command), label.c_str());
@@ -22,12 +24,12 @@ void AppendFavoriteMenuItems(HINSTANCE instance, HMENU menu, const core::ProxyLi
 }
 
 UniqueMenu BuildProxyMenu(HINSTANCE instance, const core::ProxyList& list,
-                          std::string_view current) {
+                          const core::ProxyInUse& in_use, std::vector<core::RowId>* rows) {
   UniqueMenu menu(LoadMenuW(instance, MAKEINTRESOURCEW(IDR_SYSTEM_MENU)));
   if (!menu) return menu;
   HMENU popup = GetSubMenu(menu.get(), 0);
-  if (current.empty()) CheckMenuItem(popup, IDM_NO_PROXY, MF_BYCOMMAND | MF_CHECKED);
-  AppendFavoriteMenuItems(instance, popup, list, current);
+  if (in_use.empty()) CheckMenuItem(popup, IDM_NO_PROXY, MF_BYCOMMAND | MF_CHECKED);
+  AppendFavoriteMenuItems(instance, popup, list, in_use.row, rows);
   return menu;
 }
 

@@ -4,22 +4,23 @@
 
 #include <windows.h>
 
-#include <string_view>
+#include <vector>
 
 #include "core/proxylist/proxy_list.h"
+#include "core/sysproxy/proxy_in_use.h"
 #include "win/platform/unique_handle.h"
 
 namespace win {
 
-// Appends one item per favorite (commands 1124 …, at most 50), checking the one
-// whose host:port equals `current` ignoring case; when there is none, appends the
-// hint item (IDS_MENU_HINT) with IDM_SHOW_MAIN_DIALOG instead.
+// Appends one item per favorite (commands 1124 …, at most 50), checking the
+// row in use; when there is none, appends the hint item (IDS_MENU_HINT) with
+// IDM_SHOW_MAIN_DIALOG instead. `rows` receives the items' rows in order.
 void AppendFavoriteMenuItems(HINSTANCE instance, HMENU menu, const core::ProxyList& list,
-                             std::string_view current);
+                             core::RowId in_use, std::vector<core::RowId>* rows);
 
-// IDR_SYSTEM_MENU ready to show: "不使用ip" checked when `current` is empty, the
+// IDR_SYSTEM_MENU ready to show: "不使用ip" checked when no proxy is in use, the
 // favorites appended. The popup to track is GetSubMenu(result, 0).
 UniqueMenu BuildProxyMenu(HINSTANCE instance, const core::ProxyList& list,
-                          std::string_view current);
+                          const core::ProxyInUse& in_use, std::vector<core::RowId>* rows);
 
 }  // namespace win

@@ -304,7 +304,7 @@ TEST_F(RelayGuardAppTest, ASettingLeftOnTheRelayIsRepairedBeforeTheListReadsIt) 
 
   // Through the Switcher, for a row the relay stands in for (the relay's own
   // address is refused): it gets its record, the close puts it back.
-  switcher_->SetSystemProxy("10.0.0.3:1080@SOCKS5");
+  UseRowOf(*switcher_, "10.0.0.3:1080@SOCKS5");
   EXPECT_NE(Record(), "");
   SendMessageW(window.hwnd(), WM_CLOSE, 0, 0);
   EXPECT_EQ(ProxyValue("ProxyServer"), "10.0.0.1:3128");
@@ -314,7 +314,7 @@ TEST_F(RelayGuardAppTest, ASettingLeftOnTheRelayIsRepairedBeforeTheListReadsIt) 
 TEST_F(RelayGuardAppTest, TheExitCommandPutsBackTheUsersOwnSettingAndDropsTheRecord) {
   FloatingWindow& window = Start("10.0.0.1:3128", 1);
   EXPECT_TRUE(profile_.WriteInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 8899));
-  switcher_->SetSystemProxy(kRelay);
+  UseRowOf(*switcher_, kRelay);
   EXPECT_NE(Record(), "");
   SendMessageW(window.hwnd(), WM_COMMAND, IDM_QUIT, 0);
   EXPECT_EQ(exit_codes_, std::vector<int>{1});

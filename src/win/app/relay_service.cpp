@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/sysproxy/relay_route.h"
+#include "core/sysproxy/proxy_in_use.h"
 #include "win/platform/app_messages.h"
 
 namespace win {
@@ -16,13 +16,10 @@ constexpr size_t kQueuedReports = 256;
 }  // namespace
 
 RelayService::RelayService(Switcher& switcher, const AppPlatform& platform,
-                           const RunSettingsHolder& run_settings,
-                           const ExitCheckService& exit_check, AutoSwitchService& auto_switch)
+                           const RunSettingsHolder& run_settings)
     : switcher_(switcher),
       platform_(platform),
       run_settings_(run_settings),
-      exit_check_(exit_check),
-      auto_switch_(auto_switch),
       window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
         return OnMessage(msg, wparam, lparam);
       }),
@@ -87,9 +84,9 @@ std::string RelayService::address() const {
   return port_ == 0 ? "" : "127.0.0.1:" + std::to_string(port_);
 }
 
-std::string RelayService::StandInFor(std::string_view text) {
+std::string RelayService::StandInFor(const core::ProxyInUse& proxy) {
   standing_in_ =
-      port_ != 0 && core::RelayStandsInFor(text, run_settings_.settings().all_through_relay);
+      port_ != 0 && core::RelayStandsInFor(proxy, run_settings_.settings().all_through_relay);
   return standing_in_ ? address() : "";
 }
 
@@ -119,7 +116,6 @@ void RelayService::TakeReports() {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     taken.swap(shared_->reports);
   }
-  bool in_use_failed = false;
   auto keep = [this](std::string text) {
     if (reports_.size() >= kKeptReports) reports_.pop_front();
     reports_.push_back(std::move(text));
@@ -127,20 +123,25 @@ void RelayService::TakeReports() {
   for (const RelayReport& report : taken) {
     for (const core::RelayAttemptFailure& f : report.failures) {
       keep(f.label + ": " + f.text);
-      in_use_failed |=
-          f.attempt == 0 && f.label == in_use_label_ && core::FailureBlamesProxy(f.failure);
     }
     if (report.failures.empty() && !report.end_reason.empty()) keep(report.end_reason);
-  }
-  if (in_use_failed && standing_in_ && exit_check_.settings().failover) {
-    auto_switch_.OnProxyInUseFailed(switcher_.current_proxy());
+    // A connection of the row in use that another row carried: the tips
+    // name the row that carries. Told before the failures, so that the row
+    // in use is still the one the connection started with.
+    if (report.carried && !report.failures.empty() &&
+        core::RowId(report.failures.front().row) == switcher_.in_use().row) {
+      switcher_.ReportCarrier(core::RowId(report.carried_row), report.carried_label);
+    }
+    for (const core::RelayAttemptFailure& f : report.failures) {
+      if (!core::FailureBlamesProxy(f.failure)) continue;
+      switcher_.ReportFailure({core::RowId(f.row), core::FailureSource::kRelay, f.text});
+    }
   }
 }
 
 void RelayService::RebuildRoute() {
   auto route = std::make_shared<RelayRoute>();
-  route->candidates = core::RelayCandidatesFor(switcher_.list(), switcher_.current_proxy());
-  in_use_label_ = route->candidates.empty() ? "" : route->candidates[0].label;
+  route->candidates = core::RelayCandidatesFor(switcher_.list(), switcher_.in_use());
   std::lock_guard<std::mutex> lock(shared_->mutex);
   shared_->route = std::move(route);
 }
@@ -150,14 +151,12 @@ void RelayService::ListChanged() {
   route_timer_ = SetTimer(window_.hwnd(), kTimerRoute, kRouteDelayMs, nullptr) != 0;
 }
 
-void RelayService::OnProxyChanged() { RebuildRoute(); }
-
 void RelayService::OnRunSettingsChanged() {
-  const std::string& current = switcher_.current_proxy();
-  if (port_ == 0 || current.empty()) return;
-  bool wanted = core::RelayStandsInFor(current, run_settings_.settings().all_through_relay);
+  const core::ProxyInUse& in_use = switcher_.in_use();
+  if (port_ == 0 || in_use.empty()) return;
+  bool wanted = core::RelayStandsInFor(in_use, run_settings_.settings().all_through_relay);
   // The setting names the relay, or the proxy itself, as the box now says.
-  if (wanted != standing_in_) switcher_.SetSystemProxy(current);
+  if (wanted != standing_in_) switcher_.Reapply();
 }
 
 }  // namespace win

@@ -5,9 +5,9 @@
 // next usable rows when that one fails before answering), and stands in for the
 // proxy in the system setting when the setting cannot carry it or the user sends
 // every row through the relay. Connection failures reach the UI thread by a
-// message to the service's own window; with failover on, automatic switching
-// moves on from a proxy in use that failed. Built by the composition root; UI
-// thread only.
+// message to the service's own window and go to the switcher's failover, as
+// does a connection carried through another row than the one in use. Built by
+// the composition root; UI thread only.
 #pragma once
 
 #include <windows.h>
@@ -22,8 +22,6 @@
 #include "core/sysproxy/relay_record.h"
 #include "win/app/app_events.h"
 #include "win/app/app_platform.h"
-#include "win/app/auto_switch_service.h"
-#include "win/app/exit_check_service.h"
 #include "win/app/run_settings_holder.h"
 #include "win/app/switcher.h"
 #include "win/platform/message_window.h"
@@ -41,8 +39,7 @@ class RelayService final : public SystemProxyStandIn, private AppObserver {
 
   // Registers with the switcher (as its stand-in) and its events.
   RelayService(Switcher& switcher, const AppPlatform& platform,
-               const RunSettingsHolder& run_settings, const ExitCheckService& exit_check,
-               AutoSwitchService& auto_switch);
+               const RunSettingsHolder& run_settings);
   ~RelayService() override;
   RelayService(const RelayService&) = delete;
   RelayService& operator=(const RelayService&) = delete;
@@ -56,8 +53,9 @@ class RelayService final : public SystemProxyStandIn, private AppObserver {
   std::string address() const;
 
   // SystemProxyStandIn
-  std::string StandInFor(std::string_view text) override;
+  std::string StandInFor(const core::ProxyInUse& proxy) override;
   bool IsStandIn(std::string_view text) const override;
+  void OnInUse(const core::ProxyInUse&) override { RebuildRoute(); }
 
   // What the relay reported, newest last: "1.2.3.4:1080: 代理拒绝连接".
   const std::deque<std::string>& reports() const { return reports_; }
@@ -72,7 +70,6 @@ class RelayService final : public SystemProxyStandIn, private AppObserver {
   void RebuildRoute();
   void ListChanged();
   // AppObserver
-  void OnProxyChanged() override;
   void OnRunSettingsChanged() override;
   void OnRowsAppended(size_t, size_t) override { ListChanged(); }
   void OnRowChanged(size_t) override { ListChanged(); }
@@ -81,8 +78,6 @@ class RelayService final : public SystemProxyStandIn, private AppObserver {
   Switcher& switcher_;
   const AppPlatform& platform_;
   const RunSettingsHolder& run_settings_;
-  const ExitCheckService& exit_check_;
-  AutoSwitchService& auto_switch_;
   MessageWindow window_;
   RelayEngine engine_;
   uint16_t port_ = 0;
@@ -90,7 +85,6 @@ class RelayService final : public SystemProxyStandIn, private AppObserver {
   std::string error_;
   bool standing_in_ = false;  // the setting names the relay for the proxy in use
   bool route_timer_ = false;
-  std::string in_use_label_;  // how reports name the proxy in use
   std::deque<std::string> reports_;
 
   // Shared with the engine thread.

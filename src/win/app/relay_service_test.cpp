@@ -99,7 +99,7 @@ TEST_F(AppWindowTest, TheSettingNamesTheRelayOnlyForRowsItCannotCarry) {
       app_->run_settings().Apply(settings);
     }
     if (switcher_->current_proxy() != c.row) {
-      ASSERT_TRUE(switcher_->SetSystemProxy(c.row));
+      ASSERT_TRUE(UseRowOf(*switcher_, c.row));
     }
     EXPECT_EQ(ProxyValue("ProxyServer"), c.written);
     // The views and the exit check name the row, never the relay.
@@ -108,7 +108,7 @@ TEST_F(AppWindowTest, TheSettingNamesTheRelayOnlyForRowsItCannotCarry) {
   // The relay itself is no proxy: a switch to it is refused with one message,
   // and automatic switching passes it over.
   prompt_.shown.clear();
-  EXPECT_FALSE(switcher_->SetSystemProxy(relay + "@SOCKS5"));
+  EXPECT_FALSE(UseRowOf(*switcher_, relay + "@SOCKS5"));
   EXPECT_EQ(prompt_.shown.size(), 1u);
   EXPECT_EQ(app_->auto_switch().state().relay_ports(), switcher_->relay_ports());
 }
@@ -141,8 +141,19 @@ TEST_F(AppWindowTest, AFailingSocks5RowInUseIsCarriedByTheNextAndSwitchingMovesO
   ASSERT_TRUE(PumpUntil([&] { return switcher_->current_proxy() == good; }));
   ASSERT_FALSE(app_->relay().reports().empty());
   EXPECT_NE(app_->relay().reports().back().find("无法连接到代理服务器"), std::string::npos);
+  // The dead row shows its failure in the list.
+  EXPECT_EQ(list.row(0).score, 0);
+  EXPECT_EQ(list.row(0).status, core::kRelayFailedStatus);
   EXPECT_EQ(FetchThrough(ProxyValue("ProxyServer")), 9);
   app_->auto_switch().Toggle("3600");
+
+  // Chosen by hand, the dead row stays in use; the tips name the row that
+  // carries its connections.
+  ASSERT_TRUE(switcher_->Use(list.IdAt(0)));
+  EXPECT_EQ(FetchThrough(ProxyValue("ProxyServer")), 9);
+  ASSERT_TRUE(PumpUntil([&] { return switcher_->InUseName() != dead; }));
+  EXPECT_EQ(switcher_->current_proxy(), dead);
+  EXPECT_EQ(switcher_->InUseName().rfind(list.RowHostPort(1), 0), 0u) << switcher_->InUseName();
 }
 
 }  // namespace

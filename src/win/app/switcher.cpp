@@ -50,16 +50,26 @@ void Switcher::Start() {
   }
   core::StartedList started =
       core::LoadListAtStart(list_, back, *platform_.profile, platform_.secrets);
-  current_proxy_ = std::move(started.current_proxy);
+  in_use_ = std::move(started.in_use);
   if (!started.note.message.empty()) {
     Ask(started.note.message, kSavedListCaption, MB_OK | MB_ICONWARNING);
   }
   // The proxy read back is in use like any other (the exit check follows).
-  events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
+  TellProxyChanged();
 }
 
-bool Switcher::SetSystemProxy(std::string_view text) {
-  core::SystemProxyChange plan = core::PlanSystemProxy(text, relay_ports_);
+bool Switcher::Use(core::RowId row) {
+  std::optional<size_t> at = list_.IndexOf(row);
+  if (!at) return false;
+  return Apply(core::ProxyInUseOfRow(list_, *at));
+}
+
+bool Switcher::UseNone() { return Apply({}); }
+
+bool Switcher::Reapply() { return Apply(in_use_); }
+
+bool Switcher::Apply(core::ProxyInUse proxy) {
+  core::SystemProxyChange plan = core::PlanSystemProxyOf(proxy, relay_ports_);
   if (!plan.accepted) {
     Ask(plan.error_message, core::kSystemProxyErrorCaption, MB_OK);
     return false;
@@ -67,7 +77,7 @@ bool Switcher::SetSystemProxy(std::string_view text) {
   // What the user had is recorded before anything of it changes.
   user_settings_.RecordOnce(place_);
   std::string relay;
-  if (stand_in_ && !plan.current_proxy.empty()) relay = stand_in_->StandInFor(plan.current_proxy);
+  if (stand_in_ && !proxy.empty()) relay = stand_in_->StandInFor(proxy);
   if (!relay.empty() && relay_guard_ != nullptr) {
     // The record that puts the setting back, and the guard process that acts
     // on it, come before the setting names the relay: a kill in between
@@ -79,18 +89,26 @@ bool Switcher::SetSystemProxy(std::string_view text) {
       return false;
     }
   }
-  SystemProxyApplied applied = win::SetSystemProxy(relay.empty() ? text : relay, place_);
+  SystemProxyApplied applied =
+      relay.empty() ? ApplySystemProxy(plan, place_) : win::SetSystemProxy(relay, place_);
   core::WriteStatus guarded =
       relay_guard_ != nullptr ? relay_guard_->AfterSystemProxyWrite() : core::WriteStatus::Ok();
+  carrier_ = core::kNoRow;
+  carrier_label_.clear();
   if (applied.written.ok()) {
-    current_proxy_ = plan.current_proxy;
+    in_use_ = std::move(proxy);
   } else {
     // What other programs now read is what is in use, whatever was asked; the
     // relay's address still carries the proxy it carried.
-    std::string back = ReadSystemProxy(place_).current_proxy;
-    if (!stand_in_ || !stand_in_->IsStandIn(back)) current_proxy_ = back;
+    core::SystemProxyReadBack back = ReadSystemProxy(place_);
+    if (!stand_in_ || !stand_in_->IsStandIn(back.current_proxy)) {
+      int64_t row =
+          back.current_proxy.empty() ? -1 : core::FindSystemProxyRow(list_, back.list_line);
+      in_use_ = row >= 0 ? core::ProxyInUseOfRow(list_, size_t(row))
+                         : core::ProxyInUseOfText(back.current_proxy);
+    }
   }
-  events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
+  TellProxyChanged();
   if (!applied.written.ok()) {
     Ask(std::string(kSystemProxyWriteFailed) + "\n" + applied.written.ToString(),
         core::kSystemProxyErrorCaption, MB_OK | MB_ICONWARNING);
@@ -103,18 +121,45 @@ bool Switcher::SetSystemProxy(std::string_view text) {
   return true;
 }
 
-void Switcher::ClearSystemProxy() {
-  current_proxy_.clear();
-  SetSystemProxy("");
-}
-
 void Switcher::RestoreUserProxy() {
   if (!user_settings_.recorded()) return;
   // The program is ending: a refused write has no one left to tell.
   user_settings_.Restore(place_).Ignore();
   if (relay_guard_ != nullptr) relay_guard_->AfterSystemProxyWrite().Ignore();
-  current_proxy_ = ReadSystemProxy(place_).current_proxy;
+  core::SystemProxyReadBack back = ReadSystemProxy(place_);
+  int64_t row = back.current_proxy.empty() ? -1 : core::FindSystemProxyRow(list_, back.list_line);
+  in_use_ = row >= 0 ? core::ProxyInUseOfRow(list_, size_t(row))
+                     : core::ProxyInUseOfText(back.current_proxy);
+  TellProxyChanged();
+}
+
+void Switcher::TellProxyChanged() {
+  if (stand_in_) stand_in_->OnInUse(in_use_);
   events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
+}
+
+void Switcher::ReportFailure(const core::ProxyFailureReport& report) {
+  core::FailoverDecision d = core::DecideFailover(report, in_use_.row, failover_);
+  std::optional<size_t> at = list_.IndexOf(report.row);
+  // A reserved row keeps its place above the others; its failure shows at its
+  // next verification.
+  if (d.mark_row && at && !list_.IsReserved(*at)) {
+    list_.SetVerifyResult(*at, d.status, d.result, 0);
+  }
+  if (d.move_on) events_.Tell([&](AppObserver& o) { o.OnProxyInUseFailed(report.row); });
+}
+
+void Switcher::ReportCarrier(core::RowId row, const std::string& label) {
+  if (row == in_use_.row) row = core::kNoRow;  // the row in use carries again
+  if (row == carrier_) return;
+  carrier_ = row;
+  carrier_label_ = row == core::kNoRow ? std::string() : label;
+  events_.Tell([](AppObserver& o) { o.OnCarrierChanged(); });
+}
+
+std::string Switcher::InUseName() const {
+  if (carrier_ == core::kNoRow || in_use_.empty()) return in_use_.text;
+  return carrier_label_ + "（" + in_use_.text + " 连接失败，中转改用此IP）";
 }
 
 int Switcher::Ask(std::string_view text, std::string_view caption, UINT type) {

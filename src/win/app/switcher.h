@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "core/proxylist/proxy_list.h"
+#include "core/sysproxy/failover.h"
+#include "core/sysproxy/proxy_in_use.h"
 #include "win/app/app_events.h"
 #include "win/app/app_platform.h"
 #include "win/app/relay_proxy_guard.h"
@@ -24,15 +26,19 @@
 namespace win {
 
 // What the switcher asks of the local relay: whether the system setting names
-// the relay in place of a proxy text, and whether a text read back from the
-// setting is the relay's own address.
+// the relay in place of the proxy in use, and whether a text read back from
+// the setting is the relay's own address.
 class SystemProxyStandIn {
  public:
   virtual ~SystemProxyStandIn() = default;
-  // The text the system setting gets instead of proxy text `text` ("127.0.0.1:
-  // port"); empty when `text` goes in as it is.
-  virtual std::string StandInFor(std::string_view text) = 0;
+  // The text the system setting gets instead of `proxy` ("127.0.0.1:port");
+  // empty when the proxy goes in as it is.
+  virtual std::string StandInFor(const core::ProxyInUse& proxy) = 0;
   virtual bool IsStandIn(std::string_view text) const = 0;
+  // The proxy in use is now `proxy`: told before any observer hears
+  // OnProxyChanged, so that the relay's route already leads through it when
+  // the exit check's first connection arrives.
+  virtual void OnInUse(const core::ProxyInUse& proxy) = 0;
 };
 
 class Switcher final : private core::ProxyListObserver {
@@ -59,23 +65,43 @@ class Switcher final : private core::ProxyListObserver {
   core::ProxyList& list() { return list_; }
   const core::ProxyList& list() const { return list_; }
 
-  // Applies a proxy text (empty clears it). A refused text (also one naming
-  // the program's own relay) shows "发现错误" and changes nothing; a refused
-  // registry write shows why and leaves the proxy in use as the registry now
-  // says. False in both cases. The first
-  // switch of the session records the user's own settings first. When the
-  // local relay stands in for the text, the setting names the relay and the
-  // proxy in use is still the text (what the views show and check).
-  bool SetSystemProxy(std::string_view text);
+  // Makes row `row` the proxy in use: its value is taken from the row now and
+  // written into the system setting. A row that is gone changes nothing; a
+  // refused row (one naming the program's own relay, an address the setting
+  // cannot hold) shows "发现错误" and changes nothing; a refused registry write
+  // shows why and leaves the proxy in use as the registry now says. False in
+  // these cases. The first switch of the session records the user's own
+  // settings first. When the local relay stands in for the row, the setting
+  // names the relay and the proxy in use is still the row (what the views
+  // show and check).
+  bool Use(core::RowId row);
   // Goes direct ("不使用ip"): the proxy is turned off, its server text stays.
-  void ClearSystemProxy();
+  bool UseNone();
+  // Writes the proxy in use again, as it was taken (the relay's run setting
+  // changed whether the relay stands in for it).
+  bool Reapply();
   // The exit ("退出程序"): puts back the user's own settings from before the
   // session's first switch (nothing changes when the program switched nothing)
   // and tells the observers which proxy is now in use.
   void RestoreUserProxy();
-  // The proxy in use as the menu compares it: host:port (or the read-back
-  // form), empty when none.
-  const std::string& current_proxy() const { return current_proxy_; }
+  const core::ProxyInUse& in_use() const { return in_use_; }
+  // How the menu and the tips name the proxy in use; empty when none.
+  const std::string& current_proxy() const { return in_use_.text; }
+
+  // Failover, decided in one place (core::DecideFailover): the exit check, the
+  // local relay and verification report a failed row here; the row's failure
+  // goes into the list, and when the row in use failed with failover on,
+  // observers hear OnProxyInUseFailed (automatic switching moves on).
+  void SetFailover(bool on) { failover_ = on; }
+  bool failover() const { return failover_; }
+  void ReportFailure(const core::ProxyFailureReport& report);
+  // The relay carried a connection of the proxy in use through row `row`
+  // (`label`), because the row in use failed first; observers hear
+  // OnCarrierChanged when that changes what the tips say.
+  void ReportCarrier(core::RowId row, const std::string& label);
+  // The proxy in use as the tips name it: its text, or, while the relay
+  // carries its connections through another row, that row first.
+  std::string InUseName() const;
 
   // The ports the program's own relay listens on (this machine): a proxy text
   // naming one of them is refused, and automatic switching and verification
@@ -101,9 +127,17 @@ class Switcher final : private core::ProxyListObserver {
   SystemProxyPlace place_;
   UserProxySettings user_settings_;
   RelayProxyGuard* relay_guard_ = nullptr;
+  // Writes `proxy` into the system setting; see Use.
+  bool Apply(core::ProxyInUse proxy);
+  // The proxy in use changed: the stand-in first, then every observer.
+  void TellProxyChanged();
+
   core::ProxyList list_;
   AppEvents events_;
-  std::string current_proxy_;
+  core::ProxyInUse in_use_;
+  bool failover_ = false;
+  core::RowId carrier_ = core::kNoRow;
+  std::string carrier_label_;
   SystemProxyStandIn* stand_in_ = nullptr;
   std::vector<uint16_t> relay_ports_;
 };

@@ -54,9 +54,17 @@ void VerifyService::SetRunControls(bool running) {
   switcher_.events().Tell([&](AppObserver& o) { o.OnVerifyRunControls(running); });
 }
 
-void VerifyService::ClearSystemProxy() { switcher_.ClearSystemProxy(); }
+void VerifyService::ClearSystemProxy() { switcher_.UseNone(); }
 
-void VerifyService::UseProxy(const std::string& host_port) { switcher_.SetSystemProxy(host_port); }
+void VerifyService::UseProxy(core::RowId row) { switcher_.Use(row); }
+
+void VerifyService::RowFailed(size_t row) {
+  core::RowId id = switcher_.list().IdAt(row);
+  if (id != core::kNoRow && id == switcher_.in_use().row) {
+    switcher_.ReportFailure(
+        {id, core::FailureSource::kVerification, std::string(switcher_.list().row(row).result)});
+  }
+}
 
 bool VerifyService::ProxyInUse() const { return !switcher_.current_proxy().empty(); }
 

@@ -90,7 +90,8 @@ class VerifyService final : private AppObserver, private core::VerifyHost {
   void ShowMessage(std::string_view text, std::string_view caption) override;
   void SetRunControls(bool running) override;
   void ClearSystemProxy() override;
-  void UseProxy(const std::string& host_port) override;
+  void UseProxy(core::RowId row) override;
+  void RowFailed(size_t row) override;
   bool ProxyInUse() const override;
   void ShowRow(size_t row) override;
   void RefreshCaption() override;

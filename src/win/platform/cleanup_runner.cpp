@@ -62,10 +62,10 @@ CleanupRunner::~CleanupRunner() {
   shared_->abandoned = true;
 }
 
-void CleanupRunner::CleanThenSwitch(const std::string& proxy_text) {
+void CleanupRunner::CleanThenSwitch(core::RowId row) {
   if (pending_) return;
   pending_ = true;
-  proxy_text_ = proxy_text;
+  row_ = row;
   uint32_t generation = ++generation_;
   thread_.reset();
 
@@ -90,11 +90,10 @@ DWORD WINAPI CleanupRunner::ThreadMain(void* param) {
   return 0;
 }
 
-bool CleanupRunner::TakeFinished(WPARAM wparam, std::string* proxy_text) {
+bool CleanupRunner::TakeFinished(WPARAM wparam, core::RowId* row) {
   if (!pending_ || uint32_t(wparam) != generation_) return false;
   pending_ = false;
-  *proxy_text = std::move(proxy_text_);
-  proxy_text_.clear();
+  *row = std::exchange(row_, core::kNoRow);
   return true;
 }
 

@@ -36,15 +36,15 @@ class CleanupRunner final : public core::ProxySwitchAction {
   CleanupRunner(const CleanupRunner&) = delete;
   CleanupRunner& operator=(const CleanupRunner&) = delete;
 
-  // Starts the cleanup for `proxy_text` and returns at once. Should the thread
-  // not start, the cleanup runs here instead; the report is posted in both
-  // cases. A call while a cleanup runs is refused (AutoSwitch never makes
-  // one): the text is dropped and nothing is posted for it.
-  void CleanThenSwitch(const std::string& proxy_text) override;
+  // Starts the cleanup for a switch to `row` and returns at once. Should the
+  // thread not start, the cleanup runs here instead; the report is posted in
+  // both cases. A call while a cleanup runs is refused (AutoSwitch never makes
+  // one): the row is dropped and nothing is posted for it.
+  void CleanThenSwitch(core::RowId row) override;
 
-  // On WM_CLEANUP_DONE: the proxy text of the finished run `wparam`, to apply
+  // On WM_CLEANUP_DONE: the row of the finished run `wparam`, to switch to
   // now. False for a report that is not the last run's or was taken already.
-  bool TakeFinished(WPARAM wparam, std::string* proxy_text);
+  bool TakeFinished(WPARAM wparam, core::RowId* row);
 
   // A cleanup has been started and its report not taken yet.
   bool running() const { return pending_; }
@@ -62,7 +62,7 @@ class CleanupRunner final : public core::ProxySwitchAction {
   std::shared_ptr<Shared> shared_;  // the report's way to the window; cut on destruction
   uint32_t generation_ = 0;
   bool pending_ = false;
-  std::string proxy_text_;
+  core::RowId row_ = core::kNoRow;
   UniqueKernelHandle thread_;
 };
 

@@ -60,10 +60,10 @@ class CleanupRunnerTest : public testing::Test {
 TEST_F(CleanupRunnerTest, CleansOffThisThreadThenReportsTheText) {
   auto gate = std::make_shared<Gate>();
   CleanupRunner runner(window_, GatedCleanup(gate));
-  runner.CleanThenSwitch("socks=10.0.0.1:1080");
+  runner.CleanThenSwitch(core::RowId{11});
   EXPECT_TRUE(runner.running());
   // A second switch while the first still cleans is dropped, not queued.
-  runner.CleanThenSwitch("10.0.0.2:8080");
+  runner.CleanThenSwitch(core::RowId{12});
   EXPECT_FALSE(AnyReport());
   SetEvent(gate->go.get());
 
@@ -71,21 +71,21 @@ TEST_F(CleanupRunnerTest, CleansOffThisThreadThenReportsTheText) {
   ASSERT_TRUE(NextReport(&msg));
   EXPECT_TRUE(gate->cleaned);
   EXPECT_NE(gate->thread_id.load(), GetCurrentThreadId());
-  std::string text;
-  ASSERT_TRUE(runner.TakeFinished(msg.wParam, &text));
-  EXPECT_EQ(text, "socks=10.0.0.1:1080");
+  core::RowId row = core::kNoRow;
+  ASSERT_TRUE(runner.TakeFinished(msg.wParam, &row));
+  EXPECT_EQ(row, core::RowId{11});
   EXPECT_FALSE(runner.running());
-  EXPECT_FALSE(runner.TakeFinished(msg.wParam, &text));  // taken already
+  EXPECT_FALSE(runner.TakeFinished(msg.wParam, &row));  // taken already
 
   ASSERT_EQ(WaitForSingleObject(runner.thread(), kWaitMs), WAIT_OBJECT_0);
   EXPECT_FALSE(AnyReport());  // nothing for the dropped switch
 
   // The next run reports under its own number; the old one is stale.
-  runner.CleanThenSwitch("10.0.0.3:3128");
+  runner.CleanThenSwitch(core::RowId{13});
   ASSERT_TRUE(NextReport(&msg));
-  EXPECT_FALSE(runner.TakeFinished(msg.wParam - 1, &text));
-  ASSERT_TRUE(runner.TakeFinished(msg.wParam, &text));
-  EXPECT_EQ(text, "10.0.0.3:3128");
+  EXPECT_FALSE(runner.TakeFinished(msg.wParam - 1, &row));
+  ASSERT_TRUE(runner.TakeFinished(msg.wParam, &row));
+  EXPECT_EQ(row, core::RowId{13});
 }
 
 TEST_F(CleanupRunnerTest, AbandonedRunNeverReports) {
@@ -93,7 +93,7 @@ TEST_F(CleanupRunnerTest, AbandonedRunNeverReports) {
   HANDLE thread = nullptr;
   {
     CleanupRunner runner(window_, GatedCleanup(gate));
-    runner.CleanThenSwitch("10.0.0.1:80");
+    runner.CleanThenSwitch(core::RowId{14});
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), runner.thread(), GetCurrentProcess(), &thread,
                                 SYNCHRONIZE, FALSE, 0));
   }

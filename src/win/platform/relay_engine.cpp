@@ -1203,6 +1203,12 @@ class RelayEngine::Impl {
     report.listen_port = conn->config->port;
     report.failures = conn->session->failures();
     report.end_reason = reason;
+    // Piped through a later candidate: failover carried the connection.
+    if (reason.empty() && conn->session->attempt() > 0) {
+      report.carried = true;
+      report.carried_row = conn->session->candidate().row;
+      report.carried_label = conn->session->candidate().label;
+    }
     conn->config->sink(std::move(report));
   }
 

@@ -193,7 +193,12 @@ DWORD ProxyFlagsAfterSwitch(DWORD current, bool proxy_on) {
 }
 
 SystemProxyApplied SetSystemProxy(std::string_view text, const SystemProxyPlace& place) {
-  SystemProxyApplied applied{core::PlanSystemProxy(text), WinStatus::Ok()};
+  return ApplySystemProxy(core::PlanSystemProxy(text), place);
+}
+
+SystemProxyApplied ApplySystemProxy(const core::SystemProxyChange& plan,
+                                    const SystemProxyPlace& place) {
+  SystemProxyApplied applied{plan, WinStatus::Ok()};
   const core::SystemProxyChange& change = applied.change;
   if (!change.accepted) return applied;
   applied.written = WriteValues(change, place);

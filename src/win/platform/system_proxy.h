@@ -95,6 +95,9 @@ struct SystemProxyApplied {
 // refresh: WinInet keeps its own copy there, and without it current browsers
 // keep the old proxy, also those that go online through a dial-up or VPN entry.
 SystemProxyApplied SetSystemProxy(std::string_view text, const SystemProxyPlace& place);
+// The same for a change already planned (core::PlanSystemProxyOf): nothing is parsed.
+SystemProxyApplied ApplySystemProxy(const core::SystemProxyChange& plan,
+                                    const SystemProxyPlace& place);
 
 // Reads "ProxyServer" and "ProxyEnable" back (any value type; nothing is written).
 core::SystemProxyReadBack ReadSystemProxy(const SystemProxyPlace& place);

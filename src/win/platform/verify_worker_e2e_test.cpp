@@ -33,7 +33,11 @@ class RecordingHost final : public core::VerifyHost {
   }
   void SetRunControls(bool running) override { controls_running = running; }
   void ClearSystemProxy() override { ++cleared; }
-  void UseProxy(const std::string& host_port) override { used.push_back(host_port); }
+  void UseProxy(core::RowId row) override {
+    std::optional<size_t> at = list ? list->IndexOf(row) : std::nullopt;
+    used.push_back(at ? list->RowProxyText(int64_t(*at)) : "?");
+  }
+  const core::ProxyList* list = nullptr;
   bool ProxyInUse() const override { return !used.empty(); }
   void ShowRow(size_t) override {}
   void RefreshCaption() override {}
@@ -44,7 +48,9 @@ struct Rig {
       uint32_t watchdog_per_site_ms,
       SiteFetcherFactory fetchers = [] { return std::make_unique<WinInetSiteFetcher>(); })
       : pool(std::move(fetchers), std::make_shared<WinClock>()),
-        scheduler(list, settings, pool, *timers(), host, clock, watchdog_per_site_ms) {}
+        scheduler(list, settings, pool, *timers(), host, clock, watchdog_per_site_ms) {
+    host.list = &list;
+  }
   core::VerifyTimers* timers() {
     EXPECT_TRUE(window.Create(L"RelaymothVerifyE2eTimers"));
     timers_impl = std::make_unique<VerifyWindowTimers>(window.hwnd());

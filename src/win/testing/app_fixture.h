@@ -16,18 +16,19 @@
 #include <string>
 #include <vector>
 
+#include "core/base/codepage.h"
 #include "core/base/profile_store.h"
+#include "core/base/text.h"
 #include "core/verify/verify_testing.h"
+#include "win/app/app_services.h"
 #include "win/app/floating_window.h"
 #include "win/app/proxy_list_dialog.h"
-#include "win/app/app_services.h"
-#include "core/base/codepage.h"
 #include "win/platform/dpapi_secret_codec.h"
 #include "win/platform/registry.h"
 #include "win/platform/run_settings_platform.h"
 #include "win/platform/unique_handle.h"
-#include "win/platform/wide_text.h"
 #include "win/platform/verify_worker_pool.h"
+#include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
 #include "win/platform/winsock_connect_prober.h"
@@ -36,6 +37,21 @@
 #include "win/testing/scripted_prompt.h"
 
 namespace win {
+
+// Makes the row whose proxy text is `text` (letter case aside) the proxy in
+// use, adding it unticked and unselected first when the list has no such row.
+// False when the line does not parse or the switch was refused.
+inline bool UseRowOf(Switcher& switcher, std::string_view text) {
+  core::ProxyList& list = switcher.list();
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (core::EqualsIgnoreAsciiCase(list.RowProxyText(int64_t(i)), text)) {
+      return switcher.Use(list.IdAt(i));
+    }
+  }
+  if (list.AddProxy(text, false) != core::AddResult::kAdded) return false;
+  list.SetSelected(list.size() - 1, false);
+  return switcher.Use(list.IdAt(list.size() - 1));
+}
 
 class AppWindowTest : public testing::Test {
  protected:

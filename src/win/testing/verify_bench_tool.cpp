@@ -161,7 +161,7 @@ class NullHost final : public core::VerifyHost {
   }
   void SetRunControls(bool) override {}
   void ClearSystemProxy() override {}
-  void UseProxy(const std::string&) override {}
+  void UseProxy(core::RowId) override {}
   bool ProxyInUse() const override { return false; }
   void ShowRow(size_t) override {}
   void RefreshCaption() override {}
