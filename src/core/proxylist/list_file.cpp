@@ -240,7 +240,7 @@ std::string ExportListBytes(const ProxyList& list, ExportForm form, bool selecte
   for (size_t i = 0; i < list.size(); ++i) {
     if (selected_only && !list.row(i).selected) continue;
     text += form == ExportForm::kHostPort   ? list.RowHostPort(int64_t(i))
-            : form == ExportForm::kFullLine ? list.RowFullLine(int64_t(i))
+            : form == ExportForm::kFullLine ? list.RowExportLine(int64_t(i))
                                             : list.RowLineWithLogin(int64_t(i));
     text += "\r\n";
     ++*count;

@@ -78,8 +78,9 @@ inline constexpr uint64_t kStagedImportBytes = uint64_t{2} << 20;
 ImportSummary FinishStagedImport(ImportSummary summary, ProxyList& staged, ProxyList& list,
                                  bool keep);
 
-// kHostPort: "address:port"; kFullLine: "address:port@TYPE$location", never
-// with a log-in; kWithLogins: the full line, and for a row with a user name and
+// kHostPort: "address:port"; kFullLine: "address:port@TYPE$location", for a
+// row with a log-in its user name without the password
+// (ProxyList::RowExportLine); kWithLogins: the full line, and for a row with a user name and
 // password the line that carries them (ProxyList::RowLineWithLogin), always in
 // UTF-8 with a BOM. A file of the last kind imports back with its log-ins.
 enum class ExportForm { kHostPort, kFullLine, kWithLogins };

@@ -301,9 +301,15 @@ TEST_F(ListFileTest, ExportWithPasswordsImportsBackWhole) {
   list.AddProxy("socks5://sess-2:x@gw.example:8000", false);
   list.AddProxy("4.4.4.4:1080@SOCKS4A$中国", false);
 
-  // The plain exports never hold a password.
+  // The plain exports never hold a password; the full one names the user, so
+  // that the rows of one gateway stay apart.
   std::string full = Path("full.txt");
   ASSERT_TRUE(ExportListFile(full, list, ExportForm::kFullLine, false, gbk_).ok);
+  for (const char* part :
+       {"socks5://sess-1@gw.example:8000$", "\r\n2.2.2.2:8080\r\n",
+        "\r\nhttp://user@3.3.3.3:3128\r\n", "\r\nsocks5://sess-2@gw.example:8000\r\n"}) {
+    EXPECT_NE(Read(full).find(part), std::string::npos) << part;
+  }
   EXPECT_EQ(Read(full).find("p%40ss"), std::string::npos);
   EXPECT_EQ(Read(full).find("pw"), std::string::npos);
 

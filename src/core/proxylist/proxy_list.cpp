@@ -22,6 +22,11 @@ std::string_view ProxyRow::Column(int column) const {
   }
 }
 
+std::string ProxyRow::ShownColumn(int column) const {
+  if (column == kColAddress && login) return std::string(user) + "@" + std::string(address);
+  return std::string(Column(column));
+}
+
 namespace {
 
 // Every type a row can have; a row keeps the index of its own. The SOCKS kinds
@@ -527,6 +532,17 @@ std::string ProxyList::RowFullLine(int64_t index) const {
   if (index < 0 || uint64_t(index) >= rows_.size()) return {};
   const Slot& s = rows_[size_t(index)];
   return FullLineText(AddressOf(s), PortOf(s), kTypeNames[s.type], texts_.Get(s.location));
+}
+
+std::string ProxyList::RowExportLine(int64_t index) const {
+  if (index < 0 || uint64_t(index) >= rows_.size() || !rows_[size_t(index)].login) {
+    return RowFullLine(index);
+  }
+  const Slot& s = rows_[size_t(index)];
+  std::string line = LoginProxyText(AddressOf(s), PortOf(s), kTypeNames[s.type], UserOf(s));
+  std::string_view location = texts_.Get(s.location);
+  if (!location.empty()) line.append("$").append(location);
+  return line;
 }
 
 std::string ProxyList::RowLineWithLogin(int64_t index) const {

@@ -84,6 +84,10 @@ struct ProxyRow {
   bool selected = false;
 
   std::string_view Column(int column) const;
+  // The text the list view shows in a column: Column, except that a row with
+  // a log-in shows "user@address" in the address column, so that the rows of
+  // one gateway are told apart (never the password).
+  std::string ShownColumn(int column) const;
 };
 
 // Counters of a verification run, shown in the caption while workers are active.
@@ -213,6 +217,10 @@ class ProxyList {
   std::string RowProxyText(int64_t index) const;
   // address:port@TYPE$location, never with the row's log-in.
   std::string RowFullLine(int64_t index) const;
+  // The full line of an export: RowFullLine, or for a row with a log-in
+  // "scheme://user@address:port$location" (LoginProxyText), which names the
+  // user but never the password.
+  std::string RowExportLine(int64_t index) const;
   // The row with its log-in, as a list file "with passwords" holds it
   // (CredentialLineText); the full line for a row without one.
   std::string RowLineWithLogin(int64_t index) const;

@@ -283,7 +283,7 @@ void ProxyListDialog::OnGetDispInfo(NMLVDISPINFOW* info) {
   const core::ProxyRow& row = list_.row(size_t(item.iItem));
   if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
     int column = item.iSubItem;
-    cell_ = (column >= 0 && column < core::kColumnCount) ? Utf8ToWide(row.Column(column))
+    cell_ = (column >= 0 && column < core::kColumnCount) ? Utf8ToWide(row.ShownColumn(column))
                                                          : std::wstring();
     size_t n = std::min(cell_.size(), size_t(item.cchTextMax - 1));
     std::copy_n(cell_.data(), n, item.pszText);
