@@ -53,13 +53,29 @@ StartedList LoadListAtStart(ProxyList& list, const SystemProxyReadBack& back, Pr
   }
   // The setting's row leads the list, as the proxy the user had before the
   // program started. A full list has no room for it; it is still in use.
-  if (list.AddProxy(back.list_line, true) == AddResult::kAdded) {
+  AddResult added = list.AddProxy(back.list_line, true);
+  if (added == AddResult::kAdded) {
     list.SetSelected(list.size() - 1, false);
     list.MoveRowToFront(list.size() - 1);
     if (!back.current_proxy.empty()) started.in_use = ProxyInUseOfRow(list, 0);
-  } else if (!back.current_proxy.empty()) {
-    started.in_use = ProxyInUseOfText(back.current_proxy);
+    return started;
   }
+  if (back.current_proxy.empty()) return started;
+  // A row the setting cannot stand for as written but that is the same proxy
+  // ("socks=" for a SOCKS5 row, which this program writes so): that row is in
+  // use, rather than a text of no row beside it.
+  ProxyLine setting;
+  if (added == AddResult::kDuplicate && ParseProxyLine(back.list_line, &setting)) {
+    std::string key = DuplicateKey(setting.address, setting.port, setting.type);
+    for (size_t i = 0; i < list.size(); ++i) {
+      ProxyRow row = list.row(i);
+      if (!row.login && DuplicateKey(row.address, row.port, row.type) == key) {
+        started.in_use = ProxyInUseOfRow(list, i);
+        return started;
+      }
+    }
+  }
+  started.in_use = ProxyInUseOfText(back.current_proxy);
   return started;
 }
 

@@ -45,6 +45,12 @@ TEST(LoadListAtStartTest, ASettingThatNamesASavedRowAddsNothing) {
        {"+1.2.3.4:1080@SOCKS4"},
        {"+1.2.3.4:1080@SOCKS4"},
        "1.2.3.4:1080@SOCKS4"},
+      // The setting this program writes for a SOCKS5 row names that row.
+      {"socks=1.2.3.4:1080",
+       "1",
+       {"1.2.3.4:1080@SOCKS5"},
+       {"1.2.3.4:1080@SOCKS5"},
+       "1.2.3.4:1080@SOCKS5"},
       // Off: the row stays as it was and no proxy is in use.
       {"127.0.0.1:13129", "0", {"127.0.0.1:13129@HTTP"}, {"127.0.0.1:13129@HTTP"}, ""},
       // A setting of a kind the row cannot be written as comes in front.
