@@ -1,0 +1,69 @@
+// Places and carriers: where a row's exit is, read from its location text, and
+// the filter that keeps automatic switching, failover and the relay's rotation
+// to the places the user chose ("only Guangdong", "only China Telecom", "not
+// my own city"). Pure; any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/base/profile_store.h"
+
+namespace core {
+
+class ProxyList;
+
+// What a location text says of a row's place. Texts come as the location
+// databases write them ("中国 广东广州 电信", "广东省广州市 电信", "美国") or as
+// the user typed them; a part that names no known province is the place itself.
+struct Place {
+  std::string province;  // a Chinese province or municipality, or a country elsewhere
+  std::string city;      // "" when the text names none
+  std::string carrier;   // "" when the text names none
+};
+Place PlaceOfLocation(std::string_view location);
+
+enum class PlaceKind : uint8_t { kProvince, kCity, kCarrier };
+
+struct PlaceEntry {
+  PlaceKind kind = PlaceKind::kProvince;
+  std::string name;
+  bool operator==(const PlaceEntry& o) const { return kind == o.kind && name == o.name; }
+};
+
+// The places the user ticked. Without `exclude`, a row passes when, for each
+// kind with a ticked entry, its place of that kind is ticked ("广东" and "电信":
+// Guangdong rows of China Telecom). With `exclude`, a row passes when none of
+// its places is ticked. No entry: every row passes.
+struct PlaceFilter {
+  std::vector<PlaceEntry> entries;
+  bool exclude = false;
+  bool empty() const { return entries.empty(); }
+  bool operator==(const PlaceFilter& o) const {
+    return entries == o.entries && exclude == o.exclude;
+  }
+};
+bool PlacePasses(const PlaceFilter& filter, const Place& place);
+bool RowPasses(const PlaceFilter& filter, std::string_view location);
+
+// The places of a list with their row counts, for the filter's choices:
+// provinces, then cities, then carriers, each by falling count.
+struct PlaceCount {
+  PlaceEntry place;
+  int rows = 0;
+};
+std::vector<PlaceCount> CountPlaces(const ProxyList& list);
+
+// How the filter is told in words ("广东 电信", "不要: 广州"); "" for none.
+std::string PlaceFilterText(const PlaceFilter& filter);
+
+// The profile's "Place Filter" section: "Exclude" and "Count", then
+// "Place_<n>" as "<kind letter>:<name>" (P, C, I). Values that do not read
+// as an entry are skipped; a refused write is reported.
+inline constexpr std::string_view kPlaceFilterSection = "Place Filter";
+PlaceFilter LoadPlaceFilter(ProfileStore& store);
+WriteStatus SavePlaceFilter(const PlaceFilter& filter, ProfileStore& store);
+
+}  // namespace core
