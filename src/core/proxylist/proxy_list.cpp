@@ -117,6 +117,7 @@ std::unique_ptr<const ProxyList> ProxyList::Snapshot() const {
   copy->rows_ = rows_;
   copy->text_ = text_;
   copy->texts_.CopyForReading(texts_);
+  copy->selection_ = selection_;
   copy->favorite_count_ = favorite_count_;
   copy->saved_version_ = saved_version_;
   copy->result_version_ = result_version_;
@@ -165,7 +166,7 @@ ProxyRow ProxyList::row(size_t index) const {
   r.result = texts_.Get(s.result);
   r.score = s.score;
   r.favorite = s.favorite;
-  r.selected = s.selected;
+  r.selected = selection_.Contains(index);
   return r;
 }
 
@@ -328,9 +329,9 @@ AddResult ProxyList::AddParsed(const ProxyLine& parsed, bool favorite, LineOrigi
   s.location = texts_.Acquire(remark);
   s.key_hash = key.hash;
   s.type = type;
-  s.selected = true;
   s.id = NewId(rows_.size());
   rows_.push_back(s);
+  selection_.Add(rows_.size() - 1, rows_.size());
   InsertKey(rows_.size() - 1);
   ++saved_version_;
   RecordAdded(rows_.size() - 1);
@@ -373,6 +374,7 @@ ProxyList::TakeCounts ProxyList::TakeRows(ProxyList& staged) {
       continue;
     }
     Slot s = from;
+    bool selected = staged.selection_.Contains(size_t(&from - staged.rows_.data()));
     s.text = text_.size();
     text_.append(staged.text_, size_t(from.text), staged.TextSizeOf(from));
     s.status = take_text(from.status);
@@ -381,6 +383,7 @@ ProxyList::TakeCounts ProxyList::TakeRows(ProxyList& staged) {
     s.key_hash = key.hash;
     s.id = NewId(rows_.size());
     rows_.push_back(s);
+    if (selected) selection_.Add(rows_.size() - 1, rows_.size());
     InsertKey(rows_.size() - 1);
     RecordAdded(rows_.size() - 1);
     favorite_count_ += s.favorite ? 1 : 0;
@@ -446,12 +449,6 @@ std::optional<size_t> ProxyList::IndexOf(RowId id) const {
     return std::nullopt;
   }
   return size_t(e.index);
-}
-
-size_t ProxyList::selected_count() const {
-  size_t n = 0;
-  for (const Slot& s : rows_) n += s.selected ? 1 : 0;
-  return n;
 }
 
 std::string ProxyList::RowHostPort(int64_t index) const {
@@ -585,14 +582,34 @@ std::string ProxyList::RowLocation(int64_t index) const {
 }
 
 void ProxyList::SetSelected(size_t index, bool on) {
-  if (index >= rows_.size() || rows_[index].selected == on) return;
-  rows_[index].selected = on;
-  NotifyChanged(index);
+  if (index >= rows_.size() || selection_.Contains(index) == on) return;
+  if (on) {
+    selection_.Add(index, index + 1);
+  } else {
+    selection_.Remove(index, index + 1);
+  }
+  NotifySelection();
 }
 
 void ProxyList::SelectAll(bool on) {
-  Batch batch(*this);
-  for (size_t i = 0; i < rows_.size(); ++i) SetSelected(i, on);
+  if (selection_.count() == (on ? rows_.size() : 0)) return;
+  selection_.Clear();
+  if (on) selection_.Add(0, rows_.size());
+  NotifySelection();
+}
+
+void ProxyList::ToggleSelected(size_t index) {
+  if (index >= rows_.size()) return;
+  selection_.Toggle(index);
+  NotifySelection();
+}
+
+void ProxyList::SelectRange(size_t from, size_t to, bool add) {
+  if (from > to) std::swap(from, to);
+  if (from >= rows_.size()) return;
+  if (!add) selection_.Clear();
+  selection_.Add(from, std::min(to, rows_.size() - 1) + 1);
+  NotifySelection();
 }
 
 void ProxyList::SetCheckedRaw(size_t index, bool on) {
@@ -641,26 +658,28 @@ void ProxyList::SetReserved(size_t index, bool on) {
 
 void ProxyList::MakeSelectedReserved() {
   Batch batch(*this);
-  for (size_t i = 0; i < rows_.size(); ++i) {
-    if (rows_[i].selected) SetReserved(i, true);
+  for (const RowSelection::Range& range : selection_.ranges()) {
+    for (size_t i = range.first; i < range.last; ++i) SetReserved(i, true);
   }
 }
 
 void ProxyList::MakeSelectedFavorite() {
   Batch batch(*this);
-  for (size_t i = 0; i < rows_.size(); ++i) {
-    if (!rows_[i].selected) continue;
-    SetReserved(i, false);
-    SetChecked(i, true);
+  for (const RowSelection::Range& range : selection_.ranges()) {
+    for (size_t i = range.first; i < range.last; ++i) {
+      SetReserved(i, false);
+      SetChecked(i, true);
+    }
   }
 }
 
 void ProxyList::MakeSelectedGeneral() {
   Batch batch(*this);
-  for (size_t i = 0; i < rows_.size(); ++i) {
-    if (!rows_[i].selected) continue;
-    SetReserved(i, false);
-    SetChecked(i, false);
+  for (const RowSelection::Range& range : selection_.ranges()) {
+    for (size_t i = range.first; i < range.last; ++i) {
+      SetReserved(i, false);
+      SetChecked(i, false);
+    }
   }
 }
 
@@ -717,6 +736,7 @@ size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remov
     rows_[kept++] = s;
   }
   rows_.resize(kept);
+  selection_.EraseRows(gone);
   text.shrink_to_fit();
   text_ = std::move(text);
   if (rows_.empty()) {
@@ -738,6 +758,7 @@ void ProxyList::RemoveAll() {
   for (const Slot& s : rows_) FreeId(s.id);
   std::vector<Slot>().swap(rows_);
   std::string().swap(text_);
+  selection_.Clear();
   std::vector<uint32_t>().swap(key_table_);
   texts_.Clear();
   favorite_count_ = 0;
@@ -809,6 +830,7 @@ void ProxyList::MoveRowToFront(size_t index) {
   if (index >= rows_.size()) return;
   std::rotate(rows_.begin(), rows_.begin() + ptrdiff_t(index),
               rows_.begin() + ptrdiff_t(index) + 1);
+  selection_.MoveToFront(index);
   // The key table and the ids hold row indexes.
   RebuildKeys(rows_.size());
   ReindexIds();
@@ -832,6 +854,7 @@ void ProxyList::SortListColumn(int column, int flag) {
   sorted.reserve(rows_.size());
   for (size_t i : order) sorted.push_back(rows_[i]);
   rows_ = std::move(sorted);
+  selection_.Permute(order);
   RebuildKeys(rows_.size());
   ReindexIds();
   sort_state_.fill(0);
@@ -863,8 +886,9 @@ void ProxyList::EndBatch() {
   if (locator_batch_) locator_batch_(false);
   bool reset = batch_reset_;
   bool favorites = batch_favorites_;
+  bool selection = batch_selection_;
   size_t first = batch_append_first_;
-  batch_reset_ = batch_favorites_ = false;
+  batch_reset_ = batch_favorites_ = batch_selection_ = false;
   batch_append_first_ = SIZE_MAX;
   if (!observer_) return;
   if (reset) {
@@ -873,6 +897,7 @@ void ProxyList::EndBatch() {
     observer_->OnRowsAppended(first, rows_.size() - first);
   }
   if (favorites) observer_->OnFavoritesChanged();
+  if (selection) observer_->OnSelectionChanged();
 }
 
 void ProxyList::NotifyAppended(size_t first) {
@@ -898,6 +923,14 @@ void ProxyList::NotifyReset() {
     return;
   }
   if (observer_) observer_->OnRowsReset();
+}
+
+void ProxyList::NotifySelection() {
+  if (batch_depth_ > 0) {
+    batch_selection_ = true;
+    return;
+  }
+  if (observer_) observer_->OnSelectionChanged();
 }
 
 void ProxyList::NotifyFavorites() {

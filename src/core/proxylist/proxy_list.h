@@ -18,6 +18,7 @@
 
 #include "core/net/upstream.h"
 #include "core/proxylist/list_sort.h"
+#include "core/proxylist/row_selection.h"
 #include "core/proxylist/shared_texts.h"
 
 namespace core {
@@ -81,7 +82,7 @@ struct ProxyRow {
   std::string_view result;
   int32_t score = -1;  // -1 never verified, 0 unusable, >= 1 usable (higher is better)
   bool favorite = false;  // the row's check box
-  bool selected = false;
+  bool selected = false;  // from the list's selection
 
   std::string_view Column(int column) const;
   // The text the list view shows in a column: Column, except that a row with
@@ -131,6 +132,9 @@ class ProxyListObserver {
   virtual void OnRowsReset() = 0;
   // The favorite count changed (the caption shows it).
   virtual void OnFavoritesChanged() = 0;
+  // The selection changed (rows appended selected, removed or reordered say so
+  // through the calls above).
+  virtual void OnSelectionChanged() {}
 };
 
 class ProxyList {
@@ -205,7 +209,9 @@ class ProxyList {
   bool empty() const { return rows_.empty(); }
   ProxyRow row(size_t index) const;
   int favorite_count() const { return favorite_count_; }
-  size_t selected_count() const;
+  size_t selected_count() const { return selection_.count(); }
+  // The selected rows as ranges, for walking them without visiting the others.
+  const RowSelection& selection() const { return selection_; }
 
   // Text forms of a row; empty for an index outside the list.
   std::string RowHostPort(int64_t index) const;
@@ -231,9 +237,15 @@ class ProxyList {
   // row and for an address that is no host name or address literal.
   std::optional<UpstreamProxy> RowUpstream(int64_t index) const;
 
-  // Selection, as the list view reports it.
+  // Selection. Each call is one change of the ranges, told once to the
+  // observer (OnSelectionChanged); indexes outside the list are ignored.
   void SetSelected(size_t index, bool on);
   void SelectAll(bool on);
+  void ToggleSelected(size_t index);
+  // Selects the rows from `from` to `to`, both included, in either order (cut
+  // at the list's end); `add` keeps the rows selected before, otherwise only
+  // these stay selected.
+  void SelectRange(size_t from, size_t to, bool add);
 
   // The check box. Ticking counts a favorite; unticking a reserved row is
   // refused (it stays ticked and the count does not change).
@@ -305,6 +317,7 @@ class ProxyList {
   void NotifyChanged(size_t index);
   void NotifyReset();
   void NotifyFavorites();
+  void NotifySelection();
   void EndBatch();
   void SetCheckedRaw(size_t index, bool on);
   // Record one change for TakeSavedChanges (nothing once it overflowed).
@@ -329,7 +342,6 @@ class ProxyList {
     int32_t score = -1;
     uint8_t type = 0;  // index into the accepted type names
     bool favorite = false;
-    bool selected = false;
     bool login = false;
   };
   static_assert(sizeof(Slot) <= 40, "a row without a log-in must stay as small as before");
@@ -382,6 +394,7 @@ class ProxyList {
   std::vector<uint32_t> free_ids_;
   std::string text_;  // addresses, ports and log-ins
   SharedTexts texts_;
+  RowSelection selection_;
   // Open addressing over row index + 1 with a tag of the key's hash (0: empty),
   // at most half full.
   std::vector<uint32_t> key_table_;
@@ -398,6 +411,7 @@ class ProxyList {
   int batch_depth_ = 0;
   bool batch_reset_ = false;
   bool batch_favorites_ = false;
+  bool batch_selection_ = false;
   size_t batch_append_first_ = SIZE_MAX;
 };
 

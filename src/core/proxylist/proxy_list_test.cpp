@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "core/base/codepage.h"
@@ -337,30 +338,51 @@ TEST(ProxyListTest, ClassifyCommandsOnTheSelection) {
   }
 }
 
-TEST(ProxyListTest, FavoriteCountFollowsEveryOperation) {
-  // A random walk over the operations that touch ticks; the count must always
-  // equal the number of ticked rows.
+TEST(ProxyListTest, FavoriteCountAndSelectionFollowEveryOperation) {
+  // A random walk over the operations that touch ticks or move rows; the count
+  // must always equal the number of ticked rows, and the selection must stay
+  // on the rows it was given to (kept here by address).
   ProxyList list;
+  std::set<std::string> selected;
   uint32_t seed = 12345;
   auto next = [&seed](uint32_t n) {
     seed = seed * 1103515245u + 12345u;
     return (seed >> 8) % n;
   };
+  auto key = [&list](size_t row) { return list.RowHostPort(int64_t(row)); };
   for (int step = 0; step < 3000; ++step) {
     size_t n = list.size();
-    switch (next(8)) {
-      case 0:
-        list.AddProxy("10.0." + std::to_string(next(20)) + ".1:80", next(2) == 0);
+    size_t row = n ? next(uint32_t(n)) : 0, other = n ? next(uint32_t(n)) : 0;
+    switch (next(12)) {
+      case 0: {
+        std::string line = "10.0." + std::to_string(next(20)) + ".1:80";
+        if (list.AddProxy(line, next(2) == 0) == AddResult::kAdded) selected.insert(line);
         break;
+      }
       case 1:
-        if (n) list.SetChecked(next(uint32_t(n)), next(2) == 0);
+        if (n) list.SetChecked(row, next(2) == 0);
         break;
       case 2:
-        if (n) list.SetReserved(next(uint32_t(n)), next(2) == 0);
+        if (n) list.SetReserved(row, next(2) == 0);
         break;
       case 3:
-        if (n) list.SetSelected(next(uint32_t(n)), next(2) == 0);
+      case 8: {
+        if (!n) break;
+        bool toggle = next(2) == 0;
+        bool on = toggle ? selected.count(key(row)) == 0 : next(2) == 0;
+        if (toggle) {
+          list.ToggleSelected(row);
+        } else {
+          list.SetSelected(row, on);
+        }
+        if (on) {
+          selected.insert(key(row));
+        } else {
+          selected.erase(key(row));
+        }
+        list.MoveRowToFront(other);
         break;
+      }
       case 4:
         list.MakeSelectedGeneral();
         break;
@@ -368,13 +390,39 @@ TEST(ProxyListTest, FavoriteCountFollowsEveryOperation) {
         list.MakeSelectedReserved();
         break;
       case 6:
-        if (next(10) == 0) list.RemoveSelected();
+        if (next(10) != 0) break;
+        list.RemoveSelected();
+        selected.clear();
         break;
       case 7:
         list.SortListColumn(int(next(6)), int(next(2)));
         break;
+      case 9: {
+        bool add = next(2) == 0;
+        if (!add) selected.clear();
+        for (size_t i = std::min(row, other); n && i <= std::max(row, other); ++i) {
+          selected.insert(key(i));
+        }
+        list.SelectRange(row, other, add);
+        break;
+      }
+      case 10:
+        list.RemoveRowsIf([&](const ProxyRow& r) {
+          bool gone = r.address.size() % 3 == row % 3;
+          if (gone) selected.erase(std::string(r.address) + ":80");
+          return gone;
+        });
+        break;
+      case 11:
+        list.SelectAll(true);
+        for (size_t i = 0; i < n; ++i) selected.insert(key(i));
+        break;
     }
     ASSERT_EQ(list.favorite_count(), CountTicked(list)) << "step " << step;
+    ASSERT_EQ(list.selected_count(), selected.size()) << "step " << step;
+    for (size_t i = 0; i < list.size(); ++i) {
+      ASSERT_EQ(list.row(i).selected, selected.count(key(i)) == 1) << "step " << step;
+    }
   }
 }
 
@@ -605,6 +653,7 @@ TEST(ProxyListTest, TakeRowsMovesStagedRowsWithTheirTextsAndTicks) {
   staged.AddProxy("gateway:3128$<保留ip>家里", true);
   staged.AddProxy("1.1.1.1:80", false);  // here already
   staged.AddProxy("GATEWAY:3128@HTTP", false);
+  staged.SetSelected(3, false);  // rows keep their selection too
 
   ProxyList::TakeCounts taken = list.TakeRows(staged);
   EXPECT_EQ(taken.added, 3);
@@ -617,6 +666,8 @@ TEST(ProxyListTest, TakeRowsMovesStagedRowsWithTheirTextsAndTicks) {
   EXPECT_TRUE(list.IsReserved(2));
   EXPECT_EQ(list.RowFullLine(3), "GATEWAY:3128@HTTP$中国 北京");
   EXPECT_EQ(list.row(1).status, "未验证");
+  EXPECT_FALSE(list.row(3).selected);
+  EXPECT_EQ(list.selected_count(), 3u);
   EXPECT_EQ(list.favorite_count(), 2);
   ASSERT_EQ(observer.appended.size(), 1u);
   EXPECT_EQ(observer.appended[0], std::make_pair(size_t{1}, size_t{3}));

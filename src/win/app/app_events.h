@@ -23,6 +23,7 @@ class AppObserver {
   virtual void OnRowChanged(size_t /*row*/) {}
   virtual void OnRowsReset() {}
   virtual void OnFavoritesChanged() {}
+  virtual void OnSelectionChanged() {}
   // A verification started (true) or ended (false): the controls that start
   // verifications or change the list follow.
   virtual void OnVerifyRunControls(bool /*running*/) {}

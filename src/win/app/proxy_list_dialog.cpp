@@ -73,7 +73,8 @@ ProxyListDialog::ProxyListDialog(AppServices& services)
                              services.exit_check().ApplySettings(exit_check);
                            }),
       download_settings_dialog_(*platform_.profile, services.downloads().settings(), prompt_),
-      download_progress_dialog_(services.downloads().job()) {
+      download_progress_dialog_(services.downloads().job()),
+      selection_input_(list_, *this) {
   switcher_.events().Add(this);
 }
 
@@ -125,8 +126,10 @@ void ProxyListDialog::OnInitDialog() {
   HWND view = list_view();
   ListView_SetExtendedListViewStyle(view, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
   // A virtual list view keeps no states of its own beyond selection and focus:
-  // the check boxes (state images) are asked for with every row.
+  // the check boxes (state images) are asked for with every row, and so is the
+  // selection (ListSelectionInput adds it and takes the input that selects).
   ListView_SetCallbackMask(view, LVIS_STATEIMAGEMASK);
+  selection_input_.Attach(view);
   for (int i = 0; i < core::kColumnCount; ++i) {
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
@@ -151,7 +154,7 @@ void ProxyListDialog::OnInitDialog() {
   // A download's end goes to the list downloads, which import it.
   download_progress_dialog_.Create(hwnd(), &services_.downloads());
   // The switcher may hold rows and a run already.
-  SyncSelection(0);
+  SyncRowCount();
   OnVerifyRunControls(services_.verify().running());
   RefreshListCaption();
 }
@@ -232,10 +235,7 @@ INT_PTR ProxyListDialog::OnNotify(NMHDR* header) {
       OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(header));
       return TRUE;
     case NM_CLICK:
-      OnClick(false);
-      return TRUE;
-    case NM_RCLICK:
-      OnClick(true);
+      OnClick();
       return TRUE;
     case NM_DBLCLK:
       OnDoubleClick(reinterpret_cast<NMITEMACTIVATE*>(header)->iItem);
@@ -243,33 +243,13 @@ INT_PTR ProxyListDialog::OnNotify(NMHDR* header) {
     case LVN_KEYDOWN: {
       auto* key = reinterpret_cast<NMLVKEYDOWN*>(header);
       if (key->wVKey == VK_DELETE) DeleteSelected();
-      if (key->wVKey == VK_SPACE) ToggleChecks(-1);
-      if (key->wVKey == 'A' && GetKeyState(VK_CONTROL) < 0) {
-        // Ctrl+A: the model selects, the view follows in one pass.
-        list_.SelectAll(true);
-        SyncSelection(0);
-      }
+      if (key->wVKey == 'A' && GetKeyState(VK_CONTROL) < 0) list_.SelectAll(true);
       return TRUE;
     }
     case LVN_COLUMNCLICK: {
       int column = reinterpret_cast<NMLISTVIEW*>(header)->iSubItem;
       if (column >= 0 && column < core::kColumnCount) {
         SortKeepingFocus(column, list_.ColumnClickFlag(column));
-      }
-      return TRUE;
-    }
-    case LVN_ITEMCHANGED:
-      OnItemChanged(reinterpret_cast<NMLISTVIEW*>(header));
-      return TRUE;
-    case LVN_ODSTATECHANGED: {
-      // A range of rows changed state at once (shift-click, a rubber band).
-      if (syncing_) return TRUE;
-      auto* range = reinterpret_cast<NMLVODSTATECHANGE*>(header);
-      if ((range->uNewState ^ range->uOldState) & LVIS_SELECTED) {
-        bool on = (range->uNewState & LVIS_SELECTED) != 0;
-        core::ProxyList::Batch batch(list_);
-        int last = std::min<int>(range->iTo, int(list_.size()) - 1);
-        for (int i = std::max(range->iFrom, 0); i <= last; ++i) list_.SetSelected(size_t(i), on);
       }
       return TRUE;
     }
@@ -290,41 +270,42 @@ void ProxyListDialog::OnGetDispInfo(NMLVDISPINFOW* info) {
     item.pszText[n] = L'\0';
   }
   if (item.mask & LVIF_STATE) {
-    item.state =
-        (item.state & ~LVIS_STATEIMAGEMASK) | (row.favorite ? kCheckedImage : kUncheckedImage);
-    item.stateMask |= LVIS_STATEIMAGEMASK;
+    constexpr UINT kOurs = LVIS_STATEIMAGEMASK | LVIS_SELECTED;
+    item.state = (item.state & ~kOurs) | (row.favorite ? kCheckedImage : kUncheckedImage) |
+                 (row.selected ? LVIS_SELECTED : 0);
+    item.stateMask |= kOurs;
   }
 }
 
-void ProxyListDialog::OnClick(bool right) {
+void ProxyListDialog::OnClick() {
   HWND view = list_view();
   LVHITTESTINFO hit{};
   GetCursorPos(&hit.pt);
   ScreenToClient(view, &hit.pt);
   int row = ListView_HitTest(view, &hit);
-  if (right) {
-    ShowPopupMenu(IDR_LIST_MENU);
-    return;
-  }
   if (row < 0 || size_t(row) >= list_.size()) return;
   // A virtual list view draws the check boxes but leaves the ticking to us.
   // LVHT_ONITEM has the state-icon bit too: only the check box alone counts.
   if ((hit.flags & LVHT_ONITEM) == LVHT_ONITEMSTATEICON) ToggleChecks(row);
+  OnRowClicked(row);
+}
+
+void ProxyListDialog::OnRowClicked(int row) {
   SetDlgItemTextW(hwnd(), IDC_PROXY_EDIT, Utf8ToWide(list_.RowHostPort(row)).c_str());
 }
 
 void ProxyListDialog::ToggleChecks(int row) {
   if (row >= 0) {
     list_.SetChecked(size_t(row), !list_.row(size_t(row)).favorite);
-  } else {
-    // Space: every selected row follows the first one's new state.
-    bool on = true;
-    bool first = true;
-    for (size_t i = 0; i < list_.size(); ++i) {
-      if (!list_.row(i).selected) continue;
-      if (first) on = !list_.row(i).favorite, first = false;
-      list_.SetChecked(i, on);
-    }
+    return;
+  }
+  // Space: every selected row follows the first one's new state.
+  const std::vector<core::RowSelection::Range>& ranges = list_.selection().ranges();
+  if (ranges.empty()) return;
+  bool on = !list_.row(ranges.front().first).favorite;
+  core::ProxyList::Batch batch(list_);
+  for (const core::RowSelection::Range& range : ranges) {
+    for (size_t i = range.first; i < range.last; ++i) list_.SetChecked(i, on);
   }
 }
 
@@ -333,17 +314,6 @@ void ProxyListDialog::OnDoubleClick(int row) {
   if (row < 0 || size_t(row) >= list_.size()) return;
   // The page shows the new exit; after a refusal there is none to show.
   if (switcher_.Use(list_.IdAt(size_t(row)))) prompt_.OpenPage(hwnd(), kWhatIsMyIpPage);
-}
-
-void ProxyListDialog::OnItemChanged(const NMLISTVIEW* change) {
-  if (syncing_) return;
-  if (!((change->uNewState ^ change->uOldState) & LVIS_SELECTED)) return;
-  bool on = (change->uNewState & LVIS_SELECTED) != 0;
-  if (change->iItem < 0) {
-    list_.SelectAll(on);  // -1: every row
-  } else if (size_t(change->iItem) < list_.size()) {
-    list_.SetSelected(size_t(change->iItem), on);
-  }
 }
 
 void ProxyListDialog::OnAdd() {
@@ -375,31 +345,17 @@ void ProxyListDialog::RefreshListCaption() {
 
 void ProxyListDialog::SortKeepingFocus(int column, int flag) {
   // The selection lives in the rows and moves with them; the focus and the
-  // selection mark are the view's and are moved to where their row went. A
-  // row's full line with its user name is unique in the list (it holds the
-  // duplicate key).
+  // selection mark are the view's and are moved to where their row went.
   HWND view = list_view();
-  auto identity = [this](int64_t row) {
-    std::string line = list_.RowFullLine(row);
-    if (!line.empty() && list_.row(size_t(row)).login) {
-      line.append("\n").append(list_.row(size_t(row)).user);
-    }
-    return line;
-  };
-  std::string focused = identity(ListView_GetNextItem(view, -1, LVNI_FOCUSED));
-  std::string mark = identity(ListView_GetSelectionMark(view));
+  int focused_at = ListView_GetNextItem(view, -1, LVNI_FOCUSED);
+  int mark_at = ListView_GetSelectionMark(view);
+  core::RowId focused = focused_at >= 0 ? list_.IdAt(size_t(focused_at)) : core::kNoRow;
+  core::RowId mark = mark_at >= 0 ? list_.IdAt(size_t(mark_at)) : core::kNoRow;
   list_.SortListColumn(column, flag);
-  for (size_t i = 0; i < list_.size() && (!focused.empty() || !mark.empty()); ++i) {
-    std::string line = identity(int64_t(i));
-    if (!focused.empty() && line == focused) {
-      ListView_SetItemState(view, int(i), LVIS_FOCUSED, LVIS_FOCUSED);
-      focused.clear();
-    }
-    if (!mark.empty() && line == mark) {
-      ListView_SetSelectionMark(view, int(i));
-      mark.clear();
-    }
+  if (std::optional<size_t> at = list_.IndexOf(focused)) {
+    ListView_SetItemState(view, int(*at), LVIS_FOCUSED, LVIS_FOCUSED);
   }
+  if (std::optional<size_t> at = list_.IndexOf(mark)) ListView_SetSelectionMark(view, int(*at));
 }
 
 void ProxyListDialog::OnToggleAutoSwitch() {
@@ -469,7 +425,7 @@ void ProxyListDialog::ShowPopupMenu(int menu_id) {
   TrackPopupMenu(menu.SubMenu(0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd(), nullptr);
 }
 
-void ProxyListDialog::OnRowsAppended(size_t first, size_t) { SyncSelection(first); }
+void ProxyListDialog::OnRowsAppended(size_t, size_t) { SyncRowCount(); }
 
 void ProxyListDialog::OnRowChanged(size_t row) {
   if (!VerifyRunOn()) {
@@ -510,7 +466,13 @@ void ProxyListDialog::RefreshView() {
   caption_stale_ = false;
 }
 
-void ProxyListDialog::OnRowsReset() { SyncSelection(0); }
+void ProxyListDialog::OnRowsReset() { SyncRowCount(); }
+
+void ProxyListDialog::OnSelectionChanged() {
+  // The view draws the selection from the list: the rows on screen are drawn
+  // again, whatever number of rows changed.
+  if (HWND view = list_view()) InvalidateRect(view, nullptr, FALSE);
+}
 
 void ProxyListDialog::OnVerifyRunControls(bool running) {
   for (const core::ControlState& state : core::RunControlStates(running)) {
@@ -548,31 +510,10 @@ void ProxyListDialog::OnExitCheckChanged() {
   RedrawWindow(hwnd(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
 }
 
-void ProxyListDialog::SyncSelection(size_t first) {
+void ProxyListDialog::SyncRowCount() {
   HWND view = list_view();
   if (view == nullptr) return;
-  syncing_ = true;
   ListView_SetItemCountEx(view, int(list_.size()), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
-  size_t selected = list_.selected_count();
-  size_t shown = ListView_GetSelectedCount(view);
-  // Selecting every row walks all rows inside the control, and Wine invalidates
-  // each one on the way (100 000 rows: seconds). With redrawing off the walk only
-  // updates the selection ranges; one repaint follows.
-  SendMessageW(view, WM_SETREDRAW, FALSE, 0);
-  if (selected == list_.size()) {
-    // The common case after a start or an import: every row selected.
-    if (shown != selected) ListView_SetItemState(view, -1, LVIS_SELECTED, LVIS_SELECTED);
-  } else if (selected == 0) {
-    if (shown != 0) ListView_SetItemState(view, -1, 0, LVIS_SELECTED);
-  } else {
-    // Rows new to the view start unselected; only the selected ones need a call.
-    if (first == 0 && shown != 0) ListView_SetItemState(view, -1, 0, LVIS_SELECTED);
-    for (size_t i = first; i < list_.size(); ++i) {
-      if (list_.row(i).selected) ListView_SetItemState(view, int(i), LVIS_SELECTED, LVIS_SELECTED);
-    }
-  }
-  SendMessageW(view, WM_SETREDRAW, TRUE, 0);
-  syncing_ = false;
   InvalidateRect(view, nullptr, TRUE);
 }
 

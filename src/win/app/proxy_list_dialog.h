@@ -1,8 +1,9 @@
 // ProxyListDialog: the main dialog (IDD_PROXY_LIST), a view of the program's
 // services. Its list view (IDC_PROXY_LIST) is a virtual list view that draws
 // the switcher's ProxyList: the view asks for each visible cell and holds no
-// copy of any row. Check boxes are the favorite flag, the view's selection is
-// mirrored into the model. Its buttons send the user's commands to the
+// copy of any row. Check boxes are the favorite flag; the selection is the
+// list's too, asked for with each row and changed by ListSelectionInput from
+// the clicks and keys that select. Its buttons send the user's commands to the
 // services; what changes reaches it as an AppObserver. Created modeless and
 // only hidden by "返回". UI thread only.
 #pragma once
@@ -16,10 +17,11 @@
 #include <string_view>
 #include <utility>
 
+#include "win/app/app_services.h"
 #include "win/app/download_progress_dialog.h"
 #include "win/app/download_settings_dialog.h"
+#include "win/app/list_selection_input.h"
 #include "win/app/run_settings_dialog.h"
-#include "win/app/app_services.h"
 #include "win/app/verify_settings_dialog.h"
 #include "win/res/resource.h"
 #include "win/ui/dialog_base.h"
@@ -37,7 +39,9 @@ inline constexpr std::string_view kExportQuestion =
     "如果要导出选中的ip，请选择“是”，要导出全部列表，请选择“否”";
 inline constexpr std::string_view kExportCaption = "请选择导出选中的ip还是全部的ip";
 
-class ProxyListDialog final : public DialogBase, private AppObserver {
+class ProxyListDialog final : public DialogBase,
+                              private AppObserver,
+                              private ListSelectionInput::Host {
  public:
   // `services` must outlive the dialog.
   explicit ProxyListDialog(AppServices& services);
@@ -76,10 +80,11 @@ class ProxyListDialog final : public DialogBase, private AppObserver {
   void OnCommand(int id);
   INT_PTR OnNotify(NMHDR* header);
   void OnGetDispInfo(NMLVDISPINFOW* info);
-  void OnClick(bool right);
+  // NM_CLICK, which the control sends for a click on a check box (the clicks
+  // on rows are ListSelectionInput's): ticks the row and fills the edit.
+  void OnClick();
   // A double click on `row` (-1: no row under the mouse).
   void OnDoubleClick(int row);
-  void OnItemChanged(const NMLISTVIEW* change);
   void OnAdd();
   void OnImport();
   void OnExport(int command);
@@ -96,6 +101,7 @@ class ProxyListDialog final : public DialogBase, private AppObserver {
   void OnRowsAppended(size_t first, size_t count) override;
   void OnRowChanged(size_t row) override;
   void OnRowsReset() override;
+  void OnSelectionChanged() override;
   void OnVerifyRunControls(bool running) override;
   void OnShowRow(size_t row) override;
   void OnCaptionChanged() override;
@@ -103,8 +109,13 @@ class ProxyListDialog final : public DialogBase, private AppObserver {
   void OnCarrierChanged() override { OnExitCheckChanged(); }
   HWND MessageOwner() const override { return hwnd(); }
 
-  // Makes the view's item count and selection match the model.
-  void SyncSelection(size_t first);
+  // ListSelectionInput::Host
+  void OnRowClicked(int row) override;
+  void OnListContextMenu() override { ShowPopupMenu(IDR_LIST_MENU); }
+  void OnTickSelected() override { ToggleChecks(-1); }
+
+  // Makes the view's item count match the model and draws it again.
+  void SyncRowCount();
   bool VerifyRunOn() const { return services_.verify().running(); }
   void ScheduleViewRefresh();
   // Brings the view up to date with what the run changed since the last tick.
@@ -119,9 +130,7 @@ class ProxyListDialog final : public DialogBase, private AppObserver {
   RunSettingsDialog run_settings_dialog_;
   DownloadSettingsDialog download_settings_dialog_;
   DownloadProgressDialog download_progress_dialog_;
-  // Set while the dialog itself changes the view's selection, so the view's
-  // notifications are not fed back into the model.
-  bool syncing_ = false;
+  ListSelectionInput selection_input_;
   std::wstring cell_;  // the text handed to the view for the cell it asked for
   // What the view still owes a run (see kTimerViewRefresh).
   bool refresh_timer_on_ = false;

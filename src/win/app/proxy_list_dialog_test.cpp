@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "core/base/file_path.h"
@@ -56,8 +57,8 @@ class ProxyListDialogTest : public AppWindowTest {
     SendMessageW(dlg_, WM_NOTIFY, IDC_PROXY_LIST, LPARAM(&nm));
   }
   void SelectOnly(std::initializer_list<int> rows) {
-    ListView_SetItemState(view_, -1, 0, LVIS_SELECTED);
-    for (int r : rows) ListView_SetItemState(view_, r, LVIS_SELECTED, LVIS_SELECTED);
+    list().SelectAll(false);
+    for (int r : rows) list().SetSelected(size_t(r), true);
   }
   // Puts the mouse pointer on a cell, as a click there would.
   void PointAt(int row, int column) {
@@ -399,43 +400,72 @@ TEST_F(ProxyListDialogTest, ALargeFileIsReadAwayAndItsRowsComeInAfterARun) {
   DeleteFileW(Utf8ToWide(in).c_str());
 }
 
-TEST_F(ProxyListDialogTest, SelectionFollowsTheViewAndCtrlAKeepsBothInStep) {
-  for (int i = 0; i < 5; ++i) list().AddProxy("10.0.0." + std::to_string(i) + ":80", false);
-  SelectOnly({});
-  EXPECT_EQ(list().selected_count(), 0u);
-  // A shift-click range arrives as one range notification.
-  NMLVODSTATECHANGE range{};
-  range.hdr.hwndFrom = view_;
-  range.hdr.idFrom = IDC_PROXY_LIST;
-  range.hdr.code = LVN_ODSTATECHANGED;
-  range.iFrom = 1;
-  range.iTo = 3;
-  range.uNewState = LVIS_SELECTED;
-  SendMessageW(dlg_, WM_NOTIFY, IDC_PROXY_LIST, LPARAM(&range));
-  EXPECT_FALSE(list().row(0).selected);
-  EXPECT_TRUE(list().row(1).selected && list().row(2).selected && list().row(3).selected);
-  EXPECT_FALSE(list().row(4).selected);
-  // A range reaching past the end is cut at the last row.
-  range.iFrom = 3;
-  range.iTo = 1000;
-  range.uNewState = 0;
-  range.uOldState = LVIS_SELECTED;
-  SendMessageW(dlg_, WM_NOTIFY, IDC_PROXY_LIST, LPARAM(&range));
-  EXPECT_EQ(list().selected_count(), 2u);
+// The mouse and the keys select in the list itself; the view draws what the
+// list holds. Each step starts from the selection the step before left.
+TEST_F(ProxyListDialogTest, ClicksAndKeysSelectInTheListAndDeleteTakesThoseRows) {
+  for (int i = 0; i < 8; ++i) list().AddProxy("10.0.0." + std::to_string(i) + ":80", false);
+  auto at = [this](int row) {
+    RECT r{};
+    ListView_GetSubItemRect(view_, row, core::kColPort, LVIR_LABEL, &r);
+    return MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  };
+  auto click = [this](LPARAM point, WPARAM keys) {
+    SendMessageW(view_, WM_LBUTTONDOWN, keys | MK_LBUTTON, point);
+    SendMessageW(view_, WM_LBUTTONUP, keys, point);
+  };
+  auto press = [this](WPARAM key, int held) {
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[held] = 0x80;
+    SetKeyboardState(keys);
+    SendMessageW(view_, WM_KEYDOWN, key, 0);
+    keys[held] = 0;
+    SetKeyboardState(keys);
+  };
+  RECT client{};
+  GetClientRect(view_, &client);
+  LPARAM below = MAKELPARAM(client.right / 2, client.bottom - 2);
+  const struct {
+    const char* what;
+    std::function<void()> input;
+    const char* selected;  // rows, in order
+  } steps[] = {
+      {"click, all were selected", [&] { click(at(2), 0); }, "2"},
+      {"shift-click", [&] { click(at(5), MK_SHIFT); }, "2345"},
+      {"ctrl-click unselects", [&] { click(at(3), MK_CONTROL); }, "245"},
+      {"ctrl-click selects", [&] { click(at(7), MK_CONTROL); }, "2457"},
+      {"ctrl+shift-click adds from the anchor", [&] { click(at(5), MK_SHIFT | MK_CONTROL); },
+       "24567"},
+      {"shift+up", [&] { press(VK_UP, VK_SHIFT); }, "4567"},
+      {"home", [&] { press(VK_HOME, 0); }, "0"},
+      {"shift+end", [&] { press(VK_END, VK_SHIFT); }, "01234567"},
+      {"click below the rows", [&] { click(below, 0); }, ""},
+      {"right-click", [&] { SendMessageW(view_, WM_RBUTTONDOWN, MK_RBUTTON, at(6)); }, "6"},
+      {"A alone", [&] { press('A', 0); }, "6"},
+      {"ctrl+A", [&] { press('A', VK_CONTROL); }, "01234567"},
+      {"right-click in the selection", [&] { SendMessageW(view_, WM_RBUTTONDOWN, 0, at(1)); },
+       "01234567"},
+      {"ctrl+space", [&] { press(VK_SPACE, VK_CONTROL); }, "0234567"},
+  };
+  for (const auto& step : steps) {
+    step.input();
+    std::string rows;
+    for (size_t i = 0; i < list().size(); ++i) {
+      if (list().row(i).selected) rows += char('0' + i);
+    }
+    EXPECT_EQ(rows, step.selected) << step.what;
+    EXPECT_EQ(ListView_GetSelectedCount(view_), UINT(rows.size())) << step.what;
+  }
+  EXPECT_EQ(EditText(), L"10.0.0.5:80");  // the last row clicked
 
-  BYTE keys[256] = {};
-  GetKeyboardState(keys);
-  keys[VK_CONTROL] = 0x80;
-  SetKeyboardState(keys);
-  SendMessageW(view_, WM_KEYDOWN, 'A', 0);
-  keys[VK_CONTROL] = 0;
-  SetKeyboardState(keys);
-  EXPECT_EQ(list().selected_count(), 5u);
-  EXPECT_EQ(ListView_GetSelectedCount(view_), 5u);
-  // Without Ctrl, A selects nothing new.
-  SelectOnly({0});
-  SendMessageW(view_, WM_KEYDOWN, 'A', 0);
-  EXPECT_EQ(list().selected_count(), 1u);
+  click(at(1), 0);
+  click(at(4), MK_CONTROL);
+  prompt_.answers = {IDYES};
+  press(VK_DELETE, 0);
+  ASSERT_EQ(list().size(), 6u);
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(Cell(i, 0), L"10.0.0." + std::to_wstring("023567"[i] - '0'));
+  }
 }
 
 TEST_F(ProxyListDialogTest, SpaceTicksTheSelectedRowsTogether) {

@@ -182,4 +182,8 @@ void Switcher::OnFavoritesChanged() {
   events_.Tell([](AppObserver& o) { o.OnFavoritesChanged(); });
 }
 
+void Switcher::OnSelectionChanged() {
+  events_.Tell([](AppObserver& o) { o.OnSelectionChanged(); });
+}
+
 }  // namespace win

@@ -122,6 +122,7 @@ class Switcher final : private core::ProxyListObserver {
   void OnRowChanged(size_t row) override;
   void OnRowsReset() override;
   void OnFavoritesChanged() override;
+  void OnSelectionChanged() override;
 
   const AppPlatform& platform_;
   SystemProxyPlace place_;

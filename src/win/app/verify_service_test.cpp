@@ -91,8 +91,8 @@ class VerifyServiceTest : public AppWindowTest {
     EXPECT_EQ(Enabled(IDC_STOP_VERIFY), running);
   }
   void SelectOnly(std::initializer_list<int> rows) {
-    ListView_SetItemState(view_, -1, 0, LVIS_SELECTED);
-    for (int r : rows) ListView_SetItemState(view_, r, LVIS_SELECTED, LVIS_SELECTED);
+    list().SelectAll(false);
+    for (int r : rows) list().SetSelected(size_t(r), true);
   }
 
   core::VerifySettings settings_;

@@ -2,8 +2,8 @@
 // real list view: import of N lines, scrolling through the list, a column-click
 // sort, select-all and delete, and a save of the list into the registry as
 // the program saves it as the list changes (a snapshot, then steps of at most
-// 15 ms). Prints one "step: milliseconds" line each, and the working set the
-// list's rows add.
+// 15 ms), and clicks that change the selection of every row at once. Prints
+// one "step: milliseconds" line each, and the working set the list's rows add.
 //   relaymoth-list-bench [N]        (100000 by default)
 #include <windows.h>
 // After windows.h, which it builds on.
@@ -84,6 +84,25 @@ void TimeJournaledTick(core::ProxyList& list, size_t row) {
   core::WriteStatus written = core::AppendToListJournal(changes.rows, store);
   std::printf("save after one tick (journaled, %zu entries): %.2f ms on the UI thread (%s)\n",
               changes.rows.size(), Ms(start), written.ok() ? "saved" : written.reason().c_str());
+}
+
+// A left click at `pt` of the list view as the mouse sends it, with the keys
+// held (MK_SHIFT, MK_CONTROL); returns its milliseconds, the repaint included.
+double TimeClick(HWND view, POINT pt, WPARAM keys) {
+  double start = win::PreciseMs();
+  SendMessageW(view, WM_LBUTTONDOWN, keys | MK_LBUTTON, MAKELPARAM(pt.x, pt.y));
+  SendMessageW(view, WM_LBUTTONUP, keys, MAKELPARAM(pt.x, pt.y));
+  UpdateWindow(view);
+  return Ms(start);
+}
+
+// The middle of a row's port cell, the row scrolled into view first.
+POINT RowPoint(HWND view, int row) {
+  ListView_EnsureVisible(view, row, FALSE);
+  UpdateWindow(view);
+  RECT r{};
+  ListView_GetSubItemRect(view, row, core::kColPort, LVIR_LABEL, &r);
+  return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
 void Pump() {
@@ -227,9 +246,23 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("sort by location (column click): %.0f ms (first %s)\n", Ms(start),
               switcher.list().RowFullLine(0).c_str());
 
-  start = win::PreciseMs();
-  ListView_SetItemState(view, -1, 0, LVIS_SELECTED);
-  std::printf("unselect all (the control's own walk): %.0f ms\n", Ms(start));
+  // Every row is selected here, as after an import.
+  const core::ProxyList& list = switcher.list();
+  double ms = TimeClick(view, RowPoint(view, 0), 0);
+  std::printf("click on a row, all selected: %.0f ms (%zu selected)\n", ms, list.selected_count());
+  ms = TimeClick(view, RowPoint(view, int(list.size() / 2)), MK_SHIFT);
+  std::printf("shift-click half the list further: %.0f ms (%zu selected)\n", ms,
+              list.selected_count());
+  // Below the last row, with the list scrolled to its end.
+  ListView_EnsureVisible(view, int(list.size()) - 1, FALSE);
+  UpdateWindow(view);
+  RECT client{};
+  GetClientRect(view, &client);
+  LVHITTESTINFO below{{client.right / 2, client.bottom - 2}, 0, 0, 0, 0};
+  bool empty = ListView_HitTest(view, &below) < 0;
+  ms = TimeClick(view, below.pt, 0);
+  std::printf("click below the last row%s: %.0f ms (%zu selected)\n",
+              empty ? "" : " (a row was there)", ms, list.selected_count());
   // Ctrl+A, as the user presses it.
   BYTE keys[256] = {};
   GetKeyboardState(keys);
@@ -238,10 +271,12 @@ int wmain(int argc, wchar_t** argv) {
   start = win::PreciseMs();
   SendMessageW(view, WM_KEYDOWN, 'A', 0);
   UpdateWindow(view);
+  ms = Ms(start);
   keys[VK_CONTROL] = 0;
   SetKeyboardState(keys);
-  std::printf("select all (Ctrl+A): %.0f ms (%zu selected in the list, %u in the view)\n",
-              Ms(start), switcher.list().selected_count(), ListView_GetSelectedCount(view));
+  // The view counts its selected rows by asking for each one: not timed.
+  std::printf("select all (Ctrl+A): %.0f ms (%zu selected in the list, %u in the view)\n", ms,
+              switcher.list().selected_count(), ListView_GetSelectedCount(view));
   start = win::PreciseMs();
   dialog.DeleteSelected();
   UpdateWindow(view);
