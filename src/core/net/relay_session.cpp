@@ -239,7 +239,7 @@ void RelaySession::AttemptFailed(ProxyFailure failure, std::string text) {
     Close(candidate().label + ": " + text);  // nobody waits for it
     return;
   }
-  failures_.push_back({attempt_, candidate().label, failure, text});
+  failures_.push_back({attempt_, candidate().label, failure, text, candidate().row});
   if (FailureBlamesProxy(failure) && attempt_ + 1 < candidates_.size()) {
     ++attempt_;
     StartAttempt();
