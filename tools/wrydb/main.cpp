@@ -38,9 +38,9 @@
 
 #include "core/base/codepage.h"
 #include "core/base/text.h"
-#include "wrydb/country_names.h"
+#include "core/proxylist/country_names.h"
+#include "core/proxylist/mo_catalog.h"
 #include "wrydb/geoip_ranges.h"
-#include "wrydb/mo_catalog.h"
 #include "wrydb/wry_writer.h"
 
 namespace {
@@ -99,17 +99,17 @@ int main(int argc, char** argv) {
 
   auto ranges = wrydb::ParseGeoip(geoip_text, &error);
   if (!ranges) return Fail(args["--geoip"] + ": " + error);
-  auto countries = wrydb::ReadIsoCountries(json_text, &error);
+  auto countries = core::ReadIsoCountries(json_text, &error);
   if (!countries) return Fail(args["--iso-json"] + ": " + error);
-  auto catalog = wrydb::ParseMoCatalog(mo_bytes, &error);
+  auto catalog = core::ParseMoCatalog(mo_bytes, &error);
   if (!catalog) return Fail(args["--iso-mo"] + ": " + error);
-  const auto texts = wrydb::BuildCountryTexts(*countries, *catalog);
+  const auto texts = core::BuildCountryTexts(*countries, *catalog);
 
   // Keep the ranges whose country has a name, then join neighbours.
   std::vector<wrydb::GeoRange> named;
   std::map<std::string, size_t> skipped;
   for (wrydb::GeoRange& r : *ranges) {
-    r.code = std::string(wrydb::CanonicalCode(r.code));
+    r.code = std::string(core::CanonicalCode(r.code));
     if (texts.count(r.code) == 0) {
       ++skipped[r.code];
       continue;
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
   std::vector<wrydb::WryEntry> entries;
   entries.reserve(merged->size());
   for (const wrydb::GeoRange& r : *merged) {
-    const wrydb::CountryText& t = texts.find(r.code)->second;
+    const core::CountryText& t = texts.find(r.code)->second;
     entries.push_back({r.first, r.last, t.country, t.area, r.code});
   }
 

@@ -6,7 +6,7 @@
 
 #include "core/base/codepage.h"
 #include "core/base/text.h"
-#include "wrydb/country_names.h"
+#include "core/proxylist/country_names.h"
 #include "wrydb/geoip_ranges.h"
 
 namespace wrydb {
@@ -32,9 +32,11 @@ void PutLe(std::string& file, size_t at, uint32_t v, int bytes) {
 void PutRecord(char* record, std::string_view start, std::string_view end, const WryEntry& e) {
   PutField(record, 0, 15, start);
   PutField(record, 16, 15, end);
-  PutField(record, 32, kCountryRoom, core::Utf8ToGbk(CutToGbkBytes(e.country, kCountryRoom)));
-  PutField(record, 46, kAreaRoom, core::Utf8ToGbk(CutToGbkBytes(e.area, kAreaRoom)));
-  PutField(record, 93, 11, core::Utf8ToGbk(CutToGbkBytes(e.extra, 11)));
+  PutField(record, 32, core::kCountryRoom,
+           core::Utf8ToGbk(core::CutToGbkBytes(e.country, core::kCountryRoom)));
+  PutField(record, 46, core::kAreaRoom,
+           core::Utf8ToGbk(core::CutToGbkBytes(e.area, core::kAreaRoom)));
+  PutField(record, 93, 11, core::Utf8ToGbk(core::CutToGbkBytes(e.extra, 11)));
 }
 
 }  // namespace

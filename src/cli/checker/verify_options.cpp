@@ -8,13 +8,13 @@
 #include <sstream>
 
 #include "core/base/text.h"
+#include "core/proxylist/country_names.h"
 #include "core/proxylist/list_sort.h"
+#include "core/proxylist/mo_catalog.h"
 #include "core/proxylist/proxy_line.h"
 #include "core/sysproxy/exit_check.h"
 #include "core/verify/connect_gate.h"
 #include "core/verify/site_url.h"
-#include "wrydb/country_names.h"
-#include "wrydb/mo_catalog.h"
 
 namespace cli {
 namespace {
@@ -270,15 +270,15 @@ bool ResolveCountryCode(VerifyOptions* options, std::string_view json_path,
   };
   std::string json, mo;
   if (!read(json_path, &json) || !read(mo_path, &mo)) return false;
-  std::optional<std::vector<wrydb::IsoCountry>> countries = wrydb::ReadIsoCountries(json, error);
-  std::optional<wrydb::MoCatalog> zh = wrydb::ParseMoCatalog(mo, error);
+  std::optional<std::vector<core::IsoCountry>> countries = core::ReadIsoCountries(json, error);
+  std::optional<core::MoCatalog> zh = core::ParseMoCatalog(mo, error);
   if (!countries || !zh) {
     *error = "--country: " + *error;
     return false;
   }
   std::string upper = core::AsciiUpperCopy(code);
-  auto texts = wrydb::BuildCountryTexts(*countries, *zh);
-  auto found = texts.find(wrydb::CanonicalCode(upper));
+  auto texts = core::BuildCountryTexts(*countries, *zh);
+  auto found = texts.find(core::CanonicalCode(upper));
   if (found == texts.end()) {
     *error = "--country " + code + ": not a country code";
     return false;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,7 +26,7 @@ namespace core {
 struct RelayCandidate {
   UpstreamProxy upstream;
   std::string label;
-  uint64_t row = 0;  // a tag of the route's maker's (the program puts the row's id)
+  uint64_t row = 0;  // an opaque tag chosen by whoever builds the route (a list row id)
 };
 
 // The relay tries at most this many candidates for one connection: the row in use
@@ -40,7 +41,7 @@ struct RelayAttemptFailure {
   std::string label;
   ProxyFailure failure = ProxyFailure::kNone;
   std::string text;  // the handshake's FailureText(), or ProxyFailureText()
-  uint64_t row = 0;  // the candidate's tag
+  uint64_t row = 0;  // the candidate's row
 };
 
 enum class RelayPhase : int {

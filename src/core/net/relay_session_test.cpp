@@ -49,16 +49,21 @@ const std::string kGetOut =
     "GET http://example.com/a HTTP/1.1\r\nHost: example.com\r\nAccept: */*\r\nConnection: "
     "close\r\n\r\n";
 
-// Three SOCKS5 candidates, then a fourth the session must never reach.
+// Three SOCKS5 candidates, then a fourth the session must never reach; rows 101-104.
 std::vector<RelayCandidate> Socks5Farm() {
-  return {Candidate(ProxyProtocol::kSocks5, "a:1"), Candidate(ProxyProtocol::kSocks5, "b:2"),
-          Candidate(ProxyProtocol::kSocks5, "c:3"), Candidate(ProxyProtocol::kSocks5, "d:4")};
+  std::vector<RelayCandidate> farm = {
+      Candidate(ProxyProtocol::kSocks5, "a:1"), Candidate(ProxyProtocol::kSocks5, "b:2"),
+      Candidate(ProxyProtocol::kSocks5, "c:3"), Candidate(ProxyProtocol::kSocks5, "d:4")};
+  for (size_t i = 0; i < farm.size(); ++i) farm[i].row = 101 + i;
+  return farm;
 }
 
 // `held`: the session's first candidate is connected already (see UseHeld).
 void RunScenario(const Scenario& s, std::vector<RelayCandidate> candidates,
                  std::function<std::unique_ptr<ProxyHandshake>()> held = nullptr) {
   SCOPED_TRACE(s.name);
+  std::vector<uint64_t> rows;
+  for (const RelayCandidate& c : candidates) rows.push_back(c.row);
   RelaySession session({7000, 64}, std::move(candidates));
   if (held) session.UseHeld(held());
   std::string client;
@@ -107,7 +112,10 @@ void RunScenario(const Scenario& s, std::vector<RelayCandidate> candidates,
     EXPECT_EQ(session.connects(), size_t(s.connects));
   }
   std::vector<ProxyFailure> failures;
-  for (const RelayAttemptFailure& f : session.failures()) failures.push_back(f.failure);
+  for (const RelayAttemptFailure& f : session.failures()) {
+    failures.push_back(f.failure);
+    EXPECT_EQ(f.row, rows.at(f.attempt));  // each failure names its candidate's row
+  }
   EXPECT_EQ(failures, s.failures);
   if (*s.reason == 0) {
     EXPECT_EQ(session.end_reason(), "");

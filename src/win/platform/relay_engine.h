@@ -35,6 +35,8 @@ struct RelayReport {
   uint16_t listen_port = 0;
   std::vector<core::RelayAttemptFailure> failures;
   std::string end_reason;
+  // The tunnel was piped through a candidate other than the first (failover
+  // carried it): that candidate's row and label.
   bool carried = false;
   uint64_t carried_row = 0;
   std::string carried_label;

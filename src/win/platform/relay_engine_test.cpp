@@ -66,6 +66,11 @@ core::RelayCandidate ByName(core::RelayCandidate c) {
   return c;
 }
 
+core::RelayCandidate WithRow(core::RelayCandidate c, uint64_t row) {
+  c.row = row;
+  return c;
+}
+
 UniqueSocket ConnectTo(uint16_t port) {
   UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   sockaddr_in a{};
@@ -480,7 +485,7 @@ TEST(RelayEngineTest, AOneClientPortServesEveryClientInTurn) {
 }
 
 TEST(RelayEngineTest, HostileClientsAndProxiesEndTheirConnectionWithAReason) {
-  REQUIRE_TEST_PORTS("WEB", "DEAD");
+  REQUIRE_TEST_PORTS("WEB", "DEAD", "MICROSOCKS");
   HostileProxy close_at_once({HostileProxy::kCloseAtOnce});
   HostileProxy half_reply({HostileProxy::kHalfSocks5Reply});
   HostileProxy garbage({HostileProxy::kGarbage});
@@ -497,6 +502,7 @@ TEST(RelayEngineTest, HostileClientsAndProxiesEndTheirConnectionWithAReason) {
     bool close_early;    // the client closes right after sending
     const char* reply;   // the beginning of what the client hears; "" for nothing
     const char* reason;  // a part of the report's reason
+    uint64_t carried_row = 0;  // the row that carried the tunnel after a failover; 0: none
   };
   const std::string loop =
       "CONNECT 127.0.0.1:" + std::to_string(relay.port()) + " HTTP/1.1\r\n\r\n";
@@ -566,6 +572,14 @@ TEST(RelayEngineTest, HostileClientsAndProxiesEndTheirConnectionWithAReason) {
        false,
        "HTTP/1.1 504",
        "超时"},
+      {"the first proxy is dead: the second carries the tunnel",
+       {WithRow(Upstream(P::kSocks5, PortOf("DEAD")), 6),
+        WithRow(Upstream(P::kSocks5, PortOf("MICROSOCKS")), 7)},
+       ConnectGet(),
+       false,
+       "HTTP/1.1 200",
+       "",
+       7},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -580,6 +594,8 @@ TEST(RelayEngineTest, HostileClientsAndProxiesEndTheirConnectionWithAReason) {
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].end_reason.find(c.reason), std::string::npos) << reports[0].end_reason;
     EXPECT_EQ(reports[0].listen_port, relay.port());
+    EXPECT_EQ(reports[0].carried, c.carried_row != 0);
+    EXPECT_EQ(reports[0].carried_row, c.carried_row);
   }
   EXPECT_TRUE(relay.Idle());
 }
@@ -749,6 +765,7 @@ TEST(RelayEngineTest, FailsOverBeforeAnsweringAndReportsWhatFailed) {
   EXPECT_EQ(reports[0].failures[0].failure, core::ProxyFailure::kProxyUnreachable);
   EXPECT_EQ(reports[0].failures[1].failure, core::ProxyFailure::kNotSocks5);
   EXPECT_EQ(reports[0].failures[1].label, "127.0.0.1:" + std::to_string(garbage.port()));
+  EXPECT_EQ(reports[0].carried_label, "127.0.0.1:" + TestPort("MICROSOCKS"));
 }
 
 TEST(RelayEngineTest, ANewRouteLeavesOpenTunnelsAlone) {

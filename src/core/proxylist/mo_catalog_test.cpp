@@ -1,4 +1,4 @@
-#include "wrydb/mo_catalog.h"
+#include "core/proxylist/mo_catalog.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace wrydb {
+namespace core {
 namespace {
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
@@ -89,4 +89,4 @@ TEST(MoCatalogTest, RefusesMalformedCatalogues) {
 }
 
 }  // namespace
-}  // namespace wrydb
+}  // namespace core

@@ -1,5 +1,6 @@
 // Reader for GNU gettext's compiled catalogues (.mo), enough to translate the
-// country names of iso-codes. Part of the build-time database builder; pure.
+// country names of iso-codes (for the database builder and the command-line
+// tool's country codes). Pure.
 #pragma once
 
 #include <map>
@@ -7,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace wrydb {
+namespace core {
 
 // msgid → msgstr. For plural entries only the singular msgid and the first
 // translation are kept; an entry with a context keeps gettext's own key
@@ -18,4 +19,4 @@ using MoCatalog = std::map<std::string, std::string, std::less<>>;
 // why, when the bytes are not a well-formed catalogue.
 std::optional<MoCatalog> ParseMoCatalog(std::string_view bytes, std::string* error);
 
-}  // namespace wrydb
+}  // namespace core

@@ -1,4 +1,4 @@
-#include "wrydb/country_names.h"
+#include "core/proxylist/country_names.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "core/base/codepage.h"
 
-namespace wrydb {
+namespace core {
 namespace {
 
 TEST(CutToGbkBytesTest, CutsAtCharacterBoundaries) {
@@ -113,4 +113,4 @@ TEST(CountryTextsTest, RefusesOtherShapes) {
 }
 
 }  // namespace
-}  // namespace wrydb
+}  // namespace core

@@ -1,6 +1,7 @@
 // Country texts for the location database: the Simplified Chinese name of each
-// two-letter code, fitted to the record's fixed fields. Part of the build-time
-// database builder; pure.
+// two-letter code, fitted to the record's fixed fields. The database builder
+// (tools/wrydb) writes them into records; the command-line tool reads the same
+// names to turn a country code into what the location column shows. Pure.
 #pragma once
 
 #include <map>
@@ -9,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "wrydb/mo_catalog.h"
+#include "core/proxylist/mo_catalog.h"
 
-namespace wrydb {
+namespace core {
 
 // Bytes of GBK text the record's country and area fields hold.
 constexpr size_t kCountryRoom = 13;
@@ -57,4 +58,4 @@ std::map<std::string, CountryText, std::less<>> BuildCountryTexts(
 // Codes some data sets use in place of the ISO one ("UK" for "GB").
 std::string_view CanonicalCode(std::string_view code);
 
-}  // namespace wrydb
+}  // namespace core

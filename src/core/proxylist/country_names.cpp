@@ -1,11 +1,11 @@
-#include "wrydb/country_names.h"
+#include "core/proxylist/country_names.h"
 
 #include <iterator>
 
 #include "core/base/codepage.h"
 #include "core/base/json_reader.h"
 
-namespace wrydb {
+namespace core {
 namespace {
 
 struct CodeText {
@@ -119,4 +119,4 @@ std::string_view CanonicalCode(std::string_view code) {
   return code;
 }
 
-}  // namespace wrydb
+}  // namespace core

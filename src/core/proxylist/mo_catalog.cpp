@@ -1,8 +1,8 @@
-#include "wrydb/mo_catalog.h"
+#include "core/proxylist/mo_catalog.h"
 
 #include <cstdint>
 
-namespace wrydb {
+namespace core {
 namespace {
 
 constexpr uint32_t kMagic = 0x950412de;
@@ -79,4 +79,4 @@ std::optional<MoCatalog> ParseMoCatalog(std::string_view bytes, std::string* err
   return catalog;
 }
 
-}  // namespace wrydb
+}  // namespace core
