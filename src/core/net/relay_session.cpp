@@ -82,6 +82,10 @@ void RelaySession::RequestReady() {
     Close(InboundRefusalText(inbound_.refusal()));
     return;
   }
+  if (choose_) {
+    candidates_ = choose_(inbound_.target());
+    if (candidates_.size() > kMaxRelayAttempts) candidates_.resize(kMaxRelayAttempts);
+  }
   if (candidates_.empty()) {
     to_client_ += inbound_.FailureReply(ProxyFailure::kProxyUnreachable);
     Close("没有正在使用的代理");

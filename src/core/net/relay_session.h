@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,6 +79,11 @@ class RelaySession {
   // connection closes before it answers anything, the session asks for a fresh one
   // to the same candidate (a proxy may drop an idle connection just as it is used).
   void UseHeld(std::unique_ptr<ProxyHandshake> greeted);
+  // The candidates are chosen when the request is complete, by its target (a
+  // rotation that keeps one site on one row), instead of those given at the
+  // start. Called before any client event; not with a held connection.
+  using CandidateChooser = std::function<std::vector<RelayCandidate>(const NetTarget& target)>;
+  void ChooseAtRequest(CandidateChooser choose) { choose_ = std::move(choose); }
 
   void OnClientData(std::string_view bytes);
   // The client closed or failed before the tunnel was up.
@@ -125,6 +131,7 @@ class RelaySession {
 
   RelayInbound inbound_;
   std::vector<RelayCandidate> candidates_;
+  CandidateChooser choose_;
   uint16_t listen_port_;
   size_t attempt_ = 0;
   size_t connects_ = 0;

@@ -506,13 +506,34 @@ TEST(RelaySessionTest, AClientStartsWithItsRequestOnAHeldConnection) {
 }
 
 TEST(RelaySessionTest, WithoutCandidatesTheClientHearsWhy) {
+  // Given none, or none chosen for the request's target.
+  for (bool chooser : {false, true}) {
+    RelaySession session({7000, 64}, {});
+    std::string asked;
+    if (chooser) {
+      session.ChooseAtRequest([&](const NetTarget& t) {
+        asked = t.host;
+        return std::vector<RelayCandidate>{};
+      });
+    }
+    session.OnClientData(kSocks5Greeting);
+    EXPECT_EQ(Shown(session.TakeClientOutput()), Shown(Bytes("05 00")));
+    session.OnClientData(kSocks5Connect);
+    EXPECT_EQ(session.phase(), RelayPhase::kClosing);
+    EXPECT_EQ(Shown(session.TakeClientOutput()), Shown(Bytes("05 01 00 01 00 00 00 00 00 00")));
+    EXPECT_EQ(session.end_reason(), "没有正在使用的代理");
+    EXPECT_EQ(asked, chooser ? "example.com" : "");
+  }
+}
+
+TEST(RelaySessionTest, CandidatesChosenAtTheRequestAreTried) {
   RelaySession session({7000, 64}, {});
-  session.OnClientData(kSocks5Greeting);
-  EXPECT_EQ(Shown(session.TakeClientOutput()), Shown(Bytes("05 00")));
-  session.OnClientData(kSocks5Connect);
-  EXPECT_EQ(session.phase(), RelayPhase::kClosing);
-  EXPECT_EQ(Shown(session.TakeClientOutput()), Shown(Bytes("05 01 00 01 00 00 00 00 00 00")));
-  EXPECT_EQ(session.end_reason(), "没有正在使用的代理");
+  session.ChooseAtRequest([](const NetTarget&) { return Socks5Farm(); });
+  session.OnClientData(kConnectIn);
+  ASSERT_EQ(session.phase(), RelayPhase::kConnecting);
+  EXPECT_EQ(session.candidate().row, 101u);
+  session.OnUpstreamConnectFailed();
+  EXPECT_EQ(session.candidate().row, 102u);
 }
 
 }  // namespace

@@ -34,11 +34,21 @@ ProxyInUse ProxyInUseOfText(std::string_view text) {
   return p;
 }
 
+ProxyInUse RotationInUse(size_t rows) {
+  ProxyInUse p;
+  p.rotation = true;
+  p.text = std::string(kRotationText) + "（" + std::to_string(rows) + "个IP）";
+  return p;
+}
+
 SystemProxyChange PlanSystemProxyOf(const ProxyInUse& proxy,
                                     const std::vector<uint16_t>& relay_ports) {
   SystemProxyChange change;
-  if (proxy.empty()) {
+  if (proxy.empty() || proxy.rotation) {
+    // The rotation's setting is the relay's own address, which the relay gives.
     change.accepted = true;
+    change.enable = proxy.rotation;
+    change.current_proxy = proxy.text;
     return change;
   }
   // An address that would read as several entries of the system's proxy list
@@ -71,7 +81,8 @@ SystemProxyChange PlanSystemProxyOf(const ProxyInUse& proxy,
 }
 
 bool RelayStandsInFor(const ProxyInUse& proxy, bool all_rows_through_relay) {
-  return proxy.upstream && (all_rows_through_relay || NeedsLocalRelay(*proxy.upstream));
+  return proxy.rotation ||
+         (proxy.upstream && (all_rows_through_relay || NeedsLocalRelay(*proxy.upstream)));
 }
 
 std::vector<RelayCandidate> RelayCandidatesFor(const ProxyList& list, const ProxyInUse& proxy) {

@@ -30,9 +30,16 @@ struct ProxyInUse {
   // How the menu, the tips and the exit check name it: the row's proxy text
   // (ProxyList::RowProxyText), which names a log-in's user but never its password.
   std::string text;
+  // A new exit per connection: the setting names the local relay, which gives
+  // each connection the next row of its rotation; no row is in use.
+  bool rotation = false;
 
   bool empty() const { return text.empty(); }
 };
+
+// The rotation as the proxy in use, named with the rows it goes round.
+ProxyInUse RotationInUse(size_t rows);
+inline constexpr std::string_view kRotationText = "每个连接换一个IP";
 
 // The value of row `index`; empty outside the list.
 ProxyInUse ProxyInUseOfRow(const ProxyList& list, size_t index);
@@ -47,7 +54,8 @@ SystemProxyChange PlanSystemProxyOf(const ProxyInUse& proxy,
 
 // Whether the system setting gets the relay's address while `proxy` is in use:
 // when the setting cannot carry the proxy itself (NeedsLocalRelay), or the user
-// sends every row through the relay. Never for a value without an upstream.
+// sends every row through the relay, and always for the rotation. Never for a
+// value without an upstream.
 bool RelayStandsInFor(const ProxyInUse& proxy, bool all_rows_through_relay);
 
 // The candidates of a relayed connection while `proxy` is in use: its own

@@ -35,6 +35,11 @@ bool AutoSwitchService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
 }
 
 core::AutoSwitchToggle AutoSwitchService::Toggle(std::string_view interval_text) {
+  if (!auto_switch_.on() && switcher_.in_use().rotation) {
+    // Both change the exit on their own: one at a time.
+    switcher_.Ask(kAutoSwitchWhileRotation, "", MB_OK | MB_ICONWARNING);
+    return {false, std::string(core::kAutoSwitchStartText), 0, {}};
+  }
   core::AutoSwitchToggle toggle = auto_switch_.Toggle(interval_text);
   if (!toggle.error.empty()) switcher_.Ask(toggle.error, "", MB_OK | MB_ICONWARNING);
   if (toggle.on) {

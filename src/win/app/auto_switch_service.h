@@ -23,6 +23,13 @@
 
 namespace win {
 
+// Said when automatic switching is asked for while the rotation is in use,
+// and the other way round.
+inline constexpr std::string_view kAutoSwitchWhileRotation =
+    "正在每个连接换一个IP，不能同时自动换IP。请先在菜单中选择一个IP或“不使用ip”。";
+inline constexpr std::string_view kRotationWhileAutoSwitch =
+    "自动换IP正在运行，不能同时每个连接换一个IP。请先停止自动换IP。";
+
 class AutoSwitchService final : private AppObserver {
  public:
   // The switching period's timer, while switching is on.

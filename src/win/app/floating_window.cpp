@@ -404,6 +404,13 @@ void FloatingWindow::OnCommand(int id) {
     case IDM_NO_PROXY:
       switcher_.UseNone();
       break;
+    case IDM_ROTATE:
+      if (services_.auto_switch().state().on()) {
+        switcher_.Ask(kRotationWhileAutoSwitch, "", MB_OK | MB_ICONWARNING);
+      } else {
+        switcher_.UseRotation();
+      }
+      break;
     case IDM_QUIT:
       // The process ends at once: workers are let go, not waited for. The
       // proxy settings go back to what the user had before the program's

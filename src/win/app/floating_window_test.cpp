@@ -161,16 +161,18 @@ TEST_F(FloatingWindowTest, MenuListsFavoritesWithTheCheckMark) {
   EXPECT_EQ(switcher_->current_proxy(), "Gate.Example:3128");
   list.SetChecked(2, true);
   std::vector<MenuItem> items = PopupItems(w.BuildMenu().get());
-  ASSERT_EQ(items.size(), 6u);
+  ASSERT_EQ(items.size(), 7u);
   EXPECT_EQ(items[0].text, L"参数设置");
   EXPECT_EQ(items[3].id, UINT(IDM_NO_PROXY));
   EXPECT_FALSE(items[3].checked);
-  EXPECT_EQ(items[4].id, 1124u);
-  EXPECT_EQ(items[4].text, L"1.1.1.1:80");
+  EXPECT_EQ(items[4].id, UINT(IDM_ROTATE));
   EXPECT_FALSE(items[4].checked);
-  EXPECT_EQ(items[5].id, 1125u);
-  EXPECT_EQ(items[5].text, L"Gate.Example:3128(上海)");
-  EXPECT_TRUE(items[5].checked);
+  EXPECT_EQ(items[5].id, 1124u);
+  EXPECT_EQ(items[5].text, L"1.1.1.1:80");
+  EXPECT_FALSE(items[5].checked);
+  EXPECT_EQ(items[6].id, 1125u);
+  EXPECT_EQ(items[6].text, L"Gate.Example:3128(上海)");
+  EXPECT_TRUE(items[6].checked);
 
   SendMessageW(w.hwnd(), WM_COMMAND, IDM_NO_PROXY, 0);
   EXPECT_EQ(switcher_->current_proxy(), "");
@@ -178,18 +180,18 @@ TEST_F(FloatingWindowTest, MenuListsFavoritesWithTheCheckMark) {
   EXPECT_EQ(ProxyValue("ProxyEnable"), "0");
   items = PopupItems(w.BuildMenu().get());
   EXPECT_TRUE(items[3].checked);
-  EXPECT_FALSE(items[4].checked || items[5].checked);
+  EXPECT_FALSE(items[4].checked || items[5].checked || items[6].checked);
 }
 
 TEST_F(FloatingWindowTest, WithoutFavoritesTheMenuEndsWithTheHint) {
   FloatingWindow& w = Start();
   ASSERT_EQ(switcher_->list().AddProxy("2.2.2.2:80", false), core::AddResult::kAdded);
   std::vector<MenuItem> items = PopupItems(w.BuildMenu().get());
-  ASSERT_EQ(items.size(), 5u);
-  EXPECT_EQ(items[4].id, UINT(IDM_SHOW_MAIN_DIALOG));
-  EXPECT_EQ(items[4].text, L"(只有ip列表中打勾的“常用ip”才会在菜单中)");
+  ASSERT_EQ(items.size(), 6u);
+  EXPECT_EQ(items[5].id, UINT(IDM_SHOW_MAIN_DIALOG));
+  EXPECT_EQ(items[5].text, L"(只有ip列表中打勾的“常用ip”才会在菜单中)");
   ShowWindow(w.dialog().hwnd(), SW_HIDE);
-  SendMessageW(w.hwnd(), WM_COMMAND, items[4].id, 0);
+  SendMessageW(w.hwnd(), WM_COMMAND, items[5].id, 0);
   EXPECT_TRUE(IsWindowVisible(w.dialog().hwnd()));
 }
 
@@ -199,7 +201,7 @@ TEST_F(FloatingWindowTest, SixtyFavoritesShowFiftyAndTheCommandsSwitchTheProxy) 
     ASSERT_EQ(switcher_->list().AddProxy("10.0.0." + std::to_string(i) + ":80", true), core::AddResult::kAdded);
   }
   std::vector<MenuItem> items = PopupItems(w.BuildMenu().get());
-  ASSERT_EQ(items.size(), 4u + 50u);
+  ASSERT_EQ(items.size(), 5u + 50u);
   EXPECT_EQ(items.back().id, 1173u);
   EXPECT_EQ(items.back().text, L"10.0.0.49:80");
   SendMessageW(w.hwnd(), WM_COMMAND, 1130, 0);

@@ -29,6 +29,9 @@ UniqueMenu BuildProxyMenu(HINSTANCE instance, const core::ProxyList& list,
   if (!menu) return menu;
   HMENU popup = GetSubMenu(menu.get(), 0);
   if (in_use.empty()) CheckMenuItem(popup, IDM_NO_PROXY, MF_BYCOMMAND | MF_CHECKED);
+  std::wstring rotate = Utf8ToWide(in_use.rotation ? in_use.text : core::kRotationText);
+  AppendMenuW(popup, MF_STRING | (in_use.rotation ? MF_CHECKED : MF_UNCHECKED), IDM_ROTATE,
+              rotate.c_str());
   AppendFavoriteMenuItems(instance, popup, list, in_use.row, rows);
   return menu;
 }

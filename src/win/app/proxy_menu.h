@@ -18,7 +18,8 @@ namespace win {
 void AppendFavoriteMenuItems(HINSTANCE instance, HMENU menu, const core::ProxyList& list,
                              core::RowId in_use, std::vector<core::RowId>* rows);
 
-// IDR_SYSTEM_MENU ready to show: "不使用ip" checked when no proxy is in use, the
+// IDR_SYSTEM_MENU ready to show: "不使用ip" checked when no proxy is in use,
+// "每个连接换一个IP" after it (checked, with its row count, while in use), the
 // favorites appended. The popup to track is GetSubMenu(result, 0).
 UniqueMenu BuildProxyMenu(HINSTANCE instance, const core::ProxyList& list,
                           const core::ProxyInUse& in_use, std::vector<core::RowId>* rows);

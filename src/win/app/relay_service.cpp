@@ -1,5 +1,6 @@
 #include "win/app/relay_service.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -8,6 +9,10 @@
 
 namespace win {
 namespace {
+
+// How long a site keeps its row in the rotation, in minutes ("同一网站保持同一IP");
+// 0 (the default): every connection takes the next row.
+constexpr std::string_view kSameSiteMinutesValue = "SameSiteMinutes";
 
 // Reports waiting for the UI thread beyond this many are dropped, oldest first:
 // a flood of hostile connections must not grow the queue without end.
@@ -134,6 +139,7 @@ void RelayService::TakeReports() {
     }
     for (const core::RelayAttemptFailure& f : report.failures) {
       if (!core::FailureBlamesProxy(f.failure)) continue;
+      rotation_->Drop(f.row);  // at once, before the list's change rebuilds the pool
       switcher_.ReportFailure({core::RowId(f.row), core::FailureSource::kRelay, f.text});
     }
   }
@@ -141,7 +147,23 @@ void RelayService::TakeReports() {
 
 void RelayService::RebuildRoute() {
   auto route = std::make_shared<RelayRoute>();
-  route->candidates = core::RelayCandidatesFor(switcher_.list(), switcher_.in_use());
+  const core::ProxyInUse& in_use = switcher_.in_use();
+  if (in_use.rotation) {
+    std::vector<uint16_t> own;
+    if (port_ != 0) own.push_back(port_);
+    rotation_->SetPool(core::RotationPool(switcher_.list(), {}, own));
+    rotation_->SetStickyMinutes(uint32_t(std::clamp(
+        platform_.profile->ReadInt(core::kLocalRelaySection, kSameSiteMinutesValue, 0), 0,
+        24 * 60)));
+    std::shared_ptr<core::Rotation> rotation = rotation_;
+    route->choose = [rotation](const core::NetTarget& target) {
+      return rotation->Choose(target.host, GetTickCount64());
+    };
+    switcher_.SetRotationSize(rotation_->size());
+  } else {
+    route->candidates = core::RelayCandidatesFor(switcher_.list(), in_use);
+    rotation_->SetPool({});
+  }
   std::lock_guard<std::mutex> lock(shared_->mutex);
   shared_->route = std::move(route);
 }

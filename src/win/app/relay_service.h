@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "core/sysproxy/relay_record.h"
+#include "core/sysproxy/rotation.h"
 #include "win/app/app_events.h"
 #include "win/app/app_platform.h"
 #include "win/app/run_settings_holder.h"
@@ -59,6 +60,8 @@ class RelayService final : public SystemProxyStandIn, private AppObserver {
 
   // What the relay reported, newest last: "1.2.3.4:1080: 代理拒绝连接".
   const std::deque<std::string>& reports() const { return reports_; }
+  // The rows the rotation goes round ("每个连接换一个IP"), while it is in use.
+  const core::Rotation& rotation() const { return *rotation_; }
 
   // For tests.
   HWND window() const { return window_.hwnd(); }
@@ -86,6 +89,8 @@ class RelayService final : public SystemProxyStandIn, private AppObserver {
   bool standing_in_ = false;  // the setting names the relay for the proxy in use
   bool route_timer_ = false;
   std::deque<std::string> reports_;
+  // Shared with the engine thread, which chooses from it for each connection.
+  std::shared_ptr<core::Rotation> rotation_ = std::make_shared<core::Rotation>();
 
   // Shared with the engine thread.
   struct Shared {

@@ -41,6 +41,27 @@ int FetchThrough(const std::string& proxy) {
   return run.Outcomes().empty() ? -1 : run.Outcomes()[0].status;
 }
 
+// What the relay at `port` answers a plain GET of the local page, whole.
+std::string GetThroughRelay(uint16_t port) {
+  WinsockScope wsa;
+  UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  DWORD timeout = 10000;
+  setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+             sizeof(timeout));
+  if (connect(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) return "";
+  std::string web = "127.0.0.1:" + TestPort("WEB");
+  std::string get = "GET http://" + web + "/verify.html HTTP/1.1\r\nHost: " + web + "\r\n\r\n";
+  send(s.get(), get.data(), int(get.size()), 0);
+  std::string all;
+  char buf[4096];
+  for (int n; (n = recv(s.get(), buf, sizeof(buf), 0)) > 0;) all.append(buf, size_t(n));
+  return all;
+}
+
 int KeptPort(core::ProfileStore& profile) {
   return profile.ReadInt(core::kLocalRelaySection, core::kLocalRelayPortValue, 0);
 }
@@ -154,6 +175,40 @@ TEST_F(AppWindowTest, AFailingSocks5RowInUseIsCarriedByTheNextAndSwitchingMovesO
   ASSERT_TRUE(PumpUntil([&] { return switcher_->InUseName() != dead; }));
   EXPECT_EQ(switcher_->current_proxy(), dead);
   EXPECT_EQ(switcher_->InUseName().rfind(list.RowHostPort(1), 0), 0u) << switcher_->InUseName();
+}
+
+// "每个连接换一个IP": three connections leave through three rows, best first,
+// told apart by what each local proxy does to the answer.
+TEST_F(AppWindowTest, EachConnectionLeavesThroughTheNextRowOfTheRotation) {
+  REQUIRE_TEST_PORTS("WEB", "PROXY", "COOKIE", "OTHER");
+  MakeServices();
+  core::ProxyList& list = switcher_->list();
+  const struct {
+    const char* name;
+    int32_t score;
+  } rows[] = {{"OTHER", 70}, {"PROXY", 90}, {"COOKIE", 80}};
+  for (const auto& r : rows) {
+    ASSERT_EQ(list.AddProxy("127.0.0.1:" + TestPort(r.name) + "@HTTP", false),
+              core::AddResult::kAdded);
+    list.SetVerifyResult(list.size() - 1, "", "", r.score);
+  }
+  ASSERT_TRUE(switcher_->UseRotation());
+  EXPECT_EQ(ProxyValue("ProxyServer"), app_->relay().address());
+  EXPECT_EQ(switcher_->current_proxy(), "每个连接换一个IP（3个IP）");
+  std::string answers[4];
+  for (std::string& a : answers) a = GetThroughRelay(app_->relay().port());
+  EXPECT_NE(answers[0].find(kVerifyText), std::string::npos) << answers[0];
+  EXPECT_EQ(answers[0].find("relaymoth_jar"), std::string::npos);
+  EXPECT_NE(answers[1].find("relaymoth_jar"), std::string::npos) << answers[1];
+  EXPECT_NE(answers[2].find("some other page entirely"), std::string::npos) << answers[2];
+  EXPECT_EQ(answers[3], answers[0]);  // round again
+  EXPECT_EQ(app_->relay().rotation().chosen(), 4u);
+
+  // Automatic switching and the rotation take turns, with a message.
+  prompt_.shown.clear();
+  EXPECT_FALSE(app_->auto_switch().Toggle("60").on);
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, kAutoSwitchWhileRotation);
 }
 
 }  // namespace

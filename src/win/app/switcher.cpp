@@ -28,6 +28,9 @@ uint16_t PortOf(std::string_view address) {
 
 }  // namespace
 
+// Shown when the rotation is asked for while the local relay does not run.
+constexpr std::string_view kRotationNeedsRelay = "本地中转没有运行，不能每个连接换一个IP";
+
 // The caption of the note about saved log-ins that could not be opened.
 constexpr std::string_view kSavedListCaption = "读取保存的列表";
 
@@ -66,6 +69,16 @@ bool Switcher::Use(core::RowId row) {
 
 bool Switcher::UseNone() { return Apply({}); }
 
+bool Switcher::UseRotation() { return Apply(core::RotationInUse(0)); }
+
+void Switcher::SetRotationSize(size_t rows) {
+  if (!in_use_.rotation) return;
+  std::string text = core::RotationInUse(rows).text;
+  if (text == in_use_.text) return;
+  in_use_.text = std::move(text);
+  events_.Tell([](AppObserver& o) { o.OnCarrierChanged(); });
+}
+
 bool Switcher::Reapply() { return Apply(in_use_); }
 
 bool Switcher::Apply(core::ProxyInUse proxy) {
@@ -78,6 +91,10 @@ bool Switcher::Apply(core::ProxyInUse proxy) {
   user_settings_.RecordOnce(place_);
   std::string relay;
   if (stand_in_ && !proxy.empty()) relay = stand_in_->StandInFor(proxy);
+  if (proxy.rotation && relay.empty()) {
+    Ask(kRotationNeedsRelay, core::kSystemProxyErrorCaption, MB_OK | MB_ICONWARNING);
+    return false;
+  }
   if (!relay.empty() && relay_guard_ != nullptr) {
     // The record that puts the setting back, and the guard process that acts
     // on it, come before the setting names the relay: a kill in between

@@ -77,6 +77,12 @@ class Switcher final : private core::ProxyListObserver {
   bool Use(core::RowId row);
   // Goes direct ("不使用ip"): the proxy is turned off, its server text stays.
   bool UseNone();
+  // A new exit per connection ("每个连接换一个IP"): the setting names the local
+  // relay, which rotates over the usable rows. Refused, with a message, while
+  // the relay does not run.
+  bool UseRotation();
+  // The rotation goes round `rows` rows now (the tips say so).
+  void SetRotationSize(size_t rows);
   // Writes the proxy in use again, as it was taken (the relay's run setting
   // changed whether the relay stands in for it).
   bool Reapply();

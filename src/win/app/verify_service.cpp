@@ -56,7 +56,10 @@ void VerifyService::SetRunControls(bool running) {
 
 void VerifyService::ClearSystemProxy() { switcher_.UseNone(); }
 
-void VerifyService::UseProxy(core::RowId row) { switcher_.Use(row); }
+void VerifyService::UseProxy(core::RowId row) {
+  // The rotation goes over the newly verified rows by itself.
+  if (!switcher_.in_use().rotation) switcher_.Use(row);
+}
 
 void VerifyService::RowFailed(size_t row) {
   core::RowId id = switcher_.list().IdAt(row);

@@ -81,7 +81,7 @@ void RelayEngine::Impl::OpenAhead(const std::shared_ptr<const ListenerConfig>& c
   }
   if (!listening || stopping_ || held_.count(config->port)) return;
   std::shared_ptr<const RelayRoute> route = config->source ? config->source() : nullptr;
-  if (!route || route->candidates.empty()) return;
+  if (!route || route->candidates.empty() || route->choose) return;
   Connection* conn = NewConnection(config);
   conn->state = ConnState::kAhead;
   conn->session = std::make_unique<core::RelaySession>(core::RelayInboundOptions{config->port},

@@ -22,6 +22,10 @@ namespace win {
 // it started with and later ones take the new one.
 struct RelayRoute {
   std::vector<core::RelayCandidate> candidates;
+  // When set, each connection's candidates are chosen by this, on the engine
+  // thread, once its request names the target (a rotation); `candidates` is
+  // then not used and no connection is opened ahead.
+  core::RelaySession::CandidateChooser choose;
 };
 // Called on the engine thread; may return null (no proxy: the client is told so).
 // A listener's source and sink may still be called after CloseListener has

@@ -154,6 +154,7 @@ void RelayEngine::Impl::OnAccepted(Op* op, bool ok) {
   conn->client.skips = skips;
   conn->session = std::make_unique<core::RelaySession>(
       core::RelayInboundOptions{conn->config->port}, std::move(candidates));
+  if (route && route->choose) conn->session->ChooseAtRequest(route->choose);
   if (conn->upstream.socket) conn->session->UseHeld(std::move(greeted));
   conn->counted = true;
   {
