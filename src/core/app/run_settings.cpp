@@ -1,7 +1,15 @@
 #include "core/app/run_settings.h"
 
+#include "core/base/settings_table.h"
+
 namespace core {
 namespace {
+
+constexpr SettingField<RunSettings> kRunFields[] = {
+    {kOnlyWithBrowserKey, &RunSettings::only_with_browser, false},
+    {kTrayIconKey, &RunSettings::tray_icon, true},
+    {kAllThroughRelayKey, &RunSettings::all_through_relay, false},
+};
 
 constexpr RunKeyPlace kRunKeyPlaces[] = {RunKeyPlace::kCurrentUser, RunKeyPlace::kLocalMachine};
 
@@ -34,22 +42,13 @@ std::string AutoStartCommand(std::string_view program_path) {
 }
 
 void LoadRunSettings(RunSettingsPlaces& places, RunSettings* settings) {
-  settings->only_with_browser =
-      places.profile.ReadInt(kAdvancedSettingsSection, kOnlyWithBrowserKey, 0) != 0;
-  settings->tray_icon = places.profile.ReadInt(kAdvancedSettingsSection, kTrayIconKey, 1) != 0;
-  settings->all_through_relay =
-      places.profile.ReadInt(kAdvancedSettingsSection, kAllThroughRelayKey, 0) != 0;
+  ReadFields(places.profile, kAdvancedSettingsSection, kRunFields, settings);
   ReadBackSystemSettings(places, settings);
 }
 
 WriteStatus SaveRunSettings(RunSettings* settings, std::string_view program_path,
                             RunSettingsPlaces& places) {
-  WriteStatus ok = places.profile.WriteInt(kAdvancedSettingsSection, kOnlyWithBrowserKey,
-                                           settings->only_with_browser ? 1 : 0);
-  ok &=
-      places.profile.WriteInt(kAdvancedSettingsSection, kTrayIconKey, settings->tray_icon ? 1 : 0);
-  ok &= places.profile.WriteInt(kAdvancedSettingsSection, kAllThroughRelayKey,
-                                settings->all_through_relay ? 1 : 0);
+  WriteStatus ok = WriteFields(places.profile, kAdvancedSettingsSection, kRunFields, *settings);
 
   // A shortcut or Run value pointing at nothing would be worse than none.
   if (settings->desktop_icon) {

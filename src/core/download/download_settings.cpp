@@ -2,16 +2,20 @@
 
 #include <algorithm>
 
+#include "core/base/settings_table.h"
 #include "core/base/text.h"
 
 namespace core {
 namespace {
 
-constexpr std::string_view kUrlKey = "Proxy File List URL";
-constexpr std::string_view kAtStartKey = "Auto download Proxy List when start";
-constexpr std::string_view kIntervalKey = "Auto download interval";
-constexpr std::string_view kFavoriteKey = "Add to favorite after download";
-constexpr std::string_view kKeepKey = "Append download proxies into list";
+// In the order they are written.
+constexpr SettingField<DownloadSettings> kDownloadFields[] = {
+    {"Proxy File List URL", &DownloadSettings::url, kDefaultListUrl},
+    {"Auto download Proxy List when start", &DownloadSettings::download_at_start, false},
+    {"Auto download interval", &DownloadSettings::interval_hours, 0, 0, kMaxDownloadIntervalHours},
+    {"Add to favorite after download", &DownloadSettings::add_as_favorite, false},
+    {"Append download proxies into list", &DownloadSettings::keep_existing, true},
+};
 constexpr std::string_view kCountKey = "Number of other Proxy File List URL";
 // A damaged count cannot keep the start busy with billions of reads; a real
 // profile holds a handful of URLs.
@@ -51,15 +55,9 @@ std::string_view ButtonDownloadUrl(const DownloadSettings& settings) {
 }
 
 void LoadDownloadSettings(ProfileStore& store, DownloadSettings* s) {
-  const DownloadSettings d;
   const std::string_view sec = kDownloadSettingsSection;
-  s->url = std::string(Trim(store.ReadText(sec, kUrlKey, kDefaultListUrl)));
+  ReadFields(store, sec, kDownloadFields, s);
   s->OfferUrl(s->url);
-  s->download_at_start = store.ReadInt(sec, kAtStartKey, d.download_at_start ? 1 : 0) != 0;
-  s->interval_hours =
-      std::clamp(store.ReadInt(sec, kIntervalKey, d.interval_hours), 0, kMaxDownloadIntervalHours);
-  s->add_as_favorite = store.ReadInt(sec, kFavoriteKey, d.add_as_favorite ? 1 : 0) != 0;
-  s->keep_existing = store.ReadInt(sec, kKeepKey, d.keep_existing ? 1 : 0) != 0;
 
   int32_t count = std::min(store.ReadInt(sec, kCountKey, 0), kMaxStoredUrls);
   int32_t added = 0;
@@ -71,13 +69,8 @@ void LoadDownloadSettings(ProfileStore& store, DownloadSettings* s) {
 
 WriteStatus SaveDownloadSettings(ProfileStore& store, DownloadSettings* s) {
   const std::string_view sec = kDownloadSettingsSection;
-  WriteStatus ok;
   s->url = std::string(Trim(s->url));
-  ok &= store.WriteText(sec, kUrlKey, s->url);
-  ok &= store.WriteInt(sec, kAtStartKey, s->download_at_start ? 1 : 0);
-  ok &= store.WriteInt(sec, kIntervalKey, s->interval_hours);
-  ok &= store.WriteInt(sec, kFavoriteKey, s->add_as_favorite ? 1 : 0);
-  ok &= store.WriteInt(sec, kKeepKey, s->keep_existing ? 1 : 0);
+  WriteStatus ok = WriteFields(store, sec, kDownloadFields, *s);
   int32_t count = 0;
   for (const std::string& entry : s->urls) {
     std::string_view u = Trim(entry);

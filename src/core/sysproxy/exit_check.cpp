@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/base/settings_table.h"
 #include "core/base/text.h"
 #include "core/net/net_target.h"
 
@@ -45,6 +46,17 @@ bool EndsIpv6Prefix(std::string_view text, size_t start) {
 
 constexpr std::string_view kArrow = " → ";
 
+// In the order they are written. A deadline of 0 or less reads as the default.
+constexpr SettingField<ExitCheckSettings> kExitCheckFields[] = {
+    {kExitCheckPageKey, &ExitCheckSettings::page, kDefaultExitCheckPage, ExitCheckPageError},
+    {kExitCheckDeadlineKey, &ExitCheckSettings::deadline_seconds, kDefaultExitCheckDeadlineSeconds,
+     1, kMaxExitCheckDeadlineSeconds,
+     /*low_default=*/true, /*write_clamped=*/true},
+    {kExitCheckFailoverKey, &ExitCheckSettings::failover, false},
+    {kExitCheckEnabledKey, &ExitCheckSettings::enabled, true},
+    {kExitCheckFallbackKey, &ExitCheckSettings::fallback_pages, ExitCheckPageError},
+};
+
 }  // namespace
 
 std::string ExitCheckPageError(std::string_view page) {
@@ -81,51 +93,12 @@ std::vector<std::string> ExitCheckPages(const ExitCheckSettings& settings) {
 
 ExitCheckSettings LoadExitCheckSettings(ProfileStore& profile) {
   ExitCheckSettings s;
-  // A marker no page can be tells a missing value from an empty one.
-  constexpr std::string_view kMissing = "\x01";
-  std::string fallback = profile.ReadText(kExitCheckSection, kExitCheckFallbackKey, kMissing);
-  if (fallback != kMissing) {
-    s.fallback_pages.clear();
-    std::string_view rest = fallback;
-    while (!rest.empty()) {
-      size_t blank = rest.find_first_of(" \t;");
-      std::string_view page = rest.substr(0, blank);
-      rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
-      if (!page.empty() && ExitCheckPageError(page).empty()) s.fallback_pages.emplace_back(page);
-    }
-  }
-  std::string page = std::string(
-      Trim(profile.ReadText(kExitCheckSection, kExitCheckPageKey, kDefaultExitCheckPage)));
-  if (ExitCheckPageError(page).empty()) s.page = std::move(page);
-  int32_t seconds =
-      profile.ReadInt(kExitCheckSection, kExitCheckDeadlineKey, kDefaultExitCheckDeadlineSeconds);
-  if (seconds <= 0) seconds = kDefaultExitCheckDeadlineSeconds;
-  s.deadline_seconds = std::min(seconds, kMaxExitCheckDeadlineSeconds);
-  s.failover = profile.ReadInt(kExitCheckSection, kExitCheckFailoverKey, 0) != 0;
-  s.enabled = profile.ReadInt(kExitCheckSection, kExitCheckEnabledKey, 1) != 0;
+  ReadFields(profile, kExitCheckSection, kExitCheckFields, &s);
   return s;
 }
 
 WriteStatus SaveExitCheckSettings(ProfileStore& profile, const ExitCheckSettings& settings) {
-  WriteStatus ok;
-  std::string page_error = ExitCheckPageError(settings.page);
-  if (page_error.empty()) {
-    ok &= profile.WriteText(kExitCheckSection, kExitCheckPageKey, settings.page);
-  } else {
-    ok &= WriteStatus::Failed(page_error);
-  }
-  int32_t seconds = std::clamp(settings.deadline_seconds, 1, kMaxExitCheckDeadlineSeconds);
-  ok &= profile.WriteInt(kExitCheckSection, kExitCheckDeadlineKey, seconds);
-  ok &= profile.WriteInt(kExitCheckSection, kExitCheckFailoverKey, settings.failover ? 1 : 0);
-  ok &= profile.WriteInt(kExitCheckSection, kExitCheckEnabledKey, settings.enabled ? 1 : 0);
-  std::string fallback;
-  for (const std::string& p : settings.fallback_pages) {
-    if (!ExitCheckPageError(p).empty()) continue;
-    if (!fallback.empty()) fallback += ' ';
-    fallback += p;
-  }
-  ok &= profile.WriteText(kExitCheckSection, kExitCheckFallbackKey, fallback);
-  return ok;
+  return WriteFields(profile, kExitCheckSection, kExitCheckFields, settings);
 }
 
 std::string FindFirstIpv4(std::string_view text) {

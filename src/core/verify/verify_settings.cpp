@@ -4,31 +4,13 @@
 #include <charconv>
 #include <cmath>
 
+#include "core/base/settings_table.h"
 #include "core/base/text.h"
 #include "core/net/net_target.h"
 #include "core/verify/site_url.h"
 
 namespace core {
 namespace {
-
-constexpr std::string_view kThreadsKey = "Verify threads number";
-constexpr std::string_view kVerifyNewKey = "Verify new proxy";
-constexpr std::string_view kReverifyKey = "Reverify by time";
-constexpr std::string_view kIntervalKey = "Reverify interval";
-constexpr std::string_view kOnlyFavoriteKey = "Only verify favorite proxies";
-constexpr std::string_view kAutoUseBestKey = "Auto use the best proxy";
-constexpr std::string_view kAutoDeleteKey = "Auto delete failed proxies";
-constexpr std::string_view kResetKey = "Reset favorite proxies with verify result";
-constexpr std::string_view kAddBestKey = "Add best proxies";
-constexpr std::string_view kBestCountKey = "Number of best proxies";
-constexpr std::string_view kAddTimeKey = "Add link time less than";
-constexpr std::string_view kTimeKey = "Time less than";
-constexpr std::string_view kOnlyTypesKey = "Only add selected types proxy";
-constexpr std::string_view kHttpKey = "Add HTTP proxies";
-constexpr std::string_view kSocksKey = "Add Socks proxies";
-constexpr std::string_view kFtpKey = "Add FTP proxies";
-constexpr std::string_view kConnectsKey = "Connects in flight";
-constexpr std::string_view kDetectTypeKey = "Detect the type of untyped proxies";
 
 constexpr std::string_view kFavoriteSite = "Favorite site";
 constexpr std::string_view kUnfavoriteSite = "Unfavorite site";
@@ -39,7 +21,32 @@ constexpr int32_t kMaxStoredSites = 1000;
 constexpr int32_t kMinThreads = 1, kMaxThreads = 200;
 constexpr int32_t kMinInterval = 0, kMaxInterval = 300;
 constexpr int32_t kMinBest = 0, kMaxBest = 50;
-constexpr double kMinSeconds = 0, kMaxSeconds = 50;
+constexpr int32_t kMinSeconds = 0, kMaxSeconds = 50;
+
+// In the order they are written.
+constexpr SettingField<VerifySettings> kVerifyFields[] = {
+    {"Verify threads number", &VerifySettings::threads, 30, kMinThreads, kMaxThreads},
+    {"Verify new proxy", &VerifySettings::verify_new_proxy, false},
+    {"Reverify by time", &VerifySettings::reverify_by_time, true},
+    {"Reverify interval", &VerifySettings::reverify_interval, 60, kMinInterval, kMaxInterval},
+    // The rows combo's index: only its second entry (favorite rows) turns it on.
+    {"Only verify favorite proxies", &VerifySettings::only_favorite_rows, false, /*only_one=*/true},
+    {"Auto use the best proxy", &VerifySettings::auto_use_best, true},
+    {"Auto delete failed proxies", &VerifySettings::auto_delete_failed, false},
+    {"Reset favorite proxies with verify result", &VerifySettings::reset_favorites, true},
+    {"Add best proxies", &VerifySettings::add_best, true},
+    {"Number of best proxies", &VerifySettings::best_count, 8, kMinBest, kMaxBest},
+    {"Add link time less than", &VerifySettings::add_link_time_less, false},
+    {"Time less than", &VerifySettings::time_less_than, "4.5 seconds", kMinSeconds, kMaxSeconds,
+     ParseSecondsText, FormatSecondsText},
+    {"Only add selected types proxy", &VerifySettings::only_selected_types, true},
+    {"Add HTTP proxies", &VerifySettings::add_http, true},
+    {"Add Socks proxies", &VerifySettings::add_socks, true},
+    {"Add FTP proxies", &VerifySettings::add_ftp, false},
+    {"Detect the type of untyped proxies", &VerifySettings::detect_untyped_type, true},
+    {"Connects in flight", &VerifySettings::connects_in_flight, kDefaultConnectsInFlight,
+     kMinConnectsInFlight, kMaxConnectsInFlight},
+};
 
 std::string SiteKey(std::string_view group, int32_t index, std::string_view what) {
   return Format("%.*s_%03d_%.*s", int(group.size()), group.data(), int(index), int(what.size()),
@@ -93,11 +100,6 @@ void LoadSites(ProfileStore& store, std::string_view group, bool favorite, Secre
     sites->push_back(std::move(site));
   }
 }
-
-bool ReadFlag(ProfileStore& store, std::string_view key, bool def) {
-  return store.ReadInt(kVerifySettingsSection, key, def ? 1 : 0) != 0;
-}
-
 
 // The leading plain decimal number of `s` (sign, digits, point, digits); the
 // number of characters it took is stored in `used`, 0 when there is none.
@@ -171,33 +173,7 @@ std::string FormatSecondsText(double seconds) {
 
 VerifySettings LoadVerifySettings(ProfileStore& store, SecretCodec* codec, LoadedSitesNote* note) {
   VerifySettings s;
-  const VerifySettings d;
-  s.threads = std::clamp(store.ReadInt(kVerifySettingsSection, kThreadsKey, d.threads), kMinThreads,
-                         kMaxThreads);
-  s.verify_new_proxy = ReadFlag(store, kVerifyNewKey, d.verify_new_proxy);
-  s.reverify_by_time = ReadFlag(store, kReverifyKey, d.reverify_by_time);
-  s.reverify_interval =
-      std::clamp(store.ReadInt(kVerifySettingsSection, kIntervalKey, d.reverify_interval),
-                 kMinInterval, kMaxInterval);
-  s.only_favorite_rows = store.ReadInt(kVerifySettingsSection, kOnlyFavoriteKey, 0) == 1;
-  s.auto_use_best = ReadFlag(store, kAutoUseBestKey, d.auto_use_best);
-  s.auto_delete_failed = ReadFlag(store, kAutoDeleteKey, d.auto_delete_failed);
-  s.reset_favorites = ReadFlag(store, kResetKey, d.reset_favorites);
-  s.add_best = ReadFlag(store, kAddBestKey, d.add_best);
-  s.best_count = std::clamp(store.ReadInt(kVerifySettingsSection, kBestCountKey, d.best_count),
-                            kMinBest, kMaxBest);
-  s.add_link_time_less = ReadFlag(store, kAddTimeKey, d.add_link_time_less);
-  s.time_less_than =
-      std::clamp(ParseSecondsText(store.ReadText(kVerifySettingsSection, kTimeKey, "4.5 seconds")),
-                 kMinSeconds, kMaxSeconds);
-  s.only_selected_types = ReadFlag(store, kOnlyTypesKey, d.only_selected_types);
-  s.add_http = ReadFlag(store, kHttpKey, d.add_http);
-  s.add_socks = ReadFlag(store, kSocksKey, d.add_socks);
-  s.add_ftp = ReadFlag(store, kFtpKey, d.add_ftp);
-  s.detect_untyped_type = ReadFlag(store, kDetectTypeKey, d.detect_untyped_type);
-  s.connects_in_flight =
-      std::clamp(store.ReadInt(kVerifySettingsSection, kConnectsKey, d.connects_in_flight),
-                 kMinConnectsInFlight, kMaxConnectsInFlight);
+  ReadFields(store, kVerifySettingsSection, kVerifyFields, &s);
 
   int lost = 0;
   LoadSites(store, kFavoriteSite, true, codec, &s.sites, &lost);
@@ -228,28 +204,7 @@ VerifySettings LoadVerifySettings(ProfileStore& store, SecretCodec* codec, Loade
 WriteStatus SaveVerifySettings(const VerifySettings& s, ProfileStore& store, SecretCodec* codec,
                                int* passwords_unsaved) {
   int unsaved = 0;
-  WriteStatus ok;
-  auto flag = [&](std::string_view key, bool on) {
-    ok &= store.WriteInt(kVerifySettingsSection, key, on ? 1 : 0);
-  };
-  ok &= store.WriteInt(kVerifySettingsSection, kThreadsKey, s.threads);
-  flag(kVerifyNewKey, s.verify_new_proxy);
-  flag(kReverifyKey, s.reverify_by_time);
-  ok &= store.WriteInt(kVerifySettingsSection, kIntervalKey, s.reverify_interval);
-  ok &= store.WriteInt(kVerifySettingsSection, kOnlyFavoriteKey, s.only_favorite_rows ? 1 : 0);
-  flag(kAutoUseBestKey, s.auto_use_best);
-  flag(kAutoDeleteKey, s.auto_delete_failed);
-  flag(kResetKey, s.reset_favorites);
-  flag(kAddBestKey, s.add_best);
-  ok &= store.WriteInt(kVerifySettingsSection, kBestCountKey, s.best_count);
-  flag(kAddTimeKey, s.add_link_time_less);
-  ok &= store.WriteText(kVerifySettingsSection, kTimeKey, FormatSecondsText(s.time_less_than));
-  flag(kOnlyTypesKey, s.only_selected_types);
-  flag(kHttpKey, s.add_http);
-  flag(kSocksKey, s.add_socks);
-  flag(kFtpKey, s.add_ftp);
-  flag(kDetectTypeKey, s.detect_untyped_type);
-  ok &= store.WriteInt(kVerifySettingsSection, kConnectsKey, s.connects_in_flight);
+  WriteStatus ok = WriteFields(store, kVerifySettingsSection, kVerifyFields, s);
 
   int32_t favorites = 0;
   int32_t others = 0;
