@@ -19,7 +19,8 @@ _e2e_relay_rows() {
 # _e2e_relay_row OUT PORT: the row line of 127.0.0.1:PORT
 # ("address:port|location|type|status|result|ticked").
 _e2e_relay_row() {
-  grep -m1 "^127\.0\.0\.1:$2|" "$1/rows-relay.txt"
+  # A row with a log-in shows its user name in front of the address.
+  grep -m1 -E "^([^|@]*@)?127\.0\.0\.1:$2\|" "$1/rows-relay.txt"
 }
 
 # _e2e_server_hits NAME WEB_PORT: how many connections the SOCKS server NAME
@@ -35,7 +36,8 @@ _e2e_server_hits() {
 _e2e_relay_use() {
   local out=$1 row=$2 server=$3 relay=$4 web=$5 entry before after
   # The favorites in the menu are the ticked rows in list order (sorted by the run).
-  entry=$(awk -F'|' -v row="127.0.0.1:$row" '$6 == 1 { n++ } $1 == row && $6 == 1 { print n; exit }' \
+  entry=$(awk -F'|' -v row="127.0.0.1:$row" \
+    '$6 == 1 { n++ } ($1 == row || substr($1, index($1, "@") + 1) == row) && $6 == 1 { print n; exit }' \
     "$out/rows-relay.txt")
   if [[ -z "$entry" ]] || ! wine "$RM_POST_TOOL" favorite $((entry - 1)) >/dev/null 2>&1; then
     _e2e_fail "could not switch to the $server row"

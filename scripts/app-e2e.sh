@@ -318,7 +318,7 @@ REG
     fi
     sleep 0.5
     wine "$RM_POST_TOOL" rows 2>/dev/null | tr -d '\r' >"$out/login-rows.txt"
-    _e2e_expect_start "$out/login-rows.txt" "gw.example:8000||SOCKS5 (密码)|"
+    _e2e_expect_start "$out/login-rows.txt" "sess-1@gw.example:8000||SOCKS5 (密码)|"
     wine "$RM_POST_TOOL" close >/dev/null 2>&1 || _e2e_fail "log-ins: could not post WM_CLOSE"
     _rm_wait_for_exit "$pid" 20 || _e2e_fail "log-ins: no exit within 20 s of WM_CLOSE"
     _e2e_export 'HKCU\Software\Quillworks\Relaymoth' "$out/login-profile.txt"

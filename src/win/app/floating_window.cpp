@@ -351,12 +351,23 @@ void FloatingWindow::FinalSave() {
 
 void FloatingWindow::ShowMainDialog() { dialog_.Show(); }
 
-UniqueMenu FloatingWindow::BuildMenu() {
-  return BuildProxyMenu(platform_.instance, switcher_.list(), switcher_.in_use(), &menu_rows_);
+UniqueMenu FloatingWindow::BuildMenu(std::vector<core::RowId>* rows) const {
+  std::vector<core::RowId> ignored;
+  return BuildProxyMenu(platform_.instance, switcher_.list(), switcher_.in_use(),
+                        rows ? rows : &ignored);
+}
+
+void FloatingWindow::UseFavorite(const std::vector<core::RowId>& rows, size_t n) {
+  if (n < rows.size()) {
+    switcher_.Use(rows[n]);
+  } else {
+    switcher_.UseNone();  // 1174 and beyond hold no entry
+  }
 }
 
 void FloatingWindow::ShowPopupMenu(POINT at, bool from_tray) {
-  UniqueMenu built = BuildMenu();
+  std::vector<core::RowId> rows;
+  UniqueMenu built = BuildMenu(&rows);
   if (!built) return;
   // The program's flat menu, favorites and check mark included.
   GlossMenu menu(std::move(built));
@@ -364,8 +375,16 @@ void FloatingWindow::ShowPopupMenu(POINT at, bool from_tray) {
     // Without this the menu stays open when the user clicks elsewhere.
     SetForegroundWindow(hwnd());
   }
-  TrackPopupMenu(menu.SubMenu(0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd(), nullptr);
+  // The command comes back here, so that a favorite switches to the row the
+  // menu showed, wherever the list has moved it meanwhile.
+  int id = int(TrackPopupMenu(menu.SubMenu(0), TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD,
+                              at.x, at.y, 0, hwnd(), nullptr));
   if (from_tray) PostMessageW(hwnd(), WM_NULL, 0, 0);
+  if (id >= core::kFirstFavoriteCommand && id <= core::kLastFavoriteCommand) {
+    UseFavorite(rows, size_t(id - core::kFirstFavoriteCommand));
+  } else if (id != 0) {
+    OnCommand(id);
+  }
 }
 
 void FloatingWindow::OnTrayNotify(UINT mouse_message) {
@@ -380,21 +399,14 @@ void FloatingWindow::OnTrayNotify(UINT mouse_message) {
 
 void FloatingWindow::OnCommand(int id) {
   if (id >= core::kFirstFavoriteCommand && id <= core::kLastFavoriteCommand) {
-    size_t n = size_t(id - core::kFirstFavoriteCommand);
     // A command sent without the menu (another program's message) names the
     // favorites as they are now.
-    if (menu_rows_.empty()) {
-      for (const core::FavoriteMenuEntry& e :
-           core::FavoriteMenuEntries(switcher_.list(), switcher_.in_use().row)) {
-        menu_rows_.push_back(e.row);
-      }
+    std::vector<core::RowId> rows;
+    for (const core::FavoriteMenuEntry& e :
+         core::FavoriteMenuEntries(switcher_.list(), switcher_.in_use().row)) {
+      rows.push_back(e.row);
     }
-    if (n < menu_rows_.size()) {
-      switcher_.Use(menu_rows_[n]);
-    } else {
-      switcher_.UseNone();  // 1174 and beyond hold no entry
-    }
-    menu_rows_.clear();
+    UseFavorite(rows, size_t(id - core::kFirstFavoriteCommand));
     return;
   }
   switch (id) {

@@ -51,9 +51,8 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   // saves the list and the position and removes the tray icon, once per window.
   void FinalSave();
   // The proxy menu (IDR_SYSTEM_MENU) as shown now (for the popup and for
-  // tests); its favorite commands switch to the rows it names now, wherever
-  // they are when chosen.
-  UniqueMenu BuildMenu();
+  // tests); `rows`, when given, receives the rows its favorite commands name.
+  UniqueMenu BuildMenu(std::vector<core::RowId>* rows = nullptr) const;
 
   bool proxy_icon_on() const { return proxy_icon_on_; }
   ProxyListDialog& dialog() { return dialog_; }
@@ -77,6 +76,9 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   bool OnCreate();
   void OnPaint();
   void OnCommand(int id);
+  // Favorite `n` of `rows` (a menu's, in order): its row becomes the proxy in
+  // use; past the last favorite the proxy is turned off.
+  void UseFavorite(const std::vector<core::RowId>& rows, size_t n);
   void OnTrayNotify(UINT mouse_message);
   void OnTimer(UINT_PTR id);
   void OnProxyDropped(WPARAM wparam);
@@ -126,7 +128,6 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   ProxyDropTarget drop_target_;
   TrayIcon tray_;
   HWND tooltip_ = nullptr;  // destroyed with the window (it is owned by it)
-  std::vector<core::RowId> menu_rows_;  // the favorite commands' rows, in order
   UniqueFont tooltip_font_;
 };
 
