@@ -276,7 +276,10 @@ std::wstring FloatingWindow::TrayTip() const {
   std::string name = switcher_.InUseName();
   if (!services_.exit_check().settings().enabled) {
     std::wstring tip = LoadResourceString(platform_.instance, IDS_TRAY_TIP);
-    if (name != switcher_.current_proxy()) tip += L"\n" + Utf8ToWide(name);
+    // The rotation and a row carried by another are worth a look even so.
+    if (name != switcher_.current_proxy() || switcher_.in_use().rotation) {
+      tip += L"\n" + Utf8ToWide(name);
+    }
     return tip;
   }
   return Utf8ToWide(services_.exit_check().check().TipText(name));

@@ -503,7 +503,7 @@ void ProxyListDialog::OnExitCheckChanged() {
   std::string name = switcher_.InUseName();
   if (services_.exit_check().settings().enabled) {
     title += L"  " + Utf8ToWide(services_.exit_check().check().TipText(name));
-  } else if (name != switcher_.current_proxy()) {
+  } else if (name != switcher_.current_proxy() || switcher_.in_use().rotation) {
     title += L"  " + Utf8ToWide(name);
   }
   SetWindowTextW(hwnd(), title.c_str());

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/sysproxy/rotation.h"
 #include "win/platform/relay_engine.h"
 #include "win/platform/unique_socket.h"
 #include "win/platform/win_clock.h"
@@ -269,6 +270,18 @@ int wmain() {
   c.upstream.protocol = core::ProxyProtocol::kSocks5;
   c.label = "microsocks";
   route->candidates.push_back(c);
+  // RELAYMOTH_BENCH_ROTATE=1: each connection takes the next of three rows (all
+  // the same proxy), as "每个连接换一个IP" does.
+  auto rotation = std::make_shared<core::Rotation>();
+  if (const char* rotate = std::getenv("RELAYMOTH_BENCH_ROTATE"); rotate && std::atoi(rotate)) {
+    std::vector<core::RelayCandidate> pool(3, c);
+    for (size_t i = 0; i < pool.size(); ++i) pool[i].row = 1 + i;
+    rotation->SetPool(pool);
+    route->choose = [rotation](const core::NetTarget& t) {
+      return rotation->Choose(t.host, GetTickCount64());
+    };
+    std::printf("rotation over %zu rows\n", rotation->size());
+  }
   // Clients are checked as the program's own relay checks them, unless
   // RELAYMOTH_BENCH_OWNER=0.
   const char* owner_text = std::getenv("RELAYMOTH_BENCH_OWNER");
