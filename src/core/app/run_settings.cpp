@@ -9,6 +9,7 @@ constexpr SettingField<RunSettings> kRunFields[] = {
     {kOnlyWithBrowserKey, &RunSettings::only_with_browser, false},
     {kTrayIconKey, &RunSettings::tray_icon, true},
     {kAllThroughRelayKey, &RunSettings::all_through_relay, false},
+    {kSameSiteMinutesKey, &RunSettings::same_site_minutes, 0, 0, kMaxSameSiteMinutes, false, true},
 };
 
 constexpr RunKeyPlace kRunKeyPlaces[] = {RunKeyPlace::kCurrentUser, RunKeyPlace::kLocalMachine};

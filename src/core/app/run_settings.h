@@ -17,6 +17,7 @@ inline constexpr std::string_view kAdvancedSettingsSection = "Advanced Settings"
 inline constexpr std::string_view kOnlyWithBrowserKey = "Only visible when using Explorer";
 inline constexpr std::string_view kTrayIconKey = "Place icon on systray";
 inline constexpr std::string_view kAllThroughRelayKey = "All proxies through the local relay";
+inline constexpr std::string_view kSameSiteMinutesKey = "Same site keeps its proxy (minutes)";
 // The Run value that starts the program at log-on, under
 // Software\Microsoft\Windows\CurrentVersion\Run.
 inline constexpr std::string_view kAutoStartValueName = "Relaymoth";
@@ -35,7 +36,12 @@ struct RunSettings {
   // IDC_ALL_THROUGH_RELAY: the system proxy names the local relay for every
   // row, not only for those the system setting cannot carry.
   bool all_through_relay = false;
+  // IDC_SAME_SITE / IDC_SAME_SITE_MINUTES: while the relay gives each
+  // connection the next row, a site keeps its row this many minutes; 0: never.
+  int32_t same_site_minutes = 0;
 };
+inline constexpr int32_t kMaxSameSiteMinutes = 24 * 60;
+inline constexpr int32_t kDefaultSameSiteMinutes = 10;  // offered when the box is ticked
 
 // The two Run keys: HKEY_CURRENT_USER's, which every user may write and which
 // the program writes, and HKEY_LOCAL_MACHINE's, where older installations put

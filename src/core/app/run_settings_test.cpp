@@ -85,7 +85,7 @@ TEST_F(RunSettingsTest, EverySettingRoundTripsFromEitherStart) {
       RunSettingsPlaces places{profile, shortcuts, run};
       auto make = [](int bits) {
         return RunSettings{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0,
-                           (bits & 16) != 0};
+                           (bits & 16) != 0, bits * 40};
       };
       RunSettings first = make(from);
       ASSERT_TRUE(SaveRunSettings(&first, kProgram, places));
@@ -100,6 +100,7 @@ TEST_F(RunSettingsTest, EverySettingRoundTripsFromEitherStart) {
         EXPECT_EQ(r->auto_start, want.auto_start) << from << "->" << to;
         EXPECT_EQ(r->desktop_icon, want.desktop_icon) << from << "->" << to;
         EXPECT_EQ(r->all_through_relay, want.all_through_relay) << from << "->" << to;
+        EXPECT_EQ(r->same_site_minutes, want.same_site_minutes) << from << "->" << to;
       }
       // Autostart goes to the user's own key, quoted; the machine key is never written.
       EXPECT_EQ(run.values.count(RunKeyPlace::kLocalMachine), 0u) << from << "->" << to;

@@ -10,10 +10,6 @@
 namespace win {
 namespace {
 
-// How long a site keeps its row in the rotation, in minutes ("同一网站保持同一IP");
-// 0 (the default): every connection takes the next row.
-constexpr std::string_view kSameSiteMinutesValue = "SameSiteMinutes";
-
 // Reports waiting for the UI thread beyond this many are dropped, oldest first:
 // a flood of hostile connections must not grow the queue without end.
 constexpr size_t kQueuedReports = 256;
@@ -152,9 +148,7 @@ void RelayService::RebuildRoute() {
     std::vector<uint16_t> own;
     if (port_ != 0) own.push_back(port_);
     rotation_->SetPool(core::RotationPool(switcher_.list(), {}, own));
-    rotation_->SetStickyMinutes(uint32_t(std::clamp(
-        platform_.profile->ReadInt(core::kLocalRelaySection, kSameSiteMinutesValue, 0), 0,
-        24 * 60)));
+    rotation_->SetStickyMinutes(uint32_t(run_settings_.settings().same_site_minutes));
     std::shared_ptr<core::Rotation> rotation = rotation_;
     route->choose = [rotation](const core::NetTarget& target) {
       return rotation->Choose(target.host, GetTickCount64());
@@ -176,6 +170,7 @@ void RelayService::ListChanged() {
 void RelayService::OnRunSettingsChanged() {
   const core::ProxyInUse& in_use = switcher_.in_use();
   if (port_ == 0 || in_use.empty()) return;
+  if (in_use.rotation) RebuildRoute();  // the same-site minutes may have changed
   bool wanted = core::RelayStandsInFor(in_use, run_settings_.settings().all_through_relay);
   // The setting names the relay, or the proxy itself, as the box now says.
   if (wanted != standing_in_) switcher_.Reapply();

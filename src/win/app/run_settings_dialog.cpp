@@ -1,5 +1,6 @@
 #include "win/app/run_settings_dialog.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -84,6 +85,11 @@ void RunSettingsDialog::FillControls() {
   }
   CheckDlgButton(hwnd(), IDC_EXIT_CHECK, exit_.enabled ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(hwnd(), IDC_EXIT_FAILOVER, exit_.failover ? BST_CHECKED : BST_UNCHECKED);
+  bool same_site = settings_.same_site_minutes > 0;
+  CheckDlgButton(hwnd(), IDC_SAME_SITE, same_site ? BST_CHECKED : BST_UNCHECKED);
+  SetDlgItemInt(hwnd(), IDC_SAME_SITE_MINUTES,
+                UINT(same_site ? settings_.same_site_minutes : core::kDefaultSameSiteMinutes),
+                FALSE);
 }
 
 void RunSettingsDialog::OnConfirm() {
@@ -92,6 +98,15 @@ void RunSettingsDialog::OnConfirm() {
   }
   exit_.enabled = IsDlgButtonChecked(hwnd(), IDC_EXIT_CHECK) == BST_CHECKED;
   exit_.failover = IsDlgButtonChecked(hwnd(), IDC_EXIT_FAILOVER) == BST_CHECKED;
+  settings_.same_site_minutes = 0;
+  if (IsDlgButtonChecked(hwnd(), IDC_SAME_SITE) == BST_CHECKED) {
+    BOOL read = FALSE;
+    UINT minutes = GetDlgItemInt(hwnd(), IDC_SAME_SITE_MINUTES, &read, FALSE);
+    // An empty or nonsense box keeps the offered time; a long one is cut to a day.
+    settings_.same_site_minutes =
+        read && minutes > 0 ? int32_t(std::min<UINT>(minutes, core::kMaxSameSiteMinutes))
+                            : core::kDefaultSameSiteMinutes;
+  }
   core::RunSettingsPlaces places{profile_, shortcuts_, run_key_};
   core::WriteStatus saved = core::SaveRunSettings(&settings_, program_path_, places);
   saved &= core::SaveExitCheckSettings(profile_, exit_);
