@@ -31,6 +31,22 @@ std::string JoinFolder(std::string_view folder, std::string_view name) {
 
 }  // namespace
 
+std::string OpenFailureText(uint32_t code) {
+  switch (code) {
+    case 12007: return "找不到服务器（域名无法解析）";
+    case 12029: return "服务器拒绝连接";
+    case 12002: return "连接超时";
+    case 12030:
+    case 12031:
+    case 12152: return "连接被服务器中断";
+    case 12005:
+    case 12006: return "网址无效";
+    case 12157:
+    case 12175: return "安全连接失败";
+    default: return Format("错误代码 %u", unsigned(code));
+  }
+}
+
 DownloadOutcome DownloadFile(UrlDownloader& downloader, FileWriter& files, Clock& clock,
                              std::string_view url, std::string_view path,
                              DownloadProgress* progress) {
@@ -47,7 +63,11 @@ DownloadOutcome FetchUrlToFile(UrlSession& session, FileWriter& files, Clock& cl
                                std::string_view url, std::string_view path,
                                DownloadProgress* progress) {
   std::unique_ptr<UrlResponse> response = session.OpenUrl(url);
-  if (!response) return Failed(kDownloadOpenFailed, "无法打开网址 " + std::string(url));
+  if (!response) {
+    std::string why = session.last_failure();
+    return Failed(kDownloadOpenFailed,
+                  "无法打开网址 " + std::string(url) + (why.empty() ? "" : "：" + why));
+  }
 
   // An error page ("404 Not Found" begins with a digit) must never be taken
   // for a list; FTP has no status and reports 0.

@@ -49,9 +49,7 @@ bool DownloadSettings::OfferUrl(std::string_view candidate) {
 
 std::string_view ButtonDownloadUrl(const DownloadSettings& settings) {
   std::string_view url = Trim(settings.url);
-  // Untouched settings keep the button's own, larger list.
-  if (url.empty() || EqualsIgnoreAsciiCase(url, kDefaultListUrl)) return kFullListUrl;
-  return url;
+  return url.empty() ? kDefaultListUrl : url;
 }
 
 void LoadDownloadSettings(ProfileStore& store, DownloadSettings* s) {

@@ -17,10 +17,6 @@ namespace core {
 
 inline constexpr std::string_view kDownloadSettingsSection = "Download Settings";
 
-// The list "<< 下载IP数据列表" fetches when no list URL is configured: a CDN
-// mirror reachable from mainland China.
-inline constexpr std::string_view kFullListUrl =
-    "https://cdn.jsdelivr.net/gh/TheSpeedX/PROXY-List@master/http.txt";
 // The configured URL until the user sets another: the list automatic downloads
 // fetch (checked hourly by its maintainer), through the same CDN.
 inline constexpr std::string_view kDefaultListUrl =
@@ -58,8 +54,8 @@ struct DownloadSettings {
   bool OfferUrl(std::string_view url);
 };
 
-// The URL "<< 下载IP数据列表" fetches: the list URL the user set, or kFullListUrl
-// when it is blank or still the automatic downloads' default.
+// The URL "<< 下载IP数据列表" fetches: the list URL "下载参数设置…" shows, or the
+// default list when it is blank.
 std::string_view ButtonDownloadUrl(const DownloadSettings& settings);
 
 // Loads the section into `settings` (at dialog creation and on "取消"): values

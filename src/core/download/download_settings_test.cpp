@@ -196,16 +196,16 @@ TEST(DownloadSettingsTest, SelectionIsTheExactEntryNotAPrefix) {
   }
 }
 
-TEST(DownloadSettingsTest, TheButtonFetchesTheConfiguredUrlElseTheFullList) {
+TEST(DownloadSettingsTest, TheButtonFetchesTheUrlTheSettingsShow) {
   struct Case {
     std::string url;
     std::string_view fetched;
   } cases[] = {
       {"http://127.0.0.1/mine.txt", "http://127.0.0.1/mine.txt"},
       {"  ftp://127.0.0.1/list.txt ", "ftp://127.0.0.1/list.txt"},
-      {"", kFullListUrl},
-      {" \t ", kFullListUrl},
-      {std::string(kDefaultListUrl), kFullListUrl},
+      {"", kDefaultListUrl},
+      {" \t ", kDefaultListUrl},
+      {std::string(kDefaultListUrl), kDefaultListUrl},
   };
   for (const Case& c : cases) {
     DownloadSettings s;

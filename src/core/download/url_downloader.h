@@ -40,7 +40,14 @@ class UrlSession {
   // Opens `url` bypassing every cache in both directions. Null when the URL
   // cannot be opened (bad address, no such host, refused connection).
   virtual std::unique_ptr<UrlResponse> OpenUrl(std::string_view url) = 0;
+  // Why the last OpenUrl gave null, in the user's words; "" when unknown.
+  virtual std::string last_failure() const { return {}; }
 };
+
+// The user's words for a failed open's system error code (WinInet's numbers,
+// 12001 on): the name not found, refused, timed out, broken off, a bad
+// address; "错误代码 N" for any other.
+std::string OpenFailureText(uint32_t code);
 
 enum class SessionFailure {
   kNone,

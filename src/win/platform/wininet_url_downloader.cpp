@@ -107,12 +107,18 @@ class WinInetUrlSession final : public core::UrlSession {
   WinInetUrlSession(std::shared_ptr<Handles> handles, InternetHandle session)
       : handles_(std::move(handles)), session_(std::move(session)) {}
 
+  std::string last_failure() const override { return last_failure_; }
+
   std::unique_ptr<core::UrlResponse> OpenUrl(std::string_view url) override {
+    last_failure_.clear();
     std::wstring wide = Utf8ToWide(core::Trim(url));
     InternetHandle request(
         handles_, InternetOpenUrlW(session_.get(), wide.c_str(), kExtraHeaders,
                                    DWORD(std::wcslen(kExtraHeaders)), kOpenFlags, 0));
-    if (!request) return nullptr;
+    if (!request) {
+      last_failure_ = core::OpenFailureText(GetLastError());
+      return nullptr;
+    }
     // Wine honours the receive time-out only on the request handle.
     SetDword(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
     if (!IsHttpUrl(url)) {
@@ -124,6 +130,7 @@ class WinInetUrlSession final : public core::UrlSession {
                         &size, nullptr) ||
         status == 0) {
       // A server that closed without an answer: nothing worth writing came.
+      last_failure_ = "服务器没有回答就关闭了连接";
       return nullptr;
     }
     std::optional<uint64_t> length;
@@ -139,6 +146,7 @@ class WinInetUrlSession final : public core::UrlSession {
  private:
   std::shared_ptr<Handles> handles_;
   InternetHandle session_;
+  std::string last_failure_;
 };
 
 }  // namespace
