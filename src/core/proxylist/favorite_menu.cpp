@@ -17,11 +17,9 @@ std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list, RowId 
   for (size_t i : rows) ++shown[AsciiUpperCopy(list.RowHostPort(int64_t(i)))];
 
   std::vector<FavoriteMenuEntry> entries;
-  int command = kFirstFavoriteCommand;
   for (size_t i : rows) {
     const ProxyRow& row = list.row(i);
     FavoriteMenuEntry entry;
-    entry.command = command++;
     std::string text = list.RowHostPort(int64_t(i));
     if (shown[AsciiUpperCopy(text)] > 1 && !row.type.empty()) text.append("@").append(row.type);
     // Rows of one gateway differ by their user names (never by the password).

@@ -1,5 +1,6 @@
 // The favorite proxies as entries of the proxy popup menu: the ticked rows in
-// list order, at most 50, each with its command id, label and check mark. Pure
+// list order, at most 50, each with its row, label and check mark (the menu's
+// command ids are the window's, IDM_FAVORITE_FIRST on). Pure
 // functions over the list; UI thread (like the list).
 #pragma once
 
@@ -11,13 +12,9 @@
 
 namespace core {
 
-inline constexpr int kFirstFavoriteCommand = 1124;
 inline constexpr int kMaxFavoriteMenuEntries = 50;
-// The command range the window routes to favorites (1124 … 1174; 1174 is never used).
-inline constexpr int kLastFavoriteCommand = kFirstFavoriteCommand + kMaxFavoriteMenuEntries;
 
 struct FavoriteMenuEntry {
-  int command = 0;
   // host:port ("host:port@TYPE" when another entry has the same host:port),
   // then " [user]" for a row with a log-in, then "(location)" when the row has one.
   std::string label;

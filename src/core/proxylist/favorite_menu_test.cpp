@@ -22,11 +22,9 @@ TEST(FavoriteMenuTest, TickedRowsInListOrderWithLocationsAndTheCheckMark) {
   list.SetReserved(1, true);  // reserving ticks it
   std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, list.IdAt(2));
   ASSERT_EQ(entries.size(), 3u);
-  EXPECT_EQ(entries[0].command, 1124);
   EXPECT_EQ(entries[0].label, "1.1.1.1:80");
   EXPECT_FALSE(entries[0].checked);
   EXPECT_EQ(entries[1].label, "2.2.2.2:80(<保留ip>)");
-  EXPECT_EQ(entries[2].command, 1126);
   EXPECT_EQ(entries[2].label, "Proxy.Example:8080(北京)");
   EXPECT_TRUE(entries[2].checked);
   // Chosen after the list was sorted, an entry still switches to its own row.
@@ -78,7 +76,6 @@ TEST(FavoriteMenuTest, AtMostFiftyEntriesAndTextsOutsideGiveEmpty) {
   }
   std::vector<FavoriteMenuEntry> entries = FavoriteMenuEntries(list, kNoRow);
   ASSERT_EQ(entries.size(), 50u);
-  EXPECT_EQ(entries.back().command, 1173);
   EXPECT_EQ(ChosenText(list, entries, 0), "10.0.0.0:80");
   EXPECT_EQ(ChosenText(list, entries, 49), entries.back().label);
   ProxyList none;

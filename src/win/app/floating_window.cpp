@@ -383,8 +383,8 @@ void FloatingWindow::ShowPopupMenu(POINT at, bool from_tray) {
   int id = int(TrackPopupMenu(menu.SubMenu(0), TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD,
                               at.x, at.y, 0, hwnd(), nullptr));
   if (from_tray) PostMessageW(hwnd(), WM_NULL, 0, 0);
-  if (id >= core::kFirstFavoriteCommand && id <= core::kLastFavoriteCommand) {
-    UseFavorite(rows, size_t(id - core::kFirstFavoriteCommand));
+  if (id >= IDM_FAVORITE_FIRST && id <= IDM_FAVORITE_LAST) {
+    UseFavorite(rows, size_t(id - IDM_FAVORITE_FIRST));
   } else if (id != 0) {
     OnCommand(id);
   }
@@ -401,7 +401,7 @@ void FloatingWindow::OnTrayNotify(UINT mouse_message) {
 }
 
 void FloatingWindow::OnCommand(int id) {
-  if (id >= core::kFirstFavoriteCommand && id <= core::kLastFavoriteCommand) {
+  if (id >= IDM_FAVORITE_FIRST && id <= IDM_FAVORITE_LAST) {
     // A command sent without the menu (another program's message) names the
     // favorites as they are now.
     std::vector<core::RowId> rows;
@@ -409,7 +409,7 @@ void FloatingWindow::OnCommand(int id) {
          core::FavoriteMenuEntries(switcher_.list(), switcher_.in_use().row)) {
       rows.push_back(e.row);
     }
-    UseFavorite(rows, size_t(id - core::kFirstFavoriteCommand));
+    UseFavorite(rows, size_t(id - IDM_FAVORITE_FIRST));
     return;
   }
   switch (id) {

@@ -157,7 +157,7 @@ TEST_F(FloatingWindowTest, MenuListsFavoritesWithTheCheckMark) {
   ASSERT_EQ(list.AddProxy("1.1.1.1:80", true), core::AddResult::kAdded);
   ASSERT_EQ(list.AddProxy("2.2.2.2:80", false), core::AddResult::kAdded);
   ASSERT_EQ(list.AddProxy("Gate.Example:3128$上海", true), core::AddResult::kAdded);
-  SendMessageW(w.hwnd(), WM_COMMAND, core::kFirstFavoriteCommand + 1, 0);
+  SendMessageW(w.hwnd(), WM_COMMAND, IDM_FAVORITE_FIRST + 1, 0);
   EXPECT_EQ(switcher_->current_proxy(), "Gate.Example:3128");
   list.SetChecked(2, true);
   std::vector<MenuItem> items = PopupItems(w.BuildMenu().get());

@@ -11,11 +11,12 @@ void AppendFavoriteMenuItems(HINSTANCE instance, HMENU menu, const core::ProxyLi
                              core::RowId in_use, std::vector<core::RowId>* rows) {
   std::vector<core::FavoriteMenuEntry> entries = core::FavoriteMenuEntries(list, in_use);
   rows->clear();
+  UINT command = IDM_FAVORITE_FIRST;
   for (const core::FavoriteMenuEntry& entry : entries) {
     rows->push_back(entry.row);
     std::wstring label = Utf8ToWide(entry.label);
     AppendMenuW(menu, MF_STRING | (entry.checked ? MF_CHECKED : MF_UNCHECKED),
-                UINT_PTR(entry.command), label.c_str());
+                UINT_PTR(command++), label.c_str());
   }
   if (entries.empty()) {
     std::wstring hint = LoadResourceString(instance, IDS_MENU_HINT);

@@ -143,3 +143,7 @@
 #define IDM_MAKE_RESERVED 32780
 #define IDM_EXPORT_WITH_PASSWORDS 32795
 #define IDM_ROTATE 32796
+// The proxy menu's favorites, one command each (IDM_FAVORITE_FIRST + n for
+// the n-th ticked row); IDM_FAVORITE_LAST holds no entry and goes direct.
+#define IDM_FAVORITE_FIRST 1124
+#define IDM_FAVORITE_LAST 1174

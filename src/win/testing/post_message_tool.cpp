@@ -180,7 +180,7 @@ int wmain(int argc, wchar_t** argv) {
     return PrintRows(floating);
   } else if (what == L"favorite" && argc >= 3) {
     int entry = _wtoi(argv[2]);
-    ok = PostMessageW(floating, WM_COMMAND, WPARAM(core::kFirstFavoriteCommand + entry), 0);
+    ok = PostMessageW(floating, WM_COMMAND, WPARAM(IDM_FAVORITE_FIRST + entry), 0);
   } else if (what == L"verify-all") {
     ok = PostMessageW(floating, WM_COMMAND, IDM_VERIFY_ALL, 0);
   } else if (what == L"add" && argc >= 3) {
