@@ -7,6 +7,7 @@
 
 #include "core/proxylist/proxy_list.h"
 #include "core/sysproxy/proxy_in_use.h"
+#include "core/sysproxy/rotation.h"
 
 namespace {
 
@@ -31,5 +32,27 @@ void BM_SwitchToRow(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SwitchToRow)->Arg(10)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+namespace {
+
+// The rotation's pool, made again after each change to the list while
+// "每个连接换一个IP" is in use (the relay waits 500 ms for changes to settle).
+void BM_RotationPool(benchmark::State& state) {
+  core::ProxyList list;
+  const size_t rows = size_t(state.range(0));
+  for (size_t i = 0; i < rows; ++i) {
+    list.AddProxy("10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) + "." +
+                      std::to_string(i & 255) + ":" + std::to_string(1 + i % 60000),
+                  false);
+    if (i % 2 == 0) list.SetVerifyResult(i, "", "", int32_t(1 + i % 5000));
+  }
+  for (auto _ : state) {
+    std::vector<core::RelayCandidate> pool = core::RotationPool(list, {}, {8118});
+    benchmark::DoNotOptimize(pool);
+  }
+}
+BENCHMARK(BM_RotationPool)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

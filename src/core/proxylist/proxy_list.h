@@ -208,6 +208,8 @@ class ProxyList {
   size_t size() const { return rows_.size(); }
   bool empty() const { return rows_.empty(); }
   ProxyRow row(size_t index) const;
+  // A row's score alone, for walks of the whole list that look at nothing else.
+  int32_t RowScore(size_t index) const { return rows_[index].score; }
   int favorite_count() const { return favorite_count_; }
   size_t selected_count() const { return selection_.count(); }
   // The selected rows as ranges, for walking them without visiting the others.

@@ -12,14 +12,20 @@ std::vector<RelayCandidate> RotationPool(const ProxyList& list, const PlaceFilte
   // Rows are picked by their scores first (cheap), and only the chosen ones
   // pay for their upstream and label.
   std::vector<size_t> rows;
+  // Rows share their location texts: each distinct one is judged once.
+  std::map<std::string_view, bool> passes;
   for (size_t i = 0; i < list.size(); ++i) {
-    ProxyRow r = list.row(i);
-    if (r.score == 0 || NamesOwnPort(r.address, r.port, relay_ports)) continue;
-    if (!RowPasses(filter, r.location)) continue;
+    if (list.RowScore(i) == 0) continue;
+    if (!filter.empty()) {
+      std::string_view location = list.row(i).location;
+      auto [it, fresh] = passes.try_emplace(location, false);
+      if (fresh) it->second = RowPasses(filter, location);
+      if (!it->second) continue;
+    }
     rows.push_back(i);
   }
   auto better = [&list](size_t a, size_t b) {
-    int32_t sa = list.row(a).score, sb = list.row(b).score;
+    int32_t sa = list.RowScore(a), sb = list.RowScore(b);
     if ((sa > 0) != (sb > 0)) return sa > 0;
     return sa > 0 && sa != sb ? sa > sb : a < b;
   };
@@ -31,6 +37,9 @@ std::vector<RelayCandidate> RotationPool(const ProxyList& list, const PlaceFilte
   std::vector<RelayCandidate> pool;
   pool.reserve(rows.size());
   for (size_t i : rows) {
+    // Rarer than any other refusal, so looked at only for the chosen rows.
+    ProxyRow r = list.row(i);
+    if (NamesOwnPort(r.address, r.port, relay_ports)) continue;
     std::optional<UpstreamProxy> upstream = list.RowUpstream(int64_t(i));
     if (upstream) pool.push_back({*upstream, list.RowHostPort(int64_t(i)), uint64_t(list.IdAt(i))});
   }
