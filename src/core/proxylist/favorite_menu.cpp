@@ -6,7 +6,8 @@
 
 namespace core {
 
-std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list, RowId in_use) {
+std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list, RowId in_use,
+                                                   const PlaceFilter& places) {
   std::vector<size_t> rows;
   for (size_t i = 0; i < list.size() && rows.size() < size_t(kMaxFavoriteMenuEntries); ++i) {
     if (list.row(i).favorite) rows.push_back(i);
@@ -26,6 +27,7 @@ std::vector<FavoriteMenuEntry> FavoriteMenuEntries(const ProxyList& list, RowId 
     if (row.login) text.append(" [").append(row.user).append("]");
     entry.label = text;
     if (!row.location.empty()) entry.label.append("(").append(row.location).append(")");
+    if (!RowPasses(places, row.location)) entry.label.append(kOutsidePlacesMark);
     entry.row = list.IdAt(i);
     entry.checked = entry.row == in_use;
     entries.push_back(std::move(entry));

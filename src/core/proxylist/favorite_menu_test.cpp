@@ -32,10 +32,11 @@ TEST(FavoriteMenuTest, TickedRowsInListOrderWithLocationsAndTheCheckMark) {
   EXPECT_EQ(ChosenText(list, entries, 1), "2.2.2.2:80");
 }
 
-TEST(FavoriteMenuTest, EntriesOnOneAddressAndPortNameTheirTypes) {
+TEST(FavoriteMenuTest, LabelsNameTypesOnOneAddressAndRowsOutsideThePlaces) {
   const struct {
     std::vector<std::string> lines;  // all ticked
     std::vector<std::string> labels;
+    PlaceFilter places = {};
   } cases[] = {
       {{"1.2.3.4:80", "1.2.3.4:80@HTTP"}, {"1.2.3.4:80", "1.2.3.4:80@HTTP"}},
       {{"h.example:1080@SOCKS5$x", "H.Example:1080@HTTPS"},
@@ -43,12 +44,17 @@ TEST(FavoriteMenuTest, EntriesOnOneAddressAndPortNameTheirTypes) {
       {{"1.2.3.4:80@HTTP", "1.2.3.4:81@HTTP"}, {"1.2.3.4:80", "1.2.3.4:81"}},
       {{"gw:80:s-1:pw@SOCKS5", "gw:80:s-2:pw@SOCKS5", "gw:81:s-1:pw"},
        {"gw:80@SOCKS5 [s-1]", "gw:80@SOCKS5 [s-2]", "gw:81 [s-1]"}},
+      {{"1.1.1.1:80$广东 电信", "2.2.2.2:80$北京", "3.3.3.3:80"},
+       {"1.1.1.1:80(广东 电信)", "2.2.2.2:80(北京)（不在所选地区）", "3.3.3.3:80（不在所选地区）"},
+       {{{PlaceKind::kProvince, "广东"}}}},
   };
   for (const auto& c : cases) {
     ProxyList list;
     for (const std::string& line : c.lines) ASSERT_EQ(list.AddProxy(line, true), AddResult::kAdded);
     std::vector<std::string> labels;
-    for (const FavoriteMenuEntry& e : FavoriteMenuEntries(list, kNoRow)) labels.push_back(e.label);
+    for (const FavoriteMenuEntry& e : FavoriteMenuEntries(list, kNoRow, c.places)) {
+      labels.push_back(e.label);
+    }
     EXPECT_EQ(labels, c.labels) << c.lines[0];
   }
 }

@@ -125,6 +125,21 @@ bool RowPasses(const PlaceFilter& filter, std::string_view location) {
   return filter.entries.empty() || PlacePasses(filter, PlaceOfLocation(location));
 }
 
+bool PlaceMatcher::Passes(std::string_view location) {
+  if (filter_.entries.empty()) return true;
+  auto [at, added] = seen_.try_emplace(location, false);
+  if (added) at->second = PlacePasses(filter_, PlaceOfLocation(location));
+  return at->second;
+}
+
+size_t CountPassingRows(const ProxyList& list, const PlaceFilter& filter) {
+  if (filter.entries.empty()) return list.size();
+  PlaceMatcher matcher(filter);
+  size_t passing = 0;
+  for (size_t i = 0; i < list.size(); ++i) passing += matcher.Passes(list.row(i).location);
+  return passing;
+}
+
 std::vector<PlaceCount> CountPlaces(const ProxyList& list) {
   std::map<std::pair<int, std::string>, int> counts;
   // Rows share their location texts: each distinct text is read once.
@@ -143,6 +158,40 @@ std::vector<PlaceCount> CountPlaces(const ProxyList& list) {
     return a.place.kind != b.place.kind ? a.place.kind < b.place.kind : a.rows > b.rows;
   });
   return out;
+}
+
+std::vector<PlaceChoice> PlaceChoices(const std::vector<PlaceCount>& census,
+                                      const PlaceFilter& filter) {
+  auto named = [&filter](const PlaceEntry& place) {
+    return std::find(filter.entries.begin(), filter.entries.end(), place) != filter.entries.end();
+  };
+  std::vector<PlaceChoice> choices;
+  for (const PlaceCount& c : census) choices.push_back({c.place, c.rows, named(c.place)});
+  for (const PlaceEntry& e : filter.entries) {
+    bool listed = std::any_of(choices.begin(), choices.end(),
+                              [&e](const PlaceChoice& c) { return c.place == e; });
+    if (!listed) choices.push_back({e, 0, true});
+  }
+  return choices;
+}
+
+std::string PlaceCaptionNote(const std::vector<PlaceCount>& census, const PlaceFilter& filter,
+                             size_t passing) {
+  if (!filter.empty()) {
+    return "  符合地区（" + PlaceFilterText(filter) + "）: " + std::to_string(passing);
+  }
+  std::string note;
+  int shown = 0;
+  // The census lists the provinces first, by falling count.
+  for (const PlaceCount& c : census) {
+    if (c.place.kind != PlaceKind::kProvince || shown == 3) break;
+    note += (shown++ == 0 ? "  地区: " : ", ") + c.place.name + " " + std::to_string(c.rows);
+  }
+  return note;
+}
+
+std::string NoRowInPlacesText(const PlaceFilter& filter) {
+  return "没有符合地区条件的可用IP（" + PlaceFilterText(filter) + "）";
 }
 
 std::string PlaceFilterText(const PlaceFilter& filter) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/base/profile_store.h"
@@ -48,6 +49,23 @@ struct PlaceFilter {
 bool PlacePasses(const PlaceFilter& filter, const Place& place);
 bool RowPasses(const PlaceFilter& filter, std::string_view location);
 
+// RowPasses for walks over many rows: the rows of a list share a few thousand
+// location texts, and each distinct text is read once. It keeps views of the
+// texts it was asked about and of `filter`, so it lives only while the list
+// and the filter stay unchanged.
+class PlaceMatcher {
+ public:
+  explicit PlaceMatcher(const PlaceFilter& filter) : filter_(filter) {}
+  bool Passes(std::string_view location);
+
+ private:
+  const PlaceFilter& filter_;
+  std::unordered_map<std::string_view, bool> seen_;
+};
+
+// How many rows of `list` pass `filter` (every row without a filter).
+size_t CountPassingRows(const ProxyList& list, const PlaceFilter& filter);
+
 // The places of a list with their row counts, for the filter's choices:
 // provinces, then cities, then carriers, each by falling count.
 struct PlaceCount {
@@ -55,6 +73,27 @@ struct PlaceCount {
   int rows = 0;
 };
 std::vector<PlaceCount> CountPlaces(const ProxyList& list);
+
+// What the filter's dialog offers: every place of `census` with its row count,
+// ticked when `filter` names it, then the places `filter` names that no row
+// has (0 rows, ticked), so that the filter in force always shows.
+struct PlaceChoice {
+  PlaceEntry place;
+  int rows = 0;
+  bool ticked = false;
+};
+std::vector<PlaceChoice> PlaceChoices(const std::vector<PlaceCount>& census,
+                                      const PlaceFilter& filter);
+
+// The list caption's word on places. With a filter, how many rows pass it
+// ("  符合地区（广东 电信）: 123"); without one, the three provinces with the
+// most rows ("  地区: 广东 300, 北京 200, 上海 100"), "" when no row names one.
+std::string PlaceCaptionNote(const std::vector<PlaceCount>& census, const PlaceFilter& filter,
+                             size_t passing);
+
+// Said where switching shows its state when no usable row passes the filter:
+// "没有符合地区条件的可用IP（广东 电信）".
+std::string NoRowInPlacesText(const PlaceFilter& filter);
 
 // How the filter is told in words ("广东 电信", "不要: 广州"); "" for none.
 std::string PlaceFilterText(const PlaceFilter& filter);

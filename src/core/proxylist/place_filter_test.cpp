@@ -75,6 +75,20 @@ TEST(PlaceFilterTest, CountsAndTheProfile) {
   EXPECT_EQ(counts[0].rows, 2);
   EXPECT_EQ(counts[2].place.kind, PlaceKind::kCity);
   EXPECT_EQ(counts[4].place.name, "电信");
+  EXPECT_EQ(PlaceCaptionNote(counts, {}, 4), "  地区: 广东 2, 北京 1");
+
+  // The dialog's choices: the census, ticked as the filter says, then the
+  // places the filter names that no row has.
+  PlaceFilter gd_mobile{{{PlaceKind::kProvince, "广东"}, {PlaceKind::kCarrier, "移动"}}};
+  std::vector<PlaceChoice> choices = PlaceChoices(counts, gd_mobile);
+  ASSERT_EQ(choices.size(), 7u);
+  EXPECT_TRUE(choices[0].ticked);
+  EXPECT_FALSE(choices[1].ticked);
+  EXPECT_EQ(choices[6].place, gd_mobile.entries[1]);
+  EXPECT_EQ(choices[6].rows, 0);
+  EXPECT_EQ(CountPassingRows(list, {{gd_mobile.entries[0]}}), 2u);
+  EXPECT_EQ(PlaceCaptionNote(counts, gd_mobile, CountPassingRows(list, gd_mobile)),
+            "  符合地区（广东 移动）: 0");
 
   MemoryProfileStore store;
   PlaceFilter filter{{{PlaceKind::kCity, "广州"}, {PlaceKind::kCarrier, "电信"}}, true};

@@ -14,6 +14,20 @@ uint32_t AutoSwitchPeriodMs(int32_t interval_seconds) {
   return ms > int64_t(kMaxTimerPeriodMs) ? kMaxTimerPeriodMs : uint32_t(ms);
 }
 
+bool IsSwitchTarget(const ProxyRow& row, const std::vector<uint16_t>& relay_ports) {
+  return row.score != 0 && !NamesOwnPort(row.address, row.port, relay_ports);
+}
+
+bool HasRowInPlaces(const ProxyList& list, const PlaceFilter& places,
+                    const std::vector<uint16_t>& relay_ports) {
+  PlaceMatcher matcher(places);
+  for (size_t i = 0; i < list.size(); ++i) {
+    const ProxyRow r = list.row(i);
+    if (IsSwitchTarget(r, relay_ports) && matcher.Passes(r.location)) return true;
+  }
+  return false;
+}
+
 AutoSwitchToggle AutoSwitch::Toggle(std::string_view interval_text) {
   AutoSwitchToggle t;
   // The interval is read on every press, also when stopping, as the dialog
@@ -33,7 +47,7 @@ AutoSwitchToggle AutoSwitch::Toggle(std::string_view interval_text) {
   return t;
 }
 
-AutoSwitchTick AutoSwitch::Tick() {
+AutoSwitchTick AutoSwitch::Tick(const PlaceFilter& places) {
   // A tick already queued when the timer was killed must not switch.
   if (!on_) return AutoSwitchTick::kOff;
   // While a cleanup still runs the tick is dropped rather than queued, so a slow
@@ -48,16 +62,19 @@ AutoSwitchTick AutoSwitch::Tick() {
   }
   // Failed rows are passed over within the tick: with a few usable rows among
   // many failed ones the proxy still changes every interval.
+  PlaceMatcher matcher(places);
   for (int64_t step = 0; step < count; ++step) {
     int32_t row = int32_t((index_ + step) % count);
     const ProxyRow r = list_.row(size_t(row));
-    if (r.score == 0 || NamesOwnPort(r.address, r.port, relay_ports_)) continue;
+    if (!IsSwitchTarget(r, relay_ports_) || !matcher.Passes(r.location)) continue;
     index_ = row + 1;
     switched_row_ = row;
     switch_pending_ = true;
     action_.CleanThenSwitch(list_.IdAt(size_t(row)));
     return AutoSwitchTick::kSwitched;
   }
+  // The user asked for these places only: a row elsewhere is no stand-in.
+  if (!places.empty()) return AutoSwitchTick::kNoRowInPlaces;
   ++index_;
   return AutoSwitchTick::kPassedOver;
 }

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/proxylist/place_filter.h"
 #include "core/proxylist/proxy_list.h"
 
 namespace core {
@@ -54,6 +55,8 @@ enum class AutoSwitchTick {
   kNoRow,       // the list is empty: nothing applied, the tick used up
   kBusy,        // the previous switch has not finished: the tick is skipped, not counted
   kOff,         // switching is off (a tick left over after stopping): ignored
+  // No usable row passes the place filter: nothing applied, the position stays.
+  kNoRowInPlaces,
 };
 
 class AutoSwitch {
@@ -74,9 +77,10 @@ class AutoSwitch {
   // first row from there whose last verification did not fail (score other
   // than 0) and that is not the program's own relay (SetRelayPorts), wrapping
   // once around the list, to the action: passed-over rows never use up a
-  // tick. The position moves to the row after the one applied; when every row
-  // failed it moves on by one.
-  AutoSwitchTick Tick();
+  // tick. Rows outside `places` are passed over too, and when no usable row
+  // passes them nothing else is taken in their place. The position moves to
+  // the row after the one applied; when every row failed it moves on by one.
+  AutoSwitchTick Tick(const PlaceFilter& places = {});
 
   // The ports the program's own relay listens on; rows naming one of them on
   // this machine are never applied.
@@ -105,6 +109,15 @@ class AutoSwitch {
   bool switch_pending_ = false;
   std::vector<uint16_t> relay_ports_;
 };
+
+// A row switching may take: its last verification did not fail (score other
+// than 0) and it does not name the program's own relay (this machine on one of
+// `relay_ports`).
+bool IsSwitchTarget(const ProxyRow& row, const std::vector<uint16_t>& relay_ports);
+
+// Whether `list` has a row switching may take that passes `places`.
+bool HasRowInPlaces(const ProxyList& list, const PlaceFilter& places,
+                    const std::vector<uint16_t>& relay_ports);
 
 // The timer period for an interval in seconds: the product in milliseconds,
 // cut to kMaxTimerPeriodMs. An interval below kMinAutoSwitchInterval gives the

@@ -40,13 +40,16 @@ struct Switching {
       list.SetVerifyResult(list.size() - 1, "", "", r.score);
     }
   }
-  // Runs `n` ticks and gives, per tick, the applied text or "-" when none was.
+  // Runs `n` ticks within `places` and gives, per tick, the applied text, or
+  // "-" when none was ("none in places" when no usable row passed `places`).
   std::vector<std::string> Ticks(int n) {
     std::vector<std::string> out;
     for (int i = 0; i < n; ++i) {
       size_t before = action.applied.size();
-      sw.Tick();
-      out.push_back(action.applied.size() > before ? action.applied.back() : "-");
+      bool outside = sw.Tick(places) == AutoSwitchTick::kNoRowInPlaces;
+      out.push_back(action.applied.size() > before ? action.applied.back()
+                    : outside                      ? "none in places"
+                                                   : "-");
     }
     return out;
   }
@@ -55,6 +58,7 @@ struct Switching {
   ProxyList list;
   RecordingAction action;
   AutoSwitch sw{list, action};
+  PlaceFilter places;
 };
 
 class AutoSwitchTest : public ::testing::Test, protected Switching {};
@@ -64,7 +68,9 @@ TEST(AutoSwitchSequenceTest, TickSequences) {
     const char* name;
     std::vector<Row> rows;
     std::vector<std::string> expected;  // per tick: the applied text, "-" for none
+    PlaceFilter places = {};
   };
+  const PlaceFilter guangdong{{{PlaceKind::kProvince, "广东"}}};
   const Case cases[] = {
       {"three usable rows wrap around",
        {{"1.1.1.1:80", 5}, {"2.2.2.2:80", -1}, {"3.3.3.3:80", 105}},
@@ -88,9 +94,18 @@ TEST(AutoSwitchSequenceTest, TickSequences) {
         {"6.6.6.6:80@HTTP", 1}},
        {"1.1.1.1:1080@SOCKS5", "2.2.2.2:1080@SOCKS4", "3.3.3.3:1080@SOCKS", "4.4.4.4:443",
         "5.5.5.5:21", "6.6.6.6:80"}},
+      {"rows outside the places are passed over",
+       {{"1.1.1.1:80$广东 电信", 5}, {"2.2.2.2:80$北京", 5}, {"3.3.3.3:80$广东广州 移动", -1}},
+       {"1.1.1.1:80", "3.3.3.3:80", "1.1.1.1:80"},
+       guangdong},
+      {"no usable row in the places: no other row instead",
+       {{"1.1.1.1:80$北京", 5}, {"2.2.2.2:80$广东", 0}},
+       {"none in places", "none in places"},
+       guangdong},
   };
   for (const Case& c : cases) {
     Switching s;
+    s.places = c.places;
     s.Start();
     s.Fill(c.rows);
     EXPECT_EQ(s.Ticks(int(c.expected.size())), c.expected) << c.name;

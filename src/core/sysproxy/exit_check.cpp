@@ -5,7 +5,7 @@
 
 #include "core/base/settings_table.h"
 #include "core/base/text.h"
-#include "core/net/net_target.h"
+#include "core/sysproxy/auto_switch.h"
 
 namespace core {
 namespace {
@@ -297,20 +297,21 @@ std::string ExitCheck::TipText(std::string_view shown) const {
 }
 
 int32_t NextFailoverRow(const ProxyList& list, int32_t failed_row,
-                        const std::vector<int32_t>& tried,
-                        const std::vector<uint16_t>& relay_ports) {
+                        const std::vector<int32_t>& tried, const std::vector<uint16_t>& relay_ports,
+                        const PlaceFilter& places) {
   int64_t n = int64_t(list.size());
   if (n == 0) return -1;
   int64_t first = tried.empty() ? failed_row : tried.front();
   int64_t pos = int64_t(failed_row) + 1;
   if (pos < 0 || pos >= n) pos = 0;
+  PlaceMatcher matcher(places);
   for (int64_t step = 0; step < n; ++step) {
     int64_t row = (pos + step) % n;
     if (row == first) return -1;  // back at the tick's first row: the pass is over
     if (row == failed_row) continue;
     if (std::find(tried.begin(), tried.end(), int32_t(row)) != tried.end()) continue;
     const ProxyRow r = list.row(size_t(row));
-    if (r.score == 0 || NamesOwnPort(r.address, r.port, relay_ports)) continue;
+    if (!IsSwitchTarget(r, relay_ports) || !matcher.Passes(r.location)) continue;
     return int32_t(row);
   }
   return -1;

@@ -14,6 +14,7 @@
 
 #include "core/base/clock.h"
 #include "core/base/profile_store.h"
+#include "core/proxylist/place_filter.h"
 #include "core/proxylist/proxy_list.h"
 
 namespace core {
@@ -194,13 +195,15 @@ class ExitCheck {
 // row (an empty `tried` counts as {failed_row}). Walks forward from the row
 // after `failed_row`, wrapping, and stops before coming back to the tick's first
 // row, so one tick makes at most one pass over the list. Rows whose last
-// verification failed (score 0), rows already tried and rows naming the
-// program's own relay (this machine on one of `relay_ports`) are passed over.
+// verification failed (score 0), rows already tried, rows naming the
+// program's own relay (this machine on one of `relay_ports`) and rows outside
+// `places` are passed over.
 // Returns the row to apply next, or -1 when there is none (the list is empty,
 // or every other row has failed or was tried). Indexes outside the list in
 // `failed_row` or `tried` are allowed (rows may have been deleted meanwhile).
 int32_t NextFailoverRow(const ProxyList& list, int32_t failed_row,
                         const std::vector<int32_t>& tried,
-                        const std::vector<uint16_t>& relay_ports = {});
+                        const std::vector<uint16_t>& relay_ports = {},
+                        const PlaceFilter& places = {});
 
 }  // namespace core

@@ -341,14 +341,18 @@ TEST(ExitCheckSettingsTest, LoadRefusesBadValuesAndSaveRoundTrips) {
 
 TEST(NextFailoverRowTest, OnePassSkippingFailedAndTriedRows) {
   ProxyList list;
-  for (int i = 0; i < 5; ++i) list.AddProxy("10.0.0." + std::to_string(i + 1) + ":80", false);
+  for (int i = 0; i < 5; ++i) {
+    list.AddProxy("10.0.0." + std::to_string(i + 1) + (i == 3 ? ":80$广东 电信" : ":80"), false);
+  }
   list.SetVerifyResult(2, "", "", 0);  // row 2's last verification failed
   list.AddProxy("127.0.0.1:8118@SOCKS5", false);  // the program's own relay, never tried
   struct Case {
     int32_t failed;
     std::vector<int32_t> tried;
     int32_t want;
+    PlaceFilter places = {};
   };
+  const PlaceFilter guangdong{{{PlaceKind::kProvince, "广东"}}};
   const Case cases[] = {
       {0, {0}, 1},
       {1, {0, 1}, 3},  // row 2 failed its verification
@@ -359,11 +363,13 @@ TEST(NextFailoverRowTest, OnePassSkippingFailedAndTriedRows) {
       {4, {0, 4}, -1},        // wrapping reaches the tick's first row
       {9, {9}, 0},            // rows were deleted meanwhile
       {0, {1, 3, 4, 0}, -1},
+      {0, {0}, 3, guangdong},   // rows outside the places are passed over
+      {3, {3}, -1, guangdong},  // nothing else in the places
   };
   for (const Case& c : cases) {
     std::string tried;
     for (int32_t r : c.tried) tried += std::to_string(r) + " ";
-    EXPECT_EQ(NextFailoverRow(list, c.failed, c.tried, {8118}), c.want)
+    EXPECT_EQ(NextFailoverRow(list, c.failed, c.tried, {8118}, c.places), c.want)
         << "failed " << c.failed << " tried " << tried;
   }
   ProxyList empty;

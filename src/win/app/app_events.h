@@ -39,6 +39,11 @@ class AppObserver {
   // The relay now carries the proxy in use's connections through another row,
   // or through its own again (Switcher::InUseName changed).
   virtual void OnCarrierChanged() {}
+  // The place filter in force (Switcher::place_filter) changed.
+  virtual void OnPlaceFilterChanged() {}
+  // Whether automatic switching finds a usable row inside the place filter
+  // changed (AutoSwitchService::place_note).
+  virtual void OnPlaceNoteChanged() {}
   // The run settings (RunSettingsHolder::settings) changed.
   virtual void OnRunSettingsChanged() {}
   // The exit address check (ExitCheckService::check) changed: its tip text, the

@@ -51,9 +51,45 @@ core::AutoSwitchToggle AutoSwitchService::Toggle(std::string_view interval_text)
 }
 
 void AutoSwitchService::OnTick() {
-  if (auto_switch_.Tick() == core::AutoSwitchTick::kSwitched) {
+  core::AutoSwitchTick tick = auto_switch_.Tick(switcher_.place_filter());
+  if (tick == core::AutoSwitchTick::kSwitched) {
     tried_this_tick_ = {switcher_.list().IdAt(size_t(auto_switch_.switched_row()))};
   }
+  if (tick == core::AutoSwitchTick::kSwitched || tick == core::AutoSwitchTick::kNoRowInPlaces) {
+    SetPlaceNote(tick == core::AutoSwitchTick::kNoRowInPlaces);
+  }
+}
+
+void AutoSwitchService::SetPlaceNote(bool none_in_places) {
+  std::string note =
+      none_in_places ? core::NoRowInPlacesText(switcher_.place_filter()) : std::string();
+  if (note == place_note_) return;
+  place_note_ = std::move(note);
+  switcher_.events().Tell([](AppObserver& o) { o.OnPlaceNoteChanged(); });
+}
+
+void AutoSwitchService::OnPlaceFilterChanged() {
+  const core::PlaceFilter& places = switcher_.place_filter();
+  SetPlaceNote(!places.empty() &&
+               !core::HasRowInPlaces(switcher_.list(), places, auto_switch_.relay_ports()));
+}
+
+void AutoSwitchService::OnRowsAppended(size_t first, size_t count) {
+  // Only a row that passes can take the note down: while it is down nothing is
+  // looked at, so a verification run costs nothing here.
+  if (place_note_.empty()) return;
+  const core::ProxyList& list = switcher_.list();
+  core::PlaceMatcher matcher(switcher_.place_filter());
+  for (size_t i = first; i < first + count && i < list.size(); ++i) {
+    const core::ProxyRow r = list.row(i);
+    if (core::IsSwitchTarget(r, auto_switch_.relay_ports()) && matcher.Passes(r.location)) {
+      return SetPlaceNote(false);
+    }
+  }
+}
+
+void AutoSwitchService::OnRowsReset() {
+  if (!place_note_.empty()) OnPlaceFilterChanged();
 }
 
 void AutoSwitchService::OnCleanupDone(WPARAM run) {
@@ -74,7 +110,8 @@ void AutoSwitchService::OnProxyInUseFailed(core::RowId row) {
   for (core::RowId id : tried_this_tick_) {
     if (std::optional<size_t> at = list.IndexOf(id)) tried.push_back(int32_t(*at));
   }
-  int32_t next = core::NextFailoverRow(list, int32_t(*failed), tried, auto_switch_.relay_ports());
+  int32_t next = core::NextFailoverRow(list, int32_t(*failed), tried, auto_switch_.relay_ports(),
+                                       switcher_.place_filter());
   if (next < 0) return;
   tried_this_tick_.push_back(list.IdAt(size_t(next)));
   auto_switch_.ContinueAfter(next);

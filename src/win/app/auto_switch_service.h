@@ -2,9 +2,10 @@
 // next usable row becomes the system proxy, after the browser's cache and
 // cookies were emptied off the user-interface thread; when the switcher's
 // failover says the row this tick switched to failed (its exit check, the
-// relay), the next row is applied at once. Its timer and the cleanup's report
-// live on a message-only window of its own. Built by the composition root; UI
-// thread only.
+// relay), the next row is applied at once. Both keep to the switcher's place
+// filter, and say so (place_note) when no usable row passes it. Its timer and
+// the cleanup's report live on a message-only window of its own. Built by the
+// composition root; UI thread only.
 #pragma once
 
 #include <windows.h>
@@ -51,6 +52,11 @@ class AutoSwitchService final : private AppObserver {
   // machine are never switched to, nor failed over to.
   void SetRelayPorts(std::vector<uint16_t> ports) { auto_switch_.SetRelayPorts(std::move(ports)); }
 
+  // "没有符合地区条件的可用IP（…）" while no usable row passes the place filter
+  // (as the last tick found, or as the filter found when it was put in force);
+  // empty otherwise. Observers hear OnPlaceNoteChanged when it changes.
+  const std::string& place_note() const { return place_note_; }
+
   // For tests: the timer window and the cleanup's thread (null when it ran
   // on the UI thread or none ran).
   HWND window() const { return window_.hwnd(); }
@@ -64,6 +70,14 @@ class AutoSwitchService final : private AppObserver {
   // last, the next usable row after it is applied at once (once around the
   // list per tick).
   void OnProxyInUseFailed(core::RowId row) override;
+  // AppObserver: the filter is looked at against the whole list; while the
+  // note is up, a row that comes in or changes is looked at alone.
+  void OnPlaceFilterChanged() override;
+  void OnRowsAppended(size_t first, size_t count) override;
+  void OnRowChanged(size_t row) override { OnRowsAppended(row, 1); }
+  void OnRowsReset() override;
+  // Puts the note up (`none_in_places`) or takes it down.
+  void SetPlaceNote(bool none_in_places);
 
   Switcher& switcher_;
   MessageWindow window_;
@@ -71,6 +85,7 @@ class AutoSwitchService final : private AppObserver {
   core::AutoSwitch auto_switch_;
   // The rows applied during this tick, the tick's own row first.
   std::vector<core::RowId> tried_this_tick_;
+  std::string place_note_;
 };
 
 }  // namespace win

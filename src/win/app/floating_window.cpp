@@ -274,15 +274,19 @@ void FloatingWindow::OnProxyChanged() { RefreshStateIcon(); }
 
 std::wstring FloatingWindow::TrayTip() const {
   std::string name = switcher_.InUseName();
+  std::wstring tip;
   if (!services_.exit_check().settings().enabled) {
-    std::wstring tip = LoadResourceString(platform_.instance, IDS_TRAY_TIP);
+    tip = LoadResourceString(platform_.instance, IDS_TRAY_TIP);
     // The rotation and a row carried by another are worth a look even so.
     if (name != switcher_.current_proxy() || switcher_.in_use().rotation) {
       tip += L"\n" + Utf8ToWide(name);
     }
-    return tip;
+  } else {
+    tip = Utf8ToWide(services_.exit_check().check().TipText(name));
   }
-  return Utf8ToWide(services_.exit_check().check().TipText(name));
+  const std::string& note = services_.auto_switch().place_note();
+  if (!note.empty()) tip += L"\n" + Utf8ToWide(note);
+  return tip;
 }
 
 std::wstring FloatingWindow::tooltip_text() const {
@@ -357,7 +361,7 @@ void FloatingWindow::ShowMainDialog() { dialog_.Show(); }
 UniqueMenu FloatingWindow::BuildMenu(std::vector<core::RowId>* rows) const {
   std::vector<core::RowId> ignored;
   return BuildProxyMenu(platform_.instance, switcher_.list(), switcher_.in_use(),
-                        rows ? rows : &ignored);
+                        switcher_.place_filter(), rows ? rows : &ignored);
 }
 
 void FloatingWindow::UseFavorite(const std::vector<core::RowId>& rows, size_t n) {

@@ -100,13 +100,14 @@ class FloatingWindow final : public WindowBase, private AppObserver {
 
   // The tray's tip: the exit check's text when it runs, else the program's
   // (with the row that carries the connections when the relay went round the
-  // row in use).
+  // row in use), then the word that no usable row passes the place filter.
   std::wstring TrayTip() const;
 
   // AppObserver
   void OnProxyChanged() override;
   void OnExitCheckChanged() override;
   void OnCarrierChanged() override { OnExitCheckChanged(); }
+  void OnPlaceNoteChanged() override { OnExitCheckChanged(); }
   void OnRunSettingsChanged() override;
 
   AppServices& services_;

@@ -8,16 +8,18 @@
 
 #include "core/proxylist/add_tally.h"
 #include "core/proxylist/list_file.h"
+#include "core/proxylist/place_filter.h"
 #include "win/app/about_dialog.h"
+#include "win/app/place_filter_dialog.h"
 #include "win/platform/resources.h"
 #include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
-#include "win/ui/dialog_text.h"
-#include "win/ui/work_area.h"
 #include "win/res/resource.h"
 #include "win/skin/gloss_menu.h"
 #include "win/skin/skin_dpi.h"
 #include "win/skin/skinned_dialog.h"
+#include "win/ui/dialog_text.h"
+#include "win/ui/work_area.h"
 
 namespace win {
 namespace {
@@ -108,6 +110,10 @@ INT_PTR ProxyListDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       ShowWindow(hwnd(), SW_HIDE);
       return TRUE;
     case WM_TIMER:
+      if (wparam == kTimerPlaceCount) {
+        RefreshPlaceCount();
+        return TRUE;
+      }
       if (wparam != kTimerViewRefresh) return FALSE;
       RefreshView();
       return TRUE;
@@ -157,6 +163,9 @@ void ProxyListDialog::OnInitDialog() {
   SyncRowCount();
   OnVerifyRunControls(services_.verify().running());
   RefreshListCaption();
+  SchedulePlaceCount();
+  // A place filter that no usable row passes shows from the start.
+  if (!services_.auto_switch().place_note().empty()) OnExitCheckChanged();
 }
 
 void ProxyListDialog::OnCommand(int id) {
@@ -214,6 +223,9 @@ void ProxyListDialog::OnCommand(int id) {
       break;
     case IDC_AUTO_SWITCH:
       OnToggleAutoSwitch();
+      break;
+    case IDC_PLACE_FILTER:
+      OnChoosePlaces();
       break;
     case IDC_DOWNLOAD_LIST:
       // The list URL the user configured (else the built-in full list); shown
@@ -340,6 +352,7 @@ void ProxyListDialog::DeleteSelected() {
 void ProxyListDialog::RefreshListCaption() {
   std::string caption = services_.verify().Caption();
   caption += services_.imports().CaptionNote();
+  caption += place_caption_;
   SetDlgItemTextW(hwnd(), IDC_LIST_GROUP, Utf8ToWide(caption).c_str());
 }
 
@@ -366,6 +379,31 @@ void ProxyListDialog::OnToggleAutoSwitch() {
     SetDlgItemInt(hwnd(), IDC_AUTO_SWITCH_SECONDS, UINT(services_.auto_switch().state().interval()), TRUE);
   }
   SetDialogItemText(hwnd(), IDC_AUTO_SWITCH, toggle.button_text);
+}
+
+void ProxyListDialog::OnChoosePlaces() {
+  core::PlaceFilter filter = switcher_.place_filter();
+  if (RunPlaceFilterDialog(hwnd(), list_, &filter)) switcher_.SetPlaceFilter(std::move(filter));
+}
+
+void ProxyListDialog::SchedulePlaceCount() {
+  // Before the window exists there is no caption; its creation counts.
+  if (place_timer_on_ || hwnd() == nullptr) return;
+  place_timer_on_ = SetTimer(hwnd(), kTimerPlaceCount, kPlaceCountMs, nullptr) != 0;
+  if (!place_timer_on_) RefreshPlaceCount();
+}
+
+void ProxyListDialog::RefreshPlaceCount() {
+  if (place_timer_on_) KillTimer(hwnd(), kTimerPlaceCount);
+  place_timer_on_ = false;
+  if (hwnd() == nullptr) return;
+  // With a filter only the rows that pass it are counted, without one only
+  // the provinces are shown.
+  const core::PlaceFilter& places = switcher_.place_filter();
+  place_caption_ = places.empty()
+                       ? core::PlaceCaptionNote(core::CountPlaces(list_), places, 0)
+                       : core::PlaceCaptionNote({}, places, core::CountPassingRows(list_, places));
+  RefreshListCaption();
 }
 
 void ProxyListDialog::ShowSettings() {
@@ -425,7 +463,10 @@ void ProxyListDialog::ShowPopupMenu(int menu_id) {
   TrackPopupMenu(menu.SubMenu(0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd(), nullptr);
 }
 
-void ProxyListDialog::OnRowsAppended(size_t, size_t) { SyncRowCount(); }
+void ProxyListDialog::OnRowsAppended(size_t, size_t) {
+  SyncRowCount();
+  SchedulePlaceCount();
+}
 
 void ProxyListDialog::OnRowChanged(size_t row) {
   if (!VerifyRunOn()) {
@@ -466,7 +507,10 @@ void ProxyListDialog::RefreshView() {
   caption_stale_ = false;
 }
 
-void ProxyListDialog::OnRowsReset() { SyncRowCount(); }
+void ProxyListDialog::OnRowsReset() {
+  SyncRowCount();
+  SchedulePlaceCount();
+}
 
 void ProxyListDialog::OnSelectionChanged() {
   // The view draws the selection from the list: the rows on screen are drawn
@@ -505,6 +549,9 @@ void ProxyListDialog::OnExitCheckChanged() {
     title += L"  " + Utf8ToWide(services_.exit_check().check().TipText(name));
   } else if (name != switcher_.current_proxy() || switcher_.in_use().rotation) {
     title += L"  " + Utf8ToWide(name);
+  }
+  if (!services_.auto_switch().place_note().empty()) {
+    title += L"  " + Utf8ToWide(services_.auto_switch().place_note());
   }
   SetWindowTextW(hwnd(), title.c_str());
   RedrawWindow(hwnd(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);

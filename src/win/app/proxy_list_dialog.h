@@ -65,12 +65,16 @@ class ProxyListDialog final : public DialogBase,
   // on this timer, every kViewRefreshMs, instead of once per change.
   static constexpr UINT_PTR kTimerViewRefresh = 1;
   static constexpr UINT kViewRefreshMs = 100;
+  // The caption's word on places is counted over the whole list: after rows
+  // come or go it is counted again on this timer, once for a burst of changes.
+  static constexpr UINT_PTR kTimerPlaceCount = 2;
+  static constexpr UINT kPlaceCountMs = 500;
 
   // Asks, then removes every selected row.
   void DeleteSelected();
   // The caption of the list's group box (IDC_LIST_GROUP): the verification's
   // (it says when it changes: rows added or removed, favorites, a run's
-  // counters).
+  // counters), then the import's note and the rows by place.
   void RefreshListCaption();
   void ImportFile(const std::string& path);
 
@@ -96,6 +100,12 @@ class ProxyListDialog final : public DialogBase,
   void SortKeepingFocus(int column, int flag);
   // The automatic switching button with the interval edit's text.
   void OnToggleAutoSwitch();
+  // "选择地区和运营商...": the place filter's dialog; a confirmed choice goes
+  // into force.
+  void OnChoosePlaces();
+  // Counts the rows by place for the caption (core::PlaceCaptionNote), now.
+  void RefreshPlaceCount();
+  void SchedulePlaceCount();
 
   // AppObserver
   void OnRowsAppended(size_t first, size_t count) override;
@@ -107,6 +117,8 @@ class ProxyListDialog final : public DialogBase,
   void OnCaptionChanged() override;
   void OnExitCheckChanged() override;
   void OnCarrierChanged() override { OnExitCheckChanged(); }
+  void OnPlaceNoteChanged() override { OnExitCheckChanged(); }
+  void OnPlaceFilterChanged() override { RefreshPlaceCount(); }
   HWND MessageOwner() const override { return hwnd(); }
 
   // ListSelectionInput::Host
@@ -137,6 +149,8 @@ class ProxyListDialog final : public DialogBase,
   bool caption_stale_ = false;
   std::optional<size_t> row_to_show_;
   std::optional<std::pair<size_t, size_t>> stale_rows_;  // first, last
+  std::string place_caption_;                            // see kTimerPlaceCount
+  bool place_timer_on_ = false;
 };
 
 }  // namespace win

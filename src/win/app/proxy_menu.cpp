@@ -8,8 +8,9 @@
 namespace win {
 
 void AppendFavoriteMenuItems(HINSTANCE instance, HMENU menu, const core::ProxyList& list,
-                             core::RowId in_use, std::vector<core::RowId>* rows) {
-  std::vector<core::FavoriteMenuEntry> entries = core::FavoriteMenuEntries(list, in_use);
+                             core::RowId in_use, const core::PlaceFilter& places,
+                             std::vector<core::RowId>* rows) {
+  std::vector<core::FavoriteMenuEntry> entries = core::FavoriteMenuEntries(list, in_use, places);
   rows->clear();
   UINT command = IDM_FAVORITE_FIRST;
   for (const core::FavoriteMenuEntry& entry : entries) {
@@ -25,7 +26,8 @@ void AppendFavoriteMenuItems(HINSTANCE instance, HMENU menu, const core::ProxyLi
 }
 
 UniqueMenu BuildProxyMenu(HINSTANCE instance, const core::ProxyList& list,
-                          const core::ProxyInUse& in_use, std::vector<core::RowId>* rows) {
+                          const core::ProxyInUse& in_use, const core::PlaceFilter& places,
+                          std::vector<core::RowId>* rows) {
   UniqueMenu menu(LoadMenuW(instance, MAKEINTRESOURCEW(IDR_SYSTEM_MENU)));
   if (!menu) return menu;
   HMENU popup = GetSubMenu(menu.get(), 0);
@@ -33,7 +35,7 @@ UniqueMenu BuildProxyMenu(HINSTANCE instance, const core::ProxyList& list,
   std::wstring rotate = Utf8ToWide(in_use.rotation ? in_use.text : core::kRotationText);
   AppendMenuW(popup, MF_STRING | (in_use.rotation ? MF_CHECKED : MF_UNCHECKED), IDM_ROTATE,
               rotate.c_str());
-  AppendFavoriteMenuItems(instance, popup, list, in_use.row, rows);
+  AppendFavoriteMenuItems(instance, popup, list, in_use.row, places, rows);
   return menu;
 }
 

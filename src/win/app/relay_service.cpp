@@ -147,7 +147,7 @@ void RelayService::RebuildRoute() {
   if (in_use.rotation) {
     std::vector<uint16_t> own;
     if (port_ != 0) own.push_back(port_);
-    rotation_->SetPool(core::RotationPool(switcher_.list(), {}, own));
+    rotation_->SetPool(core::RotationPool(switcher_.list(), switcher_.place_filter(), own));
     rotation_->SetStickyMinutes(uint32_t(run_settings_.settings().same_site_minutes));
     std::shared_ptr<core::Rotation> rotation = rotation_;
     route->choose = [rotation](const core::NetTarget& target) {

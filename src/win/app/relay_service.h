@@ -77,6 +77,8 @@ class RelayService final : public SystemProxyStandIn, private AppObserver {
   void OnRowsAppended(size_t, size_t) override { ListChanged(); }
   void OnRowChanged(size_t) override { ListChanged(); }
   void OnRowsReset() override { ListChanged(); }
+  // The rotation keeps to the places chosen.
+  void OnPlaceFilterChanged() override { ListChanged(); }
 
   Switcher& switcher_;
   const AppPlatform& platform_;

@@ -30,6 +30,8 @@ uint16_t PortOf(std::string_view address) {
 
 // Shown when the rotation is asked for while the local relay does not run.
 constexpr std::string_view kRotationNeedsRelay = "本地中转没有运行，不能每个连接换一个IP";
+// Shown when the profile refuses the place filter.
+constexpr std::string_view kPlaceFilterWriteFailed = "保存地区条件失败，本次运行仍按所选地区换IP：";
 
 // The caption of the note about saved log-ins that could not be opened.
 constexpr std::string_view kSavedListCaption = "读取保存的列表";
@@ -57,6 +59,8 @@ void Switcher::Start() {
   if (!started.note.message.empty()) {
     Ask(started.note.message, kSavedListCaption, MB_OK | MB_ICONWARNING);
   }
+  place_filter_ = core::LoadPlaceFilter(*platform_.profile);
+  events_.Tell([](AppObserver& o) { o.OnPlaceFilterChanged(); });
   // The proxy read back is in use like any other (the exit check follows).
   TellProxyChanged();
 }
@@ -153,6 +157,17 @@ void Switcher::RestoreUserProxy() {
 void Switcher::TellProxyChanged() {
   if (stand_in_) stand_in_->OnInUse(in_use_);
   events_.Tell([](AppObserver& o) { o.OnProxyChanged(); });
+}
+
+void Switcher::SetPlaceFilter(core::PlaceFilter filter) {
+  if (filter == place_filter_) return;
+  place_filter_ = std::move(filter);
+  core::WriteStatus saved = core::SavePlaceFilter(place_filter_, *platform_.profile);
+  events_.Tell([](AppObserver& o) { o.OnPlaceFilterChanged(); });
+  if (!saved) {
+    Ask(std::string(kPlaceFilterWriteFailed) + saved.reason(), core::kSystemProxyErrorCaption,
+        MB_OK | MB_ICONWARNING);
+  }
 }
 
 void Switcher::ReportFailure(const core::ProxyFailureReport& report) {

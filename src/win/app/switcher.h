@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/proxylist/place_filter.h"
 #include "core/proxylist/proxy_list.h"
 #include "core/sysproxy/failover.h"
 #include "core/sysproxy/proxy_in_use.h"
@@ -54,9 +55,10 @@ class Switcher final : private core::ProxyListObserver {
 
   // The start: loads the saved list and takes in the system proxy read back
   // (core::LoadListAtStart: a row already in the list is the proxy in use, any
-  // other setting comes in front, ticked), and tells the observers which proxy
-  // is in use. A system proxy that is the local relay's address names no row:
-  // nothing is added and no proxy is in use.
+  // other setting comes in front, ticked), loads the place filter, and tells
+  // the observers the filter and which proxy is in use. A system proxy that
+  // is the local relay's address names no row: nothing is added and no proxy
+  // is in use.
   void Start();
   // The local relay, or null (every proxy text goes into the setting as it is).
   void SetStandIn(SystemProxyStandIn* stand_in) { stand_in_ = stand_in; }
@@ -109,6 +111,14 @@ class Switcher final : private core::ProxyListObserver {
   // carries its connections through another row, that row first.
   std::string InUseName() const;
 
+  // The places and carriers automatic switching, failover and the relay's
+  // rotation keep to (the user's own choice of a row is never refused).
+  const core::PlaceFilter& place_filter() const { return place_filter_; }
+  // Puts `filter` in force and saves it; observers hear OnPlaceFilterChanged.
+  // A refused write is shown, and the filter still applies for the session.
+  // The filter already in force changes nothing.
+  void SetPlaceFilter(core::PlaceFilter filter);
+
   // The ports the program's own relay listens on (this machine): a proxy text
   // naming one of them is refused, and automatic switching and verification
   // pass such rows over.
@@ -143,6 +153,7 @@ class Switcher final : private core::ProxyListObserver {
   AppEvents events_;
   core::ProxyInUse in_use_;
   bool failover_ = false;
+  core::PlaceFilter place_filter_;
   core::RowId carrier_ = core::kNoRow;
   std::string carrier_label_;
   SystemProxyStandIn* stand_in_ = nullptr;

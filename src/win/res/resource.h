@@ -46,6 +46,7 @@
 #define IDC_RUN_SETTINGS 1046
 #define IDC_AUTO_SWITCH 1063
 #define IDC_AUTO_SWITCH_SECONDS 1071
+#define IDC_PLACE_FILTER 1107
 // No control has it: the main dialog names it as its default so that Enter
 // outside the entry edit does nothing.
 #define IDC_NO_DEFAULT_COMMAND 1099
@@ -129,6 +130,17 @@
 #define IDC_ALL_THROUGH_RELAY 1100
 #define IDC_SAME_SITE 1110
 #define IDC_SAME_SITE_MINUTES 1111
+
+// ---- Place filter (IDD_PLACE_FILTER, in relaymoth.rc)
+
+#define IDD_PLACE_FILTER 143
+
+#define IDC_PLACE_PROVINCES 1101
+#define IDC_PLACE_CITIES 1102
+#define IDC_PLACE_CARRIERS 1103
+#define IDC_PLACE_EXCLUDE 1104
+#define IDC_PLACE_MATCHING 1105
+#define IDC_PLACE_CLEAR 1106
 
 // Commands
 #define IDM_SHOW_MAIN_DIALOG 32771

@@ -1,6 +1,8 @@
 // relaymoth-list-bench.exe: times the main dialog with a large list under the
 // real list view: import of N lines, scrolling through the list, a column-click
-// sort, select-all and delete, and a save of the list into the registry as
+// sort, a change of the place filter (as its dialog's 确定 makes it: saved,
+// counted for the caption, looked at by automatic switching), select-all and
+// delete, and a save of the list into the registry as
 // the program saves it as the list changes (a snapshot, then steps of at most
 // 15 ms), and clicks that change the selection of every row at once. Prints
 // one "step: milliseconds" line each, and the working set the list's rows add.
@@ -20,6 +22,7 @@
 #include "core/base/file_path.h"
 #include "core/proxylist/ip_location.h"
 #include "core/proxylist/list_profile.h"
+#include "core/proxylist/place_filter.h"
 #include "win/app/app_services.h"
 #include "win/app/proxy_list_dialog.h"
 #include "win/platform/registry.h"
@@ -84,6 +87,33 @@ void TimeJournaledTick(core::ProxyList& list, size_t row) {
   core::WriteStatus written = core::AppendToListJournal(changes.rows, store);
   std::printf("save after one tick (journaled, %zu entries): %.2f ms on the UI thread (%s)\n",
               changes.rows.size(), Ms(start), written.ok() ? "saved" : written.reason().c_str());
+}
+
+// Place filter changes on the UI thread, with the main dialog open: to the
+// province with the most rows, to a place no row has (every row is looked at,
+// and the "no usable row" note goes up), and back to none. The switcher saves
+// into the bench's memory profile; the registry write is timed on its own.
+void TimePlaceFilter(win::Switcher& switcher) {
+  std::vector<core::PlaceCount> census = core::CountPlaces(switcher.list());
+  core::PlaceFilter top, nowhere;
+  if (!census.empty()) top.entries.push_back(census.front().place);
+  nowhere.entries.push_back({core::PlaceKind::kCity, "不存在的城市"});
+  for (const core::PlaceFilter* filter : {&top, &nowhere, &top}) {
+    double start = win::PreciseMs();
+    switcher.SetPlaceFilter(*filter);
+    std::printf("place filter to \"%s\": %.2f ms on the UI thread (%zu rows pass)\n",
+                core::PlaceFilterText(*filter).c_str(), Ms(start),
+                core::CountPassingRows(switcher.list(), *filter));
+  }
+  win::RegistryProfileStore store(HKEY_CURRENT_USER,
+                                  "Software\\Quillworks\\RelaymothTest\\BenchProfile");
+  double start = win::PreciseMs();
+  core::WriteStatus saved = core::SavePlaceFilter(top, store);
+  std::printf("place filter into the registry: %.2f ms (%s)\n", Ms(start),
+              saved.ok() ? "saved" : saved.reason().c_str());
+  start = win::PreciseMs();
+  switcher.SetPlaceFilter({});
+  std::printf("place filter to none: %.2f ms\n", Ms(start));
 }
 
 // A left click at `pt` of the list view as the mouse sends it, with the keys
@@ -197,6 +227,8 @@ int wmain(int argc, wchar_t** argv) {
       double(empty_set) / 1048576.0, double(full_set) / 1048576.0,
       double(WorkingSet(true)) / 1048576.0,
       double(full_set - empty_set) / double(std::max<size_t>(switcher.list().size(), 1)));
+
+  TimePlaceFilter(switcher);
 
   // Past 200 000 rows a whole save runs for minutes: only its first step, the
   // snapshot, is timed.
