@@ -42,6 +42,12 @@ int64_t FindSystemProxyRow(const ProxyList& list, std::string_view line) {
   return -1;
 }
 
+ProxyInUse ProxyInUseOfSetting(const ProxyList& list, const SystemProxyReadBack& back) {
+  if (back.current_proxy.empty()) return {};
+  int64_t row = FindSystemProxyRow(list, back.list_line);
+  return row >= 0 ? ProxyInUseOfRow(list, size_t(row)) : ProxyInUseOfText(back.current_proxy);
+}
+
 StartedList LoadListAtStart(ProxyList& list, const SystemProxyReadBack& back, ProfileStore& store,
                             SecretCodec* codec) {
   StartedList started;

@@ -28,6 +28,10 @@ namespace core {
 // The first such row in list order.
 int64_t FindSystemProxyRow(const ProxyList& list, std::string_view line);
 
+// The proxy in use while the system setting reads `back`: the row it names
+// (FindSystemProxyRow), else its text as a proxy of no row; none while off.
+ProxyInUse ProxyInUseOfSetting(const ProxyList& list, const SystemProxyReadBack& back);
+
 struct StartedList {
   ProxyInUse in_use;          // empty: none
   LoadedListNote note;        // what the saved list could not bring back

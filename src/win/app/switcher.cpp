@@ -123,10 +123,7 @@ bool Switcher::Apply(core::ProxyInUse proxy) {
     // relay's address still carries the proxy it carried.
     core::SystemProxyReadBack back = ReadSystemProxy(place_);
     if (!stand_in_ || !stand_in_->IsStandIn(back.current_proxy)) {
-      int64_t row =
-          back.current_proxy.empty() ? -1 : core::FindSystemProxyRow(list_, back.list_line);
-      in_use_ = row >= 0 ? core::ProxyInUseOfRow(list_, size_t(row))
-                         : core::ProxyInUseOfText(back.current_proxy);
+      in_use_ = core::ProxyInUseOfSetting(list_, back);
     }
   }
   TellProxyChanged();
@@ -147,10 +144,7 @@ void Switcher::RestoreUserProxy() {
   // The program is ending: a refused write has no one left to tell.
   user_settings_.Restore(place_).Ignore();
   if (relay_guard_ != nullptr) relay_guard_->AfterSystemProxyWrite().Ignore();
-  core::SystemProxyReadBack back = ReadSystemProxy(place_);
-  int64_t row = back.current_proxy.empty() ? -1 : core::FindSystemProxyRow(list_, back.list_line);
-  in_use_ = row >= 0 ? core::ProxyInUseOfRow(list_, size_t(row))
-                     : core::ProxyInUseOfText(back.current_proxy);
+  in_use_ = core::ProxyInUseOfSetting(list_, ReadSystemProxy(place_));
   TellProxyChanged();
 }
 
