@@ -2,12 +2,12 @@
 # Builds the libFuzzer targets (clang, ASan + UBSan) and gives each a short run
 # on its seed corpus: enough to catch a parser or lookup that crashes again.
 # Long runs: build/fuzz/bin/NAME_fuzz -max_total_time=300 DIR fuzz/corpus/NAME
-#   FUZZ_SECONDS   seconds per target (default 6)
+#   FUZZ_SECONDS   seconds per target (default 4)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
-seconds=${FUZZ_SECONDS:-6}
+seconds=${FUZZ_SECONDS:-4}
 dir="$RM_BUILD/fuzz"
 rm_forget_moved_build "$dir"
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
