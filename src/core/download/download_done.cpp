@@ -39,6 +39,7 @@ void Fail(DownloadDoneAction& action, bool report, std::string_view reason) {
 void AddAnswer(const ProviderAnswer& answer, std::string_view url, const DownloadSettings& settings,
                ProxyList& list, DownloadDoneAction& action) {
   ProxyList::Batch batch(list);
+  RemoveExpiredSourceRows(list, url);
   if (!settings.keep_existing) {
     list.RemoveAll();
     action.import.cleared = true;
@@ -101,6 +102,7 @@ DownloadDoneAction HandleDownloadDone(const DownloadOutcome& outcome, bool repor
     }
   } else {
     action.imported = true;
+    RemoveExpiredSourceRows(list, url);
     size_t before = list.size();
     // A downloaded list is not the user's: it cannot make a row reserved.
     // A SOCKS list's bare lines are SOCKS proxies.

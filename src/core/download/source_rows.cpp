@@ -37,6 +37,8 @@ SourceRowsChange ReplaceSourceRows(ProxyList& list, std::string_view url,
         ++change.elsewhere;
         continue;
       }
+      // An expired row comes back only with a new expiry.
+      if (list.RowExpired(*at) && !e.expires) continue;
       if (!in_answer[*at]) ++change.kept;
       in_answer[*at] = true;
       list.SetRowExpiry(*at, e.expires);
@@ -58,6 +60,16 @@ SourceRowsChange ReplaceSourceRows(ProxyList& list, std::string_view url,
   }
   change.removed = int(list.RemoveRowsAt(std::move(gone)));
   return change;
+}
+
+size_t RemoveExpiredSourceRows(ProxyList& list, std::string_view url) {
+  if (!list.has_expiries()) return 0;
+  uint8_t source = list.SourceIdOf(url);
+  std::vector<bool> gone(list.size());
+  for (size_t i = 0; i < list.size(); ++i) {
+    gone[i] = source != 0 && list.RowSource(i) == source && list.RowExpired(i);
+  }
+  return list.RemoveRowsAt(std::move(gone));
 }
 
 void MarkSourceRows(ProxyList& list, size_t first, std::string_view url,

@@ -28,11 +28,15 @@ struct SourceRowsChange {
 
 // Puts `entries` (a short-lived link's answer) in place of the rows of `url`:
 // rows of the link still in the answer stay where they are, with the answer's
-// expiry; the link's other rows go; new ones are added from outside (never
-// reserved), ticked when `favorite`, and marked as the link's. Rows of other
-// links and the user's own rows are never touched.
+// expiry (an expired row only with a new one); the link's other rows go; new ones are added from
+// outside (never reserved), ticked when `favorite`, and marked as the link's. Rows of other links
+// and the user's own rows are never touched.
 SourceRowsChange ReplaceSourceRows(ProxyList& list, std::string_view url,
                                    const std::vector<ProviderEntry>& entries, bool favorite);
+
+// Removes the rows of `url` that have expired (at the link's next answer);
+// returns how many.
+size_t RemoveExpiredSourceRows(ProxyList& list, std::string_view url);
 
 // Marks the rows from `first` to the end as rows of `url`, with the expiries
 // `entries` give them (found by duplicate key); for a link that is not

@@ -49,6 +49,7 @@ TEST(SourceRowsTest, AnAnswerReplacesOnlyItsLinksRows) {
     bool expire_first;  // link A's rows expire before the answer comes
     std::vector<std::string> rows;
     int added, kept, removed, elsewhere;
+    int64_t ttl = 30;  // of the answer's entries; 0: none
   };
   const Case cases[] = {
       {"same answer",
@@ -83,6 +84,15 @@ TEST(SourceRowsTest, AnAnswerReplacesOnlyItsLinksRows) {
        1,
        2,
        0},
+      {"expired rows named without a new expiry",
+       {"1.1.1.3:80"},
+       true,
+       {"9.9.9.9:80-", "2.2.2.2:80B"},
+       0,
+       0,
+       3,
+       0,
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -93,7 +103,7 @@ TEST(SourceRowsTest, AnAnswerReplacesOnlyItsLinksRows) {
       EXPECT_EQ(Rows(list)[1], "1.1.1.1:80A!");
     }
     RowId in_use = list.IdAt(2);  // 1.1.1.2, when it stays
-    SourceRowsChange change = ReplaceSourceRows(list, kLinkA, Answer(c.answer, 30), false);
+    SourceRowsChange change = ReplaceSourceRows(list, kLinkA, Answer(c.answer, c.ttl), false);
     EXPECT_EQ(Rows(list), c.rows);
     EXPECT_EQ(change.added, c.added);
     EXPECT_EQ(change.kept, c.kept);

@@ -101,10 +101,15 @@ void ListDownloads::OnSecond() {
 
 void ListDownloads::NextRefresh() {
   // Every download writes the same file: not while one waits to be imported.
-  if (refresh_queue_.empty() || job_->busy() || imports_.holding()) return;
-  std::string url = std::move(refresh_queue_.front());
-  refresh_queue_.pop_front();
-  job_->Start({url, path_, false}, window_.hwnd());
+  if (job_->busy() || imports_.holding()) return;
+  while (!refresh_queue_.empty()) {
+    std::string url = std::move(refresh_queue_.front());
+    refresh_queue_.pop_front();
+    // Unticked while it waited: its answer would be imported as a whole list.
+    if (!settings_.IsShortLived(url)) continue;
+    job_->Start({url, path_, false}, window_.hwnd());
+    return;
+  }
 }
 
 void ListDownloads::OnDownloadDone(WPARAM result, LPARAM report) {
