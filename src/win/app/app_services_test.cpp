@@ -239,6 +239,41 @@ TEST_F(AppWindowTest, ALargeDownloadIsReadAwayAndReplacesTheList) {
   DeleteFileW(Utf8ToWide(path).c_str());
 }
 
+// A built-in source whose every mirror fails: the error window gives each
+// host's answer in words. A provider's error answer gives the provider's
+// words. Neither touches the list.
+TEST_F(AppWindowTest, AFailedDownloadSaysWhatEachHostAnswered) {
+  if (TestPort("WEB").empty() || TestPort("DEAD").empty()) {
+    GTEST_SKIP() << "the verify test servers are not running";
+  }
+  const std::string source =
+      "https://cdn.jsdelivr.net/gh/monosans/proxy-list@main/proxies/socks5.txt";
+  const std::string web = "127.0.0.1:" + TestPort("WEB");
+  const std::string dead = "127.0.0.1:" + TestPort("DEAD");
+  mirrors_ = [&](std::string_view url) {
+    if (url != source) return core::MirrorUrls(url);
+    return std::vector<std::string>{"http://" + web + "/no-such-list.txt",
+                                    "http://" + web + "/dl/error.html",
+                                    "http://" + dead + "/list.txt"};
+  };
+  ProxyListDialog& dialog = OpenDialog();
+  core::ProxyList& list = switcher_->list();
+  ASSERT_EQ(list.AddProxy("10.9.9.9:80", false), core::AddResult::kAdded);
+  std::vector<std::string> said;
+  for (const std::string& url : {source, "http://" + web + "/dl/provider-error.json"}) {
+    prompt_.shown.clear();
+    ASSERT_TRUE(dialog.download_progress_dialog().StartVisible(url, app_->downloads().path()));
+    ASSERT_TRUE(PumpUntil([&] { return !prompt_.shown.empty(); })) << url;
+    said.push_back(prompt_.shown[0].text);
+  }
+  EXPECT_EQ(said, (std::vector<std::string>{
+                      "下载中发生错误\n" + web + ": 服务器返回错误 (HTTP 404)\n" + web +
+                          ": 服务器返回的是网页（可能是验证页面），不是代理列表\n" + dead +
+                          ": 服务器拒绝连接",
+                      "下载中发生错误\n服务商返回错误：余额不足（代码 121）"}));
+  EXPECT_EQ(list.size(), 1u);
+}
+
 // A provider's short-lived link, refreshed every ten seconds (the ticks are
 // sent by hand): each answer of 500 proxies replaces the link's rows and only
 // those; a row still handed out stays where it is with its id, the user's own
