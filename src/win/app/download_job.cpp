@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -223,12 +224,14 @@ bool DownloadJob::Start(DownloadRequest request, HWND window) {
     state_->progress = DownloadProgressState{};
     state_->progress_posted = false;
   }
+  uint32_t deadline_ms =
+      request.deadline_ms != 0 ? std::min(request.deadline_ms, deadline_ms_) : deadline_ms_;
   std::vector<std::string> urls = mirrors_ ? mirrors_(request.url) : std::vector<std::string>{};
   if (urls.empty()) urls.push_back(request.url);
   auto transfer = std::make_unique<TransferParams>(
       TransferParams{state_, run, files_, clock_, std::move(request), std::move(urls), check_,
                      std::make_shared<core::DownloadOutcome>()});
-  auto* params = new WatchParams{std::move(transfer), deadline_ms_};
+  auto* params = new WatchParams{std::move(transfer), deadline_ms};
   // The threads are never waited for: their handles are closed on return.
   UniqueKernelHandle thread(CreateThread(nullptr, 0, &WatchMain, params, 0, nullptr));
   if (!thread) {

@@ -30,6 +30,9 @@ struct DownloadRequest {
   std::string url;
   std::string path;     // UTF-8; see DownloadTargetPath
   bool report = false;  // user-started: the end is reported to the user
+  // A deadline of its own, shorter than the job's (a short-lived link that
+  // does not answer must not hold up its next refresh); 0: the job's.
+  uint32_t deadline_ms = 0;
 };
 
 struct DownloadProgressState {

@@ -107,7 +107,7 @@ void ListDownloads::NextRefresh() {
     refresh_queue_.pop_front();
     // Unticked while it waited: its answer would be imported as a whole list.
     if (!settings_.IsShortLived(url)) continue;
-    job_->Start({url, path_, false}, window_.hwnd());
+    job_->Start({url, path_, false, kRefreshDeadlineMs}, window_.hwnd());
     return;
   }
 }

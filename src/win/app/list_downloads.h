@@ -37,6 +37,8 @@ class ListDownloads final : public DownloadDoneHandler {
   static constexpr UINT_PTR kTimerArm = 2;
   // Every second: expired rows, and the short-lived links' refresh.
   static constexpr UINT_PTR kTimerSecond = 3;
+  // A short-lived link's fetch gets this long, not the five minutes of a list.
+  static constexpr uint32_t kRefreshDeadlineMs = 30000;
 
   // The moment answers are read at (the real clock; tests give their own).
   using AnswerClock = std::function<core::AnswerTime()>;
