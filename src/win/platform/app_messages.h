@@ -49,6 +49,9 @@ inline constexpr UINT WM_LIST_IMPORT_READ = kAppMessageFirst + 12;
 // to the service's window when the first report of a batch arrives: wParam and
 // lParam 0.
 inline constexpr UINT WM_RELAY_REPORTS = kAppMessageFirst + 13;
+// The thread's dispatcher has posted functions to run (Dispatcher): wParam
+// and lParam 0.
+inline constexpr UINT WM_DISPATCH = kAppMessageFirst + 14;
 // Free for test programs and benchmarks of their own.
 inline constexpr UINT WM_TEST_FIRST = kAppMessageFirst + 0x80;
 
