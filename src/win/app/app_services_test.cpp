@@ -102,7 +102,7 @@ TEST_F(AppWindowTest, AFailedExitCheckMovesAutomaticSwitchingOnAtOnce) {
   }
   list.SetVerifyResult(1, "不可用", "[0]", 0);
   app_->auto_switch().Toggle("3600");  // the ticks are sent by hand
-  SendMessageW(app_->auto_switch().window(), WM_TIMER, AutoSwitchService::kTimerSwitch, 0);
+  FireTimer(app_->auto_switch().switch_timer());
   ASSERT_TRUE(PumpUntil([this] { return ProxyValue("ProxyServer") == "10.0.0.1:80"; }));
   exit_fetcher_->Answer(core::ExitRoute::kDirect, true, "9.9.9.9");
   exit_fetcher_->Answer(core::ExitRoute::kSystem, false, "");  // 10.0.0.1 does not answer

@@ -113,8 +113,8 @@ int ProxySwitcherApp::Run() {
   auto prober = std::make_unique<WinsockConnectProber>();
   if (prober->Create()) parts.verify.prober = std::move(prober);
   parts.cleanup = CleanupRunner::BrowserCleanup();
-  parts.make_exit_fetcher = [](HWND report_window, uint32_t deadline_ms) {
-    return std::make_unique<WinInetExitFetcher>(report_window, deadline_ms);
+  parts.make_exit_fetcher = [](PostingExitFetcher::Report report, uint32_t deadline_ms) {
+    return std::make_unique<WinInetExitFetcher>(std::move(report), deadline_ms);
   };
   parts.download_job = MakeWinInetDownloadJob();
   parts.download_path = DownloadTargetPath();

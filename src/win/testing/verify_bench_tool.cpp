@@ -301,8 +301,8 @@ int wmain() {
     if (gated) parts.verify.prober = std::move(made_prober);
     parts.proxy_place.key = "Software\\Quillworks\\RelaymothBench\\Internet Settings";
     parts.cleanup = [] {};
-    parts.make_exit_fetcher = [](HWND report_window, uint32_t deadline_ms) {
-      return std::make_unique<win::WinInetExitFetcher>(report_window, deadline_ms);
+    parts.make_exit_fetcher = [](win::PostingExitFetcher::Report report, uint32_t deadline_ms) {
+      return std::make_unique<win::WinInetExitFetcher>(std::move(report), deadline_ms);
     };
     parts.download_job = win::MakeWinInetDownloadJob();
     app = std::make_unique<win::AppServices>(std::move(parts));
