@@ -145,13 +145,11 @@ TEST_F(AppWindowTest, ASocks5SourceComesFromTheMirrorThatServesItTyped) {
 // alone: the hourly download stays armed.
 TEST_F(AppWindowTest, TogglingAutomaticSwitchingKeepsTheHourlyDownload) {
   MakeServices();
-  HWND downloads = app_->downloads().window();
-  ASSERT_NE(downloads, nullptr);
+  ASSERT_TRUE(app_->downloads().hour_timer().active());
   app_->auto_switch().Toggle("60");
   app_->auto_switch().Toggle("60");
   ASSERT_FALSE(app_->auto_switch().state().on());
-  // KillTimer finds only a timer that is still set.
-  EXPECT_TRUE(KillTimer(downloads, ListDownloads::kTimerHour));
+  EXPECT_TRUE(app_->downloads().hour_timer().active());
 }
 
 // A switch that the registry refuses is a failure the user is told of, and the

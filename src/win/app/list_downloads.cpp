@@ -13,50 +13,25 @@ ListDownloads::ListDownloads(Switcher& switcher, const AppPlatform& platform, Li
       platform_(platform),
       imports_(imports),
       job_(std::move(job)),
-      path_(std::move(path)),
-      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
-        return OnMessage(msg, wparam, lparam);
-      }) {
+      path_(std::move(path)) {
   core::LoadDownloadSettings(*platform_.profile, &settings_);
-  CreateMessageWindow(window_, L"RelaymothListDownloads");
 }
 
-ListDownloads::~ListDownloads() {
-  KillTimer(window_.hwnd(), kTimerHour);
-  KillTimer(window_.hwnd(), kTimerArm);
-}
+ListDownloads::~ListDownloads() = default;
 
 void ListDownloads::Start() {
-  SetTimer(window_.hwnd(), kTimerHour, core::kDownloadHourMs, nullptr);
+  hour_timer_.Start(core::kDownloadHourMs, [this] {
+    if (schedule_.OnHourTick()) StartAutomaticDownload();
+  });
   // The start-up download comes once the program is up and showing.
-  if (schedule_.OnStartup()) SetTimer(window_.hwnd(), kTimerArm, core::kDownloadArmDelayMs, nullptr);
-}
-
-bool ListDownloads::OnMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
-  switch (msg) {
-    case WM_TIMER:
-      if (wparam == kTimerArm) {
-        KillTimer(window_.hwnd(), kTimerArm);
-        StartAutomaticDownload();
-        return true;
-      }
-      if (wparam == kTimerHour) {
-        if (schedule_.OnHourTick()) StartAutomaticDownload();
-        return true;
-      }
-      return false;
-    case WM_DOWNLOAD_DONE:
-      OnDownloadDone(wparam, lparam);
-      return true;
-    case WM_DOWNLOAD_PROGRESS:
-      return true;  // automatic downloads show nothing
+  if (schedule_.OnStartup()) {
+    arm_timer_.StartOnce(core::kDownloadArmDelayMs, [this] { StartAutomaticDownload(); });
   }
-  return false;
 }
 
 void ListDownloads::StartAutomaticDownload() {
   // Refused silently while a download (the user's or an earlier one) runs.
-  job_->Start({settings_.url, path_, false}, window_.hwnd());
+  job_->Start({settings_.url, path_, false}, this);
 }
 
 void ListDownloads::OnDownloadDone(WPARAM result, LPARAM report) {

@@ -1,8 +1,7 @@
 // ListDownloads: the list download as a feature of its own: the download
 // settings in force, the job (one download at a time, on a thread of its own),
-// the silent download at start-up and every N hours on a message-only window of
-// its own, and the end of every download, which imports "Download.txt" into the
-// list as the settings say. A download the user starts is shown by the
+// the silent download at start-up and every N hours, and the end of every download, which imports
+// "Download.txt" into the list as the settings say. A download the user starts is shown by the
 // progress window, which hands its end here. A download that ends while a
 // verification runs is imported when the run has ended (ListImports holds every
 // such change back). Built by the composition root; UI thread only.
@@ -20,16 +19,12 @@
 #include "win/app/download_job.h"
 #include "win/app/list_imports.h"
 #include "win/app/switcher.h"
-#include "win/platform/message_window.h"
+#include "win/platform/dispatcher.h"
 
 namespace win {
 
-class ListDownloads final : public DownloadDoneHandler {
+class ListDownloads final : public DownloadWatcher {
  public:
-  // The hourly schedule and the start-up download's one-shot arming.
-  static constexpr UINT_PTR kTimerHour = 1;
-  static constexpr UINT_PTR kTimerArm = 2;
-
   // Loads the download settings. `path` is where "Download.txt" goes.
   // A large download is imported through `imports`, away from the UI thread.
   ListDownloads(Switcher& switcher, const AppPlatform& platform, ListImports& imports,
@@ -56,11 +51,13 @@ class ListDownloads final : public DownloadDoneHandler {
   // A download's end waits for the verification to end.
   bool import_waiting() const { return imports_.holding(); }
 
-  // For tests: the window of the timers and of the automatic downloads' reports.
-  HWND window() const { return window_.hwnd(); }
+  // For tests: the hourly schedule's timer.
+  const Timer& hour_timer() const { return hour_timer_; }
 
  private:
-  bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+  // DownloadWatcher: automatic downloads show nothing.
+  void OnDownloadProgress() override {}
+  Poster download_poster() const override { return inbox_.poster(); }
   // Large lists go to the worker; the others are imported when the list is free.
   void Import(const FinishedDownload& finished);
   void ImportNow(const FinishedDownload& finished);
@@ -72,7 +69,9 @@ class ListDownloads final : public DownloadDoneHandler {
   std::string path_;
   core::DownloadSettings settings_;
   core::DownloadSchedule schedule_{settings_};
-  MessageWindow window_;
+  Timer hour_timer_;
+  Timer arm_timer_;  // the start-up download, once the program is up
+  Inbox inbox_;
 };
 
 }  // namespace win
