@@ -49,12 +49,12 @@ class VerifyServiceTest : public AppWindowTest {
     FloatingWindow& w = Start(proxy_server, enable);
     dlg_ = w.dialog().hwnd();
     view_ = w.dialog().list_view();
-    timers_ = app_->verify().timer_window();
     return w;
   }
 
   core::ProxyList& list() { return switcher_->list(); }
   core::VerifyScheduler& scheduler() { return app_->verify().scheduler(); }
+  const VerifySchedulerTimers& timers() { return app_->verify().timers(); }
   void Add(std::initializer_list<const char*> lines) {
     for (const char* line : lines) ASSERT_EQ(list().AddProxy(line, false), core::AddResult::kAdded) << line;
   }
@@ -97,7 +97,6 @@ class VerifyServiceTest : public AppWindowTest {
 
   core::VerifySettings settings_;
   HWND dlg_ = nullptr;
-  HWND timers_ = nullptr;  // the verification's timer window
   HWND view_ = nullptr;
 };
 
@@ -313,19 +312,19 @@ TEST_F(VerifyServiceTest, AHungWorkerIsGivenUpByItsWatchdog) {
   pool_->reached[0] = {Usable(2.0)};
 
   // A tick long before the watchdog period belongs to an earlier hand-out.
-  Timer(timers_, kTimerWatchdogFirst);
+  FireTimer(timers().watchdog(0));
   EXPECT_TRUE(pool_->abandoned.empty());
 
   clock_->Advance(1000);  // one site: 1000 ms
-  Timer(timers_, kTimerWatchdogFirst);
+  FireTimer(timers().watchdog(0));
   EXPECT_EQ(pool_->abandoned, (std::vector<int>{0}));
   EXPECT_EQ(Cell(0, 3), "2.0");
   EXPECT_EQ(Cell(0, 5), "[1160]2.0;");
   ASSERT_EQ(pool_->handed.size(), 2u);
   EXPECT_EQ(pool_->handed[1].slot, 0);
   EXPECT_EQ(pool_->handed[1].proxy, "10.0.0.2:80");
-  // The new hand-out's watchdog runs on the dialog (KillTimer finds it).
-  EXPECT_TRUE(KillTimer(timers_, kTimerWatchdogFirst));
+  // The new hand-out's watchdog runs.
+  EXPECT_TRUE(timers().watchdog(0).active());
 }
 
 TEST_F(VerifyServiceTest, AWorkerThatCannotBeMadeEndsTheRunWithAMessage) {
@@ -370,10 +369,11 @@ TEST_F(VerifyServiceTest, NewRowsAreVerifiedByTheVerifyNewTimer) {
   SetDlgItemTextW(dlg_, IDC_PROXY_EDIT, L"10.0.0.4:80");
   Click(IDC_ADD_PROXY);
   ASSERT_EQ(list().size(), 4u);
-  // The addition armed timer 5; its tick verifies the rows selected then.
-  EXPECT_TRUE(KillTimer(timers_, kTimerVerifyNew));
+  // The addition armed the verify-new timer; its tick verifies the rows
+  // selected then.
+  EXPECT_TRUE(timers().verify_new().active());
   EXPECT_TRUE(pool_->handed.empty());
-  Timer(timers_, kTimerVerifyNew);
+  FireTimer(timers().verify_new());
   EXPECT_EQ(pool_->Proxies(), (std::vector<std::string>{"10.0.0.2:80", "10.0.0.4:80"}));
   EXPECT_EQ(Cell(0, 3), "未验证");
   EXPECT_EQ(Cell(1, 3), "验证中...");
@@ -383,7 +383,7 @@ TEST_F(VerifyServiceTest, WithoutVerifyNewAnAdditionArmsNoTimer) {
   settings_.verify_new_proxy = false;
   Open();
   Add({"10.0.0.1:80"});
-  EXPECT_FALSE(KillTimer(timers_, kTimerVerifyNew));
+  EXPECT_FALSE(timers().verify_new().active());
 }
 
 TEST_F(VerifyServiceTest, TheMenuCommandVerifiesAllAndLeavesTheProxy) {
@@ -414,10 +414,10 @@ TEST_F(VerifyServiceTest, TheMinuteTimerReverifiesTheTickedRows) {
   ASSERT_EQ(list().AddProxy("10.0.0.2:80", true), core::AddResult::kAdded);
   ASSERT_EQ(list().AddProxy("10.0.0.3:80", true), core::AddResult::kAdded);
   // Started with the service.
-  EXPECT_TRUE(KillTimer(timers_, VerifyService::kTimerReverify));
-  Timer(timers_, VerifyService::kTimerReverify);
+  EXPECT_TRUE(app_->verify().reverify_timer().active());
+  FireTimer(app_->verify().reverify_timer());
   EXPECT_TRUE(pool_->handed.empty());
-  Timer(timers_, VerifyService::kTimerReverify);
+  FireTimer(app_->verify().reverify_timer());
   EXPECT_EQ(pool_->Proxies(), (std::vector<std::string>{"10.0.0.2:80", "10.0.0.3:80"}));
   EXPECT_EQ(ListView_GetSelectedCount(view_), 2u);
   EXPECT_EQ(ListView_GetItemState(view_, 0, LVIS_SELECTED), 0u);
@@ -450,11 +450,11 @@ TEST_F(VerifyServiceTest, DestroyingTheWindowLetsTheWorkersGo) {
   EXPECT_TRUE(pool_->current.empty());
 }
 
-TEST_F(VerifyServiceTest, TheReapingTimerRunsOnTheServiceWindow) {
+TEST_F(VerifyServiceTest, TheReapingTimerRunsWithTheService) {
   Open();
-  Timer(timers_, kTimerReapWorkers);
+  FireTimer(timers().reaping());
   EXPECT_EQ(pool_->reaped, 1);
-  EXPECT_TRUE(KillTimer(timers_, kTimerReapWorkers));
+  EXPECT_TRUE(timers().reaping().active());
 }
 
 TEST_F(VerifyServiceTest, TheSettingsButtonShowsTheSettingsDialog) {
