@@ -112,9 +112,6 @@ LRESULT FloatingWindow::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_COMMAND:
       OnCommand(LOWORD(wparam));
       return 0;
-    case WM_PROXY_DROPPED:
-      OnProxyDropped(wparam);
-      return 0;
     case WM_CLOSE:
       FinalSave();
       break;
@@ -154,7 +151,7 @@ bool FloatingWindow::OnCreate() {
   SetStateIcon(false);
   dialog_.Create(hwnd());
 
-  drop_target_.SetTargetWindow(hwnd());
+  drop_target_.SetTarget(hwnd(), [this](std::string text) { OnProxyDropped(std::move(text)); });
   if (!drop_target_.Register()) {
     platform_.prompt->Ask(hwnd(), kDropTargetFailed, "", MB_OK);
   }
@@ -488,11 +485,7 @@ void FloatingWindow::StepWindowAlpha(int target, int step) {
   alpha_ = BYTE(current);
 }
 
-void FloatingWindow::OnProxyDropped(WPARAM wparam) {
-  // Only our own drop target's text is taken: any program can post this
-  // message, and an address from elsewhere must not be read.
-  if (wparam != reinterpret_cast<WPARAM>(&drop_target_.dropped_text())) return;
-  std::string text = drop_target_.dropped_text();
+void FloatingWindow::OnProxyDropped(std::string text) {
   if (text.size() >= core::kStagedImportBytes) {
     // A long text is searched on a worker; its summary comes through the
     // program's message owner.

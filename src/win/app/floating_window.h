@@ -81,7 +81,7 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   void UseFavorite(const std::vector<core::RowId>& rows, size_t n);
   void OnTrayNotify(UINT mouse_message);
   void OnTimer(UINT_PTR id);
-  void OnProxyDropped(WPARAM wparam);
+  void OnProxyDropped(std::string text);
   void ShowPopupMenu(POINT at, bool from_tray);
   void RestorePosition();
   void SaveListAndPosition();

@@ -318,15 +318,6 @@ TEST_F(FloatingWindowTest, ALongDroppedPageIsSearchedAwayFromTheWindow) {
             "  成功加入：99999条\n  重复项目：  1条\n  错误项目：  0条");
 }
 
-TEST_F(FloatingWindowTest, ADroppedMessageFromElsewhereIsIgnored) {
-  FloatingWindow& w = Start();
-  std::string foreign = "5.5.5.5:80";
-  SendMessageW(w.hwnd(), WM_PROXY_DROPPED, reinterpret_cast<WPARAM>(&foreign), 0);
-  SendMessageW(w.hwnd(), WM_PROXY_DROPPED, 0x1234, 0);
-  EXPECT_TRUE(switcher_->list().empty());
-  EXPECT_TRUE(prompt_.shown.empty());
-}
-
 TEST_F(FloatingWindowTest, CloseSavesOnceAndLeavesTheProxy) {
   FloatingWindow& w = Start();
   core::ProxyList& list = switcher_->list();
