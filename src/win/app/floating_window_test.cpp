@@ -403,27 +403,27 @@ TEST_F(FloatingWindowTest, WhileWorkersRunTheTrayBlinksAndTheWindowStaysOpaque) 
   ASSERT_EQ(switcher_->list().AddProxy("1.1.1.1:80", false), core::AddResult::kAdded);
   HICON normal = w.tray().icon();
   SetCursorPos(0, GetSystemMetrics(SM_CYSCREEN) - 1);  // away from the window
-  SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
+  FireTimer(w.blink_timer());
   EXPECT_FALSE(w.tray_alternate_frame());
-  SendMessageW(w.hwnd(), WM_TIMER, kTimerFade, 0);
+  FireTimer(w.fade_timer());
   EXPECT_EQ(w.alpha(), 231);
 
   app_->verify().scheduler().StartVerifyAll();
   ASSERT_EQ(app_->verify().active_workers(), 1);
   std::vector<bool> frames;
   for (int i = 0; i < 4; ++i) {
-    SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
+    FireTimer(w.blink_timer());
     frames.push_back(w.tray_alternate_frame());
   }
   EXPECT_EQ(frames, (std::vector<bool>{true, false, true, false}));
-  SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
+  FireTimer(w.blink_timer());
   EXPECT_NE(w.tray().icon(), normal);
-  for (int i = 0; i < 5; ++i) SendMessageW(w.hwnd(), WM_TIMER, kTimerFade, 0);
+  for (int i = 0; i < 5; ++i) FireTimer(w.fade_timer());
   EXPECT_EQ(w.alpha(), 255);
 
   app_->verify().scheduler().StopVerify();
-  SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);  // back to 128
-  SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
+  FireTimer(w.blink_timer());  // back to 128
+  FireTimer(w.blink_timer());
   EXPECT_FALSE(w.tray_alternate_frame());
   EXPECT_EQ(w.tray().icon(), normal);
 }

@@ -107,7 +107,7 @@ TEST_F(VerifyServiceTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   ExpectRunControls(false);
   // Idle, with the pointer away from it, the window fades.
   SetCursorPos(0, GetSystemMetrics(SM_CYSCREEN) - 1);
-  for (int i = 0; i < 3; ++i) Timer(w.hwnd(), kTimerFade);
+  for (int i = 0; i < 3; ++i) FireTimer(w.fade_timer());
   EXPECT_LT(w.alpha(), 255);
 
   Click(IDC_VERIFY_ALL);
@@ -129,9 +129,9 @@ TEST_F(VerifyServiceTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   EXPECT_EQ(app_->verify().active_workers(), 4);
 
   // While the run is on the tray blinks and the window stays opaque.
-  Timer(w.hwnd(), kTimerTrayBlink);
+  FireTimer(w.blink_timer());
   EXPECT_TRUE(w.tray_alternate_frame());
-  for (int i = 0; i < 5; ++i) Timer(w.hwnd(), kTimerFade);
+  for (int i = 0; i < 5; ++i) FireTimer(w.fade_timer());
   EXPECT_EQ(w.alpha(), 255);
 
   struct Step {
@@ -197,8 +197,8 @@ TEST_F(VerifyServiceTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   EXPECT_GE(pool_->released, 1);
 
   // The tray ends on its normal frame.
-  Timer(w.hwnd(), kTimerTrayBlink);
-  Timer(w.hwnd(), kTimerTrayBlink);
+  FireTimer(w.blink_timer());
+  FireTimer(w.blink_timer());
   EXPECT_FALSE(w.tray_alternate_frame());
 }
 
