@@ -59,7 +59,6 @@ class VerifyServiceTest : public AppWindowTest {
     for (const char* line : lines) ASSERT_EQ(list().AddProxy(line, false), core::AddResult::kAdded) << line;
   }
   void Click(int id) { ClickButton(dlg_, id); }
-  void Timer(HWND hwnd, UINT_PTR id) { SendMessageW(hwnd, WM_TIMER, id, 0); }
   // The report of the worker in `slot` for its current hand-out.
   void Report(int slot, const std::vector<core::SiteOutcome>& outcomes) {
     ASSERT_TRUE(pool_->current.count(slot)) << "slot " << slot << " holds no hand-out";
@@ -73,7 +72,7 @@ class VerifyServiceTest : public AppWindowTest {
   }
   // The caption once the view has caught up with the run.
   std::string Caption() {
-    Timer(dlg_, ProxyListDialog::kTimerViewRefresh);
+    FireTimer(window_->dialog().refresh_timer());
     return ShownCaption();
   }
   std::string Cell(int row, int column) {
@@ -251,7 +250,7 @@ TEST_F(VerifyServiceTest, TheRowHandedOutIsScrolledIntoView) {
   for (int i = 0; i < 70; ++i) Report(0, {kUnreachable});
   EXPECT_EQ(pool_->handed.back().proxy, "10.0.0.71:80");
   EXPECT_EQ(ListView_GetTopIndex(view_), 0);  // not before the refresh tick
-  Timer(dlg_, ProxyListDialog::kTimerViewRefresh);
+  FireTimer(window_->dialog().refresh_timer());
   int top = ListView_GetTopIndex(view_);
   int per_page = ListView_GetCountPerPage(view_);
   EXPECT_GT(top, 0);
