@@ -1,8 +1,9 @@
 // ProxyDropTarget: the OLE drop target of the floating window. It takes dropped
 // text (CF_UNICODETEXT when offered, else CF_TEXT in the ANSI code page) and
 // posts it to its own thread, where the window's function does the adding once
-// the drop has returned to the source. Lives inside its window object (the reference count never
-// frees it); Revoke before the window goes. UI thread only (OLE calls it there).
+// the drop has returned to the source. Lives inside its window object (the
+// reference count never frees it); Revoke before the window goes. UI thread
+// only (OLE calls it there).
 #pragma once
 
 #include <ole2.h>

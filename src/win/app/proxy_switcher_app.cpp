@@ -105,7 +105,7 @@ int ProxySwitcherApp::Run() {
                                                     verify_relay);
       },
       parts.verify.clock);
-  // Without its report window the pool refuses every start, which the
+  // Without the UI thread's dispatcher the pool refuses every start, which the
   // verification reports as "创建验证线程中发生异常" at the first run.
   pool->Create();
   parts.verify.pool = std::move(pool);

@@ -1,5 +1,5 @@
-// Helpers of the list download's Windows tests: a message-only window that
-// records what a download posts or sends, and a scratch folder (the servers'
+// Helpers of the list download's Windows tests: a download watcher that
+// records what a download posts or hands over, and a scratch folder (the servers'
 // ports and the message pump are test_servers.h's). Test code only; UI thread.
 #pragma once
 
