@@ -1,9 +1,10 @@
 // The program's own window messages, all in one block above WM_APP: none can
 // meet a system, dialog or control message (the WM_USER range belongs to each
-// window class), nor another of the program's. Work for a thread's windows
-// from other threads and timers goes through the thread's dispatcher
-// (dispatcher.h), not through messages of its own; what is left here is what
-// the system or a test program sends. Any thread may post them.
+// window class), nor another of the program's. Work for a thread from other
+// threads, and timers, go through the thread's dispatcher (dispatcher.h), not
+// through messages of their own; what is left here is the tray icon's
+// callback, the dispatcher's own wake-up and the test programs' range. Any
+// thread may post them.
 #pragma once
 
 #include <windows.h>
