@@ -9,30 +9,12 @@ namespace win {
 
 AutoSwitchService::AutoSwitchService(Switcher& switcher, CleanupRunner::Cleanup cleanup)
     : switcher_(switcher),
-      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
-        return OnMessage(msg, wparam, lparam);
-      }),
-      cleanup_(CreateMessageWindow(window_, L"RelaymothAutoSwitch"), std::move(cleanup)),
+      cleanup_([this](core::RowId row) { OnCleanupDone(row); }, std::move(cleanup)),
       auto_switch_(switcher.list(), cleanup_) {
   switcher_.events().Add(this);
 }
 
-AutoSwitchService::~AutoSwitchService() {
-  switcher_.events().Remove(this);
-  KillTimer(window_.hwnd(), kTimerSwitch);
-}
-
-bool AutoSwitchService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
-  if (msg == WM_TIMER && wparam == kTimerSwitch) {
-    OnTick();
-    return true;
-  }
-  if (msg == WM_CLEANUP_DONE) {
-    OnCleanupDone(wparam);
-    return true;
-  }
-  return false;
-}
+AutoSwitchService::~AutoSwitchService() { switcher_.events().Remove(this); }
 
 core::AutoSwitchToggle AutoSwitchService::Toggle(std::string_view interval_text) {
   if (!auto_switch_.on() && switcher_.in_use().rotation) {
@@ -43,9 +25,9 @@ core::AutoSwitchToggle AutoSwitchService::Toggle(std::string_view interval_text)
   core::AutoSwitchToggle toggle = auto_switch_.Toggle(interval_text);
   if (!toggle.error.empty()) switcher_.Ask(toggle.error, "", MB_OK | MB_ICONWARNING);
   if (toggle.on) {
-    SetTimer(window_.hwnd(), kTimerSwitch, toggle.period_ms, nullptr);
+    timer_.Start(toggle.period_ms, [this] { OnTick(); });
   } else {
-    KillTimer(window_.hwnd(), kTimerSwitch);
+    timer_.Stop();
   }
   return toggle;
 }
@@ -92,9 +74,7 @@ void AutoSwitchService::OnRowsReset() {
   if (!place_note_.empty()) OnPlaceFilterChanged();
 }
 
-void AutoSwitchService::OnCleanupDone(WPARAM run) {
-  core::RowId row = core::kNoRow;
-  if (!cleanup_.TakeFinished(run, &row)) return;
+void AutoSwitchService::OnCleanupDone(core::RowId row) {
   // Stopped while the cache was being cleaned: the proxy stays as it is.
   if (auto_switch_.on()) switcher_.Use(row);
   auto_switch_.SwitchFinished();

@@ -3,8 +3,7 @@
 // cookies were emptied off the user-interface thread; when the switcher's
 // failover says the row this tick switched to failed (its exit check, the
 // relay), the next row is applied at once. Both keep to the switcher's place
-// filter, and say so (place_note) when no usable row passes it. Its timer and
-// the cleanup's report live on a message-only window of its own. Built by the
+// filter, and say so (place_note) when no usable row passes it. Built by the
 // composition root; UI thread only.
 #pragma once
 
@@ -20,7 +19,7 @@
 #include "win/app/app_events.h"
 #include "win/app/switcher.h"
 #include "win/platform/cleanup_runner.h"
-#include "win/platform/message_window.h"
+#include "win/platform/dispatcher.h"
 
 namespace win {
 
@@ -33,9 +32,6 @@ inline constexpr std::string_view kRotationWhileAutoSwitch =
 
 class AutoSwitchService final : private AppObserver {
  public:
-  // The switching period's timer, while switching is on.
-  static constexpr UINT_PTR kTimerSwitch = 1;
-
   // `cleanup` runs off the UI thread before each switch (the program's is
   // CleanupRunner::BrowserCleanup()). Registers with the switcher's events.
   AutoSwitchService(Switcher& switcher, CleanupRunner::Cleanup cleanup);
@@ -57,15 +53,14 @@ class AutoSwitchService final : private AppObserver {
   // empty otherwise. Observers hear OnPlaceNoteChanged when it changes.
   const std::string& place_note() const { return place_note_; }
 
-  // For tests: the timer window and the cleanup's thread (null when it ran
-  // on the UI thread or none ran).
-  HWND window() const { return window_.hwnd(); }
+  // For tests: the switching period's timer (running while switching is on)
+  // and the cleanup's thread (null when it ran on the UI thread or none ran).
+  const Timer& switch_timer() const { return timer_; }
   HANDLE cleanup_thread() const { return cleanup_.thread(); }
 
  private:
-  bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
   void OnTick();
-  void OnCleanupDone(WPARAM run);
+  void OnCleanupDone(core::RowId row);
   // AppObserver: the row in use failed. When it is the row this tick applied
   // last, the next usable row after it is applied at once (once around the
   // list per tick).
@@ -80,7 +75,7 @@ class AutoSwitchService final : private AppObserver {
   void SetPlaceNote(bool none_in_places);
 
   Switcher& switcher_;
-  MessageWindow window_;
+  Timer timer_;
   CleanupRunner cleanup_;
   core::AutoSwitch auto_switch_;
   // The rows applied during this tick, the tick's own row first.

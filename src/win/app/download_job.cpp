@@ -36,8 +36,9 @@ class DownloadJob::State {
  public:
   std::mutex mutex;
   std::shared_ptr<Run> current;  // the running download; null when none runs
-  bool progress_posted = false;  // a WM_DOWNLOAD_PROGRESS waits to be taken
-  HWND window = nullptr;
+  bool progress_posted = false;  // posted progress waits to be taken
+  DownloadWatcher* watcher = nullptr;
+  Poster to_watcher;        // the watcher's inbox
   DownloadRequest request;  // the running (or last) download's
   DownloadProgressState progress;
   std::deque<FinishedDownload> finished;
@@ -55,17 +56,19 @@ class ProgressRelay final : public core::DownloadProgress {
   ProgressRelay(State& state, std::shared_ptr<Run> run) : state_(state), run_(std::move(run)) {}
 
   void OnText(std::string_view text) override {
-    HWND post_to = nullptr;
+    DownloadWatcher* watcher = nullptr;
+    Poster to_watcher;
     {
       std::lock_guard lock(state_.mutex);
       if (run_->over) return;
       state_.progress.text = std::string(text);
       if (!state_.progress_posted) {
         state_.progress_posted = true;
-        post_to = state_.window;
+        watcher = state_.watcher;
+        to_watcher = state_.to_watcher;
       }
     }
-    if (post_to != nullptr) PostMessageW(post_to, WM_DOWNLOAD_PROGRESS, 0, 0);
+    if (watcher != nullptr) to_watcher.Post([watcher] { watcher->OnDownloadProgress(); });
   }
 
   void OnPosition(int percent) override {
@@ -170,7 +173,8 @@ DWORD WINAPI WatchMain(void* param) {
               core::Format("下载超时，已停止 (超过 %d 秒)", int(p->deadline_ms / 1000))};
   }
 
-  HWND post_to = nullptr;
+  DownloadWatcher* watcher = nullptr;
+  Poster to_watcher;
   LPARAM report = 0;
   {
     std::lock_guard lock(state->mutex);
@@ -179,16 +183,18 @@ DWORD WINAPI WatchMain(void* param) {
       state->current.reset();
       // The request as it stands now: a user start may have taken it over.
       state->finished.push_back(FinishedDownload{state->request, result});
-      post_to = state->window;
+      watcher = state->watcher;
+      to_watcher = state->to_watcher;
       report = state->request.report ? 1 : 0;
     }
   }
   // Past the deadline this closes the transfer's handles (a read that Wine
   // lets go of then returns at once); after a finished transfer, nothing.
   run->downloader->Abort();
-  if (post_to != nullptr &&
-      !PostMessageW(post_to, WM_DOWNLOAD_DONE, WPARAM(result.result), report)) {
-    // Nobody will take it: the window is gone.
+  WPARAM code = WPARAM(result.result);
+  if (watcher != nullptr &&
+      !to_watcher.Post([watcher, code, report] { watcher->OnDownloadDone(code, report); })) {
+    // Nobody will take it: the watcher is gone.
     std::lock_guard lock(state->mutex);
     if (!state->finished.empty()) state->finished.pop_back();
   }
@@ -210,7 +216,7 @@ DownloadJob::DownloadJob(DownloaderFactory downloaders, std::shared_ptr<core::Fi
 
 DownloadJob::~DownloadJob() { Cancel(); }
 
-bool DownloadJob::Start(DownloadRequest request, HWND window) {
+bool DownloadJob::Start(DownloadRequest request, DownloadWatcher* watcher) {
   std::shared_ptr<core::UrlDownloader> downloader = downloaders_();
   if (!downloader) return false;
   auto run = std::make_shared<Run>();
@@ -219,7 +225,8 @@ bool DownloadJob::Start(DownloadRequest request, HWND window) {
     std::lock_guard lock(state_->mutex);
     if (state_->current) return false;
     state_->current = run;
-    state_->window = window;
+    state_->watcher = watcher;
+    state_->to_watcher = watcher != nullptr ? watcher->download_poster() : Poster();
     state_->request = request;
     state_->progress = DownloadProgressState{};
     state_->progress_posted = false;
@@ -262,10 +269,12 @@ std::optional<DownloadRequest> DownloadJob::running() const {
   return state_->request;
 }
 
-bool DownloadJob::Redirect(HWND window, bool report) {
+bool DownloadJob::Redirect(DownloadWatcher* watcher, bool report) {
+  Poster to_watcher = watcher != nullptr ? watcher->download_poster() : Poster();
   std::lock_guard lock(state_->mutex);
   if (!state_->current) return false;
-  state_->window = window;
+  state_->watcher = watcher;
+  state_->to_watcher = std::move(to_watcher);
   state_->request.report = state_->request.report || report;
   state_->progress_posted = false;
   return true;

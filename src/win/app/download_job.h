@@ -2,9 +2,9 @@
 // stays responsive while a list arrives, under an overall deadline kept by a
 // second thread that waits for the first. One download at a time: a start while
 // one runs is refused; a cancelled or timed-out one frees the job at once. The
-// threads post progress and the end to a window; the UI thread reads them from
-// the job. The list downloads own one job for the process. Every method is for
-// the UI thread; the threads touch only the job's shared state and post.
+// threads post progress and the end to the download's watcher on the UI
+// thread, which reads them from the job. The list downloads own one job for the process. Every
+// method is for the UI thread; the threads touch only the job's shared state and post.
 #pragma once
 
 #include <windows.h>
@@ -19,10 +19,10 @@
 
 #include "core/base/clock.h"
 #include "core/download/download_file.h"
-#include "core/download/list_sources.h"
 #include "core/download/file_writer.h"
+#include "core/download/list_sources.h"
 #include "core/download/url_downloader.h"
-#include "win/platform/app_messages.h"
+#include "win/platform/dispatcher.h"
 
 namespace win {
 
@@ -50,8 +50,21 @@ struct FinishedDownload {
 class DownloadDoneHandler {
  public:
   virtual ~DownloadDoneHandler() = default;
-  // `result` and `report` as WM_DOWNLOAD_DONE carried them.
+  // A download's end: `result` its code (core::DownloadResult, 0..4), `report`
+  // 1 for a download the user started, 0 for an automatic one
+  // (DownloadJob::TakeFinished gives the rest).
   virtual void OnDownloadDone(WPARAM result, LPARAM report) = 0;
+};
+
+// Who watches a running download: its progress and its end reach it on the
+// watcher's thread, through the watcher's inbox, while that lives.
+class DownloadWatcher : public DownloadDoneHandler {
+ public:
+  // New progress to show (DownloadJob::TakeProgress); never more than one
+  // waits.
+  virtual void OnDownloadProgress() = 0;
+  // The watcher's inbox, which the download's threads post to.
+  virtual Poster download_poster() const = 0;
 };
 
 class DownloadJob {
@@ -77,25 +90,26 @@ class DownloadJob {
   DownloadJob(const DownloadJob&) = delete;
   DownloadJob& operator=(const DownloadJob&) = delete;
 
-  // Starts `request`, posting its progress and its end to `window`. False, with
-  // nothing changed, while a download runs or when no thread can be started.
-  bool Start(DownloadRequest request, HWND window);
+  // Starts `request`, posting its progress and its end to `watcher` (which
+  // must be of this thread). False, with nothing changed, while a download
+  // runs or when no thread can be started.
+  bool Start(DownloadRequest request, DownloadWatcher* watcher);
   // Abandons the running download without waiting for it: it is aborted,
   // posts nothing more and never replaces the file, and the job is free for
   // the next start at once. False when none runs.
   bool Cancel();
   // The running download's request; nullopt when none runs.
   std::optional<DownloadRequest> running() const;
-  // While a download runs: its progress and end go to `window` from now on,
+  // While a download runs: its progress and end go to `watcher` from now on,
   // and when `report` it is reported to the user. False when none runs.
-  bool Redirect(HWND window, bool report);
-  // From Start until WM_DOWNLOAD_DONE was posted or the download cancelled.
+  bool Redirect(DownloadWatcher* watcher, bool report);
+  // From Start until the end was posted or the download cancelled.
   bool busy() const;
 
   // The latest progress of the running or the last download. Taking it lets
-  // the next chunk post WM_DOWNLOAD_PROGRESS again.
+  // the next chunk post progress again.
   DownloadProgressState TakeProgress();
-  // The oldest download whose WM_DOWNLOAD_DONE was posted and not yet taken.
+  // The oldest download whose end was posted and not yet taken.
   // False when there is none.
   bool TakeFinished(FinishedDownload* finished);
 

@@ -32,7 +32,7 @@ TEST(DownloadJobTest, RunsOnItsThreadAndPostsProgressAndTheEnd) {
     std::string path = folder.File("Download.txt");
     DownloadRecorder recorder;
     std::unique_ptr<DownloadJob> job = MakeWinInetDownloadJob();
-    ASSERT_TRUE(job->Start({c.url, path, c.report}, recorder.hwnd())) << c.url;
+    ASSERT_TRUE(job->Start({c.url, path, c.report}, &recorder)) << c.url;
     ASSERT_TRUE(PumpUntil([&] { return !recorder.ends.empty(); })) << c.url;
 
     EXPECT_FALSE(job->busy()) << c.url;
@@ -63,17 +63,17 @@ TEST(DownloadJobTest, OneDownloadAtATimeUntilCancelled) {
   std::string path = folder.File("Download.txt");
   DownloadRecorder recorder;
   auto job = MakeWinInetDownloadJob();
-  ASSERT_TRUE(job->Start({TestUrl("TRICKLE", "/endless"), path, false}, recorder.hwnd()));
+  ASSERT_TRUE(job->Start({TestUrl("TRICKLE", "/endless"), path, false}, &recorder));
   ASSERT_TRUE(PumpUntil([&] { return recorder.progress_posts > 0; }));
   EXPECT_TRUE(job->busy());
   ASSERT_TRUE(job->running());
   EXPECT_EQ(job->running()->url, TestUrl("TRICKLE", "/endless"));
-  EXPECT_FALSE(job->Start({TestUrl("WEB", "/dl/list.txt"), path, true}, recorder.hwnd()));
+  EXPECT_FALSE(job->Start({TestUrl("WEB", "/dl/list.txt"), path, true}, &recorder));
 
   EXPECT_TRUE(job->Cancel());
   EXPECT_FALSE(job->busy());
   EXPECT_FALSE(job->running());
-  ASSERT_TRUE(job->Start({TestUrl("WEB", "/dl/list.txt"), path, true}, recorder.hwnd()));
+  ASSERT_TRUE(job->Start({TestUrl("WEB", "/dl/list.txt"), path, true}, &recorder));
   ASSERT_TRUE(PumpUntil([&] { return !recorder.ends.empty(); }));
   ASSERT_EQ(recorder.ends.size(), 1u);
   EXPECT_EQ(int(recorder.ends[0].result), core::kDownloadOk);
@@ -94,7 +94,7 @@ TEST(DownloadJobTest, TheDeadlineEndsADownloadThatNeverAnswers) {
   DownloadRecorder recorder;
   auto job = MakeWinInetDownloadJob();
   // The request's own deadline, shorter than the job's five minutes.
-  ASSERT_TRUE(job->Start({TestUrl("SILENT", "/dl/list.txt"), path, true, 1000}, recorder.hwnd()));
+  ASSERT_TRUE(job->Start({TestUrl("SILENT", "/dl/list.txt"), path, true, 1000}, &recorder));
   ASSERT_TRUE(PumpUntil([&] { return !recorder.ends.empty(); }));
   EXPECT_EQ(int(recorder.ends[0].result), core::kDownloadReadFailed);
   FinishedDownload finished;
@@ -103,7 +103,7 @@ TEST(DownloadJobTest, TheDeadlineEndsADownloadThatNeverAnswers) {
   EXPECT_FALSE(job->busy());
   EXPECT_EQ(ReadWholeFile(path), "1.1.1.1:80\r\n");
 
-  ASSERT_TRUE(job->Start({TestUrl("WEB", "/dl/list.txt"), path, true}, recorder.hwnd()));
+  ASSERT_TRUE(job->Start({TestUrl("WEB", "/dl/list.txt"), path, true}, &recorder));
   ASSERT_TRUE(PumpUntil([&] { return recorder.ends.size() == 2; }));
   EXPECT_EQ(int(recorder.ends[1].result), core::kDownloadOk);
   EXPECT_EQ(ReadWholeFile(path), kServedList);

@@ -26,13 +26,12 @@ bool DownloadProgressDialog::StartVisible(std::string url, std::string path) {
   bool took_over = false;
   if (std::optional<DownloadRequest> running = job_.running()) {
     if (running->report && core::Trim(running->url) == core::Trim(url)) {
-      took_over = job_.Redirect(hwnd(), true);
+      took_over = job_.Redirect(this, true);
     } else {
       job_.Cancel();
     }
   }
-  if (!took_over &&
-      !job_.Start(DownloadRequest{std::move(url), std::move(path), true}, hwnd())) {
+  if (!took_over && !job_.Start(DownloadRequest{std::move(url), std::move(path), true}, this)) {
     return false;
   }
   // Shown only once the job runs: a refused start must not leave a window
@@ -44,7 +43,7 @@ bool DownloadProgressDialog::StartVisible(std::string url, std::string path) {
 
 bool DownloadProgressDialog::ArmHidden(std::string url, std::string path) {
   if (hwnd() == nullptr) return false;
-  return job_.Start(DownloadRequest{std::move(url), std::move(path), false}, hwnd());
+  return job_.Start(DownloadRequest{std::move(url), std::move(path), false}, this);
 }
 
 void DownloadProgressDialog::ShowCentred() {
@@ -65,12 +64,6 @@ INT_PTR DownloadProgressDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lp
         SetStatus(LoadResourceString(GetModuleHandleW(nullptr), IDS_CONNECTING));
       }
       return FALSE;
-    case WM_DOWNLOAD_PROGRESS:
-      OnProgress();
-      return TRUE;
-    case WM_DOWNLOAD_DONE:
-      OnDone(wparam, lparam);
-      return TRUE;
     case WM_COMMAND:
       // Escape; Enter has nothing to confirm.
       if (LOWORD(wparam) == IDCANCEL) OnCancel();
@@ -100,7 +93,7 @@ void DownloadProgressDialog::OnCancel() {
   ShowWindow(hwnd(), SW_HIDE);
 }
 
-void DownloadProgressDialog::OnDone(WPARAM result, LPARAM report) {
+void DownloadProgressDialog::OnDownloadDone(WPARAM result, LPARAM report) {
   ShowWindow(hwnd(), SW_HIDE);
   // Handed on at once: the list is imported (and its summary shown) before
   // anything else queued for the UI thread runs.

@@ -2,7 +2,7 @@
 // modeless dialog without buttons that shows the running download's progress
 // texts; Escape and its close box cancel the download. Shown for a download
 // the user starts, kept hidden for automatic ones.
-// It is the job's window: it hides itself when the download ends and then hands
+// It is the job's watcher: it hides itself when the download ends and then hands
 // the end to the handler (the list downloads). Owned by the main dialog,
 // created hidden; the job belongs to the list downloads. UI thread only.
 #pragma once
@@ -16,7 +16,7 @@
 
 namespace win {
 
-class DownloadProgressDialog final : public DialogBase {
+class DownloadProgressDialog final : public DialogBase, private DownloadWatcher {
  public:
   // `job` must outlive the dialog.
   explicit DownloadProgressDialog(DownloadJob& job) : job_(job) {}
@@ -46,10 +46,14 @@ class DownloadProgressDialog final : public DialogBase {
   // Escape or the close box while the window shows a download: cancels it
   // silently and hides.
   void OnCancel();
-  void OnDone(WPARAM result, LPARAM report);
+  // DownloadWatcher
+  void OnDownloadProgress() override { OnProgress(); }
+  void OnDownloadDone(WPARAM result, LPARAM report) override;
+  Poster download_poster() const override { return inbox_.poster(); }
 
   DownloadJob& job_;
   DownloadDoneHandler* done_ = nullptr;
+  Inbox inbox_;
 };
 
 }  // namespace win

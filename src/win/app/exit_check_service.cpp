@@ -7,23 +7,16 @@ namespace win {
 ExitCheckService::ExitCheckService(Switcher& switcher, const AppPlatform& platform,
                                    core::Clock& clock, const FetcherFactory& make_fetcher,
                                    core::ProxyList::Locator locator)
-    : switcher_(switcher),
-      settings_(core::LoadExitCheckSettings(*platform.profile)),
-      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
-        return OnMessage(msg, wparam, lparam);
-      }) {
-  HWND window = CreateMessageWindow(window_, L"RelaymothExitCheck");
-  fetcher_ = make_fetcher(window, uint32_t(settings_.deadline_seconds) * 1000);
+    : switcher_(switcher), settings_(core::LoadExitCheckSettings(*platform.profile)) {
+  fetcher_ = make_fetcher([this](const ExitFetchResult& r) { OnFetchDone(r); },
+                          uint32_t(settings_.deadline_seconds) * 1000);
   check_ = std::make_unique<core::ExitCheck>(*fetcher_, clock, std::move(locator));
   check_->ApplySettings(settings_);
   switcher_.SetFailover(settings_.failover);
   switcher_.events().Add(this);
 }
 
-ExitCheckService::~ExitCheckService() {
-  switcher_.events().Remove(this);
-  KillTimer(window_.hwnd(), kTimerDeadline);
-}
+ExitCheckService::~ExitCheckService() { switcher_.events().Remove(this); }
 
 void ExitCheckService::ApplySettings(const core::ExitCheckSettings& settings) {
   bool was_enabled = settings_.enabled;
@@ -41,18 +34,6 @@ void ExitCheckService::ApplySettings(const core::ExitCheckSettings& settings) {
   }
 }
 
-bool ExitCheckService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
-  if (msg == WM_EXIT_FETCH_DONE) {
-    OnFetchDone();
-    return true;
-  }
-  if (msg == WM_TIMER && wparam == kTimerDeadline) {
-    CheckMoved(check_->OnTick());
-    return true;
-  }
-  return false;
-}
-
 void ExitCheckService::OnProxyChanged() {
   if (!settings_.enabled) return;
   check_->OnSwitched(switcher_.current_proxy());
@@ -60,19 +41,15 @@ void ExitCheckService::OnProxyChanged() {
   CheckMoved(true);
 }
 
-void ExitCheckService::OnFetchDone() {
-  bool changed = false;
-  for (const ExitFetchResult& r : fetcher_->TakeResults()) {
-    changed = check_->OnFetchDone(r.id, r.ok, r.body) || changed;
-  }
-  CheckMoved(changed);
+void ExitCheckService::OnFetchDone(const ExitFetchResult& result) {
+  CheckMoved(check_->OnFetchDone(result.id, result.ok, result.body));
 }
 
 void ExitCheckService::CheckMoved(bool changed) {
   if (check_->waiting()) {
-    SetTimer(window_.hwnd(), kTimerDeadline, kDeadlineTickMs, nullptr);
+    deadline_timer_.Start(kDeadlineTickMs, [this] { CheckMoved(check_->OnTick()); });
   } else {
-    KillTimer(window_.hwnd(), kTimerDeadline);
+    deadline_timer_.Stop();
   }
   if (!changed) return;
   const core::ExitPhase phase = check_->phase();

@@ -1,7 +1,6 @@
 // ExitCheckService: after every switch of the system proxy, the check of what
-// address the world sees through it ("1.2.3.4:8080 → 出口 5.6.7.8 美国"), on a
-// message-only window of its own (the fetcher's reports and the deadline
-// timer). It follows the proxy in use through the switcher's events, tells the
+// address the world sees through it ("1.2.3.4:8080 → 出口 5.6.7.8 美国"). It
+// follows the proxy in use through the switcher's events, tells the
 // views when the check changes, and reports a failed check to the switcher's
 // failover. Built by the composition root; UI thread only.
 #pragma once
@@ -19,17 +18,17 @@
 #include "win/app/app_events.h"
 #include "win/app/app_platform.h"
 #include "win/app/switcher.h"
+#include "win/platform/dispatcher.h"
 #include "win/platform/exit_fetcher.h"
-#include "win/platform/message_window.h"
 
 namespace win {
 
 class ExitCheckService final : private AppObserver {
  public:
-  // Makes the fetcher for the service's window (which receives its results),
-  // with the deadline in milliseconds.
-  using FetcherFactory =
-      std::function<std::unique_ptr<PostingExitFetcher>(HWND report_window, uint32_t deadline_ms)>;
+  // Makes the fetcher that reports to the service, with the deadline in
+  // milliseconds.
+  using FetcherFactory = std::function<std::unique_ptr<PostingExitFetcher>(
+      PostingExitFetcher::Report report, uint32_t deadline_ms)>;
 
   // Loads the settings ("Exit Check") and registers with the switcher's events.
   ExitCheckService(Switcher& switcher, const AppPlatform& platform, core::Clock& clock,
@@ -46,14 +45,10 @@ class ExitCheckService final : private AppObserver {
   const core::ExitCheckSettings& settings() const { return settings_; }
 
   // The deadline's tick while a fetch is outstanding.
-  static constexpr UINT_PTR kTimerDeadline = 1;
   static constexpr UINT kDeadlineTickMs = 250;
-  // For tests: the window that receives the fetcher's reports and the timer.
-  HWND window() const { return window_.hwnd(); }
 
  private:
-  bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
-  void OnFetchDone();
+  void OnFetchDone(const ExitFetchResult& result);
   // Keeps the deadline timer running while the check waits; tells the views
   // and, once per check that failed, the switcher.
   void CheckMoved(bool changed);
@@ -63,7 +58,7 @@ class ExitCheckService final : private AppObserver {
 
   Switcher& switcher_;
   core::ExitCheckSettings settings_;
-  MessageWindow window_;
+  Timer deadline_timer_;
   std::unique_ptr<PostingExitFetcher> fetcher_;
   std::unique_ptr<core::ExitCheck> check_;
   core::RowId checked_row_ = core::kNoRow;  // the row the check is for

@@ -65,9 +65,9 @@ bool FloatingWindow::Create() {
   placement.parent = GetDesktopWindow();
   std::wstring title = LoadResourceString(platform_.instance, IDS_APP_TITLE);
   if (!WindowBase::Create(platform_.instance, window_class, title.c_str(), placement)) return false;
-  SetTimer(hwnd(), kTimerFade, kFadeMs, nullptr);
-  SetTimer(hwnd(), kTimerTrayBlink, kTrayBlinkMs, nullptr);
-  SetTimer(hwnd(), kTimerBrowserWatch, kBrowserWatchPeriodMs, nullptr);
+  fade_timer_.Start(kFadeMs, [this] { OnFadeTick(); });
+  blink_timer_.Start(kTrayBlinkMs, [this] { OnBlinkTick(); });
+  watch_timer_.Start(kBrowserWatchPeriodMs, [this] { OnBrowserWatchTick(); });
   ShowMainDialog();
   // The dialog shown at start must not hide the floating window.
   if (dialog_.hwnd() != nullptr) MoveBeside(dialog_.hwnd(), hwnd());
@@ -106,14 +106,8 @@ LRESULT FloatingWindow::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_TRAY_NOTIFY:
       OnTrayNotify(UINT(lparam));
       return 0;
-    case WM_TIMER:
-      OnTimer(wparam);
-      break;
     case WM_COMMAND:
       OnCommand(LOWORD(wparam));
-      return 0;
-    case WM_PROXY_DROPPED:
-      OnProxyDropped(wparam);
       return 0;
     case WM_CLOSE:
       FinalSave();
@@ -154,7 +148,7 @@ bool FloatingWindow::OnCreate() {
   SetStateIcon(false);
   dialog_.Create(hwnd());
 
-  drop_target_.SetTargetWindow(hwnd());
+  drop_target_.SetTarget(hwnd(), [this](std::string text) { OnProxyDropped(std::move(text)); });
   if (!drop_target_.Register()) {
     platform_.prompt->Ask(hwnd(), kDropTargetFailed, "", MB_OK);
   }
@@ -214,9 +208,9 @@ void FloatingWindow::OnBrowserWatchTick() {
 }
 
 void FloatingWindow::OnDestroy() {
-  KillTimer(hwnd(), kTimerFade);
-  KillTimer(hwnd(), kTimerTrayBlink);
-  KillTimer(hwnd(), kTimerBrowserWatch);
+  fade_timer_.Stop();
+  blink_timer_.Stop();
+  watch_timer_.Stop();
   // Workers still testing are let go without waiting; none reports again.
   services_.verify().ReleaseWorkers();
   // Both must go while the window still exists.
@@ -455,32 +449,29 @@ void FloatingWindow::OnCommand(int id) {
   }
 }
 
-void FloatingWindow::OnTimer(UINT_PTR id) {
-  int workers = services_.verify().active_workers();
-  if (id == kTimerBrowserWatch) {
-    OnBrowserWatchTick();
-  } else if (id == kTimerFade) {
-    RECT r{};
-    POINT cursor{};
-    GetWindowRect(hwnd(), &r);
-    GetCursorPos(&cursor);
-    if (PtInRect(&r, cursor) || workers > 0) {
-      StepWindowAlpha(255, 57);
-    } else {
-      StepWindowAlpha(80, 24);
-    }
-  } else if (id == kTimerTrayBlink) {
-    // While verifications run the tray alternates between IDI_TRAY_BUSY and
-    // IDI_MAIN and always ends on IDI_MAIN.
-    if (tray_blink_) {
-      tray_blink_ = false;
-      tray_.Modify(LoadResourceIcon(platform_.instance, IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
-                   TrayTip());
-    } else if (tray_.added() && workers > 0) {
-      tray_blink_ = true;
-      tray_.Modify(LoadResourceIcon(platform_.instance, IDI_TRAY_BUSY, GetSystemMetrics(SM_CXSMICON)),
-                   TrayTip());
-    }
+void FloatingWindow::OnFadeTick() {
+  RECT r{};
+  POINT cursor{};
+  GetWindowRect(hwnd(), &r);
+  GetCursorPos(&cursor);
+  if (PtInRect(&r, cursor) || services_.verify().active_workers() > 0) {
+    StepWindowAlpha(255, 57);
+  } else {
+    StepWindowAlpha(80, 24);
+  }
+}
+
+void FloatingWindow::OnBlinkTick() {
+  // While verifications run the tray alternates between IDI_TRAY_BUSY and
+  // IDI_MAIN and always ends on IDI_MAIN.
+  if (tray_blink_) {
+    tray_blink_ = false;
+    tray_.Modify(LoadResourceIcon(platform_.instance, IDI_MAIN, GetSystemMetrics(SM_CXSMICON)),
+                 TrayTip());
+  } else if (tray_.added() && services_.verify().active_workers() > 0) {
+    tray_blink_ = true;
+    tray_.Modify(LoadResourceIcon(platform_.instance, IDI_TRAY_BUSY, GetSystemMetrics(SM_CXSMICON)),
+                 TrayTip());
   }
 }
 
@@ -496,11 +487,7 @@ void FloatingWindow::StepWindowAlpha(int target, int step) {
   alpha_ = BYTE(current);
 }
 
-void FloatingWindow::OnProxyDropped(WPARAM wparam) {
-  // Only our own drop target's text is taken: any program can post this
-  // message, and an address from elsewhere must not be read.
-  if (wparam != reinterpret_cast<WPARAM>(&drop_target_.dropped_text())) return;
-  std::string text = drop_target_.dropped_text();
+void FloatingWindow::OnProxyDropped(std::string text) {
   if (text.size() >= core::kStagedImportBytes) {
     // A long text is searched on a worker; its summary comes through the
     // program's message owner.

@@ -15,14 +15,13 @@
 #include "win/app/proxy_drop_target.h"
 #include "win/app/proxy_list_dialog.h"
 #include "win/app/tray_icon.h"
+#include "win/platform/dispatcher.h"
 #include "win/platform/unique_handle.h"
 #include "win/ui/window_base.h"
 
 namespace win {
 
 inline constexpr int kFloatingSize = 33;
-inline constexpr UINT_PTR kTimerFade = 4321;
-inline constexpr UINT_PTR kTimerTrayBlink = 5432;
 
 // How the window behaves beyond the services; tests pass their own.
 struct FloatingWindowEnv {
@@ -56,6 +55,9 @@ class FloatingWindow final : public WindowBase, private AppObserver {
 
   bool proxy_icon_on() const { return proxy_icon_on_; }
   ProxyListDialog& dialog() { return dialog_; }
+  // For tests: the timers of the fade and of the tray's blink.
+  const Timer& fade_timer() const { return fade_timer_; }
+  const Timer& blink_timer() const { return blink_timer_; }
   ProxyDropTarget& drop_target() { return drop_target_; }
   const TrayIcon& tray() const { return tray_; }
   bool final_saved() const { return final_saved_; }
@@ -80,8 +82,10 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   // use; past the last favorite the proxy is turned off.
   void UseFavorite(const std::vector<core::RowId>& rows, size_t n);
   void OnTrayNotify(UINT mouse_message);
-  void OnTimer(UINT_PTR id);
-  void OnProxyDropped(WPARAM wparam);
+  // The fade towards the cursor, and the tray's blink while workers run.
+  void OnFadeTick();
+  void OnBlinkTick();
+  void OnProxyDropped(std::string text);
   void ShowPopupMenu(POINT at, bool from_tray);
   void RestorePosition();
   void SaveListAndPosition();
@@ -130,6 +134,10 @@ class FloatingWindow final : public WindowBase, private AppObserver {
   TrayIcon tray_;
   HWND tooltip_ = nullptr;  // destroyed with the window (it is owned by it)
   UniqueFont tooltip_font_;
+  // From the creation to the destruction of the window.
+  Timer fade_timer_;
+  Timer blink_timer_;
+  Timer watch_timer_;
 };
 
 }  // namespace win

@@ -318,15 +318,6 @@ TEST_F(FloatingWindowTest, ALongDroppedPageIsSearchedAwayFromTheWindow) {
             "  成功加入：99999条\n  重复项目：  1条\n  错误项目：  0条");
 }
 
-TEST_F(FloatingWindowTest, ADroppedMessageFromElsewhereIsIgnored) {
-  FloatingWindow& w = Start();
-  std::string foreign = "5.5.5.5:80";
-  SendMessageW(w.hwnd(), WM_PROXY_DROPPED, reinterpret_cast<WPARAM>(&foreign), 0);
-  SendMessageW(w.hwnd(), WM_PROXY_DROPPED, 0x1234, 0);
-  EXPECT_TRUE(switcher_->list().empty());
-  EXPECT_TRUE(prompt_.shown.empty());
-}
-
 TEST_F(FloatingWindowTest, CloseSavesOnceAndLeavesTheProxy) {
   FloatingWindow& w = Start();
   core::ProxyList& list = switcher_->list();
@@ -412,27 +403,27 @@ TEST_F(FloatingWindowTest, WhileWorkersRunTheTrayBlinksAndTheWindowStaysOpaque) 
   ASSERT_EQ(switcher_->list().AddProxy("1.1.1.1:80", false), core::AddResult::kAdded);
   HICON normal = w.tray().icon();
   SetCursorPos(0, GetSystemMetrics(SM_CYSCREEN) - 1);  // away from the window
-  SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
+  FireTimer(w.blink_timer());
   EXPECT_FALSE(w.tray_alternate_frame());
-  SendMessageW(w.hwnd(), WM_TIMER, kTimerFade, 0);
+  FireTimer(w.fade_timer());
   EXPECT_EQ(w.alpha(), 231);
 
   app_->verify().scheduler().StartVerifyAll();
   ASSERT_EQ(app_->verify().active_workers(), 1);
   std::vector<bool> frames;
   for (int i = 0; i < 4; ++i) {
-    SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
+    FireTimer(w.blink_timer());
     frames.push_back(w.tray_alternate_frame());
   }
   EXPECT_EQ(frames, (std::vector<bool>{true, false, true, false}));
-  SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
+  FireTimer(w.blink_timer());
   EXPECT_NE(w.tray().icon(), normal);
-  for (int i = 0; i < 5; ++i) SendMessageW(w.hwnd(), WM_TIMER, kTimerFade, 0);
+  for (int i = 0; i < 5; ++i) FireTimer(w.fade_timer());
   EXPECT_EQ(w.alpha(), 255);
 
   app_->verify().scheduler().StopVerify();
-  SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);  // back to 128
-  SendMessageW(w.hwnd(), WM_TIMER, kTimerTrayBlink, 0);
+  FireTimer(w.blink_timer());  // back to 128
+  FireTimer(w.blink_timer());
   EXPECT_FALSE(w.tray_alternate_frame());
   EXPECT_EQ(w.tray().icon(), normal);
 }
@@ -440,9 +431,9 @@ TEST_F(FloatingWindowTest, WhileWorkersRunTheTrayBlinksAndTheWindowStaysOpaque) 
 TEST_F(FloatingWindowTest, TrayIconIsAddedAndComesBackWhenTheTaskbarDoes) {
   FloatingWindow& w = Start();
   EXPECT_TRUE(w.tray().added());
-  SendMessageW(w.hwnd(), WM_TRAY_NOTIFY, kTrayIconId, WM_MOUSEMOVE);
+  SendMessageW(w.hwnd(), WM_TRAY_NOTIFY, IDC_TRAY_ICON, WM_MOUSEMOVE);
   ShowWindow(w.dialog().hwnd(), SW_HIDE);
-  SendMessageW(w.hwnd(), WM_TRAY_NOTIFY, kTrayIconId, WM_LBUTTONDBLCLK);
+  SendMessageW(w.hwnd(), WM_TRAY_NOTIFY, IDC_TRAY_ICON, WM_LBUTTONDBLCLK);
   EXPECT_TRUE(IsWindowVisible(w.dialog().hwnd()));
   SendMessageW(w.hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   EXPECT_TRUE(w.tray().added());

@@ -17,19 +17,11 @@ ListDownloads::ListDownloads(Switcher& switcher, const AppPlatform& platform, Li
       imports_(imports),
       job_(std::move(job)),
       path_(std::move(path)),
-      clock_(std::move(clock)),
-      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
-        return OnMessage(msg, wparam, lparam);
-      }) {
+      clock_(std::move(clock)) {
   core::LoadDownloadSettings(*platform_.profile, &settings_);
-  CreateMessageWindow(window_, L"RelaymothListDownloads");
 }
 
-ListDownloads::~ListDownloads() {
-  KillTimer(window_.hwnd(), kTimerHour);
-  KillTimer(window_.hwnd(), kTimerArm);
-  KillTimer(window_.hwnd(), kTimerSecond);
-}
+ListDownloads::~ListDownloads() = default;
 
 core::AnswerTime ListDownloads::RealAnswerTime() {
   std::time_t now = std::time(nullptr);
@@ -42,41 +34,19 @@ core::AnswerTime ListDownloads::RealAnswerTime() {
 
 void ListDownloads::Start() {
   core::LoadSourceRows(switcher_.list(), *platform_.profile);
-  SetTimer(window_.hwnd(), kTimerHour, core::kDownloadHourMs, nullptr);
-  SetTimer(window_.hwnd(), kTimerSecond, 1000, nullptr);
+  hour_timer_.Start(core::kDownloadHourMs, [this] {
+    if (schedule_.OnHourTick()) StartAutomaticDownload();
+  });
+  second_timer_.Start(1000, [this] { OnSecond(); });
   // The start-up download comes once the program is up and showing.
-  if (schedule_.OnStartup()) SetTimer(window_.hwnd(), kTimerArm, core::kDownloadArmDelayMs, nullptr);
-}
-
-bool ListDownloads::OnMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
-  switch (msg) {
-    case WM_TIMER:
-      if (wparam == kTimerArm) {
-        KillTimer(window_.hwnd(), kTimerArm);
-        StartAutomaticDownload();
-        return true;
-      }
-      if (wparam == kTimerHour) {
-        if (schedule_.OnHourTick()) StartAutomaticDownload();
-        return true;
-      }
-      if (wparam == kTimerSecond) {
-        OnSecond();
-        return true;
-      }
-      return false;
-    case WM_DOWNLOAD_DONE:
-      OnDownloadDone(wparam, lparam);
-      return true;
-    case WM_DOWNLOAD_PROGRESS:
-      return true;  // automatic downloads show nothing
+  if (schedule_.OnStartup()) {
+    arm_timer_.StartOnce(core::kDownloadArmDelayMs, [this] { StartAutomaticDownload(); });
   }
-  return false;
 }
 
 void ListDownloads::StartAutomaticDownload() {
   // Refused silently while a download (the user's or an earlier one) runs.
-  job_->Start({settings_.url, path_, false}, window_.hwnd());
+  job_->Start({settings_.url, path_, false}, this);
 }
 
 void ListDownloads::OnSecond() {
@@ -107,7 +77,7 @@ void ListDownloads::NextRefresh() {
     refresh_queue_.pop_front();
     // Unticked while it waited: its answer would be imported as a whole list.
     if (!settings_.IsShortLived(url)) continue;
-    job_->Start({url, path_, false, kRefreshDeadlineMs}, window_.hwnd());
+    job_->Start({url, path_, false, kRefreshDeadlineMs}, this);
     return;
   }
 }

@@ -1,8 +1,7 @@
 // ListDownloads: the list download as a feature of its own: the download
 // settings in force, the job (one download at a time, on a thread of its own),
-// the silent download at start-up and every N hours on a message-only window of
-// its own, and the end of every download, which imports "Download.txt" into the
-// list as the settings say. A download the user starts is shown by the
+// the silent download at start-up and every N hours, and the end of every download, which imports
+// "Download.txt" into the list as the settings say. A download the user starts is shown by the
 // progress window, which hands its end here. A download that ends while a
 // verification runs is imported when the run has ended (ListImports holds every
 // such change back). Links ticked "短效IP" are fetched again every few seconds,
@@ -26,17 +25,12 @@
 #include "win/app/download_job.h"
 #include "win/app/list_imports.h"
 #include "win/app/switcher.h"
-#include "win/platform/message_window.h"
+#include "win/platform/dispatcher.h"
 
 namespace win {
 
-class ListDownloads final : public DownloadDoneHandler {
+class ListDownloads final : public DownloadWatcher {
  public:
-  // The hourly schedule and the start-up download's one-shot arming.
-  static constexpr UINT_PTR kTimerHour = 1;
-  static constexpr UINT_PTR kTimerArm = 2;
-  // Every second: expired rows, and the short-lived links' refresh.
-  static constexpr UINT_PTR kTimerSecond = 3;
   // A short-lived link's fetch gets this long, not the five minutes of a list.
   static constexpr uint32_t kRefreshDeadlineMs = 30000;
 
@@ -74,8 +68,10 @@ class ListDownloads final : public DownloadDoneHandler {
   // A download's end waits for the verification to end.
   bool import_waiting() const { return imports_.holding(); }
 
-  // For tests: the window of the timers and of the automatic downloads' reports.
-  HWND window() const { return window_.hwnd(); }
+  // For tests: the hourly schedule's timer.
+  const Timer& hour_timer() const { return hour_timer_; }
+  // For tests: the every-second timer (expired rows, short-lived refreshes).
+  const Timer& second_timer() const { return second_timer_; }
   // The short-lived links waiting for their turn.
   const std::deque<std::string>& refresh_queue() const { return refresh_queue_; }
   // How long the last download's end kept the UI thread, in microseconds.
@@ -84,7 +80,9 @@ class ListDownloads final : public DownloadDoneHandler {
   static core::AnswerTime RealAnswerTime();
 
  private:
-  bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+  // DownloadWatcher: automatic downloads show nothing.
+  void OnDownloadProgress() override {}
+  Poster download_poster() const override { return inbox_.poster(); }
   // Large lists go to the worker; the others are imported when the list is free.
   void Import(const FinishedDownload& finished);
   void ImportNow(const FinishedDownload& finished);
@@ -102,7 +100,10 @@ class ListDownloads final : public DownloadDoneHandler {
   std::deque<std::string> refresh_queue_;
   int32_t seconds_ = 0;  // since the last refresh
   int64_t last_done_us_ = 0;
-  MessageWindow window_;
+  Timer hour_timer_;
+  Timer arm_timer_;     // the start-up download, once the program is up
+  Timer second_timer_;  // expired rows and the short-lived links' refresh
+  Inbox inbox_;
 };
 
 }  // namespace win

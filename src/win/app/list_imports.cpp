@@ -10,33 +10,17 @@
 #include "core/base/counting_streambuf.h"
 #include "core/base/file_path.h"
 #include "core/base/text.h"
-#include "win/platform/app_messages.h"
 
 namespace win {
-namespace {
-
-// wParam of WM_LIST_IMPORT_READ: who posted it.
-constexpr WPARAM kWorkerRead = 0;
-constexpr WPARAM kRunEnded = 1;
-
-}  // namespace
-
 ListImports::ListImports(Switcher& switcher, const AppPlatform& platform, LocateRows locate_rows)
-    : switcher_(switcher),
-      platform_(platform),
-      locate_rows_(std::move(locate_rows)),
-      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
-        return OnMessage(msg, wparam, lparam);
-      }) {
-  CreateMessageWindow(window_, L"RelaymothListImports");
+    : switcher_(switcher), platform_(platform), locate_rows_(std::move(locate_rows)) {
   switcher_.events().Add(this);
 }
 
 ListImports::~ListImports() {
   switcher_.events().Remove(this);
-  KillTimer(window_.hwnd(), kTimerProgress);
   // The worker reads into a list the queue owns: it must be done before the
-  // queue goes. Its report then finds no window.
+  // queue goes. Its report then finds no inbox.
   stop_->store(true);
   if (worker_.joinable()) worker_.join();
 }
@@ -47,8 +31,10 @@ bool ListImports::IsLarge(const std::string& path) {
   return !ec && size >= core::kStagedImportBytes;
 }
 
+bool ListImports::CanPost() { return Dispatcher::ForThisThread().hwnd() != nullptr; }
+
 void ListImports::Import(Request request) {
-  if (!IsLarge(request.path) || window_.hwnd() == nullptr) {
+  if (!IsLarge(request.path) || !CanPost()) {
     core::ImportSummary summary =
         core::ImportListFile(request.path, switcher_.list(), request.keep, request.favorite,
                              *platform_.codec, request.origin, request.untyped_as);
@@ -84,7 +70,7 @@ void ListImports::Import(Request request) {
 }
 
 void ListImports::AddDropped(std::string text, DropDone done) {
-  if (window_.hwnd() == nullptr) {
+  if (!CanPost()) {
     core::DropSummary summary = core::AddDroppedText(switcher_.list(), text);
     if (done) done(summary);
     return;
@@ -105,7 +91,7 @@ void ListImports::AddDropped(std::string text, DropDone done) {
 }
 
 void ListImports::WhenListFree(std::function<void()> change) {
-  if (!verifying_ || window_.hwnd() == nullptr) {
+  if (!verifying_ || !CanPost()) {
     change();
     return;
   }
@@ -127,7 +113,7 @@ void ListImports::Start(Staged work) {
   queue_.push_back(std::move(job));
   if (queue_.size() == 1) {
     StartNext();
-    SetTimer(window_.hwnd(), kTimerProgress, kProgressMs, nullptr);
+    progress_timer_.Start(kProgressMs, [this] { OnProgressTick(); });
     TellCaption();
   }
 }
@@ -149,29 +135,23 @@ void ListImports::StartNext() {
   if (queue_.empty()) return;
   Job* job = queue_.front().get();
   if (locate_rows_) locate_rows_(job->staged);
-  HWND window = window_.hwnd();
-  worker_ = std::thread([job, window] {
+  worker_ = std::thread([this, job, report = inbox_.poster()] {
     job->work.read(job->staged);
-    PostMessageW(window, WM_LIST_IMPORT_READ, kWorkerRead, 0);
+    report.Post([this] { OnWorkerRead(); });
   });
 }
 
-bool ListImports::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
-  if (msg == WM_TIMER && wparam == kTimerProgress) {
-    if (int percent = Percent(); percent != shown_percent_) {
-      shown_percent_ = percent;
-      TellCaption();
-    }
-    return true;
+void ListImports::OnProgressTick() {
+  if (int percent = Percent(); percent != shown_percent_) {
+    shown_percent_ = percent;
+    TellCaption();
   }
-  if (msg != WM_LIST_IMPORT_READ) return false;
-  if (wparam == kWorkerRead) {
-    if (worker_.joinable()) worker_.join();
-    if (!queue_.empty()) queue_.front()->read = true;
-  }
-  if (wparam == kRunEnded) MakeHeldChanges();
+}
+
+void ListImports::OnWorkerRead() {
+  if (worker_.joinable()) worker_.join();
+  if (!queue_.empty()) queue_.front()->read = true;
   FinishRead();
-  return true;
 }
 
 void ListImports::FinishRead() {
@@ -179,7 +159,7 @@ void ListImports::FinishRead() {
   std::unique_ptr<Job> job = std::move(queue_.front());
   queue_.pop_front();
   shown_percent_ = 0;
-  if (queue_.empty()) KillTimer(window_.hwnd(), kTimerProgress);
+  if (queue_.empty()) progress_timer_.Stop();
   StartNext();
   // The caption is right before the summary's message box waits for the user.
   TellCaption();
@@ -194,7 +174,10 @@ void ListImports::OnVerifyRunControls(bool running) {
   verifying_ = running;
   // Told as the run ends, before its end-of-run rules: the rows come after.
   if (!running && (busy() || holding())) {
-    PostMessageW(window_.hwnd(), WM_LIST_IMPORT_READ, kRunEnded, 0);
+    inbox_.Post([this] {
+      MakeHeldChanges();
+      FinishRead();
+    });
   }
 }
 

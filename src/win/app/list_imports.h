@@ -24,7 +24,7 @@
 #include "win/app/app_events.h"
 #include "win/app/app_platform.h"
 #include "win/app/switcher.h"
-#include "win/platform/message_window.h"
+#include "win/platform/dispatcher.h"
 
 namespace win {
 
@@ -59,8 +59,7 @@ class ListImports final : private AppObserver {
     std::shared_ptr<std::atomic<uint64_t>> done;
     uint64_t total = 0;
   };
-  // The progress timer of the caption while the worker reads.
-  static constexpr UINT_PTR kTimerProgress = 1;
+  // The caption's progress tick while the worker reads.
   static constexpr UINT kProgressMs = 250;
 
   ListImports(Switcher& switcher, const AppPlatform& platform, LocateRows locate_rows);
@@ -97,9 +96,6 @@ class ListImports final : private AppObserver {
   // The next file is read and its rows wait for a verification to end.
   bool waiting_for_run() const { return verifying_ && !queue_.empty() && queue_.front()->read; }
 
-  // For tests: the window the worker reports to.
-  HWND window() const { return window_.hwnd(); }
-
  private:
   struct Job {
     Staged work;
@@ -107,7 +103,11 @@ class ListImports final : private AppObserver {
     bool read = false;  // the worker is done with it
   };
 
-  bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
+  // False when nothing can reach this thread from the worker: then the work
+  // is done here.
+  static bool CanPost();
+  void OnProgressTick();
+  void OnWorkerRead();
   int Percent() const;
   void StartNext();
   void FinishRead();
@@ -120,7 +120,7 @@ class ListImports final : private AppObserver {
   Switcher& switcher_;
   const AppPlatform& platform_;
   LocateRows locate_rows_;
-  MessageWindow window_;
+  Timer progress_timer_;
   std::deque<std::unique_ptr<Job>> queue_;  // the front one is on the worker or read
   std::thread worker_;
   // Set as the program ends: a file being read ends where it is.
@@ -128,6 +128,7 @@ class ListImports final : private AppObserver {
   bool verifying_ = false;
   std::deque<std::function<void()>> held_;  // see WhenListFree
   int shown_percent_ = 0;
+  Inbox inbox_;
 };
 
 }  // namespace win

@@ -15,20 +15,11 @@ constexpr std::string_view kListSaveCaption = "保存列表";
 
 ListSaveService::ListSaveService(Switcher& switcher, const AppPlatform& platform,
                                  core::Clock& clock)
-    : switcher_(switcher),
-      platform_(platform),
-      clock_(clock),
-      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
-        return OnMessage(msg, wparam, lparam);
-      }) {
-  CreateMessageWindow(window_, L"RelaymothListSave");
+    : switcher_(switcher), platform_(platform), clock_(clock) {
   switcher_.events().Add(this);
 }
 
-ListSaveService::~ListSaveService() {
-  switcher_.events().Remove(this);
-  KillTimer(window_.hwnd(), kTimerSave);
-}
+ListSaveService::~ListSaveService() { switcher_.events().Remove(this); }
 
 void ListSaveService::Start() {
   // What the load itself did is what the profile holds.
@@ -43,7 +34,7 @@ void ListSaveService::Start() {
 core::WriteStatus ListSaveService::SaveNow() {
   save_.reset();
   snapshot_.reset();
-  KillTimer(window_.hwnd(), kTimerSave);
+  timer_.Stop();
   schedule_.Started();
   saved_seen_ = switcher_.list().saved_version();
   results_seen_ = switcher_.list().result_version();
@@ -64,14 +55,6 @@ void ListSaveService::OnVerifyRunControls(bool running) {
   Arm();
 }
 
-bool ListSaveService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
-  if (msg == WM_TIMER && wparam == kTimerSave) {
-    OnTimer();
-    return true;
-  }
-  return false;
-}
-
 void ListSaveService::Changed() {
   const core::ProxyList& list = switcher_.list();
   uint32_t now = clock_.NowMs();
@@ -88,17 +71,16 @@ void ListSaveService::Changed() {
 }
 
 void ListSaveService::Arm() {
-  HWND hwnd = window_.hwnd();
   if (save_ || !pending_.empty()) {
-    SetTimer(hwnd, kTimerSave, kStepPauseMs, nullptr);
+    timer_.Start(kStepPauseMs, [this] { OnTimer(); });
     return;
   }
   std::optional<uint32_t> wait = schedule_.WaitMs(clock_.NowMs());
   if (!wait) {
-    KillTimer(hwnd, kTimerSave);
+    timer_.Stop();
     return;
   }
-  SetTimer(hwnd, kTimerSave, std::max<UINT>(*wait, USER_TIMER_MINIMUM), nullptr);
+  timer_.Start(std::max<UINT>(*wait, USER_TIMER_MINIMUM), [this] { OnTimer(); });
 }
 
 void ListSaveService::OnTimer() {

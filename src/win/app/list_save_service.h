@@ -23,7 +23,7 @@
 #include "win/app/app_events.h"
 #include "win/app/app_platform.h"
 #include "win/app/switcher.h"
-#include "win/platform/message_window.h"
+#include "win/platform/dispatcher.h"
 
 namespace win {
 
@@ -32,8 +32,6 @@ inline constexpr std::string_view kListSaveFailed = "保存列表失败：";
 
 class ListSaveService final : private AppObserver {
  public:
-  // The timer of the next save, and of the next step of one under way.
-  static constexpr UINT_PTR kTimerSave = 1;
   // How long one step of a save may keep the UI thread, and the pause between
   // steps in which the window handles what is waiting.
   static constexpr double kStepMs = 15;
@@ -58,8 +56,9 @@ class ListSaveService final : private AppObserver {
   // whole at once; a save under way is dropped for it.
   core::WriteStatus SaveNow();
 
-  // For tests: the timer window, and whether a save is under way.
-  HWND window() const { return window_.hwnd(); }
+  // For tests: the timer of the next save, and of the next step of one under
+  // way; and whether a save is under way.
+  const Timer& save_timer() const { return timer_; }
   bool saving() const { return save_ != nullptr || !pending_.empty(); }
 
  private:
@@ -70,7 +69,6 @@ class ListSaveService final : private AppObserver {
   void OnFavoritesChanged() override { Changed(); }
   void OnVerifyRunControls(bool running) override;
 
-  bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
   void Changed();
   // Sets the timer for what comes next: a save's next step, a due save, or none.
   void Arm();
@@ -92,7 +90,7 @@ class ListSaveService final : private AppObserver {
   bool whole_due_ = false;
   std::unique_ptr<const core::ProxyList> snapshot_;
   std::unique_ptr<core::ListSave> save_;
-  MessageWindow window_;
+  Timer timer_;
 };
 
 }  // namespace win

@@ -17,9 +17,8 @@ class ListSaveServiceTest : public AppWindowTest {
  protected:
   // The timer as it fires, until the save it starts has ended.
   void Fire() {
-    HWND window = app_->list_save().window();
     do {
-      SendMessageW(window, WM_TIMER, ListSaveService::kTimerSave, 0);
+      FireTimer(app_->list_save().save_timer());
     } while (app_->list_save().saving());
   }
   // The rows the profile would give back at the next start.

@@ -39,7 +39,7 @@ class PlaceFilterDialogTest : public AppWindowTest {
   }
   // One tick of automatic switching and the system proxy it leaves.
   std::string Tick() {
-    SendMessageW(app_->auto_switch().window(), WM_TIMER, AutoSwitchService::kTimerSwitch, 0);
+    FireTimer(app_->auto_switch().switch_timer());
     PumpUntil([this] { return !app_->auto_switch().state().switch_pending(); });
     return ProxyValue("ProxyServer");
   }

@@ -87,10 +87,9 @@ bool ProxyDropTarget::HandleDrop(IDataObject* data, DWORD key_state) {
   if (HandleDragOver(data, key_state) == DROPEFFECT_NONE) return false;
   std::string text;
   if (!ReadDroppedText(data, &text)) return false;
-  dropped_text_ = std::move(text);
-  if (target_ != nullptr) {
-    PostMessageW(target_, WM_PROXY_DROPPED, reinterpret_cast<WPARAM>(&dropped_text_), 0);
-  }
+  inbox_.Post([this, text = std::move(text)]() mutable {
+    if (dropped_) dropped_(std::move(text));
+  });
   return true;
 }
 

@@ -1,16 +1,18 @@
 // ProxyDropTarget: the OLE drop target of the floating window. It takes dropped
-// text (CF_UNICODETEXT when offered, else CF_TEXT in the ANSI code page), keeps it
-// and posts WM_PROXY_DROPPED with the address of the kept text; the window does
-// the adding. Lives inside its window object (the reference count never frees
-// it); Revoke before the window goes. UI thread only (OLE calls it there).
+// text (CF_UNICODETEXT when offered, else CF_TEXT in the ANSI code page) and
+// posts it to its own thread, where the window's function does the adding once
+// the drop has returned to the source. Lives inside its window object (the
+// reference count never frees it); Revoke before the window goes. UI thread
+// only (OLE calls it there).
 #pragma once
 
 #include <ole2.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
-#include "win/platform/app_messages.h"
+#include "win/platform/dispatcher.h"
 
 namespace win {
 
@@ -21,18 +23,22 @@ class ProxyDropTarget final : public IDropTarget {
   ProxyDropTarget(const ProxyDropTarget&) = delete;
   ProxyDropTarget& operator=(const ProxyDropTarget&) = delete;
 
-  void SetTargetWindow(HWND window) { target_ = window; }
+  // Takes the dropped text (UTF-8), after the drop.
+  using Dropped = std::function<void(std::string text)>;
+
+  // The window that registers as the drop target, and what takes its drops.
+  void SetTarget(HWND window, Dropped dropped) {
+    target_ = window;
+    dropped_ = std::move(dropped);
+  }
   // RegisterDragDrop for the target window; false when OLE refuses.
   bool Register();
   void Revoke();
 
-  // The text of the latest drop (UTF-8); its address travels in WM_PROXY_DROPPED.
-  const std::string& dropped_text() const { return dropped_text_; }
-
   // The drag-enter and drag-over effects for a data object and key state.
   DWORD HandleDragEnter(IDataObject* data, DWORD key_state) const;
   DWORD HandleDragOver(IDataObject* data, DWORD key_state) const;
-  // Takes the text and posts the message; true when the text was taken.
+  // Takes the text and posts it; true when the text was taken.
   bool HandleDrop(IDataObject* data, DWORD key_state);
 
   // IUnknown
@@ -51,7 +57,8 @@ class ProxyDropTarget final : public IDropTarget {
   HWND target_ = nullptr;
   bool registered_ = false;
   IDataObject* current_ = nullptr;  // during a drag, between enter and leave/drop
-  std::string dropped_text_;
+  Dropped dropped_;
+  Inbox inbox_;
 };
 
 // The text a data object offers, UTF-8; false when it offers no text.

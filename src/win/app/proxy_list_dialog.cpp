@@ -109,14 +109,12 @@ INT_PTR ProxyListDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_CLOSE:
       ShowWindow(hwnd(), SW_HIDE);
       return TRUE;
-    case WM_TIMER:
-      if (wparam == kTimerPlaceCount) {
-        RefreshPlaceCount();
-        return TRUE;
-      }
-      if (wparam != kTimerViewRefresh) return FALSE;
-      RefreshView();
-      return TRUE;
+    case WM_DESTROY:
+      // The timers outlive the window in the object: nothing is owed to a
+      // window that is gone.
+      refresh_timer_.Stop();
+      place_timer_.Stop();
+      return FALSE;
     case DM_GETDEFID:
       // Enter in the entry edit adds the entry; anywhere else (the list, a
       // check box) it does nothing rather than hide the dialog: "返回" is only
@@ -388,14 +386,13 @@ void ProxyListDialog::OnChoosePlaces() {
 
 void ProxyListDialog::SchedulePlaceCount() {
   // Before the window exists there is no caption; its creation counts.
-  if (place_timer_on_ || hwnd() == nullptr) return;
-  place_timer_on_ = SetTimer(hwnd(), kTimerPlaceCount, kPlaceCountMs, nullptr) != 0;
-  if (!place_timer_on_) RefreshPlaceCount();
+  if (place_timer_.active() || hwnd() == nullptr) return;
+  place_timer_.StartOnce(kPlaceCountMs, [this] { RefreshPlaceCount(); });
+  if (!place_timer_.active()) RefreshPlaceCount();
 }
 
 void ProxyListDialog::RefreshPlaceCount() {
-  if (place_timer_on_) KillTimer(hwnd(), kTimerPlaceCount);
-  place_timer_on_ = false;
+  place_timer_.Stop();
   if (hwnd() == nullptr) return;
   // With a filter only the rows that pass it are counted, without one only
   // the provinces are shown.
@@ -480,15 +477,14 @@ void ProxyListDialog::OnRowChanged(size_t row) {
 }
 
 void ProxyListDialog::ScheduleViewRefresh() {
-  if (refresh_timer_on_) return;
-  refresh_timer_on_ = SetTimer(hwnd(), kTimerViewRefresh, kViewRefreshMs, nullptr) != 0;
+  if (refresh_timer_.active()) return;
+  refresh_timer_.StartOnce(kViewRefreshMs, [this] { RefreshView(); });
   // Without a timer the view keeps up at once, as outside a run.
-  if (!refresh_timer_on_) RefreshView();
+  if (!refresh_timer_.active()) RefreshView();
 }
 
 void ProxyListDialog::RefreshView() {
-  if (refresh_timer_on_) KillTimer(hwnd(), kTimerViewRefresh);
-  refresh_timer_on_ = false;
+  refresh_timer_.Stop();
   HWND view = list_view();
   if (row_to_show_ && *row_to_show_ < list_.size()) {
     ListView_EnsureVisible(view, int(*row_to_show_), FALSE);

@@ -23,6 +23,7 @@
 #include "win/app/list_selection_input.h"
 #include "win/app/run_settings_dialog.h"
 #include "win/app/verify_settings_dialog.h"
+#include "win/platform/dispatcher.h"
 #include "win/res/resource.h"
 #include "win/ui/dialog_base.h"
 
@@ -62,13 +63,14 @@ class ProxyListDialog final : public DialogBase,
 
   // While a run is on, rows finish by the hundred a second: the view then
   // catches up (the row to show, the caption, the rows that changed on screen)
-  // on this timer, every kViewRefreshMs, instead of once per change.
-  static constexpr UINT_PTR kTimerViewRefresh = 1;
+  // on a timer, kViewRefreshMs after the first change, instead of once per
+  // change.
   static constexpr UINT kViewRefreshMs = 100;
   // The caption's word on places is counted over the whole list: after rows
-  // come or go it is counted again on this timer, once for a burst of changes.
-  static constexpr UINT_PTR kTimerPlaceCount = 2;
+  // come or go it is counted again on a timer, once for a burst of changes.
   static constexpr UINT kPlaceCountMs = 500;
+  // For tests: the view's catch-up, while it owes one.
+  const Timer& refresh_timer() const { return refresh_timer_; }
 
   // Asks, then removes every selected row.
   void DeleteSelected();
@@ -144,13 +146,13 @@ class ProxyListDialog final : public DialogBase,
   DownloadProgressDialog download_progress_dialog_;
   ListSelectionInput selection_input_;
   std::wstring cell_;  // the text handed to the view for the cell it asked for
-  // What the view still owes a run (see kTimerViewRefresh).
-  bool refresh_timer_on_ = false;
+  // What the view still owes a run (see kViewRefreshMs).
+  Timer refresh_timer_;
   bool caption_stale_ = false;
   std::optional<size_t> row_to_show_;
   std::optional<std::pair<size_t, size_t>> stale_rows_;  // first, last
-  std::string place_caption_;                            // see kTimerPlaceCount
-  bool place_timer_on_ = false;
+  std::string place_caption_;                            // see kPlaceCountMs
+  Timer place_timer_;
 };
 
 }  // namespace win

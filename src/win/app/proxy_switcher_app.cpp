@@ -105,7 +105,7 @@ int ProxySwitcherApp::Run() {
                                                     verify_relay);
       },
       parts.verify.clock);
-  // Without its report window the pool refuses every start, which the
+  // Without the UI thread's dispatcher the pool refuses every start, which the
   // verification reports as "创建验证线程中发生异常" at the first run.
   pool->Create();
   parts.verify.pool = std::move(pool);
@@ -113,8 +113,8 @@ int ProxySwitcherApp::Run() {
   auto prober = std::make_unique<WinsockConnectProber>();
   if (prober->Create()) parts.verify.prober = std::move(prober);
   parts.cleanup = CleanupRunner::BrowserCleanup();
-  parts.make_exit_fetcher = [](HWND report_window, uint32_t deadline_ms) {
-    return std::make_unique<WinInetExitFetcher>(report_window, deadline_ms);
+  parts.make_exit_fetcher = [](PostingExitFetcher::Report report, uint32_t deadline_ms) {
+    return std::make_unique<WinInetExitFetcher>(std::move(report), deadline_ms);
   };
   parts.download_job = MakeWinInetDownloadJob();
   parts.download_path = DownloadTargetPath();

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "core/sysproxy/proxy_in_use.h"
-#include "win/platform/app_messages.h"
 
 namespace win {
 namespace {
@@ -21,11 +20,7 @@ RelayService::RelayService(Switcher& switcher, const AppPlatform& platform,
     : switcher_(switcher),
       platform_(platform),
       run_settings_(run_settings),
-      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
-        return OnMessage(msg, wparam, lparam);
-      }),
       shared_(std::make_shared<Shared>()) {
-  shared_->window = CreateMessageWindow(window_, L"RelaymothRelay");
   switcher_.SetStandIn(this);
   switcher_.events().Add(this);
 }
@@ -33,8 +28,6 @@ RelayService::RelayService(Switcher& switcher, const AppPlatform& platform,
 RelayService::~RelayService() {
   switcher_.events().Remove(this);
   switcher_.SetStandIn(nullptr);
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  shared_->window = nullptr;
 }
 
 bool RelayService::Start() {
@@ -51,16 +44,16 @@ bool RelayService::Start() {
     std::lock_guard<std::mutex> lock(shared->mutex);
     return shared->route;
   };
-  RelayReportSink sink = [shared](RelayReport report) {
-    HWND window = nullptr;
+  RelayReportSink sink = [this, shared, poster = inbox_.poster()](RelayReport report) {
+    bool first = false;
     {
       std::lock_guard<std::mutex> lock(shared->mutex);
-      // One message announces a batch; the UI thread takes all that wait.
-      if (shared->reports.empty()) window = shared->window;
+      // One post announces a batch; the UI thread takes all that wait.
+      first = shared->reports.empty();
       if (shared->reports.size() >= kQueuedReports) shared->reports.pop_front();
       shared->reports.push_back(std::move(report));
     }
-    if (window) PostMessageW(window, WM_RELAY_REPORTS, 0, 0);
+    if (first) poster.Post([this] { TakeReports(); });
   };
   // Only the user's own programs may use the relay: its rows may carry log-ins.
   if (kept_port_ != 0) port_ = engine_.Listen(kept_port_, source, sink, &error, false, true);
@@ -95,20 +88,6 @@ bool RelayService::IsStandIn(std::string_view text) const {
   core::NetTarget target;
   if (!core::ParseAuthority(text, 0, &target) || !core::IsLoopbackHost(target.host)) return false;
   return target.port != 0 && (target.port == port_ || target.port == kept_port_);
-}
-
-bool RelayService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
-  if (msg == WM_RELAY_REPORTS) {
-    TakeReports();
-    return true;
-  }
-  if (msg == WM_TIMER && wparam == kTimerRoute) {
-    KillTimer(window_.hwnd(), kTimerRoute);
-    route_timer_ = false;
-    RebuildRoute();
-    return true;
-  }
-  return false;
 }
 
 void RelayService::TakeReports() {
@@ -168,8 +147,7 @@ void RelayService::RebuildRoute() {
 }
 
 void RelayService::ListChanged() {
-  if (route_timer_ || !window_.hwnd()) return;
-  route_timer_ = SetTimer(window_.hwnd(), kTimerRoute, kRouteDelayMs, nullptr) != 0;
+  if (!route_timer_.active()) route_timer_.StartOnce(kRouteDelayMs, [this] { RebuildRoute(); });
 }
 
 void RelayService::OnRunSettingsChanged() {

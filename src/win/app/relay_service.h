@@ -25,7 +25,7 @@
 #include "win/app/app_platform.h"
 #include "win/app/run_settings_holder.h"
 #include "win/app/switcher.h"
-#include "win/platform/message_window.h"
+#include "win/platform/dispatcher.h"
 #include "win/platform/relay_engine.h"
 
 namespace win {
@@ -33,7 +33,6 @@ namespace win {
 class RelayService final : public SystemProxyStandIn, private AppObserver {
  public:
   // The route is built again this long after the list last changed.
-  static constexpr UINT_PTR kTimerRoute = 1;
   static constexpr UINT kRouteDelayMs = 500;
   // Reports kept for the views, the newest last.
   static constexpr size_t kKeptReports = 32;
@@ -64,11 +63,9 @@ class RelayService final : public SystemProxyStandIn, private AppObserver {
   const core::Rotation& rotation() const { return *rotation_; }
 
   // For tests.
-  HWND window() const { return window_.hwnd(); }
   RelayEngine& engine() { return engine_; }
 
  private:
-  bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
   void TakeReports();
   void RebuildRoute();
   void ListChanged();
@@ -83,13 +80,12 @@ class RelayService final : public SystemProxyStandIn, private AppObserver {
   Switcher& switcher_;
   const AppPlatform& platform_;
   const RunSettingsHolder& run_settings_;
-  MessageWindow window_;
+  Timer route_timer_;
   RelayEngine engine_;
   uint16_t port_ = 0;
   uint16_t kept_port_ = 0;  // the profile's port at start (a setting may still name it)
   std::string error_;
   bool standing_in_ = false;  // the setting names the relay for the proxy in use
-  bool route_timer_ = false;
   std::deque<std::string> reports_;
   // Shared with the engine thread, which chooses from it for each connection.
   std::shared_ptr<core::Rotation> rotation_ = std::make_shared<core::Rotation>();
@@ -99,9 +95,9 @@ class RelayService final : public SystemProxyStandIn, private AppObserver {
     std::mutex mutex;
     std::shared_ptr<const RelayRoute> route;
     std::deque<RelayReport> reports;
-    HWND window = nullptr;
   };
   std::shared_ptr<Shared> shared_;
+  Inbox inbox_;  // the engine thread's reports
 };
 
 }  // namespace win

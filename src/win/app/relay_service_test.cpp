@@ -153,7 +153,7 @@ TEST_F(AppWindowTest, AFailingSocks5RowInUseIsCarriedByTheNextAndSwitchingMovesO
   ASSERT_EQ(list.AddProxy(dead, false), core::AddResult::kAdded);
   ASSERT_EQ(list.AddProxy(good, false), core::AddResult::kAdded);
   app_->auto_switch().Toggle("3600");  // the tick is sent by hand
-  SendMessageW(app_->auto_switch().window(), WM_TIMER, AutoSwitchService::kTimerSwitch, 0);
+  FireTimer(app_->auto_switch().switch_timer());
   ASSERT_TRUE(PumpUntil([&] { return switcher_->current_proxy() == dead; }));
   EXPECT_EQ(ProxyValue("ProxyServer"), app_->relay().address());
 

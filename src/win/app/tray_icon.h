@@ -1,5 +1,5 @@
 // TrayIcon: the program's icon in the notification area, owned by one window
-// (identifier 101, callback WM_TRAY_NOTIFY). Deleted when the object goes, which
+// (identifier IDC_TRAY_ICON, callback WM_TRAY_NOTIFY). Deleted when the object goes, which
 // must happen before its window is destroyed. UI thread only.
 #pragma once
 
@@ -8,10 +8,9 @@
 #include <string>
 
 #include "win/platform/app_messages.h"
+#include "win/res/resource.h"
 
 namespace win {
-
-inline constexpr UINT kTrayIconId = 101;
 
 class TrayIcon {
  public:

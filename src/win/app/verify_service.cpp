@@ -7,17 +7,14 @@ namespace win {
 VerifyService::VerifyService(Switcher& switcher, const AppPlatform& platform, VerifyParts parts)
     : switcher_(switcher),
       parts_(std::move(parts)),
-      settings_(core::LoadVerifySettings(*platform.profile, platform.secrets, &sites_note_)),
-      window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
-        return OnMessage(msg, wparam, lparam);
-      }),
-      timers_(CreateMessageWindow(window_, L"RelaymothVerifyService")) {
+      settings_(core::LoadVerifySettings(*platform.profile, platform.secrets, &sites_note_)) {
   scheduler_ = std::make_unique<core::VerifyScheduler>(
       switcher_.list(), settings_, *parts_.pool, timers_, static_cast<core::VerifyHost&>(*this),
       *parts_.clock, parts_.watchdog_per_site_ms, parts_.prober.get());
+  timers_.Attach(scheduler_.get());
   switcher_.events().Add(this);
   timers_.StartReaping();
-  SetTimer(window_.hwnd(), kTimerReverify, kReverifyTickMs, nullptr);
+  reverify_timer_.Start(kReverifyTickMs, [this] { scheduler_->ReverifyTick(); });
 }
 
 VerifyService::~VerifyService() {
@@ -25,16 +22,8 @@ VerifyService::~VerifyService() {
   // Workers are let go before the list they were testing rows of; none
   // reports afterwards.
   scheduler_->EndRunCleanup();
+  timers_.Attach(nullptr);
   scheduler_.reset();
-}
-
-bool VerifyService::OnMessage(UINT msg, WPARAM wparam, LPARAM) {
-  if (msg != WM_TIMER || !scheduler_) return false;
-  if (wparam == kTimerReverify) {
-    scheduler_->ReverifyTick();
-    return true;
-  }
-  return DispatchVerifyTimer(wparam, *scheduler_);
 }
 
 void VerifyService::OnRowsAppended(size_t, size_t) {

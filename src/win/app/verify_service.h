@@ -1,10 +1,8 @@
 // VerifyService: the verification of the list as a feature of its own. It owns
 // the verify settings in force, the scheduler, the scheduler's timers and the
-// once-a-minute re-verification on a message-only window of its own; the
-// worker pool and the connect prober report straight to the scheduler. Views
-// start and stop runs here and learn of them through AppObserver (controls,
-// the row to show, the caption). Built by the composition root after the
-// Switcher; UI thread only.
+// once-a-minute re-verification; the worker pool and the connect prober report straight to the
+// scheduler. Views start and stop runs here and learn of them through AppObserver (controls, the
+// row to show, the caption). Built by the composition root after the Switcher; UI thread only.
 #pragma once
 
 #include <windows.h>
@@ -20,7 +18,7 @@
 #include "win/app/app_events.h"
 #include "win/app/app_platform.h"
 #include "win/app/switcher.h"
-#include "win/platform/message_window.h"
+#include "win/platform/dispatcher.h"
 #include "win/platform/verify_worker_timers.h"
 
 namespace win {
@@ -38,8 +36,7 @@ struct VerifyParts {
 
 class VerifyService final : private AppObserver, private core::VerifyHost {
  public:
-  // The re-verification schedule's timer, once a minute.
-  static constexpr UINT_PTR kTimerReverify = 3;
+  // The re-verification schedule's tick, once a minute.
   static constexpr UINT kReverifyTickMs = 60000;
 
   // Loads the verify settings, registers with the switcher's events and starts
@@ -72,13 +69,12 @@ class VerifyService final : private AppObserver, private core::VerifyHost {
   // not open); its message is for the user, empty when nothing was lost.
   const core::LoadedSitesNote& sites_note() const { return sites_note_; }
 
-  // For tests and benchmarks: the scheduler and the timer window.
+  // For tests and benchmarks: the scheduler and the timers.
   core::VerifyScheduler& scheduler() { return *scheduler_; }
-  HWND timer_window() const { return window_.hwnd(); }
+  const VerifySchedulerTimers& timers() const { return timers_; }
+  const Timer& reverify_timer() const { return reverify_timer_; }
 
  private:
-  bool OnMessage(UINT msg, WPARAM wparam, LPARAM lparam);
-
   // AppObserver: every row the list takes (typed, imported, dropped, loaded)
   // is an addition for "自动验证新加入和下载的ip服务器"; the caption follows
   // the list.
@@ -100,8 +96,8 @@ class VerifyService final : private AppObserver, private core::VerifyHost {
   VerifyParts parts_;
   core::LoadedSitesNote sites_note_;  // filled by the load of settings_, declared before it
   core::VerifySettings settings_;
-  MessageWindow window_;
-  VerifyWindowTimers timers_;
+  VerifySchedulerTimers timers_;
+  Timer reverify_timer_;
   // Declared last: it refers to the settings, the pool and the timers.
   std::unique_ptr<core::VerifyScheduler> scheduler_;
 };

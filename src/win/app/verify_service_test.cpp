@@ -49,17 +49,16 @@ class VerifyServiceTest : public AppWindowTest {
     FloatingWindow& w = Start(proxy_server, enable);
     dlg_ = w.dialog().hwnd();
     view_ = w.dialog().list_view();
-    timers_ = app_->verify().timer_window();
     return w;
   }
 
   core::ProxyList& list() { return switcher_->list(); }
   core::VerifyScheduler& scheduler() { return app_->verify().scheduler(); }
+  const VerifySchedulerTimers& timers() { return app_->verify().timers(); }
   void Add(std::initializer_list<const char*> lines) {
     for (const char* line : lines) ASSERT_EQ(list().AddProxy(line, false), core::AddResult::kAdded) << line;
   }
   void Click(int id) { ClickButton(dlg_, id); }
-  void Timer(HWND hwnd, UINT_PTR id) { SendMessageW(hwnd, WM_TIMER, id, 0); }
   // The report of the worker in `slot` for its current hand-out.
   void Report(int slot, const std::vector<core::SiteOutcome>& outcomes) {
     ASSERT_TRUE(pool_->current.count(slot)) << "slot " << slot << " holds no hand-out";
@@ -73,7 +72,7 @@ class VerifyServiceTest : public AppWindowTest {
   }
   // The caption once the view has caught up with the run.
   std::string Caption() {
-    Timer(dlg_, ProxyListDialog::kTimerViewRefresh);
+    FireTimer(window_->dialog().refresh_timer());
     return ShownCaption();
   }
   std::string Cell(int row, int column) {
@@ -97,7 +96,6 @@ class VerifyServiceTest : public AppWindowTest {
 
   core::VerifySettings settings_;
   HWND dlg_ = nullptr;
-  HWND timers_ = nullptr;  // the verification's timer window
   HWND view_ = nullptr;
 };
 
@@ -108,7 +106,7 @@ TEST_F(VerifyServiceTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   ExpectRunControls(false);
   // Idle, with the pointer away from it, the window fades.
   SetCursorPos(0, GetSystemMetrics(SM_CYSCREEN) - 1);
-  for (int i = 0; i < 3; ++i) Timer(w.hwnd(), kTimerFade);
+  for (int i = 0; i < 3; ++i) FireTimer(w.fade_timer());
   EXPECT_LT(w.alpha(), 255);
 
   Click(IDC_VERIFY_ALL);
@@ -130,9 +128,9 @@ TEST_F(VerifyServiceTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   EXPECT_EQ(app_->verify().active_workers(), 4);
 
   // While the run is on the tray blinks and the window stays opaque.
-  Timer(w.hwnd(), kTimerTrayBlink);
+  FireTimer(w.blink_timer());
   EXPECT_TRUE(w.tray_alternate_frame());
-  for (int i = 0; i < 5; ++i) Timer(w.hwnd(), kTimerFade);
+  for (int i = 0; i < 5; ++i) FireTimer(w.fade_timer());
   EXPECT_EQ(w.alpha(), 255);
 
   struct Step {
@@ -198,8 +196,8 @@ TEST_F(VerifyServiceTest, VerifyAllRunsToTheEndAndUsesTheBestProxy) {
   EXPECT_GE(pool_->released, 1);
 
   // The tray ends on its normal frame.
-  Timer(w.hwnd(), kTimerTrayBlink);
-  Timer(w.hwnd(), kTimerTrayBlink);
+  FireTimer(w.blink_timer());
+  FireTimer(w.blink_timer());
   EXPECT_FALSE(w.tray_alternate_frame());
 }
 
@@ -252,7 +250,7 @@ TEST_F(VerifyServiceTest, TheRowHandedOutIsScrolledIntoView) {
   for (int i = 0; i < 70; ++i) Report(0, {kUnreachable});
   EXPECT_EQ(pool_->handed.back().proxy, "10.0.0.71:80");
   EXPECT_EQ(ListView_GetTopIndex(view_), 0);  // not before the refresh tick
-  Timer(dlg_, ProxyListDialog::kTimerViewRefresh);
+  FireTimer(window_->dialog().refresh_timer());
   int top = ListView_GetTopIndex(view_);
   int per_page = ListView_GetCountPerPage(view_);
   EXPECT_GT(top, 0);
@@ -313,19 +311,19 @@ TEST_F(VerifyServiceTest, AHungWorkerIsGivenUpByItsWatchdog) {
   pool_->reached[0] = {Usable(2.0)};
 
   // A tick long before the watchdog period belongs to an earlier hand-out.
-  Timer(timers_, kTimerWatchdogFirst);
+  FireTimer(timers().watchdog(0));
   EXPECT_TRUE(pool_->abandoned.empty());
 
   clock_->Advance(1000);  // one site: 1000 ms
-  Timer(timers_, kTimerWatchdogFirst);
+  FireTimer(timers().watchdog(0));
   EXPECT_EQ(pool_->abandoned, (std::vector<int>{0}));
   EXPECT_EQ(Cell(0, 3), "2.0");
   EXPECT_EQ(Cell(0, 5), "[1160]2.0;");
   ASSERT_EQ(pool_->handed.size(), 2u);
   EXPECT_EQ(pool_->handed[1].slot, 0);
   EXPECT_EQ(pool_->handed[1].proxy, "10.0.0.2:80");
-  // The new hand-out's watchdog runs on the dialog (KillTimer finds it).
-  EXPECT_TRUE(KillTimer(timers_, kTimerWatchdogFirst));
+  // The new hand-out's watchdog runs.
+  EXPECT_TRUE(timers().watchdog(0).active());
 }
 
 TEST_F(VerifyServiceTest, AWorkerThatCannotBeMadeEndsTheRunWithAMessage) {
@@ -370,10 +368,11 @@ TEST_F(VerifyServiceTest, NewRowsAreVerifiedByTheVerifyNewTimer) {
   SetDlgItemTextW(dlg_, IDC_PROXY_EDIT, L"10.0.0.4:80");
   Click(IDC_ADD_PROXY);
   ASSERT_EQ(list().size(), 4u);
-  // The addition armed timer 5; its tick verifies the rows selected then.
-  EXPECT_TRUE(KillTimer(timers_, kTimerVerifyNew));
+  // The addition armed the verify-new timer; its tick verifies the rows
+  // selected then.
+  EXPECT_TRUE(timers().verify_new().active());
   EXPECT_TRUE(pool_->handed.empty());
-  Timer(timers_, kTimerVerifyNew);
+  FireTimer(timers().verify_new());
   EXPECT_EQ(pool_->Proxies(), (std::vector<std::string>{"10.0.0.2:80", "10.0.0.4:80"}));
   EXPECT_EQ(Cell(0, 3), "未验证");
   EXPECT_EQ(Cell(1, 3), "验证中...");
@@ -383,7 +382,7 @@ TEST_F(VerifyServiceTest, WithoutVerifyNewAnAdditionArmsNoTimer) {
   settings_.verify_new_proxy = false;
   Open();
   Add({"10.0.0.1:80"});
-  EXPECT_FALSE(KillTimer(timers_, kTimerVerifyNew));
+  EXPECT_FALSE(timers().verify_new().active());
 }
 
 TEST_F(VerifyServiceTest, TheMenuCommandVerifiesAllAndLeavesTheProxy) {
@@ -414,10 +413,10 @@ TEST_F(VerifyServiceTest, TheMinuteTimerReverifiesTheTickedRows) {
   ASSERT_EQ(list().AddProxy("10.0.0.2:80", true), core::AddResult::kAdded);
   ASSERT_EQ(list().AddProxy("10.0.0.3:80", true), core::AddResult::kAdded);
   // Started with the service.
-  EXPECT_TRUE(KillTimer(timers_, VerifyService::kTimerReverify));
-  Timer(timers_, VerifyService::kTimerReverify);
+  EXPECT_TRUE(app_->verify().reverify_timer().active());
+  FireTimer(app_->verify().reverify_timer());
   EXPECT_TRUE(pool_->handed.empty());
-  Timer(timers_, VerifyService::kTimerReverify);
+  FireTimer(app_->verify().reverify_timer());
   EXPECT_EQ(pool_->Proxies(), (std::vector<std::string>{"10.0.0.2:80", "10.0.0.3:80"}));
   EXPECT_EQ(ListView_GetSelectedCount(view_), 2u);
   EXPECT_EQ(ListView_GetItemState(view_, 0, LVIS_SELECTED), 0u);
@@ -450,11 +449,11 @@ TEST_F(VerifyServiceTest, DestroyingTheWindowLetsTheWorkersGo) {
   EXPECT_TRUE(pool_->current.empty());
 }
 
-TEST_F(VerifyServiceTest, TheReapingTimerRunsOnTheServiceWindow) {
+TEST_F(VerifyServiceTest, TheReapingTimerRunsWithTheService) {
   Open();
-  Timer(timers_, kTimerReapWorkers);
+  FireTimer(timers().reaping());
   EXPECT_EQ(pool_->reaped, 1);
-  EXPECT_TRUE(KillTimer(timers_, kTimerReapWorkers));
+  EXPECT_TRUE(timers().reaping().active());
 }
 
 TEST_F(VerifyServiceTest, TheSettingsButtonShowsTheSettingsDialog) {

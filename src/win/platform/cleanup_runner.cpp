@@ -1,6 +1,5 @@
 #include "win/platform/cleanup_runner.h"
 
-#include <mutex>
 #include <new>
 #include <utility>
 
@@ -8,24 +7,11 @@
 
 namespace win {
 
-// What a cleanup thread shares with the runner: where to report, and whether
-// anyone still listens. The mutex is held only around the post.
-struct CleanupRunner::Shared {
-  std::mutex mutex;
-  HWND window = nullptr;
-  UINT message = 0;
-  bool abandoned = false;
-
-  void Report(uint32_t generation) {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!abandoned) PostMessageW(window, message, WPARAM(generation), 0);
-  }
-};
-
 namespace {
 
 struct ThreadStart {
-  std::shared_ptr<void> shared;  // CleanupRunner::Shared, kept alive by the thread
+  Poster report;  // reaches the runner while it lives
+  CleanupRunner* runner = nullptr;
   CleanupRunner::Cleanup cleanup;
   uint32_t generation = 0;
 };
@@ -48,19 +34,10 @@ CleanupRunner::Cleanup CleanupRunner::BrowserCleanup() {
   };
 }
 
-CleanupRunner::CleanupRunner(HWND report_window, Cleanup cleanup, UINT report_message)
-    : report_window_(report_window),
-      report_message_(report_message),
-      cleanup_(std::move(cleanup)),
-      shared_(std::make_shared<Shared>()) {
-  shared_->window = report_window_;
-  shared_->message = report_message_;
-}
+CleanupRunner::CleanupRunner(Done done, Cleanup cleanup)
+    : done_(std::move(done)), cleanup_(std::move(cleanup)) {}
 
-CleanupRunner::~CleanupRunner() {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  shared_->abandoned = true;
-}
+CleanupRunner::~CleanupRunner() = default;
 
 void CleanupRunner::CleanThenSwitch(core::RowId row) {
   if (pending_) return;
@@ -69,7 +46,7 @@ void CleanupRunner::CleanThenSwitch(core::RowId row) {
   uint32_t generation = ++generation_;
   thread_.reset();
 
-  auto* start = new (std::nothrow) ThreadStart{shared_, cleanup_, generation};
+  auto* start = new (std::nothrow) ThreadStart{inbox_.poster(), this, cleanup_, generation};
   if (start != nullptr) {
     HANDLE h = CreateThread(nullptr, 0, &ThreadMain, start, 0, nullptr);
     if (h != nullptr) {
@@ -80,21 +57,23 @@ void CleanupRunner::CleanThenSwitch(core::RowId row) {
   }
   // No thread: clean here, late but in the right order.
   RunCleanup(cleanup_);
-  shared_->Report(generation);
+  inbox_.Post([this, generation] { Finished(generation); });
 }
 
 DWORD WINAPI CleanupRunner::ThreadMain(void* param) {
   std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(param));
   RunCleanup(start->cleanup);
-  static_cast<Shared*>(start->shared.get())->Report(start->generation);
+  CleanupRunner* runner = start->runner;
+  uint32_t generation = start->generation;
+  start->report.Post([runner, generation] { runner->Finished(generation); });
   return 0;
 }
 
-bool CleanupRunner::TakeFinished(WPARAM wparam, core::RowId* row) {
-  if (!pending_ || uint32_t(wparam) != generation_) return false;
+void CleanupRunner::Finished(uint32_t generation) {
+  if (!pending_ || generation != generation_) return;
   pending_ = false;
-  *row = std::exchange(row_, core::kNoRow);
-  return true;
+  core::RowId row = std::exchange(row_, core::kNoRow);
+  if (done_) done_(row);
 }
 
 }  // namespace win

@@ -1,9 +1,9 @@
 // CleanupRunner: automatic switching's "clean, then switch" without freezing
 // the program. CleanThenSwitch starts the browser cleanup on a thread of its
-// own; when the cleanup ends, the thread posts WM_CLEANUP_DONE to the report
-// window and the UI thread applies the proxy. The runner is owned and called
-// on the UI thread; its thread only runs the cleanup and posts, and once the
-// runner is gone it never posts again.
+// own; when the cleanup ends, the thread posts the report to the runner's
+// thread, which hands the row to `done` to apply the proxy. The runner is
+// owned and called on the UI thread; its thread only runs the cleanup and
+// posts, and once the runner is gone its report is dropped.
 #pragma once
 
 #include <windows.h>
@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "win/platform/app_messages.h"
 #include "core/sysproxy/auto_switch.h"
+#include "win/platform/dispatcher.h"
 #include "win/platform/unique_handle.h"
 
 namespace win {
@@ -29,8 +29,11 @@ class CleanupRunner final : public core::ProxySwitchAction {
   // folders the shell names.
   static Cleanup BrowserCleanup();
 
-  // `report_window` receives WM_CLEANUP_DONE (or `report_message`).
-  CleanupRunner(HWND report_window, Cleanup cleanup, UINT report_message = WM_CLEANUP_DONE);
+  // Called on the runner's thread with the row of a finished cleanup, to
+  // switch to now.
+  using Done = std::function<void(core::RowId row)>;
+
+  CleanupRunner(Done done, Cleanup cleanup);
   // Abandons a cleanup still running, without waiting for it.
   ~CleanupRunner() override;
   CleanupRunner(const CleanupRunner&) = delete;
@@ -42,10 +45,6 @@ class CleanupRunner final : public core::ProxySwitchAction {
   // one): the row is dropped and nothing is posted for it.
   void CleanThenSwitch(core::RowId row) override;
 
-  // On WM_CLEANUP_DONE: the row of the finished run `wparam`, to switch to
-  // now. False for a report that is not the last run's or was taken already.
-  bool TakeFinished(WPARAM wparam, core::RowId* row);
-
   // A cleanup has been started and its report not taken yet.
   bool running() const { return pending_; }
   // The thread of the last run (null when it ran here); for waiting at the end
@@ -53,17 +52,17 @@ class CleanupRunner final : public core::ProxySwitchAction {
   HANDLE thread() const { return thread_.get(); }
 
  private:
-  struct Shared;
   static DWORD WINAPI ThreadMain(void* param);
+  // The report of run `generation`; a stale one is dropped.
+  void Finished(uint32_t generation);
 
-  HWND report_window_;
-  UINT report_message_;
+  Done done_;
   Cleanup cleanup_;
-  std::shared_ptr<Shared> shared_;  // the report's way to the window; cut on destruction
   uint32_t generation_ = 0;
   bool pending_ = false;
   core::RowId row_ = core::kNoRow;
   UniqueKernelHandle thread_;
+  Inbox inbox_;  // last: gone first, before what its reports use
 };
 
 }  // namespace win

@@ -1,6 +1,6 @@
 // CleanupRunner with real threads: the cleanup runs off the calling thread, the
-// report comes as a posted message after it, and an abandoned runner's thread
-// never posts. The cleanups here wait for the test's go-ahead, so nothing
+// report comes back to this thread after it, and an abandoned runner's thread
+// never reports. The cleanups here wait for the test's go-ahead, so nothing
 // depends on timing.
 #include "win/platform/cleanup_runner.h"
 
@@ -9,8 +9,10 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include "win/platform/unique_handle.h"
+#include "win/testing/test_servers.h"
 
 namespace win {
 namespace {
@@ -31,68 +33,46 @@ CleanupRunner::Cleanup GatedCleanup(std::shared_ptr<Gate> gate) {
   };
 }
 
-class CleanupRunnerTest : public testing::Test {
- protected:
-  void SetUp() override {
-    window_ =
-        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ASSERT_NE(window_, nullptr);
+// Collects the runner's reports: the rows it hands back, on this thread.
+struct Reports {
+  std::vector<core::RowId> rows;
+  CleanupRunner::Done done() {
+    return [this](core::RowId row) { rows.push_back(row); };
   }
-  void TearDown() override { DestroyWindow(window_); }
-
-  // Waits for the next report to the window; false when none comes.
-  bool NextReport(MSG* msg) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < kWaitMs) {
-      if (PeekMessageW(msg, window_, WM_CLEANUP_DONE, WM_CLEANUP_DONE, PM_REMOVE)) return true;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_POSTMESSAGE);
-    }
-    return false;
-  }
-  bool AnyReport() {
-    MSG msg;
-    return PeekMessageW(&msg, window_, WM_CLEANUP_DONE, WM_CLEANUP_DONE, PM_REMOVE) != FALSE;
-  }
-
-  HWND window_ = nullptr;
 };
 
-TEST_F(CleanupRunnerTest, CleansOffThisThreadThenReportsTheText) {
+TEST(CleanupRunnerTest, CleansOffThisThreadThenReportsTheRow) {
   auto gate = std::make_shared<Gate>();
-  CleanupRunner runner(window_, GatedCleanup(gate));
+  Reports reports;
+  CleanupRunner runner(reports.done(), GatedCleanup(gate));
   runner.CleanThenSwitch(core::RowId{11});
   EXPECT_TRUE(runner.running());
   // A second switch while the first still cleans is dropped, not queued.
   runner.CleanThenSwitch(core::RowId{12});
-  EXPECT_FALSE(AnyReport());
+  PumpFor(50);
+  EXPECT_TRUE(reports.rows.empty());
   SetEvent(gate->go.get());
 
-  MSG msg{};
-  ASSERT_TRUE(NextReport(&msg));
+  ASSERT_TRUE(PumpUntil([&] { return !reports.rows.empty(); }, kWaitMs));
   EXPECT_TRUE(gate->cleaned);
   EXPECT_NE(gate->thread_id.load(), GetCurrentThreadId());
-  core::RowId row = core::kNoRow;
-  ASSERT_TRUE(runner.TakeFinished(msg.wParam, &row));
-  EXPECT_EQ(row, core::RowId{11});
+  EXPECT_EQ(reports.rows, (std::vector<core::RowId>{core::RowId{11}}));
   EXPECT_FALSE(runner.running());
-  EXPECT_FALSE(runner.TakeFinished(msg.wParam, &row));  // taken already
-
   ASSERT_EQ(WaitForSingleObject(runner.thread(), kWaitMs), WAIT_OBJECT_0);
-  EXPECT_FALSE(AnyReport());  // nothing for the dropped switch
+  PumpFor(50);
+  EXPECT_EQ(reports.rows.size(), 1u);  // nothing for the dropped switch
 
-  // The next run reports under its own number; the old one is stale.
   runner.CleanThenSwitch(core::RowId{13});
-  ASSERT_TRUE(NextReport(&msg));
-  EXPECT_FALSE(runner.TakeFinished(msg.wParam - 1, &row));
-  ASSERT_TRUE(runner.TakeFinished(msg.wParam, &row));
-  EXPECT_EQ(row, core::RowId{13});
+  ASSERT_TRUE(PumpUntil([&] { return reports.rows.size() == 2; }, kWaitMs));
+  EXPECT_EQ(reports.rows.back(), core::RowId{13});
 }
 
-TEST_F(CleanupRunnerTest, AbandonedRunNeverReports) {
+TEST(CleanupRunnerTest, AbandonedRunNeverReports) {
   auto gate = std::make_shared<Gate>();
+  Reports reports;
   HANDLE thread = nullptr;
   {
-    CleanupRunner runner(window_, GatedCleanup(gate));
+    CleanupRunner runner(reports.done(), GatedCleanup(gate));
     runner.CleanThenSwitch(core::RowId{14});
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), runner.thread(), GetCurrentProcess(), &thread,
                                 SYNCHRONIZE, FALSE, 0));
@@ -101,7 +81,8 @@ TEST_F(CleanupRunnerTest, AbandonedRunNeverReports) {
   ASSERT_EQ(WaitForSingleObject(thread, kWaitMs), WAIT_OBJECT_0);
   CloseHandle(thread);
   EXPECT_TRUE(gate->cleaned);
-  EXPECT_FALSE(AnyReport());
+  PumpFor(50);
+  EXPECT_TRUE(reports.rows.empty());
 }
 
 }  // namespace

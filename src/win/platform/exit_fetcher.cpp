@@ -3,7 +3,6 @@
 #include <wininet.h>
 
 #include <atomic>
-#include <mutex>
 #include <new>
 #include <string>
 #include <utility>
@@ -57,7 +56,7 @@ std::string SessionProxy(HINTERNET session) {
 }
 
 struct FetchJob {
-  std::shared_ptr<WinInetExitFetcher::Shared> shared;
+  std::function<void(ExitFetchResult)> deliver;
   uint64_t id = 0;
   std::wstring page;
   core::ExitRoute route = core::ExitRoute::kSystem;
@@ -149,25 +148,6 @@ bool Fetch(const FetchJob& job, std::string* body) {
 
 }  // namespace
 
-// What the fetch threads share with the fetcher: the results not yet taken and
-// whether anyone still listens. The mutex is held only around the queue and
-// the post.
-struct WinInetExitFetcher::Shared {
-  std::mutex mutex;
-  HWND window = nullptr;
-  UINT message = 0;
-  bool abandoned = false;
-  std::vector<ExitFetchResult> results;
-
-  void Report(ExitFetchResult result) {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (abandoned) return;
-    results.push_back(std::move(result));
-    // One message per batch: the taker empties the queue.
-    if (results.size() == 1) PostMessageW(window, message, 0, 0);
-  }
-};
-
 namespace {
 
 DWORD WINAPI FetchThread(void* param) {
@@ -180,7 +160,7 @@ DWORD WINAPI FetchThread(void* param) {
     result.ok = false;
   }
   if (!result.ok) result.body.clear();
-  job->shared->Report(std::move(result));
+  job->deliver(std::move(result));
   job.reset();
   g_threads_alive.fetch_sub(1);
   return 0;
@@ -188,22 +168,24 @@ DWORD WINAPI FetchThread(void* param) {
 
 }  // namespace
 
-WinInetExitFetcher::WinInetExitFetcher(HWND report_window, uint32_t deadline_ms,
-                                       UINT report_message)
-    : shared_(std::make_shared<Shared>()), deadline_ms_(deadline_ms) {
-  shared_->window = report_window;
-  shared_->message = report_message;
-}
+WinInetExitFetcher::WinInetExitFetcher(Report report, uint32_t deadline_ms)
+    : report_(std::move(report)), deadline_ms_(deadline_ms) {}
 
-WinInetExitFetcher::~WinInetExitFetcher() {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  shared_->abandoned = true;
+WinInetExitFetcher::~WinInetExitFetcher() = default;
+
+std::function<void(ExitFetchResult)> WinInetExitFetcher::Deliver() {
+  return [this, poster = inbox_.poster()](ExitFetchResult result) {
+    // Runs only while the fetcher (and so its inbox) lives.
+    poster.Post([this, result = std::move(result)] {
+      if (report_) report_(result);
+    });
+  };
 }
 
 void WinInetExitFetcher::StartFetch(uint64_t id, const std::string& page, core::ExitRoute route) {
   if (core::ExitCheckPageError(page).empty()) {
     if (g_threads_alive.fetch_add(1) < kMaxExitFetchThreads) {
-      auto* job = new (std::nothrow) FetchJob{shared_, id, Utf8ToWide(page), route, deadline_ms_};
+      auto* job = new (std::nothrow) FetchJob{Deliver(), id, Utf8ToWide(page), route, deadline_ms_};
       // The thread is never waited for: it ends by itself and reports only
       // while the fetcher lives. Its handle is closed at once.
       UniqueKernelHandle thread(job ? CreateThread(nullptr, 0, &FetchThread, job, 0, nullptr)
@@ -214,12 +196,7 @@ void WinInetExitFetcher::StartFetch(uint64_t id, const std::string& page, core::
     g_threads_alive.fetch_sub(1);
   }
   // Posted like any other result, so the check never hears back inside StartFetch.
-  shared_->Report({id, false, {}});
-}
-
-std::vector<ExitFetchResult> WinInetExitFetcher::TakeResults() {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  return std::exchange(shared_->results, {});
+  Deliver()({id, false, {}});
 }
 
 int WinInetExitFetcher::ThreadsAlive() { return g_threads_alive.load(); }

@@ -1,21 +1,19 @@
 // WinInetExitFetcher: the exit check's fetcher. Each fetch runs on a thread of
 // its own with WinInet, through the system's proxy settings (what a browser on
-// this machine gets) or direct, and posts WM_EXIT_FETCH_DONE to the report
-// window when it ends; the UI thread then takes the results. The fetcher is
-// owned and called on the UI thread and never waits for a fetch thread: a fetch
-// that outlives its deadline is abandoned, and once the fetcher is gone no
-// thread posts again.
+// this machine gets) or direct, and posts its result to the fetcher's thread
+// when it ends. The fetcher is owned and called on the UI thread and never
+// waits for a fetch thread: a fetch that outlives its deadline is abandoned,
+// and once the fetcher is gone no result reaches it.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <string>
-#include <vector>
 
-#include "win/platform/app_messages.h"
 #include "core/sysproxy/exit_check.h"
+#include "win/platform/dispatcher.h"
 
 namespace win {
 
@@ -32,24 +30,24 @@ struct ExitFetchResult {
   std::string body;  // the page's bytes as sent; empty when !ok
 };
 
-// An exit fetcher whose results are posted to a window and taken there.
+// An exit fetcher whose results reach a function on the thread that made it.
 class PostingExitFetcher : public core::ExitFetcher {
  public:
-  // On the posted message: every result that has arrived since the last call,
-  // in the order the fetches ended.
-  virtual std::vector<ExitFetchResult> TakeResults() = 0;
+  // Called with each result, in the order the fetches ended; never inside
+  // StartFetch.
+  using Report = std::function<void(const ExitFetchResult&)>;
+
   // Takes effect for the fetches started afterwards.
   virtual void set_deadline_ms(uint32_t deadline_ms) = 0;
 };
 
 class WinInetExitFetcher final : public PostingExitFetcher {
  public:
-  // `report_window` receives `report_message`. A fetch thread gives up by
+  // Results go to `report`. A fetch thread gives up by
   // itself after `deadline_ms` (the receive time-outs and its own clock; under
   // Wine a connect that gets no answer can still hold the thread for about
   // two minutes, which is why the check keeps its own deadline).
-  WinInetExitFetcher(HWND report_window, uint32_t deadline_ms,
-                     UINT report_message = WM_EXIT_FETCH_DONE);
+  WinInetExitFetcher(Report report, uint32_t deadline_ms);
   // Abandons every fetch still running, without waiting.
   ~WinInetExitFetcher() override;
   WinInetExitFetcher(const WinInetExitFetcher&) = delete;
@@ -63,22 +61,17 @@ class WinInetExitFetcher final : public PostingExitFetcher {
   // beyond kMaxExitFetchThreads are reported (posted) as failures.
   void StartFetch(uint64_t id, const std::string& page, core::ExitRoute route) override;
 
-  // On WM_EXIT_FETCH_DONE: every result that has arrived since the last call,
-  // in the order the fetches ended. Empty for a message whose results were
-  // taken already.
-  std::vector<ExitFetchResult> TakeResults() override;
-
   // Fetch threads alive now (also those abandoned by an earlier fetcher);
   // for tests.
   static int ThreadsAlive();
 
-  // The state a fetch thread shares with the fetcher. Internal to the .cpp;
-  // public so that it can name it.
-  struct Shared;
-
  private:
-  std::shared_ptr<Shared> shared_;
+  // What a fetch thread calls with its result, from its own thread.
+  std::function<void(ExitFetchResult)> Deliver();
+
+  Report report_;
   uint32_t deadline_ms_;
+  Inbox inbox_;
 };
 
 }  // namespace win

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,11 +35,8 @@ class ExitFetcherTest : public ::testing::Test {
     place_.wininet = &WinInetSettings();
     saved_server_ = ReadRegistryText(place_.root, place_.key, "ProxyServer");
     saved_enable_ = ReadRegistryText(place_.root, place_.key, "ProxyEnable");
-    window_ =
-        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   }
   ~ExitFetcherTest() override {
-    DestroyWindow(window_);
     EXPECT_TRUE(WriteRegistryString(place_.root, place_.key, "ProxyServer", saved_server_));
     EXPECT_TRUE(
         WriteRegistryDword(place_.root, place_.key, "ProxyEnable", saved_enable_ == "1" ? 1 : 0));
@@ -48,38 +46,34 @@ class ExitFetcherTest : public ::testing::Test {
     ASSERT_TRUE(SetSystemProxy(text, place_).ok()) << text;
   }
 
-  // Runs the UI thread's message loop until `done` holds or `limit_ms` passes;
-  // each WM_EXIT_FETCH_DONE's results go to `deliver`. Returns the longest
-  // time one delivery took on this thread, in microseconds.
-  template <typename Done, typename Deliver>
-  long long Pump(WinInetExitFetcher& fetcher, Done done, Deliver deliver, DWORD limit_ms) {
-    long long longest = 0;
-    DWORD start = GetTickCount();
-    while (!done() && GetTickCount() - start < limit_ms) {
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.hwnd == window_ && msg.message == WM_EXIT_FETCH_DONE) {
-          auto t0 = std::chrono::steady_clock::now();
-          for (ExitFetchResult& r : fetcher.TakeResults()) deliver(r);
-          auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-                        std::chrono::steady_clock::now() - t0)
-                        .count();
-          longest = std::max<long long>(longest, us);
-        } else {
-          DispatchMessageW(&msg);
-        }
-      }
-    }
-    return longest;
+  // What the test's fetchers report to: the current Pump's `deliver`, timed.
+  PostingExitFetcher::Report Report() {
+    return [this](const ExitFetchResult& r) {
+      auto t0 = std::chrono::steady_clock::now();
+      if (deliver_) deliver_(r);
+      auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                    std::chrono::steady_clock::now() - t0)
+                    .count();
+      longest_us_ = std::max<long long>(longest_us_, us);
+    };
   }
 
-  std::vector<ExitFetchResult> Collect(WinInetExitFetcher& fetcher, size_t count,
-                                       DWORD limit_ms = 20000) {
+  // Runs the UI thread's messages until `done` holds or `limit_ms` passes;
+  // each result goes to `deliver`. Returns the longest time one delivery took
+  // on this thread, in microseconds.
+  long long Pump(const std::function<bool()>& done,
+                 std::function<void(const ExitFetchResult&)> deliver, DWORD limit_ms) {
+    deliver_ = std::move(deliver);
+    longest_us_ = 0;
+    PumpUntil(done, limit_ms);
+    deliver_ = nullptr;
+    return longest_us_;
+  }
+
+  std::vector<ExitFetchResult> Collect(size_t count, DWORD limit_ms = 20000) {
     std::vector<ExitFetchResult> results;
-    Pump(
-        fetcher, [&] { return results.size() >= count; },
-        [&](ExitFetchResult& r) { results.push_back(r); }, limit_ms);
+    Pump([&] { return results.size() >= count; },
+         [&](const ExitFetchResult& r) { results.push_back(r); }, limit_ms);
     std::sort(results.begin(), results.end(),
               [](const ExitFetchResult& a, const ExitFetchResult& b) { return a.id < b.id; });
     return results;
@@ -88,16 +82,17 @@ class ExitFetcherTest : public ::testing::Test {
   SystemProxyPlace place_;
   std::string saved_server_;
   std::string saved_enable_;
-  HWND window_ = nullptr;
+  std::function<void(const ExitFetchResult&)> deliver_;
+  long long longest_us_ = 0;
 };
 
 TEST_F(ExitFetcherTest, SystemRouteFollowsTheProxySettingAndDirectRouteIgnoresIt) {
   REQUIRE_TEST_PORTS("WEB", "PROXY");
   UseSystemProxy(ProxyAt("PROXY"));
-  WinInetExitFetcher fetcher(window_, 10000);
+  WinInetExitFetcher fetcher(Report(), 10000);
   fetcher.StartFetch(1, EchoPage(), core::ExitRoute::kSystem);
   fetcher.StartFetch(2, EchoPage(), core::ExitRoute::kDirect);
-  std::vector<ExitFetchResult> r = Collect(fetcher, 2);
+  std::vector<ExitFetchResult> r = Collect(2);
   ASSERT_EQ(r.size(), 2u);
   EXPECT_TRUE(r[0].ok);
   EXPECT_EQ(r[0].body, "127.0.0.2\n") << "through the proxy";
@@ -107,7 +102,7 @@ TEST_F(ExitFetcherTest, SystemRouteFollowsTheProxySettingAndDirectRouteIgnoresIt
   // Cleared: the system route goes direct too.
   UseSystemProxy("");
   fetcher.StartFetch(3, EchoPage(), core::ExitRoute::kSystem);
-  r = Collect(fetcher, 1);
+  r = Collect(1);
   ASSERT_EQ(r.size(), 1u);
   EXPECT_EQ(r[0].body, "127.0.0.1\n");
 }
@@ -129,9 +124,9 @@ TEST_F(ExitFetcherTest, FailuresComeBackAsFailures) {
   };
   for (const Case& c : cases) {
     UseSystemProxy(c.proxy);
-    WinInetExitFetcher fetcher(window_, 1500);
+    WinInetExitFetcher fetcher(Report(), 1500);
     fetcher.StartFetch(7, c.page, core::ExitRoute::kSystem);
-    std::vector<ExitFetchResult> r = Collect(fetcher, 1, 15000);
+    std::vector<ExitFetchResult> r = Collect(1, 15000);
     ASSERT_EQ(r.size(), 1u) << c.name << ": no report";
     EXPECT_FALSE(r[0].ok) << c.name;
     EXPECT_EQ(r[0].body, "") << c.name;
@@ -157,9 +152,9 @@ TEST_F(ExitFetcherTest, HostileProxiesLeaveNoCookieAndRedirectsFail) {
   };
   for (const Case& c : cases) {
     UseSystemProxy(ProxyAt(c.proxy));
-    WinInetExitFetcher fetcher(window_, 5000);
+    WinInetExitFetcher fetcher(Report(), 5000);
     fetcher.StartFetch(1, c.page, core::ExitRoute::kSystem);
-    std::vector<ExitFetchResult> r = Collect(fetcher, 1);
+    std::vector<ExitFetchResult> r = Collect(1);
     ASSERT_EQ(r.size(), 1u) << c.page;
     EXPECT_EQ(r[0].ok, c.ok) << c.page << ": " << r[0].body;
   }
@@ -175,18 +170,13 @@ TEST_F(ExitFetcherTest, AnAbandonedFetchNeverReports) {
   UseSystemProxy(ProxyAt("SLOW"));  // answers after a moment
   int before = WinInetExitFetcher::ThreadsAlive();
   {
-    WinInetExitFetcher fetcher(window_, 10000);
+    WinInetExitFetcher fetcher(Report(), 10000);
     fetcher.StartFetch(1, EchoPage(), core::ExitRoute::kSystem);
   }
   bool posted = false;
-  DWORD start = GetTickCount();
-  while (WinInetExitFetcher::ThreadsAlive() > before && GetTickCount() - start < 20000) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_EXIT_FETCH_DONE) posted = true;
-    }
-  }
+  Pump([&] { return WinInetExitFetcher::ThreadsAlive() == before; },
+       [&](const ExitFetchResult&) { posted = true; }, 20000);
+  PumpFor(50);
   EXPECT_EQ(WinInetExitFetcher::ThreadsAlive(), before) << "the fetch thread did not end";
   EXPECT_FALSE(posted);
 }
@@ -196,7 +186,7 @@ TEST_F(ExitFetcherTest, AnAbandonedFetchNeverReports) {
 class ExitCheckWineTest : public ExitFetcherTest {
  protected:
   ExitCheckWineTest()
-      : fetcher_(window_, 3000), check_(fetcher_, clock_, [](std::string_view a) {
+      : fetcher_(Report(), 3000), check_(fetcher_, clock_, [](std::string_view a) {
           return a == "127.0.0.2" ? std::string("回环") : std::string();
         }) {
     core::ExitCheckSettings settings;
@@ -210,13 +200,12 @@ class ExitCheckWineTest : public ExitFetcherTest {
   void Switch(const std::string& text) {
     UseSystemProxy(text);
     check_.OnSwitched(text);
-    Pump(
-        fetcher_, [&] { return !check_.waiting(); },
-        [&](ExitFetchResult& r) {
-          check_.OnFetchDone(r.id, r.ok, r.body);
-          check_.OnTick();
-        },
-        10000);
+    Pump([&] { return !check_.waiting(); },
+         [&](const ExitFetchResult& r) {
+           check_.OnFetchDone(r.id, r.ok, r.body);
+           check_.OnTick();
+         },
+         10000);
     check_.OnTick();
   }
 
@@ -298,9 +287,9 @@ TEST_F(ExitCheckWineTest, DISABLED_HundredAutomaticSwitchesStallNothing) {
     // The rest of the second: results and the deadline tick, as the program's
     // timer runs them.
     DWORD start = GetTickCount();
-    long long deliver = Pump(
-        fetcher_, [&] { return GetTickCount() - start >= 1000; },
-        [&](ExitFetchResult& r) { check_.OnFetchDone(r.id, r.ok, r.body); }, 1000);
+    long long deliver =
+        Pump([&] { return GetTickCount() - start >= 1000; },
+             [&](const ExitFetchResult& r) { check_.OnFetchDone(r.id, r.ok, r.body); }, 1000);
     t0 = Clock::now();
     check_.OnTick();
     longest_check = std::max({longest_check, deliver, us_since(t0)});

@@ -1,7 +1,8 @@
 // MessageWindow: a message-only window (never shown, never part of a broadcast)
-// that hands every message to one function: the timer and report window of a
-// part that is not a window itself (a service, the worker pool, the prober).
-// It lives on the thread that creates it; the window goes with the object.
+// that hands every message to one function: the window of a thread's
+// Dispatcher, and the prober thread's window that the system tells of its
+// sockets' connects. It lives on the thread that creates it; the window goes
+// with the object.
 #pragma once
 
 #include <windows.h>

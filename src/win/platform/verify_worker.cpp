@@ -31,11 +31,10 @@ class VerifyWorker::Observer final : public core::RunObserver {
   VerifyWorker& worker_;
 };
 
-VerifyWorker::VerifyWorker(int slot, HWND report_window,
-                           std::unique_ptr<core::SiteFetcher> fetcher,
+VerifyWorker::VerifyWorker(int slot, Report report, std::unique_ptr<core::SiteFetcher> fetcher,
                            std::shared_ptr<core::Clock> clock)
     : slot_(slot),
-      report_window_(report_window),
+      report_(std::move(report)),
       fetcher_(std::move(fetcher)),
       clock_(std::move(clock)) {}
 
@@ -76,7 +75,7 @@ void VerifyWorker::FailSpawnLocked() {
     has_run_ = false;
     running_generation_ = next_generation_;
     finished_ = true;
-    PostLocked(WM_VERIFY_DONE, running_generation_);
+    PostLocked(running_generation_);
   }
 }
 
@@ -163,12 +162,12 @@ void VerifyWorker::RunOnce() {
   detected_ = run.detected_protocol();
   running_ = false;
   finished_ = true;
-  PostLocked(WM_VERIFY_DONE, generation);
+  PostLocked(generation);
 }
 
-void VerifyWorker::PostLocked(UINT msg, uint64_t generation) {
-  if (abandoned_ || report_window_ == nullptr) return;
-  PostMessageW(report_window_, msg, WPARAM(slot_), LPARAM(generation));
+void VerifyWorker::PostLocked(uint64_t generation) {
+  if (abandoned_ || !report_) return;
+  report_(slot_, generation);
 }
 
 bool VerifyWorker::Run(uint64_t generation, core::VerifyRun run) {

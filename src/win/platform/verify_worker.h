@@ -1,7 +1,7 @@
 // VerifyWorker: one verify worker thread with its own message queue. The UI
 // thread hands it a VerifyRun and posts TM_VERIFY_START; the thread runs the
-// tests and posts WM_VERIFY_DONE (wParam = slot, lParam = generation) to the
-// report window. Abandon (UI thread) stops it for good without
+// tests and posts its end (slot, generation) to the pool through the report
+// function. Abandon (UI thread) stops it for good without
 // waiting: the thread ends by itself and never posts again. Shared between the
 // UI thread and the worker thread; every shared field is behind one mutex that
 // is never held across a blocking call.
@@ -20,7 +20,6 @@
 
 #include "core/verify/site_fetcher.h"
 #include "core/verify/verify_run.h"
-#include "win/platform/app_messages.h"
 #include "win/platform/unique_handle.h"
 
 namespace win {
@@ -34,8 +33,11 @@ using SiteFetcherFactory = std::function<std::unique_ptr<core::SiteFetcher>()>;
 
 class VerifyWorker : public std::enable_shared_from_this<VerifyWorker> {
  public:
+  // Posts that a run ended, from the worker's thread: (slot, generation).
+  using Report = std::function<void(int slot, uint64_t generation)>;
+
   // `clock` must be safe to call from any thread; the worker keeps it alive.
-  VerifyWorker(int slot, HWND report_window, std::unique_ptr<core::SiteFetcher> fetcher,
+  VerifyWorker(int slot, Report report, std::unique_ptr<core::SiteFetcher> fetcher,
                std::shared_ptr<core::Clock> clock);
   ~VerifyWorker();
   VerifyWorker(const VerifyWorker&) = delete;
@@ -83,10 +85,10 @@ class VerifyWorker : public std::enable_shared_from_this<VerifyWorker> {
   void RunOnce();
   void FailSpawnLocked();
   // Posts a report unless abandoned; called with mutex_ held.
-  void PostLocked(UINT msg, uint64_t generation);
+  void PostLocked(uint64_t generation);
 
   const int slot_;
-  const HWND report_window_;
+  const Report report_;
   std::unique_ptr<core::SiteFetcher> fetcher_;
   std::shared_ptr<core::Clock> clock_;
   std::mutex mutex_;

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "core/verify/verify_scheduler.h"
-#include "win/platform/message_window.h"
 #include "win/platform/relayed_site_fetcher.h"
 #include "win/platform/unique_socket.h"
 #include "win/platform/verify_worker_pool.h"
@@ -48,20 +47,13 @@ struct Rig {
       uint32_t watchdog_per_site_ms,
       SiteFetcherFactory fetchers = [] { return std::make_unique<WinInetSiteFetcher>(); })
       : pool(std::move(fetchers), std::make_shared<WinClock>()),
-        scheduler(list, settings, pool, *timers(), host, clock, watchdog_per_site_ms) {
+        scheduler(list, settings, pool, timers, host, clock, watchdog_per_site_ms) {
     host.list = &list;
+    timers.Attach(&scheduler);
   }
-  core::VerifyTimers* timers() {
-    EXPECT_TRUE(window.Create(L"RelaymothVerifyE2eTimers"));
-    timers_impl = std::make_unique<VerifyWindowTimers>(window.hwnd());
-    return timers_impl.get();
-  }
+  ~Rig() { timers.Attach(nullptr); }
 
-  // Stands in for the main dialog: owns the timers' window and routes WM_TIMER.
-  MessageWindow window{[this](UINT msg, WPARAM wparam, LPARAM) {
-    return msg == WM_TIMER && DispatchVerifyTimer(wparam, scheduler);
-  }};
-  std::unique_ptr<VerifyWindowTimers> timers_impl;
+  VerifySchedulerTimers timers;
   core::ProxyList list;
   core::VerifySettings settings;
   RecordingHost host;

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 
-#include "win/platform/message_window.h"
-#include "win/platform/app_messages.h"
-
 namespace win {
 namespace {
 
@@ -24,21 +21,13 @@ VerifyWorkerPool::~VerifyWorkerPool() {
 }
 
 bool VerifyWorkerPool::Create() {
-  if (window_ && window_->hwnd() != nullptr) return true;
-  // Lives on the UI thread that created the pool, so the reports run there.
-  window_ = std::make_unique<MessageWindow>(
-      [this](UINT msg, WPARAM wparam, LPARAM lparam) { return HandleReport(msg, wparam, lparam); });
-  if (window_->Create(L"RelaymothVerifyReports")) return true;
-  DWORD error = GetLastError();
-  window_.reset();
-  SetLastError(error);
-  return false;
+  // The inbox is of the thread that made the pool, so the reports run there.
+  created_ = Dispatcher::ForThisThread().hwnd() != nullptr;
+  return created_;
 }
 
-HWND VerifyWorkerPool::report_window() const { return window_ ? window_->hwnd() : nullptr; }
-
 core::StartResult VerifyWorkerPool::Start(int slot, uint64_t generation, core::VerifyRun run) {
-  if (slot < 0 || slot >= core::kWorkerSlots || report_window() == nullptr) {
+  if (slot < 0 || slot >= core::kWorkerSlots || !created_) {
     return core::StartResult::kNoWorker;
   }
   std::shared_ptr<VerifyWorker>& worker = slots_[size_t(slot)];
@@ -46,9 +35,13 @@ core::StartResult VerifyWorkerPool::Start(int slot, uint64_t generation, core::V
   if (!worker) {
     std::unique_ptr<core::SiteFetcher> fetcher = fetchers_ ? fetchers_() : nullptr;
     if (!fetcher) return core::StartResult::kNoWorker;
-    worker = std::make_shared<VerifyWorker>(slot, report_window(), std::move(fetcher), clock_);
+    // Called on the worker's thread; runs here while the pool lives.
+    VerifyWorker::Report report = [this, to_pool = inbox_.poster()](int s, uint64_t generation) {
+      to_pool.Post([this, s, generation] { HandleReport(s, generation); });
+    };
+    worker = std::make_shared<VerifyWorker>(slot, std::move(report), std::move(fetcher), clock_);
     to_spawn_.push_back(worker);
-    if (!spawn_posted_ && PostMessageW(report_window(), WM_SPAWN_WORKERS, 0, 0)) spawn_posted_ = true;
+    if (!spawn_posted_ && inbox_.Post([this] { SpawnSome(); })) spawn_posted_ = true;
     if (!spawn_posted_) SpawnSome();
   }
   if (!worker->Run(generation, std::move(run))) {
@@ -89,30 +82,21 @@ void VerifyWorkerPool::SpawnSome() {
   for (size_t i = 0; i < n; ++i) to_spawn_[i]->StartThread();
   to_spawn_.erase(to_spawn_.begin(), to_spawn_.begin() + ptrdiff_t(n));
   spawn_posted_ = false;
-  if (!to_spawn_.empty() && PostMessageW(report_window(), WM_SPAWN_WORKERS, 0, 0)) {
-    spawn_posted_ = true;
-  }
+  if (!to_spawn_.empty() && inbox_.Post([this] { SpawnSome(); })) spawn_posted_ = true;
 }
 
-bool VerifyWorkerPool::HandleReport(UINT msg, WPARAM wparam, LPARAM lparam) {
-  if (msg == WM_SPAWN_WORKERS) {
-    SpawnSome();
-    return true;
-  }
-  if (msg != WM_VERIFY_DONE) return false;
-  size_t slot = size_t(wparam);
-  if (slot >= slots_.size() || !slots_[slot]) return true;
+void VerifyWorkerPool::HandleReport(int slot_number, uint64_t generation) {
+  size_t slot = size_t(slot_number);
+  if (slot_number < 0 || slot >= slots_.size() || !slots_[slot]) return;
   // A report posted just before its worker was abandoned or re-armed finds a
   // different worker or generation in the slot and is dropped here.
   std::shared_ptr<VerifyWorker> worker = slots_[slot];
   std::vector<core::SiteOutcome> outcomes;
-  uint64_t generation = uint64_t(lparam);
   std::optional<core::ProxyProtocol> detected;
   if (worker->TakeFinished(generation, &outcomes, &detected) && target_ != nullptr) {
     if (detected) target_->OnWorkerTypeDetected(int(slot), generation, *detected);
     target_->OnWorkerDone(int(slot), generation, outcomes);
   }
-  return true;
 }
 
 int VerifyWorkerPool::worker_count() const {

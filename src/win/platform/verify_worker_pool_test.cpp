@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "win/platform/app_messages.h"
 #include "win/platform/win_clock.h"
 #include "win/testing/report_functions.h"
 #include "win/testing/test_servers.h"
@@ -179,8 +180,8 @@ TEST_F(VerifyWorkerPoolTest, ReportsOfAnOlderGenerationAreIgnored) {
   ASSERT_TRUE(PumpUntil([&] { return reports_.size() == 1; }));
   ASSERT_EQ(pool_->Start(4, 2, RunFor("gate")), core::StartResult::kStarted);
   // A stale report of the first run, and one of the second before it finished.
-  PostMessageW(pool_->report_window(), WM_VERIFY_DONE, 4, 1);
-  PostMessageW(pool_->report_window(), WM_VERIFY_DONE, 4, 2);
+  pool_->HandleReport(4, 1);
+  pool_->HandleReport(4, 2);
   PumpFor(150);
   EXPECT_EQ(reports_.size(), 1u);
   SetEvent(state_->gate.get());
@@ -226,16 +227,20 @@ TEST_F(VerifyWorkerPoolTest, AWorkerAbandonedBeforeItsThreadExistsNeverRuns) {
 TEST_F(VerifyWorkerPoolTest, AWorkerWithoutAThreadReportsNoSitesAndWaitsForItsReport) {
   VerifyWorker::FailThreadCreationForTesting(true);
   ASSERT_EQ(pool_->Start(2, 5, RunFor("quick")), core::StartResult::kStarted);
-  // Let the worker try to come up (the pool's own spawn messages), but leave
-  // its report in the queue.
+  // Let the worker try to come up (the pool's own spawn, one posted function
+  // a message), but leave its report in the queue.
   MSG msg;
   bool queued = false;
   DWORD start = GetTickCount();
-  while (!queued && GetTickCount() - start < 10000) {
-    while (PeekMessageW(&msg, nullptr, WM_SPAWN_WORKERS, WM_SPAWN_WORKERS, PM_REMOVE)) {
+  while (pool_->spawning() && GetTickCount() - start < 10000) {
+    if (PeekMessageW(&msg, nullptr, WM_DISPATCH, WM_DISPATCH, PM_REMOVE)) {
       DispatchMessageW(&msg);
+    } else {
+      Sleep(5);
     }
-    queued = PeekMessageW(&msg, nullptr, WM_VERIFY_DONE, WM_VERIFY_DONE, PM_NOREMOVE);
+  }
+  while (!queued && GetTickCount() - start < 10000) {
+    queued = PeekMessageW(&msg, nullptr, WM_DISPATCH, WM_DISPATCH, PM_NOREMOVE);
     if (!queued) Sleep(5);
   }
   VerifyWorker::FailThreadCreationForTesting(false);

@@ -2,51 +2,35 @@
 
 namespace win {
 
-void VerifyWindowTimers::StartWatchdog(int slot, uint32_t ms) {
+void VerifySchedulerTimers::StartWatchdog(int slot, uint32_t ms) {
   if (slot < 0 || slot >= core::kWorkerSlots) return;
-  SetTimer(window_, kTimerWatchdogFirst + UINT_PTR(slot), ms, nullptr);
+  // One-shot for the scheduler, which stops it first thing.
+  watchdogs_[size_t(slot)].Start(ms, [this, slot] {
+    if (scheduler_) scheduler_->OnWatchdog(slot);
+  });
 }
 
-void VerifyWindowTimers::StopWatchdog(int slot) {
+void VerifySchedulerTimers::StopWatchdog(int slot) {
   if (slot < 0 || slot >= core::kWorkerSlots) return;
-  KillTimer(window_, kTimerWatchdogFirst + UINT_PTR(slot));
+  watchdogs_[size_t(slot)].Stop();
 }
 
-void VerifyWindowTimers::StartVerifyNew(uint32_t ms) {
-  SetTimer(window_, kTimerVerifyNew, ms, nullptr);
+void VerifySchedulerTimers::StartVerifyNew(uint32_t ms) {
+  verify_new_.Start(ms, [this] {
+    if (scheduler_) scheduler_->OnVerifyNewTimer();
+  });
 }
 
-void VerifyWindowTimers::StopVerifyNew() { KillTimer(window_, kTimerVerifyNew); }
-
-void VerifyWindowTimers::StartGateTimer(uint32_t ms) {
-  SetTimer(window_, kTimerConnectGate, ms, nullptr);
+void VerifySchedulerTimers::StartGateTimer(uint32_t ms) {
+  gate_.Start(ms, [this] {
+    if (scheduler_) scheduler_->OnGateTimer();
+  });
 }
 
-void VerifyWindowTimers::StopGateTimer() { KillTimer(window_, kTimerConnectGate); }
-
-void VerifyWindowTimers::StartReaping() {
-  SetTimer(window_, kTimerReapWorkers, kReapPeriodMs, nullptr);
-}
-
-bool DispatchVerifyTimer(UINT_PTR id, core::VerifyScheduler& scheduler) {
-  if (id == kTimerReapWorkers) {
-    scheduler.OnReapTimer();
-    return true;
-  }
-  if (id == kTimerConnectGate) {
-    scheduler.OnGateTimer();
-    return true;
-  }
-  if (id == kTimerVerifyNew) {
-    scheduler.OnVerifyNewTimer();
-    return true;
-  }
-  if (id >= kTimerWatchdogFirst && id < kTimerWatchdogFirst + core::kWorkerSlots) {
-    // One-shot: Windows timers repeat, so the scheduler stops it first thing.
-    scheduler.OnWatchdog(int(id - kTimerWatchdogFirst));
-    return true;
-  }
-  return false;
+void VerifySchedulerTimers::StartReaping() {
+  reaping_.Start(kReapPeriodMs, [this] {
+    if (scheduler_) scheduler_->OnReapTimer();
+  });
 }
 
 }  // namespace win

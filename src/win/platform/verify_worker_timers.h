@@ -1,40 +1,47 @@
-// VerifyWindowTimers: the scheduler's timers as window timers of one window of
-// the UI thread (the verification's own): a watchdog per slot, verify-new, the
-// connect gate's deadline and the reaping timer. The window's WM_TIMER handler
-// hands the identifier to DispatchVerifyTimer. UI thread only.
+// VerifySchedulerTimers: the scheduler's timers as Timer objects of the UI
+// thread: a watchdog per slot, verify-new, the connect gate's deadline and the
+// reaping timer, each handing its tick to the scheduler. Like the window
+// timers they are, they repeat until the scheduler stops them. UI thread only.
 #pragma once
 
 #include <windows.h>
 
+#include <array>
+
 #include "core/verify/verify_scheduler.h"
+#include "win/platform/dispatcher.h"
 
 namespace win {
 
-inline constexpr UINT_PTR kTimerReapWorkers = 2;
-inline constexpr UINT_PTR kTimerVerifyNew = 5;
-inline constexpr UINT_PTR kTimerConnectGate = 6;
-inline constexpr UINT_PTR kTimerWatchdogFirst = 1100;  // + slot, 1100..1299
 inline constexpr UINT kReapPeriodMs = 3000;
 
-class VerifyWindowTimers final : public core::VerifyTimers {
+class VerifySchedulerTimers final : public core::VerifyTimers {
  public:
-  explicit VerifyWindowTimers(HWND window) : window_(window) {}
+  // The scheduler that hears the ticks; null (before it is made, once it is
+  // gone): the ticks go nowhere.
+  void Attach(core::VerifyScheduler* scheduler) { scheduler_ = scheduler; }
 
   void StartWatchdog(int slot, uint32_t ms) override;
   void StopWatchdog(int slot) override;
   void StartVerifyNew(uint32_t ms) override;
-  void StopVerifyNew() override;
+  void StopVerifyNew() override { verify_new_.Stop(); }
   void StartGateTimer(uint32_t ms) override;
-  void StopGateTimer() override;
-  // The repeating reaping timer; started once, with the window.
+  void StopGateTimer() override { gate_.Stop(); }
+  // The repeating reaping timer; started once, with the scheduler.
   void StartReaping();
 
- private:
-  HWND window_;
-};
+  // For tests.
+  const Timer& watchdog(int slot) const { return watchdogs_.at(size_t(slot)); }
+  const Timer& verify_new() const { return verify_new_; }
+  const Timer& gate() const { return gate_; }
+  const Timer& reaping() const { return reaping_; }
 
-// Routes a WM_TIMER identifier of the verification to the scheduler. False for
-// identifiers that are not the verification's.
-bool DispatchVerifyTimer(UINT_PTR id, core::VerifyScheduler& scheduler);
+ private:
+  core::VerifyScheduler* scheduler_ = nullptr;
+  std::array<Timer, core::kWorkerSlots> watchdogs_;
+  Timer verify_new_;
+  Timer gate_;
+  Timer reaping_;
+};
 
 }  // namespace win

@@ -1,8 +1,8 @@
 // Winsock before windows.h (which the prober's header brings).
+#include "win/platform/winsock_connect_prober.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
-
-#include "win/platform/winsock_connect_prober.h"
 
 #include <cstring>
 #include <map>
@@ -12,11 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "win/platform/message_window.h"
 #include "win/platform/unique_socket.h"
 #include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
-#include "win/platform/message_window.h"
-#include "win/platform/app_messages.h"
 
 namespace win {
 namespace {
@@ -24,6 +23,13 @@ namespace {
 // The UI thread hands outcomes to the gate for at most this long at a time, then
 // lets its other messages through before it goes on.
 constexpr double kReportSliceMs = 8.0;
+
+// The prober thread's window (a class of its own, so the WM_USER range is
+// free): a socket's connect ended (WSAAsyncSelect; wParam the socket, lParam
+// the event and its error), and, right after a socket was closed before its
+// connect ended, the mark that tells an event queued ahead of it is stale.
+constexpr UINT kSocketEvent = WM_USER + 1;
+constexpr UINT kSocketClosed = WM_USER + 2;
 
 struct Address {
   sockaddr_storage storage{};
@@ -61,7 +67,10 @@ Address ParseAddress(const std::string& host, uint16_t port) {
 class WinsockConnectProber::State {
  public:
   std::mutex mutex;
-  HWND window = nullptr;  // null once the prober is going away: nothing is posted
+  // The UI thread's inbox of the prober; unset once the prober is going away:
+  // nothing is posted.
+  Poster to_ui;
+  WinsockConnectProber* prober = nullptr;
   bool stop = false;
   std::map<uint64_t, UniqueSocket> connecting;  // connects in flight
   std::vector<UniqueSocket> to_close;           // cancelled; closed by the prober thread
@@ -86,16 +95,19 @@ class WinsockConnectProber::State {
   // Set once the thread's window is made.
   UniqueKernelHandle ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 
-  // Outcomes not handed to the UI thread yet, and whether a message says so.
+  // Outcomes not handed to the UI thread yet, and whether a post says so.
   std::vector<std::pair<uint64_t, bool>> outcomes;
   bool outcomes_posted = false;
 
-  // Queues an outcome; called with the mutex held. One message stands for all
+  // Queues an outcome; called with the mutex held. One post stands for all
   // the outcomes queued until the UI thread takes them.
   void PostLocked(uint64_t id, bool connected) {
-    if (!window) return;
+    if (prober == nullptr) return;
     outcomes.emplace_back(id, connected);
-    if (!outcomes_posted) outcomes_posted = PostMessageW(window, WM_PROBE_OUTCOMES, 0, 0) != FALSE;
+    if (!outcomes_posted) {
+      WinsockConnectProber* to = prober;
+      outcomes_posted = to_ui.Post([to] { to->TakeOutcomes(); });
+    }
   }
 
   std::weak_ptr<State> self;  // set by the prober, for name resolutions
@@ -111,7 +123,7 @@ class WinsockConnectProber::State {
     const SOCKET s = owned.get();
     watched.erase(s);
     owned.reset();
-    if (PostMessageW(events, WM_PROBE_SOCKET_CLOSED, WPARAM(s), 0)) ++closed_marks[s];
+    if (PostMessageW(events, kSocketClosed, WPARAM(s), 0)) ++closed_marks[s];
   }
 
   // Whether a probe not yet connecting was cancelled, or its run stopped;
@@ -153,7 +165,7 @@ class WinsockConnectProber::State {
     UniqueSocket s(socket(address.storage.ss_family, SOCK_STREAM, IPPROTO_TCP));
     if (!s) return known(false);
     // Also makes the socket non-blocking.
-    if (WSAAsyncSelect(s.get(), events, WM_PROBE_SOCKET_EVENT, FD_CONNECT) != 0) {
+    if (WSAAsyncSelect(s.get(), events, kSocketEvent, FD_CONNECT) != 0) {
       return known(false);
     }
     if (connect(s.get(), reinterpret_cast<const sockaddr*>(&address.storage), address.length) ==
@@ -210,9 +222,12 @@ class WinsockConnectProber::State {
   // ones and waits for the next event or hand-over.
   void Loop() {
     MessageWindow window([this](UINT msg, WPARAM wparam, LPARAM lparam) {
-      if (msg == WM_PROBE_SOCKET_EVENT) OnSocketEvent(SOCKET(wparam), lparam);
-      else if (msg == WM_PROBE_SOCKET_CLOSED) OnSocketClosed(SOCKET(wparam));
-      else return false;
+      if (msg == kSocketEvent)
+        OnSocketEvent(SOCKET(wparam), lparam);
+      else if (msg == kSocketClosed)
+        OnSocketClosed(SOCKET(wparam));
+      else
+        return false;
       return true;
     });
     const bool made = window.Create(L"RelaymothConnectEvents");
@@ -298,7 +313,8 @@ WinsockConnectProber::~WinsockConnectProber() {
   CancelAll();
   {
     std::lock_guard lock(state_->mutex);
-    state_->window = nullptr;
+    state_->prober = nullptr;
+    state_->to_ui = Poster();
     state_->stop = true;
   }
   if (thread_) {
@@ -306,7 +322,6 @@ WinsockConnectProber::~WinsockConnectProber() {
     // The thread wakes for the event and looks at `stop` first.
     WaitForSingleObject(thread_.get(), INFINITE);
   }
-  window_.reset();
   // Resolutions still running hold the state and close what they open.
   if (wsa_) WSACleanup();
 }
@@ -318,18 +333,11 @@ bool WinsockConnectProber::Create() {
   if (!wsa_ || !state_->wake || !state_->ready) return false;
   // On the UI thread that creates the prober: outcomes are handled there, in
   // the order the prober thread saw them.
-  window_ = std::make_unique<MessageWindow>([this](UINT msg, WPARAM, LPARAM) {
-    if (msg != WM_PROBE_OUTCOMES) return false;
-    TakeOutcomes();
-    return true;
-  });
-  if (!window_->Create(L"RelaymothConnectProber")) {
-    window_.reset();
-    return false;
-  }
+  if (Dispatcher::ForThisThread().hwnd() == nullptr) return false;
   {
     std::lock_guard lock(state_->mutex);
-    state_->window = window_->hwnd();
+    state_->to_ui = inbox_.poster();
+    state_->prober = this;
   }
   auto* param = new std::shared_ptr<State>(state_);
   // Room for its window's calls into the system (reserved, not committed).
@@ -417,7 +425,7 @@ void WinsockConnectProber::TakeOutcomes() {
     if (live_.erase(id) == 0 || target_ == nullptr) continue;
     connected ? target_->OnProbeConnected(id) : target_->OnProbeRefused(id);
   }
-  if (!arrived_.empty() && window_) PostMessageW(window_->hwnd(), WM_PROBE_OUTCOMES, 0, 0);
+  if (!arrived_.empty()) inbox_.Post([this] { TakeOutcomes(); });
 }
 
 }  // namespace win

@@ -1,9 +1,10 @@
 // WinsockConnectProber: the connect gate's ConnectProber on Winsock. Sockets are
 // non-blocking; one prober thread makes them, learns of each connect's end from
 // a message the system posts to its window, and closes each socket as soon as
-// its outcome is known; host names are resolved on the system thread pool. Outcomes reach the UI thread in batches,
-// announced by a message to a message-only window the prober owns, which hands
-// them to the report target (the verify scheduler). Created, called and destroyed on the UI thread only.
+// its outcome is known; host names are resolved on the system thread pool.
+// Outcomes reach the UI thread in batches, announced by a function posted to
+// the prober's inbox, which hands them to the report target (the verify
+// scheduler). Created, called and destroyed on the UI thread only.
 #pragma once
 
 #include <windows.h>
@@ -16,11 +17,10 @@
 #include <string_view>
 
 #include "core/verify/connect_gate.h"
+#include "win/platform/dispatcher.h"
 #include "win/platform/unique_handle.h"
 
 namespace win {
-
-class MessageWindow;
 
 class WinsockConnectProber final : public core::ConnectProber {
  public:
@@ -30,8 +30,8 @@ class WinsockConnectProber final : public core::ConnectProber {
   WinsockConnectProber(const WinsockConnectProber&) = delete;
   WinsockConnectProber& operator=(const WinsockConnectProber&) = delete;
 
-  // Creates the report window and the prober thread. False when either could
-  // not be made; Start then answers kFailed.
+  // Creates the prober thread (and its window). False when it could not be
+  // made, or nothing can reach this thread; Start then answers kFailed.
   bool Create();
   // Told on the UI thread of each outcome of a probe that was neither
   // cancelled nor finished before.
@@ -52,12 +52,12 @@ class WinsockConnectProber final : public core::ConnectProber {
   void TakeOutcomes();
 
   std::shared_ptr<State> state_;
-  std::unique_ptr<MessageWindow> window_;
   UniqueKernelHandle thread_;
   bool wsa_ = false;
   std::set<uint64_t> live_;  // started, not cancelled, not reported (UI thread)
   std::deque<std::pair<uint64_t, bool>> arrived_;  // taken from the thread, not handed on
   core::ProbeReportTarget* target_ = nullptr;
+  Inbox inbox_;
 };
 
 }  // namespace win

@@ -144,6 +144,9 @@
 #define IDC_PLACE_MATCHING 1105
 #define IDC_PLACE_CLEAR 1106
 
+// The floating window's icon in the notification area (its uID)
+#define IDC_TRAY_ICON 101
+
 // Commands
 #define IDM_SHOW_MAIN_DIALOG 32771
 #define IDM_NO_PROXY 32772

@@ -90,10 +90,12 @@ class AppWindowTest : public testing::Test {
     // The browser's cache is left alone; each cleanup is counted.
     parts.cleanup = [counter = cleanups_] { ++*counter; };
     // The exit check asks a scripted fetcher (exit_fetcher_), or WinInet.
-    parts.make_exit_fetcher = [this](HWND window, uint32_t deadline_ms)
-        -> std::unique_ptr<PostingExitFetcher> {
-      if (real_exit_fetcher_) return std::make_unique<WinInetExitFetcher>(window, deadline_ms);
-      auto fetcher = std::make_unique<ScriptedExitFetcher>(window);
+    parts.make_exit_fetcher = [this](PostingExitFetcher::Report report,
+                                     uint32_t deadline_ms) -> std::unique_ptr<PostingExitFetcher> {
+      if (real_exit_fetcher_) {
+        return std::make_unique<WinInetExitFetcher>(std::move(report), deadline_ms);
+      }
+      auto fetcher = std::make_unique<ScriptedExitFetcher>(std::move(report));
       exit_fetcher_ = fetcher.get();
       return fetcher;
     };

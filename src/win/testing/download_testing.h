@@ -1,5 +1,5 @@
-// Helpers of the list download's Windows tests: a message-only window that
-// records what a download posts or sends, and a scratch folder (the servers'
+// Helpers of the list download's Windows tests: a download watcher that
+// records what a download posts or hands over, and a scratch folder (the servers'
 // ports and the message pump are test_servers.h's). Test code only; UI thread.
 #pragma once
 
@@ -23,9 +23,9 @@ namespace win {
 // What tests/e2e/verify_servers.py serves as its list (/dl/list.txt, FTP list.txt).
 inline constexpr char kServedList[] = "10.0.0.1:8080\r\n10.0.0.2:3128@HTTP\r\n10.0.0.3:1080\r\n";
 
-// A message-only window that records WM_DOWNLOAD_DONE and WM_DOWNLOAD_PROGRESS,
-// with whether `watched` was visible when each end arrived.
-class DownloadRecorder final : public DownloadDoneHandler {
+// Records the ends and progress posts of the downloads it watches, with
+// whether `watched` was visible when each end arrived.
+class DownloadRecorder final : public DownloadWatcher {
  public:
   struct End {
     WPARAM result;
@@ -33,45 +33,19 @@ class DownloadRecorder final : public DownloadDoneHandler {
     bool watched_visible;
   };
 
-  DownloadRecorder() {
-    static const wchar_t kClass[] = L"RelaymothDownloadRecorder";
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &Proc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kClass;
-    RegisterClassW(&wc);  // already registered is fine
-    hwnd_ = CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                            GetModuleHandleW(nullptr), nullptr);
-    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, LONG_PTR(this));
-  }
-  ~DownloadRecorder() override { DestroyWindow(hwnd_); }
-  DownloadRecorder(const DownloadRecorder&) = delete;
-  DownloadRecorder& operator=(const DownloadRecorder&) = delete;
-
-  HWND hwnd() const { return hwnd_; }
-  // A download's end, posted to the window or handed over by the progress window.
+  // A download's end, posted by the job or handed over by the progress window.
   void OnDownloadDone(WPARAM result, LPARAM report) override {
     ends.push_back({result, report, watched && IsWindowVisible(watched)});
   }
+  void OnDownloadProgress() override { ++progress_posts; }
+  Poster download_poster() const override { return inbox_.poster(); }
+
   HWND watched = nullptr;
   std::vector<End> ends;
   int progress_posts = 0;
 
  private:
-  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    auto* self = reinterpret_cast<DownloadRecorder*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self != nullptr && msg == WM_DOWNLOAD_DONE) {
-      self->OnDownloadDone(wparam, lparam);
-      return 0;
-    }
-    if (self != nullptr && msg == WM_DOWNLOAD_PROGRESS) {
-      ++self->progress_posts;
-      return 0;
-    }
-    return DefWindowProcW(hwnd, msg, wparam, lparam);
-  }
-
-  HWND hwnd_ = nullptr;
+  Inbox inbox_;
 };
 
 // A fresh folder under the temporary folder, removed with the object. UTF-8.

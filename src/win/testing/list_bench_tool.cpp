@@ -186,8 +186,10 @@ int wmain(int argc, wchar_t** argv) {
   parts.verify.pool = std::make_unique<win::ScriptedPool>();  // nothing is verified here
   parts.proxy_place.key = "Software\\Quillworks\\RelaymothTest\\Bench";
   parts.cleanup = [] {};
-  parts.make_exit_fetcher = [](HWND window, uint32_t) -> std::unique_ptr<win::PostingExitFetcher> {
-    return std::make_unique<win::ScriptedExitFetcher>(window);  // nothing goes on the network
+  parts.make_exit_fetcher = [](win::PostingExitFetcher::Report report,
+                               uint32_t) -> std::unique_ptr<win::PostingExitFetcher> {
+    // Nothing goes on the network.
+    return std::make_unique<win::ScriptedExitFetcher>(std::move(report));
   };
   parts.download_job = win::MakeWinInetDownloadJob();
   parts.download_path = win::WideToUtf8(win::GetModuleFolder()) + "bench-Download.txt";

@@ -38,8 +38,6 @@
 namespace {
 
 constexpr wchar_t kFloatingClass[] = L"RelaymothFloatingWindow";
-constexpr int kListViewId = 1000;
-constexpr WPARAM kQuitCommand = IDM_QUIT;
 
 // The text of one cell of another process's list view, through shared memory
 // the list view can write into.
@@ -67,7 +65,7 @@ std::wstring RemoteCell(HWND view, HANDLE process, int row, int column) {
 // The main dialog: the floating window's owned popup holding the list view.
 HWND MainDialog(HWND floating) {
   for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
-    if (GetWindow(w, GW_OWNER) == floating && GetDlgItem(w, kListViewId) != nullptr) return w;
+    if (GetWindow(w, GW_OWNER) == floating && GetDlgItem(w, IDC_PROXY_LIST) != nullptr) return w;
   }
   return nullptr;
 }
@@ -91,7 +89,7 @@ int PrintRows(HWND floating) {
   // The main dialog is the floating window's owned popup holding the list view IDC_PROXY_LIST.
   HWND view = nullptr;
   for (HWND w = GetTopWindow(nullptr); w && !view; w = GetWindow(w, GW_HWNDNEXT)) {
-    if (GetWindow(w, GW_OWNER) == floating) view = GetDlgItem(w, kListViewId);
+    if (GetWindow(w, GW_OWNER) == floating) view = GetDlgItem(w, IDC_PROXY_LIST);
   }
   if (view == nullptr) return 2;
   int count = int(SendMessageW(view, LVM_GETITEMCOUNT, 0, 0));
@@ -167,7 +165,7 @@ int wmain(int argc, wchar_t** argv) {
     ok = SendMessageTimeoutW(floating, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer) != 0 &&
          PostMessageW(floating, WM_CLOSE, 0, 0);
   } else if (what == L"exit") {
-    ok = PostMessageW(floating, WM_COMMAND, kQuitCommand, 0);
+    ok = PostMessageW(floating, WM_COMMAND, IDM_QUIT, 0);
   } else if (what == L"no-proxy") {
     ok = PostMessageW(floating, WM_COMMAND, IDM_NO_PROXY, 0);
   } else if (what == L"menu" && argc >= 4) {

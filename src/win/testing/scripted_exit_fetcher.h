@@ -1,9 +1,7 @@
 // ScriptedExitFetcher: the exit check's fetcher for tests. Nothing goes on the
 // network: every fetch is recorded, and the test answers it, which posts the
-// result to the report window as the real fetcher would.
+// result to this thread as the real fetcher would.
 #pragma once
-
-#include <windows.h>
 
 #include <cstdint>
 #include <string>
@@ -22,20 +20,19 @@ class ScriptedExitFetcher final : public PostingExitFetcher {
     core::ExitRoute route;
   };
 
-  explicit ScriptedExitFetcher(HWND report_window) : report_window_(report_window) {}
+  explicit ScriptedExitFetcher(Report report) : report_(std::move(report)) {}
 
   void StartFetch(uint64_t id, const std::string& page, core::ExitRoute route) override {
     fetches.push_back({id, page, route});
   }
-  std::vector<ExitFetchResult> TakeResults() override { return std::exchange(results_, {}); }
   void set_deadline_ms(uint32_t) override {}
 
   // Answers the latest fetch by `route` (as the page would).
   void Answer(core::ExitRoute route, bool ok, std::string body) {
     for (auto it = fetches.rbegin(); it != fetches.rend(); ++it) {
       if (it->route != route) continue;
-      results_.push_back({it->id, ok, std::move(body)});
-      PostMessageW(report_window_, WM_EXIT_FETCH_DONE, 0, 0);
+      inbox_.Post(
+          [this, result = ExitFetchResult{it->id, ok, std::move(body)}] { report_(result); });
       return;
     }
   }
@@ -43,8 +40,8 @@ class ScriptedExitFetcher final : public PostingExitFetcher {
   std::vector<Fetch> fetches;
 
  private:
-  HWND report_window_;
-  std::vector<ExitFetchResult> results_;
+  Report report_;
+  Inbox inbox_;
 };
 
 }  // namespace win

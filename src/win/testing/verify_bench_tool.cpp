@@ -34,7 +34,9 @@
 #include "win/app/app_services.h"
 #include "win/app/download_job.h"
 #include "win/app/proxy_list_dialog.h"
+#include "win/platform/app_messages.h"
 #include "win/platform/exit_fetcher.h"
+#include "win/platform/message_window.h"
 #include "win/platform/relay_engine.h"
 #include "win/platform/relayed_site_fetcher.h"
 #include "win/platform/run_settings_platform.h"
@@ -218,8 +220,7 @@ int wmain() {
   const char* app_text = std::getenv("RELAYMOTH_BENCH_APP");
   bool app_mode = app_text != nullptr && std::atoi(app_text) != 0;
 
-  // The UI thread's window: the latency probes, and the scheduler's timers when
-  // it runs without the program.
+  // The UI thread's window: the latency probes.
   core::VerifyScheduler* scheduler = nullptr;
   std::vector<double> latencies;
   std::vector<double> received_at;  // when each probe arrived
@@ -232,7 +233,7 @@ int wmain() {
       received_at.push_back(NowMs());
       return true;
     }
-    return msg == WM_TIMER && scheduler && win::DispatchVerifyTimer(wparam, *scheduler);
+    return false;
   });
   if (!window.Create(L"RelaymothVerifyBench")) return 3;
   const char* type_text = std::getenv("RELAYMOTH_BENCH_TYPE");
@@ -266,8 +267,8 @@ int wmain() {
   std::map<std::string, int> kinds;
   for (size_t i = 0; i < rows; ++i) ++kinds[proxies[i].second];
 
-  // Without the program: the scheduler alone on the bench's window.
-  std::unique_ptr<win::VerifyWindowTimers> timers;
+  // Without the program: the scheduler alone, on timers of the bench's own.
+  std::unique_ptr<win::VerifySchedulerTimers> timers;
   core::ProxyList plain_list;
   NullHost host;
   std::unique_ptr<core::VerifyScheduler> plain;
@@ -301,8 +302,8 @@ int wmain() {
     if (gated) parts.verify.prober = std::move(made_prober);
     parts.proxy_place.key = "Software\\Quillworks\\RelaymothBench\\Internet Settings";
     parts.cleanup = [] {};
-    parts.make_exit_fetcher = [](HWND report_window, uint32_t deadline_ms) {
-      return std::make_unique<win::WinInetExitFetcher>(report_window, deadline_ms);
+    parts.make_exit_fetcher = [](win::PostingExitFetcher::Report report, uint32_t deadline_ms) {
+      return std::make_unique<win::WinInetExitFetcher>(std::move(report), deadline_ms);
     };
     parts.download_job = win::MakeWinInetDownloadJob();
     app = std::make_unique<win::AppServices>(std::move(parts));
@@ -315,7 +316,7 @@ int wmain() {
     dialog->Show();
     scheduler = &app->verify().scheduler();
   } else {
-    timers = std::make_unique<win::VerifyWindowTimers>(window.hwnd());
+    timers = std::make_unique<win::VerifySchedulerTimers>();
     for (size_t i = 0; i < rows; ++i) {
       plain_list.AddProxy("127.0.0.1:" + proxies[i].first + row_suffix, false);
     }
@@ -323,6 +324,7 @@ int wmain() {
                                                     *clock, core::kWatchdogPerSiteMs,
                                                     gated ? &timed_prober : nullptr);
     scheduler = plain.get();
+    timers->Attach(scheduler);
   }
   const core::ProxyList& list = app_mode ? app->switcher().list() : plain_list;
   std::vector<double>& handler_ms = timing.handler_ms;

@@ -12,8 +12,7 @@
 
 namespace win {
 
-// The watch's timer on the floating window, and its period.
-inline constexpr UINT_PTR kTimerBrowserWatch = 1;
+// The period of the floating window's watch timer.
 inline constexpr UINT kBrowserWatchPeriodMs = 100;
 
 // Facts about `window` (null: there is no foreground window): whether it is
