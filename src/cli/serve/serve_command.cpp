@@ -146,7 +146,6 @@ VerifiedPool VerifyLists(const ServeOptions& o, const CliEnv& env,
   }
   for (PoolRow& p : self) out.rows.push_back(std::move(p));
   out.read = true;
-  out.listed = out.rows.size();
   out.messages = say.str();
   if (skipped > 0) out.messages += core::Format("%d lines were not proxies\n", skipped);
   return out;

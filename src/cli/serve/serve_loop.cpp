@@ -639,7 +639,6 @@ void ServeLoop::VerificationDone() {
   if (found->read) {
     pool_.Replace(std::move(found->rows));
     ++counters_.verifications;
-    counters_.listed = found->listed;
     Say(core::Format(
         "verified %zu rows: %zu usable%s", pool_.rows().size(), pool_.usable(),
         pool_.usable() == 0 ? "; no usable row, clients are refused until one is" : ""));

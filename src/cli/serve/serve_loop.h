@@ -20,7 +20,6 @@ namespace cli {
 // What one verification of the lists found.
 struct VerifiedPool {
   std::vector<PoolRow> rows;
-  uint64_t listed = 0;
   std::string messages;  // for the terminal, one per line
   bool read = true;      // false: the lists could not be read; the pool stays
 };

@@ -22,7 +22,6 @@ struct ServeCounters {
   uint64_t bytes_down = 0;
   uint64_t verifications = 0;  // verifications finished
   bool verifying = false;
-  uint64_t listed = 0;  // rows read from the lists (this shard, place and type)
 };
 
 // "pool 120, 37 usable, 12 open, 4.2 conn/s, verifying"
