@@ -34,8 +34,8 @@ namespace {
 
 // Bytes waiting for one direction's destination before its source is read no
 // more: a tunnel holds at most twice this however fast one side is.
-constexpr size_t kPipeLimit = 64 * 1024;
-constexpr size_t kReadChunk = 64 * 1024;
+constexpr size_t kPipeLimit = 128 * 1024;
+constexpr size_t kReadChunk = 128 * 1024;
 constexpr uint64_t kRequestMs = 30000;              // a client's whole request
 constexpr uint64_t kUpstreamMs = 15000;             // one row's connect and handshake
 constexpr uint64_t kIdleTunnelMs = 10 * 60 * 1000;  // a tunnel with no byte either way
@@ -131,6 +131,7 @@ class ServeLoop {
   void OnEvent(Conn* c, bool upstream_side, uint32_t events);
   void ReadClient(Conn* c);
   void ReadUpstream(Conn* c);
+  void Pipe(Conn* c, bool from_client, std::string_view first, ssize_t got);
   void Flush(Conn* c);
   bool SendFrom(int fd, Buffer& buffer, Conn* c);
   void ConnectDone(Conn* c);
@@ -370,19 +371,7 @@ void ServeLoop::ReadClient(Conn* c) {
     }
     return Advance(c);
   }
-  if (n < 0) return Close(c);
-  if (n == 0) {
-    c->client_eof = true;
-    return Flush(c);
-  }
-  counters_.bytes_up += uint64_t(n);
-  std::string_view bytes(buf, size_t(n));
-  // A plain request's connection carries its request and body, never a second
-  // request after it (the proxy was asked to close after its answer).
-  if (c->body) bytes = bytes.substr(0, c->body->done() ? 0 : c->body->Feed(bytes));
-  c->to_upstream.Append(bytes);
-  deadlines_.Set(c->timer, Now() + kIdleTunnelMs);
-  Flush(c);
+  Pipe(c, true, std::string_view(buf, n < 0 ? 0 : size_t(n)), n);
 }
 
 void ServeLoop::ReadUpstream(Conn* c) {
@@ -400,14 +389,42 @@ void ServeLoop::ReadUpstream(Conn* c) {
     }
     return Advance(c);
   }
-  if (!c->piping) return;
-  if (n < 0) return Close(c);
-  if (n == 0) {
-    c->upstream_eof = true;
-    return Flush(c);
+  if (c->piping) Pipe(c, false, std::string_view(buf, n < 0 ? 0 : size_t(n)), n);
+}
+
+// A tunnel's bytes from one side: `first` came from a recv that returned
+// `got`; more are read while the other side takes them at once, a few reads
+// at most before the loop serves other connections. Bytes go straight on
+// when none wait before them, and only what the socket did not take is kept.
+void ServeLoop::Pipe(Conn* c, bool from_client, std::string_view first, ssize_t got) {
+  int from = from_client ? c->client : c->upstream;
+  int to = from_client ? c->upstream : c->client;
+  Buffer& out = from_client ? c->to_upstream : c->to_client;
+  char buf[kReadChunk];
+  std::string_view bytes = first;
+  for (int round = 0;; ++round) {
+    if (got < 0) return Close(c);
+    if (got == 0) {
+      (from_client ? c->client_eof : c->upstream_eof) = true;
+      break;
+    }
+    (from_client ? counters_.bytes_up : counters_.bytes_down) += uint64_t(got);
+    // A plain request's connection carries its request and body, never a
+    // second request after it (the proxy was asked to close after its answer).
+    if (from_client && c->body) {
+      bytes = bytes.substr(0, c->body->done() ? 0 : c->body->Feed(bytes));
+    }
+    if (out.empty() && !bytes.empty()) {
+      ssize_t sent = send(to, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (sent < 0 && errno != EAGAIN && errno != EINTR) return Close(c);
+      if (sent > 0) bytes.remove_prefix(size_t(sent));
+    }
+    out.Append(bytes);
+    if (!out.empty() || round == 3) break;
+    got = recv(from, buf, kReadChunk, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) break;
+    bytes = std::string_view(buf, got < 0 ? 0 : size_t(got));
   }
-  counters_.bytes_down += uint64_t(n);
-  c->to_client.Append(std::string_view(buf, size_t(n)));
   deadlines_.Set(c->timer, Now() + kIdleTunnelMs);
   Flush(c);
 }
