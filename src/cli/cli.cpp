@@ -35,6 +35,7 @@ constexpr std::string_view kUsage =
     "  relaymoth-cli verify [--site URL[=VERIFY STRING]]... [--type TYPE] [--detect]\n"
     "                       [--connect-timeout S] [--timeout S] [--in-flight N]\n"
     "                       [--csv|--json] [--only-working] [--country CODE|NAME]\n"
+    "                       [--area NAMES | --not-area NAMES]\n"
     "                       [--grade transparent,anonymous,elite,tunnel] [--judge URL]\n"
     "                       [--exit] [--exit-page URL] [--shard I/N] [--db FILE]\n"
     "                       [--ca-file FILE] [FILE|URL|-]...          (Linux only)\n";

@@ -81,9 +81,21 @@ def path_of(target):
 # that tells what the client sent and whether the answer came from the server
 # (it asks to be cached for an hour), and a 10 MiB list for the speed tool; the
 # list in chunks, and cut short: shorter than its Content-Length, without the
-# last chunk, and inside a chunk.
+# last chunk, and inside a chunk; a provider's short-lived link (JSON, a new
+# set each fetch) and a provider's error answer.
 DOWNLOAD_LIST = b"10.0.0.1:8080\r\n10.0.0.2:3128@HTTP\r\n10.0.0.3:1080\r\n"
 DOWNLOAD_SERIAL = [0]
+SHORT_SERIAL = [0]
+
+
+def short_lived_answer():
+    """A provider's short-lived link: 500 proxies in JSON with their time to
+    live; each fetch hands out the set moved on by one."""
+    SHORT_SERIAL[0] += 1
+    first = SHORT_SERIAL[0]
+    items = ['{"ip":"10.3.%d.%d","port":8080,"ttl":600}' % (i // 250, i % 250 + 1)
+             for i in range(first, first + 500)]
+    return ('{"code":0,"msg":"ok","data":{"list":[' + ",".join(items) + "]}}").encode()
 
 
 def download_route(sock, path, head):
@@ -117,6 +129,10 @@ def download_route(sock, path, head):
                 "<tr><td>10.0.1.1</td><td>8080</td><td>HTTP</td></tr>"
                 "<tr><td>10.0.1.2</td><td>1080</td><td>SOCKS5</td></tr>"
                 "</table><p>更新于 2024.01.02</p></body></html>\n".encode("utf-8"))
+    elif path == b"/dl/short.json":
+        respond(sock, short_lived_answer())
+    elif path == b"/dl/provider-error.json":
+        respond(sock, '{"code":121,"msg":"余额不足"}'.encode("utf-8"))
     elif path == b"/dl/error.html":
         respond(sock, b"<html><body>Service Unavailable</body></html>\n")
     elif path == b"/dl/echo":

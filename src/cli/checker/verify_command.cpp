@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <istream>
+#include <map>
 #include <ostream>
 #include <sstream>
 
@@ -25,6 +26,7 @@
 #include "core/download/list_sources.h"
 #include "core/proxylist/list_file.h"
 #include "core/proxylist/location_source.h"
+#include "core/proxylist/place_filter.h"
 #include "core/proxylist/proxy_list.h"
 #include "core/verify/verify_settings.h"
 
@@ -232,6 +234,9 @@ constexpr std::string_view kVerifyHelp =
     "  --csv | --json         a CSV table with a header, or one JSON object a line\n"
     "  --only-working         only the proxies that work\n"
     "  --country CODE|NAME    only proxies located in that country (CN, us, 中国)\n"
+    "  --area NAME[,NAME]...  only proxies in these provinces, cities or carriers\n"
+    "                         (广东,电信: Guangdong's China Telecom rows)\n"
+    "  --not-area NAME[,...]  no proxies in these places\n"
     "  --grade G[,G]...       only transparent, anonymous, elite or tunnel proxies\n"
     "  -h, --help             this text\n"
     "\n"
@@ -345,6 +350,35 @@ std::vector<RowToCheck> RowsToCheck(const VerifyOptions& o, const core::ProxyLis
   if (rows.size() < before_country) {
     err << "relaymoth-cli: " << before_country - rows.size() << " rows outside --country "
         << o.country << " were not checked\n";
+  }
+  if (!o.areas.empty()) {
+    std::map<std::string_view, int> texts;
+    for (const RowToCheck& r : rows) ++texts[r.location];
+    std::vector<std::string> unplaced;
+    core::PlaceFilter filter = core::PlaceFilterOfNames(o.areas, core::CountPlacesOfTexts(texts),
+                                                        o.areas_excluded, &unplaced);
+    for (const std::string& name : unplaced) {
+      err << "relaymoth-cli: no row is located at " << name << "\n";
+    }
+    // Without --not-area, names no row has leave nothing to check.
+    size_t before_area = rows.size();
+    if (!filter.empty() || !o.areas_excluded) {
+      // The matcher keeps views of the texts: decide every row before any moves.
+      core::PlaceMatcher matcher(filter);
+      std::vector<bool> keep(rows.size());
+      for (size_t i = 0; i < rows.size(); ++i) {
+        keep[i] = !filter.empty() && matcher.Passes(rows[i].location);
+      }
+      size_t kept = 0;
+      for (size_t i = 0; i < rows.size(); ++i) {
+        if (keep[i]) rows[kept++] = std::move(rows[i]);
+      }
+      rows.resize(kept);
+    }
+    if (rows.size() < before_area) {
+      err << "relaymoth-cli: " << before_area - rows.size() << " rows outside "
+          << (o.areas_excluded ? "--not-area" : "--area") << " were not checked\n";
+    }
   }
   if (unusable_types > 0) {
     err << "relaymoth-cli: " << unusable_types

@@ -181,6 +181,19 @@ bool ParseVerifyArgs(const std::vector<std::string>& args, VerifyOptions* out, s
       o.only_working = true;
     } else if (a == "--country") {
       if (!value_of(&i, &o.country)) return false;
+    } else if (a == "--area" || a == "--not-area") {
+      if (!value_of(&i, &v)) return false;
+      if (!o.areas.empty() && o.areas_excluded != (a == "--not-area")) {
+        *error = "--area and --not-area cannot be given together";
+        return false;
+      }
+      o.areas_excluded = a == "--not-area";
+      for (size_t start = 0; start <= v.size();) {
+        size_t comma = std::min(v.find(',', start), v.size());
+        std::string_view name = core::Trim(std::string_view(v).substr(start, comma - start));
+        if (!name.empty()) o.areas.emplace_back(name);
+        start = comma + 1;
+      }
     } else if (a == "--grade") {
       if (!value_of(&i, &v)) return false;
       for (size_t start = 0; start <= v.size();) {

@@ -35,6 +35,10 @@ struct VerifyOptions {
   std::string country;
   // The names the location database writes for a --country code (ResolveCountryCode).
   std::vector<std::string> country_names;
+  // --area / --not-area: provinces, cities and carriers ("广东,电信"), matched
+  // against the rows' locations before any check (core::PlaceFilterOfNames).
+  std::vector<std::string> areas;
+  bool areas_excluded = false;
   std::vector<core::AnonymityGrade> grades;  // --grade: keep only these
   std::string judge_url;
   std::string exit_url;  // --exit: the address-echo page

@@ -63,6 +63,7 @@ TEST(VerifyOptionsTest, RefusesBadUsage) {
       {"--shard", "4/3"},
       {"--shard", "1"},
       {"--judge", "judge.example"},
+      {"--area", "广东", "--not-area", "电信"},
       {"--colour"},
       {"--site", "http://a/", "--site", "http://a/", "--site", "http://a/", "--site", "http://a/",
        "--site", "http://a/", "--site", "http://a/"},
@@ -274,6 +275,14 @@ TEST(VerifyCommandTest, NothingToCheckExitsOne) {
       1);
   EXPECT_NE(err2.str().find("2 rows outside --country US were not checked"), std::string::npos)
       << err2.str();
+  // --area is matched against the rows' places before any connect too.
+  std::istringstream rows3("127.0.0.1:1\n127.0.0.1:2\n");
+  std::ostringstream out3, err3;
+  EXPECT_EQ(
+      RunCli({"verify", "--area", "广东", "--connect-timeout", "30"}, rows3, out3, err3, CliEnv{}),
+      1);
+  EXPECT_NE(err3.str().find("no row is located at 广东"), std::string::npos) << err3.str();
+  EXPECT_NE(err3.str().find("2 rows outside --area were not checked"), std::string::npos);
 }
 
 // "verify --help" describes every option the usage line names, and exits 0.

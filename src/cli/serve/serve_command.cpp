@@ -20,7 +20,6 @@
 #include "core/base/file_path.h"
 #include "core/base/text.h"
 #include "core/net/type_detection.h"
-#include "core/proxylist/place_filter.h"
 #include "core/proxylist/proxy_list.h"
 #include "core/verify/row_result.h"
 
@@ -45,7 +44,7 @@ std::string Literal(const sockaddr_storage& a) {
 }
 
 // Reads the lists afresh (list URLs downloaded again), checks this shard's rows
-// in the country and areas asked for, and says which may carry connections.
+// in the country and places asked for, and says which may carry connections.
 VerifiedPool VerifyLists(const ServeOptions& o, const CliEnv& env,
                          const std::vector<std::string>& own_addresses,
                          volatile std::sig_atomic_t* stop) {
@@ -64,14 +63,6 @@ VerifiedPool VerifyLists(const ServeOptions& o, const CliEnv& env,
   }
   std::vector<std::string> hosts;
   std::vector<RowToCheck> rows = RowsToCheck(v, list, env, &hosts, say);
-  if (!o.areas.empty()) {
-    core::PlaceFilter filter;
-    for (const std::string& a : o.areas) filter.entries.push_back({core::PlaceKind::kProvince, a});
-    core::PlaceMatcher matcher(filter);
-    rows.erase(std::remove_if(rows.begin(), rows.end(),
-                              [&](const RowToCheck& r) { return !matcher.Passes(r.location); }),
-               rows.end());
-  }
   // A row naming the relay itself is never checked: the check would go
   // through the relay.
   std::vector<uint16_t> own_ports = {o.listen.port};

@@ -95,7 +95,8 @@ const char kServeHelp[] =
     "                         / the rows and their state, /metrics the counters\n"
     "  --drain S              seconds open tunnels may go on after SIGTERM (10)\n"
     "  --country CODE|NAME    only rows located in that country (CN, us, 中国)\n"
-    "  --area NAME            only rows in that province or region (广东); repeatable\n"
+    "  --area NAME[,NAME]...  only rows in these provinces, cities or carriers (广东,电信)\n"
+    "  --not-area NAME[,...]  no rows in these places\n"
     "  --shard I/N            only every N-th row from the I-th (1-based), in list order\n"
     "Verification (as `verify` does it):\n"
     "  --site URL[=STRING]    a page each row must fetch, with STRING in it\n"
@@ -113,7 +114,7 @@ bool ParseServeArgs(const std::vector<std::string>& args, ServeOptions* out, std
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     bool takes_value = a == "--listen" || a == "--auth" || a == "--rotate" ||
-                       a == "--verify-every" || a == "--status" || a == "--drain" || a == "--area";
+                       a == "--verify-every" || a == "--status" || a == "--drain";
     if (!takes_value) {
       if (a == "--csv" || a == "--json" || a == "--only-working" || a == "--grade" ||
           a == "--judge" || a == "--exit" || a == "--exit-page") {
@@ -166,8 +167,6 @@ bool ParseServeArgs(const std::vector<std::string>& args, ServeOptions* out, std
         return false;
       }
       o.drain_ms = uint32_t(std::lround(n * 1000));
-    } else if (a == "--area") {
-      o.areas.push_back(v);
     }
   }
   if (!ParseVerifyArgs(rest, &o.verify, error)) return false;

@@ -1,7 +1,7 @@
 // The `serve` command's options: where it listens, who may use it, how it picks
 // an exit for each connection, how often its pool is verified again, and the
 // status page. Everything about the lists and their checks (inputs, --site,
-// --country, --shard, time-outs, --type, --db, --ca-file) is read as `verify`
+// --country, --area, --shard, time-outs, --type, --db, --ca-file) is read as `verify`
 // reads it. Pure; Linux only, like the command.
 #pragma once
 
@@ -30,7 +30,6 @@ struct ServeOptions {
   uint32_t rotate_seconds = 0;
   uint32_t sticky_minutes = 0;
   uint64_t verify_every_ms = 30 * 60 * 1000;  // 0: only at the start and on SIGHUP
-  std::vector<std::string> areas;             // --area: provinces or regions
   // The status page, on loopback only; port 0 with `status_off` unset: the
   // listening port + 1.
   core::NetTarget status{"127.0.0.1", 0};

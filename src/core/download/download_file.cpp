@@ -13,8 +13,12 @@ namespace {
 // so is any display whose measured time is 0, so that nothing divides by zero.
 constexpr uint32_t kMinElapsedMs = 10;
 
-DownloadOutcome Failed(int result, std::string reason, uint64_t bytes = 0) {
-  return DownloadOutcome{result, std::move(reason), bytes};
+DownloadOutcome Failed(int result, std::string reason, uint64_t bytes = 0, std::string cause = {}) {
+  return DownloadOutcome{result, std::move(reason), bytes, std::move(cause)};
+}
+
+std::string TooLargeText() {
+  return Format("文件超过 %d MB，已停止下载", int(kMaxDownloadBytes >> 20));
 }
 
 std::string ProgressText(uint64_t received, uint64_t total, uint32_t elapsed_ms) {
@@ -49,24 +53,25 @@ std::string OpenFailureText(uint32_t code) {
 
 DownloadOutcome DownloadFile(UrlDownloader& downloader, FileWriter& files, Clock& clock,
                              std::string_view url, std::string_view path,
-                             DownloadProgress* progress) {
+                             DownloadProgress* progress, const BodyCheck& check) {
   SessionFailure failure = SessionFailure::kNone;
   std::unique_ptr<UrlSession> session = downloader.OpenSession(&failure);
   if (!session) {
     return Failed(kDownloadNoInternet,
                   failure == SessionFailure::kModemBusy ? "调制解调器正忙" : "无法建立网络连接");
   }
-  return FetchUrlToFile(*session, files, clock, url, path, progress);
+  return FetchUrlToFile(*session, files, clock, url, path, progress, check);
 }
 
 DownloadOutcome FetchUrlToFile(UrlSession& session, FileWriter& files, Clock& clock,
                                std::string_view url, std::string_view path,
-                               DownloadProgress* progress) {
+                               DownloadProgress* progress, const BodyCheck& check) {
   std::unique_ptr<UrlResponse> response = session.OpenUrl(url);
   if (!response) {
     std::string why = session.last_failure();
     return Failed(kDownloadOpenFailed,
-                  "无法打开网址 " + std::string(url) + (why.empty() ? "" : "：" + why));
+                  "无法打开网址 " + std::string(url) + (why.empty() ? "" : "：" + why), 0,
+                  why.empty() ? "无法打开网址" : why);
   }
 
   // An error page ("404 Not Found" begins with a digit) must never be taken
@@ -78,7 +83,7 @@ DownloadOutcome FetchUrlToFile(UrlSession& session, FileWriter& files, Clock& cl
 
   std::optional<uint64_t> announced = response->content_length();
   if (announced && *announced > kMaxDownloadBytes) {
-    return Failed(kDownloadReadFailed, "文件超过 64 MB，已停止下载");
+    return Failed(kDownloadReadFailed, TooLargeText());
   }
   uint64_t total = announced.value_or(0);
 
@@ -86,6 +91,7 @@ DownloadOutcome FetchUrlToFile(UrlSession& session, FileWriter& files, Clock& cl
   if (!file) return Failed(kDownloadFileFailed, "无法创建文件 " + std::string(path));
 
   std::vector<char> buffer(kDownloadChunkBytes);
+  std::string body;  // kept only for `check`
   uint64_t received = 0;
   uint32_t elapsed_ms = kMinElapsedMs;
   const uint32_t start = clock.NowMs();
@@ -98,12 +104,13 @@ DownloadOutcome FetchUrlToFile(UrlSession& session, FileWriter& files, Clock& cl
     if (read.bytes == 0) break;
     size_t n = std::min(read.bytes, buffer.size());
     if (received + n > kMaxDownloadBytes) {
-      return Failed(kDownloadReadFailed, "文件超过 64 MB，已停止下载", received);
+      return Failed(kDownloadReadFailed, TooLargeText(), received);
     }
     if (!file->Write(std::string_view(buffer.data(), n))) {
       return Failed(kDownloadFileFailed, "写入文件失败 " + std::string(path), received);
     }
     received += n;
+    if (check) body.append(buffer.data(), n);
     if (progress) {
       // 64-bit arithmetic: a 32-bit received × 100 would wrap past 42 MB.
       if (total != 0) progress->OnPosition(int(std::min<uint64_t>(received * 100 / total, 100)));
@@ -120,6 +127,11 @@ DownloadOutcome FetchUrlToFile(UrlSession& session, FileWriter& files, Clock& cl
     return Failed(kDownloadReadFailed,
                   Format("数据不完整 (收到 %d 字节，应为 %d 字节)", int(received), int(total)),
                   received);
+  }
+  if (check) {
+    // Refused before the commit: the previous file stays as it was.
+    std::string refused = check(body);
+    if (!refused.empty()) return Failed(kDownloadNotAList, std::move(refused), received);
   }
   if (!file->Commit())
     return Failed(kDownloadFileFailed, "无法写入文件 " + std::string(path), received);

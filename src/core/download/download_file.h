@@ -22,12 +22,15 @@ enum DownloadResult : int {
   kDownloadFileFailed = 2,  // the file could not be created, written or put in place
   kDownloadReadFailed = 3,  // the body did not arrive whole (read failure, cut short, too large)
   kDownloadNoInternet = 4,  // the modem is busy or no Internet session could be opened
+  kDownloadNotAList = 5,    // the body came whole but is no proxy list (a web page, a
+                            // provider's error, nothing at all)
 };
 
 inline constexpr std::string_view kDownloadFileName = "Download.txt";
 inline constexpr size_t kDownloadChunkBytes = 16384;
-// No proxy list comes near this; an endless response must not fill the disk.
-inline constexpr uint64_t kMaxDownloadBytes = uint64_t{64} << 20;
+// No proxy list comes near this; an endless response must not fill the disk
+// (nor the memory: a body that is checked is held whole).
+inline constexpr uint64_t kMaxDownloadBytes = uint64_t{10} << 20;
 // A whole download, from opening the connection to the last byte, gets this
 // long: a server that accepts and never answers, or trickles, must not hold
 // the one download for ever (a list of a few MB over a slow line takes a
@@ -38,7 +41,15 @@ struct DownloadOutcome {
   int result = kDownloadOk;
   std::string reason;  // what went wrong, in words for the user; empty on success
   uint64_t bytes = 0;  // body bytes received
+  // The reason in a few words without the URL ("服务器拒绝连接"), for a line
+  // per host; empty when it is the reason itself.
+  std::string cause = {};
 };
+
+// Looks at a whole body before it replaces the file: the reason it is not
+// taken (no proxy list in it, a provider's error), or "" to take it. Called on
+// the download's thread.
+using BodyCheck = std::function<std::string(std::string_view body)>;
 
 // Receives the progress of one download.
 class DownloadProgress {
@@ -56,7 +67,7 @@ class DownloadProgress {
 // `progress` may be null.
 DownloadOutcome DownloadFile(UrlDownloader& downloader, FileWriter& files, Clock& clock,
                              std::string_view url, std::string_view path,
-                             DownloadProgress* progress);
+                             DownloadProgress* progress, const BodyCheck& check = {});
 
 // Fetches `url` into `path` over an open session. Only a complete 2xx (or
 // non-HTTP) body of at most kMaxDownloadBytes, as long as announced, replaces
@@ -65,9 +76,10 @@ DownloadOutcome DownloadFile(UrlDownloader& downloader, FileWriter& files, Clock
 //   kDownloadFileFailed  the file cannot be created, written or put in place
 //   kDownloadReadFailed  a read failed, the body ended short of its announced
 //                        length, or it grew past kMaxDownloadBytes
+//   kDownloadNotAList    `check` (when given) refused the whole body
 DownloadOutcome FetchUrlToFile(UrlSession& session, FileWriter& files, Clock& clock,
                                std::string_view url, std::string_view path,
-                               DownloadProgress* progress);
+                               DownloadProgress* progress, const BodyCheck& check = {});
 
 // Where "Download.txt" goes: the program's folder when `writable` says it can be
 // written there, else the "Relaymoth" folder inside the user's local

@@ -35,6 +35,10 @@ inline constexpr std::string_view kTemplateListUrls[] = {
 };
 
 inline constexpr int32_t kMaxDownloadIntervalHours = 2400;
+// How often the short-lived links ("短效IP") are fetched again, in seconds.
+inline constexpr int32_t kMinRefreshSeconds = 10;
+inline constexpr int32_t kMaxRefreshSeconds = 86400;
+inline constexpr int32_t kDefaultRefreshSeconds = 60;
 
 struct DownloadSettings {
   // The combo box's entries in list order; starts with kTemplateListUrls.
@@ -45,6 +49,11 @@ struct DownloadSettings {
   bool add_as_favorite = false;    // "Add to favorite after download"
   bool keep_existing = true;       // "Append download proxies into list"
   int32_t other_url_count = 0;     // URLs the last load added, or the last save wrote
+  // The links ticked "短效IP": a provider's short-lived proxies, fetched again
+  // every refresh_seconds, each answer replacing the link's rows. Stored per
+  // URL beside its numbered key.
+  std::vector<std::string> short_lived;
+  int32_t refresh_seconds = kDefaultRefreshSeconds;  // "Short-lived refresh seconds"
 
   // The index of the combo entry equal to `url` (ASCII case ignored), or -1
   // when none is: the entry the combo box selects.
@@ -52,6 +61,9 @@ struct DownloadSettings {
   // Appends `url` to the combo entries unless it is blank or already there
   // (ASCII case ignored). Returns whether it was appended.
   bool OfferUrl(std::string_view url);
+  // Whether `url` is ticked "短效IP" (trimmed, ASCII case ignored).
+  bool IsShortLived(std::string_view url) const;
+  void SetShortLived(std::string_view url, bool on);
 };
 
 // The URL "<< 下载IP数据列表" fetches: the list URL "下载参数设置…" shows, or the
@@ -64,9 +76,10 @@ std::string_view ButtonDownloadUrl(const DownloadSettings& settings);
 // unless blank or already there; the entries already held are kept.
 void LoadDownloadSettings(ProfileStore& store, DownloadSettings* settings);
 
-// Writes the section: the configured URL and the four options, then every
-// non-blank combo entry under "Proxy File List URL (NN)" from 00 up, and their
-// count. Sets other_url_count. Every value is tried; fails with the first refusal.
+// Writes the section: the configured URL and the five options, then every
+// non-blank combo entry under "Proxy File List URL (NN)" from 00 up with its
+// "短效IP" tick under "Proxy File List URL (NN) short-lived", and their count.
+// Sets other_url_count. Every value is tried; fails with the first refusal.
 WriteStatus SaveDownloadSettings(ProfileStore& store, DownloadSettings* settings);
 
 // The dialog's controls, as the user left them.
@@ -76,13 +89,18 @@ struct DownloadSettingsFields {
   bool download_at_start = false;
   bool add_as_favorite = false;
   bool keep_existing = true;
+  bool short_lived = false;            // IDC_SHORT_LIVED, for the URL above
+  std::string refresh_seconds = "60";  // IDC_REFRESH_SECONDS
 };
 
-// The check of "确定": the interval must be a whole number from 0 to 2400.
-// On failure returns the message to show (the focus goes to IDC_DOWNLOAD_INTERVAL) and
+// The check of "确定": the interval must be a whole number from 0 to 2400, the
+// refresh of short-lived links one from 10 to 86400 seconds.
+// On failure returns the message to show (the focus goes to the field at fault,
+// *bad_field: IDC_DOWNLOAD_INTERVAL 0, IDC_REFRESH_SECONDS 1) and
 // leaves `settings` unchanged; otherwise stores the fields, with the URL
 // trimmed and offered to the combo entries. The caller then saves.
 std::optional<std::string> ApplyDownloadSettingsFields(const DownloadSettingsFields& fields,
-                                                       DownloadSettings* settings);
+                                                       DownloadSettings* settings,
+                                                       int* bad_field = nullptr);
 
 }  // namespace core

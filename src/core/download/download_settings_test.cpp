@@ -12,8 +12,13 @@ constexpr std::string_view kS = kDownloadSettingsSection;
 std::string Numbered(int i) { return Format("Proxy File List URL (%02d)", i); }
 
 DownloadSettingsFields FieldsOf(const DownloadSettings& s) {
-  return {s.url, std::to_string(s.interval_hours), s.download_at_start, s.add_as_favorite,
-          s.keep_existing};
+  return {s.url,
+          std::to_string(s.interval_hours),
+          s.download_at_start,
+          s.add_as_favorite,
+          s.keep_existing,
+          s.IsShortLived(s.url),
+          std::to_string(s.refresh_seconds)};
 }
 
 TEST(DownloadSettingsTest, FirstRunAndItsFirstSave) {
@@ -45,8 +50,8 @@ TEST(DownloadSettingsTest, TypedUrlIsTrimmedStoredAndOfferedAfterARestart) {
   MemoryProfileStore store;
   DownloadSettings s;
   LoadDownloadSettings(store, &s);
-  ASSERT_FALSE(
-      ApplyDownloadSettingsFields({"  http://my.host/list.txt \t", " 3 ", true, true, false}, &s));
+  ASSERT_FALSE(ApplyDownloadSettingsFields(
+      {"  http://my.host/list.txt \t", " 3 ", true, true, false, true, "15"}, &s));
   ASSERT_TRUE(SaveDownloadSettings(store, &s));
   EXPECT_EQ(store.ReadText(kS, "Proxy File List URL", ""), "http://my.host/list.txt");
   const int templates = int(std::size(kTemplateListUrls));
@@ -62,8 +67,11 @@ TEST(DownloadSettingsTest, TypedUrlIsTrimmedStoredAndOfferedAfterARestart) {
   EXPECT_EQ(again.interval_hours, 3);
   EXPECT_TRUE(again.add_as_favorite);
   EXPECT_FALSE(again.keep_existing);
+  EXPECT_TRUE(again.IsShortLived("HTTP://my.host/list.txt"));
+  EXPECT_EQ(again.refresh_seconds, 15);
   DownloadSettingsFields f = FieldsOf(again);
   f.url = std::string(kTemplateListUrls[1]);
+  f.short_lived = false;
   ASSERT_FALSE(ApplyDownloadSettingsFields(f, &again));
   ASSERT_TRUE(SaveDownloadSettings(store, &again));
 
@@ -75,6 +83,8 @@ TEST(DownloadSettingsTest, TypedUrlIsTrimmedStoredAndOfferedAfterARestart) {
   want.push_back("http://my.host/list.txt");
   want.emplace_back(kDefaultListUrl);
   EXPECT_EQ(third.urls, want);
+  // The tick belongs to its own URL.
+  EXPECT_EQ(third.short_lived, std::vector<std::string>{"http://my.host/list.txt"});
 }
 
 TEST(DownloadSettingsTest, LoadSkipsBlankAndDuplicateUrlsAndBringsValuesIntoRange) {
@@ -147,11 +157,19 @@ TEST(DownloadSettingsTest, ManyUrlsRoundTripPastTwoDigitNumbers) {
 TEST(DownloadSettingsTest, IntervalCheck) {
   const std::string range = "“请填入一个在0和2400之间的整数。”";
   const std::string whole = "请键入一个整数。";
+  const std::string seconds = "“请填入一个在10和86400之间的整数。”";
   struct Case {
     const char* text;
     std::optional<std::string> error;
     int32_t value;  // when accepted
+    const char* refresh = "60";
+    int bad_field = 0;  // when refused
   } cases[] = {
+      {"1", std::nullopt, 1, "10"},
+      {"1", std::nullopt, 1, "86400"},
+      {"1", seconds, 0, "9", 1},
+      {"1", seconds, 0, "86401", 1},
+      {"1", whole, 0, "", 1},
       {"0", std::nullopt, 0},
       {"2400", std::nullopt, 2400},
       {" 7 ", std::nullopt, 7},
@@ -169,10 +187,12 @@ TEST(DownloadSettingsTest, IntervalCheck) {
     DownloadSettings s;
     s.interval_hours = 42;
     s.url = "http://before/";
-    std::optional<std::string> error =
-        ApplyDownloadSettingsFields({"http://after/", c.text, true, true, false}, &s);
-    EXPECT_EQ(error, c.error) << "'" << c.text << "'";
+    int bad_field = -1;
+    std::optional<std::string> error = ApplyDownloadSettingsFields(
+        {"http://after/", c.text, true, true, false, false, c.refresh}, &s, &bad_field);
+    EXPECT_EQ(error, c.error) << "'" << c.text << "' '" << c.refresh << "'";
     if (error) {
+      EXPECT_EQ(bad_field, c.bad_field) << c.text;
       EXPECT_EQ(s.interval_hours, 42) << c.text;
       EXPECT_EQ(s.url, "http://before/") << c.text;
       EXPECT_FALSE(s.download_at_start) << c.text;

@@ -60,17 +60,17 @@ std::string_view ListSourceType(std::string_view url) {
 
 DownloadOutcome DownloadFromMirrors(UrlDownloader& downloader, FileWriter& files, Clock& clock,
                                     const std::vector<std::string>& urls, std::string_view path,
-                                    DownloadProgress* progress) {
+                                    DownloadProgress* progress, const BodyCheck& check) {
   DownloadOutcome last{kDownloadOpenFailed, "没有可下载的网址"};
   std::string answers;
   for (const std::string& url : urls) {
     if (progress != nullptr && urls.size() > 1) {
       progress->OnText("正在连接 " + std::string(HostOf(url)) + " ...");
     }
-    last = DownloadFile(downloader, files, clock, url, path, progress);
+    last = DownloadFile(downloader, files, clock, url, path, progress, check);
     if (last.result == kDownloadOk) return last;
     if (!answers.empty()) answers += '\n';
-    answers += std::string(HostOf(url)) + ": " + last.reason;
+    answers += std::string(HostOf(url)) + ": " + (last.cause.empty() ? last.reason : last.cause);
   }
   if (urls.size() > 1) last.reason = answers;
   return last;

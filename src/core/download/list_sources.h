@@ -44,12 +44,13 @@ std::vector<std::string> MirrorUrls(std::string_view url);
 // The type a downloaded list's untyped lines take: the source's, or empty.
 std::string_view ListSourceType(std::string_view url);
 
-// Downloads `urls` in turn into `path` until one gives a whole list (see
-// DownloadFile). Before each mirror the progress says which host is tried. When
-// every mirror failed, the result is the last one's and the reason lists what
-// each host answered, one line each.
+// Downloads `urls` in turn into `path` until one gives a whole list that
+// `check` (when given) takes (see DownloadFile): a mirror that answers with a
+// web page is passed over like one that cannot be reached. Before each mirror
+// the progress says which host is tried. When every mirror failed, the result
+// is the last one's and the reason lists what each host answered, one line each.
 DownloadOutcome DownloadFromMirrors(UrlDownloader& downloader, FileWriter& files, Clock& clock,
                                     const std::vector<std::string>& urls, std::string_view path,
-                                    DownloadProgress* progress);
+                                    DownloadProgress* progress, const BodyCheck& check = {});
 
 }  // namespace core

@@ -9,6 +9,7 @@
 
 #include "core/base/codepage.h"
 #include "core/download/download_testing.h"
+#include "core/download/provider_answer.h"
 #include "core/proxylist/list_file.h"
 #include "core/proxylist/proxy_list.h"
 
@@ -66,25 +67,36 @@ TEST(ListSourcesTest, TheFirstMirrorThatServesAWholeListWins) {
   MemoryFileWriter files;
   UrlScript refused;
   refused.status = 403;
-  downloader.scripts[kSocks5Mirrors[0]] = refused;  // the second is not scripted: fails to open
+  downloader.scripts[kSocks5Mirrors[0]] = refused;
+  UrlScript captcha;  // a page in place of the list: passed over like a refusal
+  captcha.chunks = {"<html><body>请输入验证码</body></html>"};
+  downloader.scripts[kSocks5Mirrors[1]] = captcha;
   UrlScript served;
   served.chunks = {"1.2.3.4:1080\r\n"};
   downloader.scripts[kSocks5Mirrors[2]] = served;
   RecordingProgress progress;
-  DownloadOutcome out =
-      DownloadFromMirrors(downloader, files, clock, kSocks5Mirrors, "D.txt", &progress);
+  DownloadOutcome out = DownloadFromMirrors(downloader, files, clock, kSocks5Mirrors, "D.txt",
+                                            &progress, ListBodyProblem);
   EXPECT_EQ(out.result, kDownloadOk) << out.reason;
   EXPECT_EQ(files.files["D.txt"], "1.2.3.4:1080\r\n");
   EXPECT_EQ(downloader.opened, std::vector<std::string>(kSocks5Mirrors.begin(),
                                                         kSocks5Mirrors.begin() + 3));
   EXPECT_EQ(progress.texts.front(), "正在连接 fastly.jsdelivr.net ...");
 
-  // Every mirror fails: the reason names what each host answered.
+  // Every mirror fails: the reason names what each host answered, in a few words.
   ScriptedDownloader none(clock);
-  out = DownloadFromMirrors(none, files, clock, kSocks5Mirrors, "E.txt", nullptr);
+  none.scripts[kSocks5Mirrors[0]] = refused;
+  none.scripts[kSocks5Mirrors[1]] = captcha;
+  out = DownloadFromMirrors(none, files, clock, kSocks5Mirrors, "E.txt", nullptr, ListBodyProblem);
   EXPECT_NE(out.result, kDownloadOk);
   EXPECT_EQ(std::count(out.reason.begin(), out.reason.end(), '\n'), 3) << out.reason;
-  EXPECT_EQ(out.reason.rfind("fastly.jsdelivr.net: ", 0), 0u) << out.reason;
+  EXPECT_EQ(out.reason.rfind(
+                "fastly.jsdelivr.net: 服务器返回错误 (HTTP 403)\n"
+                "testingcf.jsdelivr.net: 服务器返回的是网页（可能是验证页面），不是代理列表\n"
+                "cdn.jsdelivr.net: 无法打开网址\n",
+                0),
+            0u)
+      << out.reason;
   EXPECT_NE(out.reason.find("raw.githubusercontent.com: "), std::string::npos);
   EXPECT_EQ(files.files.count("E.txt"), 0u);
 }

@@ -141,10 +141,14 @@ size_t CountPassingRows(const ProxyList& list, const PlaceFilter& filter) {
 }
 
 std::vector<PlaceCount> CountPlaces(const ProxyList& list) {
-  std::map<std::pair<int, std::string>, int> counts;
   // Rows share their location texts: each distinct text is read once.
   std::map<std::string_view, int> texts;
   for (size_t i = 0; i < list.size(); ++i) ++texts[list.row(i).location];
+  return CountPlacesOfTexts(texts);
+}
+
+std::vector<PlaceCount> CountPlacesOfTexts(const std::map<std::string_view, int>& texts) {
+  std::map<std::pair<int, std::string>, int> counts;
   for (const auto& [text, rows] : texts) {
     Place place = PlaceOfLocation(text);
     for (PlaceKind kind : {PlaceKind::kProvince, PlaceKind::kCity, PlaceKind::kCarrier}) {
@@ -158,6 +162,33 @@ std::vector<PlaceCount> CountPlaces(const ProxyList& list) {
     return a.place.kind != b.place.kind ? a.place.kind < b.place.kind : a.rows > b.rows;
   });
   return out;
+}
+
+PlaceFilter PlaceFilterOfNames(const std::vector<std::string>& names,
+                               const std::vector<PlaceCount>& census, bool exclude,
+                               std::vector<std::string>* unplaced) {
+  PlaceFilter filter;
+  filter.exclude = exclude;
+  for (const std::string& given : names) {
+    std::string_view name = Trim(given);
+    if (name.empty()) continue;
+    // "广东省" and "深圳市" name what the rows call "广东" and "深圳".
+    std::string_view bare = StripSuffix(name);
+    const PlaceCount* best = nullptr;
+    for (const PlaceCount& c : census) {
+      if (c.place.name != name && c.place.name != bare) continue;
+      if (!best || c.rows > best->rows) best = &c;
+    }
+    if (!best) {
+      if (unplaced) unplaced->push_back(std::string(name));
+      continue;
+    }
+    if (std::find(filter.entries.begin(), filter.entries.end(), best->place) ==
+        filter.entries.end()) {
+      filter.entries.push_back(best->place);
+    }
+  }
+  return filter;
 }
 
 std::vector<PlaceChoice> PlaceChoices(const std::vector<PlaceCount>& census,

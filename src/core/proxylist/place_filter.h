@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -73,6 +74,17 @@ struct PlaceCount {
   int rows = 0;
 };
 std::vector<PlaceCount> CountPlaces(const ProxyList& list);
+// The same over location texts with the rows located at each.
+std::vector<PlaceCount> CountPlacesOfTexts(const std::map<std::string_view, int>& texts);
+
+// Place names typed on a command line ("广东", "深圳市", "电信") as a filter: each
+// name takes the kind it has among the rows at hand (`census`), the kind with
+// the most rows when it has several, so that "广东,电信" keeps Guangdong's
+// China Telecom rows and "广东,浙江" the rows of either province. Names no row
+// is located at go to `unplaced` and are left out of the filter.
+PlaceFilter PlaceFilterOfNames(const std::vector<std::string>& names,
+                               const std::vector<PlaceCount>& census, bool exclude,
+                               std::vector<std::string>* unplaced);
 
 // What the filter's dialog offers: every place of `census` with its row count,
 // ticked when `filter` names it, then the places `filter` names that no row

@@ -90,6 +90,17 @@ TEST(PlaceFilterTest, CountsAndTheProfile) {
   EXPECT_EQ(PlaceCaptionNote(counts, gd_mobile, CountPassingRows(list, gd_mobile)),
             "  符合地区（广东 移动）: 0");
 
+  // Names typed on a command line take their kind from the rows: "广东省,电信"
+  // is a province and a carrier, "深圳市" a city; a name no row has is set aside.
+  std::vector<std::string> unplaced;
+  PlaceFilter typed =
+      PlaceFilterOfNames({"广东省", " 电信", "深圳市", "西藏", "广东"}, counts, false, &unplaced);
+  EXPECT_EQ(PlaceFilterText(typed), PlaceFilterText(PlaceFilter{{{PlaceKind::kProvince, "广东"},
+                                                                 {PlaceKind::kCarrier, "电信"},
+                                                                 {PlaceKind::kCity, "深圳"}}}));
+  EXPECT_EQ(unplaced, std::vector<std::string>{"西藏"});
+  EXPECT_EQ(CountPassingRows(list, typed), 1u);
+
   MemoryProfileStore store;
   PlaceFilter filter{{{PlaceKind::kCity, "广州"}, {PlaceKind::kCarrier, "电信"}}, true};
   ASSERT_TRUE(SavePlaceFilter(filter, store));

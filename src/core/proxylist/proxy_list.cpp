@@ -118,6 +118,7 @@ std::unique_ptr<const ProxyList> ProxyList::Snapshot() const {
   copy->text_ = text_;
   copy->texts_.CopyForReading(texts_);
   copy->selection_ = selection_;
+  copy->sources_ = sources_;
   copy->favorite_count_ = favorite_count_;
   copy->saved_version_ = saved_version_;
   copy->result_version_ = result_version_;
@@ -167,6 +168,8 @@ ProxyRow ProxyList::row(size_t index) const {
   r.score = s.score;
   r.favorite = s.favorite;
   r.selected = selection_.Contains(index);
+  r.source = s.source;
+  if (!expiry_.empty()) r.expired = RowExpired(index);
   return r;
 }
 
@@ -293,6 +296,11 @@ AddResult ProxyList::AddProxy(std::string_view line, bool favorite, LineOrigin o
   return AddParsed(parsed, favorite, origin);
 }
 
+std::optional<size_t> ProxyList::IndexOfParsed(const ProxyLine& parsed) const {
+  size_t at = FindKey(KeyOf(parsed.address, parsed.port, TypeIndex(parsed.type), parsed.user));
+  return at == SIZE_MAX ? std::nullopt : std::optional<size_t>(at);
+}
+
 AddResult ProxyList::AddParsed(const ProxyLine& parsed, bool favorite, LineOrigin origin) {
   // The sizes must fit their two bytes; the parser keeps them far below.
   if (parsed.user.size() > 0xFFFF || parsed.password.size() > 0xFFFF ||
@@ -374,6 +382,7 @@ ProxyList::TakeCounts ProxyList::TakeRows(ProxyList& staged) {
       continue;
     }
     Slot s = from;
+    s.source = 0;  // a number in the staged list's own table
     bool selected = staged.selection_.Contains(size_t(&from - staged.rows_.data()));
     s.text = text_.size();
     text_.append(staged.text_, size_t(from.text), staged.TextSizeOf(from));
@@ -425,6 +434,7 @@ uint32_t ProxyList::NewId(size_t index) {
 
 void ProxyList::FreeId(uint32_t entry) {
   if (entry >= ids_.size() || ids_[entry].index == kFreeIdIndex) return;
+  if (!expiry_.empty()) expiry_.erase(entry);
   ids_[entry].index = kFreeIdIndex;
   free_ids_.push_back(entry);
 }
@@ -707,12 +717,17 @@ size_t ProxyList::RemoveSelected() {
 
 size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remove) {
   std::vector<bool> gone(rows_.size());
+  for (size_t i = 0; i < rows_.size(); ++i) gone[i] = remove(row(i));
+  return RemoveRowsAt(std::move(gone));
+}
+
+size_t ProxyList::RemoveRowsAt(std::vector<bool> gone) {
+  gone.resize(rows_.size());
   size_t removed = 0;
   int favorites_removed = 0;
   for (size_t i = 0; i < rows_.size(); ++i) {
-    if (!remove(row(i))) continue;
+    if (!gone[i]) continue;
     if (SavedRowChange* c = Record(SavedRowChange::Kind::kRemoved)) c->key = RowJournalKey(i);
-    gone[i] = true;
     ++removed;
     favorites_removed += rows_[i].favorite ? 1 : 0;
   }
@@ -751,6 +766,62 @@ size_t ProxyList::RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remov
   NotifyReset();
   if (favorites_removed != 0) NotifyFavorites();
   return removed;
+}
+
+uint8_t ProxyList::SourceIdOf(std::string_view url) {
+  url = Trim(url);
+  if (url.empty()) return 0;
+  for (size_t i = 0; i < sources_.size(); ++i) {
+    if (sources_[i] == url) return uint8_t(i + 1);
+  }
+  if (sources_.size() >= kMaxSources) return 0;
+  sources_.emplace_back(url);
+  return uint8_t(sources_.size());
+}
+
+std::string_view ProxyList::SourceUrl(uint8_t source) const {
+  return source == 0 || source > sources_.size() ? std::string_view() : sources_[source - 1];
+}
+
+void ProxyList::SetRowSource(size_t index, uint8_t source) {
+  if (index < rows_.size()) rows_[index].source = source;
+}
+
+std::optional<int64_t> ProxyList::RowExpiry(size_t index) const {
+  if (index >= rows_.size() || expiry_.empty()) return std::nullopt;
+  auto it = expiry_.find(rows_[index].id);
+  return it == expiry_.end() ? std::nullopt : std::optional<int64_t>(it->second.at);
+}
+
+void ProxyList::SetRowExpiry(size_t index, std::optional<int64_t> unix) {
+  if (index >= rows_.size()) return;
+  bool was_expired = RowExpired(index);
+  if (unix) {
+    expiry_[rows_[index].id] = Expiry{*unix, false};
+  } else {
+    expiry_.erase(rows_[index].id);
+  }
+  // The provider handed the proxy out again: it is an unverified row once more.
+  if (was_expired) SetVerifyResult(index, std::string(kStatusNotVerified), "", -1);
+}
+
+bool ProxyList::RowExpired(size_t index) const {
+  if (index >= rows_.size() || expiry_.empty()) return false;
+  auto it = expiry_.find(rows_[index].id);
+  return it != expiry_.end() && it->second.expired;
+}
+
+size_t ProxyList::MarkExpiredRows(int64_t now_unix) {
+  size_t marked = 0;
+  for (auto& [entry, expiry] : expiry_) {
+    if (expiry.expired || expiry.at > now_unix) continue;
+    expiry.expired = true;
+    uint32_t index = ids_[entry].index;
+    if (index >= rows_.size()) continue;
+    SetVerifyResult(index, std::string(kStatusExpired), "", 0);
+    ++marked;
+  }
+  return marked;
 }
 
 void ProxyList::RemoveAll() {

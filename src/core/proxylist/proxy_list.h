@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct ProxyLine;
 // Texts the list writes into its rows and caption.
 inline constexpr std::string_view kReservedMark = "<保留ip>";
 inline constexpr std::string_view kStatusNotVerified = "未验证";
+inline constexpr std::string_view kStatusExpired = "X;已过期;";
 inline constexpr std::string_view kListCaptionTitle = "proxy服务器列表";
 
 // The most rows the list holds. A list file of public proxies can run to
@@ -83,6 +85,9 @@ struct ProxyRow {
   int32_t score = -1;  // -1 never verified, 0 unusable, >= 1 usable (higher is better)
   bool favorite = false;  // the row's check box
   bool selected = false;  // from the list's selection
+  // The provider said the row's proxy has expired: nothing may use it.
+  bool expired = false;
+  uint8_t source = 0;  // the link the row came from (ProxyList::SourceUrl); 0: none
 
   std::string_view Column(int column) const;
   // The text the list view shows in a column: Column, except that a row with
@@ -166,6 +171,8 @@ class ProxyList {
   // The same for a line already parsed (a saved row whose log-in is kept apart).
   AddResult AddParsed(const ProxyLine& parsed, bool favorite,
                       LineOrigin origin = LineOrigin::kUser);
+  // Where the row with the parsed line's duplicate key is; nullopt when none is.
+  std::optional<size_t> IndexOfParsed(const ProxyLine& parsed) const;
 
   // Moves every row of `staged` (a list of its own, filled by an import on
   // another thread) to the end of this one, in order, as AddProxy would have
@@ -283,8 +290,35 @@ class ProxyList {
   // Removes every row for which `remove` holds, with its duplicate key and its
   // share of the favorite count; returns how many.
   size_t RemoveRowsIf(const std::function<bool(const ProxyRow&)>& remove);
+  // Removes the rows whose entry in `gone` is true (one per row, in list order).
+  size_t RemoveRowsAt(std::vector<bool> gone);
   // Removes every row; the key set and the favorite count are emptied.
   void RemoveAll();
+
+  // Row sources: the download link each row came from, as a small number into
+  // the list's table of links (0: none; the user's own rows). Sources are not
+  // part of the row's saved line; the download side keeps them apart.
+  static constexpr size_t kMaxSources = 255;
+  // The number of `url` (trimmed), added to the table when new; 0 for a blank
+  // URL or when the table is full.
+  uint8_t SourceIdOf(std::string_view url);
+  // The link of a source number; "" for 0 and numbers not handed out.
+  std::string_view SourceUrl(uint8_t source) const;
+  uint8_t RowSource(size_t index) const { return rows_[index].source; }
+  void SetRowSource(size_t index, uint8_t source);
+
+  // Expiry: the moment (Unix seconds) a provider said a row stops working.
+  // Kept apart from the rows, for the few rows that have one.
+  std::optional<int64_t> RowExpiry(size_t index) const;
+  // Sets or clears a row's expiry; a new expiry makes an expired row usable again.
+  void SetRowExpiry(size_t index, std::optional<int64_t> unix);
+  bool RowExpired(size_t index) const;
+  // Marks every row whose expiry is at or before `now_unix` as expired: its
+  // status says so and its score becomes 0, so that switching, rotation and
+  // failover pass over it. Returns how many rows were newly marked. Costs
+  // nothing for a list without expiries.
+  size_t MarkExpiredRows(int64_t now_unix);
+  bool has_expiries() const { return !expiry_.empty(); }
 
   // Sorts by a column: the status column by score, the others by natural text
   // order. flag 1: best score first / texts ascending; flag 0: the reverse. Rows
@@ -345,6 +379,7 @@ class ProxyList {
     uint8_t type = 0;  // index into the accepted type names
     bool favorite = false;
     bool login = false;
+    uint8_t source = 0;  // sits in what was padding
   };
   static_assert(sizeof(Slot) <= 40, "a row without a log-in must stay as small as before");
   // The duplicate key's parts: the address is compared without regard to ASCII
@@ -395,6 +430,12 @@ class ProxyList {
   std::vector<IdEntry> ids_;
   std::vector<uint32_t> free_ids_;
   std::string text_;  // addresses, ports and log-ins
+  std::vector<std::string> sources_;  // source n is sources_[n - 1]
+  struct Expiry {
+    int64_t at = 0;
+    bool expired = false;
+  };
+  std::unordered_map<uint32_t, Expiry> expiry_;  // by the row's id entry
   SharedTexts texts_;
   RowSelection selection_;
   // Open addressing over row index + 1 with a tag of the key's hash (0: empty),

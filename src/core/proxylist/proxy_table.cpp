@@ -12,7 +12,7 @@
 namespace core {
 namespace {
 
-enum Column : int { kAddress = 0, kPort, kUser, kPassword, kType, kColumns };
+enum Column : int { kAddress = 0, kPort, kUser, kPassword, kType, kExpiry, kColumns };
 
 // The header words of each column, compared in lower case.
 constexpr std::string_view kAddressNames[] = {"ip",     "host",       "address",  "addr",
@@ -29,6 +29,7 @@ const std::array<std::vector<std::string_view>, kColumns> kNames = {{
     {std::begin(kUserNames), std::end(kUserNames)},
     {std::begin(kPasswordNames), std::end(kPasswordNames)},
     {std::begin(kTypeColumnNames), std::end(kTypeColumnNames)},
+    {std::begin(kExpiryColumnNames), std::end(kExpiryColumnNames)},
 }};
 
 // One line's cells: split at `delimiter`, a cell in double quotes may hold it
@@ -60,9 +61,40 @@ std::vector<std::string> Cells(std::string_view line, char delimiter) {
   return cells;
 }
 
-}  // namespace
+struct Header {
+  char delimiter = 0;
+  std::array<int, kColumns> at{};
+  std::vector<std::string> names;  // lower case
+};
 
-std::optional<ExtractedProxies> ReadProxyTable(std::string_view text) {
+// A header names an address column; a port column, or addresses written with
+// their port.
+std::optional<Header> ReadHeader(std::string_view line) {
+  Header h;
+  for (char d : {'\t', ',', ';', '|'}) {
+    if (line.find(d) != std::string_view::npos) {
+      h.delimiter = d;
+      break;
+    }
+  }
+  if (h.delimiter == 0) return std::nullopt;
+  h.at.fill(-1);
+  std::vector<std::string> header = Cells(line, h.delimiter);
+  for (size_t i = 0; i < header.size(); ++i) {
+    std::string name;
+    for (char c : header[i]) name += AsciiLower(c);
+    for (int column = 0; column < kColumns; ++column) {
+      for (std::string_view known : kNames[size_t(column)]) {
+        if (name == known && h.at[size_t(column)] < 0) h.at[size_t(column)] = int(i);
+      }
+    }
+    h.names.push_back(std::move(name));
+  }
+  if (h.at[kAddress] < 0) return std::nullopt;
+  return h;
+}
+
+std::vector<std::string_view> NonBlankLines(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   std::vector<std::string_view> lines;
   while (!text.empty()) {
@@ -72,47 +104,61 @@ std::optional<ExtractedProxies> ReadProxyTable(std::string_view text) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (!Trim(line).empty()) lines.push_back(line);
   }
+  return lines;
+}
+
+}  // namespace
+
+bool IsProxyTableHeader(std::string_view line) { return ReadHeader(line).has_value(); }
+
+std::optional<std::vector<ProxyTableRow>> ReadProxyTableRows(std::string_view text) {
+  std::vector<std::string_view> lines = NonBlankLines(text);
   if (lines.empty()) return std::nullopt;
-  char delimiter = 0;
-  for (char d : {'\t', ',', ';', '|'}) {
-    if (lines[0].find(d) != std::string_view::npos) {
-      delimiter = d;
-      break;
-    }
-  }
-  if (delimiter == 0) return std::nullopt;
-  std::array<int, kColumns> at;
-  at.fill(-1);
-  std::vector<std::string> header = Cells(lines[0], delimiter);
-  for (size_t i = 0; i < header.size(); ++i) {
-    std::string name;
-    for (char c : header[i]) name += AsciiLower(c);
-    for (int column = 0; column < kColumns; ++column) {
-      for (std::string_view known : kNames[size_t(column)]) {
-        if (name == known && at[size_t(column)] < 0) at[size_t(column)] = int(i);
-      }
-    }
-  }
-  if (at[kAddress] < 0 || at[kPort] < 0) return std::nullopt;
-  ExtractedProxies found;
-  std::set<std::string> seen;
+  std::optional<Header> h = ReadHeader(lines[0]);
+  if (!h) return std::nullopt;
+  std::vector<ProxyTableRow> rows;
   for (size_t n = 1; n < lines.size(); ++n) {
-    std::vector<std::string> cells = Cells(lines[n], delimiter);
+    std::vector<std::string> cells = Cells(lines[n], h->delimiter);
     auto cell = [&](Column column) -> std::string_view {
-      int i = at[size_t(column)];
+      int i = h->at[size_t(column)];
       return i >= 0 && size_t(i) < cells.size() ? std::string_view(cells[size_t(i)]) : "";
     };
+    std::string_view address = cell(kAddress), port = cell(kPort);
+    // "1.2.3.4:8080" in the address column, and no port column.
+    size_t colon = address.find(':');
+    if (h->at[kPort] < 0 && colon != std::string_view::npos &&
+        address.find(':', colon + 1) == std::string_view::npos) {
+      port = address.substr(colon + 1);
+      address = address.substr(0, colon);
+    }
     std::string type(TypeOfScheme(cell(kType)));
     bool login = !cell(kUser).empty() && !cell(kPassword).empty();
-    std::string line = login ? CredentialLineText(cell(kAddress), cell(kPort), type, cell(kUser),
-                                                  cell(kPassword), "")
-                             : FullLineText(cell(kAddress), cell(kPort), type, "");
+    std::string line =
+        login ? CredentialLineText(address, port, type, cell(kUser), cell(kPassword), "")
+              : FullLineText(address, port, type, "");
     ProxyLine parsed;
-    if (!ParseProxyLine(line, &parsed) || !seen.insert(line).second) continue;
-    found.lines.push_back(line);
-    found.with_login += login ? 1 : 0;
+    if (port.empty() || !ParseProxyLine(line, &parsed)) continue;
+    ProxyTableRow row{std::move(line), login, "", ""};
+    if (h->at[kExpiry] >= 0) {
+      row.expiry_column = h->names[size_t(h->at[kExpiry])];
+      row.expiry = std::string(cell(kExpiry));
+    }
+    rows.push_back(std::move(row));
   }
-  if (found.lines.empty()) return std::nullopt;
+  if (rows.empty()) return std::nullopt;
+  return rows;
+}
+
+std::optional<ExtractedProxies> ReadProxyTable(std::string_view text) {
+  std::optional<std::vector<ProxyTableRow>> rows = ReadProxyTableRows(text);
+  if (!rows) return std::nullopt;
+  ExtractedProxies found;
+  std::set<std::string> seen;
+  for (ProxyTableRow& row : *rows) {
+    if (!seen.insert(row.line).second) continue;
+    found.with_login += row.login ? 1 : 0;
+    found.lines.push_back(std::move(row.line));
+  }
   return found;
 }
 

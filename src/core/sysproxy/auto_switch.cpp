@@ -15,7 +15,7 @@ uint32_t AutoSwitchPeriodMs(int32_t interval_seconds) {
 }
 
 bool IsSwitchTarget(const ProxyRow& row, const std::vector<uint16_t>& relay_ports) {
-  return row.score != 0 && !NamesOwnPort(row.address, row.port, relay_ports);
+  return row.score != 0 && !row.expired && !NamesOwnPort(row.address, row.port, relay_ports);
 }
 
 bool HasRowInPlaces(const ProxyList& list, const PlaceFilter& places,

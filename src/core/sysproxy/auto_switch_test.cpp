@@ -24,6 +24,7 @@ class RecordingAction final : public ProxySwitchAction {
 struct Row {
   const char* line;
   int32_t score;
+  bool expired = false;  // its provider's expiry has passed (the score set after)
 };
 
 // A list, the recording action and the switching over them.
@@ -37,6 +38,10 @@ struct Switching {
   void Fill(const std::vector<Row>& rows) {
     for (const Row& r : rows) {
       ASSERT_EQ(list.AddProxy(r.line, false), AddResult::kAdded) << r.line;
+      if (r.expired) {
+        list.SetRowExpiry(list.size() - 1, 1);
+        list.MarkExpiredRows(2);
+      }
       list.SetVerifyResult(list.size() - 1, "", "", r.score);
     }
   }
@@ -75,6 +80,9 @@ TEST(AutoSwitchSequenceTest, TickSequences) {
       {"three usable rows wrap around",
        {{"1.1.1.1:80", 5}, {"2.2.2.2:80", -1}, {"3.3.3.3:80", 105}},
        {"1.1.1.1:80", "2.2.2.2:80", "3.3.3.3:80", "1.1.1.1:80", "2.2.2.2:80"}},
+      {"expired rows are passed over, verified or not",
+       {{"1.1.1.1:80", 5}, {"2.2.2.2:80", 5, true}, {"3.3.3.3:80", -1}},
+       {"1.1.1.1:80", "3.3.3.3:80", "1.1.1.1:80"}},
       {"failed rows are passed over within the tick",
        {{"1.1.1.1:80", 5}, {"2.2.2.2:80", 0}, {"3.3.3.3:80", 0}, {"4.4.4.4:80", 5}},
        {"1.1.1.1:80", "4.4.4.4:80", "1.1.1.1:80", "4.4.4.4:80"}},

@@ -95,7 +95,8 @@ std::vector<RelayCandidate> RelayCandidatesFor(const ProxyList& list, const Prox
   // whose rows all failed is walked once).
   for (size_t step = 1; step < list.size() && out.size() < kMaxRelayAttempts; ++step) {
     size_t i = (*in_use + step) % list.size();
-    if (list.row(i).score == 0) continue;
+    const ProxyRow r = list.row(i);
+    if (r.score == 0 || r.expired) continue;
     std::optional<UpstreamProxy> upstream = list.RowUpstream(int64_t(i));
     if (upstream) out.push_back({*upstream, list.RowHostPort(int64_t(i)), uint64_t(list.IdAt(i))});
   }

@@ -15,7 +15,7 @@ std::vector<RelayCandidate> RotationPool(const ProxyList& list, const PlaceFilte
   // Rows share their location texts: each distinct one is judged once.
   std::map<std::string_view, bool> passes;
   for (size_t i = 0; i < list.size(); ++i) {
-    if (list.RowScore(i) == 0) continue;
+    if (list.RowScore(i) == 0 || list.RowExpired(i)) continue;
     if (!filter.empty()) {
       std::string_view location = list.row(i).location;
       auto [it, fresh] = passes.try_emplace(location, false);

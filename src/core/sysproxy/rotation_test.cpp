@@ -10,14 +10,19 @@ TEST(RotationTest, ThePoolIsTheUsableRowsBestFirst) {
   const struct {
     const char* line;
     int32_t score;
-  } rows[] = {{"10.0.0.1:80$中国 北京 联通", -1}, {"10.0.0.2:80$中国 广东广州 电信", 50},
-              {"10.0.0.3:80$中国 广东深圳 电信", 0},  {"10.0.0.4:1080@SOCKS5$中国 广东深圳 电信", 90},
-              {"10.0.0.5:21@FTP$中国 广东广州 电信", 99}, {"127.0.0.1:8118$中国 广东广州 电信", 99},
-              {"10.0.0.7:80$中国 广东广州 电信", -1}};
+  } rows[] = {
+      {"10.0.0.1:80$中国 北京 联通", -1},         {"10.0.0.2:80$中国 广东广州 电信", 50},
+      {"10.0.0.3:80$中国 广东深圳 电信", 0},      {"10.0.0.4:1080@SOCKS5$中国 广东深圳 电信", 90},
+      {"10.0.0.5:21@FTP$中国 广东广州 电信", 99}, {"127.0.0.1:8118$中国 广东广州 电信", 99},
+      {"10.0.0.7:80$中国 广东广州 电信", -1},     {"10.0.0.8:80$中国 广东广州 电信", 80}};
   for (const auto& r : rows) {
     ASSERT_EQ(list.AddProxy(r.line, false), AddResult::kAdded) << r.line;
     if (r.score >= 0) list.SetVerifyResult(list.size() - 1, "", "", r.score);
   }
+  // 10.0.0.8 has expired since its verification: never in the pool.
+  list.SetRowExpiry(7, 1);
+  list.MarkExpiredRows(2);
+  list.SetVerifyResult(7, "", "", 80);
   auto labels = [&](const PlaceFilter& filter) {
     std::vector<std::string> out;
     for (const RelayCandidate& c : RotationPool(list, filter, {8118})) {

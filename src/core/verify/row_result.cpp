@@ -143,7 +143,7 @@ std::optional<RowId> ApplyEndOfRunRules(ProxyList& list, const VerifySettings& s
 
   // Only a usable row is worth switching to; a list whose top row was never
   // verified (score -1) has no best proxy.
-  if (settings.auto_use_best && !list.empty() && list.row(0).score > 0) {
+  if (settings.auto_use_best && !list.empty() && list.row(0).score > 0 && !list.row(0).expired) {
     return list.IdAt(0);
   }
   return std::nullopt;

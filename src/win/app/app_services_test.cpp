@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "core/base/file_path.h"
+#include "core/download/source_rows.h"
 #include "core/verify/verify_settings.h"
 #include "win/platform/wide_text.h"
 #include "win/res/resource.h"
@@ -235,6 +237,91 @@ TEST_F(AppWindowTest, ALargeDownloadIsReadAwayAndReplacesTheList) {
   EXPECT_FALSE(list.IsReserved(0));
   EXPECT_TRUE(prompt_.shown.empty());  // an automatic download says nothing
   DeleteFileW(Utf8ToWide(path).c_str());
+}
+
+// A built-in source whose every mirror fails: the error window gives each
+// host's answer in words. A provider's error answer gives the provider's
+// words. Neither touches the list.
+TEST_F(AppWindowTest, AFailedDownloadSaysWhatEachHostAnswered) {
+  if (TestPort("WEB").empty() || TestPort("DEAD").empty()) {
+    GTEST_SKIP() << "the verify test servers are not running";
+  }
+  const std::string source =
+      "https://cdn.jsdelivr.net/gh/monosans/proxy-list@main/proxies/socks5.txt";
+  const std::string web = "127.0.0.1:" + TestPort("WEB");
+  const std::string dead = "127.0.0.1:" + TestPort("DEAD");
+  mirrors_ = [&](std::string_view url) {
+    if (url != source) return core::MirrorUrls(url);
+    return std::vector<std::string>{"http://" + web + "/no-such-list.txt",
+                                    "http://" + web + "/dl/error.html",
+                                    "http://" + dead + "/list.txt"};
+  };
+  ProxyListDialog& dialog = OpenDialog();
+  core::ProxyList& list = switcher_->list();
+  ASSERT_EQ(list.AddProxy("10.9.9.9:80", false), core::AddResult::kAdded);
+  std::vector<std::string> said;
+  for (const std::string& url : {source, "http://" + web + "/dl/provider-error.json"}) {
+    prompt_.shown.clear();
+    ASSERT_TRUE(dialog.download_progress_dialog().StartVisible(url, app_->downloads().path()));
+    ASSERT_TRUE(PumpUntil([&] { return !prompt_.shown.empty(); })) << url;
+    said.push_back(prompt_.shown[0].text);
+  }
+  EXPECT_EQ(said, (std::vector<std::string>{
+                      "下载中发生错误\n" + web + ": 服务器返回错误 (HTTP 404)\n" + web +
+                          ": 服务器返回的是网页（可能是验证页面），不是代理列表\n" + dead +
+                          ": 服务器拒绝连接",
+                      "下载中发生错误\n服务商返回错误：余额不足（代码 121）"}));
+  EXPECT_EQ(list.size(), 1u);
+}
+
+// A provider's short-lived link, refreshed every ten seconds (the ticks are
+// sent by hand): each answer of 500 proxies replaces the link's rows and only
+// those; a row still handed out stays where it is with its id, the user's own
+// row is left alone, and the rows' link is kept in the profile.
+TEST_F(AppWindowTest, AShortLivedLinkReplacesItsRowsOnEveryRefresh) {
+  if (TestPort("WEB").empty()) GTEST_SKIP() << "the verify test servers are not running";
+  const std::string url = "http://127.0.0.1:" + TestPort("WEB") + "/dl/short.json";
+  const std::string_view section = core::kDownloadSettingsSection;
+  EXPECT_TRUE(profile_.WriteText(section, "Proxy File List URL (00)", url));
+  EXPECT_TRUE(profile_.WriteInt(section, "Proxy File List URL (00) short-lived", 1));
+  EXPECT_TRUE(profile_.WriteInt(section, "Number of other Proxy File List URL", 1));
+  EXPECT_TRUE(profile_.WriteInt(section, "Short-lived refresh seconds", 10));
+  OpenDialog();  // the list view shows every change
+  ListDownloads& downloads = app_->downloads();
+  ASSERT_TRUE(KillTimer(downloads.window(), ListDownloads::kTimerSecond));
+  core::ProxyList& list = switcher_->list();
+  ASSERT_EQ(list.AddProxy("10.9.9.9:80", false), core::AddResult::kAdded);
+  auto ten_seconds = [&] {
+    for (int i = 0; i < 10; ++i) {
+      SendMessageW(downloads.window(), WM_TIMER, ListDownloads::kTimerSecond, 0);
+    }
+  };
+
+  ten_seconds();
+  ASSERT_TRUE(PumpUntil([&] { return list.size() == 501; })) << list.size();
+  const std::string first = list.RowHostPort(1);
+  const core::RowId second = list.IdAt(2);
+  const std::string second_text = list.RowHostPort(2);
+  ASSERT_TRUE(list.RowExpiry(1).has_value());
+
+  ten_seconds();
+  ASSERT_TRUE(PumpUntil([&] { return list.RowHostPort(1) != first; })) << list.size();
+  EXPECT_EQ(list.size(), 501u);  // one handed out no more, one new
+  EXPECT_EQ(list.RowHostPort(0), "10.9.9.9:80");
+  EXPECT_EQ(list.RowSource(0), 0);
+  EXPECT_EQ(list.IndexOf(second), 1u);
+  EXPECT_EQ(list.RowHostPort(1), second_text);
+  EXPECT_FALSE(list.IsReserved(500));
+  EXPECT_TRUE(prompt_.shown.empty());  // a refresh says nothing
+  EXPECT_EQ(profile_.ReadInt(core::kProxySourcesSection, "Count", 0), 1);
+  EXPECT_EQ(profile_.ReadText(core::kProxySourcesSection, "Source_000", "").rfind(url + "\n", 0),
+            0u);
+  // What the refresh of 500 rows kept the UI thread for (the answer read,
+  // the rows replaced and shown, their links saved).
+  std::printf("short-lived refresh of 500 rows on the UI thread: %.1f ms\n",
+              double(downloads.last_done_us()) / 1000);
+  EXPECT_LE(downloads.last_done_us(), 50'000);
+  DeleteFileW(Utf8ToWide(downloads.path()).c_str());
 }
 
 }  // namespace

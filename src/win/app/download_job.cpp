@@ -2,12 +2,14 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <utility>
 
 #include "core/base/text.h"
+#include "core/download/provider_answer.h"
 #include "win/platform/unique_handle.h"
 #include "win/platform/wide_text.h"
 #include "win/platform/win_clock.h"
@@ -127,6 +129,7 @@ struct TransferParams {
   std::shared_ptr<core::Clock> clock;
   DownloadRequest request;
   std::vector<std::string> urls;  // the request's URL and its mirrors, in turn
+  core::BodyCheck check;
   // Read by the watch only once the thread has ended.
   std::shared_ptr<core::DownloadOutcome> outcome;
 };
@@ -137,7 +140,7 @@ DWORD WINAPI TransferMain(void* param) {
   GuardedFileWriter files(*p->files, p->state, p->run);
   // A built-in list is tried on each of its mirrors in turn.
   *p->outcome = core::DownloadFromMirrors(*p->run->downloader, files, *p->clock, p->urls,
-                                          p->request.path, &relay);
+                                          p->request.path, &relay, p->check);
   return 0;
 }
 
@@ -196,12 +199,13 @@ DWORD WINAPI WatchMain(void* param) {
 
 DownloadJob::DownloadJob(DownloaderFactory downloaders, std::shared_ptr<core::FileWriter> files,
                          std::shared_ptr<core::Clock> clock, uint32_t deadline_ms,
-                         MirrorList mirrors)
+                         MirrorList mirrors, core::BodyCheck check)
     : downloaders_(std::move(downloaders)),
       files_(std::move(files)),
       clock_(std::move(clock)),
       deadline_ms_(deadline_ms),
       mirrors_(std::move(mirrors)),
+      check_(std::move(check)),
       state_(std::make_shared<State>()) {}
 
 DownloadJob::~DownloadJob() { Cancel(); }
@@ -220,12 +224,14 @@ bool DownloadJob::Start(DownloadRequest request, HWND window) {
     state_->progress = DownloadProgressState{};
     state_->progress_posted = false;
   }
+  uint32_t deadline_ms =
+      request.deadline_ms != 0 ? std::min(request.deadline_ms, deadline_ms_) : deadline_ms_;
   std::vector<std::string> urls = mirrors_ ? mirrors_(request.url) : std::vector<std::string>{};
   if (urls.empty()) urls.push_back(request.url);
   auto transfer = std::make_unique<TransferParams>(
-      TransferParams{state_, run, files_, clock_, std::move(request), std::move(urls),
+      TransferParams{state_, run, files_, clock_, std::move(request), std::move(urls), check_,
                      std::make_shared<core::DownloadOutcome>()});
-  auto* params = new WatchParams{std::move(transfer), deadline_ms_};
+  auto* params = new WatchParams{std::move(transfer), deadline_ms};
   // The threads are never waited for: their handles are closed on return.
   UniqueKernelHandle thread(CreateThread(nullptr, 0, &WatchMain, params, 0, nullptr));
   if (!thread) {
@@ -286,10 +292,9 @@ bool DownloadJob::TakeFinished(FinishedDownload* finished) {
 
 std::unique_ptr<DownloadJob> MakeWinInetDownloadJob(uint32_t deadline_ms,
                                                    DownloadJob::MirrorList mirrors) {
-  return std::make_unique<DownloadJob>([] { return std::make_unique<WinInetUrlDownloader>(); },
-                                       std::make_shared<WinFileWriter>(),
-                                       std::make_shared<WinClock>(), deadline_ms,
-                                       std::move(mirrors));
+  return std::make_unique<DownloadJob>(
+      [] { return std::make_unique<WinInetUrlDownloader>(); }, std::make_shared<WinFileWriter>(),
+      std::make_shared<WinClock>(), deadline_ms, std::move(mirrors), core::ListBodyProblem);
 }
 
 namespace {

@@ -30,6 +30,9 @@ struct DownloadRequest {
   std::string url;
   std::string path;     // UTF-8; see DownloadTargetPath
   bool report = false;  // user-started: the end is reported to the user
+  // A deadline of its own, shorter than the job's (a short-lived link that
+  // does not answer must not hold up its next refresh); 0: the job's.
+  uint32_t deadline_ms = 0;
 };
 
 struct DownloadProgressState {
@@ -64,9 +67,11 @@ class DownloadJob {
   // a built-in list's mirrors, any other URL alone).
   using MirrorList = std::function<std::vector<std::string>(std::string_view url)>;
 
+  // `check` (when given) looks at each whole body before it replaces the file,
+  // on the download's thread; a refused body counts as that mirror's failure.
   DownloadJob(DownloaderFactory downloaders, std::shared_ptr<core::FileWriter> files,
               std::shared_ptr<core::Clock> clock, uint32_t deadline_ms = core::kDownloadDeadlineMs,
-              MirrorList mirrors = core::MirrorUrls);
+              MirrorList mirrors = core::MirrorUrls, core::BodyCheck check = {});
   // Abandons a running download without waiting for it (see Cancel).
   ~DownloadJob();
   DownloadJob(const DownloadJob&) = delete;
@@ -102,10 +107,12 @@ class DownloadJob {
   std::shared_ptr<core::Clock> clock_;
   uint32_t deadline_ms_;
   MirrorList mirrors_;
+  core::BodyCheck check_;
   std::shared_ptr<State> state_;
 };
 
-// The real parts: WinInetUrlDownloader, WinFileWriter and WinClock.
+// The real parts: WinInetUrlDownloader, WinFileWriter and WinClock; a body
+// is taken only when it holds proxies (core::ListBodyProblem).
 std::unique_ptr<DownloadJob> MakeWinInetDownloadJob(
     uint32_t deadline_ms = core::kDownloadDeadlineMs,
     DownloadJob::MirrorList mirrors = core::MirrorUrls);

@@ -92,8 +92,9 @@ TEST(DownloadJobTest, TheDeadlineEndsADownloadThatNeverAnswers) {
   std::string path = folder.File("Download.txt");
   std::ofstream(core::PathFromUtf8(path), std::ios::binary) << "1.1.1.1:80\r\n";
   DownloadRecorder recorder;
-  auto job = MakeWinInetDownloadJob(1000);
-  ASSERT_TRUE(job->Start({TestUrl("SILENT", "/dl/list.txt"), path, true}, recorder.hwnd()));
+  auto job = MakeWinInetDownloadJob();
+  // The request's own deadline, shorter than the job's five minutes.
+  ASSERT_TRUE(job->Start({TestUrl("SILENT", "/dl/list.txt"), path, true, 1000}, recorder.hwnd()));
   ASSERT_TRUE(PumpUntil([&] { return !recorder.ends.empty(); }));
   EXPECT_EQ(int(recorder.ends[0].result), core::kDownloadReadFailed);
   FinishedDownload finished;

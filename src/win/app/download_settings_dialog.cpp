@@ -34,10 +34,12 @@ void DownloadSettingsDialog::ShowCentred() {
 INT_PTR DownloadSettingsDialog::HandleMessage(UINT msg, WPARAM wparam, LPARAM) {
   switch (msg) {
     case WM_INITDIALOG:
-      ApplySkin(hwnd(), {IDC_DOWNLOAD_INTERVAL});
+      ApplySkin(hwnd(), {IDC_DOWNLOAD_INTERVAL, IDC_REFRESH_SECONDS});
       FillControls();
       return TRUE;
     case WM_COMMAND:
+      // The "短效IP" tick shows the chosen URL's own.
+      if (LOWORD(wparam) == IDC_LIST_URL && HIWORD(wparam) == CBN_SELCHANGE) OnUrlChosen();
       if (LOWORD(wparam) == IDOK) OnConfirm();
       if (LOWORD(wparam) == IDCANCEL) OnCancel();
       return TRUE;
@@ -62,7 +64,16 @@ void DownloadSettingsDialog::FillControls() {
   Check(hwnd(), IDC_DOWNLOAD_AT_START, settings_.download_at_start);
   Check(hwnd(), IDC_ADD_AS_FAVORITE, settings_.add_as_favorite);
   Check(hwnd(), IDC_KEEP_EXISTING, settings_.keep_existing);
+  Check(hwnd(), IDC_SHORT_LIVED, settings_.IsShortLived(settings_.url));
   SetDialogItemText(hwnd(), IDC_DOWNLOAD_INTERVAL, std::to_string(settings_.interval_hours));
+  SetDialogItemText(hwnd(), IDC_REFRESH_SECONDS, std::to_string(settings_.refresh_seconds));
+}
+
+void DownloadSettingsDialog::OnUrlChosen() {
+  HWND combo = Item(IDC_LIST_URL);
+  LRESULT chosen = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+  if (chosen < 0 || size_t(chosen) >= settings_.urls.size()) return;
+  Check(hwnd(), IDC_SHORT_LIVED, settings_.IsShortLived(settings_.urls[size_t(chosen)]));
 }
 
 void DownloadSettingsDialog::OnConfirm() {
@@ -72,9 +83,12 @@ void DownloadSettingsDialog::OnConfirm() {
   fields.download_at_start = Checked(hwnd(), IDC_DOWNLOAD_AT_START);
   fields.add_as_favorite = Checked(hwnd(), IDC_ADD_AS_FAVORITE);
   fields.keep_existing = Checked(hwnd(), IDC_KEEP_EXISTING);
-  if (auto message = core::ApplyDownloadSettingsFields(fields, &settings_)) {
+  fields.short_lived = Checked(hwnd(), IDC_SHORT_LIVED);
+  fields.refresh_seconds = DialogItemText(hwnd(), IDC_REFRESH_SECONDS);
+  int bad_field = 0;
+  if (auto message = core::ApplyDownloadSettingsFields(fields, &settings_, &bad_field)) {
     prompt_.Ask(hwnd(), *message, kCaption, MB_OK | MB_ICONEXCLAMATION);
-    HWND edit = Item(IDC_DOWNLOAD_INTERVAL);
+    HWND edit = Item(bad_field == 1 ? IDC_REFRESH_SECONDS : IDC_DOWNLOAD_INTERVAL);
     SendMessageW(hwnd(), WM_NEXTDLGCTL, WPARAM(edit), TRUE);
     SendMessageW(edit, EM_SETSEL, 0, -1);
     return;

@@ -1,5 +1,6 @@
 // The download settings dialog (IDD_DOWNLOAD_SETTINGS, "下载ip列表设置"): the list URLs in a combo
-// box, the automatic download switches and the two import options. A modeless
+// box with the "短效IP" tick of the URL shown, the automatic download switches,
+// the short-lived links' refresh in seconds and the two import options. A modeless
 // dialog owned by the main dialog, created hidden and only shown and hidden
 // afterwards. It edits the DownloadSettings in force (the program owner's),
 // which the schedule and the end of a download read: "确定" checks, applies
@@ -35,6 +36,7 @@ class DownloadSettingsDialog final : public DialogBase {
 
  private:
   void FillControls();
+  void OnUrlChosen();
   void OnConfirm();
   void OnCancel();
 

@@ -74,23 +74,27 @@ TEST_F(DownloadSettingsDialogTest, RefusedIntervalShowsTheMessageAndSavesNothing
   struct Case {
     const char* text;
     const char* message;
+    const char* seconds = "60";
+    int focus = IDC_DOWNLOAD_INTERVAL;
   };
   const Case cases[] = {
       {"2401", "“请填入一个在0和2400之间的整数。”"},
       {"-1", "“请填入一个在0和2400之间的整数。”"},
       {"abc", "请键入一个整数。"},
       {"", "请键入一个整数。"},
+      {"1", "“请填入一个在10和86400之间的整数。”", "9", IDC_REFRESH_SECONDS},
   };
   Open();
   for (const Case& c : cases) {
     prompt_.shown.clear();
     SetDialogItemText(Dlg(), IDC_DOWNLOAD_INTERVAL, c.text);
+    SetDialogItemText(Dlg(), IDC_REFRESH_SECONDS, c.seconds);
     Tick(IDC_DOWNLOAD_AT_START, true);
     Click(IDOK);
     ASSERT_EQ(prompt_.shown.size(), 1u) << c.text;
     EXPECT_EQ(prompt_.shown[0].text, c.message) << c.text;
     EXPECT_TRUE(IsWindowVisible(Dlg())) << c.text;
-    EXPECT_EQ(GetFocus(), GetDlgItem(Dlg(), IDC_DOWNLOAD_INTERVAL)) << c.text;
+    EXPECT_EQ(GetFocus(), GetDlgItem(Dlg(), c.focus)) << c.text;
     EXPECT_TRUE(store_.values().empty()) << c.text;
     EXPECT_FALSE(settings_.download_at_start) << c.text;
   }
@@ -145,6 +149,37 @@ TEST_F(DownloadSettingsDialogTest, CancelRestoresTheStoredValues) {
   EXPECT_EQ(DialogItemText(Dlg(), IDC_DOWNLOAD_INTERVAL), "12");
   EXPECT_EQ(DialogItemText(Dlg(), IDC_LIST_URL), core::kDefaultListUrl);
   EXPECT_EQ(ComboEntries().size(), std::size(core::kTemplateListUrls) + 1);
+}
+
+// "短效IP" belongs to the URL it was ticked for: it is saved with it, shown
+// again after a restart, and follows the combo box's choice.
+TEST_F(DownloadSettingsDialogTest, TheShortLivedTickGoesWithItsUrl) {
+  const std::string url = "http://127.0.0.1:1/short.json";
+  Open();
+  SetDialogItemText(Dlg(), IDC_LIST_URL, url);
+  Tick(IDC_SHORT_LIVED, true);
+  SetDialogItemText(Dlg(), IDC_REFRESH_SECONDS, "10");
+  Click(IDOK);
+  ASSERT_TRUE(prompt_.shown.empty());
+  EXPECT_TRUE(settings_.IsShortLived(url));
+  EXPECT_EQ(settings_.refresh_seconds, 10);
+
+  // A restart: what the profile kept.
+  dialog_.reset();
+  settings_ = core::DownloadSettings();
+  Open();
+  EXPECT_EQ(DialogItemText(Dlg(), IDC_LIST_URL), url);
+  EXPECT_TRUE(Checked(IDC_SHORT_LIVED));
+  EXPECT_EQ(DialogItemText(Dlg(), IDC_REFRESH_SECONDS), "10");
+  auto choose = [&](size_t entry) {
+    HWND combo = GetDlgItem(Dlg(), IDC_LIST_URL);
+    SendMessageW(combo, CB_SETCURSEL, WPARAM(entry), 0);
+    SendMessageW(Dlg(), WM_COMMAND, MAKEWPARAM(IDC_LIST_URL, CBN_SELCHANGE), LPARAM(combo));
+  };
+  choose(0);
+  EXPECT_FALSE(Checked(IDC_SHORT_LIVED));
+  choose(size_t(settings_.SelectedUrlIndex()));
+  EXPECT_TRUE(Checked(IDC_SHORT_LIVED));
 }
 
 }  // namespace

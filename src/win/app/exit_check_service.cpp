@@ -75,6 +75,12 @@ void ExitCheckService::CheckMoved(bool changed) {
     KillTimer(window_.hwnd(), kTimerDeadline);
   }
   if (!changed) return;
+  const core::ExitPhase phase = check_->phase();
+  if ((phase == core::ExitPhase::kPassed || phase == core::ExitPhase::kFailed) &&
+      recorded_ != check_->generation()) {
+    recorded_ = check_->generation();
+    switcher_.RecordUse({checked_row_}, phase == core::ExitPhase::kPassed);
+  }
   switcher_.events().Tell([](AppObserver& o) { o.OnExitCheckChanged(); });
   if (check_->failed() && reported_ != check_->generation()) {
     reported_ = check_->generation();

@@ -67,6 +67,7 @@ class ExitCheckService final : private AppObserver {
   std::unique_ptr<PostingExitFetcher> fetcher_;
   std::unique_ptr<core::ExitCheck> check_;
   core::RowId checked_row_ = core::kNoRow;  // the row the check is for
+  uint64_t recorded_ = 0;                   // the last check counted in the use strip
   uint64_t reported_ = 0;                   // the last check whose failure was reported
 };
 

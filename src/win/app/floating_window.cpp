@@ -378,6 +378,14 @@ void FloatingWindow::ShowPopupMenu(POINT at, bool from_tray) {
   if (!built) return;
   // The program's flat menu, favorites and check mark included.
   GlossMenu menu(std::move(built));
+  // How the proxy in use fared lately: a strip of its last exit checks (or,
+  // with the rotation, its last connections) at the foot of the menu.
+  std::string marks = switcher_.UseMarks();
+  if (!marks.empty()) {
+    menu.AppendItem(menu.SubMenu(0), MF_SEPARATOR, 0, "");
+    menu.AppendItem(menu.SubMenu(0), MF_GRAYED, 0,
+                    core::UseStripText(marks, switcher_.in_use().rotation), marks);
+  }
   if (from_tray) {
     // Without this the menu stays open when the user clicks elsewhere.
     SetForegroundWindow(hwnd());

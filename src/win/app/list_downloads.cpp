@@ -1,19 +1,23 @@
 #include "win/app/list_downloads.h"
 
+#include <algorithm>
+#include <ctime>
 #include <utility>
 
 #include "core/download/download_done.h"
 #include "core/download/list_sources.h"
+#include "core/download/source_rows.h"
 
 namespace win {
 
 ListDownloads::ListDownloads(Switcher& switcher, const AppPlatform& platform, ListImports& imports,
-                             std::unique_ptr<DownloadJob> job, std::string path)
+                             std::unique_ptr<DownloadJob> job, std::string path, AnswerClock clock)
     : switcher_(switcher),
       platform_(platform),
       imports_(imports),
       job_(std::move(job)),
       path_(std::move(path)),
+      clock_(std::move(clock)),
       window_([this](UINT msg, WPARAM wparam, LPARAM lparam) {
         return OnMessage(msg, wparam, lparam);
       }) {
@@ -24,10 +28,22 @@ ListDownloads::ListDownloads(Switcher& switcher, const AppPlatform& platform, Li
 ListDownloads::~ListDownloads() {
   KillTimer(window_.hwnd(), kTimerHour);
   KillTimer(window_.hwnd(), kTimerArm);
+  KillTimer(window_.hwnd(), kTimerSecond);
+}
+
+core::AnswerTime ListDownloads::RealAnswerTime() {
+  std::time_t now = std::time(nullptr);
+  // Local time is ahead of UTC by what mktime, reading UTC's fields as local
+  // ones, falls short of now.
+  std::tm utc = *std::gmtime(&now);
+  utc.tm_isdst = -1;
+  return {int64_t(now), int32_t(now - std::mktime(&utc))};
 }
 
 void ListDownloads::Start() {
+  core::LoadSourceRows(switcher_.list(), *platform_.profile);
   SetTimer(window_.hwnd(), kTimerHour, core::kDownloadHourMs, nullptr);
+  SetTimer(window_.hwnd(), kTimerSecond, 1000, nullptr);
   // The start-up download comes once the program is up and showing.
   if (schedule_.OnStartup()) SetTimer(window_.hwnd(), kTimerArm, core::kDownloadArmDelayMs, nullptr);
 }
@@ -42,6 +58,10 @@ bool ListDownloads::OnMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       }
       if (wparam == kTimerHour) {
         if (schedule_.OnHourTick()) StartAutomaticDownload();
+        return true;
+      }
+      if (wparam == kTimerSecond) {
+        OnSecond();
         return true;
       }
       return false;
@@ -59,6 +79,39 @@ void ListDownloads::StartAutomaticDownload() {
   job_->Start({settings_.url, path_, false}, window_.hwnd());
 }
 
+void ListDownloads::OnSecond() {
+  switcher_.list().MarkExpiredRows(clock_().now_unix);
+  if (settings_.short_lived.empty()) {
+    seconds_ = 0;
+    return;
+  }
+  if (++seconds_ < settings_.refresh_seconds) {
+    NextRefresh();  // a link that waited for a download or an import to end
+    return;
+  }
+  seconds_ = 0;
+  for (const std::string& url : settings_.short_lived) {
+    // A link still waiting from the last round is not fetched twice.
+    if (std::find(refresh_queue_.begin(), refresh_queue_.end(), url) == refresh_queue_.end()) {
+      refresh_queue_.push_back(url);
+    }
+  }
+  NextRefresh();
+}
+
+void ListDownloads::NextRefresh() {
+  // Every download writes the same file: not while one waits to be imported.
+  if (job_->busy() || imports_.holding()) return;
+  while (!refresh_queue_.empty()) {
+    std::string url = std::move(refresh_queue_.front());
+    refresh_queue_.pop_front();
+    // Unticked while it waited: its answer would be imported as a whole list.
+    if (!settings_.IsShortLived(url)) continue;
+    job_->Start({url, path_, false, kRefreshDeadlineMs}, window_.hwnd());
+    return;
+  }
+}
+
 void ListDownloads::OnDownloadDone(WPARAM result, LPARAM report) {
   FinishedDownload finished;
   if (!job_->TakeFinished(&finished)) {
@@ -67,10 +120,13 @@ void ListDownloads::OnDownloadDone(WPARAM result, LPARAM report) {
     finished.outcome.result = int(result);
   }
   Import(finished);
+  NextRefresh();
 }
 
 void ListDownloads::Import(const FinishedDownload& finished) {
-  if (finished.outcome.result == core::kDownloadOk && ListImports::IsLarge(finished.request.path)) {
+  // A short-lived link's answer replaces rows in place: never the staged way.
+  if (finished.outcome.result == core::kDownloadOk && ListImports::IsLarge(finished.request.path) &&
+      !settings_.IsShortLived(finished.request.url)) {
     // A downloaded list is not the user's: it cannot make a row reserved; a
     // SOCKS source's bare lines are SOCKS proxies.
     bool report = finished.request.report;
@@ -90,10 +146,21 @@ void ListDownloads::Import(const FinishedDownload& finished) {
 }
 
 void ListDownloads::ImportNow(const FinishedDownload& finished) {
-  core::DownloadDoneAction action =
-      core::HandleDownloadDone(finished.outcome, finished.request.report, finished.request.url,
-                               finished.request.path,
-                               settings_, switcher_.list(), *platform_.codec);
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  core::DownloadDoneAction action = core::HandleDownloadDone(
+      finished.outcome, finished.request.report, finished.request.url, finished.request.path,
+      settings_, switcher_.list(), *platform_.codec, clock_());
+  // Which rows came from which link outlives the run; a refused write costs
+  // only that knowledge after a restart.
+  if (action.sources_changed) {
+    core::SaveSourceRows(switcher_.list(), *platform_.profile, [this](std::string_view url) {
+      return settings_.IsShortLived(url);
+    }).Ignore();
+  }
+  QueryPerformanceCounter(&end);
+  last_done_us_ = (end.QuadPart - start.QuadPart) * 1'000'000 / frequency.QuadPart;
   if (!action.message.empty()) {
     UINT icon = action.imported && action.import.ok ? MB_ICONINFORMATION : MB_ICONWARNING;
     switcher_.Ask(action.message, action.caption, MB_OK | icon);

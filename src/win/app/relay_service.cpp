@@ -121,7 +121,12 @@ void RelayService::TakeReports() {
     if (reports_.size() >= kKeptReports) reports_.pop_front();
     reports_.push_back(std::move(text));
   };
+  const bool rotating = switcher_.in_use().rotation;
   for (const RelayReport& report : taken) {
+    // A connection the rotation gave a row: carried, or failed on every row tried.
+    if (rotating && (report.piped || !report.failures.empty())) {
+      switcher_.RecordUse({core::kNoRow, true}, report.piped);
+    }
     for (const core::RelayAttemptFailure& f : report.failures) {
       keep(f.label + ": " + f.text);
     }

@@ -19,6 +19,7 @@
 #include "core/proxylist/proxy_list.h"
 #include "core/sysproxy/failover.h"
 #include "core/sysproxy/proxy_in_use.h"
+#include "core/sysproxy/use_strip.h"
 #include "win/app/app_events.h"
 #include "win/app/app_platform.h"
 #include "win/app/relay_proxy_guard.h"
@@ -111,6 +112,14 @@ class Switcher final : private core::ProxyListObserver {
   // carries its connections through another row, that row first.
   std::string InUseName() const;
 
+  // How the proxy in use has fared lately (the proxy menu's strip): an exit
+  // check of a row, or a connection the rotation gave a row.
+  void RecordUse(core::UseStripKey key, bool ok) { strip_.Record(key, ok); }
+  // The strip's marks for what is in use now ("" when it has none).
+  std::string UseMarks() const {
+    return strip_.Marks({in_use_.rotation ? core::kNoRow : in_use_.row, in_use_.rotation});
+  }
+
   // The places and carriers automatic switching, failover and the relay's
   // rotation keep to (the user's own choice of a row is never refused).
   const core::PlaceFilter& place_filter() const { return place_filter_; }
@@ -156,6 +165,7 @@ class Switcher final : private core::ProxyListObserver {
   core::PlaceFilter place_filter_;
   core::RowId carrier_ = core::kNoRow;
   std::string carrier_label_;
+  core::UseStrip strip_;
   SystemProxyStandIn* stand_in_ = nullptr;
   std::vector<uint16_t> relay_ports_;
 };

@@ -161,7 +161,7 @@ void RelayEngine::Impl::Advance(Connection* conn) {
       break;
     case core::RelayPhase::kPiping: {
       conn->up.extra += s.TakeUpstreamOutput();
-      if (!s.failures().empty()) Report(conn, "");
+      if (!s.failures().empty() || conn->rotated) Report(conn, "");
       conn->request_body = s.TakeRequestBody();
       conn->session.reset();
       if (conn->tunnel_asked) AskAhead(conn);
@@ -291,6 +291,7 @@ void RelayEngine::Impl::Report(Connection* conn, const std::string& reason) {
   report.listen_port = conn->config->port;
   report.failures = s.failures();
   report.end_reason = reason;
+  report.piped = s.phase() == core::RelayPhase::kPiping;
   // Piped through a later candidate: failover carried the tunnel.
   if (s.phase() == core::RelayPhase::kPiping && s.attempt() > 0) {
     report.carried = true;

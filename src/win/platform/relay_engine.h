@@ -42,6 +42,9 @@ struct RelayReport {
   // The tunnel was piped through a candidate other than the first (failover
   // carried it): that candidate's row and label.
   bool carried = false;
+  // The tunnel is up (through the first candidate unless `carried`); a
+  // connection the rotation chose for is reported when it is, failures or not.
+  bool piped = false;
   uint64_t carried_row = 0;
   std::string carried_label;
 };

@@ -164,6 +164,7 @@ struct Connection {
   // Facts beside the state:
   bool counted = false;       // a client's: counted in open_connections() until freed
   bool tunnel_asked = false;  // its tunnel was asked of a proxy (not a plain request)
+  bool rotated = false;       // the rotation chose its proxy: its success is reported too
   bool handling = false;      // an event of this connection is being handled
 };
 

@@ -154,7 +154,10 @@ void RelayEngine::Impl::OnAccepted(Op* op, bool ok) {
   conn->client.skips = skips;
   conn->session = std::make_unique<core::RelaySession>(
       core::RelayInboundOptions{conn->config->port}, std::move(candidates));
-  if (route && route->choose) conn->session->ChooseAtRequest(route->choose);
+  if (route && route->choose) {
+    conn->session->ChooseAtRequest(route->choose);
+    conn->rotated = true;
+  }
   if (conn->upstream.socket) conn->session->UseHeld(std::move(greeted));
   conn->counted = true;
   {

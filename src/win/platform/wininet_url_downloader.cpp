@@ -112,11 +112,14 @@ class WinInetUrlSession final : public core::UrlSession {
   std::unique_ptr<core::UrlResponse> OpenUrl(std::string_view url) override {
     last_failure_.clear();
     std::wstring wide = Utf8ToWide(core::Trim(url));
-    InternetHandle request(
-        handles_, InternetOpenUrlW(session_.get(), wide.c_str(), kExtraHeaders,
-                                   DWORD(std::wcslen(kExtraHeaders)), kOpenFlags, 0));
+    HINTERNET opened = InternetOpenUrlW(session_.get(), wide.c_str(), kExtraHeaders,
+                                        DWORD(std::wcslen(kExtraHeaders)), kOpenFlags, 0);
+    // Read at once: taking the handle into the shared set locks a mutex,
+    // which may leave another error code behind.
+    DWORD error = opened == nullptr ? GetLastError() : 0;
+    InternetHandle request(handles_, opened);
     if (!request) {
-      last_failure_ = core::OpenFailureText(GetLastError());
+      last_failure_ = core::OpenFailureText(error);
       return nullptr;
     }
     // Wine honours the receive time-out only on the request handle.

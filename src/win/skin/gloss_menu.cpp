@@ -66,6 +66,7 @@ MenuItemLook LookOf(const GlossItemRecord& record, int dpi) {
   look.separator = record.separator;
   look.font = MenuFont(dpi);
   look.dpi = dpi;
+  look.marks = record.marks;
   return look;
 }
 
@@ -168,10 +169,12 @@ GlossItemRecord* GlossMenu::NewRecord(std::wstring text, bool separator, ULONG_P
   return raw;
 }
 
-bool GlossMenu::AppendItem(HMENU popup, UINT flags, UINT_PTR command, std::string_view text) {
+bool GlossMenu::AppendItem(HMENU popup, UINT flags, UINT_PTR command, std::string_view text,
+                           std::string_view marks) {
   if (!menu_ || popup == nullptr) return false;
   const bool separator = (flags & MF_SEPARATOR) != 0;
   GlossItemRecord* record = NewRecord(Utf8ToWide(text), separator, 0);
+  record->marks = std::string(marks);
   flags &= ~UINT(MF_STRING | MF_BITMAP);
   if (!AppendMenuW(popup, flags | MF_OWNERDRAW, command, reinterpret_cast<LPCWSTR>(record))) {
     LiveRecords().erase(record);

@@ -21,6 +21,7 @@ struct GlossItemRecord {
   std::wstring text;
   bool separator = false;
   ULONG_PTR app_data = 0;  // the item data the item carried before
+  std::string marks;       // an outcome strip drawn after the text (MenuItemLook::marks)
 };
 
 class GlossMenu {
@@ -43,8 +44,10 @@ class GlossMenu {
 
   // Appends an owner-drawn item to `popup` (this menu or one of its pop-ups):
   // `flags` are MF_ flags (MF_CHECKED, MF_GRAYED, MF_SEPARATOR ...), the text is
-  // UTF-8. False when the item could not be added.
-  bool AppendItem(HMENU popup, UINT flags, UINT_PTR command, std::string_view text);
+  // UTF-8, `marks` an outcome strip to draw after it. False when the item could
+  // not be added.
+  bool AppendItem(HMENU popup, UINT flags, UINT_PTR command, std::string_view text,
+                  std::string_view marks = {});
 
   // Converts the items added with the plain menu functions since the last
   // conversion; items already owner-drawn are left alone.

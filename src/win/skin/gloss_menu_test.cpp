@@ -111,6 +111,27 @@ TEST(GlossMenuTest, OwnerMeasuresAndDrawsOnlyLiveGlossItems) {
     SendMessageW(owner.hwnd(), WM_DRAWITEM, 0, LPARAM(&draw));
     EXPECT_EQ(Rgb(GetPixel(dc, 2, 11)), Rgb(Lighten(GetSysColor(COLOR_BTNFACE), 25))) << "column";
     EXPECT_EQ(Rgb(GetPixel(dc, 150, 11)), Rgb(GetSysColor(COLOR_WINDOW))) << "item area";
+
+    // An outcome strip after an item's text: measured in, one cell a mark in
+    // order (green for ok, then red for failed).
+    ASSERT_TRUE(menu.AppendItem(popup, MF_GRAYED, 0, "x"));
+    ASSERT_TRUE(menu.AppendItem(popup, MF_GRAYED, 0, "x", "+-"));
+    const int last = GetMenuItemCount(popup) - 1;
+    MEASUREITEMSTRUCT bare{ODT_MENU, 0, 0, 0, 0, ItemData(popup, last - 1)};
+    MEASUREITEMSTRUCT strip{ODT_MENU, 0, 0, 0, 0, ItemData(popup, last)};
+    SendMessageW(owner.hwnd(), WM_MEASUREITEM, 0, LPARAM(&bare));
+    SendMessageW(owner.hwnd(), WM_MEASUREITEM, 0, LPARAM(&strip));
+    EXPECT_EQ(strip.itemWidth, bare.itemWidth + 8 + 2 * 7);
+    draw.itemData = strip.itemData;
+    draw.itemState = ODS_GRAYED;
+    SendMessageW(owner.hwnd(), WM_DRAWITEM, 0, LPARAM(&draw));
+    std::string cells;
+    for (int x = 0; x < 160; ++x) {
+      COLORREF c = GetPixel(dc, x, 11);
+      char mark = c == RGB(0x2E, 0xA0, 0x43) ? '+' : c == RGB(0xD0, 0x31, 0x2D) ? '-' : 0;
+      if (mark && (cells.empty() || cells.back() != mark)) cells += mark;
+    }
+    EXPECT_EQ(cells, "+-");
   }
   // The menu is gone: its item data is no longer trusted.
   MEASUREITEMSTRUCT stale{ODT_MENU, 0, 0, 0, 0, item_data};

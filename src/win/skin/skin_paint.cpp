@@ -290,6 +290,11 @@ constexpr int kIconCell = 16;
 constexpr int kSpacing = 7;
 constexpr int kTextGap = 8;
 constexpr int kTabRightGap = 16;
+// The outcome strip's cells: 6 pixels wide with a 1-pixel gap, 10 high.
+constexpr int kMarkPitch = 7;
+constexpr int kMarkHeight = 10;
+constexpr COLORREF kMarkOk = RGB(0x2E, 0xA0, 0x43);
+constexpr COLORREF kMarkFailed = RGB(0xD0, 0x31, 0x2D);
 
 // Draws `text` into `box`, splitting it at its first tab: left part
 // left-aligned, right part right-aligned against `box` moved 16 pixels in.
@@ -326,6 +331,7 @@ SIZE MeasureMenuItem(HDC dc, const MenuItemLook& look, int menu_height) {
     // Room for the right-aligned part, a gap before it and the gap after it.
     text_width += s(3 * kTextGap) + TextSize(dc, look.text.substr(tab + 1)).cx + s(kTabRightGap);
   }
+  if (!look.marks.empty()) text_width += s(kTextGap) + int(look.marks.size()) * s(kMarkPitch);
   return {text_width + s(kIconCell + kSpacing + kTextGap),
           std::max(menu_height, s(kIconCell - 1 + kSpacing))};
 }
@@ -388,6 +394,17 @@ void PaintMenuItem(HDC target, const RECT& item, const MenuItemLook& look,
       const RECT box{column.right + s(kTextGap), -1, width, height - 1};
       DrawMenuText(dc, look.text, box,
                    DT_SINGLELINE | DT_VCENTER | (look.hide_prefix ? DT_HIDEPREFIX : 0), look.dpi);
+      if (!look.marks.empty()) {
+        // The cells stand right after the text, one pitch apart, each a
+        // little narrower than its pitch.
+        int x = box.left + TextSize(dc, look.text).cx + s(kTextGap);
+        const int top = (height - s(kMarkHeight)) / 2;
+        for (char mark : look.marks) {
+          Fill(dc, {x, top, x + s(kMarkPitch - 1), top + s(kMarkHeight)},
+               mark == '+' ? kMarkOk : kMarkFailed);
+          x += s(kMarkPitch);
+        }
+      }
       SetTextColor(dc, old_text);
       SetBkMode(dc, old_mode);
     }

@@ -118,6 +118,9 @@ struct MenuItemLook {
   bool hide_prefix = false;  // draw '&' access keys without their underline
   HFONT font = nullptr;      // the menu font; nullptr: the DC's font
   int dpi = kBaseDpi;
+  // A strip of outcomes drawn after the text, oldest first: '+' a green cell,
+  // '-' a red one.
+  std::string_view marks;
 };
 
 // Width of the check-mark column: the 16-pixel icon cell plus 7 of spacing.
