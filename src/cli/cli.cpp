@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "cli/checker/verify_command.h"
+#include "cli/serve/serve_command.h"
 #endif
 
 namespace cli {
@@ -215,6 +216,14 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     return 2;
 #else
     return RunVerify(rest, in, out, err, env);
+#endif
+  }
+  if (args[0] == "serve") {
+#if defined(_WIN32)
+    err << "relaymoth-cli: serve is not available on Windows; run it on Linux\n";
+    return 2;
+#else
+    return RunServe(rest, out, err, env);
 #endif
   }
   if (args[0] == "--help" || args[0] == "help") {

@@ -92,7 +92,8 @@ class DirectTask : public CheckTask {
 
 // Fetches one page directly; false with *error when it could not be read whole.
 bool FetchDirect(const std::string& url, core::TlsFactory* tls, Resolver& resolver, size_t limit,
-                 uint32_t whole_ms, std::string* page, std::string* error) {
+                 uint32_t whole_ms, std::string* page, std::string* error,
+                 volatile std::sig_atomic_t* stop) {
   core::SiteUrl parsed;
   core::FetchTarget target;
   if (!core::ParseSiteUrl(url, &parsed) || !core::FetchTargetOfUrl(parsed, &target)) {
@@ -108,7 +109,7 @@ bool FetchDirect(const std::string& url, core::TlsFactory* tls, Resolver& resolv
   Engine engine;
   EngineOptions options;
   options.in_flight = 1;
-  options.stop = &g_stop;
+  options.stop = stop;
   std::string loop_error;
   engine.Run([&](uint32_t) { return std::unique_ptr<CheckTask>(std::move(task)); },
              [&](std::unique_ptr<CheckTask> t) { done = std::move(t); }, options, resolver,
@@ -244,35 +245,16 @@ constexpr std::string_view kVerifyHelp =
 
 }  // namespace
 
-int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-              std::ostream& err, const CliEnv& env) {
-  for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") {
-      out << kVerifyHelp;
-      return 0;
-    }
-  }
-  VerifyOptions o;
-  std::string problem;
-  if (!ParseVerifyArgs(args, &o, &problem) ||
-      !ResolveCountryCode(&o, kIsoCountriesJson, kIsoCountriesZhMo, &problem)) {
-    err << "relaymoth-cli: " << problem << "\n";
-    return 2;
-  }
-  SignalScope signals;
-  Resolver resolver;
-  RaiseFileLimit();
-  std::unique_ptr<OpensslTls> tls = std::make_unique<OpensslTls>(o.ca_file);
-  if (!tls->ok()) {
-    err << "relaymoth-cli: TLS: " << tls->error() << "\n";
-    return 2;
-  }
+std::vector<std::string> MachineAddresses() { return InterfaceAddresses(); }
 
+bool ReadInputs(const VerifyOptions& o, std::istream& in, core::TlsFactory* tls, Resolver& resolver,
+                volatile std::sig_atomic_t* stop, core::ProxyList* out, int* skipped_lines,
+                std::ostream& err) {
+  using core::ProxyList;
   // The inputs, read whole before any check: a list read as the program reads a
   // list file (or any text searched for proxies), duplicates counted once.
   core::GbkCodec codec;
-  core::ProxyList list;
-  int skipped_lines = 0;
+  ProxyList& list = *out;
   for (const std::string& input : o.inputs) {
     core::ImportSummary s;
     if (input == "-") {
@@ -287,13 +269,13 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
       std::vector<std::string> mirrors = core::MirrorUrls(input);
       if (mirrors.empty()) mirrors.push_back(input);
       for (const std::string& url : mirrors) {
-        got = FetchDirect(url, tls.get(), resolver, size_t(256) << 20, 300000, &page, &why);
+        got = FetchDirect(url, tls, resolver, size_t(256) << 20, 300000, &page, &why, stop);
         if (got) break;
         answers += (answers.empty() ? "" : "; ") + url + ": " + why;
       }
       if (!got) {
         err << "relaymoth-cli: cannot download " << input << ": " << answers << "\n";
-        return 2;
+        return false;
       }
       // A built-in SOCKS list's bare lines are of its type.
       std::string untyped =
@@ -305,12 +287,12 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
       std::error_code ec;
       if (std::filesystem::is_directory(core::PathFromUtf8(input), ec)) {
         err << "relaymoth-cli: cannot read " << input << ": it is a folder\n";
-        return 2;
+        return false;
       }
       std::ifstream probe(core::PathFromUtf8(input), std::ios::binary);
       if (!probe) {
         err << "relaymoth-cli: cannot read " << input << ": " << std::strerror(errno) << "\n";
-        return 2;
+        return false;
       }
       probe.close();
       s = core::ImportListFile(input, list, true, false, codec, core::LineOrigin::kOutside,
@@ -321,20 +303,18 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
       err << "relaymoth-cli: no proxies found in " << (input == "-" ? "standard input" : input)
           << "\n";
     }
-    skipped_lines += s.errors;
+    *skipped_lines += s.errors;
   }
 
-  // The rows of this shard, as the proxies they are checked through.
-  struct Row {
-    size_t list_row;
-    core::UpstreamProxy proxy;
-    bool detect;
-    std::string location;
-  };
-  std::vector<Row> rows;
+  return true;
+}
+
+std::vector<RowToCheck> RowsToCheck(const VerifyOptions& o, const core::ProxyList& list,
+                                    const CliEnv& env, std::vector<std::string>* proxy_hosts,
+                                    std::ostream& err) {
+  std::vector<RowToCheck> rows;
   rows.reserve(o.shard_count > 1 ? list.size() / size_t(o.shard_count) + 1 : list.size());
   int unusable_types = 0;
-  std::vector<std::string> proxy_hosts;
   for (size_t i = 0; i < list.size(); ++i) {
     if (o.shard_count > 0 && !InShard(i, o.shard_index, o.shard_count)) continue;
     core::ProxyRow r = list.row(i);
@@ -346,9 +326,9 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
     // A row with a user name and password logs in with them.
     up->credentials = list.RowCredentials(int64_t(i));
     if (core::ClassifyHost(up->proxy.host) == core::HostKind::kName) {
-      proxy_hosts.push_back(up->proxy.host);
+      proxy_hosts->push_back(up->proxy.host);
     }
-    rows.push_back(Row{i, std::move(*up), o.detect && r.type.empty(), {}});
+    rows.push_back(RowToCheck{i, std::move(*up), o.detect && r.type.empty(), {}});
   }
   // Locations now, and the database closed before the run: the two never take
   // memory at the same time.
@@ -360,12 +340,12 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
             ? core::LocationSource(core::PathFromUtf8(o.db), {})
             : core::LocationSource({}, core::PathFromUtf8(o.db));
     locator.Hold(true);
-    for (Row& r : rows) r.location = locator.Locate(r.proxy.proxy.host);
+    for (RowToCheck& r : rows) r.location = locator.Locate(r.proxy.proxy.host);
     locator.Hold(false);
   }
   size_t before_country = rows.size();
   rows.erase(std::remove_if(rows.begin(), rows.end(),
-                            [&](const Row& r) { return !InCountry(r.location, o); }),
+                            [&](const RowToCheck& r) { return !InCountry(r.location, o); }),
              rows.end());
   if (rows.size() < before_country) {
     err << "relaymoth-cli: " << before_country - rows.size() << " rows outside --country "
@@ -373,7 +353,7 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
   }
   if (!o.areas.empty()) {
     std::map<std::string_view, int> texts;
-    for (const Row& r : rows) ++texts[r.location];
+    for (const RowToCheck& r : rows) ++texts[r.location];
     std::vector<std::string> unplaced;
     core::PlaceFilter filter = core::PlaceFilterOfNames(o.areas, core::CountPlacesOfTexts(texts),
                                                         o.areas_excluded, &unplaced);
@@ -400,18 +380,20 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
           << (o.areas_excluded ? "--not-area" : "--area") << " were not checked\n";
     }
   }
-  if (skipped_lines > 0) err << "relaymoth-cli: " << skipped_lines << " lines were not proxies\n";
   if (unusable_types > 0) {
     err << "relaymoth-cli: " << unusable_types
         << " rows have a type or port that cannot be checked\n";
   }
-  resolver.Prime(proxy_hosts, 16);
+  return rows;
+}
 
+core::CheckPlan MakeCheckPlan(VerifyOptions& o, core::TlsFactory* tls, Resolver& resolver,
+                              volatile std::sig_atomic_t* stop, std::ostream& err) {
   // What every proxy is checked against.
   core::CheckPlan plan;
   plan.timeouts.connect_ms = o.connect_timeout_ms;
   plan.timeouts.whole_ms = std::max(o.timeout_ms, o.connect_timeout_ms);
-  plan.tls = tls.get();
+  plan.tls = tls;
   if (o.sites.empty()) {
     o.sites.push_back(SiteOption{std::string(core::kDefaultSiteUrl),
                                  std::string(core::kDefaultSiteVerifyString)});
@@ -438,8 +420,8 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
     // when asked directly (the address the world sees behind a router).
     plan.own_addresses = InterfaceAddresses();
     std::string page, why;
-    if (FetchDirect(o.judge_url, tls.get(), resolver, core::kMaxKeptPage, plan.timeouts.whole_ms,
-                    &page, &why)) {
+    if (FetchDirect(o.judge_url, tls, resolver, core::kMaxKeptPage, plan.timeouts.whole_ms, &page,
+                    &why, stop)) {
       for (std::string& a : core::AddressesIn(page)) plan.own_addresses.push_back(std::move(a));
     } else {
       err << "relaymoth-cli: the judge page does not answer directly (" << why
@@ -448,40 +430,92 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
   }
   if (!o.exit_url.empty()) plan.echo = target_of(o.exit_url);
 
-  // The run.
+  return plan;
+}
+
+bool CheckRows(const std::vector<RowToCheck>& rows, const core::CheckPlan& plan, int in_flight,
+               Resolver& resolver, volatile std::sig_atomic_t* stop,
+               const std::function<void(uint32_t now, size_t begun)>& on_tick,
+               const std::function<void(size_t index, const core::CheckReport&)>& done,
+               std::string* error) {
   int limit = RaiseFileLimit();
   EngineOptions options;
-  options.in_flight = std::max(1, std::min(o.in_flight, limit - 64));
-  options.stop = &g_stop;
-  size_t handed = 0, finished = 0, working = 0;
-  std::vector<CheckedRow> results;
-  results.reserve(rows.size());
-  Progress progress(err, rows.size(), isatty(STDERR_FILENO) == 1);
-  uint32_t last_begun = 0;
-  // A row's sites one after another, each within the whole-page time-out.
-  uint32_t row_budget_ms =
-      plan.timeouts.whole_ms * uint32_t(std::max<size_t>(plan.sites.size(), 1));
-  options.on_tick = [&](uint32_t now) {
-    progress.Show(finished, working, handed, last_begun, row_budget_ms, now);
-  };
+  options.in_flight = std::max(1, std::min(in_flight, limit - 64));
+  options.stop = stop;
+  size_t handed = 0;
+  if (on_tick) options.on_tick = [&](uint32_t now) { on_tick(now, handed); };
   Engine engine;
-  std::string loop_error;
-  bool complete = engine.Run(
+  return engine.Run(
       [&](uint32_t now) -> std::unique_ptr<CheckTask> {
         if (handed >= rows.size()) return nullptr;
-        const Row& r = rows[handed];
-        last_begun = now;
+        const RowToCheck& r = rows[handed];
         return std::make_unique<ProxyTask>(handed++, plan, r.proxy, r.detect, now);
       },
       [&](std::unique_ptr<CheckTask> t) {
         auto* task = static_cast<ProxyTask*>(t.get());
-        Row& r = rows[task->index()];
+        done(task->index(), task->report());
+      },
+      options, resolver, error);
+}
+
+int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+              std::ostream& err, const CliEnv& env) {
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      out << kVerifyHelp;
+      return 0;
+    }
+  }
+  VerifyOptions o;
+  std::string problem;
+  if (!ParseVerifyArgs(args, &o, &problem) ||
+      !ResolveCountryCode(&o, kIsoCountriesJson, kIsoCountriesZhMo, &problem)) {
+    err << "relaymoth-cli: " << problem << "\n";
+    return 2;
+  }
+  SignalScope signals;
+  Resolver resolver;
+  RaiseFileLimit();
+  std::unique_ptr<OpensslTls> tls = std::make_unique<OpensslTls>(o.ca_file);
+  if (!tls->ok()) {
+    err << "relaymoth-cli: TLS: " << tls->error() << "\n";
+    return 2;
+  }
+  core::ProxyList list;
+  int skipped_lines = 0;
+  if (!ReadInputs(o, in, tls.get(), resolver, &g_stop, &list, &skipped_lines, err)) return 2;
+  std::vector<std::string> proxy_hosts;
+  std::vector<RowToCheck> rows = RowsToCheck(o, list, env, &proxy_hosts, err);
+  if (skipped_lines > 0) err << "relaymoth-cli: " << skipped_lines << " lines were not proxies\n";
+  resolver.Prime(proxy_hosts, 16);
+  core::CheckPlan plan = MakeCheckPlan(o, tls.get(), resolver, &g_stop, err);
+
+  // The run.
+  size_t finished = 0, working = 0;
+  std::vector<CheckedRow> results;
+  results.reserve(rows.size());
+  Progress progress(err, rows.size(), isatty(STDERR_FILENO) == 1);
+  uint32_t last_begun = 0;
+  size_t last_handed = 0;
+  // A row's sites one after another, each within the whole-page time-out.
+  uint32_t row_budget_ms =
+      plan.timeouts.whole_ms * uint32_t(std::max<size_t>(plan.sites.size(), 1));
+  std::string loop_error;
+  bool complete = CheckRows(
+      rows, plan, o.in_flight, resolver, &g_stop,
+      [&](uint32_t now, size_t handed) {
+        if (handed != last_handed) last_begun = now;
+        last_handed = handed;
+        progress.Show(finished, working, handed, last_begun, row_budget_ms, now);
+      },
+      [&](size_t index, const core::CheckReport& report) {
+        RowToCheck& r = rows[index];
         core::ProxyRow lr = list.row(r.list_row);
         CheckedRow c;
-        c.order = task->index();
+        c.order = index;
         c.address = std::string(lr.address);
         c.port = std::string(lr.port);
-        c.report = task->report();
+        c.report = report;
         c.location = std::move(r.location);
         c.type = std::string(lr.type);
         if (r.proxy.credentials) c.user = r.proxy.credentials->user;
@@ -495,7 +529,7 @@ int RunVerify(const std::vector<std::string>& args, std::istream& in, std::ostre
         if (c.result.usable) ++working;
         results.push_back(std::move(c));
       },
-      options, resolver, &loop_error);
+      &loop_error);
   progress.End();
   if (!loop_error.empty()) err << "relaymoth-cli: " << loop_error << "\n";
   // A stop by a signal exits as shells expect of it (130 for Ctrl-C), after the

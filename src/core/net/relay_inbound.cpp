@@ -27,12 +27,29 @@ enum Socks5Reply : char {
 
 std::string Socks5ReplyBytes(char code) { return {kSocks5, code, 0, 0x01, 0, 0, 0, 0, 0, 0}; }
 
-std::string HttpReply(std::string_view status, std::string_view text) {
+std::string HttpReply(std::string_view status, std::string_view text,
+                      std::string_view extra_field = "") {
   std::string body(text);
   body += "\r\n";
-  return "HTTP/1.1 " + std::string(status) +
-         "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+  return "HTTP/1.1 " + std::string(status) + "\r\n" + std::string(extra_field) +
+         "Content-Type: text/plain; charset=utf-8\r\nContent-Length: " +
          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// Compares without stopping at the first difference, so that the time taken
+// tells a guesser nothing about how much of a password was right.
+bool SameSecret(std::string_view a, std::string_view b) {
+  unsigned char diff = a.size() == b.size() ? 0 : 1;
+  for (size_t i = 0; i < a.size(); ++i) {
+    diff |= static_cast<unsigned char>(a[i] ^ (i < b.size() ? b[i] : 0));
+  }
+  return diff == 0;
+}
+
+bool SameLogin(const ProxyCredentials& want, std::string_view user, std::string_view password) {
+  bool user_ok = SameSecret(user, want.user);
+  bool password_ok = SameSecret(password, want.password);
+  return user_ok && password_ok;
 }
 
 bool IsHopField(std::string_view name) {
@@ -69,6 +86,10 @@ const char* InboundRefusalText(InboundRefusal refusal) {
       return "请求体的长度无法确定（Content-Length与Transfer-Encoding同时出现，或不支持的传输编码）";
     case InboundRefusal::kBadChunk:
       return "请求体的分块格式有误";
+    case InboundRefusal::kLoginRequired:
+      return "本中转需要用户名和密码";
+    case InboundRefusal::kLoginRefused:
+      return "用户名或密码错误";
   }
   return "";
 }
@@ -80,7 +101,8 @@ InboundState RelayInbound::Feed(std::string_view received) {
   in_.append(received);
   if (state_ == InboundState::kReady || in_.empty()) return state_;
   // The first byte decides the protocol; after the SOCKS5 greeting in_ starts afresh.
-  if (socks_greeted_ || in_[0] == kSocks5) {
+  if (socks_ || in_[0] == kSocks5) {
+    socks_ = true;
     ParseSocks5();
   } else if (in_[0] == kSocks4) {
     Refuse(InboundRefusal::kSocks4);
@@ -133,6 +155,17 @@ void RelayInbound::Refuse(InboundRefusal why) {
       break;
     case InboundRefusal::kAuthOnly:
       output_ += std::string{kSocks5, char(0xFF)};
+      break;
+    case InboundRefusal::kLoginRequired:
+    case InboundRefusal::kLoginRefused:
+      if (socks_login_) {
+        output_ += std::string{0x01, 0x01};  // RFC 1929: the log-in failed
+      } else if (socks_) {
+        output_ += std::string{kSocks5, char(0xFF)};
+      } else {
+        output_ += HttpReply("407 Proxy Authentication Required", text,
+                             "Proxy-Authenticate: Basic realm=\"relaymoth\"\r\n");
+      }
       break;
     case InboundRefusal::kUnsupportedCommand:
       output_ += Socks5ReplyBytes(kCommandNotSupported);
@@ -202,6 +235,15 @@ void RelayInbound::AcceptHttpRequest(std::string_view head) {
     Refuse(InboundRefusal::kGarbage);
     return;
   }
+  // Nothing of the request is looked at for a client that has not logged in.
+  if (options_.client_login && !HttpLoginMatches(parsed)) {
+    bool offered = false;
+    for (const HttpHeaderField& f : parsed.fields) {
+      offered = offered || EqualsIgnoreAsciiCase(f.name, "Proxy-Authorization");
+    }
+    Refuse(offered ? InboundRefusal::kLoginRefused : InboundRefusal::kLoginRequired);
+    return;
+  }
   std::string_view method = line.substr(0, sp1);
   std::string_view uri = line.substr(sp1 + 1, sp2 - sp1 - 1);
   std::string_view version = line.substr(sp2 + 1);
@@ -261,21 +303,65 @@ void RelayInbound::AcceptHttpRequest(std::string_view head) {
   AcceptTarget(InboundKind::kHttpRequest, std::move(target), head.size());
 }
 
+bool RelayInbound::HttpLoginMatches(const HttpHead& head) const {
+  for (const HttpHeaderField& f : head.fields) {
+    if (!EqualsIgnoreAsciiCase(f.name, "Proxy-Authorization")) continue;
+    std::string_view value = Trim(f.value);
+    if (!StartsWithIgnoreAsciiCase(value, "Basic ")) return false;
+    std::optional<std::string> pair = Base64Decode(Trim(value.substr(6)));
+    size_t colon = pair ? pair->find(':') : std::string::npos;
+    if (colon == std::string::npos) return false;
+    std::string_view p = *pair;
+    return SameLogin(*options_.client_login, p.substr(0, colon), p.substr(colon + 1));
+  }
+  return false;
+}
+
 void RelayInbound::ParseSocks5() {
-  if (!socks_greeted_) {
+  if (!socks_greeted_ && !socks_login_) {
     if (in_.size() < 2) return;
     size_t count = static_cast<uint8_t>(in_[1]);
     if (in_.size() < 2 + count) return;
-    bool no_auth = in_.find('\0', 2) < 2 + count;
+    // Without a log-in of its own the relay takes "no authentication" (0); with
+    // one, only "user name and password" (2).
+    char method = options_.client_login ? 0x02 : 0x00;
+    bool offered = in_.find(method, 2) < 2 + count;
     in_.erase(0, 2 + count);
-    if (!no_auth) {
-      Refuse(InboundRefusal::kAuthOnly);
+    if (!offered) {
+      Refuse(options_.client_login ? InboundRefusal::kLoginRequired : InboundRefusal::kAuthOnly);
       return;
     }
-    socks_greeted_ = true;
-    output_.append({kSocks5, 0x00});
+    output_.append({kSocks5, method});
+    (options_.client_login ? socks_login_ : socks_greeted_) = true;
   }
+  if (socks_login_ && !ParseSocks5Login()) return;
   ParseSocks5Request();
+}
+
+// RFC 1929: 01, the user name's length and bytes, the password's length and bytes.
+bool RelayInbound::ParseSocks5Login() {
+  if (in_.size() < 2) return false;
+  if (in_[0] != 0x01) {
+    Refuse(InboundRefusal::kLoginRefused);
+    return false;
+  }
+  size_t user_length = static_cast<uint8_t>(in_[1]);
+  if (in_.size() < 3 + user_length) return false;
+  size_t password_length = static_cast<uint8_t>(in_[2 + user_length]);
+  size_t total = 3 + user_length + password_length;
+  if (in_.size() < total) return false;
+  std::string_view all = in_;
+  bool ok = SameLogin(*options_.client_login, all.substr(2, user_length),
+                      all.substr(3 + user_length, password_length));
+  if (!ok) {
+    Refuse(InboundRefusal::kLoginRefused);
+    return false;
+  }
+  in_.erase(0, total);
+  output_.append({0x01, 0x00});
+  socks_login_ = false;
+  socks_greeted_ = true;
+  return true;
 }
 
 bool RelayInbound::ParseSocks5Request() {

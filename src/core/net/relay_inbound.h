@@ -39,6 +39,8 @@ enum class InboundRefusal : int {
   kBadFraming,          // a body framed twice (Content-Length and Transfer-Encoding), a
                         // transfer coding other than chunked, or a bad Content-Length
   kBadChunk,            // a chunked request body whose framing does not parse
+  kLoginRequired,       // the relay wants a log-in and the client offered none
+  kLoginRefused,        // the client's user name or password is not the relay's
 };
 
 // The user's text for `refusal`, UTF-8; "" for kNone.
@@ -47,6 +49,10 @@ const char* InboundRefusalText(InboundRefusal refusal);
 struct RelayInboundOptions {
   uint16_t listen_port = 0;          // the relay's own port, refused as a target on loopback
   size_t head_limit = kMaxHttpHead;  // longest HTTP request head accepted
+  // When set, every client logs in with these: SOCKS5 by user name and password
+  // (RFC 1929), HTTP by "Proxy-Authorization: Basic"; others are refused (SOCKS5
+  // method 0xFF or status 1, HTTP 407 with Proxy-Authenticate).
+  std::optional<ProxyCredentials> client_login = std::nullopt;
 };
 
 class RelayInbound {
@@ -97,6 +103,8 @@ class RelayInbound {
   void ParseHttp();
   void ParseSocks5();
   bool ParseSocks5Request();
+  bool ParseSocks5Login();
+  bool HttpLoginMatches(const HttpHead& head) const;
   void AcceptHttpRequest(std::string_view head);
   void AcceptTarget(InboundKind kind, NetTarget target, size_t consumed);
   void Refuse(InboundRefusal why);
@@ -111,6 +119,8 @@ class RelayInbound {
   std::string in_;
   std::string output_;
   size_t searched_ = 0;
+  bool socks_ = false;        // the client speaks SOCKS5
+  bool socks_login_ = false;  // a SOCKS5 log-in is due before the request
   bool socks_greeted_ = false;
   // A plain request, taken apart for rewriting.
   std::string method_, version_, authority_, path_;

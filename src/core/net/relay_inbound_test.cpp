@@ -171,6 +171,56 @@ TEST(RelayInboundTest, RefusedRequests) {
   }
 }
 
+// A relay with a log-in of its own: "alice:s3cret" is YWxpY2U6czNjcmV0.
+TEST(RelayInboundTest, ClientLogIn) {
+  struct Case {
+    const char* name;
+    std::string input;
+    InboundState state;
+    InboundRefusal refusal;
+    std::string output_start;
+  } cases[] = {
+      {"SOCKS5 right log-in",
+       Bytes("05 01 02 01 05 |alice| 06 |s3cret| 05 01 00 01 7f 00 00 01 00 50"),
+       InboundState::kReady, InboundRefusal::kNone, Bytes("05 02 01 00")},
+      {"SOCKS5 wrong password", Bytes("05 02 00 02 01 05 |alice| 04 |nope|"),
+       InboundState::kRefused, InboundRefusal::kLoginRefused, Bytes("05 02 01 01")},
+      {"SOCKS5 wrong user", Bytes("05 01 02 01 03 |bob| 06 |s3cret|"), InboundState::kRefused,
+       InboundRefusal::kLoginRefused, Bytes("05 02 01 01")},
+      {"SOCKS5 no log-in offered", Bytes("05 01 00"), InboundState::kRefused,
+       InboundRefusal::kLoginRequired, Bytes("05 ff")},
+      {"SOCKS5 log-in of another version", Bytes("05 01 02 05 01 00"), InboundState::kRefused,
+       InboundRefusal::kLoginRefused, Bytes("05 02 01 01")},
+      {"HTTP right log-in",
+       "CONNECT h:1 HTTP/1.1\r\nProxy-Authorization: basic  YWxpY2U6czNjcmV0\r\n\r\n",
+       InboundState::kReady, InboundRefusal::kNone, ""},
+      {"HTTP without log-in", "GET http://h/ HTTP/1.1\r\n\r\n", InboundState::kRefused,
+       InboundRefusal::kLoginRequired,
+       "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic"},
+      {"HTTP wrong password",
+       "CONNECT h:1 HTTP/1.1\r\nProxy-Authorization: Basic YWxpY2U6czNjcmV1\r\n\r\n",
+       InboundState::kRefused, InboundRefusal::kLoginRefused, "HTTP/1.1 407 "},
+      {"HTTP other scheme", "CONNECT h:1 HTTP/1.1\r\nProxy-Authorization: Digest x\r\n\r\n",
+       InboundState::kRefused, InboundRefusal::kLoginRefused, "HTTP/1.1 407 "},
+      {"HTTP no colon", "CONNECT h:1 HTTP/1.1\r\nProxy-Authorization: Basic YWxpY2U=\r\n\r\n",
+       InboundState::kRefused, InboundRefusal::kLoginRefused, "HTTP/1.1 407 "},
+  };
+  for (const Case& c : cases) {
+    for (bool bytewise : {false, true}) {
+      SCOPED_TRACE(testing::Message() << c.name << (bytewise ? " bytewise" : ""));
+      RelayInbound in({kListenPort, kMaxHttpHead, ProxyCredentials{"alice", "s3cret"}});
+      std::string output;
+      for (size_t i = 0; i < c.input.size(); i += bytewise ? 1 : c.input.size()) {
+        in.Feed(std::string_view(c.input).substr(i, bytewise ? 1 : std::string::npos));
+        output += in.TakeOutput();
+      }
+      EXPECT_EQ(in.state(), c.state);
+      EXPECT_EQ(in.refusal(), c.refusal);
+      EXPECT_EQ(Shown(output.substr(0, c.output_start.size())), Shown(c.output_start));
+    }
+  }
+}
+
 TEST(RelayInboundTest, HeadLimitIsExact) {
   std::string head = "CONNECT h:1 HTTP/1.1\r\nX: ";
   head += std::string(100 - head.size() - 4, 'a') + "\r\n\r\n";

@@ -145,11 +145,13 @@ inline Spawned Microsocks(std::vector<std::string> extra = {}) {
   return Spawned(args, port);
 }
 
-inline Spawned Dante(const TempDir& dir) {
+// `external`: the address its connections to targets come from.
+inline Spawned Dante(const TempDir& dir, const std::string& external = "127.0.0.1") {
   uint16_t port = FreePort();
   std::string conf = dir.Write(
       "danted.conf", "logoutput: /dev/null\ninternal: 127.0.0.1 port = " + std::to_string(port) +
-                         "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n"
+                         "\nexternal: " + external +
+                         "\nclientmethod: none\nsocksmethod: none\n"
                          "user.privileged: root\nuser.unprivileged: nobody\n"
                          "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
                          "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n");
