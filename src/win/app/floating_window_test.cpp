@@ -431,9 +431,9 @@ TEST_F(FloatingWindowTest, WhileWorkersRunTheTrayBlinksAndTheWindowStaysOpaque) 
 TEST_F(FloatingWindowTest, TrayIconIsAddedAndComesBackWhenTheTaskbarDoes) {
   FloatingWindow& w = Start();
   EXPECT_TRUE(w.tray().added());
-  SendMessageW(w.hwnd(), WM_TRAY_NOTIFY, IDC_TRAY_ICON, WM_MOUSEMOVE);
+  SendMessageW(w.hwnd(), WM_TRAY_NOTIFY, ID_TRAY_ICON_UID, WM_MOUSEMOVE);
   ShowWindow(w.dialog().hwnd(), SW_HIDE);
-  SendMessageW(w.hwnd(), WM_TRAY_NOTIFY, IDC_TRAY_ICON, WM_LBUTTONDBLCLK);
+  SendMessageW(w.hwnd(), WM_TRAY_NOTIFY, ID_TRAY_ICON_UID, WM_LBUTTONDBLCLK);
   EXPECT_TRUE(IsWindowVisible(w.dialog().hwnd()));
   SendMessageW(w.hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   EXPECT_TRUE(w.tray().added());

@@ -10,7 +10,7 @@ bool TrayIcon::Send(DWORD message, HICON icon, const std::wstring& tip) {
   NOTIFYICONDATAW data{};
   data.cbSize = sizeof(data);
   data.hWnd = owner_;
-  data.uID = IDC_TRAY_ICON;
+  data.uID = ID_TRAY_ICON_UID;
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data.uCallbackMessage = WM_TRAY_NOTIFY;
   data.hIcon = icon;
@@ -48,7 +48,7 @@ void TrayIcon::Delete() {
   NOTIFYICONDATAW data{};
   data.cbSize = sizeof(data);
   data.hWnd = owner_;
-  data.uID = IDC_TRAY_ICON;
+  data.uID = ID_TRAY_ICON_UID;
   Shell_NotifyIconW(NIM_DELETE, &data);
   added_ = false;
   // Gone for good: a later "TaskbarCreated" must not bring it back.

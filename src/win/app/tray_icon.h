@@ -1,5 +1,5 @@
 // TrayIcon: the program's icon in the notification area, owned by one window
-// (identifier IDC_TRAY_ICON, callback WM_TRAY_NOTIFY). Deleted when the object goes, which
+// (identifier ID_TRAY_ICON_UID, callback WM_TRAY_NOTIFY). Deleted when the object goes, which
 // must happen before its window is destroyed. UI thread only.
 #pragma once
 

@@ -145,7 +145,7 @@
 #define IDC_PLACE_CLEAR 1106
 
 // The floating window's icon in the notification area (its uID)
-#define IDC_TRAY_ICON 101
+#define ID_TRAY_ICON_UID 101
 
 // Commands
 #define IDM_SHOW_MAIN_DIALOG 32771
