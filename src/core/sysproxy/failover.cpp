@@ -15,10 +15,11 @@ FailoverDecision DecideFailover(const ProxyFailureReport& report, RowId in_use, 
       d.status = std::string(kExitCheckFailedStatus);
       break;
     case FailureSource::kVerification:
+    case FailureSource::kExpired:
       break;
   }
   if (d.mark_row) d.result = report.reason;
-  d.move_on = failover_on && report.row == in_use;
+  d.move_on = (failover_on || report.source == FailureSource::kExpired) && report.row == in_use;
   return d;
 }
 

@@ -16,6 +16,7 @@ enum class FailureSource : uint8_t {
   kExitCheck,     // the exit check through the row in use found no exit
   kRelay,         // the relay could not carry a connection through the row
   kVerification,  // a verification run found the row unusable
+  kExpired,       // the provider's expiry for the row has passed
 };
 
 struct ProxyFailureReport {
@@ -45,8 +46,9 @@ inline constexpr std::string_view kExitCheckFailedStatus = "X;出口检测失败
 //   or not the row is still in use;
 // - an exit check failure marks the row only with failover on: without it the
 //   red dot is all the user asked for;
-// - a verification has written its own result: nothing to mark;
-// - with failover on, a failure of the row in use moves switching on.
+// - a verification, or the expiry, has written its own result: nothing to mark;
+// - with failover on, a failure of the row in use moves switching on; an
+//   expired row in use moves it on in any case (its address is gone).
 // A report of no row decides nothing.
 FailoverDecision DecideFailover(const ProxyFailureReport& report, RowId in_use, bool failover_on);
 

@@ -25,6 +25,8 @@ TEST(FailoverTest, WhoMarksTheRowAndWhenSwitchingMovesOn) {
       {S::kExitCheck, kOther, true, true, false},
       {S::kVerification, kInUse, true, false, true},
       {S::kVerification, kOther, true, false, false},
+      {S::kExpired, kInUse, false, false, true},
+      {S::kExpired, kOther, true, false, false},
       {S::kRelay, kNoRow, true, false, false},
   };
   for (const Case& c : cases) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <optional>
 #include <utility>
 
 #include "core/download/download_done.h"
@@ -50,7 +51,16 @@ void ListDownloads::StartAutomaticDownload() {
 }
 
 void ListDownloads::OnSecond() {
-  switcher_.list().MarkExpiredRows(clock_().now_unix);
+  core::ProxyList& list = switcher_.list();
+  if (list.MarkExpiredRows(clock_().now_unix) > 0) {
+    // The row in use has just expired: its address is gone, so automatic
+    // switching moves on now rather than at its next turn.
+    core::RowId in_use = switcher_.in_use().row;
+    std::optional<size_t> at = list.IndexOf(in_use);
+    if (at && list.RowExpired(*at)) {
+      switcher_.ReportFailure({in_use, core::FailureSource::kExpired, "已过期"});
+    }
+  }
   if (settings_.short_lived.empty()) {
     seconds_ = 0;
     return;

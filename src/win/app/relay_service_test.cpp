@@ -20,6 +20,7 @@
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
 #include "win/testing/app_fixture.h"
+#include "win/testing/loopback_client.h"
 #include "win/testing/test_servers.h"
 
 namespace win {
@@ -44,22 +45,8 @@ int FetchThrough(const std::string& proxy) {
 // What the relay at `port` answers a plain GET of the local page, whole.
 std::string GetThroughRelay(uint16_t port) {
   WinsockScope wsa;
-  UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  DWORD timeout = 10000;
-  setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-             sizeof(timeout));
-  if (connect(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) return "";
   std::string web = "127.0.0.1:" + TestPort("WEB");
-  std::string get = "GET http://" + web + "/verify.html HTTP/1.1\r\nHost: " + web + "\r\n\r\n";
-  send(s.get(), get.data(), int(get.size()), 0);
-  std::string all;
-  char buf[4096];
-  for (int n; (n = recv(s.get(), buf, sizeof(buf), 0)) > 0;) all.append(buf, size_t(n));
-  return all;
+  return Exchange(port, "GET http://" + web + "/verify.html HTTP/1.1\r\nHost: " + web + "\r\n\r\n");
 }
 
 int KeptPort(core::ProfileStore& profile) {

@@ -31,6 +31,7 @@
 #include "win/platform/unique_socket.h"
 #include "win/platform/win_clock.h"
 #include "win/platform/wininet_site_fetcher.h"
+#include "win/testing/loopback_client.h"
 #include "win/testing/test_servers.h"
 
 namespace win {
@@ -71,39 +72,6 @@ core::RelayCandidate WithRow(core::RelayCandidate c, uint64_t row) {
   return c;
 }
 
-UniqueSocket ConnectTo(uint16_t port) {
-  UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  DWORD timeout = 10000;
-  setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-             sizeof(timeout));
-  if (connect(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) s.reset();
-  return s;
-}
-
-bool SendAll(SOCKET s, std::string_view bytes) {
-  while (!bytes.empty()) {
-    int n = send(s, bytes.data(), static_cast<int>(bytes.size()), 0);
-    if (n <= 0) return false;
-    bytes.remove_prefix(n);
-  }
-  return true;
-}
-
-// Everything until the peer closes (or 10 s pass).
-std::string ReadAll(SOCKET s) {
-  std::string all;
-  char buf[8192];
-  for (;;) {
-    int n = recv(s, buf, sizeof(buf), 0);
-    if (n <= 0) return all;
-    all.append(buf, n);
-  }
-}
-
 // Exactly `count` bytes (fewer when the peer closes or 10 s pass).
 std::string ReadExactly(SOCKET s, size_t count) {
   std::string all;
@@ -123,16 +91,6 @@ std::string ReadHead(SOCKET s) {
   char c;
   while (head.find("\r\n\r\n") == std::string::npos && recv(s, &c, 1, 0) == 1) head += c;
   return head;
-}
-
-// One exchange: connects to the relay, sends `request`, optionally half-closes,
-// and returns all the relay sent back.
-std::string Exchange(uint16_t relay, std::string_view request, bool half_close = false) {
-  UniqueSocket s = ConnectTo(relay);
-  if (!s) return "(no connection)";
-  SendAll(s.get(), request);
-  if (half_close) shutdown(s.get(), SD_SEND);
-  return ReadAll(s.get());
 }
 
 // Waits up to 10 s for `done`.

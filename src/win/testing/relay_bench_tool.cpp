@@ -30,9 +30,12 @@
 #include "win/platform/relay_engine.h"
 #include "win/platform/unique_socket.h"
 #include "win/platform/win_clock.h"
+#include "win/testing/loopback_client.h"
 
 namespace {
 
+using win::ConnectTo;
+using win::SendAll;
 using win::UniqueSocket;
 
 constexpr char kPage[] = "HTTP/1.0 200 OK\r\nContent-Length: 512\r\n\r\n";
@@ -48,29 +51,6 @@ UniqueSocket Listener(uint16_t* port) {
   getsockname(s.get(), reinterpret_cast<sockaddr*>(&a), &length);
   *port = ntohs(a.sin_port);
   return s;
-}
-
-UniqueSocket ConnectTo(uint16_t port) {
-  UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  BOOL no_delay = TRUE;
-  setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
-             sizeof(no_delay));
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  if (connect(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) s.reset();
-  return s;
-}
-
-bool SendAll(SOCKET s, const std::string& bytes) {
-  size_t off = 0;
-  while (off < bytes.size()) {
-    int n = send(s, bytes.data() + off, static_cast<int>(bytes.size() - off), 0);
-    if (n <= 0) return false;
-    off += n;
-  }
-  return true;
 }
 
 bool RecvExactly(SOCKET s, size_t count, std::string* out = nullptr) {
@@ -167,7 +147,7 @@ std::string Socks5Request(uint16_t port) {
 // A tunnel to the target through a SOCKS5 proxy on `proxy` (microsocks or the
 // relay), one message at a time: microsocks reads the greeting alone.
 UniqueSocket OpenTunnel(uint16_t proxy, uint16_t target) {
-  UniqueSocket s = ConnectTo(proxy);
+  UniqueSocket s = ConnectTo(proxy, true);
   if (!s || !SendAll(s.get(), std::string("\x05\x01\x00", 3)) || !RecvExactly(s.get(), 2) ||
       !SendAll(s.get(), Socks5Request(target)) || !RecvExactly(s.get(), 10)) {
     s.reset();
@@ -178,7 +158,7 @@ UniqueSocket OpenTunnel(uint16_t proxy, uint16_t target) {
 // The same tunnel through the relay asked for as the system setting asks for it
 // (HTTP CONNECT): the relay still speaks SOCKS5 to the proxy.
 UniqueSocket OpenConnectTunnel(uint16_t relay, uint16_t target) {
-  UniqueSocket s = ConnectTo(relay);
+  UniqueSocket s = ConnectTo(relay, true);
   std::string head;
   char buf[256];
   if (s && SendAll(s.get(), "CONNECT 127.0.0.1:" + std::to_string(target) + " HTTP/1.1\r\n\r\n")) {
@@ -222,7 +202,7 @@ size_t PrivateBytes() {
 // What asking whose program a client is costs, on one connection to `relay`,
 // with the machine's connection table as it is.
 void OwnerCheckCost(uint16_t relay, const char* when) {
-  UniqueSocket s = ConnectTo(relay);
+  UniqueSocket s = ConnectTo(relay, true);
   sockaddr_storage client{}, local{};
   int client_length = sizeof(client), local_length = sizeof(local);
   if (!s || getsockname(s.get(), reinterpret_cast<sockaddr*>(&client), &client_length) != 0 ||
