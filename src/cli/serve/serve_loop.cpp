@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -625,6 +626,10 @@ void ServeLoop::StartVerification() {
   counters_.verifying = true;
   verify_stop_ = 0;
   verifier_ = std::thread([this] {
+    // The pool's checks give way to the clients' connections: on a busy
+    // machine the relay's thread runs first (the threads the checks start
+    // take this priority too). A refusal only leaves it as it was.
+    setpriority(PRIO_PROCESS, gettid(), 10);
     VerifiedPool found = verify_(&verify_stop_);
     {
       std::lock_guard<std::mutex> lock(verified_mutex_);
