@@ -31,6 +31,12 @@ std::string_view Utf8Prefix(std::string_view text, size_t chars) {
   return text;
 }
 
+std::string AsciiLowerCopy(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
 std::string AsciiUpperCopy(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = AsciiUpper(c);

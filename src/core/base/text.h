@@ -27,6 +27,7 @@ std::string_view Trim(std::string_view s);
 // before a character's first byte.
 std::string_view Utf8Prefix(std::string_view text, size_t chars);
 std::string AsciiUpperCopy(std::string_view s);
+std::string AsciiLowerCopy(std::string_view s);
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
 // Whether `s` from `pos` on begins with `prefix`, ASCII letters in any case; false
 // when `pos` lies past the end.

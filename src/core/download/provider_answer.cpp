@@ -21,21 +21,13 @@ constexpr std::string_view kTypeFields[] = {"protocol", "type", "scheme"};
 constexpr std::string_view kMessageFields[] = {"msg",   "message", "errmsg", "error_msg",
                                                "error", "info",    "desc"};
 
-std::string AsciiLowerCopy(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = AsciiLower(c);
-  return out;
-}
-
 template <size_t N>
 bool IsOneOf(std::string_view name, const std::string_view (&names)[N]) {
   return std::any_of(std::begin(names), std::end(names),
                      [&](std::string_view n) { return EqualsIgnoreAsciiCase(Trim(name), n); });
 }
 
-bool AllDigits(std::string_view s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
+bool AllDigits(std::string_view s) { return !s.empty() && LeadingDigits(s).size() == s.size(); }
 
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
 int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
@@ -194,14 +186,21 @@ std::string_view SkipBom(std::string_view body) {
   return body;
 }
 
+// The line of `text` at `*pos` without its blanks, and *pos moved past it;
+// false at the end of the text.
+bool NextLine(std::string_view text, size_t* pos, std::string_view* line) {
+  if (*pos >= text.size()) return false;
+  size_t end = std::min(text.find('\n', *pos), text.size());
+  *line = Trim(text.substr(*pos, end - *pos));
+  *pos = end + 1;
+  return true;
+}
+
 // The first non-blank line.
 std::string_view FirstLine(std::string_view text) {
   size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = Trim(text.substr(pos, end - pos));
-    pos = end + 1;
+  std::string_view line;
+  while (NextLine(text, &pos, &line)) {
     if (!line.empty()) return line;
   }
   return {};
@@ -221,11 +220,8 @@ void ReadPlain(std::string_view text, std::string_view first, Collector& out) {
     return;
   }
   size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = Trim(text.substr(pos, end - pos));
-    pos = end + 1;
+  std::string_view line;
+  while (NextLine(text, &pos, &line)) {
     ProxyLine parsed;
     if (!line.empty() && ParseProxyLine(line, &parsed)) out.Add(std::string(line), std::nullopt);
   }
